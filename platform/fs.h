@@ -1,0 +1,121 @@
+// The device file system, mapped under one host directory (the root).
+//
+// Every path is a device path: "\Application Data\x", "Application Data/x" (either separator;
+// relative means from the root). The prefix "\Host\" reaches the host's own file system
+// ("\Host\home\me\a.eml" is "/home/me/a.eml"). Failing calls return false (or an invalid
+// handle) and set the platform last error (syserr.h).
+//
+// Share modes: an open with share mode 0 is exclusive. It fails with ERROR_SHARING_VIOLATION
+// while the file is open anywhere else (any thread, any process), and any other open, rename
+// or delete of the file fails the same way while it is held. Opens with a non-zero share mode
+// coexist with each other. The finer read/write share distinctions are not modelled: the
+// library only ever opens files exclusively or fully shared.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/syserr.h"
+#include "platform/wintypes.h"
+
+namespace oxm {
+
+enum : DWORD { GENERIC_READ = 0x80000000u, GENERIC_WRITE = 0x40000000u };
+enum : DWORD { FILE_SHARE_READ = 1, FILE_SHARE_WRITE = 2 };
+enum : DWORD {
+  CREATE_NEW = 1,
+  CREATE_ALWAYS = 2,
+  OPEN_EXISTING = 3,
+  OPEN_ALWAYS = 4,
+  TRUNCATE_EXISTING = 5,
+};
+enum : DWORD {
+  FILE_ATTRIBUTE_READONLY = 0x01,
+  FILE_ATTRIBUTE_DIRECTORY = 0x10,
+  FILE_ATTRIBUTE_NORMAL = 0x80,
+  INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu,
+};
+
+// An open file. Closing (explicitly or by the destructor) releases its share claim.
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  bool open(const std::wstring& path, DWORD access, DWORD share, DWORD disposition);
+  // Stream modes as _wfopen takes them ("rb", "wb", "r+b", "ab", "w+b"); fully shared.
+  bool openStream(const std::wstring& path, const char* mode);
+  bool isOpen() const { return fd_ >= 0; }
+  void close();
+
+  // Reads up to n bytes; *got is 0 at the end of the file.
+  bool read(void* buf, size_t n, size_t* got);
+  // Reads exactly n bytes or fails (ERROR_HANDLE_EOF when the file ends first).
+  bool readAll(void* buf, size_t n);
+  bool write(const void* buf, size_t n);
+  bool seek(int64_t offset, int whence);  // SEEK_SET, SEEK_CUR, SEEK_END
+  bool tell(uint64_t* pos) const;
+  bool size(uint64_t* bytes) const;
+  bool truncate(uint64_t bytes);
+  // Forces the written data to the disk (skipped when OXMIDDLE_SYNC=0).
+  bool flush();
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+  bool append_ = false;
+};
+
+// Fails with ERROR_ALREADY_EXISTS when `to` exists.
+bool MoveFileW(const std::wstring& from, const std::wstring& to);
+// Replaces `destination` by `source` in one step (the destination may be missing).
+bool DeleteAndRenameFile(const std::wstring& destination, const std::wstring& source);
+bool DeleteFileW(const std::wstring& path);
+bool CreateDirectoryW(const std::wstring& path);  // ERROR_ALREADY_EXISTS when present
+bool RemoveDirectoryW(const std::wstring& path);
+DWORD GetFileAttributesW(const std::wstring& path);
+bool SetFileAttributesW(const std::wstring& path, DWORD attributes);
+bool GetFileSize(const std::wstring& path, uint64_t* bytes);
+// Free bytes for the caller on the file system holding `path` (statvfs).
+bool GetDiskFreeSpaceExW(const std::wstring& path, uint64_t* freeBytes);
+// Flushes a directory entry change (rename, create, delete) of the directory holding `path`.
+bool syncDirectoryOf(const std::wstring& path);
+bool syncEnabled();
+
+struct FindData {
+  std::wstring name;  // the entry's name, without its directory
+  DWORD attributes = 0;
+  uint64_t size = 0;
+};
+
+// FindFirstFile / FindNextFile over one directory with a "*" / "?" pattern in the last
+// component (matched case-insensitively, as on the device; "*.*" matches every name).
+// "." and ".." are never returned. The end is ERROR_NO_MORE_FILES.
+class FindFile {
+ public:
+  FindFile() = default;
+  ~FindFile();
+  FindFile(const FindFile&) = delete;
+  FindFile& operator=(const FindFile&) = delete;
+
+  bool first(const std::wstring& pattern, FindData* out);
+  bool next(FindData* out);
+  void close();
+
+ private:
+  void* dir_ = nullptr;
+  std::string dirPath_;
+  std::wstring pattern_;
+};
+
+void Sleep(DWORD milliseconds);
+
+// The host path of a device path (platform-internal users and diagnostics).
+std::string hostPath(const std::wstring& devicePath);
+
+}  // namespace oxm
