@@ -85,7 +85,9 @@ bool GetFileSize(const std::wstring& path, uint64_t* bytes);
 bool GetDiskFreeSpaceExW(const std::wstring& path, uint64_t* freeBytes);
 // Flushes a directory entry change (rename, create, delete) of the directory holding `path`.
 bool syncDirectoryOf(const std::wstring& path);
+// Whether flushes reach the disk: on unless OXMIDDLE_SYNC=0; benchmarks switch it in one run.
 bool syncEnabled();
+void setSyncEnabled(bool on);
 
 struct FindData {
   std::wstring name;  // the entry's name, without its directory

@@ -1,0 +1,245 @@
+#include "platform/fs.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/fault.h"
+#include "tests/support/testroot.h"
+
+namespace oxm {
+namespace {
+
+using test::hostFileExists;
+using test::readHostFile;
+using test::writeHostFile;
+
+class FsTest : public test::RootTest {};
+
+const DWORD kShared = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+TEST_F(FsTest, DevicePathsMapUnderTheRootAndHostPrefixReachesTheHost) {
+  EXPECT_EQ(hostPath(L"\\Application Data\\OxMail\\a.ini"),
+            root_.path() + "/Application Data/OxMail/a.ini");
+  EXPECT_EQ(hostPath(L"Application Data/Rivulet/Tmp"), root_.path() + "/Application Data/Rivulet/Tmp");
+  EXPECT_EQ(hostPath(L"\\Host\\home\\me\\a.eml"), "/home/me/a.eml");
+  EXPECT_EQ(hostPath(L"/host/tmp/x"), "/tmp/x");
+  EXPECT_EQ(hostPath(L"\\\u65e5\u672c.txt"), root_.path() + "/\xe6\x97\xa5\xe6\x9c\xac.txt");
+}
+
+TEST_F(FsTest, ExclusiveOpenConflictsWithEveryOtherOpenInTheProcess) {
+  File a;
+  ASSERT_TRUE(a.open(L"f.bin", GENERIC_WRITE, 0, CREATE_NEW));
+  File b;
+  EXPECT_FALSE(b.open(L"f.bin", GENERIC_READ, kShared, OPEN_EXISTING));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  EXPECT_FALSE(b.openStream(L"f.bin", "wb"));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  EXPECT_FALSE(MoveFileW(L"f.bin", L"g.bin"));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  EXPECT_FALSE(DeleteFileW(L"f.bin"));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  a.close();
+  EXPECT_TRUE(b.open(L"f.bin", GENERIC_READ, kShared, OPEN_EXISTING));
+  File c;
+  EXPECT_TRUE(c.openStream(L"f.bin", "rb")) << "shared opens coexist";
+  File d;
+  EXPECT_FALSE(d.open(L"f.bin", GENERIC_READ, 0, OPEN_EXISTING));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  // A replacement whose destination is open fails the same way.
+  writeHostFile(root_.host("f.bin_tmp"), "new");
+  EXPECT_FALSE(DeleteAndRenameFile(L"f.bin", L"f.bin_tmp"));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  b.close();
+  c.close();
+  EXPECT_TRUE(DeleteAndRenameFile(L"f.bin", L"f.bin_tmp"));
+  EXPECT_EQ(readHostFile(root_.host("f.bin")), "new");
+  EXPECT_FALSE(hostFileExists(root_.host("f.bin_tmp")));
+}
+
+TEST_F(FsTest, ExclusiveOpenConflictsAcrossProcesses) {
+  writeHostFile(root_.host("held"), "x");
+  int toChild[2], toParent[2];
+  ASSERT_EQ(pipe(toChild), 0);
+  ASSERT_EQ(pipe(toParent), 0);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    File f;
+    char c = f.open(L"held", GENERIC_READ, 0, OPEN_EXISTING) ? 'y' : 'n';
+    (void)!write(toParent[1], &c, 1);
+    (void)!read(toChild[0], &c, 1);  // hold until the parent has tried
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(toParent[0], &c, 1), 1);
+  ASSERT_EQ(c, 'y');
+  File f;
+  EXPECT_FALSE(f.openStream(L"held", "rb"));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  EXPECT_FALSE(MoveFileW(L"held", L"moved"));
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  (void)!write(toChild[1], "g", 1);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(f.openStream(L"held", "rb")) << "the child's exit released the claim";
+  for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
+}
+
+TEST_F(FsTest, OpenDispositionsAndErrors) {
+  File f;
+  EXPECT_FALSE(f.open(L"none", GENERIC_READ, kShared, OPEN_EXISTING));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(f.open(L"nodir\\none", GENERIC_READ, kShared, OPEN_EXISTING));
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  ASSERT_TRUE(f.open(L"a", GENERIC_WRITE, 0, CREATE_NEW));
+  ASSERT_TRUE(f.write("hello", 5));
+  f.close();
+  EXPECT_FALSE(f.open(L"a", GENERIC_WRITE, 0, CREATE_NEW));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+  ASSERT_TRUE(f.openStream(L"a", "ab"));
+  ASSERT_TRUE(f.write("!", 1));
+  f.close();
+  EXPECT_EQ(readHostFile(root_.host("a")), "hello!");
+  ASSERT_TRUE(f.openStream(L"a", "rb"));
+  char buf[16];
+  size_t got = 0;
+  ASSERT_TRUE(f.read(buf, sizeof buf, &got));
+  EXPECT_EQ(std::string(buf, got), "hello!");
+  ASSERT_TRUE(f.read(buf, sizeof buf, &got));
+  EXPECT_EQ(got, 0u);
+  ASSERT_TRUE(f.seek(1, SEEK_SET));
+  EXPECT_FALSE(f.readAll(buf, 6));
+  EXPECT_EQ(GetLastError(), ERROR_HANDLE_EOF);
+  f.close();
+  ASSERT_TRUE(f.openStream(L"a", "wb"));
+  f.close();
+  EXPECT_EQ(readHostFile(root_.host("a")), "");
+  ASSERT_TRUE(CreateDirectoryW(L"d"));
+  EXPECT_FALSE(f.openStream(L"d", "rb"));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(f.openStream(L"a", "x"));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(FsTest, MoveDeleteAndDirectories) {
+  writeHostFile(root_.host("a"), "A");
+  writeHostFile(root_.host("b"), "B");
+  EXPECT_FALSE(MoveFileW(L"a", L"b"));
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(readHostFile(root_.host("b")), "B");
+  EXPECT_FALSE(MoveFileW(L"missing", L"c"));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(MoveFileW(L"a", L"c"));
+  EXPECT_EQ(readHostFile(root_.host("c")), "A");
+  EXPECT_TRUE(DeleteAndRenameFile(L"new", L"c")) << "a missing destination is allowed";
+  EXPECT_FALSE(DeleteFileW(L"c"));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+
+  EXPECT_TRUE(CreateDirectoryW(L"\\dir"));
+  EXPECT_FALSE(CreateDirectoryW(L"\\dir"));
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  EXPECT_FALSE(CreateDirectoryW(L"\\no\\dir"));
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  writeHostFile(root_.host("dir/x"), "x");
+  EXPECT_FALSE(RemoveDirectoryW(L"dir"));
+  EXPECT_EQ(GetLastError(), ERROR_DIR_NOT_EMPTY);
+  EXPECT_FALSE(DeleteFileW(L"dir"));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(GetFileAttributesW(L"dir"), FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(GetFileAttributesW(L"dir\\x"), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_TRUE(SetFileAttributesW(L"dir\\x", FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(GetFileAttributesW(L"dir\\x"), FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(GetFileAttributesW(L"dir\\y"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  uint64_t size = 0;
+  EXPECT_TRUE(GetFileSize(L"dir\\x", &size));
+  EXPECT_EQ(size, 1u);
+}
+
+std::vector<std::wstring> findAll(const std::wstring& pattern, DWORD* endError) {
+  std::vector<std::wstring> names;
+  FindFile find;
+  FindData data;
+  bool ok = find.first(pattern, &data);
+  while (ok) {
+    names.push_back(data.name);
+    ok = find.next(&data);
+  }
+  *endError = GetLastError();
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(FsTest, FindMatchesPatternsCaseInsensitively) {
+  ASSERT_TRUE(CreateDirectoryW(L"data"));
+  ASSERT_TRUE(CreateDirectoryW(L"data\\Sub"));
+  for (const char* n : {"data/A.ini", "data/b.INI", "data/c.txt", "data/noext", "data/ab.ini"}) {
+    writeHostFile(root_.host(n), "x");
+  }
+  DWORD end = 0;
+  EXPECT_EQ(findAll(L"data\\*.*", &end),
+            (std::vector<std::wstring>{L"A.ini", L"Sub", L"ab.ini", L"b.INI", L"c.txt", L"noext"}));
+  EXPECT_EQ(end, ERROR_NO_MORE_FILES);
+  EXPECT_EQ(findAll(L"data\\*.ini", &end), (std::vector<std::wstring>{L"A.ini", L"ab.ini", L"b.INI"}));
+  EXPECT_EQ(findAll(L"data/?.ini", &end), (std::vector<std::wstring>{L"A.ini", L"b.INI"}));
+  EXPECT_TRUE(findAll(L"data\\*.eml", &end).empty());
+  EXPECT_EQ(end, ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(findAll(L"nodata\\*", &end).empty());
+  EXPECT_EQ(end, ERROR_PATH_NOT_FOUND);
+  FindFile find;
+  FindData data;
+  ASSERT_TRUE(find.first(L"data\\Sub", &data));
+  EXPECT_EQ(data.attributes, FILE_ATTRIBUTE_DIRECTORY);
+}
+
+TEST_F(FsTest, FaultInjectionFailsTheNthCallAndFixesFreeSpace) {
+  fault::failNth(fault::Op::Write, 2, ERROR_DISK_FULL);
+  File f;
+  ASSERT_TRUE(f.openStream(L"w", "wb"));
+  EXPECT_TRUE(f.write("1", 1));
+  EXPECT_FALSE(f.write("2", 1));
+  EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+  EXPECT_TRUE(f.write("3", 1));
+  f.close();
+  EXPECT_EQ(readHostFile(root_.host("w")), "13");
+
+  fault::failNth(fault::Op::Rename, 1, ERROR_SHARING_VIOLATION, 3);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_FALSE(MoveFileW(L"w", L"v"));
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  }
+  EXPECT_TRUE(MoveFileW(L"w", L"v"));
+  EXPECT_EQ(fault::calls(fault::Op::Rename), 4);
+
+  uint64_t free = 0;
+  fault::setFreeSpace(4096);
+  ASSERT_TRUE(GetDiskFreeSpaceExW(L"\\Application Data\\none", &free));
+  EXPECT_EQ(free, 4096u);
+  fault::setFreeSpace(std::nullopt);
+  ASSERT_TRUE(GetDiskFreeSpaceExW(L"\\Application Data\\none", &free));
+  EXPECT_GT(free, 0u);
+}
+
+TEST_F(FsTest, KillAtNthStopsTheProcessBeforeTheCall) {
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    fault::killAtNth(fault::Op::Rename, 2);
+    writeHostFile(root_.host("a"), "x");
+    MoveFileW(L"a", L"b");
+    MoveFileW(L"b", L"c");
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGKILL);
+  EXPECT_TRUE(hostFileExists(root_.host("b")));
+  EXPECT_FALSE(hostFileExists(root_.host("c")));
+}
+
+}  // namespace
+}  // namespace oxm
