@@ -24,7 +24,6 @@ struct ProfileItem {
 
 namespace oxm {
 class NamedMutex;
-class File;
 }  // namespace oxm
 
 // Every member returns false on failure and sets the library's last error; a file is never
@@ -60,11 +59,14 @@ class OxProfileManipulator {
   bool WriteProfileItems(std::list<ProfileItem>& items);
 
  private:
+  bool readText(const std::u16string& key, std::u16string* value, bool* found);
+  bool writeText(const std::u16string& key, const std::u16string& value);
+  bool loadMap(const std::wstring& path);
+
   std::wstring path_;
   std::wstring tmpPath_;
   oxm::NamedMutex* mutex_;
-  oxm::File* readStream_;
-  oxm::File* writeStream_;
-  std::map<std::wstring, std::wstring> map_;
-  int batchMode_ = 0;
+  // The batch operations' view of the file, ordered by UTF-16 code units as the file is.
+  std::map<std::u16string, std::u16string> map_;
+  int batchMode_ = 0;  // 0 after a batch read, 1 after a batch write
 };

@@ -1,0 +1,112 @@
+#include "frame/safefile.h"
+
+#include "frame/oxerror.h"
+#include "platform/debug.h"
+#include "platform/fs.h"
+
+namespace oxm {
+
+namespace {
+
+// Probes a file the way the device did (open for reading, no sharing, then close). A file that
+// is busy elsewhere is there all the same, so a sharing violation counts as present.
+bool present(const std::wstring& path) {
+  File f;
+  if (f.open(path, GENERIC_READ, 0, OPEN_EXISTING)) return true;
+  return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+template <class Step>
+bool retrying(const wchar_t* what, int maxRetries, Step step) {
+  for (int retry = 0;; ++retry) {
+    if (step()) return true;
+    if (GetLastError() != ERROR_SHARING_VIOLATION) return false;
+    if (maxRetries >= 0 && retry >= maxRetries) return false;
+    NKDbgPrintfW(L" Retry %ls():(%d) /// Reason: file busy\r\n", what, retry + 1);
+    Sleep(1);
+  }
+}
+
+}  // namespace
+
+bool moveFileRetrying(const std::wstring& from, const std::wstring& to, int maxRetries) {
+  return retrying(L"MoveFile", maxRetries, [&] { return MoveFileW(from, to); });
+}
+
+// The device printed the MoveFile line for every step of the replacement, deletes included.
+bool deleteFileRetrying(const std::wstring& path, int maxRetries) {
+  return retrying(L"MoveFile", maxRetries, [&] { return DeleteFileW(path); });
+}
+
+bool deleteAndRenameRetrying(const std::wstring& destination, const std::wstring& source,
+                             int maxRetries) {
+  return retrying(L"DeleteAndRenameFile", maxRetries,
+                  [&] { return DeleteAndRenameFile(destination, source); });
+}
+
+unsigned preOpenCheck(const std::wstring& path) {
+  const std::wstring tmp = temporaryPath(path);
+  const std::wstring bak = backupPath(path);
+  const bool hasFile = present(path);
+  const bool hasTmp = present(tmp);
+  const bool hasBak = present(bak);
+  unsigned result = OXMDL_ERR_NONE;
+  if (hasFile) {
+    if (hasTmp && !DeleteFileW(tmp)) result = OXMDL_ERR_STG_PRIM_DELTMP;
+  } else if (hasTmp) {
+    // A complete temporary file whose original was already moved aside is the new content.
+    if (!moveFileRetrying(tmp, path)) result = OXMDL_ERR_STG_PRIM_COMMIT;
+  } else if (!hasBak) {
+    return OXMDL_ERR_STG_PRIM_NOFILE;
+  } else {
+    return moveFileRetrying(bak, path) ? OXMDL_ERR_NONE : OXMDL_ERR_STG_PRIM_RESTORE;
+  }
+  if (hasBak && !DeleteFileW(bak)) result = OXMDL_ERR_STG_PRIM_DELBAK;
+  return result;
+}
+
+unsigned writeTemporary(const std::wstring& path, const void* data, size_t size) {
+  const std::wstring tmp = temporaryPath(path);
+  File f;
+  if (!f.open(tmp, GENERIC_WRITE, 0, CREATE_ALWAYS)) return diskFullOr(OXMDL_ERR_STG_PRIM_OPEN);
+  if (!f.write(data, size) || !f.flush()) {
+    unsigned code = diskFullOr(OXMDL_ERR_STG_PRIM_WRITE);
+    f.close();
+    DeleteFileW(tmp);
+    return code;
+  }
+  return OXMDL_ERR_NONE;
+}
+
+unsigned commitReplacement(const std::wstring& path) {
+  const std::wstring tmp = temporaryPath(path);
+  const std::wstring bak = backupPath(path);
+  const bool hasFile = present(path);
+  if (hasFile && !moveFileRetrying(path, bak)) return OXMDL_ERR_STG_PRIM_BACKUP;
+  if (!moveFileRetrying(tmp, path)) return OXMDL_ERR_STG_PRIM_COMMIT;
+  // The new name must be on the disk before the backup, the only other copy, goes.
+  syncDirectoryOf(path);
+  if (hasFile && !deleteFileRetrying(bak)) return OXMDL_ERR_STG_PRIM_DELBAK;
+  return OXMDL_ERR_NONE;
+}
+
+unsigned replaceFile(const std::wstring& path, const void* data, size_t size) {
+  unsigned code = preOpenCheck(path);
+  if (code != OXMDL_ERR_NONE && code != OXMDL_ERR_STG_PRIM_NOFILE) return code;
+  code = writeTemporary(path, data, size);
+  if (code != OXMDL_ERR_NONE) return code;
+  return commitReplacement(path);
+}
+
+unsigned moduleCode(unsigned primCode, unsigned firstOutcome) {
+  if (primCode >= OXMDL_ERR_STG_PRIM_BACKUP && primCode <= OXMDL_ERR_STG_PRIM_NOFILE) {
+    return firstOutcome + (primCode - OXMDL_ERR_STG_PRIM_BACKUP);
+  }
+  return primCode;
+}
+
+unsigned diskFullOr(unsigned code) {
+  return GetLastError() == ERROR_DISK_FULL ? OXMDL_ERR_STG_DISK_FULL : code;
+}
+
+}  // namespace oxm

@@ -1,0 +1,20 @@
+// Text conversions of the frame: wide text to the system code page (CP932) and back, and the
+// UTF-16 form that wide text takes wherever it becomes bytes in a file.
+#pragma once
+
+#include <string>
+
+namespace oxm {
+
+// Return OXMDL_ERR_NONE, OXMDL_ERR_CONV_WTOM_SIZE / OXMDL_ERR_CONV_WTOM (wide to multibyte),
+// OXMDL_ERR_CONV_MTOW_SIZE / OXMDL_ERR_CONV_MTOW (multibyte to wide) or
+// OXMDL_ERR_STG_NOT_ENOUGH_MEMORY; *out is untouched on failure. Characters without a CP932
+// form become "?"; invalid CP932 bytes become U+30FB.
+unsigned wideToMulti(const std::wstring& in, std::string* out);
+unsigned multiToWide(const std::string& in, std::wstring* out);
+
+// UTF-16 with surrogate pairs above U+FFFF; a lone surrogate passes through unchanged.
+std::u16string toUtf16(const std::wstring& in);
+std::wstring fromUtf16(const std::u16string& in);
+
+}  // namespace oxm

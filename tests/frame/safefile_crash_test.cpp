@@ -1,0 +1,121 @@
+// Killed processes: whatever point a rewrite is stopped at, the next pre-open check yields the
+// old or the new content, whole.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <random>
+#include <string>
+
+#include "frame/oxerror.h"
+#include "frame/safefile.h"
+#include "platform/env.h"
+#include "platform/fault.h"
+#include "tests/support/testroot.h"
+
+namespace oxm {
+namespace {
+
+using test::readHostFile;
+
+// Version n of the file: a header, a body whose size and letter depend on n, a trailer.
+std::string version(long n) {
+  std::string s = "v=" + std::to_string(n) + "\n";
+  s.append(4000 + static_cast<size_t>(n % 97), static_cast<char>('a' + n % 26));
+  s += "\nend=" + std::to_string(n) + "\n";
+  return s;
+}
+
+// The version a content is, or -1 when it is not exactly one version.
+long versionOf(const std::string& content) {
+  if (content.rfind("v=", 0) != 0) return -1;
+  long n = std::atol(content.c_str() + 2);
+  return content == version(n) ? n : -1;
+}
+
+long currentVersion() {
+  unsigned code = preOpenCheck(L"data.bin");
+  if (code != OXMDL_ERR_NONE) return -2;
+  return versionOf(readHostFile(rootDirectory() + "/data.bin"));
+}
+
+int runChild(void (*body)()) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    body();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return status;
+}
+
+class CrashTest : public test::RootTest {};
+
+TEST_F(CrashTest, RandomKillsNeverLoseOrMixTheFile) {
+  ASSERT_EQ(replaceFile(L"data.bin", version(0).data(), version(0).size()), OXMDL_ERR_NONE);
+  std::mt19937 rng(12345);
+  long last = 0;
+  for (int round = 0; round < 150; ++round) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (;;) {
+        long v = currentVersion();
+        if (v < 0) _exit(3);
+        std::string next = version(v + 1);
+        if (replaceFile(L"data.bin", next.data(), next.size()) != OXMDL_ERR_NONE) _exit(4);
+      }
+    }
+    usleep(std::uniform_int_distribution<int>(0, 3000)(rng));
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped on its own: " << WEXITSTATUS(status);
+    long now = currentVersion();
+    ASSERT_GE(now, last) << "round " << round << ": the file went back or is not one version";
+    last = now;
+  }
+  EXPECT_GT(last, 150) << "the writer made progress";
+}
+
+void rewriteToVersionTwo() {
+  std::string v2 = version(2);
+  replaceFile(L"data.bin", v2.data(), v2.size());
+}
+
+void recoverOnly() { preOpenCheck(L"data.bin"); }
+
+TEST_F(CrashTest, KillAtEveryStepOfTheRewriteAndOfTheRepair) {
+  const fault::Op ops[] = {fault::Op::Open, fault::Op::Write, fault::Op::Flush, fault::Op::Rename,
+                           fault::Op::Delete};
+  int kills = 0;
+  for (fault::Op op : ops) {
+    for (int n = 1;; ++n) {
+      ASSERT_LT(n, 50) << "a rewrite never completes";
+      ASSERT_EQ(replaceFile(L"data.bin", version(1).data(), version(1).size()), OXMDL_ERR_NONE);
+      fault::reset();
+      fault::killAtNth(op, n);
+      int status = runChild(rewriteToVersionTwo);
+      fault::reset();
+      if (!WIFSIGNALED(status)) {
+        EXPECT_EQ(currentVersion(), 2);
+        break;
+      }
+      ++kills;
+      // A second crash, this time inside the repair, must not lose anything either.
+      for (fault::Op repairOp : {fault::Op::Rename, fault::Op::Delete}) {
+        fault::killAtNth(repairOp, 1);
+        runChild(recoverOnly);
+        fault::reset();
+      }
+      long v = currentVersion();
+      EXPECT_TRUE(v == 1 || v == 2) << "kill at call " << n << " of op " << static_cast<int>(op)
+                                    << " left version " << v;
+    }
+  }
+  EXPECT_GE(kills, 6);
+}
+
+}  // namespace
+}  // namespace oxm
