@@ -1,0 +1,12 @@
+// liboxmiddle: the middle layer of a mail program. It keeps accounts and their settings, a
+// crash-safe local message store, a MIME codec with Japanese charsets and pictograms, POP3
+// retrieval, SMTP sending and RSS/RDF feeds that arrive as messages. Exported classes, records,
+// functions and error codes live in the global namespace under the names below. Errors are
+// reported the same way throughout: a failing call returns false, a null pointer or 0 and
+// leaves one OXMDL_ERR_* code, which GetOxMiddleError() then returns.
+#pragma once
+
+#include "platform/wintypes.h"
+#include "frame/oxerror.h"
+#include "frame/profile.h"
+#include "frame/registry_value.h"
