@@ -6,6 +6,7 @@ include(CMakePackageConfigHelpers)
 # Later work appends its headers here.
 set(OXM_PUBLIC_HEADERS
   platform/wintypes.h
+  platform/device.h
   frame/oxerror.h
   frame/oxerror_table.inc
   frame/profile.h

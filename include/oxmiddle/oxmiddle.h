@@ -7,6 +7,7 @@
 #pragma once
 
 #include "platform/wintypes.h"
+#include "platform/device.h"
 #include "frame/oxerror.h"
 #include "frame/profile.h"
 #include "frame/registry_value.h"

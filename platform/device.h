@@ -1,0 +1,19 @@
+// The device as programs that use the library see it: where its root directory is on the host
+// and the files in it. The library maps every device path under this root; "\Host\..." paths
+// reach the host's own files.
+#pragma once
+
+#include <string>
+
+// Points the library at another device root (a host directory, created when missing). False
+// when it cannot be created.
+bool OxSetDeviceRoot(const std::string& hostDirectory);
+// The host directory of the device root.
+std::string OxGetDeviceRoot();
+// Makes a new empty directory under $TMPDIR (or /tmp) and returns its host path; empty on
+// failure.
+std::string OxMakeTemporaryDirectory(const std::string& prefix);
+// The whole content of a device file; false when it cannot be read (*bytes untouched).
+bool OxReadDeviceFile(const std::wstring& devicePath, std::string* bytes);
+// Creates a device directory and its missing parents; true when it exists afterwards.
+bool OxCreateDeviceDirectory(const std::wstring& devicePath);
