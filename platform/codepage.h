@@ -9,6 +9,24 @@
 // MB_ERR_INVALID_CHARS, ERROR_NO_UNICODE_TRANSLATION. Without that flag an invalid byte
 // sequence becomes U+30FB (CP932) or U+FFFD (UTF-8); a wide character without a CP932 form
 // becomes the default character ("?" unless given) and sets *usedDefaultChar.
+//
+// Details of bad input:
+// - CP932: an unmapped lead/trail pair is one invalid character (both bytes); a lead byte
+//   followed by a byte that cannot trail, or last in the input, is invalid alone and the next
+//   byte is read on its own. 0x80, 0xA0 and 0xFD-0xFF are invalid bytes.
+// - UTF-8: overlong forms, surrogates and values above U+10FFFF are invalid; each maximal
+//   invalid prefix of a sequence becomes one U+FFFD.
+// - Output: a wide character without a form in the code page (CP932: above U+FFFF or not in
+//   the table; UTF-8: a surrogate or above U+10FFFF) becomes `defaultChar`, a NUL-terminated
+//   string of at most 4 bytes written as is. MB_ERR_INVALID_CHARS makes WideCharToMultiByte
+//   fail with ERROR_NO_UNICODE_TRANSLATION instead. The reverse CP932 table is the exact
+//   inverse of decoding (no best-fit mappings); where several codes decode to one character
+//   the device's choice is written: JIS X 0208 before NEC row 13 (0x87xx) before the IBM
+//   extensions (0xFA-0xFC) before the NEC-selected IBM extensions (0xED-0xEE).
+// - ERROR_INVALID_PARAMETER: a null source, a source length of 0 or below -1, a negative
+//   destination size, a null destination with a non-zero size, flags other than
+//   MB_ERR_INVALID_CHARS, an unknown code page, or a result longer than INT_MAX.
+// - ERROR_INSUFFICIENT_BUFFER: the destination holds the part of the result that fitted.
 #pragma once
 
 #include "platform/wintypes.h"

@@ -1,29 +1,13 @@
 #include "platform/device.h"
 
 #include <stdlib.h>
-#include <sys/stat.h>
-
-#include <cerrno>
 
 #include "platform/env.h"
 #include "platform/fs.h"
-
-namespace {
-
-bool makeHostDirectories(const std::string& path) {
-  for (size_t at = 1; at <= path.size(); ++at) {
-    if (at != path.size() && path[at] != '/') continue;
-    std::string prefix = path.substr(0, at);
-    if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) return false;
-  }
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-}  // namespace
+#include "platform/hostio.h"
 
 bool OxSetDeviceRoot(const std::string& hostDirectory) {
-  if (hostDirectory.empty() || !makeHostDirectories(hostDirectory)) return false;
+  if (hostDirectory.empty() || !oxm::host::makeDirectories(hostDirectory)) return false;
   oxm::setRootDirectory(hostDirectory);
   return true;
 }
@@ -48,5 +32,5 @@ bool OxReadDeviceFile(const std::wstring& devicePath, std::string* bytes) {
 }
 
 bool OxCreateDeviceDirectory(const std::wstring& devicePath) {
-  return makeHostDirectories(oxm::hostPath(devicePath));
+  return oxm::host::makeDirectories(oxm::hostPath(devicePath));
 }

@@ -8,8 +8,13 @@ namespace oxm {
 
 typedef void* HMODULE;
 
+// Null with ERROR_MOD_NOT_FOUND when the library cannot be loaded (missing, not a shared
+// object, unresolved symbols).
 HMODULE LoadLibraryW(const std::wstring& fileName);
+// Null with ERROR_PROC_NOT_FOUND for a missing (or null) symbol, ERROR_INVALID_HANDLE for a
+// null module.
 void* GetProcAddressW(HMODULE module, const std::wstring& procName);
+// False with ERROR_INVALID_HANDLE for a null module or when dlclose refuses it.
 bool FreeLibrary(HMODULE module);
 
 }  // namespace oxm

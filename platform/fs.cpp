@@ -16,7 +16,7 @@
 
 #include "platform/env.h"
 #include "platform/fault.h"
-#include "platform/utf8.h"
+#include "platform/hostio.h"
 
 namespace oxm {
 
@@ -120,11 +120,11 @@ std::string hostPath(const std::wstring& devicePath) {
   if (p.size() >= kHost.size() &&
       std::equal(kHost.begin(), kHost.end(), p.begin(),
                  [](wchar_t a, wchar_t b) { return static_cast<wint_t>(a) == std::towlower(b); })) {
-    return toUtf8(p.substr(kHost.size() - 1));
+    return host::utf8(p.substr(kHost.size() - 1));
   }
   size_t start = 0;
   while (start < p.size() && p[start] == L'/') ++start;
-  return rootDirectory() + "/" + toUtf8(p.substr(start));
+  return rootDirectory() + "/" + host::utf8(p.substr(start));
 }
 
 // ---- File ----
@@ -473,7 +473,9 @@ bool FindFile::next(FindData* out) {
       return fail(ERROR_NO_MORE_FILES);
     }
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    std::wstring name = fromUtf8(e->d_name);
+    // A host name that is not UTF-8 has no device path to reach it by; it is not listed.
+    std::wstring name;
+    if (!host::fromUtf8(e->d_name, &name)) continue;
     if (!matchWild(pattern_.c_str(), name.c_str())) continue;
     struct stat st;
     if (::fstatat(::dirfd(d), e->d_name, &st, 0) != 0) continue;  // vanished meanwhile

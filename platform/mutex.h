@@ -1,6 +1,9 @@
 // Named mutexes (CreateMutexW / WaitForSingleObject / ReleaseMutex): one per name in the
 // process, recursive for the owning thread, and shared with other processes through an
 // flock on "Locks/<name>" under the root, which the kernel releases if a process dies.
+// Names are case-sensitive; '/' and '\' become '_' in the file name. An empty name is a
+// mutex private to the process. When the lock file cannot be opened (an unwritable root), the
+// mutex still excludes the threads of this process and a debug line says so.
 #pragma once
 
 #include <string>
@@ -15,7 +18,7 @@ class NamedMutex {
   NamedMutex& operator=(const NamedMutex&) = delete;
 
   void lock();    // waits without time-out
-  void unlock();  // the owning thread only
+  void unlock();  // the owning thread only; a call from another thread is ignored
 
  private:
   struct State;

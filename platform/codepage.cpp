@@ -1,0 +1,296 @@
+#include "platform/codepage.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+#include "platform/syserr.h"
+
+namespace oxm {
+
+namespace {
+
+constexpr char32_t kNone = 0xFFFFFFFFu;  // no character for this byte or pair
+constexpr char32_t kLead = 0xFFFFFFFEu;  // a lead byte: the character needs the next byte
+constexpr uint16_t kNoCode = 0xFFFFu;    // no CP932 code for this character (0xFF is never a lead)
+constexpr char32_t kCp932Invalid = 0x30FB;  // KATAKANA MIDDLE DOT, as the device decodes bad bytes
+constexpr char32_t kUtf8Invalid = 0xFFFD;
+
+class Iconv {
+ public:
+  Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Iconv() {
+    if (ok()) iconv_close(cd_);
+  }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+  // Decodes `n` bytes that must make exactly one character.
+  char32_t one(const unsigned char* bytes, size_t n) {
+    char in[2];
+    std::memcpy(in, bytes, n);
+    unsigned char out[8];
+    char* ip = in;
+    char* op = reinterpret_cast<char*>(out);
+    size_t il = n;
+    size_t ol = sizeof out;
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    size_t r = iconv(cd_, &ip, &il, &op, &ol);
+    if (r == static_cast<size_t>(-1)) return errno == EINVAL && n == 1 ? kLead : kNone;
+    if (il != 0 || op != reinterpret_cast<char*>(out) + 4) return kNone;
+    return out[0] | out[1] << 8 | out[2] << 16 | static_cast<char32_t>(out[3]) << 24;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+// Rank of a code among the codes of one character; the lowest rank is the one the device's
+// WideCharToMultiByte writes: JIS X 0208 first, then the NEC row 13 (0x87xx), then the IBM
+// extensions (0xFA40-0xFC4B), last the NEC-selected IBM extensions (0xED40-0xEEFC).
+int duplicateRank(uint16_t code) {
+  unsigned lead = code >> 8;
+  if (lead == 0x87) return 1;
+  if (lead >= 0xFA && lead <= 0xFC) return 2;
+  if (lead == 0xED || lead == 0xEE) return 3;
+  return 0;
+}
+
+// Windows-31J as glibc knows it (which already maps 0xF040-0xF9FC to U+E000-U+E757), decoded
+// byte by byte and pair by pair once, and the reverse map derived from it.
+struct Cp932 {
+  bool ok = false;
+  std::vector<char32_t> decode;  // indexed by the single byte (< 0x100) or lead << 8 | trail
+  std::vector<uint16_t> encode;  // indexed by a BMP code point
+
+  Cp932() {
+    Iconv cd("UTF-32LE", "CP932");
+    if (!cd.ok()) return;
+    decode.assign(0x10000, kNone);
+    encode.assign(0x10000, kNoCode);
+    for (unsigned b = 0; b < 0x100; ++b) {
+      unsigned char byte = static_cast<unsigned char>(b);
+      decode[b] = cd.one(&byte, 1);
+      if (decode[b] < 0x10000 && encode[decode[b]] == kNoCode) encode[decode[b]] = b;
+    }
+    for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
+      if (decode[lead] != kLead) continue;
+      for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
+        unsigned char pair[2] = {static_cast<unsigned char>(lead),
+                                 static_cast<unsigned char>(trail)};
+        uint16_t code = static_cast<uint16_t>(lead << 8 | trail);
+        char32_t c = cd.one(pair, 2);
+        decode[code] = c;
+        if (c >= 0x10000) continue;
+        uint16_t& have = encode[c];
+        if (have == kNoCode || duplicateRank(code) < duplicateRank(have)) have = code;
+      }
+    }
+    ok = true;
+  }
+};
+
+const Cp932& cp932() {
+  static const Cp932 tables;  // built on first use; thread-safe static initialisation
+  return tables;
+}
+
+bool isTrailByte(unsigned char b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
+
+// Collects output, or only counts it when there is no buffer (a size query).
+template <typename T>
+struct Out {
+  T* dst;
+  size_t cap;
+  size_t n = 0;
+  bool overflow = false;
+
+  void put(T v) {
+    if (dst) {
+      if (n < cap)
+        dst[n] = v;
+      else
+        overflow = true;
+    }
+    ++n;
+  }
+};
+
+// Returns ERROR_SUCCESS or ERROR_NO_UNICODE_TRANSLATION (strict and an invalid sequence).
+DWORD decodeCp932(const unsigned char* s, size_t len, bool strict, Out<wchar_t>& out) {
+  const std::vector<char32_t>& table = cp932().decode;
+  for (size_t i = 0; i < len;) {
+    char32_t c = table[s[i]];
+    size_t used = 1;
+    if (c == kLead && i + 1 < len) {
+      char32_t pair = table[s[i] << 8 | s[i + 1]];
+      // An unmapped pair is one bad character; a lead before a non-trail byte is bad alone,
+      // so the next byte (often CR or LF) is still read as itself.
+      if (pair != kNone || isTrailByte(s[i + 1])) {
+        c = pair;
+        used = 2;
+      }
+    }
+    if (c == kNone || c == kLead) {
+      if (strict) return ERROR_NO_UNICODE_TRANSLATION;
+      c = kCp932Invalid;
+    }
+    out.put(static_cast<wchar_t>(c));
+    i += used;
+  }
+  return ERROR_SUCCESS;
+}
+
+// Unicode's "maximal subpart" rule: each maximal invalid prefix becomes one U+FFFD.
+DWORD decodeUtf8(const unsigned char* s, size_t len, bool strict, Out<wchar_t>& out) {
+  for (size_t i = 0; i < len;) {
+    unsigned char b = s[i];
+    if (b < 0x80) {
+      out.put(b);
+      ++i;
+      continue;
+    }
+    size_t need = 0;
+    char32_t c = 0;
+    unsigned char lo = 0x80;
+    unsigned char hi = 0xBF;  // range of the second byte (no overlongs, no surrogates)
+    if (b >= 0xC2 && b <= 0xDF) {
+      need = 1;
+      c = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      need = 2;
+      c = b & 0x0F;
+      if (b == 0xE0) lo = 0xA0;
+      if (b == 0xED) hi = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      need = 3;
+      c = b & 0x07;
+      if (b == 0xF0) lo = 0x90;
+      if (b == 0xF4) hi = 0x8F;
+    }
+    size_t k = 1;
+    for (; k <= need && i + k < len; ++k) {
+      unsigned char t = s[i + k];
+      if (t < (k == 1 ? lo : 0x80) || t > (k == 1 ? hi : 0xBF)) break;
+      c = c << 6 | (t & 0x3F);
+    }
+    if (need == 0 || k <= need) {
+      if (strict) return ERROR_NO_UNICODE_TRANSLATION;
+      c = kUtf8Invalid;
+    }
+    out.put(static_cast<wchar_t>(c));
+    i += k;
+  }
+  return ERROR_SUCCESS;
+}
+
+struct Fallback {
+  const char* bytes;  // the default character, NUL-terminated
+  bool strict;
+  bool used = false;
+
+  DWORD apply(Out<char>& out) {
+    if (strict) return ERROR_NO_UNICODE_TRANSLATION;
+    for (const char* p = bytes; *p; ++p) out.put(*p);
+    used = true;
+    return ERROR_SUCCESS;
+  }
+};
+
+DWORD encodeCp932(const wchar_t* s, size_t len, Fallback& fb, Out<char>& out) {
+  const std::vector<uint16_t>& table = cp932().encode;
+  for (size_t i = 0; i < len; ++i) {
+    char32_t c = static_cast<char32_t>(s[i]);
+    uint16_t code = c < 0x10000 ? table[c] : kNoCode;
+    if (code == kNoCode) {
+      if (DWORD e = fb.apply(out)) return e;
+    } else if (code < 0x100) {
+      out.put(static_cast<char>(code));
+    } else {
+      out.put(static_cast<char>(code >> 8));
+      out.put(static_cast<char>(code & 0xFF));
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD encodeUtf8(const wchar_t* s, size_t len, Fallback& fb, Out<char>& out) {
+  for (size_t i = 0; i < len; ++i) {
+    char32_t c = static_cast<char32_t>(s[i]);
+    if (c < 0x80) {
+      out.put(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.put(static_cast<char>(0xC0 | c >> 6));
+      out.put(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
+      // A surrogate alone (wide text holds whole code points here) has no UTF-8 form.
+      if (DWORD e = fb.apply(out)) return e;
+    } else if (c < 0x10000) {
+      out.put(static_cast<char>(0xE0 | c >> 12));
+      out.put(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+      out.put(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.put(static_cast<char>(0xF0 | c >> 18));
+      out.put(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
+      out.put(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+      out.put(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+bool isCp932(UINT codePage) { return codePage == CP_ACP || codePage == CP_932; }
+
+int fail(DWORD error) {
+  SetLastError(error);
+  return 0;
+}
+
+template <typename T>
+int finish(DWORD error, const Out<T>& out) {
+  if (error != ERROR_SUCCESS) return fail(error);
+  if (out.overflow) return fail(ERROR_INSUFFICIENT_BUFFER);
+  if (out.n > INT_MAX) return fail(ERROR_INVALID_PARAMETER);
+  return static_cast<int>(out.n);
+}
+
+}  // namespace
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, const char* src, int srcLen, wchar_t* dst,
+                        int dstLen) {
+  if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && !dst) ||
+      (flags & ~MB_ERR_INVALID_CHARS) != 0)
+    return fail(ERROR_INVALID_PARAMETER);
+  if (!isCp932(codePage) && codePage != CP_UTF8) return fail(ERROR_INVALID_PARAMETER);
+  if (isCp932(codePage) && !cp932().ok) return fail(ERROR_INVALID_PARAMETER);
+  size_t len = srcLen == -1 ? std::strlen(src) + 1 : static_cast<size_t>(srcLen);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(src);
+  bool strict = (flags & MB_ERR_INVALID_CHARS) != 0;
+  Out<wchar_t> out{dstLen > 0 ? dst : nullptr, static_cast<size_t>(dstLen)};
+  DWORD e = isCp932(codePage) ? decodeCp932(bytes, len, strict, out)
+                              : decodeUtf8(bytes, len, strict, out);
+  return finish(e, out);
+}
+
+int WideCharToMultiByte(UINT codePage, DWORD flags, const wchar_t* src, int srcLen, char* dst,
+                        int dstLen, const char* defaultChar, BOOL* usedDefaultChar) {
+  if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && !dst) ||
+      (flags & ~MB_ERR_INVALID_CHARS) != 0)
+    return fail(ERROR_INVALID_PARAMETER);
+  if (!isCp932(codePage) && codePage != CP_UTF8) return fail(ERROR_INVALID_PARAMETER);
+  if (isCp932(codePage) && !cp932().ok) return fail(ERROR_INVALID_PARAMETER);
+  if (defaultChar && std::strlen(defaultChar) > 4) return fail(ERROR_INVALID_PARAMETER);
+  size_t len = srcLen == -1 ? std::wcslen(src) + 1 : static_cast<size_t>(srcLen);
+  Fallback fb{defaultChar ? defaultChar : "?", (flags & MB_ERR_INVALID_CHARS) != 0};
+  Out<char> out{dstLen > 0 ? dst : nullptr, static_cast<size_t>(dstLen)};
+  DWORD e = isCp932(codePage) ? encodeCp932(src, len, fb, out) : encodeUtf8(src, len, fb, out);
+  if (usedDefaultChar) *usedDefaultChar = fb.used;
+  return finish(e, out);
+}
+
+}  // namespace oxm

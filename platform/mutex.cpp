@@ -1,0 +1,109 @@
+#include "platform/mutex.h"
+
+#include <sys/file.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "platform/debug.h"
+#include "platform/env.h"
+#include "platform/hostio.h"
+
+namespace oxm {
+
+// Invariants: count == 0 exactly when no thread owns the mutex; then owner is the default id
+// and lockFile is closed. While count > 0, owner is the owning thread, and once its lock()
+// returned lockFile holds the flock (or is closed when the lock file could not be opened).
+struct NamedMutex::State {
+  std::mutex m;
+  std::condition_variable released;
+  std::thread::id owner;
+  unsigned count = 0;
+  host::Fd lockFile;
+  std::wstring name;
+  std::string fileName;  // the name as a file name under Locks/
+};
+
+namespace {
+
+std::string lockFileName(const std::wstring& name) {
+  std::string file = host::utf8(name);
+  for (char& c : file)
+    if (c == '/' || c == '\\') c = '_';
+  return file;
+}
+
+// Opens Locks/<name> under the root and waits for its exclusive flock. An invalid Fd when the
+// file cannot be opened.
+host::Fd lockAcrossProcesses(const std::string& fileName) {
+  std::string dir = rootDirectory() + "/Locks";
+  std::string path = dir + "/" + fileName;
+  host::Fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  if (!fd.ok() && errno == ENOENT && host::makeDirectories(dir))
+    fd = host::Fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  if (!fd.ok()) return fd;
+  while (::flock(fd.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      int err = errno;
+      fd.reset();
+      errno = err;
+      break;
+    }
+  }
+  return fd;
+}
+
+}  // namespace
+
+NamedMutex::NamedMutex(const std::wstring& name) {
+  // Names are never forgotten: a State must outlive every NamedMutex that refers to it, also
+  // during static destruction, and there are only a dozen names.
+  static std::mutex namesLock;
+  static auto* names = new std::map<std::wstring, State*>;
+  std::lock_guard<std::mutex> g(namesLock);
+  State*& s = (*names)[name];
+  if (!s) {
+    s = new State;
+    s->name = name;
+    s->fileName = lockFileName(name);
+  }
+  state_ = s;
+}
+
+void NamedMutex::lock() {
+  State& s = *state_;
+  std::thread::id me = std::this_thread::get_id();
+  std::unique_lock<std::mutex> g(s.m);
+  if (s.count > 0 && s.owner == me) {
+    ++s.count;
+    return;
+  }
+  s.released.wait(g, [&s] { return s.count == 0; });
+  s.owner = me;
+  s.count = 1;
+  g.unlock();
+  // The other threads of this process now wait on `released`; only this one waits for
+  // the other processes.
+  if (s.fileName.empty()) return;  // an unnamed mutex is private to the process
+  host::Fd fd = lockAcrossProcesses(s.fileName);
+  if (!fd.ok())
+    NKDbgPrintfW(L"NamedMutex::lock() no lock file for \"%s\" (errno %d): this process only\r\n",
+                 s.name.c_str(), errno);
+  g.lock();
+  s.lockFile = std::move(fd);
+}
+
+void NamedMutex::unlock() {
+  State& s = *state_;
+  std::unique_lock<std::mutex> g(s.m);
+  if (s.count == 0 || s.owner != std::this_thread::get_id()) return;
+  if (--s.count > 0) return;
+  s.lockFile.reset();  // closing the file releases the flock
+  s.owner = std::thread::id();
+  g.unlock();
+  s.released.notify_one();
+}
+
+}  // namespace oxm
