@@ -149,24 +149,24 @@ OxProfileManipulator::OxProfileManipulator(std::wstring path)
 OxProfileManipulator::~OxProfileManipulator() { delete mutex_; }
 
 bool OxProfileManipulator::readText(const std::u16string& key, std::u16string* value, bool* found) {
-  // Repair from the temporary file a rewrite may have left.
-  const bool hasFile = fileIsThere(path_);
-  const bool hasTmp = fileIsThere(tmpPath_);
-  if (!hasFile && hasTmp) {
-    if (!oxm::moveFileRetrying(tmpPath_, path_)) {
+  // Repair from the temporary file a rewrite may have left: with the file there it is stale,
+  // without it it is the rewritten file.
+  File f;
+  const bool hasFile = f.openStream(path_, "rb");
+  if (fileIsThere(tmpPath_)) {
+    if (hasFile) {
+      if (!oxm::DeleteFileW(tmpPath_)) setError(OXMDL_ERR_INI_DELTMP);
+    } else if (!oxm::moveFileRetrying(tmpPath_, path_)) {
       setError(OXMDL_ERR_INI_RESTORE);
       return false;
     }
-  } else if (hasFile && hasTmp) {
-    if (!oxm::DeleteFileW(tmpPath_)) setError(OXMDL_ERR_INI_DELTMP);
   } else if (!hasFile) {
     setError(OXMDL_ERR_INI_NOFILE);
     return false;
   }
-  File f;
   std::string raw;
   std::vector<Line> lines;
-  if (!f.openStream(path_, "rb") || !readLines(f, &raw, &lines)) {
+  if ((!hasFile && !f.openStream(path_, "rb")) || !readLines(f, &raw, &lines)) {
     setError(OXMDL_ERR_INI_OPEN_READ);
     return false;
   }
