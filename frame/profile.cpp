@@ -108,6 +108,24 @@ bool hasEquals(const std::wstring& key) { return key.find(L'=') != std::wstring:
 
 void setError(unsigned code) { SetOxMiddleError(code); }
 
+// A rewrite needs the file to exist (measured through an unshared open) and the store's free
+// space to exceed its length plus the margin.
+bool roomToRewrite(const std::wstring& path, unsigned missingCode, unsigned fullCode) {
+  uint64_t length = 0;
+  File measure;
+  if (!measure.open(path, oxm::GENERIC_READ, 0, oxm::OPEN_EXISTING) || !measure.size(&length)) {
+    setError(missingCode);
+    return false;
+  }
+  measure.close();
+  uint64_t freeBytes = 0;
+  if (!oxm::GetDiskFreeSpaceExW(path, &freeBytes) || freeBytes <= length + kSpareBytes) {
+    setError(fullCode);
+    return false;
+  }
+  return true;
+}
+
 // A temporary file that could not be written whole is not left behind.
 void dropTemporary(File& tmp, const std::wstring& tmpPath) {
   if (!tmp.isOpen()) return;
@@ -199,19 +217,7 @@ bool OxProfileManipulator::GetPrivateProfileString(const std::wstring& key, cons
 }
 
 bool OxProfileManipulator::writeText(const std::u16string& key, const std::u16string& value) {
-  uint64_t length = 0;
-  {
-    File measure;
-    if (!measure.open(path_, oxm::GENERIC_READ, 0, oxm::OPEN_EXISTING) || !measure.size(&length)) {
-      setError(OXMDL_ERR_INI_SIZE);
-      return false;
-    }
-  }
-  uint64_t freeBytes = 0;
-  if (!oxm::GetDiskFreeSpaceExW(path_, &freeBytes) || freeBytes <= length + kSpareBytes) {
-    setError(OXMDL_ERR_INI_DISK_FULL);
-    return false;
-  }
+  if (!roomToRewrite(path_, OXMDL_ERR_INI_SIZE, OXMDL_ERR_INI_DISK_FULL)) return false;
   if (key.find(u'=') != std::u16string::npos) {
     setError(OXMDL_ERR_INI_KEY_INVALID);
     return false;
@@ -386,19 +392,7 @@ bool OxProfileManipulator::WriteProfileItems(std::list<ProfileItem>& items) {
       return false;
     }
   }
-  uint64_t length = 0;
-  {
-    File measure;
-    if (!measure.open(path_, oxm::GENERIC_READ, 0, oxm::OPEN_EXISTING) || !measure.size(&length)) {
-      setError(OXMDL_ERR_INI_BATCH_SIZE);
-      return false;
-    }
-  }
-  uint64_t freeBytes = 0;
-  if (!oxm::GetDiskFreeSpaceExW(path_, &freeBytes) || freeBytes <= length + kSpareBytes) {
-    setError(OXMDL_ERR_INI_BATCH_DISK_FULL);
-    return false;
-  }
+  if (!roomToRewrite(path_, OXMDL_ERR_INI_BATCH_SIZE, OXMDL_ERR_INI_BATCH_DISK_FULL)) return false;
   batchMode_ = 1;
   unsigned code = oxm::preOpenCheck(path_);
   if (code != OXMDL_ERR_NONE) {
