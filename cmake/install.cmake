@@ -7,6 +7,7 @@ include(CMakePackageConfigHelpers)
 set(OXM_PUBLIC_HEADERS
   platform/wintypes.h
   platform/device.h
+  platform/console.h
   frame/oxerror.h
   frame/oxerror_table.inc
   frame/profile.h

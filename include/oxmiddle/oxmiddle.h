@@ -8,6 +8,7 @@
 
 #include "platform/wintypes.h"
 #include "platform/device.h"
+#include "platform/console.h"
 #include "frame/oxerror.h"
 #include "frame/profile.h"
 #include "frame/registry_value.h"
