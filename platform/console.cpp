@@ -3,6 +3,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <initializer_list>
+
 bool OxIsTerminal(int fd) { return ::isatty(fd) == 1; }
 
 int OxTerminalColumns() {
