@@ -3,6 +3,7 @@
 #include <array>
 #include <new>
 
+#include "accounts/common_defaults.h"
 #include "accounts/key_table.h"
 #include "accounts/paths.h"
 #include "frame/oxerror.h"
@@ -45,6 +46,10 @@ bool writeField(OxProfileManipulator& profile, const Row& row, const Attributes&
 }
 
 }  // namespace
+
+void oxm::applyCommonDefaults(OxCommonSettingInterface::Attributes* attrs, uint64_t mask) {
+  applyDefaults(kCommonKeys, mask, attrs);
+}
 
 OxCommonSettingInterface::OxCommonSettingInterface(const std::wstring& regkey) {
   std::wstring dir;

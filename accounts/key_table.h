@@ -152,4 +152,12 @@ ProfileItem writeItem(const KeyRow<R>& row, const R& rec) {
   return item;
 }
 
+// Sets the selected fields of the record to their defaults (a GUID has none and stays).
+template <class R, size_t N>
+void applyDefaults(const std::array<KeyRow<R>, N>& rows, uint64_t mask, R* rec) {
+  for (const auto& row : rows) {
+    if (mask & row.maskBit()) takeItem(row, readItem(row), rec);
+  }
+}
+
 }  // namespace oxm
