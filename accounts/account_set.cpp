@@ -3,6 +3,7 @@
 #include <array>
 #include <new>
 
+#include "accounts/commit.h"
 #include "accounts/key_table.h"
 #include "accounts/paths.h"
 #include "accounts/utf16_bytes.h"
@@ -161,7 +162,7 @@ unsigned OxAccountInfo::saveUidList(const std::list<std::wstring>& uids) {
     DeleteFileW(tmpPath);
     return code;
   }
-  return commitReplacement(path) == OXMDL_ERR_NONE ? OXMDL_ERR_NONE : OXMDL_ERR_ACC_UIDL_OPEN;
+  return commitOrDiscard(path) == OXMDL_ERR_NONE ? OXMDL_ERR_NONE : OXMDL_ERR_ACC_UIDL_OPEN;
 }
 
 unsigned partPathOf(const std::wstring& accountPath, const PartKey& part, std::wstring* path) {

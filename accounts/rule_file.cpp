@@ -3,6 +3,7 @@
 #include <new>
 #include <string_view>
 
+#include "accounts/commit.h"
 #include "accounts/paths.h"
 #include "accounts/tree.h"
 #include "frame/oxerror.h"
@@ -283,7 +284,7 @@ unsigned OxClassificationParam::write(const std::vector<Rule>& rules) {
   if (code == OXMDL_ERR_STG_DISK_FULL) return OXMDL_ERR_CLS_DISK_FULL;
   if (code == OXMDL_ERR_STG_PRIM_OPEN) return OXMDL_ERR_CLS_FILE_OPEN;
   if (code != OXMDL_ERR_NONE) return OXMDL_ERR_CLS_FILE_WRITE;
-  return moduleCode(commitReplacement(file_), OXMDL_ERR_CLS_FILE_BACKUP);
+  return moduleCode(commitOrDiscard(file_), OXMDL_ERR_CLS_FILE_BACKUP);
 }
 
 unsigned acquireClassificationParam(const std::wstring& dir, OxClassificationParam** out) {

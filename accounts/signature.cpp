@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "accounts/commit.h"
 #include "accounts/paths.h"
 #include "accounts/signature_files.h"
 #include "accounts/tree.h"
@@ -85,7 +86,7 @@ unsigned writeOne(const SignatureFile& file, const std::wstring& path, const std
   if (code != OXMDL_ERR_NONE && code != OXMDL_ERR_STG_PRIM_NOFILE) return codeFor(file, code);
   code = writeTemporary(path, bytes.data(), bytes.size());
   if (code != OXMDL_ERR_NONE) return codeFor(file, code);
-  return codeFor(file, commitReplacement(path));
+  return codeFor(file, commitOrDiscard(path));
 }
 
 RefCountedSet<std::wstring, OxSignature>& signatureSet() {
