@@ -82,6 +82,25 @@ unsigned displayNameOfPhone(const std::wstring& phone, const std::wstring& regke
   return code;
 }
 
+// A new interface on the shared object of one of the account's parts, in the subdirectory its
+// key names; without memory for the interface the object goes back.
+template <class Interface, class Object>
+Interface* openPart(const OxAccountInfo& info, const oxm::PartKey& part,
+                    unsigned (*acquire)(const std::wstring&, Object**),
+                    void (*release)(const Object*)) {
+  std::wstring dir;
+  Object* object = nullptr;
+  unsigned code = oxm::partPathOf(info.path(), part, &dir);
+  if (code == OXMDL_ERR_NONE) code = acquire(dir, &object);
+  if (code != OXMDL_ERR_NONE) return failNull<Interface>(code);
+  auto* made = new (std::nothrow) Interface(object);
+  if (!made) {
+    release(object);
+    SetOxMiddleError(OXMDL_ERR_STG_NOT_ENOUGH_MEMORY);
+  }
+  return made;
+}
+
 OxAccountInfoInterface* createAccount(const std::wstring& name, const std::wstring& regkey,
                                       bool numbered) {
   if (!OxAccountInfoInterface::CheckValidChar(name)) return nullptr;
@@ -159,32 +178,15 @@ bool OxAccountInfoInterface::SaveUIDL(const std::list<std::wstring>& uids) {
 
 OxSignatureInterface* OxAccountInfoInterface::OpenSignature() {
   if (!info_) return nullptr;
-  std::wstring dir;
-  oxm::OxSignature* signature = nullptr;
-  unsigned code = oxm::partPathOf(info_->path(), oxm::kSignaturePart, &dir);
-  if (code == OXMDL_ERR_NONE) code = oxm::acquireSignature(dir, &signature);
-  if (code != OXMDL_ERR_NONE) return failNull<OxSignatureInterface>(code);
-  auto* made = new (std::nothrow) OxSignatureInterface(signature);
-  if (!made) {
-    oxm::releaseSignature(signature);
-    SetOxMiddleError(OXMDL_ERR_STG_NOT_ENOUGH_MEMORY);
-  }
-  return made;
+  return openPart<OxSignatureInterface>(*info_, oxm::kSignaturePart, oxm::acquireSignature,
+                                        oxm::releaseSignature);
 }
 
 OxClassificationParamInterface* OxAccountInfoInterface::OpenClassificationParamInterface() {
   if (!info_) return nullptr;
-  std::wstring dir;
-  oxm::OxClassificationParam* param = nullptr;
-  unsigned code = oxm::partPathOf(info_->path(), oxm::kClassificationPart, &dir);
-  if (code == OXMDL_ERR_NONE) code = oxm::acquireClassificationParam(dir, &param);
-  if (code != OXMDL_ERR_NONE) return failNull<OxClassificationParamInterface>(code);
-  auto* made = new (std::nothrow) OxClassificationParamInterface(param);
-  if (!made) {
-    oxm::releaseClassificationParam(param);
-    SetOxMiddleError(OXMDL_ERR_STG_NOT_ENOUGH_MEMORY);
-  }
-  return made;
+  return openPart<OxClassificationParamInterface>(*info_, oxm::kClassificationPart,
+                                                  oxm::acquireClassificationParam,
+                                                  oxm::releaseClassificationParam);
 }
 
 bool OxAccountInfoInterface::GetAccountName(std::wstring* name) {

@@ -1,5 +1,6 @@
 #include "accounts/account_set.h"
 
+#include <algorithm>
 #include <array>
 #include <new>
 
@@ -98,11 +99,11 @@ unsigned OxAccountInfo::lastUid(std::wstring* uid) {
   }
   if (code != OXMDL_ERR_NONE) return OXMDL_ERR_ACC_LASTUID_READ;
   File f;
-  std::string bytes(kLastUidReadBytes, '\0');
+  uint64_t size = 0;
+  if (!f.openStream(path, "rb") || !f.size(&size)) return OXMDL_ERR_ACC_LASTUID_READ;
+  std::string bytes(std::min<uint64_t>(size, kLastUidReadBytes), '\0');
   size_t got = 0;
-  if (!f.openStream(path, "rb") || !f.read(bytes.data(), bytes.size(), &got)) {
-    return OXMDL_ERR_ACC_LASTUID_READ;
-  }
+  if (!f.read(bytes.data(), bytes.size(), &got)) return OXMDL_ERR_ACC_LASTUID_READ;
   std::wstring text = textOfUtf16(bytes.data(), got);
   *uid = text.substr(0, text.find_first_of(L"\r\n"));
   return OXMDL_ERR_NONE;

@@ -7,10 +7,11 @@
 namespace oxm {
 
 unsigned removeTree(const std::wstring& dir, const TreeCodes& codes) {
-  if (GetFileAttributesW(dir) == INVALID_FILE_ATTRIBUTES) {
-    DWORD e = GetLastError();
-    if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) return OXMDL_ERR_NONE;
-  }
+  // A link (or a file) goes as itself: what a link points to is not part of this tree, and is
+  // never listed. DeleteFileW refuses a real directory.
+  if (DeleteFileW(dir)) return OXMDL_ERR_NONE;
+  DWORD e = GetLastError();
+  if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) return OXMDL_ERR_NONE;
   unsigned result = OXMDL_ERR_NONE;
   auto keep = [&result](unsigned code) {
     if (result == OXMDL_ERR_NONE) result = code;

@@ -1,6 +1,7 @@
 #include "accounts/account_info.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -330,8 +331,14 @@ TEST_F(AccountTest, DeleteWaitsForOpenPartsThenRemovesTheTree) {
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_ACC_DELETE);
   EXPECT_NE(open(L"Gone"), nullptr);
 
+  // A link in the account to a directory outside it goes as a link.
+  ASSERT_EQ(::mkdir(root_.host("Outside").c_str(), 0777), 0);
+  writeHostFile(root_.host("Outside/precious.txt"), "keep me");
+  ASSERT_EQ(::symlink(root_.host("Outside").c_str(), data("Gone/Signature/link").c_str()), 0);
+  ASSERT_EQ(::symlink(root_.host("Outside/precious.txt").c_str(), data("Gone/file-link").c_str()), 0);
   EXPECT_TRUE(OxAccountInfoInterface::Delete(L"Gone", L""));
   EXPECT_FALSE(hostFileExists(data("Gone")));
+  EXPECT_EQ(readHostFile(root_.host("Outside/precious.txt")), "keep me");
   EXPECT_EQ(open(L"Gone"), nullptr);
   EXPECT_EQ(nameList(), std::vector<std::wstring>{L"Keep"});
   EXPECT_TRUE(hostFileExists(data("Keep/AccountInfo.ini")));
