@@ -11,7 +11,16 @@ set(OXM_PUBLIC_HEADERS
   frame/oxerror.h
   frame/oxerror_table.inc
   frame/profile.h
-  frame/registry_value.h)
+  frame/registry_value.h
+  accounts/field_types.h
+  accounts/account_keys.inc
+  accounts/common_keys.inc
+  accounts/account_info.h
+  accounts/classification.h
+  accounts/signature.h
+  accounts/common_setting.h
+  accounts/system_info.h
+  accounts/plugin_info.h)
 
 set(OXM_INSTALL_HEADERDIR ${CMAKE_INSTALL_INCLUDEDIR}/oxmiddle)
 set(OXM_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/OxMiddle)

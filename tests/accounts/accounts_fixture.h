@@ -1,0 +1,83 @@
+// The accounts tests' fixture: a fresh device root with the registry values that locate the
+// account and system directories, and a check that every test hands back what it opened.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "accounts/account_info.h"
+#include "accounts/account_set.h"
+#include "frame/oxerror.h"
+#include "frame/registry_value.h"
+#include "tests/support/testroot.h"
+
+namespace oxm::test {
+
+inline const wchar_t* const kMailKey = L"Software\\Tamarin\\OxMail";
+// Host path of the data directory under the root.
+inline const std::string kData = "Application Data/OxMail/";
+
+class AccountsTest : public RootTest {
+ protected:
+  void SetUp() override {
+    RootTest::SetUp();
+    nameTable().markNotBuilt();  // the table belongs to the process, the root to this test
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kMailKey, L"DataPath",
+                                 std::wstring(L"\\Application Data\\OxMail\\")));
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kMailKey, L"SystemInfoPath",
+                                 std::wstring(L"\\Application Data\\OxenMail\\System\\")));
+  }
+  void TearDown() override {
+    EXPECT_TRUE(accountSet().empty()) << "an account interface was not deleted";
+    RootTest::TearDown();
+  }
+
+  std::unique_ptr<OxAccountInfoInterface> create(const std::wstring& name) {
+    return std::unique_ptr<OxAccountInfoInterface>(OxAccountInfoInterface::Create(name, L""));
+  }
+  std::unique_ptr<OxAccountInfoInterface> open(const std::wstring& name) {
+    return std::unique_ptr<OxAccountInfoInterface>(OxAccountInfoInterface::OpenAccountInfo(name, L""));
+  }
+  std::string data(const std::string& rel) const { return root_.host(kData + rel); }
+  bool isDirectory(const std::string& hostPath) const {
+    struct stat st;
+    return ::stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  }
+  std::vector<std::wstring> nameList() {
+    std::vector<std::wstring> names;
+    EXPECT_TRUE(OxAccountInfoInterface::GetAccountNameList(&names, L""));
+    return names;
+  }
+};
+
+// The test's own reading of a profile file: every line after the BOM line unscrambled, the key
+// line included, in file order.
+inline std::vector<std::wstring> profileLines(const std::string& bytes) {
+  std::vector<std::wstring> lines;
+  int key = 1;
+  std::u16string line;
+  auto flush = [&] {
+    std::wstring plain;
+    for (char16_t c : line) plain += static_cast<wchar_t>(((key - c + 65519) % 65488 + 32) & 0xFFFF);
+    lines.push_back(plain);
+    if (plain.rfind(L"key1=", 0) == 0) key = std::stoi(plain.substr(5));
+    line.clear();
+  };
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    char16_t c = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                       static_cast<unsigned char>(bytes[i + 1]) << 8);
+    if (c == u'\n') {
+      if (!line.empty() && line.back() == u'\r') line.pop_back();
+      flush();
+    } else {
+      line += c;
+    }
+  }
+  if (!line.empty()) flush();
+  return lines;
+}
+
+}  // namespace oxm::test

@@ -1,0 +1,75 @@
+#include "accounts/plugin_info.h"
+
+#include <sys/stat.h>
+
+#include <map>
+#include <string>
+
+#include "accounts/plugin_scan.h"
+#include "tests/accounts/accounts_fixture.h"
+
+namespace oxm {
+namespace {
+
+using test::readHostFile;
+using test::writeHostFile;
+using Dlls = std::map<std::wstring, std::wstring>;
+
+class PluginTest : public test::AccountsTest {
+ protected:
+  void SetUp() override {
+    AccountsTest::SetUp();
+    ASSERT_EQ(::mkdir(root_.host("Plugins").c_str(), 0777), 0);
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, test::kMailKey, L"PluginPath", std::wstring(L"\\Plugins")));
+  }
+  void install(const std::string& built, const std::string& as) {
+    writeHostFile(root_.host("Plugins/" + as), readHostFile(std::string(OXM_TEST_PLUGINS) + "/" + built));
+  }
+};
+
+TEST_F(PluginTest, ListsOnlyLibrariesThatAnswerWithTheMarker) {
+  OxPluginInfoInterface plugins;
+  Dlls dlls;
+  EXPECT_TRUE(plugins.GetPluginDlls(&dlls, L""));  // an empty directory
+  EXPECT_TRUE(dlls.empty());
+
+  install("goodplug.dll", "good.dll");
+  install("otherplug.dll", "other.dll");    // another program's marker
+  install("noexport.dll", "noexport.dll");  // no GetPluginInfo
+  install("notextplug.dll", "notext.dll");  // the marker but no text
+  install("goodplug.dll", "good.txt");      // not a *.dll name
+  writeHostFile(root_.host("Plugins/fake.dll"), "MZ\x90 not a shared object");
+  writeHostFile(root_.host("Plugins/empty.dll"), "");
+  ASSERT_EQ(::mkdir(root_.host("Plugins/folder.dll").c_str(), 0777), 0);
+
+  dlls = {{L"\\Elsewhere\\kept.dll", L"kept"}};
+  ASSERT_TRUE(plugins.GetPluginDlls(&dlls, L""));
+  EXPECT_EQ(dlls, (Dlls{{L"\\Elsewhere\\kept.dll", L"kept"}, {L"\\Plugins\\good.dll", L"Good plug-in"}}));
+
+  // Asked again with the result: the path is already there.
+  EXPECT_FALSE(plugins.GetPluginDlls(&dlls, L""));
+  EXPECT_EQ(dlls.size(), 2u);
+}
+
+TEST_F(PluginTest, PluginPathComesFromTheGivenKey) {
+  OxPluginInfoInterface plugins;
+  Dlls dlls;
+  EXPECT_FALSE(plugins.GetPluginDlls(&dlls, L"Software\\Tamarin\\Rivulet"));
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_REG_OPEN);
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, L"Software\\Tamarin\\Rivulet", L"Other", std::wstring(L"x")));
+  EXPECT_FALSE(plugins.GetPluginDlls(&dlls, L"Software\\Tamarin\\Rivulet"));
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_REG_VALUE);
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, L"Software\\Tamarin\\Rivulet", L"PluginPath",
+                               std::wstring(L"\\Missing")));
+  EXPECT_TRUE(plugins.GetPluginDlls(&dlls, L"Software\\Tamarin\\Rivulet"));  // no directory, no plug-in
+  EXPECT_TRUE(dlls.empty());
+
+  // The default plug-in directory the program starts with.
+  EXPECT_EQ(OxPluginInfo().storeDefaultPluginPath(), OXMDL_ERR_NONE);
+  std::wstring path;
+  ASSERT_TRUE(GetRegistryValue(HKEY_CURRENT_USER, test::kMailKey, L"PluginPath", &path));
+  EXPECT_EQ(path, L"\\Program Files\\OxenMail\\Plugin");
+}
+
+}  // namespace
+}  // namespace oxm

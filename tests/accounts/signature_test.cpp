@@ -1,0 +1,182 @@
+#include "accounts/signature.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "accounts/signature_files.h"
+#include "platform/fault.h"
+#include "platform/syserr.h"
+#include "tests/accounts/accounts_fixture.h"
+
+namespace oxm {
+namespace {
+
+using test::hostFileExists;
+using test::readHostFile;
+using test::writeHostFile;
+using Attributes = OxSignatureInterface::Attributes;
+
+class SignatureTest : public test::AccountsTest {
+ protected:
+  void SetUp() override {
+    AccountsTest::SetUp();
+    account_ = create(L"Work");
+    ASSERT_NE(account_, nullptr);
+    signature_.reset(account_->OpenSignature());
+    ASSERT_NE(signature_, nullptr);
+  }
+  void TearDown() override {
+    signature_.reset();
+    account_.reset();
+    AccountsTest::TearDown();
+  }
+  std::string file(int n) { return data("Work/Signature/Data" + std::to_string(n) + ".txt"); }
+
+  std::unique_ptr<OxAccountInfoInterface> account_;
+  std::unique_ptr<OxSignatureInterface> signature_;
+};
+
+TEST_F(SignatureTest, FilesHoldRawUtf16AndTheLimitIs4096Characters) {
+  Attributes w;
+  w.mask = 3;
+  w.strSignature1 = L"山田 太郎";
+  w.strSignature2 = std::wstring(4096, L'x');
+  ASSERT_TRUE(signature_->WriteAttributes(w));
+  EXPECT_EQ(readHostFile(file(1)), std::string("\x71\x5c\x30\x75\x20\x00\x2a\x59\xce\x90", 10));
+  EXPECT_EQ(readHostFile(file(2)).size(), 8192u);
+
+  Attributes r;
+  r.mask = 3;
+  ASSERT_TRUE(signature_->ReadAttributes(&r));
+  EXPECT_EQ(r.mask, 0u);
+  EXPECT_EQ(r.strSignature1, L"山田 太郎");
+  EXPECT_EQ(r.strSignature2, std::wstring(4096, L'x'));
+
+  // One character more is refused for the file it is meant for, which stays as it was.
+  w.mask = 1;
+  w.strSignature1 = std::wstring(4097, L'y');
+  EXPECT_FALSE(signature_->WriteAttributes(w));
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_SIG_TOO_LONG1);
+  w.mask = 2;
+  w.strSignature2 = std::wstring(4097, L'y');
+  EXPECT_FALSE(signature_->WriteAttributes(w));
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_SIG_TOO_LONG2);
+  // A character above U+FFFF takes two of the 4096.
+  w.strSignature2 = std::wstring(4094, L'z') + L"\U0001F600";
+  EXPECT_TRUE(signature_->WriteAttributes(w));
+  w.strSignature2 += L"z";
+  EXPECT_FALSE(signature_->WriteAttributes(w));
+  r.mask = 3;
+  ASSERT_TRUE(signature_->ReadAttributes(&r));
+  EXPECT_EQ(r.strSignature1, L"山田 太郎");
+  EXPECT_EQ(r.strSignature2, std::wstring(4094, L'z') + L"\U0001F600");
+
+  // A mask without either bit does nothing and succeeds.
+  r.mask = 4;
+  EXPECT_TRUE(signature_->ReadAttributes(&r));
+  w.mask = 0;
+  EXPECT_TRUE(signature_->WriteAttributes(w));
+}
+
+TEST_F(SignatureTest, MaskChoosesTheFileAndDamagedFilesGiveTheirCodes) {
+  writeHostFile(file(1), std::string("a\0b\0\0\0c\0", 8));  // text ends at the first NUL
+  writeHostFile(file(2), std::string("d\0e", 3));           // an odd last byte
+  Attributes r;
+  r.strSignature1 = L"untouched";
+  r.mask = 2;
+  ASSERT_TRUE(signature_->ReadAttributes(&r));
+  EXPECT_EQ(r.strSignature1, L"untouched");
+  EXPECT_EQ(r.strSignature2, L"de");
+  r.mask = 1;
+  ASSERT_TRUE(signature_->ReadAttributes(&r));
+  EXPECT_EQ(r.strSignature1, L"ab");
+
+  writeHostFile(file(2), std::string(8193, 'x'));
+  r.mask = 3;
+  r.strSignature1.clear();
+  EXPECT_FALSE(signature_->ReadAttributes(&r));
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_SIG_TOO_LONG2);
+  EXPECT_EQ(r.strSignature1, L"ab");  // the first is read before the second fails
+  std::remove(file(2).c_str());
+  r.mask = 2;
+  EXPECT_FALSE(signature_->ReadAttributes(&r));
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_SIG_NOFILE2);
+  fault::failNth(fault::Op::Read, 1, ERROR_ACCESS_DENIED);
+  r.mask = 1;
+  EXPECT_FALSE(signature_->ReadAttributes(&r));
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_SIG_READ1);
+  // Only the backup of an interrupted replacement is left: it is the file again.
+  std::rename(file(1).c_str(), (file(1) + "_bak").c_str());
+  r.mask = 1;
+  ASSERT_TRUE(signature_->ReadAttributes(&r));
+  EXPECT_EQ(r.strSignature1, L"ab");
+  EXPECT_FALSE(hostFileExists(file(1) + "_bak"));
+
+  // Writing makes a missing file.
+  Attributes w;
+  w.mask = 2;
+  w.strSignature2 = L"new";
+  ASSERT_TRUE(signature_->WriteAttributes(w));
+  EXPECT_EQ(readHostFile(file(2)), std::string("n\0e\0w\0", 6));
+}
+
+TEST_F(SignatureTest, WriteFailuresKeepTheOldText) {
+  Attributes w;
+  w.mask = 3;
+  w.strSignature1 = L"one";
+  w.strSignature2 = L"two";
+  ASSERT_TRUE(signature_->WriteAttributes(w));
+  w.strSignature1 = L"ONE";
+  w.strSignature2 = L"TWO";
+
+  fault::setFreeSpace(511999);
+  EXPECT_FALSE(signature_->WriteAttributes(w));
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_SIG_DISK_FULL);
+  fault::setFreeSpace(std::nullopt);
+
+  struct Case {
+    fault::Op op;
+    int n;
+    DWORD error;
+    unsigned code;
+  } cases[] = {
+      {fault::Op::Open, 4, ERROR_ACCESS_DENIED, OXMDL_ERR_SIG_OPEN1},
+      {fault::Op::Write, 1, ERROR_ACCESS_DENIED, OXMDL_ERR_SIG_WRITE1},
+      {fault::Op::Write, 1, ERROR_DISK_FULL, OXMDL_ERR_SIG_DISK_FULL},
+      {fault::Op::Rename, 1, ERROR_ACCESS_DENIED, OXMDL_ERR_SIG_BACKUP1},
+      {fault::Op::Write, 2, ERROR_ACCESS_DENIED, OXMDL_ERR_SIG_WRITE2},  // after the first went
+      {fault::Op::Rename, 3, ERROR_ACCESS_DENIED, OXMDL_ERR_SIG_BACKUP2},
+  };
+  for (const Case& c : cases) {
+    fault::failNth(c.op, c.n, c.error);
+    EXPECT_FALSE(signature_->WriteAttributes(w));
+    EXPECT_EQ(GetOxMiddleError(), c.code);
+    fault::reset();
+    EXPECT_EQ(readHostFile(file(2)), std::string("t\0w\0o\0", 6));
+    EXPECT_FALSE(hostFileExists(file(1) + "_tmp") || hostFileExists(file(2) + "_tmp"));
+  }
+  EXPECT_EQ(readHostFile(file(1)), std::string("O\0N\0E\0", 6));
+}
+
+TEST_F(SignatureTest, OpensShareOneObjectPerDirectory) {
+  std::unique_ptr<OxSignatureInterface> second(account_->OpenSignature());
+  ASSERT_NE(second, nullptr);
+  const std::wstring dir = L"\\Application Data\\OxMail\\Work\\Signature";
+  EXPECT_TRUE(signatureInUse(dir));
+  second.reset();
+  EXPECT_TRUE(signatureInUse(dir));
+  signature_.reset();
+  EXPECT_FALSE(signatureInUse(dir));
+
+  OxSignatureInterface none(nullptr);
+  Attributes a;
+  a.mask = 1;
+  SetOxMiddleError(OXMDL_ERR_NONE);
+  EXPECT_FALSE(none.ReadAttributes(&a));
+  EXPECT_FALSE(none.WriteAttributes(a));
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_NONE);
+}
+
+}  // namespace
+}  // namespace oxm
