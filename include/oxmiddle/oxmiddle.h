@@ -11,3 +11,6 @@
 #include "frame/oxerror.h"
 #include "frame/profile.h"
 #include "frame/registry_value.h"
+#include "store/folder_interface.h"
+#include "store/message_interface.h"
+#include "store/storage_interface.h"
