@@ -137,3 +137,53 @@ class StoreTest : public RootTest {
 };
 
 }  // namespace oxm::test
+
+namespace oxm::test {
+
+// Every real folder reachable from the root, root first.
+inline std::vector<unsigned long> allFolders(OxStorageInterface* s) {
+  std::vector<unsigned long> out;
+  std::vector<unsigned long> pending{0};
+  while (!pending.empty() && out.size() < 100) {
+    unsigned long id = pending.back();
+    pending.pop_back();
+    out.push_back(id);
+    std::unique_ptr<OxFolderInterface> f(s->OpenFolder(id));
+    std::vector<unsigned long> children;
+    if (!f || !f->GetFolderIds(&children)) continue;
+    for (unsigned long c : children) {
+      if (c <= 0xFFFF) pending.push_back(c);
+    }
+  }
+  return out;
+}
+
+// "" when the store agrees with itself: every folder lists (its cache agreeing), every listed
+// message is listed once, owned by that folder in Entry.dat and readable, and every message of
+// Entry.dat is listed by its owner. Otherwise what is wrong.
+inline std::string storeProblems(OxStorageInterface* s, const std::string& entryDatHost) {
+  const std::string entry = readHostFile(entryDatHost);
+  if (entry.size() != 262144) return "Entry.dat size";
+  const uint32_t* words = reinterpret_cast<const uint32_t*>(entry.data());
+  std::vector<int> listedBy(65536, -1);
+  for (unsigned long folder : allFolders(s)) {
+    std::unique_ptr<OxFolderInterface> f(s->OpenFolder(folder));
+    if (!f) return "folder " + std::to_string(folder) + " does not open: " + std::to_string(GetOxMiddleError());
+    std::vector<unsigned long> ids;
+    if (!f->GetMessageIds(&ids)) return "folder " + std::to_string(folder) + " does not list";
+    for (unsigned long id : ids) {
+      if (listedBy[id] >= 0) return "message " + std::to_string(id) + " listed twice";
+      listedBy[id] = static_cast<int>(folder);
+      if (words[id] != folder) return "message " + std::to_string(id) + " owned by another folder";
+      std::unique_ptr<OxMessageInterface> m(s->OpenMessage(id));
+      std::string text;
+      if (!m || !m->Read(&text)) return "message " + std::to_string(id) + " unreadable";
+    }
+  }
+  for (unsigned long id = 0; id < 65536; ++id) {
+    if (words[id] != 0xFFFFFFFFu && listedBy[id] < 0) return "message " + std::to_string(id) + " in no list";
+  }
+  return "";
+}
+
+}  // namespace oxm::test
