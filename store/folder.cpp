@@ -700,7 +700,8 @@ unsigned OrdinaryFolder::loadMessageHeader(FolderMsgHeader* buf, unsigned long c
   if (code != OXMDL_ERR_NONE) return code;
   code = headers_.loadRecords(buf, count);
   if (code != OXMDL_ERR_NONE) return code;
-  for (unsigned long i = 0; i < count; ++i) buf[i].date = utcToLocal(buf[i].date);
+  const int64_t delta = localMinusUtc();
+  for (unsigned long i = 0; i < count; ++i) buf[i].date = shiftedTime(buf[i].date, delta);
   return OXMDL_ERR_NONE;
 }
 

@@ -10,8 +10,10 @@ int64_t fileTimeValue(const FILETIME& ft) {
   return static_cast<int64_t>((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
 }
 
-// Local time minus UTC in 100-ns units. The two clocks are read one after the other, so the
-// raw difference can be off by the time between the reads; it is rounded to whole seconds.
+}  // namespace
+
+// The two clocks are read one after the other, so the raw difference can be off by the time
+// between the reads; it is rounded to whole seconds.
 int64_t localMinusUtc() {
   SYSTEMTIME local;
   SYSTEMTIME utc;
@@ -26,7 +28,7 @@ int64_t localMinusUtc() {
   return (diff + half) / kSecond * kSecond;
 }
 
-SYSTEMTIME shifted(const SYSTEMTIME& t, int64_t delta) {
+SYSTEMTIME shiftedTime(const SYSTEMTIME& t, int64_t delta) {
   FILETIME ft;
   if (!SystemTimeToFileTime(&t, &ft)) return t;
   int64_t v = fileTimeValue(ft) + delta;
@@ -39,10 +41,8 @@ SYSTEMTIME shifted(const SYSTEMTIME& t, int64_t delta) {
   return result;
 }
 
-}  // namespace
+SYSTEMTIME localToUtc(const SYSTEMTIME& local) { return shiftedTime(local, -localMinusUtc()); }
 
-SYSTEMTIME localToUtc(const SYSTEMTIME& local) { return shifted(local, -localMinusUtc()); }
-
-SYSTEMTIME utcToLocal(const SYSTEMTIME& utc) { return shifted(utc, localMinusUtc()); }
+SYSTEMTIME utcToLocal(const SYSTEMTIME& utc) { return shiftedTime(utc, localMinusUtc()); }
 
 }  // namespace oxm
