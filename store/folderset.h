@@ -7,6 +7,7 @@
 
 #include "frame/refset.h"
 #include "platform/mutex.h"
+#include "store/borrowed.h"
 #include "store/folder.h"
 #include "store/idtraits.h"
 
@@ -50,22 +51,11 @@ class FolderSet {
   MessageSet* messages_ = nullptr;
 };
 
-// Acquires a folder and releases it at scope end.
-class FolderRef {
+// A folder borrowed for a scope; ordinary() is null for the virtual folders.
+class FolderRef : public Borrowed<FolderSet, OxFolder> {
  public:
-  explicit FolderRef(FolderSet& set) : set_(set) {}
-  ~FolderRef() {
-    if (folder_) set_.release(folder_);
-  }
-  FolderRef(const FolderRef&) = delete;
-  FolderRef& operator=(const FolderRef&) = delete;
-  unsigned acquire(unsigned long id) { return set_.acquire(id, &folder_); }
-  OxFolder* get() const { return folder_; }
-  OrdinaryFolder* ordinary() const { return dynamic_cast<OrdinaryFolder*>(folder_); }
-
- private:
-  FolderSet& set_;
-  OxFolder* folder_ = nullptr;
+  using Borrowed::Borrowed;
+  OrdinaryFolder* ordinary() const { return dynamic_cast<OrdinaryFolder*>(get()); }
 };
 
 }  // namespace oxm

@@ -20,25 +20,24 @@ bool report(unsigned code) {
   return false;
 }
 
-// Wraps an acquired folder; a failed `new` hands it back at once.
-OxFolderInterface* wrapFolder(unsigned code, oxm::OxFolder* folder) {
+// Wraps an acquired folder or message; a failed `new` hands it back to its set at once.
+template <class Interface, class Object, class Set>
+Interface* wrap(unsigned code, Object* object, Set* set) {
   if (!report(code)) return nullptr;
-  OxFolderInterface* wrapped = new (std::nothrow) OxFolderInterface(folder);
+  Interface* wrapped = new (std::nothrow) Interface(object);
   if (!wrapped) {
-    folder->folderSet()->release(folder);
+    set->release(object);
     SetOxMiddleError(OXMDL_ERR_STG_NOT_ENOUGH_MEMORY);
   }
   return wrapped;
 }
 
+OxFolderInterface* wrapFolder(unsigned code, oxm::OxFolder* folder) {
+  return wrap<OxFolderInterface>(code, folder, folder ? folder->folderSet() : nullptr);
+}
+
 OxMessageInterface* wrapMessage(unsigned code, oxm::OxMessage* message) {
-  if (!report(code)) return nullptr;
-  OxMessageInterface* wrapped = new (std::nothrow) OxMessageInterface(message);
-  if (!wrapped) {
-    message->messageSet()->release(message);
-    SetOxMiddleError(OXMDL_ERR_STG_NOT_ENOUGH_MEMORY);
-  }
-  return wrapped;
+  return wrap<OxMessageInterface>(code, message, message ? message->messageSet() : nullptr);
 }
 
 }  // namespace

@@ -115,8 +115,4 @@ unsigned MessageSet::removeFile(unsigned long id) {
   return OXMDL_ERR_NONE;
 }
 
-MessageRef::~MessageRef() {
-  if (message_) set_.release(message_);
-}
-
 }  // namespace oxm

@@ -6,6 +6,7 @@
 
 #include "frame/refset.h"
 #include "platform/mutex.h"
+#include "store/borrowed.h"
 #include "store/entryindex.h"
 #include "store/idtraits.h"
 
@@ -56,18 +57,6 @@ class MessageSet {
   FolderSet* folders_ = nullptr;
 };
 
-class MessageRef {
- public:
-  explicit MessageRef(MessageSet& set) : set_(set) {}
-  ~MessageRef();
-  MessageRef(const MessageRef&) = delete;
-  MessageRef& operator=(const MessageRef&) = delete;
-  unsigned acquire(unsigned long id) { return set_.acquire(id, &message_); }
-  OxMessage* get() const { return message_; }
-
- private:
-  MessageSet& set_;
-  OxMessage* message_ = nullptr;
-};
+using MessageRef = Borrowed<MessageSet, OxMessage>;
 
 }  // namespace oxm
