@@ -12,6 +12,9 @@ set(OXM_PUBLIC_HEADERS
   frame/oxerror_table.inc
   frame/profile.h
   frame/registry_value.h
+  store/folder_interface.h
+  store/message_interface.h
+  store/storage_interface.h
   accounts/field_types.h
   accounts/account_keys.inc
   accounts/common_keys.inc

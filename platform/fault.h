@@ -9,7 +9,8 @@
 
 namespace oxm::fault {
 
-enum class Op { Open, Read, Write, Flush, Rename, Delete, CreateDir, RemoveDir, Find, Count };
+// Map is the creation of a memory mapping (mapping.h); its flushes count as Flush.
+enum class Op { Open, Read, Write, Flush, Rename, Delete, CreateDir, RemoveDir, Find, Map, Count };
 
 // The nth call of `op` from now (1 = the next one) and the `times - 1` calls after it fail with
 // `error` without doing anything; times < 0 fails every call from the nth on.

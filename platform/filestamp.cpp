@@ -1,0 +1,44 @@
+#include "platform/filestamp.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/fs.h"
+
+namespace oxm {
+
+FileStamp::~FileStamp() { clear(); }
+
+void FileStamp::clear() {
+  if (pin_ >= 0) ::close(pin_);
+  pin_ = -1;
+}
+
+void FileStamp::take(const std::wstring& path) {
+  clear();
+  // O_PATH takes no share claim, so the stamp never blocks a rename or delete of the file.
+  int fd = ::open(hostPath(path).c_str(), O_PATH | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return;
+  }
+  pin_ = fd;
+  device_ = st.st_dev;
+  inode_ = st.st_ino;
+  size_ = static_cast<uint64_t>(st.st_size);
+  mtimeSec_ = st.st_mtim.tv_sec;
+  mtimeNsec_ = st.st_mtim.tv_nsec;
+}
+
+bool FileStamp::matches(const std::wstring& path) const {
+  if (pin_ < 0) return false;
+  struct stat st;
+  if (::stat(hostPath(path).c_str(), &st) != 0) return false;
+  return st.st_dev == device_ && st.st_ino == inode_ && static_cast<uint64_t>(st.st_size) == size_ &&
+         st.st_mtim.tv_sec == mtimeSec_ && st.st_mtim.tv_nsec == mtimeNsec_;
+}
+
+}  // namespace oxm

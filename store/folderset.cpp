@@ -1,0 +1,60 @@
+#include "store/folderset.h"
+
+#include <memory>
+#include <new>
+
+#include "frame/oxerror.h"
+
+namespace oxm {
+
+FolderSet::FolderSet(const std::wstring& storageDir)
+    : tree_(storageDir + L"\\TREE"), ids_(tree_, StoreFile::TreeStatus) {}
+
+unsigned FolderSet::open() { return ids_.load(); }
+
+unsigned FolderSet::acquire(unsigned long id, OxFolder** out) {
+  if (id > kMaxId && !isVirtualFolder(id)) return OXMDL_ERR_STG_NO_FOLDER;
+  MutexLock lock(mutex_);
+  return open_.acquire(id, [&](std::unique_ptr<OxFolder>* made) -> unsigned {
+    try {
+      if (isVirtualFolder(id)) {
+        *made = std::make_unique<VirtualFolder>(this, id);
+        return OXMDL_ERR_NONE;
+      }
+      auto folder = std::make_unique<OrdinaryFolder>(this, id);
+      unsigned code = folder->load();
+      if (code != OXMDL_ERR_NONE) return code;
+      *made = std::move(folder);
+    } catch (const std::bad_alloc&) {
+      return OXMDL_ERR_STG_NOT_ENOUGH_MEMORY;
+    }
+    return OXMDL_ERR_NONE;
+  }, out);
+}
+
+void FolderSet::release(OxFolder* folder) {
+  MutexLock lock(mutex_);
+  open_.release(folder);
+}
+
+bool FolderSet::isOpen(unsigned long id) {
+  MutexLock lock(mutex_);
+  return open_.find(id) != nullptr;
+}
+
+bool FolderSet::empty() {
+  MutexLock lock(mutex_);
+  return open_.empty();
+}
+
+void FolderSet::notifyVirtual(unsigned long virtualId, unsigned long messageId) {
+  OxFolder* folder = nullptr;
+  {
+    MutexLock lock(mutex_);
+    if (!open_.find(virtualId) || acquire(virtualId, &folder) != OXMDL_ERR_NONE) return;
+  }
+  folder->notifyMessageChange(messageId);
+  release(folder);
+}
+
+}  // namespace oxm

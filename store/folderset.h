@@ -1,0 +1,61 @@
+// A storage's folder set: the folder identifier allocator over S\TREE and the open folders,
+// each shared by every interface on it and closed with the last one.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "frame/refset.h"
+#include "platform/mutex.h"
+#include "store/borrowed.h"
+#include "store/folder.h"
+#include "store/idtraits.h"
+
+namespace oxm {
+
+class MessageSet;
+
+// Invariants, under "OxFolderSet Mutex": open_ holds each open folder once, with the number of
+// acquisitions not yet released; an OrdinaryFolder in it has loaded its three files.
+class FolderSet {
+ public:
+  explicit FolderSet(const std::wstring& storageDir);
+  FolderSet(const FolderSet&) = delete;
+  FolderSet& operator=(const FolderSet&) = delete;
+
+  // Reads TREE\Status.txt.
+  unsigned open();
+  void setMessageSet(MessageSet* messages) { messages_ = messages; }
+  MessageSet* messageSet() const { return messages_; }
+
+  // The folder `id` (0..65535 or a virtual one), loaded on first use. A folder without a child
+  // list is OXMDL_ERR_STG_NOFILE_FLD.
+  unsigned acquire(unsigned long id, OxFolder** out);
+  void release(OxFolder* folder);
+  bool isOpen(unsigned long id);
+  bool empty();
+  // The open folder `id` without taking a reference, or null (the caller holds mutex()).
+  OxFolder* findOpen(unsigned long id) { return open_.find(id); }
+  // The observers of an open virtual folder, collected for calling outside every lock.
+  void notifyVirtual(unsigned long virtualId, unsigned long messageId);
+
+  OxIdTraits& ids() { return ids_; }
+  NamedMutex& mutex() { return mutex_; }
+  const std::wstring& treeDir() const { return tree_; }
+
+ private:
+  const std::wstring tree_;
+  OxIdTraits ids_;
+  NamedMutex mutex_{L"OxFolderSet Mutex"};
+  RefCountedSet<unsigned long, OxFolder> open_;
+  MessageSet* messages_ = nullptr;
+};
+
+// A folder borrowed for a scope; ordinary() is null for the virtual folders.
+class FolderRef : public Borrowed<FolderSet, OxFolder> {
+ public:
+  using Borrowed::Borrowed;
+  OrdinaryFolder* ordinary() const { return dynamic_cast<OrdinaryFolder*>(get()); }
+};
+
+}  // namespace oxm

@@ -1,0 +1,224 @@
+#include "store/recovery.h"
+
+#include <algorithm>
+
+#include "frame/oxerror.h"
+#include "frame/safefile.h"
+#include "platform/fs.h"
+#include "store/folder.h"
+#include "store/message.h"
+#include "store/message_codec.h"
+#include "store/storage.h"
+#include "store/storefile.h"
+#include "store/timeshift.h"
+
+namespace oxm {
+
+namespace {
+
+struct Collected {
+  unsigned long id;
+  unsigned long owner;
+  bool unread;
+  bool partial;
+};
+
+// Failures of a folder's message list or header cache that still let the walk list the folder:
+// those are the files recovery rewrites.
+bool listedDespite(unsigned code) {
+  switch (code) {
+    case OXMDL_ERR_STG_FILE_FMTILLGL_MSG:
+    case OXMDL_ERR_STG_FILE_FMTILLGL_FDB:
+    case OXMDL_ERR_STG_FILEIO_FILE_OPEN_MSG:
+    case OXMDL_ERR_STG_FILEIO_FILE_OPEN_FDB:
+    case OXMDL_ERR_STG_FILEIO_FILE_READ_MSG:
+    case OXMDL_ERR_STG_FILEIO_FILE_READ_FDB:
+    case OXMDL_ERR_STG_DELTMP_MSG:
+    case OXMDL_ERR_STG_COMMIT_MSG:
+    case OXMDL_ERR_STG_NOFILE_MSG:
+      return true;
+    default:
+      // The header cache's deltmp, commit and nofile outcomes.
+      return code >= OXMDL_ERR_STG_BACKUP_FDB + 3 && code <= OXMDL_ERR_STG_BACKUP_FDB + 5;
+  }
+}
+
+unsigned readListFile(const std::wstring& path, std::vector<MessageLine>* lines) {
+  unsigned code = preOpenCheck(path);
+  if (code != OXMDL_ERR_NONE) return fileCode(code, StoreFile::MessageList);
+  std::string text;
+  code = readSmallFile(path, kMessageListCap, StoreFile::MessageList, &text);
+  return code != OXMDL_ERR_NONE ? code : parseMessageList(text, lines);
+}
+
+unsigned readChildFile(const std::wstring& path, std::vector<ChildEntry>* children) {
+  unsigned code = preOpenCheck(path);
+  if (code != OXMDL_ERR_NONE) return fileCode(code, StoreFile::ChildList);
+  std::string text;
+  code = readSmallFile(path, kChildListCap, StoreFile::ChildList, &text);
+  if (code != OXMDL_ERR_NONE) return code;
+  code = parseChildList(text, children);
+  if (code == OXMDL_ERR_NONE) {
+    std::sort(children->begin(), children->end(), [](const ChildEntry& a, const ChildEntry& b) { return a.id < b.id; });
+  }
+  return code;
+}
+
+// Step 1: every message with an entry, its owner and flags. Unusable message files go with
+// their entries; the message count is corrected to what is left.
+unsigned scanEntries(OxStorage& storage, std::vector<Collected>* out) {
+  MessageSet& messages = storage.messages();
+  // Held across the scan, so the many message opens below take them as the owning thread only.
+  NamedMutex messageMutex(L"OxMessage Mutex");
+  MutexLock messageLock(messageMutex);
+  MutexLock setLock(messages.mutex());
+  std::vector<Collected> collected;
+  for (unsigned long id = 0; id <= kMaxId; ++id) {
+    const uint32_t owner = messages.entries().owner(id);
+    if (owner == kEntryFree) continue;
+    MessageRef message(messages);
+    unsigned code = message.acquire(id);
+    if (code != OXMDL_ERR_NONE) return code;
+    MessageAttributes attr;
+    attr.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_PARTIAL;
+    code = message.get()->getAttributes(&attr);
+    if (code == OXMDL_ERR_NONE || code == OXMDL_ERR_STG_NO_ATTRIBUTE) {
+      collected.push_back({id, owner, attr.flags[0] != 0, attr.flags[2] != 0});
+      continue;
+    }
+    const std::wstring dir = idDirectory(messages.dataDir(), id);
+    if (code == OXMDL_ERR_STG_FILE_FMTILLGL_EML || code == OXMDL_ERR_STG_FILE_VERSION_EML) {
+      code = messages.entries().change(EntryChange::Free, id, 0);
+      if (code != OXMDL_ERR_NONE) return code;
+      deleteFileRetrying(messages.messagePath(id));
+      removeDirectoryIfEmpty(dir);
+    } else if (code == OXMDL_ERR_STG_NOFILE_EML) {
+      code = messages.entries().change(EntryChange::Free, id, 0);
+      if (code != OXMDL_ERR_NONE) return code;
+      removeDirectoryIfEmpty(dir);
+    } else {
+      return code;
+    }
+  }
+  const unsigned long counted = messages.ids().count();
+  if (collected.size() != counted) {
+    unsigned code = messages.ids().changeCount(static_cast<long>(collected.size()) - static_cast<long>(counted));
+    if (code != OXMDL_ERR_NONE) return code;
+  }
+  *out = std::move(collected);
+  return OXMDL_ERR_NONE;
+}
+
+// Steps 2 to 4 for one folder.
+unsigned rebuildFolder(OxStorage& storage, unsigned long folderId, const std::vector<Collected>& collected) {
+  const std::wstring& tree = storage.folders().treeDir();
+  // Only an existing folder gets its files rewritten.
+  unsigned code = preOpenCheck(OrdinaryFolder::childListPath(tree, folderId));
+  if (code != OXMDL_ERR_NONE) return fileCode(code, StoreFile::ChildList);
+  std::vector<MessageLine> lines;
+  for (const Collected& c : collected) {
+    if (c.owner == folderId) lines.push_back({c.id, c.unread, c.partial});
+  }
+  {
+    NamedMutex listMutex(L"OxMessageEntry Mutex");
+    MutexLock lock(listMutex);
+    code = OrdinaryFolder::writeMessageListFile(OrdinaryFolder::messageListPath(tree, folderId), lines);
+    if (code != OXMDL_ERR_NONE) return code;
+  }
+  return restoreFolderMessageHeader(storage, folderId);
+}
+
+}  // namespace
+
+bool wantsRecovery(unsigned long code) {
+  return code == OXMDL_ERR_STG_FILE_FMTILLGL_FDB || code == OXMDL_ERR_STG_FILE_FMTILLGL_EML ||
+         code == OXMDL_ERR_STG_HEADER_COUNT || code == OXMDL_ERR_STG_HEADER_MISMATCH;
+}
+
+unsigned restoreFolderMessageHeader(OxStorage& storage, unsigned long folderId) {
+  if (folderId > kMaxId) return OXMDL_ERR_STG_NO_FOLDER;
+  MessageCodec* codec = nullptr;
+  unsigned code = requireMessageCodec(&codec);
+  if (code != OXMDL_ERR_NONE) return code;
+  const std::wstring& tree = storage.folders().treeDir();
+  std::vector<MessageLine> lines;
+  {
+    NamedMutex listMutex(L"OxMessageEntry Mutex");
+    MutexLock lock(listMutex);
+    code = readListFile(OrdinaryFolder::messageListPath(tree, folderId), &lines);
+    if (code != OXMDL_ERR_NONE) return code;
+  }
+  if (lines.size() > kHeaderSlots) return OXMDL_ERR_STG_FOLDER_FULL;
+  MessageSet& messages = storage.messages();
+  std::vector<FolderMsgHeader> records;
+  records.reserve(lines.size());
+  for (const MessageLine& line : lines) {
+    // A private message object: its read position is its own, whoever has the message open.
+    OxMessage message(&messages, line.id, folderId, messages.messagePath(line.id));
+    std::string text;
+    code = message.read(&text);
+    if (code != OXMDL_ERR_NONE) return code;
+    MessageFields fields;
+    code = codec->decodeFields(text, &fields);
+    if (code != OXMDL_ERR_NONE) return code;
+    records.push_back(makeHeaderRecord(line.id, fields.toAddress, fields.fromAddress, fields.fromName,
+                                       fields.subject, localToUtc(fields.localDate)));
+  }
+  NamedMutex headerMutex(L"OxMessageHeader Mutex");
+  MutexLock lock(headerMutex);
+  HeaderCache cache(OrdinaryFolder::headerCachePath(tree, folderId));
+  return cache.rebuild(records);
+}
+
+unsigned recoverMessageEntry(OxStorage& storage, unsigned long folderId) {
+  if (folderId > kMaxId) return OXMDL_ERR_STG_NO_FOLDER;
+  // The codec is needed at the end; without it nothing is rewritten.
+  MessageCodec* codec = nullptr;
+  unsigned code = requireMessageCodec(&codec);
+  if (code != OXMDL_ERR_NONE) return code;
+  std::vector<Collected> collected;
+  code = scanEntries(storage, &collected);
+  if (code != OXMDL_ERR_NONE) return code;
+  return rebuildFolder(storage, folderId, collected);
+}
+
+unsigned recoverMessageEntryAll(OxStorage& storage, unsigned* walkCode) {
+  *walkCode = OXMDL_ERR_NONE;
+  MessageCodec* codec = nullptr;
+  unsigned code = requireMessageCodec(&codec);
+  if (code != OXMDL_ERR_NONE) return code;
+  const std::wstring& tree = storage.folders().treeDir();
+  std::vector<unsigned long> listed;
+  std::vector<unsigned long> pending{kRootFolder};
+  while (!pending.empty() && *walkCode == OXMDL_ERR_NONE) {
+    const unsigned long id = pending.back();
+    pending.pop_back();
+    if (std::find(listed.begin(), listed.end(), id) != listed.end()) continue;  // a loop in a damaged tree
+    std::vector<ChildEntry> children;
+    code = readChildFile(OrdinaryFolder::childListPath(tree, id), &children);
+    if (code == OXMDL_ERR_NONE) {
+      std::vector<MessageLine> lines;
+      code = readListFile(OrdinaryFolder::messageListPath(tree, id), &lines);
+      if (code == OXMDL_ERR_NONE || listedDespite(code)) {
+        HeaderCache cache(OrdinaryFolder::headerCachePath(tree, id));
+        code = cache.load();
+      }
+    }
+    if (code != OXMDL_ERR_NONE && !listedDespite(code)) {
+      *walkCode = code;
+      break;
+    }
+    listed.push_back(id);
+    for (auto it = children.rbegin(); it != children.rend(); ++it) pending.push_back(it->id);
+  }
+  std::vector<Collected> collected;
+  code = scanEntries(storage, &collected);
+  if (code != OXMDL_ERR_NONE) return code;
+  for (unsigned long id : listed) {
+    code = rebuildFolder(storage, id, collected);
+    if (code != OXMDL_ERR_NONE) return code;
+  }
+  return OXMDL_ERR_NONE;
+}
+
+}  // namespace oxm

@@ -1,0 +1,64 @@
+// OxStorage, one open storage directory (its folder set and message set), and the process-wide
+// storage set that shares one OxStorage among every open of the same directory.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/mutex.h"
+#include "store/folderset.h"
+#include "store/messageset.h"
+#include "store/storage_interface.h"
+
+namespace oxm {
+
+class OxStorage {
+ public:
+  explicit OxStorage(std::wstring dir);
+  OxStorage(const OxStorage&) = delete;
+  OxStorage& operator=(const OxStorage&) = delete;
+
+  // Opens the folder set, then the message set; the first failure's code.
+  unsigned open();
+  void close();
+
+  const std::wstring& directory() const { return dir_; }
+  FolderSet& folders() { return folders_; }
+  MessageSet& messages() { return messages_; }
+
+ private:
+  const std::wstring dir_;
+  FolderSet folders_;
+  MessageSet messages_;
+};
+
+// Invariants, under "OxStorageSet Mutex": each directory path appears in at most one record;
+// a record's count is the number of opens not yet released, and its storage is open.
+class StorageSet {
+ public:
+  static StorageSet& instance();
+
+  unsigned open(const std::wstring& dir, OxStorage** out);
+  // The last release closes the storage, unless folders (OXMDL_ERR_STG_FOLDERSET) or messages
+  // (OXMDL_ERR_STG_MESSAGESET) of it are open; an unknown storage is OXMDL_ERR_STG_NOT_OPEN.
+  unsigned release(OxStorage* storage);
+  // Whether a storage of this directory is open in this process.
+  bool isOpen(const std::wstring& dir);
+
+ private:
+  StorageSet() = default;
+  struct Record {
+    std::wstring dir;
+    std::unique_ptr<OxStorage> storage;
+    int refs;
+  };
+  NamedMutex mutex_{L"OxStorageSet Mutex"};
+  std::vector<Record> records_;
+};
+
+// The exported handle for an open storage (the account's OpenStorage uses it too): opens
+// `dir` in the storage set and wraps it; null with the code set on failure.
+OxStorageInterface* openStorageInterface(const std::wstring& dir);
+
+}  // namespace oxm

@@ -1,0 +1,134 @@
+// Killed processes: a child creates, writes, moves and removes messages and is killed at random
+// moments and at the Nth write, rename or delete. After each kill the store reopens, recovery
+// mends it when it does not agree with itself, and every message whose creation (with its text)
+// had returned true is there, readable, in exactly one folder.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <random>
+#include <set>
+
+#include "store/folder.h"
+#include "tests/store/store_fixture.h"
+
+namespace oxm {
+namespace {
+
+using namespace test;
+
+class StoreCrashTest : public StoreTest {
+ protected:
+  void journal(int fd, char kind, unsigned long id) {
+    char line[32];
+    int n = std::snprintf(line, sizeof line, "%c %lu\n", kind, id);
+    if (::write(fd, line, static_cast<size_t>(n)) != n) _exit(5);
+  }
+
+  // The child's work, forever: journal lines are written only after the step returned true
+  // ("c" created and written, "m" moved, "r" about to remove, "R" removed).
+  [[noreturn]] void work(unsigned seed) {
+    int fd = ::open(root_.host("journal").c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
+    StoragePtr s(openStorageInterface(L"S"));
+    if (!s || fd < 0) _exit(3);
+    std::mt19937 rng(seed);
+    std::vector<FolderPtr> folders;
+    for (unsigned long t : trays_) folders.emplace_back(s->OpenFolder(t));
+    for (;;) {
+      OxFolderInterface* f = folders[rng() % folders.size()].get();
+      std::vector<unsigned long> ids;
+      if (!f->GetMessageIds(&ids)) _exit(4);
+      const unsigned action = rng() % 10;
+      if (ids.size() > 12 && action < 4) {
+        unsigned long id = ids[rng() % ids.size()];
+        journal(fd, 'r', id);
+        if (!f->RemoveMessage(id)) _exit(6);
+        journal(fd, 'R', id);
+      } else if (!ids.empty() && action < 6) {
+        unsigned long id = ids[rng() % ids.size()];
+        if (!f->MoveMessage(id, folders[rng() % folders.size()].get())) _exit(7);
+        journal(fd, 'm', id);
+      } else {
+        unsigned long id = 0;
+        if (!f->CreateMessage(&id)) _exit(8);
+        MessagePtr m(s->OpenMessage(id));
+        if (!m || !m->Write(mailText("crash " + std::to_string(id)))) _exit(9);
+        journal(fd, 'c', id);
+      }
+    }
+  }
+
+  // Reopens, recovers if needed and checks the journal against the store.
+  void check(const std::string& what) {
+    reopen();
+    std::string problem = storeProblems(storage_.get(), root_.host("S/DATA/Entry.dat"));
+    if (!problem.empty()) {
+      ++recoveries_;
+      ASSERT_TRUE(storage_->RecoverMessageEntryAll()) << what << ": " << problem << std::hex << " " << GetOxMiddleError();
+      problem = storeProblems(storage_.get(), root_.host("S/DATA/Entry.dat"));
+      ASSERT_EQ(problem, "") << what;
+    }
+    std::map<unsigned long, char> state;
+    std::istringstream in(readHostFile(root_.host("journal")));
+    char kind;
+    unsigned long id;
+    while (in >> kind >> id) {
+      if (kind == 'c' || kind == 'r' || kind == 'R') state[id] = kind;
+    }
+    for (auto [msg, last] : state) {
+      MessagePtr m(storage_->OpenMessage(msg));
+      if (last == 'c') {
+        ASSERT_TRUE(m) << what << ": message " << msg << " lost";
+        std::string text;
+        ASSERT_TRUE(m->Read(&text)) << what << ": message " << msg;
+        ASSERT_EQ(text, mailText("crash " + std::to_string(msg))) << what;
+      } else if (last == 'R') {
+        // Removed, or made anew under the same identifier by a later creation (journaled then).
+        if (m) {
+          std::string text;
+          ASSERT_TRUE(m->Read(&text));
+        }
+      }
+    }
+    closeAll();
+  }
+
+  int recoveries_ = 0;
+};
+
+TEST_F(StoreCrashTest, RandomKillsAndKillsAtTheNthStep) {
+  closeAll();
+  std::mt19937 rng(20240506);
+  int kills = 0;
+  // Kills at chosen steps of the platform: the Nth write, rename or delete of the child.
+  const fault::Op ops[] = {fault::Op::Write, fault::Op::Rename, fault::Op::Delete, fault::Op::Flush};
+  for (int round = 0; round < 320; ++round) {
+    const bool atStep = round % 2 == 1;
+    const fault::Op op = ops[(round / 2) % 4];
+    const int nth = 1 + static_cast<int>(rng() % 120);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      fault::reset();
+      if (atStep) fault::killAtNth(op, nth);
+      work(static_cast<unsigned>(round) * 7919u);
+    }
+    if (!atStep) usleep(std::uniform_int_distribution<int>(0, 15000)(rng));
+    int status = 0;
+    if (!atStep) kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "round " << round << ": the child stopped with " << WEXITSTATUS(status);
+    ++kills;
+    check("round " + std::to_string(round));
+    if (HasFatalFailure()) return;
+  }
+  reopen();
+  EXPECT_EQ(kills, 320);
+  EXPECT_GT(recoveries_, 5) << "some kills must have needed recovery";
+  std::printf("kills %d, recoveries %d\n", kills, recoveries_);
+}
+
+}  // namespace
+}  // namespace oxm
