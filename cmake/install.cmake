@@ -10,7 +10,10 @@ set(OXM_PUBLIC_HEADERS
   frame/oxerror.h
   frame/oxerror_table.inc
   frame/profile.h
-  frame/registry_value.h)
+  frame/registry_value.h
+  codec/email.h
+  codec/emlcompose.h
+  codec/convert.h)
 
 set(OXM_INSTALL_HEADERDIR ${CMAKE_INSTALL_INCLUDEDIR}/oxmiddle)
 set(OXM_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/OxMiddle)

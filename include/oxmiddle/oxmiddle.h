@@ -11,3 +11,6 @@
 #include "frame/oxerror.h"
 #include "frame/profile.h"
 #include "frame/registry_value.h"
+#include "codec/email.h"
+#include "codec/emlcompose.h"
+#include "codec/convert.h"
