@@ -1,5 +1,7 @@
 #include "codec/decode.h"
 
+#include <algorithm>
+
 #include "codec/address.h"
 #include "codec/email.h"
 #include "codec/emlcompose.h"
@@ -33,15 +35,15 @@ DWORD availPhys() {
 // The header block of a stored message: up to the first CR LF CR LF (all of it without one),
 // with LF line ends.
 std::string headerBlock(const std::string& raw) {
-  std::string header = raw.substr(0, raw.find("\r\n\r\n"));
-  replace0D0Ato0A(&header);
+  std::string header;
+  replace0D0Ato0A(std::string_view(raw).substr(0, raw.find("\r\n\r\n")), &header);
   return header;
 }
 
 unsigned decodeMessage(Email* out, const std::string* raw, bool summary) {
   if (!out || !raw) return OXMDL_ERR_MIME_NULL_ARG;
-  std::string text = *raw;
-  unsigned code = convertDecodeData(&text);
+  std::string text;
+  unsigned code = convertDecodeData(*raw, &text);
   if (code != OXMDL_ERR_NONE) return code;
   clearEmail(out);
   out->summaryOnly = summary;
@@ -65,10 +67,10 @@ void clearEmail(Email* email) {
   *email = std::move(cleared);
 }
 
-unsigned convertDecodeData(std::string* text) {
-  const uint64_t need = std::max<uint64_t>(2 * static_cast<uint64_t>(text->size()), kMinFreeMemory);
+unsigned convertDecodeData(const std::string& raw, std::string* text) {
+  const uint64_t need = std::max<uint64_t>(2 * static_cast<uint64_t>(raw.size()), kMinFreeMemory);
   if (availPhys() <= need) return OXMDL_ERR_MEM_SHORTAGE;
-  return replace0D0Ato0A(text);
+  return replace0D0Ato0A(raw, text);
 }
 
 unsigned decodeCore(Email* email, const std::string& text, int depth) {

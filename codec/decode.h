@@ -14,8 +14,8 @@ constexpr int kMaxMimeDepth = 100;
 
 // Resets every field except appData, senderLabel and relatedFiles.
 void clearEmail(Email* email);
-// The memory check before a decode, then CR LF to LF.
-unsigned convertDecodeData(std::string* text);
+// The memory check before a decode, then CR LF to LF from raw into *text.
+unsigned convertDecodeData(const std::string& raw, std::string* text);
 // Header, then body, of LF text; `depth` counts the enclosing levels (0 for a message).
 unsigned decodeCore(Email* email, const std::string& text, int depth);
 

@@ -79,8 +79,8 @@ unsigned writePart(const std::string& raw, const Enclosure& enclosure, std::wstr
     DeleteFileW(path);
   else if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
     return OXMDL_ERR_MIME_FILE_EXISTS;
-  std::string text = raw;
-  unsigned code = replace0D0Ato0A(&text);
+  std::string text;
+  unsigned code = replace0D0Ato0A(raw, &text);
   if (code != OXMDL_ERR_NONE) return code;
   if (path.size() > kMaxPath) path.resize(kMaxPath);
   File file;

@@ -31,31 +31,25 @@ unsigned addCr(S* text) {
 
 }  // namespace
 
-unsigned replace0D0Ato0A(std::string* text) {
-  const unsigned code = heapProbe(text->size());
+unsigned replace0D0Ato0A(std::string_view in, std::string* out) {
+  const unsigned code = heapProbe(in.size());
   if (code != OXMDL_ERR_NONE) return code;
-  // In place: the text only shrinks. memchr finds the next CR quickly in long lines.
-  char* data = text->data();
-  const size_t n = text->size();
-  size_t out = 0;
+  std::string result;
+  result.reserve(in.size());
   size_t i = 0;
-  while (i < n) {
-    const void* cr = std::memchr(data + i, '\r', n - i);
-    const size_t at = cr ? static_cast<size_t>(static_cast<const char*>(cr) - data) : n;
-    if (out != i) std::memmove(data + out, data + i, at - i);
-    out += at - i;
-    i = at;
-    if (i >= n) break;
-    if (i + 1 < n && data[i + 1] == '\n') {
-      i += 1;  // drop the CR; the LF is copied with the next run
-    } else {
-      data[out++] = '\r';
-      i += 1;
-    }
+  while (i < in.size()) {
+    const void* cr = std::memchr(in.data() + i, '\r', in.size() - i);
+    const size_t at = cr ? static_cast<size_t>(static_cast<const char*>(cr) - in.data()) : in.size();
+    result.append(in.data() + i, at - i);
+    if (at >= in.size()) break;
+    if (at + 1 >= in.size() || in[at + 1] != '\n') result += '\r';  // a lone CR stays
+    i = at + 1;
   }
-  text->resize(out);
+  *out = std::move(result);
   return OXMDL_ERR_NONE;
 }
+
+unsigned replace0D0Ato0A(std::string* text) { return replace0D0Ato0A(*text, text); }
 
 unsigned replace0Ato0D0A(std::wstring* text) { return addCr(text); }
 unsigned replace0Ato0D0A_S(std::string* text) { return addCr(text); }
