@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "codec/emlcompose.h"
 #include "codec/heap_probe.h"
+#include "frame/oxerror.h"
 #include "platform/clock.h"
 #include "tests/support/testroot.h"
 
@@ -22,5 +24,13 @@ class CodecTest : public RootTest {
     RootTest::TearDown();
   }
 };
+
+// Decodes a message that must decode.
+inline Email decode(const std::string& raw) {
+  EmlCompose c;
+  Email e;
+  EXPECT_TRUE(c.Decode(&e, &raw)) << std::hex << GetOxMiddleError();
+  return e;
+}
 
 }  // namespace oxm::test

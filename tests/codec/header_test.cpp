@@ -13,13 +13,7 @@ namespace oxm {
 namespace {
 
 using test::CodecTest;
-
-Email decode(const std::string& raw) {
-  EmlCompose c;
-  Email e;
-  EXPECT_TRUE(c.Decode(&e, &raw)) << std::hex << GetOxMiddleError();
-  return e;
-}
+using test::decode;
 
 std::vector<std::wstring> v(const std::list<std::wstring>& l) { return {l.begin(), l.end()}; }
 
