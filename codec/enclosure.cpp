@@ -26,7 +26,6 @@ bool enoughMemoryFor(size_t rawLength) {
 
 }  // namespace
 
-
 unsigned decodeEnclosure(std::string* data, Enclosure* enc) {
   const std::wstring encoding = lowerAscii(enc->transferEncoding);
   if (encoding == L"quoted-printable") {

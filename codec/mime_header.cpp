@@ -67,9 +67,10 @@ void readContentType(const std::string& value, PartHeader* part) {
       e.charset = v.empty() ? L"US-ASCII" : wide(v);
     else if (name == "name")
       e.name = fileNameRules(v);
-    else if (name == "boundary")
-      part->boundary = "--" + v, e.boundary = wide(part->boundary);
-    else if (name.rfind("name*", 0) == 0)
+    else if (name == "boundary") {
+      part->boundary = "--" + v;
+      e.boundary = wide(part->boundary);
+    } else if (name.rfind("name*", 0) == 0)
       e.name = fileNameRules(parseRFC2231(&params, name, v, "name*"));
   }
 }
