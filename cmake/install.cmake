@@ -23,7 +23,10 @@ set(OXM_PUBLIC_HEADERS
   accounts/signature.h
   accounts/common_setting.h
   accounts/system_info.h
-  accounts/plugin_info.h)
+  accounts/plugin_info.h
+  codec/email.h
+  codec/emlcompose.h
+  codec/convert.h)
 
 set(OXM_INSTALL_HEADERDIR ${CMAKE_INSTALL_INCLUDEDIR}/oxmiddle)
 set(OXM_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/OxMiddle)

@@ -11,6 +11,10 @@ OXM_PACKAGES=(
   libgtest-dev
   libgmock-dev
   libbenchmark-dev
+  python3
+  libgmime-3.0-dev
+  clang
+  libclang-rt-14-dev
 )
 
 missing=()

@@ -21,3 +21,6 @@
 #include "accounts/common_setting.h"
 #include "accounts/system_info.h"
 #include "accounts/plugin_info.h"
+#include "codec/email.h"
+#include "codec/emlcompose.h"
+#include "codec/convert.h"

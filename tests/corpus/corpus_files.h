@@ -1,0 +1,44 @@
+// The real-world messages of the shared test data (../shared/testdata/mail beside the source
+// tree, or OXMIDDLE_TESTDATA), for the corpus tests and the benchmarks.
+#pragma once
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace oxm::test {
+
+inline std::string testdataDirectory() {
+  if (const char* env = std::getenv("OXMIDDLE_TESTDATA"); env && *env) return env;
+  return OXM_DEFAULT_TESTDATA;
+}
+
+// Every file under mail/ except the notes about where they came from, sorted; empty when the
+// test data is not there.
+inline std::vector<std::string> corpusMessages() {
+  std::vector<std::string> files;
+  const std::filesystem::path dir = std::filesystem::path(testdataDirectory()) / "mail";
+  std::error_code ec;
+  if (!std::filesystem::is_directory(dir, ec)) return files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir, ec)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string name = entry.path().filename().string();
+    if (name.ends_with(".md")) continue;
+    files.push_back(entry.path().string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+inline std::string readWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+}  // namespace oxm::test

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (AddressSanitizer and UBSan on) and runs each for a
+# bounded time, seeded with the shared real-world messages. Exits 77 (skipped) without clang's
+# libFuzzer; 1 when a target found a crash (the input is kept in the work directory).
+#
+# usage: run_fuzz.sh SOURCE_DIR WORK_DIR SECONDS [TESTDATA_DIR]
+set -euo pipefail
+src=$1
+work=$(mkdir -p "$2" && cd "$2" && pwd)
+seconds=$3
+testdata=${OXMIDDLE_TESTDATA:-${4:-$src/../shared/testdata}}
+
+cxx=$(command -v clang++ || true)
+if [ -z "$cxx" ]; then
+  echo "skipped: clang++ not found"
+  exit 77
+fi
+mkdir -p "$work"
+probe="$work/probe.cpp"
+echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' > "$probe"
+if ! "$cxx" -fsanitize=fuzzer "$probe" -o "$work/probe" 2>/dev/null; then
+  echo "skipped: clang++ cannot link libFuzzer (libclang-rt-dev missing)"
+  exit 77
+fi
+
+flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=all -I"$src")
+sources=("$src"/platform/*.cpp "$src"/frame/*.cpp "$src"/codec/*.cpp)
+# The library once, as objects, then one link per target (two jobs at most).
+mkdir -p "$work/obj"
+printf '%s\n' "${sources[@]}" | xargs -P 2 -I{} sh -c \
+  'o="$1/obj/$(echo "$2" | tr / _).o"; [ "$o" -nt "$2" ] || "$3" $4 -fsanitize=fuzzer-no-link -c "$2" -o "$o"' \
+  _ "$work" {} "$cxx" "${flags[*]}"
+
+seeds="$work/seeds"
+mkdir -p "$seeds/decode" "$seeds/date"
+if [ -d "$testdata/mail" ]; then
+  find "$testdata/mail" -type f ! -name '*.md' -size -200k -exec cp -t "$seeds/decode" {} + 2>/dev/null || true
+fi
+printf 'Tue, 4 Dec 2007 10:00:00 +0900' > "$seeds/date/rfc"
+printf 'Mon, 31 Dec 2007 20 : 15 : 09 EST (comment (nested))' > "$seeds/date/odd"
+printf '4 Dec 07 10:00 +900' > "$seeds/date/short"
+
+status=0
+for target in decode date; do
+  "$cxx" "${flags[@]}" -fsanitize=fuzzer "$src/tests/fuzz/${target}_fuzz.cpp" "$work"/obj/*.o -ldl -lpthread \
+    -o "$work/${target}_fuzz"
+  mkdir -p "$work/corpus_$target" "$work/crashes_$target"
+  echo "== ${target}_fuzz for ${seconds}s"
+  if ! (cd "$work/crashes_$target" && OXMIDDLE_SYNC=0 "$work/${target}_fuzz" -max_total_time="$seconds" \
+        -max_len=65536 -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
+        "$work/corpus_$target" "$seeds/$target" 2>&1 | tail -n 25); then
+    status=1
+  fi
+  if ls "$work/crashes_$target"/crash-* "$work/crashes_$target"/timeout-* "$work/crashes_$target"/oom-* >/dev/null 2>&1; then
+    echo "${target}_fuzz: failing inputs kept in $work/crashes_$target"
+    status=1
+  fi
+done
+exit $status
