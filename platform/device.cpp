@@ -34,3 +34,8 @@ bool OxReadDeviceFile(const std::wstring& devicePath, std::string* bytes) {
 bool OxCreateDeviceDirectory(const std::wstring& devicePath) {
   return oxm::host::makeDirectories(oxm::hostPath(devicePath));
 }
+
+bool OxWriteDeviceFile(const std::wstring& devicePath, const std::string& bytes) {
+  oxm::File f;
+  return f.openStream(devicePath, "wb") && f.write(bytes.data(), bytes.size()) && f.flush();
+}

@@ -17,3 +17,5 @@ std::string OxMakeTemporaryDirectory(const std::string& prefix);
 bool OxReadDeviceFile(const std::wstring& devicePath, std::string* bytes);
 // Creates a device directory and its missing parents; true when it exists afterwards.
 bool OxCreateDeviceDirectory(const std::wstring& devicePath);
+// Writes a whole device file, replacing one that is there; false when it cannot be written.
+bool OxWriteDeviceFile(const std::wstring& devicePath, const std::string& bytes);
