@@ -488,6 +488,8 @@ TEST_F(AccountTest, DamagedAccountsFailAloneAndCanBeDeleted) {
     EXPECT_FALSE(bare->GetLastUID(&uid));
     std::list<std::wstring> uids;
     EXPECT_TRUE(bare->GetUIDL(&uids));
+    EXPECT_EQ(std::unique_ptr<OxStorageInterface>(bare->OpenStorage()), nullptr);
+    EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_NOFILE);  // a profile code passes through
   }
   EXPECT_TRUE(OxAccountInfoInterface::Delete(L"Bare", L""));
 
