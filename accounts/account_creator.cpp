@@ -14,18 +14,19 @@ namespace {
 
 using Attributes = OxAccountInfoInterface::Attributes;
 
-// The trays, made in this order under the root folder, and the keys of their identifiers.
+// The trays, made in this order under the root folder, and the keys of their identifiers
+// (bits 28 to 31).
 struct Tray {
   const wchar_t* name;
   uint32_t Attributes::*id;
-  int bit;
 };
 constexpr Tray kTrays[] = {
-    {L"受信トレイ", &Attributes::ulJusinTrayID, 28},
-    {L"送信待ちトレイ", &Attributes::ulSousinTrayID, 29},
-    {L"送信済みトレイ", &Attributes::ulSousinZumiTrayID, 30},
-    {L"下書きトレイ", &Attributes::ulSitagakiTrayID, 31},
+    {L"受信トレイ", &Attributes::ulJusinTrayID},
+    {L"送信待ちトレイ", &Attributes::ulSousinTrayID},
+    {L"送信済みトレイ", &Attributes::ulSousinZumiTrayID},
+    {L"下書きトレイ", &Attributes::ulSitagakiTrayID},
 };
+constexpr uint64_t kTrayMask = 0xF0000000;
 
 // The trays in the account's storage, their identifiers written into its settings.
 bool makeTrays(OxAccountInfoInterface& account) {
@@ -38,8 +39,8 @@ bool makeTrays(OxAccountInfoInterface& account) {
     unsigned long id = 0;
     if (!root->CreateFolder(tray.name, &id)) return false;
     ids.*tray.id = static_cast<uint32_t>(id);
-    ids.mask |= uint64_t{1} << tray.bit;
   }
+  ids.mask = kTrayMask;
   return account.SetAccountInfoAttributes(ids);
 }
 
