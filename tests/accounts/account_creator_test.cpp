@@ -84,43 +84,29 @@ TEST_F(AccountCreatorTest, CreateFoldersMakesTheWholeAccount) {
   auto account = open(L"Work");
   ASSERT_NE(account, nullptr);
   Attributes a = read(*account, kAllKeys);
-  EXPECT_EQ(a.strSenderName, L"");
-  EXPECT_EQ(a.strSenderAddress, L"");
-  EXPECT_EQ(a.strPopServerName, L"");
-  EXPECT_EQ(a.uiPopServerPort, 110u);
-  EXPECT_EQ(a.strPopUserName, L"");
-  EXPECT_EQ(a.strPopPasswd, L"");
-  EXPECT_FALSE(a.bAPOPEnabled);
-  EXPECT_FALSE(a.bPopPasswdSavingEnabled);
-  EXPECT_FALSE(a.bMessageLeavingEnabled);
-  EXPECT_FALSE(a.bPartialRetrievingEnabled);
-  EXPECT_EQ(a.uiPartialRetrievingLines, 10u);
-  EXPECT_EQ(a.strSmtpServerName, L"");
-  EXPECT_EQ(a.uiSmtpServerPort, 25u);
-  EXPECT_FALSE(a.bUseSameUserPass);
-  EXPECT_EQ(a.strSmtpUserName, L"");
-  EXPECT_EQ(a.strSmtpPasswd, L"");
-  EXPECT_FALSE(a.bSmtpPasswdSavingEnabled);
+  EXPECT_EQ(a.strSenderName + a.strSenderAddress + a.strPopServerName + a.strPopUserName +
+                a.strPopPasswd + a.strSmtpServerName + a.strSmtpUserName + a.strSmtpPasswd +
+                a.strLastUid + a.strAccountName,
+            L"");
+  // Numbers in table order: POP port, partial lines, SMTP port, latency, old-message cap, retry
+  // count, the four trays, the signature.
+  EXPECT_EQ((std::vector<int64_t>{a.uiPopServerPort, a.uiPartialRetrievingLines, a.uiSmtpServerPort,
+                                  a.ulPopBeforeSmtpLatencySec, a.ulRemoveOldMessageCnt,
+                                  a.uiAutoMailRetrievingRetryCnt, a.ulJusinTrayID, a.ulSousinTrayID,
+                                  a.ulSousinZumiTrayID, a.ulSitagakiTrayID, a.iUseSignature}),
+            (std::vector<int64_t>{110, 10, 25, 2, 500, 1, 1, 2, 3, 4, 1}));
+  // Switches in table order, bits 6 to 41.
+  const bool flags[] = {a.bAPOPEnabled, a.bPopPasswdSavingEnabled, a.bMessageLeavingEnabled,
+                        a.bPartialRetrievingEnabled, a.bUseSameUserPass, a.bSmtpPasswdSavingEnabled,
+                        a.bAutoMailRetrievingEnabled, a.bPopBeforeSmtpEnabled, a.bSmtpAuthEnabled,
+                        a.bSendMessageInAMinuteEnabled, a.bRemoveOldMessageEnabled,
+                        a.bAutoMailRetrievingRetryEnabled, a.bWaccount, a.bUseSignature,
+                        a.bJunkaiJushinEnabled, a.bSmtpSvrAuthEnabled, a.bUseQuotationEnabled,
+                        a.bPeriodicRetrievingEnabled, a.bSSLEnabled};
+  std::string switches;
+  for (bool f : flags) switches += f ? '1' : '0';
+  EXPECT_EQ(switches, "0000000001000110100");
   EXPECT_EQ(a.guidNetworkSetting.Data1, 0u);  // no default: the record's own zero
-  EXPECT_FALSE(a.bAutoMailRetrievingEnabled);
-  EXPECT_FALSE(a.bPopBeforeSmtpEnabled);
-  EXPECT_EQ(a.ulPopBeforeSmtpLatencySec, 2u);
-  EXPECT_FALSE(a.bSmtpAuthEnabled);
-  EXPECT_TRUE(a.bSendMessageInAMinuteEnabled);
-  EXPECT_FALSE(a.bRemoveOldMessageEnabled);
-  EXPECT_EQ(a.ulRemoveOldMessageCnt, 500u);
-  EXPECT_EQ(a.strLastUid, L"");
-  EXPECT_FALSE(a.bAutoMailRetrievingRetryEnabled);
-  EXPECT_EQ(a.uiAutoMailRetrievingRetryCnt, 1u);
-  EXPECT_FALSE(a.bWaccount);
-  EXPECT_EQ(a.iUseSignature, 1);
-  EXPECT_TRUE(a.bUseSignature);
-  EXPECT_TRUE(a.bJunkaiJushinEnabled);
-  EXPECT_FALSE(a.bSmtpSvrAuthEnabled);
-  EXPECT_TRUE(a.bUseQuotationEnabled);
-  EXPECT_FALSE(a.bPeriodicRetrievingEnabled);
-  EXPECT_FALSE(a.bSSLEnabled);
-  EXPECT_EQ(a.strAccountName, L"");
 
   // Each recorded identifier names the tray of its key.
   StoragePtr storage(account->OpenStorage());
