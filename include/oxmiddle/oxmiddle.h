@@ -17,6 +17,7 @@
 #include "store/storage_interface.h"
 #include "accounts/account_info.h"
 #include "accounts/account_creator.h"
+#include "accounts/classifier.h"
 #include "accounts/classification.h"
 #include "accounts/signature.h"
 #include "accounts/common_setting.h"
