@@ -152,18 +152,21 @@ unsigned deleteEnclosureFromRawData(const std::string* raw, std::string* out) {
   std::string text;
   unsigned code = convertDecodeData(*raw, &text);
   if (code == OXMDL_ERR_NONE) code = decodeCore(&mail, text, 0);
-  if (code != OXMDL_ERR_NONE) return code;
-  if (mail.pictureMail) {
-    if (mail.enclosures.size() < 2) return OXMDL_ERR_ATT_SINGLE_PART;
-    mail.enclosures.resize(1);
+  return code != OXMDL_ERR_NONE ? code : copyWithoutEnclosures(&mail, *raw, out);
+}
+
+unsigned copyWithoutEnclosures(Email* mail, const std::string& raw, std::string* out) {
+  if (mail->pictureMail) {
+    if (mail->enclosures.size() < 2) return OXMDL_ERR_ATT_SINGLE_PART;
+    mail->enclosures.resize(1);
   } else {
-    mail.enclosures.clear();
+    mail->enclosures.clear();
   }
   std::string copy;
-  code = encodeWithoutEnclosure(&mail, &copy, raw);
+  unsigned code = encodeWithoutEnclosure(mail, &copy, &raw);
   if (code != OXMDL_ERR_NONE) return code;
   std::string received;
-  if (getHeaderField(*raw, "Date", &received) == OXMDL_ERR_NONE) {
+  if (getHeaderField(raw, "Date", &received) == OXMDL_ERR_NONE) {
     const size_t start = fieldStart(copy, copy.find("\r\n\r\n"), "Date: ");
     if (start != std::string::npos) {
       const size_t value = start + 6;
