@@ -129,18 +129,22 @@ std::string fromForm(const Email& mail) {
   return name + " <" + address + ">";
 }
 
+// An entry without an address (what a trailing comma leaves in a received list) is no
+// recipient: it is not written, and a list of nothing else writes no field.
 void makeAddressField(std::string* out, const Email& mail, std::list<std::string>* recipients) {
   const struct {
     const char* name;
     const std::list<std::wstring>& list;
   } fields[] = {{"To: ", mail.to}, {"Cc: ", mail.cc}, {"Bcc: ", mail.bcc}};
   for (const auto& field : fields) {
-    if (field.list.empty()) continue;
-    *out += '\n';
-    *out += field.name;
     bool first = true;
     for (const std::wstring& entry : field.list) {
       const std::string address = bareAddressOf(entry);
+      if (address.empty()) continue;
+      if (first) {
+        *out += '\n';
+        *out += field.name;
+      }
       if (!first) *out += ",\n ";
       first = false;
       *out += address;

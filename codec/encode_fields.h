@@ -37,7 +37,8 @@ std::string bareAddressOf(const std::wstring& entry);
 std::string fromForm(const Email& mail);
 
 // "\nTo: ", "\nCc: ", "\nBcc: " lines for the lists that are not empty, entries joined by
-// ",\n ", each its bare address; every bare address is appended to *recipients.
+// ",\n ", each its bare address; every bare address is appended to *recipients. Entries
+// without an address are left out.
 void makeAddressField(std::string* out, const Email& mail, std::list<std::string>* recipients);
 // "Message-Id: <YYYYMMDDhhmmss.zMMMM.envelopeFrom>" from the local clock (no line end).
 void makeMessageIdField(std::string* out, const std::string& envelopeFrom);

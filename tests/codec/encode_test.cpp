@@ -144,8 +144,8 @@ TEST_F(EncodeTest, HtmlWithAttachmentIsRelatedAroundAlternative) {
 
 TEST_F(EncodeTest, AddressListsAndReplyFields) {
   EncodeCase c = test::threeToCase();
-  c.mail.cc = {L"cc@example.jp"};
-  c.mail.bcc = {L"bcc@example.jp"};
+  c.mail.cc = {L"", L"cc@example.jp"};  // entries without an address are no recipients
+  c.mail.bcc = {L"bcc@example.jp", L" "};
   c.mail.replyTo = L"list@example.jp";
   RawEmail_S raw;
   std::string out = encode(c, &raw);
