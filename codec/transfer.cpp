@@ -168,20 +168,22 @@ bool uuDecode(std::string_view in, std::string* out) {
 void base64Encode(std::string_view in, std::string* out, size_t lineLength) {
   static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   const size_t chars = (in.size() + 2) / 3 * 4;
-  out->reserve(out->size() + chars + (lineLength ? chars / lineLength : 0));
+  const size_t breaks = lineLength ? chars / lineLength : 0;  // a full last line gets its LF too
+  const size_t start = out->size();
+  out->resize(start + chars + breaks);
+  char* p = out->data() + start;
   size_t column = 0;
   auto put = [&](char c) {
-    if (lineLength && column == lineLength) {
-      *out += '\n';
+    *p++ = c;
+    if (lineLength && ++column == lineLength) {
+      *p++ = '\n';
       column = 0;
     }
-    *out += c;
-    ++column;
   };
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(in.data());
   size_t i = 0;
   for (; i + 3 <= in.size(); i += 3) {
-    const unsigned v = static_cast<unsigned char>(in[i]) << 16 | static_cast<unsigned char>(in[i + 1]) << 8 |
-                       static_cast<unsigned char>(in[i + 2]);
+    const unsigned v = static_cast<unsigned>(b[i]) << 16 | static_cast<unsigned>(b[i + 1]) << 8 | b[i + 2];
     put(kAlphabet[v >> 18]);
     put(kAlphabet[v >> 12 & 0x3F]);
     put(kAlphabet[v >> 6 & 0x3F]);
@@ -189,14 +191,12 @@ void base64Encode(std::string_view in, std::string* out, size_t lineLength) {
   }
   if (i < in.size()) {
     const bool two = i + 1 < in.size();
-    const unsigned v = static_cast<unsigned char>(in[i]) << 16 | (two ? static_cast<unsigned char>(in[i + 1]) << 8 : 0u);
+    const unsigned v = static_cast<unsigned>(b[i]) << 16 | (two ? static_cast<unsigned>(b[i + 1]) << 8 : 0u);
     put(kAlphabet[v >> 18]);
     put(kAlphabet[v >> 12 & 0x3F]);
     put(two ? kAlphabet[v >> 6 & 0x3F] : '=');
     put('=');
   }
-  // A last line that is exactly full gets its LF too.
-  if (lineLength && column == lineLength) *out += '\n';
 }
 
 void qpEncode(std::string_view in, std::string* out) {
