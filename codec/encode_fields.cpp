@@ -41,16 +41,6 @@ std::wstring oneLine(std::wstring text) {
   return text;
 }
 
-std::wstring crlfToLf(const std::wstring& text) {
-  std::wstring out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') continue;
-    out += text[i];
-  }
-  return out;
-}
-
 // The Q form of an encoded word (RFC 2047 section 4.2), with the characters allowed in a phrase
 // (section 5 rule 3) left as they are.
 std::string qEncodeWord(const std::string& bytes) {
@@ -90,6 +80,16 @@ std::string xMailerValue(bool pictureMail) {
 }
 
 std::string sendingText(const std::wstring& wide) { return wideToSjisForSending(wide); }
+
+std::wstring lfText(const std::wstring& text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') continue;
+    out += text[i];
+  }
+  return out;
+}
 
 std::string encodeHeaderWord(const std::wstring& raw, WordEncoding encoding) {
   const std::wstring text = oneLine(raw);
@@ -280,7 +280,7 @@ std::string checkSendBodyReturnCode(const std::string& text) {
 
 unsigned makeBodyField(std::string* out, const Email& mail) {
   const bool html = !mail.htmlBody.empty();
-  std::wstring body = crlfToLf(mail.body);
+  std::wstring body = lfText(mail.body);
   if (!mail.feedMessage) body = checkSendBodyReturnCode(body);
   std::string text;
   if (allAscii(body)) {
@@ -309,7 +309,7 @@ unsigned makeBodyField(std::string* out, const Email& mail) {
 }
 
 unsigned makeFeedHtmlBodyField(std::string* out, const Email& mail) {
-  const std::wstring html = crlfToLf(mail.htmlBody);
+  const std::wstring html = lfText(mail.htmlBody);
   const unsigned code = heapProbe(3 * html.size() + 5);
   if (code != OXMDL_ERR_NONE) return code;
   *out += "Content-Type: text/html; charset=";
@@ -327,7 +327,7 @@ unsigned makeFeedHtmlBodyField(std::string* out, const Email& mail) {
 
 unsigned makeHtmlBodyField(std::string* out, const Email& mail) {
   if (mail.feedMessage) return makeFeedHtmlBodyField(out, mail);
-  const std::wstring html = crlfToLf(mail.htmlBody);
+  const std::wstring html = lfText(mail.htmlBody);
   const unsigned code = heapProbe(3 * html.size() + 5);
   if (code != OXMDL_ERR_NONE) return code;
   addBoundary(out, kAlternativeBoundary, false);

@@ -28,8 +28,12 @@ enum class WordEncoding { B, Q };
 // A header text as it is when every character is below 0x80, else as RFC 2047 encoded words
 // of ISO-2022-JP (RFC 2047 sections 4 and 5), each made from the fewest characters that give
 // at least 29 bytes of ISO-2022-JP (8 at the start), joined by LF and a blank. CR and LF in
-// the text become blanks, so that a text can never end the field early.
+// the text become blanks, so that a text can never end the field early. Every field this
+// library writes uses the B form (the subject, display names, Reply-To, file names); the Q form
+// is there for callers that want it.
 std::string encodeHeaderWord(const std::wstring& text, WordEncoding encoding = WordEncoding::B);
+// Wide text with every CR LF made LF.
+std::wstring lfText(const std::wstring& text);
 // The bare address of one address entry, in the system code page.
 std::string bareAddressOf(const std::wstring& entry);
 // The From value: the bare address, or the display name (as header word; an ASCII name

@@ -15,14 +15,6 @@ namespace oxm {
 
 namespace {
 
-std::wstring withoutCr(const std::wstring& text) {
-  std::wstring out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i)
-    if (!(text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n')) out += text[i];
-  return out;
-}
-
 // The template is replaced through a temporary file, so that a failed save keeps the old one.
 unsigned writeTemplateFile(const std::wstring& path, const std::string& text) {
   preOpenCheck(path);
@@ -54,7 +46,7 @@ unsigned readTemplateFile(const std::wstring& path, std::string* text) {
 
 void makeHtmlTemplateBodyField(std::string* out, const Email& mail) {
   *out += "Content-Type: text/html; charset=\"shift_jis\"\nContent-Transfer-Encoding: 8bit\n\n";
-  *out += sendingText(withoutCr(mail.htmlBody));
+  *out += sendingText(lfText(mail.htmlBody));
 }
 
 unsigned encodeHtmlTemplate(Email* mail, std::string* out) {

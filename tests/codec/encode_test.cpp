@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "codec/emlcompose.h"
+#include "codec/encode_fields.h"
 #include "frame/oxerror.h"
 #include "platform/debug.h"
 #include "tests/codec/codec_fixture.h"
@@ -206,6 +207,9 @@ TEST_F(EncodeTest, HeaderWordsAreChunkedByTheirJisLength) {
   c.mail.subject = L"Re: お知らせです";
   out = encode(c);
   EXPECT_NE(out.find("\r\nSubject: =?iso-2022-jp?b?UmU6IBskQiQqQ04kaSQ7JEckORsoQg==?=\r\n"), std::string::npos);
+  // The Q form, which no field of the library uses: the ISO-2022-JP bytes outside the
+  // characters a phrase allows as "=XX".
+  EXPECT_EQ(encodeHeaderWord(L"日本 a", WordEncoding::Q), "=?iso-2022-jp?q?=1B=24BF=7CK=5C=1B=28B_a?=");
   // A line break in a header text cannot end the field early.
   c.mail.subject = L"one\r\nBcc: x@example.jp";
   out = encode(c);
