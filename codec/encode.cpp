@@ -45,7 +45,9 @@ unsigned buildHead(const Email& mail, std::string* text, Envelope* envelope, Ema
   return code;
 }
 
-// The parts of a received message copied as they stand in its LF text.
+// The parts of a received message copied as they stand in its LF text. Each part header names
+// the part's own transfer encoding (none when it had none), not Base64 as for files: the bytes
+// are copied as received, and a Base64 label on a quoted-printable or 7bit part would corrupt it.
 void copyParts(std::string* out, const std::string& boundary, const std::list<Enclosure>& parts, bool inlineAll,
                const std::string& text) {
   for (const Enclosure& part : parts) {
@@ -226,7 +228,7 @@ unsigned emlToRawEmailS(std::string* raw, RawEmail_S* out) {
   for (const char* type : kMultipartTypes) multipart = multipart || data.find(type) != std::string::npos;
   if (!multipart && footerWanted()) data += kFooter;
 
-  if (!out->data) out->data = raw;
+  if (!out->data) out->data = raw;  // no string of the caller's: the stored text is prepared in place
   *out->data = std::move(data);
   out->envelopeFrom = std::move(envelopeFrom);
   out->recipients.splice(out->recipients.end(), recipients);

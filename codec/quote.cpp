@@ -27,7 +27,7 @@ constexpr wchar_t kForwardEnd[] = L"\r\n----End of Forwarded Message\r\n";
 
 bool isReplyKind(int kind) {
   return kind == QuoteEmail::REPLY || kind == QuoteEmail::REPLY_ALL || kind == QuoteEmail::FOLLOW_UP ||
-         kind == QuoteEmail::FOLLOW_UP_2;
+         kind == QuoteEmail::FOLLOW_UP_SENT;
 }
 
 bool isForwardKind(int kind) { return kind == QuoteEmail::FORWARD || kind == QuoteEmail::FORWARD_SENT; }
@@ -190,7 +190,7 @@ void QuoteEmail::Editmail_header(int kind, const std::wstring& ownAddress, Email
       mail->to.push_back(oldReplyTo.empty() ? oldFrom : oldReplyTo);
       break;
     case FOLLOW_UP:
-    case FOLLOW_UP_2:
+    case FOLLOW_UP_SENT:
       mail->to = std::move(oldTo);
       mail->cc = std::move(oldCc);
       mail->bcc = std::move(oldBcc);
@@ -219,7 +219,7 @@ void QuoteEmail::Editmail_bodydata(int kind, const std::wstring& dateLine, const
       *body = dateLine + name + kForwardTail + kForwardHead + text + kForwardEnd;
       break;
     case FOLLOW_UP:
-    case FOLLOW_UP_2:
+    case FOLLOW_UP_SENT:
       *body = name + kFollowUpMiddle + dateLine + kFollowUpTail + text;
       break;
     case FORWARD_SENT:

@@ -14,8 +14,10 @@ class QuoteEmail {
     REPLY = 1,         // To = the Reply-To address, or the sender; "Re: "
     REPLY_ALL = 2,     // as REPLY, and Cc = the old To list then the old Cc list
     FORWARD = 3,       // no addresses; "Fw: "; the body between forward marks
-    FOLLOW_UP = 4,     // the old addresses kept; "Re: "; a follow-up line
-    FOLLOW_UP_2 = 5,   // the same as FOLLOW_UP
+    // Which screen action asks for 4 or 5 is the program's choice; this library names 4 the
+    // follow-up of a received message and 5 that of a sent one, and treats them alike.
+    FOLLOW_UP = 4,       // the old addresses kept; "Re: "; a follow-up line
+    FOLLOW_UP_SENT = 5,  // the same as FOLLOW_UP
     FORWARD_SENT = 6,  // as FORWARD, for a message the user sent
   };
 

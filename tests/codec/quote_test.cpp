@@ -107,7 +107,7 @@ TEST_F(CodecTest, ForwardsAndFollowUps) {
             L"2026年01月02日09時08分07秒\r\n\"Taro\"が送信したメールを転送します。\r\n"
             L"----Forwarded Message\r\n>line 1\r\n>line 2\r\n\r\n----End of Forwarded Message\r\n");
 
-  for (int kind : {QuoteEmail::FOLLOW_UP, QuoteEmail::FOLLOW_UP_2}) {
+  for (int kind : {QuoteEmail::FOLLOW_UP, QuoteEmail::FOLLOW_UP_SENT}) {
     m = received();
     quote.Convertmaildata(kind, kOwn, &m);
     EXPECT_EQ(m.to, (std::list<std::wstring>{L"me@example.jp", L"jiro@example.jp"}));
