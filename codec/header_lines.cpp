@@ -10,22 +10,25 @@ namespace oxm {
 
 namespace {
 
-// A run of adjacent encoded words of one charset and encoding, decoded together.
+// A run of adjacent encoded words of one charset and encoding, converted together. Each word
+// is transfer-decoded alone (a Base64 word ends with its own padding, RFC 2047 section 4.1) and
+// the bytes are joined, so that a character split across words comes out whole.
 struct Run {
   std::string charset;  // lower case, RFC 2231 language suffix removed
   char encoding = 0;    // 'b' or 'q'; 0 when there is no run
-  std::string text;
+  std::string bytes;
+
+  void add(std::string_view text) { bytes += encoding == 'b' ? base64Decode(text) : qDecode(text); }
 
   void flushTo(std::string* out) {
     if (encoding == 0) return;
-    std::string bytes = encoding == 'b' ? base64Decode(text) : qDecode(text);
     // Decoded into a zero-filled buffer on the device: the text ends at its first zero byte.
     const size_t zero = bytes.find('\0');
     if (zero != std::string::npos) bytes.resize(zero);
     namedToSJIS(&bytes, charset);
     *out += bytes;
     encoding = 0;
-    text.clear();
+    bytes.clear();
   }
 };
 
@@ -113,7 +116,7 @@ std::string decodeEncodedWords(std::string_view value, bool blankRule) {
         run.charset = std::move(charset);
         run.encoding = letter;
       }
-      run.text += value.substr(q2 + 1, end - q2 - 1);
+      run.add(value.substr(q2 + 1, end - q2 - 1));
     }
     pos = end + 2;
   }

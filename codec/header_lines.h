@@ -18,9 +18,9 @@ enum class Unfold {
 };
 std::string unfold(std::string_view value, Unfold mode);
 
-// Decodes the encoded words of one unfolded header value to Shift_JIS. Adjacent words of one
-// charset and encoding are decoded as one run, so a character split across words comes out
-// whole. With the blank rule, a blank follows every piece of plain text between words. A
+// Decodes the encoded words of one unfolded header value to Shift_JIS. The bytes of adjacent
+// words of one charset and encoding are joined and converted as one run, so a character split
+// across words comes out whole. With the blank rule, a blank follows every piece of plain text between words. A
 // value without encoded words is converted from JIS or EUC-JP when it is detected as such.
 std::string decodeEncodedWords(std::string_view value, bool blankRule);
 

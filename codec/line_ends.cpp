@@ -20,11 +20,14 @@ unsigned addCr(S* text) {
   if (code != OXMDL_ERR_NONE) return code;
   S out;
   out.reserve(text->size() + lone);
-  for (size_t i = 0; i < text->size(); ++i) {
-    const C c = (*text)[i];
-    if (c == C('\n') && (i == 0 || (*text)[i - 1] != C('\r'))) out += C('\r');
-    out += c;
+  size_t from = 0;
+  for (size_t lf = text->find(C('\n')); lf != S::npos; lf = text->find(C('\n'), lf + 1)) {
+    if (lf != 0 && (*text)[lf - 1] == C('\r')) continue;
+    out.append(*text, from, lf - from);
+    out += C('\r');
+    from = lf;
   }
+  out.append(*text, from, S::npos);
   *text = std::move(out);
   return OXMDL_ERR_NONE;
 }

@@ -55,6 +55,8 @@ TEST_F(CodecTest, EncodedWords) {
   EXPECT_EQ(decode("Subject: Re: =?ISO-2022-JP?B?GyRCRnxL?= =?iso-2022-jp?b?XBsoQg==?=\n\n").subject,
             L"Re: \u65e5\u672c")
       << "a blank follows plain text; words of one run are joined before decoding";
+  EXPECT_EQ(decode("Subject: =?iso-2022-jp?b?GyRCRnw=?= =?iso-2022-jp?b?S1wbKEI=?=\n\n").subject, L"\u65e5\u672c")
+      << "each Base64 word decodes with its own padding";
   // A change of charset or encoding ends the run; the words still join without a blank.
   EXPECT_EQ(decode("Subject: =?UTF-8?Q?=E6=97=A5?==?EUC-JP?B?y9w=?=\n\n").subject, L"\u65e5\u672c");
   EXPECT_EQ(decode("Subject: a =?UTF-8?X?abc?= b\n\n").subject, L"a =?UTF-8?X?abc?= b")

@@ -32,16 +32,18 @@ printf '%s\n' "${sources[@]}" | xargs -P 2 -I{} sh -c \
   _ "$work" {} "$cxx" "${flags[*]}"
 
 seeds="$work/seeds"
-mkdir -p "$seeds/decode" "$seeds/date"
+mkdir -p "$seeds/decode" "$seeds/date" "$seeds/encode"
 if [ -d "$testdata/mail" ]; then
   find "$testdata/mail" -type f ! -name '*.md' -size -200k -exec cp -t "$seeds/decode" {} + 2>/dev/null || true
+  cp "$seeds/decode"/* "$seeds/encode"/ 2>/dev/null || true
 fi
+printf 'mailto:a%%40example.jp?subject=s&body=b%%20c' > "$seeds/encode/mailto"
 printf 'Tue, 4 Dec 2007 10:00:00 +0900' > "$seeds/date/rfc"
 printf 'Mon, 31 Dec 2007 20 : 15 : 09 EST (comment (nested))' > "$seeds/date/odd"
 printf '4 Dec 07 10:00 +900' > "$seeds/date/short"
 
 status=0
-for target in decode date; do
+for target in decode date encode; do
   "$cxx" "${flags[@]}" -fsanitize=fuzzer "$src/tests/fuzz/${target}_fuzz.cpp" "$work"/obj/*.o -ldl -lpthread \
     -o "$work/${target}_fuzz"
   mkdir -p "$work/corpus_$target" "$work/crashes_$target"

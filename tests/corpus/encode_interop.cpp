@@ -1,0 +1,134 @@
+// Encodes the composed messages of the encoding tests and every shared real-world message that
+// decodes with a body (decoded, then encoded again), for the comparison with Python's email
+// package (compare_encoded_with_python.py). For each message N it writes N.eml (what Encode
+// produced) and N.json (what our decoder reads from it: subject, From, To, body texts, and the
+// name and written file of every part).
+//
+// usage: encode_interop OUTDIR [FILE...]
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "codec/emlcompose.h"
+#include "frame/oxerror.h"
+#include "platform/codepage.h"
+#include "platform/env.h"
+#include "platform/fs.h"
+#include "tests/codec/encode_cases.h"
+#include "tests/corpus/corpus_files.h"
+#include "tests/corpus/reencode.h"
+
+namespace {
+
+std::string utf8(const std::wstring& w) {
+  std::string out(w.size() * 4, '\0');
+  const int n = w.empty() ? 0
+                          : oxm::WideCharToMultiByte(oxm::CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(),
+                                                     static_cast<int>(out.size()), nullptr, nullptr);
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
+std::string json(const std::string& s) {
+  std::string out = "\"";
+  for (const char ch : s) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (c < 0x20) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", c);
+      out += esc;
+    } else {
+      out += ch;
+    }
+  }
+  return out + "\"";
+}
+
+std::string json(const std::wstring& s) { return json(utf8(s)); }
+
+std::string json(const std::list<std::wstring>& list) {
+  std::string out = "[";
+  for (const std::wstring& s : list) out += (out.size() > 1 ? ", " : "") + json(s);
+  return out + "]";
+}
+
+class Writer {
+ public:
+  Writer(std::filesystem::path out) : out_(std::move(out)) {}
+
+  // Writes N.eml and N.json for one encoded message.
+  bool write(const std::string& name, const std::string& encoded) {
+    const size_t n = count_++;
+    std::ofstream(out_ / (std::to_string(n) + ".eml"), std::ios::binary) << encoded;
+    EmlCompose codec;
+    Email back;
+    if (!codec.Decode(&back, &encoded)) return false;
+    std::string parts = "[";
+    size_t k = 0;
+    for (const std::list<Enclosure>* list : {&back.enclosures, &back.relatedFiles}) {
+      for (Enclosure part : *list) {
+        const std::wstring folder = L"\\parts" + std::to_wstring(n) + L"_" + std::to_wstring(k++);
+        oxm::CreateDirectoryW(folder);
+        part.folder = folder;
+        part.name = L"part";
+        if (!codec.GetEnclosure(encoded, part)) return false;
+        const std::string file = (out_ / "root" / (utf8(folder.substr(1)) + "/part")).string();
+        parts += std::string(parts.size() > 1 ? ", " : "") + "{\"name\": " + json(part.displayName) +
+                 ", \"file\": " + json(file) + "}";
+      }
+    }
+    parts += "]";
+    std::ofstream(out_ / (std::to_string(n) + ".json"), std::ios::binary)
+        << "{\"name\": " << json(name) << ", \"subject\": " << json(back.subject) << ", \"from\": " << json(back.from)
+        << ", \"fromName\": " << json(back.fromName) << ", \"to\": " << json(back.to)
+        << ", \"cc\": " << json(back.cc) << ", \"body\": " << json(back.body) << ", \"html\": " << json(back.htmlBody)
+        << ", \"parts\": " << parts << "}\n";
+    return true;
+  }
+  size_t count() const { return count_; }
+
+ private:
+  std::filesystem::path out_;
+  size_t count_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: encode_interop OUTDIR [FILE...]\n");
+    return 2;
+  }
+  const std::filesystem::path out = std::filesystem::absolute(argv[1]);
+  std::filesystem::create_directories(out / "root");
+  oxm::setRootDirectory((out / "root").string());
+  EmlCompose codec;
+  Writer writer(out);
+  for (oxm::test::EncodeCase c : oxm::test::allEncodeCases()) {
+    for (const auto& [path, bytes] : c.files) {
+      std::filesystem::create_directories((out / "root" / path).parent_path());
+      std::ofstream(out / "root" / path, std::ios::binary) << bytes;
+    }
+    std::string encoded;
+    if (!codec.Encode(&c.mail, &encoded) || !writer.write(c.name, encoded)) {
+      std::fprintf(stderr, "%s: %08x\n", c.name.c_str(), GetOxMiddleError());
+      return 1;
+    }
+  }
+  for (int i = 2; i < argc; ++i) {
+    const std::string raw = oxm::test::readWhole(argv[i]);
+    oxm::test::Reencodable source;
+    if (!oxm::test::prepareReencoding(raw, L"\\m" + std::to_wstring(i), &source)) return 1;
+    if (source.mail.body.empty() && source.mail.htmlBody.empty()) continue;
+    std::string encoded;
+    if (!codec.Encode(&source.mail, &encoded) || !writer.write(argv[i], encoded)) {
+      std::fprintf(stderr, "%s: %08x\n", argv[i], GetOxMiddleError());
+      return 1;
+    }
+  }
+  std::printf("%zu messages\n", writer.count());
+  return 0;
+}

@@ -1,0 +1,43 @@
+// libFuzzer target: any bytes as a received message, then sent again. The decoded record is
+// encoded (its parts copied from the input, or dropped), quoted as a reply and a forward, and
+// prepared for sending; every encoded text must decode again. The input also serves as a mailto
+// URL.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "codec/emlcompose.h"
+#include "codec/quote_email.h"
+#include "platform/memory.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const bool once = (oxm::setFixedAvailPhys(uint64_t{1} << 30), true);  // no /proc read per run
+  (void)once;
+  const std::string raw(reinterpret_cast<const char*>(data), size);
+  EmlCompose codec;
+  Email mail;
+  if (codec.Decode(&mail, &raw)) {
+    std::string copy;
+    Email withParts = mail;
+    if (!codec.EncodeWithoutEnclosure(&withParts, &copy, &raw)) __builtin_trap();
+    Email again;
+    if (!codec.Decode(&again, &copy)) __builtin_trap();
+    codec.DeleteEnclosureFromRawData(&raw, &copy);
+    // Without files to read, a message without parts always encodes.
+    mail.enclosures.clear();
+    mail.relatedFiles.clear();
+    for (int kind : {QuoteEmail::REPLY_ALL, QuoteEmail::FORWARD}) {
+      Email draft = mail;
+      QuoteEmail().Convertmaildata(kind, L"me@example.jp", &draft);
+      std::string out;
+      RawEmail_S envelope;
+      if (!codec.Encode(&draft, &out, &envelope)) __builtin_trap();
+      if (!codec.Decode(&again, &out)) __builtin_trap();
+      RawEmail_S sending;
+      codec.EmlToRawEmailS(&out, &sending);
+    }
+  }
+  Email draft;
+  codec.ParseMailto(raw, &draft);
+  return 0;
+}
