@@ -6,6 +6,7 @@
 #include <oxmiddle/oxmiddle.h>
 
 #include "tools/oxmail/commands.h"
+#include "tools/oxmail/output.h"
 
 namespace oxmail {
 
@@ -127,7 +128,8 @@ bool profilePart() {
 
 }  // namespace
 
-int runDemo() {
+int runDemo(const Words& args) {
+  if (!args.empty()) throw UsageError("unexpected argument '" + args[0] + "'");
   const std::string root = OxMakeTemporaryDirectory("oxmail-demo");
   if (root.empty() || !OxSetDeviceRoot(root)) {
     std::fprintf(stderr, "oxmail: cannot make a temporary device root\n");
