@@ -25,3 +25,5 @@ std::wstring OxHostToDevicePath(const std::string& hostPath);
 bool OxIsHostDirectory(const std::string& hostPath);
 // The names of the regular files in a host directory, sorted; false when it cannot be listed.
 bool OxListHostDirectory(const std::string& hostDirectory, std::vector<std::string>* names);
+// Writes a whole device file, replacing one that is there; false when it cannot be written.
+bool OxWriteDeviceFile(const std::wstring& devicePath, const std::string& bytes);
