@@ -127,7 +127,7 @@ int runShow(const Words& words) {
     printRecord({{"id", Cell(id)}, {"from", Cell(from)}, {"to", Cell(addressList(mail.to))},
                  {"cc", Cell(addressList(mail.cc))}, {"date", Cell(dateText(mail.date) + " " + utf8(mail.timeZone))},
                  {"subject", Cell(mail.subject)}, {"body", Cell(lfText(mail.body))},
-                 {"html", Cell(lfText(mail.htmlBody))}, {"attachments", Cell("[" + files + "]")}});
+                 {"html", Cell(lfText(mail.htmlBody))}, {"attachments", Cell::json("[" + files + "]")}});
     return kExitOk;
   }
   if (args.has("html")) {
