@@ -9,6 +9,7 @@
 #include "frame/profile.h"
 #include "platform/device.h"
 #include "platform/fs.h"
+#include "store/storage_tree.h"
 
 namespace oxm {
 
@@ -20,10 +21,8 @@ struct PartStep {
   unsigned (*fill)(const std::wstring& dir);
 };
 
-// The storage's folder tree is the message store's to make; until the store is part of the
-// library the Storage directory is left empty here.
 constexpr PartStep kPartSteps[] = {
-    {&kStoragePart, nullptr},
+    {&kStoragePart, createStorageTree},
     {&kClassificationPart, createEmptyRuleFile},
     {&kSignaturePart, createSignatureFiles},
 };

@@ -16,6 +16,7 @@
 #include "frame/oxerror.h"
 #include "platform/debug.h"
 #include "platform/fs.h"
+#include "store/storage.h"
 
 using oxm::OxAccountInfo;
 
@@ -24,15 +25,22 @@ namespace {
 const oxm::TreeCodes kAccountTree{OXMDL_ERR_ACC_TREE_FIND, OXMDL_ERR_ACC_TREE_DELFILE,
                                   OXMDL_ERR_ACC_TREE_RMDIR};
 
+// The storage lets go of its directory when no interface, folder or message of it is open; a
+// storage whose close was refused earlier is closed now.
+bool storageInUse(const std::wstring& dir) { return !oxm::StorageSet::instance().letGo(dir); }
+
+// The store has no removal codes of its own: its tree goes with the account's codes.
+unsigned removeStorageTree(const std::wstring& dir) { return oxm::removeTree(dir, kAccountTree); }
+
 // The parts of an account that hold objects of their own; each must let go of its directory
-// before the account is deleted. The message store joins this table with its storage check
-// when it is part of the library.
+// before the account is deleted.
 struct Layer {
   const oxm::PartKey* part;
   bool (*inUse)(const std::wstring& dir);
   unsigned (*remove)(const std::wstring& dir);
 };
 constexpr Layer kLayers[] = {
+    {&oxm::kStoragePart, storageInUse, removeStorageTree},
     {&oxm::kClassificationPart, oxm::classificationParamInUse, oxm::removeClassificationTree},
     {&oxm::kSignaturePart, oxm::signatureInUse, oxm::removeSignatureTree},
 };
@@ -83,11 +91,10 @@ unsigned displayNameOfPhone(const std::wstring& phone, const std::wstring& regke
 }
 
 // A new interface on the shared object of one of the account's parts, in the subdirectory its
-// key names; without memory for the interface the object goes back.
-template <class Interface, class Object>
-Interface* openPart(const OxAccountInfo& info, const oxm::PartKey& part,
-                    unsigned (*acquire)(const std::wstring&, Object**),
-                    void (*release)(const Object*)) {
+// key names; without memory for the interface the object goes back and `noMemory` is set.
+template <class Interface, class Object, class Acquire, class Release>
+Interface* openPart(const OxAccountInfo& info, const oxm::PartKey& part, Acquire acquire,
+                    Release release, unsigned noMemory) {
   std::wstring dir;
   Object* object = nullptr;
   unsigned code = oxm::partPathOf(info.path(), part, &dir);
@@ -96,7 +103,7 @@ Interface* openPart(const OxAccountInfo& info, const oxm::PartKey& part,
   auto* made = new (std::nothrow) Interface(object);
   if (!made) {
     release(object);
-    SetOxMiddleError(OXMDL_ERR_STG_NOT_ENOUGH_MEMORY);
+    SetOxMiddleError(noMemory);
   }
   return made;
 }
@@ -129,6 +136,35 @@ OxAccountInfoInterface* createAccount(const std::wstring& name, const std::wstri
 }
 
 }  // namespace
+
+namespace oxm {
+
+unsigned removeAccountTree(const std::wstring& path) {
+  // Every layer is asked before anything goes, so a refusal leaves the account whole. A part
+  // whose key cannot be read (a damaged settings file) is where creation put it.
+  std::wstring partDirs[std::size(kLayers)];
+  for (size_t i = 0; i < std::size(kLayers); ++i) {
+    if (partPathOf(path, *kLayers[i].part, &partDirs[i]) != OXMDL_ERR_NONE) {
+      partDirs[i] = joinPath(path, kLayers[i].part->name);
+    }
+    if (kLayers[i].inUse(partDirs[i])) return OXMDL_ERR_ACC_DELETE_BUSY;
+  }
+  for (size_t i = 0; i < std::size(kLayers); ++i) {
+    unsigned code = kLayers[i].remove(partDirs[i]);
+    if (code != OXMDL_ERR_NONE) {
+      debugError(L"OxAccountInfoInterface::Delete()", L"removeTree()", code);
+      return OXMDL_ERR_ACC_DELETE;
+    }
+  }
+  unsigned code = removeTree(path, kAccountTree);
+  if (code != OXMDL_ERR_NONE) {
+    debugError(L"OxAccountInfoInterface::Delete()", L"removeTree()", code);
+    return OXMDL_ERR_ACC_DELETE;
+  }
+  return OXMDL_ERR_NONE;
+}
+
+}  // namespace oxm
 
 OxAccountInfoInterface::OxAccountInfoInterface(OxAccountInfo* info) : info_(info) {}
 
@@ -176,17 +212,27 @@ bool OxAccountInfoInterface::SaveUIDL(const std::list<std::wstring>& uids) {
   return code == OXMDL_ERR_NONE || fail(code);
 }
 
+OxStorageInterface* OxAccountInfoInterface::OpenStorage() {
+  if (!info_) return nullptr;
+  oxm::StorageSet& set = oxm::StorageSet::instance();
+  return openPart<OxStorageInterface, oxm::OxStorage>(
+      *info_, oxm::kStoragePart,
+      [&set](const std::wstring& dir, oxm::OxStorage** out) { return set.open(dir, out); },
+      [&set](oxm::OxStorage* storage) { set.release(storage); }, OXMDL_ERR_ACC_OPEN_MAILSTORE);
+}
+
 OxSignatureInterface* OxAccountInfoInterface::OpenSignature() {
   if (!info_) return nullptr;
-  return openPart<OxSignatureInterface>(*info_, oxm::kSignaturePart, oxm::acquireSignature,
-                                        oxm::releaseSignature);
+  return openPart<OxSignatureInterface, oxm::OxSignature>(
+      *info_, oxm::kSignaturePart, oxm::acquireSignature, oxm::releaseSignature,
+      OXMDL_ERR_STG_NOT_ENOUGH_MEMORY);
 }
 
 OxClassificationParamInterface* OxAccountInfoInterface::OpenClassificationParamInterface() {
   if (!info_) return nullptr;
-  return openPart<OxClassificationParamInterface>(*info_, oxm::kClassificationPart,
-                                                  oxm::acquireClassificationParam,
-                                                  oxm::releaseClassificationParam);
+  return openPart<OxClassificationParamInterface, oxm::OxClassificationParam>(
+      *info_, oxm::kClassificationPart, oxm::acquireClassificationParam,
+      oxm::releaseClassificationParam, OXMDL_ERR_STG_NOT_ENOUGH_MEMORY);
 }
 
 bool OxAccountInfoInterface::GetAccountName(std::wstring* name) {
@@ -238,29 +284,8 @@ bool OxAccountInfoInterface::Delete(const std::wstring& name, const std::wstring
   if (code != OXMDL_ERR_NONE) return fail(code);
   const std::wstring* directory = table.directoryOf(name);
   if (!directory) return false;
-  const std::wstring path = dataPath + *directory;
-
-  // Every layer is asked before anything goes, so a refusal leaves the account whole. A part
-  // whose key cannot be read (a damaged settings file) is where creation put it.
-  std::wstring partDirs[std::size(kLayers)];
-  for (size_t i = 0; i < std::size(kLayers); ++i) {
-    if (oxm::partPathOf(path, *kLayers[i].part, &partDirs[i]) != OXMDL_ERR_NONE) {
-      partDirs[i] = oxm::joinPath(path, kLayers[i].part->name);
-    }
-    if (kLayers[i].inUse(partDirs[i])) return fail(OXMDL_ERR_ACC_DELETE_BUSY);
-  }
-  for (size_t i = 0; i < std::size(kLayers); ++i) {
-    code = kLayers[i].remove(partDirs[i]);
-    if (code != OXMDL_ERR_NONE) {
-      oxm::debugError(L"OxAccountInfoInterface::Delete()", L"removeTree()", code);
-      return fail(OXMDL_ERR_ACC_DELETE);
-    }
-  }
-  code = oxm::removeTree(path, kAccountTree);
-  if (code != OXMDL_ERR_NONE) {
-    oxm::debugError(L"OxAccountInfoInterface::Delete()", L"removeTree()", code);
-    return fail(OXMDL_ERR_ACC_DELETE);
-  }
+  code = oxm::removeAccountTree(dataPath + *directory);
+  if (code != OXMDL_ERR_NONE) return fail(code);
   table.remove(name);
   return true;
 }

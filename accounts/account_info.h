@@ -2,10 +2,7 @@
 // LastUID.ini and UID.list (POP3 bookkeeping) and the subdirectories Storage, Classification
 // and Signature. OxAccountInfoInterface finds, creates, renames and deletes accounts, reads and
 // writes an account's settings as one Attributes record selected by a field mask, keeps the UID
-// files and opens the account's signature and rule objects.
-//
-// Opening the account's message storage (OpenStorage) belongs here too; it arrives together
-// with the message store, as does the store's part in creating and deleting an account.
+// files and opens the account's message storage, signature and rule objects.
 //
 // Failures return false or null and leave a code for GetOxMiddleError(); profile-file and
 // registry codes pass through unchanged. The account set and the name table are process-wide
@@ -25,6 +22,7 @@ class OxAccountInfo;
 }  // namespace oxm
 class OxSignatureInterface;
 class OxClassificationParamInterface;
+class OxStorageInterface;
 
 class OxAccountInfoInterface {
  public:
@@ -70,12 +68,15 @@ class OxAccountInfoInterface {
   bool GetUIDL(std::list<std::wstring>* uids);
   bool SaveUIDL(const std::list<std::wstring>& uids);
 
-  // The account's signatures and classification rules, in the subdirectories its settings
-  // name ("strSignatureDirName", "strClassificationDirName"; when the key is absent, the
-  // names given at creation). A name that could not be read keeps its profile code (outside
-  // the profile codes: OXMDL_ERR_ACC_PART_KEY); a name that is not one plain path component
-  // (hand-edited to reach outside the account) is OXMDL_ERR_ACC_PART_KEY too. The caller
-  // deletes the interface.
+  // The account's message storage, signatures and classification rules, in the
+  // subdirectories its settings name ("strStorageDirName", "strSignatureDirName",
+  // "strClassificationDirName"; when the key is absent, the names given at creation). A name
+  // that could not be read keeps its profile code (outside the profile codes:
+  // OXMDL_ERR_ACC_PART_KEY); a name that is not one plain path component (hand-edited to
+  // reach outside the account) is OXMDL_ERR_ACC_PART_KEY too. A storage that cannot be opened
+  // keeps the store's code (a missing or damaged Status.txt, Entry.dat); no memory for the
+  // storage interface: OXMDL_ERR_ACC_OPEN_MAILSTORE. The caller deletes the interface.
+  OxStorageInterface* OpenStorage();
   OxSignatureInterface* OpenSignature();
   OxClassificationParamInterface* OpenClassificationParamInterface();
 
@@ -100,10 +101,10 @@ class OxAccountInfoInterface {
   // from the files; neither the directory nor strAccountName changes. False, with the last
   // error unchanged, when `newName` is already a name or `oldName` is not.
   static bool Rename(const std::wstring& oldName, const std::wstring& newName);
-  // Removes the account's directory tree. A part still open (a signature or rule interface) is
-  // refused with OXMDL_ERR_ACC_DELETE_BUSY before anything is removed; a tree that cannot be
-  // removed gives OXMDL_ERR_ACC_DELETE. An unknown name gives false with the last error
-  // unchanged.
+  // Removes the account's directory tree. A part still open (its storage, or a folder or
+  // message of it; a signature or rule interface) is refused with OXMDL_ERR_ACC_DELETE_BUSY
+  // before anything is removed; a tree that cannot be removed gives OXMDL_ERR_ACC_DELETE. An
+  // unknown name gives false with the last error unchanged.
   static bool Delete(const std::wstring& name, const std::wstring& regkey);
   // Opens by display name, else by an 11-character phone number; the caller deletes the
   // interface. No account of that name: null, last error unchanged; no account directory in

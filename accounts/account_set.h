@@ -66,6 +66,11 @@ RefCountedSet<std::wstring, OxAccountInfo>& accountSet();
 // when the directory is not there.
 unsigned acquireAccount(const std::wstring& path, OxAccountInfo** out);
 
+// Removes the account directory at `path`: each part (storage, rules, signatures) is asked to
+// let go of its subdirectory first (OXMDL_ERR_ACC_DELETE_BUSY, nothing removed), then the parts'
+// trees and the account's (OXMDL_ERR_ACC_DELETE). The name table is the caller's.
+unsigned removeAccountTree(const std::wstring& path);
+
 // The entries of DataPath that are account directories (attributes exactly "directory"), in
 // listing order. None: OXMDL_ERR_ACC_NONE; the listing failed: OXMDL_ERR_ACC_FIND.
 unsigned listAccountDirectories(const std::wstring& dataPath, std::vector<std::wstring>* dirs);

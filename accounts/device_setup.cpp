@@ -14,6 +14,7 @@
 #include "platform/debug.h"
 #include "platform/device.h"
 #include "platform/fs.h"
+#include "store/storage_interface.h"
 
 namespace oxm {
 
@@ -202,6 +203,34 @@ std::vector<OxClassificationParamInterface::Attributes> feedRules(uint32_t inbox
       {L"norvale", field, L"norvale", adv, inbox, 0},
       {L"weather", field, L"weather", news, inbox, 0},
   };
+}
+
+bool makeNewsAndAdv(OxAccountInfoInterface& account, uint32_t inbox, uint32_t* news, uint32_t* adv) {
+  std::unique_ptr<OxStorageInterface> storage(account.OpenStorage());
+  if (!storage) return false;
+  std::unique_ptr<OxFolderInterface> tray(storage->OpenFolder(inbox));
+  std::vector<unsigned long> children;
+  if (!tray || !tray->GetFolderIds(&children)) return false;
+  const struct {
+    const wchar_t* name;
+    uint32_t* id;
+  } wanted[] = {{L"News", news}, {L"Adv", adv}};
+  for (const auto& folder : wanted) {
+    unsigned long id = 0;
+    bool found = false;
+    for (unsigned long child : children) {
+      OxFolderInterface::FolderAttributes attr;
+      if (!tray->ReadFolderAttributes(child, &attr)) return false;
+      if (attr.name == folder.name) {
+        id = child;
+        found = true;
+        break;
+      }
+    }
+    if (!found && !tray->CreateFolder(folder.name, &id)) return false;
+    *folder.id = static_cast<uint32_t>(id);
+  }
+  return true;
 }
 
 bool setUpWAccount(const std::wstring& phone, AccountAttributes& attrs, const std::wstring& regkey,

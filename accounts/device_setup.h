@@ -81,6 +81,11 @@ using MakeAccountWithTrays = std::function<bool(const std::wstring& name, const 
 using MakeFeedFolders = std::function<bool(OxAccountInfoInterface& account, uint32_t inbox,
                                            uint32_t* news, uint32_t* adv)>;
 
+// The feed set-up's store step: "News" and "Adv" under the receive tray `inbox` of the account's
+// storage. A folder of that name already there is taken as it is, so that a second set-up
+// neither doubles the folders nor loses what they hold.
+bool makeNewsAndAdv(OxAccountInfoInterface& account, uint32_t inbox, uint32_t* news, uint32_t* adv);
+
 // OxSystemInfoInterface::SetWAccount with the store's step. The caller's record is written with
 // the forced mask and fields (it holds them afterwards, its mask 0).
 bool setUpWAccount(const std::wstring& phone, AccountAttributes& attrs, const std::wstring& regkey,

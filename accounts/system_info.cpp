@@ -4,6 +4,8 @@
 #include <memory>
 #include <new>
 
+#include "accounts/account_create.h"
+#include "accounts/account_creator.h"
 #include "accounts/device_setup.h"
 #include "accounts/paths.h"
 #include "frame/oxerror.h"
@@ -126,6 +128,37 @@ bool OxSystemInfoInterface::ChangeSystemIni(std::wstring text) {
   if (code == OXMDL_ERR_NONE) return true;
   SetOxMiddleError(code);
   return false;
+}
+
+bool OxSystemInfoInterface::SetWAccount(const std::wstring& phone,
+                                        OxAccountInfoInterface::Attributes& attrs,
+                                        const std::wstring& regkey) {
+  // The account is made under the key the caller names, so that the open that follows finds
+  // it there (with the mail program's key this is OxAccountCreator::CreateFolders).
+  return oxm::setUpWAccount(phone, attrs, regkey, [](const std::wstring& name, const std::wstring& key) {
+    return oxm::createAccountWithTrays(name, key, false);
+  });
+}
+
+bool OxSystemInfoInterface::SetFAccount(OxAccountInfoInterface::Attributes& attrs) {
+  return oxm::setUpFAccount(
+      attrs,
+      [](const std::wstring& name, const std::wstring& key) {
+        return OxAccountCreator().CreateFeedFolders(name, key);
+      },
+      oxm::makeNewsAndAdv);
+}
+
+bool OxSystemInfoInterface::SetFAccount(std::wstring& first, std::wstring& second) {
+  OxAccountInfoInterface::Attributes attrs{};
+  attrs.strPopServerName = first;
+  attrs.strSmtpServerName = second;
+  return SetFAccount(attrs);
+}
+
+bool OxSystemInfoInterface::SetFAccount(std::wstring& second) {
+  std::wstring signUp = oxm::kFeedSignUpAddress;
+  return SetFAccount(signUp, second);
 }
 
 unsigned long OxSystemInfoInterface::GetErrorInfo() const { return GetOxMiddleError(); }

@@ -3,12 +3,13 @@
 // SystemInfoPath + "SystemInfo.ini"; the default-mailer switch and the phone number are
 // registry values.
 //
-// The set-up members SetWAccount and SetFAccount (three forms) create accounts with their four
-// trays and the feed account's folders in the message store; they arrive together with the
-// store.
+// The set-up members make the W account (SetWAccount) and the feed account (SetFAccount, three
+// forms) with their trays, settings, registrations and files in one call each.
 #pragma once
 
 #include <string>
+
+#include "accounts/account_info.h"
 
 namespace oxm {
 class OxSystemInfo;
@@ -43,6 +44,34 @@ class OxSystemInfoInterface {
   // Replaces the W-account file under the mail program's key by the text: OXMDL_ERR_FILE_OPEN
   // when it cannot be written (the old file is kept).
   bool ChangeSystemIni(std::wstring text);
+
+  // Makes or updates the W account, the account in the directory named by `phone`, under
+  // `regkey` (empty: the mail program's key). An earlier W account of another number is marked
+  // "Not Available" (its POP and SMTP servers and POP user) first; a missing account is made
+  // with its trays (OxAccountCreator), under `regkey`; an existing one keeps its display name.
+  // `attrs` is written with the set-up's mask (bits 1-8, 10-12, 17-21, 33, 37) and its forced
+  // fields (the device's network GUID, the W-account and saving switches, 600 lines, SMTP
+  // server authentication as the caller's POP before SMTP) and holds them afterwards, its mask
+  // 0. Then the W-account file names the account and the platform's inbox gets its two entries
+  // under HKEY_LOCAL_MACHINE "System\Inbox\ExternalAccounts\". False at the first step that
+  // fails, with its code (a W-account file that cannot be written: OXMDL_ERR_FILE_OPEN); the
+  // steps before it stay done.
+  bool SetWAccount(const std::wstring& phone, OxAccountInfoInterface::Attributes& attrs,
+                   const std::wstring& regkey);
+  // Sets up the feed account "Server" under "Software\Tamarin\Rivulet": the feed directories,
+  // the account with its trays (when missing), its settings (the caller's strPopServerName and
+  // strSmtpServerName, the service's fixed values for the rest of the set-up's mask), the
+  // W-account file of that key, the feed display's common settings, "Temp/PushService.ini"
+  // (when missing), the folders "News" and "Adv" under its receive tray and its three rules.
+  // A second run keeps the account, the push-service file and News and Adv (found by name
+  // under the receive tray) and rewrites the rest. False at the first step that fails, with
+  // its code.
+  bool SetFAccount(OxAccountInfoInterface::Attributes& attrs);
+  // The same with a record whose only values are strPopServerName = first and
+  // strSmtpServerName = second.
+  bool SetFAccount(std::wstring& first, std::wstring& second);
+  // The same with strPopServerName = the feed service's sign-up page.
+  bool SetFAccount(std::wstring& second);
   unsigned long GetErrorInfo() const;
 
  private:

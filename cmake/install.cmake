@@ -19,6 +19,7 @@ set(OXM_PUBLIC_HEADERS
   accounts/account_keys.inc
   accounts/common_keys.inc
   accounts/account_info.h
+  accounts/account_creator.h
   accounts/classification.h
   accounts/signature.h
   accounts/common_setting.h

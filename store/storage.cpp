@@ -59,13 +59,17 @@ unsigned StorageSet::release(OxStorage* storage) {
     // release tries again.
     if (it->refs > 0) --it->refs;
     if (it->refs > 0) return OXMDL_ERR_NONE;
-    if (!storage->folders().empty()) return OXMDL_ERR_STG_FOLDERSET;
-    if (!storage->messages().empty()) return OXMDL_ERR_STG_MESSAGESET;
-    storage->close();
-    records_.erase(it);
-    return OXMDL_ERR_NONE;
+    return closeRecord(it);
   }
   return OXMDL_ERR_STG_NOT_OPEN;
+}
+
+unsigned StorageSet::closeRecord(std::vector<Record>::iterator it) {
+  if (!it->storage->folders().empty()) return OXMDL_ERR_STG_FOLDERSET;
+  if (!it->storage->messages().empty()) return OXMDL_ERR_STG_MESSAGESET;
+  it->storage->close();
+  records_.erase(it);
+  return OXMDL_ERR_NONE;
 }
 
 bool StorageSet::isOpen(const std::wstring& dir) {
@@ -74,6 +78,15 @@ bool StorageSet::isOpen(const std::wstring& dir) {
     if (r.dir == dir) return true;
   }
   return false;
+}
+
+bool StorageSet::letGo(const std::wstring& dir) {
+  MutexLock lock(mutex_);
+  for (auto it = records_.begin(); it != records_.end(); ++it) {
+    if (it->dir != dir) continue;
+    return it->refs == 0 && closeRecord(it) == OXMDL_ERR_NONE;
+  }
+  return true;
 }
 
 OxStorageInterface* openStorageInterface(const std::wstring& dir) {

@@ -45,6 +45,10 @@ class StorageSet {
   unsigned release(OxStorage* storage);
   // Whether a storage of this directory is open in this process.
   bool isOpen(const std::wstring& dir);
+  // Lets go of the directory before it is removed: a storage of it that no interface holds any
+  // more (its last release was refused while folders or messages were open, and they are
+  // closed now) is closed here. True when no storage of the directory is open afterwards.
+  bool letGo(const std::wstring& dir);
 
  private:
   StorageSet() = default;
@@ -53,6 +57,9 @@ class StorageSet {
     std::unique_ptr<OxStorage> storage;
     int refs;
   };
+  // Closes a record's storage at count 0 unless folders or messages of it are open.
+  unsigned closeRecord(std::vector<Record>::iterator it);
+
   NamedMutex mutex_{L"OxStorageSet Mutex"};
   std::vector<Record> records_;
 };

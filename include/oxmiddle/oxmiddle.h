@@ -16,6 +16,7 @@
 #include "store/message_interface.h"
 #include "store/storage_interface.h"
 #include "accounts/account_info.h"
+#include "accounts/account_creator.h"
 #include "accounts/classification.h"
 #include "accounts/signature.h"
 #include "accounts/common_setting.h"

@@ -18,6 +18,7 @@
 #include "platform/fault.h"
 #include "platform/fs.h"
 #include "platform/registry.h"
+#include "store/storage.h"
 #include "tests/accounts/accounts_fixture.h"
 
 namespace oxm {
@@ -312,17 +313,34 @@ TEST_F(AccountTest, DeleteWaitsForOpenPartsThenRemovesTheTree) {
   auto keep = create(L"Keep");
   auto account = create(L"Gone");
   ASSERT_TRUE(keep && account);
+  std::unique_ptr<OxStorageInterface> keptStorage(keep->OpenStorage());
+  std::unique_ptr<OxStorageInterface> storage(account->OpenStorage());
   std::unique_ptr<OxSignatureInterface> signature(account->OpenSignature());
   std::unique_ptr<OxClassificationParamInterface> rules(account->OpenClassificationParamInterface());
-  ASSERT_TRUE(signature && rules);
+  ASSERT_TRUE(keptStorage && storage && signature && rules);
 
   EXPECT_FALSE(OxAccountInfoInterface::Delete(L"Gone", L""));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_ACC_DELETE_BUSY);
   signature.reset();
+  rules.reset();
+  // The storage alone holds the account; so does a folder that outlived its storage interface
+  // (the storage's close was refused then).
+  SetOxMiddleError(OXMDL_ERR_NONE);
   EXPECT_FALSE(OxAccountInfoInterface::Delete(L"Gone", L""));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_ACC_DELETE_BUSY);
-  EXPECT_TRUE(hostFileExists(data("Gone/Signature/Data1.txt")));  // refused before anything went
-  rules.reset();
+  std::unique_ptr<OxFolderInterface> root(storage->OpenRootFolder());
+  ASSERT_NE(root, nullptr);
+  storage.reset();
+  EXPECT_TRUE(StorageSet::instance().isOpen(L"\\Application Data\\OxMail\\Gone\\Storage"));
+  SetOxMiddleError(OXMDL_ERR_NONE);
+  EXPECT_FALSE(OxAccountInfoInterface::Delete(L"Gone", L""));
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_ACC_DELETE_BUSY);
+  // Refused before anything went.
+  for (const char* kept : {"Gone/Signature/Data1.txt", "Gone/Classification/Rule.cls",
+                           "Gone/Storage/TREE/Status.txt", "Gone/Storage/DATA/Entry.dat"}) {
+    EXPECT_TRUE(hostFileExists(data(kept))) << kept;
+  }
+  root.reset();
   account.reset();
 
   // A directory that cannot be removed: the account stays listed.
@@ -341,7 +359,10 @@ TEST_F(AccountTest, DeleteWaitsForOpenPartsThenRemovesTheTree) {
   EXPECT_EQ(readHostFile(root_.host("Outside/precious.txt")), "keep me");
   EXPECT_EQ(open(L"Gone"), nullptr);
   EXPECT_EQ(nameList(), std::vector<std::wstring>{L"Keep"});
+  EXPECT_FALSE(StorageSet::instance().isOpen(L"\\Application Data\\OxMail\\Gone\\Storage"));
   EXPECT_TRUE(hostFileExists(data("Keep/AccountInfo.ini")));
+  std::unique_ptr<OxFolderInterface> keptRoot(keptStorage->OpenRootFolder());
+  EXPECT_NE(keptRoot, nullptr);  // the other account's open storage is untouched
   EXPECT_FALSE(OxAccountInfoInterface::Delete(L"Gone", L""));
 }
 
@@ -417,16 +438,30 @@ TEST_F(AccountTest, LowFreeSpaceRefusesCreationAndMakesNothing) {
 }
 
 TEST_F(AccountTest, CreationStepFailuresGiveTheirCodes) {
+  // A whole creation's directories: the account, Storage with TREE, TREE\00 and DATA,
+  // Classification, Signature.
+  fault::reset();
+  ASSERT_NE(create(L"Probe"), nullptr);
+  const long dirs = fault::calls(fault::Op::CreateDir);
+  ASSERT_EQ(dirs, 7);
+
   // The account directory itself.
   fault::failNth(fault::Op::CreateDir, 1, ERROR_ACCESS_DENIED);
   EXPECT_EQ(create(L"A"), nullptr);
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_ACC_CREATE_DIR);
   EXPECT_FALSE(hostFileExists(data("A")));
-  // The third part directory: what was made before it stays.
-  fault::failNth(fault::Op::CreateDir, 4, ERROR_ACCESS_DENIED);
+  // The storage's folder tree: the store's code.
+  fault::failNth(fault::Op::CreateDir, 3, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(create(L"S"), nullptr);
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_FILEIO_DIR_CREATE_TREE);
+  EXPECT_TRUE(isDirectory(data("S/Storage")));
+  EXPECT_FALSE(hostFileExists(data("S/Classification")));
+  // The last part directory: what was made before it stays.
+  fault::failNth(fault::Op::CreateDir, dirs, ERROR_ACCESS_DENIED);
   EXPECT_EQ(create(L"B"), nullptr);
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_ACC_CREATE_DIR);
   EXPECT_TRUE(isDirectory(data("B/Classification")));
+  EXPECT_TRUE(hostFileExists(data("B/Storage/DATA/Entry.dat")));
   EXPECT_FALSE(hostFileExists(data("B/Signature")));
   // No DataPath at all.
   ASSERT_EQ(RegDeleteTree(HKEY_CURRENT_USER, L"Software\\Tamarin\\OxMail"), ERROR_SUCCESS);
@@ -453,6 +488,8 @@ TEST_F(AccountTest, DamagedAccountsFailAloneAndCanBeDeleted) {
     EXPECT_FALSE(bare->GetLastUID(&uid));
     std::list<std::wstring> uids;
     EXPECT_TRUE(bare->GetUIDL(&uids));
+    EXPECT_EQ(std::unique_ptr<OxStorageInterface>(bare->OpenStorage()), nullptr);
+    EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_NOFILE);  // a profile code passes through
   }
   EXPECT_TRUE(OxAccountInfoInterface::Delete(L"Bare", L""));
 

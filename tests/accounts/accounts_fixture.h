@@ -2,7 +2,11 @@
 // account and system directories, and a check that every test hands back what it opened.
 #pragma once
 
+#include <dirent.h>
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
 
 #include <memory>
 #include <string>
@@ -12,6 +16,7 @@
 #include "accounts/account_set.h"
 #include "frame/oxerror.h"
 #include "frame/registry_value.h"
+#include "store/storage.h"
 #include "tests/support/testroot.h"
 
 namespace oxm::test {
@@ -32,6 +37,18 @@ class AccountsTest : public RootTest {
   }
   void TearDown() override {
     EXPECT_TRUE(accountSet().empty()) << "an account interface was not deleted";
+    // The storage set outlives the test's root: a storage left open would answer for the next
+    // test's account of the same name.
+    for (const std::string& dir : {kData, std::string("Application Data/Rivulet/Accounts/")}) {
+      DIR* d = ::opendir(root_.host(dir).c_str());
+      for (dirent* e = d ? ::readdir(d) : nullptr; e; e = ::readdir(d)) {
+        std::wstring storage = L"\\" + std::wstring(dir.begin(), dir.end()) +
+                               std::wstring(e->d_name, e->d_name + std::strlen(e->d_name)) + L"\\Storage";
+        std::replace(storage.begin(), storage.end(), L'/', L'\\');
+        EXPECT_FALSE(StorageSet::instance().isOpen(storage)) << "a storage was left open: " << e->d_name;
+      }
+      if (d) ::closedir(d);
+    }
     RootTest::TearDown();
   }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "accounts/account_creator.h"
 #include "accounts/account_info.h"
 #include "accounts/classification.h"
 #include "accounts/device_setup.h"
@@ -49,13 +50,22 @@ class SystemInfoTest : public test::AccountsTest {
     return std::any_of(lines.begin(), lines.end(),
                        [&](const std::wstring& l) { return l.rfind(key + L"=", 0) == 0; });
   }
-  // Stands in for the message store's account creation with trays: the account alone.
-  MakeAccountWithTrays maker(int* calls) {
-    return [calls](const std::wstring& name, const std::wstring& regkey) {
-      ++*calls;
-      std::unique_ptr<OxAccountInfoInterface> made(OxAccountInfoInterface::Create(name, regkey));
-      return made != nullptr;
-    };
+  // The trays' identifiers recorded in an account's settings, in key order.
+  static bool hasTrays(const std::vector<std::wstring>& lines) {
+    return has(lines, L"ulJusinTrayID=1") && has(lines, L"ulSousinTrayID=2") &&
+           has(lines, L"ulSousinZumiTrayID=3") && has(lines, L"ulSitagakiTrayID=4");
+  }
+  std::vector<std::wstring> childNames(const std::string& treeFile) {
+    std::vector<std::wstring> names;
+    std::string text = readHostFile(treeFile);
+    for (size_t at = 0; at < text.size();) {
+      size_t end = text.find("\r\n", at);
+      if (end == std::string::npos) break;
+      std::string line = text.substr(at, end - at);
+      names.emplace_back(line.begin(), line.end());
+      at = end + 2;
+    }
+    return names;
   }
   void nameAccount(const std::wstring& dir, const std::wstring& name) {
     std::unique_ptr<OxAccountInfoInterface> a(OxAccountInfoInterface::OpenAccountInfo(dir, L""));
@@ -123,7 +133,7 @@ TEST_F(SystemInfoTest, WAccountFileIsOneLineOfText) {
 }
 
 TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
-  int calls = 0;
+  std::unique_ptr<OxSystemInfoInterface> info(OxSystemInfoInterface::GetSystemInfo());
   {
     auto old = create(L"09000000000");
     ASSERT_NE(old, nullptr);
@@ -139,9 +149,10 @@ TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
   attrs.bPopBeforeSmtpEnabled = true;
   attrs.bSmtpAuthEnabled = true;
   attrs.uiPartialRetrievingLines = 5;
-  ASSERT_TRUE(setUpWAccount(L"09011112222", attrs, L"", maker(&calls)));
-  EXPECT_EQ(calls, 1);
+  ASSERT_TRUE(info->SetWAccount(L"09011112222", attrs, L"")) << std::hex << GetOxMiddleError();
   EXPECT_EQ(attrs.mask, 0u);
+  EXPECT_TRUE(attrs.bWaccount);  // the record holds what was written
+  EXPECT_EQ(attrs.uiPartialRetrievingLines, 600u);
 
   auto old = settingsOf("09000000000");
   EXPECT_TRUE(has(old, L"strPopServerName=Not Available"));
@@ -149,7 +160,10 @@ TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
   EXPECT_TRUE(has(old, L"strSmtpServerName=Not Available"));
   EXPECT_TRUE(has(old, L"bPopPasswdSavingEnabled=0"));
 
+  // The new account with its trays, under the number.
   auto lines = settingsOf("09011112222");
+  EXPECT_TRUE(hasTrays(lines));
+  EXPECT_TRUE(hostFileExists(data("09011112222/Storage/TREE/04/00.fld")));
   for (const wchar_t* line :
        {L"strSenderAddress=me@example.jp", L"strPopServerName=pop.example.jp", L"uiPopServerPort=110",
         L"bPopPasswdSavingEnabled=1", L"bMessageLeavingEnabled=1", L"uiPartialRetrievingLines=600",
@@ -186,7 +200,7 @@ TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
 }
 
 TEST_F(SystemInfoTest, WAccountWithAnExistingNumberKeepsItsDisplayName) {
-  int calls = 0;
+  std::unique_ptr<OxSystemInfoInterface> info(OxSystemInfoInterface::GetSystemInfo());
   {
     auto phone = create(L"09011112222");
     ASSERT_NE(phone, nullptr);
@@ -195,8 +209,8 @@ TEST_F(SystemInfoTest, WAccountWithAnExistingNumberKeepsItsDisplayName) {
   ASSERT_EQ(writeWAccountFile(L"", L"Phone"), OXMDL_ERR_NONE);
   Attributes attrs;
   attrs.strSenderAddress = L"me@example.jp";
-  ASSERT_TRUE(setUpWAccount(L"09011112222", attrs, L"", maker(&calls)));
-  EXPECT_EQ(calls, 0);
+  ASSERT_TRUE(info->SetWAccount(L"09011112222", attrs, L""));
+  EXPECT_EQ(readHostFile(data("09011112222/Storage/TREE/Status.txt")), "0001\t1");  // not made again
   auto lines = settingsOf("09011112222");
   EXPECT_FALSE(has(lines, L"strPopServerName=Not Available"));  // not retired: it is the same
   EXPECT_TRUE(has(lines, L"bWaccount=1"));
@@ -206,9 +220,28 @@ TEST_F(SystemInfoTest, WAccountWithAnExistingNumberKeepsItsDisplayName) {
   EXPECT_EQ(w, L"Phone");
   EXPECT_EQ(hklm(L"System\\Inbox\\ExternalAccounts\\Phone", L"AccountName"), L"Phone");
 
-  // A store step that fails ends the set-up.
-  MakeAccountWithTrays failing = [](const std::wstring&, const std::wstring&) { return false; };
+  // A store step that fails ends the set-up before the W-account file changes.
+  MakeAccountWithTrays failing = [](const std::wstring&, const std::wstring&) {
+    SetOxMiddleError(OXMDL_ERR_STG_DISK_FULL);
+    return false;
+  };
   EXPECT_FALSE(setUpWAccount(L"09033334444", attrs, L"", failing));
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_DISK_FULL);
+  ASSERT_TRUE(OxSystemInfoInterface::GetWAccount(w, L""));
+  EXPECT_EQ(w, L"Phone");
+
+  // Under a key of its own the W account is made in that key's DataPath, and the key's
+  // W-account file names it.
+  const wchar_t* other = L"Software\\Tamarin\\Other";
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, other, L"DataPath", std::wstring(L"\\Other\\Data\\")));
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, other, L"SystemInfoPath", std::wstring(L"\\Other\\")));
+  Attributes mine;
+  ASSERT_TRUE(info->SetWAccount(L"08055556666", mine, other)) << std::hex << GetOxMiddleError();
+  EXPECT_TRUE(hasTrays(test::profileLines(readHostFile(root_.host("Other/Data/08055556666/AccountInfo.ini")))));
+  EXPECT_FALSE(hostFileExists(data("08055556666")));
+  ASSERT_TRUE(OxSystemInfoInterface::GetWAccount(w, other));
+  EXPECT_EQ(w, L"08055556666");
+  ASSERT_TRUE(OxSystemInfoInterface::GetWAccount(w, L""));
   EXPECT_EQ(w, L"Phone");
 }
 
@@ -218,31 +251,28 @@ TEST_F(SystemInfoTest, FeedAccountSetUpEndToEnd) {
                                std::wstring(L"\\Application Data\\Rivulet\\Accounts\\")));
   ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, feedKey, L"SystemInfoPath",
                                std::wstring(L"\\Application Data\\Rivulet\\System\\")));
-  int calls = 0;
-  int folderCalls = 0;
-  MakeFeedFolders folders = [&](OxAccountInfoInterface&, uint32_t inbox, uint32_t* news, uint32_t* adv) {
-    ++folderCalls;
-    EXPECT_EQ(inbox, 1u);
-    *news = 5;
-    *adv = 6;
-    return true;
-  };
-  Attributes attrs;
-  attrs.strPopServerName = L"http://rivulet.invalid/signup";
-  attrs.strSmtpServerName = L"http://feeds.example.jp/rss";
-  ASSERT_TRUE(setUpFAccount(attrs, maker(&calls), folders));
-  EXPECT_EQ(calls, 1);
-  EXPECT_EQ(folderCalls, 1);
+  std::unique_ptr<OxSystemInfoInterface> info(OxSystemInfoInterface::GetSystemInfo());
+  std::wstring pop = L"http://pop.example.jp/feeds";
+  std::wstring smtp = L"http://feeds.example.jp/rss";
+  ASSERT_TRUE(info->SetFAccount(pop, smtp)) << std::hex << GetOxMiddleError();
 
   const std::string account = "Application Data/Rivulet/Accounts/Server/";
   auto lines = test::profileLines(readHostFile(root_.host(account + "AccountInfo.ini")));
+  EXPECT_TRUE(hasTrays(lines));
   for (const wchar_t* line :
-       {L"strSmtpServerName=http://feeds.example.jp/rss", L"strSenderAddress=feed@rivulet.invalid",
-        L"strPopUserName=rivulet", L"bPopBeforeSmtpEnabled=1", L"ulPopBeforeSmtpLatencySec=0",
-        L"bWaccount=0", L"bSmtpSvrAuthEnabled=1", L"uiPartialRetrievingLines=600"}) {
+       {L"strPopServerName=http://pop.example.jp/feeds", L"strSmtpServerName=http://feeds.example.jp/rss",
+        L"strSenderAddress=feed@rivulet.invalid", L"strPopUserName=rivulet", L"strPopPasswd=rivulet",
+        L"uiPopServerPort=110", L"uiSmtpServerPort=25", L"bAPOPEnabled=0", L"bPopBeforeSmtpEnabled=1",
+        L"ulPopBeforeSmtpLatencySec=0", L"bWaccount=0", L"bSmtpSvrAuthEnabled=1",
+        L"bSmtpAuthEnabled=0", L"uiPartialRetrievingLines=600",
+        L"guidNetworkSetting=c1d06580-b364-45ec-8421-5acf34129c58"}) {
     EXPECT_TRUE(has(lines, line)) << std::string(line, line + std::wcslen(line));
   }
-  EXPECT_TRUE(test::hostFileExists(root_.host("Application Data/Rivulet/System/SystemInfo.ini")));
+  EXPECT_FALSE(hasKey(lines, L"strSenderName"));  // outside the set-up's mask
+  for (const char* dir : {"Application Data/Rivulet", "Application Data/Rivulet/Accounts",
+                          "Application Data/Rivulet/System"}) {
+    EXPECT_TRUE(isDirectory(root_.host(dir))) << dir;
+  }
   std::wstring w;
   ASSERT_TRUE(OxSystemInfoInterface::GetWAccount(w, feedKey));
   EXPECT_EQ(w, L"Server");
@@ -254,21 +284,82 @@ TEST_F(SystemInfoTest, FeedAccountSetUpEndToEnd) {
   const std::string push = "[PushServiceSetting1]\r\nPhoneNumber=00000000000\r\nMessage=RivuletPush\r\n"
                            "App=\"\\Windows\\Tidewake.exe\"\r\n";
   EXPECT_EQ(readHostFile(root_.host("Temp/PushService.ini")), push);
-  std::string rules;
-  for (const char* c : {"news\tX-ML-name\tnews\t5\t1\r\n", "norvale\tX-ML-name\tnorvale\t6\t1\r\n",
-                        "weather\tX-ML-name\tweather\t5\t1\r\n"}) {
-    for (const char* p = c; *p; ++p) rules += std::string(1, *p) + '\0';
-  }
+
+  // "News" (5) and "Adv" (6) under the receive tray (1), and the three rules into them.
+  const std::vector<std::wstring> newsAndAdv{L"0005\tNews", L"0006\tAdv"};
+  EXPECT_EQ(childNames(root_.host(account + "Storage/TREE/01/00.fld")), newsAndAdv);
+  const std::string rules = std::string("n\0e\0w\0s\0\t\0X\0-\0M\0L\0-\0n\0a\0m\0e\0\t\0n\0e\0w\0s\0\t\0" "5\0\t\0" "1\0\r\0\n\0"
+                                    "n\0o\0r\0v\0a\0l\0e\0\t\0X\0-\0M\0L\0-\0n\0a\0m\0e\0\t\0n\0o\0r\0v\0a\0l\0e\0\t\0" "6\0\t\0" "1\0\r\0\n\0"
+                                    "w\0e\0a\0t\0h\0e\0r\0\t\0X\0-\0M\0L\0-\0n\0a\0m\0e\0\t\0w\0e\0a\0t\0h\0e\0r\0\t\0" "5\0\t\0" "1\0\r\0\n\0",
+                                    174);
   EXPECT_EQ(readHostFile(root_.host(account + "Classification/Rule.cls")), rules);
 
-  // Run again: the account and the push-service file are there and stay.
+  // Run again (the one-string form: the sign-up page as POP server): the account, the
+  // push-service file, News and Adv stay; the settings and rules are written again.
   writeHostFile(root_.host("Temp/PushService.ini"), "edited");
-  attrs.strSmtpServerName = L"http://feeds.example.jp/other";
-  ASSERT_TRUE(setUpFAccount(attrs, maker(&calls), folders));
-  EXPECT_EQ(calls, 1);
+  writeHostFile(root_.host(account + "Classification/Rule.cls"), "");
+  const std::string storageStatus = readHostFile(root_.host(account + "Storage/TREE/Status.txt"));
+  std::wstring other = L"http://feeds.example.jp/other";
+  ASSERT_TRUE(info->SetFAccount(other)) << std::hex << GetOxMiddleError();
   EXPECT_EQ(readHostFile(root_.host("Temp/PushService.ini")), "edited");
+  EXPECT_EQ(childNames(root_.host(account + "Storage/TREE/01/00.fld")), newsAndAdv);
+  EXPECT_EQ(readHostFile(root_.host(account + "Storage/TREE/Status.txt")), storageStatus);
+  EXPECT_EQ(readHostFile(root_.host(account + "Classification/Rule.cls")), rules);
   lines = test::profileLines(readHostFile(root_.host(account + "AccountInfo.ini")));
   EXPECT_TRUE(has(lines, L"strSmtpServerName=http://feeds.example.jp/other"));
+  EXPECT_TRUE(has(lines, L"strPopServerName=http://rivulet.invalid/signup"));
+
+  // The record form writes the caller's record with the service's values forced into it.
+  Attributes attrs;
+  attrs.strPopServerName = L"http://pop.example.jp/3";
+  attrs.strSmtpServerName = L"http://feeds.example.jp/3";
+  attrs.strPopUserName = L"not kept";
+  ASSERT_TRUE(info->SetFAccount(attrs));
+  EXPECT_EQ(attrs.mask, 0u);
+  EXPECT_EQ(attrs.strPopUserName, L"rivulet");
+  lines = test::profileLines(readHostFile(root_.host(account + "AccountInfo.ini")));
+  EXPECT_TRUE(has(lines, L"strPopServerName=http://pop.example.jp/3"));
+  EXPECT_TRUE(has(lines, L"strPopUserName=rivulet"));
+  EXPECT_EQ(childNames(root_.host(account + "Storage/TREE/01/00.fld")), newsAndAdv);
+}
+
+TEST_F(SystemInfoTest, FeedSetUpStopsAtAFailingStep) {
+  const wchar_t* feedKey = L"Software\\Tamarin\\Rivulet";
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, feedKey, L"DataPath",
+                               std::wstring(L"\\Application Data\\Rivulet\\Accounts\\")));
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, feedKey, L"SystemInfoPath",
+                               std::wstring(L"\\Application Data\\Rivulet\\System\\")));
+  std::unique_ptr<OxSystemInfoInterface> info(OxSystemInfoInterface::GetSystemInfo());
+  std::wstring smtp = L"http://feeds.example.jp/rss";
+  // The receive tray recorded in the account is no folder: News and Adv cannot be made, and
+  // no rules are written.
+  ASSERT_TRUE(OxAccountCreator().CreateFeedFolders(L"Server", feedKey));
+  {
+    std::unique_ptr<OxAccountInfoInterface> feed(OxAccountInfoInterface::OpenAccountInfo(L"Server", feedKey));
+    ASSERT_NE(feed, nullptr);
+    Attributes tray;
+    tray.mask = uint64_t{1} << 28;
+    tray.ulJusinTrayID = 40;
+    ASSERT_TRUE(feed->SetAccountInfoAttributes(tray));
+  }
+  EXPECT_FALSE(info->SetFAccount(smtp));
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_NOFILE_FLD);
+  const std::string account = "Application Data/Rivulet/Accounts/Server/";
+  EXPECT_EQ(readHostFile(root_.host(account + "Classification/Rule.cls")), "");
+  EXPECT_EQ(readHostFile(root_.host(account + "Storage/TREE/Status.txt")), "0005\t5");
+
+  // A failing store step given to the set-up ends it before the account is written.
+  ASSERT_TRUE(OxAccountInfoInterface::Delete(L"Server", feedKey));
+  std::remove(root_.host("Temp/PushService.ini").c_str());
+  Attributes attrs;
+  MakeAccountWithTrays failing = [](const std::wstring&, const std::wstring&) {
+    SetOxMiddleError(OXMDL_ERR_ACC_DISK_FULL);
+    return false;
+  };
+  EXPECT_FALSE(setUpFAccount(attrs, failing, makeNewsAndAdv));
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_ACC_DISK_FULL);
+  EXPECT_FALSE(hostFileExists(root_.host(account)));
+  EXPECT_FALSE(hostFileExists(root_.host("Temp/PushService.ini")));
 }
 
 }  // namespace

@@ -46,6 +46,22 @@ TEST_F(StorageTest, OpensShareOneStorageAndTheLastReleaseClosesIt) {
   again.reset();
   EXPECT_FALSE(StorageSet::instance().isOpen(L"S"));
 
+  // Letting go before the directory is removed: refused while an interface, a folder or a
+  // message holds the storage; a storage kept at count 0 is closed once they are gone.
+  EXPECT_TRUE(StorageSet::instance().letGo(L"S"));  // not open at all
+  reopen();
+  EXPECT_FALSE(StorageSet::instance().letGo(L"S"));
+  id = addMessage(root_folder_.get(), "held");
+  m.reset(storage_->OpenMessage(id));
+  closeAll();
+  EXPECT_FALSE(StorageSet::instance().letGo(L"S"));
+  EXPECT_TRUE(StorageSet::instance().isOpen(L"S"));
+  m.reset();
+  EXPECT_TRUE(StorageSet::instance().letGo(L"S"));
+  EXPECT_FALSE(StorageSet::instance().isOpen(L"S"));
+  reopen();  // a later open starts afresh
+  EXPECT_EQ(ids(root_folder_.get()).size(), 2u);
+
   // Releasing something that is not open.
   OxStorage* stray = reinterpret_cast<OxStorage*>(&text);
   EXPECT_EQ(StorageSet::instance().release(stray), OXMDL_ERR_STG_NOT_OPEN);
