@@ -71,6 +71,8 @@ bool OxListHostDirectory(const std::string& hostDirectory, std::vector<std::stri
   std::sort(found.begin(), found.end());
   *names = std::move(found);
   return true;
+}
+
 bool OxWriteDeviceFile(const std::wstring& devicePath, const std::string& bytes) {
   oxm::File f;
   return f.openStream(devicePath, "wb") && f.write(bytes.data(), bytes.size()) && f.flush();
