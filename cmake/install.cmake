@@ -15,6 +15,8 @@ set(OXM_PUBLIC_HEADERS
   store/folder_interface.h
   store/message_interface.h
   store/storage_interface.h
+  store/message_exporter.h
+  store/message_importer.h
   accounts/field_types.h
   accounts/account_keys.inc
   accounts/common_keys.inc
@@ -27,7 +29,9 @@ set(OXM_PUBLIC_HEADERS
   accounts/plugin_info.h
   codec/email.h
   codec/emlcompose.h
-  codec/convert.h)
+  codec/convert.h
+  codec/quote_email.h
+  codec/html_creater.h)
 
 set(OXM_INSTALL_HEADERDIR ${CMAKE_INSTALL_INCLUDEDIR}/oxmiddle)
 set(OXM_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/OxMiddle)

@@ -7,6 +7,7 @@
 #include "codec/emlcompose.h"
 #include "codec/header_decode.h"
 #include "codec/header_lines.h"
+#include "codec/html_creater.h"
 #include "codec/line_ends.h"
 #include "codec/mime_walk.h"
 #include "codec/text_util.h"
@@ -85,8 +86,7 @@ unsigned decodeCore(Email* email, const std::string& text, int depth) {
     email->body = kOversizeNotice;
     email->enclosures.clear();
   }
-  // A feed item's HTML body is made from the record by the HTML mail writer, which is not part
-  // of the library yet: until it is, a feed message decodes without one.
+  if (email->feedMessage) HtmlCreater().CreateHtml(*email);
   return OXMDL_ERR_NONE;
 }
 

@@ -15,7 +15,6 @@ namespace oxm {
 namespace {
 
 constexpr size_t kMaxPath = 256;
-constexpr const wchar_t* kFeedScratch = L"Application Data/Rivulet/Tmp/";
 
 // Free physical memory must exceed twice the message, as for decoding.
 bool enoughMemoryFor(size_t rawLength) {
@@ -109,7 +108,7 @@ unsigned writePart(const std::string& raw, const Enclosure& enclosure, std::wstr
 }  // namespace
 
 unsigned feedImageToFile(const std::string& raw, const Enclosure& enclosure) {
-  return writePart(raw, enclosure, kFeedScratch, WriteRules{true});
+  return writePart(raw, enclosure, kFeedPictureDir, WriteRules{true});
 }
 
 unsigned getEnclosure(const std::string& raw, const Enclosure& enclosure) {

@@ -165,4 +165,69 @@ bool uuDecode(std::string_view in, std::string* out) {
   return true;
 }
 
+void base64Encode(std::string_view in, std::string* out, size_t lineLength) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const size_t chars = (in.size() + 2) / 3 * 4;
+  out->reserve(out->size() + chars + (lineLength ? chars / lineLength : 0));
+  size_t column = 0;
+  auto put = [&](char c) {
+    if (lineLength && column == lineLength) {
+      *out += '\n';
+      column = 0;
+    }
+    *out += c;
+    ++column;
+  };
+  size_t i = 0;
+  for (; i + 3 <= in.size(); i += 3) {
+    const unsigned v = static_cast<unsigned char>(in[i]) << 16 | static_cast<unsigned char>(in[i + 1]) << 8 |
+                       static_cast<unsigned char>(in[i + 2]);
+    put(kAlphabet[v >> 18]);
+    put(kAlphabet[v >> 12 & 0x3F]);
+    put(kAlphabet[v >> 6 & 0x3F]);
+    put(kAlphabet[v & 0x3F]);
+  }
+  if (i < in.size()) {
+    const bool two = i + 1 < in.size();
+    const unsigned v = static_cast<unsigned char>(in[i]) << 16 | (two ? static_cast<unsigned char>(in[i + 1]) << 8 : 0u);
+    put(kAlphabet[v >> 18]);
+    put(kAlphabet[v >> 12 & 0x3F]);
+    put(two ? kAlphabet[v >> 6 & 0x3F] : '=');
+    put('=');
+  }
+  // A last line that is exactly full gets its LF too.
+  if (lineLength && column == lineLength) *out += '\n';
+}
+
+void qpEncode(std::string_view in, std::string* out) {
+  constexpr size_t kMaxColumns = 72;
+  static const char kHex[] = "0123456789ABCDEF";
+  out->reserve(out->size() + in.size() + in.size() / 8);
+  size_t column = 0;
+  for (const char ch : in) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c == '\n') {
+      *out += '\n';
+      column = 0;
+      continue;
+    }
+    // A "." alone at the start of a line would end the SMTP data (RFC 5321 section 4.5.2).
+    bool escape = (c < 0x20 && c != '\t') || c == '=' || c >= 0x7F || (c == '.' && column == 0);
+    if (column + (escape ? 3 : 1) > kMaxColumns) {
+      *out += "=\n";
+      column = 0;
+      escape = escape || c == '.';
+    }
+    if (escape) {
+      *out += '=';
+      *out += kHex[c >> 4];
+      *out += kHex[c & 0xF];
+      column += 3;
+    } else {
+      *out += ch;
+      column += 1;
+    }
+  }
+}
+
 }  // namespace oxm

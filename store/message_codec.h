@@ -1,10 +1,10 @@
 // The store's hook to the message codec. The store files message text; turning text into header
 // fields, an Email record into text, or stripping a message's attachments is the codec's work,
-// and the codec is built above the store. The codec registers one implementation of this
-// interface at start-up; until one is registered, every store operation that needs it
-// (OxMessageInterface::Write(Email*), RestoreFolderMessageHeader and the recoveries that rebuild
-// header caches, RemoveAttachments) fails with OXMDL_ERR_MEM_SHORTAGE: the codec object the
-// operation needs cannot be had.
+// and the codec is built above the store. The library registers one implementation of this
+// interface when it loads (accounts/store_codec.cpp); while none is registered, every store
+// operation that needs it (OxMessageInterface::Write(Email*), RestoreFolderMessageHeader and
+// the recoveries that rebuild header caches, RemoveAttachments, the message importer) fails
+// with OXMDL_ERR_MEM_SHORTAGE: the codec object the operation needs cannot be had.
 #pragma once
 
 #include <string>
@@ -22,6 +22,7 @@ struct MessageFields {
   std::wstring fromName;
   std::wstring subject;
   SYSTEMTIME localDate = {};  // the message date in local time
+  bool hasEnclosures = false;  // the message has attachments (set by decodeFields)
 };
 
 // An Email encoded for storing.

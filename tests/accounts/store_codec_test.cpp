@@ -1,0 +1,186 @@
+// The store's codec members with the library's own codec, end to end on real messages: writing
+// a composed Email, rebuilding header caches and message lists from the message files, and
+// stripping attachments.
+#include <filesystem>
+
+#include "accounts/store_codec.h"
+#include "codec/emlcompose.h"
+#include "platform/clock.h"
+#include "tests/store/store_fixture.h"
+
+namespace oxm {
+namespace {
+
+using test::FolderPtr;
+using test::MessagePtr;
+
+class StoreCodecTest : public test::StoreTest {
+ protected:
+  void SetUp() override {
+    StoreTest::SetUp();
+    registerMessageCodec(&storeCodec());
+    setFixedClock(SYSTEMTIME{2026, 1, 5, 2, 3, 4, 5, 0}, -540);
+    std::filesystem::create_directories(root_.host("files"));
+    test::writeHostFile(root_.host("files/a.jpg"), std::string("\xFF\xD8\xFF\xE0", 4));
+    test::writeHostFile(root_.host("files/b.jpg"), std::string("\xFF\xD8\xFF\xE1", 4));
+  }
+  void TearDown() override {
+    StoreTest::TearDown();
+    registerMessageCodec(&storeCodec());  // as the library registers it
+  }
+  static Email composed(const std::wstring& subject, int pictures, bool pictureMail = false) {
+    Email m;
+    m.from = L"taro@example.jp";
+    m.fromName = L"太郎";
+    m.to = {L"Hanako <hanako@example.jp>", L"jiro@example.jp"};
+    m.subject = subject;
+    m.body = L"本文\r\n";
+    m.pictureMail = pictureMail;
+    for (int i = 0; i < pictures; ++i) {
+      Enclosure e;
+      e.folder = L"files";
+      e.name = i == 0 ? L"a.jpg" : L"b.jpg";
+      m.enclosures.push_back(e);
+    }
+    return m;
+  }
+  unsigned long store(OxFolderInterface* folder, Email mail) {
+    unsigned long id = 0;
+    EXPECT_TRUE(folder->CreateMessage(&id));
+    MessagePtr m(storage_->OpenMessage(id));
+    EXPECT_TRUE(m && m->Write(&mail)) << std::hex << GetOxMiddleError();
+    return id;
+  }
+  std::string text(unsigned long id) {
+    MessagePtr m(storage_->OpenMessage(id));
+    std::string t;
+    EXPECT_TRUE(m && m->Read(&t));
+    return t;
+  }
+  std::vector<FolderMsgHeader> headers(OxFolderInterface* folder) {
+    std::vector<FolderMsgHeader> records(ids(folder).size());
+    EXPECT_TRUE(folder->LoadMessageHeader(records.data(), static_cast<unsigned long>(records.size())))
+        << std::hex << GetOxMiddleError();
+    return records;
+  }
+};
+
+std::u16string field(const char16_t* chars) { return std::u16string(chars); }
+
+TEST(StoreCodecRegistration, TheLibraryRegistersItsCodecWhenItLoads) {
+  EXPECT_EQ(messageCodec(), &storeCodec());
+}
+
+TEST_F(StoreCodecTest, WriteEmailStoresTheEncodedMessageAndItsRecords) {
+  FolderPtr outbox = tray(1);
+  const unsigned long id = store(outbox.get(), composed(L"見積もり", 1));
+  const std::string stored = text(id);
+  EXPECT_TRUE(stored.starts_with("From: =?iso-2022-jp?b?GyRCQkBPOhsoQg==?= <taro@example.jp>\r\n"
+                                 "To: hanako@example.jp,\r\n jiro@example.jp\r\n"
+                                 "Date: Fri, 02 Jan 2026 12:04:05 +0900\r\n"))
+      << stored;
+  EXPECT_NE(stored.find("Content-Type: image/jpeg;\r\n name=\"a.jpg\""), std::string::npos);
+  MessagePtr m(storage_->OpenMessage(id));
+  OxMessageInterface::Attributes a;
+  a.mask = 0x1FFF;
+  ASSERT_TRUE(m->GetAttributes(&a));
+  EXPECT_EQ(a.flags[0], 0);
+  EXPECT_EQ(a.flags[1], 1) << "it has an enclosure";
+  EXPECT_EQ(a.numericAttribute, 3u);
+  EXPECT_EQ(a.text, "");
+  EXPECT_EQ(a.time.wHour, 3) << "12:04:05 local is 03:04:05 UTC";
+  EXPECT_EQ(a.toAddress, L"hanako@example.jp");
+  EXPECT_EQ(a.fromAddress, L"taro@example.jp");
+  EXPECT_EQ(a.fromName, L"太郎");
+  EXPECT_EQ(a.subject, L"見積もり");
+  EXPECT_EQ(a.date.wHour, 3);
+  // A file that is gone fails the write and stores nothing.
+  m.reset();
+  Email broken = composed(L"x", 1);
+  broken.enclosures.front().name = L"gone.jpg";
+  unsigned long second = 0;
+  ASSERT_TRUE(outbox->CreateMessage(&second));
+  m.reset(storage_->OpenMessage(second));
+  EXPECT_FALSE(m->Write(&broken));
+  EXPECT_EQ(m->GetErrorInfo(), OXMDL_ERR_MIME_FILE_MISSING);
+  std::string empty;
+  EXPECT_TRUE(m->Read(&empty));
+  EXPECT_EQ(empty, "");
+}
+
+TEST_F(StoreCodecTest, HeaderCachesAndMessageListsAreRebuiltFromTheMessages) {
+  FolderPtr inbox = tray(0);
+  store(inbox.get(), composed(L"一通目", 0));
+  // A received message written as text: its header record is made only by a rebuild.
+  const unsigned long received = addMessage(inbox.get(),
+                                            "From: \"Jiro\" <jiro@example.jp>\r\nTo: me@example.jp\r\n"
+                                            "Subject: =?utf-8?B?5LqM6YCa55uu?=\r\n"
+                                            "Date: Sat, 03 Jan 2026 10:20:30 +0000\r\n\r\nhi\r\n");
+  const std::vector<unsigned long> list = ids(inbox.get());
+  // The inbox's files, TREE\LL\HH.*; its identifier is below 0x100.
+  ASSERT_LT(trays_[0], 0x10u);
+  const std::string fdb = "S/TREE/0" + std::to_string(trays_[0]) + "/00.fdb";
+  std::filesystem::remove(root_.host(fdb));
+  ASSERT_TRUE(storage_->RestoreFolderMessageHeader(trays_[0])) << std::hex << GetOxMiddleError();
+  std::vector<FolderMsgHeader> records = headers(inbox.get());
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].messageId, list[0]);
+  EXPECT_EQ(field(records[0].subject), u"一通目");
+  EXPECT_EQ(field(records[0].toAddress), u"hanako@example.jp");
+  EXPECT_EQ(records[1].messageId, received);
+  EXPECT_EQ(field(records[1].subject), u"二通目") << "decoded from UTF-8";
+  EXPECT_EQ(field(records[1].fromAddress), u"jiro@example.jp");
+  EXPECT_EQ(field(records[1].fromName), u"\"Jiro\"");
+  EXPECT_EQ(records[1].date.wHour, 19) << "10:20:30 UTC is 19:20:30 on the device";
+
+  // The message list lost: recovered from the entry index, the caches rebuilt by decoding.
+  inbox.reset();
+  closeAll();
+  std::filesystem::remove(root_.host(fdb.substr(0, fdb.size() - 3) + "msg"));
+  reopen();
+  ASSERT_TRUE(storage_->RecoverMessageEntryAll()) << std::hex << GetOxMiddleError();
+  inbox = tray(0);
+  EXPECT_EQ(ids(inbox.get()), list);
+  records = headers(inbox.get());
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(field(records[1].subject), u"二通目");
+  ASSERT_TRUE(storage_->RecoverMessageEntry(trays_[0]));
+  EXPECT_EQ(test::storeProblems(storage_.get(), root_.host("S/DATA/Entry.dat")), "");
+}
+
+TEST_F(StoreCodecTest, AttachmentsAreStripped) {
+  FolderPtr inbox = tray(0);
+  const unsigned long two = store(inbox.get(), composed(L"two", 2));
+  const unsigned long picture = store(inbox.get(), composed(L"picture", 2, true));
+  const unsigned long single = store(inbox.get(), composed(L"single picture", 1, true));
+  const unsigned long none = store(inbox.get(), composed(L"none", 0));
+  const std::string singleBefore = text(single);
+  std::vector<unsigned long> all{two, picture, single, none};
+  std::vector<unsigned long> failed;
+  ASSERT_TRUE(inbox->RemoveAttachments(all, &failed)) << std::hex << GetOxMiddleError();
+  EXPECT_TRUE(failed.empty());
+
+  EmlCompose codec;
+  Email back;
+  std::string t = text(two);
+  ASSERT_TRUE(codec.Decode(&back, &t));
+  EXPECT_TRUE(back.enclosures.empty());
+  EXPECT_EQ(back.body, L"本文") << "the copy ends without a line end, so the body's last one goes";
+  EXPECT_EQ(back.subject, L"two");
+  EXPECT_EQ(t.find("Content-Type: multipart"), std::string::npos) << "a plain message now";
+  t = text(picture);
+  ASSERT_TRUE(codec.Decode(&back, &t));
+  ASSERT_EQ(back.enclosures.size(), 1u) << "a picture mail keeps its first picture";
+  EXPECT_EQ(back.enclosures.front().displayName, L"a.jpg");
+  EXPECT_EQ(text(single), singleBefore) << "a picture mail with one picture is skipped";
+  for (unsigned long id : {two, picture}) {
+    MessagePtr m(storage_->OpenMessage(id));
+    OxMessageInterface::Attributes a;
+    a.mask = OxMessageInterface::ATTR_ATTACHMENT;
+    ASSERT_TRUE(m->GetAttributes(&a));
+    EXPECT_EQ(a.flags[1], 0) << id;
+  }
+}
+
+}  // namespace
+}  // namespace oxm
