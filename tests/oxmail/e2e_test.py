@@ -141,7 +141,8 @@ class NotInitialisedTest(Root):
     def test_commands_ask_for_init_and_init_is_repeatable(self):
         self.fails(1, "account", "list", says="run 'oxmail init' first")
         self.ok("init")
-        reg = open(os.path.join(self.root, "Registry", "HKEY_CURRENT_USER.reg"), encoding="utf-8").read()
+        with open(os.path.join(self.root, "Registry", "HKEY_CURRENT_USER.reg"), encoding="utf-8") as f:
+            reg = f.read()
         self.assertIn('"DataPath"="\\\\Application Data\\\\OxenMail\\\\Account\\\\"', reg)
         self.assertIn('"SystemInfoPath"=', reg)
         self.assertIn('"PluginPath"=', reg)
@@ -163,7 +164,8 @@ class AccountTest(Root):
         shown = self.records("account", "show", "Work")[0]
         self.assertEqual(shown["strSenderAddress"], "taro@example.jp")
         self.assertEqual(shown["uiPopServerPort"], "110")
-        self.assertNotEqual(shown["ulJusinTrayID"], "1", "the inbox identifier is recorded")
+        inbox = self.records("folder", "list", "Work")[0]
+        self.assertEqual((inbox["folder"], str(inbox["id"])), ("受信トレイ", shown["ulJusinTrayID"]))
         self.ok("account", "set", "Work", "strPopServerName=pop.example.jp", "uiPopServerPort=995",
                 "bAPOPEnabled=true", "strPopPasswd=secret")
         shown = self.records("account", "show", "Work")[0]
@@ -173,6 +175,7 @@ class AccountTest(Root):
         self.assertIn("secret", self.ok("account", "show", "Work", "--show-passwords"))
         text = self.ok("account", "show", "Work")
         self.assertIn("strPopServerName:", text)
+        self.fails(1, "account", "rename", "Work", "a|b", says="cannot be an account name")
         self.ok("account", "rename", "Work", "仕事")
         self.assertEqual([r["name"] for r in self.records("account", "list")], ["仕事"])
         self.fails(1, "ls", "Work", says="no account named 'Work'")
@@ -216,7 +219,7 @@ class FolderAndMessageTest(Root):
         ja = by_subject["会議のお知らせ"]["id"]
         shown = self.records("show", "Work", str(ja))[0]
         self.assertEqual(shown["from"], "山田花子 <hanako@example.jp>")
-        self.assertEqual(shown["body"], "明日の会議は10時からです。\n")
+        self.assertEqual(shown["body"].rstrip("\n"), "明日の会議は10時からです。")
         raw = self.run_oxmail("show", "Work", str(ja), "--raw").stdout
         self.assertEqual(raw, JAPANESE)
         sched = by_subject["Schedule"]["id"]
@@ -224,7 +227,7 @@ class FolderAndMessageTest(Root):
         os.mkdir(out)
         self.ok("show", "Work", str(sched), "--save-attachments", out)
         self.assertEqual(open(os.path.join(out, "schedule.csv"), "rb").read(), CSV)
-        self.assertIn("[1] schedule.csv (text/csv)", self.ok("show", "Work", str(sched)))
+        self.assertIn("[1] schedule.csv (", self.ok("show", "Work", str(sched)))
 
         lunch = by_subject["Lunch"]["id"]
         self.ok("mark", "Work", str(lunch), "read")

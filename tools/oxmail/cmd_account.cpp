@@ -12,8 +12,19 @@ namespace {
 
 std::vector<std::wstring> accountNames() {
   std::vector<std::wstring> names;
-  if (!OxAccountInfoInterface::GetAccountNameList(&names, L"")) libraryFailure("cannot list the accounts");
+  if (!OxAccountInfoInterface::GetAccountNameList(&names, L"")) {
+    if (GetOxMiddleError() == OXMDL_ERR_ACC_NONE) return {};  // no account yet
+    libraryFailure("cannot list the accounts");
+  }
   return names;
+}
+
+// Accounts go by their display names (the name table), not their directory names.
+bool exists(const std::string& name) {
+  for (const std::wstring& n : accountNames()) {
+    if (n == wide(name)) return true;
+  }
+  return false;
 }
 
 int list(const Args& args) {
@@ -74,7 +85,7 @@ int add(const Args& args) {
   if (!OxAccountInfoInterface::CheckValidChar(wname)) {
     throw Failure("'" + name + "' cannot be an account name: it holds a character that a file name cannot");
   }
-  if (OxAccountInfoInterface::IsExistAccount(wname, L"")) throw Failure("an account named '" + name + "' exists already");
+  if (exists(name)) throw Failure("an account named '" + name + "' exists already");
   OxAccountCreator creator;
   if (!creator.CreateFolders(wname)) libraryFailure("cannot create the account '" + name + "'");
   Account account(name);
@@ -113,9 +124,18 @@ int rename(const Args& args) {
   const std::string from = args.need(1, "OLD name");
   const std::string to = args.need(2, "NEW name");
   requireInit();
-  if (!OxAccountInfoInterface::IsExistAccount(wide(from), L"")) throw Failure("no account named '" + from + "'");
+  if (!exists(from)) throw Failure("no account named '" + from + "'");
+  if (exists(to)) throw Failure("an account named '" + to + "' exists already");
   if (!OxAccountInfoInterface::CheckValidChar(wide(to))) {
     throw Failure("'" + to + "' cannot be an account name: it holds a character that a file name cannot");
+  }
+  // The name table follows the settings file, so the new name is written there first.
+  {
+    Account account(from);
+    OxAccountInfoInterface::Attributes a;
+    a.strAccountName = wide(to);
+    a.mask = uint64_t{1} << findAccountKey("strAccountName")->bit;
+    write(account, a);
   }
   if (!OxAccountInfoInterface::Rename(wide(from), wide(to))) libraryFailure("cannot rename '" + from + "'");
   return kExitOk;
@@ -125,7 +145,7 @@ int remove(const Args& args) {
   args.atMost(2);
   const std::string name = args.need(1, "NAME");
   requireInit();
-  if (!OxAccountInfoInterface::IsExistAccount(wide(name), L"")) throw Failure("no account named '" + name + "'");
+  if (!exists(name)) throw Failure("no account named '" + name + "'");
   if (!OxAccountInfoInterface::Delete(wide(name), L"")) libraryFailure("cannot delete '" + name + "'");
   return kExitOk;
 }

@@ -1,5 +1,6 @@
 // oxmail ls, show, mark, mv, rm
 #include <cstdio>
+#include <cwchar>
 
 #include "tools/oxmail/args.h"
 #include "tools/oxmail/commands.h"
@@ -50,12 +51,27 @@ std::vector<unsigned long> messageIds(const Args& args, size_t from, size_t to) 
   return ids;
 }
 
+// Text for a terminal: LF line ends, and the device's own pictograms (private-use characters
+// no font has) shown by their code.
 std::string lfText(const std::wstring& crlf) {
   std::wstring out;
   for (wchar_t c : crlf) {
-    if (c != L'\r') out += c;
+    if (c == L'\r') continue;
+    if (c >= 0xE000 && c <= 0xE757) {
+      wchar_t code[16];
+      std::swprintf(code, 16, L"[U+%04X]", static_cast<unsigned>(c));
+      out += code;
+      continue;
+    }
+    out += c;
   }
   return utf8(out);
+}
+
+// A display name as the record keeps it, without its surrounding double quotes.
+std::wstring unquoted(std::wstring name) {
+  if (name.size() >= 2 && name.front() == L'"' && name.back() == L'"') name = name.substr(1, name.size() - 2);
+  return name;
 }
 
 std::string addressList(const std::list<std::wstring>& list) {
@@ -74,19 +90,35 @@ int runLs(const Words& words) {
   Owned<OxFolderInterface> folder = account.openFolder(id);
   std::vector<unsigned long> ids;
   if (!folder->GetMessageIds(&ids)) libraryFailure("cannot list folder " + std::to_string(id));
-  std::vector<FolderMsgHeader> headers(ids.size());
-  if (!ids.empty() && !folder->LoadMessageHeader(headers.data(), ids.size())) {
+  // Ordinary folders answer from their header cache in one read; the virtual folders have none,
+  // so their messages are asked one by one.
+  const bool cached = id < 0x10000;
+  std::vector<FolderMsgHeader> headers(cached ? ids.size() : 0);
+  if (cached && !ids.empty() && !folder->LoadMessageHeader(headers.data(), ids.size())) {
     libraryFailure("cannot read the list of folder " + std::to_string(id));
   }
   Table table({"id", "flags", "date", "from", "subject"});
   table.limit(3, 24);
   table.limit(4, 60);
-  for (const FolderMsgHeader& h : headers) {
-    Owned<OxMessageInterface> m(account.storage().OpenMessage(h.messageId));
-    std::wstring from = fromUnits(h.fromName, 31);
-    if (from.empty()) from = fromUnits(h.fromAddress, 256);
-    table.add({Cell(static_cast<unsigned long>(h.messageId)), Cell(m ? flagText(*m) : "????"), Cell(dateText(h.date)),
-               Cell(from), Cell(fromUnits(h.subject, 31))});
+  for (size_t i = 0; i < ids.size(); ++i) {
+    Owned<OxMessageInterface> m(account.storage().OpenMessage(ids[i]));
+    std::wstring from, subject;
+    SYSTEMTIME date = {};
+    if (cached) {
+      from = unquoted(fromUnits(headers[i].fromName, 31));
+      if (from.empty()) from = fromUnits(headers[i].fromAddress, 256);
+      subject = fromUnits(headers[i].subject, 31);
+      date = headers[i].date;
+    } else if (m) {
+      OxMessageInterface::Attributes a;
+      a.mask = OxMessageInterface::ATTR_HEADER_MASK;
+      if (m->GetAttributes(&a)) {
+        from = a.fromName.empty() ? a.fromAddress : unquoted(a.fromName);
+        subject = a.subject;
+        date = OxMessageInterface::SystemTimeToLocalTime(a.date);
+      }
+    }
+    table.add({Cell(ids[i]), Cell(m ? flagText(*m) : "????"), Cell(dateText(date)), Cell(from), Cell(subject)});
   }
   table.print();
   return kExitOk;
@@ -120,12 +152,13 @@ int runShow(const Words& words) {
     }
     return kExitOk;
   }
-  const std::string from = mail.fromName.empty() ? utf8(mail.from) : utf8(mail.fromName) + " <" + utf8(mail.from) + ">";
+  const std::string from =
+      mail.fromName.empty() ? utf8(mail.from) : utf8(unquoted(mail.fromName)) + " <" + utf8(mail.from) + ">";
   if (settings().json) {
     std::string files;
     for (const auto& e : mail.enclosures) files += (files.empty() ? "" : ",") + jsonQuote(utf8(e.displayName));
     printRecord({{"id", Cell(id)}, {"from", Cell(from)}, {"to", Cell(addressList(mail.to))},
-                 {"cc", Cell(addressList(mail.cc))}, {"date", Cell(dateText(mail.date) + " " + utf8(mail.timeZone))},
+                 {"cc", Cell(addressList(mail.cc))}, {"date", Cell(dateText(mail.date))},
                  {"subject", Cell(mail.subject)}, {"body", Cell(lfText(mail.body))},
                  {"html", Cell(lfText(mail.htmlBody))}, {"attachments", Cell::json("[" + files + "]")}});
     return kExitOk;
@@ -135,8 +168,12 @@ int runShow(const Words& words) {
     std::printf("%s\n", lfText(mail.htmlBody).c_str());
     return kExitOk;
   }
-  printRecord({{"From", Cell(from)}, {"To", Cell(addressList(mail.to))}, {"Cc", Cell(addressList(mail.cc))},
-               {"Date", Cell(dateText(mail.date) + " " + utf8(mail.timeZone))}, {"Subject", Cell(mail.subject)}});
+  std::vector<std::pair<std::string, Cell>> header = {{"From", Cell(from)}, {"To", Cell(addressList(mail.to))}};
+  if (!mail.cc.empty()) header.emplace_back("Cc", Cell(addressList(mail.cc)));
+  // The Date line as received; the record's date is already shifted to this device's time.
+  header.emplace_back("Date", Cell(mail.dateText.empty() ? dateText(mail.date) : utf8(mail.dateText)));
+  header.emplace_back("Subject", Cell(mail.subject));
+  printRecord(header);
   std::printf("\n%s\n", lfText(mail.body).c_str());
   if (!mail.enclosures.empty()) {
     std::printf("\n");

@@ -184,7 +184,14 @@ unsigned long Account::trayId(const std::string& tray) {
 }
 
 Owned<OxFolderInterface> Account::openFolder(unsigned long id) {
-  Owned<OxFolderInterface> f(id == 0 ? storage().OpenRootFolder() : storage().OpenFolder(id));
+  Owned<OxFolderInterface> f;
+  if (id == kPartialFolder || id == kUnreadFolder) {
+    // The virtual folders are reached as children of the root.
+    Owned<OxFolderInterface> root(storage().OpenRootFolder());
+    if (root) f.reset(root->OpenFolder(id));
+  } else {
+    f.reset(id == 0 ? storage().OpenRootFolder() : storage().OpenFolder(id));
+  }
   if (!f) libraryFailure("cannot open folder " + std::to_string(id));
   return f;
 }
