@@ -141,7 +141,7 @@ int rename(const Args& args) {
   return kExitOk;
 }
 
-int remove(const Args& args) {
+int removeAccount(const Args& args) {
   args.atMost(2);
   const std::string name = args.need(1, "NAME");
   requireInit();
@@ -160,7 +160,7 @@ int runAccount(const Words& words) {
   if (sub == "show") return show(args);
   if (sub == "set") return set(args);
   if (sub == "rename") return rename(args);
-  if (sub == "delete") return remove(args);
+  if (sub == "delete") return removeAccount(args);
   throw UsageError("unknown subcommand '" + sub + "'");
 }
 

@@ -83,7 +83,7 @@ int move(const Args& args) {
   return kExitOk;
 }
 
-int remove(const Args& args) {
+int removeFolder(const Args& args) {
   args.atMost(3);
   Account account(args.need(1, "ACCOUNT"));
   const unsigned long id = changeable(account, args.need(2, "FOLDER"));
@@ -105,7 +105,7 @@ int runFolder(const Words& words) {
   if (sub == "create") return create(args);
   if (sub == "rename") return rename(args);
   if (sub == "move") return move(args);
-  if (sub == "remove") return remove(args);
+  if (sub == "remove") return removeFolder(args);
   throw UsageError("unknown subcommand '" + sub + "'");
 }
 
