@@ -22,6 +22,7 @@ set(OXM_PUBLIC_HEADERS
   accounts/common_keys.inc
   accounts/account_info.h
   accounts/account_creator.h
+  accounts/classifier.h
   accounts/classification.h
   accounts/signature.h
   accounts/common_setting.h

@@ -19,6 +19,7 @@
 #include "store/message_importer.h"
 #include "accounts/account_info.h"
 #include "accounts/account_creator.h"
+#include "accounts/classifier.h"
 #include "accounts/classification.h"
 #include "accounts/signature.h"
 #include "accounts/common_setting.h"

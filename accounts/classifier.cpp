@@ -1,0 +1,182 @@
+#include "accounts/classifier.h"
+
+#include <cwctype>
+#include <memory>
+#include <new>
+
+#include "accounts/account_info.h"
+#include "codec/emlcompose.h"
+#include "frame/oxerror.h"
+#include "store/storage_interface.h"
+
+namespace {
+
+// Message kinds the rules' targets select: 1 received mail, 2 the others.
+constexpr unsigned long kReceived = 1;
+constexpr unsigned long kOther = 2;
+
+// The numeric attribute a stored message carries, as a rule kind: received (1) and imported (4)
+// messages are received mail, sent messages (0) the others; drafts (3) and unknown ones take
+// part in no rule.
+unsigned long kindOf(unsigned int numericAttribute) {
+  switch (numericAttribute) {
+    case 1: return kReceived;
+    case 0: return kOther;
+    case 3: return 4;
+    case 4: return kReceived;
+    default: return 0;
+  }
+}
+
+bool takesPart(uint32_t target, unsigned long kind) {
+  return (target == 3 && (kind == kReceived || kind == kOther)) || (target == 1 && kind == kReceived) ||
+         (target == 2 && kind == kOther);
+}
+
+// The message identifiers of a folder that vanished: its files are gone.
+bool folderGone(unsigned code) {
+  return code == OXMDL_ERR_STG_NOFILE_FLD || code == OXMDL_ERR_STG_NO_FOLDER;
+}
+
+}  // namespace
+
+bool OxClassifier::loadClassificationParamAttributes(OxAccountInfoInterface* account) {
+  if (loaded_) return true;
+  std::unique_ptr<OxClassificationParamInterface> rules(account->OpenClassificationParamInterface());
+  if (!rules) return false;
+  std::vector<OxClassificationParamInterface::Attributes> list;
+  if (!rules->GetAttributes(&list)) return false;
+  for (auto& rule : list) {
+    std::wstring lower;
+    if (!toLowerString(rule.strKeyword, &lower)) return false;
+    rule.strKeyword = lower;
+  }
+  rules_ = std::move(list);
+  loaded_ = true;
+  return true;
+}
+
+bool OxClassifier::toLowerString(const std::wstring& in, std::wstring* out) {
+  try {
+    out->assign(in.size(), L'\0');
+  } catch (const std::bad_alloc&) {
+    SetOxMiddleError(OXMDL_ERR_CLS_NO_MEMORY);
+    return false;
+  }
+  for (size_t i = 0; i < in.size(); ++i) (*out)[i] = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(in[i])));
+  return true;
+}
+
+bool OxClassifier::getClassifiedFolderId(Email* mail, unsigned long kind, unsigned long* folder, bool* found) {
+  *found = false;
+  for (const auto& rule : rules_) {
+    if (!takesPart(rule.ulTarget, kind)) continue;
+    std::vector<const std::wstring*> texts;
+    if (rule.strField == L"From") {
+      texts = {&mail->from, &mail->fromName};
+    } else if (rule.strField == L"To") {
+      for (const auto& a : mail->to) texts.push_back(&a);
+    } else if (rule.strField == L"Cc") {
+      for (const auto& a : mail->cc) texts.push_back(&a);
+    } else if (rule.strField == L"\u4ef6\u540d") {  // the subject
+      texts = {&mail->subject};
+    } else if (rule.strField == L"X-ML-name") {
+      texts = {&mail->mlName};
+    }
+    for (const std::wstring* text : texts) {
+      std::wstring lower;
+      if (!toLowerString(*text, &lower)) return false;
+      if (lower.find(rule.strKeyword) != std::wstring::npos) {
+        *folder = rule.ulFolderID;
+        *found = true;
+        return true;
+      }
+    }
+  }
+  return true;
+}
+
+bool OxClassifier::SaveToFolder(std::string& text, const std::string& uid, bool partial,
+                                OxAccountInfoInterface* account) {
+  if (!account) {
+    SetOxMiddleError(OXMDL_ERR_CLS_NO_ACCOUNT);
+    return false;
+  }
+  Email mail;
+  EmlCompose codec;
+  if (!codec.DecodeForSave(&mail, &text) || !loadClassificationParamAttributes(account)) return false;
+  std::unique_ptr<OxStorageInterface> storage(account->OpenStorage());
+  if (!storage) return false;
+  unsigned long target = 0;
+  bool found = false;
+  if (!getClassifiedFolderId(&mail, kReceived, &target, &found)) return false;
+  std::unique_ptr<OxFolderInterface> folder;
+  if (found) {
+    folder.reset(storage->OpenFolder(target));
+    if (!folder && !folderGone(GetOxMiddleError())) return false;
+  }
+  if (!folder) {
+    OxAccountInfoInterface::Attributes trays;
+    trays.mask = uint64_t{1} << 28;
+    if (!account->GetAccountInfoAttributes(&trays)) return false;
+    folder.reset(storage->OpenFolder(trays.ulJusinTrayID));
+    if (!folder) return false;
+  }
+  unsigned long id = 0;
+  if (!folder->CreateMessage(&id, static_cast<unsigned long>(text.size()))) return false;
+  OxMessageInterface::Attributes a;
+  a.mask = OxMessageInterface::ATTR_FILE_MASK | OxMessageInterface::ATTR_HEADER_MASK;
+  a.flags[0] = 1;
+  a.flags[1] = mail.enclosures.empty() ? 0 : 1;
+  a.flags[2] = partial ? 1 : 0;
+  a.numericAttribute = 1;  // received
+  a.time = OxMessageInterface::LocalTimeToSystemTime(mail.date);
+  a.date = a.time;
+  a.text = uid;
+  if (!mail.to.empty()) {
+    std::wstring name;
+    codec.ParseAddress(mail.to.front(), &a.toAddress, &name);
+  }
+  a.fromAddress = mail.from;
+  a.fromName = mail.fromName;
+  a.subject = mail.subject;
+  bool stored = false;
+  {
+    std::unique_ptr<OxMessageInterface> message(storage->OpenMessage(id));
+    stored = message && message->SetAttributes(a) && message->Write(text);
+  }
+  if (!stored) {
+    const unsigned int code = GetOxMiddleError();
+    folder->RemoveMessage(id);
+    SetOxMiddleError(code);
+    return false;
+  }
+  return true;
+}
+
+bool OxClassifier::MoveToFolder(unsigned long messageId, OxAccountInfoInterface* account) {
+  if (!account) {
+    SetOxMiddleError(OXMDL_ERR_CLS_NO_ACCOUNT);
+    return false;
+  }
+  if (!loadClassificationParamAttributes(account)) return false;
+  std::unique_ptr<OxStorageInterface> storage(account->OpenStorage());
+  if (!storage) return false;
+  Email mail;
+  OxMessageInterface::Attributes a;
+  {
+    std::unique_ptr<OxMessageInterface> message(storage->OpenMessage(messageId));
+    if (!message) return false;
+    a.mask = OxMessageInterface::ATTR_NUMERIC;
+    std::string text;
+    if (!message->GetAttributes(&a) || !message->Read(&text)) return false;
+    EmlCompose codec;
+    if (!codec.Decode(&mail, &text)) return false;
+  }
+  unsigned long target = 0;
+  bool found = false;
+  if (!getClassifiedFolderId(&mail, kindOf(a.numericAttribute), &target, &found)) return false;
+  if (!found) return true;
+  if (storage->MoveMessage(messageId, target)) return true;
+  return folderGone(GetOxMiddleError());
+}
