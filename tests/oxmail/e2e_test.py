@@ -307,6 +307,11 @@ class FolderAndMessageTest(Root):
         rules = self.records("rules", "Work", "list")
         self.assertEqual([(r["name"], r["field"], r["keyword"], r["target"]) for r in rules],
                          [("news@", "From", "news@", "received"), ("Sales", "件名", "sale", "both")])
+        self.ok("import", "Work", "inbox", self.write("news.eml", PLAIN.replace(b"hanako@example.jp", b"news@example.jp")),
+                self.write("other.eml", PLAIN))
+        applied = self.records("rules", "Work", "apply")[0]
+        self.assertEqual((applied["checked"], applied["moved"]), (2, 1))
+        self.assertEqual(len(self.ids("Work", "Lists")), 1)
         self.ok("rules", "Work", "remove", "1")
         self.assertEqual(len(self.records("rules", "Work", "list")), 1)
         self.fails(1, "rules", "Work", "remove", "5", says="there is no rule 5")
@@ -316,7 +321,6 @@ class FolderAndMessageTest(Root):
         self.assertEqual(shown["first"], "Taro Suzuki\nExample Corp.")
         self.fails(1, "signature", "Work", "set", "--first", "x" * 4097)
 
-        self.ok("import", "Work", "inbox", self.write("p.eml", PLAIN))
         storage = os.path.join(self.root, "Application Data", "OxenMail", "Account")
         for base, _, names in os.walk(storage):
             for n in names:
@@ -324,6 +328,7 @@ class FolderAndMessageTest(Root):
                     os.remove(os.path.join(base, n))
         self.ok("recover", "Work")
         self.assertEqual(len(self.ids("Work", "inbox")), 1)
+        self.assertEqual(len(self.ids("Work", "Lists")), 1)
 
     def test_folder_full(self):
         self.ok("folder", "create", "Work", "Full")

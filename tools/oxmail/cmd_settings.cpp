@@ -110,7 +110,31 @@ int runRules(const Words& words) {
   Args args(words, {"field", "keyword", "folder", "target", "name"});
   Account account(args.need(0, "ACCOUNT"));
   const std::string sub = args.need(1, "subcommand (list, add, remove, apply)");
-  if (sub == "apply") throw Failure("applying rules to stored messages is not available yet");
+  if (sub == "apply") {
+    args.atMost(3);
+    const unsigned long folderId =
+        args.positionals().size() > 2 ? account.folder(args.positionals()[2]) : account.trayId("inbox");
+    Owned<OxFolderInterface> folder = account.openFolder(folderId);
+    std::vector<unsigned long> ids;
+    if (!folder->GetMessageIds(&ids)) libraryFailure("cannot list folder " + std::to_string(folderId));
+    folder.reset();
+    OxClassifier classifier;
+    Progress bar("sorting", ids.size());
+    size_t moved = 0;
+    for (size_t i = 0; i < ids.size(); ++i) {
+      if (!classifier.MoveToFolder(ids[i], &account.info())) libraryFailure("cannot sort message " + std::to_string(ids[i]));
+      bar.step(i + 1);
+    }
+    Owned<OxFolderInterface> after = account.openFolder(folderId);
+    std::vector<unsigned long> left;
+    if (after->GetMessageIds(&left)) moved = ids.size() - left.size();
+    if (settings().json) {
+      printRecord({{"checked", Cell(static_cast<unsigned long>(ids.size()))}, {"moved", Cell(static_cast<unsigned long>(moved))}});
+    } else if (!settings().quiet) {
+      std::printf("%zu messages checked, %zu moved by the rules\n", ids.size(), moved);
+    }
+    return kExitOk;
+  }
   auto rules = opened(account.info().OpenClassificationParamInterface(), "the rules of '" + account.name() + "'");
   std::vector<OxClassificationParamInterface::Attributes> list;
   if (!rules->GetAttributes(&list)) libraryFailure("cannot read the rules");
