@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // Points the library at another device root (a host directory, created when missing). False
 // when it cannot be created.
@@ -17,5 +18,12 @@ std::string OxMakeTemporaryDirectory(const std::string& prefix);
 bool OxReadDeviceFile(const std::wstring& devicePath, std::string* bytes);
 // Creates a device directory and its missing parents; true when it exists afterwards.
 bool OxCreateDeviceDirectory(const std::wstring& devicePath);
+// The device path that reaches a host file or directory ("\Host\home\me\a.eml"); a relative
+// host path is taken from the current directory.
+std::wstring OxHostToDevicePath(const std::string& hostPath);
+// Whether a host path names a directory.
+bool OxIsHostDirectory(const std::string& hostPath);
+// The names of the regular files in a host directory, sorted; false when it cannot be listed.
+bool OxListHostDirectory(const std::string& hostDirectory, std::vector<std::string>* names);
 // Writes a whole device file, replacing one that is there; false when it cannot be written.
 bool OxWriteDeviceFile(const std::wstring& devicePath, const std::string& bytes);

@@ -1,12 +1,31 @@
-// The program's commands; each returns the process exit code.
+// The program's commands. Each takes its arguments (after the command name) and returns the
+// exit code; usage errors and failures are thrown (output.h) and reported by main.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace oxmail {
 
-int runDemo();
-int runError(const char* code);
+using Words = std::vector<std::string>;
+
+int runInit(const Words& args);
+int runAccount(const Words& args);
+int runFolder(const Words& args);
+int runLs(const Words& args);
+int runShow(const Words& args);
+int runMark(const Words& args);
+int runMv(const Words& args);
+int runRm(const Words& args);
+int runCompose(const Words& args);
+int runReply(const Words& args, int kind);
+int runImport(const Words& args);
+int runExport(const Words& args);
+int runRules(const Words& args);
+int runSignature(const Words& args);
+int runRecover(const Words& args);
+int runDemo(const Words& args);
+int runError(const Words& args);
 
 // "the key name contains "=" (OXMDL_ERR_INI_KEY_INVALID, 0x02000099)" for a library code.
 std::string describe(unsigned int code);

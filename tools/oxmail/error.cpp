@@ -5,6 +5,7 @@
 #include <oxmiddle/oxmiddle.h>
 
 #include "tools/oxmail/commands.h"
+#include "tools/oxmail/output.h"
 
 namespace oxmail {
 
@@ -17,16 +18,18 @@ std::string describe(unsigned int code) {
   return std::string(text) + " (" + name + ", " + hex + ")";
 }
 
-int runError(const char* arg) {
+int runError(const Words& args) {
+  if (args.size() != 1) throw UsageError(args.empty() ? "missing CODE" : "unexpected argument '" + args[1] + "'");
+  const char* arg = args[0].c_str();
   char* end = nullptr;
   unsigned long code = std::strtoul(arg, &end, 16);
   if (!*arg || *end || code > 0xFFFFFFFFul) {
-    std::fprintf(stderr, "oxmail: '%s' is not a hexadecimal code\n", arg);
-    return 2;
+    throw UsageError(std::string("'") + arg + "' is not a hexadecimal code");
   }
   if (!GetOxMiddleErrorName(static_cast<unsigned int>(code))) {
-    std::fprintf(stderr, "oxmail: 0x%08lX is not a code of the library\n", code);
-    return 1;
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08lX", code);
+    throw Failure(std::string(hex) + " is not a code of the library");
   }
   std::printf("%s\n", describe(static_cast<unsigned int>(code)).c_str());
   return 0;

@@ -1,29 +1,102 @@
 // oxmail: the command-line program over liboxmiddle.
 #include <clocale>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include <oxmiddle/oxmiddle.h>
 
 #include "tools/oxmail/commands.h"
+#include "tools/oxmail/output.h"
 
 namespace {
 
+using oxmail::Words;
+
+struct Command {
+  const char* name;
+  int (*run)(const Words&);
+  const char* usage;    // the arguments after the command name
+  const char* summary;  // one line for the command list
+  const char* help;     // more lines for `oxmail help COMMAND`, or ""
+};
+
+int reply(const Words& a) { return oxmail::runReply(a, 0); }
+int replyAll(const Words& a) { return oxmail::runReply(a, 1); }
+int forward(const Words& a) { return oxmail::runReply(a, 2); }
+
+const Command kCommands[] = {
+    {"init", oxmail::runInit, "", "set up a device root: registry values, system directories and files",
+     "Safe to run again: what is there already is kept.\n"},
+    {"account", oxmail::runAccount, "list | add NAME [KEY=VALUE]... | show NAME | set NAME KEY=VALUE... | rename OLD NEW | delete NAME",
+     "list, create, show, change, rename and delete accounts",
+     "add makes the account with its four trays (inbox, outbox, sent, drafts) and then sets the\n"
+     "given keys; options --address, --name, --pop HOST[:PORT], --smtp HOST[:PORT], --user and\n"
+     "--password set the usual ones. show prints every setting with its key name (passwords as\n"
+     "****** unless --show-passwords). Keys are those of AccountInfo.ini: strSenderAddress,\n"
+     "uiPopServerPort, bAPOPEnabled, ...; booleans take true/false.\n"},
+    {"folder", oxmail::runFolder, "list ACCOUNT | create ACCOUNT NAME [--in FOLDER] | rename ACCOUNT FOLDER NAME | move ACCOUNT FOLDER TO | remove ACCOUNT FOLDER",
+     "the folder tree with counts, and changes to it",
+     "A FOLDER is inbox, outbox, sent, drafts, unread, partial, an identifier, or a path of\n"
+     "folder names from the root such as \"Work/2026\".\n"},
+    {"ls", oxmail::runLs, "ACCOUNT [FOLDER]", "list the messages of a folder (default: inbox)",
+     "Columns: identifier, flags (U unread, A attachments, P partial, K kept), date, sender, subject.\n"},
+    {"show", oxmail::runShow, "ACCOUNT ID [--raw | --headers | --html] [--save-attachments DIR]",
+     "show a message decoded", ""},
+    {"compose", oxmail::runCompose,
+     "ACCOUNT --to ADDR [--to ...] [--cc ADDR]... [--bcc ADDR]... --subject TEXT (--body TEXT | --body-file F) [--attach F]... [--html F] | ACCOUNT --mailto URL",
+     "write a message into the outbox", ""},
+    {"reply", reply, "ACCOUNT ID", "make a reply draft in the drafts tray", ""},
+    {"reply-all", replyAll, "ACCOUNT ID", "make a reply-to-all draft in the drafts tray", ""},
+    {"forward", forward, "ACCOUNT ID", "make a forward draft in the drafts tray", ""},
+    {"mark", oxmail::runMark, "ACCOUNT ID... read|unread|keep|nokeep", "change a message's flags", ""},
+    {"mv", oxmail::runMv, "ACCOUNT ID... FOLDER", "move messages to another folder", ""},
+    {"rm", oxmail::runRm, "ACCOUNT ID...", "remove messages", ""},
+    {"import", oxmail::runImport, "ACCOUNT FOLDER PATH...", "store message files (.eml) in a folder",
+     "A PATH may be a directory: its files are imported in name order.\n"},
+    {"export", oxmail::runExport, "ACCOUNT FOLDER --to DIR", "write a folder's messages to files", ""},
+    {"rules", oxmail::runRules, "ACCOUNT list | ACCOUNT add --field F --keyword K --folder FOLDER [--target received|other|both] [--name N] | ACCOUNT remove N | ACCOUNT apply [FOLDER]",
+     "the sorting rules of an account", ""},
+    {"signature", oxmail::runSignature, "ACCOUNT show | ACCOUNT set [--first TEXT | --first-file F] [--second TEXT | --second-file F]",
+     "the two signatures of an account", ""},
+    {"recover", oxmail::runRecover, "ACCOUNT", "check and rebuild an account's message indexes", ""},
+    {"demo", oxmail::runDemo, "", "show what the library does, in a fresh temporary device root", ""},
+    {"error", oxmail::runError, "CODE", "the name and meaning of a library error code (hex)", ""},
+};
+
+const Command* find(const std::string& name) {
+  for (const Command& c : kCommands) {
+    if (name == c.name) return &c;
+  }
+  return nullptr;
+}
+
 void usage(FILE* out) {
+  std::fputs("usage: oxmail [--root DIR] [--json] [--quiet] COMMAND [ARGS]\n\ncommands:\n", out);
+  for (const Command& c : kCommands) std::fprintf(out, "  %-10s %s\n", c.name, c.summary);
   std::fputs(
-      "usage: oxmail [--root DIR] COMMAND ...\n"
-      "\n"
-      "commands:\n"
-      "  demo           show what the library does, in a fresh temporary device root\n"
-      "  error CODE     the name and meaning of a library error code (hex, e.g. 0x02000207)\n"
-      "\n"
-      "options:\n"
-      "  --root DIR     the device root (default: $OXMIDDLE_ROOT, else\n"
-      "                 $XDG_DATA_HOME/oxmiddle, else ~/.local/share/oxmiddle)\n"
-      "  -h, --help     this text\n",
+      "\noptions:\n"
+      "  --root DIR   the device root (default: $OXMIDDLE_ROOT, else $XDG_DATA_HOME/oxmiddle,\n"
+      "               else ~/.local/share/oxmiddle)\n"
+      "  --json       results as JSON lines\n"
+      "  --quiet      no progress bars\n"
+      "  -h, --help   this text; 'oxmail help COMMAND' for one command\n"
+      "\nexit codes: 0 success, 1 failure, 2 usage error\n",
       out);
+}
+
+void commandHelp(const Command& c, FILE* out) {
+  std::fprintf(out, "usage: oxmail %s %s\n\n%s\n%s", c.name, c.usage, c.summary, c.help);
+}
+
+int usageError(const Command* c, const std::string& message) {
+  std::fprintf(stderr, "oxmail: %s\n", message.c_str());
+  if (c) {
+    std::fprintf(stderr, "usage: oxmail %s %s\n(see 'oxmail help %s')\n", c->name, c->usage, c->name);
+  } else {
+    std::fputs("(see 'oxmail --help')\n", stderr);
+  }
+  return oxmail::kExitUsage;
 }
 
 }  // namespace
@@ -32,27 +105,53 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "C.UTF-8");
   int i = 1;
   for (; i < argc && argv[i][0] == '-'; ++i) {
-    if (!std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "--help")) {
+    const std::string opt = argv[i];
+    if (opt == "-h" || opt == "--help") {
       usage(stdout);
-      return 0;
-    }
-    if (!std::strcmp(argv[i], "--root") && i + 1 < argc) {
-      if (!OxSetDeviceRoot(argv[++i])) {
-        std::fprintf(stderr, "oxmail: cannot use %s as the device root\n", argv[i]);
-        return 2;
+      return oxmail::kExitOk;
+    } else if (opt == "--json") {
+      oxmail::settings().json = true;
+    } else if (opt == "--quiet") {
+      oxmail::settings().quiet = true;
+    } else if (opt == "--root" || opt.rfind("--root=", 0) == 0) {
+      std::string dir = opt == "--root" ? (i + 1 < argc ? argv[++i] : "") : opt.substr(7);
+      if (dir.empty()) return usageError(nullptr, "option --root needs a directory");
+      if (!OxSetDeviceRoot(dir)) {
+        std::fprintf(stderr, "oxmail: cannot use %s as the device root\n", dir.c_str());
+        return oxmail::kExitFailure;
       }
-      continue;
+    } else {
+      return usageError(nullptr, "unknown option " + opt);
     }
-    std::fprintf(stderr, "oxmail: unknown option %s (see oxmail --help)\n", argv[i]);
-    return 2;
   }
   if (i >= argc) {
     usage(stderr);
-    return 2;
+    return oxmail::kExitUsage;
   }
-  const std::string command = argv[i];
-  if (command == "demo") return oxmail::runDemo();
-  if (command == "error" && i + 1 < argc) return oxmail::runError(argv[i + 1]);
-  std::fprintf(stderr, "oxmail: unknown command '%s' (see oxmail --help)\n", command.c_str());
-  return 2;
+  std::string name = argv[i++];
+  Words args(argv + i, argv + argc);
+  if (name == "help") {
+    if (args.empty()) {
+      usage(stdout);
+      return oxmail::kExitOk;
+    }
+    name = args[0];
+    args = {"--help"};
+  }
+  const Command* command = find(name);
+  if (!command) return usageError(nullptr, "unknown command '" + name + "'");
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") {
+      commandHelp(*command, stdout);
+      return oxmail::kExitOk;
+    }
+  }
+  try {
+    return command->run(args);
+  } catch (const oxmail::UsageError& e) {
+    return usageError(command, e.what());
+  } catch (const oxmail::Failure& e) {
+    std::fprintf(stderr, "oxmail: %s\n", e.what());
+    return oxmail::kExitFailure;
+  }
 }

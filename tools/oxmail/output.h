@@ -43,6 +43,12 @@ struct Cell {
   Cell(unsigned long n) : Cell(static_cast<unsigned long long>(n)) {}
   Cell(unsigned n) : Cell(static_cast<unsigned long long>(n)) {}
   Cell(int n) : text(std::to_string(n)), number(true) {}
+  // Text that already is JSON (an array, say): written as it is.
+  static Cell json(std::string text) {
+    Cell c(std::move(text));
+    c.number = true;
+    return c;
+  }
   std::string text;
   bool number = false;
 };

@@ -1,0 +1,399 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the oxmail program: each test runs the built program in its own
+temporary device root and checks its output, its exit code and the files it leaves."""
+
+import base64
+import json
+import os
+import pty
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+OXMAIL = os.environ.get("OXMAIL", "oxmail")
+TESTDATA = os.environ.get("OXMIDDLE_TESTDATA") or os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "shared", "testdata")
+
+PLAIN = (b"From: Hanako <hanako@example.jp>\r\nTo: taro@example.jp, jiro@example.jp\r\n"
+         b"Cc: saburo@example.jp\r\nSubject: Lunch\r\nDate: Thu, 03 Dec 2026 12:15:00 +0900\r\n"
+         b"Message-ID: <lunch@example.jp>\r\n\r\nSoba on Friday?\r\n")
+CSV = b"date,place\n2026-12-11,Tokyo\n"
+ATTACHED = (b"From: Jiro <jiro@example.com>\r\nTo: taro@example.jp\r\nSubject: Schedule\r\n"
+            b"Date: Sat, 05 Dec 2026 18:00:00 +0900\r\nMIME-Version: 1.0\r\n"
+            b"Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n--b1\r\n"
+            b"Content-Type: text/plain\r\n\r\nAttached.\r\n--b1\r\n"
+            b"Content-Type: text/csv; name=\"schedule.csv\"\r\nContent-Transfer-Encoding: base64\r\n"
+            b"Content-Disposition: attachment; filename=\"schedule.csv\"\r\n\r\n" +
+            base64.b64encode(CSV) + b"\r\n--b1--\r\n")
+JAPANESE = ("From: =?ISO-2022-JP?B?GyRCOzNFRDJWO1IbKEI=?= <hanako@example.jp>\r\n"
+            "To: taro@example.jp\r\nSubject: =?ISO-2022-JP?B?GyRCMnE1RCROJCpDTiRpJDsbKEI=?=\r\n"
+            "Date: Fri, 04 Dec 2026 09:30:00 +0900\r\nMIME-Version: 1.0\r\n"
+            "Content-Type: text/plain; charset=ISO-2022-JP\r\n\r\n").encode() + \
+    "明日の会議は10時からです。\r\n".encode("iso2022_jp")
+NO_FROM = b"To: taro@example.jp\r\nSubject: nobody\r\nDate: Fri, 04 Dec 2026 09:30:00 +0900\r\n\r\nx\r\n"
+
+
+class Root(unittest.TestCase):
+    """A fresh device root, initialised unless the test says otherwise."""
+
+    init = True
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="oxmail-e2e.")
+        self.root = os.path.join(self.dir, "root")
+        self.files = os.path.join(self.dir, "files")
+        os.mkdir(self.files)
+        if self.init:
+            self.ok("init")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def run_oxmail(self, *args, json_out=False, stderr=None):
+        cmd = [OXMAIL, "--root", self.root] + (["--json"] if json_out else []) + list(args)
+        env = dict(os.environ, OXMIDDLE_SYNC="0")
+        return subprocess.run(cmd, capture_output=stderr is None, stderr=stderr, env=env, timeout=120)
+
+    def ok(self, *args, json_out=False):
+        r = self.run_oxmail(*args, json_out=json_out)
+        self.assertEqual(r.returncode, 0, f"oxmail {' '.join(args)}: {r.stderr.decode(errors='replace')}")
+        return r.stdout.decode()
+
+    def records(self, *args):
+        return [json.loads(line) for line in self.ok(*args, json_out=True).splitlines() if line.strip()]
+
+    def fails(self, code, *args, says=None):
+        r = self.run_oxmail(*args)
+        self.assertEqual(r.returncode, code, f"oxmail {' '.join(args)}: {r.stdout!r} {r.stderr!r}")
+        err = r.stderr.decode()
+        self.assertTrue(err.startswith("oxmail: "), err)
+        if says:
+            self.assertIn(says, err)
+        return err
+
+    def write(self, name, data):
+        path = os.path.join(self.files, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def snapshot(self):
+        """Every file under the root with its bytes, to show that nothing changed."""
+        out = {}
+        for base, _, names in os.walk(self.root):
+            for n in names:
+                p = os.path.join(base, n)
+                if "/Locks/" in p:
+                    continue
+                with open(p, "rb") as f:
+                    out[os.path.relpath(p, self.root)] = f.read()
+        return out
+
+    def account(self, name="Work"):
+        self.ok("account", "add", name, "--address", "taro@example.jp", "--name", "Taro")
+
+    def ids(self, account, folder):
+        return [r["id"] for r in self.records("ls", account, folder)]
+
+
+class UsageTest(Root):
+    def test_usage_errors_exit_2_and_change_nothing(self):
+        self.account()
+        before = self.snapshot()
+        r = self.run_oxmail()
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(b"usage: oxmail", r.stderr)
+        self.fails(2, "frobnicate", says="unknown command 'frobnicate'")
+        self.fails(2, "--frob", "ls", says="unknown option --frob")
+        self.fails(2, "ls", says="missing ACCOUNT")
+        self.fails(2, "show", "Work", "12x", says="'12x' is not a valid message identifier")
+        self.fails(2, "rm", "Work", "-3")
+        self.fails(2, "ls", "Work", "inbox", "extra", says="unexpected argument 'extra'")
+        self.fails(2, "compose", "Work", "--subject", "s", "--body", "b", says="missing --to")
+        self.fails(2, "export", "Work", "inbox", says="missing --to")
+        self.fails(2, "account", "set", "Work", "noSuchKey=1", says="'noSuchKey' is not an account setting")
+        self.fails(2, "account", "set", "Work", "uiPopServerPort=many")
+        self.fails(2, "mark", "Work", "1", "sideways", says="not read, unread, keep or nokeep")
+        err = self.fails(2, "folder", "create")
+        self.assertIn("usage: oxmail folder", err)
+        self.assertEqual(self.snapshot(), before)
+
+    def test_help(self):
+        out = self.ok("--help")
+        for command in ("init", "account", "folder", "ls", "show", "compose", "reply", "import", "export",
+                        "rules", "signature", "recover", "demo"):
+            self.assertIn("  " + command, out)
+        self.assertIn("usage: oxmail compose", self.ok("help", "compose"))
+        self.assertIn("usage: oxmail ls", self.ok("ls", "--help"))
+
+    def test_error_codes_are_named(self):
+        self.assertEqual(self.ok("error", "0x02000807").strip(),
+                         "a folder already holds 1000 messages (OXMDL_ERR_STG_FOLDER_FULL, 0x02000807)")
+        self.fails(1, "error", "0x02FFFFFF", says="not a code of the library")
+        self.fails(2, "error", "zz")
+
+
+class NotInitialisedTest(Root):
+    init = False
+
+    def test_commands_ask_for_init_and_init_is_repeatable(self):
+        self.fails(1, "account", "list", says="run 'oxmail init' first")
+        self.ok("init")
+        with open(os.path.join(self.root, "Registry", "HKEY_CURRENT_USER.reg"), encoding="utf-8") as f:
+            reg = f.read()
+        self.assertIn('"DataPath"="\\\\Application Data\\\\OxenMail\\\\Account\\\\"', reg)
+        self.assertIn('"SystemInfoPath"=', reg)
+        self.assertIn('"PluginPath"=', reg)
+        self.assertTrue(os.path.isdir(os.path.join(self.root, "Application Data", "OxenMail", "Account")))
+        before = self.snapshot()
+        self.ok("init")
+        self.assertEqual(self.snapshot(), before)
+
+
+class AccountTest(Root):
+    def test_accounts_from_creation_to_deletion(self):
+        self.account("Work")
+        self.assertEqual([r["name"] for r in self.records("account", "list")], ["Work"])
+        self.fails(1, "account", "add", "Work", says="exists already")
+        before = self.snapshot()
+        self.fails(1, "account", "add", "a/b", says="cannot be an account name")
+        self.fails(1, "account", "add", "a:b", says="cannot be an account name")
+        self.assertEqual(self.snapshot(), before)
+        shown = self.records("account", "show", "Work")[0]
+        self.assertEqual(shown["strSenderAddress"], "taro@example.jp")
+        self.assertEqual(shown["uiPopServerPort"], "110")
+        inbox = self.records("folder", "list", "Work")[0]
+        self.assertEqual((inbox["folder"], str(inbox["id"])), ("受信トレイ", shown["ulJusinTrayID"]))
+        self.ok("account", "set", "Work", "strPopServerName=pop.example.jp", "uiPopServerPort=995",
+                "bAPOPEnabled=true", "strPopPasswd=secret")
+        shown = self.records("account", "show", "Work")[0]
+        self.assertEqual((shown["strPopServerName"], shown["uiPopServerPort"], shown["bAPOPEnabled"]),
+                         ("pop.example.jp", "995", "true"))
+        self.assertEqual(shown["strPopPasswd"], "******")
+        self.assertIn("secret", self.ok("account", "show", "Work", "--show-passwords"))
+        text = self.ok("account", "show", "Work")
+        self.assertIn("strPopServerName:", text)
+        self.fails(1, "account", "rename", "Work", "a|b", says="cannot be an account name")
+        self.ok("account", "rename", "Work", "仕事")
+        self.assertEqual([r["name"] for r in self.records("account", "list")], ["仕事"])
+        self.fails(1, "ls", "Work", says="no account named 'Work'")
+        self.ok("account", "delete", "仕事")
+        self.assertEqual(self.records("account", "list"), [])
+        self.fails(1, "account", "delete", "仕事", says="no account named")
+
+
+class FolderAndMessageTest(Root):
+    def setUp(self):
+        super().setUp()
+        self.account()
+
+    def test_folder_tree(self):
+        rows = self.records("folder", "list", "Work")
+        self.assertEqual([r["folder"] for r in rows],
+                         ["受信トレイ", "送信待ちトレイ", "送信済みトレイ", "下書きトレイ", "部分受信トレイ", "未読メールトレイ"])
+        made = self.records("folder", "create", "Work", "Projects")[0]
+        self.ok("folder", "create", "Work", "2026", "--in", "Projects")
+        self.ok("folder", "rename", "Work", "Projects/2026", "Y2026")
+        self.ok("folder", "move", "Work", "Projects/Y2026", "inbox")
+        names = [r["folder"] for r in self.records("folder", "list", "Work")]
+        self.assertIn("Y2026", names)
+        text = self.ok("folder", "list", "Work")
+        self.assertIn("  Y2026", text, "nested folders are indented")
+        self.fails(1, "folder", "remove", "Work", "inbox", says="trays")
+        self.fails(1, "folder", "remove", "Work", "Nope", says="has no folder 'Nope'")
+        self.ok("folder", "remove", "Work", str(made["id"]))
+        self.assertNotIn("Projects", [r["folder"] for r in self.records("folder", "list", "Work")])
+
+    def test_import_list_show_mark_move_remove_export(self):
+        paths = [self.write("a.eml", PLAIN), self.write("b.eml", ATTACHED), self.write("c.eml", JAPANESE)]
+        self.ok("import", "Work", "inbox", *paths)
+        rows = self.records("ls", "Work", "inbox")
+        self.assertEqual(len(rows), 3)
+        by_subject = {r["subject"]: r for r in rows}
+        self.assertEqual(set(by_subject), {"Lunch", "Schedule", "会議のお知らせ"})
+        self.assertEqual(by_subject["Schedule"]["flags"], "UA--")
+        self.assertEqual(by_subject["Lunch"]["flags"], "U---")
+        self.assertEqual(by_subject["Lunch"]["from"], "Hanako")
+        ja = by_subject["会議のお知らせ"]["id"]
+        shown = self.records("show", "Work", str(ja))[0]
+        self.assertEqual(shown["from"], "山田花子 <hanako@example.jp>")
+        self.assertEqual(shown["body"].rstrip("\n"), "明日の会議は10時からです。")
+        raw = self.run_oxmail("show", "Work", str(ja), "--raw").stdout
+        self.assertEqual(raw, JAPANESE)
+        sched = by_subject["Schedule"]["id"]
+        out = os.path.join(self.dir, "att")
+        os.mkdir(out)
+        self.ok("show", "Work", str(sched), "--save-attachments", out)
+        self.assertEqual(open(os.path.join(out, "schedule.csv"), "rb").read(), CSV)
+        self.assertIn("[1] schedule.csv (", self.ok("show", "Work", str(sched)))
+
+        lunch = by_subject["Lunch"]["id"]
+        self.ok("mark", "Work", str(lunch), "read")
+        self.ok("mark", "Work", str(lunch), "keep")
+        flags = {r["id"]: r["flags"] for r in self.records("ls", "Work", "inbox")}
+        self.assertEqual(flags[lunch], "---K")
+        self.assertEqual(len(self.records("ls", "Work", "unread")), 2)
+        self.ok("folder", "create", "Work", "Archive")
+        self.ok("mv", "Work", str(lunch), "Archive")
+        self.assertEqual(self.ids("Work", "Archive"), [lunch])
+        self.assertNotIn(lunch, self.ids("Work", "inbox"))
+        self.ok("rm", "Work", str(lunch))
+        self.assertEqual(self.ids("Work", "Archive"), [])
+        self.fails(1, "show", "Work", str(lunch))
+
+        exported = os.path.join(self.dir, "exported")
+        os.mkdir(exported)
+        self.ok("export", "Work", "inbox", "--to", exported)
+        files = sorted(os.listdir(exported))
+        self.assertEqual(files, ["EML00000.eml", "EML00001.eml"])
+        contents = {open(os.path.join(exported, f), "rb").read() for f in files}
+        self.assertEqual(contents, {ATTACHED, JAPANESE})
+
+    def test_import_skips_what_it_cannot_take(self):
+        good = self.write("good.eml", PLAIN)
+        bad = self.write("bad.eml", NO_FROM)
+        r = self.run_oxmail("import", "Work", "inbox", bad, good)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"skipped", r.stderr)
+        self.assertIn(b"0x02000805", r.stderr)
+        self.assertEqual(len(self.ids("Work", "inbox")), 1)
+        self.fails(1, "import", "Work", "inbox", os.path.join(self.files, "missing.eml"), says="cannot read")
+
+    def test_compose_reply_forward(self):
+        att = self.write("notes.txt", b"remember the milk\n")
+        self.ok("compose", "Work", "--to", "jiro@example.jp", "--to", "hanako@example.jp", "--cc",
+                "saburo@example.jp", "--subject", "予定", "--body", "明日は休みです。\n", "--attach", att)
+        rows = self.records("ls", "Work", "outbox")
+        self.assertEqual(len(rows), 1)
+        self.assertEqual(rows[0]["subject"], "予定")
+        self.assertEqual(rows[0]["flags"][1], "A")
+        raw = self.run_oxmail("show", "Work", str(rows[0]["id"]), "--raw").stdout
+        self.assertIn(b"From: ", raw)
+        self.assertIn(b"To: jiro@example.jp,\r\n hanako@example.jp", raw)
+        self.assertIn(b"Content-Disposition: attachment;", raw)
+        self.assertIn(base64.b64encode(b"remember the milk\n"), raw)
+
+        before = self.snapshot()
+        self.fails(1, "compose", "Work", "--to", "a@example.jp", "--subject", "s", "--body", "b",
+                   "--attach", os.path.join(self.files, "gone.txt"), says="cannot read the attachment file")
+        self.assertEqual(self.snapshot(), before)
+
+        self.ok("compose", "Work", "--mailto", "mailto:jiro@example.jp?subject=Hello%20there&body=Hi")
+        subjects = [r["subject"] for r in self.records("ls", "Work", "outbox")]
+        self.assertIn("Hello there", subjects)
+        self.fails(1, "compose", "Work", "--mailto", "http://example.jp/", says="not a mailto URL")
+
+        self.ok("import", "Work", "inbox", self.write("p.eml", PLAIN), self.write("a.eml", ATTACHED))
+        plain, attached = sorted(self.ids("Work", "inbox"))
+        self.ok("reply", "Work", str(plain))
+        self.ok("reply-all", "Work", str(plain))
+        self.ok("forward", "Work", str(attached))
+        drafts = self.records("ls", "Work", "drafts")
+        self.assertEqual([d["subject"] for d in drafts], ["Re: Lunch", "Re: Lunch", "Fw: Schedule"])
+        reply_all = self.records("show", "Work", str(drafts[1]["id"]))[0]
+        self.assertEqual(reply_all["to"], "hanako@example.jp")
+        self.assertEqual(reply_all["cc"], "taro@example.jp, jiro@example.jp, saburo@example.jp")
+        self.assertIn(">Soba on Friday?", reply_all["body"])
+        forward = self.records("show", "Work", str(drafts[2]["id"]))[0]
+        self.assertEqual(forward["attachments"], ["schedule.csv"])
+
+    def test_rules_signature_recover(self):
+        self.ok("folder", "create", "Work", "Lists")
+        self.ok("rules", "Work", "add", "--field", "From", "--keyword", "news@", "--folder", "Lists")
+        self.ok("rules", "Work", "add", "--field", "subject", "--keyword", "sale", "--folder", "Lists",
+                "--target", "both", "--name", "Sales")
+        rules = self.records("rules", "Work", "list")
+        self.assertEqual([(r["name"], r["field"], r["keyword"], r["target"]) for r in rules],
+                         [("news@", "From", "news@", "received"), ("Sales", "件名", "sale", "both")])
+        self.ok("import", "Work", "inbox", self.write("news.eml", PLAIN.replace(b"hanako@example.jp", b"news@example.jp")),
+                self.write("other.eml", PLAIN))
+        applied = self.records("rules", "Work", "apply")[0]
+        self.assertEqual((applied["checked"], applied["moved"]), (2, 1))
+        self.assertEqual(len(self.ids("Work", "Lists")), 1)
+        self.ok("rules", "Work", "remove", "1")
+        self.assertEqual(len(self.records("rules", "Work", "list")), 1)
+        self.fails(1, "rules", "Work", "remove", "5", says="there is no rule 5")
+
+        self.ok("signature", "Work", "set", "--first", "Taro Suzuki\nExample Corp.")
+        shown = self.records("signature", "Work", "show")[0]
+        self.assertEqual(shown["first"], "Taro Suzuki\nExample Corp.")
+        self.fails(1, "signature", "Work", "set", "--first", "x" * 4097)
+
+        storage = os.path.join(self.root, "Application Data", "OxenMail", "Account")
+        for base, _, names in os.walk(storage):
+            for n in names:
+                if n.endswith(".msg") or n.endswith(".fdb"):
+                    os.remove(os.path.join(base, n))
+        self.ok("recover", "Work")
+        self.assertEqual(len(self.ids("Work", "inbox")), 1)
+        self.assertEqual(len(self.ids("Work", "Lists")), 1)
+
+    def test_folder_full(self):
+        self.ok("folder", "create", "Work", "Full")
+        many = []
+        for i in range(1000):
+            many.append(self.write(f"m{i:04}.eml", PLAIN.replace(b"Lunch", b"Lunch %d" % i)))
+        self.ok("import", "Work", "Full", *many)
+        self.ok("import", "Work", "inbox", self.write("one.eml", PLAIN))
+        one = self.ids("Work", "inbox")[0]
+        self.fails(1, "mv", "Work", str(one), "Full", says="(OXMDL_ERR_STG_FOLDER_FULL, 0x02000807)")
+        self.fails(1, "import", "Work", "Full", self.write("more.eml", PLAIN), says="room for 0 more")
+
+
+class CorpusTest(Root):
+    def test_corpus_import_shows_progress_and_lands_every_message(self):
+        mail = os.path.join(TESTDATA, "mail")
+        if not os.path.isdir(mail):
+            self.skipTest(f"no test data at {mail}")
+        self.account()
+        paths = sorted(os.path.join(b, n) for b, _, names in os.walk(mail) for n in names)
+        # Standard error on a pseudo-terminal, as an interactive user would see it.
+        master, slave = pty.openpty()
+        proc = subprocess.Popen([OXMAIL, "--root", self.root, "import", "Work", "inbox"] + paths,
+                                stdout=subprocess.PIPE, stderr=slave, env=dict(os.environ, OXMIDDLE_SYNC="0"))
+        os.close(slave)
+        seen = b""
+        while True:
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:
+                break
+            if not chunk:
+                break
+            seen += chunk
+        out, _ = proc.communicate(timeout=600)
+        os.close(master)
+        self.assertIn(b"\rimporting [", seen, "a progress bar on the terminal")
+        self.assertIn(b"%d/%d" % (len(paths), len(paths)), seen)
+        stored = len(self.ids("Work", "inbox"))
+        skipped = seen.count(b"oxmail: skipped ")
+        self.assertEqual(stored + skipped, len(paths))
+        self.assertIn(b"imported %d of %d files" % (stored, len(paths)), out)
+        # Only messages the importer refuses by its rules are skipped.
+        for line in seen.split(b"\n"):
+            if b"skipped" in line:
+                self.assertIn(b"0x02000805", line, line)
+        # Without a terminal there is no bar.
+        self.ok("folder", "create", "Work", "Again")
+        r = self.run_oxmail("import", "Work", "Again", paths[0])
+        self.assertNotIn(b"importing [", r.stderr)
+
+
+class DemoTest(unittest.TestCase):
+    def test_demo_runs_in_a_fresh_root(self):
+        r = subprocess.run([OXMAIL, "demo"], capture_output=True, env=dict(os.environ, OXMIDDLE_SYNC="0"),
+                           timeout=120)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        out = r.stdout.decode()
+        for piece in ("$ oxmail import Demo inbox", "会議のお知らせ", "明日の会議は10時から", "Re: ",
+                      "exported 4 messages"):
+            self.assertIn(piece, out)
+        root = out.split("a fresh device root at ")[1].split("\n")[0]
+        self.assertTrue(os.path.isdir(root))
+        shutil.rmtree(root)
+
+
+if __name__ == "__main__":
+    unittest.main()

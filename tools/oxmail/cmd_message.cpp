@@ -1,0 +1,231 @@
+// oxmail ls, show, mark, mv, rm
+#include <cstdio>
+#include <cwchar>
+
+#include "tools/oxmail/args.h"
+#include "tools/oxmail/commands.h"
+#include "tools/oxmail/output.h"
+#include "tools/oxmail/session.h"
+
+namespace oxmail {
+
+namespace {
+
+std::wstring fromUnits(const char16_t* units, size_t max) {
+  std::u16string s;
+  for (size_t i = 0; i < max && units[i]; ++i) s += units[i];
+  std::wstring out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    char32_t c = s[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+    }
+    out += static_cast<wchar_t>(c);
+  }
+  return out;
+}
+
+std::string dateText(const SYSTEMTIME& t) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute);
+  return buf;
+}
+
+std::string flagText(OxMessageInterface& m) {
+  OxMessageInterface::Attributes a;
+  a.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_ATTACHMENT |
+           OxMessageInterface::ATTR_PARTIAL | OxMessageInterface::ATTR_KEEP;
+  if (!m.GetAttributes(&a)) return "????";
+  std::string flags;
+  flags += a.flags[0] ? 'U' : '-';
+  flags += a.flags[1] ? 'A' : '-';
+  flags += a.flags[2] ? 'P' : '-';
+  flags += a.flags[3] ? 'K' : '-';
+  return flags;
+}
+
+std::vector<unsigned long> messageIds(const Args& args, size_t from, size_t to) {
+  std::vector<unsigned long> ids;
+  for (size_t i = from; i < to; ++i) ids.push_back(parseNumber(args.positionals()[i], "message identifier"));
+  if (ids.empty()) throw UsageError("missing ID");
+  return ids;
+}
+
+// Text for a terminal: LF line ends, and the device's own pictograms (private-use characters
+// no font has) shown by their code.
+std::string lfText(const std::wstring& crlf) {
+  std::wstring out;
+  for (wchar_t c : crlf) {
+    if (c == L'\r') continue;
+    if (c >= 0xE000 && c <= 0xE757) {
+      wchar_t code[16];
+      std::swprintf(code, 16, L"[U+%04X]", static_cast<unsigned>(c));
+      out += code;
+      continue;
+    }
+    out += c;
+  }
+  return utf8(out);
+}
+
+// A display name as the record keeps it, without its surrounding double quotes.
+std::wstring unquoted(std::wstring name) {
+  if (name.size() >= 2 && name.front() == L'"' && name.back() == L'"') name = name.substr(1, name.size() - 2);
+  return name;
+}
+
+std::string addressList(const std::list<std::wstring>& list) {
+  std::string out;
+  for (const auto& a : list) out += (out.empty() ? "" : ", ") + utf8(a);
+  return out;
+}
+
+}  // namespace
+
+int runLs(const Words& words) {
+  Args args(words, {});
+  args.atMost(2);
+  Account account(args.need(0, "ACCOUNT"));
+  const unsigned long id = args.positionals().size() > 1 ? account.folder(args.positionals()[1]) : account.trayId("inbox");
+  Owned<OxFolderInterface> folder = account.openFolder(id);
+  std::vector<unsigned long> ids;
+  if (!folder->GetMessageIds(&ids)) libraryFailure("cannot list folder " + std::to_string(id));
+  // Ordinary folders answer from their header cache in one read; the virtual folders have none,
+  // so their messages are asked one by one.
+  const bool cached = id < 0x10000;
+  std::vector<FolderMsgHeader> headers(cached ? ids.size() : 0);
+  if (cached && !ids.empty() && !folder->LoadMessageHeader(headers.data(), ids.size())) {
+    libraryFailure("cannot read the list of folder " + std::to_string(id));
+  }
+  Table table({"id", "flags", "date", "from", "subject"});
+  table.limit(3, 24);
+  table.limit(4, 60);
+  for (size_t i = 0; i < ids.size(); ++i) {
+    Owned<OxMessageInterface> m(account.storage().OpenMessage(ids[i]));
+    std::wstring from, subject;
+    SYSTEMTIME date = {};
+    if (cached) {
+      from = unquoted(fromUnits(headers[i].fromName, 31));
+      if (from.empty()) from = fromUnits(headers[i].fromAddress, 256);
+      subject = fromUnits(headers[i].subject, 31);
+      date = headers[i].date;
+    } else if (m) {
+      OxMessageInterface::Attributes a;
+      a.mask = OxMessageInterface::ATTR_HEADER_MASK;
+      if (m->GetAttributes(&a)) {
+        from = a.fromName.empty() ? a.fromAddress : unquoted(a.fromName);
+        subject = a.subject;
+        date = OxMessageInterface::SystemTimeToLocalTime(a.date);
+      }
+    }
+    table.add({Cell(ids[i]), Cell(m ? flagText(*m) : "????"), Cell(dateText(date)), Cell(from), Cell(subject)});
+  }
+  table.print();
+  return kExitOk;
+}
+
+int runShow(const Words& words) {
+  Args args(words, {"save-attachments"}, {"raw", "headers", "html"});
+  args.atMost(2);
+  Account account(args.need(0, "ACCOUNT"));
+  const unsigned long id = parseNumber(args.need(1, "ID"), "message identifier");
+  Owned<OxMessageInterface> m = account.openMessage(id);
+  std::string raw;
+  if (!m->Read(&raw)) libraryFailure("cannot read message " + std::to_string(id));
+  m.reset();
+  EmlCompose codec;
+  if (args.has("raw") || args.has("headers")) {
+    std::string text = raw;
+    if (args.has("headers")) codec.GetHeader(raw, &text);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return kExitOk;
+  }
+  Email mail;
+  if (!codec.Decode(&mail, &raw)) libraryFailure("cannot decode message " + std::to_string(id));
+  if (auto dir = args.value("save-attachments")) {
+    if (!OxIsHostDirectory(*dir)) throw Failure("'" + *dir + "' is not a directory");
+    std::wstring folder = OxHostToDevicePath(*dir) + L"\\";
+    for (Enclosure e : mail.enclosures) {
+      e.folder = folder;
+      if (!codec.GetEnclosure(raw, e)) libraryFailure("cannot save '" + utf8(e.displayName) + "'");
+      if (!settings().quiet && !settings().json) std::printf("saved %s\n", utf8(e.displayName).c_str());
+    }
+    return kExitOk;
+  }
+  const std::string from =
+      mail.fromName.empty() ? utf8(mail.from) : utf8(unquoted(mail.fromName)) + " <" + utf8(mail.from) + ">";
+  if (settings().json) {
+    std::string files;
+    for (const auto& e : mail.enclosures) files += (files.empty() ? "" : ",") + jsonQuote(utf8(e.displayName));
+    printRecord({{"id", Cell(id)}, {"from", Cell(from)}, {"to", Cell(addressList(mail.to))},
+                 {"cc", Cell(addressList(mail.cc))}, {"date", Cell(dateText(mail.date))},
+                 {"subject", Cell(mail.subject)}, {"body", Cell(lfText(mail.body))},
+                 {"html", Cell(lfText(mail.htmlBody))}, {"attachments", Cell::json("[" + files + "]")}});
+    return kExitOk;
+  }
+  if (args.has("html")) {
+    if (mail.htmlBody.empty()) throw Failure("message " + std::to_string(id) + " has no HTML body");
+    std::printf("%s\n", lfText(mail.htmlBody).c_str());
+    return kExitOk;
+  }
+  std::vector<std::pair<std::string, Cell>> header = {{"From", Cell(from)}, {"To", Cell(addressList(mail.to))}};
+  if (!mail.cc.empty()) header.emplace_back("Cc", Cell(addressList(mail.cc)));
+  // The Date line as received; the record's date is already shifted to this device's time.
+  header.emplace_back("Date", Cell(mail.dateText.empty() ? dateText(mail.date) : utf8(mail.dateText)));
+  header.emplace_back("Subject", Cell(mail.subject));
+  printRecord(header);
+  std::printf("\n%s\n", lfText(mail.body).c_str());
+  if (!mail.enclosures.empty()) {
+    std::printf("\n");
+    for (const auto& e : mail.enclosures) {
+      std::printf("[%u] %s (%s/%s)\n", e.index + 1, utf8(e.displayName).c_str(), utf8(e.type).c_str(),
+                  utf8(e.subtype).c_str());
+    }
+  }
+  return kExitOk;
+}
+
+int runMark(const Words& words) {
+  Args args(words, {});
+  if (args.positionals().size() < 3) throw UsageError("missing ID or flag");
+  Account account(args.need(0, "ACCOUNT"));
+  const std::string how = args.positionals().back();
+  OxMessageInterface::Attributes a;
+  if (how == "read" || how == "unread") {
+    a.mask = OxMessageInterface::ATTR_UNREAD;
+    a.flags[0] = how == "unread";
+  } else if (how == "keep" || how == "nokeep") {
+    a.mask = OxMessageInterface::ATTR_KEEP;
+    a.flags[3] = how == "keep";
+  } else {
+    throw UsageError("'" + how + "' is not read, unread, keep or nokeep");
+  }
+  for (unsigned long id : messageIds(args, 1, args.positionals().size() - 1)) {
+    Owned<OxMessageInterface> m = account.openMessage(id);
+    if (!m->SetAttributes(a)) libraryFailure("cannot mark message " + std::to_string(id));
+  }
+  return kExitOk;
+}
+
+int runMv(const Words& words) {
+  Args args(words, {});
+  if (args.positionals().size() < 3) throw UsageError("missing ID or FOLDER");
+  Account account(args.need(0, "ACCOUNT"));
+  const unsigned long to = account.folder(args.positionals().back());
+  if (to >= 0x10000) throw Failure("messages cannot be moved into a virtual folder");
+  for (unsigned long id : messageIds(args, 1, args.positionals().size() - 1)) {
+    if (!account.storage().MoveMessage(id, to)) libraryFailure("cannot move message " + std::to_string(id));
+  }
+  return kExitOk;
+}
+
+int runRm(const Words& words) {
+  Args args(words, {});
+  Account account(args.need(0, "ACCOUNT"));
+  for (unsigned long id : messageIds(args, 1, args.positionals().size())) {
+    if (!account.storage().RemoveMessage(id)) libraryFailure("cannot remove message " + std::to_string(id));
+  }
+  return kExitOk;
+}
+
+}  // namespace oxmail

@@ -1,0 +1,187 @@
+// oxmail init, signature, rules, recover
+#include <cstdio>
+
+#include "tools/oxmail/args.h"
+#include "tools/oxmail/commands.h"
+#include "tools/oxmail/output.h"
+#include "tools/oxmail/session.h"
+
+namespace oxmail {
+
+namespace {
+
+const wchar_t* const kOxMailKey = L"Software\\Tamarin\\OxMail";
+
+template <class T>
+Owned<T> opened(T* part, const std::string& what) {
+  if (!part) libraryFailure("cannot open " + what);
+  return Owned<T>(part);
+}
+
+}  // namespace
+
+int runInit(const Words& words) {
+  Args args(words, {});
+  args.atMost(0);
+  struct Value {
+    const wchar_t* name;
+    const wchar_t* path;
+  };
+  const Value values[] = {{L"DataPath", kDataPath}, {L"SystemInfoPath", kSystemInfoPath}, {L"PluginPath", kPluginPath}};
+  for (const Value& v : values) {
+    std::wstring current;
+    if (!GetRegistryValue(HKEY_CURRENT_USER, kOxMailKey, v.name, &current)) {
+      if (!SetRegistryValue(HKEY_CURRENT_USER, kOxMailKey, v.name, v.path)) libraryFailure("cannot write the registry");
+      current = v.path;
+    }
+    if (!OxCreateDeviceDirectory(current)) throw Failure("cannot create the directory " + utf8(current));
+  }
+  for (const wchar_t* dir : {L"\\Application Data\\OxenMail\\System", L"\\Application Data\\Rivulet\\Tmp"}) {
+    if (!OxCreateDeviceDirectory(dir)) throw Failure("cannot create the directory " + utf8(dir));
+  }
+  // Reading the common settings makes CommonSetting.ini with its defaults when it is missing.
+  OxCommonSettingInterface common(L"");
+  OxCommonSettingInterface::Attributes all;
+  all.mask = ~uint64_t{0};
+  if (!common.GetCommonSettingAttributes(&all)) libraryFailure("cannot make the common settings file");
+  if (settings().json) {
+    printRecord({{"root", Cell(OxGetDeviceRoot())}});
+  } else if (!settings().quiet) {
+    std::printf("device root %s is ready\n", OxGetDeviceRoot().c_str());
+  }
+  return kExitOk;
+}
+
+int runSignature(const Words& words) {
+  Args args(words, {"first", "second", "first-file", "second-file"});
+  args.atMost(2);
+  Account account(args.need(0, "ACCOUNT"));
+  const std::string sub = args.need(1, "subcommand (show, set)");
+  auto signature = opened(account.info().OpenSignature(), "the signatures of '" + account.name() + "'");
+  if (sub == "show") {
+    OxSignatureInterface::Attributes a;
+    a.mask = 3;
+    if (!signature->ReadAttributes(&a)) libraryFailure("cannot read the signatures");
+    if (settings().json) {
+      printRecord({{"first", Cell(a.strSignature1)}, {"second", Cell(a.strSignature2)}});
+    } else {
+      std::printf("-- first\n%s\n-- second\n%s\n", utf8(a.strSignature1).c_str(), utf8(a.strSignature2).c_str());
+    }
+    return kExitOk;
+  }
+  if (sub != "set") throw UsageError("unknown subcommand '" + sub + "'");
+  OxSignatureInterface::Attributes a;
+  auto take = [&](const char* option, const char* fileOption, uint32_t bit, std::wstring* field) {
+    if (args.value(option) && args.value(fileOption)) {
+      throw UsageError(std::string("give only one of --") + option + " and --" + fileOption);
+    }
+    if (auto v = args.value(option)) {
+      *field = wide(*v);
+    } else if (auto f = args.value(fileOption)) {
+      std::string bytes;
+      if (!OxReadDeviceFile(OxHostToDevicePath(*f), &bytes)) throw Failure("cannot read '" + *f + "'");
+      *field = wide(bytes);
+    } else {
+      return;
+    }
+    a.mask |= bit;
+  };
+  take("first", "first-file", 1, &a.strSignature1);
+  take("second", "second-file", 2, &a.strSignature2);
+  if (a.mask == 0) throw UsageError("give --first or --second");
+  if (!signature->WriteAttributes(a)) libraryFailure("cannot write the signatures");
+  return kExitOk;
+}
+
+namespace {
+
+const char* const kTargets[] = {"", "received", "other", "both"};
+
+uint32_t targetOf(const std::string& text) {
+  for (uint32_t i = 1; i <= 3; ++i) {
+    if (text == kTargets[i]) return i;
+  }
+  throw UsageError("'" + text + "' is not a target (received, other, both)");
+}
+
+}  // namespace
+
+int runRules(const Words& words) {
+  Args args(words, {"field", "keyword", "folder", "target", "name"});
+  Account account(args.need(0, "ACCOUNT"));
+  const std::string sub = args.need(1, "subcommand (list, add, remove, apply)");
+  if (sub == "apply") {
+    args.atMost(3);
+    const unsigned long folderId =
+        args.positionals().size() > 2 ? account.folder(args.positionals()[2]) : account.trayId("inbox");
+    Owned<OxFolderInterface> folder = account.openFolder(folderId);
+    std::vector<unsigned long> ids;
+    if (!folder->GetMessageIds(&ids)) libraryFailure("cannot list folder " + std::to_string(folderId));
+    folder.reset();
+    OxClassifier classifier;
+    Progress bar("sorting", ids.size());
+    size_t moved = 0;
+    for (size_t i = 0; i < ids.size(); ++i) {
+      if (!classifier.MoveToFolder(ids[i], &account.info())) libraryFailure("cannot sort message " + std::to_string(ids[i]));
+      bar.step(i + 1);
+    }
+    Owned<OxFolderInterface> after = account.openFolder(folderId);
+    std::vector<unsigned long> left;
+    if (after->GetMessageIds(&left)) moved = ids.size() - left.size();
+    if (settings().json) {
+      printRecord({{"checked", Cell(static_cast<unsigned long>(ids.size()))}, {"moved", Cell(static_cast<unsigned long>(moved))}});
+    } else if (!settings().quiet) {
+      std::printf("%zu messages checked, %zu moved by the rules\n", ids.size(), moved);
+    }
+    return kExitOk;
+  }
+  auto rules = opened(account.info().OpenClassificationParamInterface(), "the rules of '" + account.name() + "'");
+  std::vector<OxClassificationParamInterface::Attributes> list;
+  if (!rules->GetAttributes(&list)) libraryFailure("cannot read the rules");
+  if (sub == "list") {
+    args.atMost(2);
+    Table table({"n", "name", "field", "keyword", "folder", "target"});
+    unsigned n = 0;
+    for (const auto& r : list) {
+      table.add({Cell(++n), Cell(r.strName), Cell(r.strField), Cell(r.strKeyword),
+                 Cell(static_cast<unsigned long>(r.ulFolderID)), Cell(r.ulTarget <= 3 ? kTargets[r.ulTarget] : "?")});
+    }
+    table.print();
+    return kExitOk;
+  }
+  if (sub == "add") {
+    args.atMost(2);
+    OxClassificationParamInterface::Attributes r;
+    const auto field = args.value("field");
+    const auto keyword = args.value("keyword");
+    const auto folder = args.value("folder");
+    if (!field || !keyword || !folder) throw UsageError("add needs --field, --keyword and --folder");
+    // "subject" stands for the field's Japanese name in the rule file.
+    r.strField = *field == "subject" ? L"\u4ef6\u540d" : wide(*field);
+    r.strKeyword = wide(*keyword);
+    r.ulFolderID = static_cast<uint32_t>(account.folder(*folder));
+    r.ulTarget = targetOf(args.value("target").value_or("received"));
+    r.strName = wide(args.value("name").value_or(*keyword));
+    list.push_back(r);
+  } else if (sub == "remove") {
+    args.atMost(3);
+    const unsigned long n = parseNumber(args.need(2, "rule number N"), "rule number");
+    if (n == 0 || n > list.size()) throw Failure("there is no rule " + std::to_string(n) + " (see 'rules list')");
+    list.erase(list.begin() + static_cast<long>(n - 1));
+  } else {
+    throw UsageError("unknown subcommand '" + sub + "'");
+  }
+  if (!rules->SetAttributes(list)) libraryFailure("cannot write the rules");
+  return kExitOk;
+}
+
+int runRecover(const Words& words) {
+  Args args(words, {});
+  args.atMost(1);
+  Account account(args.need(0, "ACCOUNT"));
+  if (!account.storage().RecoverMessageEntryAll()) libraryFailure("recovery of '" + account.name() + "' failed");
+  if (!settings().quiet && !settings().json) std::printf("the message store of '%s' is consistent\n", account.name().c_str());
+  return kExitOk;
+}
+
+}  // namespace oxmail
