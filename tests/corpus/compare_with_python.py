@@ -15,15 +15,38 @@ and counted under the rule's name:
   7bit-to-sjis    A 7bit part (not HTML) is converted from JIS (ISO-2022-JP) or EUC-JP to
                   Shift_JIS when detected as such. Compared with Python's part decoded as
                   ISO-2022-JP and encoded as Shift_JIS (CP932).
-  attached-message  An attached message (and a named message/external-body part) is written as
-                  it stands in the message text; Python rebuilds it from its parsed form. Checked
-                  to be a piece of the message text, line ends aside.
+  attached-message  An attached message (and a named message/external-body part, its type
+                  written in any case) is written as it stands in the message text; Python rebuilds
+                  it from its parsed form. Checked to be a piece of the message text, line ends
+                  aside. An attached message whose transfer encoding is 7bit is also converted to
+                  Shift_JIS from JIS or EUC-JP (counted as 7bit-to-sjis).
   qp-bad-escape   In quoted-printable, "=" before two characters that are not a hexadecimal
                   escape is dropped and the two kept. Compared with the part re-decoded that way.
   only-x-uuencode Only the transfer encoding "x-uuencode" is uudecoded; "uuencode" and others are
                   written as text. Compared after uudecoding ours.
   boundary-anywhere  A boundary is found wherever its text stands, also inside a longer boundary
                   line, so parts split where Python's line-anchored boundaries do not.
+  header-skips-non-field-lines  A header line that is not a field (such as ">From - ..." or
+                  "Fro :x") is skipped and the header read on to the empty line; Python ends the
+                  header there and takes the rest as the body. Compared with Python's parts of the
+                  message (or attached message) re-read with such lines left out.
+  last-field-wins When Content-Type or Content-Transfer-Encoding stands twice in the message
+                  header, the last one counts; Python takes the first. Compared with Python's parts
+                  of the message re-read with the earlier ones left out.
+  boundary-then-one-byte  The position after a boundary moves one byte on, as past its line
+                  end. After a boundary line with one blank after the boundary, the part header
+                  is thus empty and the header lines belong to the part's text. Checked to stand in
+                  the message text from right after such a boundary line to the next boundary.
+  unclosed-level-runs-to-end  When a level's boundary is not found again, its part runs to the
+                  end of the text; an enclosing boundary does not end it. Checked to be the end of
+                  the message text and to begin with Python's part.
+  digest-part-as-text  A part without a header is text (an empty type counts as text), also in a
+                  multipart/digest where Python takes it as an attached message and rebuilds it.
+                  Checked to stand in the message text right after a boundary line and an empty
+                  line.
+
+A part that only a re-reading of the message yields is counted under that re-reading's rule,
+whether it then matches exactly or under another rule.
 
 A message that Python does not split into parts although it is multipart (a malformed or
 folded boundary that the codec's rules do accept) has nothing to compare with and is counted as
@@ -40,6 +63,7 @@ when the test data is missing.
 import base64
 import binascii
 import email
+import email.errors
 import email.policy
 import os
 import re
@@ -104,16 +128,71 @@ def boundaries_overlap(raw):
     return False
 
 
-def python_parts(raw):
-    """(content type, decoded bytes, raw payload text) of every leaf part and attached message."""
+# A header line as Python's parser takes it: a field name and ":", or a continuation.
+FIELD_LINE = re.compile(rb"^([\x21-\x39\x3b-\x7e]+:|[ \t])")
+
+
+def as_bytes(text):
+    """Text of the parser back as the bytes it was read from (bytes that were not ASCII are
+    surrogates, or characters when Python decoded the part itself)."""
+    return text.encode("utf-8", "surrogateescape")
+
+
+def without_non_field_lines(msg):
+    """The text of a message whose header Python ended at a line that is not a field, with such
+    lines of the header left out, as the codec reads it."""
+    head = b"".join(as_bytes(f"{k}: {v}\n") for k, v in msg.raw_items())
+    payload = msg._payload  # as read: get_payload() would replace bytes the charset does not know
+    if not isinstance(payload, str):
+        return None
+    rest = as_bytes(payload).split(b"\n")
+    end = rest.index(b"") if b"" in rest else len(rest)
+    kept = [line for line in rest[:end] if FIELD_LINE.match(line)]
+    return head + b"".join(line + b"\n" for line in kept) + b"\n".join(rest[end:])
+
+
+def last_fields_only(raw):
+    """The message with earlier repeats of Content-Type and Content-Transfer-Encoding left out of
+    its header, or None when none repeats."""
+    text = raw.replace(b"\r\n", b"\n")
+    end = text.find(b"\n\n")
+    if end < 0:
+        return None
+    fields = []
+    for line in text[:end + 1].split(b"\n")[:-1]:
+        if fields and line[:1] in (b" ", b"\t"):
+            fields[-1] += b"\n" + line
+        else:
+            fields.append(line)
+    names = [f.split(b":", 1)[0].strip().lower() if b":" in f else None for f in fields]
+    repeated = {n for n in (b"content-type", b"content-transfer-encoding") if names.count(n) > 1}
+    if not repeated:
+        return None
+    kept = [f for i, f in enumerate(fields) if names[i] not in repeated or names[i] not in names[i + 1:]]
+    return b"".join(f + b"\n" for f in kept) + text[end + 1:]
+
+
+def python_parts(raw, via=None):
+    """(content type, decoded bytes, raw payload text, rule) of every leaf part and attached
+    message. The rule names a re-reading of the message the codec's way that produced the part
+    (None for Python's own reading)."""
     msg = email.message_from_bytes(raw, policy=email.policy.compat32)
     parts = []
+    rereadings = []  # after Python's own parts, so that those are matched first
+    if via is None:
+        reread = last_fields_only(raw)
+        if reread is not None:
+            rereadings += python_parts(reread, "last-field-wins")
     for part in msg.walk():
         ctype = part.get_content_type()
+        if any(isinstance(d, email.errors.MissingHeaderBodySeparatorDefect) for d in part.defects):
+            reread = without_non_field_lines(part)
+            if reread is not None:
+                rereadings += python_parts(reread, via or "header-skips-non-field-lines")
         if ctype == "message/rfc822":
             inner = part.get_payload()
             if isinstance(inner, list) and inner:
-                parts.append((ctype, inner[0].as_bytes(), None))
+                parts.append((ctype, inner[0].as_bytes(), None, via))
             continue
         if part.is_multipart():
             continue
@@ -124,12 +203,12 @@ def python_parts(raw):
         payload = part.get_payload(decode=False)
         raw_payload = payload.encode("latin-1", "replace") if isinstance(payload, str) else None
         if decoded is not None:
-            parts.append((ctype, decoded, raw_payload))
-    return parts
+            parts.append((ctype, decoded, raw_payload, via))
+    return parts + rereadings
 
 
 def rule_match(ours, encoding, ctype, cand):
-    ptype, pbytes, praw = cand
+    ptype, pbytes, praw, via = cand
     if encoding not in ("base64", "x-uuencode") and norm_lines(ours) == norm_lines(pbytes):
         return "line-ends"
     if encoding == "7bit":
@@ -153,6 +232,45 @@ def rule_match(ours, encoding, ctype, cand):
                 return "only-x-uuencode"
         except (StopIteration, binascii.Error):
             pass
+    return None
+
+
+def attached_rule(ours, encoding, flat_raw):
+    """The rule under which an attached message is a piece of the message text, or None."""
+    if norm_lines(ours) in flat_raw:
+        return "attached-message"
+    if encoding == "7bit":
+        try:
+            text = norm_lines(ours).decode("cp932")
+        except UnicodeDecodeError:
+            return None
+        for charset in ("euc_jp", "iso2022_jp"):
+            try:
+                if text.encode(charset) in flat_raw:
+                    return "7bit-to-sjis"
+            except UnicodeEncodeError:
+                pass
+    return None
+
+
+def text_rule(ours, raw, flat_raw, candidates):
+    """The rule under which an enclosure is a piece of the message text where the codec's
+    boundary rules put it, or None."""
+    piece = norm_lines(ours)
+    if not piece:
+        return None
+    names = set(re.findall(rb'boundary="?([^";\r\n]+)', raw, re.I))
+    for name in names:
+        line = re.escape(b"--" + name)
+        # From its start to the next boundary, as the codec cuts it.
+        if re.search(rb"(^|\n)" + line + rb"[ \t]\n" + re.escape(piece) + rb"\n+" + line, flat_raw):
+            return "boundary-then-one-byte"
+        if b"multipart/digest" in raw.lower() and \
+                re.search(rb"(^|\n)" + line + rb"\n\n" + re.escape(piece) + rb"\n+" + line, flat_raw):
+            return "digest-part-as-text"
+    if norm_lines(flat_raw).endswith(piece) and \
+            any(c[1] and piece.startswith(norm_lines(c[1])) for c in candidates):
+        return "unclosed-level-runs-to-end"
     return None
 
 
@@ -186,7 +304,7 @@ def main():
             with open(path, "rb") as f:
                 raw = f.read()
             candidates = python_parts(raw)
-            if any(c[0].startswith("multipart/") for c in candidates):
+            if any(c[0].startswith("multipart/") and c[3] is None for c in candidates):
                 unsplit += len(enclosures)
                 continue
             flat_raw = raw.replace(b"\r\n", b"\n")
@@ -198,20 +316,27 @@ def main():
                     continue
                 with open(written, "rb") as f:
                     ours = f.read()
-                if ctype == "message/rfc822" or b"message/external-body" in raw:
-                    if norm_lines(ours) in flat_raw:
-                        counts["attached-message"] = counts.get("attached-message", 0) + 1
+                if ctype == "message/rfc822" or b"message/external-body" in raw.lower():
+                    rule = attached_rule(ours, encoding, flat_raw)
+                    if rule:
+                        counts[rule] = counts.get(rule, 0) + 1
                         continue
                 match = next((i for i, c in enumerate(candidates) if i not in used and c[1] == ours), None)
-                rule = "equal"
+                rule = candidates[match][3] or "equal" if match is not None else None
                 if match is None:
                     for i, c in enumerate(candidates):
                         if i in used:
                             continue
                         rule = rule_match(ours, encoding, ctype, c)
                         if rule:
+                            rule = c[3] or rule  # found only by re-reading: that is the reason
                             match = i
                             break
+                if match is None:
+                    rule = text_rule(ours, raw, flat_raw, candidates)
+                    if rule:
+                        counts[rule] = counts.get(rule, 0) + 1
+                        continue
                 if match is None and overlap:
                     counts["boundary-anywhere"] = counts.get("boundary-anywhere", 0) + 1
                     continue
