@@ -143,24 +143,18 @@ unsigned OxMessage::getAttributes(MessageAttributes* attr) {
     if (attr->mask & OxMessageInterface::ATTR_TEXT) attr->text = textAttribute(h);
     // The numeric and byte attributes came with version 0x1002; older files report them
     // missing and give their defaults.
-    if (attr->mask & OxMessageInterface::ATTR_NUMERIC) {
+    auto laterAttribute = [&](unsigned bit, auto& field, auto stored, auto fallback) {
+      if (!(attr->mask & bit)) return;
       if (h.version >= 0x1002) {
-        attr->numericAttribute = h.numericAttribute;
-      } else {
-        attr->missingMask |= OxMessageInterface::ATTR_NUMERIC;
-        attr->numericAttribute = 2;
-        incomplete = true;
+        field = stored;
+        return;
       }
-    }
-    if (attr->mask & OxMessageInterface::ATTR_BYTE) {
-      if (h.version >= 0x1002) {
-        attr->byteAttribute = h.byteAttribute;
-      } else {
-        attr->missingMask |= OxMessageInterface::ATTR_BYTE;
-        attr->byteAttribute = 0;
-        incomplete = true;
-      }
-    }
+      attr->missingMask |= bit;
+      field = fallback;
+      incomplete = true;
+    };
+    laterAttribute(OxMessageInterface::ATTR_NUMERIC, attr->numericAttribute, h.numericAttribute, 2u);
+    laterAttribute(OxMessageInterface::ATTR_BYTE, attr->byteAttribute, h.byteAttribute, uint8_t{0});
   }
   if (attr->mask & OxMessageInterface::ATTR_HEADER_MASK) {
     FolderRef folder(*set_->folderSet());
