@@ -75,6 +75,12 @@ class SystemInfoTest : public test::AccountsTest {
     attrs.strAccountName = name;
     ASSERT_TRUE(a->SetAccountInfoAttributes(attrs));
   }
+  // An account `dir` shown as `name`, recorded as the W account.
+  void makeWAccount(const std::wstring& dir, const std::wstring& name) {
+    ASSERT_NE(create(dir), nullptr);
+    ASSERT_NO_FATAL_FAILURE(nameAccount(dir, name));
+    ASSERT_EQ(writeWAccountFile(L"", name), OXMDL_ERR_NONE);
+  }
 };
 
 TEST_F(SystemInfoTest, DefaultMailerAndPhoneNumber) {
@@ -134,12 +140,7 @@ TEST_F(SystemInfoTest, WAccountFileIsOneLineOfText) {
 
 TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
   std::unique_ptr<OxSystemInfoInterface> info(OxSystemInfoInterface::GetSystemInfo());
-  {
-    auto old = create(L"09000000000");
-    ASSERT_NE(old, nullptr);
-  }
-  nameAccount(L"09000000000", L"Old");
-  ASSERT_EQ(writeWAccountFile(L"", L"Old"), OXMDL_ERR_NONE);
+  ASSERT_NO_FATAL_FAILURE(makeWAccount(L"09000000000", L"Old"));
 
   Attributes attrs;
   attrs.strSenderName = L"not written";  // bit 0 is not in the set-up's mask
@@ -201,12 +202,7 @@ TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
 
 TEST_F(SystemInfoTest, WAccountWithAnExistingNumberKeepsItsDisplayName) {
   std::unique_ptr<OxSystemInfoInterface> info(OxSystemInfoInterface::GetSystemInfo());
-  {
-    auto phone = create(L"09011112222");
-    ASSERT_NE(phone, nullptr);
-  }
-  nameAccount(L"09011112222", L"Phone");
-  ASSERT_EQ(writeWAccountFile(L"", L"Phone"), OXMDL_ERR_NONE);
+  ASSERT_NO_FATAL_FAILURE(makeWAccount(L"09011112222", L"Phone"));
   Attributes attrs;
   attrs.strSenderAddress = L"me@example.jp";
   ASSERT_TRUE(info->SetWAccount(L"09011112222", attrs, L""));
