@@ -24,8 +24,17 @@ using test::readHostFile;
 using test::writeHostFile;
 using Attributes = OxAccountInfoInterface::Attributes;
 
+const wchar_t* const kFeedKey = L"Software\\Tamarin\\Rivulet";
+
 class SystemInfoTest : public test::AccountsTest {
  protected:
+  // The registry values that locate the feed program's accounts and system directory.
+  void setFeedPaths() {
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"DataPath",
+                                 std::wstring(L"\\Application Data\\Rivulet\\Accounts\\")));
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"SystemInfoPath",
+                                 std::wstring(L"\\Application Data\\Rivulet\\System\\")));
+  }
   void SetUp() override {
     AccountsTest::SetUp();
     ASSERT_TRUE(OxCreateDeviceDirectory(L"\\Application Data\\OxenMail\\System"));
@@ -242,11 +251,7 @@ TEST_F(SystemInfoTest, WAccountWithAnExistingNumberKeepsItsDisplayName) {
 }
 
 TEST_F(SystemInfoTest, FeedAccountSetUpEndToEnd) {
-  const wchar_t* feedKey = L"Software\\Tamarin\\Rivulet";
-  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, feedKey, L"DataPath",
-                               std::wstring(L"\\Application Data\\Rivulet\\Accounts\\")));
-  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, feedKey, L"SystemInfoPath",
-                               std::wstring(L"\\Application Data\\Rivulet\\System\\")));
+  ASSERT_NO_FATAL_FAILURE(setFeedPaths());
   std::unique_ptr<OxSystemInfoInterface> info(OxSystemInfoInterface::GetSystemInfo());
   std::wstring pop = L"http://pop.example.jp/feeds";
   std::wstring smtp = L"http://feeds.example.jp/rss";
@@ -270,7 +275,7 @@ TEST_F(SystemInfoTest, FeedAccountSetUpEndToEnd) {
     EXPECT_TRUE(isDirectory(root_.host(dir))) << dir;
   }
   std::wstring w;
-  ASSERT_TRUE(OxSystemInfoInterface::GetWAccount(w, feedKey));
+  ASSERT_TRUE(OxSystemInfoInterface::GetWAccount(w, kFeedKey));
   EXPECT_EQ(w, L"Server");
   auto common = test::profileLines(readHostFile(root_.host("Application Data/Rivulet/System/CommonSetting.ini")));
   EXPECT_EQ(std::vector<std::wstring>(common.begin() + 2, common.end()),
@@ -320,18 +325,14 @@ TEST_F(SystemInfoTest, FeedAccountSetUpEndToEnd) {
 }
 
 TEST_F(SystemInfoTest, FeedSetUpStopsAtAFailingStep) {
-  const wchar_t* feedKey = L"Software\\Tamarin\\Rivulet";
-  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, feedKey, L"DataPath",
-                               std::wstring(L"\\Application Data\\Rivulet\\Accounts\\")));
-  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, feedKey, L"SystemInfoPath",
-                               std::wstring(L"\\Application Data\\Rivulet\\System\\")));
+  ASSERT_NO_FATAL_FAILURE(setFeedPaths());
   std::unique_ptr<OxSystemInfoInterface> info(OxSystemInfoInterface::GetSystemInfo());
   std::wstring smtp = L"http://feeds.example.jp/rss";
   // The receive tray recorded in the account is no folder: News and Adv cannot be made, and
   // no rules are written.
-  ASSERT_TRUE(OxAccountCreator().CreateFeedFolders(L"Server", feedKey));
+  ASSERT_TRUE(OxAccountCreator().CreateFeedFolders(L"Server", kFeedKey));
   {
-    std::unique_ptr<OxAccountInfoInterface> feed(OxAccountInfoInterface::OpenAccountInfo(L"Server", feedKey));
+    std::unique_ptr<OxAccountInfoInterface> feed(OxAccountInfoInterface::OpenAccountInfo(L"Server", kFeedKey));
     ASSERT_NE(feed, nullptr);
     Attributes tray;
     tray.mask = uint64_t{1} << 28;
@@ -345,7 +346,7 @@ TEST_F(SystemInfoTest, FeedSetUpStopsAtAFailingStep) {
   EXPECT_EQ(readHostFile(root_.host(account + "Storage/TREE/Status.txt")), "0005\t5");
 
   // A failing store step given to the set-up ends it before the account is written.
-  ASSERT_TRUE(OxAccountInfoInterface::Delete(L"Server", feedKey));
+  ASSERT_TRUE(OxAccountInfoInterface::Delete(L"Server", kFeedKey));
   std::remove(root_.host("Temp/PushService.ini").c_str());
   Attributes attrs;
   MakeAccountWithTrays failing = [](const std::wstring&, const std::wstring&) {
