@@ -10,26 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_root.h"
 #include "codec/emlcompose.h"
 #include "codec/transfer.h"
 #include "platform/env.h"
 
 namespace {
 
-struct BenchRoot {
-  BenchRoot() {
-    char tmpl[] = "/tmp/oxm-encode-bench.XXXXXX";
-    path = mkdtemp(tmpl);
-    oxm::setRootDirectory(path);
-  }
-  ~BenchRoot() { std::filesystem::remove_all(path); }
-  std::string path;
-};
-
-BenchRoot& root() {
-  static BenchRoot r;
-  return r;
-}
+const oxm::bench::BenchRoot& root() { return oxm::bench::benchRoot("/tmp/oxm-encode-bench.XXXXXX"); }
 
 std::string randomBytes(size_t n) {
   std::string out(n, '\0');

@@ -10,6 +10,7 @@
 #include <list>
 #include <string>
 
+#include "bench/bench_root.h"
 #include "frame/profile.h"
 #include "frame/safefile.h"
 #include "platform/env.h"
@@ -17,21 +18,7 @@
 
 namespace {
 
-// A root on the project's own disk (not a RAM file system), so that flushes cost what they do.
-struct BenchRoot {
-  BenchRoot() {
-    char tmpl[] = "oxm-bench.XXXXXX";
-    path = mkdtemp(tmpl);
-    oxm::setRootDirectory(std::filesystem::absolute(path).string());
-  }
-  ~BenchRoot() { std::filesystem::remove_all(path); }
-  std::string path;
-};
-
-BenchRoot& root() {
-  static BenchRoot r;
-  return r;
-}
+const oxm::bench::BenchRoot& root() { return oxm::bench::benchRoot("oxm-bench.XXXXXX"); }
 
 constexpr int kKeys = 45;
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_root.h"
 #include "codec/emlcompose.h"
 #include "platform/env.h"
 #include "platform/fs.h"
@@ -20,21 +21,7 @@
 
 namespace {
 
-// A root on the project's own disk, so that flushes cost what they do.
-struct BenchRoot {
-  BenchRoot() {
-    char tmpl[] = "oxm-import-bench.XXXXXX";
-    path = std::filesystem::absolute(mkdtemp(tmpl)).string();
-    oxm::setRootDirectory(path);
-  }
-  ~BenchRoot() { std::filesystem::remove_all(path); }
-  std::string path;
-};
-
-BenchRoot& root() {
-  static BenchRoot r;
-  return r;
-}
+const oxm::bench::BenchRoot& root() { return oxm::bench::benchRoot("oxm-import-bench.XXXXXX"); }
 
 // The corpus files that are messages (they have a sender): device paths and texts.
 struct Corpus {

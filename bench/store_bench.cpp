@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_root.h"
 #include "platform/env.h"
 #include "platform/fault.h"
 #include "platform/fs.h"
@@ -27,21 +28,7 @@ using FolderPtr = std::unique_ptr<OxFolderInterface>;
 using MessagePtr = std::unique_ptr<OxMessageInterface>;
 using StoragePtr = std::unique_ptr<OxStorageInterface>;
 
-// A root on the project's own disk, so that flushes cost what they do.
-struct BenchRoot {
-  BenchRoot() {
-    char tmpl[] = "oxm-store-bench.XXXXXX";
-    path = std::filesystem::absolute(mkdtemp(tmpl)).string();
-    oxm::setRootDirectory(path);
-  }
-  ~BenchRoot() { std::filesystem::remove_all(path); }
-  std::string path;
-};
-
-BenchRoot& root() {
-  static BenchRoot r;
-  return r;
-}
+const oxm::bench::BenchRoot& root() { return oxm::bench::benchRoot("oxm-store-bench.XXXXXX"); }
 
 // Header rebuilds need a codec; this one fills nothing (the benchmark measures the store).
 struct NullCodec : oxm::MessageCodec {

@@ -10,6 +10,7 @@
 #include "codec/html_creater.h"
 #include "codec/line_ends.h"
 #include "codec/mime_walk.h"
+#include "codec/report.h"
 #include "codec/text_util.h"
 #include "frame/oxerror.h"
 #include "platform/debug.h"
@@ -108,16 +109,7 @@ unsigned getHeaderField(const std::string& raw, const std::string& name, std::st
 
 using namespace oxm;
 
-namespace {
-
-bool report(unsigned code) {
-  SetOxMiddleError(code);
-  return code == OXMDL_ERR_NONE;
-}
-
-}  // namespace
-
-bool EmlCompose::Decode(Email* out, const std::string* raw) { return report(decodeMessage(out, raw, false)); }
+bool EmlCompose::Decode(Email* out, const std::string* raw) { return reportCode(decodeMessage(out, raw, false)); }
 
 bool EmlCompose::DecodeForSave(Email* out, std::string* raw) {
   NKDbgPrintfW(L" === Memory Info === ");
@@ -134,47 +126,47 @@ bool EmlCompose::DecodeForSave(Email* out, std::string* raw) {
     }
   }
   NKDbgPrintfW(L"(Decode_F end) dwAvailPhys:[%d]\r\n", static_cast<int>(availPhys()));
-  return report(code);
+  return reportCode(code);
 }
 
 bool EmlCompose::DecodeSimple(Email* out, const std::string* raw, int maxBodyChars) {
   const unsigned code = decodeMessage(out, raw, true);
   if (code == OXMDL_ERR_NONE)
     cutToUtf16Units(&out->body, static_cast<size_t>(maxBodyChars < 0 ? kDefaultSummaryChars : maxBodyChars));
-  return report(code);
+  return reportCode(code);
 }
 
 bool EmlCompose::DecodeHeader(Email* out, const std::string* raw) {
-  if (!out || !raw) return report(OXMDL_ERR_MIME_NULL_ARG);
+  if (!out || !raw) return reportCode(OXMDL_ERR_MIME_NULL_ARG);
   const std::string header = headerBlock(*raw);
   clearEmail(out);
   size_t pos = 0;
   bool oversize = false;
-  return report(parseHeader(header, &pos, out, &oversize));
+  return reportCode(parseHeader(header, &pos, out, &oversize));
 }
 
 bool EmlCompose::GetHeader(const std::string& raw, std::string* out) {
-  if (!out) return report(OXMDL_ERR_MIME_NULL_ARG);
+  if (!out) return reportCode(OXMDL_ERR_MIME_NULL_ARG);
   const size_t end = raw.find("\r\n\r\n");
-  if (end == std::string::npos) return report(OXMDL_ERR_MIME_NO_HEADER);
+  if (end == std::string::npos) return reportCode(OXMDL_ERR_MIME_NO_HEADER);
   *out = raw.substr(0, end);
-  return report(OXMDL_ERR_NONE);
+  return reportCode(OXMDL_ERR_NONE);
 }
 
 bool EmlCompose::GetHeaderField(const std::string& raw, const std::string& name, std::string* out) {
-  return report(getHeaderField(raw, name, out));
+  return reportCode(getHeaderField(raw, name, out));
 }
 
 bool EmlCompose::ParseAddress(const std::wstring& in, std::wstring* address, std::wstring* name) {
-  if (!address || !name) return report(OXMDL_ERR_MIME_NULL_ARG);
+  if (!address || !name) return reportCode(OXMDL_ERR_MIME_NULL_ARG);
   parseSingleAddress(in, address, name);
-  return report(OXMDL_ERR_NONE);
+  return reportCode(OXMDL_ERR_NONE);
 }
 
 bool EmlCompose::ParseAddress_S(const std::string& in, std::string* address, std::string* name) {
-  if (!address || !name) return report(OXMDL_ERR_MIME_NULL_ARG);
+  if (!address || !name) return reportCode(OXMDL_ERR_MIME_NULL_ARG);
   parseSingleAddress(in, address, name);
-  return report(OXMDL_ERR_NONE);
+  return reportCode(OXMDL_ERR_NONE);
 }
 
 unsigned long EmlCompose::GetErrorInfo() { return GetOxMiddleError(); }

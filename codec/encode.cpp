@@ -7,6 +7,7 @@
 #include "codec/encode_fields.h"
 #include "codec/header_decode.h"
 #include "codec/line_ends.h"
+#include "codec/report.h"
 #include "codec/text_util.h"
 #include "frame/oxerror.h"
 #include "frame/registry_value.h"
@@ -239,40 +240,31 @@ unsigned emlToRawEmailS(std::string* raw, RawEmail_S* out) {
 
 using namespace oxm;
 
-namespace {
-
-bool report(unsigned code) {
-  SetOxMiddleError(code);
-  return code == OXMDL_ERR_NONE;
-}
-
-}  // namespace
-
 bool EmlCompose::Encode(Email* mail, std::string* out, RawEmail_S* raw) {
-  if (!raw) return report(OXMDL_ERR_MIME_NULL_ARG);
-  return report(encodeMessage(mail, out, raw));
+  if (!raw) return reportCode(OXMDL_ERR_MIME_NULL_ARG);
+  return reportCode(encodeMessage(mail, out, raw));
 }
 
 bool EmlCompose::Encode(Email* mail, std::string* out) {
   NKDbgPrintfW(L"EmlCompose::Encode() string version\r\n");
   RawEmail_S scratch;
-  return report(encodeMessage(mail, out, &scratch));
+  return reportCode(encodeMessage(mail, out, &scratch));
 }
 
 bool EmlCompose::Encode(Email* mail, RawEmail_S* raw) {
   NKDbgPrintfW(L"EmlCompose::Encode() RawEmail version\r\n");
-  if (!raw || !raw->data) return report(OXMDL_ERR_MIME_NULL_ARG);
-  return report(encodeMessage(mail, raw->data, raw));
+  if (!raw || !raw->data) return reportCode(OXMDL_ERR_MIME_NULL_ARG);
+  return reportCode(encodeMessage(mail, raw->data, raw));
 }
 
 bool EmlCompose::EncodeWithoutEnclosure(Email* mail, std::string* out, const std::string* raw) {
   const unsigned code = encodeWithoutEnclosure(mail, out, raw);
   if (code == OXMDL_ERR_NONE) NKDbgPrintfW(L"EmlCompose::EncodeWithoutEnclosure() end\r\n");
-  return report(code);
+  return reportCode(code);
 }
 
 bool EmlCompose::DeleteEnclosureFromRawData(const std::string* raw, std::string* out) {
-  return report(deleteEnclosureFromRawData(raw, out));
+  return reportCode(deleteEnclosureFromRawData(raw, out));
 }
 
-bool EmlCompose::EmlToRawEmailS(std::string* raw, RawEmail_S* out) { return report(emlToRawEmailS(raw, out)); }
+bool EmlCompose::EmlToRawEmailS(std::string* raw, RawEmail_S* out) { return reportCode(emlToRawEmailS(raw, out)); }

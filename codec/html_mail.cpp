@@ -6,6 +6,7 @@
 #include "codec/encode_fields.h"
 #include "codec/html_creater.h"
 #include "codec/line_ends.h"
+#include "codec/report.h"
 #include "frame/oxerror.h"
 #include "frame/safefile.h"
 #include "platform/debug.h"
@@ -115,34 +116,25 @@ bool HtmlCreater::CreateHtml(Email& mail) {
   return true;
 }
 
-namespace {
-
-bool report(unsigned code) {
-  SetOxMiddleError(code);
-  return code == OXMDL_ERR_NONE;
-}
-
-}  // namespace
-
 bool EmlCompose::SaveHtmlTemplate(Email* mail, const std::wstring* path) {
   NKDbgPrintfW(L"SaveHtmlTemplate() start\r\n");
-  if (!mail || !path) return report(OXMDL_ERR_MIME_NULL_ARG);
+  if (!mail || !path) return reportCode(OXMDL_ERR_MIME_NULL_ARG);
   std::string text;
   unsigned code = encodeHtmlTemplate(mail, &text);
   if (code == OXMDL_ERR_NONE) code = writeTemplateFile(*path, text);
-  return report(code);
+  return reportCode(code);
 }
 
 bool EmlCompose::LoadHtmlTemplate(Email* mail, const std::wstring* path, std::string* raw) {
   NKDbgPrintfW(L"LoadHtmlTemplate() start\r\n");
-  if (!mail || !path || !raw) return report(OXMDL_ERR_MIME_NULL_ARG);
+  if (!mail || !path || !raw) return reportCode(OXMDL_ERR_MIME_NULL_ARG);
   std::string text;
   unsigned code = readTemplateFile(*path, &text);
   std::string lf;
   if (code == OXMDL_ERR_NONE) code = convertDecodeData(text, &lf);
-  if (code != OXMDL_ERR_NONE) return report(code);
+  if (code != OXMDL_ERR_NONE) return reportCode(code);
   clearEmail(mail);
   code = decodeHtmlTemplate(mail, lf);
   if (code == OXMDL_ERR_NONE) *raw = std::move(text);
-  return report(code);
+  return reportCode(code);
 }

@@ -338,12 +338,20 @@ bool OxProfileManipulator::CreateNewProfile() {
   return true;
 }
 
-bool OxProfileManipulator::loadMap(const std::wstring& path) {
+bool OxProfileManipulator::loadMap() {
+  unsigned code = oxm::preOpenCheck(path_);
+  if (code != OXMDL_ERR_NONE) {
+    setError(code);
+    return false;
+  }
   map_.clear();
   File f;
   std::string raw;
   std::vector<Line> lines;
-  if (!f.openStream(path, "rb") || !readLines(f, &raw, &lines)) return false;
+  if (!f.openStream(path_, "rb") || !readLines(f, &raw, &lines)) {
+    setError(OXMDL_ERR_INI_BATCH_OPEN);
+    return false;
+  }
   int current = 1;
   for (const Line& line : lines) {
     std::u16string plain = scramble(current, line.text);
@@ -361,15 +369,7 @@ bool OxProfileManipulator::loadMap(const std::wstring& path) {
 bool OxProfileManipulator::ReadProfileItems(std::list<ProfileItem>& items) {
   oxm::MutexLock hold(*mutex_);
   batchMode_ = 0;
-  unsigned code = oxm::preOpenCheck(path_);
-  if (code != OXMDL_ERR_NONE) {
-    setError(code);
-    return false;
-  }
-  if (!loadMap(path_)) {
-    setError(OXMDL_ERR_INI_BATCH_OPEN);
-    return false;
-  }
+  if (!loadMap()) return false;
   for (ProfileItem& item : items) {
     auto it = map_.find(oxm::toUtf16(item.strKey));
     if (it == map_.end()) continue;
@@ -394,15 +394,7 @@ bool OxProfileManipulator::WriteProfileItems(std::list<ProfileItem>& items) {
   }
   if (!roomToRewrite(path_, OXMDL_ERR_INI_BATCH_SIZE, OXMDL_ERR_INI_BATCH_DISK_FULL)) return false;
   batchMode_ = 1;
-  unsigned code = oxm::preOpenCheck(path_);
-  if (code != OXMDL_ERR_NONE) {
-    setError(code);
-    return false;
-  }
-  if (!loadMap(path_)) {
-    setError(OXMDL_ERR_INI_BATCH_OPEN);
-    return false;
-  }
+  if (!loadMap()) return false;
   for (const ProfileItem& item : batch) map_[oxm::toUtf16(item.strKey)] = textOf(item);
 
   const int key = freshKey();

@@ -61,7 +61,8 @@ class OxProfileManipulator {
  private:
   bool readText(const std::u16string& key, std::u16string* value, bool* found);
   bool writeText(const std::u16string& key, const std::u16string& value);
-  bool loadMap(const std::wstring& path);
+  // Reads the file into map_ for a batch call; false with the error set.
+  bool loadMap();
 
   std::wstring path_;
   std::wstring tmpPath_;

@@ -1,7 +1,6 @@
 #include "store/folderset.h"
 
 #include <memory>
-#include <new>
 
 #include "frame/oxerror.h"
 
@@ -14,43 +13,24 @@ unsigned FolderSet::open() { return ids_.load(); }
 
 unsigned FolderSet::acquire(unsigned long id, OxFolder** out) {
   if (id > kMaxId && !isVirtualFolder(id)) return OXMDL_ERR_STG_NO_FOLDER;
-  MutexLock lock(mutex_);
+  MutexLock lock(open_.mutex());
   return open_.acquire(id, [&](std::unique_ptr<OxFolder>* made) -> unsigned {
-    try {
-      if (isVirtualFolder(id)) {
-        *made = std::make_unique<VirtualFolder>(this, id);
-        return OXMDL_ERR_NONE;
-      }
-      auto folder = std::make_unique<OrdinaryFolder>(this, id);
-      unsigned code = folder->load();
-      if (code != OXMDL_ERR_NONE) return code;
-      *made = std::move(folder);
-    } catch (const std::bad_alloc&) {
-      return OXMDL_ERR_STG_NOT_ENOUGH_MEMORY;
+    if (isVirtualFolder(id)) {
+      *made = std::make_unique<VirtualFolder>(this, id);
+      return OXMDL_ERR_NONE;
     }
+    auto folder = std::make_unique<OrdinaryFolder>(this, id);
+    unsigned code = folder->load();
+    if (code != OXMDL_ERR_NONE) return code;
+    *made = std::move(folder);
     return OXMDL_ERR_NONE;
   }, out);
-}
-
-void FolderSet::release(OxFolder* folder) {
-  MutexLock lock(mutex_);
-  open_.release(folder);
-}
-
-bool FolderSet::isOpen(unsigned long id) {
-  MutexLock lock(mutex_);
-  return open_.find(id) != nullptr;
-}
-
-bool FolderSet::empty() {
-  MutexLock lock(mutex_);
-  return open_.empty();
 }
 
 void FolderSet::notifyVirtual(unsigned long virtualId, unsigned long messageId) {
   OxFolder* folder = nullptr;
   {
-    MutexLock lock(mutex_);
+    MutexLock lock(open_.mutex());
     if (!open_.find(virtualId) || acquire(virtualId, &folder) != OXMDL_ERR_NONE) return;
   }
   folder->notifyMessageChange(messageId);

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "frame/refset.h"
 #include "platform/mutex.h"
 #include "store/borrowed.h"
 #include "store/folder.h"
 #include "store/idtraits.h"
+#include "store/openset.h"
 
 namespace oxm {
 
@@ -31,23 +31,22 @@ class FolderSet {
   // The folder `id` (0..65535 or a virtual one), loaded on first use. A folder without a child
   // list is OXMDL_ERR_STG_NOFILE_FLD.
   unsigned acquire(unsigned long id, OxFolder** out);
-  void release(OxFolder* folder);
-  bool isOpen(unsigned long id);
-  bool empty();
+  void release(OxFolder* folder) { open_.release(folder); }
+  bool isOpen(unsigned long id) { return open_.isOpen(id); }
+  bool empty() { return open_.empty(); }
   // The open folder `id` without taking a reference, or null (the caller holds mutex()).
   OxFolder* findOpen(unsigned long id) { return open_.find(id); }
   // The observers of an open virtual folder, collected for calling outside every lock.
   void notifyVirtual(unsigned long virtualId, unsigned long messageId);
 
   OxIdTraits& ids() { return ids_; }
-  NamedMutex& mutex() { return mutex_; }
+  NamedMutex& mutex() { return open_.mutex(); }
   const std::wstring& treeDir() const { return tree_; }
 
  private:
   const std::wstring tree_;
   OxIdTraits ids_;
-  NamedMutex mutex_{L"OxFolderSet Mutex"};
-  RefCountedSet<unsigned long, OxFolder> open_;
+  OpenSet<OxFolder> open_{L"OxFolderSet Mutex"};
   MessageSet* messages_ = nullptr;
 };
 

@@ -20,6 +20,15 @@ bool report(unsigned code) {
   return false;
 }
 
+// The folder owning message `id`, which must exist and not be open (it is about to be removed
+// or moved).
+unsigned ownerOfClosedMessage(oxm::MessageSet& messages, unsigned long id, uint32_t* owner) {
+  if (id > oxm::kMaxId) return OXMDL_ERR_STG_NO_MESSAGE;
+  if (messages.isOpen(id)) return OXMDL_ERR_STG_MESSAGE_OPEN;
+  *owner = messages.entries().owner(id);
+  return *owner == oxm::kEntryFree ? OXMDL_ERR_STG_ENTRY_FREE : OXMDL_ERR_NONE;
+}
+
 // Wraps an acquired folder or message; a failed `new` hands it back to its set at once.
 template <class Interface, class Object, class Set>
 Interface* wrap(unsigned code, Object* object, Set* set) {
@@ -76,13 +85,11 @@ OxMessageInterface* OxStorageInterface::OpenMessage(unsigned long id) {
 
 bool OxStorageInterface::RemoveMessage(unsigned long id) {
   if (!storage_) return false;
-  oxm::MessageSet& messages = storage_->messages();
-  if (id > oxm::kMaxId) return report(OXMDL_ERR_STG_NO_MESSAGE);
-  if (messages.isOpen(id)) return report(OXMDL_ERR_STG_MESSAGE_OPEN);
-  const uint32_t owner = messages.entries().owner(id);
-  if (owner == oxm::kEntryFree) return report(OXMDL_ERR_STG_ENTRY_FREE);
+  uint32_t owner = 0;
+  unsigned code = ownerOfClosedMessage(storage_->messages(), id, &owner);
+  if (code != OXMDL_ERR_NONE) return report(code);
   oxm::FolderRef folder(storage_->folders());
-  unsigned code = folder.acquire(owner);
+  code = folder.acquire(owner);
   if (code != OXMDL_ERR_NONE) return report(code);
   std::vector<unsigned long> one{id};
   return report(folder.get()->removeMessages(one));
@@ -90,14 +97,12 @@ bool OxStorageInterface::RemoveMessage(unsigned long id) {
 
 bool OxStorageInterface::MoveMessage(unsigned long id, unsigned long folderId) {
   if (!storage_) return false;
-  oxm::MessageSet& messages = storage_->messages();
-  if (id > oxm::kMaxId) return report(OXMDL_ERR_STG_NO_MESSAGE);
-  if (messages.isOpen(id)) return report(OXMDL_ERR_STG_MESSAGE_OPEN);
-  const uint32_t owner = messages.entries().owner(id);
-  if (owner == oxm::kEntryFree) return report(OXMDL_ERR_STG_ENTRY_FREE);
+  uint32_t owner = 0;
+  unsigned code = ownerOfClosedMessage(storage_->messages(), id, &owner);
+  if (code != OXMDL_ERR_NONE) return report(code);
   if (folderId > oxm::kMaxId) return report(OXMDL_ERR_STG_NO_FOLDER);
   oxm::FolderRef from(storage_->folders());
-  unsigned code = from.acquire(owner);
+  code = from.acquire(owner);
   if (code != OXMDL_ERR_NONE) return report(code);
   oxm::FolderRef to(storage_->folders());
   code = to.acquire(folderId);

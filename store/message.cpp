@@ -29,6 +29,16 @@ unsigned commitCode(unsigned prim) { return moduleCode(prim, OXMDL_ERR_STG_BACKU
 
 uint64_t roundUp8k(uint64_t n) { return (n + 8191) / 8192 * 8192; }
 
+// Message `id`'s record in the header file of its folder `folderId`, which `folder` then holds.
+unsigned readRecord(FolderRef& folder, unsigned long folderId, unsigned long id, OrdinaryFolder** owner,
+                    FolderMsgHeader* r) {
+  unsigned code = folder.acquire(folderId);
+  if (code != OXMDL_ERR_NONE) return code;
+  *owner = folder.ordinary();
+  if (!*owner) return OXMDL_ERR_STG_NO_FOLDER;
+  return (*owner)->readHeaderRecord(id, r);
+}
+
 }  // namespace
 
 OxMessage::OxMessage(MessageSet* set, unsigned long id, unsigned long folderId, std::wstring path)
@@ -143,33 +153,24 @@ unsigned OxMessage::getAttributes(MessageAttributes* attr) {
     if (attr->mask & OxMessageInterface::ATTR_TEXT) attr->text = textAttribute(h);
     // The numeric and byte attributes came with version 0x1002; older files report them
     // missing and give their defaults.
-    if (attr->mask & OxMessageInterface::ATTR_NUMERIC) {
+    auto laterAttribute = [&](unsigned bit, auto& field, auto stored, auto fallback) {
+      if (!(attr->mask & bit)) return;
       if (h.version >= 0x1002) {
-        attr->numericAttribute = h.numericAttribute;
-      } else {
-        attr->missingMask |= OxMessageInterface::ATTR_NUMERIC;
-        attr->numericAttribute = 2;
-        incomplete = true;
+        field = stored;
+        return;
       }
-    }
-    if (attr->mask & OxMessageInterface::ATTR_BYTE) {
-      if (h.version >= 0x1002) {
-        attr->byteAttribute = h.byteAttribute;
-      } else {
-        attr->missingMask |= OxMessageInterface::ATTR_BYTE;
-        attr->byteAttribute = 0;
-        incomplete = true;
-      }
-    }
+      attr->missingMask |= bit;
+      field = fallback;
+      incomplete = true;
+    };
+    laterAttribute(OxMessageInterface::ATTR_NUMERIC, attr->numericAttribute, h.numericAttribute, 2u);
+    laterAttribute(OxMessageInterface::ATTR_BYTE, attr->byteAttribute, h.byteAttribute, uint8_t{0});
   }
   if (attr->mask & OxMessageInterface::ATTR_HEADER_MASK) {
     FolderRef folder(*set_->folderSet());
-    unsigned code = folder.acquire(folderId_);
-    if (code != OXMDL_ERR_NONE) return code;
-    OrdinaryFolder* owner = folder.ordinary();
-    if (!owner) return OXMDL_ERR_STG_NO_FOLDER;
+    OrdinaryFolder* owner = nullptr;
     FolderMsgHeader r;
-    code = owner->readHeaderRecord(id_, &r);
+    unsigned code = readRecord(folder, folderId_, id_, &owner, &r);
     if (code != OXMDL_ERR_NONE) return code;
     const unsigned m = attr->mask;
     if (m & OxMessageInterface::ATTR_TO_ADDRESS) attr->toAddress = fieldText(r.toAddress, 256);
@@ -236,12 +237,9 @@ unsigned OxMessage::setFileAttributes(const MessageAttributes& attr, bool* unrea
 unsigned OxMessage::setHeaderRecord(const MessageAttributes& attr) {
   using I = OxMessageInterface;
   FolderRef folder(*set_->folderSet());
-  unsigned code = folder.acquire(folderId_);
-  if (code != OXMDL_ERR_NONE) return code;
-  OrdinaryFolder* owner = folder.ordinary();
-  if (!owner) return OXMDL_ERR_STG_NO_FOLDER;
+  OrdinaryFolder* owner = nullptr;
   FolderMsgHeader r;
-  code = owner->readHeaderRecord(id_, &r);
+  unsigned code = readRecord(folder, folderId_, id_, &owner, &r);
   if (code != OXMDL_ERR_NONE) return code;
   if (attr.mask & I::ATTR_TO_ADDRESS) setAddressField(r.toAddress, attr.toAddress);
   if (attr.mask & I::ATTR_FROM_ADDRESS) setAddressField(r.fromAddress, attr.fromAddress);

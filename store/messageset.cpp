@@ -1,7 +1,6 @@
 #include "store/messageset.h"
 
 #include <memory>
-#include <new>
 
 #include "frame/oxerror.h"
 #include "frame/safefile.h"
@@ -13,7 +12,10 @@
 namespace oxm {
 
 MessageSet::MessageSet(const std::wstring& storageDir)
-    : data_(storageDir + L"\\DATA"), ids_(data_, StoreFile::DataStatus), entries_(data_) {}
+    : data_(storageDir + L"\\DATA"),
+      ids_(data_, StoreFile::DataStatus),
+      entries_(data_),
+      open_(L"OxMessageSet MessageSet Mutex") {}
 
 MessageSet::~MessageSet() { close(); }
 
@@ -75,33 +77,17 @@ unsigned MessageSet::create(unsigned long folderId, unsigned long* newId) {
 
 unsigned MessageSet::acquire(unsigned long id, OxMessage** out) {
   if (id > kMaxId) return OXMDL_ERR_STG_NO_MESSAGE;
-  MutexLock lock(mutex_);
+  MutexLock lock(open_.mutex());
   const uint32_t owner = entries_.owner(id);
   if (owner == kEntryFree) return OXMDL_ERR_STG_ENTRY_FREE;
   return open_.acquire(id, [&](std::unique_ptr<OxMessage>* made) -> unsigned {
-    try {
-      *made = std::make_unique<OxMessage>(this, id, owner, messagePath(id));
-    } catch (const std::bad_alloc&) {
-      return OXMDL_ERR_STG_NOT_ENOUGH_MEMORY;
-    }
+    *made = std::make_unique<OxMessage>(this, id, owner, messagePath(id));
     return OXMDL_ERR_NONE;
   }, out);
 }
 
-void MessageSet::release(OxMessage* message) {
-  MutexLock lock(mutex_);
-  open_.release(message);
-}
-
-bool MessageSet::isOpen(unsigned long id) {
-  MutexLock lock(mutex_);
-  return open_.find(id) != nullptr;
-}
-
-bool MessageSet::empty() {
-  MutexLock lock(mutex_);
-  return open_.empty();
-}
+// Out of line: closing a message needs its complete type.
+void MessageSet::release(OxMessage* message) { open_.release(message); }
 
 unsigned MessageSet::removeFile(unsigned long id) {
   unsigned code = entries_.change(EntryChange::Free, id, 0);

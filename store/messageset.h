@@ -4,11 +4,11 @@
 
 #include <string>
 
-#include "frame/refset.h"
 #include "platform/mutex.h"
 #include "store/borrowed.h"
 #include "store/entryindex.h"
 #include "store/idtraits.h"
+#include "store/openset.h"
 
 namespace oxm {
 
@@ -37,14 +37,14 @@ class MessageSet {
   // without an entry. The file itself is not touched.
   unsigned acquire(unsigned long id, OxMessage** out);
   void release(OxMessage* message);
-  bool isOpen(unsigned long id);
-  bool empty();
+  bool isOpen(unsigned long id) { return open_.isOpen(id); }
+  bool empty() { return open_.empty(); }
   // Frees the entry, deletes the file and its directory when empty (the count is the caller's).
   unsigned removeFile(unsigned long id);
 
   EntryIndex& entries() { return entries_; }
   OxIdTraits& ids() { return ids_; }
-  NamedMutex& mutex() { return mutex_; }
+  NamedMutex& mutex() { return open_.mutex(); }
   const std::wstring& dataDir() const { return data_; }
   std::wstring messagePath(unsigned long id) const;
 
@@ -52,8 +52,7 @@ class MessageSet {
   const std::wstring data_;
   OxIdTraits ids_;
   EntryIndex entries_;
-  NamedMutex mutex_{L"OxMessageSet MessageSet Mutex"};
-  RefCountedSet<unsigned long, OxMessage> open_;
+  OpenSet<OxMessage> open_;
   FolderSet* folders_ = nullptr;
 };
 

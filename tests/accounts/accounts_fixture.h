@@ -17,6 +17,7 @@
 #include "frame/oxerror.h"
 #include "frame/registry_value.h"
 #include "store/storage.h"
+#include "tests/support/profile_lines.h"
 #include "tests/support/testroot.h"
 
 namespace oxm::test {
@@ -69,32 +70,5 @@ class AccountsTest : public RootTest {
     return names;
   }
 };
-
-// The test's own reading of a profile file: every line after the BOM line unscrambled, the key
-// line included, in file order.
-inline std::vector<std::wstring> profileLines(const std::string& bytes) {
-  std::vector<std::wstring> lines;
-  int key = 1;
-  std::u16string line;
-  auto flush = [&] {
-    std::wstring plain;
-    for (char16_t c : line) plain += static_cast<wchar_t>(((key - c + 65519) % 65488 + 32) & 0xFFFF);
-    lines.push_back(plain);
-    if (plain.rfind(L"key1=", 0) == 0) key = std::stoi(plain.substr(5));
-    line.clear();
-  };
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    char16_t c = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                       static_cast<unsigned char>(bytes[i + 1]) << 8);
-    if (c == u'\n') {
-      if (!line.empty() && line.back() == u'\r') line.pop_back();
-      flush();
-    } else {
-      line += c;
-    }
-  }
-  if (!line.empty()) flush();
-  return lines;
-}
 
 }  // namespace oxm::test

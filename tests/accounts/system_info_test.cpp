@@ -24,8 +24,17 @@ using test::readHostFile;
 using test::writeHostFile;
 using Attributes = OxAccountInfoInterface::Attributes;
 
+const wchar_t* const kFeedKey = L"Software\\Tamarin\\Rivulet";
+
 class SystemInfoTest : public test::AccountsTest {
  protected:
+  // The registry values that locate the feed program's accounts and system directory.
+  void setFeedPaths() {
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"DataPath",
+                                 std::wstring(L"\\Application Data\\Rivulet\\Accounts\\")));
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"SystemInfoPath",
+                                 std::wstring(L"\\Application Data\\Rivulet\\System\\")));
+  }
   void SetUp() override {
     AccountsTest::SetUp();
     ASSERT_TRUE(OxCreateDeviceDirectory(L"\\Application Data\\OxenMail\\System"));
@@ -74,6 +83,12 @@ class SystemInfoTest : public test::AccountsTest {
     attrs.mask = uint64_t{1} << 42;
     attrs.strAccountName = name;
     ASSERT_TRUE(a->SetAccountInfoAttributes(attrs));
+  }
+  // An account `dir` shown as `name`, recorded as the W account.
+  void makeWAccount(const std::wstring& dir, const std::wstring& name) {
+    ASSERT_NE(create(dir), nullptr);
+    ASSERT_NO_FATAL_FAILURE(nameAccount(dir, name));
+    ASSERT_EQ(writeWAccountFile(L"", name), OXMDL_ERR_NONE);
   }
 };
 
@@ -134,12 +149,7 @@ TEST_F(SystemInfoTest, WAccountFileIsOneLineOfText) {
 
 TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
   std::unique_ptr<OxSystemInfoInterface> info(OxSystemInfoInterface::GetSystemInfo());
-  {
-    auto old = create(L"09000000000");
-    ASSERT_NE(old, nullptr);
-  }
-  nameAccount(L"09000000000", L"Old");
-  ASSERT_EQ(writeWAccountFile(L"", L"Old"), OXMDL_ERR_NONE);
+  ASSERT_NO_FATAL_FAILURE(makeWAccount(L"09000000000", L"Old"));
 
   Attributes attrs;
   attrs.strSenderName = L"not written";  // bit 0 is not in the set-up's mask
@@ -201,12 +211,7 @@ TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
 
 TEST_F(SystemInfoTest, WAccountWithAnExistingNumberKeepsItsDisplayName) {
   std::unique_ptr<OxSystemInfoInterface> info(OxSystemInfoInterface::GetSystemInfo());
-  {
-    auto phone = create(L"09011112222");
-    ASSERT_NE(phone, nullptr);
-  }
-  nameAccount(L"09011112222", L"Phone");
-  ASSERT_EQ(writeWAccountFile(L"", L"Phone"), OXMDL_ERR_NONE);
+  ASSERT_NO_FATAL_FAILURE(makeWAccount(L"09011112222", L"Phone"));
   Attributes attrs;
   attrs.strSenderAddress = L"me@example.jp";
   ASSERT_TRUE(info->SetWAccount(L"09011112222", attrs, L""));
@@ -246,11 +251,7 @@ TEST_F(SystemInfoTest, WAccountWithAnExistingNumberKeepsItsDisplayName) {
 }
 
 TEST_F(SystemInfoTest, FeedAccountSetUpEndToEnd) {
-  const wchar_t* feedKey = L"Software\\Tamarin\\Rivulet";
-  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, feedKey, L"DataPath",
-                               std::wstring(L"\\Application Data\\Rivulet\\Accounts\\")));
-  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, feedKey, L"SystemInfoPath",
-                               std::wstring(L"\\Application Data\\Rivulet\\System\\")));
+  ASSERT_NO_FATAL_FAILURE(setFeedPaths());
   std::unique_ptr<OxSystemInfoInterface> info(OxSystemInfoInterface::GetSystemInfo());
   std::wstring pop = L"http://pop.example.jp/feeds";
   std::wstring smtp = L"http://feeds.example.jp/rss";
@@ -274,7 +275,7 @@ TEST_F(SystemInfoTest, FeedAccountSetUpEndToEnd) {
     EXPECT_TRUE(isDirectory(root_.host(dir))) << dir;
   }
   std::wstring w;
-  ASSERT_TRUE(OxSystemInfoInterface::GetWAccount(w, feedKey));
+  ASSERT_TRUE(OxSystemInfoInterface::GetWAccount(w, kFeedKey));
   EXPECT_EQ(w, L"Server");
   auto common = test::profileLines(readHostFile(root_.host("Application Data/Rivulet/System/CommonSetting.ini")));
   EXPECT_EQ(std::vector<std::wstring>(common.begin() + 2, common.end()),
@@ -324,18 +325,14 @@ TEST_F(SystemInfoTest, FeedAccountSetUpEndToEnd) {
 }
 
 TEST_F(SystemInfoTest, FeedSetUpStopsAtAFailingStep) {
-  const wchar_t* feedKey = L"Software\\Tamarin\\Rivulet";
-  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, feedKey, L"DataPath",
-                               std::wstring(L"\\Application Data\\Rivulet\\Accounts\\")));
-  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, feedKey, L"SystemInfoPath",
-                               std::wstring(L"\\Application Data\\Rivulet\\System\\")));
+  ASSERT_NO_FATAL_FAILURE(setFeedPaths());
   std::unique_ptr<OxSystemInfoInterface> info(OxSystemInfoInterface::GetSystemInfo());
   std::wstring smtp = L"http://feeds.example.jp/rss";
   // The receive tray recorded in the account is no folder: News and Adv cannot be made, and
   // no rules are written.
-  ASSERT_TRUE(OxAccountCreator().CreateFeedFolders(L"Server", feedKey));
+  ASSERT_TRUE(OxAccountCreator().CreateFeedFolders(L"Server", kFeedKey));
   {
-    std::unique_ptr<OxAccountInfoInterface> feed(OxAccountInfoInterface::OpenAccountInfo(L"Server", feedKey));
+    std::unique_ptr<OxAccountInfoInterface> feed(OxAccountInfoInterface::OpenAccountInfo(L"Server", kFeedKey));
     ASSERT_NE(feed, nullptr);
     Attributes tray;
     tray.mask = uint64_t{1} << 28;
@@ -349,7 +346,7 @@ TEST_F(SystemInfoTest, FeedSetUpStopsAtAFailingStep) {
   EXPECT_EQ(readHostFile(root_.host(account + "Storage/TREE/Status.txt")), "0005\t5");
 
   // A failing store step given to the set-up ends it before the account is written.
-  ASSERT_TRUE(OxAccountInfoInterface::Delete(L"Server", feedKey));
+  ASSERT_TRUE(OxAccountInfoInterface::Delete(L"Server", kFeedKey));
   std::remove(root_.host("Temp/PushService.ini").c_str());
   Attributes attrs;
   MakeAccountWithTrays failing = [](const std::wstring&, const std::wstring&) {

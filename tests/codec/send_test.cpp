@@ -135,34 +135,11 @@ TEST_F(CodecTest, CopiesWithoutEnclosures) {
   EmlCompose codec;
   const std::string picture = kPictureMail;
   std::string out;
+  // The message up to the second picture: a picture mail with the first picture only.
+  const std::string firstPicture =
+      picture.substr(0, picture.find("--next_bound_m4345\r\nContent-Type: image/jpeg;\r\n name=\"b.jpg\""));
   ASSERT_TRUE(codec.DeleteEnclosureFromRawData(&picture, &out)) << std::hex << GetOxMiddleError();
-  EXPECT_EQ(out,
-            "From: taro@example.jp\r\n"
-            "To: hanako@example.jp\r\n"
-            "Date: Thu, 01 Jan 2026 09:00:00 +0900\r\n"
-            "Subject: Pics\r\n"
-            "Mime-Version: 1.0\r\n"
-            "X-Mailer: tamarin OxMail/1.40 (K-PRISM) [PictureMail]\r\n"
-            "Content-Type: multipart/mixed;\r\n"
-            " boundary=\"next_bound_m4345\"\r\n"
-            "\r\n"
-            "This is a multipart message in Mime 1.0 format\r\n"
-            "\r\n"
-            "--next_bound_m4345\r\n"
-            "Content-Type: text/plain; charset=us-ascii\r\n"
-            "\r\n"
-            "Two pictures.\r\n"
-            "\r\n"
-            "--next_bound_m4345\r\n"
-            "Content-Type: image/jpeg;\r\n"
-            " name=\"a.jpg\"\r\n"
-            "Content-Transfer-Encoding: base64\r\n"
-            "Content-Disposition: attachment;\r\n"
-            " filename=\"a.jpg\"\r\n"
-            "\r\n"
-            "/9j/4A==\r\n"
-            "\r\n"
-            "--next_bound_m4345--")
+  EXPECT_EQ(out, firstPicture + "\r\n--next_bound_m4345--")
       << "the first picture stays, the Date is the received one, no final line end";
 
   // Any other message loses every enclosure and is single-part.
@@ -174,8 +151,7 @@ TEST_F(CodecTest, CopiesWithoutEnclosures) {
       << out;
 
   // A picture mail with one picture has nothing that may go.
-  std::string single = picture.substr(0, picture.find("--next_bound_m4345\r\nContent-Type: image/jpeg;\r\n name=\"b.jpg\""));
-  single += "--next_bound_m4345--\r\n";
+  std::string single = firstPicture + "--next_bound_m4345--\r\n";
   out = "untouched";
   EXPECT_FALSE(codec.DeleteEnclosureFromRawData(&single, &out));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_ATT_SINGLE_PART);

@@ -11,6 +11,7 @@
 #include "platform/debug.h"
 #include "platform/fault.h"
 #include "platform/fs.h"
+#include "tests/support/profile_lines.h"
 #include "tests/support/testroot.h"
 
 namespace oxm {
@@ -28,36 +29,6 @@ const std::string kAisB3("\xb1\xff\xd5\xff\xb0\xff", 6);                        
 const std::string kCisD3("\xaf\xff\xd5\xff\xae\xff", 6);                             // "c=d", key 3
 const std::string kAisX3("\xb1\xff\xd5\xff\x9a\xff", 6);                             // "a=x", key 3
 const std::string kAisB1("\xaf\xff\xd3\xff\xae\xff", 6);                             // "a=b", key 1
-
-// The test's own reading of a profile file: its lines unscrambled, the line key they used.
-struct Decoded {
-  std::vector<std::u16string> lines;
-  int key = 1;
-};
-
-Decoded decode(const std::string& bytes) {
-  Decoded d;
-  std::u16string line;
-  auto flush = [&] {
-    std::u16string plain;
-    for (char16_t c : line) plain += static_cast<char16_t>((d.key - c + 65519) % 65488 + 32);
-    d.lines.push_back(plain);
-    if (plain.rfind(u"key1=", 0) == 0) d.key = std::stoi(std::string(plain.begin() + 5, plain.end()));
-    line.clear();
-  };
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    char16_t c = static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                       static_cast<unsigned char>(bytes[i + 1]) << 8);
-    if (c == u'\n') {
-      if (!line.empty() && line.back() == u'\r') line.pop_back();
-      flush();
-    } else {
-      line += c;
-    }
-  }
-  if (!line.empty()) flush();
-  return d;
-}
 
 class ProfileTest : public test::RootTest {
  protected:
@@ -192,7 +163,7 @@ TEST_F(ProfileTest, BatchWriteSortsKeepsEveryKeyAndPicksANewKey) {
     items.back() = {L"bFlag", L"", 0, round % 2 == 0, PROFILE_ITEM_BOOL};
     ASSERT_TRUE(p_.WriteProfileItems(items));
     EXPECT_TRUE(items.empty());
-    Decoded d = decode(file());
+    test::DecodedProfile d = test::decodeProfile(file());
     ASSERT_EQ(d.lines.size(), 6u);
     EXPECT_EQ(d.lines[0], u"\u0111") << "the BOM line as a key-1 reader sees it";
     EXPECT_EQ(file().substr(0, 6), kBom);
@@ -209,7 +180,7 @@ TEST_F(ProfileTest, BatchWriteSortsKeepsEveryKeyAndPicksANewKey) {
 
   // A single write afterwards keeps the batch's key and order.
   ASSERT_TRUE(p_.WritePrivateProfileString(L"a", L"zz"));
-  Decoded d = decode(file());
+  test::DecodedProfile d = test::decodeProfile(file());
   EXPECT_EQ(d.lines[2], u"a=zz");
   EXPECT_EQ(d.lines[5], u"uiCount=29");
 }
