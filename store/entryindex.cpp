@@ -135,6 +135,12 @@ unsigned EntryIndex::rebuild() {
       const std::wstring list = dir + L"\\Entry.txt";
       unsigned check = preOpenCheck(list);
       if (check == OXMDL_ERR_STG_PRIM_NOFILE) {
+        // The check probes by opening, and a failed open is no proof that the list is gone: a
+        // list passed over would leave its messages out of the new index for good.
+        if (fileExists(list) || fileExists(temporaryPath(list)) || fileExists(backupPath(list))) {
+          code = OXMDL_ERR_STG_FILEIO_FILE_OPEN_ENTRY;
+          break;
+        }
         removeDirectoryIfEmpty(dir);
         continue;
       }

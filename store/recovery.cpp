@@ -93,6 +93,12 @@ unsigned scanEntries(OxStorage& storage, std::vector<Collected>* out) {
       deleteFileRetrying(messages.messagePath(id));
       removeDirectoryIfEmpty(dir);
     } else if (code == OXMDL_ERR_STG_NOFILE_EML) {
+      // The check probes by opening, and a failed open is no proof that the file is gone: a
+      // message dropped here would be lost for good.
+      const std::wstring path = messages.messagePath(id);
+      if (fileExists(path) || fileExists(temporaryPath(path)) || fileExists(backupPath(path))) {
+        return OXMDL_ERR_STG_FILEIO_FILE_OPEN_EML;
+      }
       code = messages.entries().change(EntryChange::Free, id, 0);
       if (code != OXMDL_ERR_NONE) return code;
       removeDirectoryIfEmpty(dir);
