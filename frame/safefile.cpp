@@ -8,12 +8,14 @@ namespace oxm {
 
 namespace {
 
-// Probes a file the way the device did (open for reading, no sharing, then close). A file that
-// is busy elsewhere is there all the same, so a sharing violation counts as present.
+// Probes a file the way the device did (open for reading, no sharing, then close). Only "not
+// found" means the file is missing: a file that is busy, or that fails to open for any other
+// reason, is there all the same, and taking it for missing would roll it back to its backup.
 bool present(const std::wstring& path) {
   File f;
   if (f.open(path, GENERIC_READ, 0, OPEN_EXISTING)) return true;
-  return GetLastError() == ERROR_SHARING_VIOLATION;
+  const DWORD error = GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 template <class Step>

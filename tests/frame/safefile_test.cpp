@@ -92,6 +92,22 @@ TEST_F(SafeFileTest, PreOpenCheckReportsEachRepairThatFails) {
   EXPECT_EQ(content(), "new");
 }
 
+TEST_F(SafeFileTest, AFileThatFailsToOpenIsNotTakenForMissing) {
+  // Callers take "no file" as leave to create it anew or to drop what it described, so a probe
+  // failing for any reason but "not found" must not report it.
+  layout("old", nullptr, nullptr);
+  for (DWORD error : {ERROR_DISK_FULL, ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION}) {
+    fault::failNth(fault::Op::Open, 1, error);
+    EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_NONE) << error;
+    EXPECT_EQ(content(), "old");
+  }
+  // The new file in place and its backup left: a failing probe does not bring the old back.
+  layout("new", nullptr, "old");
+  fault::failNth(fault::Op::Open, 1, ERROR_DISK_FULL);
+  preOpenCheck(L"P");
+  EXPECT_EQ(content(), "new");
+}
+
 TEST_F(SafeFileTest, CommitStepsAndTheirFailures) {
   layout("old", nullptr, nullptr);
   ASSERT_EQ(writeTemporary(L"P", "new", 3), OXMDL_ERR_NONE);
