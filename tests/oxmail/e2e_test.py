@@ -235,6 +235,8 @@ class FolderAndMessageTest(Root):
         flags = {r["id"]: r["flags"] for r in self.records("ls", "Work", "inbox")}
         self.assertEqual(flags[lunch], "---K")
         self.assertEqual(len(self.records("ls", "Work", "unread")), 2)
+        unread_tray = [r for r in self.records("folder", "list", "Work") if r["folder"] == "未読メールトレイ"][0]
+        self.assertEqual((unread_tray["messages"], unread_tray["unread"]), (2, 2))
         self.ok("folder", "create", "Work", "Archive")
         self.ok("mv", "Work", str(lunch), "Archive")
         self.assertEqual(self.ids("Work", "Archive"), [lunch])

@@ -10,13 +10,26 @@ namespace oxmail {
 
 namespace {
 
+unsigned long countUnread(Account& account, const std::vector<unsigned long>& ids) {
+  unsigned long unread = 0;
+  for (unsigned long id : ids) {
+    Owned<OxMessageInterface> m(account.storage().OpenMessage(id));
+    OxMessageInterface::Attributes a;
+    a.mask = OxMessageInterface::ATTR_UNREAD;
+    if (m && m->GetAttributes(&a) && a.flags[0]) ++unread;
+  }
+  return unread;
+}
+
 void addRows(Account& account, unsigned long id, int depth, Table* table) {
   const auto& node = account.tree().at(id);
   for (unsigned long child : node.children) {
     Owned<OxFolderInterface> f = account.openFolder(child);
     std::vector<unsigned long> ids;
     if (!f->GetMessageIds(&ids)) libraryFailure("cannot list folder " + std::to_string(child));
-    const unsigned long unread = f->GetUnreadCount();
+    unsigned long unread = f->GetUnreadCount();
+    // The virtual folders keep no flags of their own; their messages are asked.
+    if (child >= 0x10000) unread = countUnread(account, ids);
     std::string name = settings().json ? utf8(account.tree().at(child).name)
                                        : std::string(2 * depth, ' ') + utf8(account.tree().at(child).name);
     table->add({Cell(static_cast<unsigned long>(child)), Cell(name), Cell(static_cast<unsigned long>(ids.size())),
