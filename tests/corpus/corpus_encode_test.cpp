@@ -19,35 +19,14 @@
 #include "store/storage_tree.h"
 #include "tests/corpus/corpus_files.h"
 #include "tests/corpus/reencode.h"
+#include "tests/support/testroot.h"
 
 namespace oxm::test {
 namespace {
 
-class CorpusEncodeTest : public ::testing::Test {
+class CorpusEncodeTest : public RootTest {
  protected:
-  void SetUp() override {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "oxmencode.XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    setRootDirectory(root_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-  std::string hostBytes(const std::wstring& devicePath) {
-    std::string narrow;
-    WideCharToMultiByte(CP_UTF8, 0, devicePath.data(), static_cast<int>(devicePath.size()), nullptr, 0, nullptr,
-                        nullptr);
-    narrow.resize(devicePath.size() * 4);
-    const int n = WideCharToMultiByte(CP_UTF8, 0, devicePath.data(), static_cast<int>(devicePath.size()),
-                                      narrow.data(), static_cast<int>(narrow.size()), nullptr, nullptr);
-    narrow.resize(static_cast<size_t>(n));
-    for (char& c : narrow)
-      if (c == '\\') c = '/';
-    return readWhole(root_ + "/" + narrow);
-  }
-  std::string root_;
+  std::string hostBytes(const std::wstring& devicePath) { return readWhole(hostPath(devicePath)); }
 };
 
 // Half-width katakana (U+FF61..U+FF9F) have no place in ISO-2022-JP: they are sent as their
@@ -316,7 +295,7 @@ TEST_F(CorpusEncodeTest, ImportedCorpusExportsByteForByte) {
   for (size_t i = 0; i < texts.size(); ++i) {
     char name[48];
     std::snprintf(name, sizeof name, "/export/EML%05zu.eml", i);
-    EXPECT_TRUE(readWhole(root_ + name) == texts[i]) << "exported file " << i << " differs from its source";
+    EXPECT_TRUE(readWhole(root_.path() + name) == texts[i]) << "exported file " << i << " differs from its source";
   }
   open.clear();
   folders.clear();
