@@ -199,11 +199,7 @@ std::string ruleFileBytes(const std::vector<Rule>& rules) {
     units += decimal(rule.ulFolderID) + u"\t" + decimal(rule.ulTarget) + u"\r\n";
   }
   std::string bytes;
-  bytes.reserve(units.size() * 2);
-  for (char16_t c : units) {
-    bytes += static_cast<char>(c & 0xFF);
-    bytes += static_cast<char>(c >> 8);
-  }
+  appendUtf16le(&bytes, units);
   return bytes;
 }
 

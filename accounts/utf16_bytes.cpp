@@ -5,24 +5,13 @@
 namespace oxm {
 
 std::string utf16Bytes(const std::wstring& text) {
-  std::u16string units = toUtf16(text);
   std::string out;
-  out.reserve(units.size() * 2);
-  for (char16_t c : units) {
-    out += static_cast<char>(c & 0xFF);
-    out += static_cast<char>(c >> 8);
-  }
+  appendUtf16le(&out, toUtf16(text));
   return out;
 }
 
 std::wstring textOfUtf16(const char* bytes, size_t size) {
-  std::u16string units;
-  units.reserve(size / 2);
-  for (size_t i = 0; i + 1 < size; i += 2) {
-    units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                   static_cast<unsigned char>(bytes[i + 1]) << 8);
-  }
-  return fromUtf16(units);
+  return fromUtf16(utf16leUnits(bytes, size));
 }
 
 size_t utf16Length(const std::wstring& text) {

@@ -46,11 +46,10 @@ bool readLines(File& f, std::string* raw, std::vector<Line>* lines) {
   if (!f.size(&size)) return false;
   raw->resize(size);
   if (size != 0 && !f.readAll(raw->data(), size)) return false;
-  const size_t units = size / 2;
+  const std::u16string units = oxm::utf16leUnits(raw->data(), raw->size());
   std::u16string current;
-  for (size_t i = 0; i < units; ++i) {
-    char16_t c = static_cast<char16_t>(static_cast<unsigned char>((*raw)[2 * i]) |
-                                       static_cast<unsigned char>((*raw)[2 * i + 1]) << 8);
+  for (size_t i = 0; i < units.size(); ++i) {
+    const char16_t c = units[i];
     if (c != u'\n') {
       current += c;
       continue;
@@ -59,15 +58,8 @@ bool readLines(File& f, std::string* raw, std::vector<Line>* lines) {
     lines->push_back({std::move(current), 2 * (i + 1)});
     current.clear();
   }
-  if (!current.empty()) lines->push_back({std::move(current), units * 2});
+  if (!current.empty()) lines->push_back({std::move(current), units.size() * 2});
   return true;
-}
-
-void appendUnits(std::string* out, std::u16string_view units) {
-  for (char16_t c : units) {
-    *out += static_cast<char>(c & 0xFF);
-    *out += static_cast<char>(c >> 8);
-  }
 }
 
 bool startsWith(std::u16string_view s, std::u16string_view prefix) {
@@ -237,7 +229,7 @@ bool OxProfileManipulator::writeText(const std::u16string& key, const std::u16st
     setError(OXMDL_ERR_INI_NOFILE);
     File fresh;
     std::string bom;
-    appendUnits(&bom, kBomLine);
+    oxm::appendUtf16le(&bom, kBomLine);
     if (!fresh.openStream(path_, "wb") || !fresh.write(bom.data(), bom.size())) {
       setError(OXMDL_ERR_INI_WRITE);
       return false;
@@ -263,24 +255,24 @@ bool OxProfileManipulator::writeText(const std::u16string& key, const std::u16st
       // The first key line is kept, scrambled with the key before it; later ones are dropped
       // so that every following line stays under the one key in force.
       if (!keyLineDone) {
-        appendUnits(&out, line.text);
-        appendUnits(&out, kCrLf);
+        oxm::appendUtf16le(&out, line.text);
+        oxm::appendUtf16le(&out, kCrLf);
         current = keyOf(plain);
         keyLineDone = true;
       }
       continue;
     }
     if (isLineOf(plain, key)) {
-      appendUnits(&out, scramble(current, key + u"=" + value));
-      appendUnits(&out, kCrLf);
+      oxm::appendUtf16le(&out, scramble(current, key + u"=" + value));
+      oxm::appendUtf16le(&out, kCrLf);
       out.append(raw, line.end, std::string::npos);
       matched = true;
       break;
     }
-    appendUnits(&out, line.text);
-    appendUnits(&out, kCrLf);
+    oxm::appendUtf16le(&out, line.text);
+    oxm::appendUtf16le(&out, kCrLf);
   }
-  if (!matched) appendUnits(&out, scramble(current, key + u"=" + value));
+  if (!matched) oxm::appendUtf16le(&out, scramble(current, key + u"=" + value));
 
   File tmp;
   if (!tmp.openStream(tmpPath_, "wb") || !tmp.write(out.data(), out.size()) || !tmp.flush()) {
@@ -327,9 +319,9 @@ bool OxProfileManipulator::WritePrivateProfileULong(const std::wstring& key, con
 
 bool OxProfileManipulator::CreateNewProfile() {
   std::string out;
-  appendUnits(&out, kBomLine);
-  appendUnits(&out, scramble(1, freshKeyLine(freshKey())));
-  appendUnits(&out, kCrLf);
+  oxm::appendUtf16le(&out, kBomLine);
+  oxm::appendUtf16le(&out, scramble(1, freshKeyLine(freshKey())));
+  oxm::appendUtf16le(&out, kCrLf);
   File f;
   if (!f.openStream(path_, "wb") || !f.write(out.data(), out.size()) || !f.flush()) {
     setError(OXMDL_ERR_INI_WRITE);
@@ -400,12 +392,12 @@ bool OxProfileManipulator::WriteProfileItems(std::list<ProfileItem>& items) {
   const int key = freshKey();
   std::string header, keyLine, body;
   try {
-    appendUnits(&header, kBomLine);
-    appendUnits(&keyLine, scramble(1, freshKeyLine(key)));
-    appendUnits(&keyLine, kCrLf);
+    oxm::appendUtf16le(&header, kBomLine);
+    oxm::appendUtf16le(&keyLine, scramble(1, freshKeyLine(key)));
+    oxm::appendUtf16le(&keyLine, kCrLf);
     for (const auto& [name, value] : map_) {
-      appendUnits(&body, scramble(key, name + u"=" + value));
-      appendUnits(&body, kCrLf);
+      oxm::appendUtf16le(&body, scramble(key, name + u"=" + value));
+      oxm::appendUtf16le(&body, kCrLf);
     }
   } catch (const std::bad_alloc&) {
     setError(OXMDL_ERR_INI_NO_MEMORY);

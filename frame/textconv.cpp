@@ -43,6 +43,23 @@ unsigned multiToWide(const std::string& in, std::wstring* out) {
   return OXMDL_ERR_NONE;
 }
 
+void appendUtf16le(std::string* out, std::u16string_view units) {
+  out->reserve(out->size() + 2 * units.size());
+  for (char16_t c : units) {
+    *out += static_cast<char>(c & 0xFF);
+    *out += static_cast<char>(c >> 8);
+  }
+}
+
+std::u16string utf16leUnits(const char* bytes, size_t size) {
+  std::u16string units(size / 2, u'\0');
+  for (size_t i = 0; i < units.size(); ++i) {
+    units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+  }
+  return units;
+}
+
 std::u16string toUtf16(const std::wstring& in) {
   std::u16string out;
   out.reserve(in.size());

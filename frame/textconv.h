@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace oxm {
 
@@ -12,6 +13,11 @@ namespace oxm {
 // form become "?"; invalid CP932 bytes become U+30FB.
 unsigned wideToMulti(const std::wstring& in, std::string* out);
 unsigned multiToWide(const std::string& in, std::wstring* out);
+
+// UTF-16 code units as the little-endian bytes files hold, appended to *out; and back from
+// bytes (a trailing odd byte is not a unit and is left out).
+void appendUtf16le(std::string* out, std::u16string_view units);
+std::u16string utf16leUnits(const char* bytes, size_t size);
 
 // UTF-16 with surrogate pairs above U+FFFF; a lone surrogate passes through unchanged.
 std::u16string toUtf16(const std::wstring& in);
