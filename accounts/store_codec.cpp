@@ -28,7 +28,6 @@ class StoreCodec final : public MessageCodec {
     if (code != OXMDL_ERR_NONE) return code;
     out->text = std::move(text);
     out->fields = fieldsOf(*mail);  // its date is now the one the text carries
-    out->hasEnclosures = out->fields.hasEnclosures;
     // What the text attribute holds for a composed message is set by the callers that know;
     // the codec leaves it empty.
     out->textAttribute.clear();

@@ -306,7 +306,7 @@ unsigned OxMessage::writeEmail(Email* mail) {
   const SYSTEMTIME utc = localToUtc(encoded.fields.localDate);
   MessageAttributes file;
   file.mask = I::ATTR_FILE_MASK;
-  file.flags[1] = encoded.hasEnclosures ? 1 : 0;
+  file.flags[1] = encoded.fields.hasEnclosures ? 1 : 0;
   file.numericAttribute = 3;
   file.time = utc;
   file.text = encoded.textAttribute;

@@ -22,14 +22,13 @@ struct MessageFields {
   std::wstring fromName;
   std::wstring subject;
   SYSTEMTIME localDate = {};  // the message date in local time
-  bool hasEnclosures = false;  // the message has attachments (set by decodeFields)
+  bool hasEnclosures = false;  // the message has attachments
 };
 
 // An Email encoded for storing.
 struct EncodedMessage {
   std::string text;           // the message text as stored after the file header
   MessageFields fields;
-  bool hasEnclosures = false;
   std::string textAttribute;  // what goes into the file's text attribute
 };
 

@@ -58,9 +58,10 @@ class FakeCodec : public MessageCodec {
   unsigned encode(Email* mail, EncodedMessage* out) override {
     auto* m = reinterpret_cast<FakeMail*>(mail);
     out->text = m->text;
-    out->hasEnclosures = m->enclosures;
     out->textAttribute = "encoded";
-    return decodeFields(m->text, &out->fields);
+    const unsigned code = decodeFields(m->text, &out->fields);
+    out->fields.hasEnclosures = m->enclosures;
+    return code;
   }
   unsigned removeAttachments(const std::string& text, std::string* out) override {
     size_t cut = text.find("--attachment");
