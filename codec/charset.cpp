@@ -1,6 +1,8 @@
 #include "codec/charset.h"
 
+#include <algorithm>
 #include <cwchar>
+#include <string_view>
 
 #include "codec/heap_probe.h"
 #include "codec/japanese.h"
@@ -31,6 +33,32 @@ std::string wideTo(UINT codePage, const std::wstring& wide, const char* defaultC
   return out;
 }
 
+// MIME charset names (lower case) and the code pages that read them under 65001. Under 932
+// only the three Japanese names are read by name, as on the original device.
+struct NamedCodePage {
+  std::string_view name;
+  UINT codePage;
+};
+constexpr NamedCodePage kNamedCodePages[] = {
+    {"shift_jis", CP_932}, {"shift-jis", CP_932}, {"sjis", CP_932}, {"x-sjis", CP_932}, {"cp932", CP_932},
+    {"windows-31j", CP_932}, {"ms_kanji", CP_932}, {"utf8", CP_UTF8},
+    {"iso-8859-1", 28591}, {"iso8859-1", 28591}, {"iso_8859-1", 28591}, {"latin1", 28591}, {"l1", 28591},
+    {"iso-8859-2", 28592}, {"iso-8859-3", 28593}, {"iso-8859-4", 28594}, {"iso-8859-5", 28595},
+    {"iso-8859-6", 28596}, {"iso-8859-7", 28597}, {"iso-8859-8", 28598}, {"iso-8859-8-i", 28598},
+    {"iso-8859-9", 28599}, {"iso-8859-13", 28603}, {"iso-8859-15", 28605}, {"latin-9", 28605},
+    {"windows-1250", 1250}, {"windows-1251", 1251}, {"windows-1252", 1252}, {"cp1252", 1252},
+    {"windows-1253", 1253}, {"windows-1254", 1254}, {"windows-1255", 1255}, {"windows-1256", 1256},
+    {"windows-1257", 1257}, {"windows-1258", 1258}, {"windows-874", 874}, {"tis-620", 874},
+    {"koi8-r", 20866}, {"koi8-u", 21866}, {"gb2312", 936}, {"gbk", 936}, {"x-gbk", 936}, {"euc-cn", 936},
+    {"gb18030", 54936}, {"big5", 950}, {"euc-kr", 51949}, {"ks_c_5601-1987", 949}, {"cp949", 949},
+};
+
+UINT namedCodePage(std::string_view lowerName) {
+  for (const NamedCodePage& n : kNamedCodePages)
+    if (n.name == lowerName) return n.codePage;
+  return 0;
+}
+
 std::wstring multiTo(UINT codePage, const std::string& narrow) {
   if (narrow.empty()) return std::wstring();
   const int srcLen = static_cast<int>(narrow.size());
@@ -57,7 +85,7 @@ std::string charsetNamedInText(const std::wstring& text) {
 }
 
 std::string charsetByDetection(const std::wstring& text) {
-  switch (detectEncoding(wideTo(CP_ACP, text, nullptr), true)) {
+  switch (detectEncoding(wideTo(CP_932, text, nullptr), true)) {
     case JapaneseEncoding::Jis: return "iso-2022-jp";
     case JapaneseEncoding::EucJp: return "euc-jp";
     case JapaneseEncoding::ShiftJis: return "sjis";
@@ -67,38 +95,86 @@ std::string charsetByDetection(const std::wstring& text) {
 
 }  // namespace
 
+bool systemIsUtf8() { return GetACP() == CP_UTF8; }
+
+bool isMultibyteUtf8(const std::string& text) {
+  bool multibyte = false;
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      multibyte = true;
+      break;
+    }
+  return multibyte && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                                          nullptr, 0) > 0;
+}
+
+void sjisToSystem(std::string* text) {
+  const bool ascii = std::all_of(text->begin(), text->end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (systemIsUtf8() && !ascii) *text = wideTo(CP_UTF8, multiTo(CP_932, *text), nullptr);
+}
+
 void detectToSJIS(std::string* text, bool htmlVariant) {
+  if (systemIsUtf8() && isMultibyteUtf8(*text)) return;
   switch (detectEncoding(*text, htmlVariant)) {
     case JapaneseEncoding::Jis: jisToSjis(text); break;
     case JapaneseEncoding::EucJp: eucToSjis(text); break;
     default: break;
   }
+  sjisToSystem(text);
+}
+
+void unlabelledHeaderToSystem(std::string* text) {
+  if (isMultibyteUtf8(*text))
+    utf8ToSJIS(text);
+  else
+    detectToSJIS(text);
 }
 
 void utf8ToSJIS(std::string* text) { *text = wideTo(CP_ACP, multiTo(CP_UTF8, *text), nullptr); }
 
+namespace {
+
+// Under 65001: a charset other than the three Japanese names, read by the platform when it
+// knows it. False when it does not (the caller detects).
+bool otherCharsetToUtf8(std::string* text, const std::string& lowerCharset) {
+  const UINT codePage = namedCodePage(lowerCharset);
+  if (codePage == 0) return false;
+  *text = wideTo(CP_UTF8, multiTo(codePage, *text), nullptr);
+  return true;
+}
+
+}  // namespace
+
 void namedToSJIS(std::string* text, const std::string& lowerCharset) {
-  if (lowerCharset == "iso-2022-jp")
+  if (lowerCharset == "iso-2022-jp") {
     jisToSjis(text);
-  else if (lowerCharset == "euc-jp")
+    sjisToSystem(text);
+  } else if (lowerCharset == "euc-jp") {
     eucToSjis(text);
-  else if (lowerCharset == "utf-8")
+    sjisToSystem(text);
+  } else if (lowerCharset == "utf-8") {
     utf8ToSJIS(text);
+  } else if (systemIsUtf8() && !otherCharsetToUtf8(text, lowerCharset)) {
+    detectToSJIS(text);
+  }
 }
 
 void toSJIS(std::string* text, const std::wstring& charset) {
-  const std::wstring name = lowerAscii(charset);
-  if (name == L"iso-2022-jp" || name == L"euc-jp" || name == L"utf-8")
-    namedToSJIS(text, std::string(name.begin(), name.end()));
+  const std::wstring wname = lowerAscii(charset);
+  const std::string name(wname.begin(), wname.end());
+  if (name == "iso-2022-jp" || name == "euc-jp" || name == "utf-8" || (systemIsUtf8() && namedCodePage(name) != 0))
+    namedToSJIS(text, name);
   else
     detectToSJIS(text);
   cutAtZero(text);
 }
 
 void toSJISforHTML(std::string* text, const std::wstring& charset) {
-  if (lowerAscii(charset) == L"utf-8")
+  const std::wstring wname = lowerAscii(charset);
+  const std::string name(wname.begin(), wname.end());
+  if (name == "utf-8")
     utf8ToSJIS(text);
-  else
+  else if (!systemIsUtf8() || !otherCharsetToUtf8(text, name))
     detectToSJIS(text, true);
 }
 
@@ -119,7 +195,17 @@ unsigned convertStoW(const std::list<std::string>& narrow, std::list<std::wstrin
   return OXMDL_ERR_NONE;
 }
 
-std::string wideToSjisForSending(const std::wstring& wide) { return wideTo(CP_ACP, wide, kGeta); }
+std::string wideToSjisForSending(const std::wstring& wide) { return wideTo(CP_932, wide, kGeta); }
+
+std::string systemText(const std::wstring& wide) { return wideTo(CP_ACP, wide, systemIsUtf8() ? nullptr : kGeta); }
+
+std::string wideToUtf8(const std::wstring& wide) { return wideTo(CP_UTF8, wide, nullptr); }
+
+bool fitsIso2022jp(const std::wstring& wide) {
+  if (wide.empty()) return true;
+  return WideCharToMultiByte(CP_932, MB_ERR_INVALID_CHARS, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                             nullptr, nullptr) > 0;
+}
 
 std::string wideToIso2022jp(const std::wstring& wide) { return sjisToIso2022jp(wideToSjisForSending(wide)); }
 

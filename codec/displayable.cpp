@@ -2,6 +2,7 @@
 
 #include <bitset>
 
+#include "codec/charset.h"
 #include "codec/sjis.h"
 #include "platform/codepage.h"
 
@@ -47,6 +48,8 @@ const ValidityTable& validityTable() {
 }  // namespace
 
 void replaceUndisplayable(std::string* text) {
+  // UTF-8 text has no undefined pairs: a bad sequence becomes U+FFFD when it turns wide.
+  if (systemIsUtf8()) return;
   std::string& t = *text;
   const ValidityTable& table = validityTable();
   for (size_t i = 0; i < t.size();) {

@@ -8,6 +8,7 @@
 #include "codec/charset.h"
 #include "codec/heap_probe.h"
 #include "codec/mimetype.h"
+#include "codec/pictogram.h"
 #include "codec/sjis.h"
 #include "codec/transfer.h"
 #include "frame/oxerror.h"
@@ -20,6 +21,10 @@ namespace oxm {
 namespace {
 
 constexpr char kCharsetName[] = "iso-2022-jp";
+// Under code page 65001, text that has no ISO-2022-JP form goes out as UTF-8 instead.
+constexpr char kUtf8Name[] = "UTF-8";
+// At most this many bytes of UTF-8 per encoded word: 60 Base64 characters, a 72-column word.
+constexpr size_t kUtf8WordBytes = 45;
 // A chunk of a header text is encoded once its ISO-2022-JP form reaches this many bytes.
 constexpr size_t kWordBytes = 29;
 constexpr size_t kWordStartChars = 8;
@@ -71,6 +76,28 @@ struct JisChar {
   bool lt;    // an ASCII "<"
 };
 
+// Whether `text` goes out as UTF-8: under 65001 when some character has no ISO-2022-JP form.
+// Under 932 such characters become the geta mark, as on the original device.
+bool needsUtf8(const std::wstring& text) { return systemIsUtf8() && !fitsIso2022jp(text); }
+
+// Encoded words of UTF-8, each of whole characters (RFC 2047 section 5).
+std::string utf8Words(const std::wstring& text, WordEncoding encoding);
+
+// The transfer encoding that keeps UTF-8 text shorter: quoted-printable for mostly ASCII
+// (Latin) text, Base64 for the rest; the header line and the encoded text.
+void appendUtf8Body(std::string* out, const std::string& utf8) {
+  size_t escaped = 0;
+  for (const char c : utf8)
+    if (static_cast<unsigned char>(c) >= 0x7F || c == '=') ++escaped;
+  if (utf8.size() + 2 * escaped <= utf8.size() * 4 / 3) {
+    *out += "Content-Transfer-Encoding: quoted-printable\n\n";
+    qpEncode(utf8, out);
+  } else {
+    *out += "Content-Transfer-Encoding: base64\n\n";
+    base64Encode(utf8, out);
+  }
+}
+
 }  // namespace
 
 std::string xMailerValue(bool pictureMail) {
@@ -79,7 +106,37 @@ std::string xMailerValue(bool pictureMail) {
   return value;
 }
 
-std::string sendingText(const std::wstring& wide) { return wideToSjisForSending(wide); }
+std::string sendingText(const std::wstring& wide) { return systemText(wide); }
+
+namespace {
+
+std::string utf8Words(const std::wstring& text, WordEncoding encoding) {
+  std::string out;
+  std::string word;
+  auto flush = [&] {
+    if (!out.empty()) out += "\n ";
+    out += "=?";
+    out += kUtf8Name;
+    if (encoding == WordEncoding::B) {
+      out += "?b?";
+      base64Encode(word, &out, 0);
+    } else {
+      out += "?q?";
+      out += qEncodeWord(word);
+    }
+    out += "?=";
+    word.clear();
+  };
+  for (const wchar_t c : text) {
+    const std::string bytes = wideToUtf8(std::wstring(1, c));
+    if (!word.empty() && word.size() + bytes.size() > kUtf8WordBytes) flush();
+    word += bytes;
+  }
+  if (!word.empty()) flush();
+  return out;
+}
+
+}  // namespace
 
 std::wstring lfText(const std::wstring& text) {
   std::wstring out;
@@ -94,6 +151,7 @@ std::wstring lfText(const std::wstring& text) {
 std::string encodeHeaderWord(const std::wstring& raw, WordEncoding encoding) {
   const std::wstring text = oneLine(raw);
   if (allAscii(text)) return sendingText(text);
+  if (needsUtf8(text)) return utf8Words(text, encoding);
   std::string out;
   for (size_t i = 0; i < text.size();) {
     size_t length = std::min(kWordStartChars, text.size() - i);
@@ -288,6 +346,15 @@ unsigned makeBodyField(std::string* out, const Email& mail) {
     *out += html ? kCharsetName : "us-ascii";
     *out += '\n';
     text = sendingText(body);
+  } else if (needsUtf8(body)) {
+    std::wstring tagged;
+    const bool pictograms = encodePictogramTags(body, &tagged) > 0;
+    if (pictograms && !mail.feedMessage) tagged = checkSendBodyReturnCode(tagged);
+    *out += pictograms ? "Content-Type: text/x-pmaildx; charset=\"" : "Content-Type: text/plain; charset=\"";
+    *out += kUtf8Name;
+    *out += "\"\n";
+    appendUtf8Body(out, wideToUtf8(pictograms ? tagged : body));
+    return OXMDL_ERR_NONE;
   } else {
     unsigned code = OXMDL_ERR_NONE;
     const int pictograms = wideToIso2022jpWithTags(body, &text, &code);
@@ -316,6 +383,11 @@ unsigned makeFeedHtmlBodyField(std::string* out, const Email& mail) {
   if (allAscii(html)) {
     *out += "us-ascii\n\n";
     *out += sendingText(html);
+  } else if (needsUtf8(html)) {
+    *out += "\"";
+    *out += kUtf8Name;
+    *out += "\"\n\n";
+    *out += wideToUtf8(html);
   } else {
     *out += "\"";
     *out += kCharsetName;
@@ -331,10 +403,11 @@ unsigned makeHtmlBodyField(std::string* out, const Email& mail) {
   const unsigned code = heapProbe(3 * html.size() + 5);
   if (code != OXMDL_ERR_NONE) return code;
   addBoundary(out, kAlternativeBoundary, false);
+  const bool utf8 = needsUtf8(html);
   *out += "Content-Type: text/html; charset=\"";
-  *out += kCharsetName;
+  *out += utf8 ? kUtf8Name : kCharsetName;
   *out += "\"\nContent-Transfer-Encoding: quoted-printable\n\n";
-  qpEncode(wideToIso2022jp(html), out);
+  qpEncode(utf8 ? wideToUtf8(html) : wideToIso2022jp(html), out);
   addBoundary(out, kAlternativeBoundary, true);
   return OXMDL_ERR_NONE;
 }

@@ -32,6 +32,14 @@ struct Run {
   }
 };
 
+// Raw text between or after encoded words: a UTF-8 piece is read as UTF-8 (and under 65001
+// any 8-bit piece as unlabelled text), so that it matches the decoded words beside it.
+void appendRaw(std::string* out, std::string_view piece) {
+  std::string text(piece);
+  if (systemIsUtf8() || isMultibyteUtf8(text)) unlabelledHeaderToSystem(&text);
+  *out += text;
+}
+
 }  // namespace
 
 bool readHeaderLine(std::string_view text, size_t* pos, std::string_view* line) {
@@ -90,7 +98,7 @@ std::string decodeEncodedWords(std::string_view value, bool blankRule) {
     const std::string_view between = trimBlanks(value.substr(pos, start - pos));
     if (!between.empty()) {
       run.flushTo(&out);
-      out += between;
+      appendRaw(&out, between);
       if (blankRule && between.back() != ' ') out += ' ';
     }
     const size_t q1 = value.find('?', start + 2);
@@ -98,7 +106,7 @@ std::string decodeEncodedWords(std::string_view value, bool blankRule) {
     const size_t end = q2 == std::string_view::npos ? q2 : value.find("?=", q2 + 1);
     if (end == std::string_view::npos) {
       run.flushTo(&out);
-      out += value.substr(start);
+      appendRaw(&out, value.substr(start));
       pos = value.size();
       break;
     }
@@ -121,8 +129,12 @@ std::string decodeEncodedWords(std::string_view value, bool blankRule) {
     pos = end + 2;
   }
   run.flushTo(&out);
-  out += value.substr(pos);
-  if (!anyWord) detectToSJIS(&out);
+  if (!anyWord) {
+    out += value.substr(pos);
+    unlabelledHeaderToSystem(&out);
+  } else {
+    appendRaw(&out, value.substr(pos));
+  }
   return out;
 }
 

@@ -194,9 +194,11 @@ std::string parseRFC2231(ParamReader* reader, const std::string& firstName, cons
 std::wstring fileNameRules(const std::string& narrow) {
   std::string kept;
   kept.reserve(narrow.size());
+  // A Shift_JIS trail byte may look like "\\" or "|"; UTF-8 continuation bytes never look ASCII.
+  const bool sjis = !systemIsUtf8();
   for (size_t i = 0; i < narrow.size(); ++i) {
     const unsigned char b = static_cast<unsigned char>(narrow[i]);
-    if (isSjisLead(b) && i + 1 < narrow.size()) {
+    if (sjis && isSjisLead(b) && i + 1 < narrow.size()) {
       kept += narrow[i];
       kept += narrow[++i];
     } else if (kForbiddenInFileName.find(narrow[i]) == std::string_view::npos) {

@@ -120,19 +120,41 @@ unsigned plainPart(Walk& walk, PartHeader& part, std::string content, bool alter
 }
 
 // Where the level's boundary stands after the part that starts at walk.pos.
+// After the boundary line that starts at `at`: its position past the line end (or the end of
+// the text); npos when `boundary` does not stand there as a whole line.
+size_t boundaryLineEnd(const std::string& text, size_t at, const std::string& boundary) {
+  const size_t n = text.size();
+  if ((at > 0 && text[at - 1] != '\n') || text.compare(at, boundary.size(), boundary) != 0) return std::string::npos;
+  size_t end = at + boundary.size();
+  if (text.compare(end, 2, "--") == 0) end += 2;
+  while (end < n && isBlankOrTab(text[end])) ++end;
+  if (end < n && text[end] != '\n') return std::string::npos;
+  return end < n ? end + 1 : n;
+}
+
 struct BoundaryHit {
   size_t at;    // the boundary's position, or the end of the text
   bool found;   // a level without a boundary counts as found
   bool last;    // no further part follows on this level
+  size_t next;  // where the next part starts: after the boundary line's end
 };
 
 BoundaryHit findLevelBoundary(const Walk& walk, const std::string& boundary) {
   const size_t n = walk.text.size();
-  if (boundary.empty()) return {n, true, true};
-  const size_t at = walk.text.find(boundary, std::min(walk.pos, n));
-  if (at == std::string::npos) return {n, false, true};
+  if (boundary.empty()) return {n, true, true, n};
+  size_t next = n;
+  const size_t at = findBoundaryLine(walk.text, boundary, std::min(walk.pos, n), &next);
+  if (at == std::string::npos) return {n, false, true, n};
   const bool closing = walk.text.compare(at + boundary.size(), 2, "--") == 0;
-  return {at, true, closing};
+  return {at, true, closing, next};
+}
+
+// Whether a part would start on the boundary line of an enclosing level: what is left of this
+// level is empty (its own closing line is missing), and the enclosing level goes on there.
+bool atEnclosingBoundary(const Walk& walk) {
+  for (const std::string* b : walk.enclosing)
+    if (boundaryLineEnd(walk.text, walk.pos, *b) != std::string::npos) return true;
+  return false;
 }
 
 // The part's body, its boundary found: what it becomes.
@@ -145,9 +167,9 @@ unsigned classifyPart(Walk& walk, PartHeader& part, const BoundaryHit& hit, bool
   }
   if (part.type == "text" || part.type.empty()) {
     unsigned code = OXMDL_ERR_NONE;
-    if (e.bodyLength == 0) {
-      walk.email->body.clear();
-    } else {
+    // An empty part (as after a last boundary line that is not closed) leaves the body that an
+    // earlier part set as it is.
+    if (e.bodyLength != 0) {
       if (!hit.last) --e.bodyLength;  // the LF before the boundary
       code = parseMimeContentText(walk, part, alternative);
     }
@@ -165,10 +187,20 @@ unsigned classifyPart(Walk& walk, PartHeader& part, const BoundaryHit& hit, bool
 
 }  // namespace
 
+size_t findBoundaryLine(const std::string& text, const std::string& boundary, size_t from, size_t* next) {
+  *next = text.size();
+  if (boundary.empty()) return std::string::npos;
+  for (size_t at = text.find(boundary, from); at != std::string::npos; at = text.find(boundary, at + 1)) {
+    const size_t end = boundaryLineEnd(text, at, boundary);
+    if (end == std::string::npos) continue;
+    *next = end;
+    return at;
+  }
+  return std::string::npos;
+}
+
 unsigned parseBody(Email* email, const std::string& text, size_t pos, int depth) {
-  Walk walk{email, text};
-  walk.pos = pos;
-  walk.depth = depth;
+  Walk walk{email, text, pos, 0, depth, false, {}};
   return parseMime(walk, PartHeader{}, false);
 }
 
@@ -176,20 +208,23 @@ unsigned parseMime(Walk& walk, const PartHeader& level, bool alternative) {
   const std::string& text = walk.text;
   const std::string& boundary = level.boundary;
   if (!boundary.empty()) {
-    const size_t at = text.find(boundary, std::min(walk.pos, text.size()));
-    if (at == std::string::npos) {
+    size_t next = 0;
+    if (findBoundaryLine(text, boundary, std::min(walk.pos, text.size()), &next) == std::string::npos) {
       walk.pos = text.size();
       return OXMDL_ERR_NONE;
     }
-    walk.pos = at + boundary.size() + 1;
+    walk.pos = next;
   }
   bool closed = false;
   while (walk.pos < text.size() && !closed && !walk.stopped) {
+    if (atEnclosingBoundary(walk)) break;
     PartHeader part = parseMimeHeader(text, &walk.pos);
     part.enclosure.bodyOffset = static_cast<DWORD>(walk.pos);
     if (part.type == "multipart" && walk.depth < kMaxMimeDepth) {
       ++walk.depth;
+      if (!boundary.empty()) walk.enclosing.push_back(&boundary);
       const unsigned code = parseMime(walk, part, part.subtype == "alternative");
+      if (!boundary.empty()) walk.enclosing.pop_back();
       --walk.depth;
       if (code != OXMDL_ERR_NONE) return code;
       if (walk.stopped) break;
@@ -198,7 +233,7 @@ unsigned parseMime(Walk& walk, const PartHeader& level, bool alternative) {
     part.enclosure.bodyLength = static_cast<DWORD>(hit.at > part.enclosure.bodyOffset ? hit.at - part.enclosure.bodyOffset : 0);
     const unsigned code = classifyPart(walk, part, hit, alternative);
     if (code != OXMDL_ERR_NONE) return code;
-    walk.pos = hit.found && !boundary.empty() ? hit.at + boundary.size() + 1 : text.size();
+    walk.pos = hit.found && !boundary.empty() ? hit.next : text.size();
     closed = hit.last;
   }
   return OXMDL_ERR_NONE;

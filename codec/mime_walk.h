@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "codec/mime_header.h"
 #include "platform/wintypes.h"
@@ -19,7 +20,14 @@ struct Walk {
   DWORD counter = 0;        // enclosures added so far
   int depth = 0;            // enclosing levels
   bool stopped = false;     // summary mode met its first text part
+  std::vector<const std::string*> enclosing;  // boundaries of the levels around the current one
 };
+
+// Where `boundary` next stands as a whole line at or after `from`: at a line start, followed by
+// an optional "--", optional blanks or tabs and the line end (or the end of the text), so that
+// a boundary that is the prefix of a longer one is not taken for it. npos when it does not;
+// *next is then the end of the text, else the position after its line end.
+size_t findBoundaryLine(const std::string& text, const std::string& boundary, size_t from, size_t* next);
 
 // From the top of the message (the message header is read again as the top part's header).
 unsigned parseBody(Email* email, const std::string& text, size_t pos, int depth);

@@ -5,6 +5,7 @@
 #include "codec/heap_probe.h"
 #include "codec/sjis.h"
 #include "frame/oxerror.h"
+#include "platform/codepage.h"
 
 namespace oxm {
 
@@ -35,6 +36,28 @@ size_t tagEnd(const std::string& text, size_t lt, size_t end) {
     if (c == '#') hash = true;
   }
   return std::string::npos;
+}
+
+// The pictogram's code in the system code page: its two Shift_JIS bytes, or under 65001 the
+// UTF-8 form of the private-use character the code stands for (0xF040 is U+E000).
+std::string pictogramBytes(uint16_t code) {
+  const char sjis[2] = {static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
+  if (GetACP() != CP_UTF8) return std::string(sjis, 2);
+  wchar_t w = 0;
+  if (MultiByteToWideChar(CP_932, MB_ERR_INVALID_CHARS, sjis, 2, &w, 1) != 1) return std::string(sjis, 2);
+  char utf8[4];
+  const int n = WideCharToMultiByte(CP_UTF8, 0, &w, 1, utf8, sizeof utf8, nullptr, nullptr);
+  return std::string(utf8, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+// The table row of a wide character, when it is one of the device's own pictograms.
+const Pictogram* pictogramOfChar(wchar_t c) {
+  if (c < 0xE000 || c > 0xE757) return nullptr;
+  char sjis[2];
+  if (WideCharToMultiByte(CP_932, MB_ERR_INVALID_CHARS, &c, 1, sjis, 2, nullptr, nullptr) != 2) return nullptr;
+  const unsigned char lead = static_cast<unsigned char>(sjis[0]);
+  const unsigned char trail = static_cast<unsigned char>(sjis[1]);
+  return isOwnPictogram(lead, trail) ? pictogramByCode(static_cast<uint16_t>(lead << 8 | trail)) : nullptr;
 }
 
 }  // namespace
@@ -76,8 +99,7 @@ std::string decodePictogramTags(const std::string& text) {
         if (c >= 0x20 && c <= 0x7E) tag += static_cast<char>(c);
       }
       if (const Pictogram* p = pictogramByTag(tag)) {
-        out += static_cast<char>(p->code >> 8);
-        out += static_cast<char>(p->code & 0xFF);
+        out += pictogramBytes(p->code);
         i = gt + 1;
         continue;
       }
@@ -136,6 +158,29 @@ int encodePictogramTags(const std::string& sjis, std::string* out, unsigned* cod
   }
   *out = std::move(tagged);
   return replaced;
+}
+
+}  // namespace oxm
+
+namespace oxm {
+
+int encodePictogramTags(const std::wstring& text, std::wstring* out) {
+  int pictograms = 0;
+  for (const wchar_t c : text)
+    if (pictogramOfChar(c)) ++pictograms;
+  if (pictograms == 0) return 0;
+  std::wstring tagged;
+  tagged.reserve(text.size() + kTagRoom * static_cast<size_t>(pictograms));
+  for (const wchar_t c : text) {
+    if (const Pictogram* p = pictogramOfChar(c)) {
+      tagged.append(p->tag.begin(), p->tag.end());
+    } else {
+      tagged += c;
+      if (c == L'<') tagged += L'<';
+    }
+  }
+  *out = std::move(tagged);
+  return pictograms;
 }
 
 }  // namespace oxm

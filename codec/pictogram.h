@@ -19,7 +19,8 @@ const Pictogram* pictogramTable(size_t* count);
 const Pictogram* pictogramByCode(uint16_t code);
 const Pictogram* pictogramByTag(std::string_view tag);
 
-// Received text/x-pmaildx text: every tag of the table becomes its two-byte code, "<<" becomes
+// Received text/x-pmaildx text: every tag of the table becomes its code in the system code page
+// (two Shift_JIS bytes, or under 65001 the UTF-8 of its private-use character), "<<" becomes
 // "<". Stops at a zero byte.
 std::string decodePictogramTags(const std::string& text);
 
@@ -28,5 +29,8 @@ std::string decodePictogramTags(const std::string& text);
 // number of pictograms written as tags; *out is untouched when that is 0, or when the heap
 // probe fails (then *code is OXMDL_ERR_MEM_SHORTAGE).
 int encodePictogramTags(const std::string& sjis, std::string* out, unsigned* code);
+// The same on wide text, for text that goes out as UTF-8: the private-use characters of the
+// table become tags. *out is untouched when there is none.
+int encodePictogramTags(const std::wstring& text, std::wstring* out);
 
 }  // namespace oxm

@@ -2,12 +2,14 @@
 
 #include <iconv.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <cwchar>
 #include <vector>
 
+#include "platform/registry.h"
 #include "platform/syserr.h"
 
 namespace oxm {
@@ -29,6 +31,11 @@ class Iconv {
   Iconv(const Iconv&) = delete;
   Iconv& operator=(const Iconv&) = delete;
   bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+  size_t convert(char** in, size_t* inLeft, char** out, size_t* outLeft) {
+    return iconv(cd_, in, inLeft, out, outLeft);
+  }
+  void reset() { iconv(cd_, nullptr, nullptr, nullptr, nullptr); }
 
   // Decodes `n` bytes that must make exactly one character.
   char32_t one(const unsigned char* bytes, size_t n) {
@@ -222,6 +229,13 @@ DWORD encodeCp932(const wchar_t* s, size_t len, Fallback& fb, Out<char>& out) {
 DWORD encodeUtf8(const wchar_t* s, size_t len, Fallback& fb, Out<char>& out) {
   for (size_t i = 0; i < len; ++i) {
     char32_t c = static_cast<char32_t>(s[i]);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < len) {
+      const char32_t low = static_cast<char32_t>(s[i + 1]);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+      }
+    }
     if (c < 0x80) {
       out.put(static_cast<char>(c));
     } else if (c < 0x800) {
@@ -244,7 +258,72 @@ DWORD encodeUtf8(const wchar_t* s, size_t len, Fallback& fb, Out<char>& out) {
   return ERROR_SUCCESS;
 }
 
-bool isCp932(UINT codePage) { return codePage == CP_ACP || codePage == CP_932; }
+bool isCp932(UINT codePage) { return codePage == CP_932; }
+
+// The other code pages that received mail uses, decoded through iconv (to wide text only).
+struct OtherCodePage {
+  UINT number;
+  const char* iconvName;
+};
+constexpr OtherCodePage kOtherCodePages[] = {
+    {874, "CP874"},           {936, "GBK"},             {949, "CP949"},           {950, "BIG5"},
+    {1250, "CP1250"},         {1251, "CP1251"},         {1252, "CP1252"},         {1253, "CP1253"},
+    {1254, "CP1254"},         {1255, "CP1255"},         {1256, "CP1256"},         {1257, "CP1257"},
+    {1258, "CP1258"},         {20866, "KOI8-R"},        {21866, "KOI8-U"},        {28591, "ISO-8859-1"},
+    {28592, "ISO-8859-2"},    {28593, "ISO-8859-3"},    {28594, "ISO-8859-4"},    {28595, "ISO-8859-5"},
+    {28596, "ISO-8859-6"},    {28597, "ISO-8859-7"},    {28598, "ISO-8859-8"},    {28599, "ISO-8859-9"},
+    {28603, "ISO-8859-13"},   {28605, "ISO-8859-15"},   {51949, "EUC-KR"},        {54936, "GB18030"},
+};
+
+const char* otherIconvName(UINT codePage) {
+  for (const OtherCodePage& c : kOtherCodePages)
+    if (c.number == codePage) return c.iconvName;
+  return nullptr;
+}
+
+// iconv from `from` to UTF-32: a byte sequence iconv refuses is one invalid character (the
+// byte is skipped and U+FFFD written, or the call fails when strict); an incomplete one at the
+// end likewise.
+DWORD decodeOther(const char* from, const unsigned char* s, size_t len, bool strict, Out<wchar_t>& out) {
+  Iconv cd("UTF-32LE", from);
+  if (!cd.ok()) return ERROR_INVALID_PARAMETER;
+  char* ip = reinterpret_cast<char*>(const_cast<unsigned char*>(s));
+  size_t il = len;
+  unsigned char buf[256];
+  while (il > 0) {
+    char* op = reinterpret_cast<char*>(buf);
+    size_t ol = sizeof buf;
+    const size_t r = cd.convert(&ip, &il, &op, &ol);
+    for (unsigned char* p = buf; p + 4 <= reinterpret_cast<unsigned char*>(op); p += 4)
+      out.put(static_cast<wchar_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<char32_t>(p[3]) << 24));
+    if (r != static_cast<size_t>(-1) || errno == E2BIG) continue;
+    if (strict) return ERROR_NO_UNICODE_TRANSLATION;
+    out.put(static_cast<wchar_t>(kUtf8Invalid));
+    ++ip;
+    --il;
+    cd.reset();
+  }
+  return ERROR_SUCCESS;
+}
+
+std::atomic<UINT> g_activeCodePage{0};  // 0: the setting is not read yet
+
+UINT readActiveCodePage() {
+  const DWORD savedError = GetLastError();
+  UINT codePage = CP_932;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Nls\\CodePage", &key) == ERROR_SUCCESS) {
+    std::wstring text;
+    DWORD number = 0;
+    if (RegQueryString(key, L"ACP", &text, 64) == ERROR_SUCCESS && text == L"65001") codePage = CP_UTF8;
+    if (RegQueryDword(key, L"ACP", &number) == ERROR_SUCCESS && number == CP_UTF8) codePage = CP_UTF8;
+    RegCloseKey(key);
+  }
+  SetLastError(savedError);
+  return codePage;
+}
+
+UINT resolve(UINT codePage) { return codePage == CP_ACP ? GetACP() : codePage; }
 
 int fail(DWORD error) {
   SetLastError(error);
@@ -261,28 +340,46 @@ int finish(DWORD error, const Out<T>& out) {
 
 }  // namespace
 
+UINT GetACP() {
+  UINT codePage = g_activeCodePage.load();
+  if (codePage == 0) {
+    codePage = readActiveCodePage();
+    g_activeCodePage.store(codePage);
+  }
+  return codePage;
+}
+
+void setActiveCodePage(std::optional<UINT> codePage) {
+  g_activeCodePage.store(codePage && *codePage == CP_UTF8 ? CP_UTF8 : codePage ? CP_932 : 0);
+}
+
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* src, int srcLen, wchar_t* dst,
                         int dstLen) {
+  codePage = resolve(codePage);
   if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && !dst) ||
       (flags & ~MB_ERR_INVALID_CHARS) != 0)
     return fail(ERROR_INVALID_PARAMETER);
-  if (!isCp932(codePage) && codePage != CP_UTF8) return fail(ERROR_INVALID_PARAMETER);
+  const char* other = otherIconvName(codePage);
+  if (!isCp932(codePage) && codePage != CP_UTF8 && !other) return fail(ERROR_INVALID_PARAMETER);
   if (isCp932(codePage) && !cp932().ok) return fail(ERROR_INVALID_PARAMETER);
   size_t len = srcLen == -1 ? std::strlen(src) + 1 : static_cast<size_t>(srcLen);
   const auto* bytes = reinterpret_cast<const unsigned char*>(src);
   bool strict = (flags & MB_ERR_INVALID_CHARS) != 0;
   Out<wchar_t> out{dstLen > 0 ? dst : nullptr, static_cast<size_t>(dstLen)};
-  DWORD e = isCp932(codePage) ? decodeCp932(bytes, len, strict, out)
-                              : decodeUtf8(bytes, len, strict, out);
+  DWORD e = isCp932(codePage)      ? decodeCp932(bytes, len, strict, out)
+             : codePage == CP_UTF8 ? decodeUtf8(bytes, len, strict, out)
+                                   : decodeOther(other, bytes, len, strict, out);
   return finish(e, out);
 }
 
 int WideCharToMultiByte(UINT codePage, DWORD flags, const wchar_t* src, int srcLen, char* dst,
                         int dstLen, const char* defaultChar, BOOL* usedDefaultChar) {
+  codePage = resolve(codePage);
   if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && !dst) ||
       (flags & ~MB_ERR_INVALID_CHARS) != 0)
     return fail(ERROR_INVALID_PARAMETER);
-  if (!isCp932(codePage) && codePage != CP_UTF8) return fail(ERROR_INVALID_PARAMETER);
+  const char* other = otherIconvName(codePage);
+  if (!isCp932(codePage) && codePage != CP_UTF8 && !other) return fail(ERROR_INVALID_PARAMETER);
   if (isCp932(codePage) && !cp932().ok) return fail(ERROR_INVALID_PARAMETER);
   if (defaultChar && std::strlen(defaultChar) > 4) return fail(ERROR_INVALID_PARAMETER);
   size_t len = srcLen == -1 ? std::wcslen(src) + 1 : static_cast<size_t>(srcLen);

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/clock.h"
+#include "platform/codepage.h"
 #include "platform/env.h"
 #include "platform/fault.h"
 #include "platform/memory.h"
@@ -33,6 +34,7 @@ void RootTest::SetUp() {
   fault::reset();
   clearFixedClock();
   setFixedAvailPhys(std::nullopt);
+  setActiveCodePage(std::nullopt);
 }
 
 void RootTest::TearDown() {
