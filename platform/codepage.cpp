@@ -378,8 +378,7 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const wchar_t* src, int srcL
   if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && !dst) ||
       (flags & ~MB_ERR_INVALID_CHARS) != 0)
     return fail(ERROR_INVALID_PARAMETER);
-  const char* other = otherIconvName(codePage);
-  if (!isCp932(codePage) && codePage != CP_UTF8 && !other) return fail(ERROR_INVALID_PARAMETER);
+  if (!isCp932(codePage) && codePage != CP_UTF8) return fail(ERROR_INVALID_PARAMETER);
   if (isCp932(codePage) && !cp932().ok) return fail(ERROR_INVALID_PARAMETER);
   if (defaultChar && std::strlen(defaultChar) > 4) return fail(ERROR_INVALID_PARAMETER);
   size_t len = srcLen == -1 ? std::wcslen(src) + 1 : static_cast<size_t>(srcLen);

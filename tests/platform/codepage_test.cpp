@@ -1,7 +1,10 @@
 #include "platform/codepage.h"
 
+#include <sys/stat.h>
+
 #include <string>
 
+#include "platform/registry.h"
 #include "platform/syserr.h"
 #include "tests/support/testroot.h"
 
@@ -151,7 +154,7 @@ TEST(CodePageTest, LengthsSizeQueriesAndBuffers) {
   EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_ACP, 0, nullptr, 3, wide, 8); }), kInvalid);
   EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_ACP, 0, "abc", 3, nullptr, 8); }), kInvalid);
   EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_ACP, 0, "abc", 3, wide, -1); }), kInvalid);
-  EXPECT_EQ(error([&] { return MultiByteToWideChar(1252, 0, "abc", 3, wide, 8); }), kInvalid);
+  EXPECT_EQ(error([&] { return MultiByteToWideChar(12345, 0, "abc", 3, wide, 8); }), kInvalid);
   EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_ACP, 0x100, "abc", 3, wide, 8); }), kInvalid);
   EXPECT_EQ(
       error([&] { return WideCharToMultiByte(CP_ACP, 0, L"abc", 0, narrow, 8, nullptr, nullptr); }),
@@ -180,6 +183,71 @@ TEST(CodePageTest, Utf8) {
   EXPECT_EQ(toWide(CP_UTF8, "\xF4\x90\x80\x80"), L"\uFFFD\uFFFD\uFFFD\uFFFD");  // > U+10FFFF
   EXPECT_EQ(toWide(CP_UTF8, "ok\xF0\x9F\x98"), L"ok\uFFFD");                    // truncated at end
   EXPECT_EQ(toWide(CP_UTF8, "\xE6\x97", MB_ERR_INVALID_CHARS), L"!1113");
+}
+
+using test::RootTest;
+
+// The active code page is the device's registry value, read once until the hook drops it.
+TEST_F(RootTest, ActiveCodePageFromTheRegistry) {
+  EXPECT_EQ(GetACP(), 932u) << "no value: the original device's page";
+  ASSERT_EQ(::mkdir(root_.host("Registry").c_str(), 0755), 0);
+  const struct {
+    const char* hive;  // the HKEY_LOCAL_MACHINE file as a user or oxmail init writes it
+    UINT expected;
+  } cases[] = {
+      {"\"ACP\"=\"65001\"", 65001},
+      {"\"ACP\"=dword:0000fde9", 65001},
+      {"\"ACP\"=\"932\"", 932},
+      {"\"ACP\"=\"1252\"", 932},
+      {"\"ACP\"=\"65001 \"", 932},
+  };
+  for (const auto& c : cases) {
+    test::writeHostFile(root_.host("Registry/HKEY_LOCAL_MACHINE.reg"),
+                        std::string("Windows Registry Editor Version 5.00\r\n\r\n"
+                                    "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Nls\\CodePage]\r\n") +
+                            c.hive + "\r\n");
+    setActiveCodePage(std::nullopt);
+    SetLastError(ERROR_SHARING_VIOLATION);
+    EXPECT_EQ(GetACP(), c.expected) << c.hive;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << "reading it leaves the last error";
+  }
+  // Read once: a later change is not seen until the next start (here, the hook).
+  test::writeHostFile(root_.host("Registry/HKEY_LOCAL_MACHINE.reg"), "garbage");
+  EXPECT_EQ(GetACP(), 932u);
+  setActiveCodePage(65001);
+  EXPECT_EQ(toWide(CP_ACP, "\xC3\xA9\x82\xA0"), L"\u00E9\uFFFD\uFFFD") << "CP_ACP is now UTF-8";
+  EXPECT_EQ(toBytes(CP_ACP, L"\u00E9\U0001F385"), "\xC3\xA9\xF0\x9F\x8E\x85");
+  EXPECT_EQ(toWide(CP_932, "\x82\xA0"), L"\u3042") << "932 by number stays Shift_JIS";
+  setActiveCodePage(std::nullopt);
+  EXPECT_EQ(GetACP(), 932u) << "an unparsable hive";
+}
+
+TEST(CodePageTest, Utf8SurrogatePairsAndOtherPages) {
+  // UTF-16 held one unit per wchar_t: a pair is one character, a lone half the default.
+  const std::wstring pair = {wchar_t(0xD83C), wchar_t(0xDF85)};
+  EXPECT_EQ(toBytes(CP_UTF8, pair + L"!"), "\xF0\x9F\x8E\x85!");
+  EXPECT_EQ(toBytes(CP_UTF8, std::wstring{wchar_t(0xDF85), wchar_t(0xD83C)}), "??") << "wrong order: two halves";
+  EXPECT_EQ(toBytes(CP_UTF8, std::wstring{wchar_t(0xD83C)} + L"x"), "?x");
+  EXPECT_EQ(toBytes(CP_UTF8, std::wstring{wchar_t(0xD83C)}, nullptr, nullptr, MB_ERR_INVALID_CHARS), "!1113");
+
+  const struct {
+    UINT cp;
+    const char* bytes;
+    const wchar_t* text;
+  } cases[] = {
+      {28591, "hei\xDF\xE9", L"hei\u00DF\u00E9"},
+      {28605, "\xA4", L"\u20AC"},
+      {1252, "\x80\xA2", L"\u20AC\u00A2"},
+      {1252, "a\x81" "b", L"a\uFFFDb"},  // undefined in windows-1252: one character replaced
+      {20866, "\xE1\xC1", L"\u0410\u0430"},
+      {936, "\xD6\xD0", L"\u4E2D"},
+      {950, "\xA4\xA4", L"\u4E2D"},
+      {51949, "\xB0\xA1", L"\uAC00"},
+      {51949, "\xB0", L"\uFFFD"},  // cut off at the end
+  };
+  for (const auto& c : cases) EXPECT_EQ(toWide(c.cp, c.bytes), c.text) << c.cp << " " << c.bytes;
+  EXPECT_EQ(toWide(1252, "a\x81", MB_ERR_INVALID_CHARS), L"!1113");
+  EXPECT_EQ(toBytes(28591, L"x"), "!87") << "those pages are read only";
 }
 
 }  // namespace

@@ -40,6 +40,7 @@ void RootTest::SetUp() {
 void RootTest::TearDown() {
   fault::reset();
   clearFixedClock();
+  setActiveCodePage(std::nullopt);
 }
 
 std::string readHostFile(const std::string& hostPath) {

@@ -80,6 +80,14 @@ std::string addressList(const std::list<std::wstring>& list) {
   return out;
 }
 
+// Every file of a message: its enclosures, then the related files of its HTML body (parts with
+// a Content-ID, which may be any file, not only a picture the HTML shows).
+std::vector<Enclosure> filesOf(const Email& mail) {
+  std::vector<Enclosure> files(mail.enclosures.begin(), mail.enclosures.end());
+  files.insert(files.end(), mail.relatedFiles.begin(), mail.relatedFiles.end());
+  return files;
+}
+
 }  // namespace
 
 int runLs(const Words& words) {
@@ -145,7 +153,7 @@ int runShow(const Words& words) {
   if (auto dir = args.value("save-attachments")) {
     if (!OxIsHostDirectory(*dir)) throw Failure("'" + *dir + "' is not a directory");
     std::wstring folder = OxHostToDevicePath(*dir) + L"\\";
-    for (Enclosure e : mail.enclosures) {
+    for (Enclosure e : filesOf(mail)) {
       e.folder = folder;
       if (!codec.GetEnclosure(raw, e)) libraryFailure("cannot save '" + utf8(e.displayName) + "'");
       if (!settings().quiet && !settings().json) std::printf("saved %s\n", utf8(e.displayName).c_str());
@@ -155,12 +163,14 @@ int runShow(const Words& words) {
   const std::string from =
       mail.fromName.empty() ? utf8(mail.from) : utf8(unquoted(mail.fromName)) + " <" + utf8(mail.from) + ">";
   if (settings().json) {
-    std::string files;
+    std::string files, related;
     for (const auto& e : mail.enclosures) files += (files.empty() ? "" : ",") + jsonQuote(utf8(e.displayName));
+    for (const auto& e : mail.relatedFiles) related += (related.empty() ? "" : ",") + jsonQuote(utf8(e.displayName));
     printRecord({{"id", Cell(id)}, {"from", Cell(from)}, {"to", Cell(addressList(mail.to))},
                  {"cc", Cell(addressList(mail.cc))}, {"date", Cell(dateText(mail.date))},
                  {"subject", Cell(mail.subject)}, {"body", Cell(lfText(mail.body))},
-                 {"html", Cell(lfText(mail.htmlBody))}, {"attachments", Cell::json("[" + files + "]")}});
+                 {"html", Cell(lfText(mail.htmlBody))}, {"attachments", Cell::json("[" + files + "]")},
+                 {"related", Cell::json("[" + related + "]")}});
     return kExitOk;
   }
   if (args.has("html")) {
@@ -175,12 +185,12 @@ int runShow(const Words& words) {
   header.emplace_back("Subject", Cell(mail.subject));
   printRecord(header);
   std::printf("\n%s\n", lfText(mail.body).c_str());
-  if (!mail.enclosures.empty()) {
-    std::printf("\n");
-    for (const auto& e : mail.enclosures) {
-      std::printf("[%u] %s (%s/%s)\n", e.index + 1, utf8(e.displayName).c_str(), utf8(e.type).c_str(),
-                  utf8(e.subtype).c_str());
-    }
+  const std::vector<Enclosure> files = filesOf(mail);
+  if (!files.empty()) std::printf("\n");
+  for (size_t i = 0; i < files.size(); ++i) {
+    const Enclosure& e = files[i];
+    std::printf("[%zu] %s (%s/%s)%s\n", i + 1, utf8(e.displayName).c_str(), utf8(e.type).c_str(),
+                utf8(e.subtype).c_str(), i < mail.enclosures.size() ? "" : " inline");
   }
   return kExitOk;
 }

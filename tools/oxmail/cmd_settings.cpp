@@ -11,6 +11,25 @@ namespace oxmail {
 namespace {
 
 const wchar_t* const kOxMailKey = L"Software\\Tamarin\\OxMail";
+// The device's active code page, which the library reads once when it starts.
+const wchar_t* const kCodePageKey = L"System\\CurrentControlSet\\Control\\Nls\\CodePage";
+
+// oxmail's default is UTF-8 (65001): mail reaches a desktop from everywhere, and under 932 every
+// character outside Shift_JIS (accented letters, emoji, most of the world's scripts) is lost on
+// reading. Outgoing text that fits ISO-2022-JP is sent the same way in both. A root that has a
+// code page keeps it unless --codepage is given: the store keeps folder names in it.
+void setCodePage(const std::optional<std::string>& choice) {
+  std::wstring current;
+  const bool present = GetRegistryValue(HKEY_LOCAL_MACHINE, kCodePageKey, L"ACP", &current);
+  if (present && !choice) return;
+  std::wstring value = L"65001";
+  if (choice && *choice == "932") {
+    value = L"932";
+  } else if (choice && *choice != "utf-8" && *choice != "65001") {
+    throw UsageError("'" + *choice + "' is not a code page: give 932 or utf-8");
+  }
+  if (!SetRegistryValue(HKEY_LOCAL_MACHINE, kCodePageKey, L"ACP", value)) libraryFailure("cannot write the registry");
+}
 
 template <class T>
 Owned<T> opened(T* part, const std::string& what) {
@@ -21,8 +40,9 @@ Owned<T> opened(T* part, const std::string& what) {
 }  // namespace
 
 int runInit(const Words& words) {
-  Args args(words, {});
+  Args args(words, {"codepage"});
   args.atMost(0);
+  setCodePage(args.value("codepage"));
   struct Value {
     const wchar_t* name;
     const wchar_t* path;

@@ -26,8 +26,12 @@ int replyAll(const Words& a) { return oxmail::runReply(a, 1); }
 int forward(const Words& a) { return oxmail::runReply(a, 2); }
 
 const Command kCommands[] = {
-    {"init", oxmail::runInit, "", "set up a device root: registry values, system directories and files",
-     "Safe to run again: what is there already is kept.\n"},
+    {"init", oxmail::runInit, "[--codepage 932|utf-8]", "set up a device root: registry values, system directories and files",
+     "Safe to run again: what is there already is kept.\n"
+     "--codepage sets the device's code page for the text inside: utf-8 (the default for a new\n"
+     "root) keeps every character of received mail; 932 (Shift_JIS) is the original device's, and\n"
+     "shows characters it lacks as \"?\" or the geta mark. Mail that fits ISO-2022-JP is sent the\n"
+     "same in both. Folder names are stored in the code page, so change it only on a new root.\n"},
     {"account", oxmail::runAccount, "list | add NAME [KEY=VALUE]... | show NAME | set NAME KEY=VALUE... | rename OLD NEW | delete NAME",
      "list, create, show, change, rename and delete accounts",
      "add makes the account with its four trays (inbox, outbox, sent, drafts) and then sets the\n"
