@@ -40,9 +40,9 @@ struct NamedCodePage {
   UINT codePage;
 };
 constexpr NamedCodePage kNamedCodePages[] = {
-    {"shift_jis", CP_932}, {"shift-jis", CP_932}, {"sjis", CP_932}, {"x-sjis", CP_932}, {"cp932", CP_932},
+    {"shift_jis", CP_932}, {"sjis", CP_932}, {"x-sjis", CP_932}, {"cp932", CP_932},
     {"windows-31j", CP_932}, {"ms_kanji", CP_932}, {"utf8", CP_UTF8},
-    {"iso-8859-1", 28591}, {"iso8859-1", 28591}, {"iso_8859-1", 28591}, {"latin1", 28591}, {"l1", 28591},
+    {"iso-8859-1", 28591}, {"iso8859-1", 28591}, {"latin1", 28591}, {"l1", 28591},
     {"iso-8859-2", 28592}, {"iso-8859-3", 28593}, {"iso-8859-4", 28594}, {"iso-8859-5", 28595},
     {"iso-8859-6", 28596}, {"iso-8859-7", 28597}, {"iso-8859-8", 28598}, {"iso-8859-8-i", 28598},
     {"iso-8859-9", 28599}, {"iso-8859-13", 28603}, {"iso-8859-15", 28605}, {"latin-9", 28605},
@@ -53,9 +53,20 @@ constexpr NamedCodePage kNamedCodePages[] = {
     {"gb18030", 54936}, {"big5", 950}, {"euc-kr", 51949}, {"ks_c_5601-1987", 949}, {"cp949", 949},
 };
 
+// "_" and "-" count as one ("koi8_r", "iso_8859-1" and "shift_jis" are written both ways).
+bool sameCharsetName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const char x = a[i] == '_' ? '-' : a[i];
+    const char y = b[i] == '_' ? '-' : b[i];
+    if (x != y) return false;
+  }
+  return true;
+}
+
 UINT namedCodePage(std::string_view lowerName) {
   for (const NamedCodePage& n : kNamedCodePages)
-    if (n.name == lowerName) return n.codePage;
+    if (sameCharsetName(n.name, lowerName)) return n.codePage;
   return 0;
 }
 

@@ -39,17 +39,6 @@ class RereadingTest(unittest.TestCase):
 
 
 class TextRuleTest(unittest.TestCase):
-    PADDED = (b'Content-Type: multipart/mixed; boundary="b"\n\n--b\nContent-Type: text/plain\n\nA\n'
-              b"--b \nContent-Type: text/plain\n\nB\n--b--\n")
-
-    def test_part_after_a_padded_boundary_keeps_its_header_lines(self):
-        self.assertEqual(rule_of(b"Content-Type: text/plain\r\n\r\nB\r\n", self.PADDED), "boundary-then-one-byte")
-
-    def test_padded_boundary_rule_refuses_a_lost_or_added_byte(self):
-        self.assertIsNone(rule_of(b"Content-Type: text/plain\r\n\r\n", self.PADDED))
-        self.assertIsNone(rule_of(b"Content-Type: text/plain\r\n\r\nBx\r\n", self.PADDED))
-        self.assertIsNone(rule_of(b"ontent-Type: text/plain\r\n\r\nB\r\n", self.PADDED))
-
     def test_digest_part_without_header_is_text_as_it_stands(self):
         raw = (b'Content-Type: multipart/digest; boundary="d"\n\n--d\n\nFrom: a@b\nSubject: one two three four five'
                b" six seven eight nine ten eleven twelve\n\nbody\n--d--\n")
@@ -76,6 +65,19 @@ class AttachedRuleTest(unittest.TestCase):
         self.assertIsNone(cmp.attached_rule(ours, "8bit", flat))
         self.assertIsNone(cmp.attached_rule(b"Subject: x\r\n\r\nC:\x91\xa4win\r\n", "7bit", flat))
         self.assertEqual(cmp.attached_rule(b"Subject: x\r\n", "8bit", flat), "attached-message")
+
+
+class TextKindTest(unittest.TestCase):
+    def test_a_replaced_character_is_found_only_where_python_reads_the_text(self):
+        self.assertEqual(cmp.text_kind("hei\ufffde", "hei\u00dfe"), "replaced")
+        self.assertEqual(cmp.text_kind("\u65e5\u30fb", "\u65e5\u672c"), "replaced")
+        self.assertEqual(cmp.text_kind("\u30fb\u65e5", "\u30fb\u65e5"), "equal")  # a real middle dot
+        self.assertEqual(cmp.text_kind("hei\ufffde", "hei\ufffde"), "python-unreadable")
+        self.assertEqual(cmp.text_kind("a\ufffd", "a\udcff"), "python-unreadable")
+        self.assertEqual(cmp.text_kind("x\u30fb", "\x1b$B%$\x1b(B"), "python-unreadable")
+        self.assertEqual(cmp.text_kind("a\r\nb  \r\n", "a\nb\n"), "equal")
+        self.assertEqual(cmp.text_kind("a b", "ab"), "blanks")
+        self.assertEqual(cmp.text_kind("a", "b"), "differs")
 
 
 if __name__ == "__main__":

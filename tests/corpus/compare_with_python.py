@@ -2,7 +2,10 @@
 """Compares every enclosure that GetEnclosure writes for the shared real-world messages with the
 part Python's email package extracts from the same message.
 
-usage: compare_with_python.py CORPUS_EXTRACT TESTDATA_DIR
+usage: compare_with_python.py [--codepage 932|65001] CORPUS_EXTRACT TESTDATA_DIR
+
+The device code page (932 by default) is the one the codec runs under; under 65001 its narrow
+text is UTF-8, and the rule 7bit-to-sjis below converts to UTF-8 instead (7bit-to-utf8).
 
 An enclosure matches a part of its message when the bytes are equal. Where the codec's rules
 make the bytes differ on purpose, the enclosure is compared once more after undoing that rule,
@@ -24,8 +27,10 @@ and counted under the rule's name:
                   escape is dropped and the two kept. Compared with the part re-decoded that way.
   only-x-uuencode Only the transfer encoding "x-uuencode" is uudecoded; "uuencode" and others are
                   written as text. Compared after uudecoding ours.
-  boundary-anywhere  A boundary is found wherever its text stands, also inside a longer boundary
-                  line, so parts split where Python's line-anchored boundaries do not.
+  overlapping-boundaries  Where one boundary is the prefix of another, a part ends only at a
+                  whole line of its own level's boundary, also when a line of an enclosing level's
+                  boundary comes first (a part that would start on one ends the level); Python
+                  ends the part there.
   header-skips-non-field-lines  A header line that is not a field (such as ">From - ..." or
                   "Fro :x") is skipped and the header read on to the empty line; Python ends the
                   header there and takes the rest as the body. Compared with Python's parts of the
@@ -33,10 +38,6 @@ and counted under the rule's name:
   last-field-wins When Content-Type or Content-Transfer-Encoding stands twice in the message
                   header, the last one counts; Python takes the first. Compared with Python's parts
                   of the message re-read with the earlier ones left out.
-  boundary-then-one-byte  The position after a boundary moves one byte on, as past its line
-                  end. After a boundary line with one blank after the boundary, the part header
-                  is thus empty and the header lines belong to the part's text. Checked to stand in
-                  the message text from right after such a boundary line to the next boundary.
   unclosed-level-runs-to-end  When a level's boundary is not found again, its part runs to the
                   end of the text; an enclosing boundary does not end it. Checked to be the end of
                   the message text and to begin with Python's part.
@@ -47,6 +48,18 @@ and counted under the rule's name:
 
 A part that only a re-reading of the message yields is counted under that re-reading's rule,
 whether it then matches exactly or under another rule.
+
+The decoded texts are compared too: the subject, the plain body and the file names. Under
+65001 a text that Python reads (no U+FFFD, no undecodable bytes, no ISO-2022-JP escapes left in
+its string, no defect in the header, no encoded word given back undecoded) must not hold
+more replacement characters (U+FFFD, U+30FB, U+3013) than Python's: that would be a character
+replaced, a failure. The other differences are counted: "equal" (line ends and trailing blanks
+aside), "blanks" (equal without any blanks), "python-unreadable", "python-empty" (Python gives
+no such text, as for a body in an HTML-only message), "attached-message-text" (the codec appends
+the text of attached messages to the body), "codec-made-names" (the names the codec gives
+nameless parts: NoName.txt, NoName.html, <subject>.eml), "differs" (another part taken as the
+body, other decoding rules). Under 932 characters without a Shift_JIS form are replaced
+by design; they are counted as "replaced", not failed.
 
 A message that Python does not split into parts although it is multipart (a malformed or
 folded boundary that the codec's rules do accept) has nothing to compare with and is counted as
@@ -207,17 +220,22 @@ def python_parts(raw, via=None):
     return parts + rereadings
 
 
+SYSTEM = {"codec": "cp932", "rule": "7bit-to-sjis"}  # the device code page's Python codec
+
+
 def rule_match(ours, encoding, ctype, cand):
     ptype, pbytes, praw, via = cand
     if encoding not in ("base64", "x-uuencode") and norm_lines(ours) == norm_lines(pbytes):
         return "line-ends"
     if encoding == "7bit":
-        try:
-            sjis = pbytes.decode("iso2022_jp").encode("cp932")
-            if norm_lines(ours) == norm_lines(sjis):
-                return "7bit-to-sjis"
-        except (UnicodeDecodeError, UnicodeEncodeError):
-            pass
+        sources = ("iso2022_jp",) if SYSTEM["codec"] == "cp932" else ("iso2022_jp", "euc_jp", "cp932")
+        for source in sources:
+            try:
+                converted = pbytes.decode(source).encode(SYSTEM["codec"])
+                if norm_lines(ours) == norm_lines(converted):
+                    return SYSTEM["rule"]
+            except (UnicodeDecodeError, UnicodeEncodeError):
+                pass
     if encoding == "base64" and praw is not None and codec_base64(praw) == ours:
         return "base64-padding"
     if encoding == "quoted-printable" and praw is not None and \
@@ -241,16 +259,104 @@ def attached_rule(ours, encoding, flat_raw):
         return "attached-message"
     if encoding == "7bit":
         try:
-            text = norm_lines(ours).decode("cp932")
+            text = norm_lines(ours).decode(SYSTEM["codec"])
         except UnicodeDecodeError:
             return None
-        for charset in ("euc_jp", "iso2022_jp"):
+        for charset in ("euc_jp", "iso2022_jp", "cp932"):
             try:
                 if text.encode(charset) in flat_raw:
-                    return "7bit-to-sjis"
+                    return SYSTEM["rule"]
             except UnicodeEncodeError:
                 pass
     return None
+
+
+MARKS = "\ufffd\u30fb\u3013"
+
+
+def readable(text):
+    """Python read the text: no replacement, no undecodable bytes, no ISO-2022-JP left raw."""
+    return text is not None and "\ufffd" not in text and "\x1b" not in text and \
+        not any("\ud800" <= c <= "\udfff" for c in text)
+
+
+def python_texts(raw):
+    """Python's subject, plain body and file names; None where it cannot give one."""
+    try:
+        msg = email.message_from_bytes(raw, policy=email.policy.default)
+    except Exception:
+        return None, None, None
+    def attempt(get):
+        try:
+            return get()
+        except Exception:
+            return None
+    def subject():
+        header = msg["subject"]
+        if header is None:
+            return ""
+        raw_value = next((str(v) for k, v in msg.raw_items() if k.lower() == "subject"), "")
+        # An encoded word Python could not decode comes back as its encoded text.
+        if header.defects or (str(header) and "?" + str(header) + "?=" in raw_value):
+            return None
+        return str(header)
+    subject = attempt(subject)
+    def body():
+        part = msg.get_body(preferencelist=("plain",))
+        return part.get_content() if part is not None else ""
+    names = attempt(lambda: [str(p.get_filename()) for p in msg.walk() if p.get_filename()])
+    return subject, attempt(body), names
+
+
+def text_kind(ours, theirs):
+    """How our text compares with Python's: a count name, "replaced" when ours lost a character."""
+    if theirs is None or not readable(theirs):
+        return "python-unreadable"
+    if any(ours.count(m) > theirs.count(m) for m in MARKS):
+        return "replaced"
+    def norm(t):
+        return "\n".join(line.rstrip() for line in t.replace("\r\n", "\n").split("\n")).strip()
+    if norm(ours) == norm(theirs):
+        return "equal"
+    if re.sub(r"\s+", "", ours) == re.sub(r"\s+", "", theirs):
+        return "blanks"
+    if not theirs.strip():
+        return "python-empty"
+    if "\r\n----------------\r\n" in ours:
+        return "attached-message-text"
+    return "differs"
+
+
+def names_kind(ours, theirs):
+    """text_kind for the file names; the names the codec makes up (NoName.txt, NoName.html,
+    <subject>.eml) are set aside first."""
+    kind = text_kind("\n".join(ours), None if theirs is None else "\n".join(theirs))
+    if kind not in ("differs", "python-empty"):
+        return kind
+    own = sorted(n for n in ours if not n.startswith("NoName.") and not n.endswith(".eml"))
+    return "codec-made-names" if own == sorted(set(theirs)) or own == sorted(theirs) else kind
+
+
+def compare_texts(out, by_number):
+    """Counts per field and kind, and the failures (characters replaced under 65001)."""
+    counts = {}
+    failures = []
+    for number, path in sorted(by_number.items()):
+        with open(os.path.join(out, "texts", str(number)), "rb") as f:
+            fields = f.read().decode("utf-8", "replace").split("\0")[:-1]
+        with open(path, "rb") as f:
+            subject, body, names = python_texts(f.read())
+        ours_names = sorted(fields[2:])
+        kinds = [("subject", fields[0], subject, text_kind(fields[0], subject)),
+                 ("body", fields[1], body, text_kind(fields[1], body))]
+        if ours_names:
+            kinds.append(("file names", "\n".join(ours_names), names, names_kind(ours_names, names)))
+        for field, ours, theirs, kind in kinds:
+            counts[(field, kind)] = counts.get((field, kind), 0) + 1
+            if kind == "replaced" and SYSTEM["codec"] != "cp932":
+                failures.append(f"{path}: {field} has a character replaced: {ours[:120]!r} "
+                                f"where Python reads {theirs[:120]!r}")
+    return counts, failures
 
 
 def text_rule(ours, raw, flat_raw, candidates):
@@ -262,9 +368,6 @@ def text_rule(ours, raw, flat_raw, candidates):
     names = set(re.findall(rb'boundary="?([^";\r\n]+)', raw, re.I))
     for name in names:
         line = re.escape(b"--" + name)
-        # From its start to the next boundary, as the codec cuts it.
-        if re.search(rb"(^|\n)" + line + rb"[ \t]\n" + re.escape(piece) + rb"\n+" + line, flat_raw):
-            return "boundary-then-one-byte"
         if b"multipart/digest" in raw.lower() and \
                 re.search(rb"(^|\n)" + line + rb"\n\n" + re.escape(piece) + rb"\n+" + line, flat_raw):
             return "digest-part-as-text"
@@ -275,10 +378,17 @@ def text_rule(ours, raw, flat_raw, candidates):
 
 
 def main():
-    if len(sys.argv) != 3:
+    args = sys.argv[1:]
+    codepage = "932"
+    if len(args) == 4 and args[0] == "--codepage" and args[1] in ("932", "65001"):
+        codepage = args[1]
+        args = args[2:]
+    if len(args) != 2:
         print(__doc__)
         return 2
-    tool, testdata = sys.argv[1], sys.argv[2]
+    if codepage == "65001":
+        SYSTEM.update(codec="utf-8", rule="7bit-to-utf8")
+    tool, testdata = args
     testdata = os.environ.get("OXMIDDLE_TESTDATA") or testdata
     mail = os.path.join(testdata, "mail")
     if not os.path.isdir(mail):
@@ -287,7 +397,7 @@ def main():
     files = sorted(
         os.path.join(d, f) for d, _, fs in os.walk(mail) for f in fs if not f.endswith(".md"))
     with tempfile.TemporaryDirectory() as out:
-        subprocess.run([tool, out] + files, check=True)
+        subprocess.run([tool, "--codepage", codepage, out] + files, check=True)
         rows = [line.rstrip("\n").split("\t") for line in open(os.path.join(out, "manifest.tsv"),
                                                                 encoding="utf-8", errors="replace")]
         by_message = {}
@@ -338,7 +448,7 @@ def main():
                         counts[rule] = counts.get(rule, 0) + 1
                         continue
                 if match is None and overlap:
-                    counts["boundary-anywhere"] = counts.get("boundary-anywhere", 0) + 1
+                    counts["overlapping-boundaries"] = counts.get("overlapping-boundaries", 0) + 1
                     continue
                 if match is None and (os.path.relpath(path, mail), index) in listed:
                     unexplained.append(f"{os.path.relpath(path, mail)} enclosure {index}")
@@ -358,9 +468,17 @@ def main():
             print(f"{len(unexplained)} listed as differing for reasons not yet analysed: " + ", ".join(unexplained))
         if not_written:
             print(f"{not_written} enclosures not written (uuencoded without a begin line)")
+        numbers = {int(r[0]): r[1] for r in rows}
+        numbers.update({i: p for i, p in enumerate(files) if i not in numbers})
+        text_counts, text_failures = compare_texts(out, numbers)
+        for field in ("subject", "body", "file names"):
+            print(f"{field} (code page {codepage}): " + ", ".join(
+                f"{n} {kind}" for (f, kind), n in sorted(text_counts.items()) if f == field))
         for line in failures:
             print("DIFFERENT: " + line)
-        return 1 if failures else 0
+        for line in text_failures:
+            print("REPLACED: " + line)
+        return 1 if failures or text_failures else 0
 
 
 if __name__ == "__main__":

@@ -1,9 +1,11 @@
 // Writes every enclosure of each message given on the command line with GetEnclosure, for the
 // comparison with Python's email package (compare_with_python.py).
 //
-// usage: corpus_extract OUTDIR FILE...
+// usage: corpus_extract [--codepage 932|65001] OUTDIR FILE...
 // OUTDIR/manifest.tsv gets one line per enclosure: message number, file, enclosure index,
 // transfer encoding, type/subtype, result code, written file (empty when it failed).
+// OUTDIR/texts/N holds the decoded texts of message N in UTF-8, each ended by a zero byte: the
+// subject, the plain body, then the display name of every enclosure and related file.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -11,28 +13,53 @@
 #include "codec/emlcompose.h"
 #include "frame/oxerror.h"
 #include "frame/textconv.h"
+#include "platform/codepage.h"
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "tests/corpus/corpus_files.h"
 
+namespace {
+
+std::string utf8(const std::wstring& w) {
+  if (w.empty()) return std::string();
+  const int n = oxm::WideCharToMultiByte(oxm::CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr,
+                                         nullptr);
+  std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
+  if (n > 0) oxm::WideCharToMultiByte(oxm::CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: corpus_extract OUTDIR FILE...\n");
+  int first = 1;
+  if (argc > 2 && std::string(argv[1]) == "--codepage") {
+    oxm::setActiveCodePage(static_cast<UINT>(std::stoul(argv[2])));
+    first = 3;
+  }
+  if (argc < first + 2) {
+    std::fprintf(stderr, "usage: corpus_extract [--codepage 932|65001] OUTDIR FILE...\n");
     return 2;
   }
-  const std::filesystem::path out = std::filesystem::absolute(argv[1]);
+  const std::filesystem::path out = std::filesystem::absolute(argv[first]);
   std::filesystem::create_directories(out / "root");
+  std::filesystem::create_directories(out / "texts");
   oxm::setRootDirectory((out / "root").string());
   std::ofstream manifest(out / "manifest.tsv", std::ios::binary);
   EmlCompose codec;
-  for (int i = 2; i < argc; ++i) {
+  for (int i = first + 1; i < argc; ++i) {
     const std::string raw = oxm::test::readWhole(argv[i]);
     Email e;
     if (!codec.Decode(&e, &raw)) {
       std::fprintf(stderr, "%s: decode failed %08x\n", argv[i], GetOxMiddleError());
       return 1;
     }
-    const std::wstring folder = L"\\m" + std::to_wstring(i - 2);
+    const int number = i - first - 1;
+    std::ofstream texts(out / "texts" / std::to_string(number), std::ios::binary);
+    texts << utf8(e.subject) << '\0' << utf8(e.body) << '\0';
+    for (const Enclosure& x : e.enclosures) texts << utf8(x.displayName) << '\0';
+    for (const Enclosure& x : e.relatedFiles) texts << utf8(x.displayName) << '\0';
+    const std::wstring folder = L"\\m" + std::to_wstring(number);
     oxm::CreateDirectoryW(folder);
     for (Enclosure x : e.enclosures) {
       x.folder = folder;
@@ -41,8 +68,8 @@ int main(int argc, char** argv) {
       std::string encoding, type;
       oxm::wideToMulti(x.transferEncoding, &encoding);
       oxm::wideToMulti(x.type + L"/" + x.subtype, &type);
-      const std::filesystem::path file = out / "root" / ("m" + std::to_string(i - 2)) / ("e" + std::to_string(x.index));
-      manifest << (i - 2) << '\t' << argv[i] << '\t' << x.index << '\t' << encoding << '\t' << type << '\t' << std::hex
+      const std::filesystem::path file = out / "root" / ("m" + std::to_string(number)) / ("e" + std::to_string(x.index));
+      manifest << number << '\t' << argv[i] << '\t' << x.index << '\t' << encoding << '\t' << type << '\t' << std::hex
                << GetOxMiddleError() << std::dec << '\t' << (ok ? file.string() : std::string()) << '\n';
     }
   }

@@ -1,5 +1,6 @@
 // Every real-world message of the shared test data decodes, by every entry point, to the same
-// record whatever its line ends; every enclosure it lists can be written to a file. Built twice:
+// record whatever its line ends; every enclosure and related file it lists can be written to a
+// file. Run under both device code pages (932 and 65001). Built twice:
 // against the library, and against a copy compiled with AddressSanitizer and
 // UndefinedBehaviorSanitizer.
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 
 #include "codec/emlcompose.h"
 #include "frame/oxerror.h"
+#include "platform/codepage.h"
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "tests/corpus/corpus_files.h"
@@ -27,22 +29,24 @@ std::string withCrLf(const std::string& raw) {
   return out;
 }
 
-class CorpusTest : public ::testing::Test {
+class CorpusTest : public ::testing::TestWithParam<UINT> {
  protected:
   void SetUp() override {
+    setActiveCodePage(GetParam());
     std::string tmpl = (std::filesystem::temp_directory_path() / "oxmcorpus.XXXXXX").string();
     ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
     root_ = tmpl;
     setRootDirectory(root_);
   }
   void TearDown() override {
+    setActiveCodePage(std::nullopt);
     std::error_code ec;
     std::filesystem::remove_all(root_, ec);
   }
   std::string root_;
 };
 
-TEST_F(CorpusTest, EveryMessageDecodesAndItsEnclosuresWrite) {
+TEST_P(CorpusTest, EveryMessageDecodesAndItsEnclosuresWrite) {
   const std::vector<std::string> files = corpusMessages();
   if (files.empty())
     GTEST_SKIP() << "no messages under " << testdataDirectory() << "/mail (set OXMIDDLE_TESTDATA to the shared test data)";
@@ -75,18 +79,24 @@ TEST_F(CorpusTest, EveryMessageDecodesAndItsEnclosuresWrite) {
     EXPECT_TRUE(codec.DecodeForSave(&other, &saved));
     const std::wstring folder = L"\\m" + std::to_wstring(f);
     ASSERT_TRUE(CreateDirectoryW(folder));
-    for (Enclosure x : e.enclosures) {
+    std::vector<Enclosure> files(e.enclosures.begin(), e.enclosures.end());
+    files.insert(files.end(), e.relatedFiles.begin(), e.relatedFiles.end());
+    for (size_t k = 0; k < files.size(); ++k) {
+      Enclosure x = files[k];
       ++enclosures;
       x.folder = folder;
-      x.name = L"e" + std::to_wstring(x.index);
+      x.name = L"e" + std::to_wstring(k);
       if (codec.GetEnclosure(crlf, x))
         ++written;
       else
         EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_MIME_DECODE) << "only a uuencoded part without begin line fails";
     }
   }
-  std::printf("corpus: %zu messages, %zu enclosures, %zu written\n", files.size(), enclosures, written);
+  std::printf("corpus (code page %u): %zu messages, %zu enclosures and related files, %zu written\n", GetParam(),
+              files.size(), enclosures, written);
 }
+
+INSTANTIATE_TEST_SUITE_P(CodePages, CorpusTest, ::testing::Values(932u, 65001u));
 
 }  // namespace
 }  // namespace oxm::test
