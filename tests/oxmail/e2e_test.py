@@ -6,6 +6,7 @@ import base64
 import json
 import os
 import pty
+import re
 import shutil
 import subprocess
 import sys
@@ -150,6 +151,61 @@ class NotInitialisedTest(Root):
         before = self.snapshot()
         self.ok("init")
         self.assertEqual(self.snapshot(), before)
+
+
+class CodePageTest(Root):
+    """The device code page chosen at init, and what it changes for received mail."""
+    init = False
+    LATIN = (b"From: a@example.com\r\nSubject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe_=F0=9F=8E=85?=\r\n"
+             b"Content-Type: text/plain; charset=utf-8\r\n\r\nhei\xc3\x9fe\r\n")
+
+    def acp(self):
+        with open(os.path.join(self.root, "Registry", "HKEY_LOCAL_MACHINE.reg"), encoding="utf-8") as f:
+            return re.search(r'"ACP"="(\d+)"', f.read()).group(1)
+
+    def test_init_chooses_the_code_page_and_keeps_it(self):
+        self.ok("init")
+        self.assertEqual(self.acp(), "65001", "a new root reads mail as UTF-8")
+        self.ok("init", "--codepage", "932")
+        self.ok("init")
+        self.assertEqual(self.acp(), "932", "init again keeps the root's code page")
+        before = self.snapshot()
+        self.fails(2, "init", "--codepage", "1252", says="give 932 or utf-8")
+        self.assertEqual(self.snapshot(), before)
+        self.account()
+        self.ok("import", "Work", "inbox", self.write("latin.eml", self.LATIN))
+        shown = self.records("show", "Work", str(self.ids("Work", "inbox")[0]))[0]
+        self.assertEqual((shown["subject"], shown["body"].rstrip("\n")), ("Gr??e ?", "hei?e"),
+                         "932: what Shift_JIS lacks is lost, as on the device")
+
+    def test_utf8_root_keeps_every_character(self):
+        self.ok("init", "--codepage", "utf-8")
+        self.account()
+        self.ok("import", "Work", "inbox", self.write("latin.eml", self.LATIN))
+        shown = self.records("show", "Work", str(self.ids("Work", "inbox")[0]))[0]
+        self.assertEqual((shown["subject"], shown["body"].rstrip("\n")), ("Gr\u00fc\u00dfe \U0001f385", "hei\u00dfe"))
+
+
+class RelatedFileTest(Root):
+    ZIP = b"PK\x03\x04zip"
+    MAIL = (b"From: app@example.com\r\nSubject: report\r\nContent-Type: multipart/mixed; boundary=m\r\n\r\n"
+            b"--m\r\nContent-Type: text/html; charset=us-ascii\r\n\r\n<p>see the file</p>\r\n"
+            b"--m\r\nContent-Type: application/zip; name=report.zip\r\nContent-Transfer-Encoding: base64\r\n"
+            b"Content-Disposition: attachment; filename=report.zip\r\nContent-ID: <f1@example.com>\r\n\r\n"
+            b"UEsDBHppcA==\r\n--m--\r\n")
+
+    def test_a_content_id_zip_of_an_html_mail_is_listed_and_saved(self):
+        self.account()
+        self.ok("import", "Work", "inbox", self.write("zip.eml", self.MAIL))
+        ident = str(self.ids("Work", "inbox")[0])
+        self.assertIn("[1] report.zip (application/zip) inline\n", self.ok("show", "Work", ident))
+        shown = self.records("show", "Work", ident)[0]
+        self.assertEqual((shown["attachments"], shown["related"]), ([], ["report.zip"]))
+        out = os.path.join(self.dir, "att")
+        os.mkdir(out)
+        self.ok("show", "Work", ident, "--save-attachments", out)
+        with open(os.path.join(out, "report.zip"), "rb") as f:
+            self.assertEqual(f.read(), self.ZIP)
 
 
 class AccountTest(Root):
