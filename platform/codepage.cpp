@@ -7,6 +7,8 @@
 #include <climits>
 #include <cstring>
 #include <cwchar>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/registry.h"
@@ -281,15 +283,27 @@ const char* otherIconvName(UINT codePage) {
   return nullptr;
 }
 
+// The converter of one code page for this thread, opened at its first use and kept: opening
+// one loads the host's conversion module, which costs more than most texts take to convert.
+Iconv& otherConverter(UINT codePage, const char* from) {
+  thread_local std::vector<std::pair<UINT, std::unique_ptr<Iconv>>> open;
+  for (auto& [number, cd] : open)
+    if (number == codePage) return *cd;
+  open.emplace_back(codePage, std::make_unique<Iconv>("UTF-32LE", from));
+  return *open.back().second;
+}
+
 // iconv from `from` to UTF-32: a byte sequence iconv refuses is one invalid character (the
 // byte is skipped and U+FFFD written, or the call fails when strict); an incomplete one at the
 // end likewise.
-DWORD decodeOther(const char* from, const unsigned char* s, size_t len, bool strict, Out<wchar_t>& out) {
-  Iconv cd("UTF-32LE", from);
+DWORD decodeOther(UINT codePage, const char* from, const unsigned char* s, size_t len, bool strict,
+                  Out<wchar_t>& out) {
+  Iconv& cd = otherConverter(codePage, from);
   if (!cd.ok()) return ERROR_INVALID_PARAMETER;
+  cd.reset();
   char* ip = reinterpret_cast<char*>(const_cast<unsigned char*>(s));
   size_t il = len;
-  unsigned char buf[256];
+  unsigned char buf[4096];
   while (il > 0) {
     char* op = reinterpret_cast<char*>(buf);
     size_t ol = sizeof buf;
@@ -350,7 +364,9 @@ UINT GetACP() {
 }
 
 void setActiveCodePage(std::optional<UINT> codePage) {
-  g_activeCodePage.store(codePage && *codePage == CP_UTF8 ? CP_UTF8 : codePage ? CP_932 : 0);
+  UINT value = 0;  // read the setting again
+  if (codePage) value = *codePage == CP_UTF8 ? UINT{CP_UTF8} : UINT{CP_932};
+  g_activeCodePage.store(value);
 }
 
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* src, int srcLen, wchar_t* dst,
@@ -368,7 +384,7 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, const char* src, int srcLen,
   Out<wchar_t> out{dstLen > 0 ? dst : nullptr, static_cast<size_t>(dstLen)};
   DWORD e = isCp932(codePage)      ? decodeCp932(bytes, len, strict, out)
              : codePage == CP_UTF8 ? decodeUtf8(bytes, len, strict, out)
-                                   : decodeOther(other, bytes, len, strict, out);
+                                   : decodeOther(codePage, other, bytes, len, strict, out);
   return finish(e, out);
 }
 
