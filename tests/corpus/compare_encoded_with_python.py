@@ -4,7 +4,10 @@ encoding tests and in the corpus round trips (decoded, then encoded again) is pa
 and its subject, From, To, Cc, text bodies and the names and bytes of its parts must equal what
 our own decoder reads from the same message.
 
-usage: compare_encoded_with_python.py ENCODE_INTEROP TESTDATA_DIR
+usage: compare_encoded_with_python.py [--codepage 932|65001] ENCODE_INTEROP TESTDATA_DIR
+
+Under the device code page 65001 the encoder sends text without an ISO-2022-JP form as UTF-8;
+Python must read that the same way too.
 
 Where the two readings differ on purpose, the message is compared once more after undoing the
 rule, and counted under its name:
@@ -247,7 +250,11 @@ class Comparison:
 
 
 def main():
-    tool, testdata = sys.argv[1], sys.argv[2]
+    args = sys.argv[1:]
+    codepage = []
+    if len(args) == 4 and args[0] == "--codepage":
+        codepage, args = args[:2], args[2:]
+    tool, testdata = args
     mail = os.path.join(testdata, "mail")
     files = []
     if os.path.isdir(mail):
@@ -258,7 +265,7 @@ def main():
         return 77
     files.sort()
     with tempfile.TemporaryDirectory() as out:
-        subprocess.run([tool, out] + files, check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([tool] + codepage + [out] + files, check=True, stdout=subprocess.DEVNULL)
         compare = Comparison()
         count = 0
         for entry in sorted(os.listdir(out), key=lambda n: (len(n), n)):

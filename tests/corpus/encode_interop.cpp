@@ -4,7 +4,7 @@
 // produced) and N.json (what our decoder reads from it: subject, From, To, body texts, and the
 // name and written file of every part).
 //
-// usage: encode_interop OUTDIR [FILE...]
+// usage: encode_interop [--codepage 932|65001] OUTDIR [FILE...]
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -98,8 +98,13 @@ class Writer {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 2 && std::string(argv[1]) == "--codepage") {
+    oxm::setActiveCodePage(static_cast<UINT>(std::stoul(argv[2])));
+    argv += 2;
+    argc -= 2;
+  }
   if (argc < 2) {
-    std::fprintf(stderr, "usage: encode_interop OUTDIR [FILE...]\n");
+    std::fprintf(stderr, "usage: encode_interop [--codepage 932|65001] OUTDIR [FILE...]\n");
     return 2;
   }
   const std::filesystem::path out = std::filesystem::absolute(argv[1]);
