@@ -12,8 +12,9 @@ inline constexpr wchar_t kFeedPictureDir[] = L"Application Data/Rivulet/Tmp/";
 
 // Transfer-decodes a part body in place by enc->transferEncoding (lower case):
 // quoted-printable (one final LF dropped, LF to CR LF), base64, x-uuencode (no "begin " line:
-// OXMDL_ERR_MIME_DECODE), 7bit (JIS or EUC-JP detected and converted unless the part is HTML,
-// then LF to CR LF); anything else LF to CR LF.
+// OXMDL_ERR_MIME_DECODE), 7bit (JIS or EUC-JP detected and converted to the system code page
+// unless the part is HTML, then LF to CR LF; under 65001 a Shift_JIS text becomes UTF-8 too,
+// valid UTF-8 stays); anything else LF to CR LF.
 unsigned decodeEnclosure(std::string* data, Enclosure* enc);
 
 // EmlCompose::GetEnclosure without the last-error variable. A feed item's message (the text

@@ -1,4 +1,5 @@
-// Text conversions of the frame: wide text to the system code page (CP932) and back, and the
+// Text conversions of the frame: wide text to the system code page (the device setting: CP932 or
+// UTF-8, platform GetACP) and back, and the
 // UTF-16 form that wide text takes wherever it becomes bytes in a file.
 #pragma once
 
@@ -9,8 +10,9 @@ namespace oxm {
 
 // Return OXMDL_ERR_NONE, OXMDL_ERR_CONV_WTOM_SIZE / OXMDL_ERR_CONV_WTOM (wide to multibyte),
 // OXMDL_ERR_CONV_MTOW_SIZE / OXMDL_ERR_CONV_MTOW (multibyte to wide) or
-// OXMDL_ERR_STG_NOT_ENOUGH_MEMORY; *out is untouched on failure. Characters without a CP932
-// form become "?"; invalid CP932 bytes become U+30FB.
+// OXMDL_ERR_STG_NOT_ENOUGH_MEMORY; *out is untouched on failure. Characters without a form in
+// the code page become "?" (under UTF-8 only a lone surrogate); invalid bytes become U+30FB
+// (CP932) or U+FFFD (UTF-8), one per bad character.
 unsigned wideToMulti(const std::wstring& in, std::string* out);
 unsigned multiToWide(const std::string& in, std::wstring* out);
 

@@ -1,19 +1,21 @@
 // libFuzzer target: any bytes as a received message, then sent again. The decoded record is
 // encoded (its parts copied from the input, or dropped), quoted as a reply and a forward, and
 // prepared for sending; every encoded text must decode again. The input also serves as a mailto
-// URL.
+// URL. The device code page is 65001 for inputs of odd length, 932 for the others.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "codec/emlcompose.h"
 #include "codec/quote_email.h"
+#include "platform/codepage.h"
 #include "platform/memory.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool once = (oxm::setFixedAvailPhys(uint64_t{1} << 30), true);  // no /proc read per run
   (void)once;
   const std::string raw(reinterpret_cast<const char*>(data), size);
+  oxm::setActiveCodePage(size % 2 ? 65001u : 932u);
   EmlCompose codec;
   Email mail;
   if (codec.Decode(&mail, &raw)) {
