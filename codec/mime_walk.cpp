@@ -127,7 +127,7 @@ size_t boundaryLineEnd(const std::string& text, size_t at, const std::string& bo
   if ((at > 0 && text[at - 1] != '\n') || text.compare(at, boundary.size(), boundary) != 0) return std::string::npos;
   size_t end = at + boundary.size();
   if (text.compare(end, 2, "--") == 0) end += 2;
-  while (end < n && isBlankOrTab(text[end])) ++end;
+  while (end < n && (isBlankOrTab(text[end]) || text[end] == '\r')) ++end;  // transport padding, a stray CR
   if (end < n && text[end] != '\n') return std::string::npos;
   return end < n ? end + 1 : n;
 }

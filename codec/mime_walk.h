@@ -24,7 +24,7 @@ struct Walk {
 };
 
 // Where `boundary` next stands as a whole line at or after `from`: at a line start, followed by
-// an optional "--", optional blanks or tabs and the line end (or the end of the text), so that
+// an optional "--", optional blanks, tabs or CRs and the line end (or the end of the text), so that
 // a boundary that is the prefix of a longer one is not taken for it. npos when it does not;
 // *next is then the end of the text, else the position after its line end.
 size_t findBoundaryLine(const std::string& text, const std::string& boundary, size_t from, size_t* next);

@@ -44,8 +44,8 @@ TEST_F(CodecTest, EmptyAndPhantomPartsKeepTheBody) {
        "--deco\nContent-Type: application/octet-stream; name=\"a.bin\"\nContent-Transfer-Encoding: base64\n\nAAEC\n"
        "--deco--\n",
        L"plain text", L"<p>html</p>", 1, 1},
-      {"a boundary only as a whole line: not inside or in front of a longer line",
-       "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nline --b\n--bx\n--b--x\nend\n--b  \n\nsecond\n--b--\n",
+      {"a boundary only as a whole line (blanks and a stray CR may follow it), not inside or in front of a longer line",
+       "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nline --b\n--bx\n--b--x\nend\n--b \r\r\n\nsecond\n--b--\n",
        L"line --b\r\n--bx\r\n--b--x\r\nend", L"", 1, 0},
   };
   for (const auto& c : cases) {
