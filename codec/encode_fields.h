@@ -1,6 +1,9 @@
 // The pieces of an outgoing message. Each maker appends to LF text; the whole message becomes
 // CR LF at the very end. Texts go out as ISO-2022-JP (7 bit), header words as RFC 2047 encoded
-// words, files in Base64, HTML in quoted-printable.
+// words, files in Base64, HTML in quoted-printable. Under the device code page 65001 a text that
+// has a character without an ISO-2022-JP form goes out as UTF-8 instead (encoded words of
+// charset "UTF-8", a UTF-8 body in quoted-printable or Base64); under 932 such a character
+// becomes the geta mark.
 #pragma once
 
 #include <list>
@@ -21,13 +24,14 @@ inline constexpr char kFeedRelatedBoundary[] = "-----2123=next_bound=8273----";
 std::string xMailerValue(bool pictureMail);
 
 // Wide text to the system code page for sending: characters without a form there become the
-// geta mark.
+// geta mark (under 65001 only a lone surrogate has none: "?").
 std::string sendingText(const std::wstring& wide);
 
 enum class WordEncoding { B, Q };
 // A header text as it is when every character is below 0x80, else as RFC 2047 encoded words
 // of ISO-2022-JP (RFC 2047 sections 4 and 5), each made from the fewest characters that give
-// at least 29 bytes of ISO-2022-JP (8 at the start), joined by LF and a blank. CR and LF in
+// at least 29 bytes of ISO-2022-JP (8 at the start), joined by LF and a blank; under 65001 a
+// text without an ISO-2022-JP form as words of UTF-8, at most 45 bytes of whole characters each. CR and LF in
 // the text become blanks, so that a text can never end the field early. Every field this
 // library writes uses the B form (the subject, display names, Reply-To, file names); the Q form
 // is there for callers that want it.
@@ -58,7 +62,8 @@ std::string checkSendBodyReturnCode(const std::string& iso2022jp);
 
 // The plain text part: its Content-Type (us-ascii, ISO-2022-JP, or text/x-pmaildx when a
 // device pictogram became a tag), a 7bit line when an HTML body exists, the empty line and the
-// text. Returns OXMDL_ERR_NONE or the code of a failed heap probe.
+// text. A UTF-8 text (65001, no ISO-2022-JP form) has charset "UTF-8" and quoted-printable or
+// Base64, whichever is shorter. Returns OXMDL_ERR_NONE or the code of a failed heap probe.
 unsigned makeBodyField(std::string* out, const Email& mail);
 // The HTML part: for a mail between alternative boundaries, quoted-printable ISO-2022-JP; for
 // a feed message without boundaries, as it is (ASCII) or ISO-2022-JP.
