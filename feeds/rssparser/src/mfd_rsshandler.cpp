@@ -544,6 +544,11 @@ void onStartElement(void* ctx, const xmlChar* localName, const xmlChar* prefix, 
     h->started = true;
     if (!recognise(h, localName, prefix, uri, nbNamespaces, namespaces, nbAttributes, attributes)) return;
   }
+  // The reader does not bound nesting when it is fed in pieces; the stack of open elements is.
+  if (mfd_vect_count<Frame>(&h->frames) + h->skipDepth >= kMfdMaxDepth) {
+    fail(h, MFD_NO_MEMORY, "startElement (parse error): more than 256 elements open at once");
+    return;
+  }
   if (h->skipDepth) {
     ++h->skipDepth;
     return;

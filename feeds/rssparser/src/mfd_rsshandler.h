@@ -17,6 +17,7 @@ struct mfd_rssparser;
 inline constexpr size_t kMfdMaxTextBytes = 1 << 20;       // the text of one element (UTF-8)
 inline constexpr size_t kMfdMaxTreeBytes = 32u << 20;     // what the tree holds in all
 inline constexpr size_t kMfdMaxItemElements = 10000;      // elements inside one item
+inline constexpr size_t kMfdMaxDepth = 256;                // elements open at once
 
 // Fills the reader's handler table with this library's handlers.
 void mfd_rsshandler_install(_xmlSAXHandler* sax);
