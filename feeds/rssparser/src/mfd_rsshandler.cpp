@@ -100,7 +100,7 @@ void fail(Handler* h, int code, const char* message) {
 }
 
 // The reader's complaints, by the name of the callback they stand for. A fatal one ends the
-// parse: 2 when it is about memory or a limit (entity expansion, nesting depth), else 3.
+// parse: 2 when it is about memory or the limit of entity expansion, else 3.
 void onReaderError(void* ctx, xmlErrorPtr error) {
   Handler* h = handlerOf(ctx);
   if (!error || h->failure) return;
@@ -112,8 +112,7 @@ void onReaderError(void* ctx, xmlErrorPtr error) {
   while (end && (message[end - 1] == '\n' || message[end - 1] == ' ')) message[--end] = 0;
   record(h, error->line, error->int2, message);
   if (error->level == XML_ERR_FATAL && !h->failure) {
-    const bool resource = error->code == XML_ERR_NO_MEMORY || error->code == XML_ERR_ENTITY_LOOP ||
-                          error->code == XML_ERR_INTERNAL_ERROR;
+    const bool resource = error->code == XML_ERR_NO_MEMORY || error->code == XML_ERR_ENTITY_LOOP;
     h->failure = resource ? MFD_NO_MEMORY : MFD_INVALID;
   }
 }
