@@ -32,7 +32,7 @@ bool mustFail() {
   return true;
 }
 
-void link(Header* h) {
+void attach(Header* h) {
   h->prev = nullptr;
   h->next = live;
   if (live) live->prev = h;
@@ -40,7 +40,7 @@ void link(Header* h) {
   ++liveCount;
 }
 
-void unlink(Header* h) {
+void detach(Header* h) {
   if (h->prev) h->prev->next = h->next;
   else live = h->next;
   if (h->next) h->next->prev = h->prev;
@@ -57,7 +57,7 @@ void* mfd_alloc(size_t size, const char* file, int line) {
   h->file = file;
   h->line = line;
   h->size = size;
-  link(h);
+  attach(h);
   return h + 1;
 }
 
@@ -72,16 +72,16 @@ void* mfd_realloc(void* block, size_t size, const char* file, int line) {
   std::lock_guard<std::mutex> guard(lock);
   if (mustFail() || size > SIZE_MAX - sizeof(Header)) return nullptr;
   Header* old = static_cast<Header*>(block) - 1;
-  unlink(old);
+  detach(old);
   auto* h = static_cast<Header*>(std::realloc(old, sizeof(Header) + size));
   if (!h) {
-    link(old);
+    attach(old);
     return nullptr;
   }
   h->file = file;
   h->line = line;
   h->size = size;
-  link(h);
+  attach(h);
   return h + 1;
 }
 
@@ -90,7 +90,7 @@ void mfd_free(void* block) {
   Header* h = static_cast<Header*>(block) - 1;
   {
     std::lock_guard<std::mutex> guard(lock);
-    unlink(h);
+    detach(h);
   }
   std::free(h);
 }

@@ -677,9 +677,9 @@ void mfd_rsshandler_install(_xmlSAXHandler* sax) {
   sax->fatalError = nullptr;
 }
 
-int mfd_rsshandler_parse(const mfd_rssparser* parser, mfd_rssdocument* document, mfd_read_fn read, void* context,
+int mfd_rsshandler_parse(const mfd_rssparser* parser, mfd_rssdocument* document, mfd_read_fn readChunk, void* context,
                          size_t chunk) {
-  if (!parser || !parser->sax || !document || !read || !chunk) return MFD_INVALID;
+  if (!parser || !parser->sax || !document || !readChunk || !chunk) return MFD_INVALID;
   Handler* h = MFD_NEW(Handler);
   char* buffer = static_cast<char*>(MFD_ALLOC(chunk));
   if (!h || !buffer) {
@@ -700,7 +700,7 @@ int mfd_rsshandler_parse(const mfd_rssparser* parser, mfd_rssdocument* document,
   // reader's own limits on entity expansion and nesting stay on, and it never goes to the net.
   xmlCtxtUseOptions(h->ctxt, XML_PARSE_NOENT | XML_PARSE_NONET);
   for (;;) {
-    const long n = read(context, buffer, chunk);
+    const long n = readChunk(context, buffer, chunk);
     if (n < 0) {
       fail(h, MFD_INVALID, "fatalError: the document cannot be read");
       break;

@@ -22,11 +22,11 @@ inline constexpr size_t kMfdMaxDepth = 256;                // elements open at o
 // Fills the reader's handler table with this library's handlers.
 void mfd_rsshandler_install(_xmlSAXHandler* sax);
 
-// Pushes the document into the reader `chunk` bytes at a time; `read` returns the bytes it
+// Pushes the document into the reader `chunk` bytes at a time; `readChunk` returns the bytes it
 // put into the buffer, 0 at the end, -1 on a read error. Returns the parse's code (see
 // mfd_rssdocument_parse).
 using mfd_read_fn = long (*)(void* context, char* buffer, size_t size);
-int mfd_rsshandler_parse(const mfd_rssparser* parser, mfd_rssdocument* document, mfd_read_fn read,
+int mfd_rsshandler_parse(const mfd_rssparser* parser, mfd_rssdocument* document, mfd_read_fn readChunk,
                          void* context, size_t chunk);
 
 }  // namespace oxm
