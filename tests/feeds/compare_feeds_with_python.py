@@ -14,10 +14,11 @@ is counted under the rule's name:
   taken-from-another-element  Only the element of the dialect's own vocabulary fills a field;
                     feedparser fills a missing title or link from another element (dc:title,
                     media:title, the title of a picture, the guid, the enclosure). Checked: the
-                    parser has no value and feedparser's stands in the file.
+                    parser has no value and feedparser's is the whole text of an element or a
+                    whole attribute value of the file.
   other-namespace-wins  Elements of namespaces the dialect does not accept are skipped;
                     feedparser lets a later dc:title replace the title. Checked: feedparser's
-                    value is the text of a prefixed title element of the file.
+                    value is the whole text of a prefixed title element of the file.
   version-without-handler  An "rss" or "rdf:RDF" root whose version is neither 0.91 nor 2.0 and
                     whose namespaces are not those of 0.9 or 1.0 (0.92, 0.93, 0.94, 2.01, none,
                     the RSS namespace declared on the channel only) gets no handler: the document
@@ -86,15 +87,33 @@ def read_dump(tool, files):
     return docs
 
 
+def escaped_forms(value):
+    """The forms a text can take in the file: as it is and with XML's escapes."""
+    escaped = value.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+    return {value, escaped, escaped.replace('"', "&quot;")}
+
+
+def stands_in(value, raw_text, element=r"[\w:]+"):
+    """Whether the value is the whole text of an element (of the given name) or a whole attribute
+    value of the file."""
+    for form in escaped_forms(value):
+        text = r"\s*(<!\[CDATA\[)?\s*" + re.escape(form) + r"\s*(\]\]>)?\s*"
+        if re.search(r"<" + element + r"(\s[^>]*)?>" + text + r"</", raw_text):
+            return True
+        if element == r"[\w:]+" and re.search(r"=[\"']" + re.escape(form) + r"[\"']", raw_text):
+            return True
+    return False
+
+
 def value_rule(ours, theirs, raw_text):
     """The rule under which a title or link of ours differs from feedparser's, or None."""
     if ours is not ABSENT and theirs is not None and ours.strip() == theirs.strip():
         return "whitespace"
     if ours is ABSENT and theirs == "":
         return "empty-is-absent"
-    if ours is ABSENT and theirs and theirs in raw_text:
+    if ours is ABSENT and theirs and stands_in(theirs, raw_text):
         return "taken-from-another-element"
-    if theirs and re.search(r"<\w+:title[^>]*>\s*" + re.escape(theirs), raw_text):
+    if theirs and stands_in(theirs, raw_text, r"\w+:title"):
         return "other-namespace-wins"
     return None
 
