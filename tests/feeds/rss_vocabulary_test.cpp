@@ -154,11 +154,15 @@ TEST_F(RssTest, Rss10ModulesAndForeignNamespaces) {
 <item rdf:about="http://c.example/1"><title>One</title><link>http://c.example/1</link>
  <dc:subject>S</dc:subject>
  <content:encoded><title>inside a foreign element</title></content:encoded>
+ <undeclared:thing>x</undeclared:thing>
 </item>
 <textinput><title>TI</title><name>q</name></textinput>
 </rdf:RDF>)";
   ASSERT_EQ(parse(xml), 0);
   EXPECT_EQ(takeError(), L"15:18 startElement (namespace error): no namespace matched");
+  // An element of an undeclared prefix: the reader's namespace error, then the handler's.
+  EXPECT_EQ(takeError(), L"16:19 error: Namespace prefix undeclared on thing is not defined");
+  EXPECT_EQ(takeError(), L"16:19 startElement (namespace error): no namespace matched");
   EXPECT_EQ(takeError(), L"");
   ASSERT_EQ(channels().size(), 1u);
   const mfd_rsschannel* c = channels()[0];
