@@ -144,8 +144,8 @@ TEST_F(RssTest, ExternalEntitiesAreNeverFetchedNorRead) {
   }
 }
 
-// Writes a 100 MB feed to a file of the root, a piece at a time: `items` items whose parts the
-// callback gives.
+// Writes a feed of about `bytes` bytes to a host file, one `item` after another, never holding
+// more than one item in memory.
 void writeLargeFeed(const std::string& path, size_t bytes, const std::string& item) {
   std::ofstream out(path, std::ios::binary);
   out << "<rss version=\"2.0\"><channel><title>Big</title>\n";
