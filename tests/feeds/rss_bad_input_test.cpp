@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 #include "tests/feeds/rss_fixture.h"
@@ -15,15 +16,21 @@
 namespace oxm::test {
 namespace {
 
-// Peak resident memory of the process since the last reset, in MB (Linux).
-void resetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
-long peakMemoryMb() {
+// Resident memory of the process in MB (Linux): the peak since the last reset, or the present.
+long memoryMb(const char* key) {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line))
-    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6)) / 1024;
+    if (line.rfind(key, 0) == 0) return std::stol(line.substr(std::strlen(key))) / 1024;
   return -1;
 }
+long residentAtReset = 0;
+// Starts a new peak; the figure that counts is how far memory grows above the present.
+void resetPeakMemory() {
+  std::ofstream("/proc/self/clear_refs") << "5";
+  residentAtReset = memoryMb("VmRSS:");
+}
+long peakMemoryMb() { return memoryMb("VmHWM:") - residentAtReset; }
 
 // Text of every field reachable from the document, to look for what must not be there.
 std::wstring allText(mfd_rssdocument* doc) {
