@@ -23,8 +23,10 @@ is counted under the rule's name:
                     whose namespaces are not those of 0.9 or 1.0 (0.92, 0.93, 0.94, 2.01, none,
                     the RSS namespace declared on the channel only) gets no handler: the document
                     holds no channel, without error. Counted once per file.
-  root-of-no-dialect  A root of no dialect (an "rss" root in a namespace, a CDF "CHANNEL", an
-                    Atom "feed") is refused with the version error. Counted once per file.
+  root-of-no-dialect  A root of no dialect (an "rss" root in a namespace, a CDF "CHANNEL") is
+                    refused with the version error. Counted once per file.
+  atom-refused      The same for a document feedparser reads as Atom: it must be refused with
+                    the version error. Counted once per file.
   enumerated-value-refused  A skipDays day other than the seven English weekday names, or an
                     updatePeriod outside its five names, fails the parse with 4. Once per file.
   not-well-formed   A document that is not well-formed XML (feedparser agrees: bozo) fails with
@@ -176,8 +178,8 @@ def main():
         atom = parsed.version.startswith("atom")
         if doc["code"] != 0 or atom:
             rule = failure_rule(doc, parsed, raw)
-            if atom and rule != "root-of-no-dialect":
-                rule = None
+            if atom:
+                rule = "atom-refused" if rule == "root-of-no-dialect" else None
             if rule:
                 count(rule)
             else:
