@@ -15,6 +15,8 @@ OXM_PACKAGES=(
   libgmime-3.0-dev
   clang
   libclang-rt-14-dev
+  libxml2-dev
+  python3-feedparser
 )
 
 missing=()

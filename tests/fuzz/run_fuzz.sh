@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (AddressSanitizer and UBSan on) and runs each for a
-# bounded time, seeded with the shared real-world messages. Exits 77 (skipped) without clang's
-# libFuzzer; 1 when a target found a crash (the input is kept in the work directory).
+# bounded time, seeded with the shared real-world messages (the feeds for the RSS parser).
+# Exits 77 (skipped) without clang's libFuzzer; 1 when a target found a crash (the input is kept
+# in the work directory).
 #
-# usage: run_fuzz.sh SOURCE_DIR WORK_DIR SECONDS [TESTDATA_DIR]
+# usage: run_fuzz.sh SOURCE_DIR WORK_DIR SECONDS [TESTDATA_DIR [TARGET...]]
+# Targets: decode, date, encode (the codec; the default) and rss (the RSS parser).
 set -euo pipefail
 src=$1
 work=$(mkdir -p "$2" && cd "$2" && pwd)
 seconds=$3
 testdata=${OXMIDDLE_TESTDATA:-${4:-$src/../shared/testdata}}
+shift $(( $# < 4 ? $# : 4 ))
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(decode date encode)
 
 cxx=$(command -v clang++ || true)
 if [ -z "$cxx" ]; then
@@ -23,29 +28,51 @@ if ! "$cxx" -fsanitize=fuzzer "$probe" -o "$work/probe" 2>/dev/null; then
   exit 77
 fi
 
-flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=all -I"$src")
-sources=("$src"/platform/*.cpp "$src"/frame/*.cpp "$src"/codec/*.cpp)
-# The library once, as objects, then one link per target (two jobs at most).
+xml_cflags=$(pkg-config --cflags libxml-2.0 2>/dev/null || echo -I/usr/include/libxml2)
+xml_libs=$(pkg-config --libs libxml-2.0 2>/dev/null || echo -lxml2)
+flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=all -I"$src" $xml_cflags)
+# The folders each target's library part comes from.
+folders_of() {
+  case $1 in
+    rss) echo platform feeds/rssparser/src ;;
+    *) echo platform frame codec ;;
+  esac
+}
+# The library once, as objects (of the folders the targets need), then one link per target (two
+# jobs at most).
+needed=$(for target in "${targets[@]}"; do folders_of "$target"; done | tr ' ' '\n' | sort -u)
+sources=()
+for folder in $needed; do sources+=("$src/$folder"/*.cpp); done
 mkdir -p "$work/obj"
 printf '%s\n' "${sources[@]}" | xargs -P 2 -I{} sh -c \
   'o="$1/obj/$(echo "$2" | tr / _).o"; [ "$o" -nt "$2" ] || "$3" $4 -fsanitize=fuzzer-no-link -c "$2" -o "$o"' \
   _ "$work" {} "$cxx" "${flags[*]}"
+objects_of() {
+  for folder in $(folders_of "$1"); do
+    for f in "$src/$folder"/*.cpp; do echo "$work/obj/$(echo "$f" | tr / _).o"; done
+  done
+}
 
 seeds="$work/seeds"
-mkdir -p "$seeds/decode" "$seeds/date" "$seeds/encode"
+mkdir -p "$seeds/decode" "$seeds/date" "$seeds/encode" "$seeds/rss"
 if [ -d "$testdata/mail" ]; then
   find "$testdata/mail" -type f ! -name '*.md' -size -200k -exec cp -t "$seeds/decode" {} + 2>/dev/null || true
   cp "$seeds/decode"/* "$seeds/encode"/ 2>/dev/null || true
 fi
+if [ -d "$testdata/feeds" ]; then
+  find "$testdata/feeds" -type f ! -name '*.md' -size -200k -exec cp -t "$seeds/rss" {} + 2>/dev/null || true
+fi
+printf '<rss version="2.0"><channel><title>t</title><item><title>i</title></item></channel></rss>' > "$seeds/rss/min"
 printf 'mailto:a%%40example.jp?subject=s&body=b%%20c' > "$seeds/encode/mailto"
 printf 'Tue, 4 Dec 2007 10:00:00 +0900' > "$seeds/date/rfc"
 printf 'Mon, 31 Dec 2007 20 : 15 : 09 EST (comment (nested))' > "$seeds/date/odd"
 printf '4 Dec 07 10:00 +900' > "$seeds/date/short"
 
 status=0
-for target in decode date encode; do
-  "$cxx" "${flags[@]}" -fsanitize=fuzzer "$src/tests/fuzz/${target}_fuzz.cpp" "$work"/obj/*.o -ldl -lpthread \
-    -o "$work/${target}_fuzz"
+for target in "${targets[@]}"; do
+  # shellcheck disable=SC2046
+  "$cxx" "${flags[@]}" -fsanitize=fuzzer "$src/tests/fuzz/${target}_fuzz.cpp" $(objects_of "$target") $xml_libs \
+    -ldl -lpthread -o "$work/${target}_fuzz"
   mkdir -p "$work/corpus_$target" "$work/crashes_$target"
   echo "== ${target}_fuzz for ${seconds}s"
   if ! (cd "$work/crashes_$target" && OXMIDDLE_SYNC=0 "$work/${target}_fuzz" -max_total_time="$seconds" \

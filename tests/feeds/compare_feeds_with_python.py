@@ -1,0 +1,215 @@
+#!/usr/bin/env python3
+"""Compares what the RSS parser reads from every shared real-world feed with what Python's
+feedparser reads from the same bytes: the first channel's title, its item count, and every
+item's title and link.
+
+usage: compare_feeds_with_python.py FEED_DUMP TESTDATA_DIR
+
+A value matches when it is equal. Where the parser's rules make it differ on purpose, the value
+is counted under the rule's name:
+
+  whitespace        The parser keeps an element's text as it stands; feedparser strips blanks
+                    and line ends at both ends. Compared stripped.
+  empty-is-absent   An empty element is an absent value; feedparser gives "".
+  taken-from-another-element  Only the element of the dialect's own vocabulary fills a field;
+                    feedparser fills a missing title or link from another element (dc:title,
+                    media:title, the title of a picture, the guid, the enclosure). Checked: the
+                    parser has no value and feedparser's is the whole text of an element or a
+                    whole attribute value of the file.
+  other-namespace-wins  Elements of namespaces the dialect does not accept are skipped;
+                    feedparser lets a later dc:title replace the title. Checked: feedparser's
+                    value is the whole text of a prefixed title element of the file.
+  version-without-handler  An "rss" or "rdf:RDF" root whose version is neither 0.91 nor 2.0 and
+                    whose namespaces are not those of 0.9 or 1.0 (0.92, 0.93, 0.94, 2.01, none,
+                    the RSS namespace declared on the channel only) gets no handler: the document
+                    holds no channel, without error. Counted once per file.
+  root-of-no-dialect  A root of no dialect (an "rss" root in a namespace, a CDF "CHANNEL") is
+                    refused with the version error. Counted once per file.
+  atom-refused      The same for a document feedparser reads as Atom: it must be refused with
+                    the version error. Counted once per file.
+  enumerated-value-refused  A skipDays day other than the seven English weekday names, or an
+                    updatePeriod outside its five names, fails the parse with 4. Once per file.
+  not-well-formed   A document that is not well-formed XML (feedparser agrees: bozo) fails with
+                    3; feedparser reads on with its loose parser. Once per file.
+  entity-not-read   External entities and parameter entities are never read, and no HTML
+                    entity set is built in: a document that needs one to be well-formed fails
+                    with 3. Once per file.
+  encoding-not-read An encoding the XML reader does not know ("bogus", "u16"), or UTF-32, which
+                    libxml2's push reader does not switch to, fails with 3. Once per file.
+
+Exit status: 0 when every value matched (exactly or under a rule), 1 otherwise, 77 when the
+test data or feedparser is missing.
+"""
+import os
+import re
+import subprocess
+import sys
+
+try:
+    import feedparser
+except ImportError:
+    feedparser = None
+
+ABSENT = object()
+
+
+def unescape(field):
+    if field == "\\0":
+        return ABSENT
+    out = []
+    i = 0
+    while i < len(field):
+        c = field[i]
+        if c == "\\" and i + 1 < len(field):
+            out.append({"\\": "\\", "t": "\t", "n": "\n", "r": "\r"}[field[i + 1]])
+            i += 2
+        else:
+            out.append(c)
+            i += 1
+    return "".join(out)
+
+
+def read_dump(tool, files):
+    """{file: {"code", "dialect", "error", "title", "count", "items"}} from feed_dump's lines."""
+    text = subprocess.run([tool] + files, check=True, capture_output=True).stdout.decode("utf-8")
+    docs = {}
+    doc = None
+    for line in text.split("\n"):
+        if not line:
+            continue
+        kind, *fields = line.split("\t")
+        if kind == "F":
+            doc = {"code": int(fields[1]), "dialect": int(fields[2]), "error": unescape(fields[3]),
+                   "title": None, "count": 0, "items": []}
+            docs[fields[0]] = doc
+        elif kind == "C":
+            doc["title"], doc["count"] = unescape(fields[0]), int(fields[1])
+        elif kind == "I":
+            doc["items"].append((unescape(fields[0]), unescape(fields[1])))
+    return docs
+
+
+def escaped_forms(value):
+    """The forms a text can take in the file: as it is and with XML's escapes."""
+    escaped = value.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+    return {value, escaped, escaped.replace('"', "&quot;")}
+
+
+def stands_in(value, raw_text, element=r"[\w:]+"):
+    """Whether the value is the whole text of an element (of the given name) or a whole attribute
+    value of the file."""
+    for form in escaped_forms(value):
+        text = r"\s*(<!\[CDATA\[)?\s*" + re.escape(form) + r"\s*(\]\]>)?\s*"
+        if re.search(r"<" + element + r"(\s[^>]*)?>" + text + r"</", raw_text):
+            return True
+        if element == r"[\w:]+" and re.search(r"=[\"']" + re.escape(form) + r"[\"']", raw_text):
+            return True
+    return False
+
+
+def value_rule(ours, theirs, raw_text):
+    """The rule under which a title or link of ours differs from feedparser's, or None."""
+    if ours is not ABSENT and theirs is not None and ours.strip() == theirs.strip():
+        return "whitespace"
+    if ours is ABSENT and theirs == "":
+        return "empty-is-absent"
+    if ours is ABSENT and theirs and stands_in(theirs, raw_text):
+        return "taken-from-another-element"
+    if theirs and stands_in(theirs, raw_text, r"\w+:title"):
+        return "other-namespace-wins"
+    return None
+
+
+def failure_rule(doc, parsed, raw):
+    """The rule under which the parser refused a document, or None."""
+    error = doc["error"] if doc["error"] is not ABSENT else ""
+    if doc["code"] == 3 and error.startswith("defaultStartElement: version error"):
+        return "root-of-no-dialect"
+    if doc["code"] == 4:
+        return "enumerated-value-refused"
+    if doc["code"] == 3 and re.match(r"fatalError: (PEReference: %\w+; not found|Entity '\w+' not defined)", error):
+        return "entity-not-read"
+    utf32 = raw[:4] in (b"\x00\x00\xfe\xff", b"\xff\xfe\x00\x00") or raw[:4] in (b"\x00\x00\x00<", b"<\x00\x00\x00")
+    if doc["code"] in (2, 3) and (utf32 or error.startswith("fatalError: Unsupported encoding")):
+        return "encoding-not-read"
+    if doc["code"] == 3 and parsed.bozo and error.startswith("fatalError"):
+        return "not-well-formed"
+    return None
+
+
+def main():
+    if len(sys.argv) != 3:
+        print(__doc__)
+        return 2
+    tool, testdata = sys.argv[1], os.environ.get("OXMIDDLE_TESTDATA") or sys.argv[2]
+    root = os.path.join(testdata, "feeds")
+    if not os.path.isdir(root):
+        print(f"skipped: no feeds under {root} (set OXMIDDLE_TESTDATA to the shared test data)")
+        return 77
+    if feedparser is None:
+        print("skipped: Python's feedparser is not installed (python3-feedparser)")
+        return 77
+    files = sorted(os.path.join(d, f) for d, _, fs in os.walk(root) for f in fs if not f.endswith(".md"))
+    docs = read_dump(tool, files)
+    counts = {}
+    failures = []
+
+    def count(rule):
+        counts[rule] = counts.get(rule, 0) + 1
+
+    def compare(what, ours, theirs, raw_text, name):
+        if (ours is not ABSENT and ours == theirs) or (ours is ABSENT and theirs is None):
+            count("equal")
+            return
+        rule = value_rule(ours, theirs, raw_text)
+        if rule:
+            count(rule)
+        else:
+            failures.append(f"{name}: {what}: ours {'absent' if ours is ABSENT else repr(ours)}, "
+                            f"feedparser {theirs!r}")
+
+    for path in files:
+        name = os.path.relpath(path, root)
+        doc = docs[path]
+        with open(path, "rb") as f:
+            raw = f.read()
+        parsed = feedparser.parse(raw)
+        raw_text = raw.decode("utf-8", "replace")
+        atom = parsed.version.startswith("atom")
+        if doc["code"] != 0 or atom:
+            rule = failure_rule(doc, parsed, raw)
+            if atom:
+                rule = "atom-refused" if rule == "root-of-no-dialect" else None
+            if rule:
+                count(rule)
+            else:
+                failures.append(f"{name}: code {doc['code']} ({doc['error'] if doc['error'] is not ABSENT else ''}); "
+                                f"feedparser {parsed.version or 'no version'}, bozo {parsed.bozo}")
+            continue
+        if doc["dialect"] == 0:
+            count("version-without-handler")
+            continue
+        if doc["title"] is None:
+            if parsed.entries or parsed.feed.get("title"):
+                failures.append(f"{name}: no channel; feedparser {len(parsed.entries)} items")
+            else:
+                count("equal")
+            continue
+        compare("channel title", doc["title"], parsed.feed.get("title"), raw_text, name)
+        if doc["count"] != len(parsed.entries):
+            failures.append(f"{name}: {doc['count']} items, feedparser {len(parsed.entries)}")
+            continue
+        count("equal")
+        for n, ((title, link), entry) in enumerate(zip(doc["items"], parsed.entries), 1):
+            compare(f"item {n} title", title, entry.get("title"), raw_text, name)
+            compare(f"item {n} link", link, entry.get("link"), raw_text, name)
+    compared = sum(counts.values())
+    print(f"{len(files)} feeds, {compared} values compared with feedparser: "
+          + ", ".join(f"{n} {k}" for k, n in sorted(counts.items())))
+    for line in failures:
+        print("DIFFERENT: " + line)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,79 @@
+// Parses each feed given on the command line and prints what the comparison with Python's
+// feedparser (compare_feeds_with_python.py) needs, as UTF-8 lines of tab-separated fields:
+//   F <file> <parse code> <dialect> <last error record's message (the one that ended a failed parse)>
+//   C <first channel's title> <its item count>          (when the document has a channel)
+//   I <item title> <item link>                          (each item of the first channel)
+// In a field, backslash, tab, CR and LF are written \\ \t \r \n; an absent value is \0.
+//
+// usage: feed_dump FILE...
+#include <cstdio>
+#include <string>
+
+#include "feeds/rssparser/src/mfd_rssdocument.h"
+#include "feeds/rssparser/src/mfd_rssparser.h"
+#include "tests/corpus/corpus_files.h"
+#include "tests/feeds/rss_values.h"
+
+namespace {
+
+std::string escaped(const std::wstring& text) {
+  if (text == L"<absent>") return "\\0";
+  std::string out;
+  for (wchar_t w : text) {
+    const auto c = static_cast<char32_t>(w);
+    if (c == U'\\') out += "\\\\";
+    else if (c == U'\t') out += "\\t";
+    else if (c == U'\n') out += "\\n";
+    else if (c == U'\r') out += "\\r";
+    else if (c < 0x80) out += static_cast<char>(c);
+    else if (c < 0x800) out += {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
+    else if (c < 0x10000)
+      out += {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | (c >> 6 & 0x3F)),
+              static_cast<char>(0x80 | (c & 0x3F))};
+    else
+      out += {static_cast<char>(0xF0 | c >> 18), static_cast<char>(0x80 | (c >> 12 & 0x3F)),
+              static_cast<char>(0x80 | (c >> 6 & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace oxm;
+  using oxm::test::field;
+  mfd_rssparser* parser = nullptr;
+  if (mfd_rssparser_create(&parser) != 0) {
+    std::fprintf(stderr, "feed_dump: no parser\n");
+    return 1;
+  }
+  for (int i = 1; i < argc; ++i) {
+    const std::string bytes = oxm::test::readWhole(argv[i]);
+    mfd_rssdocument* doc = nullptr;
+    mfd_rssdocument_create(&doc);
+    const int rc = mfd_rssdocument_parse_memory(parser, doc, bytes.data(), bytes.size());
+    int dialect = 0;
+    mfd_rssdocument_get_dialect(doc, &dialect);
+    std::wstring last = L"<absent>";
+    mfd_rss_error* error = nullptr;
+    while (mfd_rssdocument_take_error(doc, &error) == 0) {
+      last = field(mfd_rss_error_get_message, error);
+      mfd_rss_error_destroy(&error);
+    }
+    std::printf("F\t%s\t%d\t%d\t%s\n", argv[i], rc, dialect, escaped(last).c_str());
+    mfd_list* channels = nullptr;
+    if (mfd_rssdocument_get_channels(doc, &channels) == 0) {
+      const mfd_rsschannel* channel = oxm::test::listed<mfd_rsschannel>(channels)[0];
+      mfd_list* items = nullptr;
+      const auto all = mfd_rsschannel_get_items(channel, &items) == 0 ? oxm::test::listed<mfd_rsschannelitem>(items)
+                                                                      : std::vector<mfd_rsschannelitem*>{};
+      std::printf("C\t%s\t%zu\n", escaped(field(mfd_rsschannel_get_title, channel)).c_str(), all.size());
+      for (const mfd_rsschannelitem* item : all)
+        std::printf("I\t%s\t%s\n", escaped(field(mfd_rsschannelitem_get_title, item)).c_str(),
+                    escaped(field(mfd_rsschannelitem_get_link, item)).c_str());
+    }
+    mfd_rssdocument_destroy(&doc);
+  }
+  mfd_rssparser_destroy(&parser);
+  return 0;
+}

@@ -1,0 +1,232 @@
+// The library's interface outside parsing: accessor codes, the list and its cursor, the URL
+// object, creation rules, error records, and allocation failures at every step of a parse.
+#include "tests/feeds/rss_fixture.h"
+
+namespace oxm::test {
+namespace {
+
+TEST_F(RssTest, AccessorCodes) {
+  mfd_rsschannelitem* item = nullptr;
+  ASSERT_EQ(mfd_rsschannelitem_create(&item), 0);
+  EXPECT_EQ(mfd_rsschannelitem_create(&item), 3) << "the pointer must be null beforehand";
+  const wchar_t* value = nullptr;
+  EXPECT_EQ(mfd_rsschannelitem_get_title(nullptr, &value), 3);
+  EXPECT_EQ(mfd_rsschannelitem_get_title(item, nullptr), 3);
+  EXPECT_EQ(mfd_rsschannelitem_get_title(item, &value), 5);
+  EXPECT_EQ(mfd_rsschannelitem_set_title(item, nullptr), 3);
+  EXPECT_EQ(mfd_rsschannelitem_set_title(nullptr, L"x"), 3);
+  EXPECT_EQ(mfd_rsschannelitem_set_title(item, L"first"), 0);
+  EXPECT_EQ(mfd_rsschannelitem_set_title(item, L"second"), 0);
+  ASSERT_EQ(mfd_rsschannelitem_get_title(item, &value), 0);
+  EXPECT_STREQ(value, L"second") << "a setter replaces the earlier value";
+  EXPECT_EQ(mfd_rsschannelitem_set_title(item, L""), 0);
+  EXPECT_EQ(mfd_rsschannelitem_get_title(item, &value), 5) << "an empty value is absent";
+  mfd_rsschannelimage* image = nullptr;
+  EXPECT_EQ(mfd_rsschannelitem_get_image(item, &image), 5);
+  EXPECT_EQ(mfd_rsschannelitem_get_image(item, nullptr), 3);
+  EXPECT_EQ(mfd_rsschannelitem_get_image(nullptr, &image), 3);
+
+  mfd_rsschannel* channel = nullptr;
+  ASSERT_EQ(mfd_rsschannel_create(&channel), 0);
+  mfd_list* list = nullptr;
+  EXPECT_EQ(mfd_rsschannel_get_items(channel, &list), 5) << "a channel without items";
+  EXPECT_EQ(mfd_rsschannel_get_skipdays(channel, &list), 5);
+  ASSERT_EQ(mfd_rsschannel_add_item(channel, item), 0);
+  ASSERT_EQ(mfd_rsschannel_get_items(channel, &list), 0);
+  EXPECT_EQ(list->count, 1u);
+  mfd_rsschannel_destroy(&channel);
+  EXPECT_EQ(channel, nullptr);
+
+  EXPECT_EQ(mfd_rssdocument_get_channels(doc_, &list), 5) << "a document not parsed";
+  EXPECT_EQ(mfd_rssdocument_get_channelsets(doc_, nullptr), 3);
+  int d = 0;
+  EXPECT_EQ(mfd_rssdocument_get_dialect(doc_, &d), 5);
+  mfd_rssdocument* other = doc_;
+  EXPECT_EQ(mfd_rssdocument_create(&other), 3);
+  EXPECT_EQ(mfd_rssdocument_parse_memory(nullptr, doc_, "<rss/>", 6), 3);
+  EXPECT_EQ(mfd_rssdocument_parse_memory(parser_, nullptr, "<rss/>", 6), 3);
+  ASSERT_EQ(mfd_rssdocument_parse_memory(parser_, doc_, "<rss version=\"2.0\"/>", 20), 0);
+  EXPECT_EQ(mfd_rssdocument_parse_memory(parser_, doc_, "<rss version=\"2.0\"/>", 20), 3) << "parsed once";
+  EXPECT_EQ(mfd_rssdocument_destroy(nullptr), 3);
+
+  mfd_rssparser* second = parser_;
+  EXPECT_EQ(mfd_rssparser_create(&second), 3);
+  second = nullptr;
+  mfd_rssparser_hide_reader(true);
+  EXPECT_EQ(mfd_rssparser_create(&second), 1);
+  mfd_rssparser_hide_reader(false);
+  EXPECT_EQ(second, nullptr);
+}
+
+// first resets the cursor, next moves it; the element under the cursor may be removed while
+// walking, and next then gives the one after it.
+TEST_F(RssTest, ListCursorSurvivesRemoval) {
+  mfd_list* list = nullptr;
+  ASSERT_EQ(mfd_list_create(&list), 0);
+  EXPECT_EQ(mfd_list_create(&list), 3);
+  int values[5] = {0, 1, 2, 3, 4};
+  void* v = nullptr;
+  EXPECT_EQ(mfd_list_first(list, &v), 5);
+  EXPECT_EQ(mfd_list_next(list, &v), 5);
+  EXPECT_EQ(mfd_list_append(list, nullptr), 3);
+  for (int& x : values) ASSERT_EQ(mfd_list_append(list, &x), 0);
+  // Remove the even ones while walking: the first, one in the middle and the last.
+  std::vector<int> seen;
+  for (int rc = mfd_list_first(list, &v); rc == 0; rc = mfd_list_next(list, &v)) {
+    seen.push_back(*static_cast<int*>(v));
+    if (*static_cast<int*>(v) % 2 == 0) {
+      void* removed = nullptr;
+      ASSERT_EQ(mfd_list_remove_current(list, &removed), 0);
+      EXPECT_EQ(removed, v);
+      EXPECT_EQ(mfd_list_remove_current(list, &removed), 5) << "nothing under the cursor after a removal";
+    }
+  }
+  EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 3, 4}));
+  std::vector<int> left;
+  for (int* x : listed<int>(list)) left.push_back(*x);
+  EXPECT_EQ(left, (std::vector<int>{1, 3}));
+  size_t count = 0;
+  ASSERT_EQ(mfd_list_count(list, &count), 0);
+  EXPECT_EQ(count, 2u);
+  // Emptied from the front, the list can be filled again.
+  for (int rc = mfd_list_first(list, &v); rc == 0; rc = mfd_list_first(list, &v)) mfd_list_remove_current(list, &v);
+  EXPECT_EQ(list->head, nullptr);
+  EXPECT_EQ(list->tail, nullptr);
+  ASSERT_EQ(mfd_list_append(list, &values[4]), 0);
+  ASSERT_EQ(mfd_list_first(list, &v), 0);
+  EXPECT_EQ(v, &values[4]);
+  mfd_list_destroy(&list, nullptr);
+  EXPECT_EQ(list, nullptr);
+}
+
+TEST_F(RssTest, UrlObjectTakesFileUrlsOnly) {
+  mfd_url* url = nullptr;
+  ASSERT_EQ(mfd_url_create(&url), 0);
+  EXPECT_EQ(mfd_url_create(&url), 3);
+  const wchar_t* path = nullptr;
+  EXPECT_EQ(mfd_url_get_path(url, &path), 5);
+  const struct {
+    const wchar_t* location;
+    int code;
+    const wchar_t* path;
+  } cases[] = {
+      {L"file:///Application Data/Rivulet/Tmp/recv.rss", 0, L"Application Data/Rivulet/Tmp/recv.rss"},
+      {L"file:///Application%20Data/a%2Fb%e3%81%82", 0, L"Application Data/a/b\u3042"},
+      {L"file:///\\Host\\tmp\\f.xml", 0, L"\\Host\\tmp\\f.xml"},
+      {L"file:///", 3, nullptr},
+      {L"file://host/a", 3, nullptr},
+      {L"http://example.org/feed.rss", 3, nullptr},
+      {L"FILE:///a", 3, nullptr},
+      {L"file:///a%2", 3, nullptr},
+      {L"file:///a%zz", 3, nullptr},
+      {L"file:///a%00b", 3, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.location, c.location + wcslen(c.location)));
+    EXPECT_EQ(mfd_url_set(url, c.location), c.code);
+    if (c.path) {
+      ASSERT_EQ(mfd_url_get_path(url, &path), 0);
+      EXPECT_STREQ(path, c.path);
+      const wchar_t* location = nullptr;
+      ASSERT_EQ(mfd_url_get_location(url, &location), 0);
+      EXPECT_STREQ(location, c.location);
+    } else {
+      EXPECT_EQ(mfd_url_get_path(url, &path), 5) << "a refused location leaves nothing behind";
+    }
+  }
+  // A parse through a URL that names no readable file, or no URL at all.
+  ASSERT_EQ(mfd_url_set(url, L"file:///missing.rss"), 0);
+  EXPECT_EQ(mfd_rssdocument_parse(parser_, doc_, url), 3);
+  EXPECT_EQ(takeError(), L"0:0 fatalError: the document cannot be opened");
+  mfd_url* empty = nullptr;
+  ASSERT_EQ(mfd_url_create(&empty), 0);
+  EXPECT_EQ(parse(""), 3);
+  EXPECT_EQ(mfd_rssdocument_parse(parser_, doc_, empty), 3);
+  EXPECT_EQ(mfd_url_destroy(&empty), 0);
+  EXPECT_EQ(mfd_url_destroy(&url), 0);
+  EXPECT_EQ(mfd_url_destroy(&url), 3);
+}
+
+// Records come out oldest first, with the reader's line and column; each is the caller's to
+// release once taken.
+TEST_F(RssTest, ErrorRecordsOfNotWellFormedDocuments) {
+  const struct {
+    const char* name;
+    std::string xml;
+    const wchar_t* first;
+  } cases[] = {
+      {"not XML", "this is no feed", L"1:1 fatalError: Document is empty"},
+      {"empty", "", L"1:1 fatalError: Extra content at the end of the document"},
+      {"truncated", "<rss version=\"2.0\"><channel>\n<title>T</title><item><title>a",
+       L"2:30 fatalError: Extra content at the end of the document"},
+      {"mismatched tags", "<rss version=\"2.0\"><channel>\n<title>T</channel></rss>",
+       L"2:19 fatalError: Opening and ending tag mismatch: title line 2 and channel"},
+      {"bad character", std::string("<rss version=\"2.0\"><channel><title>a\x01</title></channel></rss>"),
+       L"1:37 fatalError: PCDATA invalid Char value 1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(parse(c.xml), 3);
+    EXPECT_EQ(takeError(), c.first);
+  }
+  // A parse of many complaints keeps the first hundred records and counts the rest.
+  std::string xml = "<rss version=\"2.0\"><channel>";
+  for (int i = 0; i < 150; ++i) xml += "<x:y/>";
+  xml += "</channel></rss>";
+  ASSERT_EQ(parse(xml), 0);
+  EXPECT_EQ(doc_->errors->count, 100u);
+  // One record per element: the reader's undeclared prefix (the element is then in no
+  // namespace, which 2.0 reads).
+  EXPECT_EQ(doc_->errorsDropped, 50u);
+  EXPECT_EQ(messages().size(), 100u);
+  mfd_rss_error* none = nullptr;
+  EXPECT_EQ(mfd_rssdocument_take_error(doc_, &none), 5);
+  EXPECT_EQ(mfd_rss_error_destroy(&none), 3);
+}
+
+// The Nth allocation of a parse fails, for every N until the parse needs no more: the parse
+// says 2 (a record says where when one could be made), and destroying the partial tree gives
+// back every block.
+TEST_F(RssTest, EveryAllocationFailureGivesTwoAndLeaksNothing) {
+  const std::string xml = R"(<rss version="2.0"><channel><title>T</title><link>http://c/</link>
+<cloud domain="d" port="1"/><image><url>http://c/i</url></image><textInput><name>q</name></textInput>
+<skipHours><hour>1</hour></skipHours><skipDays><day>Monday</day></skipDays>
+<item><title>A</title><enclosure url="http://c/e" length="1" type="t"/><image><url>http://c/p</url></image></item>
+<item><title>B</title><guid isPermaLink="true">g</guid></item></channel></rss>)";
+  const size_t baseline = mfd_alloc_live_blocks();
+  long allocations = 0;
+  {
+    const long before = mfd_alloc_calls();
+    ASSERT_EQ(mfd_rssdocument_parse_memory(parser_, doc_, xml.data(), xml.size()), 0);
+    allocations = mfd_alloc_calls() - before;
+  }
+  ASSERT_GT(allocations, 30);
+  for (long n = 1; n <= allocations + 1; ++n) {
+    SCOPED_TRACE("allocation " + std::to_string(n));
+    mfd_rssdocument_destroy(&doc_);
+    ASSERT_EQ(mfd_rssdocument_create(&doc_), 0);
+    mfd_alloc_fail_nth(n);
+    const int rc = mfd_rssdocument_parse_memory(parser_, doc_, xml.data(), xml.size());
+    mfd_alloc_fail_nth(0);
+    EXPECT_EQ(rc, n <= allocations ? 2 : 0);
+    ASSERT_EQ(mfd_rssdocument_destroy(&doc_), 0);
+    EXPECT_EQ(mfd_alloc_live_blocks(), baseline - 1) << mfd_alloc_live_report();
+  }
+  ASSERT_EQ(mfd_rssdocument_create(&doc_), 0);
+  // The URL object and the parser fail the same way.
+  mfd_url* url = nullptr;
+  ASSERT_EQ(mfd_url_create(&url), 0);
+  mfd_alloc_fail_nth(1);
+  EXPECT_EQ(mfd_url_set(url, L"file:///a"), 2);
+  mfd_alloc_fail_nth(1);
+  mfd_rssparser* p = nullptr;
+  EXPECT_EQ(mfd_rssparser_create(&p), 2);
+  mfd_alloc_fail_nth(2);
+  EXPECT_EQ(mfd_rssparser_create(&p), 2);
+  EXPECT_EQ(p, nullptr);
+  mfd_alloc_fail_nth(0);
+  mfd_url_destroy(&url);
+}
+
+}  // namespace
+}  // namespace oxm::test

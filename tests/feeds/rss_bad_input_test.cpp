@@ -1,0 +1,216 @@
+// Hostile and oversized documents: entity bombs, external entities (never fetched, never
+// read), a 100 MB document, an item of 100,000 elements, deep nesting, one huge text. Each ends
+// with a clear code and in bounded memory.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "tests/feeds/rss_fixture.h"
+
+namespace oxm::test {
+namespace {
+
+// Resident memory of the process in MB (Linux): the peak since the last reset, or the present.
+long memoryMb(const char* key) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(key, 0) == 0) return std::stol(line.substr(std::strlen(key))) / 1024;
+  return -1;
+}
+long residentAtReset = 0;
+// Starts a new peak; the figure that counts is how far memory grows above the present.
+void resetPeakMemory() {
+  std::ofstream("/proc/self/clear_refs") << "5";
+  residentAtReset = memoryMb("VmRSS:");
+}
+long peakMemoryMb() { return memoryMb("VmHWM:") - residentAtReset; }
+
+// Text of every field reachable from the document, to look for what must not be there.
+std::wstring allText(mfd_rssdocument* doc) {
+  std::wstring out;
+  mfd_list* list = nullptr;
+  if (mfd_rssdocument_get_channels(doc, &list) != 0) return out;
+  for (mfd_rsschannel* c : listed<mfd_rsschannel>(list)) {
+    for (const mfd_str& f : c->field) out += f.text ? f.text : L"";
+    mfd_list* its = nullptr;
+    if (mfd_rsschannel_get_items(c, &its) == 0)
+      for (mfd_rsschannelitem* i : listed<mfd_rsschannelitem>(its))
+        for (const mfd_str& f : i->field) out += f.text ? f.text : L"";
+  }
+  return out;
+}
+
+std::string entities(const std::string& declarations, const std::string& title) {
+  return "<?xml version=\"1.0\"?>\n<!DOCTYPE rss [" + declarations + "]>\n<rss version=\"2.0\"><channel><title>" +
+         title + "</title></channel></rss>";
+}
+
+TEST_F(RssTest, EntityBombsEndWithTwo) {
+  std::string laughs = "<!ENTITY l0 \"lol\">";
+  for (int i = 1; i <= 9; ++i)
+    laughs += "<!ENTITY l" + std::to_string(i) + " \"" + [&] {
+      std::string refs;
+      for (int k = 0; k < 10; ++k) refs += "&l" + std::to_string(i - 1) + ";";
+      return refs;
+    }() + "\">";
+  // One entity of 50 KB used 20,000 times: a gigabyte of text from 1 MB of document.
+  const std::string big = "<!ENTITY big \"" + std::string(50000, 'x') + "\">";
+  std::string bigRefs;
+  for (int i = 0; i < 20000; ++i) bigRefs += "&big;";
+  const struct {
+    const char* name;
+    std::string xml;
+    const wchar_t* message;
+  } cases[] = {
+      {"billion laughs", entities(laughs, "&l9;"), L"fatalError: Detected an entity reference loop"},
+      {"quadratic", entities(big, bigRefs), L"characters (parse error): text of one element over 1 MB"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    resetPeakMemory();
+    EXPECT_EQ(parse(c.xml), 2);
+    EXPECT_LT(peakMemoryMb(), 200);
+    EXPECT_EQ(messages().at(0), c.message);
+  }
+  // Internal entities within bounds are replaced wherever they stand.
+  ASSERT_EQ(parse(entities("<!ENTITY co \"Example &amp; Co\">", "&co; / &co;")), 0);
+  EXPECT_EQ(field(mfd_rsschannel_get_title, channels()[0]), L"Example & Co / Example & Co");
+}
+
+// A listening socket on 127.0.0.1 that tells whether anyone connected.
+class Listener {
+ public:
+  Listener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof a;
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), n) != 0 || ::listen(fd_, 8) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n) != 0)
+      port_ = 0;
+    else
+      port_ = ntohs(a.sin_port);
+  }
+  ~Listener() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int port() const { return port_; }
+  bool connected() {
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 100) > 0;
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+TEST_F(RssTest, ExternalEntitiesAreNeverFetchedNorRead) {
+  writeHostFile(root_.host("secret.txt"), "SECRET-FILE");
+  writeHostFile(root_.host("secret.dtd"), "<!ENTITY leak \"SECRET-DTD\">");
+  Listener http;
+  ASSERT_NE(http.port(), 0);
+  const std::string file = "file://" + root_.host("secret.txt");
+  const std::string dtd = "file://" + root_.host("secret.dtd");
+  const std::string net = "http://127.0.0.1:" + std::to_string(http.port()) + "/x.dtd";
+  const struct {
+    const char* name;
+    std::string xml;
+    int code;
+  } cases[] = {
+      // An entity that is never declared cannot be used: the document is not well-formed.
+      {"file entity", entities("<!ENTITY x SYSTEM \"" + file + "\">", "a&x;b"), 3},
+      {"http entity", entities("<!ENTITY x SYSTEM \"" + net + "\">", "a&x;b"), 3},
+      {"public entity", entities("<!ENTITY x PUBLIC \"-//X//Y\" \"" + net + "\">", "a&x;b"), 3},
+      // Parameter entities are never declared either; an external subset is not read, so what
+      // it would declare stays undeclared (a record, the rest of the document read).
+      {"file parameter entity", entities("<!ENTITY % p SYSTEM \"" + dtd + "\"> %p;", "a&leak;b"), 3},
+      {"http parameter entity", entities("<!ENTITY % p SYSTEM \"" + net + "\"> %p;", "a&leak;b"), 3},
+      {"file subset", "<!DOCTYPE rss SYSTEM \"" + dtd + "\"><rss version=\"2.0\"><channel><title>a&leak;b</title>"
+                      "</channel></rss>", 0},
+      {"http subset", "<!DOCTYPE rss SYSTEM \"" + net + "\"><rss version=\"2.0\"><channel><title>a&leak;b</title>"
+                      "</channel></rss>", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(parse(c.xml), c.code);
+    const std::wstring text = allText(doc_);
+    EXPECT_EQ(text.find(L"SECRET"), std::wstring::npos);
+    if (c.code == 0 && !channels().empty()) EXPECT_EQ(field(mfd_rsschannel_get_title, channels()[0]), L"ab");
+    const auto records = messages();
+    EXPECT_FALSE(records.empty());
+    EXPECT_FALSE(http.connected()) << "the parser connected to " << net;
+  }
+}
+
+// Writes a feed of about `bytes` bytes to a host file, one `item` after another, never holding
+// more than one item in memory.
+void writeLargeFeed(const std::string& path, size_t bytes, const std::string& item) {
+  std::ofstream out(path, std::ios::binary);
+  out << "<rss version=\"2.0\"><channel><title>Big</title>\n";
+  for (size_t written = 0; written < bytes; written += item.size()) out << item;
+  out << "</channel></rss>\n";
+}
+
+TEST_F(RssTest, HundredMegabyteDocumentsInBoundedMemory) {
+  const size_t kSize = 100u << 20;
+  mfd_url* url = nullptr;
+  ASSERT_EQ(mfd_url_create(&url), 0);
+  ASSERT_EQ(mfd_url_set(url, L"file:///big.rss"), 0);
+  // Mostly elements the parser does not keep: the whole document is read, the tree stays small.
+  const std::string skipped = "<item><title>t</title><x>" + std::string(10000, 'y') + "</x></item>\n";
+  writeLargeFeed(root_.host("big.rss"), kSize, skipped);
+  resetPeakMemory();
+  EXPECT_EQ(mfd_rssdocument_parse(parser_, doc_, url), 0);
+  EXPECT_LT(peakMemoryMb(), 64);
+  ASSERT_EQ(channels().size(), 1u);
+  EXPECT_EQ(items(channels()[0]).size(), (kSize + skipped.size() - 1) / skipped.size());
+  // Mostly text the parser keeps: the tree reaches its limit and the parse ends there.
+  const std::string kept = "<item><title>" + std::string(3000, 't') + "</title></item>\n";
+  writeLargeFeed(root_.host("big.rss"), kSize, kept);
+  mfd_rssdocument_destroy(&doc_);
+  ASSERT_EQ(mfd_rssdocument_create(&doc_), 0);
+  resetPeakMemory();
+  EXPECT_EQ(mfd_rssdocument_parse(parser_, doc_, url), 2);
+  EXPECT_LT(peakMemoryMb(), 160);
+  EXPECT_EQ(messages().at(0).substr(0, 24), L"characters (parse error)");
+  mfd_url_destroy(&url);
+}
+
+TEST_F(RssTest, OversizedStructuresEndWithTwo) {
+  std::string crowded = "<rss version=\"2.0\"><channel><item>";
+  for (int i = 0; i < 100000; ++i) crowded += "<category>c</category>";
+  crowded += "</item></channel></rss>";
+  std::string deep = "<rss version=\"2.0\"><channel>";
+  for (int i = 0; i < 100000; ++i) deep += "<a>";
+  const struct {
+    const char* name;
+    std::string xml;
+    const wchar_t* message;
+  } cases[] = {
+      {"item of 100,000 elements", crowded,
+       L"1:220044 startElement (parse error): more than 10000 elements in one item"},
+      {"100,000 levels", deep, L"1:793 startElement (parse error): more than 256 elements open at once"},
+      {"2 MB title", "<rss version=\"2.0\"><channel><title>" + std::string(2 << 20, 'x') + "</title></channel></rss>",
+       L"characters (parse error): text of one element over 1 MB"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    resetPeakMemory();
+    EXPECT_EQ(parse(c.xml), 2);
+    EXPECT_LT(peakMemoryMb(), 64);
+    const std::wstring first = takeError();
+    EXPECT_NE(first.find(c.message), std::wstring::npos) << std::string(first.begin(), first.end());
+  }
+}
+
+}  // namespace
+}  // namespace oxm::test

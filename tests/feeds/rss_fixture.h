@@ -1,0 +1,95 @@
+// Shared set-up of the RSS parser tests: a temporary device root, a parser and a document, and
+// readers that turn the tree's values into plain C++ values. Every test ends with the parser's
+// allocator back where it started: nothing of a parse may outlive its document.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "feeds/rssparser/src/mfd_alloc.h"
+#include "feeds/rssparser/src/mfd_rssdocument.h"
+#include "feeds/rssparser/src/mfd_rssnamespace.h"
+#include "feeds/rssparser/src/mfd_rssparser.h"
+#include "feeds/rssparser/src/mfd_url.h"
+#include "tests/feeds/rss_values.h"
+#include "tests/support/testroot.h"
+
+namespace oxm::test {
+
+class RssTest : public RootTest {
+ protected:
+  void SetUp() override {
+    RootTest::SetUp();
+    liveAtStart_ = mfd_alloc_live_blocks();
+    ASSERT_EQ(mfd_rssparser_create(&parser_), 0);
+    ASSERT_EQ(mfd_rssdocument_create(&doc_), 0);
+  }
+  void TearDown() override {
+    mfd_alloc_fail_nth(0);
+    if (doc_) mfd_rssdocument_destroy(&doc_);
+    if (parser_) mfd_rssparser_destroy(&parser_);
+    EXPECT_EQ(mfd_alloc_live_blocks(), liveAtStart_) << mfd_alloc_live_report();
+    RootTest::TearDown();
+  }
+
+  // Parses bytes from memory into a fresh document.
+  int parse(const std::string& xml) {
+    if (doc_) mfd_rssdocument_destroy(&doc_);
+    EXPECT_EQ(mfd_rssdocument_create(&doc_), 0);
+    return mfd_rssdocument_parse_memory(parser_, doc_, xml.data(), xml.size());
+  }
+  // Writes the bytes to the feed client's scratch file and parses it through its URL.
+  int parseFile(const std::string& xml) {
+    writeHostFile(root_.host("recv.rss"), xml);
+    mfd_url* url = nullptr;
+    EXPECT_EQ(mfd_url_create(&url), 0);
+    EXPECT_EQ(mfd_url_set(url, L"file:///recv.rss"), 0);
+    if (doc_) mfd_rssdocument_destroy(&doc_);
+    EXPECT_EQ(mfd_rssdocument_create(&doc_), 0);
+    const int rc = mfd_rssdocument_parse(parser_, doc_, url);
+    mfd_url_destroy(&url);
+    return rc;
+  }
+
+  int dialect() {
+    int d = 0;
+    return mfd_rssdocument_get_dialect(doc_, &d) == 0 ? d : 0;
+  }
+  std::vector<mfd_rsschannel*> channels() {
+    mfd_list* list = nullptr;
+    return mfd_rssdocument_get_channels(doc_, &list) == 0 ? listed<mfd_rsschannel>(list) : std::vector<mfd_rsschannel*>{};
+  }
+  static std::vector<mfd_rsschannelitem*> items(const mfd_rsschannel* channel) {
+    mfd_list* list = nullptr;
+    return mfd_rsschannel_get_items(channel, &list) == 0 ? listed<mfd_rsschannelitem>(list)
+                                                         : std::vector<mfd_rsschannelitem*>{};
+  }
+  // Takes the first error record: "line:column message", or "" when there is none.
+  std::wstring takeError() {
+    mfd_rss_error* e = nullptr;
+    if (mfd_rssdocument_take_error(doc_, &e) != 0) return L"";
+    int line = 0;
+    int column = 0;
+    const wchar_t* message = L"";
+    EXPECT_EQ(mfd_rss_error_get_line(e, &line), 0);
+    EXPECT_EQ(mfd_rss_error_get_column(e, &column), 0);
+    EXPECT_EQ(mfd_rss_error_get_message(e, &message), 0);
+    std::wstring out = std::to_wstring(line) + L":" + std::to_wstring(column) + L" " + message;
+    EXPECT_EQ(mfd_rss_error_destroy(&e), 0);
+    return out;
+  }
+  // Every record's message (without position), in order; the document keeps none after.
+  std::vector<std::wstring> messages() {
+    std::vector<std::wstring> out;
+    for (std::wstring e = takeError(); !e.empty(); e = takeError()) out.push_back(e.substr(e.find(L' ') + 1));
+    return out;
+  }
+
+  mfd_rssparser* parser_ = nullptr;
+  mfd_rssdocument* doc_ = nullptr;
+  size_t liveAtStart_ = 0;
+};
+
+}  // namespace oxm::test
