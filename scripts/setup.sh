@@ -17,6 +17,10 @@ OXM_PACKAGES=(
   libclang-rt-14-dev
   libxml2-dev
   python3-feedparser
+  libssl-dev
+  openssl
+  dovecot-pop3d
+  procps
 )
 
 missing=()

@@ -9,6 +9,7 @@
 #include "platform/wintypes.h"
 #include "platform/device.h"
 #include "platform/console.h"
+#include "platform/question.h"
 #include "frame/oxerror.h"
 #include "frame/profile.h"
 #include "frame/registry_value.h"
@@ -30,3 +31,5 @@
 #include "codec/convert.h"
 #include "codec/quote_email.h"
 #include "codec/html_creater.h"
+#include "transport/protocol_log.h"
+#include "transport/ras_controller.h"

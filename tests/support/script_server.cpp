@@ -1,0 +1,297 @@
+#include "tests/support/script_server.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include <chrono>
+#include <cstdlib>
+
+namespace oxm::test {
+
+Step send(std::string bytes, size_t piece, int gapMs) {
+  return Step{Step::Send, std::move(bytes), gapMs, piece};
+}
+Step expect(std::string line) { return Step{Step::Expect, std::move(line)}; }
+Step pause(int ms) { return Step{Step::Pause, "", ms}; }
+Step stall() { return Step{Step::Stall, ""}; }
+Step close() { return Step{Step::Close, ""}; }
+Step expectClose() { return Step{Step::ExpectClose, ""}; }
+Step startTls() { return Step{Step::StartTls, ""}; }
+
+namespace {
+
+std::string unescape(const std::string& text, bool* partial) {
+  std::string out;
+  *partial = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      out += text[i];
+      continue;
+    }
+    if (i + 1 == text.size()) {
+      *partial = true;
+      break;
+    }
+    char c = text[++i];
+    out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
+  }
+  return out;
+}
+
+}  // namespace
+
+Script parseScript(const std::string& text) {
+  Script script;
+  size_t at = 0;
+  while (at <= text.size()) {
+    size_t lf = text.find('\n', at);
+    std::string line = text.substr(at, lf == std::string::npos ? std::string::npos : lf - at);
+    at = lf == std::string::npos ? text.size() + 1 : lf + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos) continue;
+    line.erase(0, start);
+    std::string rest = line.size() > 2 ? line.substr(line[2] == ' ' ? 3 : 2) : "";
+    bool partial = false;
+    if (line.rfind("S:", 0) == 0) {
+      std::string bytes = unescape(rest, &partial);
+      script.push_back(send(partial ? bytes : bytes + "\r\n"));
+    } else if (line.rfind("E:", 0) == 0) {
+      std::string bytes = unescape(rest, &partial);
+      script.push_back(expect(bytes.empty() ? "" : bytes + "\r\n"));
+    } else if (line.rfind("P:", 0) == 0) {
+      script.push_back(pause(std::atoi(rest.c_str())));
+    } else if (line == "STALL") {
+      script.push_back(stall());
+    } else if (line == "CLOSE") {
+      script.push_back(close());
+    } else if (line == "EXPECT-CLOSE") {
+      script.push_back(expectClose());
+    } else if (line == "STARTTLS") {
+      script.push_back(startTls());
+    } else {
+      ADD_FAILURE() << "not a script line: " << line;
+    }
+  }
+  return script;
+}
+
+struct ScriptServer::Conn {
+  int fd = -1;
+  SSL* ssl = nullptr;
+
+  ~Conn() {
+    if (ssl) {
+      SSL_shutdown(ssl);
+      SSL_free(ssl);
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  bool write(const char* data, size_t n) {
+    if (ssl) return SSL_write(ssl, data, static_cast<int>(n)) == static_cast<int>(n);
+    return ::send(fd, data, n, MSG_NOSIGNAL) == static_cast<ssize_t>(n);
+  }
+  long read(char* buf, size_t n) {
+    if (ssl) return SSL_read(ssl, buf, static_cast<int>(n));
+    return ::recv(fd, buf, n, 0);
+  }
+  bool pending() const { return ssl && SSL_pending(ssl) > 0; }
+};
+
+ScriptServer::ScriptServer(std::vector<Script> scripts, TlsFiles tls)
+    : scripts_(std::move(scripts)), tls_(std::move(tls)) {
+  if (!tls_.cert.empty()) {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    if (!ctx || SSL_CTX_use_certificate_chain_file(ctx, tls_.cert.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ctx, tls_.key.c_str(), SSL_FILETYPE_PEM) != 1)
+      std::abort();
+    ctx_ = ctx;
+  }
+  listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = 0;  // a free port
+  socklen_t len = sizeof addr;
+  if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(listen_, 8) != 0 || ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+      ::pipe(wake_) != 0)
+    std::abort();
+  port_ = ntohs(addr.sin_port);
+  thread_ = std::thread([this] { run(); });
+}
+
+ScriptServer::~ScriptServer() {
+  stop();
+  if (thread_.joinable()) thread_.join();
+  ::close(listen_);
+  ::close(wake_[0]);
+  ::close(wake_[1]);
+  if (ctx_) SSL_CTX_free(static_cast<SSL_CTX*>(ctx_));
+}
+
+void ScriptServer::stop() {
+  char c = 1;
+  if (::write(wake_[1], &c, 1) < 0) return;
+}
+
+bool ScriptServer::waitDone(int ms) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!done_.load()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+std::vector<std::string> ScriptServer::received() {
+  std::lock_guard<std::mutex> g(lock_);
+  return received_;
+}
+
+std::string ScriptServer::failures() {
+  std::lock_guard<std::mutex> g(lock_);
+  return failures_;
+}
+
+void ScriptServer::fail(const std::string& what) {
+  std::lock_guard<std::mutex> g(lock_);
+  failures_ += what + "\n";
+}
+
+void ScriptServer::run() {
+  // A TLS write to a client that has gone raises SIGPIPE at the writing thread: blocked here,
+  // so the signal stays with this thread and never reaches the test.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+  for (const Script& script : scripts_) {
+    struct pollfd p[2] = {{listen_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+    if (::poll(p, 2, -1) <= 0 || (p[1].revents & POLLIN)) break;
+    Conn conn;
+    conn.fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (conn.fd < 0) break;
+    int one = 1;
+    ::setsockopt(conn.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    ++accepted_;
+    if (tls_.implicit && !handshake(conn)) continue;
+    runScript(conn, script);
+  }
+  done_ = true;
+}
+
+bool ScriptServer::handshake(Conn& conn) {
+  if (!ctx_ || conn.ssl) {
+    fail("a TLS step without a certificate, or TLS twice");
+    return false;
+  }
+  conn.ssl = SSL_new(static_cast<SSL_CTX*>(ctx_));
+  SSL_set_fd(conn.ssl, conn.fd);
+  if (SSL_accept(conn.ssl) != 1) {
+    ERR_clear_error();
+    SSL_free(conn.ssl);
+    conn.ssl = nullptr;
+    fail("TLS handshake failed");
+    return false;
+  }
+  return true;
+}
+
+// Reads through the next LF; false when the connection ended or the server stops.
+bool ScriptServer::readLine(Conn& conn, std::string* line, std::string* buffered) {
+  for (;;) {
+    size_t lf = buffered->find('\n');
+    if (lf != std::string::npos) {
+      *line = buffered->substr(0, lf + 1);
+      buffered->erase(0, lf + 1);
+      return true;
+    }
+    if (!conn.pending()) {
+      struct pollfd p[2] = {{conn.fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+      if (::poll(p, 2, -1) <= 0 || (p[1].revents & POLLIN)) return false;
+    }
+    char buf[4096];
+    long n = conn.read(buf, sizeof buf);
+    if (n <= 0) {
+      *line = *buffered;
+      buffered->clear();
+      return false;
+    }
+    buffered->append(buf, static_cast<size_t>(n));
+  }
+}
+
+void ScriptServer::runScript(Conn& conn, const Script& script) {
+  std::string buffered;
+  for (size_t i = 0; i < script.size(); ++i) {
+    const Step& step = script[i];
+    switch (step.kind) {
+      case Step::Send: {
+        size_t piece = step.piece ? step.piece : step.text.size();
+        for (size_t at = 0; at < step.text.size(); at += piece) {
+          size_t n = std::min(piece, step.text.size() - at);
+          if (!conn.write(step.text.data() + at, n)) {
+            fail("step " + std::to_string(i) + ": the client closed before the send");
+            return;
+          }
+          if (step.ms > 0 && at + n < step.text.size())
+            std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
+        }
+        break;
+      }
+      case Step::Expect: {
+        std::string line;
+        bool got = readLine(conn, &line, &buffered);
+        if (!line.empty()) {
+          std::lock_guard<std::mutex> g(lock_);
+          received_.push_back(line);
+        }
+        if (!got) {
+          fail("step " + std::to_string(i) + ": the connection ended before " + step.text);
+          return;
+        }
+        if (!step.text.empty() && line != step.text)
+          fail("step " + std::to_string(i) + ": expected " + step.text + ", got " + line);
+        break;
+      }
+      case Step::Pause:
+        std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
+        break;
+      case Step::StartTls:
+        if (!handshake(conn)) return;
+        break;
+      case Step::Close:
+        // FIN, not RST: the client reads what was sent, then the end. The server then waits
+        // for the client to close its side.
+        if (conn.ssl) SSL_shutdown(conn.ssl);
+        ::shutdown(conn.fd, SHUT_WR);
+        [[fallthrough]];
+      case Step::Stall:
+      case Step::ExpectClose: {
+        std::string line;
+        while (readLine(conn, &line, &buffered)) {
+          std::lock_guard<std::mutex> g(lock_);
+          received_.push_back(line);
+        }
+        if (!line.empty()) {
+          std::lock_guard<std::mutex> g(lock_);
+          received_.push_back(line);
+        }
+        return;
+      }
+    }
+  }
+}
+
+}  // namespace oxm::test
