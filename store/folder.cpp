@@ -4,9 +4,12 @@
 
 #include "frame/oxerror.h"
 #include "frame/safefile.h"
+#include "platform/debug.h"
+#include "platform/fs.h"
 #include "store/folderset.h"
 #include "store/message.h"
 #include "store/message_codec.h"
+#include "store/messagefile.h"
 #include "store/messageset.h"
 #include "store/storefile.h"
 #include "store/timeshift.h"
@@ -188,9 +191,49 @@ unsigned OrdinaryFolder::writeMessageListFile(const std::wstring& path, const st
 
 unsigned OrdinaryFolder::load() {
   unsigned code = refreshChildren();
-  if (code == OXMDL_ERR_NONE) code = refreshMessages();
-  if (code == OXMDL_ERR_NONE) code = refreshHeaders();
+  if (code != OXMDL_ERR_NONE) return code;
+  MutexLock list(listMutex_);
+  MutexLock header(headerMutex_);
+  code = refreshMessages();
+  if (code == OXMDL_ERR_NONE) code = headers_.refresh();
+  if (code == OXMDL_ERR_NONE) code = mendHeaders();
   return code;
+}
+
+// Every writer changes the list and the cache under both locks, so counts that disagree under
+// them is what a crash between the two writes left (a creation whose record was never
+// appended, a removal whose cache was never compacted). The cache is made again from the list:
+// the records it holds are kept, a missing one is read from the message file. The file is read
+// without the message lock, which comes before these in the lock order: a message being
+// rewritten at that moment gets an empty record, as a new message has.
+unsigned OrdinaryFolder::mendHeaders() {
+  if (headers_.live() == messages_.size()) return OXMDL_ERR_NONE;
+  NKDbgPrintfW(L"OxFolder::load() folder %04lX: %zu messages, %zu header records; cache rebuilt\r\n", id(),
+               messages_.size(), headers_.live());
+  MessageCodec* codec = messageCodec();
+  std::vector<FolderMsgHeader> records;
+  for (const MessageLine& m : messages_) {
+    FolderMsgHeader record{};
+    if (headers_.readRecord(m.id, &record) == OXMDL_ERR_NONE) {
+      records.push_back(record);
+      continue;
+    }
+    record = makeHeaderRecord(m.id, L"", L"", L"", L"", SYSTEMTIME{});
+    std::string text;
+    File f;
+    uint64_t size = 0;
+    MessageFields fields;
+    if (codec && f.openStream(messageSet()->messagePath(m.id), "rb") && f.size(&size) && size > kMessageHeaderBytes &&
+        size - kMessageHeaderBytes <= kMessageListCap * 64 && f.seek(kMessageHeaderBytes, SEEK_SET)) {
+      text.resize(static_cast<size_t>(size - kMessageHeaderBytes));
+      if (f.readAll(text.data(), text.size()) && codec->decodeFields(text, &fields) == OXMDL_ERR_NONE) {
+        record = makeHeaderRecord(m.id, fields.toAddress, fields.fromAddress, fields.fromName, fields.subject,
+                                  localToUtc(fields.localDate));
+      }
+    }
+    records.push_back(record);
+  }
+  return headers_.rebuild(records);
 }
 
 unsigned OrdinaryFolder::refreshChildren() {
@@ -476,6 +519,7 @@ unsigned OrdinaryFolder::getMessageIds(std::vector<unsigned long>* ids) {
   for (const MessageLine& m : messages_) ids->push_back(m.id);
   code = headers_.refresh();
   if (code != OXMDL_ERR_NONE) return code;
+  if (headers_.live() != messages_.size() && mendHeaders() != OXMDL_ERR_NONE) return OXMDL_ERR_STG_HEADER_MISMATCH;
   return headers_.live() == messages_.size() ? OXMDL_ERR_NONE : OXMDL_ERR_STG_HEADER_MISMATCH;
 }
 

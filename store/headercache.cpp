@@ -117,6 +117,29 @@ unsigned HeaderCache::load() {
   return OXMDL_ERR_NONE;
 }
 
+namespace {
+
+// Whether the file at `path` holds exactly `bytes` (a failed read says no).
+bool sameContent(const std::wstring& path, const std::string& bytes) {
+  File f;
+  uint64_t size = 0;
+  if (preOpenCheck(path) != OXMDL_ERR_NONE || !f.openStream(path, "rb") || !f.size(&size) || size != bytes.size()) {
+    return false;
+  }
+  std::string have(bytes.size(), '\0');
+  return f.readAll(have.data(), have.size()) && have == bytes;
+}
+
+}  // namespace
+
+std::vector<unsigned long> HeaderCache::liveIds() const {
+  std::vector<unsigned long> ids;
+  for (size_t i = 0; i < records_; ++i) {
+    if (slots_[i] != kSlotDeleted) ids.push_back(slots_[i]);
+  }
+  return ids;
+}
+
 int HeaderCache::slotOf(unsigned long id) const {
   for (size_t i = 0; i < records_; ++i) {
     if (slots_[i] == id) return static_cast<int>(i);
@@ -252,7 +275,7 @@ unsigned HeaderCache::loadRecords(FolderMsgHeader* buf, size_t count) {
   return OXMDL_ERR_NONE;
 }
 
-unsigned HeaderCache::rebuild(const std::vector<FolderMsgHeader>& records) {
+unsigned HeaderCache::rebuild(const std::vector<FolderMsgHeader>& records, bool* changed) {
   if (records.size() > kHeaderSlots) return OXMDL_ERR_STG_FOLDER_FULL;
   std::array<uint32_t, kHeaderSlots> slots;
   slots.fill(kSlotUnused);
@@ -265,8 +288,11 @@ unsigned HeaderCache::rebuild(const std::vector<FolderMsgHeader>& records) {
   }
   std::memcpy(file.data(), slots.data(), kSlotTableBytes);
   if (!records.empty()) std::memcpy(file.data() + kSlotTableBytes, records.data(), records.size() * kHeaderRecordBytes);
-  unsigned c = replaceFile(path_, file.data(), file.size());
-  if (c != OXMDL_ERR_NONE) return code(c);
+  if (changed) *changed = !sameContent(path_, file);
+  if (!changed || *changed) {
+    unsigned c = replaceFile(path_, file.data(), file.size());
+    if (c != OXMDL_ERR_NONE) return code(c);
+  }
   slots_ = slots;
   records_ = records.size();
   deleted_ = 0;

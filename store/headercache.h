@@ -55,6 +55,8 @@ class HeaderCache {
   size_t records() const { return records_; }
   size_t deleted() const { return deleted_; }
   size_t live() const { return records_ - deleted_; }
+  // The identifiers of the live records, in slot order.
+  std::vector<unsigned long> liveIds() const;
 
   // Writes the records at the end and the new slot table at offset 0, in place.
   // 1000 records already (deleted ones included): OXMDL_ERR_STG_HEADER_FULL.
@@ -70,8 +72,9 @@ class HeaderCache {
   // LoadMessageHeader's two cases (dates left in UTC).
   unsigned loadRecords(FolderMsgHeader* buf, size_t count);
   // Replaces the file by the given records (crash-safe). More than 1000:
-  // OXMDL_ERR_STG_FOLDER_FULL.
-  unsigned rebuild(const std::vector<FolderMsgHeader>& records);
+  // OXMDL_ERR_STG_FOLDER_FULL. With `changed`, a file that already holds exactly that is left
+  // alone and *changed tells whether it was rewritten.
+  unsigned rebuild(const std::vector<FolderMsgHeader>& records, bool* changed = nullptr);
   // A new folder's file: the slot table alone, every slot unused (not crash-safe: the file is
   // new). Open and write codes of the header cache.
   static unsigned createEmpty(const std::wstring& path);

@@ -124,10 +124,12 @@ TEST_F(FaultTest, AFileHeldElsewhereIsRetriedThenReported) {
   EXPECT_EQ(log.find(L"(101)"), std::wstring::npos);
   held.close();
   inbox.reset();
-  // The message file was made and owned; the list missed it: recovery puts it back.
+  // The message file was made and owned but never written, and the list missed it: recovery
+  // removes it rather than list a blank message.
   expectConsistent("held .msg");
   FolderPtr again = tray(0);
-  EXPECT_EQ(ids(again.get()).size(), 1u);
+  EXPECT_EQ(ids(again.get()).size(), 0u);
+  EXPECT_FALSE(hostFileExists(root_.host("S/DATA/00/00.eml")));
 }
 
 }  // namespace
