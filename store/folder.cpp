@@ -593,10 +593,10 @@ unsigned OrdinaryFolder::checkMovable(std::vector<unsigned long>& ids) {
   return OXMDL_ERR_NONE;
 }
 
+// Removal needs no free space: it is how a user makes room on a full disk.
 unsigned OrdinaryFolder::removeMessages(std::vector<unsigned long>& ids) {
-  unsigned code = requireReserve(tree_);
-  if (code != OXMDL_ERR_NONE) return code;
   if (ids.empty()) return OXMDL_ERR_NONE;
+  unsigned code;
   MessageSet& messages = *messageSet();
   MutexLock list(listMutex_);
   MutexLock header(headerMutex_);
@@ -615,11 +615,17 @@ unsigned OrdinaryFolder::removeChecked(const std::vector<unsigned long>& ids) {
   for (const MessageLine& m : messages_) {
     if (std::find(ids.begin(), ids.end(), m.id) == ids.end()) lines.push_back(m);
   }
+  MessageSet& messages = *messageSet();
   unsigned code = writeMessages(lines);
+  if (code == OXMDL_ERR_STG_DISK_FULL) {
+    // No room even for the shorter list: the message files go first to make it. Should the list
+    // still fail, its lines name files that are gone, which the next recovery drops.
+    for (unsigned long id : ids) deleteFileRetrying(messages.messagePath(id));
+    code = writeMessages(lines);
+  }
   if (code != OXMDL_ERR_NONE) return code;
   // From here on the messages are out of the list; every one is taken out of the rest of the
   // store even when one step fails, and the first failure is reported.
-  MessageSet& messages = *messageSet();
   unsigned first = OXMDL_ERR_NONE;
   long removed = 0;
   for (unsigned long id : ids) {

@@ -211,11 +211,26 @@ unsigned HeaderCache::compact() {
   }
   std::memcpy(file.data(), slots.data(), kSlotTableBytes);
   c = writeTemporary(path_, file.data(), file.size());
+  if (c == OXMDL_ERR_STG_DISK_FULL) return markDeletedInPlace();
   if (c == OXMDL_ERR_NONE) c = commitReplacement(path_);
   if (c != OXMDL_ERR_NONE) return code(c);
   slots_ = slots;
   records_ = kept;
   deleted_ = 0;
+  takeStamp();
+  return OXMDL_ERR_NONE;
+}
+
+// No room for the compacted copy: the deletions go into the slot table where it is (the file
+// keeps its size until a later compaction), so the file agrees with the list all the same.
+unsigned HeaderCache::markDeletedInPlace() {
+  File f;
+  if (!f.openStream(path_, "r+b")) return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_OPEN_FDB);
+  if (!f.write(slots_.data(), kSlotTableBytes) || !f.flush()) {
+    stamp_.clear();
+    return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_WRITE_FDB);
+  }
+  f.close();
   takeStamp();
   return OXMDL_ERR_NONE;
 }

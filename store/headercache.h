@@ -65,6 +65,7 @@ class HeaderCache {
   // OXMDL_ERR_STG_NO_HEADER.
   unsigned markDeleted(unsigned long id);
   // Rewrites the file with the live records only (crash-safe); nothing to do without deletions.
+  // On a disk too full for the copy, the deletions are written into the slot table in place.
   unsigned compact();
   unsigned readRecord(unsigned long id, FolderMsgHeader* out);
   // Writes the record of out.messageId in place.
@@ -81,6 +82,7 @@ class HeaderCache {
 
  private:
   int slotOf(unsigned long id) const;
+  unsigned markDeletedInPlace();
   unsigned readRecordArea(std::string* area);
   void takeStamp() { stamp_.take(path_); }
 

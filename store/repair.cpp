@@ -48,17 +48,26 @@ bool hexByte(const std::wstring& s, size_t at, unsigned long* v) {
   return true;
 }
 
-// The identifiers whose "HH<ext>" (or its _tmp / _bak) lies in base\LL, for every LL.
-std::set<unsigned long> idsWithFiles(const std::wstring& base, const std::vector<std::wstring>& exts) {
-  std::set<unsigned long> ids;
+// Whether a listing ended because there was nothing more, rather than failing.
+bool listingEnded() {
+  const DWORD e = GetLastError();
+  return e == ERROR_NO_MORE_FILES || e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
+}
+
+// The identifiers whose "HH<ext>" (or its _tmp / _bak) lies in base\LL, for every LL. A listing
+// that fails is an error: a file passed over would be taken for lost.
+unsigned idsWithFiles(const std::wstring& base, const std::vector<std::wstring>& exts, unsigned failCode,
+                      std::set<unsigned long>* ids) {
   FindFile dirs;
   FindData d;
-  for (bool more = dirs.first(base + L"\\*", &d); more; more = dirs.next(&d)) {
+  bool more = dirs.first(base + L"\\*", &d);
+  for (; more; more = dirs.next(&d)) {
     unsigned long low = 0;
     if (!(d.attributes & FILE_ATTRIBUTE_DIRECTORY) || d.name.size() != 2 || !hexByte(d.name, 0, &low)) continue;
     FindFile files;
     FindData f;
-    for (bool more2 = files.first(base + L"\\" + d.name + L"\\*", &f); more2; more2 = files.next(&f)) {
+    bool more2 = files.first(base + L"\\" + d.name + L"\\*", &f);
+    for (; more2; more2 = files.next(&f)) {
       unsigned long high = 0;
       if (f.name.size() < 3 || !hexByte(f.name, 0, &high)) continue;
       std::wstring rest = f.name.substr(2);
@@ -68,10 +77,11 @@ std::set<unsigned long> idsWithFiles(const std::wstring& base, const std::vector
           rest.resize(rest.size() - sfx.size());
         }
       }
-      if (std::find(exts.begin(), exts.end(), rest) != exts.end()) ids.insert(high << 8 | low);
+      if (std::find(exts.begin(), exts.end(), rest) != exts.end()) ids->insert(high << 8 | low);
     }
+    if (!listingEnded()) return failCode;
   }
-  return ids;
+  return listingEnded() ? OXMDL_ERR_NONE : failCode;
 }
 
 std::wstring hex4(unsigned long id) {
@@ -121,10 +131,10 @@ class Repair {
   };
 
   unsigned repairTree();
-  void readChildren(unsigned long id, Folder* f);
-  void attach(unsigned long id, std::set<unsigned long>* reached, std::vector<unsigned long>* order);
+  unsigned readChildren(unsigned long id, Folder* f);
+  unsigned attach(unsigned long id, std::set<unsigned long>* reached, std::vector<unsigned long>* order);
   unsigned writeTree();
-  void readLists();
+  unsigned readLists();
   unsigned repairMessageFiles();
   unsigned checkMessage(unsigned long id);
   unsigned rebuildHeader(unsigned long id, const std::string& file);
@@ -148,16 +158,24 @@ class Repair {
   std::map<unsigned long, std::vector<MessageLine>> newLines_;
 };
 
-void Repair::readChildren(unsigned long id, Folder* f) {
+// A missing list is written anew (empty), an oversized or damaged one keeps the lines that still
+// parse on their own; a list that cannot be read is an error, not an empty list.
+unsigned Repair::readChildren(unsigned long id, Folder* f) {
   const std::wstring fld = OrdinaryFolder::childListPath(tree_, id);
   std::string text;
   unsigned code = preOpenCheck(fld);
-  if (code == OXMDL_ERR_NONE) code = readSmallFile(fld, kChildListCap, StoreFile::ChildList, &text);
-  if (code != OXMDL_ERR_NONE) {
-    f->childrenChanged = true;  // missing or unreadable: written anew
-    return;
+  if (code == OXMDL_ERR_STG_PRIM_NOFILE) {
+    f->childrenChanged = true;
+    return OXMDL_ERR_NONE;
   }
-  if (parseChildList(text, &f->children) == OXMDL_ERR_NONE) return;
+  if (code != OXMDL_ERR_NONE) return fileCode(code, StoreFile::ChildList);
+  code = readSmallFile(fld, kChildListCap, StoreFile::ChildList, &text);
+  if (code == OXMDL_ERR_STG_FILE_FMTILLGL_FLD) {
+    f->childrenChanged = true;
+    return OXMDL_ERR_NONE;
+  }
+  if (code != OXMDL_ERR_NONE) return code;
+  if (parseChildList(text, &f->children) == OXMDL_ERR_NONE) return OXMDL_ERR_NONE;
   // A damaged list keeps the lines that still parse on their own.
   f->children.clear();
   f->childrenChanged = true;
@@ -171,18 +189,20 @@ void Repair::readChildren(unsigned long id, Folder* f) {
     }
     at = end;
   }
+  return OXMDL_ERR_NONE;
 }
 
 // Walks the subtree of `id` (already in *reached): children that have no files, that were met
 // before (a loop) or that name the root are dropped from their lists.
-void Repair::attach(unsigned long id, std::set<unsigned long>* reached, std::vector<unsigned long>* order) {
+unsigned Repair::attach(unsigned long id, std::set<unsigned long>* reached, std::vector<unsigned long>* order) {
   std::vector<unsigned long> pending{id};
   while (!pending.empty()) {
     const unsigned long at = pending.back();
     pending.pop_back();
     order->push_back(at);
     Folder& f = folders_[at];
-    readChildren(at, &f);
+    unsigned code = readChildren(at, &f);
+    if (code != OXMDL_ERR_NONE) return code;
     std::vector<ChildEntry> kept;
     for (const ChildEntry& c : f.children) {
       if (c.id == kRootFolder || !existing_.count(c.id) || reached->count(c.id)) {
@@ -196,20 +216,23 @@ void Repair::attach(unsigned long id, std::set<unsigned long>* reached, std::vec
     f.children = kept;
     for (auto it = kept.rbegin(); it != kept.rend(); ++it) pending.push_back(it->id);
   }
+  return OXMDL_ERR_NONE;
 }
 
 unsigned Repair::repairTree() {
-  existing_ = idsWithFiles(tree_, {L".fld", L".msg", L".fdb"});
+  unsigned code = idsWithFiles(tree_, {L".fld", L".msg", L".fdb"}, OXMDL_ERR_STG_FILEIO_FILE_OPEN_FLD, &existing_);
+  if (code != OXMDL_ERR_NONE) return code;
   existing_.insert(kRootFolder);
   for (unsigned long id : existing_) {
     for (const std::wstring& path : {OrdinaryFolder::childListPath(tree_, id), OrdinaryFolder::messageListPath(tree_, id),
                                      OrdinaryFolder::headerCachePath(tree_, id)}) {
-      const unsigned code = preOpenCheck(path);
+      code = preOpenCheck(path);
       if (code != OXMDL_ERR_NONE && code != OXMDL_ERR_STG_PRIM_NOFILE) return fileCode(code, StoreFile::ChildList);
     }
   }
   std::set<unsigned long> reached{kRootFolder};
-  attach(kRootFolder, &reached, &order_);
+  code = attach(kRootFolder, &reached, &order_);
+  if (code != OXMDL_ERR_NONE) return code;
   // Folders that no list names (their parent's list was damaged) go back under the root, the
   // tops of lost subtrees first so that each keeps its own children.
   std::set<unsigned long> lost;
@@ -219,7 +242,8 @@ unsigned Repair::repairTree() {
   std::set<unsigned long> named;
   for (unsigned long id : lost) {
     Folder probe;
-    readChildren(id, &probe);
+    code = readChildren(id, &probe);
+    if (code != OXMDL_ERR_NONE) return code;
     for (const ChildEntry& c : probe.children) {
       if (c.id != id) named.insert(c.id);
     }
@@ -231,7 +255,8 @@ unsigned Repair::repairTree() {
       folders_[kRootFolder].children.push_back({id, L"Recovered " + hex4(id)});
       folders_[kRootFolder].childrenChanged = true;
       ++report_.folders;
-      attach(id, &reached, &order_);
+      code = attach(id, &reached, &order_);
+      if (code != OXMDL_ERR_NONE) return code;
     }
   }
   auto& rootChildren = folders_[kRootFolder].children;
@@ -271,30 +296,34 @@ unsigned Repair::writeTree() {
   return OXMDL_ERR_NONE;
 }
 
-void Repair::readLists() {
+// A damaged list keeps the lines that still parse on their own, and counts less than an intact
+// one when two lists claim a message.
+unsigned Repair::readLists() {
   for (unsigned long id : order_) {
     Folder& f = folders_[id];
     const std::wstring msg = OrdinaryFolder::messageListPath(tree_, id);
     std::string text;
-    if (readSmallFile(msg, kMessageListCap, StoreFile::MessageList, &text) == OXMDL_ERR_NONE) {
-      f.listIntact = parseMessageList(text, &f.lines) == OXMDL_ERR_NONE;
-      if (!f.listIntact) {
-        f.lines.clear();
-        size_t at = 0;
-        while (at < text.size()) {
-          size_t end = text.find('\n', at);
-          end = end == std::string::npos ? text.size() : end + 1;
-          std::vector<MessageLine> one;
-          if (parseMessageList(text.substr(at, end - at), &one) == OXMDL_ERR_NONE) {
-            f.lines.insert(f.lines.end(), one.begin(), one.end());
-          }
-          at = end;
+    unsigned code = readSmallFile(msg, kMessageListCap, StoreFile::MessageList, &text);
+    if (code == OXMDL_ERR_STG_FILE_FMTILLGL_MSG) continue;
+    if (code != OXMDL_ERR_NONE) return code;
+    f.listIntact = parseMessageList(text, &f.lines) == OXMDL_ERR_NONE;
+    if (!f.listIntact) {
+      f.lines.clear();
+      size_t at = 0;
+      while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        end = end == std::string::npos ? text.size() : end + 1;
+        std::vector<MessageLine> one;
+        if (parseMessageList(text.substr(at, end - at), &one) == OXMDL_ERR_NONE) {
+          f.lines.insert(f.lines.end(), one.begin(), one.end());
         }
+        at = end;
       }
     }
     HeaderCache cache(OrdinaryFolder::headerCachePath(tree_, id));
     if (cache.load() == OXMDL_ERR_NONE) f.cached = cache.liveIds();
   }
+  return OXMDL_ERR_NONE;
 }
 
 unsigned Repair::moveAside(unsigned long id) {
@@ -378,9 +407,11 @@ unsigned Repair::checkMessage(unsigned long id) {
 }
 
 unsigned Repair::repairMessageFiles() {
-  const std::set<unsigned long> files = idsWithFiles(data_, {L".eml"});
+  std::set<unsigned long> files;
+  unsigned code = idsWithFiles(data_, {L".eml"}, OXMDL_ERR_STG_FILEIO_FILE_OPEN_EML, &files);
+  if (code != OXMDL_ERR_NONE) return code;
   for (unsigned long id : files) {
-    unsigned code = checkMessage(id);
+    code = checkMessage(id);
     if (code != OXMDL_ERR_NONE) return code;
     if (!mails_.count(id)) removeDirectoryIfEmpty(idDirectory(data_, id));
   }
@@ -481,8 +512,8 @@ unsigned Repair::repairCaches() {
 unsigned Repair::run(unsigned long fallback) {
   unsigned code = repairTree();
   if (code != OXMDL_ERR_NONE) return code;
-  readLists();
-  code = repairMessageFiles();
+  code = readLists();
+  if (code == OXMDL_ERR_NONE) code = repairMessageFiles();
   if (code == OXMDL_ERR_NONE) code = placeMessages(fallback);
   if (code == OXMDL_ERR_NONE) code = writeLists();
   if (code == OXMDL_ERR_NONE) code = writeIndex();

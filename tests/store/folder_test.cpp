@@ -333,9 +333,9 @@ TEST_F(FolderTest, SizedCreationNeedsRoomForCacheAndMessage) {
   EXPECT_TRUE(inbox->CreateMessage(&id, 10000));
   fault::setFreeSpace(511999);
   Ids one{id};
-  EXPECT_FALSE(inbox->RemoveMessage(one));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_DISK_FULL);
-  EXPECT_EQ(ids(inbox.get()).size(), 5u);
+  EXPECT_TRUE(inbox->RemoveMessage(one)) << "removal makes room and needs none";
+  EXPECT_EQ(ids(inbox.get()).size(), 4u);
+  fault::setFreeSpace(std::nullopt);
 }
 
 TEST_F(FolderTest, LoadMessageHeaderCasesAndDates) {
