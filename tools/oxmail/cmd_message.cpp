@@ -89,13 +89,19 @@ int runLs(const Words& words) {
   const unsigned long id = args.positionals().size() > 1 ? account.folder(args.positionals()[1]) : account.trayId("inbox");
   Owned<OxFolderInterface> folder = account.openFolder(id);
   std::vector<unsigned long> ids;
-  if (!folder->GetMessageIds(&ids)) libraryFailure("cannot list folder " + std::to_string(id));
   // Ordinary folders answer from their header cache in one read; the virtual folders have none,
   // so their messages are asked one by one.
   const bool cached = id < 0x10000;
-  std::vector<FolderMsgHeader> headers(cached ? ids.size() : 0);
-  if (cached && !ids.empty() && !folder->LoadMessageHeader(headers.data(), ids.size())) {
-    libraryFailure("cannot read the list of folder " + std::to_string(id));
+  std::vector<FolderMsgHeader> headers;
+  // Another process may add or remove a message between reading the list and the cache; the
+  // pair is read again until both come from the same state.
+  for (int attempt = 1;; ++attempt) {
+    if (!folder->GetMessageIds(&ids)) libraryFailure("cannot list folder " + std::to_string(id));
+    headers.assign(cached ? ids.size() : 0, FolderMsgHeader{});
+    if (!cached || ids.empty() || folder->LoadMessageHeader(headers.data(), ids.size())) break;
+    const unsigned code = GetOxMiddleError();
+    const bool moved = code == OXMDL_ERR_STG_HEADER_COUNT || code == OXMDL_ERR_STG_FILE_FMTILLGL_FDB;
+    if (!moved || attempt == 50) libraryFailure("cannot read the list of folder " + std::to_string(id));
   }
   Table table({"id", "flags", "date", "from", "subject"});
   table.limit(3, 24);
@@ -124,6 +130,22 @@ int runLs(const Words& words) {
   return kExitOk;
 }
 
+namespace {
+
+// The file name an attachment is saved under: its name from Content-Type, else from
+// Content-Disposition, with separators and control characters made '_' so that it stays in the
+// chosen directory; "attachment-N" when it has none.
+std::wstring attachmentFileName(const Enclosure& e) {
+  std::wstring name = !e.name.empty() ? e.name : !e.filename.empty() ? e.filename : e.displayName;
+  for (wchar_t& c : name) {
+    if (c == L'/' || c == L'\\' || c < 0x20 || c == 0x7F) c = L'_';
+  }
+  if (name.empty() || name == L"." || name == L"..") name = L"attachment-" + std::to_wstring(e.index + 1);
+  return name;
+}
+
+}  // namespace
+
 int runShow(const Words& words) {
   Args args(words, {"save-attachments"}, {"raw", "headers", "html"});
   args.atMost(2);
@@ -147,8 +169,11 @@ int runShow(const Words& words) {
     std::wstring folder = OxHostToDevicePath(*dir) + L"\\";
     for (Enclosure e : mail.enclosures) {
       e.folder = folder;
-      if (!codec.GetEnclosure(raw, e)) libraryFailure("cannot save '" + utf8(e.displayName) + "'");
-      if (!settings().quiet && !settings().json) std::printf("saved %s\n", utf8(e.displayName).c_str());
+      // The codec writes the file under the Content-Type name; most senders give the name only
+      // in Content-Disposition.
+      e.name = attachmentFileName(e);
+      if (!codec.GetEnclosure(raw, e)) libraryFailure("cannot save '" + utf8(e.name) + "'");
+      if (!settings().quiet && !settings().json) std::printf("saved %s\n", utf8(e.name).c_str());
     }
     return kExitOk;
   }

@@ -16,7 +16,50 @@ Settings& settings() {
   return s;
 }
 
-void libraryFailure(const std::string& what) { throw Failure(what + ": " + describe(GetOxMiddleError())); }
+namespace {
+
+std::string& recoverAccount() {
+  static std::string name;
+  return name;
+}
+
+// Codes that mean a store file is damaged or was left half-written, which recovery mends:
+// format illegal, read failures, the pre-open outcomes, an unknown message file version, and
+// header caches that disagree with their lists.
+bool storeDamage(unsigned code) {
+  return (code >= OXMDL_ERR_STG_FILE_FMTILLGL_FLD && code <= OXMDL_ERR_STG_FILE_FMTILLGL_ENTRY) ||
+         (code >= OXMDL_ERR_STG_FILEIO_FILE_READ_TREESTS && code <= OXMDL_ERR_STG_FILEIO_FILE_READ_ENTRY) ||
+         (code >= OXMDL_ERR_STG_DELTMP_TREESTS && code <= OXMDL_ERR_STG_COMMIT_ENTRY) ||
+         code == OXMDL_ERR_STG_HEADER_COUNT || code == OXMDL_ERR_STG_HEADER_MISMATCH;
+}
+
+}  // namespace
+
+void setRecoverHint(const std::string& account) { recoverAccount() = account; }
+
+void libraryFailure(const std::string& what) {
+  const unsigned code = GetOxMiddleError();
+  std::string text = what + ": " + describe(code);
+  if (storeDamage(code)) {
+    const std::string& account = recoverAccount();
+    text += "; the message store is damaged: run 'oxmail recover " + (account.empty() ? std::string("ACCOUNT") : account) +
+            "' to repair it";
+  }
+  // A device root that cannot be written explains most open and write failures.
+  const std::string problem = OxDeviceWriteProblem(L"\\");
+  if (!problem.empty()) text += "; the device root " + OxGetDeviceRoot() + " cannot be written: " + problem;
+  throw Failure(text);
+}
+
+void checkName(const char* what, const std::string& name, size_t maxBytes) {
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F) throw UsageError(std::string(what) + " names cannot hold control characters");
+    if (c == '/' || c == '\\') throw UsageError(std::string(what) + " names cannot hold '/' or '\\'");
+  }
+  if (maxBytes && name.size() > maxBytes) {
+    throw UsageError(std::string(what) + " names are at most " + std::to_string(maxBytes) + " bytes long");
+  }
+}
 
 std::string utf8(const std::wstring& text) {
   std::string out;
