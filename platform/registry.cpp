@@ -453,6 +453,8 @@ DWORD setAside(int hive, std::string* movedTo) {
   HiveState& h = hiveStates[hive];
   std::lock_guard<std::mutex> g(h.m);
   movedTo->clear();
+  struct stat st;
+  if (::stat(hivePath(hive).c_str(), &st) != 0) return ERROR_SUCCESS;  // no file: nothing to set aside
   std::string lockPath = registryDir() + "/" + host::utf8(kHiveNames[hive]) + ".lock";
   host::Fd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
   if (!lock.ok()) return errno == ENOENT ? ERROR_SUCCESS : errorFromErrno(errno);
@@ -463,7 +465,6 @@ DWORD setAside(int hive, std::string* movedTo) {
   const std::string path = hivePath(hive);
   for (int n = 0; n < 1000; ++n) {
     std::string target = path + ".damaged" + (n == 0 ? std::string() : "-" + std::to_string(n));
-    struct stat st;
     if (::lstat(target.c_str(), &st) == 0) continue;
     if (::rename(path.c_str(), target.c_str()) != 0) return errorFromErrno(errno);
     h.forget();

@@ -52,13 +52,12 @@ void libraryFailure(const std::string& what) {
 }
 
 void checkName(const char* what, const std::string& name, size_t maxBytes) {
+  const std::string refused = "'" + name + "' cannot be a" + (what[0] == 'a' ? "n " : " ") + what + " name: ";
   for (unsigned char c : name) {
-    if (c < 0x20 || c == 0x7F) throw UsageError(std::string(what) + " names cannot hold control characters");
-    if (c == '/' || c == '\\') throw UsageError(std::string(what) + " names cannot hold '/' or '\\'");
+    if (c < 0x20 || c == 0x7F) throw Failure(refused + "it holds a control character");
+    if (c == '/' || c == '\\') throw Failure(refused + "it holds '/' or '\\'");
   }
-  if (maxBytes && name.size() > maxBytes) {
-    throw UsageError(std::string(what) + " names are at most " + std::to_string(maxBytes) + " bytes long");
-  }
+  if (maxBytes && name.size() > maxBytes) throw Failure(refused + "it is longer than " + std::to_string(maxBytes) + " bytes");
 }
 
 std::string utf8(const std::wstring& text) {

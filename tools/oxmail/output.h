@@ -30,7 +30,7 @@ struct Failure : std::runtime_error {
 [[noreturn]] void libraryFailure(const std::string& what);
 // The account that failure hints name in their 'oxmail recover ACCOUNT'.
 void setRecoverHint(const std::string& account);
-// Refuses (usage error) a name with control characters or '/' or '\', or longer than maxBytes
+// Refuses (a Failure) a name with control characters or '/' or '\', or longer than maxBytes
 // (0: no limit); `what` names the kind ("account", "folder").
 void checkName(const char* what, const std::string& name, size_t maxBytes);
 
