@@ -745,10 +745,17 @@ unsigned OrdinaryFolder::removeAttachments(std::vector<unsigned long>& ids, std:
 }
 
 unsigned OrdinaryFolder::loadMessageHeader(FolderMsgHeader* buf, unsigned long count) {
+  MutexLock list(listMutex_);
   MutexLock header(headerMutex_);
   unsigned code = headers_.refresh();
   if (code != OXMDL_ERR_NONE) return code;
   code = headers_.loadRecords(buf, count);
+  if (code == OXMDL_ERR_STG_HEADER_COUNT && refreshMessages() == OXMDL_ERR_NONE &&
+      messages_.size() == headers_.live() && headers_.live() > count) {
+    // Messages were added (by another process, say) since the caller read the list: it gets the
+    // records of the list it read, which new records follow, as it would have a moment before.
+    code = headers_.loadFirstLive(buf, count);
+  }
   if (code != OXMDL_ERR_NONE) return code;
   const int64_t delta = localMinusUtc();
   for (unsigned long i = 0; i < count; ++i) buf[i].date = shiftedTime(buf[i].date, delta);

@@ -279,6 +279,11 @@ unsigned HeaderCache::loadRecords(FolderMsgHeader* buf, size_t count) {
   }
   if (live() > count) return OXMDL_ERR_STG_HEADER_COUNT;
   if (live() < count) return OXMDL_ERR_STG_FILE_FMTILLGL_FDB;
+  return loadFirstLive(buf, count);
+}
+
+unsigned HeaderCache::loadFirstLive(FolderMsgHeader* buf, size_t count) {
+  if (live() < count) return OXMDL_ERR_STG_FILE_FMTILLGL_FDB;
   std::string area;
   unsigned c = readRecordArea(&area);
   if (c != OXMDL_ERR_NONE) return c;
