@@ -120,18 +120,22 @@ unsigned OxMessage::read(std::string* text) {
     return OXMDL_ERR_STG_FILE_FMTILLGL_EML;
   }
   const uint64_t want = size - readPos_;
-  std::string buf;
+  // Read straight into the caller's string: a large message is held once, not twice.
+  const size_t before = text->size();
   try {
-    buf.resize(static_cast<size_t>(want));
+    text->resize(before + static_cast<size_t>(want));
   } catch (const std::bad_alloc&) {
     debugError(L"OxMessage::Read()", L"malloc()", OXMDL_ERR_STG_NOT_ENOUGH_MEMORY);
     return OXMDL_ERR_STG_NOT_ENOUGH_MEMORY;
   }
-  if (!f.seek(static_cast<int64_t>(readPos_), SEEK_SET) || !f.readAll(buf.data(), buf.size())) {
+  if (!f.seek(static_cast<int64_t>(readPos_), SEEK_SET) || !f.readAll(text->data() + before, static_cast<size_t>(want))) {
+    text->resize(before);
     debugError(L"OxMessage::fseek()", L"fread()", OXMDL_ERR_STG_FILEIO_FILE_READ_EML);
     return OXMDL_ERR_STG_FILEIO_FILE_READ_EML;
   }
-  text->append(buf.c_str());
+  // The text ends at its first NUL.
+  const size_t nul = text->find('\0', before);
+  if (nul != std::string::npos) text->resize(nul);
   readPos_ += want;
   return OXMDL_ERR_NONE;
 }

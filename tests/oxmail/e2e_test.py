@@ -451,6 +451,21 @@ class OxmailFixesTest(Root):
         self.ok("show", "Work", str(self.ids("Work", "inbox")[0]), "--save-attachments", out)
         self.assertEqual(open(os.path.join(out, "schedule.csv"), "rb").read(), CSV)
 
+    def test_large_plain_bodies_show_as_when_decoded_whole(self):
+        self.account("Work")
+        line = "明日の会議は10時からです。 " * 3 + "\r\n"
+        big_ja = JAPANESE.split(b"\r\n\r\n")[0] + b"\r\n\r\n" + (line * 40000).encode("iso2022_jp")
+        qp = (b"From: a@example.jp\r\nTo: b@example.jp\r\nSubject: qp\r\nDate: Fri, 04 Dec 2026 09:30:00 +0900\r\n"
+              b"MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
+              b"Content-Transfer-Encoding: quoted-printable\r\n\r\n" +
+              b"=E6=98=8E=E6=97=A5 long line that is soft-broken =\r\nand joined again\r\n" * 30000)
+        self.ok("import", "Work", "inbox", self.write("ja.eml", big_ja), self.write("qp.eml", qp))
+        for mid in self.ids("Work", "inbox"):
+            whole = self.records("show", "Work", str(mid))[0]["body"]
+            shown = self.ok("show", "Work", str(mid))
+            self.assertGreater(len(shown), 1 << 20)
+            self.assertEqual(shown.split("\n\n", 1)[1], whole + "\n", mid)
+
     def test_names_that_cannot_be_used_are_refused(self):
         self.fails(1, "account", "add", "a\nb", says="control character")
         self.fails(1, "account", "add", "x" * 256, says="longer than 255 bytes")

@@ -1,4 +1,6 @@
 // oxmail ls, show, mark, mv, rm
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cwchar>
 
@@ -132,6 +134,76 @@ int runLs(const Words& words) {
 
 namespace {
 
+// "Name <address>", or the address alone.
+std::string fromText(const Email& mail) {
+  return mail.fromName.empty() ? utf8(mail.from) : utf8(unquoted(mail.fromName)) + " <" + utf8(mail.from) + ">";
+}
+
+// From, To, Cc, Date and Subject lines of a decoded message.
+void printHeader(const Email& mail) {
+  const std::string from = fromText(mail);
+  std::vector<std::pair<std::string, Cell>> header = {{"From", Cell(from)}, {"To", Cell(addressList(mail.to))}};
+  if (!mail.cc.empty()) header.emplace_back("Cc", Cell(addressList(mail.cc)));
+  // The Date line as received; the record's date is already shifted to this device's time.
+  header.emplace_back("Date", Cell(mail.dateText.empty() ? dateText(mail.date) : utf8(mail.dateText)));
+  header.emplace_back("Subject", Cell(mail.subject));
+  printRecord(header);
+}
+
+// Bodies above this are shown a piece at a time, each piece about kPiece bytes cut at a line end.
+constexpr size_t kPiecewiseAbove = 1 << 20;
+constexpr size_t kPiece = 256 << 10;
+
+// A large single-part plain-text message is decoded and printed a piece at a time: decoded
+// whole, its body would take four bytes a character on top of the text. Each piece is decoded
+// under the message's own Content-Type and transfer encoding; a piece ends at a line end, where
+// base64 and quoted-printable lines and ISO-2022-JP's return to ASCII end. False (nothing
+// printed) for any other message.
+bool showPlainInPieces(EmlCompose& codec, const std::string& raw) {
+  std::string header;
+  if (raw.size() <= kPiecewiseAbove || !codec.GetHeader(raw, &header)) return false;
+  std::string type;
+  if (codec.GetHeaderField(header, "Content-Type", &type)) {
+    for (char& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (type.rfind("text/plain", 0) != 0) return false;
+  }
+  Email mail;
+  if (!codec.DecodeHeader(&mail, &header)) return false;
+  std::string fields;
+  for (const char* name : {"MIME-Version", "Content-Type", "Content-Transfer-Encoding"}) {
+    std::string value;
+    if (codec.GetHeaderField(header, name, &value)) fields += std::string(name) + ": " + value + "\r\n";
+  }
+  printHeader(mail);
+  std::printf("\n");
+  size_t at = header.size() + 4;
+  while (at < raw.size()) {
+    size_t end = std::min(raw.size(), at + kPiece);
+    // A line end, but not a quoted-printable soft break ("=" CR LF), which joins two lines.
+    while (end < raw.size()) {
+      const size_t lf = raw.rfind('\n', end - 1);
+      if (lf == std::string::npos || lf < at) break;
+      size_t last = lf;
+      if (last > at && raw[last - 1] == '\r') --last;
+      end = lf + 1;
+      if (last == at || raw[last - 1] != '=') break;
+      end = lf;
+    }
+    if (end <= at) end = std::min(raw.size(), at + kPiece);
+    std::string piece = fields + "\r\n";
+    piece.append(raw, at, end - at);
+    Email part;
+    if (!codec.Decode(&part, &piece)) libraryFailure("cannot decode the message text");
+    std::string text = lfText(part.body);
+    // The decoder drops the line end that closes a body; inside the message it is a line end.
+    if (end < raw.size() && raw[end - 1] == '\n') text += '\n';
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    at = end;
+  }
+  std::printf("\n");
+  return true;
+}
+
 // The file name an attachment is saved under: its name from Content-Type, else from
 // Content-Disposition, with separators and control characters made '_' so that it stays in the
 // chosen directory; "attachment-N" when it has none.
@@ -162,6 +234,9 @@ int runShow(const Words& words) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     return kExitOk;
   }
+  if (!args.has("html") && !args.value("save-attachments") && !settings().json && showPlainInPieces(codec, raw)) {
+    return kExitOk;
+  }
   Email mail;
   if (!codec.Decode(&mail, &raw)) libraryFailure("cannot decode message " + std::to_string(id));
   if (auto dir = args.value("save-attachments")) {
@@ -177,8 +252,7 @@ int runShow(const Words& words) {
     }
     return kExitOk;
   }
-  const std::string from =
-      mail.fromName.empty() ? utf8(mail.from) : utf8(unquoted(mail.fromName)) + " <" + utf8(mail.from) + ">";
+  const std::string from = fromText(mail);
   if (settings().json) {
     std::string files;
     for (const auto& e : mail.enclosures) files += (files.empty() ? "" : ",") + jsonQuote(utf8(e.displayName));
@@ -193,12 +267,7 @@ int runShow(const Words& words) {
     std::printf("%s\n", lfText(mail.htmlBody).c_str());
     return kExitOk;
   }
-  std::vector<std::pair<std::string, Cell>> header = {{"From", Cell(from)}, {"To", Cell(addressList(mail.to))}};
-  if (!mail.cc.empty()) header.emplace_back("Cc", Cell(addressList(mail.cc)));
-  // The Date line as received; the record's date is already shifted to this device's time.
-  header.emplace_back("Date", Cell(mail.dateText.empty() ? dateText(mail.date) : utf8(mail.dateText)));
-  header.emplace_back("Subject", Cell(mail.subject));
-  printRecord(header);
+  printHeader(mail);
   std::printf("\n%s\n", lfText(mail.body).c_str());
   if (!mail.enclosures.empty()) {
     std::printf("\n");
