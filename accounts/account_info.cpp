@@ -250,6 +250,10 @@ bool OxAccountInfoInterface::CheckValidChar(const std::wstring& name) {
   for (wchar_t c : std::wstring(L"\\/:*?\"<>|")) {
     if (name.find(c) != std::wstring::npos) return fail(OXMDL_ERR_ACC_INVALID_CHAR);
   }
+  // Control characters cannot be part of a directory name on the device either.
+  for (wchar_t c : name) {
+    if (c < 0x20 || c == 0x7F) return fail(OXMDL_ERR_ACC_INVALID_CHAR);
+  }
   return true;
 }
 

@@ -85,7 +85,8 @@ class OxAccountInfoInterface {
 
   unsigned long GetErrorInfo() const;
 
-  // False with OXMDL_ERR_ACC_INVALID_CHAR when the name holds one of \ / : * ? " < > |.
+  // False with OXMDL_ERR_ACC_INVALID_CHAR when the name holds one of \ / : * ? " < > | or a
+  // control character (below U+0020, U+007F).
   static bool CheckValidChar(const std::wstring& name);
   // Makes a mail account: its directory is the name, or the name followed by "(2)", "(3)", ...
   // when a directory of that name exists. Refusals come before anything is made: a forbidden

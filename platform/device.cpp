@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "platform/hostio.h"
+#include "platform/registry.h"
 
 bool OxSetDeviceRoot(const std::string& hostDirectory) {
   if (hostDirectory.empty() || !oxm::host::makeDirectories(hostDirectory)) return false;
@@ -76,4 +79,26 @@ bool OxListHostDirectory(const std::string& hostDirectory, std::vector<std::stri
 bool OxWriteDeviceFile(const std::wstring& devicePath, const std::string& bytes) {
   oxm::File f;
   return f.openStream(devicePath, "wb") && f.write(bytes.data(), bytes.size()) && f.flush();
+}
+
+std::vector<std::string> OxSetAsideDamagedRegistry() {
+  std::vector<std::string> moved;
+  for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    std::string to;
+    if (oxm::RegSetAsideDamagedHive(hive, &to) == oxm::ERROR_SUCCESS && !to.empty()) moved.push_back(to);
+  }
+  return moved;
+}
+
+std::string OxDeviceWriteProblem(const std::wstring& devicePath) {
+  std::string path = oxm::hostPath(devicePath);
+  while (!path.empty()) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) break;
+    if (errno != ENOENT) return std::strerror(errno);
+    const size_t cut = path.find_last_of('/');
+    path = cut == std::string::npos || cut == 0 ? "/" : path.substr(0, cut);
+  }
+  if (::access(path.c_str(), W_OK | X_OK) != 0) return std::strerror(errno);
+  return std::string();
 }

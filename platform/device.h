@@ -27,3 +27,9 @@ bool OxIsHostDirectory(const std::string& hostPath);
 bool OxListHostDirectory(const std::string& hostDirectory, std::vector<std::string>* names);
 // Writes a whole device file, replacing one that is there; false when it cannot be written.
 bool OxWriteDeviceFile(const std::wstring& devicePath, const std::string& bytes);
+// Moves a registry hive file that does not parse out of the way ("<file>.damaged"), so that a
+// fresh one can be written; the host paths of the files moved. Nothing for hives that parse.
+std::vector<std::string> OxSetAsideDamagedRegistry();
+// Why a device directory cannot be written to ("Permission denied", "Read-only file system"),
+// or empty when it can. A missing directory is judged by its nearest existing parent.
+std::string OxDeviceWriteProblem(const std::wstring& devicePath);

@@ -447,6 +447,33 @@ DWORD modify(int hive, const std::function<DWORD(Tree&, bool*)>& change) {
   return changed ? store(hive, h, std::move(tree)) : ERROR_SUCCESS;
 }
 
+// Renames an unparsable hive file to "<file>.damaged" (then ".damaged-1", ...) under its lock, so
+// that the next write starts an empty hive.
+DWORD setAside(int hive, std::string* movedTo) {
+  HiveState& h = hiveStates[hive];
+  std::lock_guard<std::mutex> g(h.m);
+  movedTo->clear();
+  struct stat st;
+  if (::stat(hivePath(hive).c_str(), &st) != 0) return ERROR_SUCCESS;  // no file: nothing to set aside
+  std::string lockPath = registryDir() + "/" + host::utf8(kHiveNames[hive]) + ".lock";
+  host::Fd lock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  if (!lock.ok()) return errno == ENOENT ? ERROR_SUCCESS : errorFromErrno(errno);
+  while (::flock(lock.get(), LOCK_EX) != 0)
+    if (errno != EINTR) return errorFromErrno(errno);
+  DWORD e = load(hive, h);
+  if (e != ERROR_BADDB) return e;
+  const std::string path = hivePath(hive);
+  for (int n = 0; n < 1000; ++n) {
+    std::string target = path + ".damaged" + (n == 0 ? std::string() : "-" + std::to_string(n));
+    if (::lstat(target.c_str(), &st) == 0) continue;
+    if (::rename(path.c_str(), target.c_str()) != 0) return errorFromErrno(errno);
+    h.forget();
+    *movedTo = target;
+    return ERROR_SUCCESS;
+  }
+  return ERROR_ALREADY_EXISTS;
+}
+
 // Runs `look` on the current tree of a hive.
 DWORD inspect(int hive, const std::function<DWORD(Tree&)>& look) {
   HiveState& h = hiveStates[hive];
@@ -550,6 +577,11 @@ LONG RegCreateKeyExW(HKEY root, const std::wstring& subkey, HKEY* out) {
   });
   if (e == ERROR_SUCCESS) *out = newHandle(hive, path);
   return static_cast<LONG>(e);
+}
+
+LONG RegSetAsideDamagedHive(HKEY root, std::string* movedTo) {
+  if (root != HKEY_CURRENT_USER && root != HKEY_LOCAL_MACHINE) return ERROR_INVALID_HANDLE;
+  return static_cast<LONG>(setAside(root == HKEY_CURRENT_USER ? kCurrentUser : kLocalMachine, movedTo));
 }
 
 LONG RegCloseKey(HKEY key) {

@@ -50,6 +50,10 @@ LONG RegQueryType(HKEY key, const std::wstring& name, DWORD* type);
 LONG RegSetString(HKEY key, const std::wstring& name, const std::wstring& value);
 LONG RegSetDword(HKEY key, const std::wstring& name, DWORD value);
 LONG RegDeleteValueW(HKEY key, const std::wstring& name);
+// A hive file that does not parse is renamed to "<file>.damaged" (or ".damaged-N") and its host
+// path given in *movedTo; the hive is then empty. Nothing happens (an empty *movedTo) to a hive
+// that parses or has no file.
+LONG RegSetAsideDamagedHive(HKEY root, std::string* movedTo);
 // Deletes the key with its subkeys; an empty subkey empties `root` (values and subkeys) but
 // keeps it.
 LONG RegDeleteTree(HKEY root, const std::wstring& subkey);

@@ -103,6 +103,20 @@ unsigned EntryIndex::change(EntryChange op, unsigned long id, unsigned long fold
   return OXMDL_ERR_NONE;
 }
 
+unsigned EntryIndex::assign(const uint32_t* want, size_t* changed) {
+  MutexLock lock(mutex_);
+  *changed = 0;
+  if (!map_.isMapped()) return OXMDL_ERR_STG_FILEIO_FILE_OPEN_ENTRY;
+  uint32_t* w = words();
+  for (size_t i = 0; i < kEntryWords; ++i) {
+    if (w[i] == want[i]) continue;
+    __atomic_store_n(&w[i], want[i], __ATOMIC_RELEASE);
+    ++*changed;
+  }
+  if (*changed > 0 && !map_.flush(0, kEntryIndexBytes)) return OXMDL_ERR_STG_FILEIO_FILE_WRITE_ENTRY;
+  return OXMDL_ERR_NONE;
+}
+
 unsigned EntryIndex::rebuild() {
   MutexLock lock(mutex_);
   const std::wstring p = path();

@@ -46,6 +46,10 @@ class EntryIndex {
   // OXMDL_ERR_STG_FILEIO_FILE_WRITE_ENTRY (the word is restored).
   unsigned change(EntryChange op, unsigned long id, unsigned long folderId);
 
+  // Sets every word to `words` (65536 of them) and flushes the index once; *changed tells how
+  // many differed. A failed flush: OXMDL_ERR_STG_FILEIO_FILE_WRITE_ENTRY.
+  unsigned assign(const uint32_t* words, size_t* changed);
+
   // Makes Entry.dat from the DATA\LL\Entry.txt lists, then deletes them.
   unsigned rebuild();
 

@@ -4,9 +4,12 @@
 
 #include "frame/oxerror.h"
 #include "frame/safefile.h"
+#include "platform/debug.h"
+#include "platform/fs.h"
 #include "store/folderset.h"
 #include "store/message.h"
 #include "store/message_codec.h"
+#include "store/messagefile.h"
 #include "store/messageset.h"
 #include "store/storefile.h"
 #include "store/timeshift.h"
@@ -188,9 +191,49 @@ unsigned OrdinaryFolder::writeMessageListFile(const std::wstring& path, const st
 
 unsigned OrdinaryFolder::load() {
   unsigned code = refreshChildren();
-  if (code == OXMDL_ERR_NONE) code = refreshMessages();
-  if (code == OXMDL_ERR_NONE) code = refreshHeaders();
+  if (code != OXMDL_ERR_NONE) return code;
+  MutexLock list(listMutex_);
+  MutexLock header(headerMutex_);
+  code = refreshMessages();
+  if (code == OXMDL_ERR_NONE) code = headers_.refresh();
+  if (code == OXMDL_ERR_NONE) code = mendHeaders();
   return code;
+}
+
+// Every writer changes the list and the cache under both locks, so counts that disagree under
+// them is what a crash between the two writes left (a creation whose record was never
+// appended, a removal whose cache was never compacted). The cache is made again from the list:
+// the records it holds are kept, a missing one is read from the message file. The file is read
+// without the message lock, which comes before these in the lock order: a message being
+// rewritten at that moment gets an empty record, as a new message has.
+unsigned OrdinaryFolder::mendHeaders() {
+  if (headers_.live() == messages_.size()) return OXMDL_ERR_NONE;
+  NKDbgPrintfW(L"OxFolder::load() folder %04lX: %zu messages, %zu header records; cache rebuilt\r\n", id(),
+               messages_.size(), headers_.live());
+  MessageCodec* codec = messageCodec();
+  std::vector<FolderMsgHeader> records;
+  for (const MessageLine& m : messages_) {
+    FolderMsgHeader record{};
+    if (headers_.readRecord(m.id, &record) == OXMDL_ERR_NONE) {
+      records.push_back(record);
+      continue;
+    }
+    record = makeHeaderRecord(m.id, L"", L"", L"", L"", SYSTEMTIME{});
+    std::string text;
+    File f;
+    uint64_t size = 0;
+    MessageFields fields;
+    if (codec && f.openStream(messageSet()->messagePath(m.id), "rb") && f.size(&size) && size > kMessageHeaderBytes &&
+        size - kMessageHeaderBytes <= kMessageListCap * 64 && f.seek(kMessageHeaderBytes, SEEK_SET)) {
+      text.resize(static_cast<size_t>(size - kMessageHeaderBytes));
+      if (f.readAll(text.data(), text.size()) && codec->decodeFields(text, &fields) == OXMDL_ERR_NONE) {
+        record = makeHeaderRecord(m.id, fields.toAddress, fields.fromAddress, fields.fromName, fields.subject,
+                                  localToUtc(fields.localDate));
+      }
+    }
+    records.push_back(record);
+  }
+  return headers_.rebuild(records);
 }
 
 unsigned OrdinaryFolder::refreshChildren() {
@@ -476,6 +519,7 @@ unsigned OrdinaryFolder::getMessageIds(std::vector<unsigned long>* ids) {
   for (const MessageLine& m : messages_) ids->push_back(m.id);
   code = headers_.refresh();
   if (code != OXMDL_ERR_NONE) return code;
+  if (headers_.live() != messages_.size() && mendHeaders() != OXMDL_ERR_NONE) return OXMDL_ERR_STG_HEADER_MISMATCH;
   return headers_.live() == messages_.size() ? OXMDL_ERR_NONE : OXMDL_ERR_STG_HEADER_MISMATCH;
 }
 
@@ -549,10 +593,10 @@ unsigned OrdinaryFolder::checkMovable(std::vector<unsigned long>& ids) {
   return OXMDL_ERR_NONE;
 }
 
+// Removal needs no free space: it is how a user makes room on a full disk.
 unsigned OrdinaryFolder::removeMessages(std::vector<unsigned long>& ids) {
-  unsigned code = requireReserve(tree_);
-  if (code != OXMDL_ERR_NONE) return code;
   if (ids.empty()) return OXMDL_ERR_NONE;
+  unsigned code;
   MessageSet& messages = *messageSet();
   MutexLock list(listMutex_);
   MutexLock header(headerMutex_);
@@ -571,11 +615,17 @@ unsigned OrdinaryFolder::removeChecked(const std::vector<unsigned long>& ids) {
   for (const MessageLine& m : messages_) {
     if (std::find(ids.begin(), ids.end(), m.id) == ids.end()) lines.push_back(m);
   }
+  MessageSet& messages = *messageSet();
   unsigned code = writeMessages(lines);
+  if (code == OXMDL_ERR_STG_DISK_FULL) {
+    // No room even for the shorter list: the message files go first to make it. Should the list
+    // still fail, its lines name files that are gone, which the next recovery drops.
+    for (unsigned long id : ids) deleteFileRetrying(messages.messagePath(id));
+    code = writeMessages(lines);
+  }
   if (code != OXMDL_ERR_NONE) return code;
   // From here on the messages are out of the list; every one is taken out of the rest of the
   // store even when one step fails, and the first failure is reported.
-  MessageSet& messages = *messageSet();
   unsigned first = OXMDL_ERR_NONE;
   long removed = 0;
   for (unsigned long id : ids) {
@@ -695,10 +745,17 @@ unsigned OrdinaryFolder::removeAttachments(std::vector<unsigned long>& ids, std:
 }
 
 unsigned OrdinaryFolder::loadMessageHeader(FolderMsgHeader* buf, unsigned long count) {
+  MutexLock list(listMutex_);
   MutexLock header(headerMutex_);
   unsigned code = headers_.refresh();
   if (code != OXMDL_ERR_NONE) return code;
   code = headers_.loadRecords(buf, count);
+  if (code == OXMDL_ERR_STG_HEADER_COUNT && refreshMessages() == OXMDL_ERR_NONE &&
+      messages_.size() == headers_.live() && headers_.live() > count) {
+    // Messages were added (by another process, say) since the caller read the list: it gets the
+    // records of the list it read, which new records follow, as it would have a moment before.
+    code = headers_.loadFirstLive(buf, count);
+  }
   if (code != OXMDL_ERR_NONE) return code;
   const int64_t delta = localMinusUtc();
   for (unsigned long i = 0; i < count; ++i) buf[i].date = shiftedTime(buf[i].date, delta);

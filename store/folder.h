@@ -143,6 +143,9 @@ class OrdinaryFolder : public OxFolder {
   unsigned refreshChildren();
   unsigned refreshMessages();
   unsigned refreshHeaders();
+  // Rebuilds the header cache when it holds more or fewer live records than the list; the
+  // caller holds the list and header locks.
+  unsigned mendHeaders();
   unsigned writeChildren(const std::vector<ChildEntry>& children);
   unsigned writeMessages(const std::vector<MessageLine>& lines);
   // Steps 2 to 5 of removing messages whose identifiers were checked; the caller holds the

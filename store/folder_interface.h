@@ -97,7 +97,8 @@ class OxFolderInterface {
   bool RemoveAttachments(std::vector<unsigned long>& ids, std::vector<unsigned long>* failed);
   unsigned long GetRemainMessageCount();
   // Copies `count` header records; `count` must be the number of live records (or of all
-  // records). Dates come back in local time.
+  // records). Dates come back in local time. When messages were added to the folder since the
+  // caller's GetMessageIds (by another process), the records of that older list are given.
   bool LoadMessageHeader(FolderMsgHeader* buf, unsigned long count);
   bool FlushMessageHeader();
   // One notification per interface: a second one is OXMDL_ERR_STG_NOTIFY_BUSY.

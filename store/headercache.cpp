@@ -117,6 +117,29 @@ unsigned HeaderCache::load() {
   return OXMDL_ERR_NONE;
 }
 
+namespace {
+
+// Whether the file at `path` holds exactly `bytes` (a failed read says no).
+bool sameContent(const std::wstring& path, const std::string& bytes) {
+  File f;
+  uint64_t size = 0;
+  if (preOpenCheck(path) != OXMDL_ERR_NONE || !f.openStream(path, "rb") || !f.size(&size) || size != bytes.size()) {
+    return false;
+  }
+  std::string have(bytes.size(), '\0');
+  return f.readAll(have.data(), have.size()) && have == bytes;
+}
+
+}  // namespace
+
+std::vector<unsigned long> HeaderCache::liveIds() const {
+  std::vector<unsigned long> ids;
+  for (size_t i = 0; i < records_; ++i) {
+    if (slots_[i] != kSlotDeleted) ids.push_back(slots_[i]);
+  }
+  return ids;
+}
+
 int HeaderCache::slotOf(unsigned long id) const {
   for (size_t i = 0; i < records_; ++i) {
     if (slots_[i] == id) return static_cast<int>(i);
@@ -188,11 +211,26 @@ unsigned HeaderCache::compact() {
   }
   std::memcpy(file.data(), slots.data(), kSlotTableBytes);
   c = writeTemporary(path_, file.data(), file.size());
+  if (c == OXMDL_ERR_STG_DISK_FULL) return markDeletedInPlace();
   if (c == OXMDL_ERR_NONE) c = commitReplacement(path_);
   if (c != OXMDL_ERR_NONE) return code(c);
   slots_ = slots;
   records_ = kept;
   deleted_ = 0;
+  takeStamp();
+  return OXMDL_ERR_NONE;
+}
+
+// No room for the compacted copy: the deletions go into the slot table where it is (the file
+// keeps its size until a later compaction), so the file agrees with the list all the same.
+unsigned HeaderCache::markDeletedInPlace() {
+  File f;
+  if (!f.openStream(path_, "r+b")) return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_OPEN_FDB);
+  if (!f.write(slots_.data(), kSlotTableBytes) || !f.flush()) {
+    stamp_.clear();
+    return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_WRITE_FDB);
+  }
+  f.close();
   takeStamp();
   return OXMDL_ERR_NONE;
 }
@@ -241,6 +279,11 @@ unsigned HeaderCache::loadRecords(FolderMsgHeader* buf, size_t count) {
   }
   if (live() > count) return OXMDL_ERR_STG_HEADER_COUNT;
   if (live() < count) return OXMDL_ERR_STG_FILE_FMTILLGL_FDB;
+  return loadFirstLive(buf, count);
+}
+
+unsigned HeaderCache::loadFirstLive(FolderMsgHeader* buf, size_t count) {
+  if (live() < count) return OXMDL_ERR_STG_FILE_FMTILLGL_FDB;
   std::string area;
   unsigned c = readRecordArea(&area);
   if (c != OXMDL_ERR_NONE) return c;
@@ -252,7 +295,7 @@ unsigned HeaderCache::loadRecords(FolderMsgHeader* buf, size_t count) {
   return OXMDL_ERR_NONE;
 }
 
-unsigned HeaderCache::rebuild(const std::vector<FolderMsgHeader>& records) {
+unsigned HeaderCache::rebuild(const std::vector<FolderMsgHeader>& records, bool* changed) {
   if (records.size() > kHeaderSlots) return OXMDL_ERR_STG_FOLDER_FULL;
   std::array<uint32_t, kHeaderSlots> slots;
   slots.fill(kSlotUnused);
@@ -265,8 +308,11 @@ unsigned HeaderCache::rebuild(const std::vector<FolderMsgHeader>& records) {
   }
   std::memcpy(file.data(), slots.data(), kSlotTableBytes);
   if (!records.empty()) std::memcpy(file.data() + kSlotTableBytes, records.data(), records.size() * kHeaderRecordBytes);
-  unsigned c = replaceFile(path_, file.data(), file.size());
-  if (c != OXMDL_ERR_NONE) return code(c);
+  if (changed) *changed = !sameContent(path_, file);
+  if (!changed || *changed) {
+    unsigned c = replaceFile(path_, file.data(), file.size());
+    if (c != OXMDL_ERR_NONE) return code(c);
+  }
   slots_ = slots;
   records_ = records.size();
   deleted_ = 0;

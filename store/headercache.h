@@ -55,6 +55,8 @@ class HeaderCache {
   size_t records() const { return records_; }
   size_t deleted() const { return deleted_; }
   size_t live() const { return records_ - deleted_; }
+  // The identifiers of the live records, in slot order.
+  std::vector<unsigned long> liveIds() const;
 
   // Writes the records at the end and the new slot table at offset 0, in place.
   // 1000 records already (deleted ones included): OXMDL_ERR_STG_HEADER_FULL.
@@ -63,21 +65,26 @@ class HeaderCache {
   // OXMDL_ERR_STG_NO_HEADER.
   unsigned markDeleted(unsigned long id);
   // Rewrites the file with the live records only (crash-safe); nothing to do without deletions.
+  // On a disk too full for the copy, the deletions are written into the slot table in place.
   unsigned compact();
   unsigned readRecord(unsigned long id, FolderMsgHeader* out);
   // Writes the record of out.messageId in place.
   unsigned writeRecord(const FolderMsgHeader& record);
   // LoadMessageHeader's two cases (dates left in UTC).
   unsigned loadRecords(FolderMsgHeader* buf, size_t count);
+  // The first `count` live records in slot order; fewer: OXMDL_ERR_STG_FILE_FMTILLGL_FDB.
+  unsigned loadFirstLive(FolderMsgHeader* buf, size_t count);
   // Replaces the file by the given records (crash-safe). More than 1000:
-  // OXMDL_ERR_STG_FOLDER_FULL.
-  unsigned rebuild(const std::vector<FolderMsgHeader>& records);
+  // OXMDL_ERR_STG_FOLDER_FULL. With `changed`, a file that already holds exactly that is left
+  // alone and *changed tells whether it was rewritten.
+  unsigned rebuild(const std::vector<FolderMsgHeader>& records, bool* changed = nullptr);
   // A new folder's file: the slot table alone, every slot unused (not crash-safe: the file is
   // new). Open and write codes of the header cache.
   static unsigned createEmpty(const std::wstring& path);
 
  private:
   int slotOf(unsigned long id) const;
+  unsigned markDeletedInPlace();
   unsigned readRecordArea(std::string* area);
   void takeStamp() { stamp_.take(path_); }
 

@@ -8,6 +8,7 @@
 #include "store/message.h"
 #include "store/messageset.h"
 #include "store/recovery.h"
+#include "store/repair.h"
 #include "store/storage.h"
 #include "store/storage_interface.h"
 #include "store/timeshift.h"
@@ -129,10 +130,21 @@ bool OxStorageInterface::RecoverMessageEntry(unsigned long folderId) {
 
 bool OxStorageInterface::RecoverMessageEntryAll() {
   if (!storage_) return false;
-  unsigned walk = OXMDL_ERR_NONE;
-  unsigned code = oxm::recoverMessageEntryAll(*storage_, &walk);
-  if (walk != OXMDL_ERR_NONE) SetOxMiddleError(walk);
-  return report(code);
+  RecoveryReport ignored;
+  return report(oxm::repairStorage(*storage_, oxm::defaultFallbackFolder(*storage_), &ignored));
+}
+
+bool OxStorageInterface::RecoverStorage(RecoveryReport* what) {
+  if (!storage_) return false;
+  if (!what) return report(OXMDL_ERR_STG_INVALID_ARG);
+  const RecoveryReport healed = storage_->takeHealed();
+  what->repaired += healed.repaired;
+  what->quarantined += healed.quarantined;
+  what->refiled += healed.refiled;
+  what->removed += healed.removed;
+  what->rebuilt += healed.rebuilt;
+  what->folders += healed.folders;
+  return report(oxm::repairStorage(*storage_, oxm::defaultFallbackFolder(*storage_), what));
 }
 
 bool OxStorageInterface::CheckWantRecoverEntry(unsigned long errorCode) {

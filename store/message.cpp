@@ -1,5 +1,6 @@
 #include "store/message.h"
 
+#include <cstddef>
 #include <cstring>
 #include <new>
 
@@ -26,6 +27,9 @@ unsigned emlCode(unsigned prim) { return fileCode(prim, StoreFile::MessageFile);
 // The message file's replacement reports its commit outcomes with the child-list codes
 // (moved aside 0x02000078, backup delete 0x02000079, commit 0x0200007C), as the device did.
 unsigned commitCode(unsigned prim) { return moduleCode(prim, OXMDL_ERR_STG_BACKUP_FLD); }
+
+// The four flag bytes' mask bits.
+constexpr unsigned long kFlagMask = 0x0F;
 
 uint64_t roundUp8k(uint64_t n) { return (n + 8191) / 8192 * 8192; }
 
@@ -116,18 +120,22 @@ unsigned OxMessage::read(std::string* text) {
     return OXMDL_ERR_STG_FILE_FMTILLGL_EML;
   }
   const uint64_t want = size - readPos_;
-  std::string buf;
+  // Read straight into the caller's string: a large message is held once, not twice.
+  const size_t before = text->size();
   try {
-    buf.resize(static_cast<size_t>(want));
+    text->resize(before + static_cast<size_t>(want));
   } catch (const std::bad_alloc&) {
     debugError(L"OxMessage::Read()", L"malloc()", OXMDL_ERR_STG_NOT_ENOUGH_MEMORY);
     return OXMDL_ERR_STG_NOT_ENOUGH_MEMORY;
   }
-  if (!f.seek(static_cast<int64_t>(readPos_), SEEK_SET) || !f.readAll(buf.data(), buf.size())) {
+  if (!f.seek(static_cast<int64_t>(readPos_), SEEK_SET) || !f.readAll(text->data() + before, static_cast<size_t>(want))) {
+    text->resize(before);
     debugError(L"OxMessage::fseek()", L"fread()", OXMDL_ERR_STG_FILEIO_FILE_READ_EML);
     return OXMDL_ERR_STG_FILEIO_FILE_READ_EML;
   }
-  text->append(buf.c_str());
+  // The text ends at its first NUL.
+  const size_t nul = text->find('\0', before);
+  if (nul != std::string::npos) text->resize(nul);
   readPos_ += want;
   return OXMDL_ERR_NONE;
 }
@@ -182,8 +190,8 @@ unsigned OxMessage::getAttributes(MessageAttributes* attr) {
   return incomplete ? OXMDL_ERR_STG_NO_ATTRIBUTE : OXMDL_ERR_NONE;
 }
 
-unsigned OxMessage::setFileAttributes(const MessageAttributes& attr, bool* unreadChanged, bool* partialChanged,
-                                      MessageFileHeader* result) {
+unsigned OxMessage::setFileAttributes(const MessageAttributes& attr, bool inPlace, bool* unreadChanged,
+                                      bool* partialChanged, MessageFileHeader* result) {
   using I = OxMessageInterface;
   unsigned code = preOpenCheck(path_);
   if (code != OXMDL_ERR_NONE) return emlCode(code);
@@ -217,6 +225,17 @@ unsigned OxMessage::setFileAttributes(const MessageAttributes& attr, bool* unrea
   *partialChanged = h.flags[2] != old.flags[2];
   *result = h;
   if (size != 0 && std::memcmp(&h, &old, sizeof h) == 0) return OXMDL_ERR_NONE;
+  if (inPlace) {
+    // Only flag bytes change: written where they are, which needs no room on the disk. Four bytes
+    // inside the file's first sector are written whole or not at all.
+    if (size == 0 || old.version != kMessageVersion) return OXMDL_ERR_STG_DISK_FULL;
+    File f;
+    if (!f.openStream(path_, "r+b")) return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_OPEN_EML);
+    if (!f.seek(offsetof(MessageFileHeader, flags), SEEK_SET) || !f.write(h.flags, sizeof h.flags) || !f.flush()) {
+      return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_WRITE_EML);
+    }
+    return OXMDL_ERR_NONE;
+  }
 
   std::string rest;
   if (size > kMessageHeaderBytes) {
@@ -263,10 +282,13 @@ unsigned OxMessage::setAttributes(const MessageAttributes& attr) {
       if (!GetFileSize(path_, &size)) return OXMDL_ERR_STG_DISK_FULL;
     }
     unsigned code = requireFreeSpace(dir_, size + kFreeSpaceReserve);
-    if (code != OXMDL_ERR_NONE) return code;
+    // Marking must work on a full disk too: a change of flags alone is then made in place.
+    const bool flagsOnly = (attr.mask & ~kFlagMask) == 0;
+    if (code != OXMDL_ERR_NONE && !flagsOnly) return code;
+    const bool inPlace = code != OXMDL_ERR_NONE;
     if (attr.mask & I::ATTR_FILE_MASK) {
       MessageFileHeader h;
-      code = setFileAttributes(attr, &unreadChanged, &partialChanged, &h);
+      code = setFileAttributes(attr, inPlace, &unreadChanged, &partialChanged, &h);
       if (code != OXMDL_ERR_NONE) return code;
       if (unreadChanged || partialChanged) {
         FolderRef folder(*set_->folderSet());

@@ -39,7 +39,8 @@ class OxMessage {
  private:
   // The header of the file; the pre-open check has run.
   unsigned readHeader(MessageFileHeader* h, uint64_t* size);
-  unsigned setFileAttributes(const MessageAttributes& attr, bool* unreadChanged, bool* partialChanged,
+  // inPlace (a full disk, flags only): the flag bytes are written into the file itself.
+  unsigned setFileAttributes(const MessageAttributes& attr, bool inPlace, bool* unreadChanged, bool* partialChanged,
                              MessageFileHeader* result);
   unsigned setHeaderRecord(const MessageAttributes& attr);
   // Writes header + text to the temporary file and commits it.

@@ -1,6 +1,7 @@
 #include "store/recovery.h"
 
 #include <algorithm>
+#include <cwchar>
 
 #include "frame/oxerror.h"
 #include "frame/safefile.h"
@@ -8,6 +9,7 @@
 #include "store/folder.h"
 #include "store/message.h"
 #include "store/message_codec.h"
+#include "store/repair.h"
 #include "store/storage.h"
 #include "store/storefile.h"
 #include "store/timeshift.h"
@@ -23,45 +25,12 @@ struct Collected {
   bool partial;
 };
 
-// Failures of a folder's message list or header cache that still let the walk list the folder:
-// those are the files recovery rewrites.
-bool listedDespite(unsigned code) {
-  switch (code) {
-    case OXMDL_ERR_STG_FILE_FMTILLGL_MSG:
-    case OXMDL_ERR_STG_FILE_FMTILLGL_FDB:
-    case OXMDL_ERR_STG_FILEIO_FILE_OPEN_MSG:
-    case OXMDL_ERR_STG_FILEIO_FILE_OPEN_FDB:
-    case OXMDL_ERR_STG_FILEIO_FILE_READ_MSG:
-    case OXMDL_ERR_STG_FILEIO_FILE_READ_FDB:
-    case OXMDL_ERR_STG_DELTMP_MSG:
-    case OXMDL_ERR_STG_COMMIT_MSG:
-    case OXMDL_ERR_STG_NOFILE_MSG:
-      return true;
-    default:
-      // The header cache's deltmp, commit and nofile outcomes.
-      return code >= OXMDL_ERR_STG_BACKUP_FDB + 3 && code <= OXMDL_ERR_STG_BACKUP_FDB + 5;
-  }
-}
-
 unsigned readListFile(const std::wstring& path, std::vector<MessageLine>* lines) {
   unsigned code = preOpenCheck(path);
   if (code != OXMDL_ERR_NONE) return fileCode(code, StoreFile::MessageList);
   std::string text;
   code = readSmallFile(path, kMessageListCap, StoreFile::MessageList, &text);
   return code != OXMDL_ERR_NONE ? code : parseMessageList(text, lines);
-}
-
-unsigned readChildFile(const std::wstring& path, std::vector<ChildEntry>* children) {
-  unsigned code = preOpenCheck(path);
-  if (code != OXMDL_ERR_NONE) return fileCode(code, StoreFile::ChildList);
-  std::string text;
-  code = readSmallFile(path, kChildListCap, StoreFile::ChildList, &text);
-  if (code != OXMDL_ERR_NONE) return code;
-  code = parseChildList(text, children);
-  if (code == OXMDL_ERR_NONE) {
-    std::sort(children->begin(), children->end(), [](const ChildEntry& a, const ChildEntry& b) { return a.id < b.id; });
-  }
-  return code;
 }
 
 // Step 1: every message with an entry, its owner and flags. Unusable message files go with
@@ -88,9 +57,12 @@ unsigned scanEntries(OxStorage& storage, std::vector<Collected>* out) {
     }
     const std::wstring dir = idDirectory(messages.dataDir(), id);
     if (code == OXMDL_ERR_STG_FILE_FMTILLGL_EML || code == OXMDL_ERR_STG_FILE_VERSION_EML) {
+      // Out of the folder, but kept for the user: whole-store repair rebuilds such headers.
+      wchar_t name[16];
+      std::swprintf(name, 16, L"%04lX.eml", id);
+      if (!quarantineFile(storage.directory(), messages.messagePath(id), name)) return OXMDL_ERR_STG_FILEIO_FILE_WRITE_EML;
       code = messages.entries().change(EntryChange::Free, id, 0);
       if (code != OXMDL_ERR_NONE) return code;
-      deleteFileRetrying(messages.messagePath(id));
       removeDirectoryIfEmpty(dir);
     } else if (code == OXMDL_ERR_STG_NOFILE_EML) {
       // The check probes by opening, and a failed open is no proof that the file is gone: a
@@ -141,7 +113,7 @@ bool wantsRecovery(unsigned long code) {
          code == OXMDL_ERR_STG_HEADER_COUNT || code == OXMDL_ERR_STG_HEADER_MISMATCH;
 }
 
-unsigned restoreFolderMessageHeader(OxStorage& storage, unsigned long folderId) {
+unsigned restoreFolderMessageHeader(OxStorage& storage, unsigned long folderId, bool* changed) {
   if (folderId > kMaxId) return OXMDL_ERR_STG_NO_FOLDER;
   MessageCodec* codec = nullptr;
   unsigned code = requireMessageCodec(&codec);
@@ -173,7 +145,7 @@ unsigned restoreFolderMessageHeader(OxStorage& storage, unsigned long folderId) 
   NamedMutex headerMutex(L"OxMessageHeader Mutex");
   MutexLock lock(headerMutex);
   HeaderCache cache(OrdinaryFolder::headerCachePath(tree, folderId));
-  return cache.rebuild(records);
+  return cache.rebuild(records, changed);
 }
 
 unsigned recoverMessageEntry(OxStorage& storage, unsigned long folderId) {
@@ -186,45 +158,6 @@ unsigned recoverMessageEntry(OxStorage& storage, unsigned long folderId) {
   code = scanEntries(storage, &collected);
   if (code != OXMDL_ERR_NONE) return code;
   return rebuildFolder(storage, folderId, collected);
-}
-
-unsigned recoverMessageEntryAll(OxStorage& storage, unsigned* walkCode) {
-  *walkCode = OXMDL_ERR_NONE;
-  MessageCodec* codec = nullptr;
-  unsigned code = requireMessageCodec(&codec);
-  if (code != OXMDL_ERR_NONE) return code;
-  const std::wstring& tree = storage.folders().treeDir();
-  std::vector<unsigned long> listed;
-  std::vector<unsigned long> pending{kRootFolder};
-  while (!pending.empty() && *walkCode == OXMDL_ERR_NONE) {
-    const unsigned long id = pending.back();
-    pending.pop_back();
-    if (std::find(listed.begin(), listed.end(), id) != listed.end()) continue;  // a loop in a damaged tree
-    std::vector<ChildEntry> children;
-    code = readChildFile(OrdinaryFolder::childListPath(tree, id), &children);
-    if (code == OXMDL_ERR_NONE) {
-      std::vector<MessageLine> lines;
-      code = readListFile(OrdinaryFolder::messageListPath(tree, id), &lines);
-      if (code == OXMDL_ERR_NONE || listedDespite(code)) {
-        HeaderCache cache(OrdinaryFolder::headerCachePath(tree, id));
-        code = cache.load();
-      }
-    }
-    if (code != OXMDL_ERR_NONE && !listedDespite(code)) {
-      *walkCode = code;
-      break;
-    }
-    listed.push_back(id);
-    for (auto it = children.rbegin(); it != children.rend(); ++it) pending.push_back(it->id);
-  }
-  std::vector<Collected> collected;
-  code = scanEntries(storage, &collected);
-  if (code != OXMDL_ERR_NONE) return code;
-  for (unsigned long id : listed) {
-    code = rebuildFolder(storage, id, collected);
-    if (code != OXMDL_ERR_NONE) return code;
-  }
-  return OXMDL_ERR_NONE;
 }
 
 }  // namespace oxm

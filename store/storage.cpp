@@ -3,6 +3,11 @@
 #include <new>
 
 #include "frame/oxerror.h"
+#include "frame/safefile.h"
+#include "platform/debug.h"
+#include "platform/fs.h"
+#include "store/message_codec.h"
+#include "store/repair.h"
 
 namespace oxm {
 
@@ -11,10 +16,79 @@ OxStorage::OxStorage(std::wstring dir) : dir_(std::move(dir)), folders_(dir_), m
   messages_.setFolderSet(&folders_);
 }
 
+namespace {
+
+// A status file that is missing or does not parse: what a crash or a damaged disk leaves. Its
+// content is only a count and a starting point for new identifiers, both of which the repair
+// recomputes from the tree.
+bool damagedStatus(unsigned code, StoreFile kind) {
+  return code == fileCode(OXMDL_ERR_STG_PRIM_READ, kind) || code == fileCode(OXMDL_ERR_STG_PRIM_NOFILE, kind);
+}
+
+unsigned resetStatus(const std::wstring& base, StoreFile kind) {
+  const DWORD attributes = GetFileAttributesW(base);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return fileCode(OXMDL_ERR_STG_PRIM_NOFILE, kind);
+  }
+  NKDbgPrintfW(L"OxStorage::open() %ls\\Status.txt damaged, rebuilt\r\n", base.c_str());
+  const std::string text = OxIdTraits::statusText(0, 0);
+  return fileCode(replaceFile(base + L"\\Status.txt", text.data(), text.size()), kind);
+}
+
+}  // namespace
+
 unsigned OxStorage::open() {
+  bool damaged = false;
   unsigned code = folders_.open();
+  if (damagedStatus(code, StoreFile::TreeStatus)) {
+    damaged = true;
+    code = resetStatus(folders_.treeDir(), StoreFile::TreeStatus);
+    if (code == OXMDL_ERR_NONE) code = folders_.open();
+  }
   if (code != OXMDL_ERR_NONE) return code;
-  return messages_.open();
+  code = messages_.ids().load();
+  if (damagedStatus(code, StoreFile::DataStatus)) {
+    damaged = true;
+    code = resetStatus(messages_.dataDir(), StoreFile::DataStatus);
+    if (code == OXMDL_ERR_NONE) code = messages_.ids().load();
+  }
+  if (code != OXMDL_ERR_NONE) return code;
+  code = messages_.entries().open();
+  if (code == OXMDL_ERR_STG_FILE_FMTILLGL_ENTRY || code == OXMDL_ERR_STG_FILEIO_FILE_READ_ENTRY) {
+    // An entry index of the wrong size is set aside and made again; the repair below refills it
+    // from the folders' lists.
+    damaged = true;
+    const std::wstring index = messages_.entries().path();
+    if (!quarantineFile(dir_, index, L"Entry.dat")) return code;
+    code = messages_.entries().open();
+  }
+  if (code != OXMDL_ERR_NONE) return code;
+  if (!damaged && !indexAgrees()) damaged = true;
+  if (damaged && messageCodec()) {
+    code = repairStorage(*this, defaultFallbackFolder(*this), &healed_);
+    if (code != OXMDL_ERR_NONE) {
+      close();
+      return code;
+    }
+  }
+  return OXMDL_ERR_NONE;
+}
+
+// The entry index names as many messages as the message status counts. They differ after a
+// crash between the two writes of a creation or a removal, or when the index was damaged; both
+// are compared under the locks that creation and removal hold across those writes.
+bool OxStorage::indexAgrees() {
+  NamedMutex listMutex(L"OxMessageEntry Mutex");
+  NamedMutex headerMutex(L"OxMessageHeader Mutex");
+  MutexLock l1(listMutex);
+  MutexLock l2(headerMutex);
+  MutexLock l3(messages_.mutex());
+  MutexLock l4(messages_.ids().mutex());
+  unsigned long used = 0;
+  for (unsigned long id = 0; id <= kMaxId; ++id) {
+    if (messages_.entries().owner(id) != kEntryFree) ++used;
+  }
+  return used == messages_.ids().count();
 }
 
 void OxStorage::close() { messages_.close(); }

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/mutex.h"
@@ -19,18 +20,26 @@ class OxStorage {
   OxStorage(const OxStorage&) = delete;
   OxStorage& operator=(const OxStorage&) = delete;
 
-  // Opens the folder set, then the message set; the first failure's code.
+  // Opens the folder set, then the message set; the first failure's code. A status file that is
+  // missing or does not parse, an entry index of the wrong size, or an index that does not count
+  // as many messages as the status says (a crash between two writes) makes the open repair the
+  // whole store first (repair.h); what it did is kept in healed().
   unsigned open();
   void close();
 
   const std::wstring& directory() const { return dir_; }
   FolderSet& folders() { return folders_; }
   MessageSet& messages() { return messages_; }
+  // What the repair at open changed (all zero when there was none), handed out once.
+  OxStorageInterface::RecoveryReport takeHealed() { return std::exchange(healed_, {}); }
 
  private:
+  bool indexAgrees();
+
   const std::wstring dir_;
   FolderSet folders_;
   MessageSet messages_;
+  OxStorageInterface::RecoveryReport healed_;
 };
 
 // Invariants, under "OxStorageSet Mutex": each directory path appears in at most one record;

@@ -17,6 +17,17 @@ class OxStorage;
 
 class OxStorageInterface {
  public:
+  // What RecoverStorage changed; all zero means the store was already consistent.
+  struct RecoveryReport {
+    unsigned long repaired = 0;     // message files whose damaged header was rebuilt from the text
+    unsigned long quarantined = 0;  // unusable files moved aside into the storage's Quarantine
+    unsigned long refiled = 0;      // messages put back into a folder's message list
+    unsigned long removed = 0;      // files that held nothing: messages created but never written
+    unsigned long rebuilt = 0;      // index files rewritten (lists, header caches, entry index, status)
+    unsigned long folders = 0;      // folders no child list named, put back under the root
+    bool changed() const { return repaired || quarantined || refiled || removed || rebuilt || folders; }
+  };
+
   explicit OxStorageInterface(oxm::OxStorage* storage);
   // Releases the storage. The last release of a storage with open folders or messages fails
   // (OXMDL_ERR_STG_FOLDERSET / OXMDL_ERR_STG_MESSAGESET) and leaves it open.
@@ -43,7 +54,13 @@ class OxStorageInterface {
   // Rebuilds a folder's message list from the entry index and the message files, then its
   // header cache; message files that cannot be used are dropped with their entries.
   bool RecoverMessageEntry(unsigned long folderId);
+  // Repairs the whole storage (its folder tree, message files, lists, entry index, status files
+  // and header caches). Unusable files are moved into S\Quarantine, never deleted; a message no
+  // folder lists goes to the folder its entry or a header cache names, else to the root's first
+  // child (the inbox).
   bool RecoverMessageEntryAll();
+  // The same, adding what it did to *report (null: OXMDL_ERR_STG_INVALID_ARG).
+  bool RecoverStorage(RecoveryReport* report);
   // Whether a failure with `errorCode` is one that RecoverMessageEntry mends.
   bool CheckWantRecoverEntry(unsigned long errorCode);
   unsigned long GetErrorInfo();

@@ -222,7 +222,8 @@ TEST_F(AccountTest, CreateNumbersDirectoriesAndRefusesBadNames) {
   EXPECT_EQ(feed, nullptr);
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_ACC_CREATE_DIR);
 
-  for (const wchar_t* bad : {L"a\\b", L"a/b", L"a:b", L"a*b", L"a?b", L"a\"b", L"a<b", L"a>b", L"a|b"}) {
+  for (const wchar_t* bad : {L"a\\b", L"a/b", L"a:b", L"a*b", L"a?b", L"a\"b", L"a<b", L"a>b", L"a|b", L"a\nb",
+                             L"a\tb", L"a\x7F"}) {
     SetOxMiddleError(OXMDL_ERR_NONE);
     EXPECT_EQ(create(bad), nullptr);
     EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_ACC_INVALID_CHAR);

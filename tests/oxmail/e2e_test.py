@@ -439,6 +439,115 @@ class CorpusTest(Root):
         self.assertNotIn(b"importing [", r.stderr)
 
 
+class DamagedStoreTest(Root):
+    """The store as users meet it after a damaged disk or a crash: recover mends it and says what
+    it did; commands that meet the damage say to run it."""
+
+    def setUp(self):
+        super().setUp()
+        self.account("Work")
+        self.ok("folder", "create", "Work", "Lists")
+        mails = [PLAIN.replace(b"Lunch", b"Lunch %d" % i) for i in range(6)]
+        self.ok("import", "Work", "inbox", *[self.write("m%d.eml" % i, m) for i, m in enumerate(mails)])
+        self.ok("import", "Work", "Lists", self.write("l.eml", JAPANESE))
+        for base, _, names in os.walk(self.root):
+            if "Entry.dat" in names:
+                self.store = os.path.dirname(base)
+        self.listed = self.listing()
+
+    def listing(self):
+        return {f: sorted(r["subject"] for r in self.records("ls", "Work", f)) for f in ("inbox", "Lists")}
+
+    def patch(self, rel, data, at=0):
+        with open(os.path.join(self.store, rel), "r+b") as f:
+            f.seek(at)
+            f.write(data)
+
+    def test_recover_says_consistent_only_when_it_changed_nothing(self):
+        self.assertIn("is consistent", self.ok("recover", "Work"))
+        # One wrong byte in a message's header: repaired from its text, never deleted.
+        self.patch("DATA/00/00.eml", b"X", 3)
+        out = self.ok("recover", "Work")
+        self.assertIn("1 message files repaired from their text", out)
+        self.assertEqual(self.listing(), self.listed)
+        self.assertEqual(self.records("recover", "Work")[0]["consistent"], True)
+        # The entry index zeroed: every message is listed again in its own folder.
+        with open(os.path.join(self.store, "DATA", "Entry.dat"), "r+b") as f:
+            f.write(b"\0" * 262144)
+        self.assertEqual(self.listing(), self.listed)
+        self.assertIn("consistent", self.ok("recover", "Work"))
+        # The root's child list zeroed: the folders come back under the root, and recover says so.
+        fld = os.path.join(self.store, "TREE", "00", "00.fld")
+        with open(fld, "r+b") as f:
+            f.write(b"\0" * os.path.getsize(fld))
+        report = self.records("recover", "Work")[0]
+        self.assertEqual(report["folders_restored"], 5)
+        self.assertFalse(report["consistent"])
+        self.assertEqual(len(self.ids("Work", "inbox")), 6)
+
+    def test_damaged_status_files_and_lists(self):
+        for status in ("DATA/Status.txt", "TREE/Status.txt"):
+            with open(os.path.join(self.store, status), "wb") as f:
+                f.write(b"0\t")
+            self.assertEqual(self.listing(), self.listed, status)
+        # A message list of garbage: the command says what to run, and recover mends it.
+        with open(os.path.join(self.store, "TREE", "01", "00.msg"), "wb") as f:
+            f.write(b"garbage\r\n")
+        self.fails(1, "ls", "Work", "inbox", says="run 'oxmail recover Work'")
+        self.assertNotIn("consistent", self.ok("recover", "Work"))
+        self.assertEqual(self.listing(), self.listed)
+
+
+class OxmailFixesTest(Root):
+    def test_attachment_named_only_in_content_disposition_saves(self):
+        self.account("Work")
+        self.ok("import", "Work", "inbox", self.write("a.eml", ATTACHED.replace(b'; name="schedule.csv"', b"")))
+        out = os.path.join(self.dir, "att")
+        os.mkdir(out)
+        self.ok("show", "Work", str(self.ids("Work", "inbox")[0]), "--save-attachments", out)
+        self.assertEqual(open(os.path.join(out, "schedule.csv"), "rb").read(), CSV)
+
+    def test_large_plain_bodies_show_as_when_decoded_whole(self):
+        self.account("Work")
+        line = "明日の会議は10時からです。 " * 3 + "\r\n"
+        big_ja = JAPANESE.split(b"\r\n\r\n")[0] + b"\r\n\r\n" + (line * 40000).encode("iso2022_jp")
+        qp = (b"From: a@example.jp\r\nTo: b@example.jp\r\nSubject: qp\r\nDate: Fri, 04 Dec 2026 09:30:00 +0900\r\n"
+              b"MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
+              b"Content-Transfer-Encoding: quoted-printable\r\n\r\n" +
+              b"=E6=98=8E=E6=97=A5 long line that is soft-broken =\r\nand joined again\r\n" * 30000)
+        self.ok("import", "Work", "inbox", self.write("ja.eml", big_ja), self.write("qp.eml", qp))
+        for mid in self.ids("Work", "inbox"):
+            whole = self.records("show", "Work", str(mid))[0]["body"]
+            shown = self.ok("show", "Work", str(mid))
+            self.assertGreater(len(shown), 1 << 20)
+            self.assertEqual(shown.split("\n\n", 1)[1], whole + "\n", mid)
+
+    def test_names_that_cannot_be_used_are_refused(self):
+        self.fails(1, "account", "add", "a\nb", says="control character")
+        self.fails(1, "account", "add", "x" * 256, says="longer than 255 bytes")
+        self.account("Work")
+        self.fails(1, "folder", "create", "Work", "a/b", says="cannot be a folder name")
+        self.fails(2, "folder", "create", "Work", "y" * 300, says="at most 252 bytes")
+
+    def test_damaged_registry_is_moved_aside_by_init(self):
+        reg = os.path.join(self.root, "Registry", "HKEY_CURRENT_USER.reg")
+        with open(reg, "wb") as f:
+            f.write(b"\x00garbage\xff")
+        r = self.run_oxmail("init")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn(b"warning: the registry file was damaged", r.stderr)
+        self.assertEqual(open(reg + ".damaged", "rb").read(), b"\x00garbage\xff")
+        self.account("Work")
+
+    @unittest.skipIf(os.geteuid() == 0, "permissions do not bind the superuser")
+    def test_unwritable_root_fails_init_and_is_named(self):
+        os.chmod(self.root, 0o500)
+        try:
+            self.fails(1, "init", says="Permission denied")
+        finally:
+            os.chmod(self.root, 0o700)
+
+
 class DemoTest(unittest.TestCase):
     def test_demo_runs_in_a_fresh_root(self):
         r = subprocess.run([OXMAIL, "demo"], capture_output=True, env=dict(os.environ, OXMIDDLE_SYNC="0"),

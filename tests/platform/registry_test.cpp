@@ -325,6 +325,22 @@ TEST_F(RegistryTest, ANonsenseFileFailsEveryCallAndIsNeverWritten) {
   EXPECT_EQ(RegQueryDword(key, L"x", &number), ERROR_SUCCESS);
   EXPECT_EQ(number, 0x10u);
   RegCloseKey(key);
+
+  // A hive that parses, or one without a file, is not set aside; a damaged one is, twice over
+  // without overwriting the first, and the hive then starts empty.
+  std::string moved = "unchanged";
+  EXPECT_EQ(RegSetAsideDamagedHive(HKEY_CURRENT_USER, &moved), ERROR_SUCCESS);
+  EXPECT_EQ(moved, "");
+  EXPECT_EQ(RegSetAsideDamagedHive(HKEY_LOCAL_MACHINE, &moved), ERROR_SUCCESS);
+  EXPECT_EQ(moved, "");
+  for (const char* suffix : {".damaged", ".damaged-1"}) {
+    writeHkcu("garbage");
+    ASSERT_EQ(RegSetAsideDamagedHive(HKEY_CURRENT_USER, &moved), ERROR_SUCCESS);
+    EXPECT_EQ(moved, hkcuFile() + suffix);
+    EXPECT_EQ(test::readHostFile(moved), "garbage");
+    EXPECT_EQ(RegQueryDword(HKEY_CURRENT_USER, L"x", &number), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegSetDword(HKEY_CURRENT_USER, L"x", 2), ERROR_SUCCESS);
+  }
 }
 
 TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {

@@ -84,29 +84,66 @@ TEST_F(FaultTest, DiskFullAndBusyFilesAtEveryStep) {
   EXPECT_GT(failures, 40);
 }
 
-TEST_F(FaultTest, LowFreeSpaceRefusesBeforeTouchingFiles) {
+TEST_F(FaultTest, FullDiskRefusesGrowthButRemovingAndMarkingWork) {
   FolderPtr inbox = tray(0);
-  unsigned long id = addMessage(inbox.get(), "x");
-  const std::string msg = file("S/TREE/01/00.msg");
-  fault::setFreeSpace(511999);
+  const unsigned long a = addMessage(inbox.get(), "x");
+  const unsigned long b = addMessage(inbox.get(), "y");
+  const unsigned long c = addMessage(inbox.get(), "z");
+  fault::setFreeSpace(0);
   unsigned long other = 0;
   EXPECT_FALSE(inbox->CreateFolder(L"f", &other));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_DISK_FULL);
   EXPECT_FALSE(inbox->CreateMessage(&other, 10));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_DISK_FULL);
-  EXPECT_FALSE(inbox->RemoveMessage(id));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_DISK_FULL);
-  MessagePtr m(storage_->OpenMessage(id));
-  EXPECT_FALSE(m->Write("y"));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_DISK_FULL);
-  OxMessageInterface::Attributes a;
-  a.mask = 0x01;
-  a.flags[0] = 1;
-  EXPECT_FALSE(m->SetAttributes(a));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_DISK_FULL);
-  EXPECT_EQ(file("S/TREE/01/00.msg"), msg);
-  EXPECT_EQ(file("S/DATA/00/00.eml").substr(256), "x");
+  {
+    MessagePtr m(storage_->OpenMessage(a));
+    EXPECT_FALSE(m->Write("longer"));
+    EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_DISK_FULL);
+    OxMessageInterface::Attributes t;
+    t.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_TEXT;
+    t.flags[0] = 1;
+    t.text = "grows";
+    EXPECT_FALSE(m->SetAttributes(t)) << "a change beyond the flags needs room";
+    EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_DISK_FULL);
+    // Flags alone are written in place: the file keeps its size, the list follows.
+    OxMessageInterface::Attributes f;
+    f.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_PARTIAL;
+    f.flags[0] = 1;
+    f.flags[2] = 1;
+    ASSERT_TRUE(m->SetAttributes(f)) << std::hex << GetOxMiddleError();
+  }
+  std::string eml = file("S/DATA/00/00.eml");
+  ASSERT_EQ(eml.size(), 257u);
+  EXPECT_EQ(eml.substr(16, 4), std::string("\x01\x00\x01\x00", 4));
+  EXPECT_EQ(file("S/TREE/01/00.msg"), "0000\t1\t1\r\n0001\t0\t0\r\n0002\t0\t0\r\n");
+  EXPECT_EQ(inbox->GetUnreadCount(), 1u);
+
+  // Removal makes room, so it needs none.
+  ASSERT_TRUE(inbox->RemoveMessage(a)) << std::hex << GetOxMiddleError();
+  EXPECT_FALSE(hostFileExists(root_.host("S/DATA/00/00.eml")));
+  EXPECT_EQ(file("S/TREE/01/00.msg"), "0001\t0\t0\r\n0002\t0\t0\r\n");
+  EXPECT_EQ(file("S/DATA/Status.txt"), "0003\t2");
+  EXPECT_EQ(file("S/TREE/01/00.fdb").size(), 4000u + 2 * 1180u);
   fault::setFreeSpace(std::nullopt);
+
+  // A disk that is really full: the shorter list cannot be written until the message file is
+  // gone; the compacted header cache cannot be written at all, so the deletion is marked in place.
+  fault::failNth(fault::Op::Write, 1, ERROR_DISK_FULL);
+  ASSERT_TRUE(inbox->RemoveMessage(b)) << std::hex << GetOxMiddleError();
+  EXPECT_FALSE(hostFileExists(root_.host("S/DATA/01/00.eml")));
+  EXPECT_EQ(file("S/TREE/01/00.msg"), "0002\t0\t0\r\n");
+  fault::reset();
+  // Writes of this removal: the list, the message status, the compacted cache.
+  fault::failNth(fault::Op::Write, 3, ERROR_DISK_FULL);
+  ASSERT_TRUE(inbox->RemoveMessage(c)) << std::hex << GetOxMiddleError();
+  fault::reset();
+  EXPECT_EQ(file("S/TREE/01/00.msg"), "");
+  const std::string fdb = file("S/TREE/01/00.fdb");
+  ASSERT_EQ(fdb.size(), 4000u + 1180u) << "not compacted";
+  EXPECT_EQ(fdb.substr(0, 8), std::string("\xFF\xFF\x00\x80\xFF\xFF\xFF\xFF", 8)) << "the slot marked deleted";
+  EXPECT_EQ(file("S/DATA/Status.txt"), "0003\t0");
+  inbox.reset();
+  expectConsistent("after removals on a full disk");
 }
 
 TEST_F(FaultTest, AFileHeldElsewhereIsRetriedThenReported) {
@@ -124,10 +161,12 @@ TEST_F(FaultTest, AFileHeldElsewhereIsRetriedThenReported) {
   EXPECT_EQ(log.find(L"(101)"), std::wstring::npos);
   held.close();
   inbox.reset();
-  // The message file was made and owned; the list missed it: recovery puts it back.
+  // The message file was made and owned but never written, and the list missed it: recovery
+  // removes it rather than list a blank message.
   expectConsistent("held .msg");
   FolderPtr again = tray(0);
-  EXPECT_EQ(ids(again.get()).size(), 1u);
+  EXPECT_EQ(ids(again.get()).size(), 0u);
+  EXPECT_FALSE(hostFileExists(root_.host("S/DATA/00/00.eml")));
 }
 
 }  // namespace

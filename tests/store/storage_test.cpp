@@ -119,29 +119,30 @@ TEST_F(StorageTest, RangeChecksCountsAndRecoverableCodes) {
   EXPECT_EQ(GetOxMiddleError(), 0x02000001u);
 }
 
-TEST_F(StorageTest, OpenFailuresKeepTheFileCode) {
+TEST_F(StorageTest, OpenMendsStatusAndIndexFilesAndKeepsTheOtherCodes) {
   closeAll();
+  // A status file that does not parse is made again from the tree.
   test::writeHostFile(root_.host("S/DATA/Status.txt"), "zz");
-  EXPECT_EQ(openStorageInterface(L"S"), nullptr);
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_FILEIO_FILE_READ_DATASTS);
-  test::writeHostFile(root_.host("S/DATA/Status.txt"), "0000\t0");
-  ASSERT_EQ(::unlink(root_.host("S/TREE/Status.txt").c_str()), 0);
-  EXPECT_EQ(openStorageInterface(L"S"), nullptr);
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_NOFILE_TREESTS);
-  // A Status.txt left only as its backup by a crash is restored.
-  test::writeHostFile(root_.host("S/TREE/Status.txt_bak"), "0005\t5");
   reopen();
-  EXPECT_EQ(file("S/TREE/Status.txt"), "0005\t5");
-  // Entry.dat of the wrong size.
+  EXPECT_EQ(file("S/DATA/Status.txt"), "0000\t0");
   closeAll();
-  test::writeHostFile(root_.host("S/DATA/Entry.dat"), std::string(1000, '\xFF'));
-  EXPECT_EQ(openStorageInterface(L"S"), nullptr);
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_FILE_FMTILLGL_ENTRY);
-  test::writeHostFile(root_.host("S/DATA/Entry.dat"), std::string(262144, '\xFF'));
+  // A Status.txt left only as its backup by a crash is restored as it was.
+  ASSERT_EQ(::unlink(root_.host("S/TREE/Status.txt").c_str()), 0);
+  test::writeHostFile(root_.host("S/TREE/Status.txt_bak"), "0007\t5");
+  reopen();
+  EXPECT_EQ(file("S/TREE/Status.txt"), "0007\t5");
+  // Entry.dat of the wrong size is set aside and made again.
+  closeAll();
+  test::writeHostFile(root_.host("S/DATA/Entry.dat"), std::string(1000, '\x01'));
+  reopen();
+  EXPECT_EQ(file("S/DATA/Entry.dat"), std::string(262144, '\xFF'));
+  EXPECT_EQ(file("S/Quarantine/Entry.dat"), std::string(1000, '\x01'));
+  // What is not damage keeps its code, and a failed open leaves nothing behind.
+  closeAll();
   fault::failNth(fault::Op::Map, 1, ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_EQ(openStorageInterface(L"S"), nullptr);
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_FILEIO_FILE_OPEN_ENTRY);
-  EXPECT_FALSE(StorageSet::instance().isOpen(L"S")) << "a failed open leaves nothing behind";
+  EXPECT_FALSE(StorageSet::instance().isOpen(L"S"));
   reopen();
 }
 

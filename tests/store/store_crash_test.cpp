@@ -1,7 +1,7 @@
-// Killed processes: a child creates, writes, moves and removes messages and is killed at random
-// moments and at the Nth write, rename or delete. After each kill the store reopens, recovery
-// mends it when it does not agree with itself, and every message whose creation (with its text)
-// had returned true is there, readable, in exactly one folder.
+// Killed processes: a child imports, creates, writes, moves and removes messages and is killed at
+// random moments and at the Nth write, rename or delete. After each kill the next open, or one
+// recovery, leaves every folder readable, every message whose creation or import (with its text)
+// had returned true there once, and no message without its text.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -12,6 +12,7 @@
 #include <set>
 
 #include "store/folder.h"
+#include "store/message_importer.h"
 #include "tests/store/store_fixture.h"
 
 namespace oxm {
@@ -28,7 +29,7 @@ class StoreCrashTest : public StoreTest {
   }
 
   // The child's work, forever: journal lines are written only after the step returned true
-  // ("c" created and written, "m" moved, "r" about to remove, "R" removed).
+  // ("c" created and written, "i" imported, "m" moved, "r" about to remove, "R" removed).
   [[noreturn]] void work(unsigned seed) {
     int fd = ::open(root_.host("journal").c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
     StoragePtr s(openStorageInterface(L"S"));
@@ -36,6 +37,7 @@ class StoreCrashTest : public StoreTest {
     std::mt19937 rng(seed);
     std::vector<FolderPtr> folders;
     for (unsigned long t : trays_) folders.emplace_back(s->OpenFolder(t));
+    writeHostFile(root_.host("import.eml"), mailText("imported"));
     for (;;) {
       OxFolderInterface* f = folders[rng() % folders.size()].get();
       std::vector<unsigned long> ids;
@@ -50,6 +52,13 @@ class StoreCrashTest : public StoreTest {
         unsigned long id = ids[rng() % ids.size()];
         if (!f->MoveMessage(id, folders[rng() % folders.size()].get())) _exit(7);
         journal(fd, 'm', id);
+      } else if (action < 8) {
+        // The importer's path: a sized creation, the attributes, then the text.
+        OxMessageImporter importer;
+        if (!importer.SetSource({L"import.eml"}) || !importer.SetDestination(f) || !importer.Fire(nullptr)) _exit(10);
+        std::vector<unsigned long> after;
+        if (!f->GetMessageIds(&after) || after.size() != ids.size() + 1) _exit(11);
+        journal(fd, 'i', after.back());
       } else {
         unsigned long id = 0;
         if (!f->CreateMessage(&id)) _exit(8);
@@ -60,30 +69,46 @@ class StoreCrashTest : public StoreTest {
     }
   }
 
-  // Reopens, recovers if needed and checks the journal against the store.
+  // "" when every listed message has its text, else the first that has none.
+  std::string blankMessage() {
+    for (unsigned long folder : allFolders(storage_.get())) {
+      FolderPtr f(storage_->OpenFolder(folder));
+      std::vector<unsigned long> listed;
+      if (!f || !f->GetMessageIds(&listed)) return "folder " + std::to_string(folder) + " unreadable";
+      for (unsigned long id : listed) {
+        MessagePtr m(storage_->OpenMessage(id));
+        std::string text;
+        if (!m || !m->Read(&text) || text.empty()) return "message " + std::to_string(id) + " without text";
+      }
+    }
+    return "";
+  }
+
+  // Reopens, recovers once if needed and checks the journal against the store.
   void check(const std::string& what) {
     reopen();
     std::string problem = storeProblems(storage_.get(), root_.host("S/DATA/Entry.dat"));
+    if (problem.empty()) problem = blankMessage();
     if (!problem.empty()) {
       ++recoveries_;
       ASSERT_TRUE(storage_->RecoverMessageEntryAll()) << what << ": " << problem << std::hex << " " << GetOxMiddleError();
-      problem = storeProblems(storage_.get(), root_.host("S/DATA/Entry.dat"));
-      ASSERT_EQ(problem, "") << what;
+      ASSERT_EQ(storeProblems(storage_.get(), root_.host("S/DATA/Entry.dat")), "") << what << " after " << problem;
+      ASSERT_EQ(blankMessage(), "") << what << " after " << problem;
     }
     std::map<unsigned long, char> state;
     std::istringstream in(readHostFile(root_.host("journal")));
     char kind;
     unsigned long id;
     while (in >> kind >> id) {
-      if (kind == 'c' || kind == 'r' || kind == 'R') state[id] = kind;
+      if (kind == 'c' || kind == 'i' || kind == 'r' || kind == 'R') state[id] = kind;
     }
     for (auto [msg, last] : state) {
       MessagePtr m(storage_->OpenMessage(msg));
-      if (last == 'c') {
+      if (last == 'c' || last == 'i') {
         ASSERT_TRUE(m) << what << ": message " << msg << " lost";
         std::string text;
         ASSERT_TRUE(m->Read(&text)) << what << ": message " << msg;
-        ASSERT_EQ(text, mailText("crash " + std::to_string(msg))) << what;
+        ASSERT_EQ(text, last == 'i' ? mailText("imported") : mailText("crash " + std::to_string(msg))) << what;
       } else if (last == 'R') {
         // Removed, or made anew under the same identifier by a later creation (journaled then).
         if (m) {

@@ -80,6 +80,8 @@ int add(const Args& args) {
   if (auto v = args.value("pop")) hostAndPort(*v, "strPopServerName", "uiPopServerPort", &pairs);
   if (auto v = args.value("smtp")) hostAndPort(*v, "strSmtpServerName", "uiSmtpServerPort", &pairs);
   OxAccountInfoInterface::Attributes a = settingsFrom(pairs);
+  // The name becomes a directory: a host file name is at most 255 bytes.
+  checkName("account", name, 255);
   requireInit();
   const std::wstring wname = wide(name);
   if (!OxAccountInfoInterface::CheckValidChar(wname)) {

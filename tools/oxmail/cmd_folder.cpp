@@ -10,6 +10,16 @@ namespace oxmail {
 
 namespace {
 
+// The store refuses a name its child list cannot hold with the list's format code: after the
+// checks made here, that means the name is too long.
+[[noreturn]] void folderNameFailure(const std::string& what) {
+  if (GetOxMiddleError() == OXMDL_ERR_STG_FILE_FMTILLGL_FLD) {
+    throw UsageError(what + ": folder names are at most 252 bytes in the device's code page "
+                            "(OXMDL_ERR_STG_FILE_FMTILLGL_FLD)");
+  }
+  libraryFailure(what);
+}
+
 unsigned long countUnread(Account& account, const std::vector<unsigned long>& ids) {
   unsigned long unread = 0;
   for (unsigned long id : ids) {
@@ -58,11 +68,13 @@ int create(const Args& args) {
   args.atMost(3);
   Account account(args.need(1, "ACCOUNT"));
   const std::string name = args.need(2, "NAME");
+  // Folders are named on the command line by paths of names: a name cannot hold the separator.
+  checkName("folder", name, 0);
   const unsigned long parent = account.folder(args.value("in").value_or("root"));
   if (parent >= 0x10000) throw Failure("folders cannot be made in a virtual folder");
   Owned<OxFolderInterface> f = account.openFolder(parent);
   unsigned long id = 0;
-  if (!f->CreateFolder(wide(name), &id)) libraryFailure("cannot create the folder '" + name + "'");
+  if (!f->CreateFolder(wide(name), &id)) folderNameFailure("cannot create the folder '" + name + "'");
   if (settings().json) {
     printRecord({{"id", Cell(id)}, {"folder", Cell(name)}});
   } else if (!settings().quiet) {
@@ -76,11 +88,12 @@ int rename(const Args& args) {
   Account account(args.need(1, "ACCOUNT"));
   const unsigned long id = changeable(account, args.need(2, "FOLDER"));
   const std::string name = args.need(3, "new NAME");
+  checkName("folder", name, 0);
   Owned<OxFolderInterface> parent = account.openFolder(account.tree().at(id).parent);
   OxFolderInterface::FolderAttributes attr;
   if (!parent->ReadFolderAttributes(id, &attr)) libraryFailure("cannot read folder " + std::to_string(id));
   attr.name = wide(name);
-  if (!parent->WriteFolderAttributes(id, attr)) libraryFailure("cannot rename folder " + std::to_string(id));
+  if (!parent->WriteFolderAttributes(id, attr)) folderNameFailure("cannot rename folder " + std::to_string(id));
   return kExitOk;
 }
 

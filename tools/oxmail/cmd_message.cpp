@@ -1,4 +1,6 @@
 // oxmail ls, show, mark, mv, rm
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cwchar>
 
@@ -97,13 +99,19 @@ int runLs(const Words& words) {
   const unsigned long id = args.positionals().size() > 1 ? account.folder(args.positionals()[1]) : account.trayId("inbox");
   Owned<OxFolderInterface> folder = account.openFolder(id);
   std::vector<unsigned long> ids;
-  if (!folder->GetMessageIds(&ids)) libraryFailure("cannot list folder " + std::to_string(id));
   // Ordinary folders answer from their header cache in one read; the virtual folders have none,
   // so their messages are asked one by one.
   const bool cached = id < 0x10000;
-  std::vector<FolderMsgHeader> headers(cached ? ids.size() : 0);
-  if (cached && !ids.empty() && !folder->LoadMessageHeader(headers.data(), ids.size())) {
-    libraryFailure("cannot read the list of folder " + std::to_string(id));
+  std::vector<FolderMsgHeader> headers;
+  // Another process may add or remove a message between reading the list and the cache; the
+  // pair is read again until both come from the same state.
+  for (int attempt = 1;; ++attempt) {
+    if (!folder->GetMessageIds(&ids)) libraryFailure("cannot list folder " + std::to_string(id));
+    headers.assign(cached ? ids.size() : 0, FolderMsgHeader{});
+    if (!cached || ids.empty() || folder->LoadMessageHeader(headers.data(), ids.size())) break;
+    const unsigned code = GetOxMiddleError();
+    const bool moved = code == OXMDL_ERR_STG_HEADER_COUNT || code == OXMDL_ERR_STG_FILE_FMTILLGL_FDB;
+    if (!moved || attempt == 50) libraryFailure("cannot read the list of folder " + std::to_string(id));
   }
   Table table({"id", "flags", "date", "from", "subject"});
   table.limit(3, 24);
@@ -132,6 +140,92 @@ int runLs(const Words& words) {
   return kExitOk;
 }
 
+namespace {
+
+// "Name <address>", or the address alone.
+std::string fromText(const Email& mail) {
+  return mail.fromName.empty() ? utf8(mail.from) : utf8(unquoted(mail.fromName)) + " <" + utf8(mail.from) + ">";
+}
+
+// From, To, Cc, Date and Subject lines of a decoded message.
+void printHeader(const Email& mail) {
+  const std::string from = fromText(mail);
+  std::vector<std::pair<std::string, Cell>> header = {{"From", Cell(from)}, {"To", Cell(addressList(mail.to))}};
+  if (!mail.cc.empty()) header.emplace_back("Cc", Cell(addressList(mail.cc)));
+  // The Date line as received; the record's date is already shifted to this device's time.
+  header.emplace_back("Date", Cell(mail.dateText.empty() ? dateText(mail.date) : utf8(mail.dateText)));
+  header.emplace_back("Subject", Cell(mail.subject));
+  printRecord(header);
+}
+
+// Bodies above this are shown a piece at a time, each piece about kPiece bytes cut at a line end.
+constexpr size_t kPiecewiseAbove = 1 << 20;
+constexpr size_t kPiece = 256 << 10;
+
+// A large single-part plain-text message is decoded and printed a piece at a time: decoded
+// whole, its body would take four bytes a character on top of the text. Each piece is decoded
+// under the message's own Content-Type and transfer encoding; a piece ends at a line end, where
+// base64 and quoted-printable lines and ISO-2022-JP's return to ASCII end. False (nothing
+// printed) for any other message.
+bool showPlainInPieces(EmlCompose& codec, const std::string& raw) {
+  std::string header;
+  if (raw.size() <= kPiecewiseAbove || !codec.GetHeader(raw, &header)) return false;
+  std::string type;
+  if (codec.GetHeaderField(header, "Content-Type", &type)) {
+    for (char& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (type.rfind("text/plain", 0) != 0) return false;
+  }
+  Email mail;
+  if (!codec.DecodeHeader(&mail, &header)) return false;
+  std::string fields;
+  for (const char* name : {"MIME-Version", "Content-Type", "Content-Transfer-Encoding"}) {
+    std::string value;
+    if (codec.GetHeaderField(header, name, &value)) fields += std::string(name) + ": " + value + "\r\n";
+  }
+  printHeader(mail);
+  std::printf("\n");
+  size_t at = header.size() + 4;
+  while (at < raw.size()) {
+    size_t end = std::min(raw.size(), at + kPiece);
+    // A line end, but not a quoted-printable soft break ("=" CR LF), which joins two lines.
+    while (end < raw.size()) {
+      const size_t lf = raw.rfind('\n', end - 1);
+      if (lf == std::string::npos || lf < at) break;
+      size_t last = lf;
+      if (last > at && raw[last - 1] == '\r') --last;
+      end = lf + 1;
+      if (last == at || raw[last - 1] != '=') break;
+      end = lf;
+    }
+    if (end <= at) end = std::min(raw.size(), at + kPiece);
+    std::string piece = fields + "\r\n";
+    piece.append(raw, at, end - at);
+    Email part;
+    if (!codec.Decode(&part, &piece)) libraryFailure("cannot decode the message text");
+    std::string text = lfText(part.body);
+    // The decoder drops the line end that closes a body; inside the message it is a line end.
+    if (end < raw.size() && raw[end - 1] == '\n') text += '\n';
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    at = end;
+  }
+  std::printf("\n");
+  return true;
+}
+
+// The file name an attachment is saved under: its name from Content-Type, else from
+// Content-Disposition, with separators and control characters made '_' so that it stays in the
+// chosen directory; "attachment-N" when it has none.
+std::wstring attachmentFileName(const Enclosure& e) {
+  std::wstring name = !e.name.empty() ? e.name : !e.filename.empty() ? e.filename : e.displayName;
+  for (wchar_t& c : name) {
+    if (c == L'/' || c == L'\\' || c < 0x20 || c == 0x7F) c = L'_';
+  }
+  if (name.empty() || name == L"." || name == L"..") name = L"attachment-" + std::to_wstring(e.index + 1);
+  return name;
+}
+
+}  // namespace
+
 int runShow(const Words& words) {
   Args args(words, {"save-attachments"}, {"raw", "headers", "html"});
   args.atMost(2);
@@ -148,6 +242,9 @@ int runShow(const Words& words) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     return kExitOk;
   }
+  if (!args.has("html") && !args.value("save-attachments") && !settings().json && showPlainInPieces(codec, raw)) {
+    return kExitOk;
+  }
   Email mail;
   if (!codec.Decode(&mail, &raw)) libraryFailure("cannot decode message " + std::to_string(id));
   if (auto dir = args.value("save-attachments")) {
@@ -155,13 +252,15 @@ int runShow(const Words& words) {
     std::wstring folder = OxHostToDevicePath(*dir) + L"\\";
     for (Enclosure e : filesOf(mail)) {
       e.folder = folder;
-      if (!codec.GetEnclosure(raw, e)) libraryFailure("cannot save '" + utf8(e.displayName) + "'");
-      if (!settings().quiet && !settings().json) std::printf("saved %s\n", utf8(e.displayName).c_str());
+      // The codec writes the file under the Content-Type name; most senders give the name only
+      // in Content-Disposition.
+      e.name = attachmentFileName(e);
+      if (!codec.GetEnclosure(raw, e)) libraryFailure("cannot save '" + utf8(e.name) + "'");
+      if (!settings().quiet && !settings().json) std::printf("saved %s\n", utf8(e.name).c_str());
     }
     return kExitOk;
   }
-  const std::string from =
-      mail.fromName.empty() ? utf8(mail.from) : utf8(unquoted(mail.fromName)) + " <" + utf8(mail.from) + ">";
+  const std::string from = fromText(mail);
   if (settings().json) {
     std::string files, related;
     for (const auto& e : mail.enclosures) files += (files.empty() ? "" : ",") + jsonQuote(utf8(e.displayName));
@@ -178,12 +277,7 @@ int runShow(const Words& words) {
     std::printf("%s\n", lfText(mail.htmlBody).c_str());
     return kExitOk;
   }
-  std::vector<std::pair<std::string, Cell>> header = {{"From", Cell(from)}, {"To", Cell(addressList(mail.to))}};
-  if (!mail.cc.empty()) header.emplace_back("Cc", Cell(addressList(mail.cc)));
-  // The Date line as received; the record's date is already shifted to this device's time.
-  header.emplace_back("Date", Cell(mail.dateText.empty() ? dateText(mail.date) : utf8(mail.dateText)));
-  header.emplace_back("Subject", Cell(mail.subject));
-  printRecord(header);
+  printHeader(mail);
   std::printf("\n%s\n", lfText(mail.body).c_str());
   const std::vector<Enclosure> files = filesOf(mail);
   if (!files.empty()) std::printf("\n");

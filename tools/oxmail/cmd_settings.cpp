@@ -37,6 +37,14 @@ Owned<T> opened(T* part, const std::string& what) {
   return Owned<T>(part);
 }
 
+// A directory init needs: made when missing, and writable.
+void makeWritableDirectory(const std::wstring& dir) {
+  std::string problem = OxDeviceWriteProblem(dir);
+  if (problem.empty() && !OxCreateDeviceDirectory(dir)) problem = "it could not be made";
+  if (problem.empty()) problem = OxDeviceWriteProblem(dir);
+  if (!problem.empty()) throw Failure("cannot create or write the directory " + utf8(dir) + ": " + problem);
+}
+
 }  // namespace
 
 int runInit(const Words& words) {
@@ -48,16 +56,25 @@ int runInit(const Words& words) {
     const wchar_t* path;
   };
   const Value values[] = {{L"DataPath", kDataPath}, {L"SystemInfoPath", kSystemInfoPath}, {L"PluginPath", kPluginPath}};
+  // A root that cannot be written is said at once, not found out file by file.
+  if (const std::string problem = OxDeviceWriteProblem(L"\\"); !problem.empty()) {
+    throw Failure("cannot write to the device root " + OxGetDeviceRoot() + ": " + problem);
+  }
+  // A registry file that does not parse would refuse every write: it is kept aside, not lost.
+  for (const std::string& moved : OxSetAsideDamagedRegistry()) {
+    std::fprintf(stderr, "oxmail: warning: the registry file was damaged; it was moved to %s and a fresh one is written\n",
+                 moved.c_str());
+  }
   for (const Value& v : values) {
     std::wstring current;
     if (!GetRegistryValue(HKEY_CURRENT_USER, kOxMailKey, v.name, &current)) {
       if (!SetRegistryValue(HKEY_CURRENT_USER, kOxMailKey, v.name, v.path)) libraryFailure("cannot write the registry");
       current = v.path;
     }
-    if (!OxCreateDeviceDirectory(current)) throw Failure("cannot create the directory " + utf8(current));
+    makeWritableDirectory(current);
   }
   for (const wchar_t* dir : {L"\\Application Data\\OxenMail\\System", L"\\Application Data\\Rivulet\\Tmp"}) {
-    if (!OxCreateDeviceDirectory(dir)) throw Failure("cannot create the directory " + utf8(dir));
+    makeWritableDirectory(dir);
   }
   // Reading the common settings makes CommonSetting.ini with its defaults when it is missing.
   OxCommonSettingInterface common(L"");
@@ -199,8 +216,29 @@ int runRecover(const Words& words) {
   Args args(words, {});
   args.atMost(1);
   Account account(args.need(0, "ACCOUNT"));
-  if (!account.storage().RecoverMessageEntryAll()) libraryFailure("recovery of '" + account.name() + "' failed");
-  if (!settings().quiet && !settings().json) std::printf("the message store of '%s' is consistent\n", account.name().c_str());
+  OxStorageInterface::RecoveryReport done;
+  if (!account.storage().RecoverStorage(&done)) libraryFailure("recovery of '" + account.name() + "' failed");
+  const std::pair<const char*, unsigned long> counts[] = {
+      {"repaired", done.repaired}, {"moved_aside", done.quarantined}, {"refiled", done.refiled},
+      {"removed", done.removed},   {"rebuilt", done.rebuilt},         {"folders_restored", done.folders}};
+  if (settings().json) {
+    std::vector<std::pair<std::string, Cell>> fields;
+    for (const auto& [key, n] : counts) fields.push_back({key, Cell(n)});
+    fields.push_back({"consistent", Cell::json(done.changed() ? "false" : "true")});
+    printRecord(fields);
+  } else if (!settings().quiet) {
+    if (!done.changed()) {
+      std::printf("the message store of '%s' is consistent\n", account.name().c_str());
+    } else {
+      std::printf("the message store of '%s' was repaired:\n", account.name().c_str());
+      std::printf("  %lu message files repaired from their text\n", done.repaired);
+      std::printf("  %lu unusable files moved aside into the storage's Quarantine directory\n", done.quarantined);
+      std::printf("  %lu messages re-filed into a folder\n", done.refiled);
+      std::printf("  %lu messages without text removed\n", done.removed);
+      std::printf("  %lu index files rebuilt\n", done.rebuilt);
+      std::printf("  %lu lost folders put back under the root\n", done.folders);
+    }
+  }
   return kExitOk;
 }
 

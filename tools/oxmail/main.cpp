@@ -63,7 +63,11 @@ const Command kCommands[] = {
      "the sorting rules of an account", ""},
     {"signature", oxmail::runSignature, "ACCOUNT show | ACCOUNT set [--first TEXT | --first-file F] [--second TEXT | --second-file F]",
      "the two signatures of an account", ""},
-    {"recover", oxmail::runRecover, "ACCOUNT", "check and rebuild an account's message indexes", ""},
+    {"recover", oxmail::runRecover, "ACCOUNT", "check and rebuild an account's message indexes",
+     "Message files whose header is damaged are rebuilt from their text; files that cannot be used\n"
+     "are moved into the storage's Quarantine directory, never deleted; messages that no folder\n"
+     "lists go back to their folder, else to the inbox. Says what it did, or that the store is\n"
+     "consistent when it changed nothing.\n"},
     {"demo", oxmail::runDemo, "", "show what the library does, in a fresh temporary device root", ""},
     {"error", oxmail::runError, "CODE", "the name and meaning of a library error code (hex)", ""},
 };

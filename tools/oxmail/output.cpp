@@ -16,7 +16,49 @@ Settings& settings() {
   return s;
 }
 
-void libraryFailure(const std::string& what) { throw Failure(what + ": " + describe(GetOxMiddleError())); }
+namespace {
+
+std::string& recoverAccount() {
+  static std::string name;
+  return name;
+}
+
+// Codes that mean a store file is damaged or was left half-written, which recovery mends:
+// format illegal, read failures, the pre-open outcomes, an unknown message file version, and
+// header caches that disagree with their lists.
+bool storeDamage(unsigned code) {
+  return (code >= OXMDL_ERR_STG_FILE_FMTILLGL_FLD && code <= OXMDL_ERR_STG_FILE_FMTILLGL_ENTRY) ||
+         (code >= OXMDL_ERR_STG_FILEIO_FILE_READ_TREESTS && code <= OXMDL_ERR_STG_FILEIO_FILE_READ_ENTRY) ||
+         (code >= OXMDL_ERR_STG_DELTMP_TREESTS && code <= OXMDL_ERR_STG_COMMIT_ENTRY) ||
+         code == OXMDL_ERR_STG_HEADER_COUNT || code == OXMDL_ERR_STG_HEADER_MISMATCH;
+}
+
+}  // namespace
+
+void setRecoverHint(const std::string& account) { recoverAccount() = account; }
+
+void libraryFailure(const std::string& what) {
+  const unsigned code = GetOxMiddleError();
+  std::string text = what + ": " + describe(code);
+  if (storeDamage(code)) {
+    const std::string& account = recoverAccount();
+    text += "; the message store is damaged: run 'oxmail recover " + (account.empty() ? std::string("ACCOUNT") : account) +
+            "' to repair it";
+  }
+  // A device root that cannot be written explains most open and write failures.
+  const std::string problem = OxDeviceWriteProblem(L"\\");
+  if (!problem.empty()) text += "; the device root " + OxGetDeviceRoot() + " cannot be written: " + problem;
+  throw Failure(text);
+}
+
+void checkName(const char* what, const std::string& name, size_t maxBytes) {
+  const std::string refused = "'" + name + "' cannot be a" + (what[0] == 'a' ? "n " : " ") + what + " name: ";
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F) throw Failure(refused + "it holds a control character");
+    if (c == '/' || c == '\\') throw Failure(refused + "it holds '/' or '\\'");
+  }
+  if (maxBytes && name.size() > maxBytes) throw Failure(refused + "it is longer than " + std::to_string(maxBytes) + " bytes");
+}
 
 std::string utf8(const std::wstring& text) {
   std::string out;

@@ -25,8 +25,14 @@ struct UsageError : std::runtime_error {
 struct Failure : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
-// A failed library call: "<what>: <meaning> (<NAME>, 0x...)" from the library's last error.
+// A failed library call: "<what>: <meaning> (<NAME>, 0x...)" from the library's last error; a
+// damaged store adds the recover command to run, an unwritable device root says so.
 [[noreturn]] void libraryFailure(const std::string& what);
+// The account that failure hints name in their 'oxmail recover ACCOUNT'.
+void setRecoverHint(const std::string& account);
+// Refuses (a Failure) a name with control characters or '/' or '\', or longer than maxBytes
+// (0: no limit); `what` names the kind ("account", "folder").
+void checkName(const char* what, const std::string& name, size_t maxBytes);
 
 std::string utf8(const std::wstring& text);
 std::wstring wide(const std::string& utf8Text);

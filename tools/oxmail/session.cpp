@@ -150,6 +150,7 @@ void setKeyValue(OxAccountInfoInterface::Attributes* a, const AccountKey& key, c
 
 Account::Account(const std::string& name) : name_(name) {
   requireInit();
+  setRecoverHint(name);
   info_.reset(OxAccountInfoInterface::OpenAccountInfo(wide(name), L""));
   if (!info_) {
     throw Failure("no account named '" + name + "' (see 'oxmail account list')");
