@@ -14,7 +14,6 @@
 #include "transport/dotstuff.h"
 #include "transport/pop_reply.h"
 #include "transport/protocol_log.h"
-#include "transport/ras_controller.h"
 #include "transport/reply_reader.h"
 
 using oxm::NKDbgPrintfW;
@@ -36,6 +35,9 @@ constexpr long kSkipThreshold = 0x8000;
 constexpr size_t kLineReplyCap = 64 * 1024;
 constexpr size_t kListReplyCap = 16 * 1024 * 1024;
 constexpr unsigned kSilentEnd = 1;  // internal: the conversation ends without a notification
+
+// The certificate check (certificateValidationCallback) is not in the tree yet.
+constexpr oxm::net::CertHook kCertHookPending = nullptr;
 
 const wchar_t kRegistryKey[] = L"Software\\TAMARIN\\OxMail";
 
@@ -245,7 +247,7 @@ void PopClient::newConnection() {
 
 unsigned PopClient::connect() {
   if (!link_->socket.open()) return POP_SOCKET_ERR;
-  if (isSsl_) link_->socket.setSecure(serverName_, certificateValidationCallback, false);
+  if (isSsl_) link_->socket.setSecure(serverName_, kCertHookPending, false);
   int result = 0;
   switch (link_->reader.connect(serverName_, serverPort_, &result)) {
     case ReadStatus::Ok:
@@ -362,13 +364,20 @@ unsigned PopClient::recvData() {
     case ReadStatus::Ok:
     case ReadStatus::Cancelled:  // cancel during login: the loop sends QUIT
       return 0;
+    case ReadStatus::SocketFailed:
     case ReadStatus::PeerClosed:
+      // abort() shuts the socket down: the read fails before the wait sees the flag.
+      if (abortRequested_) {
+        NKDbgPrintfW(L" - Thread timeout\r\n");
+        return POP_TIMEOUT_ERR;
+      }
+      if (status == ReadStatus::SocketFailed) {
+        NKDbgPrintfW(L"*** socket Error is Occuered\r\n");
+        return POP_SEND_ERR;
+      }
       // After QUIT a server may close at once; before it a close is a failure.
       if (state_ == State::QuitSent) return 0;
       NKDbgPrintfW(L"!! Socket is closed !!\r\n");
-      return POP_SEND_ERR;
-    case ReadStatus::SocketFailed:
-      NKDbgPrintfW(L"*** socket Error is Occuered\r\n");
       return POP_SEND_ERR;
     case ReadStatus::RasDisconnected:
       return OXMDL_ERR_RAS_DISCONNECTED;
@@ -388,6 +397,8 @@ unsigned PopClient::checkResponse() {
   bool retr = state_ == State::RetrSent || state_ == State::RetrReading;
   const std::string& bytes = retr && link_->retr ? link_->retr->data() : reply_;
   if (pop::isPositive(bytes)) return 0;
+  // An overflowed message buffer keeps only its first four bytes: "+OK" and one more.
+  if (retr && link_->retr && link_->retr->overflow() && bytes.starts_with("+OK")) return 0;
   unsigned code;
   switch (state_) {
     case State::UserSent:
