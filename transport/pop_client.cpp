@@ -14,6 +14,7 @@
 #include "transport/dotstuff.h"
 #include "transport/pop_reply.h"
 #include "transport/protocol_log.h"
+#include "transport/ras_controller.h"
 #include "transport/reply_reader.h"
 
 using oxm::NKDbgPrintfW;
@@ -35,9 +36,6 @@ constexpr long kSkipThreshold = 0x8000;
 constexpr size_t kLineReplyCap = 64 * 1024;
 constexpr size_t kListReplyCap = 16 * 1024 * 1024;
 constexpr unsigned kSilentEnd = 1;  // internal: the conversation ends without a notification
-
-// The certificate check (certificateValidationCallback) is not in the tree yet.
-constexpr oxm::net::CertHook kCertHookPending = nullptr;
 
 const wchar_t kRegistryKey[] = L"Software\\TAMARIN\\OxMail";
 
@@ -247,7 +245,7 @@ void PopClient::newConnection() {
 
 unsigned PopClient::connect() {
   if (!link_->socket.open()) return POP_SOCKET_ERR;
-  if (isSsl_) link_->socket.setSecure(serverName_, kCertHookPending, false);
+  if (isSsl_) link_->socket.setSecure(serverName_, certificateValidationCallback, false);
   int result = 0;
   switch (link_->reader.connect(serverName_, serverPort_, &result)) {
     case ReadStatus::Ok:

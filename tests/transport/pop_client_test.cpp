@@ -262,18 +262,10 @@ TEST_P(PopScenarioTest, Conversation) {
   SYSTEMTIME clock{2026, 12, 1, 7, 1, 2, 3, 4};
   setFixedClock(clock, 0);
   ScriptServer server(split ? byteByByte(s.script) : s.script);
-  PopClient client;
-  PopRecorder recorder(client);
-  if (s.hook) recorder.hook = [&](int kind, long a, long b) { return s.hook(client, kind, a, b); };
-  ASSERT_TRUE(client.registerNotifyPop(&recorder));
   MailAccount a = account(server.port());
   std::list<std::string> list;
   if (s.setup) s.setup(a, list);
-  client.setAccount(&a, nullptr);
-  client.setPopMode(s.mode);
-  if (!list.empty()) client.setDownloadList(list);
-
-  client.newConnection();
+  PopRun run = converse(a, s.mode, list, s.hook);
 
   ASSERT_TRUE(server.waitDone()) << "the client left the connection open";
   // Split into bytes, a reply the client refuses early is still being sent when it leaves.
@@ -282,14 +274,10 @@ TEST_P(PopScenarioTest, Conversation) {
   if (!s.serverMayFail) {
     EXPECT_EQ(failures, "");
   }
-  EXPECT_EQ(recorder.events, s.events);
-  EXPECT_EQ(recorder.mails, s.mails);
-  std::list<std::wstring> latest;
-  client.getUidlList(latest);
-  std::vector<std::string> narrowLatest;
-  for (const std::wstring& uid : latest) narrowLatest.emplace_back(uid.begin(), uid.end());
-  EXPECT_EQ(narrowLatest, s.latest);
-  EXPECT_EQ(client.getLastRecvUid(), s.lastRecvUid);
+  EXPECT_EQ(run.events, s.events);
+  EXPECT_EQ(run.mails, s.mails);
+  EXPECT_EQ(run.latest, s.latest);
+  EXPECT_EQ(run.lastRecvUid, s.lastRecvUid);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, PopScenarioTest,
@@ -380,14 +368,8 @@ TEST_F(PopTest, DataConnectionLostIsReportedAndLogged) {
   connmgr::dropAfterQueries(20);
 
   ScriptServer server(popLogin() + Script{expect("UIDL\r\n"), stall()});
-  PopClient client;
-  PopRecorder recorder(client);
-  ASSERT_TRUE(client.registerNotifyPop(&recorder));
-  MailAccount a = account(server.port());
-  client.setAccount(&a, handle);
-  client.newConnection();
+  EXPECT_EQ(converse(account(server.port()), 0, {}, {}, handle).events, "E:OXMDL_ERR_RAS_DISCONNECTED");
   ASSERT_TRUE(server.waitDone());
-  EXPECT_EQ(recorder.events, "E:OXMDL_ERR_RAS_DISCONNECTED");
   ConnMgrReleaseConnection(handle, 0);
 
   std::string log = readHostFile(root_.host("Application Data/OxenMail/OxMailLog.txt"));
@@ -405,17 +387,13 @@ TEST_F(PopTest, LowMemorySkipsLargeMessagesOnly) {
   ScriptServer server(popLogin() + uidl("+OK\r\n1 big\r\n2 small\r\n.\r\n") +
                       Script{expect("STAT\r\n"), send("+OK 2 40100\r\n"), expect("LIST 1\r\n"), send("+OK 1 40000\r\n")} +
                       fetch("2", 100, "S\r\n") + Script{expect("DELE 2\r\n"), send("+OK\r\n")} + quit());
-  PopClient client;
-  PopRecorder recorder(client);
-  ASSERT_TRUE(client.registerNotifyPop(&recorder));
   MailAccount a = account(server.port());
   a.deleteFromServer = 1;
-  client.setAccount(&a, nullptr);
-  client.newConnection();
+  PopRun run = converse(a);
   ASSERT_TRUE(server.waitDone());
   EXPECT_EQ(server.failures(), "");
-  EXPECT_EQ(recorder.events, "K7:2,40100 n n K0 K4:1");
-  EXPECT_EQ(recorder.mails.count("small"), 1u);
+  EXPECT_EQ(run.events, "K7:2,40100 n n K0 K4:1");
+  EXPECT_EQ(run.mails.count("small"), 1u);
 }
 
 // A mailbox of 100,000 known messages: the substring matching stays fast and the lists whole.
@@ -435,18 +413,12 @@ TEST_F(PopTest, HundredThousandKnownUids) {
   ScriptServer server(popLogin() + uidl(uidlReply) + Script{expect("LIST\r\n"), send(listReply)} + quit());
   MailAccount base = account(server.port());
   base.uidList = std::move(a.uidList);
-  PopClient client;
-  PopRecorder recorder(client);
-  ASSERT_TRUE(client.registerNotifyPop(&recorder));
-  client.setAccount(&base, nullptr);
-  client.newConnection();
+  PopRun run = converse(base);
   ASSERT_TRUE(server.waitDone());
   EXPECT_EQ(server.failures(), "");
-  EXPECT_EQ(recorder.events, "K7:0,0 K4:0");
-  std::list<std::wstring> latest;
-  client.getUidlList(latest);
-  ASSERT_EQ(latest.size(), static_cast<size_t>(count));
-  EXPECT_EQ(latest.back(), L"000186A06b14ce99");
+  EXPECT_EQ(run.events, "K7:0,0 K4:0");
+  ASSERT_EQ(run.latest.size(), static_cast<size_t>(count));
+  EXPECT_EQ(run.latest.back(), "000186A06b14ce99");
 }
 
 }  // namespace
