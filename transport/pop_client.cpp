@@ -119,12 +119,9 @@ void PopClient::setAccount(MailAccount* account, void* connection) {
   reserved_ = account->reserved;
   connection_ = connection;
   knownUids_.clear();
-  knownUidsGiven_.clear();
-  for (const std::wstring& uid : account->uidList) {
-    knownUids_.push_back(narrow(uid));
-    knownUidsGiven_.push_back(knownUids_.back());
-  }
-  if (!account->lastUid.empty()) lastUidForCheck_ = narrow(account->lastUid);
+  for (const std::wstring& uid : account->uidList) knownUids_.push_back(narrow(uid));
+  // A client set up again for another account must not keep the previous one's last UID.
+  lastUidForCheck_ = account->lastUid.empty() ? std::string() : narrow(account->lastUid);
   downloadList_.clear();
   isSsl_ = serverPort_ == 995;
   if (isSsl_) NKDbgPrintfW(L"PopClient:: set isSSL ON! \r\n");
