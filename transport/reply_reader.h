@@ -29,9 +29,9 @@
 #include "platform/worker.h"
 #include "transport/reply_end.h"
 
-namespace oxm::transport {
-
 class ProtocolLog;
+
+namespace oxm::transport {
 
 enum class ReadStatus {
   Ok,               // the reply ended, or an idle pause after some bytes (see complete())

@@ -32,3 +32,5 @@
 #include "codec/convert.h"
 #include "codec/quote_email.h"
 #include "codec/html_creater.h"
+#include "transport/protocol_log.h"
+#include "transport/ras_controller.h"
