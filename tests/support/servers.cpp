@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,31 +36,36 @@ std::string makeTempDir(const char* prefix) {
   return made ? std::string(made) : std::string();
 }
 
-// The certificate folder lives as long as the process.
-struct CertFolder {
-  std::string dir;
-  ~CertFolder() {
-    std::error_code ec;
-    if (!dir.empty()) std::filesystem::remove_all(dir, ec);
-  }
-};
-
 }  // namespace
 
 const std::string& certDir() {
-  static CertFolder folder;
+  // Made once for the build tree and shared by the test processes (the certificates are valid
+  // for ten years, the expired one has fixed dates); a lock keeps parallel tests from making
+  // them twice.
+  static std::string dir;
   static std::once_flag once;
   std::call_once(once, [] {
-    if (!installed("/usr/bin/openssl")) return;
-    std::string dir = makeTempDir("oxmcerts");
-    if (dir.empty()) return;
-    if (runs(kSource + "/scripts/certs.sh " + dir + " >/dev/null 2>&1")) {
-      folder.dir = dir;
-    } else {
-      std::filesystem::remove_all(dir);
+    const std::string cached = OXM_CERT_DIR;
+    if (::access((cached + "/trust-all.pem").c_str(), R_OK) == 0) {
+      dir = cached;
+      return;
     }
+    if (!installed("/usr/bin/openssl")) return;
+    int lock = ::open((cached + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+    if (lock < 0 || ::flock(lock, LOCK_EX) != 0) return;
+    if (::access((cached + "/trust-all.pem").c_str(), R_OK) != 0) {
+      std::string made = cached + ".tmp";
+      std::error_code ec;
+      std::filesystem::remove_all(made, ec);
+      if (runs(kSource + "/scripts/certs.sh " + made + " >/dev/null 2>&1")) {
+        std::filesystem::remove_all(cached, ec);
+        std::filesystem::rename(made, cached, ec);
+      }
+    }
+    ::close(lock);
+    if (::access((cached + "/trust-all.pem").c_str(), R_OK) == 0) dir = cached;
   });
-  return folder.dir;
+  return dir;
 }
 
 std::string certDer(const std::string& name) {

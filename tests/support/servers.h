@@ -10,7 +10,7 @@
 namespace oxm::test {
 
 // The folder of the certificates of scripts/certs.sh (localhost, wronghost, expired, trailing
-// with .crt and .key, trust-all.pem), made once per process; "" when openssl is missing.
+// with .crt and .key, trust-all.pem), made once in the build tree; "" when openssl is missing.
 const std::string& certDir();
 // The certificate's DER bytes, read from its PEM file.
 std::string certDer(const std::string& name);
