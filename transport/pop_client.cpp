@@ -149,6 +149,11 @@ void PopClient::abort() {
 
 void PopClient::quit() {
   if (state_ == State::QuitSent || state_ == State::Finished) return;
+  if (!link_->socket.isOpen()) {
+    // An error already closed the connection: there is no one to say QUIT to.
+    setState(State::Finished);
+    return;
+  }
   setState(State::QuitNext);
   expectReply_ = false;
   continueRead_ = false;
@@ -324,6 +329,7 @@ unsigned PopClient::recvExec() {
       continueRead_ = false;
       stopReason_ = 2;
       if (isLoginState(state_)) {
+        cancelRequested_ = false;  // answered here: the client's next conversation starts clean
         sendData("QUIT\r\n");
         errorHandling(POP_CANCEL_ERR);
         return POP_CANCEL_ERR;

@@ -80,7 +80,8 @@ class PopClient {
   // From any thread: ends the conversation at once, closing the socket; no QUIT is sent. A
   // read in progress reports POP_TIMEOUT_ERR; otherwise the conversation ends silently.
   void abort();
-  // Sends QUIT and reads its reply unless QUIT was sent already or the conversation is over.
+  // Sends QUIT and reads its reply unless QUIT was sent already, the conversation is over or an
+  // error closed the connection. For use after newConnection, not inside a notification.
   void quit();
   // The message just delivered and its UID; valid only inside the notification of kinds 0-2.
   void getMail(std::string* text, std::string* uid);
