@@ -5,7 +5,8 @@
 # in the work directory).
 #
 # usage: run_fuzz.sh SOURCE_DIR WORK_DIR SECONDS [TESTDATA_DIR [TARGET...]]
-# Targets: decode, date, encode (the codec; the default) and rss (the RSS parser).
+# Targets: decode, date, encode (the codec), pop_reply (the POP3 reply reading; these four are
+# the default) and rss (the RSS parser).
 set -euo pipefail
 src=$1
 work=$(mkdir -p "$2" && cd "$2" && pwd)
@@ -13,7 +14,7 @@ seconds=$3
 testdata=${OXMIDDLE_TESTDATA:-${4:-$src/../shared/testdata}}
 shift $(( $# < 4 ? $# : 4 ))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(decode date encode)
+[ ${#targets[@]} -gt 0 ] || targets=(decode date encode pop_reply)
 
 cxx=$(command -v clang++ || true)
 if [ -z "$cxx" ]; then
@@ -31,30 +32,28 @@ fi
 xml_cflags=$(pkg-config --cflags libxml-2.0 2>/dev/null || echo -I/usr/include/libxml2)
 xml_libs=$(pkg-config --libs libxml-2.0 2>/dev/null || echo -lxml2)
 flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=all -I"$src" $xml_cflags)
-# The folders each target's library part comes from.
-folders_of() {
+# The library sources each target needs (the platform layer links OpenSSL for its sockets).
+sources_of() {
   case $1 in
-    rss) echo platform feeds/rssparser/src ;;
-    *) echo platform frame codec ;;
+    rss) echo "$src"/platform/*.cpp "$src"/feeds/rssparser/src/*.cpp ;;
+    pop_reply) echo "$src"/platform/*.cpp "$src"/frame/*.cpp "$src"/codec/*.cpp \
+                    "$src"/transport/pop_reply.cpp "$src"/transport/reply_end.cpp "$src"/transport/dotstuff.cpp ;;
+    *) echo "$src"/platform/*.cpp "$src"/frame/*.cpp "$src"/codec/*.cpp ;;
   esac
 }
-# The library once, as objects (of the folders the targets need), then one link per target (two
+# The library once, as objects (of the sources the targets need), then one link per target (two
 # jobs at most).
-needed=$(for target in "${targets[@]}"; do folders_of "$target"; done | tr ' ' '\n' | sort -u)
-sources=()
-for folder in $needed; do sources+=("$src/$folder"/*.cpp); done
+read -r -a sources <<< "$(for target in "${targets[@]}"; do sources_of "$target"; done | tr ' ' '\n' | sort -u | tr '\n' ' ')"
 mkdir -p "$work/obj"
 printf '%s\n' "${sources[@]}" | xargs -P 2 -I{} sh -c \
   'o="$1/obj/$(echo "$2" | tr / _).o"; [ "$o" -nt "$2" ] || "$3" $4 -fsanitize=fuzzer-no-link -c "$2" -o "$o"' \
   _ "$work" {} "$cxx" "${flags[*]}"
 objects_of() {
-  for folder in $(folders_of "$1"); do
-    for f in "$src/$folder"/*.cpp; do echo "$work/obj/$(echo "$f" | tr / _).o"; done
-  done
+  for f in $(sources_of "$1"); do echo "$work/obj/$(echo "$f" | tr / _).o"; done
 }
 
 seeds="$work/seeds"
-mkdir -p "$seeds/decode" "$seeds/date" "$seeds/encode" "$seeds/rss"
+mkdir -p "$seeds/decode" "$seeds/date" "$seeds/encode" "$seeds/rss" "$seeds/pop_reply"
 if [ -d "$testdata/mail" ]; then
   find "$testdata/mail" -type f ! -name '*.md' -size -200k -exec cp -t "$seeds/decode" {} + 2>/dev/null || true
   cp "$seeds/decode"/* "$seeds/encode"/ 2>/dev/null || true
@@ -67,12 +66,18 @@ printf 'mailto:a%%40example.jp?subject=s&body=b%%20c' > "$seeds/encode/mailto"
 printf 'Tue, 4 Dec 2007 10:00:00 +0900' > "$seeds/date/rfc"
 printf 'Mon, 31 Dec 2007 20 : 15 : 09 EST (comment (nested))' > "$seeds/date/odd"
 printf '4 Dec 07 10:00 +900' > "$seeds/date/short"
+# POP3 replies: the first byte sets the piece size of the end test.
+printf '\x03+OK\r\n1 000a\r\n2 000b\r\n.\r\n' > "$seeds/pop_reply/uidl"
+printf '\x05+OK 2 320\r\n' > "$seeds/pop_reply/stat"
+printf '\x01+OK\r\n1 120\r\n2 200\r\n.\r\n' > "$seeds/pop_reply/list"
+printf '\x07+OK 12 octets\r\nA\r\n..dot\r\n\r\n.\r\n' > "$seeds/pop_reply/retr"
+printf '\x02-ERR no such message\r\n' > "$seeds/pop_reply/err"
 
 status=0
 for target in "${targets[@]}"; do
   # shellcheck disable=SC2046
   "$cxx" "${flags[@]}" -fsanitize=fuzzer "$src/tests/fuzz/${target}_fuzz.cpp" $(objects_of "$target") $xml_libs \
-    -ldl -lpthread -o "$work/${target}_fuzz"
+    -lssl -lcrypto -ldl -lpthread -o "$work/${target}_fuzz"
   mkdir -p "$work/corpus_$target" "$work/crashes_$target"
   echo "== ${target}_fuzz for ${seconds}s"
   if ! (cd "$work/crashes_$target" && OXMIDDLE_SYNC=0 "$work/${target}_fuzz" -max_total_time="$seconds" \
