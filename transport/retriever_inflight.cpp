@@ -1,8 +1,9 @@
 // The UID in flight: a message stored by a run that died before LastUID.ini recorded it must not
 // be stored again. Before each save the UID is written to "RecvUID.dat" in the account
-// directory; a retrieval that starts while that UID differs from the last UID looks it up in the
-// storage. Found whole, the server's copy is taken as stored when it arrives; found without its
-// text (the run died between making the message and writing it), the remains are removed.
+// directory. A retrieval that starts while that UID differs from the last UID lets the storage's
+// recovery mend the folders' lists first, then looks the UID up: found whole, the server's copy
+// is taken as stored when it arrives. Newer messages without text are the remains of a save that
+// died between making the message and writing it: they are removed.
 #include <memory>
 #include <set>
 #include <vector>
@@ -64,28 +65,32 @@ void OxRetriever::recoverInFlight() {
       lastNarrow == uid || !storage_) {
     return;
   }
+  // A save died half-way: the folders' lists and header caches may disagree with the files.
+  if (!storage_->RecoverMessageEntryAll()) {
+    oxm::NKDbgPrintfW(L"OxRetriever: recovery after a retrieval that died failed (%08x)\r\n", GetOxMiddleError());
+  }
   std::unique_ptr<OxFolderInterface> root(storage_->OpenRootFolder());
   if (!root) return;
   std::set<unsigned long> ids;
   collectMessages(*storage_, *root, &ids);
-  // The newest messages first: the one in flight was made last.
+  // The newest messages first: the one in flight was made last. Remains without text (made,
+  // perhaps given the UID, never written) go; the first message with text ends the look.
   for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
-    bool whole = false;
+    std::string text;
+    OxMessageInterface::Attributes a;
     {
       std::unique_ptr<OxMessageInterface> message(storage_->OpenMessage(*it));
       if (!message) continue;
-      OxMessageInterface::Attributes a;
       a.mask = OxMessageInterface::ATTR_TEXT | OxMessageInterface::ATTR_NUMERIC;
-      if (!message->GetAttributes(&a) || a.text != uid || a.numericAttribute != kReceived) continue;
-      std::string text;
-      whole = message->Read(&text) && !text.empty();
+      message->GetAttributes(&a);
+      message->Read(&text);
     }
-    oxm::NKDbgPrintfW(L"OxRetriever: message %lu of the UID in flight is %s\r\n", *it, whole ? L"whole" : L"empty");
-    if (whole) {
-      storedInFlight_ = uid;
-    } else {
+    if (text.empty() && (a.text.empty() || a.text == uid)) {
+      oxm::NKDbgPrintfW(L"OxRetriever: removing message %lu, left without text by a retrieval that died\r\n", *it);
       storage_->RemoveMessage(*it);
+      continue;
     }
+    if (a.text == uid && a.numericAttribute == kReceived) storedInFlight_ = uid;
     return;
   }
 }
