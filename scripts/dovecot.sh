@@ -64,7 +64,7 @@ CONF
   rm -f "$dir/run/master.pid"
   /usr/sbin/dovecot -c "$dir/dovecot.conf" || exit 1
   # Up when the pid file exists and both ports accept (the ports may come first).
-  for _ in $(seq 100); do
+  for _ in $(seq 200); do
     ok=1
     [ -s "$dir/run/master.pid" ] || ok=0
     for p in "$port" "$tlsport"; do
@@ -75,15 +75,19 @@ CONF
   done
   echo "dovecot did not come up on $port/$tlsport" >&2
   tail -20 "$dir/dovecot.log" >&2
+  "$0" stop "$dir"
   exit 1
   ;;
 stop)
   pid=$(master_pid) || exit 0
-  alive() { s=$(ps -o stat= -p "$1" 2>/dev/null); [ -n "$s" ] && [ "${s#Z}" = "$s" ]; }
-  kill -TERM "$pid" 2>/dev/null
-  for _ in $(seq 20); do alive "$pid" || break; sleep 0.05; done
-  # The master is a session leader: its process group holds every child that could keep a port.
-  alive "$pid" && kill -KILL -- "-$pid" 2>/dev/null
+  # The folder is thrown away after the stop, so nothing needs an orderly shutdown. The master
+  # is a session leader: its process group holds every child that could keep a port.
+  kill -KILL -- "-$pid" 2>/dev/null
+  # Gone when only zombies are left (the master is reaped by PID 1, which may take a while).
+  for _ in $(seq 100); do
+    ps -o stat= --sid "$pid" 2>/dev/null | grep -qv '^Z' || break
+    sleep 0.02
+  done
   rm -f "$dir/run/master.pid"
   exit 0
   ;;

@@ -29,9 +29,9 @@
 #include "platform/worker.h"
 #include "transport/reply_end.h"
 
-namespace oxm::transport {
-
 class ProtocolLog;
+
+namespace oxm::transport {
 
 enum class ReadStatus {
   Ok,               // the reply ended, or an idle pause after some bytes (see complete())
@@ -43,7 +43,7 @@ enum class ReadStatus {
   Cancelled,        // the cancel test said so while the worker still ran
   ThreadFailed,     // the worker thread could not be started
   TooLong,          // the sink took no more (a reply over its limit)
-  ConnectFailed,    // connect only: the name did not resolve, the connect or handshake failed
+  ConnectFailed,    // connect and handshake only: no such name, no connection, no TLS session
 };
 
 const char* readStatusName(ReadStatus status);
@@ -139,11 +139,16 @@ class ReplyReader {
   ReadStatus connect(const std::string& host, unsigned port, int* result = nullptr);
   // Socket::send of one piece on a worker: Ok, SocketFailed, ThreadFailed or an early end.
   ReadStatus send(const char* data, size_t size);
+  // The deferred TLS handshake (STARTTLS) on a worker: Ok, ConnectFailed (*result is
+  // net::kHandshakeFailed), ThreadFailed or an early end.
+  ReadStatus handshake(int* result = nullptr);
 
  private:
   enum class Outcome { None, Ended, Idle, Closed, Failed, Refused };
   void receive(ReplySink& sink, ReplyEnd& end, bool gotBytes);
   ReadStatus waitSteps(StepWorker& worker);
+  // Runs one socket call on a worker and waits for it in steps.
+  ReadStatus stepped(std::function<void()> call);
 
   net::Socket& socket_;
   WaitChecks checks_;

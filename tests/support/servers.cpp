@@ -119,6 +119,7 @@ std::unique_ptr<Dovecot> Dovecot::start(const std::string& cert, std::string* wh
         runs(kSource + "/scripts/dovecot.sh start " + server->dir_ + " " + std::to_string(server->port_) +
              " " + std::to_string(server->tlsPort_) + " " + crt + " " + key + " >/dev/null 2>&1"))
       return server;
+    runs(kSource + "/scripts/dovecot.sh stop " + server->dir_ + " >/dev/null 2>&1");
   }
   *why = "dovecot did not start; see " + server->dir_ + "/dovecot.log";
   return nullptr;

@@ -117,7 +117,9 @@ TEST_F(TlsTest, DeferredHandshakeAfterStartTls) {
   reply.clear();
   ASSERT_EQ(reader.read(reply, end, 1024), ReadStatus::Ok);
   EXPECT_EQ(reply, "220 go ahead\r\n");
-  ASSERT_EQ(socket.handshake(), net::kOk);
+  int result = 99;
+  ASSERT_EQ(reader.handshake(&result), ReadStatus::Ok);
+  EXPECT_EQ(result, net::kOk);
   EXPECT_TRUE(socket.isSecure());
   ASSERT_EQ(socket.send("EHLO x\r\n", 8), 8);
   reply.clear();
@@ -126,6 +128,17 @@ TEST_F(TlsTest, DeferredHandshakeAfterStartTls) {
   socket.close();
   ASSERT_TRUE(server.waitDone());
   EXPECT_EQ(server.failures(), "");
+
+  // A server that never answers the handshake: the steps run out.
+  test::ScriptServer silent(Script{test::send("220 go ahead\r\n"), test::stall()}, files("localhost", false));
+  ASSERT_TRUE(socket.open());
+  socket.setSecure("localhost", certificateValidationCallback, true);
+  ASSERT_EQ(socket.connect("127.0.0.1", silent.port()), net::kOk);
+  reply.clear();
+  ASSERT_EQ(reader.read(reply, end, 1024), ReadStatus::Ok);
+  EXPECT_EQ(reader.handshake(&result), ReadStatus::TimedOut);
+  EXPECT_FALSE(socket.isSecure());
+  socket.close();
 }
 
 // The library's own hook on real handshakes: the trusted good certificate passes, the
