@@ -119,12 +119,9 @@ void PopClient::setAccount(MailAccount* account, void* connection) {
   reserved_ = account->reserved;
   connection_ = connection;
   knownUids_.clear();
-  knownUidsGiven_.clear();
-  for (const std::wstring& uid : account->uidList) {
-    knownUids_.push_back(narrow(uid));
-    knownUidsGiven_.push_back(knownUids_.back());
-  }
-  if (!account->lastUid.empty()) lastUidForCheck_ = narrow(account->lastUid);
+  for (const std::wstring& uid : account->uidList) knownUids_.push_back(narrow(uid));
+  // A client set up again for another account must not keep the previous one's last UID.
+  lastUidForCheck_ = account->lastUid.empty() ? std::string() : narrow(account->lastUid);
   downloadList_.clear();
   isSsl_ = serverPort_ == 995;
   if (isSsl_) NKDbgPrintfW(L"PopClient:: set isSSL ON! \r\n");
@@ -362,13 +359,20 @@ unsigned PopClient::recvData() {
     case ReadStatus::Ok:
     case ReadStatus::Cancelled:  // cancel during login: the loop sends QUIT
       return 0;
+    case ReadStatus::SocketFailed:
     case ReadStatus::PeerClosed:
+      // abort() shuts the socket down: the read fails before the wait sees the flag.
+      if (abortRequested_) {
+        NKDbgPrintfW(L" - Thread timeout\r\n");
+        return POP_TIMEOUT_ERR;
+      }
+      if (status == ReadStatus::SocketFailed) {
+        NKDbgPrintfW(L"*** socket Error is Occuered\r\n");
+        return POP_SEND_ERR;
+      }
       // After QUIT a server may close at once; before it a close is a failure.
       if (state_ == State::QuitSent) return 0;
       NKDbgPrintfW(L"!! Socket is closed !!\r\n");
-      return POP_SEND_ERR;
-    case ReadStatus::SocketFailed:
-      NKDbgPrintfW(L"*** socket Error is Occuered\r\n");
       return POP_SEND_ERR;
     case ReadStatus::RasDisconnected:
       return OXMDL_ERR_RAS_DISCONNECTED;
@@ -388,6 +392,8 @@ unsigned PopClient::checkResponse() {
   bool retr = state_ == State::RetrSent || state_ == State::RetrReading;
   const std::string& bytes = retr && link_->retr ? link_->retr->data() : reply_;
   if (pop::isPositive(bytes)) return 0;
+  // An overflowed message buffer keeps only its first four bytes: "+OK" and one more.
+  if (retr && link_->retr && link_->retr->overflow() && bytes.starts_with("+OK")) return 0;
   unsigned code;
   switch (state_) {
     case State::UserSent:

@@ -160,8 +160,7 @@ class PopClient {
   // What is known and what is asked for.
   std::string lastUidForCheck_;
   std::vector<std::string> downloadList_;
-  std::vector<std::string> knownUids_;       // for matching
-  std::list<std::string> knownUidsGiven_;    // as given
+  std::vector<std::string> knownUids_;       // the account's UID list
 
   // The conversation.
   std::vector<std::string> uidlLines_;

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <functional>
+#include <list>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "frame/oxerror.h"
 #include "tests/transport/transport_fixture.h"
@@ -69,8 +71,35 @@ inline Script operator+(Script a, const Script& b) {
   return a;
 }
 
+// What one conversation left behind.
+struct PopRun {
+  std::string events;
+  std::map<std::string, std::string> mails;
+  std::vector<std::string> latest;  // getUidlList
+  std::string lastRecvUid;
+};
+
 class PopTest : public TransportTest {
  protected:
+  // One conversation of a fresh client with `a`; `hook` answers the notifications (and may
+  // cancel), `list` is the download or delete list of modes 2 and 3.
+  PopRun converse(MailAccount a, int mode = 0, std::list<std::string> list = {},
+                  std::function<bool(PopClient&, int, long, long)> hook = {}, void* connection = nullptr) {
+    PopClient client;
+    PopRecorder recorder(client);
+    if (hook) recorder.hook = [&](int kind, long x, long y) { return hook(client, kind, x, y); };
+    EXPECT_TRUE(client.registerNotifyPop(&recorder));
+    client.setAccount(&a, connection);
+    client.setPopMode(mode);
+    if (!list.empty()) client.setDownloadList(list);
+    client.newConnection();
+    PopRun run{recorder.events, recorder.mails, {}, client.getLastRecvUid()};
+    std::list<std::wstring> latest;
+    client.getUidlList(latest);
+    for (const std::wstring& uid : latest) run.latest.emplace_back(uid.begin(), uid.end());
+    return run;
+  }
+
   MailAccount account(unsigned port) {
     MailAccount a;
     a.popUserName = L"alice";

@@ -36,7 +36,9 @@ TEST(PopReplyTest, StatusAndLineCheck) {
 }
 
 TEST(PopReplyTest, FirstUidlLineIsCheckedAsSoonAsItArrives) {
-  const std::string line100 = "1 " + std::string(98, 'x');
+  // Lines that pass the line check, 100 and 101 bytes long.
+  const std::string line100 = std::string(29, '1') + " " + std::string(70, 'u');
+  const std::string line101 = "1" + line100;
   struct Case {
     std::string reply;
     UidlStart expected;
@@ -48,8 +50,8 @@ TEST(PopReplyTest, FirstUidlLineIsCheckedAsSoonAsItArrives) {
       {"+OK\r\n1 ab\r\n", UidlStart::Ok},
       {"+OK\r\n.\r\n", UidlStart::Ok},
       {"+OK\r\n" + line100 + "\r\n", UidlStart::Ok},
-      {"+OK\r\n" + line100 + "x\r\n", UidlStart::Bad},       // 101 bytes
-      {"+OK\r\n" + line100 + "x", UidlStart::Bad},           // already over 100, no end yet
+      {"+OK\r\n" + line101 + "\r\n", UidlStart::Bad},
+      {"+OK\r\n" + line101, UidlStart::Bad},                  // already over 100, no end yet
       {"+OK\r\n" + line100 + "\r", UidlStart::NeedMore},     // 100 bytes and half a line end
       {"+OK\r\nabc def\r\n", UidlStart::Bad},
       {"+OK\r\n" + std::string(1 << 20, 'A'), UidlStart::Bad},  // a 1 MB line
