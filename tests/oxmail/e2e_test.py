@@ -574,6 +574,22 @@ class FetchTest(Root):
         self.assertEqual(len(again), 2)
         self.assertNotIn("2020-01-01", again[1])
 
+        # The next timer is set before the retrieval: a retrieval that fails keeps the cycle.
+        self.pop_account("Gone")
+        self.ok("timer", "set", "15", "--account", "Gone")
+        self.ok("account", "delete", "Gone")
+        with open(db) as f:
+            entries = f.read().splitlines()
+        fields = entries[1].split("\t")
+        fields[3] = "2020-01-01 00:00:00.000"
+        with open(db, "w") as f:
+            f.write(entries[0] + "\n" + "\t".join(fields) + "\n")
+        self.fails(1, "timer", "run", says="Gone")
+        with open(db) as f:
+            again = f.read().splitlines()
+        self.assertEqual(len(again), 2)
+        self.assertNotIn("2020-01-01", again[1])
+
         self.assertEqual(self.ok("timer", "set", "off"), "periodic retrieval off\n")
         with open(db) as f:
             self.assertEqual(f.read(), "OxMiddle user notifications 1\n")
