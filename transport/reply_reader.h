@@ -42,7 +42,8 @@ enum class ReadStatus {
   Aborted,          // the abort test said so while the worker still ran
   Cancelled,        // the cancel test said so while the worker still ran
   ThreadFailed,     // the worker thread could not be started
-  TooLong,          // the sink took no more (a reply over its limit)
+  TooLong,          // the sink took no more (a reply over its limit); the rest of that reply
+                    // is still on the wire, so the conversation cannot go on
   ConnectFailed,    // connect and handshake only: no such name, no connection, no TLS session
 };
 
@@ -105,9 +106,9 @@ struct WaitChecks {
 };
 
 struct ReaderLimits {
-  size_t chunk = 8192;
-  int idleMs = 100;
-  unsigned maxSteps = 600;
+  size_t chunk = 8192;     // bytes asked of one recv
+  int idleMs = 100;        // the wait for each later piece of a reply; < 0: read to the end
+  unsigned maxSteps = 600;  // steps of a wait before TimedOut
 };
 
 class ReplyReader {
