@@ -61,9 +61,9 @@ class PopClient {
   bool registerNotifyPop(NotifyPop* notify);
   // Copies the record (texts converted to the system code page; a text that cannot be
   // converted becomes empty), keeps the Connection Manager handle that is polled while waiting
-  // (null: not polled), takes the UID list and the last UID as what is known, clears the download
-  // list and switches on the secure socket for port 995. The registry value "UseUidlListAlways"
-  // = 1 makes the UID list alone decide what is new.
+  // (null: not polled), takes the UID list and the last UID (empty: none) as what is known,
+  // clears the download list and switches on the secure socket for port 995. The registry value
+  // "UseUidlListAlways" = 1 makes the UID list alone decide what is new.
   void setAccount(MailAccount* account, void* connection);
   // Mode for the next conversation (reset to 0 when a conversation ends with QUIT).
   void setPopMode(int mode);

@@ -9,6 +9,7 @@
 
 #include "frame/registry_value.h"
 #include "platform/clock.h"
+#include "platform/fault.h"
 #include "platform/memory.h"
 #include "tests/transport/pop_fixture.h"
 
@@ -419,6 +420,42 @@ TEST_F(PopTest, MemoryAndSizeLimits) {
     ASSERT_TRUE(server.waitDone());
     EXPECT_EQ(server.failures(), "");
     EXPECT_EQ(run.events, c.events);
+  }
+}
+
+// Every connect, send, receive and worker start of a conversation failed in turn: each run ends
+// with one clear code, closes its socket, and what it delivered is whole and delivered once.
+TEST_F(PopTest, FaultAtEveryHostCall) {
+  const Scenario& full = scenarios()[0];
+  struct Sweep {
+    fault::Op op;
+    const char* code;
+  } sweeps[] = {
+      {fault::Op::Connect, "E:POP_CONNECT_ERR"},
+      {fault::Op::Send, "E:POP_SEND_ERR"},
+      {fault::Op::Recv, "E:POP_SEND_ERR"},
+      {fault::Op::Thread, "E:POP_THREAD_ERR"},
+  };
+  for (const Sweep& sweep : sweeps) {
+    int n = 1;
+    for (;; ++n) {
+      SCOPED_TRACE("op " + std::to_string(static_cast<int>(sweep.op)) + " call " + std::to_string(n));
+      fault::Session session;
+      fault::failNth(sweep.op, n, 10054);
+      ScriptServer server(full.script);
+      PopRun run = converse(account(server.port()));
+      if (server.connections() > 0) {
+        ASSERT_TRUE(server.waitDone()) << "the socket stayed open";
+      } else {
+        server.stop();  // the failure came before the connection
+      }
+      if (run.events == full.events) break;  // past the last call: nothing was injected
+      EXPECT_TRUE(run.events.ends_with(sweep.code)) << run.events;
+      EXPECT_EQ(run.events.find("E:"), run.events.rfind("E:")) << "one error report";
+      for (const auto& [uid, text] : run.mails) EXPECT_EQ(text, full.mails.at(uid));
+      ASSERT_LT(n, 100);
+    }
+    EXPECT_GT(n, 1) << "the operation was never reached";
   }
 }
 
