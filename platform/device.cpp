@@ -102,3 +102,7 @@ std::string OxDeviceWriteProblem(const std::wstring& devicePath) {
   if (::access(path.c_str(), W_OK | X_OK) != 0) return std::strerror(errno);
   return std::string();
 }
+
+bool OxDeleteDeviceFile(const std::wstring& devicePath) {
+  return oxm::DeleteFileW(devicePath) || oxm::GetLastError() == oxm::ERROR_FILE_NOT_FOUND;
+}

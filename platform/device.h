@@ -33,3 +33,5 @@ std::vector<std::string> OxSetAsideDamagedRegistry();
 // Why a device directory cannot be written to ("Permission denied", "Read-only file system"),
 // or empty when it can. A missing directory is judged by its nearest existing parent.
 std::string OxDeviceWriteProblem(const std::wstring& devicePath);
+// Deletes a device file; true when it is gone afterwards (also when it was not there).
+bool OxDeleteDeviceFile(const std::wstring& devicePath);

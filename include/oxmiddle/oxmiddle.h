@@ -10,6 +10,7 @@
 #include "platform/device.h"
 #include "platform/console.h"
 #include "platform/question.h"
+#include "platform/usernotify.h"
 #include "transport/pop_client.h"
 #include "frame/oxerror.h"
 #include "frame/profile.h"
@@ -34,3 +35,5 @@
 #include "codec/html_creater.h"
 #include "transport/protocol_log.h"
 #include "transport/ras_controller.h"
+#include "transport/retriever.h"
+#include "transport/periodic.h"
