@@ -43,17 +43,6 @@ bool isBase64(std::string_view text) {
 
 }  // namespace
 
-size_t replyEnd(std::string_view buffered) {
-  size_t start = 0;
-  while (true) {
-    const size_t crlf = buffered.find("\r\n", start);
-    if (crlf == std::string_view::npos) return 0;
-    const std::string_view line = buffered.substr(start, crlf - start);
-    if (hasCode(line) && (line.size() == 3 || line[3] == ' ')) return crlf + 2;
-    start = crlf + 2;
-  }
-}
-
 bool beginsWith(std::string_view reply, std::string_view prefix) { return reply.substr(0, prefix.size()) == prefix; }
 
 bool replyIs(std::string_view reply, std::initializer_list<const char*> codes) {

@@ -1,5 +1,5 @@
-// The SMTP client's wire texts without any socket: when a reply is complete, what its code says,
-// what an EHLO reply offers, the answers of AUTH CRAM-MD5 and AUTH LOGIN, and the commands that
+// The SMTP client's wire texts without any socket: what a reply's code says, what an EHLO reply
+// offers, the answers of AUTH CRAM-MD5 and AUTH LOGIN, and the commands that
 // carry an address. Pure functions over bytes, so the fuzz target and the tests reach them
 // directly.
 #pragma once
@@ -13,12 +13,6 @@ namespace oxm::smtp {
 
 // Bits of the AUTH mechanisms an EHLO reply advertises.
 enum : unsigned { kAuthLogin = 1, kAuthCramMd5 = 2 };
-
-// Length of the first complete reply at the start of `buffered`: it ends with the CR LF of a
-// line whose fourth byte is a blank or that is exactly three bytes ("NNN " / "NNN\r\n", RFC 5321
-// section 4.2.1). 0 while the reply is not complete. Lines before it ("250-...") and lines that
-// carry no code at all are part of the reply; the caller's buffer cap bounds an endless one.
-size_t replyEnd(std::string_view buffered);
 
 // The reply check of every state but the EHLO ones: the fourth byte is a blank, or CR followed
 // by LF, and the first three bytes are one of `codes`.

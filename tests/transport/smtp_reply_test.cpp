@@ -1,4 +1,4 @@
-// The SMTP wire texts without a socket: where a reply ends, the reply checks, the EHLO
+// The SMTP wire texts without a socket: the reply checks, the EHLO
 // capability check, the CRAM-MD5 and LOGIN answers and the address commands.
 #include "transport/smtp_reply.h"
 
@@ -8,33 +8,6 @@
 
 namespace oxm::smtp {
 namespace {
-
-TEST(SmtpReply, EndIsTheLineEndOfTheLastCodeLine) {
-  struct Case {
-    const char* buffered;
-    size_t end;
-  } cases[] = {
-      {"250 OK\r\n", 8},
-      {"250\r\n", 5},
-      {"250-a\r\n250-b\r\n", 0},
-      {"250-a\r\n250 b\r\n", 14},
-      {"250-a\r\n250 b\r\n221 next", 14},  // bytes after the end stay for the next read
-      {"250 OK", 0},
-      {"250 OK\r", 0},
-      {"garbage\r\n", 0},                   // a line without a code is no end
-      {"hello\r\n250 OK\r\n", 15},
-      {"25 x\r\n", 0},
-      {"2x0 y\r\n", 0},
-      {"250\n", 0},                          // a bare LF ends nothing
-      {"", 0},
-  };
-  for (const Case& c : cases) EXPECT_EQ(replyEnd(c.buffered), c.end) << c.buffered;
-
-  // A reply split anywhere: the end is found only once the last CR LF is there.
-  const std::string whole = "250-localhost\r\n250-AUTH LOGIN\r\n250 HELP\r\n";
-  for (size_t cut = 0; cut < whole.size(); ++cut) EXPECT_EQ(replyEnd(whole.substr(0, cut)), 0u) << cut;
-  EXPECT_EQ(replyEnd(whole), whole.size());
-}
 
 TEST(SmtpReply, CodeChecks) {
   EXPECT_TRUE(replyIs("250 OK\r\n", {"250"}));
