@@ -8,6 +8,7 @@ set(OXM_PUBLIC_HEADERS
   platform/wintypes.h
   platform/device.h
   platform/console.h
+  platform/question.h
   frame/oxerror.h
   frame/oxerror_table.inc
   frame/profile.h

@@ -22,45 +22,74 @@ struct Plan {
   long killAt = 0;
 };
 
-std::mutex lock;
-std::array<Plan, kOps> plans;
-std::optional<uint64_t> freeSpace;
+}  // namespace
+
+struct Table {
+  std::mutex lock;
+  std::array<Plan, kOps> plans;
+  std::optional<uint64_t> freeSpace;
+};
+
+namespace {
+
+Table& processTable() {
+  static Table table;
+  return table;
+}
+
+thread_local Context threadTable;
+
+Table& table() { return threadTable ? *threadTable : processTable(); }
 
 }  // namespace
 
+Context current() { return threadTable; }
+
+void adopt(Context context) { threadTable = std::move(context); }
+
+Session::Session() : previous_(threadTable) { threadTable = std::make_shared<Table>(); }
+
+Session::~Session() { threadTable = std::move(previous_); }
+
 void failNth(Op op, int n, DWORD error, int times) {
-  std::lock_guard<std::mutex> g(lock);
-  Plan& p = plans[static_cast<size_t>(op)];
+  Table& t = table();
+  std::lock_guard<std::mutex> g(t.lock);
+  Plan& p = t.plans[static_cast<size_t>(op)];
   p.failFrom = p.calls + n;
   p.failTimes = times;
   p.error = error;
 }
 
 void killAtNth(Op op, int n) {
-  std::lock_guard<std::mutex> g(lock);
-  Plan& p = plans[static_cast<size_t>(op)];
+  Table& t = table();
+  std::lock_guard<std::mutex> g(t.lock);
+  Plan& p = t.plans[static_cast<size_t>(op)];
   p.killAt = p.calls + n;
 }
 
 void setFreeSpace(std::optional<uint64_t> bytes) {
-  std::lock_guard<std::mutex> g(lock);
-  freeSpace = bytes;
+  Table& t = table();
+  std::lock_guard<std::mutex> g(t.lock);
+  t.freeSpace = bytes;
 }
 
 void reset() {
-  std::lock_guard<std::mutex> g(lock);
-  plans = {};
-  freeSpace.reset();
+  Table& t = table();
+  std::lock_guard<std::mutex> g(t.lock);
+  t.plans = {};
+  t.freeSpace.reset();
 }
 
 long calls(Op op) {
-  std::lock_guard<std::mutex> g(lock);
-  return plans[static_cast<size_t>(op)].calls;
+  Table& t = table();
+  std::lock_guard<std::mutex> g(t.lock);
+  return t.plans[static_cast<size_t>(op)].calls;
 }
 
 bool injected(Op op) {
-  std::lock_guard<std::mutex> g(lock);
-  Plan& p = plans[static_cast<size_t>(op)];
+  Table& t = table();
+  std::lock_guard<std::mutex> g(t.lock);
+  Plan& p = t.plans[static_cast<size_t>(op)];
   long n = ++p.calls;
   if (p.killAt != 0 && n == p.killAt) kill(getpid(), SIGKILL);
   if (p.failFrom == 0 || n < p.failFrom) return false;
@@ -70,8 +99,9 @@ bool injected(Op op) {
 }
 
 std::optional<uint64_t> freeSpaceOverride() {
-  std::lock_guard<std::mutex> g(lock);
-  return freeSpace;
+  Table& t = table();
+  std::lock_guard<std::mutex> g(t.lock);
+  return t.freeSpace;
 }
 
 }  // namespace oxm::fault

@@ -9,6 +9,7 @@
 #include "platform/wintypes.h"
 #include "platform/device.h"
 #include "platform/console.h"
+#include "platform/question.h"
 #include "frame/oxerror.h"
 #include "frame/profile.h"
 #include "frame/registry_value.h"

@@ -1,0 +1,171 @@
+#include "tests/support/script_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+
+namespace oxm::test {
+
+Step send(std::string bytes, size_t piece, int gapMs) {
+  return Step{Step::Send, std::move(bytes), gapMs, piece};
+}
+Step expect(std::string line) { return Step{Step::Expect, std::move(line)}; }
+Step pause(int ms) { return Step{Step::Pause, "", ms}; }
+Step stall() { return Step{Step::Stall, ""}; }
+Step close() { return Step{Step::Close, ""}; }
+Step expectClose() { return Step{Step::ExpectClose, ""}; }
+
+ScriptServer::ScriptServer(std::vector<Script> scripts) : scripts_(std::move(scripts)) {
+  listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  struct sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = 0;  // a free port
+  socklen_t len = sizeof addr;
+  if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(listen_, 8) != 0 || ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+      ::pipe(wake_) != 0)
+    std::abort();
+  port_ = ntohs(addr.sin_port);
+  thread_ = std::thread([this] { run(); });
+}
+
+ScriptServer::~ScriptServer() {
+  stop();
+  if (thread_.joinable()) thread_.join();
+  ::close(listen_);
+  ::close(wake_[0]);
+  ::close(wake_[1]);
+}
+
+void ScriptServer::stop() {
+  char c = 1;
+  if (::write(wake_[1], &c, 1) < 0) return;
+}
+
+bool ScriptServer::waitDone(int ms) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!done_.load()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+std::vector<std::string> ScriptServer::received() {
+  std::lock_guard<std::mutex> g(lock_);
+  return received_;
+}
+
+std::string ScriptServer::failures() {
+  std::lock_guard<std::mutex> g(lock_);
+  return failures_;
+}
+
+void ScriptServer::fail(const std::string& what) {
+  std::lock_guard<std::mutex> g(lock_);
+  failures_ += what + "\n";
+}
+
+void ScriptServer::run() {
+  for (const Script& script : scripts_) {
+    struct pollfd p[2] = {{listen_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+    if (::poll(p, 2, -1) <= 0 || (p[1].revents & POLLIN)) break;
+    int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) break;
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    ++accepted_;
+    runScript(fd, script);
+    ::close(fd);
+  }
+  done_ = true;
+}
+
+// Reads through the next LF; false when the connection ended or the server stops.
+bool ScriptServer::readLine(int fd, std::string* line, std::string* buffered) {
+  for (;;) {
+    size_t lf = buffered->find('\n');
+    if (lf != std::string::npos) {
+      *line = buffered->substr(0, lf + 1);
+      buffered->erase(0, lf + 1);
+      return true;
+    }
+    struct pollfd p[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+    if (::poll(p, 2, -1) <= 0 || (p[1].revents & POLLIN)) return false;
+    char buf[4096];
+    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) {
+      *line = *buffered;
+      buffered->clear();
+      return false;
+    }
+    buffered->append(buf, static_cast<size_t>(n));
+  }
+}
+
+void ScriptServer::runScript(int fd, const Script& script) {
+  std::string buffered;
+  for (size_t i = 0; i < script.size(); ++i) {
+    const Step& step = script[i];
+    switch (step.kind) {
+      case Step::Send: {
+        size_t piece = step.piece ? step.piece : step.text.size();
+        for (size_t at = 0; at < step.text.size(); at += piece) {
+          size_t n = std::min(piece, step.text.size() - at);
+          if (::send(fd, step.text.data() + at, n, MSG_NOSIGNAL) != static_cast<ssize_t>(n)) {
+            fail("step " + std::to_string(i) + ": the client closed before the send");
+            return;
+          }
+          if (step.ms > 0 && at + n < step.text.size())
+            std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
+        }
+        break;
+      }
+      case Step::Expect: {
+        std::string line;
+        bool got = readLine(fd, &line, &buffered);
+        if (!line.empty()) {
+          std::lock_guard<std::mutex> g(lock_);
+          received_.push_back(line);
+        }
+        if (!got) {
+          fail("step " + std::to_string(i) + ": the connection ended before " + step.text);
+          return;
+        }
+        if (!step.text.empty() && line != step.text)
+          fail("step " + std::to_string(i) + ": expected " + step.text + ", got " + line);
+        break;
+      }
+      case Step::Pause:
+        std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
+        break;
+      case Step::Close:
+        // FIN, not RST: the client reads what was sent, then the end. The server then waits
+        // for the client to close its side.
+        ::shutdown(fd, SHUT_WR);
+        [[fallthrough]];
+      case Step::Stall:
+      case Step::ExpectClose: {
+        std::string line;
+        while (readLine(fd, &line, &buffered)) {
+          std::lock_guard<std::mutex> g(lock_);
+          received_.push_back(line);
+        }
+        if (!line.empty()) {
+          std::lock_guard<std::mutex> g(lock_);
+          received_.push_back(line);
+        }
+        return;
+      }
+    }
+  }
+}
+
+}  // namespace oxm::test

@@ -1,0 +1,78 @@
+// A scripted TCP server on 127.0.0.1 for the clients' error paths: what to send, what to
+// expect, when to stall or close, written as data. It runs on its own thread, accepts one
+// connection per script in order, and records what the client sent and where the client
+// departed from the script.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace oxm::test {
+
+struct Step {
+  enum Kind { Send, Expect, Pause, Stall, Close, ExpectClose };
+  Kind kind;
+  std::string text;  // Send: the bytes; Expect: the line with its line end ("" takes any line)
+  int ms = 0;        // Pause: milliseconds; Send: the gap between pieces
+  size_t piece = 0;  // Send: piece size (0: all at once)
+};
+
+// Sends `bytes`, in pieces of `piece` bytes with `gapMs` between them when piece > 0.
+Step send(std::string bytes, size_t piece = 0, int gapMs = 0);
+// Reads one line from the client (through LF) and compares it with `line` ("" takes any line).
+Step expect(std::string line = "");
+Step pause(int ms);
+// Sends nothing more and keeps the connection open until the client closes it or the server
+// stops.
+Step stall();
+// Closes the connection at once (after a partial reply: a close mid-reply).
+Step close();
+// Waits until the client closes the connection (reading and recording what it still sends).
+Step expectClose();
+
+using Script = std::vector<Step>;
+
+class ScriptServer {
+ public:
+  // One script per connection, in the order the connections come. A script that ends without
+  // Close, Stall or ExpectClose closes the connection.
+  explicit ScriptServer(std::vector<Script> scripts);
+  explicit ScriptServer(Script script) : ScriptServer(std::vector<Script>{std::move(script)}) {}
+  ~ScriptServer();
+  ScriptServer(const ScriptServer&) = delete;
+  ScriptServer& operator=(const ScriptServer&) = delete;
+
+  unsigned port() const { return port_; }
+  // Waits (at most `ms`) until every script has run; false on time-out.
+  bool waitDone(int ms = 10000);
+  // The lines the client sent, all connections, in order.
+  std::vector<std::string> received();
+  // Every departure from the scripts ("expected X, got Y", a client that closed early), "" when
+  // none.
+  std::string failures();
+  int connections() const { return accepted_.load(); }
+  // Ends the server: a stall returns, the open connection is closed.
+  void stop();
+
+ private:
+  void run();
+  void runScript(int fd, const Script& script);
+  bool readLine(int fd, std::string* line, std::string* buffered);
+  void fail(const std::string& what);
+
+  std::vector<Script> scripts_;
+  int listen_ = -1;
+  int wake_[2] = {-1, -1};
+  unsigned port_ = 0;
+  std::thread thread_;
+  std::mutex lock_;
+  std::vector<std::string> received_;
+  std::string failures_;
+  std::atomic<int> accepted_{0};
+  std::atomic<bool> done_{false};
+};
+
+}  // namespace oxm::test

@@ -1,0 +1,312 @@
+#include "transport/reply_reader.h"
+
+#include <string>
+#include <vector>
+
+#include "transport/protocol_log.h"
+#include "tests/transport/transport_fixture.h"
+
+namespace oxm::transport {
+namespace {
+
+using test::Script;
+using ReaderTest = test::TransportTest;
+
+enum class EndKind { Line, Dot, Smtp };
+
+struct Reply {
+  EndKind end;
+  std::string text;
+};
+
+// One conversation's replies back to back, each read with its own end test.
+const std::vector<Reply> kReplies = {
+    {EndKind::Line, "+OK POP3 ready <1.2@host>\r\n"},
+    {EndKind::Dot, "+OK 2 messages\r\n1 000a\r\n2 000b\r\n.\r\n"},
+    {EndKind::Dot, "-ERR no such message\r\n"},
+    {EndKind::Dot, "+OK\r\n.\r\n"},
+    {EndKind::Dot, "+OK 12 octets\r\nA\r\n..dot\r\n\r\n.\r\n"},
+    {EndKind::Smtp, "220 smtp ready\r\n"},
+    {EndKind::Smtp, "250-host\r\n250-AUTH LOGIN\r\n250 8BITMIME\r\n"},
+    {EndKind::Smtp, "354\r\n"},
+    {EndKind::Smtp, "25x\r\n250 250-\r\n"},
+};
+
+std::unique_ptr<ReplyEnd> makeEnd(EndKind kind) {
+  switch (kind) {
+    case EndKind::Line: return std::make_unique<LineEnd>();
+    case EndKind::Dot: return std::make_unique<DotEnd>();
+    default: return std::make_unique<SmtpEnd>();
+  }
+}
+
+std::string allReplies() {
+  std::string all;
+  for (const Reply& r : kReplies) all += r.text;
+  return all;
+}
+
+// The end tests alone: every way of cutting the stream in two reads the same replies.
+TEST(ReplyEndTest, EveryCutReadsTheSameReplies) {
+  const std::string all = allReplies();
+  for (size_t cut = 0; cut <= all.size(); ++cut) {
+    SCOPED_TRACE("cut at " + std::to_string(cut));
+    std::vector<std::string> pieces = {all.substr(0, cut), all.substr(cut)};
+    size_t next = 0;
+    auto end = makeEnd(kReplies[0].end);
+    std::string reply;
+    for (const std::string& piece : pieces) {
+      size_t at = 0;
+      while (at < piece.size() && next < kReplies.size()) {
+        size_t used = end->feed(piece.data() + at, piece.size() - at);
+        size_t take = used == ReplyEnd::npos ? piece.size() - at : used;
+        reply.append(piece, at, take);
+        at += take;
+        if (used != ReplyEnd::npos) {
+          ASSERT_TRUE(end->ended());
+          EXPECT_EQ(reply, kReplies[next].text);
+          reply.clear();
+          if (++next < kReplies.size()) end = makeEnd(kReplies[next].end);
+        }
+      }
+    }
+    EXPECT_EQ(next, kReplies.size());
+  }
+}
+
+TEST(ReplyEndTest, IncompleteRepliesDoNotEnd) {
+  struct Case {
+    EndKind end;
+    std::string text;
+  } cases[] = {
+      {EndKind::Line, "+OK no line end\n"},
+      {EndKind::Line, "+OK\r"},
+      {EndKind::Dot, "+OK\r\n1 a\r\n."},
+      {EndKind::Dot, "+OK\r\n..\r\n"},
+      {EndKind::Dot, "+OK\r\n.x\r\n"},
+      {EndKind::Dot, "+OK\n.\n"},
+      {EndKind::Smtp, "250-more\r\n"},
+      {EndKind::Smtp, "25\r\n"},
+      {EndKind::Smtp, "2500\r\n"},
+      {EndKind::Smtp, "abc \r\n"},
+      {EndKind::Smtp, "250 no end"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto end = makeEnd(c.end);
+    EXPECT_EQ(end->feed(c.text.data(), c.text.size()), ReplyEnd::npos);
+    EXPECT_FALSE(end->ended());
+  }
+}
+
+// The reader over a socket: the stream sent at once and one byte at a time reads the same,
+// each reply complete at its end and nothing more.
+TEST_F(ReaderTest, RepliesSplitAnywhereReadTheSame) {
+  const std::string all = allReplies();
+  for (size_t piece : {size_t{0}, size_t{1}, size_t{7}}) {
+    SCOPED_TRACE("piece " + std::to_string(piece));
+    socket_.close();
+    serve({Script{test::send(all, piece, piece ? 1 : 0), test::expectClose()}});
+    ReplyReader reader(socket_);
+    for (const Reply& r : kReplies) {
+      auto end = makeEnd(r.end);
+      std::string got;
+      ASSERT_EQ(reader.read(got, *end, 1 << 20), ReadStatus::Ok);
+      EXPECT_TRUE(reader.complete());
+      EXPECT_EQ(got, r.text);
+    }
+    EXPECT_EQ(reader.pending(), "");
+  }
+}
+
+TEST_F(ReaderTest, BytesAfterTheEndWaitForTheNextRead) {
+  serve({Script{test::send("+OK first\r\n+OK second\r\n+OK th"), test::pause(20),
+                test::send("ird\r\n"), test::expectClose()}});
+  ReplyReader reader(socket_);
+  LineEnd end;
+  std::string first, second, third;
+  ASSERT_EQ(reader.read(first, end, 1024), ReadStatus::Ok);
+  EXPECT_EQ(first, "+OK first\r\n");
+  EXPECT_EQ(reader.pending(), "+OK second\r\n+OK th");
+  ASSERT_EQ(reader.read(second, end, 1024), ReadStatus::Ok);
+  EXPECT_EQ(second, "+OK second\r\n");
+  EXPECT_EQ(reader.lastBytes(), 12u);
+  ASSERT_EQ(reader.read(third, end, 1024), ReadStatus::Ok);
+  EXPECT_TRUE(reader.complete());
+  EXPECT_EQ(third, "+OK third\r\n");
+}
+
+// A pause longer than the idle wait ends a read early; the next read finishes the same reply.
+TEST_F(ReaderTest, IdlePauseReturnsAnIncompleteReplyThatTheNextReadFinishes) {
+  serve({Script{test::send("+OK\r\n1 a\r\n"), test::pause(400), test::send("2 b\r\n.\r\n"),
+                test::expectClose()}});
+  ReplyReader reader(socket_);
+  DotEnd end;
+  std::string reply;
+  ASSERT_EQ(reader.read(reply, end, 1024), ReadStatus::Ok);
+  EXPECT_FALSE(reader.complete());
+  EXPECT_EQ(reply, "+OK\r\n1 a\r\n");
+  ASSERT_EQ(reader.read(reply, end, 1024), ReadStatus::Ok);
+  EXPECT_TRUE(reader.complete());
+  EXPECT_EQ(reply, "+OK\r\n1 a\r\n2 b\r\n.\r\n");
+}
+
+TEST_F(ReaderTest, SinksBoundWhatTheyKeep) {
+  const std::string body = "+OK 40 octets\r\n0123456789abcdefghij\r\n.\r\n";
+  serve({Script{test::send(body), test::send("+OK " + std::string(100, 'x') + "\r\n"),
+                test::expectClose()}});
+  ReplyReader reader(socket_);
+  {
+    // Over the capacity: the first four bytes stay, the read still goes to the end.
+    DotEnd end;
+    CappedBuffer buffer(16);
+    ASSERT_TRUE(buffer.ok());
+    ASSERT_EQ(reader.read(buffer, end), ReadStatus::Ok);
+    EXPECT_TRUE(reader.complete());
+    EXPECT_TRUE(buffer.overflow());
+    EXPECT_EQ(buffer.data(), "+OK ");
+    EXPECT_EQ(buffer.received(), body.size());
+    EXPECT_TRUE(buffer.endsWith("\r\n.\r\n"));
+    EXPECT_FALSE(buffer.endsWith("x\r\n.\r\n"));
+  }
+  {
+    // A string reply over its limit stops the read.
+    LineEnd end;
+    std::string reply;
+    EXPECT_EQ(reader.read(reply, end, 50), ReadStatus::TooLong);
+    EXPECT_LE(reply.size(), 50u);
+  }
+  // Exactly at the capacity is no overflow.
+  CappedBuffer exact(body.size());
+  exact.put(body.data(), body.size());
+  EXPECT_FALSE(exact.overflow());
+  EXPECT_EQ(exact.data(), body);
+  exact.put("x", 1);
+  EXPECT_TRUE(exact.overflow());
+}
+
+TEST_F(ReaderTest, EndsOfAReadThatNeverCompletes) {
+  // Peer closed mid-reply: the bytes before the close are delivered.
+  serve({Script{test::send("+OK\r\n1 a"), test::close()}});
+  {
+    ReplyReader reader(socket_);
+    DotEnd end;
+    std::string reply;
+    EXPECT_EQ(reader.read(reply, end, 1024), ReadStatus::PeerClosed);
+    EXPECT_EQ(reply, "+OK\r\n1 a");
+  }
+  // A stalled server: 600 short steps, then the socket still carries the QUIT.
+  socket_.close();
+  serve({Script{test::send("+OK\r\n"), test::stall()}});
+  {
+    ReplyReader reader(socket_);
+    LineEnd end;
+    std::string reply;
+    ASSERT_EQ(reader.read(reply, end, 1024), ReadStatus::Ok);
+    EXPECT_EQ(reader.read(reply, end, 1024), ReadStatus::TimedOut);
+    EXPECT_EQ(socket_.send("QUIT\r\n", 6), 6);
+    socket_.close();
+    ASSERT_TRUE(server_->waitDone());
+    EXPECT_EQ(server_->received(), std::vector<std::string>{"QUIT\r\n"});
+  }
+}
+
+TEST_F(ReaderTest, ChecksBetweenStepsEndTheWait) {
+  std::string logPath = "\\oxm.log";
+  ProtocolLog log(logPath, "ab");
+  struct Case {
+    const char* name;
+    ReadStatus want;
+  } cases[] = {
+      {"abort", ReadStatus::Aborted},
+      {"cancel", ReadStatus::Cancelled},
+      {"drop", ReadStatus::RasDisconnected},
+      {"released", ReadStatus::RasDisconnected},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    socket_.close();
+    connmgr::reset();
+    serve({Script{test::stall()}});
+    CONNMGR_CONNECTIONINFO info = {};
+    info.cbSize = 64;
+    HCONNECTION connection = nullptr;
+    DWORD status = 0;
+    ASSERT_EQ(ConnMgrEstablishConnectionSync(&info, &connection, 30000, &status), S_OK);
+    int asked = 0;
+    WaitChecks checks;
+    checks.connection = connection;
+    std::string name = c.name;
+    if (name == "abort") checks.aborted = [&] { return ++asked == 3; };
+    if (name == "cancel") checks.cancelled = [&] { return ++asked == 3; };
+    if (name == "drop") connmgr::dropAfterQueries(5);
+    if (name == "released") ConnMgrReleaseConnection(connection, 0);
+    ReplyReader reader(socket_);
+    reader.setChecks(checks);
+    reader.setLog(&log);
+    LineEnd end;
+    std::string reply;
+    EXPECT_EQ(reader.read(reply, end, 1024), c.want);
+    if (name == "abort" || name == "cancel") {
+      EXPECT_EQ(asked, 3);
+    }
+    if (name == "drop") {
+      EXPECT_EQ(connmgr::statusQueries(), 6);
+    }
+    // The socket stays usable after an early end.
+    EXPECT_EQ(socket_.send("QUIT\r\n", 6), 6);
+    ConnMgrReleaseConnection(connection, 0);
+  }
+  EXPECT_EQ(test::readHostFile(root_.host("oxm.log")),
+            "*** diconnect RAS Connection ***\r\n*** diconnect RAS Connection ***\r\n");
+}
+
+TEST_F(ReaderTest, SocketAndThreadFailures) {
+  serve({Script{test::send("+OK\r\n"), test::send("+OK\r\n"), test::expectClose()}});
+  ReplyReader reader(socket_);
+  LineEnd end;
+  std::string reply;
+  fault::failNth(fault::Op::Thread, 1, 0);
+  EXPECT_EQ(reader.read(reply, end, 1024), ReadStatus::ThreadFailed);
+  fault::failNth(fault::Op::Recv, 1, 0);
+  EXPECT_EQ(reader.read(reply, end, 1024), ReadStatus::SocketFailed);
+  EXPECT_EQ(reader.read(reply, end, 1024), ReadStatus::Ok);
+  EXPECT_EQ(fault::calls(fault::Op::Recv), 2);
+  fault::failNth(fault::Op::Send, 1, 0);
+  EXPECT_EQ(reader.send("QUIT\r\n", 6), ReadStatus::SocketFailed);
+  EXPECT_EQ(reader.send("QUIT\r\n", 6), ReadStatus::Ok);
+}
+
+TEST_F(ReaderTest, SteppedConnect) {
+  test::ScriptServer server(Script{test::expect("HELO\r\n")});
+  struct Case {
+    std::string host;
+    unsigned port;
+    bool failConnect;
+    ReadStatus want;
+    int result;
+  } cases[] = {
+      {"127.0.0.1", server.port(), true, ReadStatus::ConnectFailed, net::kConnectFailed},
+      {"", server.port(), false, ReadStatus::ConnectFailed, net::kResolveFailed},
+      {"127.0.0.1", 0, false, ReadStatus::ConnectFailed, net::kConnectFailed},
+      {"localhost", server.port(), false, ReadStatus::Ok, net::kOk},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.host + ":" + std::to_string(c.port));
+    net::Socket socket;
+    ASSERT_TRUE(socket.open());
+    if (c.failConnect) fault::failNth(fault::Op::Connect, 1, 0);
+    ReplyReader reader(socket);
+    int result = 99;
+    EXPECT_EQ(reader.connect(c.host, c.port, &result), c.want);
+    EXPECT_EQ(result, c.result);
+    if (c.want == ReadStatus::Ok) {
+      EXPECT_EQ(reader.send("HELO\r\n", 6), ReadStatus::Ok);
+    }
+  }
+  ASSERT_TRUE(server.waitDone());
+  EXPECT_EQ(server.failures(), "");
+}
+
+}  // namespace
+}  // namespace oxm::transport

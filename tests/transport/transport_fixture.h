@@ -1,0 +1,41 @@
+// Shared set-up of the transport tests: a temporary root, short steps, a fresh emulated
+// Connection Manager, and a client socket connected to a scripted server.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/connmgr.h"
+#include "platform/fault.h"
+#include "platform/net.h"
+#include "platform/worker.h"
+#include "tests/support/script_server.h"
+#include "tests/support/testroot.h"
+
+namespace oxm::test {
+
+class TransportTest : public RootTest {
+ protected:
+  void SetUp() override {
+    RootTest::SetUp();
+    setStepScale(0.001);  // 600 steps in 0.6 s
+    connmgr::reset();
+  }
+  void TearDown() override {
+    setStepScale(1.0);
+    connmgr::reset();
+    RootTest::TearDown();
+  }
+
+  // Starts the server and connects `socket` to it.
+  void serve(std::vector<Script> scripts) {
+    server_ = std::make_unique<ScriptServer>(std::move(scripts));
+    ASSERT_TRUE(socket_.open());
+    ASSERT_EQ(socket_.connect("127.0.0.1", server_->port()), net::kOk);
+  }
+
+  std::unique_ptr<ScriptServer> server_;
+  net::Socket socket_;
+};
+
+}  // namespace oxm::test
