@@ -204,7 +204,8 @@ unsigned Sender::Makemaildata() {
     if (!codec.EmlToRawEmailS(&raw, &mail_) || text_.empty()) return SENDER_MAKEDATA_ERROR;
     if (marks.text.rfind(kAcceptedMark, 0) != 0) return OXMDL_ERR_NONE;
     // Accepted by the server in a run that ended before the message left the outbox.
-    if (const unsigned code = finishMarkedMessage(currentId_, marks.text)) return code;
+    const unsigned code = finishMarkedMessage(currentId_, marks.text);
+    if (code != OXMDL_ERR_NONE) return code;
     if (--remaining_ <= 1) return SENDER_STRAGEGETDATA_ERROR;
   }
 }

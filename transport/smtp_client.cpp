@@ -50,6 +50,9 @@ namespace {
 
 using oxm::transport::ReadStatus;
 
+// Inside the client 0 means no error (the library's success code is not 0).
+constexpr unsigned kNoError = 0;
+
 // An endless or hostile reply is cut here and refused (SMTP_RESPONSE_ERR); EHLO replies of real
 // servers are well under 1 KB.
 constexpr size_t kReplyLimit = 64 * 1024;
@@ -71,7 +74,7 @@ std::string narrow(const std::wstring& text) {
 // A failed wait or transfer as the client's code.
 unsigned statusCode(ReadStatus status) {
   switch (status) {
-    case ReadStatus::Ok: return OXMDL_ERR_NONE;
+    case ReadStatus::Ok: return kNoError;
     case ReadStatus::TimedOut: return SMTP_TIMEOUT_ERR;
     case ReadStatus::RasDisconnected: return OXMDL_ERR_RAS_DISCONNECTED;
     case ReadStatus::Aborted:
@@ -236,7 +239,7 @@ unsigned SmtpClient::popLogin() {
   popStep_ = 0;
   popDone_ = false;
   setState(apopEnabled_ ? State::PopApop : State::PopLogin);
-  unsigned code = OXMDL_ERR_NONE;
+  unsigned code = kNoError;
   while (!code && !popDone_) {
     if (cancelRequested_) {
       code = SMTP_CANCEL_ERR;
@@ -260,7 +263,7 @@ void SmtpClient::sendExec() {
   }
   finished_ = false;
   continueRead_ = false;
-  unsigned pending = OXMDL_ERR_NONE;
+  unsigned pending = kNoError;
   while (true) {
     if (cancelRequested_) {
       if (state_ == State::Accepted && !pending) return;
@@ -301,7 +304,7 @@ unsigned SmtpClient::readReply(Link& link) {
   const ReadStatus status = link.reader.read(reply_, *link.end, kReplyLimit);
   if (reply_.size() > before && !continuation) log_->logReply(reply_.data() + before, reply_.size() - before);
   if (status == ReadStatus::PeerClosed) {
-    if (state_ == State::Closed || state_ == State::PopClosing) return OXMDL_ERR_NONE;
+    if (state_ == State::Closed || state_ == State::PopClosing) return kNoError;
     oxm::NKDbgPrintfW(L"!! Socket is closed !!\r\n");
     return SMTP_SEND_ERR;
   }
@@ -335,7 +338,7 @@ unsigned SmtpClient::sendMailFrom() {
   if (const unsigned code = sendCommand(line)) return code;
   nextRecipient_ = recipients_.begin();
   setState(State::MailFromSent);
-  return OXMDL_ERR_NONE;
+  return kNoError;
 }
 
 unsigned SmtpClient::sendRecipient() {
@@ -344,7 +347,7 @@ unsigned SmtpClient::sendRecipient() {
   if (const unsigned code = sendCommand(line)) return code;
   ++nextRecipient_;
   setState(State::RcptSent);
-  return OXMDL_ERR_NONE;
+  return kNoError;
 }
 
 void SmtpClient::errorHandling(unsigned code) {
@@ -398,7 +401,7 @@ unsigned SmtpClient::onGreeting() {
     tlsTried_ = true;
     if (const unsigned code = sendCommand("EHLO OxMail_1\r\n")) return code;
     setState(State::TlsEhloSent);
-    return OXMDL_ERR_NONE;
+    return kNoError;
   }
   return greet();
 }
@@ -408,11 +411,11 @@ unsigned SmtpClient::greet() {
     if (smtpUserName_.empty() || smtpPassword_.empty()) return SMTP_AUTH_ERR;
     if (const unsigned code = sendCommand("EHLO OxMail\r\n")) return code;
     setState(State::EhloSent);
-    return OXMDL_ERR_NONE;
+    return kNoError;
   }
   if (const unsigned code = sendCommand("HELO OxMail\r\n")) return code;
   setState(State::MailFromNext);
-  return OXMDL_ERR_NONE;
+  return kNoError;
 }
 
 unsigned SmtpClient::onTlsDone() { return greet(); }
@@ -420,16 +423,16 @@ unsigned SmtpClient::onTlsDone() { return greet(); }
 unsigned SmtpClient::onTlsEhloSent() {
   if (!current_->reader.complete()) {
     continueRead_ = true;
-    return OXMDL_ERR_NONE;
+    return kNoError;
   }
   if (!oxm::smtp::beginsWith(reply_, "250")) return SMTP_AUTH_ERR;
   if (!oxm::smtp::offersStartTls(reply_)) {
     setState(State::TlsDone);  // no STARTTLS offered: the conversation goes on in plain text
-    return OXMDL_ERR_NONE;
+    return kNoError;
   }
   if (const unsigned code = sendCommand("STARTTLS\r\n")) return code;
   setState(State::StartTlsSent);
-  return OXMDL_ERR_NONE;
+  return kNoError;
 }
 
 unsigned SmtpClient::onStartTlsSent() {
@@ -438,14 +441,14 @@ unsigned SmtpClient::onStartTlsSent() {
     return SMTP_AUTH_ERR;
   }
   setState(State::TlsHandshake);
-  return OXMDL_ERR_NONE;
+  return kNoError;
 }
 
 // A refused certificate or a broken handshake ends the conversation as a failed connect would.
 unsigned SmtpClient::onTlsHandshake() {
   if (link_->socket.handshake() != oxm::net::kOk) return cancelRequested_ ? SMTP_CANCEL_ERR : SMTP_CONNECT_ERR;
   setState(State::TlsDone);
-  return OXMDL_ERR_NONE;
+  return kNoError;
 }
 
 // EHLO: refused outright, HELO instead; otherwise the capability check and the AUTH choice.
@@ -453,11 +456,11 @@ unsigned SmtpClient::onEhloSent() {
   if (oxm::smtp::ehloRefused(reply_)) {
     if (const unsigned code = sendCommand("HELO OxMail\r\n")) return code;
     setState(State::MailFromNext);
-    return OXMDL_ERR_NONE;
+    return kNoError;
   }
   if (!current_->reader.complete()) {
     continueRead_ = true;
-    return OXMDL_ERR_NONE;
+    return kNoError;
   }
   return chooseAuth();
 }
@@ -482,7 +485,7 @@ unsigned SmtpClient::chooseAuth() {
   }
   if (const unsigned code = sendCommand(command)) return code;
   setState(next);
-  return OXMDL_ERR_NONE;
+  return kNoError;
 }
 
 unsigned SmtpClient::onCramSent() {
@@ -490,11 +493,11 @@ unsigned SmtpClient::onCramSent() {
   if (!oxm::smtp::cramMd5Answer(reply_, smtpUserName_, smtpPassword_, &answer)) {
     if (const unsigned code = sendCommand("*\r\n")) return code;
     setState(State::AuthAbandoned);
-    return OXMDL_ERR_NONE;
+    return kNoError;
   }
   if (const unsigned code = sendCommand(answer, true)) return code;
   setState(State::CramAnswered);
-  return OXMDL_ERR_NONE;
+  return kNoError;
 }
 
 unsigned SmtpClient::authFinished() {
@@ -510,14 +513,14 @@ unsigned SmtpClient::onLoginSent() {
   const bool asked = oxm::smtp::beginsWith(reply_, "334 ");
   if (const unsigned code = sendCommand(asked ? oxm::smtp::base64Line(smtpUserName_) : "*\r\n", asked)) return code;
   setState(State::UserSent);
-  return OXMDL_ERR_NONE;
+  return kNoError;
 }
 
 unsigned SmtpClient::onUserSent() {
   const bool asked = oxm::smtp::beginsWith(reply_, "334 ");
   if (const unsigned code = sendCommand(asked ? oxm::smtp::base64Line(smtpPassword_) : "*\r\n", asked)) return code;
   setState(State::PasswordSent);
-  return OXMDL_ERR_NONE;
+  return kNoError;
 }
 
 unsigned SmtpClient::onMailFromNext() {
@@ -540,28 +543,28 @@ unsigned SmtpClient::onRcptSent() {
 unsigned SmtpClient::onDataNext() {
   if (const unsigned code = sendCommand("DATA\r\n")) return code;
   setState(State::DataSent);
-  return OXMDL_ERR_NONE;
+  return kNoError;
 }
 
 unsigned SmtpClient::onDataSent() {
   if (!oxm::smtp::replyIs(reply_, {"250", "354"})) return SMTP_RESPONSE_ERR;
   if (const unsigned code = sendText()) return code;
   setState(State::Accepted);
-  return OXMDL_ERR_NONE;
+  return kNoError;
 }
 
 unsigned SmtpClient::onAccepted() {
   if (oxm::smtp::replyIs(reply_, {"250"})) {
     finished_ = true;
     notifySmtp(0, 0);
-    return OXMDL_ERR_NONE;
+    return kNoError;
   }
   if (oxm::smtp::beginsWith(reply_, "334")) {
     last334_ = reply_;
     setState(State::Accepted334);
     finished_ = true;
     notifySmtp(0, 0);
-    return OXMDL_ERR_NONE;
+    return kNoError;
   }
   return SMTP_RESPONSE_ERR;
 }
@@ -577,7 +580,7 @@ unsigned SmtpClient::onPopLogin() {
   if (step == 1) return sendCommand("PASS " + popPassword_ + "\r\n", true);
   if (const unsigned code = sendCommand("QUIT \r\n")) return code;
   setState(State::PopClosing);
-  return OXMDL_ERR_NONE;
+  return kNoError;
 }
 
 // POP before SMTP with APOP: the greeting's timestamp, then the reply to APOP.
@@ -590,12 +593,12 @@ unsigned SmtpClient::onPopApop() {
   }
   if (const unsigned code = sendCommand("QUIT \r\n")) return code;
   setState(State::PopClosing);
-  return OXMDL_ERR_NONE;
+  return kNoError;
 }
 
 unsigned SmtpClient::onPopClosing() {
   popDone_ = true;
-  return OXMDL_ERR_NONE;
+  return kNoError;
 }
 
 // ---- Next message, quit, cancel ----

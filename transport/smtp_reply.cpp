@@ -12,8 +12,6 @@ namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool hasCode(std::string_view line) { return line.size() >= 3 && isDigit(line[0]) && isDigit(line[1]) && isDigit(line[2]); }
-
 // Some line of `text` begins with `prefix`.
 bool hasLine(std::string_view text, std::string_view prefix) {
   size_t start = 0;

@@ -84,7 +84,7 @@ TEST(SmtpReply, AddressCommandsRefuseLineBreaks) {
   EXPECT_EQ(line, "MAIL FROM: <a@example.jp>\r\n");
   ASSERT_TRUE(addressCommand("RCPT TO: <", "b@example.jp", &line));
   EXPECT_EQ(line, "RCPT TO: <b@example.jp>\r\n");
-  for (const std::string bad : {std::string("a@x\r\nRSET"), std::string("a@x\nDATA"), std::string("a@x\rQUIT"),
+  for (const std::string& bad : {std::string("a@x\r\nRSET"), std::string("a@x\nDATA"), std::string("a@x\rQUIT"),
                                 std::string("a@x\0y", 5)}) {
     line = "untouched";
     EXPECT_FALSE(addressCommand("RCPT TO: <", bad, &line));
