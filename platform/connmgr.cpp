@@ -15,7 +15,9 @@ struct Emulation {
   DWORD failStatus = 0;
   int failTimes = 0;
   long dropAfter = -1;  // < 0: never
+  int failQueries = 0;
   long queries = 0;
+  long establishes = 0;
   GUID last = {};
 };
 
@@ -31,6 +33,7 @@ HRESULT ConnMgrEstablishConnectionSync(const CONNMGR_CONNECTIONINFO* info, HCONN
   Emulation& e = emu();
   std::lock_guard<std::mutex> g(e.lock);
   if (!info || !connection || !status) return E_FAIL;
+  ++e.establishes;
   e.last = info->guidDestNet;
   if (e.failTimes != 0) {
     if (e.failTimes > 0) --e.failTimes;
@@ -49,6 +52,10 @@ HRESULT ConnMgrConnectionStatus(HCONNECTION connection, DWORD* status) {
   Emulation& e = emu();
   std::lock_guard<std::mutex> g(e.lock);
   if (!status || e.open.count(connection) == 0) return E_FAIL;
+  if (e.failQueries > 0) {
+    --e.failQueries;
+    return E_FAIL;
+  }
   ++e.queries;
   if (e.dropAfter == 0) {
     *status = CONNMGR_STATUS_DISCONNECTED;
@@ -83,10 +90,17 @@ void dropAfterQueries(long queries) {
   emu().dropAfter = queries;
 }
 
+void failQueries(int times) {
+  std::lock_guard<std::mutex> g(emu().lock);
+  emu().failQueries = times;
+}
+
 void reset() {
   Emulation& e = emu();
   std::lock_guard<std::mutex> g(e.lock);
   e.forced.reset();
+  e.failQueries = 0;
+  e.establishes = 0;
   e.failTimes = 0;
   e.failStatus = 0;
   e.dropAfter = -1;
@@ -106,6 +120,11 @@ GUID lastDestination() {
 long statusQueries() {
   std::lock_guard<std::mutex> g(emu().lock);
   return emu().queries;
+}
+
+long establishCalls() {
+  std::lock_guard<std::mutex> g(emu().lock);
+  return emu().establishes;
 }
 
 }  // namespace connmgr

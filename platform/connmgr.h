@@ -27,7 +27,7 @@ enum : DWORD {
   CONNMGR_STATUS_NOPATHTODESTINATION = 0x24,
 };
 
-enum : DWORD { CONNMGR_PARAM_GUIDDESTNET = 0x1, CONNMGR_PRIORITY_USERINTERACTIVE = 0x8000 };
+enum : DWORD { CONNMGR_PARAM_GUIDDESTNET = 0x1 };
 
 // The connection request as the system takes it (size 64 on the device).
 struct CONNMGR_CONNECTIONINFO {
@@ -62,12 +62,16 @@ void forceStatus(std::optional<DWORD> status);
 void failEstablish(DWORD status, int times = 1);
 // After `queries` more successful status queries every connection reports disconnected.
 void dropAfterQueries(long queries);
+// The next `times` status queries fail (E_FAIL) as for an unknown handle.
+void failQueries(int times);
 // Clears the hooks; open connections stay.
 void reset();
-// Connections established and not yet released, and the guid of the latest establish call.
+// Connections established and not yet released, the guid of the latest establish call, and the
+// counts of status queries and establish calls since the last reset.
 int openConnections();
 GUID lastDestination();
 long statusQueries();
+long establishCalls();
 
 }  // namespace connmgr
 

@@ -66,9 +66,13 @@ void StepWorker::join() {
 
 bool StepSleeper::sleep(unsigned steps, const std::function<bool()>& stop) {
   for (unsigned i = 0; i < steps; ++i) {
-    if (stop && stop()) return false;
+    // The wake count is taken before `stop` is asked, so a wake that comes in between still
+    // ends the step.
     std::unique_lock<std::mutex> g(lock_);
     unsigned long seen = wakes_;
+    g.unlock();
+    if (stop && stop()) return false;
+    g.lock();
     cv_.wait_for(g, std::chrono::milliseconds(stepMilliseconds()), [&] { return wakes_ != seen; });
   }
   return !(stop && stop());

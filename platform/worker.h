@@ -44,12 +44,11 @@ class StepWorker {
   bool finished_ = true;
 };
 
-// Waits `steps` steps, checking `stop` before each; false (at once) when it says stop.
-// `wake` is optional: notifying it ends the current step early so `stop` is checked again.
+// Waits `steps` steps, asking `stop` (may be empty) before each and at the end; false as soon
+// as it says stop. wake() from another thread ends the current step early (it counts as done).
 class StepSleeper {
  public:
   bool sleep(unsigned steps, const std::function<bool()>& stop);
-  // Ends the current step of a sleep on another thread (its `stop` is then asked again).
   void wake();
 
  private:

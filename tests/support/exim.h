@@ -38,11 +38,6 @@ class EximServer {
   bool running_ = false;
 };
 
-// A free TCP port on 127.0.0.1 (bound and released at once).
-unsigned freePort();
-// The project's source folder (for scripts/).
-std::string sourceDir();
-
 }  // namespace oxm::test
 
 #define OXM_NEED_EXIM(var)                                          \

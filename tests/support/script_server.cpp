@@ -4,8 +4,12 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -20,8 +24,39 @@ Step pause(int ms) { return Step{Step::Pause, "", ms}; }
 Step stall() { return Step{Step::Stall, ""}; }
 Step close() { return Step{Step::Close, ""}; }
 Step expectClose() { return Step{Step::ExpectClose, ""}; }
+Step startTls() { return Step{Step::StartTls, ""}; }
 
-ScriptServer::ScriptServer(std::vector<Script> scripts) : scripts_(std::move(scripts)) {
+struct ScriptServer::Conn {
+  int fd = -1;
+  SSL* ssl = nullptr;
+
+  ~Conn() {
+    if (ssl) {
+      SSL_shutdown(ssl);
+      SSL_free(ssl);
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  bool write(const char* data, size_t n) {
+    if (ssl) return SSL_write(ssl, data, static_cast<int>(n)) == static_cast<int>(n);
+    return ::send(fd, data, n, MSG_NOSIGNAL) == static_cast<ssize_t>(n);
+  }
+  long read(char* buf, size_t n) {
+    if (ssl) return SSL_read(ssl, buf, static_cast<int>(n));
+    return ::recv(fd, buf, n, 0);
+  }
+  bool pending() const { return ssl && SSL_pending(ssl) > 0; }
+};
+
+ScriptServer::ScriptServer(std::vector<Script> scripts, TlsFiles tls)
+    : scripts_(std::move(scripts)), tls_(std::move(tls)) {
+  if (!tls_.cert.empty()) {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    if (!ctx || SSL_CTX_use_certificate_chain_file(ctx, tls_.cert.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ctx, tls_.key.c_str(), SSL_FILETYPE_PEM) != 1)
+      std::abort();
+    ctx_ = ctx;
+  }
   listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   struct sockaddr_in addr = {};
   addr.sin_family = AF_INET;
@@ -42,6 +77,7 @@ ScriptServer::~ScriptServer() {
   ::close(listen_);
   ::close(wake_[0]);
   ::close(wake_[1]);
+  if (ctx_) SSL_CTX_free(static_cast<SSL_CTX*>(ctx_));
 }
 
 void ScriptServer::stop() {
@@ -74,22 +110,46 @@ void ScriptServer::fail(const std::string& what) {
 }
 
 void ScriptServer::run() {
+  // A TLS write to a client that has gone raises SIGPIPE at the writing thread: blocked here,
+  // so the signal stays with this thread and never reaches the test.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   for (const Script& script : scripts_) {
     struct pollfd p[2] = {{listen_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
     if (::poll(p, 2, -1) <= 0 || (p[1].revents & POLLIN)) break;
-    int fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) break;
+    Conn conn;
+    conn.fd = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (conn.fd < 0) break;
     int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    ::setsockopt(conn.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     ++accepted_;
-    runScript(fd, script);
-    ::close(fd);
+    if (tls_.implicit && !handshake(conn)) continue;
+    runScript(conn, script);
   }
   done_ = true;
 }
 
+bool ScriptServer::handshake(Conn& conn) {
+  if (!ctx_ || conn.ssl) {
+    fail("a TLS step without a certificate, or TLS twice");
+    return false;
+  }
+  conn.ssl = SSL_new(static_cast<SSL_CTX*>(ctx_));
+  SSL_set_fd(conn.ssl, conn.fd);
+  if (SSL_accept(conn.ssl) != 1) {
+    ERR_clear_error();
+    SSL_free(conn.ssl);
+    conn.ssl = nullptr;
+    fail("TLS handshake failed");
+    return false;
+  }
+  return true;
+}
+
 // Reads through the next LF; false when the connection ended or the server stops.
-bool ScriptServer::readLine(int fd, std::string* line, std::string* buffered) {
+bool ScriptServer::readLine(Conn& conn, std::string* line, std::string* buffered) {
   for (;;) {
     size_t lf = buffered->find('\n');
     if (lf != std::string::npos) {
@@ -97,10 +157,12 @@ bool ScriptServer::readLine(int fd, std::string* line, std::string* buffered) {
       buffered->erase(0, lf + 1);
       return true;
     }
-    struct pollfd p[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-    if (::poll(p, 2, -1) <= 0 || (p[1].revents & POLLIN)) return false;
+    if (!conn.pending()) {
+      struct pollfd p[2] = {{conn.fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+      if (::poll(p, 2, -1) <= 0 || (p[1].revents & POLLIN)) return false;
+    }
     char buf[4096];
-    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    long n = conn.read(buf, sizeof buf);
     if (n <= 0) {
       *line = *buffered;
       buffered->clear();
@@ -110,7 +172,7 @@ bool ScriptServer::readLine(int fd, std::string* line, std::string* buffered) {
   }
 }
 
-void ScriptServer::runScript(int fd, const Script& script) {
+void ScriptServer::runScript(Conn& conn, const Script& script) {
   std::string buffered;
   for (size_t i = 0; i < script.size(); ++i) {
     const Step& step = script[i];
@@ -119,7 +181,7 @@ void ScriptServer::runScript(int fd, const Script& script) {
         size_t piece = step.piece ? step.piece : step.text.size();
         for (size_t at = 0; at < step.text.size(); at += piece) {
           size_t n = std::min(piece, step.text.size() - at);
-          if (::send(fd, step.text.data() + at, n, MSG_NOSIGNAL) != static_cast<ssize_t>(n)) {
+          if (!conn.write(step.text.data() + at, n)) {
             fail("step " + std::to_string(i) + ": the client closed before the send");
             return;
           }
@@ -130,7 +192,7 @@ void ScriptServer::runScript(int fd, const Script& script) {
       }
       case Step::Expect: {
         std::string line;
-        bool got = readLine(fd, &line, &buffered);
+        bool got = readLine(conn, &line, &buffered);
         if (!line.empty()) {
           std::lock_guard<std::mutex> g(lock_);
           received_.push_back(line);
@@ -146,15 +208,19 @@ void ScriptServer::runScript(int fd, const Script& script) {
       case Step::Pause:
         std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
         break;
+      case Step::StartTls:
+        if (!handshake(conn)) return;
+        break;
       case Step::Close:
         // FIN, not RST: the client reads what was sent, then the end. The server then waits
         // for the client to close its side.
-        ::shutdown(fd, SHUT_WR);
+        if (conn.ssl) SSL_shutdown(conn.ssl);
+        ::shutdown(conn.fd, SHUT_WR);
         [[fallthrough]];
       case Step::Stall:
       case Step::ExpectClose: {
         std::string line;
-        while (readLine(fd, &line, &buffered)) {
+        while (readLine(conn, &line, &buffered)) {
           std::lock_guard<std::mutex> g(lock_);
           received_.push_back(line);
         }

@@ -13,7 +13,7 @@
 namespace oxm::test {
 
 struct Step {
-  enum Kind { Send, Expect, Pause, Stall, Close, ExpectClose };
+  enum Kind { Send, Expect, Pause, Stall, Close, ExpectClose, StartTls };
   Kind kind;
   std::string text;  // Send: the bytes; Expect: the line with its line end ("" takes any line)
   int ms = 0;        // Pause: milliseconds; Send: the gap between pieces
@@ -32,15 +32,27 @@ Step stall();
 Step close();
 // Waits until the client closes the connection (reading and recording what it still sends).
 Step expectClose();
+// The server's side of a TLS handshake on the connection (STARTTLS); needs the server's
+// certificate. A failed handshake is recorded and ends the connection.
+Step startTls();
 
 using Script = std::vector<Step>;
+
+// The server's certificate and key (PEM files); `implicit` makes every connection start with
+// the TLS handshake.
+struct TlsFiles {
+  std::string cert;
+  std::string key;
+  bool implicit = false;
+};
 
 class ScriptServer {
  public:
   // One script per connection, in the order the connections come. A script that ends without
   // Close, Stall or ExpectClose closes the connection.
-  explicit ScriptServer(std::vector<Script> scripts);
-  explicit ScriptServer(Script script) : ScriptServer(std::vector<Script>{std::move(script)}) {}
+  explicit ScriptServer(std::vector<Script> scripts, TlsFiles tls = {});
+  explicit ScriptServer(Script script, TlsFiles tls = {})
+      : ScriptServer(std::vector<Script>{std::move(script)}, std::move(tls)) {}
   ~ScriptServer();
   ScriptServer(const ScriptServer&) = delete;
   ScriptServer& operator=(const ScriptServer&) = delete;
@@ -58,12 +70,16 @@ class ScriptServer {
   void stop();
 
  private:
+  struct Conn;
   void run();
-  void runScript(int fd, const Script& script);
-  bool readLine(int fd, std::string* line, std::string* buffered);
+  void runScript(Conn& conn, const Script& script);
+  bool readLine(Conn& conn, std::string* line, std::string* buffered);
+  bool handshake(Conn& conn);
   void fail(const std::string& what);
 
   std::vector<Script> scripts_;
+  TlsFiles tls_;
+  void* ctx_ = nullptr;  // SSL_CTX of the server's certificate
   int listen_ = -1;
   int wake_[2] = {-1, -1};
   unsigned port_ = 0;

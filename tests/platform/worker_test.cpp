@@ -1,0 +1,140 @@
+#include "platform/worker.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/event.h"
+#include "platform/fault.h"
+#include "tests/support/testroot.h"
+
+namespace oxm {
+namespace {
+
+class WorkerTest : public test::RootTest {
+ protected:
+  void TearDown() override {
+    setStepScale(1.0);
+    RootTest::TearDown();
+  }
+};
+
+// A step ends when the call does: with steps of 1000 s, a call that ends at once is seen at
+// the first wait, and one that needs the test's release is not.
+TEST_F(WorkerTest, StepEndsWhenTheCallEnds) {
+  setStepScale(1000.0);
+  StepWorker quick;
+  ASSERT_TRUE(quick.start([] {}));
+  EXPECT_TRUE(quick.waitStep());
+  EXPECT_TRUE(quick.finished());
+
+  setStepScale(0.001);
+  HANDLE release = CreateEventW(true, false, L"");
+  StepWorker held;
+  ASSERT_TRUE(held.start([release] { WaitForSingleObject(release, INFINITE); }));
+  EXPECT_FALSE(held.waitStep());
+  EXPECT_FALSE(held.waitStep());
+  EXPECT_FALSE(held.start([] {}));  // one call at a time
+  SetEvent(release);
+  setStepScale(1000.0);
+  EXPECT_TRUE(held.waitStep());
+  // A finished worker runs the next call.
+  std::atomic<int> runs{0};
+  ASSERT_TRUE(held.start([&] { ++runs; }));
+  held.join();
+  EXPECT_EQ(runs.load(), 1);
+  CloseHandle(release);
+}
+
+TEST_F(WorkerTest, StepScaleAndTheSteppedSleep) {
+  setStepScale(0.001);
+  EXPECT_EQ(stepMilliseconds(), 1);
+  setStepScale(0.0001);
+  EXPECT_EQ(stepMilliseconds(), 1);  // never below one millisecond
+  setStepScale(-5);
+  EXPECT_EQ(stepMilliseconds(), 1000);  // a scale that makes no sense is the default
+  setStepScale(0.001);
+  StepSleeper sleeper;
+  int asked = 0;
+  EXPECT_TRUE(sleeper.sleep(5, [&] { return ++asked > 100; }));
+  EXPECT_EQ(asked, 6);  // before each step and once at the end
+  asked = 0;
+  EXPECT_FALSE(sleeper.sleep(600, [&] { return ++asked == 3; }));
+  EXPECT_EQ(asked, 3);
+  // A wake ends a long step at once, and the stop test is asked again.
+  setStepScale(1000.0);
+  std::atomic<bool> stop{false};
+  std::thread waker([&] {
+    stop = true;
+    sleeper.wake();
+  });
+  bool slept = sleeper.sleep(1, [&] { return stop.load(); });
+  waker.join();
+  // Either the stop came before the step began, or the wake ended the step: never 1000 s.
+  EXPECT_FALSE(slept);
+}
+
+// A session's faults count only its own thread and the workers it starts.
+TEST_F(WorkerTest, FaultSessionsBelongToTheirThreadAndItsWorkers) {
+  fault::failNth(fault::Op::Recv, 1, 5, -1);
+  std::atomic<bool> otherInjected{false};
+  {
+    fault::Session session;
+    EXPECT_EQ(fault::calls(fault::Op::Recv), 0);
+    fault::failNth(fault::Op::Send, 2, 7);
+    StepWorker worker;
+    std::atomic<int> injectedAt{0};
+    ASSERT_TRUE(worker.start([&] {
+      for (int i = 1; i <= 3; ++i)
+        if (fault::injected(fault::Op::Send)) injectedAt = i;
+    }));
+    worker.join();
+    EXPECT_EQ(injectedAt.load(), 2);
+    EXPECT_EQ(fault::calls(fault::Op::Send), 3);
+    // A thread of its own (not started by a worker) keeps the process table.
+    std::thread other([&] { otherInjected = fault::injected(fault::Op::Recv); });
+    other.join();
+    EXPECT_FALSE(fault::injected(fault::Op::Recv));
+  }
+  EXPECT_TRUE(otherInjected.load());
+  EXPECT_EQ(fault::calls(fault::Op::Send), 0);
+  EXPECT_EQ(fault::calls(fault::Op::Recv), 1);
+  // Thread starts fail on request.
+  fault::failNth(fault::Op::Thread, 1, 0);
+  StepWorker worker;
+  EXPECT_FALSE(worker.start([] {}));
+  EXPECT_TRUE(worker.start([] {}));
+}
+
+TEST_F(WorkerTest, NamedEventsAreSharedByName) {
+  HANDLE a = CreateEventW(false, false, L"tmcprog_telto");
+  HANDLE b = CreateEventW(true, true, L"tmcprog_telto");  // opens the same: its modes are ignored
+  HANDLE other = CreateEventW(true, false, L"other");
+  ASSERT_TRUE(a && b && other);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_TIMEOUT);
+  EXPECT_TRUE(SetEvent(b));
+  EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_TIMEOUT);
+  EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_TIMEOUT);  // auto-reset
+  SetEvent(other);
+  EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_OBJECT_0);  // manual reset
+  ResetEvent(other);
+  EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_TIMEOUT);
+  // A wait ends when another thread sets the event.
+  std::thread setter([a] { SetEvent(a); });
+  EXPECT_EQ(WaitForSingleObject(a, INFINITE), WAIT_OBJECT_0);
+  setter.join();
+  CloseHandle(a);
+  CloseHandle(b);
+  CloseHandle(other);
+  // The last handle gone, the name makes a new event with the new modes.
+  HANDLE fresh = CreateEventW(true, true, L"tmcprog_telto");
+  EXPECT_EQ(WaitForSingleObject(fresh, 0), WAIT_OBJECT_0);
+  CloseHandle(fresh);
+  EXPECT_EQ(WaitForSingleObject(nullptr, 0), WAIT_FAILED);
+}
+
+}  // namespace
+}  // namespace oxm

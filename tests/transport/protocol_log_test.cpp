@@ -1,0 +1,92 @@
+#include "transport/protocol_log.h"
+
+#include <sys/stat.h>
+
+#include "platform/clock.h"
+#include "tests/support/testroot.h"
+
+namespace oxm::transport {
+namespace {
+
+using ProtocolLogTest = test::RootTest;
+
+const char kSeparator[] = "--------------------------------------------------\r\n";
+
+void fixClock() {
+  SYSTEMTIME utc = {2026, 3, 0, 9, 23, 4, 5, 678};
+  setFixedClock(utc, -540);  // local time 2026/03/10 08:04:05
+}
+
+TEST_F(ProtocolLogTest, WritesOnlyWhenTheFileExists) {
+  fixClock();
+  const std::string file = root_.host("Application Data/OxenMail/OxMailLog.txt");
+  {
+    ProtocolLog log;
+    EXPECT_FALSE(log.enabled());
+    EXPECT_EQ(log.start("*** Pop Protocol Start ", 23), 0u);
+    EXPECT_EQ(log.write("USER a\r\n", 8), 0u);
+    EXPECT_EQ(log.write_free("%d", 5), 0);
+    log.logCommand("USER a\r\n", 8);
+  }
+  EXPECT_FALSE(test::hostFileExists(file));
+
+  ::mkdir(root_.host("Application Data").c_str(), 0777);
+  ::mkdir(root_.host("Application Data/OxenMail").c_str(), 0777);
+  test::writeHostFile(file, "");
+  ProtocolLog log;
+  EXPECT_TRUE(log.enabled());
+  EXPECT_EQ(log.start("*** Pop Protocol Start ", 23), 50u + 2 + 23 + 28 + 52);
+  log.logCommand("USER alice\r\n", 12);
+  log.logReply("+OK\r\n", 5);
+  log.logCommand("DELE 3\r\n", 8);
+  log.disconnected();
+  EXPECT_EQ(test::readHostFile(file),
+            std::string(kSeparator) + "*** Pop Protocol Start  [2026/03/10 08:04:05] ***\r\n" + kSeparator +
+                "-[OUT(12)]USER alice\r\n"
+                "-[IN (05)]+OK\r\n"
+                "\r\n-[OUT(08)]DELE 3\r\n"
+                "*** diconnect RAS Connection ***\r\n");
+}
+
+TEST_F(ProtocolLogTest, LongRepliesAreCutButKeepTheirLength) {
+  ProtocolLog log("\\trace.txt", "ab");
+  std::string reply(5000, 'r');
+  log.logReply(reply.data(), reply.size());
+  EXPECT_EQ(log.write(reply.data(), 2049), 2048u);
+  EXPECT_EQ(log.write(reply.data(), 2048), 2048u);
+  EXPECT_EQ(log.write_free("[%s:%03d]", "n", 7), 7);
+  EXPECT_EQ(test::readHostFile(root_.host("trace.txt")),
+            "-[IN (5000)]" + std::string(2048 * 3, 'r') + "[n:007]");
+}
+
+TEST_F(ProtocolLogTest, SecretsAreMaskedWithTheirLength) {
+  ProtocolLog log("\\trace.txt", "ab");
+  const struct {
+    std::string command;
+    std::string logged;
+  } cases[] = {
+      {"PASS secret1\r\n", "-[OUT(14)]PASS *******\r\n"},
+      {"APOP alice c36d46c9a1b2\r\n", "-[OUT(25)]APOP alice ************\r\n"},
+      {"YWxpY2U=\r\n", "-[OUT(10)]********\r\n"},
+      {"PASS \r\n", "-[OUT(07)]PASS \r\n"},
+      {"APOP nodigest\r\n", "-[OUT(15)]APOP ********\r\n"},
+  };
+  std::string want;
+  for (const auto& c : cases) {
+    log.logCommand(c.command.data(), c.command.size(), true);
+    want += c.logged;
+  }
+  EXPECT_EQ(test::readHostFile(root_.host("trace.txt")), want);
+}
+
+// A log whose file cannot be opened writes nothing and says so.
+TEST_F(ProtocolLogTest, UnwritableFileWritesNothing) {
+  ProtocolLog log("\\missing dir\\trace.txt", "ab");
+  EXPECT_TRUE(log.enabled());
+  EXPECT_EQ(log.write("x", 1), 0u);
+  EXPECT_EQ(log.start("t", 1), 0u);
+  EXPECT_EQ(log.write_free("x"), 0);
+}
+
+}  // namespace
+}  // namespace oxm::transport

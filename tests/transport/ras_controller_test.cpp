@@ -1,0 +1,281 @@
+#include "transport/ras_controller.h"
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "accounts/device_setup.h"
+#include "platform/connmgr.h"
+#include "platform/debug.h"
+#include "platform/env.h"
+#include "platform/event.h"
+#include "platform/registry.h"
+#include "platform/worker.h"
+#include "tests/accounts/accounts_fixture.h"
+
+namespace oxm {
+namespace {
+
+class Phases : public OxRASController::NotifyRas {
+ public:
+  bool notify(unsigned kind, long a, long b) override {
+    seen.push_back(std::to_string(kind) + ":" + std::to_string(a) + ":" + std::to_string(b));
+    return true;
+  }
+  std::vector<std::string> seen;
+};
+
+// The companion library loaded by the test by its path: the library's load by bare name then
+// finds this copy (its soname), and its record of calls survives the library's unload.
+class Companion {
+ public:
+  Companion() : lib_(dlopen(OXM_DYNCALL_PATH, RTLD_NOW)) {
+    if (lib_) reset_ = reinterpret_cast<void (*)()>(dlsym(lib_, "OxmTestDynReset"));
+    if (lib_) calls_ = reinterpret_cast<const char* (*)()>(dlsym(lib_, "OxmTestDynCalls"));
+    if (reset_) reset_();
+  }
+  ~Companion() {
+    if (lib_) dlclose(lib_);
+  }
+  std::string calls() { return calls_ ? calls_() : "not loaded"; }
+
+ private:
+  void* lib_;
+  void (*reset_)() = nullptr;
+  const char* (*calls_)() = nullptr;
+};
+
+const GUID kHome = {0x436EF144, 0xB4FB, 0x4863, {0xA0, 0x41, 0x8F, 0x90, 0x5A, 0x62, 0xC5, 0x72}};
+const GUID kWork = {0xADB0B001, 0x10B5, 0x3F39, {0x27, 0xC6, 0x9D, 0x97, 0x3D, 0xC2, 0x8F, 0xAB}};
+
+class RasTest : public test::AccountsTest {
+ protected:
+  void SetUp() override {
+    AccountsTest::SetUp();
+    setStepScale(0.001);
+    connmgr::reset();
+  }
+  void TearDown() override {
+    setStepScale(1.0);
+    connmgr::reset();
+    AccountsTest::TearDown();
+  }
+  std::unique_ptr<OxAccountInfoInterface> account(const std::wstring& name, const GUID& guid,
+                                                  const std::wstring& sender = L"me@example.com") {
+    auto a = create(name);
+    EXPECT_NE(a, nullptr);
+    OxAccountInfoInterface::Attributes attrs;
+    attrs.mask = (1ull << 1) | (1ull << 17);
+    attrs.strSenderAddress = sender;
+    attrs.guidNetworkSetting = guid;
+    EXPECT_TRUE(a->SetAccountInfoAttributes(attrs));
+    return a;
+  }
+  static bool sameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+};
+
+TEST_F(RasTest, AnotherNetworkReconnectsWithThePhases) {
+  Companion companion;
+  auto home = account(L"home", kHome);
+  auto work = account(L"work", kWork);
+  OxRASController ras;
+  Phases phases;
+  ASSERT_TRUE(ras.RegisterNotifyRas(&phases));
+  long status = 99;
+  void* first = ras.EstablishConnection(&status, home.get());
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(sameGuid(connmgr::lastDestination(), kHome));
+  // The same network again: the same connection, no phases.
+  EXPECT_EQ(ras.EstablishConnection(&status, home.get()), first);
+  EXPECT_EQ(connmgr::establishCalls(), 1);
+  EXPECT_TRUE(phases.seen.empty());
+
+  void* second = ras.EstablishConnection(&status, work.get());
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(phases.seen, (std::vector<std::string>{"0:2:0", "0:1:0", "0:3:0"}));
+  EXPECT_TRUE(sameGuid(connmgr::lastDestination(), kWork));
+  EXPECT_EQ(connmgr::openConnections(), 1);
+  EXPECT_EQ(ras.connection(), second);
+
+  status = 99;
+  EXPECT_TRUE(ras.ReleaseConnection(&status));
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(connmgr::openConnections(), 0);
+  EXPECT_TRUE(ras.ReleaseConnection(&status));
+  // The companion hears "taken" at each connect and "given back" at the release.
+  EXPECT_EQ(companion.calls(), "001");
+
+  // Unregistered: no more phases.
+  ASSERT_TRUE(ras.RegisterNotifyRas(nullptr));
+  ras.EstablishConnection(&status, home.get());
+  ras.EstablishConnection(&status, work.get());
+  EXPECT_EQ(phases.seen.size(), 3u);
+}
+
+TEST_F(RasTest, FailuresGiveTheirStatusAndNoConnection) {
+  Companion companion;
+  auto home = account(L"home", kHome);
+  const struct {
+    const char* what;
+    DWORD status;
+    long want;
+  } cases[] = {
+      {"establish", 0x00, -1}, {"establish", 0x21, -2}, {"establish", 0x23, -3},
+      {"establish", 0x24, -4}, {"establish", 0x22, -5}, {"status", 0x21, -2},
+      {"status", 0x20, -5},    {"query", 0, -7},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.what) + " " + std::to_string(c.status));
+    connmgr::reset();
+    std::string what = c.what;
+    if (what == "establish") connmgr::failEstablish(c.status);
+    if (what == "status") connmgr::forceStatus(c.status);
+    if (what == "query") connmgr::failQueries(1);
+    OxRASController ras;
+    long status = 0;
+    EXPECT_EQ(ras.EstablishConnection(&status, home.get()), nullptr);
+    EXPECT_EQ(status, c.want);
+    EXPECT_EQ(connmgr::openConnections(), 0);
+  }
+  EXPECT_EQ(companion.calls(), "0101010101010101");
+
+  // An account that cannot be read, and the overload without an account.
+  OxRASController none;
+  long status = 0;
+  EXPECT_EQ(none.EstablishConnection(&status, nullptr), nullptr);
+  EXPECT_EQ(status, -5);
+  EXPECT_FALSE(none.EstablishConnection(&status));
+  EXPECT_EQ(status, -5);
+}
+
+TEST_F(RasTest, FeedAccountLeavesTheCompanionAlone) {
+  Companion companion;
+  auto feed = account(L"feed", kHome, kFeedSenderAddress);
+  {
+    OxRASController ras(feed.get());
+    long status = 0;
+    // The overload reads only the network: the feed account is not known yet, so the
+    // companion hears this one.
+    EXPECT_TRUE(ras.EstablishConnection(&status));
+    EXPECT_FALSE(ras.EstablishConnection(&status, feed.get()) == nullptr);
+    connmgr::failEstablish(0x21);
+    ras.ReleaseConnection(&status);
+    EXPECT_EQ(ras.EstablishConnection(&status, feed.get()), nullptr);
+    EXPECT_EQ(status, -2);
+  }
+  EXPECT_EQ(companion.calls(), "0");
+  // The destructor releases what is open.
+  {
+    OxRASController ras(feed.get());
+    long status = 0;
+    ASSERT_TRUE(ras.EstablishConnection(&status));
+    EXPECT_EQ(connmgr::openConnections(), 1);
+  }
+  EXPECT_EQ(connmgr::openConnections(), 0);
+}
+
+// A failing connect while Wi-Fi is coming up (state 3) waits for the state to change: to
+// connected (4) it tries once more, to anything else it gives up; 300 polls at most.
+TEST_F(RasTest, WifiWaitFollowsTheRegistryValue) {
+  auto home = account(L"home", kHome);
+  auto setWifi = [](DWORD value) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"System\\State\\Hardware", &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetDword(key, L"Wifi", value), ERROR_SUCCESS);
+    RegCloseKey(key);
+  };
+  const struct {
+    const char* name;
+    DWORD before;  // "Wifi" when the connect fails; 0: no value
+    DWORD after;   // written by another thread during the wait; 0: not changed
+    long establishes;
+    long status;
+  } cases[] = {
+      {"no value", 0, 0, 1, -2},
+      {"off", 0x0A, 0, 1, -2},            // bit 0 clear: state 1
+      {"connecting then up", 0x0B, 0x13, 2, 0},
+      {"connecting then off", 0x0B, 0x0A, 1, -2},
+      {"connecting forever", 0x0B, 0, 1, -2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    connmgr::reset();
+    HKEY hw = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\State\\Hardware", &hw) == ERROR_SUCCESS) {
+      RegDeleteValueW(hw, L"Wifi");
+      RegCloseKey(hw);
+    }
+    if (c.before) setWifi(c.before);
+    connmgr::failEstablish(0x21);
+    // Room for the other thread's write: 300 polls of 10 ms while it waits for a change.
+    setStepScale(c.after ? 0.01 : 0.001);
+    debugCaptureStart();
+    std::thread change;
+    if (c.after) {
+      change = std::thread([&] {
+        // Once the controller has read the state a few times.
+        while (debugCaptured().find(L"[WIFI]") == std::wstring::npos) std::this_thread::yield();
+        setWifi(c.after);
+      });
+    }
+    OxRASController ras;
+    long status = 0;
+    void* handle = ras.EstablishConnection(&status, home.get());
+    if (change.joinable()) change.join();
+    std::wstring lines = debugCaptured();
+    debugCaptureStop();
+    EXPECT_EQ(connmgr::establishCalls(), c.establishes);
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(handle != nullptr, c.status == 0);
+    EXPECT_NE(lines.find(L"[WIFI]wifi status :[0x"), std::wstring::npos);
+    if (std::string(c.name) == "connecting forever") {
+      // The first read and 300 polls.
+      size_t reads = 0;
+      for (size_t at = lines.find(L"[WIFI]"); at != std::wstring::npos; at = lines.find(L"[WIFI]", at + 1))
+        ++reads;
+      EXPECT_EQ(reads, 301u);
+    }
+  }
+}
+
+TEST_F(RasTest, DialingWritesTheDialerValuesAndSetsItsEvent) {
+  HANDLE event = CreateEventW(false, false, L"tmcprog_telto");
+  ASSERT_NE(event, nullptr);
+  const struct {
+    int kind;
+    std::wstring opt;
+  } cases[] = {
+      {0, L"tel:0312345678"},     {1, L"tel:1840312345678"},  {2, L"tel:1860312345678"},
+      {3, L"tel:B0312345678"},    {4, L"tel:B1840312345678"}, {5, L"tel:B1860312345678"},
+      {6, L"tel:"},               {-1, L"tel:"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    EXPECT_EQ(ExecDialing(c.kind, L"0312345678"), 0);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);  // auto-reset
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\TAMARIN\\TmPhoneLib", &key), ERROR_SUCCESS);
+    std::wstring cmd, opt;
+    EXPECT_EQ(RegQueryString(key, L"tmcprog_cmd", &cmd, 1024), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryString(key, L"tmcprog_opt", &opt, 1024), ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(cmd, L"-url");
+    EXPECT_EQ(opt, c.opt);
+  }
+  CloseHandle(event);
+
+  // A registry that cannot be written: the hive's folder is a file.
+  test::TempRoot broken;
+  test::writeHostFile(broken.host("Registry"), "");
+  setRootDirectory(broken.path());
+  EXPECT_EQ(ExecDialing(0, L"110"), -1);
+  setRootDirectory(root_.path());
+}
+
+}  // namespace
+}  // namespace oxm
