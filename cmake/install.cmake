@@ -9,6 +9,9 @@ set(OXM_PUBLIC_HEADERS
   platform/device.h
   platform/console.h
   platform/question.h
+  transport/mail_account.h
+  transport/pop_state.h
+  transport/pop_client.h
   frame/oxerror.h
   frame/oxerror_table.inc
   frame/profile.h

@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -241,9 +242,21 @@ void Socket::setSecure(const std::string& host, CertHook hook, bool deferHandsha
   impl_->defer = deferHandshake;
 }
 
+namespace {
+std::mutex redirectLock;
+std::map<unsigned, unsigned> redirects;
+
+unsigned redirected(unsigned port) {
+  std::lock_guard<std::mutex> g(redirectLock);
+  auto at = redirects.find(port);
+  return at == redirects.end() ? port : at->second;
+}
+}  // namespace
+
 int Socket::connect(const std::string& host, unsigned port) {
   Impl& s = *impl_;
   if (fault::injected(fault::Op::Connect)) return kConnectFailed;
+  port = redirected(port);
   if (s.fd < 0 || port == 0 || port > 65535) return kConnectFailed;
   struct sockaddr_in addr = {};
   addr.sin_family = AF_INET;
@@ -389,6 +402,15 @@ unsigned Socket::localPort() const {
   socklen_t len = sizeof addr;
   if (getsockname(impl_->fd, reinterpret_cast<struct sockaddr*>(&addr), &len) != 0) return 0;
   return ntohs(addr.sin_port);
+}
+
+void setPortRedirect(unsigned port, unsigned target) {
+  std::lock_guard<std::mutex> g(redirectLock);
+  if (target == 0) {
+    redirects.erase(port);
+  } else {
+    redirects[port] = target;
+  }
 }
 
 void setExtraTrustFile(const std::string& pemPath) {

@@ -76,4 +76,8 @@ class Socket {
 // certificates so that a check other than the issuer's is what fails). Empty: none.
 void setExtraTrustFile(const std::string& pemPath);
 
+// Tests: a connect to `port` goes to `target` instead (0 removes the redirection), so that a
+// client that switches on TLS for a fixed port (POP3 995) reaches a test server on a free port.
+void setPortRedirect(unsigned port, unsigned target);
+
 }  // namespace oxm::net

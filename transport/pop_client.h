@@ -137,6 +137,8 @@ class PopClient {
   void uidlCheckNormalRecheck();
   void uidlCheckSelect();
   State afterCounting();
+  bool messageAt(size_t index, std::string* number) const;
+  void installWaitChecks();
   bool setCurrentUid(const std::string& number);
   bool checkLimit();
   unsigned sendNumbered(const char* verb, const std::string& number, const char* tail = "");
@@ -168,6 +170,7 @@ class PopClient {
   std::vector<std::string> receivedList_, latestList_;
   std::string currentUid_, lastRecvUid_;
   long newCount_ = 0, totalSize_ = 0, handledCount_ = 0, skippedCount_ = 0;
+  size_t numberedCount_ = 0;  // without UIDL: messages 1..n from STAT
   size_t deleteIndex_ = 0, listIndex_ = 0;
   long conversationBytes_ = 0;
   long messageSize_ = 0;

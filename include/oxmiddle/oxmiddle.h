@@ -10,6 +10,7 @@
 #include "platform/device.h"
 #include "platform/console.h"
 #include "platform/question.h"
+#include "transport/pop_client.h"
 #include "frame/oxerror.h"
 #include "frame/profile.h"
 #include "frame/registry_value.h"

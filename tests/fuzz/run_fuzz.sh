@@ -24,7 +24,8 @@ if ! "$cxx" -fsanitize=fuzzer "$probe" -o "$work/probe" 2>/dev/null; then
 fi
 
 flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=all -I"$src")
-sources=("$src"/platform/*.cpp "$src"/frame/*.cpp "$src"/codec/*.cpp)
+sources=("$src"/platform/*.cpp "$src"/frame/*.cpp "$src"/codec/*.cpp
+         "$src"/transport/pop_reply.cpp "$src"/transport/reply_end.cpp "$src"/transport/dotstuff.cpp)
 # The library once, as objects, then one link per target (two jobs at most).
 mkdir -p "$work/obj"
 printf '%s\n' "${sources[@]}" | xargs -P 2 -I{} sh -c \
@@ -32,7 +33,7 @@ printf '%s\n' "${sources[@]}" | xargs -P 2 -I{} sh -c \
   _ "$work" {} "$cxx" "${flags[*]}"
 
 seeds="$work/seeds"
-mkdir -p "$seeds/decode" "$seeds/date" "$seeds/encode"
+mkdir -p "$seeds/decode" "$seeds/date" "$seeds/encode" "$seeds/pop_reply"
 if [ -d "$testdata/mail" ]; then
   find "$testdata/mail" -type f ! -name '*.md' -size -200k -exec cp -t "$seeds/decode" {} + 2>/dev/null || true
   cp "$seeds/decode"/* "$seeds/encode"/ 2>/dev/null || true
@@ -41,10 +42,16 @@ printf 'mailto:a%%40example.jp?subject=s&body=b%%20c' > "$seeds/encode/mailto"
 printf 'Tue, 4 Dec 2007 10:00:00 +0900' > "$seeds/date/rfc"
 printf 'Mon, 31 Dec 2007 20 : 15 : 09 EST (comment (nested))' > "$seeds/date/odd"
 printf '4 Dec 07 10:00 +900' > "$seeds/date/short"
+# POP3 replies: the first byte sets the piece size of the end test.
+printf '\x03+OK\r\n1 000a\r\n2 000b\r\n.\r\n' > "$seeds/pop_reply/uidl"
+printf '\x05+OK 2 320\r\n' > "$seeds/pop_reply/stat"
+printf '\x01+OK\r\n1 120\r\n2 200\r\n.\r\n' > "$seeds/pop_reply/list"
+printf '\x07+OK 12 octets\r\nA\r\n..dot\r\n\r\n.\r\n' > "$seeds/pop_reply/retr"
+printf '\x02-ERR no such message\r\n' > "$seeds/pop_reply/err"
 
 status=0
-for target in decode date encode; do
-  "$cxx" "${flags[@]}" -fsanitize=fuzzer "$src/tests/fuzz/${target}_fuzz.cpp" "$work"/obj/*.o -ldl -lpthread \
+for target in decode date encode pop_reply; do
+  "$cxx" "${flags[@]}" -fsanitize=fuzzer "$src/tests/fuzz/${target}_fuzz.cpp" "$work"/obj/*.o -lssl -lcrypto -ldl -lpthread \
     -o "$work/${target}_fuzz"
   mkdir -p "$work/corpus_$target" "$work/crashes_$target"
   echo "== ${target}_fuzz for ${seconds}s"
