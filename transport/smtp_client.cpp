@@ -61,8 +61,9 @@ constexpr size_t kQuitReplyLimit = 1024;
 // The text goes out in pieces of this size, each on a worker thread.
 constexpr size_t kPiece = 32768;
 
-unsigned gImplicitTlsPort = 465;
-unsigned gStartTlsPort = 587;
+// The ports that switch on TLS from the first byte and STARTTLS.
+constexpr unsigned kImplicitTlsPort = 465;
+constexpr unsigned kStartTlsPort = 587;
 
 std::string narrow(const std::wstring& text) {
   if (text.empty() || (text.size() == 1 && text[0] == L'\0')) return {};
@@ -97,11 +98,6 @@ struct SmtpClient::Link {
   oxm::transport::LineEnd lineEnd;
   oxm::transport::ReplyEnd* end = &smtpEnd;
 };
-
-void SmtpClient::setSecurePortsForTest(unsigned implicitTls, unsigned startTls) {
-  gImplicitTlsPort = implicitTls ? implicitTls : 465;
-  gStartTlsPort = startTls ? startTls : 587;
-}
 
 SmtpClient::SmtpClient()
     : log_(std::make_unique<oxm::transport::ProtocolLog>()), sleeper_(std::make_unique<oxm::StepSleeper>()) {}
@@ -149,10 +145,10 @@ void SmtpClient::setAccount(MailAccount* account, void* connection) {
   waitSeconds_ = account->popBeforeSmtpLatencySec > 300 ? 60 : account->popBeforeSmtpLatencySec;
   connection_ = connection;
   secureMode_ = 0;
-  if (smtpServerPort_ == gImplicitTlsPort) {
+  if (smtpServerPort_ == kImplicitTlsPort) {
     secureMode_ = 1;
     oxm::NKDbgPrintfW(L"SmtpClient:: set isSSL ON! \r\n");
-  } else if (smtpServerPort_ == gStartTlsPort) {
+  } else if (smtpServerPort_ == kStartTlsPort) {
     secureMode_ = 2;
     oxm::NKDbgPrintfW(L"SmtpClient:: set isStartTls ON! \r\n");
   }

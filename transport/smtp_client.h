@@ -72,10 +72,6 @@ class SmtpClient {
 
   oxm::SmtpState state() const { return state_; }
 
-  // Tests move the two ports that switch on TLS (465 implicit, 587 STARTTLS) to the free ports
-  // their servers listen on. 0 restores the standard port.
-  static void setSecurePortsForTest(unsigned implicitTls, unsigned startTls);
-
  private:
   struct Link;  // socket and reply reader of one connection
   using State = oxm::SmtpState;

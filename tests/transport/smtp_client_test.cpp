@@ -68,7 +68,7 @@ class SmtpClientTest : public TransportTest {
     client_.registerNotifySmtp(&recorder_);
   }
   void TearDown() override {
-    SmtpClient::setSecurePortsForTest(0, 0);
+    net::setPortRedirect(587, 0);
     TransportTest::TearDown();
   }
 
@@ -291,15 +291,15 @@ TEST_F(SmtpClientTest, RepliesSplitAnywhere) {
 }
 
 TEST_F(SmtpClientTest, StartTlsNotOfferedGoesOnInPlainText) {
-  // The STARTTLS port is the scripted server's: greeting, EHLO OxMail_1 without STARTTLS, then
+  // Port 587 (redirected to the scripted server) asks for STARTTLS: greeting, EHLO OxMail_1 without STARTTLS, then
   // the usual conversation without a second greeting.
   server_ = std::make_unique<ScriptServer>(
       join({kGreeting, {expect("EHLO OxMail_1\r\n"), send("250-test\r\n250 AUTH LOGIN\r\n")}, kEhloAuth,
             {expect("AUTH LOGIN\r\n"), send("334 VXNlcm5hbWU6\r\n"), expect("YWxpY2U=\r\n"), send("334 UGFzc3dvcmQ6\r\n"),
              expect("c2VjcmV0MQ==\r\n"), send("235 ok\r\n")},
             deliver(kWire), {expect("QUIT \r\n"), send("221 bye\r\n")}}));
-  SmtpClient::setSecurePortsForTest(0, server_->port());
-  MailAccount a = account(server_->port(), 4);
+  net::setPortRedirect(587, server_->port());
+  MailAccount a = account(587, 4);
   text_ = kText;
   mail_ = {"me@example.jp", {"you@example.jp"}, &text_};
   client_.setAccount(&a, nullptr);
@@ -316,8 +316,7 @@ TEST_F(SmtpClientTest, StartTlsNotOfferedGoesOnInPlainText) {
       join({kGreeting, {expect("EHLO OxMail_1\r\n"), send("250-test\r\n250 STARTTLS\r\n"), expect("STARTTLS\r\n"),
                         send("454 TLS not available\r\n")},
             kQuitAfterError}));
-  SmtpClient::setSecurePortsForTest(0, server_->port());
-  a.smtpServerPort = server_->port();
+  net::setPortRedirect(587, server_->port());
   text_ = kText;
   client_.setAccount(&a, nullptr);
   client_.setMail(&mail_);
