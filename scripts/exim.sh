@@ -69,7 +69,8 @@ start() {
   exit 1
 }
 
-# The configuration: the verified recipe with the folder and ports filled in.
+# The configuration: the verified recipe with the folder and ports filled in, and "_" allowed in
+# the EHLO name (the client greets "EHLO OxMail_1" before STARTTLS).
 write_conf() {
   cat <<EOF
 primary_hostname = localhost
@@ -84,6 +85,7 @@ pid_file_path = $dir/exim.pid
 log_selector = +smtp_protocol_error +smtp_syntax_error +received_recipients
 host_lookup =
 rfc1413_hosts =
+helo_allow_chars = _
 smtp_banner = localhost ESMTP test server
 received_header_text =
 smtp_accept_max = 100
