@@ -7,6 +7,7 @@
 #
 # Ports:
 #   PLAIN   no AUTH, no STARTTLS, every recipient accepted
+# On every port the recipient "refused@<any domain>" is refused with 550.
 #   SUBMIT  STARTTLS, AUTH PLAIN LOGIN CRAM-MD5 offered before and after it; RCPT needs AUTH
 #   STRICT  STARTTLS, AUTH offered only after it; RCPT needs AUTH
 #   SMTPS   TLS from the first byte, AUTH; RCPT needs AUTH
@@ -102,6 +103,8 @@ acl_smtp_rcpt = acl_rcpt
 begin acl
 
 acl_rcpt:
+  deny    local_parts   = refused
+          message       = 550 5.1.1 refused by the test server
   accept  condition     = \${if eq{\$received_port}{$2}}
   accept  authenticated = *
   deny    message       = 530 5.7.0 Authentication required

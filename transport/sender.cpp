@@ -180,14 +180,15 @@ unsigned Sender::Makemaildata() {
     std::unique_ptr<OxFolderInterface> waiting(storage_ ? storage_->OpenFolder(waitingFolder_) : nullptr);
     waitingIds_.clear();
     if (!root || !waiting || !waiting->GetMessageIds(&waitingIds_)) return SENDER_STORAGEOPEN_ERROR;
-    currentId_ = 0;
+    bool found = false;
     for (unsigned long id : waitingIds_) {
       if (!passedOver_.count(id)) {
         currentId_ = id;
+        found = true;
         break;
       }
     }
-    if (!currentId_) return SENDER_STRAGEGETDATA_ERROR;
+    if (!found) return SENDER_STRAGEGETDATA_ERROR;
     std::string raw;
     OxMessageInterface::Attributes marks;
     marks.mask = OxMessageInterface::ATTR_TEXT;
@@ -294,7 +295,7 @@ void Sender::OnReceiveMessage(int kind, long a) {
   notify(0, static_cast<long>(code));
   if (code == SMTP_ADDRESS_ERR) {
     skipMessage_ = true;
-    if (currentId_) passedOver_.insert(currentId_);
+    if (fromWaitingFolder_) passedOver_.insert(currentId_);
   } else {
     stop_ = true;
   }

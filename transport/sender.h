@@ -122,7 +122,7 @@ class Sender {
   std::unique_ptr<OxClassifier> classifier_;
   std::vector<unsigned long> waitingIds_;
   std::set<unsigned long> passedOver_;  // refused in this run: taken no more
-  unsigned long currentId_ = 0;         // the outbox message in hand (0: not from the outbox)
+  unsigned long currentId_ = 0;         // the outbox message in hand (outbox runs only)
   RawEmail_S mail_;
   std::string text_;
 
