@@ -50,12 +50,13 @@ unsigned OxAccountInfo::readAttributes(Attributes* attrs, bool* guidMalformed) {
   const uint64_t mask = attrs->mask;
   attrs->mask = 0;
   if (mask == 0) return OXMDL_ERR_ACC_GET_NOMASK;
-  items_.clear();
+  // The batch is the call's own: threads share this object.
+  std::list<ProfileItem> items;
   for (const auto& row : kAccountKeys) {
-    if (mask & row.maskBit()) items_.push_back(readItem(row));
+    if (mask & row.maskBit()) items.push_back(readItem(row));
   }
-  if (!profile_.ReadProfileItems(items_)) return GetOxMiddleError();
-  auto item = items_.begin();
+  if (!profile_.ReadProfileItems(items)) return GetOxMiddleError();
+  auto item = items.begin();
   for (const auto& row : kAccountKeys) {
     if (!(mask & row.maskBit())) continue;
     if (!takeItem(row, *item++, attrs)) *guidMalformed = true;
@@ -67,11 +68,11 @@ unsigned OxAccountInfo::writeAttributes(Attributes& attrs) {
   const uint64_t mask = attrs.mask;
   attrs.mask = 0;
   if (mask == 0) return OXMDL_ERR_ACC_SET_NOMASK;
-  items_.clear();
+  std::list<ProfileItem> items;
   for (const auto& row : kAccountKeys) {
-    if (mask & row.maskBit()) items_.push_back(writeItem(row, attrs));
+    if (mask & row.maskBit()) items.push_back(writeItem(row, attrs));
   }
-  if (profile_.WriteProfileItems(items_)) return OXMDL_ERR_NONE;
+  if (profile_.WriteProfileItems(items)) return OXMDL_ERR_NONE;
   unsigned code = GetOxMiddleError();
   return code == OXMDL_ERR_INI_BATCH_DISK_FULL ? code : OXMDL_ERR_ACC_SET;
 }

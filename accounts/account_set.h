@@ -30,7 +30,8 @@ inline constexpr PartKey kClassificationPart{L"strClassificationDirName", L"Clas
 inline constexpr PartKey kSignaturePart{L"strSignatureDirName", L"Signature"};
 
 // One account: its directory (DataPath + directory name, no trailing separator) and its
-// settings file. Invariant: path() never changes; every interface on the directory shares it.
+// settings file. Invariant: path() never changes; every interface on the directory shares it,
+// from any thread, so a call keeps its scratch data on its own stack.
 class OxAccountInfo {
  public:
   using Attributes = OxAccountInfoInterface::Attributes;
@@ -51,8 +52,7 @@ class OxAccountInfo {
 
  private:
   std::wstring path_;
-  OxProfileManipulator profile_;
-  std::list<ProfileItem> items_;  // the batch of one attribute read or write
+  OxProfileManipulator profile_;  // guarded by its named mutex
 };
 
 // The full path of a part's subdirectory, from its key in the account's AccountInfo.ini:

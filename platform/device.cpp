@@ -77,3 +77,7 @@ bool OxWriteDeviceFile(const std::wstring& devicePath, const std::string& bytes)
   oxm::File f;
   return f.openStream(devicePath, "wb") && f.write(bytes.data(), bytes.size()) && f.flush();
 }
+
+bool OxDeleteDeviceFile(const std::wstring& devicePath) {
+  return oxm::DeleteFileW(devicePath) || oxm::GetLastError() == oxm::ERROR_FILE_NOT_FOUND;
+}

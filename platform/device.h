@@ -27,3 +27,5 @@ bool OxIsHostDirectory(const std::string& hostPath);
 bool OxListHostDirectory(const std::string& hostDirectory, std::vector<std::string>* names);
 // Writes a whole device file, replacing one that is there; false when it cannot be written.
 bool OxWriteDeviceFile(const std::wstring& devicePath, const std::string& bytes);
+// Deletes a device file; true when it is gone afterwards (also when it was not there).
+bool OxDeleteDeviceFile(const std::wstring& devicePath);

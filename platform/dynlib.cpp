@@ -1,6 +1,7 @@
 #include "platform/dynlib.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include "platform/env.h"
 #include "platform/hostio.h"
@@ -34,8 +35,16 @@ HMODULE LoadLibraryW(const std::wstring& fileName) {
   }
   bool devicePath = false;
   for (char c : name) devicePath = devicePath || isSeparator(c);
-  std::string path = devicePath ? hostPathOf(name) : name;
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = nullptr;
+  if (devicePath) {
+    handle = dlopen(hostPathOf(name).c_str(), RTLD_NOW | RTLD_LOCAL);
+  } else {
+    // The device looked for a bare name in its \Windows directory first, where the phone's
+    // own libraries ("TmPhoneStatus.dll", ...) live; a file there is taken only when it exists.
+    std::string local = hostPathOf("Windows/" + name);
+    if (::access(local.c_str(), F_OK) == 0) handle = dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+  }
   if (!handle) SetLastError(ERROR_MOD_NOT_FOUND);
   return handle;
 }

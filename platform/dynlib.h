@@ -1,5 +1,6 @@
 // Dynamic libraries: dlopen/dlsym on the file name as given. A name with a separator is a
-// device path and is mapped under the root; a bare name is searched as dlopen searches.
+// device path and is mapped under the root; a bare name is taken from the device's \Windows
+// directory when a file of that name is there, else searched as dlopen searches.
 #pragma once
 
 #include <string>

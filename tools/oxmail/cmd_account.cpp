@@ -79,6 +79,14 @@ int add(const Args& args) {
   if (auto v = args.value("password")) pairs.push_back("strPopPasswd=" + *v);
   if (auto v = args.value("pop")) hostAndPort(*v, "strPopServerName", "uiPopServerPort", &pairs);
   if (auto v = args.value("smtp")) hostAndPort(*v, "strSmtpServerName", "uiSmtpServerPort", &pairs);
+  if (args.has("apop")) pairs.push_back("bAPOPEnabled=true");
+  if (auto v = args.value("partial")) {
+    if (parseNumber(*v, "LINES") > 0xFFFFFFFFul) throw UsageError("LINES is too large");
+    pairs.push_back("bPartialRetrievingEnabled=true");
+    pairs.push_back("uiPartialRetrievingLines=" + *v);
+  }
+  // The library deletes a delivered message when this key is set.
+  if (args.has("delete-from-server")) pairs.push_back("bMessageLeavingEnabled=true");
   OxAccountInfoInterface::Attributes a = settingsFrom(pairs);
   requireInit();
   const std::wstring wname = wide(name);
@@ -153,7 +161,8 @@ int removeAccount(const Args& args) {
 }  // namespace
 
 int runAccount(const Words& words) {
-  Args args(words, {"address", "name", "user", "password", "pop", "smtp"}, {"show-passwords"});
+  Args args(words, {"address", "name", "user", "password", "pop", "smtp", "partial"},
+            {"show-passwords", "apop", "delete-from-server"});
   const std::string sub = args.need(0, "subcommand (list, add, show, set, rename, delete)");
   if (sub == "list") return list(args);
   if (sub == "add") return add(args);

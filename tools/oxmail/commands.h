@@ -24,6 +24,9 @@ int runExport(const Words& args);
 int runRules(const Words& args);
 int runSignature(const Words& args);
 int runRecover(const Words& args);
+int runFetch(const Words& args);
+int runTimer(const Words& args);
+int runLog(const Words& args);
 int runDemo(const Words& args);
 int runError(const Words& args);
 

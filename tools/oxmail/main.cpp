@@ -32,7 +32,9 @@ const Command kCommands[] = {
      "list, create, show, change, rename and delete accounts",
      "add makes the account with its four trays (inbox, outbox, sent, drafts) and then sets the\n"
      "given keys; options --address, --name, --pop HOST[:PORT], --smtp HOST[:PORT], --user and\n"
-     "--password set the usual ones. show prints every setting with its key name (passwords as\n"
+     "--password (the POP3 login) set the usual ones; --apop logs in with APOP, --partial LINES\n"
+     "retrieves only the header and the first LINES body lines, --delete-from-server deletes each\n"
+     "message from the server once it is stored. show prints every setting with its key name (passwords as\n"
      "****** unless --show-passwords). Keys are those of AccountInfo.ini: strSenderAddress,\n"
      "uiPopServerPort, bAPOPEnabled, ...; booleans take true/false.\n"},
     {"folder", oxmail::runFolder, "list ACCOUNT | create ACCOUNT NAME [--in FOLDER] | rename ACCOUNT FOLDER NAME | move ACCOUNT FOLDER TO | remove ACCOUNT FOLDER",
@@ -59,6 +61,20 @@ const Command kCommands[] = {
      "the sorting rules of an account", ""},
     {"signature", oxmail::runSignature, "ACCOUNT show | ACCOUNT set [--first TEXT | --first-file F] [--second TEXT | --second-file F]",
      "the two signatures of an account", ""},
+    {"fetch", oxmail::runFetch,
+     "ACCOUNT [--password P] [--partial | --select ID... | --clear-server] [--accept-certificate]",
+     "retrieve an account's new mail from its POP3 server",
+     "--partial retrieves in part this time; --select fetches the listed messages (received in part\n"
+     "or header only) whole and replaces them; --clear-server deletes from the server what was\n"
+     "received before. A certificate the system does not trust is asked about on the terminal and\n"
+     "refused without one, unless --accept-certificate. Prints \"fetched N messages (M bytes) in S s\";\n"
+     "with --json one line per message and the summary as JSON.\n"},
+    {"timer", oxmail::runTimer, "set MINUTES|off [--account NAME] | run",
+     "periodic retrieval: the receive timer and the timer program",
+     "set keeps the interval in the common settings, names the account (--account) and sets the\n"
+     "receive timer; run starts what is due (the periodic retrieval) and sets the next timer.\n"},
+    {"log", oxmail::runLog, "on | off | show", "the protocol log of the POP3 and SMTP conversations",
+     "Passwords are written as \"*\" characters.\n"},
     {"recover", oxmail::runRecover, "ACCOUNT", "check and rebuild an account's message indexes", ""},
     {"demo", oxmail::runDemo, "", "show what the library does, in a fresh temporary device root", ""},
     {"error", oxmail::runError, "CODE", "the name and meaning of a library error code (hex)", ""},

@@ -1,0 +1,145 @@
+#include "platform/usernotify.h"
+
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/syserr.h"
+#include "tests/support/testroot.h"
+
+namespace oxm {
+namespace {
+
+class UserNotifyTest : public test::RootTest {
+ protected:
+  void SetUp() override {
+    RootTest::SetUp();
+    setFixedClock(at(2026, 12, 7, 1, 0), 0);  // local = UTC
+  }
+  void TearDown() override {
+    failUserNotificationSetAt(0);
+    RootTest::TearDown();
+  }
+  static SYSTEMTIME at(int y, int mo, int d, int h, int mi) {
+    return SYSTEMTIME{static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d),
+                      static_cast<WORD>(h), static_cast<WORD>(mi), 0, 0};
+  }
+  static HANDLE set(const wchar_t* app, const wchar_t* args, const SYSTEMTIME& start, HANDLE replace = nullptr) {
+    CE_NOTIFICATION_TRIGGER t{kCeTriggerSize, CNT_TIME, 0, app, args, start, SYSTEMTIME{}};
+    return CeSetUserNotificationEx(replace, &t, nullptr);
+  }
+  std::string database() { return test::readHostFile(root_.host("Notify/Notifications.txt")); }
+};
+
+TEST_F(UserNotifyTest, EntriesAreKeptInTheDatabaseFile) {
+  HANDLE a = set(L"\\Windows\\OxRecvTimer.exe", L"-t", at(2026, 12, 7, 1, 15));
+  HANDLE b = set(L"\\Windows\\Other.exe", L"", at(2026, 12, 8, 23, 59));
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(database(),
+            "OxMiddle user notifications 1\n"
+            "1\t2\t0\t2026-12-07 01:15:00.000\t0000-00-00 00:00:00.000\t\\Windows\\OxRecvTimer.exe\t-t\n"
+            "2\t2\t0\t2026-12-08 23:59:00.000\t0000-00-00 00:00:00.000\t\\Windows\\Other.exe\t\n");
+
+  HANDLE handles[4] = {};
+  DWORD count = 0;
+  ASSERT_TRUE(CeGetUserNotificationHandles(handles, 1, &count));
+  EXPECT_EQ(count, 2u);  // room for one, told of both
+  EXPECT_EQ(handles[0], a);
+  EXPECT_EQ(handles[1], nullptr);
+
+  // The size first, then the record with its texts in the same buffer.
+  DWORD needed = 0;
+  SetLastError(0);
+  EXPECT_FALSE(CeGetUserNotification(a, 0, &needed, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  ASSERT_GT(needed, sizeof(CE_NOTIFICATION_INFO_HEADER) + sizeof(CE_NOTIFICATION_TRIGGER));
+  std::vector<BYTE> buffer(needed);
+  ASSERT_TRUE(CeGetUserNotification(a, needed, &needed, buffer.data()));
+  const auto* info = reinterpret_cast<const CE_NOTIFICATION_INFO_HEADER*>(buffer.data());
+  EXPECT_EQ(info->hNotification, a);
+  ASSERT_NE(info->pcent, nullptr);
+  EXPECT_EQ(info->pceun, nullptr);
+  EXPECT_EQ(info->pcent->dwSize, 52u);
+  EXPECT_EQ(info->pcent->dwType, 2u);
+  EXPECT_EQ(std::wstring(info->pcent->lpszApplication), L"\\Windows\\OxRecvTimer.exe");
+  EXPECT_EQ(std::wstring(info->pcent->lpszArguments), L"-t");
+  EXPECT_EQ(info->pcent->stStartTime.wMinute, 15);
+  const BYTE* end = buffer.data() + buffer.size();
+  EXPECT_TRUE(reinterpret_cast<const BYTE*>(info->pcent->lpszArguments) < end);
+
+  // Replacing keeps the handle; clearing removes the entry; an unknown handle is refused.
+  EXPECT_EQ(set(L"\\Windows\\Other.exe", L"-x", at(2026, 12, 9, 0, 0), b), b);
+  ASSERT_TRUE(CeClearUserNotification(a));
+  SetLastError(0);
+  EXPECT_FALSE(CeClearUserNotification(a));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(CeGetUserNotification(a, 0, &needed, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(database(),
+            "OxMiddle user notifications 1\n"
+            "2\t2\t0\t2026-12-09 00:00:00.000\t0000-00-00 00:00:00.000\t\\Windows\\Other.exe\t-x\n");
+}
+
+TEST_F(UserNotifyTest, BadTriggersAndInjectedFailuresWriteNothing) {
+  const SYSTEMTIME start = at(2026, 12, 7, 2, 0);
+  struct Case {
+    DWORD size, type;
+    const wchar_t* app;
+    SYSTEMTIME start;
+  } cases[] = {
+      {64, CNT_TIME, L"\\Windows\\a.exe", start},          // the host's size, not the device's
+      {kCeTriggerSize, CNT_EVENT, L"\\Windows\\a.exe", start},
+      {kCeTriggerSize, CNT_TIME, nullptr, start},
+      {kCeTriggerSize, CNT_TIME, L"", start},
+      {kCeTriggerSize, CNT_TIME, L"\\Windows\\a.exe", at(2026, 13, 1, 0, 0)},
+  };
+  for (const Case& c : cases) {
+    CE_NOTIFICATION_TRIGGER t{c.size, c.type, 0, c.app, L"", c.start, SYSTEMTIME{}};
+    SetLastError(0);
+    EXPECT_EQ(CeSetUserNotificationEx(nullptr, &t, nullptr), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  }
+  EXPECT_EQ(CeSetUserNotificationEx(nullptr, nullptr, nullptr), nullptr);
+
+  failUserNotificationSetAt(2);
+  EXPECT_NE(set(L"\\Windows\\a.exe", L"", start), nullptr);
+  SetLastError(0);
+  EXPECT_EQ(set(L"\\Windows\\b.exe", L"", start), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_NE(set(L"\\Windows\\c.exe", L"", start), nullptr);
+  DWORD count = 0;
+  HANDLE handles[4];
+  ASSERT_TRUE(CeGetUserNotificationHandles(handles, 4, &count));
+  EXPECT_EQ(count, 2u);
+
+  // A damaged file holds nothing and is replaced by the next write.
+  test::writeHostFile(root_.host("Notify/Notifications.txt"), "OxMiddle user notifications 1\nnot an entry\n");
+  ASSERT_TRUE(CeGetUserNotificationHandles(handles, 4, &count));
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(set(L"\\Windows\\d.exe", L"", start), reinterpret_cast<HANDLE>(1));
+}
+
+TEST_F(UserNotifyTest, DueEntriesAreTakenInStartOrder) {
+  set(L"\\Windows\\late.exe", L"", at(2026, 12, 7, 1, 1));   // one minute ahead
+  set(L"\\Windows\\second.exe", L"2", at(2026, 12, 7, 1, 0));  // exactly now
+  set(L"\\Windows\\first.exe", L"1", at(2026, 12, 6, 23, 0));
+  std::vector<OxDueNotification> due;
+  ASSERT_TRUE(OxTakeDueUserNotifications(&due));
+  ASSERT_EQ(due.size(), 2u);
+  EXPECT_EQ(due[0].application, L"\\Windows\\first.exe");
+  EXPECT_EQ(due[0].arguments, L"1");
+  EXPECT_EQ(due[1].application, L"\\Windows\\second.exe");
+  // They fired: taking again finds nothing; the later one stays until its time.
+  ASSERT_TRUE(OxTakeDueUserNotifications(&due));
+  EXPECT_TRUE(due.empty());
+  setFixedClock(at(2026, 12, 7, 1, 1), 0);
+  ASSERT_TRUE(OxTakeDueUserNotifications(&due));
+  ASSERT_EQ(due.size(), 1u);
+  EXPECT_EQ(due[0].application, L"\\Windows\\late.exe");
+  EXPECT_EQ(database(), "OxMiddle user notifications 1\n");
+}
+
+}  // namespace
+}  // namespace oxm

@@ -1,0 +1,173 @@
+// Shared set-up of the retriever tests: a device root with one mail account "Mail" (its four
+// trays), short steps, a fresh Connection Manager, the test phone-status library in the device's
+// Windows directory, a listener that writes every report as a short token, and a look at what
+// the account's storage and UID files hold.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "accounts/account_creator.h"
+#include "frame/oxerror.h"
+#include "platform/connmgr.h"
+#include "platform/worker.h"
+#include "store/storage_interface.h"
+#include "tests/accounts/accounts_fixture.h"
+#include "transport/periodic.h"
+#include "transport/retriever.h"
+
+namespace oxm::test {
+
+// Tokens: "C1" "C2" "C3" connection phases, "K7:count,size", "n" before a message, "K0" "K1"
+// "K2" saved whole / in part / header only, "K4:n" finished, "K9:n", "E:NAME" an error (with
+// ",b" when b is not 0). Progress (kind 8) is only counted.
+class RetrieverRecorder : public OxRetriever::Notify {
+ public:
+  bool notify(unsigned int kind, long a, long b) override {
+    if (kind == 8) {
+      ++progress;
+      lastProgress = a;
+      return true;
+    }
+    if (!events.empty()) events += ' ';
+    events += token(kind, a, b);
+    return hook ? hook(kind, a, b) : true;
+  }
+  bool isActive(bool* active, OxRetriever*) override {
+    ++activeAsked;
+    *active = foreground;
+    return true;
+  }
+  static std::string token(unsigned kind, long a, long b) {
+    switch (kind) {
+      case 3: {
+        const char* name = GetOxMiddleErrorName(static_cast<unsigned>(a));
+        return std::string("E:") + (name ? name : std::to_string(a)) + (b ? "," + std::to_string(b) : "");
+      }
+      case 7: return "K7:" + std::to_string(a) + "," + std::to_string(b);
+      case 10: return "n";
+      case 11: return "C" + std::to_string(a);
+      case 0: case 1: case 2: return "K" + std::to_string(kind);
+      default: return "K" + std::to_string(kind) + ":" + std::to_string(a);
+    }
+  }
+
+  std::string events;
+  int progress = 0;
+  long lastProgress = 0;
+  int activeAsked = 0;
+  bool foreground = true;
+  std::function<bool(unsigned, long, long)> hook;
+};
+
+// One stored message as the storage holds it.
+struct Stored {
+  unsigned long id;
+  std::string uid;
+  int unread, attachment, partial;
+  std::string text;
+};
+
+class RetrieverTest : public AccountsTest {
+ protected:
+  void SetUp() override {
+    AccountsTest::SetUp();
+    setStepScale(0.001);
+    connmgr::reset();
+    FreePhoneStatusDLL();
+    ::mkdir(root_.host("Windows").c_str(), 0777);
+    writeHostFile(root_.host("Windows/TmPhoneStatus.dll"), readHostFile(OXM_PHONE_STATUS_DLL));
+    SetPhoneStatus(PHONE_ITEM_RECV_EMAIL, 99u);  // untouched marks
+    SetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX, 99u);
+    OxAccountCreator creator;
+    ASSERT_TRUE(creator.CreateFolders(L"Mail")) << std::hex << GetOxMiddleError();
+    account_.reset(OxAccountInfoInterface::OpenAccountInfo(L"Mail", L""));
+    ASSERT_TRUE(account_);
+    OxAccountInfoInterface::Attributes a;
+    a.mask = uint64_t{1} << 28;
+    ASSERT_TRUE(account_->GetAccountInfoAttributes(&a));
+    inbox_ = a.ulJusinTrayID;
+  }
+  void TearDown() override {
+    account_.reset();
+    FreePhoneStatusDLL();
+    setStepScale(1.0);
+    connmgr::reset();
+    AccountsTest::TearDown();
+  }
+
+  // The POP3 login of the account; `extra` sets more settings on the same record.
+  void pointAt(const std::string& host, unsigned port,
+               const std::function<void(OxAccountInfoInterface::Attributes&)>& extra = {}) {
+    OxAccountInfoInterface::Attributes a;
+    a.strPopServerName = std::wstring(host.begin(), host.end());
+    a.uiPopServerPort = port;
+    a.strPopUserName = L"alice";
+    a.strPopPasswd = L"secret1";
+    a.mask = 0x3C;  // server, port, user, password
+    if (extra) extra(a);
+    ASSERT_TRUE(account_->SetAccountInfoAttributes(a)) << std::hex << GetOxMiddleError();
+  }
+
+  // Every message of the account, ordered by identifier (the folders' lists, not the virtual
+  // folders).
+  std::vector<Stored> stored() {
+    std::vector<Stored> out;
+    std::unique_ptr<OxStorageInterface> storage(account_->OpenStorage());
+    if (!storage) return out;
+    std::map<unsigned long, Stored> byId;
+    std::function<void(OxFolderInterface&)> walk = [&](OxFolderInterface& folder) {
+      std::vector<unsigned long> ids;
+      if (folder.GetMessageIds(&ids)) {
+        for (unsigned long id : ids) {
+          std::unique_ptr<OxMessageInterface> m(storage->OpenMessage(id));
+          if (!m) continue;
+          OxMessageInterface::Attributes at;
+          at.mask = OxMessageInterface::ATTR_TEXT | OxMessageInterface::ATTR_UNREAD |
+                    OxMessageInterface::ATTR_ATTACHMENT | OxMessageInterface::ATTR_PARTIAL;
+          m->GetAttributes(&at);
+          std::string text;
+          m->Read(&text);
+          byId[id] = Stored{id, at.text, at.flags[0], at.flags[1], at.flags[2], text};
+        }
+      }
+      std::vector<unsigned long> children;
+      if (!folder.GetFolderIds(&children)) return;
+      for (unsigned long child : children) {
+        if (child >= 0x10000) continue;  // the virtual folders repeat messages
+        std::unique_ptr<OxFolderInterface> sub(storage->OpenFolder(child));
+        if (sub) walk(*sub);
+      }
+    };
+    std::unique_ptr<OxFolderInterface> root(storage->OpenRootFolder());
+    if (root) walk(*root);
+    for (auto& [id, s] : byId) out.push_back(s);
+    return out;
+  }
+  std::vector<std::string> storedUids() {
+    std::vector<std::string> uids;
+    for (const Stored& s : stored()) uids.push_back(s.uid);
+    return uids;
+  }
+  std::wstring lastUid() {
+    std::wstring uid;
+    EXPECT_TRUE(account_->GetLastUID(&uid));
+    return uid;
+  }
+  std::list<std::wstring> uidList() {
+    std::list<std::wstring> uids;
+    EXPECT_TRUE(account_->GetUIDL(&uids));
+    return uids;
+  }
+  std::string accountFile(const std::string& name) { return readHostFile(data("Mail/" + name)); }
+
+  std::unique_ptr<OxAccountInfoInterface> account_;
+  unsigned long inbox_ = 0;
+};
+
+}  // namespace oxm::test
