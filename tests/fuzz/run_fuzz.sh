@@ -25,7 +25,8 @@ fi
 
 flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=all -I"$src")
 sources=("$src"/platform/*.cpp "$src"/frame/*.cpp "$src"/codec/*.cpp
-         "$src"/transport/pop_reply.cpp "$src"/transport/reply_end.cpp "$src"/transport/dotstuff.cpp)
+         "$src"/transport/pop_reply.cpp "$src"/transport/reply_end.cpp "$src"/transport/dotstuff.cpp
+         "$src"/transport/smtp_reply.cpp)
 # The library once, as objects, then one link per target (two jobs at most).
 mkdir -p "$work/obj"
 printf '%s\n' "${sources[@]}" | xargs -P 2 -I{} sh -c \
@@ -33,7 +34,7 @@ printf '%s\n' "${sources[@]}" | xargs -P 2 -I{} sh -c \
   _ "$work" {} "$cxx" "${flags[*]}"
 
 seeds="$work/seeds"
-mkdir -p "$seeds/decode" "$seeds/date" "$seeds/encode" "$seeds/pop_reply"
+mkdir -p "$seeds/decode" "$seeds/date" "$seeds/encode" "$seeds/pop_reply" "$seeds/smtp_reply"
 if [ -d "$testdata/mail" ]; then
   find "$testdata/mail" -type f ! -name '*.md' -size -200k -exec cp -t "$seeds/decode" {} + 2>/dev/null || true
   cp "$seeds/decode"/* "$seeds/encode"/ 2>/dev/null || true
@@ -48,9 +49,14 @@ printf '\x05+OK 2 320\r\n' > "$seeds/pop_reply/stat"
 printf '\x01+OK\r\n1 120\r\n2 200\r\n.\r\n' > "$seeds/pop_reply/list"
 printf '\x07+OK 12 octets\r\nA\r\n..dot\r\n\r\n.\r\n' > "$seeds/pop_reply/retr"
 printf '\x02-ERR no such message\r\n' > "$seeds/pop_reply/err"
+# SMTP replies: the first byte sets the piece size of the end test.
+printf '\x03250-localhost\r\n250-AUTH PLAIN LOGIN CRAM-MD5\r\n250 HELP\r\n' > "$seeds/smtp_reply/ehlo"
+printf '\x01334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\r\n' > "$seeds/smtp_reply/cram"
+printf '\x05554-no\r\n554 never\r\n' > "$seeds/smtp_reply/refused"
+printf '\x02220 ready\r\n' > "$seeds/smtp_reply/greeting"
 
 status=0
-for target in decode date encode pop_reply; do
+for target in decode date encode pop_reply smtp_reply; do
   "$cxx" "${flags[@]}" -fsanitize=fuzzer "$src/tests/fuzz/${target}_fuzz.cpp" "$work"/obj/*.o -lssl -lcrypto -ldl -lpthread \
     -o "$work/${target}_fuzz"
   mkdir -p "$work/corpus_$target" "$work/crashes_$target"
