@@ -78,6 +78,24 @@ void Sender::Clearparameter() {
 
 // ---- Preparing a run ----
 
+// A folder's message list. A run that died in the middle of a store operation can leave a
+// folder's list and header cache disagreeing: the store's recovery mends it, once, and the list
+// is read again.
+bool Sender::listMessages(unsigned long folderId, std::vector<unsigned long>* ids) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    ids->clear();
+    {
+      std::unique_ptr<OxFolderInterface> folder(storage_ ? storage_->OpenFolder(folderId) : nullptr);
+      if (folder && folder->GetMessageIds(ids)) return true;
+    }
+    const unsigned code = GetOxMiddleError();
+    if (attempt > 0 || !storage_ || !storage_->CheckWantRecoverEntry(code)) break;
+    oxm::NKDbgPrintfW(L"Sender: folder %lu needs recovery (%08x)\r\n", folderId, code);
+    if (!storage_->RecoverMessageEntry(folderId)) break;
+  }
+  return false;
+}
+
 unsigned Sender::SetMailAccountinfo(OxAccountInfoInterface* account, const std::wstring& password) {
   OxAccountInfoInterface::Attributes a;
   a.mask = senderMask();
@@ -109,9 +127,8 @@ unsigned Sender::SetMailAccountinfo(OxAccountInfoInterface* account, const std::
 
   storage_.reset(account->OpenStorage());
   if (!storage_) return SENDER_ACCOUNTINFO_ERROR;
-  std::unique_ptr<OxFolderInterface> waiting(storage_->OpenFolder(waitingFolder_));
-  waitingIds_.clear();
-  if (!waiting || !waiting->GetMessageIds(&waitingIds_)) return SENDER_ACCOUNTINFO_ERROR;
+  std::vector<unsigned long> sentIds;
+  if (!listMessages(waitingFolder_, &waitingIds_) || !listMessages(sentFolder_, &sentIds)) return SENDER_ACCOUNTINFO_ERROR;
   remaining_ = static_cast<long>(waitingIds_.size()) + 1;
   return OXMDL_ERR_NONE;
 }
@@ -177,9 +194,7 @@ unsigned Sender::Makemaildata() {
   oxm::NKDbgPrintfW(L"----Sender::Makemaildata() TOP \r\n");
   while (true) {
     std::unique_ptr<OxFolderInterface> root(storage_ ? storage_->OpenRootFolder() : nullptr);
-    std::unique_ptr<OxFolderInterface> waiting(storage_ ? storage_->OpenFolder(waitingFolder_) : nullptr);
-    waitingIds_.clear();
-    if (!root || !waiting || !waiting->GetMessageIds(&waitingIds_)) return SENDER_STORAGEOPEN_ERROR;
+    if (!root || !listMessages(waitingFolder_, &waitingIds_)) return SENDER_STORAGEOPEN_ERROR;
     bool found = false;
     for (unsigned long id : waitingIds_) {
       if (!passedOver_.count(id)) {
@@ -211,17 +226,34 @@ unsigned Sender::Makemaildata() {
   }
 }
 
-// Files a message that an earlier run had sent, unless the sent folder's newest message is its
-// copy, and takes it out of the outbox.
+// Files a message that an earlier run had sent and takes it out of the outbox. The newest message
+// of the sent folder tells how far that run got: its copy (by the mark, or by the Message-Id when
+// the run died before the copy's attributes), or a copy left without text (removed here).
 unsigned Sender::finishMarkedMessage(unsigned long id, const std::string& mark) {
   bool filed = false;
-  std::unique_ptr<OxFolderInterface> sent(storage_->OpenFolder(sentFolder_));
   std::vector<unsigned long> ids;
-  if (sent && sent->GetMessageIds(&ids) && !ids.empty()) {
-    std::unique_ptr<OxMessageInterface> newest(storage_->OpenMessage(ids.back()));
+  const bool listed = listMessages(sentFolder_, &ids);
+  std::unique_ptr<OxFolderInterface> sent(storage_->OpenFolder(sentFolder_));
+  if (sent && listed && !ids.empty()) {
+    std::string text;
     OxMessageInterface::Attributes a;
     a.mask = OxMessageInterface::ATTR_TEXT;
-    filed = newest && newest->GetAttributes(&a) && a.text == stored(mark);
+    {
+      std::unique_ptr<OxMessageInterface> newest(storage_->OpenMessage(ids.back()));
+      if (newest) {
+        newest->GetAttributes(&a);
+        newest->Read(&text);
+      }
+    }
+    EmlCompose codec;
+    std::string messageId;
+    codec.GetHeaderField(text, "Message-Id", &messageId);
+    if (text.empty()) {
+      sent->RemoveMessage(ids.back());
+      sent->FlushMessageHeader();
+    } else {
+      filed = a.text == stored(mark) || stored(kAcceptedMark + messageId) == stored(mark);
+    }
   }
   sent.reset();
   if (!filed && Savesentmaildata(mark) != OXMDL_ERR_NONE) return SENDER_STRAGEGETDATA_ERROR;

@@ -103,6 +103,7 @@ class Sender {
   unsigned Savesentmaildata(const std::string& mark);
   bool markAccepted(std::string* mark);
   bool removeFromOutbox(unsigned long id);
+  bool listMessages(unsigned long folderId, std::vector<unsigned long>* ids);
 
   Notify* notify_ = nullptr;
   SmtpListener listener_{this};
