@@ -15,6 +15,7 @@ OXM_PACKAGES=(
   libgmime-3.0-dev
   clang
   libclang-rt-14-dev
+  exim4-daemon-light
 )
 
 missing=()
