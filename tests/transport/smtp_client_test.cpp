@@ -3,6 +3,8 @@
 // replies, stalls, closes, cancel), each a row of data with the code it must end with.
 #include "transport/smtp_client.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <thread>
 
@@ -156,6 +158,37 @@ TEST_F(SmtpClientTest, AuthenticationChoices) {
     ASSERT_TRUE(server_->waitDone(5000));
     finish();
   }
+}
+
+// With the protocol log switched on (its file exists), the conversation is logged and the AUTH
+// answers are masked.
+TEST_F(SmtpClientTest, ProtocolLogMasksTheAuthAnswers) {
+  const std::string file = root_.host("Application Data/OxenMail/OxMailLog.txt");
+  ::mkdir(root_.host("Application Data").c_str(), 0777);
+  ::mkdir(root_.host("Application Data/OxenMail").c_str(), 0777);
+  writeHostFile(file, "");
+  SmtpClient logged;  // the log is switched on when the client is made
+  logged.registerNotifySmtp(&recorder_);
+  server_ = std::make_unique<ScriptServer>(
+      join({kGreeting, kEhloAuth,
+            {expect("AUTH LOGIN\r\n"), send("334 VXNlcm5hbWU6\r\n"), expect("YWxpY2U=\r\n"),
+             send("334 UGFzc3dvcmQ6\r\n"), expect("c2VjcmV0MQ==\r\n"), send("235 ok\r\n")},
+            deliver(kWire)}));
+  MailAccount a = account(server_->port(), 4);
+  text_ = kText;
+  mail_ = {"me@example.jp", {"you@example.jp"}, &text_};
+  logged.setAccount(&a, nullptr);
+  logged.setMail(&mail_);
+  logged.newConnection();
+  EXPECT_EQ(recorder_.events, std::vector<Event>{kAccepted});
+  const std::string log = readHostFile(file);
+  EXPECT_NE(log.find("*** Smtp Protocol Start "), std::string::npos);
+  EXPECT_NE(log.find("-[OUT(13)]EHLO OxMail\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("-[IN (16)]220 test ESMTP\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("-[OUT(12)]AUTH LOGIN\r\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("YWxpY2U="), std::string::npos) << "the user name's answer is masked";
+  EXPECT_EQ(log.find("c2VjcmV0MQ=="), std::string::npos) << "the password's answer is masked";
+  finish();
 }
 
 // Every failure: the code, and QUIT sent first unless the connection itself failed.
