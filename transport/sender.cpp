@@ -129,8 +129,26 @@ unsigned Sender::SetMailAccountinfo(OxAccountInfoInterface* account, const std::
   if (!storage_) return SENDER_ACCOUNTINFO_ERROR;
   std::vector<unsigned long> sentIds;
   if (!listMessages(waitingFolder_, &waitingIds_) || !listMessages(sentFolder_, &sentIds)) return SENDER_ACCOUNTINFO_ERROR;
+  removeUnwritten(sentIds);
   remaining_ = static_cast<long>(waitingIds_.size()) + 1;
   return OXMDL_ERR_NONE;
+}
+
+// A run that died while filing can leave sent copies without text (made, never written, and
+// perhaps brought back by the store's recovery): they are no messages and go.
+void Sender::removeUnwritten(const std::vector<unsigned long>& sentIds) {
+  for (unsigned long id : sentIds) {
+    OxMessageInterface::Attributes a;
+    a.mask = OxMessageInterface::ATTR_TEXT;
+    {
+      std::unique_ptr<OxMessageInterface> message(storage_->OpenMessage(id));
+      if (!message || !message->GetAttributes(&a)) continue;
+    }
+    if (a.textSize == 0 && (a.text.empty() || a.text.rfind(kAcceptedMark, 0) == 0)) {
+      oxm::NKDbgPrintfW(L"Sender: removing sent message %lu, left without text\r\n", id);
+      storage_->RemoveMessage(id);
+    }
+  }
 }
 
 bool Sender::CheckFreeSpace() {

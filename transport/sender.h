@@ -104,6 +104,7 @@ class Sender {
   bool markAccepted(std::string* mark);
   bool removeFromOutbox(unsigned long id);
   bool listMessages(unsigned long folderId, std::vector<unsigned long>* ids);
+  void removeUnwritten(const std::vector<unsigned long>& sentIds);
 
   Notify* notify_ = nullptr;
   SmtpListener listener_{this};
