@@ -39,7 +39,9 @@ set(OXM_PUBLIC_HEADERS
   codec/emlcompose.h
   codec/convert.h
   codec/quote_email.h
-  codec/html_creater.h)
+  codec/html_creater.h
+  transport/protocol_log.h
+  transport/ras_controller.h)
 
 set(OXM_INSTALL_HEADERDIR ${CMAKE_INSTALL_INCLUDEDIR}/oxmiddle)
 set(OXM_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/OxMiddle)

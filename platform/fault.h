@@ -17,10 +17,11 @@ namespace oxm::fault {
 
 // Map is the creation of a memory mapping (mapping.h); its flushes count as Flush. Connect,
 // Send, Recv and Handshake are the socket calls of net.h (a send counts once per call, however
-// many partial writes it takes); Thread is the start of a worker thread (worker.h).
+// many partial writes it takes) and Socket the making of a socket (Socket::open); Thread is the
+// start of a worker thread (worker.h).
 enum class Op {
   Open, Read, Write, Flush, Rename, Delete, CreateDir, RemoveDir, Find, Map,
-  Connect, Send, Recv, Handshake, Thread,
+  Connect, Send, Recv, Handshake, Thread, Socket,
   Count
 };
 

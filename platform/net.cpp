@@ -96,6 +96,7 @@ struct Socket::Impl {
   CertHook hook = nullptr;
   SSL_CTX* ctx = nullptr;
   SSL* ssl = nullptr;
+  bool established = false;  // the handshake and the certificate hook passed
   bool issuerUnknown = false;
 
   ~Impl() {
@@ -104,6 +105,7 @@ struct Socket::Impl {
   }
 
   void closeAll() {
+    established = false;
     if (ssl) {
       SSL_free(ssl);
       ssl = nullptr;
@@ -186,7 +188,9 @@ struct Socket::Impl {
         return kHandshakeFailed;
       }
     }
-    return checkCertificate() ? kOk : kHandshakeFailed;
+    if (!checkCertificate()) return kHandshakeFailed;
+    established = true;
+    return kOk;
   }
 
   bool checkCertificate() {
@@ -221,6 +225,7 @@ bool Socket::open() {
   if (!impl_) impl_ = std::make_unique<Impl>();
   impl_->closeAll();
   clearInterrupt();
+  if (fault::injected(fault::Op::Socket)) return false;
   if (impl_->wakeFd < 0) {
     impl_->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (impl_->wakeFd < 0) return false;
@@ -394,7 +399,7 @@ void Socket::close() {
 
 bool Socket::isOpen() const { return impl_ && impl_->fd >= 0; }
 
-bool Socket::isSecure() const { return impl_ && impl_->ssl != nullptr; }
+bool Socket::isSecure() const { return impl_ && impl_->established; }
 
 unsigned Socket::localPort() const {
   if (!impl_ || impl_->fd < 0) return 0;

@@ -63,6 +63,7 @@ class Socket {
   void close();
 
   bool isOpen() const;
+  // A TLS session is up (its handshake and the certificate hook passed).
   bool isSecure() const;
   // The local port of a connected socket (tests), 0 when none.
   unsigned localPort() const;

@@ -2,19 +2,22 @@
 # A Dovecot POP3 server for the tests, everything in one folder, listening on 127.0.0.1 only.
 #
 #   dovecot.sh start DIR PORT TLSPORT CERT KEY   plain POP3 on PORT, implicit TLS on TLSPORT
+#   dovecot.sh run DIR PORT TLSPORT CERT KEY     the same in the foreground (exec): the test
+#                                                fixture runs it as its child, so the server
+#                                                dies with the test process
 #   dovecot.sh stop DIR
 #
 # Users alice/secret1 and bob/secret2 keep their mail in DIR/home/USER/Maildir. APOP works (the
 # passwords are stored in plain text). Must run as root: Dovecot switches to its users "mail"
 # and "dovenull", so DIR must be reachable by them (it is made 755).
 set -u
-cmd=${1:?usage: dovecot.sh start DIR PORT TLSPORT CERT KEY | stop DIR}
+cmd=${1:?usage: dovecot.sh start|run DIR PORT TLSPORT CERT KEY | stop DIR}
 dir=${2:?DIR missing}
 
 master_pid() { [ -s "$dir/run/master.pid" ] && cat "$dir/run/master.pid"; }
 
 case "$cmd" in
-start)
+start|run)
   port=${3:?PORT missing}; tlsport=${4:?TLSPORT missing}; cert=${5:?CERT missing}; key=${6:?KEY missing}
   mkdir -p "$dir/home" "$dir/run" "$dir/state"
   chmod 755 "$dir"
@@ -62,6 +65,7 @@ service pop3-login {
 }
 CONF
   rm -f "$dir/run/master.pid"
+  [ "$cmd" = run ] && exec /usr/sbin/dovecot -F -c "$dir/dovecot.conf"
   /usr/sbin/dovecot -c "$dir/dovecot.conf" || exit 1
   # Up when the pid file exists and both ports accept (the ports may come first).
   for _ in $(seq 200); do
@@ -92,7 +96,7 @@ stop)
   exit 0
   ;;
 *)
-  echo "usage: dovecot.sh start DIR PORT TLSPORT CERT KEY | stop DIR" >&2
+  echo "usage: dovecot.sh start|run DIR PORT TLSPORT CERT KEY | stop DIR" >&2
   exit 2
   ;;
 esac

@@ -15,6 +15,10 @@ OXM_PACKAGES=(
   libgmime-3.0-dev
   clang
   libclang-rt-14-dev
+  libssl-dev
+  openssl
+  dovecot-pop3d
+  procps
   exim4-daemon-light
 )
 

@@ -1,5 +1,6 @@
+#include "transport/companion.h"
+
 #include "platform/dynlib.h"
-#include "transport/ras_controller.h"
 
 namespace oxm {
 

@@ -9,7 +9,8 @@
 #include "platform/clock.h"
 #include "platform/fs.h"
 
-namespace oxm::transport {
+using namespace oxm;
+using oxm::transport::maskSecret;
 
 namespace {
 
@@ -105,6 +106,8 @@ void ProtocolLog::disconnected() {
   static const char kLine[] = "*** diconnect RAS Connection ***\r\n";
   write(kLine, sizeof kLine - 1);
 }
+
+namespace oxm::transport {
 
 std::string maskSecret(const char* data, size_t size) {
   std::string text(data, size);

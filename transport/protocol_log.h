@@ -9,9 +9,8 @@
 // or APOP command, or a whole SMTP AUTH answer, as "*" characters of the same length.
 #pragma once
 
+#include <cstddef>
 #include <string>
-
-namespace oxm::transport {
 
 class ProtocolLog {
  public:
@@ -46,6 +45,10 @@ class ProtocolLog {
   std::string mode_;
   bool enabled_ = false;
 };
+
+namespace oxm::transport {
+
+using ::ProtocolLog;
 
 // The command as the log shows it: "PASS x" keeps "PASS " and masks the rest of the line,
 // "APOP user digest" masks the digest, anything else masks the whole line; the line end stays.

@@ -8,6 +8,7 @@
 #include "platform/debug.h"
 #include "platform/registry.h"
 #include "platform/worker.h"
+#include "transport/companion.h"
 
 namespace {
 

@@ -68,11 +68,3 @@ int certificateValidationCallback(unsigned long type, void* hostName, unsigned l
 // Dials through the phone's dialer: 0, or -1 when the dialer's registry key or event cannot be
 // had. `kind` picks the prefix: 0 none, 1 "184", 2 "186", 3 "B", 4 "B184", 5 "B186".
 int ExecDialing(int kind, const std::wstring& number);
-
-namespace oxm {
-
-// Tells the companion library "OxMailDynCall.dll" whether the mail program holds the data
-// connection (0: it takes it, 1: it gives it back). A missing library or entry is ignored.
-void setSecondRingForEmailApp(int flag);
-
-}  // namespace oxm

@@ -185,11 +185,23 @@ ReadStatus ReplyReader::waitSteps(StepWorker& worker) {
   return stop;
 }
 
+ReadStatus ReplyReader::stepped(std::function<void()> call) {
+  StepWorker worker;
+  if (!worker.start(std::move(call))) return ReadStatus::ThreadFailed;
+  return waitSteps(worker);
+}
+
 ReadStatus ReplyReader::connect(const std::string& host, unsigned port, int* result) {
   int got = net::kConnectFailed;
-  StepWorker worker;
-  if (!worker.start([&] { got = socket_.connect(host, port); })) return ReadStatus::ThreadFailed;
-  ReadStatus waited = waitSteps(worker);
+  ReadStatus waited = stepped([&] { got = socket_.connect(host, port); });
+  if (result) *result = got;
+  if (waited != ReadStatus::Ok) return waited;
+  return got == net::kOk ? ReadStatus::Ok : ReadStatus::ConnectFailed;
+}
+
+ReadStatus ReplyReader::handshake(int* result) {
+  int got = net::kHandshakeFailed;
+  ReadStatus waited = stepped([&] { got = socket_.handshake(); });
   if (result) *result = got;
   if (waited != ReadStatus::Ok) return waited;
   return got == net::kOk ? ReadStatus::Ok : ReadStatus::ConnectFailed;
@@ -197,9 +209,7 @@ ReadStatus ReplyReader::connect(const std::string& host, unsigned port, int* res
 
 ReadStatus ReplyReader::send(const char* data, size_t size) {
   long sent = -1;
-  StepWorker worker;
-  if (!worker.start([&] { sent = socket_.send(data, size); })) return ReadStatus::ThreadFailed;
-  ReadStatus waited = waitSteps(worker);
+  ReadStatus waited = stepped([&] { sent = socket_.send(data, size); });
   if (waited != ReadStatus::Ok) return waited;
   return sent == static_cast<long>(size) ? ReadStatus::Ok : ReadStatus::SocketFailed;
 }

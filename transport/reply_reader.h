@@ -29,9 +29,9 @@
 #include "platform/worker.h"
 #include "transport/reply_end.h"
 
-namespace oxm::transport {
-
 class ProtocolLog;
+
+namespace oxm::transport {
 
 enum class ReadStatus {
   Ok,               // the reply ended, or an idle pause after some bytes (see complete())
@@ -42,8 +42,9 @@ enum class ReadStatus {
   Aborted,          // the abort test said so while the worker still ran
   Cancelled,        // the cancel test said so while the worker still ran
   ThreadFailed,     // the worker thread could not be started
-  TooLong,          // the sink took no more (a reply over its limit)
-  ConnectFailed,    // connect only: the name did not resolve, the connect or handshake failed
+  TooLong,          // the sink took no more (a reply over its limit); the rest of that reply
+                    // is still on the wire, so the conversation cannot go on
+  ConnectFailed,    // connect and handshake only: no such name, no connection, no TLS session
 };
 
 const char* readStatusName(ReadStatus status);
@@ -105,9 +106,9 @@ struct WaitChecks {
 };
 
 struct ReaderLimits {
-  size_t chunk = 8192;
-  int idleMs = 100;
-  unsigned maxSteps = 600;
+  size_t chunk = 8192;     // bytes asked of one recv
+  int idleMs = 100;        // the wait for each later piece of a reply; < 0: read to the end
+  unsigned maxSteps = 600;  // steps of a wait before TimedOut
 };
 
 class ReplyReader {
@@ -139,11 +140,16 @@ class ReplyReader {
   ReadStatus connect(const std::string& host, unsigned port, int* result = nullptr);
   // Socket::send of one piece on a worker: Ok, SocketFailed, ThreadFailed or an early end.
   ReadStatus send(const char* data, size_t size);
+  // The deferred TLS handshake (STARTTLS) on a worker: Ok, ConnectFailed (*result is
+  // net::kHandshakeFailed), ThreadFailed or an early end.
+  ReadStatus handshake(int* result = nullptr);
 
  private:
   enum class Outcome { None, Ended, Idle, Closed, Failed, Refused };
   void receive(ReplySink& sink, ReplyEnd& end, bool gotBytes);
   ReadStatus waitSteps(StepWorker& worker);
+  // Runs one socket call on a worker and waits for it in steps.
+  ReadStatus stepped(std::function<void()> call);
 
   net::Socket& socket_;
   WaitChecks checks_;

@@ -33,6 +33,8 @@
 #include "codec/convert.h"
 #include "codec/quote_email.h"
 #include "codec/html_creater.h"
+#include "transport/protocol_log.h"
+#include "transport/ras_controller.h"
 #include "transport/retriever.h"
 #include "transport/periodic.h"
 #include "transport/smtp_client.h"

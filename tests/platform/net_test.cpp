@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/fault.h"
 #include "tests/support/script_server.h"
 #include "tests/support/servers.h"
 #include "tests/support/testroot.h"
@@ -92,6 +93,9 @@ TEST_F(NetTest, SendingToAClosedPeerFailsQuietly) {
 TEST_F(NetTest, RefusedConnectAndUnsecuredHandshake) {
   unsigned closed = test::freePort();
   Socket socket;
+  fault::failNth(fault::Op::Socket, 1, 0);
+  EXPECT_FALSE(socket.open());
+  EXPECT_FALSE(socket.isOpen());
   ASSERT_TRUE(socket.open());
   EXPECT_EQ(socket.connect("127.0.0.1", closed), kConnectFailed);
   EXPECT_EQ(socket.handshake(), kHandshakeFailed);  // not in secure mode

@@ -1,5 +1,7 @@
 #include "tests/support/script_server.h"
 
+#include <gtest/gtest.h>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -25,6 +27,64 @@ Step stall() { return Step{Step::Stall, ""}; }
 Step close() { return Step{Step::Close, ""}; }
 Step expectClose() { return Step{Step::ExpectClose, ""}; }
 Step startTls() { return Step{Step::StartTls, ""}; }
+
+namespace {
+
+std::string unescape(const std::string& text, bool* partial) {
+  std::string out;
+  *partial = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      out += text[i];
+      continue;
+    }
+    if (i + 1 == text.size()) {
+      *partial = true;
+      break;
+    }
+    char c = text[++i];
+    out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
+  }
+  return out;
+}
+
+}  // namespace
+
+Script parseScript(const std::string& text) {
+  Script script;
+  size_t at = 0;
+  while (at <= text.size()) {
+    size_t lf = text.find('\n', at);
+    std::string line = text.substr(at, lf == std::string::npos ? std::string::npos : lf - at);
+    at = lf == std::string::npos ? text.size() + 1 : lf + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos) continue;
+    line.erase(0, start);
+    std::string rest = line.size() > 2 ? line.substr(line[2] == ' ' ? 3 : 2) : "";
+    bool partial = false;
+    if (line.rfind("S:", 0) == 0) {
+      std::string bytes = unescape(rest, &partial);
+      script.push_back(send(partial ? bytes : bytes + "\r\n"));
+    } else if (line.rfind("E:", 0) == 0) {
+      std::string bytes = unescape(rest, &partial);
+      script.push_back(expect(bytes.empty() ? "" : bytes + "\r\n"));
+    } else if (line.rfind("P:", 0) == 0) {
+      script.push_back(pause(std::atoi(rest.c_str())));
+    } else if (line == "STALL") {
+      script.push_back(stall());
+    } else if (line == "CLOSE") {
+      script.push_back(close());
+    } else if (line == "EXPECT-CLOSE") {
+      script.push_back(expectClose());
+    } else if (line == "STARTTLS") {
+      script.push_back(startTls());
+    } else {
+      ADD_FAILURE() << "not a script line: " << line;
+    }
+  }
+  return script;
+}
 
 struct ScriptServer::Conn {
   int fd = -1;

@@ -38,6 +38,16 @@ Step startTls();
 
 using Script = std::vector<Step>;
 
+// A script written as text, one step a line (CR LF is added to the lines sent and expected):
+//   S: +OK ready          send the text
+//   E: USER alice         expect that line;  "E:" alone takes any line
+//   P: 250                pause (ms)
+//   STALL | CLOSE | EXPECT-CLOSE | STARTTLS
+// Blank lines are skipped, blanks before a step too (not after: "E: QUIT " expects the blank). Sends of several lines are written as several "S:" lines, or with
+// "\r\n" inside one: the escapes \r, \n, \t and \\ are understood in S: and E: text, and a
+// text that ends with "\" is sent without the CR LF (a partial line).
+Script parseScript(const std::string& text);
+
 // The server's certificate and key (PEM files); `implicit` makes every connection start with
 // the TLS handshake.
 struct TlsFiles {

@@ -3,17 +3,24 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 #include "tests/support/testroot.h"
 
@@ -34,31 +41,36 @@ std::string makeTempDir(const char* prefix) {
   return made ? std::string(made) : std::string();
 }
 
-// The certificate folder lives as long as the process.
-struct CertFolder {
-  std::string dir;
-  ~CertFolder() {
-    std::error_code ec;
-    if (!dir.empty()) std::filesystem::remove_all(dir, ec);
-  }
-};
-
 }  // namespace
 
 const std::string& certDir() {
-  static CertFolder folder;
+  // Made once for the build tree and shared by the test processes (the certificates are valid
+  // for ten years, the expired one has fixed dates); a lock keeps parallel tests from making
+  // them twice.
+  static std::string dir;
   static std::once_flag once;
   std::call_once(once, [] {
-    if (!installed("/usr/bin/openssl")) return;
-    std::string dir = makeTempDir("oxmcerts");
-    if (dir.empty()) return;
-    if (runs(kSource + "/scripts/certs.sh " + dir + " >/dev/null 2>&1")) {
-      folder.dir = dir;
-    } else {
-      std::filesystem::remove_all(dir);
+    const std::string cached = OXM_CERT_DIR;
+    if (::access((cached + "/trust-all.pem").c_str(), R_OK) == 0) {
+      dir = cached;
+      return;
     }
+    if (!installed("/usr/bin/openssl")) return;
+    int lock = ::open((cached + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+    if (lock < 0 || ::flock(lock, LOCK_EX) != 0) return;
+    if (::access((cached + "/trust-all.pem").c_str(), R_OK) != 0) {
+      std::string made = cached + ".tmp";
+      std::error_code ec;
+      std::filesystem::remove_all(made, ec);
+      if (runs(kSource + "/scripts/certs.sh " + made + " >/dev/null 2>&1")) {
+        std::filesystem::remove_all(cached, ec);
+        std::filesystem::rename(made, cached, ec);
+      }
+    }
+    ::close(lock);
+    if (::access((cached + "/trust-all.pem").c_str(), R_OK) == 0) dir = cached;
   });
-  return folder.dir;
+  return dir;
 }
 
 std::string certDer(const std::string& name) {
@@ -113,20 +125,69 @@ std::unique_ptr<Dovecot> Dovecot::start(const std::string& cert, std::string* wh
   for (int attempt = 0; attempt < 3; ++attempt) {
     server->port_ = freePort();
     server->tlsPort_ = freePort();
-    std::string crt = certDir() + "/" + cert + ".crt";
-    std::string key = certDir() + "/" + cert + ".key";
-    if (server->port_ != server->tlsPort_ &&
-        runs(kSource + "/scripts/dovecot.sh start " + server->dir_ + " " + std::to_string(server->port_) +
-             " " + std::to_string(server->tlsPort_) + " " + crt + " " + key + " >/dev/null 2>&1"))
-      return server;
-    runs(kSource + "/scripts/dovecot.sh stop " + server->dir_ + " >/dev/null 2>&1");
+    if (server->port_ == server->tlsPort_) continue;
+    std::string script = kSource + "/scripts/dovecot.sh";
+    std::vector<std::string> args = {"/bin/bash", script, "run", server->dir_,
+                                     std::to_string(server->port_), std::to_string(server->tlsPort_),
+                                     certDir() + "/" + cert + ".crt", certDir() + "/" + cert + ".key"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+      // Dies with the thread that started it; its own process group holds Dovecot's children.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      setpgid(0, 0);
+      int devnull = ::open("/dev/null", O_WRONLY);
+      if (devnull >= 0) {
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+      }
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    if (pid < 0) break;
+    server->pid_ = pid;
+    if (server->waitUp()) return server;
+    server->kill();
   }
   *why = "dovecot did not start; see " + server->dir_ + "/dovecot.log";
   return nullptr;
 }
 
+bool Dovecot::waitUp() {
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < until) {
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;  // it ended: a port was taken, or the configuration was refused
+      return false;
+    }
+    bool up = true;
+    for (unsigned port : {port_, tlsPort_}) {
+      int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      struct sockaddr_in addr = {};
+      addr.sin_family = AF_INET;
+      addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      addr.sin_port = htons(static_cast<uint16_t>(port));
+      up = up && fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+      if (fd >= 0) ::close(fd);
+    }
+    if (up) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+void Dovecot::kill() {
+  if (pid_ <= 0) return;
+  ::kill(-pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
 Dovecot::~Dovecot() {
-  runs(kSource + "/scripts/dovecot.sh stop " + dir_ + " >/dev/null 2>&1");
+  kill();
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
 }

@@ -10,7 +10,7 @@
 namespace oxm::test {
 
 // The folder of the certificates of scripts/certs.sh (localhost, wronghost, expired, trailing
-// with .crt and .key, trust-all.pem), made once per process; "" when openssl is missing.
+// with .crt and .key, trust-all.pem), made once in the build tree; "" when openssl is missing.
 const std::string& certDir();
 // The certificate's DER bytes, read from its PEM file.
 std::string certDer(const std::string& name);
@@ -20,7 +20,9 @@ unsigned freePort();
 
 // One Dovecot POP3 server in its own temporary folder: the users alice/secret1 and
 // bob/secret2 (maildir), a plain port and an implicit-TLS port with the certificate named at
-// start ("localhost", "wronghost" or "expired"). Stopped and removed by the destructor.
+// start ("localhost", "wronghost" or "expired"). It runs as a child of the thread that starts
+// it and is killed when that thread or the process ends, however it ends; the destructor stops
+// it and removes the folder.
 class Dovecot {
  public:
   // Null, with the reason in *why, when dovecot or openssl is missing, the tests do not run
@@ -41,10 +43,13 @@ class Dovecot {
 
  private:
   Dovecot() = default;
+  bool waitUp();
+  void kill();
   std::string dir_;
   unsigned port_ = 0;
   unsigned tlsPort_ = 0;
   int added_ = 0;
+  int pid_ = -1;  // the server's process, leader of its process group
 };
 
 }  // namespace oxm::test

@@ -195,6 +195,18 @@ TEST_F(ReaderTest, EndsOfAReadThatNeverCompletes) {
     EXPECT_EQ(reader.read(reply, end, 1024), ReadStatus::PeerClosed);
     EXPECT_EQ(reply, "+OK\r\n1 a");
   }
+  // A reply that never ends: the buffer keeps its capacity, the steps run out while bytes flow.
+  socket_.close();
+  serve({Script{test::send("+OK\r\n" + std::string(40 << 20, 'x'), 8192, 1), test::close()}});
+  {
+    ReplyReader reader(socket_);
+    DotEnd end;
+    CappedBuffer buffer(1 << 16);
+    EXPECT_EQ(reader.read(buffer, end), ReadStatus::TimedOut);
+    EXPECT_TRUE(buffer.overflow());
+    EXPECT_GT(buffer.received(), buffer.capacity());
+    EXPECT_EQ(buffer.data(), "+OK\r");
+  }
   // A stalled server: 600 short steps, then the socket still carries the QUIT.
   socket_.close();
   serve({Script{test::send("+OK\r\n"), test::stall()}});

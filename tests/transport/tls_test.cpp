@@ -117,7 +117,9 @@ TEST_F(TlsTest, DeferredHandshakeAfterStartTls) {
   reply.clear();
   ASSERT_EQ(reader.read(reply, end, 1024), ReadStatus::Ok);
   EXPECT_EQ(reply, "220 go ahead\r\n");
-  ASSERT_EQ(socket.handshake(), net::kOk);
+  int result = 99;
+  ASSERT_EQ(reader.handshake(&result), ReadStatus::Ok);
+  EXPECT_EQ(result, net::kOk);
   EXPECT_TRUE(socket.isSecure());
   ASSERT_EQ(socket.send("EHLO x\r\n", 8), 8);
   reply.clear();
@@ -126,6 +128,17 @@ TEST_F(TlsTest, DeferredHandshakeAfterStartTls) {
   socket.close();
   ASSERT_TRUE(server.waitDone());
   EXPECT_EQ(server.failures(), "");
+
+  // A server that never answers the handshake: the steps run out.
+  test::ScriptServer silent(Script{test::send("220 go ahead\r\n"), test::stall()}, files("localhost", false));
+  ASSERT_TRUE(socket.open());
+  socket.setSecure("localhost", certificateValidationCallback, true);
+  ASSERT_EQ(socket.connect("127.0.0.1", silent.port()), net::kOk);
+  reply.clear();
+  ASSERT_EQ(reader.read(reply, end, 1024), ReadStatus::Ok);
+  EXPECT_EQ(reader.handshake(&result), ReadStatus::TimedOut);
+  EXPECT_FALSE(socket.isSecure());
+  socket.close();
 }
 
 // The library's own hook on real handshakes: the trusted good certificate passes, the
@@ -154,6 +167,46 @@ TEST_F(TlsTest, CertificateCheckDecidesTheHandshake) {
     EXPECT_EQ(fault::calls(fault::Op::Handshake), 1);
     fault::reset();
     socket.close();
+  }
+}
+
+// Every socket call of a TLS conversation can be made to fail, one at a time, from a fault
+// session of the test's thread: the calls on the reader's workers count in it too.
+TEST_F(TlsTest, FaultSweepOverAConversation) {
+  net::setExtraTrustFile(test::certDir() + "/trust-all.pem");
+  // Steps: 0 connect (with the handshake), 1 read the greeting, 2 send, 3 read, 4 send.
+  const struct {
+    fault::Op op;
+    const char* name;
+    int failsAt[3];  // for the 1st, 2nd, 3rd call; -1: the conversation completes
+  } cases[] = {
+      {fault::Op::Connect, "connect", {0, -1, -1}},
+      {fault::Op::Handshake, "handshake", {0, -1, -1}},
+      {fault::Op::Send, "send", {2, 4, -1}},
+      {fault::Op::Recv, "recv", {1, 3, -1}},
+  };
+  for (const auto& c : cases) {
+    for (int n = 1; n <= 3; ++n) {
+      SCOPED_TRACE(std::string(c.name) + " #" + std::to_string(n));
+      fault::Session session;
+      fault::failNth(c.op, n, 0);
+      test::ScriptServer server(test::parseScript("S: +OK a\nE: ONE\nS: +OK b\nE: TWO\nS: +OK c\nEXPECT-CLOSE"),
+                                files("localhost", true));
+      net::Socket socket;
+      ASSERT_TRUE(socket.open());
+      socket.setSecure("localhost", certificateValidationCallback, false);
+      ReplyReader reader(socket);
+      LineEnd end;
+      std::string reply;
+      int failedAt = -1;
+      if (reader.connect("127.0.0.1", server.port()) != ReadStatus::Ok) failedAt = 0;
+      if (failedAt < 0 && reader.read(reply, end, 1024) != ReadStatus::Ok) failedAt = 1;
+      if (failedAt < 0 && reader.send("ONE\r\n", 5) != ReadStatus::Ok) failedAt = 2;
+      if (failedAt < 0 && reader.read(reply, end, 1024) != ReadStatus::Ok) failedAt = 3;
+      if (failedAt < 0 && reader.send("TWO\r\n", 5) != ReadStatus::Ok) failedAt = 4;
+      EXPECT_EQ(failedAt, c.failsAt[n - 1]);
+      socket.close();
+    }
   }
 }
 
