@@ -119,12 +119,9 @@ void PopClient::setAccount(MailAccount* account, void* connection) {
   reserved_ = account->reserved;
   connection_ = connection;
   knownUids_.clear();
-  knownUidsGiven_.clear();
-  for (const std::wstring& uid : account->uidList) {
-    knownUids_.push_back(narrow(uid));
-    knownUidsGiven_.push_back(knownUids_.back());
-  }
-  if (!account->lastUid.empty()) lastUidForCheck_ = narrow(account->lastUid);
+  for (const std::wstring& uid : account->uidList) knownUids_.push_back(narrow(uid));
+  // A client set up again for another account must not keep the previous one's last UID.
+  lastUidForCheck_ = account->lastUid.empty() ? std::string() : narrow(account->lastUid);
   downloadList_.clear();
   isSsl_ = serverPort_ == 995;
   if (isSsl_) NKDbgPrintfW(L"PopClient:: set isSSL ON! \r\n");
@@ -152,6 +149,11 @@ void PopClient::abort() {
 
 void PopClient::quit() {
   if (state_ == State::QuitSent || state_ == State::Finished) return;
+  if (!link_->socket.isOpen()) {
+    // An error already closed the connection: there is no one to say QUIT to.
+    setState(State::Finished);
+    return;
+  }
   setState(State::QuitNext);
   expectReply_ = false;
   continueRead_ = false;
@@ -327,6 +329,7 @@ unsigned PopClient::recvExec() {
       continueRead_ = false;
       stopReason_ = 2;
       if (isLoginState(state_)) {
+        cancelRequested_ = false;  // answered here: the client's next conversation starts clean
         sendData("QUIT\r\n");
         errorHandling(POP_CANCEL_ERR);
         return POP_CANCEL_ERR;

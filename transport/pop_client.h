@@ -61,9 +61,9 @@ class PopClient {
   bool registerNotifyPop(NotifyPop* notify);
   // Copies the record (texts converted to the system code page; a text that cannot be
   // converted becomes empty), keeps the Connection Manager handle that is polled while waiting
-  // (null: not polled), takes the UID list and the last UID as what is known, clears the download
-  // list and switches on the secure socket for port 995. The registry value "UseUidlListAlways"
-  // = 1 makes the UID list alone decide what is new.
+  // (null: not polled), takes the UID list and the last UID (empty: none) as what is known,
+  // clears the download list and switches on the secure socket for port 995. The registry value
+  // "UseUidlListAlways" = 1 makes the UID list alone decide what is new.
   void setAccount(MailAccount* account, void* connection);
   // Mode for the next conversation (reset to 0 when a conversation ends with QUIT).
   void setPopMode(int mode);
@@ -80,7 +80,8 @@ class PopClient {
   // From any thread: ends the conversation at once, closing the socket; no QUIT is sent. A
   // read in progress reports POP_TIMEOUT_ERR; otherwise the conversation ends silently.
   void abort();
-  // Sends QUIT and reads its reply unless QUIT was sent already or the conversation is over.
+  // Sends QUIT and reads its reply unless QUIT was sent already, the conversation is over or an
+  // error closed the connection. For use after newConnection, not inside a notification.
   void quit();
   // The message just delivered and its UID; valid only inside the notification of kinds 0-2.
   void getMail(std::string* text, std::string* uid);
@@ -160,8 +161,7 @@ class PopClient {
   // What is known and what is asked for.
   std::string lastUidForCheck_;
   std::vector<std::string> downloadList_;
-  std::vector<std::string> knownUids_;       // for matching
-  std::list<std::string> knownUidsGiven_;    // as given
+  std::vector<std::string> knownUids_;       // the account's UID list
 
   // The conversation.
   std::vector<std::string> uidlLines_;

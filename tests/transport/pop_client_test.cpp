@@ -9,6 +9,7 @@
 
 #include "frame/registry_value.h"
 #include "platform/clock.h"
+#include "platform/fault.h"
 #include "platform/memory.h"
 #include "tests/transport/pop_fixture.h"
 
@@ -352,6 +353,8 @@ TEST_F(PopTest, CancelAndAbortFromAnotherThread) {
     other.join();
     ASSERT_TRUE(server.waitDone());
     EXPECT_EQ(server.failures(), "");
+    // The connection is closed: quit has no one to talk to and reports nothing more.
+    client.quit();
     EXPECT_EQ(recorder.events, c.events);
   }
 }
@@ -381,19 +384,81 @@ TEST_F(PopTest, DataConnectionLostIsReportedAndLogged) {
   EXPECT_NE(log.find("*** diconnect RAS Connection ***\r\n"), std::string::npos);
 }
 
-// Low memory: a large message is skipped (not delivered, not deleted), the next one follows.
-TEST_F(PopTest, LowMemorySkipsLargeMessagesOnly) {
-  setFixedAvailPhys(200000);
-  ScriptServer server(popLogin() + uidl("+OK\r\n1 big\r\n2 small\r\n.\r\n") +
-                      Script{expect("STAT\r\n"), send("+OK 2 40100\r\n"), expect("LIST 1\r\n"), send("+OK 1 40000\r\n")} +
-                      fetch("2", 100, "S\r\n") + Script{expect("DELE 2\r\n"), send("+OK\r\n")} + quit());
-  MailAccount a = account(server.port());
-  a.deleteFromServer = 1;
-  PopRun run = converse(a);
-  ASSERT_TRUE(server.waitDone());
-  EXPECT_EQ(server.failures(), "");
-  EXPECT_EQ(run.events, "K7:2,40100 n n K0 K4:1");
-  EXPECT_EQ(run.mails.count("small"), 1u);
+// The memory and size limits before each RETR, at their boundaries.
+TEST_F(PopTest, MemoryAndSizeLimits) {
+  struct Case {
+    const char* name;
+    uint64_t availPhys;
+    int mode;
+    std::string stat;
+    Script fetches;
+    std::string events;
+  } cases[] = {
+      {"under 300 KB free: a message over 32 KB is skipped (not deleted), one of 32 KB still comes", 307199, 0, "+OK 2 65537\r\n",
+       Script{expect("LIST 1\r\n"), send("+OK 1 32769\r\n")} + fetch("2", 32768, "S\r\n") +
+           Script{expect("DELE 2\r\n"), send("+OK\r\n")},
+       "K7:2,65537 n n K0 K4:1"},
+      {"300 KB free: both come", 307200, 0, "+OK 2 65537\r\n",
+       fetch("1", 32769, "S\r\n") + Script{expect("DELE 1\r\n"), send("+OK\r\n")} + fetch("2", 32768, "S\r\n") +
+           Script{expect("DELE 2\r\n"), send("+OK\r\n")},
+       "K7:2,65537 n K0 n K0 K4:2"},
+      {"memory below twice the size in KB: header only, even in partial mode", 400000, 1, "+OK 2 409601023\r\n",
+       fetch("1", 204800512, "S\r\n", "TOP 1 0\r\n") + Script{expect("DELE 1\r\n"), send("+OK\r\n")} +
+           fetch("2", 204800511, "S\r\n", "TOP 2 2\r\n") + Script{expect("DELE 2\r\n"), send("+OK\r\n")},
+       "K7:2,409601023 n K2 n K1 K4:2"},
+      {"exactly 3 MB still comes whole", 1u << 30, 0, "+OK 2 6291457\r\n",
+       fetch("1", 3145728, "S\r\n") + Script{expect("DELE 1\r\n"), send("+OK\r\n")} +
+           fetch("2", 3145729, "S\r\n", "TOP 2 0\r\n") + Script{expect("DELE 2\r\n"), send("+OK\r\n")},
+       "K7:2,6291457 n K0 n K2 K4:2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    setFixedAvailPhys(c.availPhys);
+    ScriptServer server(popLogin() + uidl("+OK\r\n1 one\r\n2 two\r\n.\r\n") +
+                        Script{expect("STAT\r\n"), send(c.stat)} + c.fetches + quit());
+    MailAccount a = account(server.port());
+    a.deleteFromServer = 1;
+    PopRun run = converse(a, c.mode);
+    ASSERT_TRUE(server.waitDone());
+    EXPECT_EQ(server.failures(), "");
+    EXPECT_EQ(run.events, c.events);
+  }
+}
+
+// Every connect, send, receive and worker start of a conversation failed in turn: each run ends
+// with one clear code, closes its socket, and what it delivered is whole and delivered once.
+TEST_F(PopTest, FaultAtEveryHostCall) {
+  const Scenario& full = scenarios()[0];
+  struct Sweep {
+    fault::Op op;
+    const char* code;
+  } sweeps[] = {
+      {fault::Op::Connect, "E:POP_CONNECT_ERR"},
+      {fault::Op::Send, "E:POP_SEND_ERR"},
+      {fault::Op::Recv, "E:POP_SEND_ERR"},
+      {fault::Op::Thread, "E:POP_THREAD_ERR"},
+  };
+  for (const Sweep& sweep : sweeps) {
+    int n = 1;
+    for (;; ++n) {
+      SCOPED_TRACE("op " + std::to_string(static_cast<int>(sweep.op)) + " call " + std::to_string(n));
+      fault::Session session;
+      fault::failNth(sweep.op, n, 10054);
+      ScriptServer server(full.script);
+      PopRun run = converse(account(server.port()));
+      if (server.connections() > 0) {
+        ASSERT_TRUE(server.waitDone()) << "the socket stayed open";
+      } else {
+        server.stop();  // the failure came before the connection
+      }
+      if (run.events == full.events) break;  // past the last call: nothing was injected
+      EXPECT_TRUE(run.events.ends_with(sweep.code)) << run.events;
+      EXPECT_EQ(run.events.find("E:"), run.events.rfind("E:")) << "one error report";
+      for (const auto& [uid, text] : run.mails) EXPECT_EQ(text, full.mails.at(uid));
+      ASSERT_LT(n, 100);
+    }
+    EXPECT_GT(n, 1) << "the operation was never reached";
+  }
 }
 
 // A mailbox of 100,000 known messages: the substring matching stays fast and the lists whole.
