@@ -9,6 +9,7 @@ set(OXM_PUBLIC_HEADERS
   platform/device.h
   platform/console.h
   platform/question.h
+  platform/usernotify.h
   transport/mail_account.h
   transport/pop_state.h
   transport/pop_client.h
@@ -41,7 +42,9 @@ set(OXM_PUBLIC_HEADERS
   codec/quote_email.h
   codec/html_creater.h
   transport/protocol_log.h
-  transport/ras_controller.h)
+  transport/ras_controller.h
+  transport/retriever.h
+  transport/periodic.h)
 
 set(OXM_INSTALL_HEADERDIR ${CMAKE_INSTALL_INCLUDEDIR}/oxmiddle)
 set(OXM_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/OxMiddle)

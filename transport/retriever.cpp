@@ -167,8 +167,8 @@ bool OxRetriever::converse(OxAccountInfoInterface* account, OxRASController* ras
 
   classifier_.reset(new (std::nothrow) OxClassifier());
   storage_.reset(account->OpenStorage());
-  if (!classifier_) {
-    report(OXMDL_ERR_MEM_SHORTAGE, 0);
+  if (!classifier_ || !storage_) {
+    report(classifier_ ? GetOxMiddleError() : OXMDL_ERR_MEM_SHORTAGE, 0);
     release(ras, nullptr);
     storage_.reset();
     ras->RegisterNotifyRas(nullptr);
@@ -297,11 +297,10 @@ bool OxRetriever::SetPeriodicRetrAccountName() {
 // ---- the client's events ----
 
 bool OxRetriever::OnReceiveMessage(int kind, long a, long b) {
-  if (!account_) return false;
-  {
-    std::unique_ptr<OxStorageInterface> storage(account_->OpenStorage());
-    if (!storage) return false;
-  }
+  // Every notification needs the account's storage; it is held open for the whole conversation
+  // instead of being opened again for each one (three opens a message, each reading the
+  // account's settings file for the storage's directory).
+  if (!account_ || !storage_) return false;
   switch (kind) {
     case 0:
     case 1:

@@ -383,6 +383,235 @@ class CorpusTest(Root):
         self.assertNotIn(b"importing [", r.stderr)
 
 
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+PHONE_STATUS_DLL = os.environ.get("OXM_PHONE_STATUS_DLL", "")
+
+
+def free_port():
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class FetchTest(Root):
+    """fetch, timer and log against a Dovecot started for the class (skipped without one)."""
+
+    @classmethod
+    def setUpClass(cls):
+        if os.geteuid() != 0 or not os.path.exists("/usr/sbin/dovecot") or not shutil.which("openssl"):
+            raise unittest.SkipTest("needs root, dovecot (dovecot-pop3d) and openssl")
+        cls.server = tempfile.mkdtemp(prefix="oxmail-e2e-dovecot.")
+        os.chmod(cls.server, 0o755)
+        subprocess.run([os.path.join(SOURCE, "scripts", "certs.sh"), os.path.join(cls.server, "certs")],
+                       check=True, capture_output=True)
+        cls.port = free_port()
+        subprocess.run([os.path.join(SOURCE, "scripts", "dovecot.sh"), "start", os.path.join(cls.server, "dc"),
+                        str(cls.port), str(free_port()), os.path.join(cls.server, "certs", "localhost.crt"),
+                        os.path.join(cls.server, "certs", "localhost.key")], check=True)
+        cls.added = 0
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run([os.path.join(SOURCE, "scripts", "dovecot.sh"), "stop", os.path.join(cls.server, "dc")])
+        shutil.rmtree(cls.server, ignore_errors=True)
+
+    def maildir(self, user="alice"):
+        return os.path.join(self.server, "dc", "home", user, "Maildir")
+
+    def deliver(self, count, lines=3, user="alice"):
+        """Puts messages into the user's maildir; returns their texts as the server serves them."""
+        import pwd
+        mail = pwd.getpwnam("mail")
+        served = []
+        for d in ("", "cur", "new", "tmp"):
+            path = os.path.join(self.maildir(user), d)
+            os.makedirs(path, exist_ok=True)
+            os.chown(path, mail.pw_uid, mail.pw_gid)
+        for _ in range(count):
+            FetchTest.added += 1
+            i = FetchTest.added
+            body = "".join(f"line {k} of message {i}\n" for k in range(1, lines + 1))
+            text = (f"From: sender{i}@example.com\nTo: alice@example.com\nSubject: msg {i}\n"
+                    f"Date: Thu, 01 Jan 2026 00:00:00 +0000\n\n{body}")
+            name = f"{1600000000 + i}.M{i}P1.e2e,S={len(text)}:2,"
+            tmp = os.path.join(self.maildir(user), "tmp", name)
+            with open(tmp, "w", newline="\n") as f:
+                f.write(text)
+            os.chown(tmp, mail.pw_uid, mail.pw_gid)
+            os.rename(tmp, os.path.join(self.maildir(user), "cur", name))
+            served.append(text.replace("\n", "\r\n"))
+        return served
+
+    def on_server(self, user="alice"):
+        return sum(len(os.listdir(os.path.join(self.maildir(user), d))) for d in ("cur", "new"))
+
+    def clear_server(self):
+        self.deliver(0)  # the maildir, made when missing
+        for d in ("cur", "new"):
+            for n in os.listdir(os.path.join(self.maildir(), d)):
+                os.unlink(os.path.join(self.maildir(), d, n))
+
+    def pop_account(self, name, *options, password="secret1"):
+        self.ok("account", "add", name, "--pop", f"127.0.0.1:{self.port}", "--user", "alice",
+                "--password", password, *options)
+
+    def test_fetch_new_messages_once_with_json_lines_and_summary(self):
+        self.clear_server()
+        served = self.deliver(3)
+        self.pop_account("Pop")
+        lines = self.records("fetch", "Pop")
+        self.assertEqual([r["status"] for r in lines[:-1]], ["whole"] * 3)
+        self.assertEqual(lines[-1]["fetched"], 3)
+        self.assertEqual(lines[-1]["bytes"], sum(r["bytes"] for r in lines[:-1]))
+        ids = self.ids("Pop", "inbox")
+        self.assertEqual(len(ids), 3)
+        self.assertEqual([self.ok("show", "Pop", str(i), "--raw").encode() for i in ids],
+                         [t.encode() for t in served])
+        # Known ones do not come again; a new one does.
+        out = self.ok("fetch", "Pop")
+        self.assertRegex(out, r"^fetched 0 messages \(0 bytes\) in [0-9.]+ s\n$")
+        self.deliver(1)
+        self.assertRegex(self.ok("fetch", "Pop"), r"^fetched 1 messages \(\d+ bytes\) in [0-9.]+ s\n$")
+        self.assertEqual(len(self.ids("Pop", "inbox")), 4)
+        self.assertEqual(self.on_server(), 4)
+
+        # A wrong password: the library's code, exit 1, nothing stored.
+        self.pop_account("Wrong", password="nope")
+        err = self.fails(1, "fetch", "Wrong", says="POP_AUTH_ERR")
+        self.assertIn("0x02002002", err)
+        self.assertEqual(self.ids("Wrong", "inbox"), [])
+        # The right one given on the command line.
+        self.assertIn("fetched 4 messages", self.ok("fetch", "Wrong", "--password", "secret1"))
+
+    def test_partial_completion_delete_and_clear(self):
+        self.clear_server()
+        served = self.deliver(2, lines=12)
+        self.pop_account("Part", "--partial", "2", "--apop")
+        settings = self.records("account", "show", "Part")[0]
+        self.assertEqual((settings["bAPOPEnabled"], settings["bPartialRetrievingEnabled"],
+                          settings["uiPartialRetrievingLines"]), ("true", "true", "2"))
+        lines = self.records("fetch", "Part")
+        self.assertEqual([r["status"] for r in lines[:-1]], ["partial", "partial"])
+        ids = self.ids("Part", "partial")
+        self.assertEqual(len(ids), 2)
+        self.assertNotIn("line 3 of", self.ok("show", "Part", str(ids[0]), "--raw"))
+        # Completed in place: same identifiers, whole text, no longer partial.
+        self.assertIn("fetched 2 messages", self.ok("fetch", "Part", "--select", *map(str, ids)))
+        self.assertEqual(self.ids("Part", "partial"), [])
+        self.assertEqual(self.ids("Part", "inbox"), ids)
+        self.assertEqual(self.ok("show", "Part", str(ids[1]), "--raw"), served[1])
+        self.fails(2, "fetch", "Part", "--select")
+        self.fails(2, "fetch", "Part", "7")
+
+        # Clearing the server deletes what was received, nothing newer.
+        self.deliver(1)
+        self.ok("fetch", "Part", "--clear-server")
+        self.assertEqual(self.on_server(), 1)
+        # Deleted from the server as soon as stored.
+        self.pop_account("Del", "--delete-from-server")
+        self.assertEqual(self.records("account", "show", "Del")[0]["bMessageLeavingEnabled"], "true")
+        self.assertIn("fetched 1 messages", self.ok("fetch", "Del"))
+        self.assertEqual(self.on_server(), 0)
+
+    def test_progress_bar_on_a_terminal(self):
+        self.clear_server()
+        self.deliver(5, lines=200)
+        self.pop_account("Bar")
+        master, slave = pty.openpty()
+        proc = subprocess.Popen([OXMAIL, "--root", self.root, "fetch", "Bar"], stdout=subprocess.PIPE,
+                                stderr=slave, env=dict(os.environ, OXMIDDLE_SYNC="0"))
+        os.close(slave)
+        seen = b""
+        while True:
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:
+                break
+            if not chunk:
+                break
+            seen += chunk
+        out, _ = proc.communicate(timeout=120)
+        os.close(master)
+        self.assertEqual(proc.returncode, 0)
+        self.assertIn(b"\rfetching [", seen)
+        self.assertIn(b"fetched 5 messages", out)
+
+    def test_timer_set_run_off(self):
+        self.clear_server()
+        self.pop_account("Timed")
+        if PHONE_STATUS_DLL:
+            os.makedirs(os.path.join(self.root, "Windows"), exist_ok=True)
+            shutil.copy(PHONE_STATUS_DLL, os.path.join(self.root, "Windows", "TmPhoneStatus.dll"))
+        db = os.path.join(self.root, "Notify", "Notifications.txt")
+        self.fails(1, "timer", "set", "15", "--account", "Nobody")
+        self.assertEqual(self.ok("timer", "set", "15", "--account", "Timed"), "periodic retrieval every 15 minutes\n")
+        self.ok("timer", "set", "20")
+        with open(db) as f:
+            entries = f.read().splitlines()
+        self.assertEqual(entries[0], "OxMiddle user notifications 1")
+        self.assertEqual(len(entries), 2, "exactly one receive timer")
+        self.assertTrue(entries[1].endswith("\t\\Windows\\OxRecvTimer.exe\t-t"), entries[1])
+        self.assertEqual(self.ok("timer", "run"), "nothing due\n")
+
+        # Due: the periodic retrieval runs, the indicators are set, the next timer is set.
+        self.deliver(2)
+        fields = entries[1].split("\t")
+        fields[3] = "2020-01-01 00:00:00.000"
+        with open(db, "w") as f:
+            f.write(entries[0] + "\n" + "\t".join(fields) + "\n")
+        log = os.path.join(self.dir, "phone.log")
+        r = subprocess.run([OXMAIL, "--root", self.root, "timer", "run"], capture_output=True, timeout=120,
+                           env=dict(os.environ, OXMIDDLE_SYNC="0", OXM_PHONE_STATUS_LOG=log))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn(b"fetched 2 messages", r.stdout)
+        self.assertEqual(len(self.ids("Timed", "inbox")), 2)
+        if PHONE_STATUS_DLL:
+            with open(log) as f:
+                self.assertEqual(f.read().splitlines(), ["10 1", "13 0"])
+        with open(db) as f:
+            again = f.read().splitlines()
+        self.assertEqual(len(again), 2)
+        self.assertNotIn("2020-01-01", again[1])
+
+        # The next timer is set before the retrieval: a retrieval that fails keeps the cycle.
+        self.pop_account("Gone")
+        self.ok("timer", "set", "15", "--account", "Gone")
+        self.ok("account", "delete", "Gone")
+        with open(db) as f:
+            entries = f.read().splitlines()
+        fields = entries[1].split("\t")
+        fields[3] = "2020-01-01 00:00:00.000"
+        with open(db, "w") as f:
+            f.write(entries[0] + "\n" + "\t".join(fields) + "\n")
+        self.fails(1, "timer", "run", says="Gone")
+        with open(db) as f:
+            again = f.read().splitlines()
+        self.assertEqual(len(again), 2)
+        self.assertNotIn("2020-01-01", again[1])
+
+        self.assertEqual(self.ok("timer", "set", "off"), "periodic retrieval off\n")
+        with open(db) as f:
+            self.assertEqual(f.read(), "OxMiddle user notifications 1\n")
+        self.fails(2, "timer", "set", "0")
+
+    def test_protocol_log_masks_the_password(self):
+        self.clear_server()
+        self.deliver(1)
+        self.pop_account("Logged")
+        self.fails(1, "log", "show", says="the protocol log is off")
+        self.ok("log", "on")
+        self.ok("fetch", "Logged")
+        shown = self.ok("log", "show")
+        self.assertIn("USER alice", shown)
+        self.assertIn("PASS *******", shown)
+        self.assertNotIn("secret1", shown)
+        self.assertIn("RETR 1", shown)
+        self.ok("log", "off")
+        self.assertFalse(os.path.exists(os.path.join(self.root, "Application Data", "OxenMail", "OxMailLog.txt")))
+        self.fails(2, "log", "sideways")
+
+
 class DemoTest(unittest.TestCase):
     def test_demo_runs_in_a_fresh_root(self):
         r = subprocess.run([OXMAIL, "demo"], capture_output=True, env=dict(os.environ, OXMIDDLE_SYNC="0"),

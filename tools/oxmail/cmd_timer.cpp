@@ -93,30 +93,26 @@ int run(const Args& args) {
   requireInit();
   std::vector<OxDueNotification> due;
   if (!OxTakeDueUserNotifications(&due)) throw Failure("cannot read the notification database");
-  int result = kExitOk;
   bool timerFired = false;
   for (const OxDueNotification& entry : due) {
     if (entry.application == kRecvTimerApplication && entry.arguments == kRecvTimerArguments) {
       timerFired = true;
-      try {
-        if (retrievePeriodically() != kExitOk) result = kExitFailure;
-      } catch (const Failure& e) {
-        std::fprintf(stderr, "oxmail: %s\n", e.what());
-        result = kExitFailure;
-      }
     } else {
       std::fprintf(stderr, "oxmail: not started (not a program of this system): %s %s\n",
                    utf8(entry.application).c_str(), utf8(entry.arguments).c_str());
     }
   }
-  if (timerFired) {
+  if (!timerFired) {
+    if (!settings().quiet && !settings().json) std::printf("nothing due\n");
+    return kExitOk;
+  }
+  // The next timer first, so that a retrieval that fails or never ends does not end the cycle.
+  {
     OxCommonSettingInterface common(L"");
     const OxCommonSettingInterface::Attributes a = readCommon(common);
     if (a.bPeriodicRetrievingEnabledModule) setTimer(true, a.uiPeriodicRetrievingMin);
-  } else if (!settings().quiet && !settings().json) {
-    std::printf("nothing due\n");
   }
-  return result;
+  return retrievePeriodically();  // timers that piled up make one retrieval
 }
 
 }  // namespace
