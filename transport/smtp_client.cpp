@@ -100,7 +100,7 @@ struct SmtpClient::Link {
 };
 
 SmtpClient::SmtpClient()
-    : log_(std::make_unique<oxm::transport::ProtocolLog>()), sleeper_(std::make_unique<oxm::StepSleeper>()) {}
+    : log_(std::make_unique<ProtocolLog>()), sleeper_(std::make_unique<oxm::StepSleeper>()) {}
 
 SmtpClient::~SmtpClient() { closeLinks(); }
 

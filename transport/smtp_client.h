@@ -26,9 +26,7 @@
 #include "transport/mail_account.h"
 #include "transport/smtp_state.h"
 
-namespace oxm::transport {
 class ProtocolLog;
-}  // namespace oxm::transport
 namespace oxm {
 class StepSleeper;
 }  // namespace oxm
@@ -125,7 +123,7 @@ class SmtpClient {
   unsigned authFinished();
 
   NotifySmtp* notify_ = nullptr;
-  std::unique_ptr<oxm::transport::ProtocolLog> log_;
+  std::unique_ptr<ProtocolLog> log_;
   std::unique_ptr<oxm::StepSleeper> sleeper_;
 
   // The account, in the system code page.
