@@ -13,6 +13,9 @@ set(OXM_PUBLIC_HEADERS
   transport/mail_account.h
   transport/pop_state.h
   transport/pop_client.h
+  transport/smtp_state.h
+  transport/smtp_client.h
+  transport/sender.h
   frame/oxerror.h
   frame/oxerror_table.inc
   frame/profile.h

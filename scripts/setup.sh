@@ -21,6 +21,7 @@ OXM_PACKAGES=(
   openssl
   dovecot-pop3d
   procps
+  exim4-daemon-light
 )
 
 missing=()

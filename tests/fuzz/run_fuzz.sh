@@ -5,8 +5,8 @@
 # in the work directory).
 #
 # usage: run_fuzz.sh SOURCE_DIR WORK_DIR SECONDS [TESTDATA_DIR [TARGET...]]
-# Targets: decode, date, encode (the codec), pop_reply (the POP3 reply reading; these four are
-# the default) and rss (the RSS parser).
+# Targets: decode, date, encode (the codec), pop_reply and smtp_reply (the POP3 and SMTP reply
+# reading; these five are the default) and rss (the RSS parser).
 set -euo pipefail
 src=$1
 work=$(mkdir -p "$2" && cd "$2" && pwd)
@@ -14,7 +14,7 @@ seconds=$3
 testdata=${OXMIDDLE_TESTDATA:-${4:-$src/../shared/testdata}}
 shift $(( $# < 4 ? $# : 4 ))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(decode date encode pop_reply)
+[ ${#targets[@]} -gt 0 ] || targets=(decode date encode pop_reply smtp_reply)
 
 cxx=$(command -v clang++ || true)
 if [ -z "$cxx" ]; then
@@ -36,8 +36,9 @@ flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -f
 sources_of() {
   case $1 in
     rss) echo "$src"/platform/*.cpp "$src"/feeds/rssparser/src/*.cpp ;;
-    pop_reply) echo "$src"/platform/*.cpp "$src"/frame/*.cpp "$src"/codec/*.cpp \
-                    "$src"/transport/pop_reply.cpp "$src"/transport/reply_end.cpp "$src"/transport/dotstuff.cpp ;;
+    pop_reply | smtp_reply)
+      echo "$src"/platform/*.cpp "$src"/frame/*.cpp "$src"/codec/*.cpp "$src"/transport/pop_reply.cpp \
+           "$src"/transport/smtp_reply.cpp "$src"/transport/reply_end.cpp "$src"/transport/dotstuff.cpp ;;
     *) echo "$src"/platform/*.cpp "$src"/frame/*.cpp "$src"/codec/*.cpp ;;
   esac
 }
@@ -53,7 +54,7 @@ objects_of() {
 }
 
 seeds="$work/seeds"
-mkdir -p "$seeds/decode" "$seeds/date" "$seeds/encode" "$seeds/rss" "$seeds/pop_reply"
+mkdir -p "$seeds/decode" "$seeds/date" "$seeds/encode" "$seeds/rss" "$seeds/pop_reply" "$seeds/smtp_reply"
 if [ -d "$testdata/mail" ]; then
   find "$testdata/mail" -type f ! -name '*.md' -size -200k -exec cp -t "$seeds/decode" {} + 2>/dev/null || true
   cp "$seeds/decode"/* "$seeds/encode"/ 2>/dev/null || true
@@ -72,6 +73,11 @@ printf '\x05+OK 2 320\r\n' > "$seeds/pop_reply/stat"
 printf '\x01+OK\r\n1 120\r\n2 200\r\n.\r\n' > "$seeds/pop_reply/list"
 printf '\x07+OK 12 octets\r\nA\r\n..dot\r\n\r\n.\r\n' > "$seeds/pop_reply/retr"
 printf '\x02-ERR no such message\r\n' > "$seeds/pop_reply/err"
+# SMTP replies: the first byte sets the piece size of the end test.
+printf '\x03250-localhost\r\n250-AUTH PLAIN LOGIN CRAM-MD5\r\n250 HELP\r\n' > "$seeds/smtp_reply/ehlo"
+printf '\x01334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\r\n' > "$seeds/smtp_reply/cram"
+printf '\x05554-no\r\n554 never\r\n' > "$seeds/smtp_reply/refused"
+printf '\x02220 ready\r\n' > "$seeds/smtp_reply/greeting"
 
 status=0
 for target in "${targets[@]}"; do

@@ -791,5 +791,108 @@ class DemoTest(unittest.TestCase):
         shutil.rmtree(root)
 
 
+def free_port():
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class SendTest(Root):
+    """oxmail send against an Exim started by scripts/exim.sh (skipped without Exim or root)."""
+
+    @classmethod
+    def setUpClass(cls):
+        if not os.path.exists("/usr/sbin/exim4") or os.geteuid() != 0 or not shutil.which("openssl"):
+            raise unittest.SkipTest("Exim (exim4-daemon-light), openssl and root are needed")
+        cls.srv = tempfile.mkdtemp(prefix="oxmail-exim.")
+        os.chmod(cls.srv, 0o755)
+        certs = os.path.join(cls.srv, "certs")
+        os.mkdir(certs, 0o755)
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30",
+                        "-keyout", os.path.join(certs, "localhost.key"),
+                        "-out", os.path.join(certs, "localhost.crt"), "-subj", "/CN=localhost"],
+                       check=True, capture_output=True)
+        cls.ports = [free_port() for _ in range(4)]
+        cls.exim = os.path.join(cls.srv, "exim")
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "exim.sh")
+        cls.script = script
+        r = subprocess.run([script, "start", cls.exim, certs] + [str(p) for p in cls.ports], capture_output=True)
+        if r.returncode != 0:
+            shutil.rmtree(cls.srv, ignore_errors=True)
+            raise unittest.SkipTest("Exim did not start: " + r.stdout.decode() + r.stderr.decode())
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run([cls.script, "stop", cls.exim], capture_output=True)
+        shutil.rmtree(cls.srv, ignore_errors=True)
+
+    def deliveries(self, expected=0):
+        """The delivered files (removed once read), after waiting at most 10 s for `expected`:
+        Exim delivers just after its reply to the data."""
+        import time
+        out = os.path.join(self.exim, "out", "new")
+        for _ in range(500):
+            if len(os.listdir(out) if os.path.isdir(out) else []) >= expected:
+                break
+            time.sleep(0.02)
+        found = []
+        for name in sorted(os.listdir(out)) if os.path.isdir(out) else []:
+            with open(os.path.join(out, name), "rb") as f:
+                env, data = f.read().split(b"\r\n\r\n", 1)
+            found.append((env.split(b"\r\n")[1], data))
+            os.unlink(os.path.join(out, name))
+        return found
+
+    def test_outbox_with_a_refused_recipient(self):
+        self.deliveries()
+        self.ok("account", "add", "Work", "--address", "taro@example.jp",
+                "--smtp", "127.0.0.1:%d" % self.ports[0], "--smtp-auth", "none")
+        for i in range(3):
+            self.ok("compose", "Work", "--to", "hanako@example.jp", "--subject", "hello %d" % i, "--body", "b\n.\n")
+        self.ok("compose", "Work", "--to", "refused@example.jp", "--subject", "bad one", "--body", "x")
+        r = self.run_oxmail("send", "Work")
+        self.assertEqual(r.returncode, 1)
+        self.assertRegex(r.stdout.decode(), r"^sent 3 of 4 messages in [0-9.]+ s\n$")
+        err = r.stderr.decode()
+        self.assertIn("(SMTP_ADDRESS_ERR, 0x0200210E)", err)
+        self.assertIn('"bad one" stayed in the outbox', err)
+        got = self.deliveries(3)
+        self.assertEqual([rcpt for rcpt, _ in got], [b"RCPT TO:<hanako@example.jp>"] * 3)
+        for _, data in got:
+            self.assertIn(b"\r\n\r\nb\r\n.\r\n", data)  # the body line "." arrives as "."
+        self.assertEqual(len(self.ids("Work", "sent")), 3)
+        self.assertEqual(len(self.ids("Work", "outbox")), 1)
+        # Again, as JSON: the refused message is tried first and stays; the new one goes.
+        self.ok("compose", "Work", "--to", "jiro@example.jp", "--subject", "again", "--body", "y")
+        r = self.run_oxmail("send", "Work", json_out=True)
+        lines = [json.loads(line) for line in r.stdout.decode().splitlines()]
+        self.assertEqual(lines[0], {"sent": 1, "of": 2})
+        self.assertEqual(lines[-1]["sent"], 1)
+        self.assertEqual(lines[-1]["messages"], 2)
+        self.assertEqual(lines[-1]["errors"], ["0x0200210E"])
+        self.assertEqual(lines[-1]["left"], self.ids("Work", "outbox"))
+        self.assertEqual(len(self.deliveries(1)), 1)
+
+    def test_authentication_choices(self):
+        self.deliveries()
+        submit = "127.0.0.1:%d" % self.ports[1]
+        for name, auth, password, code in [("Login", "login", "secret1", 0), ("Cram", "cram-md5", "secret1", 0),
+                                           ("Auto", "auto", "secret1", 0), ("Wrong", "cram-md5", "nope", 1)]:
+            self.ok("account", "add", name, "--address", "alice@example.jp", "--smtp", submit,
+                    "--smtp-auth", auth, "--smtp-user", "alice", "--smtp-password", password)
+            self.ok("compose", name, "--to", "bob@example.jp", "--subject", name, "--body", "x")
+            r = self.run_oxmail("send", name)
+            self.assertEqual(r.returncode, code, r.stderr)
+            if code:
+                self.assertIn("SMTP_AUTH_ERR", r.stderr.decode())
+                self.assertEqual(len(self.ids(name, "outbox")), 1)
+            else:
+                self.assertEqual(r.stdout.decode().split(" in ")[0], "sent 1 of 1 messages")
+        # A wrong stored password, replaced for one run by --password.
+        self.ok("send", "Wrong", "--password", "secret1")
+        self.assertEqual(len(self.deliveries(4)), 4)
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -87,6 +87,7 @@ int add(const Args& args) {
   }
   // The library deletes a delivered message when this key is set.
   if (args.has("delete-from-server")) pairs.push_back("bMessageLeavingEnabled=true");
+  smtpAuthSettings(args, name, &pairs);
   OxAccountInfoInterface::Attributes a = settingsFrom(pairs);
   // The name becomes a directory: a host file name is at most 255 bytes.
   checkName("account", name, 255);
@@ -163,7 +164,7 @@ int removeAccount(const Args& args) {
 }  // namespace
 
 int runAccount(const Words& words) {
-  Args args(words, {"address", "name", "user", "password", "pop", "smtp", "partial"},
+  Args args(words, {"address", "name", "user", "password", "pop", "smtp", "partial", "smtp-auth", "smtp-user", "smtp-password"},
             {"show-passwords", "apop", "delete-from-server"});
   const std::string sub = args.need(0, "subcommand (list, add, show, set, rename, delete)");
   if (sub == "list") return list(args);

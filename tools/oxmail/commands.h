@@ -7,6 +7,8 @@
 
 namespace oxmail {
 
+class Args;
+
 using Words = std::vector<std::string>;
 
 int runInit(const Words& args);
@@ -25,10 +27,15 @@ int runRules(const Words& args);
 int runSignature(const Words& args);
 int runRecover(const Words& args);
 int runFetch(const Words& args);
+int runSend(const Words& args);
 int runTimer(const Words& args);
 int runLog(const Words& args);
 int runDemo(const Words& args);
 int runError(const Words& args);
+
+// account add's --smtp-auth, --smtp-user and --smtp-password as settings (and, for cram-md5 and
+// login, the mechanism kept for `oxmail send`).
+void smtpAuthSettings(const Args& args, const std::string& account, std::vector<std::string>* pairs);
 
 // "the key name contains "=" (OXMDL_ERR_INI_KEY_INVALID, 0x02000099)" for a library code.
 std::string describe(unsigned int code);

@@ -38,7 +38,8 @@ const Command kCommands[] = {
      "given keys; options --address, --name, --pop HOST[:PORT], --smtp HOST[:PORT], --user and\n"
      "--password (the POP3 login) set the usual ones; --apop logs in with APOP, --partial LINES\n"
      "retrieves only the header and the first LINES body lines, --delete-from-server deletes each\n"
-     "message from the server once it is stored. show prints every setting with its key name (passwords as\n"
+     "message from the server once it is stored; --smtp-auth none|pop|auto|cram-md5|login, --smtp-user\n"
+     "and --smtp-password set how `oxmail send` logs in. show prints every setting with its key name (passwords as\n"
      "****** unless --show-passwords). Keys are those of AccountInfo.ini: strSenderAddress,\n"
      "uiPopServerPort, bAPOPEnabled, ...; booleans take true/false.\n"},
     {"folder", oxmail::runFolder, "list ACCOUNT | create ACCOUNT NAME [--in FOLDER] | rename ACCOUNT FOLDER NAME | move ACCOUNT FOLDER TO | remove ACCOUNT FOLDER",
@@ -73,6 +74,13 @@ const Command kCommands[] = {
      "received before. A certificate the system does not trust is asked about on the terminal and\n"
      "refused without one, unless --accept-certificate. Prints \"fetched N messages (M bytes) in S s\";\n"
      "with --json one line per message and the summary as JSON.\n"},
+    {"send", oxmail::runSend, "ACCOUNT [--password P] [--accept-certificate]",
+     "send the outbox over SMTP and file what went out in the sent tray",
+     "Progress per message on a terminal; \"sent N of M messages\" at the end, with the library's\n"
+     "code of each failure and the messages that stayed in the outbox. With --json one line per\n"
+     "message sent and the summary as JSON. --password replaces the stored SMTP (or POP before SMTP)\n"
+     "password for this run. A certificate the system does not trust is asked about on the\n"
+     "terminal and refused without one, unless --accept-certificate.\n"},
     {"timer", oxmail::runTimer, "set MINUTES|off [--account NAME] | run",
      "periodic retrieval: the receive timer and the timer program",
      "set keeps the interval in the common settings, names the account (--account) and sets the\n"

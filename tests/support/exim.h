@@ -1,0 +1,46 @@
+// A real Exim for the SMTP tests, started by scripts/exim.sh in a temporary folder on free
+// 127.0.0.1 ports: plain (no AUTH, no STARTTLS), submit (STARTTLS, AUTH before and after it),
+// strict (AUTH only after STARTTLS) and smtps (TLS from the first byte). Users alice/secret1 and
+// bob/secret2. One server serves a whole test program; tests skip when it cannot start.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace oxm::test {
+
+// One delivered copy: Exim writes one file per recipient.
+struct EximDelivery {
+  std::string mailFrom;  // "<a@example.jp>"
+  std::string rcptTo;
+  std::string data;      // the message as received, dot-unstuffed
+};
+
+class EximServer {
+ public:
+  // The program's server, started on first use; null (with the reason in *whyNot) when Exim is
+  // not installed or does not come up. Stopped when the program ends.
+  static EximServer* shared(std::string* whyNot);
+  ~EximServer();
+
+  unsigned plainPort = 0, submitPort = 0, strictPort = 0, smtpsPort = 0;
+
+  // Waits (bounded, 10 s) until at least n deliveries are on disk; returns them sorted by
+  // sender then recipient then data, or fewer when the time ran out.
+  std::vector<EximDelivery> deliveries(size_t n);
+  // Removes every delivery on disk.
+  void clear();
+  const std::string& folder() const { return dir_; }
+
+ private:
+  EximServer() = default;
+  std::string dir_;
+  bool running_ = false;
+};
+
+}  // namespace oxm::test
+
+#define OXM_NEED_EXIM(var)                                          \
+  std::string eximWhyNot_;                                          \
+  ::oxm::test::EximServer* var = ::oxm::test::EximServer::shared(&eximWhyNot_); \
+  if (!var) GTEST_SKIP() << "no Exim: " << eximWhyNot_

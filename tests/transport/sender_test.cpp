@@ -1,0 +1,144 @@
+// The sender over a real Exim: an outbox of 50 sent over one connection and filed, a refused
+// recipient passed over, the one-message forms, and the reasons a run does not start.
+#include "transport/sender.h"
+
+#include "frame/oxerror.h"
+#include "platform/connmgr.h"
+#include "tests/support/servers.h"
+#include "tests/transport/sender_fixture.h"
+
+namespace oxm::test {
+namespace {
+
+TEST_F(SenderTest, OutboxOfFiftyWithTheTenthRecipientRefused) {
+  OXM_SENDER_NEEDS_EXIM();
+  for (bool refuseTenth : {false, true}) {
+    SCOPED_TRACE(refuseTenth ? "10th refused" : "all accepted");
+    exim_->clear();
+    recorder_.events.clear();
+    for (int i = 1; i <= 50; ++i) add(outboxText(i, refuseTenth && i == 10 ? "refused@example.jp" : "bob@example.jp"));
+    EXPECT_EQ(sender_.SendMultiMail(account_.get(), &controller_, L""), 1);
+    const size_t sentCount = refuseTenth ? 49 : 50;
+    EXPECT_EQ(recorder_.count(1), static_cast<int>(sentCount));
+    EXPECT_EQ(recorder_.count(0, SMTP_ADDRESS_ERR), refuseTenth ? 1 : 0);
+    EXPECT_EQ(recorder_.count(2, 0) + recorder_.count(2, SENDER_CANCEL_ERROR), 0);
+    EXPECT_EQ(recorder_.events.front(), (std::pair<int, unsigned>{4, 1}));
+    EXPECT_EQ(recorder_.events.back(), (std::pair<int, unsigned>{3, 0}));
+
+    // What stayed is the refused message, untouched; the sent folder holds what went out.
+    const std::vector<std::string> left = texts(outbox());
+    if (refuseTenth) {
+      ASSERT_EQ(left.size(), 1u);
+      EXPECT_EQ(left[0], outboxText(10, "refused@example.jp"));
+    } else {
+      EXPECT_TRUE(left.empty());
+    }
+    const std::vector<std::string> filed = texts(sent());
+    ASSERT_EQ(filed.size(), sentCount);
+    const auto delivered = exim_->deliveries(sentCount);
+    ASSERT_EQ(delivered.size(), sentCount);
+    // Each filed copy is the text as delivered (less the empty line of the data's end).
+    std::multiset<std::string> wire, copies;
+    for (const auto& d : delivered) wire.insert(d.data);
+    for (const std::string& f : filed) copies.insert(f + "\r\n");
+    EXPECT_TRUE(wire == copies);
+    for (const std::string& f : filed) {
+      EXPECT_NE(f.find("\r\n.\r\nend\r\n"), std::string::npos) << "the line \".\" is filed unstuffed";
+      EXPECT_NE(f.find("Message-Id: <"), std::string::npos);
+    }
+    // Clean up for the next round.
+    std::unique_ptr<OxFolderInterface> box(storage_->OpenFolder(outbox()));
+    std::unique_ptr<OxFolderInterface> done(storage_->OpenFolder(sent()));
+    std::vector<unsigned long> ids;
+    ASSERT_TRUE(box->GetMessageIds(&ids));
+    if (!ids.empty()) ASSERT_TRUE(box->RemoveMessage(ids));
+    ASSERT_TRUE(done->GetMessageIds(&ids));
+    ASSERT_TRUE(done->RemoveMessage(ids));
+  }
+}
+
+TEST_F(SenderTest, RunsThatDoNotStart) {
+  OXM_SENDER_NEEDS_EXIM();
+  add(outboxText(1));
+  // No data connection.
+  connmgr::failEstablish(CONNMGR_STATUS_CONNECTIONFAILED);
+  EXPECT_EQ(sender_.SendMultiMail(account_.get(), &controller_, L""), 0);
+  EXPECT_EQ(recorder_.events, (std::vector<std::pair<int, unsigned>>{{4, 1}, {2, SENDER_CONNECT_ERROR}}));
+  connmgr::reset();
+  // No account.
+  recorder_.events.clear();
+  EXPECT_EQ(sender_.SendMultiMail(nullptr, &controller_, L""), 0);
+  EXPECT_EQ(recorder_.events, (std::vector<std::pair<int, unsigned>>{{2, SENDER_ACCOUNTINFO_ERROR}}));
+  // Nothing listens on the SMTP port: the client's code, the message stays.
+  recorder_.events.clear();
+  setSmtp(freePort());
+  EXPECT_EQ(sender_.SendMultiMail(account_.get(), &controller_, L""), 0);
+  EXPECT_EQ(recorder_.count(0, SMTP_CONNECT_ERR), 1);
+  EXPECT_EQ(texts(outbox()).size(), 1u);
+  EXPECT_TRUE(texts(sent()).empty());
+  // A second registration is refused; null unregisters.
+  SenderRecorder other;
+  EXPECT_FALSE(sender_.RegisterNotify(&other));
+  EXPECT_TRUE(sender_.RegisterNotify(nullptr));
+  EXPECT_TRUE(sender_.RegisterNotify(&other));
+}
+
+TEST_F(SenderTest, OneMessageForms) {
+  OXM_SENDER_NEEDS_EXIM();
+  // A message record: encoded, sent and filed; the outbox is not touched.
+  add(outboxText(7));
+  Email mail;
+  mail.from = L"alice@example.jp";
+  mail.to = {L"carol@example.jp"};
+  mail.subject = L"one";
+  mail.body = L"one message\r\n";
+  EXPECT_EQ(sender_.SendOneMail(account_.get(), &mail, L""), 1);
+  EXPECT_EQ(recorder_.events, (std::vector<std::pair<int, unsigned>>{{4, 1}, {4, 2}, {1, 0}}));
+  auto got = exim_->deliveries(1);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].rcptTo, "<carol@example.jp>");
+  ASSERT_EQ(texts(sent()).size(), 1u);
+  EXPECT_EQ(got[0].data, texts(sent())[0] + "\r\n");
+  EXPECT_EQ(texts(outbox()).size(), 1u);
+
+  // An encoded message with its envelope: the caller's text comes back as it was.
+  exim_->clear();
+  recorder_.events.clear();
+  std::string text = "Subject: raw\r\n\r\n.\r\n";
+  RawEmail_S raw{"alice@example.jp", {"dave@example.jp"}, &text};
+  EXPECT_EQ(sender_.SendOneMail(account_.get(), &raw), 0);
+  EXPECT_EQ(text, "Subject: raw\r\n\r\n.\r\n");
+  got = exim_->deliveries(1);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].data, "Subject: raw\r\n\r\n.\r\n\r\n");
+  EXPECT_EQ(texts(sent()).size(), 2u);
+
+  // Not ready: the sent folder cannot take it when the old-message check finds no room.
+  recorder_.events.clear();
+  OxAccountInfoInterface::Attributes a;
+  a.bRemoveOldMessageEnabled = 1;
+  a.ulRemoveOldMessageCnt = 1;
+  a.mask = (uint64_t{1} << 23) | (uint64_t{1} << 24);
+  ASSERT_TRUE(account_->SetAccountInfoAttributes(a));
+  {
+    // The two filed copies are unread: the check may not remove them.
+    OxMessageInterface::Attributes unread;
+    unread.mask = OxMessageInterface::ATTR_UNREAD;
+    unread.flags[0] = 1;
+    std::unique_ptr<OxFolderInterface> folder(storage_->OpenFolder(sent()));
+    std::vector<unsigned long> ids;
+    ASSERT_TRUE(folder->GetMessageIds(&ids));
+    for (unsigned long id : ids) {
+      std::unique_ptr<OxMessageInterface> m(storage_->OpenMessage(id));
+      ASSERT_TRUE(m->SetAttributes(unread));
+    }
+  }
+  exim_->clear();
+  EXPECT_EQ(sender_.SendOneMail(account_.get(), &mail, L""), 0);
+  ASSERT_FALSE(recorder_.events.empty());
+  EXPECT_EQ(recorder_.events.back(), (std::pair<int, unsigned>{2, SENDER_FREESPACE_ERROR}));
+  EXPECT_TRUE(exim_->deliveries(0).empty());
+}
+
+}  // namespace
+}  // namespace oxm::test
