@@ -392,7 +392,9 @@ TEST_F(SmtpClientTest, CancelDuringTheWaitAndDuringData) {
     run(join({{pause(100)}, kGreeting, kHelo, c.tail}), account(0), std::string(c.textSize, 'a'));
     canceller.join();
     EXPECT_EQ(recorder_.events, std::vector<Event>{failed(SMTP_CANCEL_ERR)});
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500)) << "the cancel ended the wait";
+    // Without the cancel the stall lasts the whole 600 real steps; the bound only tells the two
+    // apart, loosely enough for a loaded or sanitized run.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60)) << "the cancel ended the wait";
     server_->stop();
   }
 }
