@@ -23,7 +23,7 @@ build: configure
 	cmake --build $(BUILD_DIR) -j$(JOBS)
 
 test: build
-	ctest --test-dir $(BUILD_DIR) --output-on-failure
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j$(JOBS)
 
 demo: build
 	$(BUILD_DIR)/tools/oxmail/oxmail demo

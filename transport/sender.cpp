@@ -244,33 +244,36 @@ unsigned Sender::Makemaildata() {
   }
 }
 
-// Files a message that an earlier run had sent and takes it out of the outbox. The newest message
-// of the sent folder tells how far that run got: its copy (by the mark, or by the Message-Id when
-// the run died before the copy's attributes), or a copy left without text (removed here).
+// Files a message that an earlier run had sent and takes it out of the outbox. A copy of it in
+// the sent folder carries its mark; only the newest copy can lack it (the run died before the
+// copy's attributes): that one is matched by its Message-Id, or removed when it has no text.
 unsigned Sender::finishMarkedMessage(unsigned long id, const std::string& mark) {
   bool filed = false;
   std::vector<unsigned long> ids;
   const bool listed = listMessages(sentFolder_, &ids);
   std::unique_ptr<OxFolderInterface> sent(storage_->OpenFolder(sentFolder_));
   if (sent && listed && !ids.empty()) {
-    std::string text;
-    OxMessageInterface::Attributes a;
-    a.mask = OxMessageInterface::ATTR_TEXT;
-    {
-      std::unique_ptr<OxMessageInterface> newest(storage_->OpenMessage(ids.back()));
-      if (newest) {
-        newest->GetAttributes(&a);
-        newest->Read(&text);
-      }
+    for (auto it = ids.rbegin(); it != ids.rend() && !filed; ++it) {
+      OxMessageInterface::Attributes a;
+      a.mask = OxMessageInterface::ATTR_TEXT;
+      std::unique_ptr<OxMessageInterface> copy(storage_->OpenMessage(*it));
+      filed = copy && copy->GetAttributes(&a) && a.text == stored(mark);
     }
-    EmlCompose codec;
-    std::string messageId;
-    codec.GetHeaderField(text, "Message-Id", &messageId);
-    if (text.empty()) {
-      sent->RemoveMessage(ids.back());
-      sent->FlushMessageHeader();
-    } else {
-      filed = a.text == stored(mark) || stored(kAcceptedMark + messageId) == stored(mark);
+    if (!filed) {
+      std::string text;
+      {
+        std::unique_ptr<OxMessageInterface> newest(storage_->OpenMessage(ids.back()));
+        if (newest) newest->Read(&text);
+      }
+      EmlCompose codec;
+      std::string messageId;
+      codec.GetHeaderField(text, "Message-Id", &messageId);
+      if (text.empty()) {
+        sent->RemoveMessage(ids.back());
+        sent->FlushMessageHeader();
+      } else {
+        filed = stored(kAcceptedMark + messageId) == stored(mark);
+      }
     }
   }
   sent.reset();
