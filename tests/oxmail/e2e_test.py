@@ -52,12 +52,12 @@ class Root(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def run_oxmail(self, *args, json_out=False, stderr=None, env=None):
+    def run_oxmail(self, *args, json_out=False, stderr=None, env=None, preexec_fn=None):
         """Runs oxmail without a terminal on its standard input; `env` adds variables."""
         cmd = [OXMAIL, "--root", self.root] + (["--json"] if json_out else []) + list(args)
         env = dict(os.environ, OXMIDDLE_SYNC="0", **(env or {}))
         return subprocess.run(cmd, capture_output=stderr is None, stderr=stderr, stdin=subprocess.DEVNULL, env=env,
-                              timeout=120)
+                              preexec_fn=preexec_fn, timeout=120)
 
     def answer_on_terminal(self, answer, *args, env=None):
         """Runs oxmail with standard input and error on a pseudo-terminal and types `answer` at
@@ -92,8 +92,8 @@ class Root(unittest.TestCase):
     def records(self, *args):
         return [json.loads(line) for line in self.ok(*args, json_out=True).splitlines() if line.strip()]
 
-    def fails(self, code, *args, says=None):
-        r = self.run_oxmail(*args)
+    def fails(self, code, *args, says=None, **run):
+        r = self.run_oxmail(*args, **run)
         self.assertEqual(r.returncode, code, f"oxmail {' '.join(args)}: {r.stdout!r} {r.stderr!r}")
         err = r.stderr.decode()
         self.assertTrue(err.startswith("oxmail: "), err)
@@ -566,13 +566,35 @@ class OxmailFixesTest(Root):
         self.assertEqual(open(reg + ".damaged", "rb").read(), b"\x00garbage\xff")
         self.account("Work")
 
-    @unittest.skipIf(os.geteuid() == 0, "permissions do not bind the superuser")
     def test_unwritable_root_fails_init_and_is_named(self):
-        os.chmod(self.root, 0o500)
+        if os.geteuid() != 0:
+            os.chmod(self.root, 0o500)
+            try:
+                self.fails(1, "init", says="Permission denied")
+            finally:
+                os.chmod(self.root, 0o700)
+            return
+        # Permissions do not bind the superuser: the child runs as an unprivileged user on a
+        # root it may read but not write.
+        import pwd
         try:
-            self.fails(1, "init", says="Permission denied")
-        finally:
-            os.chmod(self.root, 0o700)
+            user = pwd.getpwnam("nobody")
+        except KeyError:
+            self.skipTest("running as root and there is no user 'nobody' to run as")
+        for base, dirs, names in os.walk(self.dir):
+            os.chmod(base, 0o755)
+            for n in names:
+                os.chmod(os.path.join(base, n), 0o644)
+
+        def unprivileged():
+            os.setgroups([])
+            os.setgid(user.pw_gid)
+            os.setuid(user.pw_uid)
+
+        try:
+            self.fails(1, "init", says="Permission denied", preexec_fn=unprivileged)
+        except PermissionError as e:  # the program itself is out of that user's reach
+            self.skipTest(f"user 'nobody' cannot run {OXMAIL}: {e}")
 
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
