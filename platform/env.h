@@ -3,6 +3,9 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace oxm {
 
@@ -13,5 +16,14 @@ std::optional<std::string> getEnv(const char* name);
 std::string rootDirectory();
 // Points the whole platform layer at another root (tests, the program's --root).
 void setRootDirectory(const std::string& hostDir);
+
+// A test hook: OXMIDDLE_PORT_REDIRECT="995=34567,465=34568" sends the connects to the first port
+// of each pair to the second (net::setPortRedirect), so that a whole program that switches on
+// TLS for a fixed port reaches a test server on a free one.
+using PortRedirects = std::vector<std::pair<unsigned, unsigned>>;
+PortRedirects portRedirects();
+// The pairs of such a text. A pair that is not two port numbers (1 to 65535) joined by "=" is
+// skipped, with a debug line.
+PortRedirects parsePortRedirects(std::string_view text);
 
 }  // namespace oxm

@@ -24,6 +24,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/env.h"
 #include "platform/fault.h"
 
 namespace oxm::net {
@@ -249,12 +250,21 @@ void Socket::setSecure(const std::string& host, CertHook hook, bool deferHandsha
 
 namespace {
 std::mutex redirectLock;
-std::map<unsigned, unsigned> redirects;
+
+// The redirections, starting with those of the environment; the caller holds redirectLock.
+std::map<unsigned, unsigned>& redirects() {
+  static std::map<unsigned, unsigned> table = [] {
+    std::map<unsigned, unsigned> fromEnv;
+    for (const auto& [from, to] : portRedirects()) fromEnv[from] = to;
+    return fromEnv;
+  }();
+  return table;
+}
 
 unsigned redirected(unsigned port) {
   std::lock_guard<std::mutex> g(redirectLock);
-  auto at = redirects.find(port);
-  return at == redirects.end() ? port : at->second;
+  auto at = redirects().find(port);
+  return at == redirects().end() ? port : at->second;
 }
 }  // namespace
 
@@ -412,9 +422,9 @@ unsigned Socket::localPort() const {
 void setPortRedirect(unsigned port, unsigned target) {
   std::lock_guard<std::mutex> g(redirectLock);
   if (target == 0) {
-    redirects.erase(port);
+    redirects().erase(port);
   } else {
-    redirects[port] = target;
+    redirects()[port] = target;
   }
 }
 

@@ -79,6 +79,7 @@ void setExtraTrustFile(const std::string& pemPath);
 
 // Tests: a connect to `port` goes to `target` instead (0 removes the redirection), so that a
 // client that switches on TLS for a fixed port (POP3 995) reaches a test server on a free port.
+// The pairs of OXMIDDLE_PORT_REDIRECT (platform/env.h) are in place from the first connect.
 void setPortRedirect(unsigned port, unsigned target);
 
 }  // namespace oxm::net

@@ -4,6 +4,10 @@
 #
 # usage: exim.sh start DIR CERTS PLAIN SUBMIT STRICT SMTPS
 #        exim.sh stop DIR
+#        exim.sh run DIR CERTS PLAIN SUBMIT STRICT SMTPS
+# start detaches the daemon (stop ends it); run keeps it in the foreground for a caller that runs
+# it as a child: it lasts until its standard input is closed (the caller ended, however it
+# ended), then ends every process of its process group, its own included.
 #
 # Ports:
 #   PLAIN   no AUTH, no STARTTLS, every recipient accepted
@@ -25,7 +29,8 @@ set -eu
 EXIM=/usr/sbin/exim4
 cmd=${1:-}
 dir=${2:-}
-[ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: exim.sh start DIR CERTS PLAIN SUBMIT STRICT SMTPS | stop DIR" >&2; exit 2; }
+usage="usage: exim.sh start|run DIR CERTS PLAIN SUBMIT STRICT SMTPS | stop DIR"
+[ -n "$cmd" ] && [ -n "$dir" ] || { echo "$usage" >&2; exit 2; }
 
 alive() { s=$(ps -o stat= -p "$1" 2>/dev/null); [ -n "$s" ] && [ "${s#Z}" = "$s" ]; }
 
@@ -40,9 +45,10 @@ stop() {
   echo "exim stopped (pid $pid)"
 }
 
-start() {
+# The folder, the users and the configuration.
+setup() {
   [ -x "$EXIM" ] || { echo "exim4 is not installed (Debian package exim4-daemon-light)"; exit 77; }
-  [ $# -eq 6 ] || { echo "usage: exim.sh start DIR CERTS PLAIN SUBMIT STRICT SMTPS" >&2; exit 2; }
+  [ $# -eq 6 ] || { echo "$usage" >&2; exit 2; }
   certs=$2 plain=$3 submit=$4 strict=$5 smtps=$6
   mkdir -p "$dir/spool" "$dir/log" "$dir/out"
   chown Debian-exim:Debian-exim "$dir/spool" "$dir/log" "$dir/out"
@@ -52,6 +58,17 @@ start() {
   chmod 0644 "$dir/passwd"
   write_conf "$certs" "$plain" "$submit" "$strict" "$smtps" > "$dir/exim.conf"
   rm -f "$dir/exim.pid"
+}
+
+run() {
+  setup "$@"
+  "$EXIM" -C "$dir/exim.conf" -bdf < /dev/null &
+  cat > /dev/null
+  kill -KILL 0
+}
+
+start() {
+  setup "$@"
   "$EXIM" -C "$dir/exim.conf" -bd
   i=0
   while [ $i -lt 100 ]; do
@@ -166,6 +183,7 @@ EOF
 
 case "$cmd" in
   start) shift; start "$@" ;;
+  run) shift; run "$@" ;;
   stop) stop ;;
-  *) echo "usage: exim.sh start DIR CERTS PLAIN SUBMIT STRICT SMTPS | stop DIR" >&2; exit 2 ;;
+  *) echo "$usage" >&2; exit 2 ;;
 esac

@@ -440,11 +440,18 @@ unsigned SmtpClient::onStartTlsSent() {
   return kNoError;
 }
 
-// A refused certificate or a broken handshake ends the conversation as a failed connect would.
+// The handshake waits in steps like every other socket call, so a stalled peer ends at the step
+// limit and a lost data connection is noticed. A refused certificate or a broken handshake ends
+// the conversation as a failed connect would; a cancel interrupts the socket, so a handshake that
+// failed after one counts as cancelled.
 unsigned SmtpClient::onTlsHandshake() {
-  if (link_->socket.handshake() != oxm::net::kOk) return cancelRequested_ ? SMTP_CANCEL_ERR : SMTP_CONNECT_ERR;
-  setState(State::TlsDone);
-  return kNoError;
+  const ReadStatus status = link_->reader.handshake();
+  if (status == ReadStatus::Ok) {
+    setState(State::TlsDone);
+    return kNoError;
+  }
+  if (cancelRequested_) return SMTP_CANCEL_ERR;
+  return statusCode(status);
 }
 
 // EHLO: refused outright, HELO instead; otherwise the capability check and the AUTH choice.

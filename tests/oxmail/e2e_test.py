@@ -52,10 +52,37 @@ class Root(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.dir, ignore_errors=True)
 
-    def run_oxmail(self, *args, json_out=False, stderr=None):
+    def run_oxmail(self, *args, json_out=False, stderr=None, env=None, preexec_fn=None):
+        """Runs oxmail without a terminal on its standard input; `env` adds variables."""
         cmd = [OXMAIL, "--root", self.root] + (["--json"] if json_out else []) + list(args)
-        env = dict(os.environ, OXMIDDLE_SYNC="0")
-        return subprocess.run(cmd, capture_output=stderr is None, stderr=stderr, env=env, timeout=120)
+        env = dict(os.environ, OXMIDDLE_SYNC="0", **(env or {}))
+        return subprocess.run(cmd, capture_output=stderr is None, stderr=stderr, stdin=subprocess.DEVNULL, env=env,
+                              preexec_fn=preexec_fn, timeout=120)
+
+    def answer_on_terminal(self, answer, *args, env=None):
+        """Runs oxmail with standard input and error on a pseudo-terminal and types `answer` at
+        the certificate prompt. Returns the exit code, what the terminal showed and stdout."""
+        master, slave = pty.openpty()
+        proc = subprocess.Popen([OXMAIL, "--root", self.root] + list(args), stdin=slave, stdout=subprocess.PIPE,
+                                stderr=slave, env=dict(os.environ, OXMIDDLE_SYNC="0", **(env or {})))
+        os.close(slave)
+        seen = b""
+        answered = False
+        while True:
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:
+                break
+            if not chunk:
+                break
+            seen += chunk
+            if not answered and b"accept this certificate? [y/N] " in seen:
+                os.write(master, answer.encode() + b"\n")
+                answered = True
+        out, _ = proc.communicate(timeout=120)
+        os.close(master)
+        self.assertTrue(answered, seen)
+        return proc.returncode, seen.decode(errors="replace"), out.decode()
 
     def ok(self, *args, json_out=False):
         r = self.run_oxmail(*args, json_out=json_out)
@@ -65,8 +92,8 @@ class Root(unittest.TestCase):
     def records(self, *args):
         return [json.loads(line) for line in self.ok(*args, json_out=True).splitlines() if line.strip()]
 
-    def fails(self, code, *args, says=None):
-        r = self.run_oxmail(*args)
+    def fails(self, code, *args, says=None, **run):
+        r = self.run_oxmail(*args, **run)
         self.assertEqual(r.returncode, code, f"oxmail {' '.join(args)}: {r.stdout!r} {r.stderr!r}")
         err = r.stderr.decode()
         self.assertTrue(err.startswith("oxmail: "), err)
@@ -539,13 +566,35 @@ class OxmailFixesTest(Root):
         self.assertEqual(open(reg + ".damaged", "rb").read(), b"\x00garbage\xff")
         self.account("Work")
 
-    @unittest.skipIf(os.geteuid() == 0, "permissions do not bind the superuser")
     def test_unwritable_root_fails_init_and_is_named(self):
-        os.chmod(self.root, 0o500)
+        if os.geteuid() != 0:
+            os.chmod(self.root, 0o500)
+            try:
+                self.fails(1, "init", says="Permission denied")
+            finally:
+                os.chmod(self.root, 0o700)
+            return
+        # Permissions do not bind the superuser: the child runs as an unprivileged user on a
+        # root it may read but not write.
+        import pwd
         try:
-            self.fails(1, "init", says="Permission denied")
-        finally:
-            os.chmod(self.root, 0o700)
+            user = pwd.getpwnam("nobody")
+        except KeyError:
+            self.skipTest("running as root and there is no user 'nobody' to run as")
+        for base, dirs, names in os.walk(self.dir):
+            os.chmod(base, 0o755)
+            for n in names:
+                os.chmod(os.path.join(base, n), 0o644)
+
+        def unprivileged():
+            os.setgroups([])
+            os.setgid(user.pw_gid)
+            os.setuid(user.pw_uid)
+
+        try:
+            self.fails(1, "init", says="Permission denied", preexec_fn=unprivileged)
+        except PermissionError as e:  # the program itself is out of that user's reach
+            self.skipTest(f"user 'nobody' cannot run {OXMAIL}: {e}")
 
 
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
@@ -571,8 +620,9 @@ class FetchTest(Root):
         subprocess.run([os.path.join(SOURCE, "scripts", "certs.sh"), os.path.join(cls.server, "certs")],
                        check=True, capture_output=True)
         cls.port = free_port()
+        cls.tls_port = free_port()
         subprocess.run([os.path.join(SOURCE, "scripts", "dovecot.sh"), "start", os.path.join(cls.server, "dc"),
-                        str(cls.port), str(free_port()), os.path.join(cls.server, "certs", "localhost.crt"),
+                        str(cls.port), str(cls.tls_port), os.path.join(cls.server, "certs", "localhost.crt"),
                         os.path.join(cls.server, "certs", "localhost.key")], check=True)
         cls.added = 0
 
@@ -678,6 +728,46 @@ class FetchTest(Root):
         self.assertEqual(self.records("account", "show", "Del")[0]["bMessageLeavingEnabled"], "true")
         self.assertIn("fetched 1 messages", self.ok("fetch", "Del"))
         self.assertEqual(self.on_server(), 0)
+
+    def tls_account(self, name):
+        """An account on port 995 (TLS from the first byte), which the hook sends to the test
+        Dovecot's TLS port; its certificate is self-signed, so no system CA knows its issuer."""
+        self.ok("account", "add", name, "--pop", "localhost:995", "--user", "alice", "--password", "secret1")
+        return {"OXMIDDLE_PORT_REDIRECT": f"995={self.tls_port}"}
+
+    def test_untrusted_certificate_without_a_terminal(self):
+        self.clear_server()
+        self.deliver(2)
+        redirect = self.tls_account("Tls")
+        r = self.run_oxmail("fetch", "Tls", env=redirect)
+        err = r.stderr.decode()
+        self.assertEqual(r.returncode, 1, err)
+        self.assertIn("refused (no terminal to ask; --accept-certificate accepts it)", err)
+        self.assertIn("(POP_CONNECT_ERR, 0x", err)
+        self.assertEqual(self.ids("Tls", "inbox"), [])
+        self.assertEqual(self.on_server(), 2)
+        r = self.run_oxmail("fetch", "Tls", "--accept-certificate", env=redirect)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("fetched 2 messages", r.stdout.decode())
+        self.assertEqual(len(self.ids("Tls", "inbox")), 2)
+
+    def test_untrusted_certificate_asked_on_a_terminal(self):
+        self.clear_server()
+        self.deliver(2)
+        redirect = self.tls_account("Asked")
+        code, seen, out = self.answer_on_terminal("n", "fetch", "Asked", env=redirect)
+        self.assertEqual(code, 1, seen)
+        self.assertIn("POP_CONNECT_ERR", seen)
+        self.assertEqual(self.ids("Asked", "inbox"), [])
+        code, seen, out = self.answer_on_terminal("y", "fetch", "Asked", env=redirect)
+        self.assertEqual(code, 0, seen)
+        self.assertIn("fetched 2 messages", out)
+        # Remembered for the host: no question, no terminal, no flag needed any more.
+        self.deliver(1)
+        r = self.run_oxmail("fetch", "Asked", env=redirect)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertNotIn(b"certificate", r.stderr)
+        self.assertEqual(len(self.ids("Asked", "inbox")), 3)
 
     def test_progress_bar_on_a_terminal(self):
         self.clear_server()
@@ -873,6 +963,27 @@ class SendTest(Root):
         self.assertEqual(lines[-1]["errors"], ["0x0200210E"])
         self.assertEqual(lines[-1]["left"], self.ids("Work", "outbox"))
         self.assertEqual(len(self.deliveries(1)), 1)
+
+    def test_untrusted_certificate_over_implicit_tls(self):
+        """Port 465 (TLS from the first byte), sent to the test Exim's SMTPS port by the hook;
+        its certificate is self-signed."""
+        self.deliveries()
+        redirect = {"OXMIDDLE_PORT_REDIRECT": "465=%d" % self.ports[3]}
+        self.ok("account", "add", "Tls", "--address", "alice@example.jp", "--smtp", "localhost:465",
+                "--smtp-auth", "login", "--smtp-user", "alice", "--smtp-password", "secret1")
+        self.ok("compose", "Tls", "--to", "bob@example.jp", "--subject", "over tls", "--body", "x")
+        r = self.run_oxmail("send", "Tls", env=redirect)
+        err = r.stderr.decode()
+        self.assertEqual(r.returncode, 1, err)
+        self.assertIn("refused (no terminal to ask; --accept-certificate accepts it)", err)
+        self.assertIn("(SMTP_CONNECT_ERR, 0x", err)
+        self.assertIn('"over tls" stayed in the outbox', err)
+        self.assertEqual(self.deliveries(), [])
+        r = self.run_oxmail("send", "Tls", "--accept-certificate", env=redirect)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout.decode().split(" in ")[0], "sent 1 of 1 messages")
+        self.assertEqual([rcpt for rcpt, _ in self.deliveries(1)], [b"RCPT TO:<bob@example.jp>"])
+        self.assertEqual(self.ids("Tls", "outbox"), [])
 
     def test_authentication_choices(self):
         self.deliveries()

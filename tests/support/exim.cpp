@@ -1,8 +1,12 @@
 #include "tests/support/exim.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -57,22 +61,60 @@ EximServer* EximServer::shared(std::string* whyNot) {
   s->submitPort = freePort();
   s->strictPort = freePort();
   s->smtpsPort = freePort();
-  const std::string cmd = scripts + "/exim.sh start '" + s->dir_ + "/exim' '" + s->dir_ + "/certs' " +
-                          std::to_string(s->plainPort) + " " + std::to_string(s->submitPort) + " " +
-                          std::to_string(s->strictPort) + " " + std::to_string(s->smtpsPort) + " >> '" + log +
-                          "' 2>&1";
-  if (std::system(cmd.c_str()) != 0) {
+  if (!s->run(scripts + "/exim.sh", log)) {
     *whyNot = failure = "Exim did not start: " + readHostFile(log);
-    std::system((scripts + "/exim.sh stop '" + s->dir_ + "/exim' > /dev/null 2>&1").c_str());
     return nullptr;
   }
-  s->running_ = true;
   server = std::move(s);
   return server.get();
 }
 
+// Exim in the foreground as this process's child, in a process group of its own. The script
+// keeps it while its standard input, a pipe only this process holds, stays open: when the
+// program ends, however it ends, the pipe closes and the script ends the whole group.
+bool EximServer::run(const std::string& script, const std::string& log) {
+  std::vector<std::string> args = {"/bin/sh", script, "run", dir_ + "/exim", dir_ + "/certs",
+                                   std::to_string(plainPort), std::to_string(submitPort),
+                                   std::to_string(strictPort), std::to_string(smtpsPort)};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int feed[2];
+  if (::pipe2(feed, O_CLOEXEC) != 0) return false;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setpgid(0, 0);
+    ::dup2(feed[0], 0);
+    const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (out >= 0) {
+      ::dup2(out, 1);
+      ::dup2(out, 2);
+    }
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(feed[0]);
+  feed_ = feed[1];
+  if (pid < 0) return false;
+  pid_ = pid;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < until) {
+    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+      pid_ = -1;  // a port was taken, or the configuration was refused
+      return false;
+    }
+    if (portsAccept({plainPort, submitPort, strictPort, smtpsPort})) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
 EximServer::~EximServer() {
-  if (running_) std::system((kSource + "/scripts/exim.sh stop '" + dir_ + "/exim' > /dev/null 2>&1").c_str());
+  if (pid_ > 0) {
+    ::kill(-pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  if (feed_ >= 0) ::close(feed_);
   std::error_code ec;
   fs::remove_all(dir_, ec);
 }

@@ -102,6 +102,20 @@ unsigned freePort() {
   return port;
 }
 
+bool portsAccept(const std::vector<unsigned>& ports) {
+  bool up = true;
+  for (unsigned port : ports) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    up = up && fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    if (fd >= 0) ::close(fd);
+  }
+  return up;
+}
+
 std::unique_ptr<Dovecot> Dovecot::start(const std::string& cert, std::string* why) {
   if (!installed("/usr/sbin/dovecot")) {
     *why = "dovecot is not installed (Debian package dovecot-pop3d)";
@@ -163,17 +177,7 @@ bool Dovecot::waitUp() {
       pid_ = -1;  // it ended: a port was taken, or the configuration was refused
       return false;
     }
-    bool up = true;
-    for (unsigned port : {port_, tlsPort_}) {
-      int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      struct sockaddr_in addr = {};
-      addr.sin_family = AF_INET;
-      addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      addr.sin_port = htons(static_cast<uint16_t>(port));
-      up = up && fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-      if (fd >= 0) ::close(fd);
-    }
-    if (up) return true;
+    if (portsAccept({port_, tlsPort_})) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;

@@ -17,6 +17,8 @@ std::string certDer(const std::string& name);
 
 // A free TCP port on 127.0.0.1 (bound and released at once).
 unsigned freePort();
+// Whether every one of the ports on 127.0.0.1 takes a connection now.
+bool portsAccept(const std::vector<unsigned>& ports);
 
 // One Dovecot POP3 server in its own temporary folder: the users alice/secret1 and
 // bob/secret2 (maildir), a plain port and an implicit-TLS port with the certificate named at

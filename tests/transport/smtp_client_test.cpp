@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -355,6 +356,32 @@ TEST_F(SmtpClientTest, StartTlsNotOfferedGoesOnInPlainText) {
   client_.setMail(&mail_);
   client_.newConnection();
   EXPECT_EQ(recorder_.events, std::vector<Event>{failed(SMTP_AUTH_ERR)});
+  finish();
+}
+
+// A server that accepts STARTTLS and then never answers the TLS hello: the handshake waits in
+// steps like any reply, so the step limit ends it (without the steps it would block for good; the
+// watchdog then stops the server and the code is a failed connect instead).
+TEST_F(SmtpClientTest, StalledStartTlsHandshakeEndsAtTheStepLimit) {
+  server_ = std::make_unique<ScriptServer>(
+      join({kGreeting, {expect("EHLO OxMail_1\r\n"), send("250-test\r\n250 STARTTLS\r\n"), expect("STARTTLS\r\n"),
+                        send("220 go ahead\r\n"), stall()}}));
+  net::setPortRedirect(587, server_->port());
+  std::atomic<bool> ended{false};
+  std::thread watchdog([&] {
+    for (int i = 0; i < 500 && !ended; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!ended) server_->stop();
+  });
+  MailAccount a = account(587, 4);
+  text_ = kText;
+  mail_ = {"me@example.jp", {"you@example.jp"}, &text_};
+  client_.setAccount(&a, nullptr);
+  client_.setMail(&mail_);
+  client_.newConnection();
+  ended = true;
+  watchdog.join();
+  EXPECT_EQ(recorder_.events, std::vector<Event>{failed(SMTP_TIMEOUT_ERR)});
+  EXPECT_EQ(client_.state(), SmtpState::TlsHandshake);
   finish();
 }
 
