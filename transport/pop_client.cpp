@@ -16,6 +16,7 @@
 #include "transport/protocol_log.h"
 #include "transport/ras_controller.h"
 #include "transport/reply_reader.h"
+#include "transport/listener.h"
 
 using oxm::NKDbgPrintfW;
 using oxm::transport::ReadStatus;
@@ -94,17 +95,7 @@ void PopClient::installWaitChecks() {
 
 PopClient::~PopClient() = default;
 
-bool PopClient::registerNotifyPop(NotifyPop* notify) {
-  if (notify_ == nullptr) {
-    notify_ = notify;
-    return true;
-  }
-  if (notify == nullptr) {
-    notify_ = nullptr;
-    return true;
-  }
-  return false;
-}
+bool PopClient::registerNotifyPop(NotifyPop* notify) { return oxm::transport::registerListener(notify_, notify); }
 
 void PopClient::setAccount(MailAccount* account, void* connection) {
   if (account == nullptr) return;

@@ -13,7 +13,9 @@
 #include "frame/textconv.h"
 #include "platform/debug.h"
 #include "store/storage_interface.h"
+#include "transport/account_record.h"
 #include "transport/periodic.h"
+#include "transport/listener.h"
 
 namespace {
 
@@ -37,12 +39,9 @@ OxRetriever::OxRetriever() {
 OxRetriever::~OxRetriever() { registerNotifyPop(nullptr); }
 
 bool OxRetriever::registerNotify(Notify* notify) {
-  if (caller_ && notify) {
-    SetOxMiddleError(OXMDL_ERR_RTV_NOTIFY_BUSY);
-    return false;
-  }
-  caller_ = notify;
-  return true;
+  if (oxm::transport::registerListener(caller_, notify)) return true;
+  SetOxMiddleError(OXMDL_ERR_RTV_NOTIFY_BUSY);
+  return false;
 }
 
 // ---- the caller's side ----
@@ -91,22 +90,14 @@ bool OxRetriever::fillMailAccount(OxAccountInfoInterface* account, const std::st
   OxAccountInfoInterface::Attributes a;
   a.mask = kRetrievalMask;
   if (!account->GetAccountInfoAttributes(&a)) return false;
-  MailAccount m;
-  m.mailAddress = a.strSenderAddress;
-  m.popUserName = a.strPopUserName;
+  MailAccount m = oxm::transport::serverRecord(a);
   m.popPassword = widePassword.empty() ? a.strPopPasswd : widePassword;
-  m.popServerName = a.strPopServerName;
-  m.smtpServerName = a.strSmtpServerName;
-  m.popServerPort = a.uiPopServerPort;
-  m.smtpServerPort = a.uiSmtpServerPort;
   m.partialLines = a.uiPartialRetrievingLines;
   m.deleteFromServer = a.bMessageLeavingEnabled ? 1 : 0;
   m.popBeforeSmtp = a.bPopBeforeSmtpEnabled ? 1 : 0;
-  m.apopEnabled = a.bAPOPEnabled ? 1 : 0;
   m.smtpAuthMethod = a.bSmtpAuthEnabled ? 1 : 0;
   m.smtpUserName = a.strSmtpUserName;
   m.smtpPassword = a.strSmtpPasswd;
-  m.popBeforeSmtpLatencySec = a.ulPopBeforeSmtpLatencySec;
   if (!account->GetLastUID(&m.lastUid) || !account->GetUIDL(&m.uidList)) return false;
   autoRetrievalEnabled_ = a.bAutoMailRetrievingEnabled ? 1 : 0;
   if (*mode == kModeNormal && a.bPartialRetrievingEnabled) *mode = kModePartial;

@@ -10,7 +10,9 @@
 #include "store/folder_interface.h"
 #include "store/message_interface.h"
 #include "store/storage_interface.h"
+#include "transport/account_record.h"
 #include "transport/dotstuff.h"
+#include "transport/listener.h"
 #include "transport/ras_controller.h"
 
 namespace {
@@ -42,15 +44,7 @@ Sender::Sender() { smtp_.registerNotifySmtp(&listener_); }
 
 Sender::~Sender() = default;
 
-bool Sender::RegisterNotify(Notify* notify) {
-  if (!notify_) {
-    notify_ = notify;
-    return true;
-  }
-  if (notify) return false;
-  notify_ = nullptr;
-  return true;
-}
+bool Sender::RegisterNotify(Notify* notify) { return oxm::transport::registerListener(notify_, notify); }
 
 bool Sender::notify(int kind, long a, long b) {
   if (kind == 2) errorCode_ = static_cast<unsigned>(a);
@@ -100,15 +94,7 @@ unsigned Sender::SetMailAccountinfo(OxAccountInfoInterface* account, const std::
   OxAccountInfoInterface::Attributes a;
   a.mask = senderMask();
   if (!account || !account->GetAccountInfoAttributes(&a)) return SENDER_ACCOUNTINFO_ERROR;
-  MailAccount m;
-  m.mailAddress = a.strSenderAddress;
-  m.popUserName = a.strPopUserName;
-  m.popServerName = a.strPopServerName;
-  m.smtpServerName = a.strSmtpServerName;
-  m.popServerPort = a.uiPopServerPort;
-  m.smtpServerPort = a.uiSmtpServerPort;
-  m.apopEnabled = a.bAPOPEnabled ? 1 : 0;
-  m.popBeforeSmtpLatencySec = a.ulPopBeforeSmtpLatencySec;
+  MailAccount m = oxm::transport::serverRecord(a);
   if (a.bSmtpSvrAuthEnabled && a.bSmtpAuthEnabled) {
     m.smtpAuthMethod = 2;
     m.smtpUserName = a.bUseSameUserPass ? a.strPopUserName : a.strSmtpUserName;

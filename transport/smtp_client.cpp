@@ -12,6 +12,7 @@
 #include "transport/reply_end.h"
 #include "transport/reply_reader.h"
 #include "transport/smtp_reply.h"
+#include "transport/listener.h"
 
 namespace oxm {
 
@@ -105,13 +106,7 @@ SmtpClient::SmtpClient()
 SmtpClient::~SmtpClient() { closeLinks(); }
 
 bool SmtpClient::registerNotifySmtp(NotifySmtp* notify) {
-  if (!notify_) {
-    notify_ = notify;
-    return true;
-  }
-  if (notify) return false;
-  notify_ = nullptr;
-  return true;
+  return oxm::transport::registerListener(notify_, notify);
 }
 
 void SmtpClient::setState(State next) {

@@ -9,26 +9,15 @@
 
 #include "transport/dotstuff.h"
 #include "transport/pop_reply.h"
+#include "tests/fuzz/reply_fuzz.h"
 #include "transport/reply_end.h"
 
 namespace {
 
-void require(bool ok) {
-  if (!ok) std::abort();
-}
+using oxm::fuzz::require;
 
-// Feeds the reply to the end test in pieces whose sizes come from the first input byte; the
-// end must be found at the same place as when fed whole.
 size_t endInPieces(std::string_view reply, size_t piece) {
-  oxm::transport::DotEnd end;
-  size_t at = 0;
-  while (at < reply.size()) {
-    size_t n = std::min(piece, reply.size() - at);
-    size_t used = end.feed(reply.data() + at, n);
-    if (used != oxm::transport::ReplyEnd::npos) return at + used;
-    at += n;
-  }
-  return oxm::transport::ReplyEnd::npos;
+  return oxm::fuzz::endInPieces<oxm::transport::DotEnd>(reply, piece);
 }
 
 }  // namespace

@@ -8,24 +8,16 @@
 
 #include "codec/transfer.h"
 #include "frame/oxerror.h"
+#include "tests/fuzz/reply_fuzz.h"
 #include "transport/reply_end.h"
 #include "transport/smtp_reply.h"
 
 namespace {
 
-void require(bool ok) {
-  if (!ok) std::abort();
-}
+using oxm::fuzz::require;
 
 size_t endInPieces(std::string_view reply, size_t piece) {
-  oxm::transport::SmtpEnd end;
-  for (size_t at = 0; at < reply.size();) {
-    size_t n = std::min(piece, reply.size() - at);
-    size_t used = end.feed(reply.data() + at, n);
-    if (used != oxm::transport::ReplyEnd::npos) return at + used;
-    at += n;
-  }
-  return oxm::transport::ReplyEnd::npos;
+  return oxm::fuzz::endInPieces<oxm::transport::SmtpEnd>(reply, piece);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 namespace oxm {
 namespace {
 
-TEST(PortRedirects, PairsAndWhatIsSkipped) {
+TEST(PortRedirects, PairsAndIgnoredEntries) {
   struct Case {
     const char* text;
     PortRedirects pairs;
