@@ -126,6 +126,7 @@ int RssHttp::openUrl(const std::wstring& host, const std::wstring& path, const s
                      const std::wstring* abortWatch) {
   oxm::http::Root root;
   if (!root.open(narrow(agent_))) {
+    ClearBuf();
     log_.write_free("RssHttp HTTP_INTERNET_OPEN_ERR\r\n");
     return kRootOpenFailed;
   }

@@ -34,7 +34,8 @@ class RssHttp {
     kSendFailed = -6,         // the request could not be sent
     kNoStatus = -7,           // no status line, or a required Content-Length missing or unusable
     kTimedOut = -8,           // the worker did not end within 600 steps
-    kExitCodeFailed = -9,     // the worker's result could not be read
+    kExitCodeFailed = -9,     // the worker's result could not be read (never here: it is a
+                              // plain value read after the worker has ended)
     kConnectionLost = -10,    // the watched data connection went down
     kNotFound = -11,          // the server answered 404
     kAborted = -12,           // the abort-watch string was emptied during the transfer
