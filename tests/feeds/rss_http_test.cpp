@@ -235,6 +235,40 @@ TEST_F(RssHttpTest, EmptiedWatchAborts) {
   server.stop();
 }
 
+// Answers nginx does not give: read from a scripted server after the request, which must be
+// exactly these lines.
+TEST_F(RssHttpTest, OddAnswers) {
+  const std::string maxLength = std::to_string(RssHttp::kMaxLength);
+  const std::string overMax = std::to_string(RssHttp::kMaxLength + 1);
+  struct Case {
+    std::string answer;
+    int result;
+    size_t length;
+    std::string start;
+  } cases[] = {
+      {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc", 200, 3, "abc"},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", 200, 512000, std::string(512000, '\0')},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nab", 200, 5, std::string("ab\0\0\0", 5)},
+      {"HTTP/1.1 200 OK\r\nContent-Length: " + maxLength + "\r\n\r\nabc", 200, RssHttp::kMaxLength, "abc"},
+      {"HTTP/1.1 200 OK\r\nContent-Length: " + overMax + "\r\n\r\n", -7, 0, ""},
+      {"SSH-2.0-server\r\n", -7, 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer.substr(0, 40));
+    test::ScriptServer server(test::Script{
+        test::expect("GET /feed.rss HTTP/1.1\r\n"), test::expect(), test::expect("User-Agent: Rivulet Middle\r\n"),
+        test::expect("Accept: */*\r\n"), test::expect("Cache-Control: no-cache\r\n"),
+        test::expect("Pragma: no-cache\r\n"), test::expect("\r\n"), test::send(c.answer)});
+    RssHttp http(L"Rivulet Middle");
+    EXPECT_EQ(http.OpenURL(nullptr, L"127.0.0.1:" + std::to_wstring(server.port()), L"/feed.rss", L"", nullptr, 0),
+              c.result);
+    EXPECT_EQ(http.length(), c.length);
+    EXPECT_TRUE(body(http).compare(0, c.start.size(), c.start) == 0);
+    ASSERT_TRUE(server.waitDone());
+    EXPECT_EQ(server.failures(), "");
+  }
+}
+
 TEST_F(RssHttpTest, FailingStepsGiveTheirResults) {
   NEED_NGINX();
   struct Case {
