@@ -178,10 +178,10 @@ TEST_F(RssHttpTest, WaitEndsOnLostConnectionAndTimeOut) {
     bool watched;
     int result;
   } cases[] = {
-      {"/stall?s=5", 0.01, [] { connmgr::dropAfterQueries(2); }, true, -10},
-      {"/stall?s=5", 0.01, [] { connmgr::failQueries(1); }, true, -10},
-      {"/slow-headers?s=5", 0.001, [] {}, true, -8},
-      {"/slow-headers?s=5", 0.001, [] { connmgr::forceStatus(CONNMGR_STATUS_DISCONNECTED); }, false, -8},
+      {"/stall?s=30", 0.01, [] { connmgr::dropAfterQueries(2); }, true, -10},
+      {"/stall?s=30", 0.01, [] { connmgr::failQueries(1); }, true, -10},
+      {"/slow-headers?s=30", 0.001, [] {}, true, -8},
+      {"/slow-headers?s=30", 0.001, [] { connmgr::forceStatus(CONNMGR_STATUS_DISCONNECTED); }, false, -8},
       // One-second steps: these answer before the first step ends.
       {"/drop", 1.0, [] { connmgr::forceStatus(CONNMGR_STATUS_DISCONNECTED); }, true, -10},
       {"/status/500", 1.0, [] { connmgr::forceStatus(CONNMGR_STATUS_DISCONNECTED); }, true, 500},
@@ -219,7 +219,7 @@ TEST_F(RssHttpTest, EmptiedWatchAborts) {
   test::ScriptServer server(test::Script{
       test::expect("GET /picture.jpg HTTP/1.1\r\n"),
       test::send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n"),
-      test::send(bytes, 100, 20),
+      test::send(bytes, 100, 60),
   });
   RssHttp http;
   std::wstring watch = L"http://127.0.0.1/picture.jpg";
