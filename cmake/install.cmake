@@ -44,7 +44,8 @@ set(OXM_PUBLIC_HEADERS
   transport/protocol_log.h
   transport/ras_controller.h
   transport/retriever.h
-  transport/periodic.h)
+  transport/periodic.h
+  feeds/rss_http.h)
 
 set(OXM_INSTALL_HEADERDIR ${CMAKE_INSTALL_INCLUDEDIR}/oxmiddle)
 set(OXM_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/OxMiddle)

@@ -39,3 +39,4 @@
 #include "transport/periodic.h"
 #include "transport/smtp_client.h"
 #include "transport/sender.h"
+#include "feeds/rss_http.h"
