@@ -125,13 +125,12 @@ int RssHttp::OpenURL(const std::wstring& host, const std::wstring& path, const s
 
 int RssHttp::openUrl(const std::wstring& host, const std::wstring& path, const std::wstring& params,
                      const std::wstring* abortWatch) {
+  ClearBuf();
   oxm::http::Root root;
   if (!root.open(narrow(agent_))) {
-    ClearBuf();
     log_.write_free("RssHttp HTTP_INTERNET_OPEN_ERR\r\n");
     return kRootOpenFailed;
   }
-  ClearBuf();
   Fetch fetch(this, abortWatch);
   fetch.request = target(host);
   fetch.request.path = narrow(path);
