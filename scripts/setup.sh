@@ -25,6 +25,9 @@ OXM_PACKAGES=(
   dovecot-pop3d
   procps
   exim4-daemon-light
+  libcurl4-openssl-dev
+  nginx
+  libnginx-mod-http-echo
 )
 
 missing=()
