@@ -101,6 +101,17 @@ TEST_F(ImageTest, BadPicturesFailCleanly) {
     EXPECT_EQ(target(), "old");
     EXPECT_EQ(scratchNames(), (std::set<std::string>{"source", "image_small.jpg"}));
   }
+  // The limit itself: width x height at the limit decodes, one pixel over it does not.
+  for (PictureKind kind : kKinds) {
+    SCOPED_TRACE(pictureKindName(kind));
+    const std::string good = makePicture(kind, 64, 48, kRed, kBlue);
+    Bitmap bitmap;
+    setMaxPicturePixels(64 * 48);
+    EXPECT_EQ(decodeImage(good.data(), good.size(), &bitmap), ImagingResult::Ok);
+    setMaxPicturePixels(64 * 48 - 1);
+    EXPECT_EQ(decodeImage(good.data(), good.size(), &bitmap), ImagingResult::TooLarge);
+    setMaxPicturePixels(std::nullopt);
+  }
 }
 
 // A good picture whose conversion fails on the way: no source, a size below 1 x 1, the target
