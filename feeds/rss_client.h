@@ -26,6 +26,9 @@
 
 #include "transport/mail_account.h"
 
+namespace oxm::net {
+class Socket;
+}  // namespace oxm::net
 class RssHttp;
 class ImageCreater;
 class EmlCompose;
@@ -108,10 +111,11 @@ class RssClient {
 
   bool notifyRss(int kind, long first, long second);
   void errorHandling(unsigned code);
+  void logLine(const char* format, ...) __attribute__((format(printf, 2, 3)));
   unsigned socketUp();
   void socketDown();
 
-  unsigned mainStep();
+  void mainStep();
   unsigned receive();
   unsigned recvHttp(const std::wstring& url, const std::wstring& file, bool binary);
   unsigned writeDownload(const std::wstring& file, bool binary);
@@ -119,9 +123,9 @@ class RssClient {
   unsigned parseData(Fetch* fetch);
   unsigned parseItemData(const void* item, unsigned number);
   unsigned readItem(const void* item, RssItemData* data);
-  unsigned fetchExpand(ExpandInfo* expand, const std::wstring& abortWatch);
+  unsigned fetchExpand(ExpandInfo* expand);
   unsigned makeSmallImage(int kind);
-  unsigned buildText(const RssItemData& data, const ExpandInfo& expand, bool fetched);
+  unsigned buildText(const RssItemData& data, const ExpandInfo& expand);
   unsigned contentsText(const std::wstring& link, const std::wstring& cinst);
   void fillEmail(const RssItemData& data, const ExpandInfo& expand, Email* mail);
   unsigned rssReGet(const std::string& raw, const std::string& uid);
@@ -132,6 +136,7 @@ class RssClient {
   std::unique_ptr<ImageCreater> imageCreater_;
   std::unique_ptr<EmlCompose> compose_;
   std::unique_ptr<ProtocolLog> log_;
+  std::unique_ptr<oxm::net::Socket> socket_;  // the socket layer's claim during a run
 
   MailAccount account_;
   std::string lastUid_;
@@ -142,7 +147,6 @@ class RssClient {
   bool running_ = false;
   bool connected_ = false;
   bool manual_ = false;
-  bool socketLayer_ = false;
 
   std::wstring channelTitle_, channelLink_, channelDescription_;
   std::string text_, uid_;
