@@ -3,6 +3,7 @@
 // rss_walk.cpp and rss_message.cpp.
 #include "feeds/rss_client.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -58,6 +59,8 @@ void RssClient::logLine(const char* format, ...) {
 void RssClient::cancel() {
   logLine("RssClient::cancel()\r\n");
   cancelRequested_ = true;
+  // A picture being fetched stops at its next piece.
+  RssHttp::EmptyAbortWatch(&abortWatch_);
 }
 
 // The transfer goes through the HTTP library; the socket opened here only claims the socket

@@ -113,7 +113,7 @@ unsigned RssClient::recvHttp(const std::wstring& url, const std::wstring& file, 
   logLine("*RssClient::recvHttp(%s%s)\r\n", narrowHost.c_str(), narrowPath.c_str());
   abortWatch_ = url;
   const int result = http_->OpenURL(connection_, host, path, L"", binary ? &abortWatch_ : nullptr, 0);
-  oxm::ScopeGuard release([this] { http_->ClearBuf(); });
+  ScopeGuard release([this] { http_->ClearBuf(); });
   switch (result) {
     case kHttpOk:
       return writeDownload(file, binary);

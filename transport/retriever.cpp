@@ -216,12 +216,6 @@ bool OxRetriever::ClearMessagesOnPopServer(OxAccountInfoInterface* account, OxRA
   return result;
 }
 
-int OxRetriever::HttpReceive(OxAccountInfoInterface*, std::wstring*, std::wstring*, bool) {
-  // The feed client that serves single downloads is not part of this build yet, so the call
-  // reports that it could not start.
-  return static_cast<int>(OXMDL_ERR_RSS_HTTP_RECEIVE);
-}
-
 void OxRetriever::CancelRetrieveMessages() {
   cancelled_ = 1;
   cancel();
