@@ -22,6 +22,9 @@ OXM_PACKAGES=(
   dovecot-pop3d
   procps
   exim4-daemon-light
+  libcurl4-openssl-dev
+  nginx
+  libnginx-mod-http-echo
 )
 
 missing=()
