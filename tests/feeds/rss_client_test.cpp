@@ -120,19 +120,20 @@ TEST_F(RssClientTest, PictureUrlOfElevenCharactersIsFetched) {
 }
 
 TEST_F(RssClientTest, PicturesOfEachFormatAreFetchedAndScaled) {
-  const struct {
-    const char* file;
-    std::string bytes;
-  } rows[] = {{"pic.jpg", jpegPicture()}, {"pic.gif", gifPicture()}, {"pic.png", pngPicture()}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.file);
-    server_->put(row.file, row.bytes);
+  for (PictureKind kind : {PictureKind::Jpeg, PictureKind::Gif, PictureKind::Png}) {
+    SCOPED_TRACE(pictureKindName(kind));
+    const std::string bytes = makePicture(kind, 64, 48, 0xFF0000, 0x0000FF);
+    server_->put("pic", bytes);
     FeedItem item;
-    item.imageUrl = server_->url(std::string("/") + row.file);
+    item.imageUrl = server_->url("/pic");
     ASSERT_EQ(runFeed({item}), "K0 K1:0000000002");
-    EXPECT_EQ(scratch("image.jpg"), row.bytes);
-    EXPECT_EQ(jpegSize(scratch("image_small.jpg")), std::make_pair(48, 36));
-    EXPECT_EQ(jpegSize(scratch("image_large.jpg")), std::make_pair(104, 78));
+    EXPECT_EQ(scratch("image.jpg"), bytes);
+    JpegPicture small, large;
+    ASSERT_TRUE(readJpeg(scratch("image_small.jpg"), &small));
+    ASSERT_TRUE(readJpeg(scratch("image_large.jpg"), &large));
+    EXPECT_EQ(std::make_pair(small.width, small.height), std::make_pair(48, 36));
+    EXPECT_EQ(std::make_pair(large.width, large.height), std::make_pair(104, 78));
+    EXPECT_TRUE(nearColour(large.at(0, 0), 0xFF0000) && nearColour(large.at(103, 77), 0x0000FF));
     EXPECT_EQ(texts_[0].find("X-Feed-Image"), std::string::npos);
     EXPECT_EQ(decoded(0).enclosures.size(), 3u);
     EXPECT_TRUE(halfWritten().empty());
@@ -141,12 +142,10 @@ TEST_F(RssClientTest, PicturesOfEachFormatAreFetchedAndScaled) {
 
 // A picture that cannot be had or used stays remote: the message names it for a later re-get.
 TEST_F(RssClientTest, PictureThatFailsStaysRemote) {
-  server_->put("pic.jpg", jpegPicture());
+  const std::string png = makePicture(PictureKind::Png, 4, 3, 0, 0);
+  server_->put("pic.jpg", makePicture(PictureKind::Jpeg, 4, 3, 0, 0));
   server_->put("fake.jpg", "<html>not a picture</html>");
-  // The PNG's header chunk made to announce 30000 x 30000 pixels (its checksum to match).
-  const std::string hugeHeader("\x00\x00\x00\x0d\x49\x48\x44\x52\x00\x00\x75\x30\x00\x00\x75\x30\x08\x02"
-                               "\x00\x00\x00\xe9\x45\x6f\xed", 25);
-  server_->put("huge.png", std::string(pngPicture()).replace(8, 25, hugeHeader));
+  server_->put("huge.png", withHeaderSize(PictureKind::Png, png, 30000, 30000));
   for (const char* path : {"/chunked/pic.jpg", "/fake.jpg", "/huge.png", "/missing.jpg"}) {
     SCOPED_TRACE(path);
     FeedItem item;
@@ -182,7 +181,7 @@ TEST_F(RssClientTest, DocumentTransferOutcomes) {
 }
 
 TEST_F(RssClientTest, LostConnectionDuringPictureStopsTheWalk) {
-  server_->put("pic.jpg", jpegPicture());
+  server_->put("pic.jpg", makePicture(PictureKind::Jpeg, 64, 48, 0, 0));
   FeedItem picture;
   picture.imageUrl = server_->url("/slow-body/pic.jpg");
   hook_ = [](int kind) {
@@ -193,7 +192,7 @@ TEST_F(RssClientTest, LostConnectionDuringPictureStopsTheWalk) {
 }
 
 TEST_F(RssClientTest, MemoryFloorSkipsThePictureItemOnly) {
-  server_->put("pic.jpg", jpegPicture());
+  server_->put("pic.jpg", makePicture(PictureKind::Jpeg, 64, 48, 0, 0));
   FeedItem picture;
   picture.imageUrl = server_->url("/pic.jpg");
   setFixedAvailPhys(0x300000 - 1);
