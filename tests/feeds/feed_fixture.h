@@ -55,6 +55,12 @@ inline std::string rssDocument(const std::vector<FeedItem>& items) {
   return xml + "</channel></rss>\n";
 }
 
+// "E:" and the code's name.
+inline std::string errorToken(long code) {
+  const char* name = GetOxMiddleErrorName(static_cast<unsigned>(code));
+  return std::string("E:") + (name ? name : std::to_string(code));
+}
+
 class FeedTest : public AccountsTest {
  protected:
   static void SetUpTestSuite() { server_ = NginxServer::start(&why_); }
@@ -88,11 +94,6 @@ class FeedTest : public AccountsTest {
     }
     if (d) ::closedir(d);
     return out;
-  }
-
-  static std::string errorToken(long code) {
-    const char* name = GetOxMiddleErrorName(static_cast<unsigned>(code));
-    return std::string("E:") + (name ? name : std::to_string(code));
   }
 
   static inline std::unique_ptr<NginxServer> server_;
