@@ -120,7 +120,7 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
   void recoverInFlight();
   void noteInFlight(const std::string& uid);
 
-  Notify* caller_ = nullptr;
+  oxm::transport::CallerLink<Notify> caller_{3};
   oxm::transport::RasAdapter<OxRetriever> rasAdapter_{this};
   OxAccountInfoInterface* account_ = nullptr;  // borrowed for the duration of a call
   std::wstring accountName_;                   // of the latest retrieval
