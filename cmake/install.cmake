@@ -48,7 +48,9 @@ set(OXM_PUBLIC_HEADERS
   transport/listener.h
   transport/retrieval_common.h
   feeds/rss_client.h
-  feeds/rss_retriever.h)
+  feeds/rss_retriever.h
+
+  feeds/rss_http.h)
 
 set(OXM_INSTALL_HEADERDIR ${CMAKE_INSTALL_INCLUDEDIR}/oxmiddle)
 set(OXM_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/OxMiddle)
