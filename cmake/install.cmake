@@ -49,7 +49,6 @@ set(OXM_PUBLIC_HEADERS
   transport/retrieval_common.h
   feeds/rss_client.h
   feeds/rss_retriever.h
-
   feeds/rss_http.h)
 
 set(OXM_INSTALL_HEADERDIR ${CMAKE_INSTALL_INCLUDEDIR}/oxmiddle)

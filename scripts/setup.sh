@@ -19,6 +19,9 @@ OXM_PACKAGES=(
   python3-feedparser
   libssl-dev
   openssl
+  libjpeg62-turbo-dev
+  libgif-dev
+  libpng-dev
   dovecot-pop3d
   procps
   exim4-daemon-light
