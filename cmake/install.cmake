@@ -45,6 +45,10 @@ set(OXM_PUBLIC_HEADERS
   transport/ras_controller.h
   transport/retriever.h
   transport/periodic.h
+  transport/listener.h
+  transport/retrieval_common.h
+  feeds/rss_client.h
+  feeds/rss_retriever.h
   feeds/rss_http.h)
 
 set(OXM_INSTALL_HEADERDIR ${CMAKE_INSTALL_INCLUDEDIR}/oxmiddle)
