@@ -1,0 +1,125 @@
+// The second half of `oxmail demo`: the whole road on local servers. scripts/demo_servers.sh
+// starts Dovecot, Exim and nginx on free 127.0.0.1 ports in a temporary folder and stops them
+// when its input ends, which happens when the helper process object goes (on every path out of
+// here) or when this program ends however it ends (Ctrl-C included).
+#include <cstdio>
+#include <sstream>
+#include <string>
+
+#include "tools/oxmail/commands.h"
+#include "tools/oxmail/demo.h"
+#include "tools/oxmail/output.h"
+#include "tools/oxmail/session.h"
+
+namespace oxmail {
+
+namespace {
+
+// The servers' start takes a few seconds (Exim's the longest); this is far above it.
+const int kStartMs = 120000;
+
+struct Servers {
+  unsigned pop = 0, smtp = 0, http = 0;
+  std::string docroot;
+};
+
+void mustSucceed(int code, const std::string& what) {
+  if (code != kExitOk) throw Failure("the demo stopped: " + what + " failed");
+}
+
+// A message with a Japanese subject, body and attachment, sent to the account's own address.
+void mailRoad(const Servers& servers, OxHelperProcess& helper, const std::string& root) {
+  const std::string pop = "127.0.0.1:" + std::to_string(servers.pop);
+  const std::string smtp = "127.0.0.1:" + std::to_string(servers.smtp);
+  step("An account on the local Dovecot (POP3) and Exim (SMTP)",
+       "account add Road --address alice@localhost --name \"鈴木花子\" --pop " + pop +
+           " --user alice --password secret1 --smtp " + smtp + " --smtp-auth none");
+  runAccount({"add", "Road", "--address", "alice@localhost", "--name", "鈴木花子", "--pop", pop, "--user", "alice",
+              "--password", "secret1", "--smtp", smtp, "--smtp-auth", "none"});
+
+  const std::string attachment = root + "/files/予定表.txt";
+  if (!OxCreateDeviceDirectory(L"\\files") ||
+      !OxWriteDeviceFile(L"\\files\\予定表.txt", "12月12日 10:00 会議室A\n12月13日 15:00 本社\n")) {
+    throw Failure("cannot write " + attachment);
+  }
+  step("A Japanese message with an attachment into the outbox",
+       "compose Road --to alice@localhost --subject \"来週の予定\" --body \"…\" --attach " + attachment);
+  runCompose({"Road", "--to", "alice@localhost", "--subject", "来週の予定", "--body",
+              "花子さん\n来週の予定を添付します。ご確認ください。\n", "--attach", attachment});
+
+  step("Send the outbox over SMTP", "send Road");
+  mustSucceed(runSend({"Road"}), "sending");
+
+  // Exim keeps what it accepted in its own folder; the script hands it to Dovecot's mailbox,
+  // the step a local delivery agent does.
+  std::string answer;
+  if (!helper.writeLine("deliver 1 alice") || !helper.readLine(&answer, 20000) || answer != "delivered 1") {
+    throw Failure("the message did not arrive at the POP3 mailbox (" + answer + ")");
+  }
+  std::printf("\n(Exim delivered it to alice's mailbox on the Dovecot server)\n");
+
+  step("Fetch it back over POP3", "fetch Road");
+  mustSucceed(runFetch({"Road"}), "fetching");
+  step("The inbox", "ls Road inbox");
+  runLs({"Road", "inbox"});
+
+  std::string id;
+  {
+    Account account("Road");
+    std::vector<unsigned long> ids;
+    account.openFolder(account.trayId("inbox"))->GetMessageIds(&ids);
+    if (ids.empty()) throw Failure("the fetched message is not in the inbox");
+    id = std::to_string(ids.back());
+  }
+  step("The message decoded", "show Road " + id);
+  runShow({"Road", id});
+}
+
+}  // namespace
+
+int runRoad(const std::string& root, const std::string& scripts) {
+  std::printf("\n== The whole road on local servers\n");
+  const std::string script = scripts + "/demo_servers.sh";
+  std::string bytes;
+  if (!OxReadDeviceFile(OxHostToDevicePath(script), &bytes)) {
+    std::printf("The server scripts are not at %s (oxmail demo --scripts DIR names them); the local part only.\n",
+                scripts.c_str());
+    return kExitOk;
+  }
+  const std::string dir = OxMakeTemporaryDirectory("oxmail-demo-servers");
+  const std::string log = root + "/servers.log";
+  OxHelperProcess helper;
+  if (dir.empty() || !helper.start({"/bin/bash", script, dir}, log)) throw Failure("cannot run " + script);
+  std::string line;
+  if (!helper.readLine(&line, kStartMs)) line = "failed to answer";
+  std::istringstream words(line);
+  std::string first;
+  words >> first;
+  if (first == "missing") {
+    std::string what;
+    std::getline(words, what);
+    if (what == " root") {
+      std::printf("Dovecot and Exim run as root here (they switch to their own users); the local part only.\n");
+    } else {
+      std::printf("Not installed (Debian packages):%s; the local part only.\n"
+                  "Install them with: apt-get install --no-install-recommends%s\n",
+                  what.c_str(), what.c_str());
+    }
+    return kExitOk;
+  }
+  Servers servers;
+  if (first != "ready" || !(words >> servers.pop >> servers.smtp >> servers.http >> servers.docroot)) {
+    throw Failure("the local servers did not start (" + line + "); see " + log);
+  }
+  std::printf("Dovecot POP3 on 127.0.0.1:%u, Exim SMTP on 127.0.0.1:%u", servers.pop, servers.smtp);
+  if (servers.http) std::printf(", nginx HTTP on 127.0.0.1:%u", servers.http);
+  std::printf(" (in %s)\n", dir.c_str());
+
+  mailRoad(servers, helper, root);
+
+  const int stopped = helper.finish();
+  std::printf("\nThe servers are stopped%s.\n", stopped == 0 ? " and their folder removed" : "");
+  return kExitOk;
+}
+
+}  // namespace oxmail
