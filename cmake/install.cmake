@@ -44,7 +44,10 @@ set(OXM_PUBLIC_HEADERS
   transport/protocol_log.h
   transport/ras_controller.h
   transport/retriever.h
-  transport/periodic.h)
+  transport/periodic.h
+  transport/retrieval_common.h
+  feeds/rss_client.h
+  feeds/rss_retriever.h)
 
 set(OXM_INSTALL_HEADERDIR ${CMAKE_INSTALL_INCLUDEDIR}/oxmiddle)
 set(OXM_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/OxMiddle)

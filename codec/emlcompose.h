@@ -80,6 +80,18 @@ class EmlCompose {
   // Null raw or out: OXMDL_ERR_MIME_NULL_ARG.
   bool EmlToRawEmailS(std::string* raw, RawEmail_S* out);
 
+  // ---- Feed items ----
+  //
+  // Encodes a message record the feed client filled from one item (feedMessage is set here):
+  // the "X-Tmr-Rivulet" marker, From, Date as given, Subject, x-ml-name, X-Feed-Download,
+  // Reply-To, Message-Id, In-Reply-To (mail->references), Mime-Version; a picture or contents
+  // that was not fetched becomes an "X-Feed-Image" / "X-Feed-Contents" field, fetched files are
+  // attached under multipart/mixed, and an HTML body makes multipart/alternative. Attachment
+  // file errors as for Encode; too little memory: OXMDL_ERR_MEM_SHORTAGE.
+  bool RssEncode(Email* mail, RawEmail_S* raw);
+  // The same into *out, which is empty on failure.
+  bool RssEncode(Email* mail, std::string* out);
+
   // Fills a draft from a "mailto:" URL (RFC 6068): addresses before "?" and in to=, cc=, bcc=
   // parameters, subject= and body= (percent escapes decoded; text in the system code page).
   // The record is cleared first. Null mail: OXMDL_ERR_MIME_NULL_ARG; a URL that does not

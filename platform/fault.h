@@ -18,10 +18,12 @@ namespace oxm::fault {
 // Map is the creation of a memory mapping (mapping.h); its flushes count as Flush. Connect,
 // Send, Recv and Handshake are the socket calls of net.h (a send counts once per call, however
 // many partial writes it takes) and Socket the making of a socket (Socket::open); Thread is the
-// start of a worker thread (worker.h).
+// start of a worker thread (worker.h). HttpOpen, HttpConnect, HttpRequest, HttpSend and HttpRead
+// are the steps of an HTTP request (http.h); HttpRead counts the body reads.
 enum class Op {
   Open, Read, Write, Flush, Rename, Delete, CreateDir, RemoveDir, Find, Map,
   Connect, Send, Recv, Handshake, Thread, Socket,
+  HttpOpen, HttpConnect, HttpRequest, HttpSend, HttpRead,
   Count
 };
 

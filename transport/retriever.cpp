@@ -19,14 +19,8 @@
 
 namespace {
 
-// The settings a retrieval reads: sender address, POP server, port, user, password, APOP,
-// leaving, partial switch and lines, SMTP server, port, user and password, automatic
-// retrieval, POP before SMTP with its latency, SMTP authentication, old-message removal.
-constexpr uint64_t kRetrievalMask = 0x00BCDF7E;
 constexpr unsigned kOversizeKind = 2;
 const char kOversizeHeader[] = "X-Oversize-Oxmail:\r\n";
-
-bool storageFullClass(unsigned code) { return code >= 0x02000201 && code <= 0x020003FE; }
 
 }  // namespace
 
@@ -64,21 +58,8 @@ bool OxRetriever::stop(unsigned code, long b) {
   return false;
 }
 
-// The result indicator is for the W account, and for periodic retrieval while the mail program
-// is not on the screen (asked each time; without a listener it counts as on the screen).
-bool OxRetriever::indicatorApplies() {
-  if (wAccountMode_) return true;
-  if (!periodic_) return false;
-  bool active = true;
-  if (caller_ && !caller_->isActive(&active, this)) active = true;
-  appActive_ = active ? 1 : 0;
-  return !active;
-}
-
 void OxRetriever::setResultIndicator(unsigned value) {
-  const bool errorValue = value == PHONE_RECV_ERROR || value == PHONE_RECV_NO_CONNECTION;
-  if (errorValue && diskFull_) return;
-  if (indicatorApplies()) SetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX, value);
+  oxm::transport::setResultIndicator(value, diskFull_, wAccountMode_, periodic_, caller_, this);
 }
 
 // ---- the three retrievals ----
@@ -88,17 +69,9 @@ bool OxRetriever::fillMailAccount(OxAccountInfoInterface* account, const std::st
   std::wstring widePassword;
   if (oxm::multiToWide(password, &widePassword) != OXMDL_ERR_NONE) widePassword.clear();
   OxAccountInfoInterface::Attributes a;
-  a.mask = kRetrievalMask;
-  if (!account->GetAccountInfoAttributes(&a)) return false;
-  MailAccount m = oxm::transport::serverRecord(a);
-  m.popPassword = widePassword.empty() ? a.strPopPasswd : widePassword;
-  m.partialLines = a.uiPartialRetrievingLines;
-  m.deleteFromServer = a.bMessageLeavingEnabled ? 1 : 0;
-  m.popBeforeSmtp = a.bPopBeforeSmtpEnabled ? 1 : 0;
-  m.smtpAuthMethod = a.bSmtpAuthEnabled ? 1 : 0;
-  m.smtpUserName = a.strSmtpUserName;
-  m.smtpPassword = a.strSmtpPasswd;
-  if (!account->GetLastUID(&m.lastUid) || !account->GetUIDL(&m.uidList)) return false;
+  MailAccount m;
+  if (!oxm::transport::readRetrievalRecord(account, &a, &m)) return false;
+  if (!widePassword.empty()) m.popPassword = widePassword;
   autoRetrievalEnabled_ = a.bAutoMailRetrievingEnabled ? 1 : 0;
   if (*mode == kModeNormal && a.bPartialRetrievingEnabled) *mode = kModePartial;
   setAccount(&m, connection);
@@ -205,26 +178,6 @@ bool OxRetriever::RetrieveMessages(OxAccountInfoInterface* account, OxRASControl
   return ran && (firstError_ == 0 || firstError_ == OXMDL_ERR_RTV_NOTHING_NEW);
 }
 
-bool OxRetriever::buildSelection(const std::list<unsigned long>& messageIds, OxAccountInfoInterface* account,
-                                 std::list<std::string>* downloads) {
-  uidMap_.clear();
-  std::unique_ptr<OxStorageInterface> storage(account->OpenStorage());
-  if (!storage) return false;
-  for (unsigned long id : messageIds) {
-    std::unique_ptr<OxMessageInterface> message(storage->OpenMessage(id));
-    if (!message) return false;
-    OxMessageInterface::Attributes a;
-    a.mask = OxMessageInterface::ATTR_TEXT;
-    if (!message->GetAttributes(&a) && GetOxMiddleError() != OXMDL_ERR_STG_NO_ATTRIBUTE) return false;
-    if (!uidMap_.emplace(a.text, MsgIdPartial{static_cast<uint32_t>(id), 0}).second) {
-      SetOxMiddleError(OXMDL_ERR_RTV_UID_DUPLICATE);
-      return false;
-    }
-    downloads->push_back(a.text);
-  }
-  return true;
-}
-
 bool OxRetriever::RetrieveSelectedMessages(const std::list<unsigned long>& messageIds, OxAccountInfoInterface* account,
                                            OxRASController* ras, std::string password) {
   oxm::NKDbgPrintfW(L"=== Retrieve Messages(S), Start ===\r\n");
@@ -234,7 +187,7 @@ bool OxRetriever::RetrieveSelectedMessages(const std::list<unsigned long>& messa
     return false;
   }
   std::list<std::string> downloads;
-  if (!buildSelection(messageIds, account, &downloads)) {
+  if (!oxm::transport::mapSelectedMessages(messageIds, account, &uidMap_, &downloads)) {
     const unsigned code = GetOxMiddleError();
     uidMap_.clear();
     SetOxMiddleError(code);
@@ -261,12 +214,6 @@ bool OxRetriever::ClearMessagesOnPopServer(OxAccountInfoInterface* account, OxRA
   if (ras) ras->RegisterNotifyRas(nullptr);
   resetCounters();
   return result;
-}
-
-int OxRetriever::HttpReceive(OxAccountInfoInterface*, std::wstring*, std::wstring*, bool) {
-  // The feed client that serves single downloads is not part of this build yet, so the call
-  // reports that it could not start.
-  return static_cast<int>(OXMDL_ERR_RSS_HTTP_RECEIVE);
 }
 
 void OxRetriever::CancelRetrieveMessages() {
@@ -419,17 +366,14 @@ bool OxRetriever::onLimitReached(bool indicator) {
 }
 
 bool OxRetriever::OnRASReceiveMessage(unsigned int kind, long a, long) {
-  if (kind != 0) return true;
-  if (a == 1) forward(11, 1, 0);
-  if (a == 2) forward(11, 3, 0);
-  if (a == 3) forward(11, 2, 0);
+  if (const long phase = oxm::transport::connectionPhase(kind, a)) forward(11, phase, 0);
   return true;
 }
 
 // ---- storing ----
 
 void OxRetriever::storageFull(unsigned code) {
-  if (!storageFullClass(code)) return;
+  if (!oxm::transport::storageFullClass(code)) return;
   oxm::NKDbgPrintfW(L"OxRetriever::SaveMessages() --- Disk Full Err\r\n");
   setResultIndicator(PHONE_RECV_STORAGE_FULL);
   diskFull_ = 1;
@@ -454,23 +398,11 @@ bool OxRetriever::ReplaceMessage(const std::string& text, const std::string& uid
     SetOxMiddleError(OXMDL_ERR_RTV_UID_UNKNOWN);
     return false;
   }
-  std::unique_ptr<OxStorageInterface> storage(account_->OpenStorage());
-  if (!storage) return false;
-  std::unique_ptr<OxMessageInterface> message(storage->OpenMessage(it->second.messageId));
-  if (!message) return false;
-  Email mail;
-  EmlCompose codec;
-  if (!codec.Decode(&mail, &text)) return false;
-  if (!message->Write(text)) {
-    const unsigned code = GetOxMiddleError();
-    storageFull(code);
-    SetOxMiddleError(code);
-    return false;
+  unsigned writeCode = 0;
+  if (oxm::transport::replaceStoredMessage(account_, it->second.messageId, text, &writeCode)) return true;
+  if (writeCode != 0) {
+    storageFull(writeCode);
+    SetOxMiddleError(writeCode);
   }
-  OxMessageInterface::Attributes a;
-  a.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_ATTACHMENT | OxMessageInterface::ATTR_PARTIAL;
-  a.flags[0] = 1;
-  a.flags[1] = mail.enclosures.empty() ? 0 : 1;
-  a.flags[2] = 0;
-  return message->SetAttributes(a);
+  return false;
 }

@@ -27,6 +27,7 @@
 
 #include "transport/pop_client.h"
 #include "transport/ras_controller.h"
+#include "transport/retrieval_common.h"
 
 class OxAccountInfoInterface;
 class OxClassifier;
@@ -61,8 +62,9 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
                                 OxRASController* ras, std::string password);
   // Deletes from the server every message received before and empties UID.list.
   bool ClearMessagesOnPopServer(OxAccountInfoInterface* account, OxRASController* ras, std::string password);
-  // Single downloads go to the feed client, which this build does not have yet: always
-  // OXMDL_ERR_RSS_HTTP_RECEIVE (0x02002311), the result for "could not start".
+  // One download of the URL *a to the device path *b (binary when `flag`) by a feed client, over
+  // a connection of its own for the account: the client's result (OXMDL_ERR_NONE or its code),
+  // or OXMDL_ERR_RSS_HTTP_RECEIVE (0x02002311) without an account or a connection.
   int HttpReceive(OxAccountInfoInterface* account, std::wstring* a, std::wstring* b, bool flag);
 
   // From any thread: the conversation ends after the command in hand.
@@ -81,18 +83,7 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
   bool SetPeriodicRetrAccountName();
 
  private:
-  struct MsgIdPartial {
-    uint32_t messageId;
-    uint8_t partial;
-  };
-  class RasAdapter : public OxRASController::NotifyRas {
-   public:
-    explicit RasAdapter(OxRetriever* owner) : owner_(owner) {}
-    bool notify(unsigned int kind, long a, long b) override { return owner_->OnRASReceiveMessage(kind, a, b); }
-
-   private:
-    OxRetriever* owner_;
-  };
+  friend class oxm::transport::RasAdapter<OxRetriever>;
 
   // PopClient::NotifyPop: the client's events.
   bool notify(int kind, long a, long b) override { return OnReceiveMessage(kind, a, b); }
@@ -113,8 +104,6 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
                        int* mode);
   void release(OxRASController* ras, const wchar_t* debugFormat);
   void resetCounters();
-  bool buildSelection(const std::list<unsigned long>& messageIds, OxAccountInfoInterface* account,
-                      std::list<std::string>* downloads);
 
   bool SaveMessage(std::string& text, const std::string& uid, bool partial);
   bool ReplaceMessage(const std::string& text, const std::string& uid);
@@ -125,7 +114,6 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
   bool report(unsigned code, long b);
   bool forward(unsigned kind, long a, long b);
   bool stop(unsigned code, long b);
-  bool indicatorApplies();
   void setResultIndicator(unsigned value);
 
   // The UID in flight (see above).
@@ -133,12 +121,12 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
   void noteInFlight(const std::string& uid);
 
   Notify* caller_ = nullptr;
-  RasAdapter rasAdapter_{this};
+  oxm::transport::RasAdapter<OxRetriever> rasAdapter_{this};
   OxAccountInfoInterface* account_ = nullptr;  // borrowed for the duration of a call
   std::wstring accountName_;                   // of the latest retrieval
   std::unique_ptr<OxClassifier> classifier_;
   std::unique_ptr<OxStorageInterface> storage_;  // held open for the conversation
-  std::map<std::string, MsgIdPartial> uidMap_;
+  oxm::transport::MessageMap uidMap_;
   std::list<std::wstring> uidListOut_;
   std::wstring inFlightPath_;
   std::string storedInFlight_;  // a UID found already stored after a crash
@@ -148,7 +136,6 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
   uint8_t autoRetrievalEnabled_ = 0;
   int retrievalKind_ = 0;  // 0 normal, 1 partial, 2 selected
   uint8_t periodic_ = 0;
-  uint8_t appActive_ = 1;
   uint32_t receivedCount_ = 0;
   uint32_t receiveLimit_ = 0;
   uint32_t roomCount_ = 0;

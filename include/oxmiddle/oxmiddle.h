@@ -40,3 +40,5 @@
 #include "transport/periodic.h"
 #include "transport/smtp_client.h"
 #include "transport/sender.h"
+#include "feeds/rss_client.h"
+#include "feeds/rss_retriever.h"
