@@ -260,6 +260,7 @@ int runShow(const Words& words) {
     }
     return kExitOk;
   }
+  if (mail.feedMessage && !args.has("html")) return showFeedItem(id, raw, mail);
   const std::string from = fromText(mail);
   if (settings().json) {
     std::string files, related;
