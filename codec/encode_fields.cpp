@@ -40,12 +40,6 @@ bool allAscii(const std::wstring& text) {
   return std::all_of(text.begin(), text.end(), [](wchar_t c) { return static_cast<unsigned long>(c) < 0x80; });
 }
 
-std::wstring oneLine(std::wstring text) {
-  for (wchar_t& c : text)
-    if (c == L'\r' || c == L'\n') c = L' ';
-  return text;
-}
-
 // The Q form of an encoded word (RFC 2047 section 4.2), with the characters allowed in a phrase
 // (section 5 rule 3) left as they are.
 std::string qEncodeWord(const std::string& bytes) {
@@ -99,6 +93,12 @@ void appendUtf8Body(std::string* out, const std::string& utf8) {
 }
 
 }  // namespace
+
+std::wstring oneLine(std::wstring text) {
+  for (wchar_t& c : text)
+    if (c == L'\r' || c == L'\n') c = L' ';
+  return text;
+}
 
 std::string xMailerValue(bool pictureMail) {
   std::string value = std::string("tamarin OxMail") + "/1.40" + " (" + "K-PRISM" + ")";

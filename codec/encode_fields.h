@@ -36,6 +36,8 @@ enum class WordEncoding { B, Q };
 // library writes uses the B form (the subject, display names, Reply-To, file names); the Q form
 // is there for callers that want it.
 std::string encodeHeaderWord(const std::wstring& text, WordEncoding encoding = WordEncoding::B);
+// Wide text with every CR and LF made a blank, for a value that must stay on one line.
+std::wstring oneLine(std::wstring text);
 // Wide text with every CR LF made LF.
 std::wstring lfText(const std::wstring& text);
 // The bare address of one address entry, in the system code page.

@@ -88,6 +88,8 @@ void RssClient::socketDown() {
 
 void RssClient::errorHandling(unsigned code) {
   running_ = false;
+  // A cancel is spent on the run it stopped or refused.
+  if (code == OXMDL_ERR_RSS_CANCEL) cancelRequested_ = false;
   if (code != POP_CANCEL_ERR) socketDown();
   notifyRss(4, static_cast<long>(code), 0);
   logLine("*RssClient::errorHandling() ret:[%x]\r\n", code);
@@ -152,6 +154,12 @@ void RssClient::ReGetExpandData() {
     const unsigned code = rssReGet(stored, uid);
     if (code != OXMDL_ERR_NONE) return errorHandling(code);
   }
+}
+
+void RssClient::deliver(int kind, const std::string& text, const std::string& uid) {
+  text_ = text;
+  uid_ = uid;
+  notifyRss(kind, 0, 0);
 }
 
 void RssClient::getData(std::string* text, std::string* uid) {

@@ -106,6 +106,13 @@ class RssClient {
   // last error. Null arguments: OXMDL_ERR_RSS_URL.
   int HttpReceive(std::wstring* url, std::wstring* file, bool binary);
 
+ protected:
+  // Hands a message to the listener: kind 1 (whole) or 2 (without its picture or contents),
+  // with getData answering `text` and `uid` inside the notification. The walk's own delivery;
+  // the client itself raises kind 2 only when it has lost its connection before an item's
+  // downloads, which ends the walk first, so subclasses may use it to hand one over directly.
+  void deliver(int kind, const std::string& text, const std::string& uid);
+
  private:
   struct Fetch;  // the parser objects of one document
 

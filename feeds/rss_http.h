@@ -20,6 +20,10 @@
 #include "platform/connmgr.h"
 #include "transport/protocol_log.h"
 
+namespace oxm::http {
+class Root;
+}
+
 class RssHttp {
  public:
   enum : int {
@@ -76,12 +80,11 @@ class RssHttp {
   struct Fetch;
   int openUrl(const std::wstring& host, const std::wstring& path, const std::wstring& params,
               const std::wstring* abortWatch);
-  int runWorker(Fetch& fetch);
+  int runWorker(Fetch& fetch, oxm::http::Root& root);
   bool connected();
 
   std::wstring agent_;
   std::vector<unsigned char> buffer_;
-  std::wstring scratch_;
   oxm::HCONNECTION conn_ = nullptr;
   ProtocolLog log_;
 };

@@ -192,7 +192,6 @@ unsigned RssClient::rssReGet(const std::string& raw, const std::string& uid) {
     mail.feedMessage = true;
     if (!compose_->RssEncode(&mail, &text_) || text_.empty()) return OXMDL_ERR_RSS_ENCODE;
   }
-  uid_ = uid;
-  notifyRss(1, 0, 0);
+  deliver(1, text_, uid);
   return OXMDL_ERR_NONE;
 }

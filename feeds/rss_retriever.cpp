@@ -95,9 +95,8 @@ void OxRssRetriever::release(OxRASController* ras, const wchar_t* debugFormat) {
   if (!released) report(OXMDL_ERR_RTV_DISCONNECT, 0);
 }
 
-// Connection, account record, classifier, the client's run, identifier list. False when it
-// stopped before the run (the connection is released then).
-bool OxRssRetriever::run(OxAccountInfoInterface* account, OxRASController* ras, bool manual, bool selected) {
+bool OxRssRetriever::run(OxAccountInfoInterface* account, OxRASController* ras, bool manual,
+                         std::list<std::string>* downloads) {
   if (!ras || !ras->RegisterNotifyRas(&rasAdapter_)) {
     oxm::NKDbgPrintfW(L"Fail to register to RAS constructor of OxRssRetriever.\r\n");
     return false;
@@ -106,6 +105,7 @@ bool OxRssRetriever::run(OxAccountInfoInterface* account, OxRASController* ras, 
   accountName_.clear();
   account->GetAccountName(&accountName_);
   retrievingNow_ = 1;
+  forward(6, 1, 0);
   setRssMode(manual ? 1 : 0);
   long status = 0;
   void* connection = ras->EstablishConnection(&status, account);
@@ -124,13 +124,15 @@ bool OxRssRetriever::run(OxAccountInfoInterface* account, OxRASController* ras, 
     lastError_ = code;
     return false;
   }
+  if (downloads) setDownloadList(*downloads);
+  forward(6, 2, 0);
   classifier_.reset(new (std::nothrow) OxClassifier());
   if (!classifier_) {
     report(OXMDL_ERR_MEM_SHORTAGE, 0);
     release(ras, L"Release Connection : Status = %ld\r\n");
     return false;
   }
-  if (selected) {
+  if (downloads) {
     ReGet();
   } else {
     GetRDF();
@@ -140,15 +142,15 @@ bool OxRssRetriever::run(OxAccountInfoInterface* account, OxRASController* ras, 
   if (!account->SaveUIDL(uidListOut_)) report(GetOxMiddleError(), 0);
   classifier_.reset();
   oxm::NKDbgPrintfW(L"=== Retrieve Messages, Finish (status:[%d] ===\r\n", static_cast<int>(retrievingNow_));
-  if (receivedCount_ > 0 && !selected) {
+  if (receivedCount_ > 0 && !downloads) {
     SetPhoneStatus(PHONE_ITEM_RECV_EMAIL, 1);
     if (!errorSeen_) setResultIndicator(PHONE_RECV_FINISHED);
   }
-  forward(3, static_cast<long>(receivedCount_), 0);
   return true;
 }
 
-void OxRssRetriever::endRun() {
+void OxRssRetriever::endRun(bool ran) {
+  if (ran) forward(3, static_cast<long>(receivedCount_), 0);
   if (lastError_ != 0) oxm::NKDbgPrintfW(L"  Error Occured Code:[%08x]\r\n", lastError_);
   receivedCount_ = 0;
   cancelled_ = 0;
@@ -167,11 +169,11 @@ bool OxRssRetriever::RetrieveMessages(OxAccountInfoInterface* account, OxRASCont
     report(OXMDL_ERR_RTV_NO_ACCOUNT, 0);
     return false;
   }
-  const bool ran = run(account, ras, manual, false);
+  const bool ran = run(account, ras, manual, nullptr);
   if (ran) release(ras, L"Release Connection3 : Status = %ld\r\n");
   if (ras) ras->RegisterNotifyRas(nullptr);
   const bool result = ran && lastError_ == 0;
-  endRun();
+  endRun(ran);
   return result;
 }
 
@@ -191,12 +193,11 @@ bool OxRssRetriever::RetrieveSelectedMessages(const std::list<unsigned long>& me
     return false;
   }
   selected_ = 1;
-  setDownloadList(downloads);
-  const bool ran = run(account, ras, manual, true);
+  const bool ran = run(account, ras, manual, &downloads);
   if (ran) release(ras, L"Release Connection3s : Status = %ld\r\n");
   if (ras) ras->RegisterNotifyRas(nullptr);
   const bool result = ran && lastError_ == 0 && receivedCount_ == messageIds.size();
-  endRun();
+  endRun(ran);
   return result;
 }
 
@@ -206,11 +207,11 @@ bool OxRssRetriever::ClearMessagesOnPopServer(OxAccountInfoInterface* account, O
     report(OXMDL_ERR_RTV_NO_ACCOUNT, 0);
     return false;
   }
-  const bool ran = run(account, ras, manual, false);
+  const bool ran = run(account, ras, manual, nullptr);
   if (ran) release(ras, L"Release Connection3c : Status = %ld\r\n");
   if (ras) ras->RegisterNotifyRas(nullptr);
   const bool result = ran && lastError_ == 0;
-  endRun();
+  endRun(ran);
   return result;
 }
 

@@ -87,10 +87,13 @@ class OxRssRetriever : public RssClient, private RssClient::NotifyRss {
   bool onReGetText();
   bool onError(long code, long b);
 
-  bool run(OxAccountInfoInterface* account, OxRASController* ras, bool manual, bool selected);
+  // Connection, account record, classifier, the client's run (ReGet of `downloads` when given),
+  // identifier list. False when it stopped before the run (the connection released then).
+  bool run(OxAccountInfoInterface* account, OxRASController* ras, bool manual, std::list<std::string>* downloads);
   bool fillMailAccount(OxAccountInfoInterface* account, void* connection);
   void release(OxRASController* ras, const wchar_t* debugFormat);
-  void endRun();
+  // Reports the end (kind 3) of a run that got to the client, and resets the run's state.
+  void endRun(bool ran);
   bool SaveMessage(std::string& text, const std::string& uid, bool partial);
 
   bool report(unsigned code, long b);

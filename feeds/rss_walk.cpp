@@ -203,8 +203,8 @@ unsigned RssClient::parseItemData(const void* item, unsigned) {
   }
   code = buildText(data, expand);
   if (code != OXMDL_ERR_NONE) return code;
-  uid_ = nextIdentifier(lastUid_);
-  notifyRss(!wanted || fetched ? 1 : 2, 0, 0);
-  lastUid_ = uid_;
+  const std::string uid = nextIdentifier(lastUid_);
+  deliver(!wanted || fetched ? 1 : 2, text_, uid);
+  lastUid_ = uid;
   return OXMDL_ERR_NONE;
 }

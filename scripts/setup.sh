@@ -19,9 +19,15 @@ OXM_PACKAGES=(
   python3-feedparser
   libssl-dev
   openssl
+  libjpeg62-turbo-dev
+  libgif-dev
+  libpng-dev
   dovecot-pop3d
   procps
   exim4-daemon-light
+  libcurl4-openssl-dev
+  nginx
+  libnginx-mod-http-echo
 )
 
 missing=()

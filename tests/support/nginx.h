@@ -44,7 +44,6 @@ class NginxServer {
 
  private:
   NginxServer() = default;
-  bool waitUp();
   void kill();
   std::string dir_;
   std::string docroot_;

@@ -34,6 +34,8 @@ bool runs(const std::string& command) { return std::system(command.c_str()) == 0
 
 bool installed(const char* path) { return ::access(path, X_OK) == 0; }
 
+}  // namespace
+
 std::string makeTempDir(const char* prefix) {
   const char* tmp = std::getenv("TMPDIR");
   std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + ".XXXXXX";
@@ -41,7 +43,46 @@ std::string makeTempDir(const char* prefix) {
   return made ? std::string(made) : std::string();
 }
 
-}  // namespace
+int startServerProcess(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    // Dies with the thread that started it; its own process group holds the server's children.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    setpgid(0, 0);
+    int devnull = ::open("/dev/null", O_WRONLY);
+    if (devnull >= 0) {
+      dup2(devnull, 1);
+      dup2(devnull, 2);
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid < 0 ? -1 : pid;
+}
+
+bool waitServerUp(int* pid, const std::vector<unsigned>& ports) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < until) {
+    int status = 0;
+    if (waitpid(*pid, &status, WNOHANG) == *pid) {
+      *pid = -1;  // it ended: a port was taken, or the configuration was refused
+      return false;
+    }
+    if (portsAccept(ports)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+void stopServerProcess(int* pid) {
+  if (*pid <= 0) return;
+  ::kill(-*pid, SIGKILL);
+  waitpid(*pid, nullptr, 0);
+  *pid = -1;
+}
 
 const std::string& certDir() {
   // Made once for the build tree and shared by the test processes (the certificates are valid
@@ -141,25 +182,9 @@ std::unique_ptr<Dovecot> Dovecot::start(const std::string& cert, std::string* wh
     server->tlsPort_ = freePort();
     if (server->port_ == server->tlsPort_) continue;
     std::string script = kSource + "/scripts/dovecot.sh";
-    std::vector<std::string> args = {"/bin/bash", script, "run", server->dir_,
-                                     std::to_string(server->port_), std::to_string(server->tlsPort_),
-                                     certDir() + "/" + cert + ".crt", certDir() + "/" + cert + ".key"};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-      // Dies with the thread that started it; its own process group holds Dovecot's children.
-      prctl(PR_SET_PDEATHSIG, SIGKILL);
-      setpgid(0, 0);
-      int devnull = ::open("/dev/null", O_WRONLY);
-      if (devnull >= 0) {
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-      }
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
+    int pid = startServerProcess({"/bin/bash", script, "run", server->dir_,
+                                  std::to_string(server->port_), std::to_string(server->tlsPort_),
+                                  certDir() + "/" + cert + ".crt", certDir() + "/" + cert + ".key"});
     if (pid < 0) break;
     server->pid_ = pid;
     if (server->waitUp()) return server;
@@ -169,26 +194,9 @@ std::unique_ptr<Dovecot> Dovecot::start(const std::string& cert, std::string* wh
   return nullptr;
 }
 
-bool Dovecot::waitUp() {
-  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < until) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;  // it ended: a port was taken, or the configuration was refused
-      return false;
-    }
-    if (portsAccept({port_, tlsPort_})) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
-}
+bool Dovecot::waitUp() { return waitServerUp(&pid_, {port_, tlsPort_}); }
 
-void Dovecot::kill() {
-  if (pid_ <= 0) return;
-  ::kill(-pid_, SIGKILL);
-  waitpid(pid_, nullptr, 0);
-  pid_ = -1;
-}
+void Dovecot::kill() { stopServerProcess(&pid_); }
 
 Dovecot::~Dovecot() {
   kill();

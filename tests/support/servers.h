@@ -19,6 +19,16 @@ std::string certDer(const std::string& name);
 unsigned freePort();
 // Whether every one of the ports on 127.0.0.1 takes a connection now.
 bool portsAccept(const std::vector<unsigned>& ports);
+// A new folder $TMPDIR/PREFIX.XXXXXX (/tmp without TMPDIR); "" when none can be made.
+std::string makeTempDir(const char* prefix);
+// Runs args[0] (a path) with the arguments as a child that leads its own process group, its
+// output thrown away, killed when the thread that started it ends; the pid or -1.
+int startServerProcess(std::vector<std::string> args);
+// Waits (at most 10 s) until every port takes connections; false when the time runs out or the
+// child ends first (*pid then becomes -1).
+bool waitServerUp(int* pid, const std::vector<unsigned>& ports);
+// Kills that process group and reaps the child; *pid becomes -1. Nothing when *pid <= 0.
+void stopServerProcess(int* pid);
 
 // One Dovecot POP3 server in its own temporary folder: the users alice/secret1 and
 // bob/secret2 (maildir), a plain port and an implicit-TLS port with the certificate named at

@@ -18,6 +18,7 @@
 #include "platform/worker.h"
 #include "store/storage_interface.h"
 #include "tests/accounts/accounts_fixture.h"
+#include "tests/support/stored_messages.h"
 #include "transport/periodic.h"
 #include "transport/retriever.h"
 
@@ -65,14 +66,6 @@ class RetrieverRecorder : public OxRetriever::Notify {
   std::function<bool(unsigned, long, long)> hook;
 };
 
-// One stored message as the storage holds it.
-struct Stored {
-  unsigned long id;
-  std::string uid;
-  int unread, attachment, partial;
-  std::string text;
-};
-
 class RetrieverTest : public AccountsTest {
  protected:
   void SetUp() override {
@@ -114,41 +107,7 @@ class RetrieverTest : public AccountsTest {
     ASSERT_TRUE(account_->SetAccountInfoAttributes(a)) << std::hex << GetOxMiddleError();
   }
 
-  // Every message of the account, ordered by identifier (the folders' lists, not the virtual
-  // folders).
-  std::vector<Stored> stored() {
-    std::vector<Stored> out;
-    std::unique_ptr<OxStorageInterface> storage(account_->OpenStorage());
-    if (!storage) return out;
-    std::map<unsigned long, Stored> byId;
-    std::function<void(OxFolderInterface&)> walk = [&](OxFolderInterface& folder) {
-      std::vector<unsigned long> ids;
-      if (folder.GetMessageIds(&ids)) {
-        for (unsigned long id : ids) {
-          std::unique_ptr<OxMessageInterface> m(storage->OpenMessage(id));
-          if (!m) continue;
-          OxMessageInterface::Attributes at;
-          at.mask = OxMessageInterface::ATTR_TEXT | OxMessageInterface::ATTR_UNREAD |
-                    OxMessageInterface::ATTR_ATTACHMENT | OxMessageInterface::ATTR_PARTIAL;
-          m->GetAttributes(&at);
-          std::string text;
-          m->Read(&text);
-          byId[id] = Stored{id, at.text, at.flags[0], at.flags[1], at.flags[2], text};
-        }
-      }
-      std::vector<unsigned long> children;
-      if (!folder.GetFolderIds(&children)) return;
-      for (unsigned long child : children) {
-        if (child >= 0x10000) continue;  // the virtual folders repeat messages
-        std::unique_ptr<OxFolderInterface> sub(storage->OpenFolder(child));
-        if (sub) walk(*sub);
-      }
-    };
-    std::unique_ptr<OxFolderInterface> root(storage->OpenRootFolder());
-    if (root) walk(*root);
-    for (auto& [id, s] : byId) out.push_back(s);
-    return out;
-  }
+  std::vector<Stored> stored() { return storedMessages(*account_); }
   std::vector<std::string> storedUids() {
     std::vector<std::string> uids;
     for (const Stored& s : stored()) uids.push_back(s.uid);

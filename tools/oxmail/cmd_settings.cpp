@@ -1,6 +1,7 @@
 // oxmail init, signature, rules, recover
 #include <cstdio>
 
+#include "feeds/rss_today.h"
 #include "tools/oxmail/args.h"
 #include "tools/oxmail/commands.h"
 #include "tools/oxmail/output.h"
@@ -76,6 +77,7 @@ int runInit(const Words& words) {
   for (const wchar_t* dir : {L"\\Application Data\\OxenMail\\System", L"\\Application Data\\Rivulet\\Tmp"}) {
     makeWritableDirectory(dir);
   }
+  if (!MakeDefaultTodayPicture()) libraryFailure("cannot make the default today picture Windows/TIDAL.jpg");
   // Reading the common settings makes CommonSetting.ini with its defaults when it is missing.
   OxCommonSettingInterface common(L"");
   OxCommonSettingInterface::Attributes all;

@@ -1,0 +1,103 @@
+// Shared set-up of the feed client and feed retriever tests: a device root with the account
+// paths, one nginx for the whole suite serving the documents and pictures a test puts there,
+// short waiting steps, a fresh Connection Manager, and the few feed documents and pictures the
+// tests are made of (pictures: tests/support/pictures.h).
+#pragma once
+
+#include <dirent.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "frame/oxerror.h"
+#include "platform/connmgr.h"
+#include "platform/memory.h"
+#include "platform/worker.h"
+#include "tests/accounts/accounts_fixture.h"
+#include "tests/support/nginx.h"
+#include "tests/support/pictures.h"
+
+namespace oxm::test {
+
+// One item of a test feed; an empty text leaves its element out.
+struct FeedItem {
+  std::string title = "title";
+  std::string description = "text";
+  std::string category;
+  std::string imageUrl;
+  std::string enclosureUrl;
+  std::string link = "http://news.invalid/1";
+};
+
+// An RSS 2.0 document of the items, channel "Chan" / "http://chan.invalid/" / "About".
+inline std::string rssDocument(const std::vector<FeedItem>& items) {
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Chan</title>"
+      "<link>http://chan.invalid/</link><description>About</description>\n";
+  auto element = [&](const char* name, const std::string& text) {
+    if (!text.empty()) xml += std::string("<") + name + ">" + text + "</" + name + ">";
+  };
+  for (const FeedItem& item : items) {
+    xml += "<item>";
+    element("title", item.title);
+    element("link", item.link);
+    element("description", item.description);
+    element("category", item.category);
+    if (!item.imageUrl.empty()) {
+      xml += "<image><url>" + item.imageUrl + "</url><link>http://pic.invalid/</link><width>40</width>"
+             "<height>30</height></image>";
+    }
+    if (!item.enclosureUrl.empty()) xml += "<enclosure url=\"" + item.enclosureUrl + "\" length=\"9\" type=\"message/rfc822\"/>";
+    xml += "</item>\n";
+  }
+  return xml + "</channel></rss>\n";
+}
+
+// "E:" and the code's name.
+inline std::string errorToken(long code) {
+  const char* name = GetOxMiddleErrorName(static_cast<unsigned>(code));
+  return std::string("E:") + (name ? name : std::to_string(code));
+}
+
+class FeedTest : public AccountsTest {
+ protected:
+  static void SetUpTestSuite() { server_ = NginxServer::start(&why_); }
+  static void TearDownTestSuite() { server_.reset(); }
+
+  void SetUp() override {
+    AccountsTest::SetUp();
+    if (!server_) GTEST_SKIP() << why_;
+    setStepScale(0.002);  // a transfer times out after 1.2 s
+    connmgr::reset();
+  }
+  void TearDown() override {
+    setFixedAvailPhys(std::nullopt);
+    setStepScale(1.0);
+    connmgr::reset();
+    AccountsTest::TearDown();
+  }
+
+  static std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+  std::wstring url(const std::string& path) const { return wide(server_->url(path)); }
+  std::string scratch(const std::string& name) const {
+    return readHostFile(root_.host("Application Data/Rivulet/Tmp/" + name));
+  }
+  // Names in the scratch folder that are temporaries of an unfinished write.
+  std::vector<std::string> halfWritten() const {
+    std::vector<std::string> out;
+    DIR* d = ::opendir(root_.host("Application Data/Rivulet/Tmp").c_str());
+    for (dirent* e = d ? ::readdir(d) : nullptr; e; e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      if (name.find("_tmp") != std::string::npos || name.find(".tmp") != std::string::npos) out.push_back(name);
+    }
+    if (d) ::closedir(d);
+    return out;
+  }
+
+  static inline std::unique_ptr<NginxServer> server_;
+  static inline std::string why_;
+};
+
+}  // namespace oxm::test

@@ -1,0 +1,240 @@
+// The feed client against a real nginx: identifiers, the message made of each item, picture
+// downloads and their scaled copies, the document transfer's failures, the push URL, cancel.
+#include <functional>
+
+#include "codec/email.h"
+#include "codec/emlcompose.h"
+#include "feeds/rss_client.h"
+#include "frame/registry_value.h"
+#include "tests/feeds/feed_fixture.h"
+
+namespace oxm::test {
+namespace {
+
+// Tokens: "K0" parsed, "K1:uid" / "K2:uid" a message, "K7" refused, "E:NAME" an error.
+class RssClientTest : public FeedTest, public RssClient::NotifyRss {
+ protected:
+  bool notify(int kind, long first, long) override {
+    std::string token = "K" + std::to_string(kind);
+    if (kind == 1 || kind == 2) {
+      std::string text, uid;
+      client_->getData(&text, &uid);
+      token += ":" + uid;
+      texts_.push_back(text);
+    }
+    if (kind == 4) token = errorToken(first);
+    events_ += (events_.empty() ? "" : " ") + token;
+    if (hook_) hook_(kind);
+    return true;
+  }
+
+  std::string run(const std::wstring& url, const std::wstring& lastUid = L"", bool manual = false) {
+    if (!client_) client_ = std::make_unique<RssClient>();
+    CONNMGR_CONNECTIONINFO info{};
+    info.cbSize = sizeof info;
+    HCONNECTION connection = nullptr;
+    DWORD status = 0;
+    EXPECT_EQ(ConnMgrEstablishConnectionSync(&info, &connection, 0, &status), S_OK);
+    MailAccount account;
+    account.popServerName = L"feeds";
+    account.smtpServerName = url;
+    account.lastUid = lastUid;
+    client_->setAccount(&account, connection);
+    client_->setRssMode(manual ? 1 : 0);
+    client_->registerNotifyRss(this);
+    events_.clear();
+    texts_.clear();
+    client_->GetRDF();
+    return events_;
+  }
+  std::string runFeed(const std::vector<FeedItem>& items) {
+    server_->put("feed.xml", rssDocument(items));
+    return run(url("/feed.xml"));
+  }
+  Email decoded(size_t i) {
+    Email mail;
+    EmlCompose codec;
+    EXPECT_LT(i, texts_.size());
+    if (i < texts_.size()) {
+      EXPECT_TRUE(codec.Decode(&mail, &texts_[i]));
+    }
+    return mail;
+  }
+
+  std::unique_ptr<RssClient> client_;
+  std::string events_;
+  std::vector<std::string> texts_;
+  std::function<void(int)> hook_;
+};
+
+TEST_F(RssClientTest, ThreeItemsGiveParsedThenIdentifiersTwoToFour) {
+  EXPECT_EQ(runFeed({{}, {}, {}}), "K0 K1:0000000002 K1:0000000003 K1:0000000004");
+  EXPECT_EQ(client_->getLastRecvUid(), "0000000004");
+  std::list<std::wstring> uids;
+  client_->getUidlList(uids);
+  EXPECT_TRUE(uids.empty());
+}
+
+TEST_F(RssClientTest, IdentifierFollowsTheLastOneReadAsHexadecimal) {
+  server_->put("one.xml", rssDocument({{}}));
+  const struct {
+    const wchar_t* last;
+    const char* next;
+  } rows[] = {
+      {L"0000000009", "000000000A"}, {L"00000000fe", "00000000FF"}, {L"00FFFFFFFF", "0000000000"},
+      {L"00000G0001", "0000000001"}, {L"x", "0000000001"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(run(url("/one.xml"), row.last), std::string("K0 K1:") + row.next);
+  }
+}
+
+TEST_F(RssClientTest, ItemBecomesFeedMessage) {
+  FeedItem noText;
+  noText.description.clear();
+  FeedItem literalBreak;
+  literalBreak.description = "one\\r\\ntwo";
+  literalBreak.category = "weather";
+  ASSERT_EQ(runFeed({noText, literalBreak}), "K0 K1:0000000002 K1:0000000003");
+  EXPECT_EQ(texts_[0].rfind("X-Tmr-Rivulet", 0), 0u) << texts_[0];
+  const Email first = decoded(0);
+  EXPECT_NE(first.body.find(L"本文はありません"), std::wstring::npos);
+  EXPECT_EQ(first.mlName, L"news");
+  EXPECT_EQ(first.subject, L"title");
+  EXPECT_EQ(first.replyTo, L"http://news.invalid/1");
+  EXPECT_EQ(first.inReplyTo, L"http://chan.invalid/");
+  const Email second = decoded(1);
+  EXPECT_NE(second.body.find(L"one<br>two"), std::wstring::npos);
+  EXPECT_EQ(second.mlName, L"weather");
+}
+
+// Addresses under 11 characters are not fetched; 11 is (port 1 of this machine refuses, so the
+// picture stays remote and is named in the message).
+TEST_F(RssClientTest, PictureUrlOfElevenCharactersIsFetched) {
+  FeedItem ten, eleven;
+  ten.imageUrl = "http://0:/";
+  eleven.imageUrl = "http://0:1/";
+  ASSERT_EQ(runFeed({ten, eleven}), "K0 K1:0000000002 K1:0000000003");
+  EXPECT_EQ(texts_[0].find("X-Feed-Image"), std::string::npos);
+  EXPECT_NE(texts_[1].find("X-Feed-Image: http://0:1/"), std::string::npos) << texts_[1];
+}
+
+TEST_F(RssClientTest, PicturesOfEachFormatAreFetchedAndScaled) {
+  for (PictureKind kind : {PictureKind::Jpeg, PictureKind::Gif, PictureKind::Png}) {
+    SCOPED_TRACE(pictureKindName(kind));
+    const std::string bytes = makePicture(kind, 64, 48, 0xFF0000, 0x0000FF);
+    server_->put("pic", bytes);
+    FeedItem item;
+    item.imageUrl = server_->url("/pic");
+    ASSERT_EQ(runFeed({item}), "K0 K1:0000000002");
+    EXPECT_EQ(scratch("image.jpg"), bytes);
+    JpegPicture small, large;
+    ASSERT_TRUE(readJpeg(scratch("image_small.jpg"), &small));
+    ASSERT_TRUE(readJpeg(scratch("image_large.jpg"), &large));
+    EXPECT_EQ(std::make_pair(small.width, small.height), std::make_pair(48, 36));
+    EXPECT_EQ(std::make_pair(large.width, large.height), std::make_pair(104, 78));
+    EXPECT_TRUE(nearColour(large.at(0, 0), 0xFF0000) && nearColour(large.at(103, 77), 0x0000FF));
+    EXPECT_EQ(texts_[0].find("X-Feed-Image"), std::string::npos);
+    EXPECT_EQ(decoded(0).enclosures.size(), 3u);
+    EXPECT_TRUE(halfWritten().empty());
+  }
+}
+
+// A picture that cannot be had or used stays remote: the message names it for a later re-get.
+TEST_F(RssClientTest, PictureThatFailsStaysRemote) {
+  const std::string png = makePicture(PictureKind::Png, 4, 3, 0, 0);
+  server_->put("pic.jpg", makePicture(PictureKind::Jpeg, 4, 3, 0, 0));
+  server_->put("fake.jpg", "<html>not a picture</html>");
+  server_->put("huge.png", withHeaderSize(PictureKind::Png, png, 30000, 30000));
+  for (const char* path : {"/chunked/pic.jpg", "/fake.jpg", "/huge.png", "/missing.jpg"}) {
+    SCOPED_TRACE(path);
+    FeedItem item;
+    item.imageUrl = server_->url(path);
+    ASSERT_EQ(runFeed({item}), "K0 K1:0000000002");
+    EXPECT_NE(texts_[0].find("X-Feed-Image: " + item.imageUrl), std::string::npos) << texts_[0];
+    EXPECT_TRUE(decoded(0).enclosures.empty());
+    EXPECT_TRUE(halfWritten().empty());
+  }
+}
+
+TEST_F(RssClientTest, DocumentTransferOutcomes) {
+  server_->put("feed.xml", rssDocument({{}}));
+  FeedItem longText;
+  longText.description = std::string(2000, 'x');
+  server_->put("big.xml", rssDocument({longText}));
+  const struct {
+    std::wstring url;
+    const char* events;
+  } rows[] = {
+      {url("/feed.xml"), "K0 K1:0000000002"},
+      {url("/chunked/feed.xml"), "K0 K1:0000000002"},
+      {url("/close/feed.xml"), "K0 K1:0000000002"},
+      {url("/status/304"), "E:OXMDL_ERR_RSS_HTTP_STATUS"},
+      {url("/missing.xml"), "E:OXMDL_ERR_RSS_HTTP_STATUS"},
+      {url("/slow-body/big.xml"), "E:OXMDL_ERR_RSS_TIMEOUT"},
+      {L"ftp://127.0.0.1/feed.xml", "E:OXMDL_ERR_RSS_URL"},
+      {L"http://127.0.0.1", "E:OXMDL_ERR_RSS_URL"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(run(row.url), row.events) << std::string(row.url.begin(), row.url.end());
+  }
+}
+
+TEST_F(RssClientTest, LostConnectionDuringPictureStopsTheWalk) {
+  server_->put("pic.jpg", makePicture(PictureKind::Jpeg, 64, 48, 0, 0));
+  FeedItem picture;
+  picture.imageUrl = server_->url("/slow-body/pic.jpg");
+  hook_ = [](int kind) {
+    if (kind == 1) connmgr::forceStatus(CONNMGR_STATUS_DISCONNECTED);
+  };
+  EXPECT_EQ(runFeed({{}, picture, {}}), "K0 K1:0000000002 E:OXMDL_ERR_RSS_DISCONNECTED");
+  EXPECT_TRUE(halfWritten().empty());
+}
+
+TEST_F(RssClientTest, MemoryFloorSkipsThePictureItemOnly) {
+  server_->put("pic.jpg", makePicture(PictureKind::Jpeg, 64, 48, 0, 0));
+  FeedItem picture;
+  picture.imageUrl = server_->url("/pic.jpg");
+  setFixedAvailPhys(0x300000 - 1);
+  EXPECT_EQ(runFeed({picture, {}}), "K0 E:OXMDL_ERR_RSS_NO_MEMORY K1:0000000002");
+  setFixedAvailPhys(0x300000);
+  EXPECT_EQ(runFeed({picture, {}}), "K0 K1:0000000002 K1:0000000003");
+}
+
+TEST_F(RssClientTest, PushUrlReplacesTheAccountUrlUnlessZero) {
+  server_->put("feed.xml", rssDocument({{}}));
+  server_->put("push.xml", rssDocument({{}, {}}));
+  const struct {
+    std::wstring push;
+    const char* events;
+  } rows[] = {
+      {L"0", "K0 K1:0000000002"},
+      {L"", "K0 K1:0000000002"},
+      {url("/push.xml"), "K0 K1:0000000002 K1:0000000003"},
+  };
+  for (const auto& row : rows) {
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, L"Software\\Tamarin\\Rivulet", L"PushUrl", row.push));
+    EXPECT_EQ(run(url("/feed.xml")), row.events) << std::string(row.push.begin(), row.push.end());
+  }
+}
+
+TEST_F(RssClientTest, DocumentRequestNamesTheMode) {
+  if (!server_->echo()) GTEST_SKIP() << NginxServer::kNoEcho;
+  for (bool manual : {true, false}) {
+    EXPECT_EQ(run(url("/echo-request"), L"", manual), "E:OXMDL_ERR_RSS_PARSE");
+    EXPECT_EQ(scratch("recv.rss"), std::string("GET /echo-request?mode=") + (manual ? "manual" : "push") +
+                                       "|no-cache|no-cache|Rivulet Middle\n");
+  }
+}
+
+TEST_F(RssClientTest, CancelRefusesTheNextRunOnce) {
+  server_->put("feed.xml", rssDocument({{}}));
+  client_ = std::make_unique<RssClient>();
+  client_->cancel();
+  EXPECT_EQ(run(url("/feed.xml")), "E:OXMDL_ERR_RSS_CANCEL K7");
+  EXPECT_FALSE(hostFileExists(root_.host("Application Data/Rivulet/Tmp/recv.rss")));
+  EXPECT_EQ(run(url("/feed.xml")), "K0 K1:0000000002");
+}
+
+}  // namespace
+}  // namespace oxm::test

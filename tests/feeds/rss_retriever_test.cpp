@@ -1,0 +1,215 @@
+// The feed retriever on the feed account "Server" against a real nginx: the old news go before
+// the new are stored, a re-get replaces its message in place, a message without its picture is
+// stored partial, bad documents change nothing stored; and OxRetriever's single download.
+#include <functional>
+
+#include "accounts/paths.h"
+#include "accounts/system_info.h"
+#include "feeds/rss_retriever.h"
+#include "frame/registry_value.h"
+#include "tests/feeds/feed_fixture.h"
+#include "tests/support/stored_messages.h"
+#include "transport/retriever.h"
+
+namespace oxm::test {
+namespace {
+
+// Tokens: "K0" stored whole, "K1" stored partial, "E:NAME" an error, "K3:n" finished,
+// "C1" / "C2" / "C3" connection phases.
+class Recorder : public OxRssRetriever::Notify {
+ public:
+  bool notify(unsigned kind, long a, long) override {
+    std::string token = kind == 2 ? errorToken(a)
+                        : kind == 3 ? "K3:" + std::to_string(a)
+                        : kind == 6 ? "C" + std::to_string(a)
+                                    : "K" + std::to_string(kind);
+    events += (events.empty() ? "" : " ") + token;
+    if (hook) hook(kind);
+    return true;
+  }
+  bool isActive(bool* active, OxRssRetriever*) override {
+    *active = true;
+    return true;
+  }
+  std::string events;
+  std::function<void(unsigned)> hook;
+};
+
+class RssRetrieverTest : public FeedTest {
+ protected:
+  void SetUp() override {
+    FeedTest::SetUp();
+    if (IsSkipped()) return;
+    for (const wchar_t* value : {L"DataPath", L"SystemInfoPath"}) {
+      const std::wstring dir = value == std::wstring(L"DataPath") ? L"\\Application Data\\Rivulet\\Accounts\\"
+                                                                  : L"\\Application Data\\Rivulet\\System\\";
+      ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kRivuletKey, value, dir));
+    }
+    std::unique_ptr<OxSystemInfoInterface> info(OxSystemInfoInterface::GetSystemInfo());
+    ASSERT_TRUE(info);
+    std::wstring pop = L"feeds", feed = url("/feed.xml");
+    ASSERT_TRUE(info->SetFAccount(pop, feed)) << std::hex << GetOxMiddleError();
+    account_.reset(OxAccountInfoInterface::OpenAccountInfo(L"Server", kRivuletKey));
+    ASSERT_TRUE(account_);
+    retriever_.registerNotify(&recorder_);
+  }
+  void TearDown() override {
+    account_.reset();
+    FeedTest::TearDown();
+  }
+
+  std::string fetch(const std::vector<FeedItem>& items) {
+    server_->put("feed.xml", rssDocument(items));
+    return fetchAgain();
+  }
+  std::string fetchAgain() {
+    recorder_.events.clear();
+    OxRASController ras;
+    retriever_.RetrieveMessages(account_.get(), &ras, false);
+    return recorder_.events;
+  }
+  std::wstring lastUid() {
+    std::wstring uid;
+    EXPECT_TRUE(account_->GetLastUID(&uid));
+    return uid;
+  }
+
+  std::unique_ptr<OxAccountInfoInterface> account_;
+  Recorder recorder_;
+  OxRssRetriever retriever_;
+};
+
+TEST_F(RssRetrieverTest, EachRunEmptiesTheServerSubFoldersFirst) {
+  FeedItem advert;
+  advert.category = "norvale";
+  ASSERT_EQ(fetch({{}, advert}), "C1 C2 K0 K0 C3 K3:2");
+  auto first = storedMessages(*account_);
+  ASSERT_EQ(first.size(), 2u);
+  EXPECT_NE(first[0].folder, first[1].folder);  // News and Adv
+  EXPECT_EQ(lastUid(), L"0000000003");
+
+  ASSERT_EQ(fetch({{}}), "C1 C2 K0 C3 K3:1");
+  auto second = storedMessages(*account_);
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_EQ(second[0].uid, "0000000004");
+  EXPECT_EQ(second[0].folder, first[0].folder);
+  EXPECT_EQ(lastUid(), L"0000000004");
+}
+
+TEST_F(RssRetrieverTest, ReGetReplacesTheMessageInPlace) {
+  FeedItem picture;
+  picture.imageUrl = server_->url("/later.jpg");  // not there yet: the picture stays remote
+  ASSERT_EQ(fetch({picture, {}}), "C1 C2 K0 K0 C3 K3:2");
+  auto before = storedMessages(*account_);
+  ASSERT_EQ(before.size(), 2u);
+  ASSERT_NE(before[0].text.find("X-Feed-Image"), std::string::npos);
+  EXPECT_EQ(before[0].attachment, 0);
+
+  server_->put("later.jpg", makePicture(PictureKind::Jpeg, 64, 48, 0xFF0000, 0x00FF00));
+  recorder_.events.clear();
+  OxRASController ras;
+  EXPECT_TRUE(retriever_.RetrieveSelectedMessages({before[0].id}, account_.get(), &ras, false));
+  EXPECT_EQ(recorder_.events, "C1 C2 K0 C3 K3:1");
+  auto after = storedMessages(*account_);
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_EQ(after[0].id, before[0].id);
+  EXPECT_EQ(after[0].uid, before[0].uid);
+  EXPECT_EQ(after[0].text.find("X-Feed-Image"), std::string::npos);
+  EXPECT_EQ(after[0].attachment, 1);
+  EXPECT_EQ(after[1].text, before[1].text);
+  EXPECT_EQ(lastUid(), L"0000000003");  // a re-get does not move it
+
+  // A message without a remote picture or contents cannot be got again.
+  recorder_.events.clear();
+  EXPECT_FALSE(retriever_.RetrieveSelectedMessages({after[1].id}, account_.get(), &ras, false));
+  EXPECT_EQ(recorder_.events, "C1 C2 E:OXMDL_ERR_RSS_NO_FEED_HEADER C3 K3:0");
+}
+
+// The client hands over a message without its picture when it has no connection left for the
+// download; the retriever stores it partial and reports it as kind 1.
+class PartialRetriever : public OxRssRetriever {
+ public:
+  void handOver(const std::string& text, const std::string& uid) { deliver(2, text, uid); }
+};
+
+TEST_F(RssRetrieverTest, MessageWithoutPictureIsStoredPartial) {
+  PartialRetriever partial;
+  Recorder recorder;
+  partial.registerNotify(&recorder);
+  recorder.hook = [&](unsigned kind) {
+    if (kind == 0) partial.handOver("X-Tmr-Rivulet\r\nSubject: later\r\nx-ml-name: news\r\n\r\nbody\r\n", "0000000009");
+  };
+  server_->put("feed.xml", rssDocument({{}}));
+  OxRASController ras;
+  partial.RetrieveMessages(account_.get(), &ras, false);
+  EXPECT_EQ(recorder.events, "C1 C2 K0 K1 C3 K3:2");
+  auto stored = storedMessages(*account_);
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(stored[0].partial + stored[1].partial, 1);
+}
+
+TEST_F(RssRetrieverTest, BadDocumentsLoseNothingStored) {
+  ASSERT_EQ(fetch({{}, {}}), "C1 C2 K0 K0 C3 K3:2");
+  const auto kept = storedMessages(*account_);
+  const std::string good = rssDocument({{}});
+  const std::string bomb =
+      "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">"
+      "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">"
+      "<!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\"><!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\">"
+      "<!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;\"><!ENTITY h \"&g;&g;&g;&g;&g;&g;&g;&g;&g;&g;\">]>"
+      "<rss version=\"2.0\"><channel><title>&h;</title><item><title>x</title></item></channel></rss>";
+  const struct {
+    const char* name;
+    std::string document;
+    const char* error;
+  } rows[] = {
+      {"not XML", "this is not a feed\n", "E:OXMDL_ERR_RSS_PARSE"},
+      {"truncated", good.substr(0, good.size() / 2), "E:OXMDL_ERR_RSS_PARSE"},
+      {"entity bomb", bomb, "E:OXMDL_ERR_RSS_NO_MEMORY"},
+      {"100 MB", std::string(100u << 20, ' ') + good, "E:OXMDL_ERR_RSS_HTTP_STATUS"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    server_->put("feed.xml", row.document);
+    EXPECT_EQ(fetchAgain(), std::string("C1 C2 ") + row.error + " C3 K3:0");
+    const auto now = storedMessages(*account_);
+    ASSERT_EQ(now.size(), kept.size());
+    for (size_t i = 0; i < now.size(); ++i) EXPECT_EQ(now[i].text, kept[i].text);
+    EXPECT_TRUE(halfWritten().empty());
+  }
+}
+
+// External entities are neither fetched nor read: the item's text stays without them.
+TEST_F(RssRetrieverTest, ExternalEntitiesAreNotRead) {
+  writeHostFile(root_.host("secret.txt"), "SECRET-FILE");
+  server_->put("secret.txt", "SECRET-HTTP");
+  const std::string document =
+      "<?xml version=\"1.0\"?><!DOCTYPE rss [<!ENTITY f SYSTEM \"file://" + root_.host("secret.txt") +
+      "\"><!ENTITY h SYSTEM \"" + server_->url("/secret.txt") + "\">]>"
+      "<rss version=\"2.0\"><channel><title>c</title><item><title>t&f;&h;</title><description>d&f;&h;</description>"
+      "</item></channel></rss>";
+  server_->put("feed.xml", document);
+  fetchAgain();
+  for (const Stored& s : storedMessages(*account_)) {
+    EXPECT_EQ(s.text.find("SECRET"), std::string::npos) << s.text;
+  }
+}
+
+TEST_F(RssRetrieverTest, MailRetrieverDownloadsOneFileForTheAccount) {
+  const std::string bytes = makePicture(PictureKind::Png, 4, 3, 0, 0);
+  server_->put("one.png", bytes);
+  OxRetriever mail;
+  std::wstring source = url("/one.png"), target = L"Application Data/Rivulet/Tmp/one.png";
+  EXPECT_EQ(mail.HttpReceive(account_.get(), &source, &target, true), static_cast<int>(OXMDL_ERR_NONE));
+  EXPECT_EQ(scratch("one.png"), bytes);
+  std::wstring missing = url("/none.png");
+  EXPECT_EQ(mail.HttpReceive(account_.get(), &missing, &target, true), static_cast<int>(OXMDL_ERR_RSS_HTTP_STATUS));
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_RSS_HTTP_STATUS);
+  EXPECT_EQ(scratch("one.png"), bytes);
+  EXPECT_EQ(mail.HttpReceive(nullptr, &source, &target, true), static_cast<int>(OXMDL_ERR_RSS_HTTP_RECEIVE));
+  connmgr::failEstablish(CONNMGR_STATUS_CONNECTIONFAILED);
+  EXPECT_EQ(mail.HttpReceive(account_.get(), &source, &target, true), static_cast<int>(OXMDL_ERR_RSS_HTTP_RECEIVE));
+}
+
+}  // namespace
+}  // namespace oxm::test

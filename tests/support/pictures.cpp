@@ -1,0 +1,211 @@
+#include "tests/support/pictures.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include <gif_lib.h>
+#include <jerror.h>
+#include <jpeglib.h>
+#include <png.h>
+#include <zlib.h>
+
+namespace oxm::test {
+
+namespace {
+
+uint32_t pixelAt(int x, int width, uint32_t left, uint32_t right) { return x < width / 2 ? left : right; }
+
+std::string makeJpeg(int width, int height, uint32_t left, uint32_t right) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = width;
+  cinfo.image_height = height;
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 95, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<JSAMPLE> row(static_cast<size_t>(width) * 3);
+  for (int x = 0; x < width; ++x) {
+    const uint32_t c = pixelAt(x, width, left, right);
+    row[3 * x] = c >> 16;
+    row[3 * x + 1] = (c >> 8) & 0xFF;
+    row[3 * x + 2] = c & 0xFF;
+  }
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::string bytes(reinterpret_cast<char*>(buffer), size);
+  std::free(buffer);
+  return bytes;
+}
+
+int gifWrite(GifFileType* gif, const GifByteType* data, int n) {
+  static_cast<std::string*>(gif->UserData)->append(reinterpret_cast<const char*>(data), n);
+  return n;
+}
+
+std::string makeGif(int width, int height, uint32_t left, uint32_t right) {
+  std::string bytes;
+  int error = 0;
+  GifFileType* gif = EGifOpen(&bytes, gifWrite, &error);
+  GifColorType colours[2] = {{GifByteType(left >> 16), GifByteType(left >> 8), GifByteType(left)},
+                             {GifByteType(right >> 16), GifByteType(right >> 8), GifByteType(right)}};
+  ColorMapObject* map = GifMakeMapObject(2, colours);
+  EGifSetGifVersion(gif, true);
+  EGifPutScreenDesc(gif, width, height, 1, 0, map);
+  EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr);
+  std::vector<GifPixelType> line(static_cast<size_t>(width));
+  for (int x = 0; x < width; ++x) line[x] = x < width / 2 ? 0 : 1;
+  for (int y = 0; y < height; ++y) EGifPutLine(gif, line.data(), width);
+  EGifCloseFile(gif, &error);
+  GifFreeMapObject(map);
+  return bytes;
+}
+
+std::string makePng(int width, int height, uint32_t left, uint32_t right) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  image.width = width;
+  image.height = height;
+  image.format = PNG_FORMAT_RGB;
+  std::vector<png_byte> pixels(static_cast<size_t>(width) * height * 3);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const uint32_t c = pixelAt(x, width, left, right);
+      png_byte* p = &pixels[(static_cast<size_t>(y) * width + x) * 3];
+      p[0] = c >> 16;
+      p[1] = (c >> 8) & 0xFF;
+      p[2] = c & 0xFF;
+    }
+  }
+  png_alloc_size_t size = 0;
+  png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, nullptr);
+  std::string bytes(size, '\0');
+  png_image_write_to_memory(&image, bytes.data(), &size, 0, pixels.data(), 0, nullptr);
+  bytes.resize(size);
+  return bytes;
+}
+
+void putBig16(std::string* s, size_t at, unsigned v) {
+  (*s)[at] = char(v >> 8);
+  (*s)[at + 1] = char(v);
+}
+
+void putBig32(std::string* s, size_t at, uint32_t v) {
+  putBig16(s, at, v >> 16);
+  putBig16(s, at + 2, v & 0xFFFF);
+}
+
+struct JpegReadError {
+  jpeg_error_mgr mgr;
+  std::jmp_buf back;
+};
+
+// Reads into `out` behind a pointer, so that nothing libjpeg may jump over changes in this frame.
+bool readJpegInto(const std::string& bytes, JpegPicture* out, std::vector<JSAMPLE>* row) {
+  jpeg_decompress_struct cinfo;
+  JpegReadError err;
+  cinfo.err = jpeg_std_error(&err.mgr);
+  err.mgr.error_exit = [](j_common_ptr c) { std::longjmp(reinterpret_cast<JpegReadError*>(c->err)->back, 1); };
+  err.mgr.output_message = [](j_common_ptr) {};
+  if (setjmp(err.back)) {
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.out_color_space = JCS_RGB;
+  jpeg_start_decompress(&cinfo);
+  out->width = cinfo.output_width;
+  out->height = cinfo.output_height;
+  out->pixels.resize(static_cast<size_t>(out->width) * out->height);
+  row->resize(static_cast<size_t>(out->width) * 3);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    const size_t y = cinfo.output_scanline;
+    JSAMPROW rows[1] = {row->data()};
+    jpeg_read_scanlines(&cinfo, rows, 1);
+    const JSAMPLE* p = row->data();
+    for (int x = 0; x < out->width; ++x) {
+      out->pixels[y * out->width + x] = (uint32_t(p[3 * x]) << 16) | (p[3 * x + 1] << 8) | p[3 * x + 2];
+    }
+  }
+  const bool whole = err.mgr.num_warnings == 0;
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  return whole;
+}
+
+}  // namespace
+
+const char* pictureKindName(PictureKind kind) {
+  switch (kind) {
+    case PictureKind::Jpeg: return "JPEG";
+    case PictureKind::Gif: return "GIF";
+    case PictureKind::Png: return "PNG";
+  }
+  return "?";
+}
+
+std::string makePicture(PictureKind kind, int width, int height, uint32_t left, uint32_t right) {
+  switch (kind) {
+    case PictureKind::Jpeg: return makeJpeg(width, height, left, right);
+    case PictureKind::Gif: return makeGif(width, height, left, right);
+    case PictureKind::Png: return makePng(width, height, left, right);
+  }
+  return {};
+}
+
+std::string withHeaderSize(PictureKind kind, std::string picture, int width, int height) {
+  switch (kind) {
+    case PictureKind::Jpeg: {
+      // The baseline frame header: FF C0, length, precision, height, width.
+      const size_t sof = picture.find("\xFF\xC0");
+      if (sof == std::string::npos) throw std::runtime_error("no SOF0 marker");
+      putBig16(&picture, sof + 5, height);
+      putBig16(&picture, sof + 7, width);
+      break;
+    }
+    case PictureKind::Gif:
+      // The logical screen: width and height, little-endian, after "GIF89a".
+      picture[6] = char(width & 0xFF), picture[7] = char(width >> 8);
+      picture[8] = char(height & 0xFF), picture[9] = char(height >> 8);
+      break;
+    case PictureKind::Png: {
+      // IHDR is the first chunk: length at 8, type at 12, width at 16, height at 20, CRC at 29.
+      putBig32(&picture, 16, width);
+      putBig32(&picture, 20, height);
+      const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(picture.data() + 12), 17);
+      putBig32(&picture, 29, static_cast<uint32_t>(crc));
+      break;
+    }
+  }
+  return picture;
+}
+
+bool readJpeg(const std::string& bytes, JpegPicture* out) {
+  std::vector<JSAMPLE> row;
+  return readJpegInto(bytes, out, &row);
+}
+
+bool nearColour(uint32_t a, uint32_t b, int tolerance) {
+  for (int shift : {16, 8, 0}) {
+    if (std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)) > tolerance) return false;
+  }
+  return true;
+}
+
+}  // namespace oxm::test
