@@ -178,6 +178,8 @@ int showFeedItem(unsigned long id, const std::string& raw, const Email& mail) {
   const std::string date = headerField(codec, raw, "Date");
   const std::string pictureUrl = headerField(codec, raw, "X-Feed-Image");
   const std::string contentsUrl = headerField(codec, raw, "X-Feed-Contents");
+  // The encoder writes the channel's title as the sender, its link as In-Reply-To.
+  const std::wstring channel = mail.fromName.empty() ? mail.from : mail.fromName;
   std::string files;
   for (const Enclosure& e : mail.enclosures) {
     files += (files.empty() ? "" : ", ") + utf8(e.displayName);
@@ -186,14 +188,14 @@ int showFeedItem(unsigned long id, const std::string& raw, const Email& mail) {
     std::string list;
     for (const Enclosure& e : mail.enclosures) list += (list.empty() ? "" : ",") + jsonQuote(utf8(e.displayName));
     printRecord({{"id", Cell(id)}, {"title", Cell(mail.subject)}, {"link", Cell(mail.replyTo)}, {"date", Cell(date)},
-                 {"category", Cell(mail.mlName)}, {"channel", Cell(mail.fromName)},
+                 {"category", Cell(mail.mlName)}, {"channel", Cell(channel)}, {"channel_link", Cell(mail.inReplyTo)},
                  {"description", Cell(plain(mail.body))}, {"pictures", Cell::json("[" + list + "]")},
                  {"picture_url", Cell(pictureUrl)}, {"contents_url", Cell(contentsUrl)}});
     return kExitOk;
   }
   std::vector<std::pair<std::string, Cell>> fields = {
       {"Title", Cell(mail.subject)}, {"Link", Cell(mail.replyTo)},   {"Date", Cell(date)},
-      {"Category", Cell(mail.mlName)}, {"Channel", Cell(mail.fromName)},
+      {"Category", Cell(mail.mlName)}, {"Channel", Cell(utf8(channel) + " " + utf8(mail.inReplyTo))},
   };
   if (!files.empty()) fields.push_back({"Pictures", Cell(files + " (save them with --save-attachments DIR)")});
   if (!pictureUrl.empty()) fields.push_back({"Picture", Cell(pictureUrl + " (not fetched: oxmail feed reget)")});

@@ -75,6 +75,55 @@ void mailRoad(const Servers& servers, OxHelperProcess& helper, const std::string
   runShow({"Road", id});
 }
 
+// An RSS 2.0 feed of three items on nginx, one of them with a picture (the device's default
+// today picture, a JPEG made by `oxmail init`).
+void feedRoad(const Servers& servers) {
+  const std::string base = "http://127.0.0.1:" + std::to_string(servers.http);
+  std::string picture;
+  if (!OxReadDeviceFile(L"\\Windows\\TIDAL.jpg", &picture)) throw Failure("cannot read the default picture");
+  const std::wstring www = OxHostToDevicePath(servers.docroot);
+  const std::string feed =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<rss version=\"2.0\"><channel><title>川沿いニュース</title><link>" + base + "/</link>"
+      "<description>oxmail demo</description>\n"
+      "<item><title>初雪の便り</title><link>" + base + "/snow.html</link>"
+      "<description>今朝、山沿いで初雪を観測しました。</description>"
+      "<pubDate>Mon, 07 Dec 2026 07:30:00 +0900</pubDate>"
+      "<image><url>" + base + "/snow.jpg</url><link>" + base + "/snow.html</link>"
+      "<width>104</width><height>78</height></image></item>\n"
+      "<item><title>駅前に新しい図書館</title><link>" + base + "/library.html</link>"
+      "<description>来春の開館に向けて工事が進んでいます。</description>"
+      "<pubDate>Mon, 07 Dec 2026 08:00:00 +0900</pubDate></item>\n"
+      "<item><title>Weekend market</title><link>" + base + "/market.html</link>"
+      "<description>Forty stalls by the river on Saturday.</description>"
+      "<pubDate>Mon, 07 Dec 2026 09:15:00 +0900</pubDate></item>\n"
+      "</channel></rss>\n";
+  if (!OxWriteDeviceFile(www + L"\\news.xml", feed) || !OxWriteDeviceFile(www + L"\\snow.jpg", picture)) {
+    throw Failure("cannot write the feed into " + servers.docroot);
+  }
+  step("The feed account, for a feed on the local nginx", "feed add River " + base + "/news.xml");
+  runFeed({"add", "River", base + "/news.xml"});
+  step("Fetch its items (and the picture of the first)", "feed fetch River");
+  mustSucceed(runFeed({"fetch", "River"}), "fetching the feed");
+  step("The items, sorted into the News folder", "ls River inbox/News");
+  runLs({"River", "inbox/News"});
+
+  std::string id;
+  {
+    Account account("River");
+    std::vector<unsigned long> ids;
+    account.openFolder(account.folder("inbox/News"))->GetMessageIds(&ids);
+    for (unsigned long m : ids) {
+      OxMessageInterface::Attributes a;
+      a.mask = OxMessageInterface::ATTR_ATTACHMENT;
+      if (account.openMessage(m)->GetAttributes(&a) && a.flags[1]) id = std::to_string(m);
+    }
+    if (id.empty()) throw Failure("the item with a picture is not in inbox/News");
+  }
+  step("An item with its picture", "show River " + id);
+  runShow({"River", id});
+}
+
 }  // namespace
 
 int runRoad(const std::string& root, const std::string& scripts) {
@@ -116,6 +165,11 @@ int runRoad(const std::string& root, const std::string& scripts) {
   std::printf(" (in %s)\n", dir.c_str());
 
   mailRoad(servers, helper, root);
+  if (servers.http) {
+    feedRoad(servers);
+  } else {
+    std::printf("\nnginx is not installed (Debian package nginx): no feed part.\n");
+  }
 
   const int stopped = helper.finish();
   std::printf("\nThe servers are stopped%s.\n", stopped == 0 ? " and their folder removed" : "");
