@@ -173,8 +173,22 @@ int runFeed(const Words& words) {
 
 // A stored feed item: title, link, date as the feed gave it, category, channel, description and
 // its picture (the files stored with it, or the address of one not fetched yet).
-int showFeedItem(unsigned long id, const std::string& raw, const Email& mail) {
+int showFeedItem(unsigned long id, const std::string& raw, const Email& mail, const std::optional<std::string>& saveTo) {
   EmlCompose codec;
+  if (saveTo) {
+    // The codec writes a feed item's pictures into the feed's scratch folder; copied from there.
+    if (!OxIsHostDirectory(*saveTo)) throw Failure("'" + *saveTo + "' is not a directory");
+    for (const Enclosure& e : mail.enclosures) {
+      std::string bytes;
+      if (!codec.GetEnclosure(raw, e)) libraryFailure("cannot save '" + utf8(e.name) + "'");
+      if (!OxReadDeviceFile(L"\\Application Data\\Rivulet\\Tmp\\" + e.name, &bytes) ||
+          !OxWriteDeviceFile(OxHostToDevicePath(*saveTo + "/" + utf8(e.name)), bytes)) {
+        throw Failure("cannot save '" + utf8(e.name) + "' in " + *saveTo);
+      }
+      if (!settings().quiet && !settings().json) std::printf("saved %s\n", utf8(e.name).c_str());
+    }
+    return kExitOk;
+  }
   const std::string date = headerField(codec, raw, "Date");
   const std::string pictureUrl = headerField(codec, raw, "X-Feed-Image");
   const std::string contentsUrl = headerField(codec, raw, "X-Feed-Contents");

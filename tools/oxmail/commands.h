@@ -2,6 +2,7 @@
 // exit code; usage errors and failures are thrown (output.h) and reported by main.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,7 @@ void smtpAuthSettings(const Args& args, const std::string& account, std::vector<
 // "the key name contains "=" (OXMDL_ERR_INI_KEY_INVALID, 0x02000099)" for a library code.
 std::string describe(unsigned int code);
 
-// `oxmail show` of a feed message (its decoded record and stored text).
-int showFeedItem(unsigned long id, const std::string& raw, const ::Email& mail);
+// `oxmail show` of a feed message (its decoded record and stored text), or --save-attachments.
+int showFeedItem(unsigned long id, const std::string& raw, const ::Email& mail, const std::optional<std::string>& saveTo);
 
 }  // namespace oxmail
