@@ -62,10 +62,11 @@ class FeedListener : public OxRssRetriever::Notify {
   unsigned code_ = 0;
 };
 
-// Runs a fetch or re-get and reports it: "fetched N items (M without picture) in S s".
+// Runs a fetch or re-get and reports it: "<done> N items (M without picture or contents) in S s",
+// and on failure "oxmail: <doing> feed 'NAME' failed: <code>".
 using FeedCall = std::function<bool(OxRssRetriever&, Account&, OxRASController&)>;
 
-int feedRun(const std::string& name, const char* verb, const FeedCall& run) {
+int feedRun(const std::string& name, const char* done, const char* doing, const FeedCall& run) {
   Account account(name);
   FeedListener listener;
   OxRssRetriever retriever;
@@ -74,20 +75,17 @@ int feedRun(const std::string& name, const char* verb, const FeedCall& run) {
   const auto start = std::chrono::steady_clock::now();
   const bool ok = run(retriever, account, ras);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  unsigned code = listener.code_;
+  unsigned code = listener.code_ == OXMDL_ERR_NONE ? 0 : listener.code_;
   if (!ok && code == 0) code = GetOxMiddleError();
   const unsigned long items = listener.whole_ + listener.partial_;
   if (settings().json) {
-    std::printf("{\"%s\":%lu,\"partial\":%lu,\"seconds\":%.2f}\n", verb, items, listener.partial_, seconds);
+    std::printf("{\"%s\":%lu,\"partial\":%lu,\"seconds\":%.2f}\n", done, items, listener.partial_, seconds);
   } else if (!settings().quiet) {
-    std::printf("%s %lu items (%lu without picture or contents) in %.2f s\n", verb, items, listener.partial_, seconds);
+    std::printf("%s %lu items (%lu without picture or contents) in %.2f s\n", done, items, listener.partial_, seconds);
   }
-  if (code != 0 && code != OXMDL_ERR_NONE) {
-    std::fprintf(stderr, "oxmail: %s feed '%s' failed: %s\n", std::string(verb) == "fetched" ? "fetching" : "re-getting",
-                 name.c_str(), describe(code).c_str());
-    return kExitFailure;
-  }
-  return kExitOk;
+  if (ok && code == 0) return kExitOk;
+  std::fprintf(stderr, "oxmail: %s feed '%s' failed: %s\n", doing, name.c_str(), describe(code).c_str());
+  return kExitFailure;
 }
 
 int feedAdd(const Args& args) {
@@ -155,7 +153,7 @@ int runFeed(const Words& words) {
   if (what == "fetch") {
     args.atMost(2);
     const bool manual = args.has("manual");
-    return feedRun(name, "fetched", [manual](OxRssRetriever& r, Account& a, OxRASController& ras) {
+    return feedRun(name, "fetched", "fetching", [manual](OxRssRetriever& r, Account& a, OxRASController& ras) {
       return r.RetrieveMessages(&a.info(), &ras, manual);
     });
   }
@@ -164,7 +162,7 @@ int runFeed(const Words& words) {
     std::list<unsigned long> ids;
     for (size_t i = 2; i < args.positionals().size(); ++i) ids.push_back(parseNumber(args.positionals()[i], "ID"));
     if (ids.empty()) throw UsageError("missing ID");
-    return feedRun(name, "re-got", [&ids](OxRssRetriever& r, Account& a, OxRASController& ras) {
+    return feedRun(name, "re-got", "re-getting", [&ids](OxRssRetriever& r, Account& a, OxRASController& ras) {
       return r.RetrieveSelectedMessages(ids, &a.info(), &ras, false);
     });
   }

@@ -27,6 +27,21 @@ void mustSucceed(int code, const std::string& what) {
   if (code != kExitOk) throw Failure("the demo stopped: " + what + " failed");
 }
 
+// The last message of the folder, or of those with attachments when `withAttachment` is
+// ATTR_ATTACHMENT; "" when there is none.
+std::string findMessage(const std::string& name, const std::string& folder, uint32_t withAttachment) {
+  Account account(name);
+  std::vector<unsigned long> ids;
+  account.openFolder(account.folder(folder))->GetMessageIds(&ids);
+  std::string found;
+  for (unsigned long id : ids) {
+    OxMessageInterface::Attributes a;
+    a.mask = withAttachment;
+    if (!withAttachment || (account.openMessage(id)->GetAttributes(&a) && a.flags[1])) found = std::to_string(id);
+  }
+  return found;
+}
+
 // A message with a Japanese subject, body and attachment, sent to the account's own address.
 void mailRoad(const Servers& servers, OxHelperProcess& helper, const std::string& root) {
   const std::string pop = "127.0.0.1:" + std::to_string(servers.pop);
@@ -63,14 +78,8 @@ void mailRoad(const Servers& servers, OxHelperProcess& helper, const std::string
   step("The inbox", "ls Road inbox");
   runLs({"Road", "inbox"});
 
-  std::string id;
-  {
-    Account account("Road");
-    std::vector<unsigned long> ids;
-    account.openFolder(account.trayId("inbox"))->GetMessageIds(&ids);
-    if (ids.empty()) throw Failure("the fetched message is not in the inbox");
-    id = std::to_string(ids.back());
-  }
+  const std::string id = findMessage("Road", "inbox", 0);
+  if (id.empty()) throw Failure("the fetched message is not in the inbox");
   step("The message decoded", "show Road " + id);
   runShow({"Road", id});
 }
@@ -108,18 +117,8 @@ void feedRoad(const Servers& servers) {
   step("The items, sorted into the News folder", "ls River inbox/News");
   runLs({"River", "inbox/News"});
 
-  std::string id;
-  {
-    Account account("River");
-    std::vector<unsigned long> ids;
-    account.openFolder(account.folder("inbox/News"))->GetMessageIds(&ids);
-    for (unsigned long m : ids) {
-      OxMessageInterface::Attributes a;
-      a.mask = OxMessageInterface::ATTR_ATTACHMENT;
-      if (account.openMessage(m)->GetAttributes(&a) && a.flags[1]) id = std::to_string(m);
-    }
-    if (id.empty()) throw Failure("the item with a picture is not in inbox/News");
-  }
+  const std::string id = findMessage("River", "inbox/News", OxMessageInterface::ATTR_ATTACHMENT);
+  if (id.empty()) throw Failure("the item with a picture is not in inbox/News");
   step("An item with its picture", "show River " + id);
   runShow({"River", id});
 }
