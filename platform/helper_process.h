@@ -17,7 +17,8 @@ class OxHelperProcess {
   OxHelperProcess& operator=(const OxHelperProcess&) = delete;
 
   // Runs argv[0] (a path) with the arguments; its standard error is appended to errorLog.
-  // False when it cannot be started (nothing is left running).
+  // False when no process could be made; a program that cannot be run ends at once with
+  // status 127.
   bool start(const std::vector<std::string>& argv, const std::string& errorLog);
   // The helper's next output line without its line end; false at the end of its output or when
   // nothing came within timeoutMs (a partial line is kept for the next call).
