@@ -966,7 +966,8 @@ class FeedTest(Root):
         self.fails(2, "feed", "reget", "News", says="missing ID")
         self.fails(2, "feed", "fetch", "News", "--manual", "x", says="unexpected argument 'x'")
         self.fails(2, "feed", "frob", "News", says="'frob' is not add, fetch or reget")
-        self.fails(1, "feed", "fetch", "News", says="no account named 'News'")
+        self.fails(1, "feed", "fetch", "News", says="no feed account named 'News'")
+        self.fails(1, "feed", "fetch", "Work", says="no feed account named 'Work'")
 
         with open(os.path.join(self.root, "Windows", "TIDAL.jpg"), "rb") as f:
             picture = f.read()

@@ -64,16 +64,18 @@ class FeedListener : public OxRssRetriever::Notify {
 
 // Runs a fetch or re-get and reports it: "<done> N items (M without picture or contents) in S s",
 // and on failure "oxmail: <doing> feed 'NAME' failed: <code>".
-using FeedCall = std::function<bool(OxRssRetriever&, Account&, OxRASController&)>;
+using FeedCall = std::function<bool(OxRssRetriever&, OxAccountInfoInterface&, OxRASController&)>;
 
 int feedRun(const std::string& name, const char* done, const char* doing, const FeedCall& run) {
-  Account account(name);
+  requireInit();
+  Owned<OxAccountInfoInterface> account(openFeedAccount(name));
+  if (!account) throw Failure("no feed account named '" + name + "' (see 'oxmail feed add')");
   FeedListener listener;
   OxRssRetriever retriever;
   retriever.registerNotify(&listener);
   OxRASController ras;
   const auto start = std::chrono::steady_clock::now();
-  const bool ok = run(retriever, account, ras);
+  const bool ok = run(retriever, *account, ras);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   unsigned code = listener.code_ == OXMDL_ERR_NONE ? 0 : listener.code_;
   if (!ok && code == 0) code = GetOxMiddleError();
@@ -153,8 +155,8 @@ int runFeed(const Words& words) {
   if (what == "fetch") {
     args.atMost(2);
     const bool manual = args.has("manual");
-    return feedRun(name, "fetched", "fetching", [manual](OxRssRetriever& r, Account& a, OxRASController& ras) {
-      return r.RetrieveMessages(&a.info(), &ras, manual);
+    return feedRun(name, "fetched", "fetching", [manual](OxRssRetriever& r, OxAccountInfoInterface& a, OxRASController& ras) {
+      return r.RetrieveMessages(&a, &ras, manual);
     });
   }
   if (what == "reget") {
@@ -162,8 +164,8 @@ int runFeed(const Words& words) {
     std::list<unsigned long> ids;
     for (size_t i = 2; i < args.positionals().size(); ++i) ids.push_back(parseNumber(args.positionals()[i], "ID"));
     if (ids.empty()) throw UsageError("missing ID");
-    return feedRun(name, "re-got", "re-getting", [&ids](OxRssRetriever& r, Account& a, OxRASController& ras) {
-      return r.RetrieveSelectedMessages(ids, &a.info(), &ras, false);
+    return feedRun(name, "re-got", "re-getting", [&ids](OxRssRetriever& r, OxAccountInfoInterface& a, OxRASController& ras) {
+      return r.RetrieveSelectedMessages(ids, &a, &ras, false);
     });
   }
   throw UsageError("'" + what + "' is not add, fetch or reget");
