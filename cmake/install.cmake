@@ -8,6 +8,7 @@ set(OXM_PUBLIC_HEADERS
   platform/wintypes.h
   platform/device.h
   platform/console.h
+  platform/helper_process.h
   platform/question.h
   platform/usernotify.h
   transport/mail_account.h
@@ -47,7 +48,8 @@ set(OXM_PUBLIC_HEADERS
   transport/periodic.h
   transport/retrieval_common.h
   feeds/rss_client.h
-  feeds/rss_retriever.h)
+  feeds/rss_retriever.h
+  feeds/rss_http.h)
 
 set(OXM_INSTALL_HEADERDIR ${CMAKE_INSTALL_INCLUDEDIR}/oxmiddle)
 set(OXM_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/OxMiddle)

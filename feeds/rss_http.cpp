@@ -6,6 +6,7 @@
 
 #include "frame/oxerror.h"
 #include "frame/textconv.h"
+#include "platform/connmgr.h"
 #include "platform/http.h"
 #include "platform/worker.h"
 
@@ -111,7 +112,7 @@ RssHttp::RssHttp() = default;
 RssHttp::RssHttp(const std::wstring& agent) : agent_(agent) {}
 RssHttp::~RssHttp() = default;
 
-int RssHttp::OpenURL(oxm::HCONNECTION conn, const std::wstring& host, const std::wstring& path,
+int RssHttp::OpenURL(void* conn, const std::wstring& host, const std::wstring& path,
                      const std::wstring& params, const std::wstring* abortWatch, int /*flag*/) {
   conn_ = conn;
   return openUrl(host, path, params, abortWatch);
@@ -124,12 +125,12 @@ int RssHttp::OpenURL(const std::wstring& host, const std::wstring& path, const s
 
 int RssHttp::openUrl(const std::wstring& host, const std::wstring& path, const std::wstring& params,
                      const std::wstring* abortWatch) {
+  ClearBuf();
   oxm::http::Root root;
   if (!root.open(narrow(agent_))) {
     log_.write_free("RssHttp HTTP_INTERNET_OPEN_ERR\r\n");
     return kRootOpenFailed;
   }
-  ClearBuf();
   Fetch fetch(this, abortWatch);
   fetch.request = target(host);
   fetch.request.path = narrow(path);

@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/connmgr.h"
 #include "transport/protocol_log.h"
 
 namespace oxm::http {
@@ -34,7 +33,8 @@ class RssHttp {
     kSendFailed = -6,         // the request could not be sent
     kNoStatus = -7,           // no status line, or a required Content-Length missing or unusable
     kTimedOut = -8,           // the worker did not end within 600 steps
-    kExitCodeFailed = -9,     // the worker's result could not be read
+    kExitCodeFailed = -9,     // the worker's result could not be read (never here: it is a
+                              // plain value read after the worker has ended)
     kConnectionLost = -10,    // the watched data connection went down
     kNotFound = -11,          // the server answered 404
     kAborted = -12,           // the abort-watch string was emptied during the transfer
@@ -51,13 +51,14 @@ class RssHttp {
   RssHttp(const RssHttp&) = delete;
   RssHttp& operator=(const RssHttp&) = delete;
 
-  // Keeps `conn` as the connection to watch (null: none) and fetches `path` from `host`
+  // Keeps `conn` (a Connection Manager handle, HCONNECTION) as the connection to watch (null:
+  // none) and fetches `path` from `host`
   // ("name" or "name:port", port 80 when none is given). Non-empty `params` are POSTed as the
   // request body exactly as they are; otherwise a GET that no cache may answer is sent.
   // `abortWatch` (may be null): a fetch with one needs a Content-Length and ends with kAborted
   // when the string is found empty after a piece of the body; empty it with EmptyAbortWatch
   // while a fetch may run. `flag` is kept for the caller's interface and not used.
-  int OpenURL(oxm::HCONNECTION conn, const std::wstring& host, const std::wstring& path,
+  int OpenURL(void* conn, const std::wstring& host, const std::wstring& path,
               const std::wstring& params, const std::wstring* abortWatch, int flag);
   // The same, watching the connection kept by the first form (none before it).
   int OpenURL(const std::wstring& host, const std::wstring& path, const std::wstring& params,
@@ -85,6 +86,6 @@ class RssHttp {
 
   std::wstring agent_;
   std::vector<unsigned char> buffer_;
-  oxm::HCONNECTION conn_ = nullptr;
+  void* conn_ = nullptr;
   ProtocolLog log_;
 };

@@ -214,10 +214,11 @@ class Transfer {
   }
 
   // One header line at a time: the status line, the fields, the blank line that ends them.
-  // Interim 1xx responses are passed over.
+  // Interim 1xx responses are passed over, trailers after the body too.
   static size_t onHeader(char* data, size_t one, size_t size, void* self) {
     Transfer* t = static_cast<Transfer*>(self);
     size *= one;
+    if (t->headersDone_) return size;  // trailers of a chunked body
     if (startsWithNoCase(data, size, "HTTP/")) {
       const char* blank = static_cast<const char*>(std::memchr(data, ' ', size));
       t->status_ = blank ? std::atoi(std::string(blank, data + size - blank).c_str()) : 0;

@@ -42,3 +42,4 @@
 #include "transport/sender.h"
 #include "feeds/rss_client.h"
 #include "feeds/rss_retriever.h"
+#include "feeds/rss_http.h"
