@@ -21,7 +21,7 @@ constexpr uint32_t kRed = 0xE01010;
 constexpr uint32_t kBlue = 0x1020E0;
 const std::wstring kSource = L"Application Data/Rivulet/Tmp/source";
 const std::wstring kTarget = L"Application Data/Rivulet/Tmp/image_small.jpg";
-const PictureKind kKinds[] = {PictureKind::Jpeg, PictureKind::Gif, PictureKind::Png};
+const PictureKind kKinds[] = {PictureKind::Jpeg, PictureKind::Gif, PictureKind::GifInterlaced, PictureKind::Png};
 
 class ImageTest : public RootTest {
  protected:
@@ -39,8 +39,9 @@ class ImageTest : public RootTest {
   }
 };
 
-// Every format at both display sizes: a JPEG of exactly that size, red on the left and blue on
-// the right (so that a swapped channel or a mirrored scale shows), and no file but the two.
+// Every format at both display sizes: a JPEG of exactly that size, red in the top left quarter
+// and blue elsewhere (so that a swapped channel, a mirrored scale or interlaced rows out of order
+// show), and no file but the two.
 TEST_F(ImageTest, ScalesEachFormatToBothDisplaySizes) {
   const struct {
     int width, height;
@@ -56,8 +57,10 @@ TEST_F(ImageTest, ScalesEachFormatToBothDisplaySizes) {
       ASSERT_TRUE(readJpeg(target(), &out));
       EXPECT_EQ(out.width, size.width);
       EXPECT_EQ(out.height, size.height);
-      EXPECT_TRUE(nearColour(out.at(2, size.height / 2), kRed)) << std::hex << out.at(2, size.height / 2);
-      EXPECT_TRUE(nearColour(out.at(size.width - 3, size.height / 2), kBlue));
+      const int right = size.width - 3, bottom = size.height - 3;
+      EXPECT_TRUE(nearColour(out.at(2, 2), kRed)) << std::hex << out.at(2, 2);
+      EXPECT_TRUE(nearColour(out.at(right, 2), kBlue)) << std::hex << out.at(right, 2);
+      EXPECT_TRUE(nearColour(out.at(2, bottom), kBlue)) << std::hex << out.at(2, bottom);
       EXPECT_EQ(scratchNames(), (std::set<std::string>{"source", "image_small.jpg"}));
     }
   }
@@ -100,6 +103,17 @@ TEST_F(ImageTest, BadPicturesFailCleanly) {
     EXPECT_EQ(GetOxMiddleError(), c.code);
     EXPECT_EQ(target(), "old");
     EXPECT_EQ(scratchNames(), (std::set<std::string>{"source", "image_small.jpg"}));
+  }
+  // The limit itself: width x height at the limit decodes, one pixel over it does not.
+  for (PictureKind kind : kKinds) {
+    SCOPED_TRACE(pictureKindName(kind));
+    const std::string good = makePicture(kind, 64, 48, kRed, kBlue);
+    Bitmap bitmap;
+    setMaxPicturePixels(64 * 48);
+    EXPECT_EQ(decodeImage(good.data(), good.size(), &bitmap), ImagingResult::Ok);
+    setMaxPicturePixels(64 * 48 - 1);
+    EXPECT_EQ(decodeImage(good.data(), good.size(), &bitmap), ImagingResult::TooLarge);
+    setMaxPicturePixels(std::nullopt);
   }
 }
 

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "codec/emlcompose.h"
 #include "feeds/rss_today.h"
 #include "frame/oxerror.h"
 #include "platform/codepage.h"
+#include "platform/fault.h"
 #include "platform/memory.h"
 #include "tests/support/pictures.h"
 #include "tests/support/testroot.h"
@@ -215,6 +217,43 @@ TEST_F(RssEncodeTest, TodayImageFromThePictureCopies) {
     EXPECT_EQ(readHostFile(host("today.jpg")), small ? "SMALL" : "LARGE");
   }
   EXPECT_FALSE(hostFileExists(host("today.jpg_tmp")));
+}
+
+// One picture out of a stored message: written whole, or refused with its code and no file.
+TEST_F(RssEncodeTest, GetImageWritesWholeOrNothing) {
+  const std::string good = encode(withPicture());
+  const std::string uu =
+      "X-Tmr-Rivulet\r\nSubject: s\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+      "--b\r\nContent-Type: text/plain\r\n\r\nx\r\n"
+      "--b\r\nContent-Type: image/jpeg; name=\"image.jpg\"\r\nContent-Transfer-Encoding: x-uuencode\r\n\r\n"
+      "plain text\r\n--b--\r\n";
+  const struct {
+    const char* name;
+    const std::string& raw;
+    std::function<void()> arm;
+    unsigned code;
+  } cases[] = {
+      {"written", good, [] {}, OXMDL_ERR_NONE},
+      {"disk space", good, [] { fault::setFreeSpace(0); }, OXMDL_ERR_FILE_DISK_FULL},
+      {"memory", good, [&] { setFixedAvailPhys(2 * good.size()); }, OXMDL_ERR_MEM_SHORTAGE},
+      {"open", good, [] { fault::failNth(fault::Op::Open, 1, 5, -1); }, OXMDL_ERR_FILE_OPEN},
+      {"short write", good, [] { fault::failNth(fault::Op::Write, 1, 28, -1); }, OXMDL_ERR_FILE_DISK_FULL},
+      {"uudecode", uu, [] {}, OXMDL_ERR_MIME_DECODE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(host("image.jpg"));
+    Email stored;
+    ASSERT_TRUE(EmlCompose().Decode(&stored, &c.raw));
+    ASSERT_FALSE(stored.enclosures.empty());
+    c.arm();
+    EXPECT_EQ(RssGetImage(c.raw, stored.enclosures.front()), c.code == OXMDL_ERR_NONE);
+    fault::reset();
+    setFixedAvailPhys(std::nullopt);
+    EXPECT_EQ(GetOxMiddleError(), c.code) << std::hex << GetOxMiddleError();
+    EXPECT_EQ(hostFileExists(host("image.jpg")), c.code == OXMDL_ERR_NONE);
+    if (c.code == OXMDL_ERR_NONE) EXPECT_EQ(readHostFile(host("image.jpg")), "abc");
+  }
 }
 
 // A message with one enclosure shows the weather picture, else the default copy, else one made

@@ -16,9 +16,14 @@ namespace oxm::test {
 
 namespace {
 
-uint32_t pixelAt(int x, int width, uint32_t left, uint32_t right) { return x < width / 2 ? left : right; }
+struct Pattern {
+  int width, height;
+  uint32_t corner, rest;
+  uint32_t at(int x, int y) const { return x < width / 2 && y < height / 2 ? corner : rest; }
+};
 
-std::string makeJpeg(int width, int height, uint32_t left, uint32_t right) {
+std::string makeJpeg(const Pattern& pic) {
+  const int width = pic.width, height = pic.height;
   jpeg_compress_struct cinfo;
   jpeg_error_mgr err;
   cinfo.err = jpeg_std_error(&err);
@@ -34,13 +39,13 @@ std::string makeJpeg(int width, int height, uint32_t left, uint32_t right) {
   jpeg_set_quality(&cinfo, 95, TRUE);
   jpeg_start_compress(&cinfo, TRUE);
   std::vector<JSAMPLE> row(static_cast<size_t>(width) * 3);
-  for (int x = 0; x < width; ++x) {
-    const uint32_t c = pixelAt(x, width, left, right);
-    row[3 * x] = c >> 16;
-    row[3 * x + 1] = (c >> 8) & 0xFF;
-    row[3 * x + 2] = c & 0xFF;
-  }
   while (cinfo.next_scanline < cinfo.image_height) {
+    for (int x = 0; x < width; ++x) {
+      const uint32_t c = pic.at(x, cinfo.next_scanline);
+      row[3 * x] = c >> 16;
+      row[3 * x + 1] = (c >> 8) & 0xFF;
+      row[3 * x + 2] = c & 0xFF;
+    }
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&cinfo, rows, 1);
   }
@@ -56,7 +61,11 @@ int gifWrite(GifFileType* gif, const GifByteType* data, int n) {
   return n;
 }
 
-std::string makeGif(int width, int height, uint32_t left, uint32_t right) {
+// Interlaced: the rows go out in four passes (every 8th from 0, every 8th from 4, every 4th from
+// 2, every 2nd from 1).
+std::string makeGif(const Pattern& pic, bool interlaced) {
+  const int width = pic.width, height = pic.height;
+  const uint32_t left = pic.corner, right = pic.rest;
   std::string bytes;
   int error = 0;
   GifFileType* gif = EGifOpen(&bytes, gifWrite, &error);
@@ -65,16 +74,22 @@ std::string makeGif(int width, int height, uint32_t left, uint32_t right) {
   ColorMapObject* map = GifMakeMapObject(2, colours);
   EGifSetGifVersion(gif, true);
   EGifPutScreenDesc(gif, width, height, 1, 0, map);
-  EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr);
+  EGifPutImageDesc(gif, 0, 0, width, height, interlaced, nullptr);
   std::vector<GifPixelType> line(static_cast<size_t>(width));
-  for (int x = 0; x < width; ++x) line[x] = x < width / 2 ? 0 : 1;
-  for (int y = 0; y < height; ++y) EGifPutLine(gif, line.data(), width);
+  const int start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
+  for (int pass = interlaced ? 0 : 3; pass < 4; ++pass) {
+    for (int y = interlaced ? start[pass] : 0; y < height; y += interlaced ? step[pass] : 1) {
+      for (int x = 0; x < width; ++x) line[x] = pic.at(x, y) == left ? 0 : 1;
+      EGifPutLine(gif, line.data(), width);
+    }
+  }
   EGifCloseFile(gif, &error);
   GifFreeMapObject(map);
   return bytes;
 }
 
-std::string makePng(int width, int height, uint32_t left, uint32_t right) {
+std::string makePng(const Pattern& pic) {
+  const int width = pic.width, height = pic.height;
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
@@ -84,7 +99,7 @@ std::string makePng(int width, int height, uint32_t left, uint32_t right) {
   std::vector<png_byte> pixels(static_cast<size_t>(width) * height * 3);
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
-      const uint32_t c = pixelAt(x, width, left, right);
+      const uint32_t c = pic.at(x, y);
       png_byte* p = &pixels[(static_cast<size_t>(y) * width + x) * 3];
       p[0] = c >> 16;
       p[1] = (c >> 8) & 0xFF;
@@ -155,16 +170,19 @@ const char* pictureKindName(PictureKind kind) {
   switch (kind) {
     case PictureKind::Jpeg: return "JPEG";
     case PictureKind::Gif: return "GIF";
+    case PictureKind::GifInterlaced: return "interlaced GIF";
     case PictureKind::Png: return "PNG";
   }
   return "?";
 }
 
-std::string makePicture(PictureKind kind, int width, int height, uint32_t left, uint32_t right) {
+std::string makePicture(PictureKind kind, int width, int height, uint32_t corner, uint32_t rest) {
+  const Pattern pic{width, height, corner, rest};
   switch (kind) {
-    case PictureKind::Jpeg: return makeJpeg(width, height, left, right);
-    case PictureKind::Gif: return makeGif(width, height, left, right);
-    case PictureKind::Png: return makePng(width, height, left, right);
+    case PictureKind::Jpeg: return makeJpeg(pic);
+    case PictureKind::Gif: return makeGif(pic, false);
+    case PictureKind::GifInterlaced: return makeGif(pic, true);
+    case PictureKind::Png: return makePng(pic);
   }
   return {};
 }
@@ -180,6 +198,7 @@ std::string withHeaderSize(PictureKind kind, std::string picture, int width, int
       break;
     }
     case PictureKind::Gif:
+    case PictureKind::GifInterlaced:
       // The logical screen: width and height, little-endian, after "GIF89a".
       picture[6] = char(width & 0xFF), picture[7] = char(width >> 8);
       picture[8] = char(height & 0xFF), picture[9] = char(height >> 8);

@@ -9,11 +9,11 @@
 
 namespace oxm::test {
 
-enum class PictureKind { Jpeg, Gif, Png };
+enum class PictureKind { Jpeg, Gif, GifInterlaced, Png };
 const char* pictureKindName(PictureKind kind);
 
 // Colours are 0xRRGGBB.
-std::string makePicture(PictureKind kind, int width, int height, uint32_t left, uint32_t right);
+std::string makePicture(PictureKind kind, int width, int height, uint32_t corner, uint32_t rest);
 // The same bytes with the size in the header changed (JPEG frame, GIF screen, PNG IHDR with its
 // CRC recomputed); the pixel data is left as it was.
 std::string withHeaderSize(PictureKind kind, std::string picture, int width, int height);
