@@ -60,7 +60,8 @@ void RssClient::cancel() {
   logLine("RssClient::cancel()\r\n");
   cancelRequested_ = true;
   // A picture being fetched stops at its next piece.
-  RssHttp::EmptyAbortWatch(&abortWatch_);
+  std::lock_guard<std::mutex> hold(watchLock_);
+  if (activeWatch_) RssHttp::EmptyAbortWatch(activeWatch_);
 }
 
 // The transfer goes through the HTTP library; the socket opened here only claims the socket

@@ -22,6 +22,7 @@
 #include <atomic>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "transport/mail_account.h"
@@ -159,5 +160,8 @@ class RssClient {
   std::string text_, uid_;
   std::list<std::string> downloadList_;
   std::list<std::string> uidList_;
-  std::wstring abortWatch_;  // the URL of the picture being fetched
+  // The abort watch of the picture being fetched (its URL), which cancel() empties; the lock
+  // keeps the pointer and the string's assignment apart from cancel's thread.
+  std::mutex watchLock_;
+  std::wstring* activeWatch_ = nullptr;
 };

@@ -111,8 +111,17 @@ unsigned RssClient::recvHttp(const std::wstring& url, const std::wstring& file, 
   oxm::wideToMulti(host, &narrowHost);
   oxm::wideToMulti(path, &narrowPath);
   logLine("*RssClient::recvHttp(%s%s)\r\n", narrowHost.c_str(), narrowPath.c_str());
-  abortWatch_ = url;
-  const int result = http_->OpenURL(connection_, host, path, L"", binary ? &abortWatch_ : nullptr, 0);
+  std::wstring watch = url;
+  if (binary) {
+    std::lock_guard<std::mutex> hold(watchLock_);
+    if (cancelRequested_) watch.clear();
+    activeWatch_ = &watch;
+  }
+  const int result = http_->OpenURL(connection_, host, path, L"", binary ? &watch : nullptr, 0);
+  if (binary) {
+    std::lock_guard<std::mutex> hold(watchLock_);
+    activeWatch_ = nullptr;
+  }
   ScopeGuard release([this] { http_->ClearBuf(); });
   switch (result) {
     case kHttpOk:

@@ -12,7 +12,6 @@
 #include "store/folder_interface.h"
 #include "store/message_interface.h"
 #include "store/storage_interface.h"
-#include "transport/listener.h"
 #include "transport/periodic.h"
 
 namespace {
@@ -26,22 +25,16 @@ OxRssRetriever::OxRssRetriever() { registerNotifyRss(this); }
 OxRssRetriever::~OxRssRetriever() { registerNotifyRss(nullptr); }
 
 bool OxRssRetriever::registerNotify(Notify* notify) {
-  if (oxm::transport::registerListener(caller_, notify)) return true;
-  SetOxMiddleError(OXMDL_ERR_RTV_NOTIFY_BUSY);
-  return false;
+  return caller_.attach(notify);
 }
 
 // ---- the caller's side ----
 
-bool OxRssRetriever::forward(unsigned kind, long a, long b) { return caller_ ? caller_->notify(kind, a, b) : true; }
+bool OxRssRetriever::forward(unsigned kind, long a, long b) { return caller_.forward(kind, a, b); }
 
 bool OxRssRetriever::report(unsigned code, long b) {
   lastError_ = code;
-  if (!caller_) {
-    SetOxMiddleError(code);
-    return true;
-  }
-  return caller_->notify(2, static_cast<long>(code), b);
+  return caller_.report(code, b);
 }
 
 bool OxRssRetriever::stop(unsigned code, long b) {
@@ -55,7 +48,7 @@ bool OxRssRetriever::stop(unsigned code, long b) {
 // periodic modes.
 void OxRssRetriever::setResultIndicator(unsigned value) {
   oxm::transport::setResultIndicator(value, diskFull_, wAccountMode_ || carrierAccount_, periodic_ || autoRetrieval_,
-                                     caller_, this);
+                                     caller_.get(), this);
 }
 
 bool OxRssRetriever::SetMyPhoneStatus(unsigned item, unsigned value) { return SetPhoneStatus(item, value) == 1; }
@@ -162,29 +155,33 @@ void OxRssRetriever::endRun(bool ran) {
   account_ = nullptr;
 }
 
+bool OxRssRetriever::haveAccount(OxAccountInfoInterface* account) {
+  if (!account) report(OXMDL_ERR_RTV_NO_ACCOUNT, 0);
+  return account != nullptr;
+}
+
+bool OxRssRetriever::runWhole(OxAccountInfoInterface* account, OxRASController* ras, bool manual,
+                              std::list<std::string>* downloads, const wchar_t* releaseFormat) {
+  const bool ran = run(account, ras, manual, downloads);
+  if (ran) release(ras, releaseFormat);
+  if (ras) ras->RegisterNotifyRas(nullptr);
+  const bool result = ran && lastError_ == 0 && (!downloads || receivedCount_ == downloads->size());
+  endRun(ran);
+  return result;
+}
+
 bool OxRssRetriever::RetrieveMessages(OxAccountInfoInterface* account, OxRASController* ras, bool manual) {
   oxm::NKDbgPrintfW(L"********** Retrieve Messages, Start **********\r\n");
   lastError_ = 0;
-  if (!account) {
-    report(OXMDL_ERR_RTV_NO_ACCOUNT, 0);
-    return false;
-  }
-  const bool ran = run(account, ras, manual, nullptr);
-  if (ran) release(ras, L"Release Connection3 : Status = %ld\r\n");
-  if (ras) ras->RegisterNotifyRas(nullptr);
-  const bool result = ran && lastError_ == 0;
-  endRun(ran);
-  return result;
+  if (!haveAccount(account)) return false;
+  return runWhole(account, ras, manual, nullptr, L"Release Connection3 : Status = %ld\r\n");
 }
 
 bool OxRssRetriever::RetrieveSelectedMessages(const std::list<unsigned long>& messageIds,
                                               OxAccountInfoInterface* account, OxRASController* ras, bool manual) {
   oxm::NKDbgPrintfW(L"=== Retrieve Messages(S), Start ===\r\n");
   lastError_ = 0;
-  if (!account) {
-    report(OXMDL_ERR_RTV_NO_ACCOUNT, 0);
-    return false;
-  }
+  if (!haveAccount(account)) return false;
   std::list<std::string> downloads;
   if (!oxm::transport::mapSelectedMessages(messageIds, account, &uidMap_, &downloads)) {
     const unsigned code = GetOxMiddleError();
@@ -193,26 +190,13 @@ bool OxRssRetriever::RetrieveSelectedMessages(const std::list<unsigned long>& me
     return false;
   }
   selected_ = 1;
-  const bool ran = run(account, ras, manual, &downloads);
-  if (ran) release(ras, L"Release Connection3s : Status = %ld\r\n");
-  if (ras) ras->RegisterNotifyRas(nullptr);
-  const bool result = ran && lastError_ == 0 && receivedCount_ == messageIds.size();
-  endRun(ran);
-  return result;
+  return runWhole(account, ras, manual, &downloads, L"Release Connection3s : Status = %ld\r\n");
 }
 
 bool OxRssRetriever::ClearMessagesOnPopServer(OxAccountInfoInterface* account, OxRASController* ras, bool manual) {
   lastError_ = 0;
-  if (!account) {
-    report(OXMDL_ERR_RTV_NO_ACCOUNT, 0);
-    return false;
-  }
-  const bool ran = run(account, ras, manual, nullptr);
-  if (ran) release(ras, L"Release Connection3c : Status = %ld\r\n");
-  if (ras) ras->RegisterNotifyRas(nullptr);
-  const bool result = ran && lastError_ == 0;
-  endRun(ran);
-  return result;
+  if (!haveAccount(account)) return false;
+  return runWhole(account, ras, manual, nullptr, L"Release Connection3c : Status = %ld\r\n");
 }
 
 // ---- the client's events ----
@@ -318,7 +302,7 @@ bool OxRssRetriever::onError(long code, long b) {
   }
   SetOxMiddleError(value);
   lastError_ = value;
-  if (caller_) caller_->notify(2, code, b);
+  forward(2, code, b);
   return true;
 }
 

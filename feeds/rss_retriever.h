@@ -91,6 +91,12 @@ class OxRssRetriever : public RssClient, private RssClient::NotifyRss {
   // identifier list. False when it stopped before the run (the connection released then).
   bool run(OxAccountInfoInterface* account, OxRASController* ras, bool manual, std::list<std::string>* downloads);
   bool fillMailAccount(OxAccountInfoInterface* account, void* connection);
+  // False, with OXMDL_ERR_RTV_NO_ACCOUNT reported, for a null account.
+  bool haveAccount(OxAccountInfoInterface* account);
+  // run, then the release (logged with `releaseFormat`) and the end; true when the run reported
+  // no error (and a re-get replaced every message).
+  bool runWhole(OxAccountInfoInterface* account, OxRASController* ras, bool manual, std::list<std::string>* downloads,
+                const wchar_t* releaseFormat);
   void release(OxRASController* ras, const wchar_t* debugFormat);
   // Reports the end (kind 3) of a run that got to the client, and resets the run's state.
   void endRun(bool ran);
@@ -101,7 +107,7 @@ class OxRssRetriever : public RssClient, private RssClient::NotifyRss {
   bool stop(unsigned code, long b);
   void setResultIndicator(unsigned value);
 
-  Notify* caller_ = nullptr;
+  oxm::transport::CallerLink<Notify> caller_{2};
   oxm::transport::RasAdapter<OxRssRetriever> rasAdapter_{this};
   OxAccountInfoInterface* account_ = nullptr;  // borrowed for the duration of a call
   std::wstring accountName_;

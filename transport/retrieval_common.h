@@ -9,6 +9,8 @@
 #include <string>
 
 #include "accounts/account_info.h"
+#include "frame/oxerror.h"
+#include "transport/listener.h"
 #include "transport/mail_account.h"
 #include "transport/periodic.h"
 #include "transport/ras_controller.h"
@@ -63,6 +65,33 @@ void setResultIndicator(unsigned value, bool diskFull, bool always, bool periodi
   }
   if (applies) SetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX, value);
 }
+
+// The caller's listener of a retriever, one at a time (a second: OXMDL_ERR_RTV_NOTIFY_BUSY).
+// Errors go to it as notification `errorKind` (code, context), or to the library's last error
+// when nobody listens.
+template <class Notify>
+class CallerLink {
+ public:
+  explicit CallerLink(unsigned errorKind) : errorKind_(errorKind) {}
+  bool attach(Notify* notify) {
+    if (registerListener(notify_, notify)) return true;
+    SetOxMiddleError(OXMDL_ERR_RTV_NOTIFY_BUSY);
+    return false;
+  }
+  bool forward(unsigned kind, long a, long b) { return notify_ ? notify_->notify(kind, a, b) : true; }
+  bool report(unsigned code, long b) {
+    if (!notify_) {
+      SetOxMiddleError(code);
+      return true;
+    }
+    return notify_->notify(errorKind_, static_cast<long>(code), b);
+  }
+  Notify* get() const { return notify_; }
+
+ private:
+  Notify* notify_ = nullptr;
+  unsigned errorKind_;
+};
 
 // Forwards the controller's events to owner->OnRASReceiveMessage.
 template <class Owner>

@@ -15,7 +15,6 @@
 #include "store/storage_interface.h"
 #include "transport/account_record.h"
 #include "transport/periodic.h"
-#include "transport/listener.h"
 
 namespace {
 
@@ -33,22 +32,16 @@ OxRetriever::OxRetriever() {
 OxRetriever::~OxRetriever() { registerNotifyPop(nullptr); }
 
 bool OxRetriever::registerNotify(Notify* notify) {
-  if (oxm::transport::registerListener(caller_, notify)) return true;
-  SetOxMiddleError(OXMDL_ERR_RTV_NOTIFY_BUSY);
-  return false;
+  return caller_.attach(notify);
 }
 
 // ---- the caller's side ----
 
-bool OxRetriever::forward(unsigned kind, long a, long b) { return caller_ ? caller_->notify(kind, a, b) : true; }
+bool OxRetriever::forward(unsigned kind, long a, long b) { return caller_.forward(kind, a, b); }
 
 bool OxRetriever::report(unsigned code, long b) {
   if (firstError_ == 0) firstError_ = code;
-  if (!caller_) {
-    SetOxMiddleError(code);
-    return true;
-  }
-  return caller_->notify(3, static_cast<long>(code), b);
+  return caller_.report(code, b);
 }
 
 bool OxRetriever::stop(unsigned code, long b) {
@@ -59,7 +52,7 @@ bool OxRetriever::stop(unsigned code, long b) {
 }
 
 void OxRetriever::setResultIndicator(unsigned value) {
-  oxm::transport::setResultIndicator(value, diskFull_, wAccountMode_, periodic_, caller_, this);
+  oxm::transport::setResultIndicator(value, diskFull_, wAccountMode_, periodic_, caller_.get(), this);
 }
 
 // ---- the three retrievals ----

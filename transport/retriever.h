@@ -64,7 +64,7 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
   bool ClearMessagesOnPopServer(OxAccountInfoInterface* account, OxRASController* ras, std::string password);
   // One download of the URL *a to the device path *b (binary when `flag`) by a feed client, over
   // a connection of its own for the account: the client's result (OXMDL_ERR_NONE or its code),
-  // or OXMDL_ERR_RSS_HTTP_RECEIVE (0x02002311) without an account or a connection.
+  // or OXMDL_ERR_RSS_HTTP_RECEIVE (0x02002311) without an account, a connection or either text.
   int HttpReceive(OxAccountInfoInterface* account, std::wstring* a, std::wstring* b, bool flag);
 
   // From any thread: the conversation ends after the command in hand.
@@ -120,7 +120,7 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
   void recoverInFlight();
   void noteInFlight(const std::string& uid);
 
-  Notify* caller_ = nullptr;
+  oxm::transport::CallerLink<Notify> caller_{3};
   oxm::transport::RasAdapter<OxRetriever> rasAdapter_{this};
   OxAccountInfoInterface* account_ = nullptr;  // borrowed for the duration of a call
   std::wstring accountName_;                   // of the latest retrieval

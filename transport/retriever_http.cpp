@@ -7,7 +7,7 @@
 #include "transport/retriever.h"
 
 int OxRetriever::HttpReceive(OxAccountInfoInterface* account, std::wstring* a, std::wstring* b, bool flag) {
-  if (!account) return static_cast<int>(OXMDL_ERR_RSS_HTTP_RECEIVE);
+  if (!account || !a || !b) return static_cast<int>(OXMDL_ERR_RSS_HTTP_RECEIVE);
   OxRASController ras;  // releases the connection when it goes
   long status = 0;
   void* connection = ras.EstablishConnection(&status, account);

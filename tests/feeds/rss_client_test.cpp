@@ -1,6 +1,8 @@
 // The feed client against a real nginx: identifiers, the message made of each item, picture
 // downloads and their scaled copies, the document transfer's failures, the push URL, cancel.
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "codec/email.h"
 #include "codec/emlcompose.h"
@@ -188,6 +190,28 @@ TEST_F(RssClientTest, LostConnectionDuringPictureStopsTheWalk) {
     if (kind == 1) connmgr::forceStatus(CONNMGR_STATUS_DISCONNECTED);
   };
   EXPECT_EQ(runFeed({{}, picture, {}}), "K0 K1:0000000002 E:OXMDL_ERR_RSS_DISCONNECTED");
+  EXPECT_TRUE(halfWritten().empty());
+}
+
+// A cancel from another thread empties the picture's abort watch: the transfer stops at its next
+// piece and the walk with it; the next run goes ahead.
+TEST_F(RssClientTest, CancelDuringPictureAbortsIt) {
+  setStepScale(0.01);  // a 6 s time-out, well beyond the cancel
+  server_->put("pic.jpg", makePicture(PictureKind::Jpeg, 64, 48, 0, 0));
+  FeedItem picture;
+  picture.imageUrl = server_->url("/slow-body/pic.jpg");
+  std::thread canceller;
+  hook_ = [&](int kind) {
+    if (kind != 1) return;
+    canceller = std::thread([this] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      client_->cancel();
+    });
+  };
+  EXPECT_EQ(runFeed({{}, picture, {}}), "K0 K1:0000000002 E:OXMDL_ERR_RSS_CANCEL");
+  canceller.join();
+  hook_ = nullptr;
+  EXPECT_EQ(runFeed({{}}), "K0 K1:0000000002");
   EXPECT_TRUE(halfWritten().empty());
 }
 

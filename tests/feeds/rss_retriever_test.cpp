@@ -1,6 +1,8 @@
 // The feed retriever on the feed account "Server" against a real nginx: the old news go before
 // the new are stored, a re-get replaces its message in place, a message without its picture is
 // stored partial, bad documents change nothing stored; and OxRetriever's single download.
+#include <sys/stat.h>
+
 #include <functional>
 
 #include "accounts/paths.h"
@@ -9,6 +11,7 @@
 #include "frame/registry_value.h"
 #include "tests/feeds/feed_fixture.h"
 #include "tests/support/stored_messages.h"
+#include "transport/periodic.h"
 #include "transport/retriever.h"
 
 namespace oxm::test {
@@ -28,10 +31,11 @@ class Recorder : public OxRssRetriever::Notify {
     return true;
   }
   bool isActive(bool* active, OxRssRetriever*) override {
-    *active = true;
+    *active = foreground;
     return true;
   }
   std::string events;
+  bool foreground = true;
   std::function<void(unsigned)> hook;
 };
 
@@ -193,6 +197,33 @@ TEST_F(RssRetrieverTest, ExternalEntitiesAreNotRead) {
   for (const Stored& s : storedMessages(*account_)) {
     EXPECT_EQ(s.text.find("SECRET"), std::string::npos) << s.text;
   }
+}
+
+// The feed account retrieves automatically: the result indicator is driven while the program
+// is in the background, and left alone in the foreground.
+TEST_F(RssRetrieverTest, ResultIndicatorInTheBackground) {
+  ::mkdir(root_.host("Windows").c_str(), 0777);
+  writeHostFile(root_.host("Windows/TmPhoneStatus.dll"), readHostFile(OXM_PHONE_STATUS_DLL));
+  FreePhoneStatusDLL();
+  const struct {
+    bool foreground;
+    std::string document;
+    unsigned received, result;
+  } rows[] = {
+      {true, rssDocument({{}}), 1, 99},
+      {false, rssDocument({{}}), 1, PHONE_RECV_FINISHED},
+      {false, "not a feed", 99, PHONE_RECV_ERROR},
+  };
+  for (const auto& row : rows) {
+    SetPhoneStatus(PHONE_ITEM_RECV_EMAIL, 99u);
+    SetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX, 99u);
+    recorder_.foreground = row.foreground;
+    server_->put("feed.xml", row.document);
+    fetchAgain();
+    EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL), row.received) << recorder_.events;
+    EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX), row.result) << recorder_.events;
+  }
+  FreePhoneStatusDLL();
 }
 
 TEST_F(RssRetrieverTest, MailRetrieverDownloadsOneFileForTheAccount) {
