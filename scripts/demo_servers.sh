@@ -36,8 +36,7 @@ stop_all() {
 }
 trap stop_all EXIT
 
-# Sets port to one that nothing answers on and that was not handed out before; a port taken
-# in between makes that server's start fail, which ends the demo's server part.
+# Sets port to one that nothing answers on and that was not handed out before.
 used=" "
 free_port() {
   while :; do
@@ -52,20 +51,35 @@ free_port() {
 # Exim and Dovecot read their folders as their own users: DIR must be reachable by them.
 mkdir -p "$dir/certs" && chmod 755 "$dir" "$dir/certs"
 "$here/certs.sh" "$dir/certs" >&2 || { echo "failed certificates"; exit 1; }
-free_port; pop=$port
-free_port; pops=$port
-"$here/dovecot.sh" start "$dir/dovecot" "$pop" "$pops" "$dir/certs/localhost.crt" "$dir/certs/localhost.key" >&2 ||
-  { echo "failed dovecot"; exit 1; }
-free_port; smtp=$port
-free_port; submit=$port
-free_port; strict=$port
-free_port; smtps=$port
-"$here/exim.sh" start "$dir/exim" "$dir/certs" "$smtp" "$submit" "$strict" "$smtps" >&2 ||
-  { echo "failed exim"; exit 1; }
+# Each server is started on fresh ports, up to three times: another program may take a port
+# between the probe and the start.
+start_dovecot() {
+  free_port; pop=$port
+  free_port; pops=$port
+  "$here/dovecot.sh" start "$dir/dovecot" "$pop" "$pops" "$dir/certs/localhost.crt" "$dir/certs/localhost.key" >&2
+}
+start_exim() {
+  free_port; smtp=$port
+  free_port; submit=$port
+  free_port; strict=$port
+  free_port; smtps=$port
+  "$here/exim.sh" start "$dir/exim" "$dir/certs" "$smtp" "$submit" "$strict" "$smtps" >&2
+}
+start_nginx() {
+  free_port; http=$port
+  "$here/nginx.sh" start "$dir/nginx" "$http" >&2
+}
+start() {
+  local _
+  for _ in 1 2 3; do "start_$1" && return 0; done
+  echo "failed $1"
+  exit 1
+}
+start dovecot
+start exim
 http=0 www=-
 if [ "$web" = 1 ]; then
-  free_port; http=$port
-  "$here/nginx.sh" start "$dir/nginx" "$http" >&2 || { echo "failed nginx"; exit 1; }
+  start nginx
   www="$dir/nginx/www"
 fi
 echo "ready $pop $smtp $http $www"
