@@ -895,6 +895,30 @@ class DemoTest(unittest.TestCase):
         servers = out.split("(in ")[1].split(")")[0]
         self.assertFalse(os.path.exists(servers))
 
+    def test_ctrl_c_stops_the_servers(self):
+        if os.geteuid() != 0 or not all(os.path.exists(p) for p in ("/usr/sbin/dovecot", "/usr/sbin/exim4")):
+            self.skipTest("needs root, dovecot (dovecot-pop3d) and exim4 (exim4-daemon-light)")
+        import signal
+        import time
+        proc = subprocess.Popen([OXMAIL, "demo"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                env=dict(os.environ, OXMIDDLE_SYNC="0"))
+        out = b""
+        while b"Dovecot POP3 on" not in out:
+            chunk = proc.stdout.read1(65536)
+            self.assertTrue(chunk, out)
+            out += chunk
+        servers = out.decode().split("(in ")[1].split(")")[0]
+        root = out.decode().split("a fresh device root at ")[1].split("\n")[0]
+        self.addCleanup(shutil.rmtree, root, True)
+        self.assertTrue(os.path.isdir(servers))
+        proc.send_signal(signal.SIGINT)
+        self.assertEqual(proc.wait(timeout=60), -signal.SIGINT)
+        for _ in range(600):  # the servers' script stops them and removes their folder
+            if not os.path.exists(servers):
+                break
+            time.sleep(0.05)
+        self.assertFalse(os.path.exists(servers))
+
     def test_demo_without_servers_or_when_they_fail(self):
         """The servers script's first answer decides: a missing package keeps to the local part
         (exit 0), a server that does not start stops the demo (exit 1); the servers' folder is
