@@ -79,6 +79,10 @@ TEST_F(ImageTest, BadPicturesFailCleanly) {
       {"text", "<html>not a picture</html>", OXMDL_ERR_RSS_IMAGE_SCALE, ImagingResult::NotPicture},
       {"empty", "", OXMDL_ERR_RSS_IMAGE_SCALE, ImagingResult::NotPicture},
       {"magic only", "GIF89a", OXMDL_ERR_RSS_IMAGE_SCALE, ImagingResult::Damaged},
+      {"file at the byte limit", std::string(kMaxPictureBytes, 'x'), OXMDL_ERR_RSS_IMAGE_SCALE,
+       ImagingResult::NotPicture},
+      {"file over the byte limit", std::string(kMaxPictureBytes + 1, 'x'), OXMDL_ERR_MEM_SHORTAGE,
+       ImagingResult::TooLarge},
   };
   for (PictureKind kind : kKinds) {
     const std::string good = makePicture(kind, 64, 48, kRed, kBlue);
