@@ -43,7 +43,10 @@ class RssClient {
   //   1 a message is ready (getData), 2 a message is ready whose picture or contents was not
   //     fetched (no connection);
   //   3 ReGet wants the stored text of the current identifier (answer with setRawMailData);
-  //   4 error (code, 0); 7 a run was refused because a cancel was pending.
+  //   4 error (code, 0): the run is over; or (code, item number) for an item that was left
+  //     out while the walk goes on (its data unreadable, too little memory for its picture, its
+  //     message not encodable);
+  //   7 a run was refused because a cancel was pending.
   class NotifyRss {
    public:
     virtual bool notify(int kind, long first, long second) = 0;
@@ -90,7 +93,9 @@ class RssClient {
   // The inner loop of ReGet, for each identifier: kind 3, then the fetch and kind 1 with the
   // same identifier. No text supplied: 0x0200230F; the first error ends the loop.
   void ReGetExpandData();
-  // From any thread: the run stops at its next check; the next run's start clears it.
+  // From any thread: the run stops before its next item, and a picture being fetched at its next
+  // piece (kind 4, 0x02002310). A cancel is spent on the run it stops, or on the next start,
+  // which it refuses.
   void cancel();
 
   // The message being delivered and its identifier; inside notifications 1 and 2.

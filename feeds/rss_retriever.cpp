@@ -61,10 +61,8 @@ bool OxRssRetriever::SetPeriodicRetrAccountName() {
   return SetRegistryValue(HKEY_CURRENT_USER, oxm::kOxMailKey, L"PeriodicRetrAccount", accountName_);
 }
 
-void OxRssRetriever::CancelRetrieveMessages() {
-  cancelled_ = 1;
-  cancel();
-}
+// Every run releases its connection at the end, so a cancel needs no mark of its own here.
+void OxRssRetriever::CancelRetrieveMessages() { cancel(); }
 
 // ---- a run ----
 
@@ -146,7 +144,6 @@ void OxRssRetriever::endRun(bool ran) {
   if (ran) forward(3, static_cast<long>(receivedCount_), 0);
   if (lastError_ != 0) oxm::NKDbgPrintfW(L"  Error Occured Code:[%08x]\r\n", lastError_);
   receivedCount_ = 0;
-  cancelled_ = 0;
   diskFull_ = 0;
   errorSeen_ = 0;
   selected_ = 0;

@@ -16,7 +16,6 @@
 // runs on the calling thread; CancelRetrieveMessages may come from another thread.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -123,7 +122,6 @@ class OxRssRetriever : public RssClient, private RssClient::NotifyRss {
   uint8_t selected_ = 0;        // a re-get: LastUID.ini stays
   uint32_t receivedCount_ = 0;
   uint8_t diskFull_ = 0;
-  std::atomic<uint8_t> cancelled_{0};
   uint8_t errorSeen_ = 0;
   unsigned lastError_ = 0;
 };

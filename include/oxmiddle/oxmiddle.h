@@ -40,6 +40,6 @@
 #include "transport/periodic.h"
 #include "transport/smtp_client.h"
 #include "transport/sender.h"
+#include "feeds/rss_http.h"
 #include "feeds/rss_client.h"
 #include "feeds/rss_retriever.h"
-#include "feeds/rss_http.h"
