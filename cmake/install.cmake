@@ -8,6 +8,7 @@ set(OXM_PUBLIC_HEADERS
   platform/wintypes.h
   platform/device.h
   platform/console.h
+  platform/helper_process.h
   platform/question.h
   platform/usernotify.h
   transport/mail_account.h

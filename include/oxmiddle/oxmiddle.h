@@ -9,6 +9,7 @@
 #include "platform/wintypes.h"
 #include "platform/device.h"
 #include "platform/console.h"
+#include "platform/helper_process.h"
 #include "platform/question.h"
 #include "transport/pop_client.h"
 #include "platform/usernotify.h"

@@ -151,7 +151,7 @@ class UsageTest(Root):
     def test_help(self):
         out = self.ok("--help")
         for command in ("init", "account", "folder", "ls", "show", "compose", "reply", "import", "export",
-                        "rules", "signature", "recover", "demo"):
+                        "rules", "signature", "recover", "feed", "demo"):
             self.assertIn("  " + command, out)
         self.assertIn("usage: oxmail compose", self.ok("help", "compose"))
         self.assertIn("usage: oxmail ls", self.ok("ls", "--help"))
@@ -868,17 +868,75 @@ class FetchTest(Root):
 
 
 class DemoTest(unittest.TestCase):
-    def test_demo_runs_in_a_fresh_root(self):
-        r = subprocess.run([OXMAIL, "demo"], capture_output=True, env=dict(os.environ, OXMIDDLE_SYNC="0"),
-                           timeout=120)
-        self.assertEqual(r.returncode, 0, r.stderr)
+    def demo(self, *args):
+        r = subprocess.run([OXMAIL, "demo"] + list(args), capture_output=True,
+                           env=dict(os.environ, OXMIDDLE_SYNC="0"), timeout=300)
         out = r.stdout.decode()
-        for piece in ("$ oxmail import Demo inbox", "会議のお知らせ", "明日の会議は10時から", "Re: ",
-                      "exported 4 messages"):
-            self.assertIn(piece, out)
         root = out.split("a fresh device root at ")[1].split("\n")[0]
         self.assertTrue(os.path.isdir(root))
         shutil.rmtree(root)
+        return r.returncode, out, r.stderr.decode()
+
+    def test_demo_runs_the_local_part_then_the_whole_road(self):
+        code, out, err = self.demo()
+        self.assertEqual(code, 0, err)
+        for piece in ("$ oxmail import Demo inbox", "会議のお知らせ", "明日の会議は10時から", "Re: ",
+                      "exported 4 messages"):
+            self.assertIn(piece, out)
+        installed = all(os.path.exists(p) for p in ("/usr/sbin/dovecot", "/usr/sbin/exim4", "/usr/sbin/nginx"))
+        if not installed or os.geteuid() != 0:
+            self.assertIn("the local part only", out)
+            return
+        for piece in ("sent 1 of 1 messages", "fetched 1 messages", "Subject: 来週の予定",
+                      "来週の予定を添付します。", "[1] 予定表.txt (text/plain)", "fetched 3 items (0 without",
+                      "駅前に新しい図書館", "Title:    初雪の便り", "Pictures: image.jpg, image_small.jpg, image_large.jpg",
+                      "The servers are stopped and their folder removed."):
+            self.assertIn(piece, out)
+        servers = out.split("(in ")[1].split(")")[0]
+        self.assertFalse(os.path.exists(servers))
+
+    def test_ctrl_c_stops_the_servers(self):
+        if os.geteuid() != 0 or not all(os.path.exists(p) for p in ("/usr/sbin/dovecot", "/usr/sbin/exim4")):
+            self.skipTest("needs root, dovecot (dovecot-pop3d) and exim4 (exim4-daemon-light)")
+        import signal
+        import time
+        proc = subprocess.Popen([OXMAIL, "demo"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                env=dict(os.environ, OXMIDDLE_SYNC="0"))
+        out = b""
+        while b"Dovecot POP3 on" not in out:
+            chunk = proc.stdout.read1(65536)
+            self.assertTrue(chunk, out)
+            out += chunk
+        servers = out.decode().split("(in ")[1].split(")")[0]
+        root = out.decode().split("a fresh device root at ")[1].split("\n")[0]
+        self.addCleanup(shutil.rmtree, root, True)
+        self.assertTrue(os.path.isdir(servers))
+        proc.send_signal(signal.SIGINT)
+        self.assertEqual(proc.wait(timeout=60), -signal.SIGINT)
+        for _ in range(600):  # the servers' script stops them and removes their folder
+            if not os.path.exists(servers):
+                break
+            time.sleep(0.05)
+        self.assertFalse(os.path.exists(servers))
+
+    def test_demo_without_servers_or_when_they_fail(self):
+        """The servers script's first answer decides: a missing package keeps to the local part
+        (exit 0), a server that does not start stops the demo (exit 1); the servers' folder is
+        the script's to remove."""
+        scripts = tempfile.mkdtemp(prefix="oxmail-e2e-scripts.")
+        self.addCleanup(shutil.rmtree, scripts, True)
+        for answer, code, says in [("missing nginx exim4-daemon-light", 0,
+                                    "Not installed (Debian packages): nginx exim4-daemon-light; the local part only."),
+                                   ("missing root", 0, "Dovecot and Exim run as root here"),
+                                   ("failed exim", 1, "oxmail: the local servers did not start (failed exim)")]:
+            with open(os.path.join(scripts, "demo_servers.sh"), "w") as f:
+                f.write(f"rmdir \"$1\"\necho '{answer}'\n")
+            got, out, err = self.demo("--scripts", scripts)
+            self.assertEqual(got, code, err)
+            self.assertIn(says, out + err)
+        got, out, _ = self.demo("--scripts", os.path.join(scripts, "none"))
+        self.assertEqual(got, 0)
+        self.assertIn("The server scripts are not at", out)
 
 
 def free_port():
@@ -886,6 +944,94 @@ def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+class FeedTest(Root):
+    """feed add, fetch, reget and show against an nginx started by scripts/nginx.sh."""
+
+    @classmethod
+    def setUpClass(cls):
+        if not os.path.exists("/usr/sbin/nginx"):
+            raise unittest.SkipTest("nginx is not installed (Debian package nginx)")
+        cls.srv = tempfile.mkdtemp(prefix="oxmail-e2e-nginx.")
+        os.chmod(cls.srv, 0o755)
+        cls.port = free_port()
+        cls.script = os.path.join(SOURCE, "scripts", "nginx.sh")
+        r = subprocess.run([cls.script, "start", cls.srv, str(cls.port)], capture_output=True)
+        if r.returncode != 0:
+            shutil.rmtree(cls.srv, ignore_errors=True)
+            raise unittest.SkipTest("nginx did not start: " + r.stdout.decode() + r.stderr.decode())
+        cls.www = os.path.join(cls.srv, "www")
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run([cls.script, "stop", cls.srv], capture_output=True)
+        shutil.rmtree(cls.srv, ignore_errors=True)
+
+    def put(self, name, data):
+        path = os.path.join(self.www, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        os.chmod(path, 0o644)
+
+    def url(self, path):
+        return f"http://127.0.0.1:{self.port}/{path}"
+
+    def item(self, title, picture):
+        return (f"<item><title>{title}</title><link>{self.url(title)}</link><description>about {title}"
+                f"</description><pubDate>Mon, 07 Dec 2026 07:30:00 +0900</pubDate><image><url>{self.url(picture)}"
+                f"</url><width>40</width><height>30</height></image></item>")
+
+    def test_add_fetch_show_and_reget(self):
+        self.account()  # a mail account named Work
+        self.fails(2, "feed", "add", "News", "ftp://127.0.0.1/feed.xml", says="http://HOST[:PORT]/PATH")
+        self.fails(2, "feed", "add", "News", "http://127.0.0.1")
+        self.fails(1, "feed", "add", "Work", self.url("feed.xml"), says="'Work' is a mail account")
+        self.fails(2, "feed", "reget", "News", says="missing ID")
+        self.fails(2, "feed", "fetch", "News", "--manual", "x", says="unexpected argument 'x'")
+        self.fails(2, "feed", "frob", "News", says="'frob' is not add, fetch or reget")
+        self.fails(1, "feed", "fetch", "News", says="no feed account named 'News'")
+        self.fails(1, "feed", "fetch", "Work", says="no feed account named 'Work'")
+
+        with open(os.path.join(self.root, "Windows", "TIDAL.jpg"), "rb") as f:
+            picture = f.read()
+        self.put("a.jpg", picture)
+        self.put("feed.xml", ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><rss version=\"2.0\"><channel>"
+                              "<title>Chan</title><link>http://chan.invalid/</link><description>d</description>" +
+                              self.item("first", "a.jpg") + self.item("second", "later.jpg") +
+                              "</channel></rss>").encode())
+        self.assertIn("set up the feed account 'News'", self.ok("feed", "add", "News", self.url("feed.xml")))
+        lines = self.records("feed", "fetch", "News")
+        self.assertEqual(lines[:-1], [{"item": 1, "status": "whole"}, {"item": 2, "status": "whole"}])
+        self.assertEqual((lines[-1]["fetched"], lines[-1]["partial"]), (2, 0))
+        ids = self.ids("News", "inbox/News")
+        items = {self.records("show", "News", str(i))[0]["title"]: i for i in ids}
+        self.assertEqual(sorted(items), ["first", "second"])
+
+        first = self.records("show", "News", str(items["first"]))[0]
+        self.assertEqual((first["link"], first["date"], first["category"], first["channel"]),
+                         (self.url("first"), "Mon, 07 Dec 2026 07:30:00 +0900", "news", "Chan"))
+        self.assertEqual(first["pictures"], ["image.jpg", "image_small.jpg", "image_large.jpg"])
+        self.ok("show", "News", str(items["first"]), "--save-attachments", self.files)
+        with open(os.path.join(self.files, "image.jpg"), "rb") as f:
+            self.assertEqual(f.read(), picture)
+        with open(os.path.join(self.files, "image_small.jpg"), "rb") as f:
+            self.assertEqual(f.read(2), b"\xff\xd8")
+        # The second picture was missing: the item keeps its address, shown until a re-get.
+        second = self.ok("show", "News", str(items["second"]))
+        self.assertIn("Picture:  " + self.url("later.jpg") + " (not fetched: oxmail feed reget)", second)
+        self.assertIn("\nabout second\n", second)
+        self.put("later.jpg", picture)
+        self.assertRegex(self.ok("feed", "reget", "News", str(items["second"])),
+                         r"^re-got 1 items \(0 without picture or contents\) in [0-9.]+ s\n$")
+        self.assertEqual(self.ids("News", "inbox/News"), ids)
+        self.assertIn("Pictures: image.jpg, image_small.jpg, image_large.jpg",
+                      self.ok("show", "News", str(items["second"])))
+
+        # A document the server does not have: the library's code, nothing stored lost.
+        self.ok("feed", "add", "News", self.url("gone.xml"))
+        self.fails(1, "feed", "fetch", "News", says="(OXMDL_ERR_RSS_HTTP_STATUS, 0x0200230A)")
+        self.assertEqual(self.ids("News", "inbox/News"), ids)
 
 
 class SendTest(Root):

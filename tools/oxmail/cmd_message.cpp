@@ -247,6 +247,7 @@ int runShow(const Words& words) {
   }
   Email mail;
   if (!codec.Decode(&mail, &raw)) libraryFailure("cannot decode message " + std::to_string(id));
+  if (mail.feedMessage && !args.has("html")) return showFeedItem(id, raw, mail, args.value("save-attachments"));
   if (auto dir = args.value("save-attachments")) {
     if (!OxIsHostDirectory(*dir)) throw Failure("'" + *dir + "' is not a directory");
     std::wstring folder = OxHostToDevicePath(*dir) + L"\\";

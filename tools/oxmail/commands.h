@@ -2,8 +2,11 @@
 // exit code; usage errors and failures are thrown (output.h) and reported by main.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
+
+struct Email;
 
 namespace oxmail {
 
@@ -30,6 +33,7 @@ int runFetch(const Words& args);
 int runSend(const Words& args);
 int runTimer(const Words& args);
 int runLog(const Words& args);
+int runFeed(const Words& args);
 int runDemo(const Words& args);
 int runError(const Words& args);
 
@@ -39,5 +43,8 @@ void smtpAuthSettings(const Args& args, const std::string& account, std::vector<
 
 // "the key name contains "=" (OXMDL_ERR_INI_KEY_INVALID, 0x02000099)" for a library code.
 std::string describe(unsigned int code);
+
+// `oxmail show` of a feed message (its decoded record and stored text), or --save-attachments.
+int showFeedItem(unsigned long id, const std::string& raw, const ::Email& mail, const std::optional<std::string>& saveTo);
 
 }  // namespace oxmail

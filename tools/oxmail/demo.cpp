@@ -1,10 +1,13 @@
 // `oxmail demo`: the library's main job on local mail, in a fresh temporary device root: an
 // account, sample messages imported, the folder tree and list view, a Japanese message decoded,
-// a reply draft, an export.
+// a reply draft, an export. Then, when the servers are installed, the whole road on local
+// servers (demo_road.cpp).
 #include <cstdio>
 #include <string>
 
+#include "tools/oxmail/args.h"
 #include "tools/oxmail/commands.h"
+#include "tools/oxmail/demo.h"
 #include "tools/oxmail/output.h"
 #include "tools/oxmail/session.h"
 
@@ -20,15 +23,16 @@ const Sample kSamples[] = {
 #include "tools/oxmail/samples.inc"
 };
 
+}  // namespace
+
 void step(const std::string& what, const std::string& command) {
   std::printf("\n== %s\n$ oxmail %s\n", what.c_str(), command.c_str());
   std::fflush(stdout);
 }
 
-}  // namespace
-
-int runDemo(const Words& args) {
-  if (!args.empty()) throw UsageError("unexpected argument '" + args[0] + "'");
+int runDemo(const Words& words) {
+  Args args(words, {"scripts"}, {"local"});
+  args.atMost(0);
   const std::string root = OxMakeTemporaryDirectory("oxmail-demo");
   if (root.empty() || !OxSetDeviceRoot(root)) throw Failure("cannot make a temporary device root");
   std::printf("oxmail demo: a fresh device root at %s\n", root.c_str());
@@ -82,9 +86,11 @@ int runDemo(const Words& args) {
   step("Export the inbox to message files", "export Demo inbox --to " + out);
   runExport({"Demo", "inbox", "--to", out});
 
+  const int road = args.has("local") ? kExitOk : runRoad(root, args.value("scripts").value_or(OXMAIL_SCRIPTS_DIR));
+
   std::printf("\nThe device root is kept at %s; look around (oxmail --root %s ...), then remove it.\n",
               root.c_str(), root.c_str());
-  return kExitOk;
+  return road;
 }
 
 }  // namespace oxmail

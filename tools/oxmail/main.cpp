@@ -45,7 +45,7 @@ const Command kCommands[] = {
     {"folder", oxmail::runFolder, "list ACCOUNT | create ACCOUNT NAME [--in FOLDER] | rename ACCOUNT FOLDER NAME | move ACCOUNT FOLDER TO | remove ACCOUNT FOLDER",
      "the folder tree with counts, and changes to it",
      "A FOLDER is inbox, outbox, sent, drafts, unread, partial, an identifier, or a path of\n"
-     "folder names from the root such as \"Work/2026\".\n"},
+     "folder names from the root such as \"Work/2026\" or from a tray such as \"inbox/News\".\n"},
     {"ls", oxmail::runLs, "ACCOUNT [FOLDER]", "list the messages of a folder (default: inbox)",
      "Columns: identifier, flags (U unread, A attachments, P partial, K kept), date, sender, subject.\n"},
     {"show", oxmail::runShow, "ACCOUNT ID [--raw | --headers | --html] [--save-attachments DIR]",
@@ -92,7 +92,22 @@ const Command kCommands[] = {
      "are moved into the storage's Quarantine directory, never deleted; messages that no folder\n"
      "lists go back to their folder, else to the inbox. Says what it did, or that the store is\n"
      "consistent when it changed nothing.\n"},
-    {"demo", oxmail::runDemo, "", "show what the library does, in a fresh temporary device root", ""},
+    {"feed", oxmail::runFeed, "add NAME URL | fetch NAME [--manual] | reget NAME ID...",
+     "the feed account: set it up, fetch its items, get pictures again",
+     "add sets up the device's feed account for an RSS/RDF document at http://HOST[:PORT]/PATH, with\n"
+     "the folders News and Adv in its inbox and the rules that sort items into them; NAME then\n"
+     "names it in every command (ls, show, folder list). A second add replaces URL and name.\n"
+     "fetch replaces the stored items with the document's (asking the server for the manual\n"
+     "mode with --manual, else the push mode) and downloads each item's picture; reget gets the\n"
+     "pictures and contents of the listed items again and replaces them in place. Prints\n"
+     "\"fetched N items (M without picture or contents) in S s\"; with --json one line per item.\n"},
+    {"demo", oxmail::runDemo, "[--local] [--scripts DIR]",
+     "show what the library does, in a fresh temporary device root",
+     "Then the whole road on local servers: Dovecot, Exim and nginx started on free 127.0.0.1\n"
+     "ports by DIR/demo_servers.sh (default: the scripts folder of the source tree), a Japanese\n"
+     "message sent over SMTP, fetched over POP3 and shown, a feed fetched over HTTP and listed;\n"
+     "the servers are stopped at the end, on failure or Ctrl-C. Without them installed (or\n"
+     "without root) it says what is missing. --local skips the servers.\n"},
     {"error", oxmail::runError, "CODE", "the name and meaning of a library error code (hex)", ""},
 };
 

@@ -152,6 +152,7 @@ Account::Account(const std::string& name) : name_(name) {
   requireInit();
   setRecoverHint(name);
   info_.reset(OxAccountInfoInterface::OpenAccountInfo(wide(name), L""));
+  if (!info_) info_.reset(openFeedAccount(name));
   if (!info_) {
     throw Failure("no account named '" + name + "' (see 'oxmail account list')");
   }
@@ -241,6 +242,14 @@ unsigned long Account::folder(const std::string& arg) {
   }
   unsigned long at = 0;
   size_t start = 0;
+  // "inbox/News": a path may start at a tray.
+  for (const Tray& t : kTrays) {
+    const size_t n = std::strlen(t.name);
+    if (arg.compare(0, n + 1, std::string(t.name) + "/") == 0) {
+      at = attributes().*t.field;
+      start = n + 1;
+    }
+  }
   while (start <= arg.size()) {
     size_t slash = arg.find('/', start);
     if (slash == std::string::npos) slash = arg.size();

@@ -39,6 +39,9 @@ const AccountKey* findAccountKey(const std::string& name);
 std::string keyValue(const OxAccountInfoInterface::Attributes& a, const AccountKey& key);
 void setKeyValue(OxAccountInfoInterface::Attributes* a, const AccountKey& key, const std::string& text);
 
+// The device's feed account when `name` is its display name or "Server", else null.
+OxAccountInfoInterface* openFeedAccount(const std::string& name);
+
 // An open account and, on first use, its storage; released in reverse order.
 class Account {
  public:
@@ -53,7 +56,8 @@ class Account {
   OxAccountInfoInterface::Attributes attributes();
 
   // A folder named on the command line: "inbox", "outbox", "sent", "drafts", "unread",
-  // "partial", an identifier, or a path of names from the root ("Work/2026").
+  // "partial", an identifier, or a path of names from the root ("Work/2026") or from a tray
+  // ("inbox/News").
   unsigned long folder(const std::string& arg);
   unsigned long trayId(const std::string& tray);
   Owned<OxFolderInterface> openFolder(unsigned long id);
