@@ -5,6 +5,7 @@
 
 #include "frame/oxerror.h"
 #include "frame/safefile.h"
+#include "store/batch.h"
 #include "store/storefile.h"
 
 namespace oxm {
@@ -96,7 +97,7 @@ unsigned EntryIndex::change(EntryChange op, unsigned long id, unsigned long fold
   if (op != EntryChange::Add && word == kEntryFree) return OXMDL_ERR_STG_ENTRY_FREE;
   const uint32_t before = word;
   word = op == EntryChange::Free ? kEntryFree : static_cast<uint32_t>(folderId);
-  if (!map_.flush(id * 4, 4)) {
+  if (batch::indexFile(path()) == Flush::Now && !map_.flush(id * 4, 4)) {
     word = before;
     return OXMDL_ERR_STG_FILEIO_FILE_WRITE_ENTRY;
   }

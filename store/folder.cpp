@@ -6,6 +6,7 @@
 #include "frame/safefile.h"
 #include "platform/debug.h"
 #include "platform/fs.h"
+#include "store/batch.h"
 #include "store/folderset.h"
 #include "store/message.h"
 #include "store/message_codec.h"
@@ -185,7 +186,7 @@ void OrdinaryFolder::deleteFiles(const std::wstring& tree, unsigned long id) {
 
 unsigned OrdinaryFolder::writeMessageListFile(const std::wstring& path, const std::vector<MessageLine>& lines) {
   const std::string text = formatMessageList(lines);
-  unsigned code = replaceFile(path, text.data(), text.size());
+  unsigned code = replaceFile(path, text.data(), text.size(), batch::indexFile(path));
   return fileCode(code, StoreFile::MessageList);
 }
 
