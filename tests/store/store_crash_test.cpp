@@ -185,7 +185,8 @@ TEST_F(StoreCrashTest, ImportBatchKilledAtEveryNthStep) {
   };
   int kills = 0, run = 0;
   for (fault::Op op : {fault::Op::Write, fault::Op::Rename, fault::Op::Flush}) {
-    for (int n = 1;; n += kStride, ++run) {
+    for (int n = 1;; n += kStride) {
+      ++run;
       std::vector<std::wstring> sources;
       for (int k = 0; k < kFiles; ++k) {
         const std::string name = "imp" + std::to_string(run) + "_" + std::to_string(k) + ".eml";
