@@ -9,11 +9,11 @@
 
 namespace oxm {
 
-// commitReplacement(path); when even its first step fails the file is still the old one and
-// the temporary file is of no use, so it goes at once rather than at the next pre-open check.
+// commitReplacement(path); when it fails the file is still the old one and the temporary file
+// is of no use, so it goes at once rather than at the next pre-open check.
 inline unsigned commitOrDiscard(const std::wstring& path) {
   unsigned code = commitReplacement(path);
-  if (code == OXMDL_ERR_STG_PRIM_BACKUP) DeleteFileW(temporaryPath(path));
+  if (code == OXMDL_ERR_STG_PRIM_COMMIT) DeleteFileW(temporaryPath(path));
   return code;
 }
 

@@ -1,6 +1,7 @@
 #include "frame/safefile.h"
 
 #include "frame/oxerror.h"
+#include "frame/scope_guard.h"
 #include "platform/debug.h"
 #include "platform/fs.h"
 
@@ -8,12 +9,11 @@ namespace oxm {
 
 namespace {
 
-// Probes a file the way the device did (open for reading, no sharing, then close). Only "not
-// found" means the file is missing: a file that is busy, or that fails to open for any other
-// reason, is there all the same, and taking it for missing would roll it back to its backup.
+// Whether a file is there, by its attributes (no open, so no claim to wait for). Only "not
+// found" means the file is missing: a file that cannot be looked at for any other reason is
+// there all the same, and taking it for missing would roll it back to its backup.
 bool present(const std::wstring& path) {
-  File f;
-  if (f.open(path, GENERIC_READ, 0, OPEN_EXISTING)) return true;
+  if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) return true;
   const DWORD error = GetLastError();
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
@@ -67,37 +67,34 @@ unsigned preOpenCheck(const std::wstring& path) {
   return result;
 }
 
-unsigned writeTemporary(const std::wstring& path, const void* data, size_t size) {
+unsigned writeTemporary(const std::wstring& path, const void* data, size_t size, Flush flush) {
   const std::wstring tmp = temporaryPath(path);
   File f;
   if (!f.open(tmp, GENERIC_WRITE, 0, CREATE_ALWAYS)) return diskFullOr(OXMDL_ERR_STG_PRIM_OPEN);
-  if (!f.write(data, size) || !f.flush()) {
-    unsigned code = diskFullOr(OXMDL_ERR_STG_PRIM_WRITE);
+  ScopeGuard dropTemporary([&] {
     f.close();
     DeleteFileW(tmp);
-    return code;
-  }
+  });
+  if (!f.write(data, size) || (flush == Flush::Now && !f.flush())) return diskFullOr(OXMDL_ERR_STG_PRIM_WRITE);
+  dropTemporary.dismiss();
   return OXMDL_ERR_NONE;
 }
 
-unsigned commitReplacement(const std::wstring& path) {
+// The rename replaces P in one step: a crash leaves P old (with P_tmp beside it, which the check
+// drops) or new, and there is no moment without P, so no backup is needed.
+unsigned commitReplacement(const std::wstring& path, Flush flush) {
   const std::wstring tmp = temporaryPath(path);
-  const std::wstring bak = backupPath(path);
-  const bool hasFile = present(path);
-  if (hasFile && !moveFileRetrying(path, bak)) return OXMDL_ERR_STG_PRIM_BACKUP;
-  if (!moveFileRetrying(tmp, path)) return OXMDL_ERR_STG_PRIM_COMMIT;
-  // The new name must be on the disk before the backup, the only other copy, goes.
-  syncDirectoryOf(path);
-  if (hasFile && !deleteFileRetrying(bak)) return OXMDL_ERR_STG_PRIM_DELBAK;
+  if (!retrying(L"MoveFile", 100, [&] { return DeleteAndRenameFile(path, tmp); })) return OXMDL_ERR_STG_PRIM_COMMIT;
+  if (flush == Flush::Now) syncDirectoryOf(path);
   return OXMDL_ERR_NONE;
 }
 
-unsigned replaceFile(const std::wstring& path, const void* data, size_t size) {
+unsigned replaceFile(const std::wstring& path, const void* data, size_t size, Flush flush) {
   unsigned code = preOpenCheck(path);
   if (code != OXMDL_ERR_NONE && code != OXMDL_ERR_STG_PRIM_NOFILE) return code;
-  code = writeTemporary(path, data, size);
+  code = writeTemporary(path, data, size, flush);
   if (code != OXMDL_ERR_NONE) return code;
-  return commitReplacement(path);
+  return commitReplacement(path, flush);
 }
 
 unsigned moduleCode(unsigned primCode, unsigned firstOutcome) {

@@ -2,9 +2,15 @@
 // repairs whatever an interrupted replacement left. Results are the store primitives' codes
 // (OXMDL_ERR_STG_PRIM_*); moduleCode() turns the six replacement outcomes into a module's own.
 //
-// Writing: preOpenCheck(P); write the whole new content to P_tmp (writeTemporary); then
-// commitReplacement(P): P -> P_bak, P_tmp -> P, delete P_bak. After a crash at any point the
-// next preOpenCheck yields either the old or the new content, never a mix or nothing.
+// Writing: preOpenCheck(P); write the whole new content to P_tmp and flush it (writeTemporary);
+// then commitReplacement(P): one rename of P_tmp over P, which the file system does atomically,
+// and a flush of the directory. After a crash at any point the next preOpenCheck yields either
+// the old or the new content, never a mix or nothing. P_bak is never written any more; the check
+// still repairs the layouts that the older three-step commit (P -> P_bak, P_tmp -> P, delete
+// P_bak) could leave behind.
+//
+// Flush::Deferred skips both flushes: for files that a batch flushes later or that recovery
+// rebuilds (the store's index files inside a batch, store/batch.h).
 #pragma once
 
 #include <cstddef>
@@ -15,24 +21,25 @@ namespace oxm {
 inline std::wstring temporaryPath(const std::wstring& path) { return path + L"_tmp"; }
 inline std::wstring backupPath(const std::wstring& path) { return path + L"_bak"; }
 
+enum class Flush { Now, Deferred };
+
 // Repairs P from its companions (run under the caller's lock before opening P):
 // P and P_tmp: P_tmp is stale and deleted (DELTMP on failure); P_tmp alone: it is complete and
 // becomes P (COMMIT); P_bak alone: it becomes P again (RESTORE); none: NOFILE. A leftover P_bak
 // is deleted last (DELBAK). The last failure met is the result.
 unsigned preOpenCheck(const std::wstring& path);
 
-// Writes `size` bytes as the complete new P_tmp and flushes them to the disk. Returns
+// Writes `size` bytes as the complete new P_tmp and flushes them to the disk (unless deferred). Returns
 // OXMDL_ERR_NONE, OXMDL_ERR_STG_PRIM_OPEN, OXMDL_ERR_STG_PRIM_WRITE or OXMDL_ERR_STG_DISK_FULL
 // (platform error 112); a failed P_tmp is removed again.
-unsigned writeTemporary(const std::wstring& path, const void* data, size_t size);
+unsigned writeTemporary(const std::wstring& path, const void* data, size_t size, Flush flush = Flush::Now);
 
-// P -> P_bak (BACKUP), P_tmp -> P (COMMIT), delete P_bak (DELBAK), each retried while the file
-// is busy. A P that does not exist yet (a new file) skips the first step. The directory is
-// flushed once P holds the new content, before the backup goes.
-unsigned commitReplacement(const std::wstring& path);
+// P_tmp renamed over P (COMMIT on failure, P untouched and P_tmp left for the next check),
+// retried while either is busy; then the directory is flushed (unless deferred).
+unsigned commitReplacement(const std::wstring& path, Flush flush = Flush::Now);
 
 // preOpenCheck (a missing file is fine), writeTemporary, commitReplacement.
-unsigned replaceFile(const std::wstring& path, const void* data, size_t size);
+unsigned replaceFile(const std::wstring& path, const void* data, size_t size, Flush flush = Flush::Now);
 
 // A module's code for a primitive's result: the six outcomes BACKUP..NOFILE (0x02004708 to
 // 0x0200470D) become firstOutcome + 0..5; other codes pass unchanged.

@@ -5,6 +5,8 @@
 
 #include "frame/oxerror.h"
 #include "frame/safefile.h"
+#include "frame/scope_guard.h"
+#include "store/batch.h"
 #include "store/storefile.h"
 
 namespace oxm {
@@ -96,7 +98,7 @@ unsigned EntryIndex::change(EntryChange op, unsigned long id, unsigned long fold
   if (op != EntryChange::Add && word == kEntryFree) return OXMDL_ERR_STG_ENTRY_FREE;
   const uint32_t before = word;
   word = op == EntryChange::Free ? kEntryFree : static_cast<uint32_t>(folderId);
-  if (!map_.flush(id * 4, 4)) {
+  if (batch::indexFile(path()) == Flush::Now && !map_.flush(id * 4, 4)) {
     word = before;
     return OXMDL_ERR_STG_FILEIO_FILE_WRITE_ENTRY;
   }
@@ -128,18 +130,16 @@ unsigned EntryIndex::rebuild() {
   std::vector<std::wstring> lists;
   {
     File f;
-    if (!f.open(tmp, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS) || !f.truncate(kEntryIndexBytes)) {
-      code = diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_OPEN_ENTRY);
-      f.close();
-      DeleteFileW(tmp);
-      return code;
-    }
     FileMapping m;
-    if (!m.map(f, kEntryIndexBytes)) {
+    ScopeGuard dropTemporary([&] {
+      m.unmap();
       f.close();
       DeleteFileW(tmp);
-      return OXMDL_ERR_STG_FILEIO_FILE_OPEN_ENTRY;
+    });
+    if (!f.open(tmp, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS) || !f.truncate(kEntryIndexBytes)) {
+      return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_OPEN_ENTRY);
     }
+    if (!m.map(f, kEntryIndexBytes)) return OXMDL_ERR_STG_FILEIO_FILE_OPEN_ENTRY;
     uint32_t* w = reinterpret_cast<uint32_t*>(m.data());
     std::memset(w, 0xFF, kEntryIndexBytes);
     for (unsigned long low = 0; low <= 0xFF && code == OXMDL_ERR_NONE; ++low) {
@@ -149,8 +149,8 @@ unsigned EntryIndex::rebuild() {
       const std::wstring list = dir + L"\\Entry.txt";
       unsigned check = preOpenCheck(list);
       if (check == OXMDL_ERR_STG_PRIM_NOFILE) {
-        // The check probes by opening, and a failed open is no proof that the list is gone: a
-        // list passed over would leave its messages out of the new index for good.
+        // A list passed over would leave its messages out of the new index for good: make sure
+        // that none of its files is there before going on without it.
         if (fileExists(list) || fileExists(temporaryPath(list)) || fileExists(backupPath(list))) {
           code = OXMDL_ERR_STG_FILEIO_FILE_OPEN_ENTRY;
           break;
@@ -170,12 +170,10 @@ unsigned EntryIndex::rebuild() {
     if (code == OXMDL_ERR_NONE && !m.flush(0, kEntryIndexBytes)) {
       code = diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_WRITE_ENTRY);
     }
+    if (code != OXMDL_ERR_NONE) return code;
     m.unmap();
     f.close();
-    if (code != OXMDL_ERR_NONE) {
-      DeleteFileW(tmp);
-      return code;
-    }
+    dropTemporary.dismiss();
   }
   if (!moveFileRetrying(tmp, p)) return OXMDL_ERR_STG_COMMIT_ENTRY;
   syncDirectoryOf(p);

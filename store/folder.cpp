@@ -4,8 +4,10 @@
 
 #include "frame/oxerror.h"
 #include "frame/safefile.h"
+#include "frame/scope_guard.h"
 #include "platform/debug.h"
 #include "platform/fs.h"
+#include "store/batch.h"
 #include "store/folderset.h"
 #include "store/message.h"
 #include "store/message_codec.h"
@@ -154,24 +156,22 @@ unsigned OrdinaryFolder::createFiles(const std::wstring& tree, unsigned long id)
   const std::wstring fld = childListPath(tree, id);
   const std::wstring msg = messageListPath(tree, id);
   const std::wstring fdb = headerCachePath(tree, id);
-  auto undo = [&](unsigned failure) {
+  // A failed creation of our own files must not count as "the files exist".
+  ScopeGuard dropFiles([&] {
     DeleteFileW(fld);
     DeleteFileW(msg);
     DeleteFileW(fdb);
     if (madeDir) removeDirectoryIfEmpty(dir);
-    return failure;
-  };
+  });
   // The files are new: created in place, empty, and flushed.
   for (auto [path, failure] : {std::pair{fld, OXMDL_ERR_STG_FILEIO_FILE_OPEN_FLD},
                                std::pair{msg, OXMDL_ERR_STG_FILEIO_FILE_OPEN_MSG}}) {
     File f;
-    if (!f.open(path, GENERIC_WRITE, 0, CREATE_NEW) || !f.flush()) return undo(diskFullOr(failure));
+    if (!f.open(path, GENERIC_WRITE, 0, CREATE_NEW) || !f.flush()) return diskFullOr(failure);
   }
   code = HeaderCache::createEmpty(fdb);
-  if (code != OXMDL_ERR_NONE) {
-    // A failed creation of our own file must not count as "the file exists".
-    return undo(code);
-  }
+  if (code != OXMDL_ERR_NONE) return code;
+  dropFiles.dismiss();
   syncDirectoryOf(fdb);
   return OXMDL_ERR_NONE;
 }
@@ -185,7 +185,7 @@ void OrdinaryFolder::deleteFiles(const std::wstring& tree, unsigned long id) {
 
 unsigned OrdinaryFolder::writeMessageListFile(const std::wstring& path, const std::vector<MessageLine>& lines) {
   const std::string text = formatMessageList(lines);
-  unsigned code = replaceFile(path, text.data(), text.size());
+  unsigned code = replaceFile(path, text.data(), text.size(), batch::indexFile(path));
   return fileCode(code, StoreFile::MessageList);
 }
 
@@ -568,13 +568,14 @@ unsigned OrdinaryFolder::createMessageLocked(unsigned long* newId, std::optional
   lines.push_back({id, false, false});
   code = writeMessages(lines);
   if (code != OXMDL_ERR_NONE) return code;
-  SYSTEMTIME zero = {};
-  code = headers_.append({makeHeaderRecord(id, L"", L"", L"", L"", zero)});
-  if (code != OXMDL_ERR_NONE) {
+  ScopeGuard dropLine([&] {
     lines.pop_back();
     writeMessages(lines);
-    return code;
-  }
+  });
+  SYSTEMTIME zero = {};
+  code = headers_.append({makeHeaderRecord(id, L"", L"", L"", L"", zero)});
+  if (code != OXMDL_ERR_NONE) return code;
+  dropLine.dismiss();
   *newId = id;
   return OXMDL_ERR_NONE;
 }

@@ -15,6 +15,7 @@
 
 namespace oxm {
 class OxFolder;
+class StoreBatch;
 }  // namespace oxm
 
 class OxMessageInterface;
@@ -107,6 +108,7 @@ class OxFolderInterface {
   unsigned long GetErrorInfo();
 
  private:
+  friend class oxm::StoreBatch;
   oxm::OxFolder* folder_;
   Notify* notify_ = nullptr;
 };

@@ -8,6 +8,7 @@
 #include "frame/safefile.h"
 #include "frame/textconv.h"
 #include "platform/fs.h"
+#include "store/batch.h"
 #include "store/storefile.h"
 
 namespace oxm {
@@ -79,6 +80,8 @@ void checkRecordDate(SYSTEMTIME* d) {
     d->wMilliseconds = ms;
   }
 }
+
+bool HeaderCache::flushed(File& f) { return batch::indexFile(path_) == Flush::Deferred || f.flush(); }
 
 unsigned HeaderCache::refresh() {
   if (stamp_.matches(path_)) return OXMDL_ERR_NONE;
@@ -158,7 +161,7 @@ unsigned HeaderCache::append(const std::vector<FolderMsgHeader>& records) {
   // may have left beyond it.
   if (!f.seek(static_cast<int64_t>(recordOffset(records_)), SEEK_SET) ||
       !f.write(records.data(), records.size() * kHeaderRecordBytes) || !f.seek(0, SEEK_SET) ||
-      !f.write(slots.data(), kSlotTableBytes) || !f.flush()) {
+      !f.write(slots.data(), kSlotTableBytes) || !flushed(f)) {
     unsigned c = diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_WRITE_FDB);
     f.close();
     stamp_.clear();  // the table on disk may be either one now: read it again next time
@@ -210,9 +213,10 @@ unsigned HeaderCache::compact() {
     file.append(area, i * kHeaderRecordBytes, kHeaderRecordBytes);
   }
   std::memcpy(file.data(), slots.data(), kSlotTableBytes);
-  c = writeTemporary(path_, file.data(), file.size());
+  const Flush flush = batch::indexFile(path_);
+  c = writeTemporary(path_, file.data(), file.size(), flush);
   if (c == OXMDL_ERR_STG_DISK_FULL) return markDeletedInPlace();
-  if (c == OXMDL_ERR_NONE) c = commitReplacement(path_);
+  if (c == OXMDL_ERR_NONE) c = commitReplacement(path_, flush);
   if (c != OXMDL_ERR_NONE) return code(c);
   slots_ = slots;
   records_ = kept;
@@ -226,7 +230,7 @@ unsigned HeaderCache::compact() {
 unsigned HeaderCache::markDeletedInPlace() {
   File f;
   if (!f.openStream(path_, "r+b")) return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_OPEN_FDB);
-  if (!f.write(slots_.data(), kSlotTableBytes) || !f.flush()) {
+  if (!f.write(slots_.data(), kSlotTableBytes) || !flushed(f)) {
     stamp_.clear();
     return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_WRITE_FDB);
   }
@@ -253,7 +257,7 @@ unsigned HeaderCache::writeRecord(const FolderMsgHeader& record) {
   File f;
   if (!f.openStream(path_, "r+b")) return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_OPEN_FDB);
   if (!f.seek(static_cast<int64_t>(recordOffset(static_cast<size_t>(slot))), SEEK_SET) ||
-      !f.write(&record, kHeaderRecordBytes) || !f.flush()) {
+      !f.write(&record, kHeaderRecordBytes) || !flushed(f)) {
     return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_WRITE_FDB);
   }
   f.close();
@@ -310,7 +314,7 @@ unsigned HeaderCache::rebuild(const std::vector<FolderMsgHeader>& records, bool*
   if (!records.empty()) std::memcpy(file.data() + kSlotTableBytes, records.data(), records.size() * kHeaderRecordBytes);
   if (changed) *changed = !sameContent(path_, file);
   if (!changed || *changed) {
-    unsigned c = replaceFile(path_, file.data(), file.size());
+    unsigned c = replaceFile(path_, file.data(), file.size(), batch::indexFile(path_));
     if (c != OXMDL_ERR_NONE) return code(c);
   }
   slots_ = slots;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/filestamp.h"
+#include "platform/fs.h"
 #include "store/folder_interface.h"
 
 namespace oxm {
@@ -87,6 +88,8 @@ class HeaderCache {
   unsigned markDeletedInPlace();
   unsigned readRecordArea(std::string* area);
   void takeStamp() { stamp_.take(path_); }
+  // Flushes a write in place, unless a batch flushes the file at its end.
+  bool flushed(File& f);
 
   const std::wstring path_;
   std::array<uint32_t, kHeaderSlots> slots_{};

@@ -4,6 +4,7 @@
 
 #include "frame/oxerror.h"
 #include "frame/safefile.h"
+#include "store/batch.h"
 
 namespace oxm {
 
@@ -89,7 +90,7 @@ unsigned OxIdTraits::changeCount(long delta) {
   long long now = static_cast<long long>(count_) + delta;
   unsigned long count = now < 0 ? 0 : static_cast<unsigned long>(now);
   std::string text = statusText(next_, count);
-  code = replaceFile(status_, text.data(), text.size());
+  code = replaceFile(status_, text.data(), text.size(), batch::indexFile(status_));
   if (code != OXMDL_ERR_NONE) return fileCode(code, kind_);
   count_ = count;
   stamp_.take(status_);

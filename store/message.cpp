@@ -9,6 +9,7 @@
 #include "frame/safefile.h"
 #include "platform/debug.h"
 #include "platform/fs.h"
+#include "store/batch.h"
 #include "store/folder.h"
 #include "store/folderset.h"
 #include "store/headercache.h"
@@ -72,9 +73,10 @@ unsigned OxMessage::replaceContent(const MessageFileHeader& h, const char* text,
   }
   content.append(reinterpret_cast<const char*>(&h), sizeof h);
   content.append(text, size);
-  unsigned code = writeTemporary(path_, content.data(), content.size());
+  const Flush flush = batch::messageFile(path_);
+  unsigned code = writeTemporary(path_, content.data(), content.size(), flush);
   if (code != OXMDL_ERR_NONE) return emlCode(code);
-  code = commitReplacement(path_);
+  code = commitReplacement(path_, flush);
   return code == OXMDL_ERR_NONE ? code : commitCode(code);
 }
 
@@ -231,7 +233,8 @@ unsigned OxMessage::setFileAttributes(const MessageAttributes& attr, bool inPlac
     if (size == 0 || old.version != kMessageVersion) return OXMDL_ERR_STG_DISK_FULL;
     File f;
     if (!f.openStream(path_, "r+b")) return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_OPEN_EML);
-    if (!f.seek(offsetof(MessageFileHeader, flags), SEEK_SET) || !f.write(h.flags, sizeof h.flags) || !f.flush()) {
+    if (!f.seek(offsetof(MessageFileHeader, flags), SEEK_SET) || !f.write(h.flags, sizeof h.flags) ||
+        (batch::messageFile(path_) == Flush::Now && !f.flush())) {
       return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_WRITE_EML);
     }
     return OXMDL_ERR_NONE;

@@ -5,6 +5,7 @@
 
 #include "platform/fs.h"
 #include "platform/syserr.h"
+#include "store/batch.h"
 #include "store/message_codec.h"
 #include "store/message_interface.h"
 
@@ -108,6 +109,8 @@ bool OxMessageImporter::Fire(int*) {
   if (sources_.empty()) return fail(OXMDL_ERR_IMP_NO_SOURCE);
   if (!destination_) return fail(OXMDL_ERR_IMP_NO_DEST);
   if (notification_) notification_->begin(static_cast<unsigned long>(sources_.size()));
+  // The messages become durable together when the run ends, before it reports success.
+  oxm::StoreBatch batch(destination_);
   unsigned long imported = 0;
   unsigned code = OXMDL_ERR_NONE;
   for (const std::wstring& path : sources_) {
@@ -120,6 +123,8 @@ bool OxMessageImporter::Fire(int*) {
     ++imported;
     if (notification_) notification_->progress(imported);
   }
+  const unsigned flushed = batch.finish();
+  if (code == OXMDL_ERR_NONE) code = flushed;
   if (notification_) notification_->end(cancel_);
   return code == OXMDL_ERR_NONE ? true : fail(code);
 }

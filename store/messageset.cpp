@@ -4,7 +4,9 @@
 
 #include "frame/oxerror.h"
 #include "frame/safefile.h"
+#include "frame/scope_guard.h"
 #include "platform/fs.h"
+#include "store/batch.h"
 #include "store/message.h"
 #include "store/messagefile.h"
 #include "store/storefile.h"
@@ -41,34 +43,33 @@ unsigned MessageSet::create(unsigned long folderId, unsigned long* newId) {
     bool madeDir = false;
     unsigned code = ensureDirectory(dir, OXMDL_ERR_STG_FILEIO_DIR_CREATE_DATA, &madeDir);
     if (code != OXMDL_ERR_NONE) return code;
-    auto undo = [&](unsigned failure) {
-      DeleteFileW(path);
+    ScopeGuard dropDirectory([&] {
       if (madeDir) removeDirectoryIfEmpty(dir);
-      return failure;
-    };
+    });
     File f;
     if (!f.open(path, GENERIC_WRITE, 0, CREATE_NEW)) {
       if (GetLastError() == ERROR_FILE_EXISTS) continue;  // another process was quicker
-      code = diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_OPEN_EML);
-      if (madeDir) removeDirectoryIfEmpty(dir);
-      return code;
+      return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_OPEN_EML);
     }
-    const MessageFileHeader header = newMessageHeader();
-    if (!f.write(&header, sizeof header) || !f.flush()) {
-      code = diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_WRITE_EML);
+    batch::createdMessage(path, madeDir);
+    ScopeGuard dropFile([&] {
       f.close();
-      return undo(code);
+      DeleteFileW(path);
+    });
+    // The header alone is no message anyone acknowledged: inside a batch it is not flushed.
+    const MessageFileHeader header = newMessageHeader();
+    if (!f.write(&header, sizeof header) || (batch::messageFile(path) == Flush::Now && !f.flush())) {
+      return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_WRITE_EML);
     }
     f.close();
     code = entries_.change(EntryChange::Add, id, folderId);
-    if (code != OXMDL_ERR_NONE) return undo(code);
+    if (code != OXMDL_ERR_NONE) return code;
+    ScopeGuard freeEntry([&] { entries_.change(EntryChange::Free, id, 0); });
     code = ids_.changeCount(+1);
-    if (code != OXMDL_ERR_NONE) {
-      entries_.change(EntryChange::Free, id, 0);
-      DeleteFileW(path);
-      removeDirectoryIfEmpty(dir);
-      return code;
-    }
+    if (code != OXMDL_ERR_NONE) return code;
+    freeEntry.dismiss();
+    dropFile.dismiss();
+    dropDirectory.dismiss();
     *newId = id;
     return OXMDL_ERR_NONE;
   }
@@ -96,6 +97,7 @@ unsigned MessageSet::removeFile(unsigned long id) {
   if (code == OXMDL_ERR_STG_ENTRY_FREE) code = OXMDL_ERR_NONE;
   if (code != OXMDL_ERR_NONE) return code;
   const std::wstring path = messagePath(id);
+  batch::beforeMessageDelete(path);
   deleteFileRetrying(path);
   removeDirectoryIfEmpty(idDirectory(data_, id));
   return OXMDL_ERR_NONE;

@@ -6,6 +6,7 @@
 #include "frame/safefile.h"
 #include "platform/debug.h"
 #include "platform/fs.h"
+#include "store/batch.h"
 #include "store/message_codec.h"
 #include "store/repair.h"
 
@@ -38,7 +39,9 @@ unsigned resetStatus(const std::wstring& base, StoreFile kind) {
 }  // namespace
 
 unsigned OxStorage::open() {
-  bool damaged = false;
+  // A batch that died may have left index files that never reached the disk.
+  const bool batchDied = batch::leftBehind(dir_);
+  bool damaged = batchDied;
   unsigned code = folders_.open();
   if (damagedStatus(code, StoreFile::TreeStatus)) {
     damaged = true;
@@ -70,6 +73,7 @@ unsigned OxStorage::open() {
       close();
       return code;
     }
+    if (batchDied) batch::clearLeftBehind(dir_);
   }
   return OXMDL_ERR_NONE;
 }

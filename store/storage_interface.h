@@ -13,6 +13,7 @@
 
 namespace oxm {
 class OxStorage;
+class StoreBatch;
 }  // namespace oxm
 
 class OxStorageInterface {
@@ -66,5 +67,6 @@ class OxStorageInterface {
   unsigned long GetErrorInfo();
 
  private:
+  friend class oxm::StoreBatch;
   oxm::OxStorage* storage_;
 };

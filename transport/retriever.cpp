@@ -12,6 +12,7 @@
 #include "frame/registry_value.h"
 #include "frame/textconv.h"
 #include "platform/debug.h"
+#include "store/batch.h"
 #include "store/storage_interface.h"
 #include "transport/account_record.h"
 #include "transport/periodic.h"
@@ -133,10 +134,12 @@ bool OxRetriever::converse(OxAccountInfoInterface* account, OxRASController* ras
     return false;
   }
   if (clientMode == kModeNormal || clientMode == kModePartial) recoverInFlight();
+  batch_.reset(new (std::nothrow) oxm::StoreBatch(storage_.get()));
   newConnection();
   uidListOut_.clear();
   getUidlList(uidListOut_);
   if (mode != kModeClear && !account->SaveUIDL(uidListOut_)) report(GetOxMiddleError(), 0);
+  batch_.reset();
   classifier_.reset();
   storage_.reset();
   return true;
@@ -293,6 +296,14 @@ bool OxRetriever::storeOrReplace(std::string& text, const std::string& uid, bool
   } else {
     noteInFlight(uid);
     saved = SaveMessage(text, uid, partial);
+  }
+  // The message is on the disk before the last UID names it and before the server may delete it.
+  if (saved && batch_) {
+    const unsigned code = batch_->commitMessages();
+    if (code != OXMDL_ERR_NONE) {
+      SetOxMiddleError(code);
+      return false;
+    }
   }
   if (saved && retrievalKind_ != 2) account_->SaveLastUID(uid);
   return saved;

@@ -32,6 +32,9 @@
 class OxAccountInfoInterface;
 class OxClassifier;
 class OxStorageInterface;
+namespace oxm {
+class StoreBatch;
+}
 
 class OxRetriever : public PopClient, private PopClient::NotifyPop {
  public:
@@ -126,6 +129,7 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
   std::wstring accountName_;                   // of the latest retrieval
   std::unique_ptr<OxClassifier> classifier_;
   std::unique_ptr<OxStorageInterface> storage_;  // held open for the conversation
+  std::unique_ptr<oxm::StoreBatch> batch_;       // the conversation's store work, on storage_
   oxm::transport::MessageMap uidMap_;
   std::list<std::wstring> uidListOut_;
   std::wstring inFlightPath_;

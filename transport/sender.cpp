@@ -1,5 +1,7 @@
 #include "transport/sender.h"
 
+#include <new>
+
 #include "accounts/account_info.h"
 #include "accounts/classifier.h"
 #include "accounts/old_messages.h"
@@ -7,6 +9,7 @@
 #include "frame/oxerror.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
+#include "store/batch.h"
 #include "store/folder_interface.h"
 #include "store/message_interface.h"
 #include "store/storage_interface.h"
@@ -56,6 +59,7 @@ bool Sender::notify(int kind, long a, long b) {
 }
 
 void Sender::Clearparameter() {
+  batch_.reset();
   storage_.reset();
   classifier_.reset();
   waitingIds_.clear();
@@ -111,8 +115,10 @@ unsigned Sender::SetMailAccountinfo(OxAccountInfoInterface* account, const std::
   removeOld_ = a.bRemoveOldMessageEnabled;
   account_ = account;
 
+  batch_.reset();
   storage_.reset(account->OpenStorage());
   if (!storage_) return SENDER_ACCOUNTINFO_ERROR;
+  batch_.reset(new (std::nothrow) oxm::StoreBatch(storage_.get()));
   std::vector<unsigned long> sentIds;
   if (!listMessages(waitingFolder_, &waitingIds_) || !listMessages(sentFolder_, &sentIds)) return SENDER_ACCOUNTINFO_ERROR;
   removeUnwritten(sentIds);

@@ -38,6 +38,9 @@
 class OxAccountInfoInterface;
 class OxRASController;
 class OxStorageInterface;
+namespace oxm {
+class StoreBatch;
+}
 class OxClassifier;
 
 class Sender {
@@ -121,6 +124,7 @@ class Sender {
   unsigned forcedAuthMethod_ = 0;
 
   std::unique_ptr<OxStorageInterface> storage_;
+  std::unique_ptr<oxm::StoreBatch> batch_;  // the run's store work, on storage_
   std::unique_ptr<OxClassifier> classifier_;
   std::vector<unsigned long> waitingIds_;
   std::set<unsigned long> passedOver_;  // refused in this run: taken no more

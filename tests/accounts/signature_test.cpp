@@ -141,12 +141,12 @@ TEST_F(SignatureTest, WriteFailuresKeepTheOldText) {
     DWORD error;
     unsigned code;
   } cases[] = {
-      {fault::Op::Open, 4, ERROR_ACCESS_DENIED, OXMDL_ERR_SIG_OPEN1},
+      {fault::Op::Open, 1, ERROR_ACCESS_DENIED, OXMDL_ERR_SIG_OPEN1},
       {fault::Op::Write, 1, ERROR_ACCESS_DENIED, OXMDL_ERR_SIG_WRITE1},
       {fault::Op::Write, 1, ERROR_DISK_FULL, OXMDL_ERR_SIG_DISK_FULL},
-      {fault::Op::Rename, 1, ERROR_ACCESS_DENIED, OXMDL_ERR_SIG_BACKUP1},
+      {fault::Op::Rename, 1, ERROR_ACCESS_DENIED, OXMDL_ERR_SIG_COMMIT1},
       {fault::Op::Write, 2, ERROR_ACCESS_DENIED, OXMDL_ERR_SIG_WRITE2},  // after the first went
-      {fault::Op::Rename, 3, ERROR_ACCESS_DENIED, OXMDL_ERR_SIG_BACKUP2},
+      {fault::Op::Rename, 2, ERROR_ACCESS_DENIED, OXMDL_ERR_SIG_COMMIT2},
   };
   for (const Case& c : cases) {
     fault::failNth(c.op, c.n, c.error);

@@ -92,53 +92,31 @@ TEST_F(SafeFileTest, PreOpenCheckReportsEachRepairThatFails) {
   EXPECT_EQ(content(), "new");
 }
 
-TEST_F(SafeFileTest, AFileThatFailsToOpenIsNotTakenForMissing) {
-  // Callers take "no file" as leave to create it anew or to drop what it described, so a probe
-  // failing for any reason but "not found" must not report it.
-  layout("old", nullptr, nullptr);
-  for (DWORD error : {ERROR_DISK_FULL, ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION}) {
-    fault::failNth(fault::Op::Open, 1, error);
-    EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_NONE) << error;
-    EXPECT_EQ(content(), "old");
-  }
-  // The new file in place and its backup left: a failing probe does not bring the old back.
-  layout("new", nullptr, "old");
-  fault::failNth(fault::Op::Open, 1, ERROR_DISK_FULL);
-  preOpenCheck(L"P");
-  EXPECT_EQ(content(), "new");
-}
-
-TEST_F(SafeFileTest, CommitStepsAndTheirFailures) {
+TEST_F(SafeFileTest, CommitIsOneRenameOverTheOldFile) {
   layout("old", nullptr, nullptr);
   ASSERT_EQ(writeTemporary(L"P", "new", 3), OXMDL_ERR_NONE);
+  const long renames = fault::calls(fault::Op::Rename);
+  const long deletes = fault::calls(fault::Op::Delete);
   EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_NONE);
   EXPECT_EQ(content(), "new");
   EXPECT_FALSE(leftovers());
+  EXPECT_EQ(fault::calls(fault::Op::Rename) - renames, 1);
+  EXPECT_EQ(fault::calls(fault::Op::Delete) - deletes, 0);
 
-  // Step 1 fails: the file stays, the temporary file is cleaned up by the next check.
+  // The rename fails: the old file stays whole and the next check drops the temporary file.
   ASSERT_EQ(writeTemporary(L"P", "v3", 2), OXMDL_ERR_NONE);
   fault::failNth(fault::Op::Rename, 1, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_STG_PRIM_BACKUP);
-  EXPECT_EQ(content(), "new");
-
-  // Step 2 fails: the file is moved aside; the check takes the temporary file as the new one.
-  fault::failNth(fault::Op::Rename, 2, ERROR_ACCESS_DENIED);
   EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_STG_PRIM_COMMIT);
-  EXPECT_EQ(content(), "<none>");
+  EXPECT_EQ(content(), "new");
   EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_NONE);
-  EXPECT_EQ(content(), "v3");
-
-  // Step 3 fails: the new content is in place and the backup is left for the next check.
-  ASSERT_EQ(writeTemporary(L"P", "v4", 2), OXMDL_ERR_NONE);
-  fault::failNth(fault::Op::Delete, 1, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_STG_PRIM_DELBAK);
-  EXPECT_EQ(content(), "v4");
-  EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_NONE);
+  EXPECT_EQ(content(), "new");
   EXPECT_FALSE(leftovers());
 
-  // A new file has nothing to move aside.
-  EXPECT_EQ(replaceFile(L"Q", "q", 1), OXMDL_ERR_NONE);
+  // A new file, and a deferred flush: the same files, no flush counted.
+  const long flushes = fault::calls(fault::Op::Flush);
+  EXPECT_EQ(replaceFile(L"Q", "q", 1, Flush::Deferred), OXMDL_ERR_NONE);
   EXPECT_EQ(readHostFile(root_.host("Q")), "q");
+  EXPECT_EQ(fault::calls(fault::Op::Flush), flushes);
 }
 
 TEST_F(SafeFileTest, BusyFilesAreRetriedOneHundredTimes) {
@@ -158,7 +136,7 @@ TEST_F(SafeFileTest, BusyFilesAreRetriedOneHundredTimes) {
   ASSERT_EQ(writeTemporary(L"P", "v3", 2), OXMDL_ERR_NONE);
   debugCaptureStart();
   fault::failNth(fault::Op::Rename, 1, ERROR_SHARING_VIOLATION, 101);
-  EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_STG_PRIM_BACKUP);
+  EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_STG_PRIM_COMMIT);
   lines = debugCaptured();
   debugCaptureStop();
   size_t count = 0;
@@ -172,7 +150,7 @@ TEST_F(SafeFileTest, BusyFilesAreRetriedOneHundredTimes) {
   // Any other error ends the step at once.
   const long before = fault::calls(fault::Op::Rename);
   fault::failNth(fault::Op::Rename, 1, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_STG_PRIM_BACKUP);
+  EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_STG_PRIM_COMMIT);
   EXPECT_EQ(fault::calls(fault::Op::Rename) - before, 1);
 }
 
@@ -181,7 +159,7 @@ TEST_F(SafeFileTest, ARealHolderDelaysTheCommitUntilItLetsGo) {
   ASSERT_EQ(writeTemporary(L"P", "new", 3), OXMDL_ERR_NONE);
   File holder;
   ASSERT_TRUE(holder.openStream(L"P", "rb"));
-  EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_STG_PRIM_BACKUP);
+  EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_STG_PRIM_COMMIT);
   EXPECT_EQ(content(), "old");
   holder.close();
   EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_NONE);

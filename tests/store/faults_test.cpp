@@ -153,7 +153,7 @@ TEST_F(FaultTest, AFileHeldElsewhereIsRetriedThenReported) {
   debugCaptureStart();
   unsigned long id = 0;
   EXPECT_FALSE(inbox->CreateMessage(&id));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_BACKUP_MSG);
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_COMMIT_MSG);
   const std::wstring log = debugCaptured();
   debugCaptureStop();
   EXPECT_NE(log.find(L" Retry MoveFile():(1) /// Reason: file busy\r\n"), std::wstring::npos);

@@ -155,5 +155,82 @@ TEST_F(StoreCrashTest, RandomKillsAndKillsAtTheNthStep) {
   std::printf("kills %d, recoveries %d\n", kills, recoveries_);
 }
 
+// Imports of kFiles files, each killed at every kStride-th write, rename or flush of its run:
+// the next open repairs what the batch left (and drops its lock file); the messages filed
+// before are there once, an import that returned brought every file once, and none is there
+// twice or without its text.
+TEST_F(StoreCrashTest, ImportBatchKilledAtEveryNthStep) {
+  constexpr int kFiles = 6;
+  constexpr int kStride = 5;
+  FolderPtr inbox = tray(0);
+  for (int i = 0; i < 3; ++i) addMessage(inbox.get(), mailText("before " + std::to_string(i)));
+  inbox.reset();
+  closeAll();
+  // How often each subject is filed in the store.
+  auto subjects = [&] {
+    std::map<std::string, int> seen;
+    for (unsigned long folder : allFolders(storage_.get())) {
+      FolderPtr f(storage_->OpenFolder(folder));
+      std::vector<unsigned long> ids;
+      if (!f || !f->GetMessageIds(&ids)) continue;
+      for (unsigned long id : ids) {
+        MessagePtr m(storage_->OpenMessage(id));
+        std::string text;
+        if (!m || !m->Read(&text)) continue;
+        const size_t at = text.find("Subject: ") + 9;
+        ++seen[text.substr(at, text.find("\r\n", at) - at)];
+      }
+    }
+    return seen;
+  };
+  int kills = 0, run = 0;
+  for (fault::Op op : {fault::Op::Write, fault::Op::Rename, fault::Op::Flush}) {
+    for (int n = 1;; n += kStride) {
+      ++run;
+      std::vector<std::wstring> sources;
+      for (int k = 0; k < kFiles; ++k) {
+        const std::string name = "imp" + std::to_string(run) + "_" + std::to_string(k) + ".eml";
+        writeHostFile(root_.host(name), mailText("import " + std::to_string(run) + " " + std::to_string(k)));
+        sources.emplace_back(name.begin(), name.end());
+      }
+      const pid_t pid = fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        StoragePtr s(openStorageInterface(L"S"));
+        FolderPtr to(s ? s->OpenFolder(trays_[0]) : nullptr);
+        if (!to) _exit(3);
+        fault::reset();
+        fault::killAtNth(op, n);
+        OxMessageImporter importer;
+        _exit(importer.SetSource(sources) && importer.SetDestination(to.get()) && importer.Fire(nullptr) ? 0 : 1);
+      }
+      int status = 0;
+      waitpid(pid, &status, 0);
+      const std::string when = "op " + std::to_string(static_cast<int>(op)) + " call " + std::to_string(n);
+      reopen();
+      EXPECT_FALSE(hostFileExists(root_.host("S/Batch.lock"))) << when << ": the repair left the batch's lock";
+      EXPECT_EQ(blankMessage(), "") << when;
+      const std::map<std::string, int> seen = subjects();
+      auto times = [&](const std::string& subject) { return seen.count(subject) ? seen.at(subject) : 0; };
+      for (int i = 0; i < 3; ++i) EXPECT_EQ(times("before " + std::to_string(i)), 1) << when;
+      for (int k = 0; k < kFiles; ++k) {
+        const std::string subject = "import " + std::to_string(run) + " " + std::to_string(k);
+        const int count = times(subject);
+        if (WIFEXITED(status)) {
+          EXPECT_EQ(WEXITSTATUS(status), 0) << when;
+          EXPECT_EQ(count, 1) << when << ": " << subject;
+        } else {
+          EXPECT_LE(count, 1) << when << ": " << subject;
+        }
+      }
+      closeAll();
+      if (HasFailure()) return;
+      if (!WIFSIGNALED(status)) break;  // the import ended before the nth call: next kind of step
+      ++kills;
+    }
+  }
+  EXPECT_GE(kills, 6);
+}
+
 }  // namespace
 }  // namespace oxm

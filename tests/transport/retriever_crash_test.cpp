@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <random>
+#include <set>
 
 #include "platform/fault.h"
 #include "tests/support/servers.h"
@@ -112,6 +114,62 @@ TEST_F(RetrieverCrashTest, KilledRetrievalsEndWithEveryMessageOnce) {
   for (int i = 0; i < 3 && storedOnce("finishing").size() < static_cast<size_t>(kMessages); ++i) runChild(fault::Op::Write, 0);
   EXPECT_GT(kills, 0);
   EXPECT_EQ(storedOnce("at the end"), want);
+}
+
+// Retrievals with deletion from the server, each of kBatch new messages and killed at every
+// kStride-th write, rename or flush of its run: after each kill whatever the server no longer
+// holds is in the store, nothing twice; the next whole run leaves every message stored once.
+TEST_F(RetrieverCrashTest, DeletingRetrievalKilledAtEveryNthStepLosesNothingTheServerDeleted) {
+  constexpr int kBatch = 5;
+  constexpr int kStride = 7;
+  std::string why;
+  std::unique_ptr<Dovecot> dovecot = Dovecot::start("localhost", &why);
+  if (!dovecot) GTEST_SKIP() << why;
+  pointAt("127.0.0.1", dovecot->port(), [](OxAccountInfoInterface::Attributes& a) {
+    a.bMessageLeavingEnabled = true;
+    a.mask |= uint64_t{1} << 8;
+  });
+  // The message numbers still in the user's maildir.
+  auto onServer = [&] {
+    std::set<int> numbers;
+    for (const char* sub : {"/cur", "/new"}) {
+      std::error_code ec;
+      for (const auto& f : std::filesystem::directory_iterator(dovecot->dir() + "/home/alice/Maildir" + sub, ec)) {
+        const std::string text = readHostFile(f.path().string());
+        const size_t at = text.find("Subject: msg ");
+        if (at != std::string::npos) numbers.insert(std::atoi(text.c_str() + at + 13));
+      }
+    }
+    return numbers;
+  };
+  std::map<int, std::string> want;
+  int kills = 0;
+  for (fault::Op op : {fault::Op::Write, fault::Op::Rename, fault::Op::Flush}) {
+    for (int n = 1;; n += kStride) {
+      std::vector<std::string> files;
+      for (int k = 0; k < kBatch; ++k) {
+        const int i = static_cast<int>(want.size()) + 1;
+        files.push_back(mailFile(i));
+        want[i] = crlf(files.back());
+      }
+      dovecot->addMessages("alice", files);
+      const int result = runChild(op, n);
+      const std::string when = "op " + std::to_string(static_cast<int>(op)) + " call " + std::to_string(n);
+      const std::map<int, std::string> stored = storedOnce(when, result == -1);
+      const std::set<int> server = onServer();
+      for (const auto& [i, text] : want) {
+        if (!server.count(i)) EXPECT_EQ(stored.count(i) ? stored.at(i) : "<lost>", text) << when << ": message " << i;
+      }
+      // A whole run fetches what the killed one left on the server.
+      EXPECT_EQ(runChild(op, 0), 0) << when;
+      EXPECT_EQ(onServer(), std::set<int>()) << when;
+      EXPECT_EQ(storedOnce(when + ", run again"), want);
+      if (HasFailure()) return;
+      if (result != -1) break;  // the run ended before the nth call: next kind of step
+      ++kills;
+    }
+  }
+  EXPECT_GE(kills, 6);
 }
 
 }  // namespace
