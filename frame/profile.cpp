@@ -351,7 +351,6 @@ bool OxProfileManipulator::loadMap() {
 
 bool OxProfileManipulator::ReadProfileItems(std::list<ProfileItem>& items) {
   oxm::MutexLock hold(*mutex_);
-  batchMode_ = 0;
   if (!loadMap()) return false;
   for (ProfileItem& item : items) {
     auto it = map_.find(oxm::toUtf16(item.strKey));
@@ -376,7 +375,6 @@ bool OxProfileManipulator::WriteProfileItems(std::list<ProfileItem>& items) {
     }
   }
   if (!roomToRewrite(path_, OXMDL_ERR_INI_BATCH_SIZE, OXMDL_ERR_INI_BATCH_DISK_FULL)) return false;
-  batchMode_ = 1;
   if (!loadMap()) return false;
   for (const ProfileItem& item : batch) map_[oxm::toUtf16(item.strKey)] = textOf(item);
 

@@ -29,7 +29,7 @@ unsigned emlCode(unsigned prim) { return fileCode(prim, StoreFile::MessageFile);
 unsigned commitCode(unsigned prim) { return moduleCode(prim, OXMDL_ERR_STG_BACKUP_FLD); }
 
 // The four flag bytes' mask bits.
-constexpr unsigned long kFlagMask = 0x0F;
+constexpr unsigned long kFlagMask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_ATTACHMENT | OxMessageInterface::ATTR_PARTIAL | OxMessageInterface::ATTR_KEEP;
 
 uint64_t roundUp8k(uint64_t n) { return (n + 8191) / 8192 * 8192; }
 

@@ -73,7 +73,7 @@ void OxRASController::notify(long phase) {
 void* OxRASController::EstablishConnection(long* status, OxAccountInfoInterface* account) {
   *status = 0;
   OxAccountInfoInterface::Attributes attrs;
-  attrs.mask = (1ull << 1) | (1ull << 17);  // strSenderAddress, guidNetworkSetting
+  attrs.mask = OxAccountInfoInterface::Mask::strSenderAddress | OxAccountInfoInterface::Mask::guidNetworkSetting;
   if (!account || !account->GetAccountInfoAttributes(&attrs)) {
     // The account's network cannot be told: no connection rather than a guess.
     *status = -5;
@@ -100,7 +100,7 @@ bool OxRASController::EstablishConnection(long* status) {
   *status = 0;
   if (!connection_) {
     OxAccountInfoInterface::Attributes attrs;
-    attrs.mask = 1ull << 17;  // guidNetworkSetting
+    attrs.mask = OxAccountInfoInterface::Mask::guidNetworkSetting;
     if (!account_ || !account_->GetAccountInfoAttributes(&attrs)) {
       *status = -5;
       return false;

@@ -19,10 +19,15 @@
 
 namespace {
 
-// The settings a retrieval reads: sender address, POP server, port, user, password, APOP,
-// leaving, partial switch and lines, SMTP server, port, user and password, automatic
-// retrieval, POP before SMTP with its latency, SMTP authentication, old-message removal.
-constexpr uint64_t kRetrievalMask = 0x00BCDF7E;
+// The settings a retrieval reads.
+constexpr uint64_t kRetrievalMask = [] {
+  using M = OxAccountInfoInterface::Mask;
+  return M::strSenderAddress | M::strPopServerName | M::uiPopServerPort | M::strPopUserName |
+         M::strPopPasswd | M::bAPOPEnabled | M::bMessageLeavingEnabled | M::bPartialRetrievingEnabled |
+         M::uiPartialRetrievingLines | M::strSmtpServerName | M::uiSmtpServerPort | M::strSmtpUserName |
+         M::strSmtpPasswd | M::bAutoMailRetrievingEnabled | M::bPopBeforeSmtpEnabled |
+         M::ulPopBeforeSmtpLatencySec | M::bSmtpAuthEnabled | M::bRemoveOldMessageEnabled;
+}();
 constexpr unsigned kOversizeKind = 2;
 const char kOversizeHeader[] = "X-Oversize-Oxmail:\r\n";
 
@@ -95,7 +100,7 @@ bool OxRetriever::fillMailAccount(OxAccountInfoInterface* account, const std::st
   m.partialLines = a.uiPartialRetrievingLines;
   m.deleteFromServer = a.bMessageLeavingEnabled ? 1 : 0;
   m.popBeforeSmtp = a.bPopBeforeSmtpEnabled ? 1 : 0;
-  m.smtpAuthMethod = a.bSmtpAuthEnabled ? 1 : 0;
+  m.smtpAuthMethod = a.bSmtpAuthEnabled ? SMTP_AUTH_POP_BEFORE_SMTP : SMTP_AUTH_NONE;
   m.smtpUserName = a.strSmtpUserName;
   m.smtpPassword = a.strSmtpPasswd;
   if (!account->GetLastUID(&m.lastUid) || !account->GetUIDL(&m.uidList)) return false;
@@ -388,7 +393,7 @@ bool OxRetriever::onFinished(long count) {
 bool OxRetriever::onMailboxSize(long count, long size) {
   if (count == 0) return onFinished(0);
   OxAccountInfoInterface::Attributes a;
-  a.mask = uint64_t{1} << 23;  // bRemoveOldMessageEnabled
+  a.mask = OxAccountInfoInterface::Mask::bRemoveOldMessageEnabled;
   const bool checkOld = (retrievalKind_ == 0 || retrievalKind_ == 1) && account_->GetAccountInfoAttributes(&a) &&
                         a.bRemoveOldMessageEnabled;
   if (checkOld && storage_) {
@@ -469,8 +474,8 @@ bool OxRetriever::ReplaceMessage(const std::string& text, const std::string& uid
   }
   OxMessageInterface::Attributes a;
   a.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_ATTACHMENT | OxMessageInterface::ATTR_PARTIAL;
-  a.flags[0] = 1;
-  a.flags[1] = mail.enclosures.empty() ? 0 : 1;
-  a.flags[2] = 0;
+  a.flags[OxMessageInterface::FLAG_UNREAD] = 1;
+  a.flags[OxMessageInterface::FLAG_ATTACHMENT] = mail.enclosures.empty() ? 0 : 1;
+  a.flags[OxMessageInterface::FLAG_PARTIAL] = 0;
   return message->SetAttributes(a);
 }

@@ -17,14 +17,15 @@
 
 namespace {
 
-// The account keys the sender reads, by their bits in the settings table.
-constexpr int kKeyBits[] = {1, 2, 3, 4, 5, 6, 11, 12, 13, 14, 15, 19, 20, 21, 23, 29, 30, 37};
-
-uint64_t senderMask() {
-  uint64_t mask = 0;
-  for (int bit : kKeyBits) mask |= uint64_t{1} << bit;
-  return mask;
-}
+// The account keys the sender reads.
+constexpr uint64_t kSenderMask = [] {
+  using M = OxAccountInfoInterface::Mask;
+  return M::strSenderAddress | M::strPopServerName | M::uiPopServerPort | M::strPopUserName |
+         M::strPopPasswd | M::bAPOPEnabled | M::strSmtpServerName | M::uiSmtpServerPort |
+         M::bUseSameUserPass | M::strSmtpUserName | M::strSmtpPasswd | M::bPopBeforeSmtpEnabled |
+         M::ulPopBeforeSmtpLatencySec | M::bSmtpAuthEnabled | M::bRemoveOldMessageEnabled |
+         M::ulSousinTrayID | M::ulSousinZumiTrayID | M::bSmtpSvrAuthEnabled;
+}();
 
 // The mark of an accepted outbox message: this prefix and the Message-Id it went out with. The
 // message file keeps at most 100 bytes of it, so marks are compared as stored.
@@ -92,16 +93,16 @@ bool Sender::listMessages(unsigned long folderId, std::vector<unsigned long>* id
 
 unsigned Sender::SetMailAccountinfo(OxAccountInfoInterface* account, const std::wstring& password) {
   OxAccountInfoInterface::Attributes a;
-  a.mask = senderMask();
+  a.mask = kSenderMask;
   if (!account || !account->GetAccountInfoAttributes(&a)) return SENDER_ACCOUNTINFO_ERROR;
   MailAccount m = oxm::transport::serverRecord(a);
   if (a.bSmtpSvrAuthEnabled && a.bSmtpAuthEnabled) {
-    m.smtpAuthMethod = 2;
+    m.smtpAuthMethod = SMTP_AUTH_FROM_EHLO;
     m.smtpUserName = a.bUseSameUserPass ? a.strPopUserName : a.strSmtpUserName;
     m.smtpPassword = !password.empty() ? password : (a.bUseSameUserPass ? a.strPopPasswd : a.strSmtpPasswd);
-    if (forcedAuthMethod_ == 3 || forcedAuthMethod_ == 4) m.smtpAuthMethod = forcedAuthMethod_;
+    if (forcedAuthMethod_ == SMTP_AUTH_CRAM_MD5 || forcedAuthMethod_ == SMTP_AUTH_LOGIN) m.smtpAuthMethod = forcedAuthMethod_;
   } else if (a.bSmtpSvrAuthEnabled && a.bPopBeforeSmtpEnabled) {
-    m.smtpAuthMethod = 1;
+    m.smtpAuthMethod = SMTP_AUTH_POP_BEFORE_SMTP;
     m.popBeforeSmtp = 1;
     m.popPassword = !password.empty() ? password : a.strPopPasswd;
   }
