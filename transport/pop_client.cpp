@@ -51,6 +51,33 @@ std::string narrow(const std::wstring& wide) {
   return oxm::wideToMulti(wide, &out) == OXMDL_ERR_NONE ? out : std::string();
 }
 
+// The code of a negative reply in the states that have their own; any other state's is
+// POP_RESPONSE_ERR.
+struct NegativeReply {
+  oxm::PopState state;
+  unsigned code;
+};
+constexpr NegativeReply kNegativeReplies[] = {
+    {oxm::PopState::UserSent, POP_AUTH_ERR},
+    {oxm::PopState::PassSent, POP_AUTH_ERR},
+    {oxm::PopState::ListSize, POP_LIST_ERR},
+    {oxm::PopState::StatSent, POP_STAT_ERR},
+    {oxm::PopState::DeleReceived, POP_DELE_RECEIVED_ERR},
+    {oxm::PopState::ListBeforeRetr, POP_LIST_RETR_ERR},
+    {oxm::PopState::RetrSent, POP_RETR_ERR},
+    {oxm::PopState::RetrReading, POP_RETR_ERR},
+    {oxm::PopState::DeleReply, POP_DELE_ERR},
+    {oxm::PopState::LastUidlReply, POP_UIDL_LAST_ERR},
+    {oxm::PopState::DeleSelected, POP_DELE_SELECTED_ERR},
+};
+
+unsigned negativeReplyCode(oxm::PopState state) {
+  for (const NegativeReply& row : kNegativeReplies) {
+    if (row.state == state) return row.code;
+  }
+  return POP_RESPONSE_ERR;
+}
+
 bool isLoginState(oxm::PopState state) {
   return state == oxm::PopState::Greeting || state == oxm::PopState::UserSent ||
          state == oxm::PopState::PassSent;
@@ -391,44 +418,9 @@ unsigned PopClient::checkResponse() {
   if (pop::isPositive(bytes)) return 0;
   // An overflowed message buffer keeps only its first four bytes: "+OK" and one more.
   if (retr && link_->retr && link_->retr->overflow() && bytes.starts_with("+OK")) return 0;
-  unsigned code;
-  switch (state_) {
-    case State::UserSent:
-    case State::PassSent:
-      code = POP_AUTH_ERR;
-      break;
-    case State::ListSize:
-      code = POP_LIST_ERR;
-      break;
-    case State::StatSent:
-      code = POP_STAT_ERR;
-      break;
-    case State::DeleReceived:
-      code = POP_DELE_RECEIVED_ERR;
-      break;
-    case State::ListBeforeRetr:
-      code = POP_LIST_RETR_ERR;
-      break;
-    case State::RetrSent:
-    case State::RetrReading:
-      code = POP_RETR_ERR;
-      break;
-    case State::DeleReply:
-      code = POP_DELE_ERR;
-      break;
-    case State::LastUidlReply:
-      code = POP_UIDL_LAST_ERR;
-      break;
-    case State::DeleSelected:
-      code = POP_DELE_SELECTED_ERR;
-      break;
-    case State::QuitSent:
-      return POP_QUIT_ERR;
-    default:
-      code = POP_RESPONSE_ERR;
-      break;
-  }
-  return sendQuitAfterError(code);
+  // A refused QUIT ends the conversation as it is; any other refusal is answered with QUIT.
+  if (state_ == State::QuitSent) return POP_QUIT_ERR;
+  return sendQuitAfterError(negativeReplyCode(state_));
 }
 
 unsigned PopClient::sendData(std::string_view command, bool secret) {
