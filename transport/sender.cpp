@@ -2,6 +2,7 @@
 
 #include "accounts/account_info.h"
 #include "accounts/classifier.h"
+#include "accounts/new_message.h"
 #include "accounts/old_messages.h"
 #include "codec/emlcompose.h"
 #include "frame/oxerror.h"
@@ -365,34 +366,22 @@ unsigned Sender::Savesentmaildata(const std::string& mark) {
   std::unique_ptr<OxFolderInterface> root(storage_ ? storage_->OpenRootFolder() : nullptr);
   std::unique_ptr<OxFolderInterface> sent(storage_ ? storage_->OpenFolder(sentFolder_) : nullptr);
   if (!root || !sent) return OXMDL_ERR_MEM_SHORTAGE;
-  unsigned long id = 0;
-  if (!sent->CreateMessage(&id, static_cast<unsigned long>(text_.size()))) return GetOxMiddleError();
   Email mail;
   EmlCompose codec;
-  bool ok = codec.Decode(&mail, &text_);
-  if (ok) {
-    OxMessageInterface::Attributes a;
-    a.mask = OxMessageInterface::ATTR_FILE_MASK | OxMessageInterface::ATTR_HEADER_MASK;
-    a.flags[1] = mail.enclosures.empty() ? 0 : 1;
-    a.numericAttribute = 3;  // sent
-    SYSTEMTIME now;
-    oxm::GetLocalTime(&now);
-    a.time = OxMessageInterface::LocalTimeToSystemTime(now);
-    a.date = a.time;
-    a.text = mark;
-    if (!mail.to.empty()) {
-      std::wstring name;
-      codec.ParseAddress(mail.to.front(), &a.toAddress, &name);
-    }
-    a.fromAddress = mail.from;
-    a.fromName = mail.fromName;
-    a.subject = mail.subject;
-    std::unique_ptr<OxMessageInterface> message(storage_->OpenMessage(id));
-    ok = message && message->Write(text_) && message->SetAttributes(a);
-  }
-  if (!ok) {
+  if (!codec.Decode(&mail, &text_)) {
     const unsigned code = GetOxMiddleError();
-    sent->RemoveMessage(id);
+    return code ? code : OXMDL_ERR_MEM_SHORTAGE;
+  }
+  SYSTEMTIME now;
+  oxm::GetLocalTime(&now);
+  const unsigned int sentKind = 3;
+  OxMessageInterface::Attributes a = oxm::newMessageAttributes(codec, mail, !mail.enclosures.empty(), sentKind, now);
+  a.text = mark;
+  // Text first: a copy cut short by a crash before its mark still shows its Message-Id, by which
+  // the next run finds it filed (see finishMarkedMessage).
+  unsigned long id = 0;
+  if (!oxm::storeNewMessage(*storage_, *sent, text_, a, oxm::FirstWrite::Text, &id)) {
+    const unsigned code = GetOxMiddleError();
     sent->FlushMessageHeader();
     return code ? code : OXMDL_ERR_MEM_SHORTAGE;
   }
