@@ -11,6 +11,7 @@
 #include "frame/oxerror.h"
 #include "frame/registry_value.h"
 #include "frame/safefile.h"
+#include "frame/scope_guard.h"
 #include "platform/debug.h"
 #include "platform/device.h"
 #include "platform/fs.h"
@@ -191,12 +192,12 @@ unsigned writePushServiceFile() {
                            "App=\"\\Windows\\Tidewake.exe\"\r\n";
   File f;
   if (!f.openStream(path, "wb")) return diskFullOr(OXMDL_ERR_FILE_OPEN);
-  if (!f.write(text.data(), text.size()) || !f.flush()) {
-    unsigned code = diskFullOr(OXMDL_ERR_FILE_OPEN);
+  ScopeGuard removePartial([&] {
     f.close();
     DeleteFileW(path);
-    return code;
-  }
+  });
+  if (!f.write(text.data(), text.size()) || !f.flush()) return diskFullOr(OXMDL_ERR_FILE_OPEN);
+  removePartial.dismiss();
   return OXMDL_ERR_NONE;
 }
 
