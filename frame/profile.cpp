@@ -41,8 +41,10 @@ struct Line {
 };
 
 // The file as UTF-16LE units split at line feeds; a trailing odd byte is not text and is left
-// out. Returns false with the platform error set when the file cannot be read.
-bool readLines(File& f, std::string* raw, std::vector<Line>* lines) {
+// out. Returns false with the platform error set when the file cannot be opened or read.
+bool readLines(const std::wstring& path, std::string* raw, std::vector<Line>* lines) {
+  File f;
+  if (!f.openStream(path, "rb")) return false;
   uint64_t size = 0;
   if (!f.size(&size)) return false;
   raw->resize(size);
@@ -179,10 +181,9 @@ bool OxProfileManipulator::readText(const std::u16string& key, std::u16string* v
     return false;
   }
   if (repair != OXMDL_ERR_NONE) setError(repair);
-  File f;
   std::string raw;
   std::vector<Line> lines;
-  if (!f.openStream(path_, "rb") || !readLines(f, &raw, &lines)) {
+  if (!readLines(path_, &raw, &lines)) {
     setError(OXMDL_ERR_INI_OPEN_READ);
     return false;
   }
@@ -235,14 +236,12 @@ bool OxProfileManipulator::writeText(const std::u16string& key, const std::u16st
     return false;
   }
 
-  File in;
   std::string raw;
   std::vector<Line> lines;
-  if (!in.openStream(path_, "rb") || !readLines(in, &raw, &lines)) {
+  if (!readLines(path_, &raw, &lines)) {
     setError(OXMDL_ERR_INI_OPEN);
     return false;
   }
-  in.close();
   std::string out;
   out.reserve(raw.size() + 2 * (key.size() + value.size() + 3));
   int current = 1;
@@ -328,10 +327,9 @@ bool OxProfileManipulator::loadMap() {
     return false;
   }
   map_.clear();
-  File f;
   std::string raw;
   std::vector<Line> lines;
-  if (!f.openStream(path_, "rb") || !readLines(f, &raw, &lines)) {
+  if (!readLines(path_, &raw, &lines)) {
     setError(OXMDL_ERR_INI_BATCH_OPEN);
     return false;
   }
