@@ -205,7 +205,7 @@ bool PopClient::notifyPop(int kind, long a, long b) {
 void PopClient::resetConversation() {
   continueRead_ = cancelRequested_ = false;
   replyRead_ = false;
-  stopReason_ = 0;
+  stopReason_ = StopReason::Normal;
   newCount_ = totalSize_ = handledCount_ = skippedCount_ = 0;
   deleteIndex_ = listIndex_ = 0;
   conversationBytes_ = messageSize_ = 0;
@@ -345,7 +345,7 @@ unsigned PopClient::recvExec() {
         state_ != State::QuitSent && state_ != State::Finished) {
       expectReply_ = false;
       continueRead_ = false;
-      stopReason_ = 2;
+      stopReason_ = StopReason::Cancelled;
       if (isLoginState(state_)) {
         cancelRequested_ = false;  // answered here: the client's next conversation starts clean
         sendData("QUIT\r\n");
@@ -512,7 +512,7 @@ unsigned PopClient::onUidlSent() {
     messageList_.clear();
     // Without UIDs nothing can be matched to a selection or to what was received before.
     if (mode_ == kModeSelect || mode_ == kModeDeleteSelected || mode_ == kModeClear) {
-      stopReason_ = 1;
+      stopReason_ = StopReason::Declined;
       setState(State::QuitNext);
     } else {
       setState(State::StatNext);
@@ -587,7 +587,7 @@ unsigned PopClient::onListSize() {
     return 0;
   }
   if (!notifyPop(7, newCount_, totalSize_)) {
-    stopReason_ = 1;
+    stopReason_ = StopReason::Declined;
     setState(State::QuitNext);
     return 0;
   }
@@ -617,7 +617,7 @@ unsigned PopClient::onStatSent() {
   totalSize_ = size;
   bool go = notifyPop(7, count, size);
   if (count == 0 || !go) {
-    stopReason_ = 1;
+    stopReason_ = StopReason::Declined;
     setState(State::QuitNext);
     return 0;
   }
@@ -660,7 +660,7 @@ unsigned PopClient::onRetrNext() {
   currentNumber_ = number;
   setCurrentUid(number);
   if (!notifyPop(10, 1, 0)) {
-    stopReason_ = 1;
+    stopReason_ = StopReason::Declined;
     setState(State::QuitNext);
     return 0;
   }
@@ -749,7 +749,7 @@ unsigned PopClient::onRetrReading() {
   mailText_.clear();
   mailText_.shrink_to_fit();
   if (!go) {
-    stopReason_ = 1;
+    stopReason_ = StopReason::Declined;
     expectReply_ = false;
     setState(State::QuitNext);
     return 0;
@@ -839,9 +839,9 @@ unsigned PopClient::onQuitSent() {
   uidlLineByNumber_.clear();
   int kind = 4;
   long a = handledCount_;
-  if (stopReason_ == 1) {
+  if (stopReason_ == StopReason::Declined) {
     kind = 5;
-  } else if (stopReason_ == 2) {
+  } else if (stopReason_ == StopReason::Cancelled) {
     kind = 6;
     a = 0;
   } else if (mode_ == kModeDeleteSelected) {
@@ -869,7 +869,7 @@ unsigned PopClient::onListAllReply() {
     if (wanted.count(number)) totalSize_ = std::min<long>(totalSize_ + size, INT32_MAX);
   });
   if (!notifyPop(7, newCount_, totalSize_)) {
-    stopReason_ = 1;
+    stopReason_ = StopReason::Declined;
     setState(State::QuitNext);
     return 0;
   }
