@@ -29,6 +29,12 @@ long mappedStatus(DWORD status) {
   }
 }
 
+// Bits of the platform's "Wifi" value.
+constexpr DWORD kWifiOn = 0x1;
+constexpr DWORD kWifiPowered = 0x2;
+constexpr DWORD kWifiConnecting = 0x8;
+constexpr DWORD kWifiConnected = 0x10;
+
 // The Wi-Fi state from the platform's "Wifi" value: 0 none, 1 off, 2 not powered,
 // 3 connecting, 4 connected, 5 anything else.
 int wifiState() {
@@ -41,10 +47,10 @@ int wifiState() {
   }
   NKDbgPrintfW(L"[WIFI]wifi status :[0x%08x]\r\n", value);
   if (!found) return 0;
-  if (!(value & 0x1)) return 1;
-  if (!(value & 0x2)) return 2;
-  if (value & 0x8) return 3;
-  if (value & 0x10) return 4;
+  if (!(value & kWifiOn)) return 1;
+  if (!(value & kWifiPowered)) return 2;
+  if (value & kWifiConnecting) return 3;
+  if (value & kWifiConnected) return 4;
   return 5;
 }
 
