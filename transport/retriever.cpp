@@ -19,15 +19,13 @@
 
 namespace {
 
+using AccountMask = OxAccountInfoInterface::Mask;
 // The settings a retrieval reads.
-constexpr uint64_t kRetrievalMask = [] {
-  using M = OxAccountInfoInterface::Mask;
-  return M::strSenderAddress | M::strPopServerName | M::uiPopServerPort | M::strPopUserName |
-         M::strPopPasswd | M::bAPOPEnabled | M::bMessageLeavingEnabled | M::bPartialRetrievingEnabled |
-         M::uiPartialRetrievingLines | M::strSmtpServerName | M::uiSmtpServerPort | M::strSmtpUserName |
-         M::strSmtpPasswd | M::bAutoMailRetrievingEnabled | M::bPopBeforeSmtpEnabled |
-         M::ulPopBeforeSmtpLatencySec | M::bSmtpAuthEnabled | M::bRemoveOldMessageEnabled;
-}();
+constexpr uint64_t kRetrievalMask =
+    oxm::transport::kServerRecordMask | AccountMask::strPopPasswd | AccountMask::bMessageLeavingEnabled |
+    AccountMask::bPartialRetrievingEnabled | AccountMask::uiPartialRetrievingLines | AccountMask::strSmtpUserName |
+    AccountMask::strSmtpPasswd | AccountMask::bAutoMailRetrievingEnabled | AccountMask::bPopBeforeSmtpEnabled |
+    AccountMask::bSmtpAuthEnabled | AccountMask::bRemoveOldMessageEnabled;
 constexpr unsigned kOversizeKind = 2;
 const char kOversizeHeader[] = "X-Oversize-Oxmail:\r\n";
 

@@ -18,15 +18,13 @@
 
 namespace {
 
+using AccountMask = OxAccountInfoInterface::Mask;
 // The account keys the sender reads.
-constexpr uint64_t kSenderMask = [] {
-  using M = OxAccountInfoInterface::Mask;
-  return M::strSenderAddress | M::strPopServerName | M::uiPopServerPort | M::strPopUserName |
-         M::strPopPasswd | M::bAPOPEnabled | M::strSmtpServerName | M::uiSmtpServerPort |
-         M::bUseSameUserPass | M::strSmtpUserName | M::strSmtpPasswd | M::bPopBeforeSmtpEnabled |
-         M::ulPopBeforeSmtpLatencySec | M::bSmtpAuthEnabled | M::bRemoveOldMessageEnabled |
-         M::ulSousinTrayID | M::ulSousinZumiTrayID | M::bSmtpSvrAuthEnabled;
-}();
+constexpr uint64_t kSenderMask =
+    oxm::transport::kServerRecordMask | AccountMask::strPopPasswd | AccountMask::bUseSameUserPass |
+    AccountMask::strSmtpUserName | AccountMask::strSmtpPasswd | AccountMask::bPopBeforeSmtpEnabled |
+    AccountMask::bSmtpAuthEnabled | AccountMask::bRemoveOldMessageEnabled | AccountMask::ulSousinTrayID |
+    AccountMask::ulSousinZumiTrayID | AccountMask::bSmtpSvrAuthEnabled;
 
 // The mark of an accepted outbox message: this prefix and the Message-Id it went out with. The
 // message file keeps at most 100 bytes of it, so marks are compared as stored.
