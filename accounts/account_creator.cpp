@@ -26,7 +26,10 @@ constexpr Tray kTrays[] = {
     {L"送信済みトレイ", &Attributes::ulSousinZumiTrayID},
     {L"下書きトレイ", &Attributes::ulSitagakiTrayID},
 };
-constexpr uint64_t kTrayMask = 0xF0000000;
+constexpr uint64_t kTrayMask = [] {
+  using M = OxAccountInfoInterface::Mask;
+  return M::ulJusinTrayID | M::ulSousinTrayID | M::ulSousinZumiTrayID | M::ulSitagakiTrayID;
+}();
 
 // The trays in the account's storage, their identifiers written into its settings.
 bool makeTrays(OxAccountInfoInterface& account) {

@@ -82,7 +82,7 @@ unsigned displayNameOfPhone(const std::wstring& phone, const std::wstring& regke
   if (code == OXMDL_ERR_NONE) code = oxm::acquireAccount(dataPath + phone, &info);
   if (code != OXMDL_ERR_NONE) return code;
   OxAccountInfoInterface::Attributes attrs;
-  attrs.mask = uint64_t{1} << 42;  // strAccountName
+  attrs.mask = OxAccountInfoInterface::Mask::strAccountName;
   bool guidMalformed = false;
   code = info->readAttributes(&attrs, &guidMalformed);
   oxm::accountSet().release(info);

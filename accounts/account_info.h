@@ -34,6 +34,12 @@ class OxAccountInfoInterface {
 #include "accounts/account_keys.inc"
 #undef OXM_ACCOUNT_KEY
   };
+  // The mask bit of each key, named as the key: Mask::strSenderAddress | Mask::guidNetworkSetting.
+  struct Mask {
+#define OXM_ACCOUNT_KEY(bit, type, name, def) static constexpr uint64_t name = uint64_t{1} << (bit);
+#include "accounts/account_keys.inc"
+#undef OXM_ACCOUNT_KEY
+  };
 
   // Wraps a shared account object; the destructor hands it back to the account set. A null
   // object makes every member return false or null without touching the last error.

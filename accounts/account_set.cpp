@@ -10,6 +10,7 @@
 #include "accounts/utf16_bytes.h"
 #include "frame/oxerror.h"
 #include "frame/safefile.h"
+#include "frame/scope_guard.h"
 #include "frame/textconv.h"
 #include "platform/fs.h"
 
@@ -146,24 +147,18 @@ unsigned OxAccountInfo::saveUidList(const std::list<std::wstring>& uids) {
   const std::wstring tmpPath = temporaryPath(path);
   File tmp;
   if (!tmp.open(tmpPath, GENERIC_WRITE, 0, CREATE_ALWAYS)) return diskFullOr(OXMDL_ERR_ACC_UIDL_OPEN);
-  code = OXMDL_ERR_NONE;
+  ScopeGuard removeTemporary([&] {
+    tmp.close();
+    DeleteFileW(tmpPath);
+  });
   for (const std::wstring& uid : uids) {
     const std::string bytes = utf16Bytes(uid);
-    if (!tmp.write(bytes.data(), bytes.size())) {
-      code = diskFullOr(OXMDL_ERR_ACC_UIDL_WRITE);
-      break;
-    }
-    if (!tmp.write(kCrLf16.data(), kCrLf16.size())) {
-      code = diskFullOr(OXMDL_ERR_ACC_UIDL_WRITE_END);
-      break;
-    }
+    if (!tmp.write(bytes.data(), bytes.size())) return diskFullOr(OXMDL_ERR_ACC_UIDL_WRITE);
+    if (!tmp.write(kCrLf16.data(), kCrLf16.size())) return diskFullOr(OXMDL_ERR_ACC_UIDL_WRITE_END);
   }
-  if (code == OXMDL_ERR_NONE && !tmp.flush()) code = diskFullOr(OXMDL_ERR_ACC_UIDL_WRITE);
+  if (!tmp.flush()) return diskFullOr(OXMDL_ERR_ACC_UIDL_WRITE);
+  removeTemporary.dismiss();
   tmp.close();
-  if (code != OXMDL_ERR_NONE) {
-    DeleteFileW(tmpPath);
-    return code;
-  }
   return commitOrDiscard(path) == OXMDL_ERR_NONE ? OXMDL_ERR_NONE : OXMDL_ERR_ACC_UIDL_OPEN;
 }
 

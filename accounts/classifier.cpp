@@ -5,6 +5,7 @@
 #include <new>
 
 #include "accounts/account_info.h"
+#include "accounts/new_message.h"
 #include "codec/emlcompose.h"
 #include "frame/oxerror.h"
 #include "store/storage_interface.h"
@@ -117,41 +118,19 @@ bool OxClassifier::SaveToFolder(std::string& text, const std::string& uid, bool 
   }
   if (!folder) {
     OxAccountInfoInterface::Attributes trays;
-    trays.mask = uint64_t{1} << 28;
+    trays.mask = OxAccountInfoInterface::Mask::ulJusinTrayID;
     if (!account->GetAccountInfoAttributes(&trays)) return false;
     folder.reset(storage->OpenFolder(trays.ulJusinTrayID));
     if (!folder) return false;
   }
-  unsigned long id = 0;
-  if (!folder->CreateMessage(&id, static_cast<unsigned long>(text.size()))) return false;
-  OxMessageInterface::Attributes a;
-  a.mask = OxMessageInterface::ATTR_FILE_MASK | OxMessageInterface::ATTR_HEADER_MASK;
-  a.flags[0] = 1;
-  a.flags[1] = mail.enclosures.empty() ? 0 : 1;
-  a.flags[2] = partial ? 1 : 0;
-  a.numericAttribute = 1;  // received
-  a.time = OxMessageInterface::LocalTimeToSystemTime(mail.date);
-  a.date = a.time;
+  const unsigned int received = 1;
+  OxMessageInterface::Attributes a =
+      oxm::newMessageAttributes(codec, mail, !mail.enclosures.empty(), received, mail.date);
+  a.flags[OxMessageInterface::FLAG_UNREAD] = 1;
+  a.flags[OxMessageInterface::FLAG_PARTIAL] = partial ? 1 : 0;
   a.text = uid;
-  if (!mail.to.empty()) {
-    std::wstring name;
-    codec.ParseAddress(mail.to.front(), &a.toAddress, &name);
-  }
-  a.fromAddress = mail.from;
-  a.fromName = mail.fromName;
-  a.subject = mail.subject;
-  bool stored = false;
-  {
-    std::unique_ptr<OxMessageInterface> message(storage->OpenMessage(id));
-    stored = message && message->SetAttributes(a) && message->Write(text);
-  }
-  if (!stored) {
-    const unsigned int code = GetOxMiddleError();
-    folder->RemoveMessage(id);
-    SetOxMiddleError(code);
-    return false;
-  }
-  return true;
+  unsigned long id = 0;
+  return oxm::storeNewMessage(*storage, *folder, text, a, oxm::FirstWrite::Attributes, &id);
 }
 
 bool OxClassifier::MoveToFolder(unsigned long messageId, OxAccountInfoInterface* account) {

@@ -20,6 +20,12 @@ class OxCommonSettingInterface {
 #include "accounts/common_keys.inc"
 #undef OXM_COMMON_KEY
   };
+  // The mask bit of each key, named as the key.
+  struct Mask {
+#define OXM_COMMON_KEY(bit, type, name, def) static constexpr uint64_t name = uint64_t{1} << (bit);
+#include "accounts/common_keys.inc"
+#undef OXM_COMMON_KEY
+  };
 
   // Finds the file under "SystemInfoPath" of `regkey` (empty: the mail program's key) and makes
   // it, empty, when it is missing. No SystemInfoPath: OXMDL_ERR_COM_NO_PATH; the file cannot be

@@ -11,6 +11,7 @@
 #include "frame/oxerror.h"
 #include "frame/registry_value.h"
 #include "frame/safefile.h"
+#include "frame/scope_guard.h"
 #include "platform/debug.h"
 #include "platform/device.h"
 #include "platform/fs.h"
@@ -22,9 +23,13 @@ namespace {
 
 // The device read the W-account file with a buffer of 100 characters.
 constexpr size_t kWAccountNameUnits = 99;
-// Bits 2-6 of the common settings: the start screen's feed display.
-constexpr uint64_t kFeedCommonMask = 0x7C;
-constexpr uint64_t kBit(int n) { return uint64_t{1} << n; }
+// The common settings of the start screen's feed display.
+constexpr uint64_t kFeedCommonMask = [] {
+  using M = OxCommonSettingInterface::Mask;
+  return M::uiTodayDispLinesRivulet | M::bDispTodayRefresh1Line | M::bDispTodayRefresh3Line |
+         M::uiDispTodayRefresh1LineSec | M::uiDispTodayRefresh3LineSec;
+}();
+using AccountMask = OxAccountInfoInterface::Mask;
 
 bool fail(unsigned code) {
   SetOxMiddleError(code);
@@ -99,7 +104,8 @@ unsigned markNotAvailable(const std::wstring& directory, const std::wstring& reg
   if (code == OXMDL_ERR_NONE) code = acquireAccount(dataPath + directory, &info);
   if (code != OXMDL_ERR_NONE) return code;
   AccountAttributes attrs;
-  attrs.mask = kBit(2) | kBit(4) | kBit(7) | kBit(11);
+  attrs.mask = AccountMask::strPopServerName | AccountMask::strPopUserName |
+               AccountMask::bPopPasswdSavingEnabled | AccountMask::strSmtpServerName;
   attrs.strPopServerName = kNotAvailable;
   attrs.strPopUserName = kNotAvailable;
   attrs.strSmtpServerName = kNotAvailable;
@@ -186,12 +192,12 @@ unsigned writePushServiceFile() {
                            "App=\"\\Windows\\Tidewake.exe\"\r\n";
   File f;
   if (!f.openStream(path, "wb")) return diskFullOr(OXMDL_ERR_FILE_OPEN);
-  if (!f.write(text.data(), text.size()) || !f.flush()) {
-    unsigned code = diskFullOr(OXMDL_ERR_FILE_OPEN);
+  ScopeGuard removePartial([&] {
     f.close();
     DeleteFileW(path);
-    return code;
-  }
+  });
+  if (!f.write(text.data(), text.size()) || !f.flush()) return diskFullOr(OXMDL_ERR_FILE_OPEN);
+  removePartial.dismiss();
   return OXMDL_ERR_NONE;
 }
 
@@ -272,7 +278,7 @@ bool setUpWAccount(const std::wstring& phone, AccountAttributes& attrs, const st
   unsigned code = writeWAccountFile(regkey, name);
   if (code != OXMDL_ERR_NONE) return fail(code);
   AccountAttributes address;
-  address.mask = kBit(1);  // strSenderAddress
+  address.mask = AccountMask::strSenderAddress;
   if (!account->GetAccountInfoAttributes(&address)) return false;
   NKDbgPrintfW(L"[SetWAccount] register with the inbox\r\n");
   code = registerInboxAccount(name, address.strSenderAddress);
@@ -305,7 +311,7 @@ bool setUpFAccount(AccountAttributes& attrs, const MakeAccountWithTrays& makeAcc
   if (code != OXMDL_ERR_NONE) return fail(code);
 
   AccountAttributes trays;
-  trays.mask = kBit(28);  // ulJusinTrayID
+  trays.mask = AccountMask::ulJusinTrayID;
   uint32_t news = 0, adv = 0;
   if (!account->GetAccountInfoAttributes(&trays) ||
       !makeFolders(*account, trays.ulJusinTrayID, &news, &adv)) {

@@ -30,8 +30,15 @@ inline constexpr GUID kDeviceNetworkGuid = {
     0xC1D06580, 0xB364, 0x45EC, {0x84, 0x21, 0x5A, 0xCF, 0x34, 0x12, 0x9C, 0x58}};
 inline constexpr const wchar_t* kInboxHandlerGuid = L"{B93E6627-7CD4-415E-8DFE-5CA41C43573C}";
 
-// Bits 1-8, 10-12, 17-21, 33 and 37: what the set-up writes of the W and feed accounts.
-inline constexpr uint64_t kDeviceAccountMask = 0x22003E1DFEull;
+// What the set-up writes of the W and feed accounts.
+inline constexpr uint64_t kDeviceAccountMask = [] {
+  using M = OxAccountInfoInterface::Mask;
+  return M::strSenderAddress | M::strPopServerName | M::uiPopServerPort | M::strPopUserName |
+         M::strPopPasswd | M::bAPOPEnabled | M::bPopPasswdSavingEnabled | M::bMessageLeavingEnabled |
+         M::uiPartialRetrievingLines | M::strSmtpServerName | M::uiSmtpServerPort |
+         M::guidNetworkSetting | M::bAutoMailRetrievingEnabled | M::bPopBeforeSmtpEnabled |
+         M::ulPopBeforeSmtpLatencySec | M::bSmtpAuthEnabled | M::bWaccount | M::bSmtpSvrAuthEnabled;
+}();
 
 // Values of the feed service that the program leaves to us. They are placeholders: the service
 // that gave them meaning is not part of this system. The feed account's sender address also

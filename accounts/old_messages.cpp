@@ -7,7 +7,8 @@ namespace oxm {
 unsigned AccountLimits::readLimits(OldMessageLimits* limits) {
   if (!account_) return OXMDL_ERR_STG_INVALID_ARG;
   OxAccountInfoInterface::Attributes attrs;
-  attrs.mask = (uint64_t{1} << 24) | (uint64_t{1} << 28) | (uint64_t{1} << 30);
+  attrs.mask = OxAccountInfoInterface::Mask::ulRemoveOldMessageCnt | OxAccountInfoInterface::Mask::ulJusinTrayID |
+               OxAccountInfoInterface::Mask::ulSousinZumiTrayID;
   SetOxMiddleError(OXMDL_ERR_NONE);
   if (!account_->GetAccountInfoAttributes(&attrs)) {
     // An interface without its account fails without a code of its own.

@@ -10,6 +10,7 @@
 #include "frame/profile.h"
 #include "frame/refset.h"
 #include "frame/safefile.h"
+#include "frame/scope_guard.h"
 #include "frame/textconv.h"
 #include "platform/fs.h"
 
@@ -221,11 +222,12 @@ unsigned convertDataIni(const std::wstring& dir) {
   }
   File f;
   if (!f.openStream(path, "wb")) return OXMDL_ERR_CLS_FILE_OPEN;
-  if (!f.write(bytes.data(), bytes.size()) || !f.flush()) {
+  ScopeGuard removePartial([&] {
     f.close();
     DeleteFileW(path);
-    return OXMDL_ERR_CLS_FILE_WRITE;
-  }
+  });
+  if (!f.write(bytes.data(), bytes.size()) || !f.flush()) return OXMDL_ERR_CLS_FILE_WRITE;
+  removePartial.dismiss();
   f.close();
   DeleteFileW(oldPath);
   return OXMDL_ERR_NONE;

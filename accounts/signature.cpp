@@ -28,16 +28,15 @@ struct SignatureFile {
 };
 
 constexpr SignatureFile kSignatureFiles[] = {
-    {L"Data1.txt", 1, &Attributes::strSignature1, OXMDL_ERR_SIG_OPEN1, OXMDL_ERR_SIG_READ1,
+    {L"Data1.txt", OxSignatureInterface::SIGNATURE_1, &Attributes::strSignature1, OXMDL_ERR_SIG_OPEN1, OXMDL_ERR_SIG_READ1,
      OXMDL_ERR_SIG_WRITE1, OXMDL_ERR_SIG_DELTMP1, OXMDL_ERR_SIG_DELBAK1, OXMDL_ERR_SIG_COMMIT1,
      OXMDL_ERR_SIG_RESTORE1, OXMDL_ERR_SIG_BACKUP1, OXMDL_ERR_SIG_NOFILE1,
      OXMDL_ERR_SIG_TOO_LONG1, OXMDL_ERR_SIG_CREATE1},
-    {L"Data2.txt", 2, &Attributes::strSignature2, OXMDL_ERR_SIG_OPEN2, OXMDL_ERR_SIG_READ2,
+    {L"Data2.txt", OxSignatureInterface::SIGNATURE_2, &Attributes::strSignature2, OXMDL_ERR_SIG_OPEN2, OXMDL_ERR_SIG_READ2,
      OXMDL_ERR_SIG_WRITE2, OXMDL_ERR_SIG_DELTMP2, OXMDL_ERR_SIG_DELBAK2, OXMDL_ERR_SIG_COMMIT2,
      OXMDL_ERR_SIG_RESTORE2, OXMDL_ERR_SIG_BACKUP2, OXMDL_ERR_SIG_NOFILE2,
      OXMDL_ERR_SIG_TOO_LONG2, OXMDL_ERR_SIG_CREATE2},
 };
-constexpr uint32_t kBothFiles = 3;
 
 const TreeCodes kSignatureTree{OXMDL_ERR_SIG_TREE_FIND, OXMDL_ERR_SIG_TREE_DELFILE,
                                OXMDL_ERR_SIG_TREE_RMDIR};
@@ -110,7 +109,7 @@ unsigned OxSignature::read(Attributes* attrs) {
 }
 
 unsigned OxSignature::write(const Attributes& attrs) {
-  if (!(attrs.mask & kBothFiles)) return OXMDL_ERR_NONE;
+  if (!(attrs.mask & OxSignatureInterface::SIGNATURE_BOTH)) return OXMDL_ERR_NONE;
   uint64_t freeBytes = 0;
   if (!GetDiskFreeSpaceExW(dir_, &freeBytes) || freeBytes < kSignatureFreeBytes) {
     return OXMDL_ERR_SIG_DISK_FULL;
@@ -142,7 +141,7 @@ unsigned createSignatureFiles(const std::wstring& dir) {
     const std::wstring path = joinPath(dir, file.name);
     File f;
     if (!f.openStream(path, "wb")) {
-      if (file.bit != 1) DeleteFileW(path);
+      if (file.bit != OxSignatureInterface::SIGNATURE_1) DeleteFileW(path);
       return file.create;
     }
   }

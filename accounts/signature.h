@@ -13,8 +13,15 @@ class OxSignature;
 
 class OxSignatureInterface {
  public:
+  // Bits of Attributes::mask.
+  enum : uint32_t {
+    SIGNATURE_1 = 0x1,  // strSignature1 (Data1.txt)
+    SIGNATURE_2 = 0x2,  // strSignature2 (Data2.txt)
+    SIGNATURE_BOTH = 0x3,
+  };
+
   struct Attributes {
-    uint32_t mask = 0;  // bit 0: strSignature1 (Data1.txt), bit 1: strSignature2 (Data2.txt)
+    uint32_t mask = 0;
     std::wstring strSignature1;
     std::wstring strSignature2;
   };

@@ -7,6 +7,7 @@
 #include "codec/text_util.h"
 #include "codec/transfer.h"
 #include "frame/oxerror.h"
+#include "frame/scope_guard.h"
 #include "platform/fs.h"
 #include "platform/memory.h"
 
@@ -83,6 +84,10 @@ unsigned writePart(const std::string& raw, const Enclosure& enclosure, std::wstr
   if (path.size() > kMaxPath) path.resize(kMaxPath);
   File file;
   if (!file.openStream(path, "wb")) return OXMDL_ERR_FILE_OPEN;
+  ScopeGuard removePartial([&] {
+    file.close();
+    DeleteFileW(path);
+  });
   std::string body;
   size_t length = enclosure.bodyLength;
   if (rules.feed && length > 0) --length;
@@ -91,17 +96,13 @@ unsigned writePart(const std::string& raw, const Enclosure& enclosure, std::wstr
     Enclosure part = enclosure;
     code = rules.feed ? decodeFeedPart(&body, &part) : decodeEnclosure(&body, &part);
     if (code != OXMDL_ERR_NONE) {
-      file.close();
-      if (code == OXMDL_ERR_MIME_DECODE) DeleteFileW(path);
+      // Only a part that does not decode leaves no file; other failures keep the empty one.
+      if (code != OXMDL_ERR_MIME_DECODE) removePartial.dismiss();
       return code;
     }
   }
-  if (!body.empty() && !file.write(body.data(), body.size())) {
-    file.close();
-    DeleteFileW(path);
-    return OXMDL_ERR_FILE_DISK_FULL;
-  }
-  file.close();
+  if (!body.empty() && !file.write(body.data(), body.size())) return OXMDL_ERR_FILE_DISK_FULL;
+  removePartial.dismiss();
   return OXMDL_ERR_NONE;
 }
 

@@ -67,9 +67,8 @@ void OxRssRetriever::CancelRetrieveMessages() { cancel(); }
 // ---- a run ----
 
 bool OxRssRetriever::fillMailAccount(OxAccountInfoInterface* account, void* connection) {
-  constexpr uint64_t kWaccountBit = uint64_t{1} << 33;
   OxAccountInfoInterface::Attributes a;
-  a.mask = kWaccountBit;
+  a.mask = OxAccountInfoInterface::Mask::bWaccount;
   MailAccount m;
   if (!oxm::transport::readRetrievalRecord(account, &a, &m)) return false;
   carrierAccount_ = a.bWaccount ? 1 : 0;
@@ -229,7 +228,7 @@ void OxRssRetriever::clearServerFolders() {
   if (!server) return;
   std::unique_ptr<OxStorageInterface> storage(server->OpenStorage());
   OxAccountInfoInterface::Attributes a;
-  a.mask = uint64_t{1} << 28;  // ulJusinTrayID
+  a.mask = OxAccountInfoInterface::Mask::ulJusinTrayID;
   if (!storage || !server->GetAccountInfoAttributes(&a)) return;
   std::unique_ptr<OxFolderInterface> tray(storage->OpenFolder(a.ulJusinTrayID));
   std::vector<unsigned long> children;

@@ -8,6 +8,7 @@
 
 #include "frame/oxerror.h"
 #include "frame/safefile.h"
+#include "frame/scope_guard.h"
 #include "frame/textconv.h"
 #include "platform/fs.h"
 #include "platform/mutex.h"
@@ -40,8 +41,10 @@ struct Line {
 };
 
 // The file as UTF-16LE units split at line feeds; a trailing odd byte is not text and is left
-// out. Returns false with the platform error set when the file cannot be read.
-bool readLines(File& f, std::string* raw, std::vector<Line>* lines) {
+// out. Returns false with the platform error set when the file cannot be opened or read.
+bool readLines(const std::wstring& path, std::string* raw, std::vector<Line>* lines) {
+  File f;
+  if (!f.openStream(path, "rb")) return false;
   uint64_t size = 0;
   if (!f.size(&size)) return false;
   raw->resize(size);
@@ -91,11 +94,6 @@ std::u16string freshKeyLine(int key) {
 
 int freshKey() { return std::rand() % 13 + 2; }
 
-bool fileIsThere(const std::wstring& path) {
-  File f;
-  return f.openStream(path, "rb");
-}
-
 bool hasEquals(const std::wstring& key) { return key.find(L'=') != std::wstring::npos; }
 
 void setError(unsigned code) { SetOxMiddleError(code); }
@@ -118,11 +116,28 @@ bool roomToRewrite(const std::wstring& path, unsigned missingCode, unsigned full
   return true;
 }
 
-// A temporary file that could not be written whole is not left behind.
-void dropTemporary(File& tmp, const std::wstring& tmpPath) {
-  if (!tmp.isOpen()) return;
-  tmp.close();
-  oxm::DeleteFileW(tmpPath);
+// The pre-open check's outcomes under the single operations' own codes. A backup that could
+// not be deleted (DELBAK) passes unchanged: the file itself is whole.
+unsigned singleCode(unsigned repair) {
+  switch (repair) {
+    case OXMDL_ERR_STG_PRIM_DELTMP: return OXMDL_ERR_INI_DELTMP;
+    case OXMDL_ERR_STG_PRIM_COMMIT:
+    case OXMDL_ERR_STG_PRIM_RESTORE: return OXMDL_ERR_INI_RESTORE;
+    case OXMDL_ERR_STG_PRIM_NOFILE: return OXMDL_ERR_INI_NOFILE;
+    default: return repair;
+  }
+}
+
+// The written temporary file replaces the file in one step, retried while either is busy
+// (`maxRetries` -1: no limit). A crash before the step leaves the file and a stale temporary
+// file, which the next pre-open check deletes.
+bool replaceWithTemporary(const std::wstring& path, int maxRetries, unsigned failCode) {
+  if (!oxm::deleteAndRenameRetrying(path, oxm::temporaryPath(path), maxRetries)) {
+    setError(failCode);
+    return false;
+  }
+  oxm::syncDirectoryOf(path);
+  return true;
 }
 
 // "1" is true, "0" false, anything else leaves the default.
@@ -159,24 +174,16 @@ OxProfileManipulator::OxProfileManipulator(std::wstring path)
 OxProfileManipulator::~OxProfileManipulator() { delete mutex_; }
 
 bool OxProfileManipulator::readText(const std::u16string& key, std::u16string* value, bool* found) {
-  // Repair from the temporary file a rewrite may have left: with the file there it is stale,
-  // without it it is the rewritten file.
-  File f;
-  const bool hasFile = f.openStream(path_, "rb");
-  if (fileIsThere(tmpPath_)) {
-    if (hasFile) {
-      if (!oxm::DeleteFileW(tmpPath_)) setError(OXMDL_ERR_INI_DELTMP);
-    } else if (!oxm::moveFileRetrying(tmpPath_, path_)) {
-      setError(OXMDL_ERR_INI_RESTORE);
-      return false;
-    }
-  } else if (!hasFile) {
-    setError(OXMDL_ERR_INI_NOFILE);
+  // A companion that could not be deleted is reported but does not stop the read.
+  const unsigned repair = singleCode(oxm::preOpenCheck(path_));
+  if (repair == OXMDL_ERR_INI_RESTORE || repair == OXMDL_ERR_INI_NOFILE) {
+    setError(repair);
     return false;
   }
+  if (repair != OXMDL_ERR_NONE) setError(repair);
   std::string raw;
   std::vector<Line> lines;
-  if ((!hasFile && !f.openStream(path_, "rb")) || !readLines(f, &raw, &lines)) {
+  if (!readLines(path_, &raw, &lines)) {
     setError(OXMDL_ERR_INI_OPEN_READ);
     return false;
   }
@@ -214,36 +221,27 @@ bool OxProfileManipulator::writeText(const std::u16string& key, const std::u16st
     setError(OXMDL_ERR_INI_KEY_INVALID);
     return false;
   }
-  if (fileIsThere(tmpPath_)) {
-    if (fileIsThere(path_)) {
-      if (!oxm::DeleteFileW(tmpPath_)) {
-        setError(OXMDL_ERR_INI_DELTMP);
-        return false;
-      }
-    } else if (!oxm::moveFileRetrying(tmpPath_, path_)) {
-      setError(OXMDL_ERR_INI_RESTORE);
-      return false;
-    }
-  } else if (!fileIsThere(path_)) {
+  const unsigned repair = singleCode(oxm::preOpenCheck(path_));
+  if (repair == OXMDL_ERR_INI_NOFILE) {
     // The file vanished since it was measured: start it again with only its BOM line.
     setError(OXMDL_ERR_INI_NOFILE);
-    File fresh;
     std::string bom;
     oxm::appendUtf16le(&bom, kBomLine);
-    if (!fresh.openStream(path_, "wb") || !fresh.write(bom.data(), bom.size())) {
+    if (oxm::replaceFile(path_, bom.data(), bom.size()) != OXMDL_ERR_NONE) {
       setError(OXMDL_ERR_INI_WRITE);
       return false;
     }
+  } else if (repair == OXMDL_ERR_INI_DELTMP || repair == OXMDL_ERR_INI_RESTORE) {
+    setError(repair);
+    return false;
   }
 
-  File in;
   std::string raw;
   std::vector<Line> lines;
-  if (!in.openStream(path_, "rb") || !readLines(in, &raw, &lines)) {
+  if (!readLines(path_, &raw, &lines)) {
     setError(OXMDL_ERR_INI_OPEN);
     return false;
   }
-  in.close();
   std::string out;
   out.reserve(raw.size() + 2 * (key.size() + value.size() + 3));
   int current = 1;
@@ -274,19 +272,11 @@ bool OxProfileManipulator::writeText(const std::u16string& key, const std::u16st
   }
   if (!matched) oxm::appendUtf16le(&out, scramble(current, key + u"=" + value));
 
-  File tmp;
-  if (!tmp.openStream(tmpPath_, "wb") || !tmp.write(out.data(), out.size()) || !tmp.flush()) {
+  if (oxm::writeTemporary(path_, out.data(), out.size()) != OXMDL_ERR_NONE) {
     setError(OXMDL_ERR_INI_WRITE);
-    dropTemporary(tmp, tmpPath_);
     return false;
   }
-  tmp.close();
-  if (!oxm::deleteAndRenameRetrying(path_, tmpPath_)) {
-    setError(OXMDL_ERR_INI_COMMIT);
-    return false;
-  }
-  oxm::syncDirectoryOf(path_);
-  return true;
+  return replaceWithTemporary(path_, 100, OXMDL_ERR_INI_COMMIT);
 }
 
 bool OxProfileManipulator::WritePrivateProfileString(const std::wstring& key, const std::wstring& value) {
@@ -318,12 +308,12 @@ bool OxProfileManipulator::WritePrivateProfileULong(const std::wstring& key, con
 }
 
 bool OxProfileManipulator::CreateNewProfile() {
+  oxm::MutexLock hold(*mutex_);
   std::string out;
   oxm::appendUtf16le(&out, kBomLine);
   oxm::appendUtf16le(&out, scramble(1, freshKeyLine(freshKey())));
   oxm::appendUtf16le(&out, kCrLf);
-  File f;
-  if (!f.openStream(path_, "wb") || !f.write(out.data(), out.size()) || !f.flush()) {
+  if (oxm::replaceFile(path_, out.data(), out.size()) != OXMDL_ERR_NONE) {
     setError(OXMDL_ERR_INI_WRITE);
     return false;
   }
@@ -337,10 +327,9 @@ bool OxProfileManipulator::loadMap() {
     return false;
   }
   map_.clear();
-  File f;
   std::string raw;
   std::vector<Line> lines;
-  if (!f.openStream(path_, "rb") || !readLines(f, &raw, &lines)) {
+  if (!readLines(path_, &raw, &lines)) {
     setError(OXMDL_ERR_INI_BATCH_OPEN);
     return false;
   }
@@ -360,7 +349,6 @@ bool OxProfileManipulator::loadMap() {
 
 bool OxProfileManipulator::ReadProfileItems(std::list<ProfileItem>& items) {
   oxm::MutexLock hold(*mutex_);
-  batchMode_ = 0;
   if (!loadMap()) return false;
   for (ProfileItem& item : items) {
     auto it = map_.find(oxm::toUtf16(item.strKey));
@@ -385,7 +373,6 @@ bool OxProfileManipulator::WriteProfileItems(std::list<ProfileItem>& items) {
     }
   }
   if (!roomToRewrite(path_, OXMDL_ERR_INI_BATCH_SIZE, OXMDL_ERR_INI_BATCH_DISK_FULL)) return false;
-  batchMode_ = 1;
   if (!loadMap()) return false;
   for (const ProfileItem& item : batch) map_[oxm::toUtf16(item.strKey)] = textOf(item);
 
@@ -404,6 +391,11 @@ bool OxProfileManipulator::WriteProfileItems(std::list<ProfileItem>& items) {
     return false;
   }
   File tmp;
+  ScopeGuard dropTemporary([&] {  // a temporary file not written whole is not left behind
+    if (!tmp.isOpen()) return;
+    tmp.close();
+    oxm::DeleteFileW(tmpPath_);
+  });
   unsigned failed = OXMDL_ERR_NONE;
   if (!tmp.openStream(tmpPath_, "wb") || !tmp.write(header.data(), header.size())) {
     failed = OXMDL_ERR_INI_BATCH_HEADER;
@@ -414,15 +406,10 @@ bool OxProfileManipulator::WriteProfileItems(std::list<ProfileItem>& items) {
   }
   if (failed != OXMDL_ERR_NONE) {
     setError(failed);
-    dropTemporary(tmp, tmpPath_);
     return false;
   }
   tmp.close();
+  dropTemporary.dismiss();
   // A reader holding the file only delays the replacement; any other failure ends it.
-  if (!oxm::deleteAndRenameRetrying(path_, tmpPath_, -1)) {
-    setError(OXMDL_ERR_INI_BATCH_COMMIT);
-    return false;
-  }
-  oxm::syncDirectoryOf(path_);
-  return true;
+  return replaceWithTemporary(path_, -1, OXMDL_ERR_INI_BATCH_COMMIT);
 }

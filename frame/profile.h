@@ -69,5 +69,4 @@ class OxProfileManipulator {
   oxm::NamedMutex* mutex_;
   // The batch operations' view of the file, ordered by UTF-16 code units as the file is.
   std::map<std::u16string, std::u16string> map_;
-  int batchMode_ = 0;  // 0 after a batch read, 1 after a batch write
 };

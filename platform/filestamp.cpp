@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/fs.h"
+#include "platform/hostio.h"
 
 namespace oxm {
 
@@ -18,14 +19,11 @@ void FileStamp::clear() {
 void FileStamp::take(const std::wstring& path) {
   clear();
   // O_PATH takes no share claim, so the stamp never blocks a rename or delete of the file.
-  int fd = ::open(hostPath(path).c_str(), O_PATH | O_CLOEXEC);
-  if (fd < 0) return;
+  host::Fd fd(::open(hostPath(path).c_str(), O_PATH | O_CLOEXEC));
+  if (!fd.ok()) return;
   struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    ::close(fd);
-    return;
-  }
-  pin_ = fd;
+  if (::fstat(fd.get(), &st) != 0) return;
+  pin_ = fd.release();
   device_ = st.st_dev;
   inode_ = st.st_ino;
   size_ = static_cast<uint64_t>(st.st_size);

@@ -168,35 +168,19 @@ bool File::open(const std::wstring& path, DWORD access, DWORD share, DWORD dispo
   // A rename may move the file between our open and our lock; then we locked the old name's
   // file and must try again on what the path names now.
   for (int attempt = 0; attempt < 8; ++attempt) {
-    int fd = ::open(host.c_str(), flags, 0666);
-    if (fd < 0) {
+    host::Fd fd(::open(host.c_str(), flags, 0666));
+    if (!fd.ok()) {
       if (errno == EEXIST) return fail(ERROR_FILE_EXISTS);
       return failPath(host);
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
-      ::close(fd);
-      return failErrno();
-    }
-    if (S_ISDIR(st.st_mode)) {
-      ::close(fd);
-      return fail(ERROR_ACCESS_DENIED);
-    }
-    if (::flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-      ::close(fd);
-      return fail(ERROR_SHARING_VIOLATION);
-    }
+    if (::fstat(fd.get(), &st) != 0) return failErrno();
+    if (S_ISDIR(st.st_mode)) return fail(ERROR_ACCESS_DENIED);
+    if (::flock(fd.get(), (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) return fail(ERROR_SHARING_VIOLATION);
     struct stat now;
-    if (::stat(host.c_str(), &now) != 0 || now.st_ino != st.st_ino || now.st_dev != st.st_dev) {
-      ::close(fd);
-      continue;
-    }
-    if (truncateAfter && ::ftruncate(fd, 0) != 0) {
-      int err = errno;
-      ::close(fd);
-      return fail(errorFromErrno(err));
-    }
-    fd_ = fd;
+    if (::stat(host.c_str(), &now) != 0 || now.st_ino != st.st_ino || now.st_dev != st.st_dev) continue;
+    if (truncateAfter && ::ftruncate(fd.get(), 0) != 0) return fail(errorFromErrno(errno));
+    fd_ = fd.release();
     return true;
   }
   return fail(ERROR_SHARING_VIOLATION);
@@ -422,12 +406,9 @@ bool syncDirectoryOf(const std::wstring& path) {
   if (!syncEnabled()) return true;
   if (fault::injected(fault::Op::Flush)) return false;
   const std::string dir = parentOf(hostPath(path));
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return failErrno();
-  int rc = ::fsync(fd);
-  int err = errno;
-  ::close(fd);
-  if (rc != 0) return fail(errorFromErrno(err));
+  host::Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.ok()) return failErrno();
+  if (::fsync(fd.get()) != 0) return fail(errorFromErrno(errno));
   return true;
 }
 

@@ -36,6 +36,12 @@ class Fd {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
   }
+  // Hands the descriptor over to the caller, who closes it.
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
 
  private:
   int fd_ = -1;

@@ -4,10 +4,13 @@
 // unread, which have no files and gather their messages from the whole tree).
 //
 // Lock order, for every path through the store (all mutexes are named, shared by every object
-// of their class and by every process): OxMessage Mutex, OxFolderSet Mutex, OxFolderEntry Mutex,
-// OxMessageEntry Mutex, OxMessageHeader Mutex, OxMessageSet MessageSet Mutex, OxIdTraits Mutex,
-// OxMessageSet MessageEntry Mutex. A mutex is taken only while holding those before it (or
-// itself again); observers are called after every lock is released.
+// of their class and by every process), with the members that hold them: "OxMessage Mutex"
+// (OxMessage::mutex_), "OxFolderSet Mutex" (FolderSet::open_), "OxFolderEntry Mutex"
+// (OrdinaryFolder::entryMutex_), "OxMessageEntry Mutex" (OrdinaryFolder::listMutex_),
+// "OxMessageHeader Mutex" (OrdinaryFolder::headerMutex_), "OxMessageSet MessageSet Mutex"
+// (MessageSet::open_), "OxIdTraits Mutex" (OxIdTraits::mutex_), "OxMessageSet MessageEntry
+// Mutex" (EntryIndex::mutex_). A mutex is taken only while holding those before it (or itself
+// again); observers are called after every lock is released.
 #pragma once
 
 #include <mutex>

@@ -30,7 +30,7 @@ unsigned emlCode(unsigned prim) { return fileCode(prim, StoreFile::MessageFile);
 unsigned commitCode(unsigned prim) { return moduleCode(prim, OXMDL_ERR_STG_BACKUP_FLD); }
 
 // The four flag bytes' mask bits.
-constexpr unsigned long kFlagMask = 0x0F;
+constexpr unsigned long kFlagMask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_ATTACHMENT | OxMessageInterface::ATTR_PARTIAL | OxMessageInterface::ATTR_KEEP;
 
 uint64_t roundUp8k(uint64_t n) { return (n + 8191) / 8192 * 8192; }
 
@@ -223,8 +223,8 @@ unsigned OxMessage::setFileAttributes(const MessageAttributes& attr, bool inPlac
   if (attr.mask & I::ATTR_TEXT) setTextAttribute(&h, attr.text);
   if (attr.mask & I::ATTR_NUMERIC) h.numericAttribute = attr.numericAttribute;
   if (attr.mask & I::ATTR_BYTE) h.byteAttribute = attr.byteAttribute;
-  *unreadChanged = h.flags[0] != old.flags[0];
-  *partialChanged = h.flags[2] != old.flags[2];
+  *unreadChanged = h.flags[OxMessageInterface::FLAG_UNREAD] != old.flags[OxMessageInterface::FLAG_UNREAD];
+  *partialChanged = h.flags[OxMessageInterface::FLAG_PARTIAL] != old.flags[OxMessageInterface::FLAG_PARTIAL];
   *result = h;
   if (size != 0 && std::memcmp(&h, &old, sizeof h) == 0) return OXMDL_ERR_NONE;
   if (inPlace) {
@@ -297,7 +297,7 @@ unsigned OxMessage::setAttributes(const MessageAttributes& attr) {
         FolderRef folder(*set_->folderSet());
         code = folder.acquire(folderId_);
         if (code == OXMDL_ERR_NONE && !folder.ordinary()) code = OXMDL_ERR_STG_NO_FOLDER;
-        if (code == OXMDL_ERR_NONE) code = folder.ordinary()->setMessageFlags(id_, h.flags[0] != 0, h.flags[2] != 0);
+        if (code == OXMDL_ERR_NONE) code = folder.ordinary()->setMessageFlags(id_, h.flags[OxMessageInterface::FLAG_UNREAD] != 0, h.flags[OxMessageInterface::FLAG_PARTIAL] != 0);
         if (code != OXMDL_ERR_NONE) return code;
       }
     }
@@ -331,7 +331,7 @@ unsigned OxMessage::writeEmail(Email* mail) {
   const SYSTEMTIME utc = localToUtc(encoded.fields.localDate);
   MessageAttributes file;
   file.mask = I::ATTR_FILE_MASK;
-  file.flags[1] = encoded.fields.hasEnclosures ? 1 : 0;
+  file.flags[OxMessageInterface::FLAG_ATTACHMENT] = encoded.fields.hasEnclosures ? 1 : 0;
   file.numericAttribute = 3;
   file.time = utc;
   file.text = encoded.textAttribute;
@@ -357,7 +357,7 @@ unsigned OxMessage::removeAttachments() {
   attr.mask = OxMessageInterface::ATTR_ATTACHMENT;
   code = getAttributes(&attr);
   if (code != OXMDL_ERR_NONE) return code;
-  if (attr.flags[1] == 0) return OXMDL_ERR_STG_NO_ATTACHMENT;
+  if (attr.flags[OxMessageInterface::FLAG_ATTACHMENT] == 0) return OXMDL_ERR_STG_NO_ATTACHMENT;
   std::string text;
   seekToHead();
   code = read(&text);
@@ -367,7 +367,7 @@ unsigned OxMessage::removeAttachments() {
   if (code != OXMDL_ERR_NONE) return code;
   code = write(stripped);
   if (code != OXMDL_ERR_NONE) return code;
-  attr.flags[1] = 0;
+  attr.flags[OxMessageInterface::FLAG_ATTACHMENT] = 0;
   return setAttributes(attr);
 }
 

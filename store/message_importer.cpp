@@ -41,8 +41,8 @@ unsigned fillMessage(OxMessageInterface* message, const MessageFields& fields, c
   const SYSTEMTIME utc = I::LocalTimeToSystemTime(fields.localDate);
   I::Attributes attr;
   attr.mask = I::ATTR_FILE_MASK | I::ATTR_HEADER_MASK;
-  attr.flags[0] = 1;
-  attr.flags[1] = fields.hasEnclosures ? 1 : 0;
+  attr.flags[OxMessageInterface::FLAG_UNREAD] = 1;
+  attr.flags[OxMessageInterface::FLAG_ATTACHMENT] = fields.hasEnclosures ? 1 : 0;
   attr.numericAttribute = 4;
   attr.byteAttribute = 0;
   attr.time = utc;

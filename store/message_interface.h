@@ -40,6 +40,8 @@ class OxMessageInterface {
     ATTR_FILE_MASK = 0x183F,
     ATTR_HEADER_MASK = 0x7C0,
   };
+  // Positions in Attributes::flags.
+  enum FlagIndex : int { FLAG_UNREAD = 0, FLAG_ATTACHMENT = 1, FLAG_PARTIAL = 2, FLAG_KEEP = 3 };
 
   // Each field is read or written only when its bit is set in `mask`.
   struct Attributes {

@@ -62,7 +62,7 @@ bool collectCandidates(OxFolderInterface* folder, unsigned long id, std::vector<
     OxMessageInterface::Attributes attr;
     attr.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_KEEP | OxMessageInterface::ATTR_TIME;
     if (!message->GetAttributes(&attr) && GetOxMiddleError() != OXMDL_ERR_STG_NO_ATTRIBUTE) return false;
-    if (attr.flags[0] != 0 || attr.flags[3] != 0) continue;
+    if (attr.flags[OxMessageInterface::FLAG_UNREAD] != 0 || attr.flags[OxMessageInterface::FLAG_KEEP] != 0) continue;
     char key[40];
     std::snprintf(key, sizeof key, "%04d/%02d/%02d %02d:%02d:%02d", attr.time.wYear, attr.time.wMonth,
                   attr.time.wDay, attr.time.wHour, attr.time.wMinute, attr.time.wSecond);

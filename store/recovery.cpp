@@ -52,7 +52,7 @@ unsigned scanEntries(OxStorage& storage, std::vector<Collected>* out) {
     attr.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_PARTIAL;
     code = message.get()->getAttributes(&attr);
     if (code == OXMDL_ERR_NONE || code == OXMDL_ERR_STG_NO_ATTRIBUTE) {
-      collected.push_back({id, owner, attr.flags[0] != 0, attr.flags[2] != 0});
+      collected.push_back({id, owner, attr.flags[OxMessageInterface::FLAG_UNREAD] != 0, attr.flags[OxMessageInterface::FLAG_PARTIAL] != 0});
       continue;
     }
     const std::wstring dir = idDirectory(messages.dataDir(), id);

@@ -339,26 +339,26 @@ unsigned Repair::moveAside(unsigned long id) {
 unsigned Repair::rebuildHeader(unsigned long id, const std::string& file) {
   const std::string text = file.substr(kMessageHeaderBytes);
   MessageFileHeader h = newMessageHeader();
-  h.flags[0] = 1;
+  h.flags[OxMessageInterface::FLAG_UNREAD] = 1;
   h.numericAttribute = 4;
   MessageCodec* codec = messageCodec();
   MessageFields fields;
   if (codec && codec->decodeFields(text, &fields) == OXMDL_ERR_NONE) {
-    h.flags[1] = fields.hasEnclosures ? 1 : 0;
+    h.flags[OxMessageInterface::FLAG_ATTACHMENT] = fields.hasEnclosures ? 1 : 0;
     if (fields.localDate.wYear != 0) h.time = localToUtc(fields.localDate);
   }
   for (auto& [folderId, f] : folders_) {
     for (const MessageLine& l : f.lines) {
       if (l.id != id) continue;
-      h.flags[0] = l.unread ? 1 : 0;
-      h.flags[2] = l.partial ? 1 : 0;
+      h.flags[OxMessageInterface::FLAG_UNREAD] = l.unread ? 1 : 0;
+      h.flags[OxMessageInterface::FLAG_PARTIAL] = l.partial ? 1 : 0;
     }
   }
   std::string bytes(reinterpret_cast<const char*>(&h), sizeof h);
   bytes += text;
   const unsigned code = replaceFile(messages_.messagePath(id), bytes.data(), bytes.size());
   if (code != OXMDL_ERR_NONE) return fileCode(code, StoreFile::MessageFile);
-  mails_[id] = {h.flags[0] != 0, h.flags[2] != 0};
+  mails_[id] = {h.flags[OxMessageInterface::FLAG_UNREAD] != 0, h.flags[OxMessageInterface::FLAG_PARTIAL] != 0};
   ++report_.repaired;
   NKDbgPrintfW(L"OxStorage::Recover() message %04lX header rebuilt\r\n", id);
   return OXMDL_ERR_NONE;
@@ -392,7 +392,7 @@ unsigned Repair::checkMessage(unsigned long id) {
     return OXMDL_ERR_NONE;
   }
   if (intact) {
-    mails_[id] = {h.flags[0] != 0, h.flags[2] != 0};
+    mails_[id] = {h.flags[OxMessageInterface::FLAG_UNREAD] != 0, h.flags[OxMessageInterface::FLAG_PARTIAL] != 0};
     return OXMDL_ERR_NONE;
   }
   std::string file;

@@ -8,5 +8,11 @@
 namespace oxm::transport {
 
 MailAccount serverRecord(const OxAccountInfoInterface::Attributes& a);
+// The keys serverRecord reads.
+inline constexpr uint64_t kServerRecordMask = [] {
+  using M = OxAccountInfoInterface::Mask;
+  return M::strSenderAddress | M::strPopUserName | M::strPopServerName | M::strSmtpServerName |
+         M::uiPopServerPort | M::uiSmtpServerPort | M::bAPOPEnabled | M::ulPopBeforeSmtpLatencySec;
+}();
 
 }  // namespace oxm::transport

@@ -7,6 +7,15 @@
 #include <list>
 #include <string>
 
+// Values of MailAccount::smtpAuthMethod.
+enum SmtpAuthMethod : uint32_t {
+  SMTP_AUTH_NONE = 0,
+  SMTP_AUTH_POP_BEFORE_SMTP = 1,
+  SMTP_AUTH_FROM_EHLO = 2,  // the best mechanism the server's EHLO offers
+  SMTP_AUTH_CRAM_MD5 = 3,
+  SMTP_AUTH_LOGIN = 4,
+};
+
 struct MailAccount {
   std::wstring mailAddress;                  // the account's own address
   std::wstring popUserName;                  // POP3 USER / APOP
@@ -19,7 +28,7 @@ struct MailAccount {
   uint8_t deleteFromServer = 0;              // delete each message right after delivery
   uint8_t popBeforeSmtp = 0;
   uint8_t apopEnabled = 0;                   // APOP instead of USER/PASS
-  uint32_t smtpAuthMethod = 0;               // 0 none, 1 POP before SMTP, 2 from EHLO, 3 CRAM-MD5, 4 LOGIN
+  uint32_t smtpAuthMethod = SMTP_AUTH_NONE;  // a SmtpAuthMethod
   std::wstring smtpUserName;
   std::wstring smtpPassword;
   std::wstring lastUid;                      // the last UID received from this account

@@ -51,6 +51,33 @@ std::string narrow(const std::wstring& wide) {
   return oxm::wideToMulti(wide, &out) == OXMDL_ERR_NONE ? out : std::string();
 }
 
+// The code of a negative reply in the states that have their own; any other state's is
+// POP_RESPONSE_ERR.
+struct NegativeReply {
+  oxm::PopState state;
+  unsigned code;
+};
+constexpr NegativeReply kNegativeReplies[] = {
+    {oxm::PopState::UserSent, POP_AUTH_ERR},
+    {oxm::PopState::PassSent, POP_AUTH_ERR},
+    {oxm::PopState::ListSize, POP_LIST_ERR},
+    {oxm::PopState::StatSent, POP_STAT_ERR},
+    {oxm::PopState::DeleReceived, POP_DELE_RECEIVED_ERR},
+    {oxm::PopState::ListBeforeRetr, POP_LIST_RETR_ERR},
+    {oxm::PopState::RetrSent, POP_RETR_ERR},
+    {oxm::PopState::RetrReading, POP_RETR_ERR},
+    {oxm::PopState::DeleReply, POP_DELE_ERR},
+    {oxm::PopState::LastUidlReply, POP_UIDL_LAST_ERR},
+    {oxm::PopState::DeleSelected, POP_DELE_SELECTED_ERR},
+};
+
+unsigned negativeReplyCode(oxm::PopState state) {
+  for (const NegativeReply& row : kNegativeReplies) {
+    if (row.state == state) return row.code;
+  }
+  return POP_RESPONSE_ERR;
+}
+
 bool isLoginState(oxm::PopState state) {
   return state == oxm::PopState::Greeting || state == oxm::PopState::UserSent ||
          state == oxm::PopState::PassSent;
@@ -178,7 +205,7 @@ bool PopClient::notifyPop(int kind, long a, long b) {
 void PopClient::resetConversation() {
   continueRead_ = cancelRequested_ = false;
   replyRead_ = false;
-  stopReason_ = 0;
+  stopReason_ = StopReason::Normal;
   newCount_ = totalSize_ = handledCount_ = skippedCount_ = 0;
   deleteIndex_ = listIndex_ = 0;
   conversationBytes_ = messageSize_ = 0;
@@ -318,7 +345,7 @@ unsigned PopClient::recvExec() {
         state_ != State::QuitSent && state_ != State::Finished) {
       expectReply_ = false;
       continueRead_ = false;
-      stopReason_ = 2;
+      stopReason_ = StopReason::Cancelled;
       if (isLoginState(state_)) {
         cancelRequested_ = false;  // answered here: the client's next conversation starts clean
         sendData("QUIT\r\n");
@@ -391,44 +418,9 @@ unsigned PopClient::checkResponse() {
   if (pop::isPositive(bytes)) return 0;
   // An overflowed message buffer keeps only its first four bytes: "+OK" and one more.
   if (retr && link_->retr && link_->retr->overflow() && bytes.starts_with("+OK")) return 0;
-  unsigned code;
-  switch (state_) {
-    case State::UserSent:
-    case State::PassSent:
-      code = POP_AUTH_ERR;
-      break;
-    case State::ListSize:
-      code = POP_LIST_ERR;
-      break;
-    case State::StatSent:
-      code = POP_STAT_ERR;
-      break;
-    case State::DeleReceived:
-      code = POP_DELE_RECEIVED_ERR;
-      break;
-    case State::ListBeforeRetr:
-      code = POP_LIST_RETR_ERR;
-      break;
-    case State::RetrSent:
-    case State::RetrReading:
-      code = POP_RETR_ERR;
-      break;
-    case State::DeleReply:
-      code = POP_DELE_ERR;
-      break;
-    case State::LastUidlReply:
-      code = POP_UIDL_LAST_ERR;
-      break;
-    case State::DeleSelected:
-      code = POP_DELE_SELECTED_ERR;
-      break;
-    case State::QuitSent:
-      return POP_QUIT_ERR;
-    default:
-      code = POP_RESPONSE_ERR;
-      break;
-  }
-  return sendQuitAfterError(code);
+  // A refused QUIT ends the conversation as it is; any other refusal is answered with QUIT.
+  if (state_ == State::QuitSent) return POP_QUIT_ERR;
+  return sendQuitAfterError(negativeReplyCode(state_));
 }
 
 unsigned PopClient::sendData(std::string_view command, bool secret) {
@@ -520,7 +512,7 @@ unsigned PopClient::onUidlSent() {
     messageList_.clear();
     // Without UIDs nothing can be matched to a selection or to what was received before.
     if (mode_ == kModeSelect || mode_ == kModeDeleteSelected || mode_ == kModeClear) {
-      stopReason_ = 1;
+      stopReason_ = StopReason::Declined;
       setState(State::QuitNext);
     } else {
       setState(State::StatNext);
@@ -595,7 +587,7 @@ unsigned PopClient::onListSize() {
     return 0;
   }
   if (!notifyPop(7, newCount_, totalSize_)) {
-    stopReason_ = 1;
+    stopReason_ = StopReason::Declined;
     setState(State::QuitNext);
     return 0;
   }
@@ -625,7 +617,7 @@ unsigned PopClient::onStatSent() {
   totalSize_ = size;
   bool go = notifyPop(7, count, size);
   if (count == 0 || !go) {
-    stopReason_ = 1;
+    stopReason_ = StopReason::Declined;
     setState(State::QuitNext);
     return 0;
   }
@@ -668,7 +660,7 @@ unsigned PopClient::onRetrNext() {
   currentNumber_ = number;
   setCurrentUid(number);
   if (!notifyPop(10, 1, 0)) {
-    stopReason_ = 1;
+    stopReason_ = StopReason::Declined;
     setState(State::QuitNext);
     return 0;
   }
@@ -757,7 +749,7 @@ unsigned PopClient::onRetrReading() {
   mailText_.clear();
   mailText_.shrink_to_fit();
   if (!go) {
-    stopReason_ = 1;
+    stopReason_ = StopReason::Declined;
     expectReply_ = false;
     setState(State::QuitNext);
     return 0;
@@ -847,9 +839,9 @@ unsigned PopClient::onQuitSent() {
   uidlLineByNumber_.clear();
   int kind = 4;
   long a = handledCount_;
-  if (stopReason_ == 1) {
+  if (stopReason_ == StopReason::Declined) {
     kind = 5;
-  } else if (stopReason_ == 2) {
+  } else if (stopReason_ == StopReason::Cancelled) {
     kind = 6;
     a = 0;
   } else if (mode_ == kModeDeleteSelected) {
@@ -877,7 +869,7 @@ unsigned PopClient::onListAllReply() {
     if (wanted.count(number)) totalSize_ = std::min<long>(totalSize_ + size, INT32_MAX);
   });
   if (!notifyPop(7, newCount_, totalSize_)) {
-    stopReason_ = 1;
+    stopReason_ = StopReason::Declined;
     setState(State::QuitNext);
     return 0;
   }

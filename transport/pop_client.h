@@ -179,7 +179,9 @@ class PopClient {
   std::atomic<bool> cancelRequested_{false}, abortRequested_{false};
   bool uidlUnsupported_ = false, uidlFirstChunk_ = false, lastUidFound_ = false, noneKnown_ = false;
   bool headerOnly_ = false, skipped_ = false, deleteSelectedStarted_ = false;
-  int stopReason_ = 0;  // 0 normal, 1 declined or nothing to do, 2 cancelled
+  // Why the conversation ends: the work done, declined or nothing to do, or cancelled.
+  enum class StopReason { Normal, Declined, Cancelled };
+  StopReason stopReason_ = StopReason::Normal;
   State state_ = State::Finished;
   int mode_ = kModeNormal;
   std::string reply_;        // the reply to the current command

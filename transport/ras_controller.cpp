@@ -29,6 +29,12 @@ long mappedStatus(DWORD status) {
   }
 }
 
+// Bits of the platform's "Wifi" value.
+constexpr DWORD kWifiOn = 0x1;
+constexpr DWORD kWifiPowered = 0x2;
+constexpr DWORD kWifiConnecting = 0x8;
+constexpr DWORD kWifiConnected = 0x10;
+
 // The Wi-Fi state from the platform's "Wifi" value: 0 none, 1 off, 2 not powered,
 // 3 connecting, 4 connected, 5 anything else.
 int wifiState() {
@@ -41,10 +47,10 @@ int wifiState() {
   }
   NKDbgPrintfW(L"[WIFI]wifi status :[0x%08x]\r\n", value);
   if (!found) return 0;
-  if (!(value & 0x1)) return 1;
-  if (!(value & 0x2)) return 2;
-  if (value & 0x8) return 3;
-  if (value & 0x10) return 4;
+  if (!(value & kWifiOn)) return 1;
+  if (!(value & kWifiPowered)) return 2;
+  if (value & kWifiConnecting) return 3;
+  if (value & kWifiConnected) return 4;
   return 5;
 }
 
@@ -73,7 +79,7 @@ void OxRASController::notify(long phase) {
 void* OxRASController::EstablishConnection(long* status, OxAccountInfoInterface* account) {
   *status = 0;
   OxAccountInfoInterface::Attributes attrs;
-  attrs.mask = (1ull << 1) | (1ull << 17);  // strSenderAddress, guidNetworkSetting
+  attrs.mask = OxAccountInfoInterface::Mask::strSenderAddress | OxAccountInfoInterface::Mask::guidNetworkSetting;
   if (!account || !account->GetAccountInfoAttributes(&attrs)) {
     // The account's network cannot be told: no connection rather than a guess.
     *status = -5;
@@ -100,7 +106,7 @@ bool OxRASController::EstablishConnection(long* status) {
   *status = 0;
   if (!connection_) {
     OxAccountInfoInterface::Attributes attrs;
-    attrs.mask = 1ull << 17;  // guidNetworkSetting
+    attrs.mask = OxAccountInfoInterface::Mask::guidNetworkSetting;
     if (!account_ || !account_->GetAccountInfoAttributes(&attrs)) {
       *status = -5;
       return false;

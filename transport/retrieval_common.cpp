@@ -19,7 +19,7 @@ bool readRetrievalRecord(OxAccountInfoInterface* account, OxAccountInfoInterface
   m->partialLines = a->uiPartialRetrievingLines;
   m->deleteFromServer = a->bMessageLeavingEnabled ? 1 : 0;
   m->popBeforeSmtp = a->bPopBeforeSmtpEnabled ? 1 : 0;
-  m->smtpAuthMethod = a->bSmtpAuthEnabled ? 1 : 0;
+  m->smtpAuthMethod = a->bSmtpAuthEnabled ? SMTP_AUTH_POP_BEFORE_SMTP : SMTP_AUTH_NONE;
   m->smtpUserName = a->strSmtpUserName;
   m->smtpPassword = a->strSmtpPasswd;
   return account->GetLastUID(&m->lastUid) && account->GetUIDL(&m->uidList);
@@ -61,9 +61,9 @@ bool replaceStoredMessage(OxAccountInfoInterface* account, uint32_t messageId, c
   }
   OxMessageInterface::Attributes a;
   a.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_ATTACHMENT | OxMessageInterface::ATTR_PARTIAL;
-  a.flags[0] = 1;
-  a.flags[1] = mail.enclosures.empty() ? 0 : 1;
-  a.flags[2] = 0;
+  a.flags[OxMessageInterface::FLAG_UNREAD] = 1;
+  a.flags[OxMessageInterface::FLAG_ATTACHMENT] = mail.enclosures.empty() ? 0 : 1;
+  a.flags[OxMessageInterface::FLAG_PARTIAL] = 0;
   return message->SetAttributes(a);
 }
 

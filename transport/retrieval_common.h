@@ -10,6 +10,7 @@
 
 #include "accounts/account_info.h"
 #include "frame/oxerror.h"
+#include "transport/account_record.h"
 #include "transport/listener.h"
 #include "transport/mail_account.h"
 #include "transport/periodic.h"
@@ -28,7 +29,13 @@ using MessageMap = std::map<std::string, MsgIdPartial>;
 // The settings a retrieval reads: sender address, POP server, port, user, password, APOP,
 // leaving, partial switch and lines, SMTP server, port, user and password, automatic
 // retrieval, POP before SMTP with its latency, SMTP authentication, old-message removal.
-inline constexpr uint64_t kRetrievalMask = 0x00BCDF7E;
+inline constexpr uint64_t kRetrievalMask =
+    kServerRecordMask | OxAccountInfoInterface::Mask::strPopPasswd |
+    OxAccountInfoInterface::Mask::bMessageLeavingEnabled | OxAccountInfoInterface::Mask::bPartialRetrievingEnabled |
+    OxAccountInfoInterface::Mask::uiPartialRetrievingLines | OxAccountInfoInterface::Mask::strSmtpUserName |
+    OxAccountInfoInterface::Mask::strSmtpPasswd | OxAccountInfoInterface::Mask::bAutoMailRetrievingEnabled |
+    OxAccountInfoInterface::Mask::bPopBeforeSmtpEnabled | OxAccountInfoInterface::Mask::bSmtpAuthEnabled |
+    OxAccountInfoInterface::Mask::bRemoveOldMessageEnabled;
 
 // Reads the account's retrieval settings into *a and fills *m from them, with the last UID and
 // the UID list. False with the account's code when any of it cannot be read.

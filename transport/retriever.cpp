@@ -339,7 +339,7 @@ bool OxRetriever::onFinished(long count) {
 bool OxRetriever::onMailboxSize(long count, long size) {
   if (count == 0) return onFinished(0);
   OxAccountInfoInterface::Attributes a;
-  a.mask = uint64_t{1} << 23;  // bRemoveOldMessageEnabled
+  a.mask = OxAccountInfoInterface::Mask::bRemoveOldMessageEnabled;
   const bool checkOld = (retrievalKind_ == 0 || retrievalKind_ == 1) && account_->GetAccountInfoAttributes(&a) &&
                         a.bRemoveOldMessageEnabled;
   if (checkOld && storage_) {

@@ -4,6 +4,7 @@
 
 #include "accounts/account_info.h"
 #include "accounts/classifier.h"
+#include "accounts/new_message.h"
 #include "accounts/old_messages.h"
 #include "codec/emlcompose.h"
 #include "frame/oxerror.h"
@@ -20,14 +21,13 @@
 
 namespace {
 
-// The account keys the sender reads, by their bits in the settings table.
-constexpr int kKeyBits[] = {1, 2, 3, 4, 5, 6, 11, 12, 13, 14, 15, 19, 20, 21, 23, 29, 30, 37};
-
-uint64_t senderMask() {
-  uint64_t mask = 0;
-  for (int bit : kKeyBits) mask |= uint64_t{1} << bit;
-  return mask;
-}
+using AccountMask = OxAccountInfoInterface::Mask;
+// The account keys the sender reads.
+constexpr uint64_t kSenderMask =
+    oxm::transport::kServerRecordMask | AccountMask::strPopPasswd | AccountMask::bUseSameUserPass |
+    AccountMask::strSmtpUserName | AccountMask::strSmtpPasswd | AccountMask::bPopBeforeSmtpEnabled |
+    AccountMask::bSmtpAuthEnabled | AccountMask::bRemoveOldMessageEnabled | AccountMask::ulSousinTrayID |
+    AccountMask::ulSousinZumiTrayID | AccountMask::bSmtpSvrAuthEnabled;
 
 // The mark of an accepted outbox message: this prefix and the Message-Id it went out with. The
 // message file keeps at most 100 bytes of it, so marks are compared as stored.
@@ -96,16 +96,16 @@ bool Sender::listMessages(unsigned long folderId, std::vector<unsigned long>* id
 
 unsigned Sender::SetMailAccountinfo(OxAccountInfoInterface* account, const std::wstring& password) {
   OxAccountInfoInterface::Attributes a;
-  a.mask = senderMask();
+  a.mask = kSenderMask;
   if (!account || !account->GetAccountInfoAttributes(&a)) return SENDER_ACCOUNTINFO_ERROR;
   MailAccount m = oxm::transport::serverRecord(a);
   if (a.bSmtpSvrAuthEnabled && a.bSmtpAuthEnabled) {
-    m.smtpAuthMethod = 2;
+    m.smtpAuthMethod = SMTP_AUTH_FROM_EHLO;
     m.smtpUserName = a.bUseSameUserPass ? a.strPopUserName : a.strSmtpUserName;
     m.smtpPassword = !password.empty() ? password : (a.bUseSameUserPass ? a.strPopPasswd : a.strSmtpPasswd);
-    if (forcedAuthMethod_ == 3 || forcedAuthMethod_ == 4) m.smtpAuthMethod = forcedAuthMethod_;
+    if (forcedAuthMethod_ == SMTP_AUTH_CRAM_MD5 || forcedAuthMethod_ == SMTP_AUTH_LOGIN) m.smtpAuthMethod = forcedAuthMethod_;
   } else if (a.bSmtpSvrAuthEnabled && a.bPopBeforeSmtpEnabled) {
-    m.smtpAuthMethod = 1;
+    m.smtpAuthMethod = SMTP_AUTH_POP_BEFORE_SMTP;
     m.popBeforeSmtp = 1;
     m.popPassword = !password.empty() ? password : a.strPopPasswd;
   }
@@ -370,34 +370,22 @@ unsigned Sender::Savesentmaildata(const std::string& mark) {
   std::unique_ptr<OxFolderInterface> root(storage_ ? storage_->OpenRootFolder() : nullptr);
   std::unique_ptr<OxFolderInterface> sent(storage_ ? storage_->OpenFolder(sentFolder_) : nullptr);
   if (!root || !sent) return OXMDL_ERR_MEM_SHORTAGE;
-  unsigned long id = 0;
-  if (!sent->CreateMessage(&id, static_cast<unsigned long>(text_.size()))) return GetOxMiddleError();
   Email mail;
   EmlCompose codec;
-  bool ok = codec.Decode(&mail, &text_);
-  if (ok) {
-    OxMessageInterface::Attributes a;
-    a.mask = OxMessageInterface::ATTR_FILE_MASK | OxMessageInterface::ATTR_HEADER_MASK;
-    a.flags[1] = mail.enclosures.empty() ? 0 : 1;
-    a.numericAttribute = 3;  // sent
-    SYSTEMTIME now;
-    oxm::GetLocalTime(&now);
-    a.time = OxMessageInterface::LocalTimeToSystemTime(now);
-    a.date = a.time;
-    a.text = mark;
-    if (!mail.to.empty()) {
-      std::wstring name;
-      codec.ParseAddress(mail.to.front(), &a.toAddress, &name);
-    }
-    a.fromAddress = mail.from;
-    a.fromName = mail.fromName;
-    a.subject = mail.subject;
-    std::unique_ptr<OxMessageInterface> message(storage_->OpenMessage(id));
-    ok = message && message->Write(text_) && message->SetAttributes(a);
-  }
-  if (!ok) {
+  if (!codec.Decode(&mail, &text_)) {
     const unsigned code = GetOxMiddleError();
-    sent->RemoveMessage(id);
+    return code ? code : OXMDL_ERR_MEM_SHORTAGE;
+  }
+  SYSTEMTIME now;
+  oxm::GetLocalTime(&now);
+  const unsigned int sentKind = 3;
+  OxMessageInterface::Attributes a = oxm::newMessageAttributes(codec, mail, !mail.enclosures.empty(), sentKind, now);
+  a.text = mark;
+  // Text first: a copy cut short by a crash before its mark still shows its Message-Id, by which
+  // the next run finds it filed (see finishMarkedMessage).
+  unsigned long id = 0;
+  if (!oxm::storeNewMessage(*storage_, *sent, text_, a, oxm::FirstWrite::Text, &id)) {
+    const unsigned code = GetOxMiddleError();
     sent->FlushMessageHeader();
     return code ? code : OXMDL_ERR_MEM_SHORTAGE;
   }

@@ -75,9 +75,9 @@ class Sender {
   // From any thread: stops the run, ending the SMTP wait in hand; returns 1.
   int Cancel();
 
-  // oxmail's choice of mechanism beyond what the account's settings can say: 3 CRAM-MD5 or 4
-  // LOGIN replace the method the settings give (when it is 2, chosen from the server's EHLO
-  // reply); 0 keeps the settings' method.
+  // oxmail's choice of mechanism beyond what the account's settings can say: SMTP_AUTH_CRAM_MD5
+  // or SMTP_AUTH_LOGIN replace the method the settings give (when it is SMTP_AUTH_FROM_EHLO,
+  // chosen from the server's EHLO reply); SMTP_AUTH_NONE keeps the settings' method.
   void SetSmtpAuthMethod(unsigned method) { forcedAuthMethod_ = method; }
 
  private:

@@ -139,12 +139,12 @@ void SmtpClient::setAccount(MailAccount* account, void* connection) {
   smtpPassword_ = narrow(account->smtpPassword);
   waitSeconds_ = account->popBeforeSmtpLatencySec > 300 ? 60 : account->popBeforeSmtpLatencySec;
   connection_ = connection;
-  secureMode_ = 0;
+  secureMode_ = SecureMode::Plain;
   if (smtpServerPort_ == kImplicitTlsPort) {
-    secureMode_ = 1;
+    secureMode_ = SecureMode::ImplicitTls;
     oxm::NKDbgPrintfW(L"SmtpClient:: set isSSL ON! \r\n");
   } else if (smtpServerPort_ == kStartTlsPort) {
-    secureMode_ = 2;
+    secureMode_ = SecureMode::StartTls;
     oxm::NKDbgPrintfW(L"SmtpClient:: set isStartTls ON! \r\n");
   }
 }
@@ -163,7 +163,7 @@ unsigned SmtpClient::openLink(std::unique_ptr<Link>* link, const std::string& ho
                               unsigned connectError) {
   auto made = std::make_unique<Link>();
   if (!made->socket.open()) return SMTP_SOCKET_ERR;
-  if (secure) made->socket.setSecure(host, certificateValidationCallback, secureMode_ == 2);
+  if (secure) made->socket.setSecure(host, certificateValidationCallback, secureMode_ == SecureMode::StartTls);
   made->reader.setLog(log_.get());
   made->reader.setChecks({nullptr, [this] { return cancelRequested_.load(); },
                           static_cast<oxm::HCONNECTION>(connection_)});
@@ -194,7 +194,7 @@ void SmtpClient::newConnection() {
   log_->start(kTitle, sizeof kTitle - 1);
   cancelRequested_ = false;
   tlsTried_ = false;
-  if (smtpAuthMethod_ == 1 && !popServerName_.empty()) {
+  if (smtpAuthMethod_ == SMTP_AUTH_POP_BEFORE_SMTP && !popServerName_.empty()) {
     started_ = true;
     popLoginDone_ = true;
     if (const unsigned code = popLogin()) {
@@ -213,7 +213,7 @@ void SmtpClient::newConnection() {
 void SmtpClient::startSend() {
   started_ = true;
   setState(State::Greeting);
-  if (const unsigned code = openLink(&link_, smtpServerName_, smtpServerPort_, secureMode_ != 0, SMTP_CONNECT_ERR)) {
+  if (const unsigned code = openLink(&link_, smtpServerName_, smtpServerPort_, secureMode_ != SecureMode::Plain, SMTP_CONNECT_ERR)) {
     errorHandling(code);
     return;
   }
@@ -387,7 +387,7 @@ unsigned SmtpClient::dispatch() {
 // The greeting: with STARTTLS the TLS exchange comes first, else the greeting proper.
 unsigned SmtpClient::onGreeting() {
   if (!oxm::smtp::replyIs(reply_, {"220", "250"})) return SMTP_RESPONSE_ERR;
-  if (secureMode_ == 2 && !tlsTried_) {
+  if (secureMode_ == SecureMode::StartTls && !tlsTried_) {
     oxm::NKDbgPrintfW(L"[TLS1]SmtpClient::startTls()\r\n");
     tlsTried_ = true;
     if (const unsigned code = sendCommand("EHLO OxMail_1\r\n")) return code;
@@ -398,7 +398,7 @@ unsigned SmtpClient::onGreeting() {
 }
 
 unsigned SmtpClient::greet() {
-  if (smtpAuthMethod_ != 0 && smtpAuthMethod_ != 1) {
+  if (smtpAuthMethod_ != SMTP_AUTH_NONE && smtpAuthMethod_ != SMTP_AUTH_POP_BEFORE_SMTP) {
     if (smtpUserName_.empty() || smtpPassword_.empty()) return SMTP_AUTH_ERR;
     if (const unsigned code = sendCommand("EHLO OxMail\r\n")) return code;
     setState(State::EhloSent);
@@ -470,14 +470,14 @@ unsigned SmtpClient::chooseAuth() {
   const unsigned check = oxm::smtp::ehloCapabilities(reply_, &caps);
   if (check == SMTP_GENERAL_ERR) return SMTP_RESPONSE_ERR;
   if (check == SMTP_EHLO_ERR) return SMTP_AUTH_UNAVAILABLE_ERR;
-  if (check == SMTP_AUTH_METHOD_ERR && smtpAuthMethod_ != 2) return SMTP_AUTH_METHOD_ERR;
+  if (check == SMTP_AUTH_METHOD_ERR && smtpAuthMethod_ != SMTP_AUTH_FROM_EHLO) return SMTP_AUTH_METHOD_ERR;
   authCaps_ = caps;
   const char* command = "HELO nimbus\r\n";
   State next = State::MailFromNext;
-  if (smtpAuthMethod_ == 3 || (smtpAuthMethod_ == 2 && (caps & oxm::smtp::kAuthCramMd5))) {
+  if (smtpAuthMethod_ == SMTP_AUTH_CRAM_MD5 || (smtpAuthMethod_ == SMTP_AUTH_FROM_EHLO && (caps & oxm::smtp::kAuthCramMd5))) {
     command = "AUTH CRAM-MD5\r\n";
     next = State::CramSent;
-  } else if (smtpAuthMethod_ == 4 || (smtpAuthMethod_ == 2 && (caps & oxm::smtp::kAuthLogin))) {
+  } else if (smtpAuthMethod_ == SMTP_AUTH_LOGIN || (smtpAuthMethod_ == SMTP_AUTH_FROM_EHLO && (caps & oxm::smtp::kAuthLogin))) {
     command = "AUTH LOGIN\r\n";
     next = State::LoginSent;
   }

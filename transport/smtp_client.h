@@ -133,7 +133,8 @@ class SmtpClient {
   unsigned smtpAuthMethod_ = 0;
   std::string smtpUserName_, smtpPassword_;
   unsigned waitSeconds_ = 0;
-  int secureMode_ = 0;  // 0 plain, 1 TLS from the first byte, 2 STARTTLS
+  enum class SecureMode { Plain, ImplicitTls, StartTls };
+  SecureMode secureMode_ = SecureMode::Plain;
   void* connection_ = nullptr;
 
   // The message in hand.

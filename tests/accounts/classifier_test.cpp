@@ -8,6 +8,7 @@
 
 #include "accounts/account_creator.h"
 #include "accounts/account_info.h"
+#include "platform/fault.h"
 #include "store/storage_interface.h"
 #include "tests/accounts/accounts_fixture.h"
 
@@ -154,6 +155,27 @@ TEST_F(ClassifierTest, StoredMessageCarriesTheReceivedAttributes) {
   std::string undated = "From: a@example.jp\r\nSubject: undated\r\n\r\nx\r\n";
   ASSERT_TRUE(classifier.SaveToFolder(undated, "u2", false, account_.get()));
   EXPECT_EQ(undated.compare(0, 6, "Date: "), 0);
+}
+
+// A save that fails at any of its writes leaves no message behind and reports a code.
+TEST_F(ClassifierTest, ASaveFailingAtAnyWriteLeavesNoMessage) {
+  setRules({});
+  OxClassifier classifier;
+  std::string text = message("a@example.jp", "first");
+  fault::reset();
+  ASSERT_TRUE(classifier.SaveToFolder(text, "u0", false, account_.get()));
+  const long writes = fault::calls(fault::Op::Write);
+  ASSERT_GT(writes, 1);
+  for (long n = 1; n <= writes; ++n) {
+    const size_t before = ids(inbox_).size();
+    text = message("a@example.jp", "write " + std::to_string(n));
+    fault::failNth(fault::Op::Write, static_cast<int>(n), ERROR_ACCESS_DENIED);
+    const bool saved = classifier.SaveToFolder(text, "u", false, account_.get());
+    const unsigned code = GetOxMiddleError();
+    fault::reset();
+    EXPECT_EQ(ids(inbox_).size(), before + (saved ? 1 : 0)) << "write " << n;
+    if (!saved) EXPECT_NE(code, OXMDL_ERR_NONE) << "write " << n;
+  }
 }
 
 TEST_F(ClassifierTest, MoveToFolderSortsAStoredMessageByItsKind) {

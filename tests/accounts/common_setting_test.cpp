@@ -125,7 +125,7 @@ TEST_F(CommonSettingTest, FailuresAreReportedAfterEveryFieldWasTried) {
   fault::setFreeSpace(std::nullopt);
 
   // Reads: each failed field keeps its value, the others are read.
-  fault::failNth(fault::Op::Open, 1, ERROR_ACCESS_DENIED, 2);  // the first field's opens
+  fault::failNth(fault::Op::Open, 1, ERROR_ACCESS_DENIED, 4);  // the first field's four opens
   r = Attributes{};
   r.bPeriodicRetrievingEnabledModule = true;
   r.mask = 3;

@@ -145,7 +145,7 @@ int rename(const Args& args) {
     Account account(from);
     OxAccountInfoInterface::Attributes a;
     a.strAccountName = wide(to);
-    a.mask = uint64_t{1} << findAccountKey("strAccountName")->bit;
+    a.mask = OxAccountInfoInterface::Mask::strAccountName;
     write(account, a);
   }
   if (!OxAccountInfoInterface::Rename(wide(from), wide(to))) libraryFailure("cannot rename '" + from + "'");

@@ -1,6 +1,7 @@
 // oxmail compose, reply, reply-all, forward: new messages into the outbox or the drafts tray.
 #include <cstdio>
 
+#include "accounts/new_message.h"
 #include "tools/oxmail/args.h"
 #include "tools/oxmail/commands.h"
 #include "tools/oxmail/output.h"
@@ -34,33 +35,12 @@ unsigned long store(Account& account, unsigned long folderId, const std::string&
   EmlCompose codec;
   if (!codec.DecodeHeader(&header, &text)) libraryFailure("cannot read back the encoded message");
   Owned<OxFolderInterface> folder = account.openFolder(folderId);
+  const unsigned int composedKind = 3;  // as the sender files its sent copies
+  const OxMessageInterface::Attributes a =
+      oxm::newMessageAttributes(codec, header, attachments, composedKind, header.date);
   unsigned long id = 0;
-  if (!folder->CreateMessage(&id, static_cast<unsigned long>(text.size()))) {
-    libraryFailure("cannot add a message to folder " + std::to_string(folderId));
-  }
-  OxMessageInterface::Attributes a;
-  a.mask = OxMessageInterface::ATTR_FILE_MASK | OxMessageInterface::ATTR_HEADER_MASK;
-  a.flags[1] = attachments ? 1 : 0;
-  a.numericAttribute = 3;
-  a.time = OxMessageInterface::LocalTimeToSystemTime(header.date);
-  a.date = a.time;
-  if (!header.to.empty()) {
-    std::wstring name;
-    codec.ParseAddress(header.to.front(), &a.toAddress, &name);
-  }
-  a.fromAddress = header.from;
-  a.fromName = header.fromName;
-  a.subject = header.subject;
-  bool ok = false;
-  {
-    Owned<OxMessageInterface> m(account.storage().OpenMessage(id));
-    ok = m && m->SetAttributes(a) && m->Write(text);
-  }
-  if (!ok) {
-    const unsigned int code = GetOxMiddleError();
-    folder->RemoveMessage(id);
-    SetOxMiddleError(code);
-    libraryFailure("cannot store the message");
+  if (!oxm::storeNewMessage(account.storage(), *folder, text, a, oxm::FirstWrite::Attributes, &id)) {
+    libraryFailure("cannot store the message in folder " + std::to_string(folderId));
   }
   return id;
 }

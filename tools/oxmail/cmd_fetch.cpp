@@ -42,7 +42,7 @@ class PartialOverride {
   void set(bool on) {
     OxAccountInfoInterface::Attributes a;
     a.bPartialRetrievingEnabled = on;
-    a.mask = uint64_t{1} << findAccountKey("bPartialRetrievingEnabled")->bit;
+    a.mask = OxAccountInfoInterface::Mask::bPartialRetrievingEnabled;
     if (!account_.info().SetAccountInfoAttributes(a)) libraryFailure("cannot change the partial setting");
   }
   Account& account_;

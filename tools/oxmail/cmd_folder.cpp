@@ -26,7 +26,7 @@ unsigned long countUnread(Account& account, const std::vector<unsigned long>& id
     Owned<OxMessageInterface> m(account.storage().OpenMessage(id));
     OxMessageInterface::Attributes a;
     a.mask = OxMessageInterface::ATTR_UNREAD;
-    if (m && m->GetAttributes(&a) && a.flags[0]) ++unread;
+    if (m && m->GetAttributes(&a) && a.flags[OxMessageInterface::FLAG_UNREAD]) ++unread;
   }
   return unread;
 }

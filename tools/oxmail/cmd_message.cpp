@@ -39,10 +39,10 @@ std::string flagText(OxMessageInterface& m) {
            OxMessageInterface::ATTR_PARTIAL | OxMessageInterface::ATTR_KEEP;
   if (!m.GetAttributes(&a)) return "????";
   std::string flags;
-  flags += a.flags[0] ? 'U' : '-';
-  flags += a.flags[1] ? 'A' : '-';
-  flags += a.flags[2] ? 'P' : '-';
-  flags += a.flags[3] ? 'K' : '-';
+  flags += a.flags[OxMessageInterface::FLAG_UNREAD] ? 'U' : '-';
+  flags += a.flags[OxMessageInterface::FLAG_ATTACHMENT] ? 'A' : '-';
+  flags += a.flags[OxMessageInterface::FLAG_PARTIAL] ? 'P' : '-';
+  flags += a.flags[OxMessageInterface::FLAG_KEEP] ? 'K' : '-';
   return flags;
 }
 
@@ -298,10 +298,10 @@ int runMark(const Words& words) {
   OxMessageInterface::Attributes a;
   if (how == "read" || how == "unread") {
     a.mask = OxMessageInterface::ATTR_UNREAD;
-    a.flags[0] = how == "unread";
+    a.flags[OxMessageInterface::FLAG_UNREAD] = how == "unread";
   } else if (how == "keep" || how == "nokeep") {
     a.mask = OxMessageInterface::ATTR_KEEP;
-    a.flags[3] = how == "keep";
+    a.flags[OxMessageInterface::FLAG_KEEP] = how == "keep";
   } else {
     throw UsageError("'" + how + "' is not read, unread, keep or nokeep");
   }

@@ -99,7 +99,7 @@ int runSignature(const Words& words) {
   auto signature = opened(account.info().OpenSignature(), "the signatures of '" + account.name() + "'");
   if (sub == "show") {
     OxSignatureInterface::Attributes a;
-    a.mask = 3;
+    a.mask = OxSignatureInterface::SIGNATURE_BOTH;
     if (!signature->ReadAttributes(&a)) libraryFailure("cannot read the signatures");
     if (settings().json) {
       printRecord({{"first", Cell(a.strSignature1)}, {"second", Cell(a.strSignature2)}});
@@ -125,8 +125,8 @@ int runSignature(const Words& words) {
     }
     a.mask |= bit;
   };
-  take("first", "first-file", 1, &a.strSignature1);
-  take("second", "second-file", 2, &a.strSignature2);
+  take("first", "first-file", OxSignatureInterface::SIGNATURE_1, &a.strSignature1);
+  take("second", "second-file", OxSignatureInterface::SIGNATURE_2, &a.strSignature2);
   if (a.mask == 0) throw UsageError("give --first or --second");
   if (!signature->WriteAttributes(a)) libraryFailure("cannot write the signatures");
   return kExitOk;

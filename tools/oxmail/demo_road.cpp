@@ -37,7 +37,7 @@ std::string findMessage(const std::string& name, const std::string& folder, uint
   for (unsigned long id : ids) {
     OxMessageInterface::Attributes a;
     a.mask = withAttachment;
-    if (!withAttachment || (account.openMessage(id)->GetAttributes(&a) && a.flags[1])) found = std::to_string(id);
+    if (!withAttachment || (account.openMessage(id)->GetAttributes(&a) && a.flags[OxMessageInterface::FLAG_ATTACHMENT])) found = std::to_string(id);
   }
   return found;
 }

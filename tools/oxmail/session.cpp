@@ -85,9 +85,42 @@ unsigned long parseNumber(const std::string& text, const char* what) {
   return v;
 }
 
+namespace {
+
+std::string formatField(const std::wstring& v) { return utf8(v); }
+std::string formatField(bool v) { return v ? "true" : "false"; }
+std::string formatField(const GUID& v) { return guidText(v); }
+std::string formatField(uint32_t v) { return std::to_string(v); }
+std::string formatField(int32_t v) { return std::to_string(v); }
+
+void parseField(std::wstring* field, const char*, const std::string& text) { *field = wide(text); }
+void parseField(bool* field, const char* name, const std::string& text) {
+  if (!parseBool(text, field)) throw UsageError(std::string(name) + " takes true or false, not '" + text + "'");
+}
+void parseField(GUID* field, const char* name, const std::string& text) {
+  if (!parseGuid(text, field)) throw UsageError(std::string(name) + " takes a GUID, not '" + text + "'");
+}
+void parseField(int32_t* field, const char* name, const std::string& text) {
+  char* end = nullptr;
+  long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end || v < INT32_MIN || v > INT32_MAX) {
+    throw UsageError(std::string(name) + " takes a whole number, not '" + text + "'");
+  }
+  *field = static_cast<int32_t>(v);
+}
+void parseField(uint32_t* field, const char* name, const std::string& text) {
+  *field = static_cast<uint32_t>(parseNumber(text, name));
+}
+
+}  // namespace
+
 const std::vector<AccountKey>& accountKeys() {
+  using Attributes = OxAccountInfoInterface::Attributes;
   static const std::vector<AccountKey> keys = {
-#define OXM_ACCOUNT_KEY(bit, type, field, def) {#field, bit, (#type)[0]},
+#define OXM_ACCOUNT_KEY(bit, type, field, def)                                           \
+  {#field, OxAccountInfoInterface::Mask::field, (#type)[0],                              \
+   [](const Attributes& a) { return formatField(a.field); },                             \
+   [](Attributes* a, const char* name, const std::string& text) { parseField(&a->field, name, text); }},
 #include "accounts/account_keys.inc"
 #undef OXM_ACCOUNT_KEY
   };
@@ -102,50 +135,12 @@ const AccountKey* findAccountKey(const std::string& name) {
 }
 
 std::string keyValue(const OxAccountInfoInterface::Attributes& a, const AccountKey& key) {
-#define OXM_ACCOUNT_KEY(bit, type, field, def) \
-  if (std::strcmp(key.name, #field) == 0) return formatField(a.field);
-  auto formatField = [](const auto& v) -> std::string {
-    using T = std::decay_t<decltype(v)>;
-    if constexpr (std::is_same_v<T, std::wstring>) {
-      return utf8(v);
-    } else if constexpr (std::is_same_v<T, bool>) {
-      return v ? "true" : "false";
-    } else if constexpr (std::is_same_v<T, GUID>) {
-      return guidText(v);
-    } else {
-      return std::to_string(v);
-    }
-  };
-#include "accounts/account_keys.inc"
-#undef OXM_ACCOUNT_KEY
-  return std::string();
+  return key.format(a);
 }
 
 void setKeyValue(OxAccountInfoInterface::Attributes* a, const AccountKey& key, const std::string& text) {
-  auto parseField = [&](auto* field) {
-    using T = std::decay_t<decltype(*field)>;
-    if constexpr (std::is_same_v<T, std::wstring>) {
-      *field = wide(text);
-    } else if constexpr (std::is_same_v<T, bool>) {
-      if (!parseBool(text, field)) throw UsageError(std::string(key.name) + " takes true or false, not '" + text + "'");
-    } else if constexpr (std::is_same_v<T, GUID>) {
-      if (!parseGuid(text, field)) throw UsageError(std::string(key.name) + " takes a GUID, not '" + text + "'");
-    } else if constexpr (std::is_signed_v<T>) {
-      char* end = nullptr;
-      long v = std::strtol(text.c_str(), &end, 10);
-      if (text.empty() || *end || v < INT32_MIN || v > INT32_MAX) {
-        throw UsageError(std::string(key.name) + " takes a whole number, not '" + text + "'");
-      }
-      *field = static_cast<T>(v);
-    } else {
-      *field = static_cast<T>(parseNumber(text, key.name));
-    }
-  };
-#define OXM_ACCOUNT_KEY(bit, type, field, def) \
-  if (std::strcmp(key.name, #field) == 0) parseField(&a->field);
-#include "accounts/account_keys.inc"
-#undef OXM_ACCOUNT_KEY
-  a->mask |= uint64_t{1} << key.bit;
+  key.parse(a, key.name, text);
+  a->mask |= key.mask;
 }
 
 Account::Account(const std::string& name) : name_(name) {

@@ -26,11 +26,14 @@ unsigned long parseNumber(const std::string& text, const char* what);
 template <class T>
 using Owned = std::unique_ptr<T>;
 
-// One account's key of the settings file: name, mask bit, type letter (s, u, i, b, g).
+// One account's key of the settings file: name, mask bit, type letter (s, u, i, b, g), and
+// its field's value as text and back (see keyValue, setKeyValue).
 struct AccountKey {
   const char* name;
-  int bit;
+  uint64_t mask;
   char type;
+  std::string (*format)(const OxAccountInfoInterface::Attributes& a);
+  void (*parse)(OxAccountInfoInterface::Attributes* a, const char* name, const std::string& text);
 };
 const std::vector<AccountKey>& accountKeys();
 const AccountKey* findAccountKey(const std::string& name);
