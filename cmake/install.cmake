@@ -46,6 +46,7 @@ set(OXM_PUBLIC_HEADERS
   transport/ras_controller.h
   transport/retriever.h
   transport/periodic.h
+  transport/account_record.h
   transport/listener.h
   transport/retrieval_common.h
   feeds/rss_client.h

@@ -32,7 +32,8 @@ fi
 xml_cflags=$(pkg-config --cflags libxml-2.0 2>/dev/null || echo -I/usr/include/libxml2)
 xml_libs=$(pkg-config --libs libxml-2.0 2>/dev/null || echo -lxml2)
 flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=all -I"$src" $xml_cflags)
-# The library sources each target needs (the platform layer links OpenSSL for its sockets).
+# The library sources each target needs (the platform layer links OpenSSL for its sockets, libcurl
+# for HTTP and the picture libraries).
 sources_of() {
   case $1 in
     rss) echo "$src"/platform/*.cpp "$src"/feeds/rssparser/src/*.cpp ;;
@@ -45,6 +46,13 @@ sources_of() {
 # The library once, as objects (of the sources the targets need), then one link per target (two
 # jobs at most).
 read -r -a sources <<< "$(for target in "${targets[@]}"; do sources_of "$target"; done | tr ' ' '\n' | sort -u | tr '\n' ' ')"
+# An object is reused while it is newer than its source and no header has changed since.
+headers=$(cat "$src"/platform/*.h "$src"/frame/*.h "$src"/frame/*.inc "$src"/codec/*.h "$src"/codec/*.inc \
+  "$src"/transport/*.h "$src"/feeds/rssparser/src/*.h 2>/dev/null | md5sum)
+if [ "$(cat "$work/headers.sum" 2>/dev/null)" != "$headers" ]; then
+  rm -rf "$work/obj"
+  echo "$headers" > "$work/headers.sum"
+fi
 mkdir -p "$work/obj"
 printf '%s\n' "${sources[@]}" | xargs -P 2 -I{} sh -c \
   'o="$1/obj/$(echo "$2" | tr / _).o"; [ "$o" -nt "$2" ] || "$3" $4 -fsanitize=fuzzer-no-link -c "$2" -o "$o"' \
@@ -83,7 +91,7 @@ status=0
 for target in "${targets[@]}"; do
   # shellcheck disable=SC2046
   "$cxx" "${flags[@]}" -fsanitize=fuzzer "$src/tests/fuzz/${target}_fuzz.cpp" $(objects_of "$target") $xml_libs \
-    -lssl -lcrypto -ldl -lpthread -o "$work/${target}_fuzz"
+    -lssl -lcrypto -lcurl -ljpeg -lgif -lpng -ldl -lpthread -o "$work/${target}_fuzz"
   mkdir -p "$work/corpus_$target" "$work/crashes_$target"
   echo "== ${target}_fuzz for ${seconds}s"
   if ! (cd "$work/crashes_$target" && OXMIDDLE_SYNC=0 "$work/${target}_fuzz" -max_total_time="$seconds" \
