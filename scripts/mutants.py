@@ -11,7 +11,7 @@ Kinds of mutation:
   comparison  a comparison negated: < to >=, <= to >, > to <=, >= to <, == to !=, != to ==
   constant    an integer constant off by one (0 becomes 1, others +1 or -1)
   condition   the condition of an if or while negated: if (c) to if (!(c))
-  statement   an expression statement removed (calls, assignments, increments)
+  statement   an expression statement removed (calls, assignments, increments): x = f(); to ;
   errorcode   an OXMDL_ERR_* name replaced by another of its family (STG, MIME, ...)
 
 A mutant is "killed" when a test fails or the run exceeds the time limit, "survived" when
@@ -165,7 +165,7 @@ class Site:
 
     def describe(self, replacement):
         return "%s:%d %s: %s -> %s" % (self.path, self.line, self.kind,
-                                       _short(self.original), _short(replacement) or "(removed)")
+                                       _short(self.original), _short(replacement))
 
 
 def _short(text, width=70):
@@ -350,7 +350,11 @@ class FileSites:
         if i == 0 or not self.in_block[i]:
             return False
         prev = self.tok[i - 1]
-        return prev.kind == "punct" and (prev.text in (";", "{") or i - 1 in self.block_ends)
+        if prev.text == ")" and i - 1 in self.match:  # the body of if (c), while (c), for (...)
+            opener = self.match[i - 1]
+            return opener > 0 and self.tok[opener - 1].text in ("if", "while", "for")
+        return prev.kind == "punct" and (prev.text in (";", "{") or i - 1 in self.block_ends) \
+            or (prev.kind == "ident" and prev.text == "else")
 
     def _statement(self, i):
         t = self.tok[i]
@@ -365,7 +369,8 @@ class FileSites:
         end = self._statement_end(i)
         if end is None:
             return []
-        return [self.site("statement", i, end, [""])]
+        # An empty statement in its place: the body of a braceless if stays a body.
+        return [self.site("statement", i, end, [";"])]
 
     def _skip_name(self, i):
         """The index after a (qualified, maybe templated) name starting at i, or None."""
@@ -696,6 +701,7 @@ def run_mutant(tree, tests, site, replacement, number, total, timeout, build_tim
         os.remove(logfile)
     with open(path, encoding="utf-8", errors="surrogateescape") as f:
         original = f.read()
+    log("[%d/%d] %s ..." % (number, total, site.describe(replacement)))
     t0 = time.time()
     try:
         with open(path, "w", encoding="utf-8", errors="surrogateescape") as f:
@@ -720,9 +726,8 @@ def run_mutant(tree, tests, site, replacement, number, total, timeout, build_tim
         with open(path, "w", encoding="utf-8", errors="surrogateescape") as f:
             f.write(original)
     seconds = time.time() - t0
-    log("[%d/%d] %-8s %4.0f s  %s%s" % (number, total, status, seconds,
-                                        site.describe(replacement),
-                                        "  (%s)" % detail if detail else ""))
+    log("[%d/%d] %s after %.0f s%s" % (number, total, status, seconds,
+                                       ": " + detail if detail else ""))
     return {"site": site, "replacement": replacement, "status": status, "detail": detail,
             "seconds": seconds}
 
