@@ -539,11 +539,16 @@ class Tree:
     def prepare(self):
         os.makedirs(self.src, exist_ok=True)
         os.makedirs(self.logs, exist_ok=True)
-        # Tests find the shared real-world data at ../shared beside the source tree.
-        shared = os.path.realpath(os.path.join(self.root, "..", "shared"))
-        link = os.path.join(self.workdir, "shared")
-        if os.path.isdir(shared) and not os.path.lexists(link):
-            os.symlink(shared, link)
+        # Tests find the shared real-world data at ../shared/testdata beside the source tree
+        # (or where OXMIDDLE_TESTDATA says); the copy gets the same.
+        data = os.environ.get("OXMIDDLE_TESTDATA") or os.path.join(self.root, "..", "shared",
+                                                                   "testdata")
+        link = os.path.join(self.workdir, "shared", "testdata")
+        if os.path.lexists(link):
+            os.remove(link)
+        if os.path.isdir(data):
+            os.makedirs(os.path.dirname(link), exist_ok=True)
+            os.symlink(os.path.realpath(data), link)
         changed = sync_copy(self.root, self.src)
         log("copy: %d file(s) updated in %s" % (changed, self.src))
         if not os.path.exists(os.path.join(self.build, "CMakeCache.txt")):
