@@ -22,6 +22,7 @@ only when those all pass.
 
 import argparse
 import bisect
+import hashlib
 import json
 import os
 import random
@@ -534,6 +535,7 @@ class Tree:
         # directory) sees the same relative paths and reuses what other builds compiled.
         self.build = os.path.join(self.src, "build")
         self.logs = os.path.join(workdir, "logs")
+        self.baseline_file = os.path.join(workdir, "baseline.json")
         self.jobs = jobs
 
     def prepare(self):
@@ -588,23 +590,53 @@ class Tree:
                 found.append((number, test["name"], program))
         return found
 
-    def run_tests(self, numbers, logfile, timeout, stop_on_failure=True):
-        """Runs the tests of those numbers. Returns (status, failed names): status is "pass",
-        "fail" or "timeout"."""
+    def run_tests(self, numbers, logfile, timeout, per_test, stop_on_failure=True):
+        """Runs the tests of those numbers, each for at most per_test seconds (those without a
+        limit of their own) and all of them for at most timeout. Returns (status, failed names,
+        seconds of each test that passed): status is "pass", "fail" or "timeout"."""
         if not numbers:
-            return "pass", []
-        cmd = ["ctest", "--test-dir", self.build, "-j%d" % self.jobs, "--timeout", str(timeout),
+            return "pass", [], {}
+        cmd = ["ctest", "--test-dir", self.build, "-j%d" % self.jobs, "--timeout", str(per_test),
                "--output-on-failure", "-I", "0,0,0," + ",".join(str(n) for n in numbers)]
         if stop_on_failure:
             cmd.append("--stop-on-failure")
         rc, text = run_logged(cmd, logfile, timeout)
         if rc is None:
-            return "timeout", []
+            return "timeout", [], {}
         failed = re.findall(r"Test\s+#\d+: (\S+) \.*\s*\*+\s*(?:Failed|Timeout|Exception|Not Run)",
                             text)
+        times = {name: float(sec) for name, sec in
+                 re.findall(r"Test\s+#\d+: (\S+) \.*\s*Passed\s+([0-9.]+) sec", text)}
         if rc != 0 and not failed:
             failed = ["(ctest exited with %d)" % rc]
-        return ("pass" if rc == 0 else "fail"), failed
+        return ("pass" if rc == 0 else "fail"), failed, times
+
+
+def tree_key(root):
+    """A digest of the tree's files but this tool and the documents: the baseline of the tests
+    holds while it is unchanged."""
+    digest = hashlib.sha256()
+    for name in tree_files(root):
+        if name.startswith("scripts/mutants.") or name.endswith(".md"):
+            continue
+        digest.update(name.encode("utf-8", "surrogateescape") + b"\0")
+        with open(os.path.join(root, name), "rb") as f:
+            digest.update(hashlib.sha256(f.read()).digest())
+    return digest.hexdigest()
+
+
+def load_baseline(tree):
+    try:
+        with open(tree.baseline_file) as f:
+            saved = json.load(f)
+    except (OSError, ValueError):
+        return None
+    return saved if saved.get("tree") == tree_key(tree.root) else None
+
+
+def save_baseline(tree, baseline):
+    with open(tree.baseline_file, "w") as f:
+        json.dump(dict(baseline, tree=tree_key(tree.root)), f, indent=1)
 
 
 def run_logged(cmd, logfile, timeout):
@@ -667,39 +699,54 @@ def run(args):
 
     tree.prepare()
     baseline_log = os.path.join(tree.logs, "baseline.log")
-    if os.path.exists(baseline_log):
-        os.remove(baseline_log)
     log("baseline: building")
     if not tree.build_all(baseline_log, args.build_timeout):
         log("baseline: the unmutated tree does not build, see " + baseline_log)
         return 2
     tests = tree.tests()
-    log("baseline: running the %d unit and crash tests" % len(tests))
-    t0 = time.time()
-    status, failed = tree.run_tests([t[0] for t in tests], baseline_log, args.build_timeout,
-                                    stop_on_failure=False)
-    baseline_seconds = time.time() - t0
-    if status != "pass":
-        # A test that fails without a mutant tells nothing about one: leave it out, and say so.
-        log("baseline: %s without any mutant, left out of the runs: %s" % (
-            "time-out" if status == "timeout" else "failing", ", ".join(failed) or "?"))
+    baseline = load_baseline(tree) if not args.fresh_baseline else None
+    if baseline:
+        log("baseline: the tests of this tree passed before (%s), not run again"
+            % tree.baseline_file)
+    else:
+        log("baseline: running the %d unit and crash tests" % len(tests))
+        t0 = time.time()
+        status, failed, times = tree.run_tests([t[0] for t in tests], baseline_log,
+                                               args.build_timeout, args.build_timeout,
+                                               stop_on_failure=False)
         if status == "timeout":
+            log("baseline: the unmutated tests ran out of time, see " + baseline_log)
             return 2
+        baseline = {"seconds": time.time() - t0, "failed": failed, "times": times}
+        save_baseline(tree, baseline)
+    failed = baseline["failed"]
+    if failed:
+        # A test that fails without a mutant tells nothing about one: leave it out, and say so.
+        log("baseline: failing without any mutant, left out of the runs: " + ", ".join(failed))
         tests = [t for t in tests if t[1] not in failed]
+    baseline_seconds = baseline["seconds"]
     timeout = args.timeout or int(3 * baseline_seconds + 60)
     log("baseline: tests took %.0f s; time limit per mutant %d s" % (baseline_seconds, timeout))
 
     results = []
     for number, (site, replacement) in enumerate(mutants, start=1):
-        results.append(run_mutant(tree, tests, site, replacement, number, len(mutants), timeout,
-                                  args.build_timeout))
+        results.append(run_mutant(tree, tests, baseline["times"], site, replacement, number,
+                                  len(mutants), timeout, args.build_timeout))
         write_report(args, tree, results, len(mutants), baseline_seconds, failed, began)
     report = write_report(args, tree, results, len(mutants), baseline_seconds, failed, began)
     print(report, end="")
     return 0
 
 
-def run_mutant(tree, tests, site, replacement, number, total, timeout, build_timeout):
+def phase_limits(names, times, jobs):
+    """(seconds per test, seconds for them all) of a run of those tests: three times what they
+    took without a mutant, plus a margin for a loaded machine. A mutant that makes a loop endless
+    is cut off after about that long instead of the whole run's limit."""
+    seconds = [times.get(name, 10.0) for name in names]
+    return int(3 * max(seconds, default=0) + 30), int(3 * sum(seconds) / jobs + 60)
+
+
+def run_mutant(tree, tests, times, site, replacement, number, total, timeout, build_timeout):
     path = os.path.join(tree.src, site.path)
     logfile = os.path.join(tree.logs, "%03d.log" % number)
     if os.path.exists(logfile):
@@ -718,13 +765,17 @@ def run_mutant(tree, tests, site, replacement, number, total, timeout, build_tim
         else:
             built = time.time()
             own = folder_programs(site.path)
-            first = [t[0] for t in tests if t[2] in own]
-            rest = [t[0] for t in tests if t[2] not in own]
-            status, failed = tree.run_tests(first, logfile, timeout)
-            if status == "pass":
-                left = timeout - (time.time() - built)
-                status, failed = ("timeout", []) if left <= 0 else tree.run_tests(
-                    rest, logfile, int(left))
+            status = "pass"
+            for phase in ([t for t in tests if t[2] in own], [t for t in tests if t[2] not in own]):
+                per_test, limit = phase_limits([t[1] for t in phase], times, tree.jobs)
+                left = int(min(limit, timeout - (time.time() - built)))
+                if left <= 0:
+                    status, failed = "timeout", []
+                else:
+                    status, failed, _ = tree.run_tests([t[0] for t in phase], logfile, left,
+                                                       min(per_test, left))
+                if status != "pass":
+                    break
             detail = "time limit" if status == "timeout" else ", ".join(failed[:3])
             status = "survived" if status == "pass" else "killed"
     finally:
@@ -794,6 +845,8 @@ def main(argv=None):
                         help="mutate the folders' headers too (each such mutant rebuilds most "
                              "of the library and the tests)")
     parser.add_argument("--list", action="store_true", help="print the sample and stop")
+    parser.add_argument("--fresh-baseline", action="store_true",
+                        help="run the unmutated tests again even if this tree passed them before")
     args = parser.parse_args(argv)
     if args.count < 1:
         parser.error("--count must be at least 1")
