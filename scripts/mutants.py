@@ -551,6 +551,7 @@ class Tree:
         if os.path.isdir(data):
             os.makedirs(os.path.dirname(link), exist_ok=True)
             os.symlink(os.path.realpath(data), link)
+        self.state = tree_state(self.root)
         changed = sync_copy(self.root, self.src)
         log("copy: %d file(s) updated in %s" % (changed, self.src))
         if not os.path.exists(os.path.join(self.build, "CMakeCache.txt")):
@@ -603,8 +604,8 @@ class Tree:
         rc, text = run_logged(cmd, logfile, timeout)
         if rc is None:
             return "timeout", [], {}
-        failed = re.findall(r"Test\s+#\d+: (\S+) \.*\s*\*+\s*(?:Failed|Timeout|Exception|Not Run)",
-                            text)
+        failed = [name + (" (time-out)" if how == "Timeout" else "") for name, how in re.findall(
+            r"Test\s+#\d+: (\S+) \.*\s*\*+\s*(Failed|Timeout|Exception|Not Run)", text)]
         times = {name: float(sec) for name, sec in
                  re.findall(r"Test\s+#\d+: (\S+) \.*\s*Passed\s+([0-9.]+) sec", text)}
         if rc != 0 and not failed:
@@ -723,7 +724,7 @@ def run(args):
     if failed:
         # A test that fails without a mutant tells nothing about one: leave it out, and say so.
         log("baseline: failing without any mutant, left out of the runs: " + ", ".join(failed))
-        tests = [t for t in tests if t[1] not in failed]
+        tests = [t for t in tests if t[1] not in failed and t[1] + " (time-out)" not in failed]
     baseline_seconds = baseline["seconds"]
     timeout = args.timeout or int(3 * baseline_seconds + 60)
     log("baseline: tests took %.0f s; time limit per mutant %d s" % (baseline_seconds, timeout))
@@ -795,7 +796,7 @@ def write_report(args, tree, results, total, baseline_seconds, baseline_failed, 
     judged = len(killed) + len(survived)
     lines = ["Mutation sample: seed %s, %d of %d mutants run%s" % (
         args.seed, len(results), total, "" if len(results) == total else " (incomplete)"),
-        "tree: %s" % tree_state(tree.root)]
+        "tree: %s" % tree.state]
     if baseline_failed:
         lines.append("left out (failing without a mutant): " + ", ".join(baseline_failed))
     lines += ["killed %d, survived %d, did not build %d" % (len(killed), len(survived),
