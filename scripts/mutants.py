@@ -163,6 +163,13 @@ class Site:
     kind: str
     original: str
     replacements: tuple
+    line_start: int = 0  # where the site's first line begins, for showing it mutated
+
+    def mutated_line(self, src, replacement):
+        """The site's first line with the mutation applied."""
+        text = mutate(src, self, replacement)
+        end = text.find("\n", self.line_start)
+        return text[self.line_start:end if end >= 0 else len(text)].strip()
 
     def describe(self, replacement):
         return "%s:%d %s: %s -> %s" % (self.path, self.line, self.kind,
@@ -211,7 +218,8 @@ class FileSites:
     def site(self, kind, a, b, replacements, text=None):
         start, end = self.tok[a].start, self.tok[b].end
         return Site(self.path, self.line_of(start), start, end, kind,
-                    self.src[start:end] if text is None else text, tuple(replacements))
+                    self.src[start:end] if text is None else text, tuple(replacements),
+                    self.src.rfind("\n", 0, start) + 1)
 
     def sites(self):
         found = []
@@ -786,7 +794,7 @@ def run_mutant(tree, tests, times, site, replacement, number, total, timeout, bu
     log("[%d/%d] %s after %.0f s%s" % (number, total, status, seconds,
                                        ": " + detail if detail else ""))
     return {"site": site, "replacement": replacement, "status": status, "detail": detail,
-            "seconds": seconds}
+            "seconds": seconds, "line": site.mutated_line(original, replacement)}
 
 
 def write_report(args, tree, results, total, baseline_seconds, baseline_failed, began):
@@ -808,7 +816,10 @@ def write_report(args, tree, results, total, baseline_seconds, baseline_failed, 
                   sum(r["seconds"] for r in results) / len(results) if results else 0,
                   baseline_seconds),
               "", "Survivors:"]
-    lines += ["  " + r["site"].describe(r["replacement"]) for r in survived] or ["  none"]
+    for r in survived:
+        lines += ["  " + r["site"].describe(r["replacement"]), "      " + r["line"]]
+    if not survived:
+        lines.append("  none")
     lines += ["", "All mutants:"]
     lines += ["  %3d %-8s %4.0f s  %s%s" % (n, r["status"], r["seconds"],
                                            r["site"].describe(r["replacement"]),

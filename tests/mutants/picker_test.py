@@ -75,6 +75,7 @@ class PickerTest(unittest.TestCase):
         for kind, line in expected.items():
             site = by_kind[kind]
             self.assertEqual(mutated_line(site, site.replacements[0]), line, kind)
+            self.assertEqual(site.mutated_line(SNIPPET, site.replacements[0]), line.strip(), kind)
             rest = mutants.mutate(SNIPPET, site, site.replacements[0]).split("\n")
             rest[site.line - 1] = SNIPPET.split("\n")[site.line - 1]
             self.assertEqual("\n".join(rest), SNIPPET, kind)
