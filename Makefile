@@ -9,7 +9,7 @@ JOBS       ?= $(shell n=$$(nproc 2>/dev/null || echo 1); [ $$n -gt 2 ] && n=2; e
 
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all setup configure build test demo bench install clean
+.PHONY: all setup configure build test demo bench install clean mutants
 
 all: build
 
@@ -42,6 +42,13 @@ bench: build
 	  echo "== $$script"; bash "$$script" $(BUILD_DIR); \
 	done; \
 	[ $$found -eq 1 ] || echo "no benchmarks in bench/ yet"
+
+# A mutation sample of N sites picked with SEED, built and tested in build-mutants/ (a copy of the
+# tree with its own build); not part of `make test`. Report: build-mutants/report.txt.
+SEED ?= 1
+N    ?= 20
+mutants: setup
+	scripts/mutants.sh --seed $(SEED) --count $(N) --jobs $(JOBS)
 
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
