@@ -9,6 +9,7 @@
 #include "accounts/system_info.h"
 #include "feeds/rss_retriever.h"
 #include "frame/registry_value.h"
+#include "platform/fault.h"
 #include "tests/feeds/feed_fixture.h"
 #include "tests/support/stored_messages.h"
 #include "transport/periodic.h"
@@ -127,6 +128,31 @@ TEST_F(RssRetrieverTest, ReGetReplacesTheMessageInPlace) {
   recorder_.events.clear();
   EXPECT_FALSE(retriever_.RetrieveSelectedMessages({after[1].id}, account_.get(), &ras, false));
   EXPECT_EQ(recorder_.events, "C1 C2 E:OXMDL_ERR_RSS_NO_FEED_HEADER C3 K3:0");
+}
+
+TEST_F(RssRetrieverTest, ClearRunStoresLikeARunAndAFullDiskStopsWithItsCode) {
+  server_->put("feed.xml", rssDocument({{}, {}}));
+  OxRASController ras;
+  EXPECT_TRUE(retriever_.ClearMessagesOnPopServer(account_.get(), &ras, false));
+  EXPECT_EQ(recorder_.events, "C1 C2 K0 K0 C3 K3:2");
+  EXPECT_EQ(storedMessages(*account_).size(), 2u);
+  EXPECT_EQ(lastUid(), L"0000000003");
+
+  // A full disk: the old news go once the new document has parsed, the first save stops the run.
+  fault::setFreeSpace(0);
+  EXPECT_EQ(fetch({{}}), "C1 C2 E:OXMDL_ERR_STG_DISK_FULL C3 K3:0");
+  fault::setFreeSpace(std::nullopt);
+  EXPECT_TRUE(storedMessages(*account_).empty());
+  EXPECT_EQ(lastUid(), L"0000000003");
+  // The disk fills after the first new message: the run stops there, the last identifier names it.
+  recorder_.hook = [](unsigned kind) {
+    if (kind == 0) fault::setFreeSpace(0);
+  };
+  const std::string events = fetch({{}, {}});
+  fault::setFreeSpace(std::nullopt);
+  EXPECT_EQ(events, "C1 C2 K0 E:OXMDL_ERR_STG_DISK_FULL C3 K3:1");
+  EXPECT_EQ(storedMessages(*account_).size(), 1u);
+  EXPECT_EQ(lastUid(), L"0000000004");
 }
 
 // The client hands over a message without its picture when it has no connection left for the
