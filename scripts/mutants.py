@@ -544,6 +544,7 @@ class Tree:
         self.build = os.path.join(self.src, "build")
         self.logs = os.path.join(workdir, "logs")
         self.baseline_file = os.path.join(workdir, "baseline.json")
+        self.results_file = os.path.join(workdir, "results.json")
         self.jobs = jobs
 
     def prepare(self):
@@ -648,6 +649,23 @@ def save_baseline(tree, baseline):
         json.dump(dict(baseline, tree=tree_key(tree.root)), f, indent=1)
 
 
+def load_results(tree):
+    """The mutants already run on this tree, by description: a run that was stopped goes on
+    where it stopped, and a larger N reuses the smaller sample's mutants it contains."""
+    try:
+        with open(tree.results_file) as f:
+            saved = json.load(f)
+    except (OSError, ValueError):
+        return {}
+    return saved.get("mutants", {}) if saved.get("tree") == tree_key(tree.root) else {}
+
+
+def save_results(tree, done):
+    with open(tree.results_file + ".tmp", "w") as f:
+        json.dump({"tree": tree_key(tree.root), "mutants": done}, f, indent=1)
+    os.replace(tree.results_file + ".tmp", tree.results_file)
+
+
 def run_logged(cmd, logfile, timeout):
     """Runs cmd with its output appended to logfile; returns (exit code or None on time-out,
     the output). A command that runs out of time is stopped with its whole process group."""
@@ -737,10 +755,19 @@ def run(args):
     timeout = args.timeout or int(3 * baseline_seconds + 60)
     log("baseline: tests took %.0f s; time limit per mutant %d s" % (baseline_seconds, timeout))
 
+    done = load_results(tree) if not args.fresh_baseline else {}
     results = []
     for number, (site, replacement) in enumerate(mutants, start=1):
-        results.append(run_mutant(tree, tests, baseline["times"], site, replacement, number,
-                                  len(mutants), timeout, args.build_timeout))
+        key = site.describe(replacement)
+        if key in done:
+            result = dict(done[key], site=site, replacement=replacement)
+            log("[%d/%d] %s: %s in an earlier run" % (number, len(mutants), key, result["status"]))
+        else:
+            result = run_mutant(tree, tests, baseline["times"], site, replacement, number,
+                                len(mutants), timeout, args.build_timeout)
+            done[key] = {k: result[k] for k in ("status", "detail", "seconds", "line")}
+            save_results(tree, done)
+        results.append(result)
         write_report(args, tree, results, len(mutants), baseline_seconds, failed, began)
     report = write_report(args, tree, results, len(mutants), baseline_seconds, failed, began)
     print(report, end="")
@@ -858,7 +885,8 @@ def main(argv=None):
                              "of the library and the tests)")
     parser.add_argument("--list", action="store_true", help="print the sample and stop")
     parser.add_argument("--fresh-baseline", action="store_true",
-                        help="run the unmutated tests again even if this tree passed them before")
+                        help="run the unmutated tests and every mutant again even if this tree "
+                             "ran them before")
     args = parser.parse_args(argv)
     if args.count < 1:
         parser.error("--count must be at least 1")
