@@ -20,6 +20,7 @@ using FolderPtr = std::unique_ptr<OxFolderInterface>;
 using StoragePtr = std::unique_ptr<OxStorageInterface>;
 using MessagePtr = std::unique_ptr<OxMessageInterface>;
 using Ids = std::vector<unsigned long>;
+using M = OxAccountInfoInterface::Mask;
 constexpr uint64_t kTrayBits = 0xF0000000ull;  // bits 28-31
 
 class AccountCreatorTest : public test::AccountsTest {
@@ -92,9 +93,7 @@ TEST_F(AccountCreatorTest, TakenNamesBadNamesLowSpaceAndFeedAccounts) {
   {
     auto work = open(L"Work");
     ASSERT_NE(work, nullptr);
-    Attributes name;
-    name.strAccountName = L"Job";
-    writeKeys(*work, name, uint64_t{1} << 42);
+    writeKeys(*work, {.mask = M::strAccountName, .strAccountName = L"Job"});
   }
   nameTable().markNotBuilt();
   ASSERT_TRUE(creator_.CreateFolders(L"Work"));
@@ -245,9 +244,7 @@ TEST_F(AccountCreatorTest, OldMessageCheckUsesTheAccountsCapAndTrays) {
   EXPECT_TRUE(check.Check(495, &missing));
   EXPECT_EQ(missing, 0u);
   // The account's own cap, read at each check: 5 + 2 - 5 = 2 go, the oldest read ones.
-  Attributes cap;
-  cap.ulRemoveOldMessageCnt = 5;
-  writeKeys(*account, cap, uint64_t{1} << 24);
+  writeKeys(*account, {.mask = M::ulRemoveOldMessageCnt, .ulRemoveOldMessageCnt = 5});
   EXPECT_TRUE(check.Check(2, &missing));
   EXPECT_EQ(missing, 2u);
   for (unsigned long id : {deepOld, sentOld, keptOld, unreadOld, inboxNew, draftOld}) {
@@ -260,9 +257,7 @@ TEST_F(AccountCreatorTest, OldMessageCheckUsesTheAccountsCapAndTrays) {
   EXPECT_TRUE(exists(draftOld));
 
   // The tray identifiers come from the account too: a receive tray that is no folder fails.
-  Attributes wrongTray;
-  wrongTray.ulJusinTrayID = 77;
-  writeKeys(*account, wrongTray, uint64_t{1} << 28);
+  writeKeys(*account, {.mask = M::ulJusinTrayID, .ulJusinTrayID = 77});
   missing = 99;
   EXPECT_OXM_FAIL(check.Check(1, &missing), OXMDL_ERR_STG_NOT_CHILD);
   EXPECT_EQ(missing, 0u);

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <list>
+#include <tuple>
 
 #include "accounts/classification.h"
 #include "accounts/guid_text.h"
@@ -22,7 +23,7 @@ using test::readHostFile;
 using test::writeHostFile;
 using Attributes = OxAccountInfoInterface::Attributes;
 using I = OxAccountInfoInterface;
-constexpr uint64_t kName = uint64_t{1} << 42, kPopPort = uint64_t{1} << 3;
+using M = OxAccountInfoInterface::Mask;
 
 class AccountTest : public test::AccountsTest {
  protected:
@@ -30,20 +31,19 @@ class AccountTest : public test::AccountsTest {
     editKey(L"\\Application Data\\OxMail\\" + dir + L"\\AccountInfo.ini", key, value);
   }
   void setName(OxAccountInfoInterface& account, const std::wstring& name) {
-    Attributes a;
-    a.strAccountName = name;
-    writeKeys(account, a, kName);
+    writeKeys(account, {.mask = M::strAccountName, .strAccountName = name});
+  }
+  std::wstring dirOf(OxAccountInfoInterface& account) {
+    std::wstring dir;
+    EXPECT_TRUE(account.GetAccountName(&dir));
+    return dir;
   }
 };
 
-TEST_F(AccountTest, CreateMakesTheTreeAndReadsBackEveryDefault) {
+// The tree Create makes is checked with the trays in the creator test.
+TEST_F(AccountTest, CreateWritesThePartKeysAndEveryKeyReadsItsDefault) {
   auto account = create(L"Work");
   ASSERT_NE(account, nullptr);
-  for (const char* dir : {"Work/Storage", "Work/Classification", "Work/Signature"}) EXPECT_TRUE(isDirectory(data(dir)));
-  for (const char* empty : {"Work/LastUID.ini", "Work/UID.list", "Work/Classification/Rule.cls",
-                            "Work/Signature/Data1.txt", "Work/Signature/Data2.txt"}) {
-    EXPECT_TRUE(hostFileExists(data(empty)) && readHostFile(data(empty)).empty()) << empty;
-  }
   // The settings file: BOM line, key line, the three subdirectory keys in creation order.
   const std::string ini = readHostFile(data("Work/AccountInfo.ini"));
   ASSERT_EQ(ini.substr(0, 6), std::string("\xff\xfe\x0d\x00\x0a\x00", 6));
@@ -54,11 +54,7 @@ TEST_F(AccountTest, CreateMakesTheTreeAndReadsBackEveryDefault) {
             (std::vector<std::wstring>{L"strStorageDirName=Storage", L"strClassificationDirName=Classification",
                                        L"strSignatureDirName=Signature"}));
 
-  Attributes keep;
-  keep.guidNetworkSetting = GUID{7, 7, 7, {7, 7, 7, 7, 7, 7, 7, 7}};  // no default: kept
-  keep.mask = kAllKeys;
-  ASSERT_TRUE(account->GetAccountInfoAttributes(&keep));
-  const Attributes& a = keep;
+  const Attributes a = readKeys(*account, kAllKeys, {.guidNetworkSetting = GUID{7, 7, 7, {7}}});  // no default: kept
   EXPECT_EQ(a.mask, 0u);
   EXPECT_EQ(a.strSenderName + a.strSenderAddress + a.strPopServerName + a.strPopUserName + a.strPopPasswd +
                 a.strSmtpServerName + a.strSmtpUserName + a.strSmtpPasswd + a.strLastUid + a.strAccountName,
@@ -87,14 +83,14 @@ TEST_F(AccountTest, CreateMakesTheTreeAndReadsBackEveryDefault) {
 TEST_F(AccountTest, AttributesTextFormsMasksAndWriteFailures) {
   auto account = create(L"Work");
   ASSERT_NE(account, nullptr);
-  Attributes w;
-  w.mask = kPopPort | (uint64_t{1} << 6) | (uint64_t{1} << 14) | (uint64_t{1} << 17) | (uint64_t{1} << 34) | kName;
-  w.uiPopServerPort = 995;
-  w.bAPOPEnabled = true;
-  w.strSmtpUserName = L"ユーザー=1";  // a value may hold "="
-  w.guidNetworkSetting = GUID{0x0A, 0xB0, 0x1, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}};
-  w.iUseSignature = -1;
-  w.strAccountName = L"仕事";
+  Attributes w{.mask = M::uiPopServerPort | M::bAPOPEnabled | M::strSmtpUserName | M::guidNetworkSetting |
+                       M::iUseSignature | M::strAccountName,
+               .uiPopServerPort = 995,
+               .bAPOPEnabled = true,
+               .strSmtpUserName = L"ユーザー=1",  // a value may hold "="
+               .guidNetworkSetting = GUID{0x0A, 0xB0, 0x1, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}},
+               .iUseSignature = -1,
+               .strAccountName = L"仕事"};
   ASSERT_TRUE(account->SetAccountInfoAttributes(w));
   EXPECT_EQ(w.mask, 0u);
   auto lines = settingsLines(data("Work/AccountInfo.ini"));
@@ -104,40 +100,34 @@ TEST_F(AccountTest, AttributesTextFormsMasksAndWriteFailures) {
                               L"strAccountName=仕事", L"strStorageDirName=Storage"}) {  // the others kept
     EXPECT_TRUE(hasLine(lines, line)) << lines.size();
   }
-  Attributes r = readKeys(*account, kAllKeys);
-  EXPECT_EQ(r.uiPopServerPort, 995u);
-  EXPECT_TRUE(r.bAPOPEnabled);
-  EXPECT_EQ(r.strSmtpUserName, L"ユーザー=1");
-  EXPECT_EQ(guidText(r.guidNetworkSetting), L"a-b0-1-0102-030405060708");
-  EXPECT_EQ(r.iUseSignature, -1);
-  EXPECT_EQ(r.strAccountName, L"仕事");
+  const Attributes r = readKeys(*account, kAllKeys);
+  EXPECT_EQ(std::tie(r.uiPopServerPort, r.bAPOPEnabled, r.strSmtpUserName, r.iUseSignature, r.strAccountName),
+            std::tie(w.uiPopServerPort, w.bAPOPEnabled, w.strSmtpUserName, w.iUseSignature, w.strAccountName));
+  EXPECT_EQ(std::memcmp(&r.guidNetworkSetting, &w.guidNetworkSetting, sizeof(GUID)), 0);
 
   // The mask selects only its fields; zero is refused.
-  Attributes a;
-  a.uiPopServerPort = 12345;
-  a = readKeys(*account, kName, a);
+  Attributes a = readKeys(*account, M::strAccountName, {.uiPopServerPort = 12345});
   EXPECT_EQ(a.strAccountName, L"仕事");
   EXPECT_EQ(a.uiPopServerPort, 12345u);
   EXPECT_EQ(a.mask, 0u);
   EXPECT_OXM_FAIL(account->GetAccountInfoAttributes(&a), OXMDL_ERR_ACC_GET_NOMASK);
   EXPECT_OXM_FAIL(account->SetAccountInfoAttributes(a), OXMDL_ERR_ACC_SET_NOMASK);
   // Bits 32 and 39 select no key: nothing is read, nothing is added to the file.
-  a = readKeys(*account, (uint64_t{1} << 32) | (uint64_t{1} << 39), a);
-  EXPECT_EQ(a.uiPopServerPort, 12345u);
-  a.mask = (uint64_t{1} << 32) | (uint64_t{1} << 39);
-  EXPECT_TRUE(account->SetAccountInfoAttributes(a));
+  const uint64_t noKey = (uint64_t{1} << 32) | (uint64_t{1} << 39);
+  EXPECT_EQ(readKeys(*account, noKey, a).uiPopServerPort, 12345u);
+  writeKeys(*account, {.mask = noKey});
   EXPECT_EQ(settingsLines(data("Work/AccountInfo.ini")).size(), lines.size());
 
   // A write that fails for lack of space keeps that code; other failures become ACC_SET.
-  a.mask = kPopPort;
+  a.mask = M::uiPopServerPort;
   fault::setFreeSpace(1000);
   EXPECT_OXM_FAIL(account->SetAccountInfoAttributes(a), OXMDL_ERR_INI_BATCH_DISK_FULL);
   EXPECT_EQ(a.mask, 0u);
   fault::setFreeSpace(std::nullopt);
-  a.mask = kPopPort;
+  a.mask = M::uiPopServerPort;
   fault::failNth(fault::Op::Write, 1, ERROR_ACCESS_DENIED);
   EXPECT_OXM_FAIL(account->SetAccountInfoAttributes(a), OXMDL_ERR_ACC_SET);
-  EXPECT_EQ(readKeys(*account, kPopPort).uiPopServerPort, 995u);  // the failed writes changed nothing
+  EXPECT_EQ(readKeys(*account, M::uiPopServerPort).uiPopServerPort, 995u);  // the failed writes changed nothing
 }
 
 TEST_F(AccountTest, GuidTextRoundTripAndMalformedText) {
@@ -158,10 +148,8 @@ TEST_F(AccountTest, GuidTextRoundTripAndMalformedText) {
   auto account = create(L"Work");
   ASSERT_NE(account, nullptr);
   handEdit(L"Work", L"guidNetworkSetting", L"not-a-guid");
-  Attributes a;
-  a.guidNetworkSetting = device;
   SetOxMiddleError(OXMDL_ERR_NONE);
-  a = readKeys(*account, (uint64_t{1} << 17) | kPopPort, a);
+  Attributes a = readKeys(*account, M::guidNetworkSetting | M::uiPopServerPort, {.guidNetworkSetting = device});
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_ACC_GUID);
   EXPECT_EQ(a.guidNetworkSetting.Data1, device.Data1);
   EXPECT_EQ(a.uiPopServerPort, 110u);
@@ -170,11 +158,8 @@ TEST_F(AccountTest, GuidTextRoundTripAndMalformedText) {
 TEST_F(AccountTest, CreateNumbersDirectoriesAndRefusesBadNames) {
   auto first = create(L"Work"), second = create(L"Work"), third = create(L"Work");
   ASSERT_TRUE(first && second && third);
-  std::wstring dir;
-  EXPECT_TRUE(second->GetAccountName(&dir));
-  EXPECT_EQ(dir, L"Work(2)");
-  EXPECT_TRUE(third->GetAccountName(&dir));
-  EXPECT_EQ(dir, L"Work(3)");
+  EXPECT_EQ(dirOf(*second), L"Work(2)");
+  EXPECT_EQ(dirOf(*third), L"Work(3)");
   EXPECT_TRUE(isDirectory(data("Work(3)/Signature")));
   // A feed account is not numbered: its directory must be new.
   EXPECT_OXM_FAIL(std::unique_ptr<I>(I::CreateFeed(L"Work", L"")), OXMDL_ERR_ACC_CREATE_DIR);
@@ -203,11 +188,8 @@ TEST_F(AccountTest, NameTableShowsDuplicatesUnderTheirDirectory) {
   ASSERT_TRUE(second == L"A" || second == L"B");
   auto byName = open(L"Same"), byDir = open(second);
   ASSERT_TRUE(byName && byDir);
-  std::wstring d1, d2;
-  byName->GetAccountName(&d1);
-  byDir->GetAccountName(&d2);
-  EXPECT_NE(d1, d2);
-  EXPECT_EQ(d2, second);
+  EXPECT_NE(dirOf(*byName), second);
+  EXPECT_EQ(dirOf(*byDir), second);
   // Rename moves a display name in the table until the next build from the files.
   EXPECT_FALSE(I::Rename(L"Same", second));  // taken
   EXPECT_FALSE(I::Rename(L"Nobody", L"New"));
@@ -225,7 +207,7 @@ TEST_F(AccountTest, OpenSharesOneObjectAndFindsThePhoneAccount) {
     EXPECT_EQ(accountSet().references(L"\\Application Data\\OxMail\\09012345678"), 2);
     setName(*one, L"Mine");
     one.reset();
-    EXPECT_EQ(readKeys(*two, kName).strAccountName, L"Mine");  // the other interface still works
+    EXPECT_EQ(readKeys(*two, M::strAccountName).strAccountName, L"Mine");  // the other interface still works
   }
   nameTable().markNotBuilt();
   EXPECT_NE(open(L"09012345678"), nullptr);  // not a display name any more: taken as a number
@@ -315,9 +297,7 @@ TEST_F(AccountTest, UidFilesKeepTheirBytesFallBackAndSurviveFailedWrites) {
   ASSERT_TRUE(account->SaveLastUID(""));
   EXPECT_EQ(readHostFile(data("Work/LastUID.ini")), "");
   // Without LastUID.ini the older home of the value answers.
-  Attributes a;
-  a.strLastUid = L"old-uid";
-  writeKeys(*account, a, uint64_t{1} << 25);
+  writeKeys(*account, {.mask = M::strLastUid, .strLastUid = L"old-uid"});
   std::remove(data("Work/LastUID.ini").c_str());
   ASSERT_TRUE(account->GetLastUID(&uid));
   EXPECT_EQ(uid, L"old-uid");
@@ -397,8 +377,7 @@ TEST_F(AccountTest, DamagedAccountsFailAloneAndCanBeDeleted) {
   {
     auto bare = open(L"Bare");
     ASSERT_NE(bare, nullptr);
-    Attributes a;
-    a.mask = kAllKeys;
+    Attributes a{.mask = kAllKeys};
     EXPECT_OXM_FAIL(bare->GetAccountInfoAttributes(&a), OXMDL_ERR_STG_PRIM_NOFILE);
     std::wstring uid = L"x";
     EXPECT_FALSE(bare->GetLastUID(&uid));

@@ -93,8 +93,8 @@ class AccountsTest : public RootTest {
     EXPECT_TRUE(account.GetAccountInfoAttributes(&into)) << std::hex << GetOxMiddleError();
     return into;
   }
-  void writeKeys(OxAccountInfoInterface& account, OxAccountInfoInterface::Attributes keys, uint64_t mask) {
-    keys.mask = mask;
+  // The keys of `keys.mask` written, which must succeed.
+  void writeKeys(OxAccountInfoInterface& account, OxAccountInfoInterface::Attributes keys) {
     ASSERT_TRUE(account.SetAccountInfoAttributes(keys)) << std::hex << GetOxMiddleError();
   }
   // The lines of a settings file under the root ("BOM" and key line first).

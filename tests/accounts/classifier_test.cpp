@@ -36,7 +36,7 @@ class ClassifierTest : public test::AccountsTest {
     std::unique_ptr<OxFolderInterface> root(storage_->OpenRootFolder());
     ASSERT_TRUE(root->CreateFolder(L"Lists", &lists_) && root->CreateFolder(L"Sales", &sales_) &&
                 root->CreateFolder(L"Gone", &gone_));
-    inbox_ = readKeys(*account_, uint64_t{1} << 28).ulJusinTrayID;
+    inbox_ = readKeys(*account_, OxAccountInfoInterface::Mask::ulJusinTrayID).ulJusinTrayID;
   }
   void TearDown() override {
     storage_.reset();

@@ -68,9 +68,7 @@ class SystemInfoTest : public test::AccountsTest {
   void makeWAccount(const std::wstring& dir, const std::wstring& name) {
     auto account = create(dir);
     ASSERT_NE(account, nullptr);
-    Attributes a;
-    a.strAccountName = name;
-    writeKeys(*account, a, uint64_t{1} << 42);
+    writeKeys(*account, {.mask = OxAccountInfoInterface::Mask::strAccountName, .strAccountName = name});
     ASSERT_EQ(writeWAccountFile(L"", name), OXMDL_ERR_NONE);
   }
   std::unique_ptr<Info> info_;
@@ -121,14 +119,13 @@ TEST_F(SystemInfoTest, WAccountFileIsOneLineOfText) {
 
 TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
   ASSERT_NO_FATAL_FAILURE(makeWAccount(L"09000000000", L"Old"));
-  Attributes attrs;
-  attrs.strSenderName = L"not written";  // bit 0 is not in the set-up's mask
-  attrs.strSenderAddress = L"me@example.jp";
-  attrs.strPopServerName = L"pop.example.jp";
-  attrs.uiPopServerPort = 110;
-  attrs.bPopBeforeSmtpEnabled = true;
-  attrs.bSmtpAuthEnabled = true;
-  attrs.uiPartialRetrievingLines = 5;
+  Attributes attrs{.strSenderName = L"not written",  // bit 0 is not in the set-up's mask
+                   .strSenderAddress = L"me@example.jp",
+                   .strPopServerName = L"pop.example.jp",
+                   .uiPopServerPort = 110,
+                   .uiPartialRetrievingLines = 5,
+                   .bPopBeforeSmtpEnabled = true,
+                   .bSmtpAuthEnabled = true};
   ASSERT_TRUE(info_->SetWAccount(L"09011112222", attrs, L"")) << std::hex << GetOxMiddleError();
   EXPECT_EQ(attrs.mask, 0u);
   EXPECT_TRUE(attrs.bWaccount);  // the record holds what was written
@@ -164,8 +161,7 @@ TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
 
 TEST_F(SystemInfoTest, WAccountWithAnExistingNumberKeepsItsDisplayName) {
   ASSERT_NO_FATAL_FAILURE(makeWAccount(L"09011112222", L"Phone"));
-  Attributes attrs;
-  attrs.strSenderAddress = L"me@example.jp";
+  Attributes attrs{.strSenderAddress = L"me@example.jp"};
   ASSERT_TRUE(info_->SetWAccount(L"09011112222", attrs, L""));
   EXPECT_EQ(readHostFile(data("09011112222/Storage/TREE/Status.txt")), "0001\t1");  // not made again
   auto lines = settingsLines(data("09011112222/AccountInfo.ini"));
@@ -242,10 +238,9 @@ TEST_F(SystemInfoTest, FeedAccountSetUpEndToEnd) {
                                                            L"strPopServerName=http://rivulet.invalid/signup"});
 
   // The record form writes the caller's record with the service's values forced into it.
-  Attributes attrs;
-  attrs.strPopServerName = L"http://pop.example.jp/3";
-  attrs.strSmtpServerName = L"http://feeds.example.jp/3";
-  attrs.strPopUserName = L"not kept";
+  Attributes attrs{.strPopServerName = L"http://pop.example.jp/3",
+                   .strPopUserName = L"not kept",
+                   .strSmtpServerName = L"http://feeds.example.jp/3"};
   ASSERT_TRUE(info_->SetFAccount(attrs));
   EXPECT_EQ(attrs.mask, 0u);
   EXPECT_EQ(attrs.strPopUserName, L"rivulet");
@@ -262,9 +257,7 @@ TEST_F(SystemInfoTest, FeedSetUpStopsAtAFailingStep) {
   {
     std::unique_ptr<OxAccountInfoInterface> feed(OxAccountInfoInterface::OpenAccountInfo(L"Server", kFeedKey));
     ASSERT_NE(feed, nullptr);
-    Attributes tray;
-    tray.ulJusinTrayID = 40;
-    writeKeys(*feed, tray, uint64_t{1} << 28);
+    writeKeys(*feed, {.mask = OxAccountInfoInterface::Mask::ulJusinTrayID, .ulJusinTrayID = 40});
   }
   std::wstring smtp = L"http://feeds.example.jp/rss";
   EXPECT_OXM_FAIL(info_->SetFAccount(smtp), OXMDL_ERR_STG_NOFILE_FLD);
