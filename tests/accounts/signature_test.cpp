@@ -30,6 +30,11 @@ class SignatureTest : public test::AccountsTest {
     AccountsTest::TearDown();
   }
   std::string file(int n) { return data("Work/Signature/Data" + std::to_string(n) + ".txt"); }
+  // Reads the files of `mask` into r_.
+  bool read(uint64_t mask) {
+    r_.mask = mask;
+    return signature_->ReadAttributes(&r_);
+  }
   Attributes write(uint64_t mask, const std::wstring& one, const std::wstring& two) {
     Attributes w;
     w.mask = mask;
@@ -47,8 +52,7 @@ TEST_F(SignatureTest, FilesHoldRawUtf16AndTheLimitIs4096Characters) {
   ASSERT_TRUE(signature_->WriteAttributes(write(3, L"山田 太郎", std::wstring(4096, L'x'))));
   EXPECT_EQ(readHostFile(file(1)), std::string("\x71\x5c\x30\x75\x20\x00\x2a\x59\xce\x90", 10));
   EXPECT_EQ(readHostFile(file(2)), u16(std::string(4096, 'x')));
-  r_.mask = 3;
-  ASSERT_TRUE(signature_->ReadAttributes(&r_));
+  ASSERT_TRUE(read(3));
   EXPECT_EQ(r_.mask, 0u);
   EXPECT_EQ(r_.strSignature1, L"山田 太郎");
   EXPECT_EQ(r_.strSignature2, std::wstring(4096, L'x'));
@@ -60,13 +64,11 @@ TEST_F(SignatureTest, FilesHoldRawUtf16AndTheLimitIs4096Characters) {
   const std::wstring astral = std::wstring(4094, L'z') + L"\U0001F600";
   EXPECT_TRUE(signature_->WriteAttributes(write(2, L"", astral)));
   EXPECT_FALSE(signature_->WriteAttributes(write(2, L"", astral + L"z")));
-  r_.mask = 3;
-  ASSERT_TRUE(signature_->ReadAttributes(&r_));
+  ASSERT_TRUE(read(3));
   EXPECT_EQ(r_.strSignature1, L"山田 太郎");
   EXPECT_EQ(r_.strSignature2, astral);
   // A mask without either bit does nothing and succeeds.
-  r_.mask = 4;
-  EXPECT_TRUE(signature_->ReadAttributes(&r_));
+  EXPECT_TRUE(read(4));
   EXPECT_TRUE(signature_->WriteAttributes(write(0, L"", L"")));
 }
 
@@ -74,29 +76,23 @@ TEST_F(SignatureTest, MaskChoosesTheFileAndDamagedFilesGiveTheirCodes) {
   writeHostFile(file(1), std::string("a\0b\0\0\0c\0", 8));  // text ends at the first NUL
   writeHostFile(file(2), std::string("d\0e", 3));           // an odd last byte
   r_.strSignature1 = L"untouched";
-  r_.mask = 2;
-  ASSERT_TRUE(signature_->ReadAttributes(&r_));
+  ASSERT_TRUE(read(2));
   EXPECT_EQ(r_.strSignature1, L"untouched");
   EXPECT_EQ(r_.strSignature2, L"de");
-  r_.mask = 1;
-  ASSERT_TRUE(signature_->ReadAttributes(&r_));
+  ASSERT_TRUE(read(1));
   EXPECT_EQ(r_.strSignature1, L"ab");
 
   writeHostFile(file(2), std::string(8193, 'x'));
-  r_.mask = 3;
   r_.strSignature1.clear();
-  EXPECT_OXM_FAIL(signature_->ReadAttributes(&r_), OXMDL_ERR_SIG_TOO_LONG2);
+  EXPECT_OXM_FAIL(read(3), OXMDL_ERR_SIG_TOO_LONG2);
   EXPECT_EQ(r_.strSignature1, L"ab");  // the first is read before the second fails
   std::remove(file(2).c_str());
-  r_.mask = 2;
-  EXPECT_OXM_FAIL(signature_->ReadAttributes(&r_), OXMDL_ERR_SIG_NOFILE2);
+  EXPECT_OXM_FAIL(read(2), OXMDL_ERR_SIG_NOFILE2);
   fault::failNth(fault::Op::Read, 1, ERROR_ACCESS_DENIED);
-  r_.mask = 1;
-  EXPECT_OXM_FAIL(signature_->ReadAttributes(&r_), OXMDL_ERR_SIG_READ1);
+  EXPECT_OXM_FAIL(read(1), OXMDL_ERR_SIG_READ1);
   // Only the backup of an interrupted replacement is left: it is the file again.
   std::rename(file(1).c_str(), (file(1) + "_bak").c_str());
-  r_.mask = 1;
-  ASSERT_TRUE(signature_->ReadAttributes(&r_));
+  ASSERT_TRUE(read(1));
   EXPECT_EQ(r_.strSignature1, L"ab");
   EXPECT_FALSE(hostFileExists(file(1) + "_bak"));
   // Writing makes a missing file.

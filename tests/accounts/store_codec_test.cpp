@@ -38,7 +38,8 @@ class StoreCodecTest : public test::StoreTest {
     m.body = L"本文\r\n";
     m.pictureMail = pictureMail;
     for (int i = 0; i < pictures; ++i) {
-      m.enclosures.push_back(Enclosure{.name = i ? L"b.jpg" : L"a.jpg", .folder = L"files"});
+      m.enclosures.emplace_back().name = i ? L"b.jpg" : L"a.jpg";
+      m.enclosures.back().folder = L"files";
     }
     return m;
   }
