@@ -97,7 +97,7 @@ class AccountsTest : public RootTest {
   void writeKeys(OxAccountInfoInterface& account, OxAccountInfoInterface::Attributes keys) {
     ASSERT_TRUE(account.SetAccountInfoAttributes(keys)) << std::hex << GetOxMiddleError();
   }
-  // The lines of a settings file under the root ("BOM" and key line first).
+  // The lines of a settings file, the BOM line and the key line first.
   std::vector<std::wstring> settingsLines(const std::string& hostPath) {
     return profileLines(readHostFile(hostPath));
   }
