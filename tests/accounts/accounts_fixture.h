@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,16 +14,33 @@
 #include "accounts/account_info.h"
 #include "accounts/account_set.h"
 #include "frame/oxerror.h"
+#include "frame/profile.h"
 #include "frame/registry_value.h"
 #include "store/storage.h"
 #include "tests/support/profile_lines.h"
 #include "tests/support/testroot.h"
+
+// `call` fails (false or null) and leaves `code` as the last error.
+#define EXPECT_OXM_FAIL(call, code)                                   \
+  do {                                                                \
+    EXPECT_FALSE(call) << #call;                                      \
+    EXPECT_EQ(::GetOxMiddleError(), unsigned(code)) << #call;    \
+  } while (0)
 
 namespace oxm::test {
 
 inline const wchar_t* const kMailKey = L"Software\\Tamarin\\OxMail";
 // Host path of the data directory under the root.
 inline const std::string kData = "Application Data/OxMail/";
+// Every key of an account: bits 0-42 but 32 and 39.
+inline constexpr uint64_t kAllKeys = 0x77EFFFFFFFFull;
+
+// ASCII text as UTF-16LE bytes, for writing and expecting file contents literally.
+inline std::string u16(const std::string& ascii) {
+  std::string out;
+  for (char c : ascii) out += {c, '\0'};
+  return out;
+}
 
 class AccountsTest : public RootTest {
  protected:
@@ -68,6 +84,29 @@ class AccountsTest : public RootTest {
     std::vector<std::wstring> names;
     EXPECT_TRUE(OxAccountInfoInterface::GetAccountNameList(&names, L""));
     return names;
+  }
+
+  // The keys of `mask` read into `into`, which must succeed.
+  OxAccountInfoInterface::Attributes readKeys(OxAccountInfoInterface& account, uint64_t mask,
+                                              OxAccountInfoInterface::Attributes into = {}) {
+    into.mask = mask;
+    EXPECT_TRUE(account.GetAccountInfoAttributes(&into)) << std::hex << GetOxMiddleError();
+    return into;
+  }
+  // The keys of `keys.mask` written, which must succeed.
+  void writeKeys(OxAccountInfoInterface& account, OxAccountInfoInterface::Attributes keys) {
+    ASSERT_TRUE(account.SetAccountInfoAttributes(keys)) << std::hex << GetOxMiddleError();
+  }
+  // The lines of a settings file, the BOM line and the key line first.
+  std::vector<std::wstring> settingsLines(const std::string& hostPath) {
+    return profileLines(readHostFile(hostPath));
+  }
+  static bool hasLine(const std::vector<std::wstring>& lines, const std::wstring& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+  // Rewrites one key of a settings file behind the library's back.
+  void editKey(const std::wstring& deviceFile, const std::wstring& key, const std::wstring& value) {
+    ASSERT_TRUE(OxProfileManipulator(deviceFile).WritePrivateProfileString(key, value));
   }
 };
 

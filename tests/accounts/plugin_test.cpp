@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <map>
-#include <string>
 
 #include "accounts/plugin_scan.h"
 #include "tests/accounts/accounts_fixture.h"
@@ -33,11 +32,11 @@ TEST_F(PluginTest, ListsOnlyLibrariesThatAnswerWithTheMarker) {
   EXPECT_TRUE(plugins.GetPluginDlls(&dlls, L""));  // an empty directory
   EXPECT_TRUE(dlls.empty());
 
-  install("goodplug.dll", "good.dll");
-  install("otherplug.dll", "other.dll");    // another program's marker
-  install("noexport.dll", "noexport.dll");  // no GetPluginInfo
-  install("notextplug.dll", "notext.dll");  // the marker but no text
-  install("goodplug.dll", "good.txt");      // not a *.dll name
+  // Another program's marker, no GetPluginInfo, the marker but no text, not a *.dll name.
+  for (const auto& [built, as] : {std::pair{"goodplug", "good.dll"}, {"otherplug", "other.dll"},
+                                  {"noexport", "noexport.dll"}, {"notextplug", "notext.dll"}, {"goodplug", "good.txt"}}) {
+    install(std::string(built) + ".dll", as);
+  }
   writeHostFile(root_.host("Plugins/fake.dll"), "MZ\x90 not a shared object");
   writeHostFile(root_.host("Plugins/empty.dll"), "");
   ASSERT_EQ(::mkdir(root_.host("Plugins/folder.dll").c_str(), 0777), 0);
@@ -54,14 +53,12 @@ TEST_F(PluginTest, ListsOnlyLibrariesThatAnswerWithTheMarker) {
 TEST_F(PluginTest, PluginPathComesFromTheGivenKey) {
   OxPluginInfoInterface plugins;
   Dlls dlls;
-  EXPECT_FALSE(plugins.GetPluginDlls(&dlls, L"Software\\Tamarin\\Rivulet"));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_REG_OPEN);
-  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, L"Software\\Tamarin\\Rivulet", L"Other", std::wstring(L"x")));
-  EXPECT_FALSE(plugins.GetPluginDlls(&dlls, L"Software\\Tamarin\\Rivulet"));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_REG_VALUE);
-  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, L"Software\\Tamarin\\Rivulet", L"PluginPath",
-                               std::wstring(L"\\Missing")));
-  EXPECT_TRUE(plugins.GetPluginDlls(&dlls, L"Software\\Tamarin\\Rivulet"));  // no directory, no plug-in
+  const wchar_t* key = L"Software\\Tamarin\\Rivulet";
+  EXPECT_OXM_FAIL(plugins.GetPluginDlls(&dlls, key), OXMDL_ERR_REG_OPEN);
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, key, L"Other", std::wstring(L"x")));
+  EXPECT_OXM_FAIL(plugins.GetPluginDlls(&dlls, key), OXMDL_ERR_REG_VALUE);
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, key, L"PluginPath", std::wstring(L"\\Missing")));
+  EXPECT_TRUE(plugins.GetPluginDlls(&dlls, key));  // no directory, no plug-in
   EXPECT_TRUE(dlls.empty());
 
   // The default plug-in directory the program starts with.

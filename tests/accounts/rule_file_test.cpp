@@ -1,16 +1,11 @@
 #include "accounts/rule_file.h"
 
 #include <cstdio>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "accounts/classification.h"
 #include "accounts/signature_files.h"
-#include "frame/profile.h"
 #include "platform/device.h"
 #include "platform/fault.h"
-#include "platform/fs.h"
 #include "tests/accounts/accounts_fixture.h"
 
 namespace oxm {
@@ -18,18 +13,9 @@ namespace {
 
 using test::hostFileExists;
 using test::readHostFile;
+using test::u16;
 using test::writeHostFile;
 using Rules = std::vector<OxClassificationParamInterface::Attributes>;
-
-// ASCII text as UTF-16LE bytes, for writing file contents out literally.
-std::string u16(const std::string& ascii) {
-  std::string out;
-  for (char c : ascii) {
-    out += c;
-    out += '\0';
-  }
-  return out;
-}
 
 class RuleFileTest : public test::AccountsTest {
  protected:
@@ -37,22 +23,22 @@ class RuleFileTest : public test::AccountsTest {
     AccountsTest::SetUp();
     account_ = create(L"Work");
     ASSERT_NE(account_, nullptr);
+    param_.reset(account_->OpenClassificationParamInterface());
+    ASSERT_NE(param_, nullptr);
   }
   void TearDown() override {
+    param_.reset();
     account_.reset();
     AccountsTest::TearDown();
-  }
-  std::unique_ptr<OxClassificationParamInterface> rules() {
-    return std::unique_ptr<OxClassificationParamInterface>(account_->OpenClassificationParamInterface());
   }
   std::string ruleFile() { return data("Work/Classification/Rule.cls"); }
 
   std::unique_ptr<OxAccountInfoInterface> account_;
+  std::unique_ptr<OxClassificationParamInterface> param_;
+  Rules out_;
 };
 
-TEST_F(RuleFileTest, WritesFiveColumnsAndCutsEachColumn) {
-  auto param = rules();
-  ASSERT_NE(param, nullptr);
+TEST_F(RuleFileTest, WritesFiveColumnsCutsEachColumnAndCapsTheCount) {
   Rules in = {
       {L"n", L"From", L"kw", 5, 1, 0},
       // 12 characters: the first 10 stay. A control character counts before it is dropped.
@@ -60,62 +46,48 @@ TEST_F(RuleFileTest, WritesFiveColumnsAndCutsEachColumn) {
       {L"a\x01" L"bcdefghijkl", L"Subject:xy", std::wstring(130, L'w') + L"\r\n", 7, 2, 0},
       {L"件名", L"件名", L"テスト", 12, 1, 0},
   };
-  ASSERT_TRUE(param->SetAttributes(in));
-  std::string expected = u16("n\tFrom\tkw\t5\t1\r\n") + u16("abcdefghij\tX-ML-name\tk\t-1\t3\r\n") +
-                         u16("abcdefghi\tSubject:x\t" + std::string(128, 'w') + "\t7\t2\r\n") +
-                         std::string("\xf6\x4e\x0d\x54\x09\0\xf6\x4e\x0d\x54\x09\0\xc6\x30\xb9\x30\xc8\x30\x09\0", 20) +
-                         u16("12\t1\r\n");
-  EXPECT_EQ(readHostFile(ruleFile()), expected);
+  ASSERT_TRUE(param_->SetAttributes(in));
+  EXPECT_EQ(readHostFile(ruleFile()),
+            u16("n\tFrom\tkw\t5\t1\r\n") + u16("abcdefghij\tX-ML-name\tk\t-1\t3\r\n") +
+                u16("abcdefghi\tSubject:x\t" + std::string(128, 'w') + "\t7\t2\r\n") +
+                std::string("\xf6\x4e\x0d\x54\x09\0\xf6\x4e\x0d\x54\x09\0\xc6\x30\xb9\x30\xc8\x30\x09\0", 20) +
+                u16("12\t1\r\n"));
+  ASSERT_TRUE(param_->GetAttributes(&out_));
+  ASSERT_EQ(out_.size(), 4u);
+  EXPECT_EQ(out_[1].strName, L"abcdefghij");
+  EXPECT_EQ(out_[1].ulFolderID, 4294967295u);
+  EXPECT_EQ(out_[1].ulTarget, 3u);
+  EXPECT_EQ(out_[2].strName, L"abcdefghi");
+  EXPECT_EQ(out_[2].strField, L"Subject:x");
+  EXPECT_EQ(out_[2].strKeyword, std::wstring(128, L'w'));
+  EXPECT_EQ(out_[3].strField, L"件名");
+  EXPECT_EQ(out_[3].ulFormat, 0u);
 
-  Rules out;
-  ASSERT_TRUE(param->GetAttributes(&out));
-  ASSERT_EQ(out.size(), 4u);
-  EXPECT_EQ(out[1].strName, L"abcdefghij");
-  EXPECT_EQ(out[1].ulFolderID, 4294967295u);
-  EXPECT_EQ(out[1].ulTarget, 3u);
-  EXPECT_EQ(out[2].strName, L"abcdefghi");
-  EXPECT_EQ(out[2].strField, L"Subject:x");
-  EXPECT_EQ(out[2].strKeyword, std::wstring(128, L'w'));
-  EXPECT_EQ(out[3].strField, L"件名");
-  EXPECT_EQ(out[3].ulFormat, 0u);
-}
-
-TEST_F(RuleFileTest, MoreThan256RulesAreRefusedWithoutTouchingTheFile) {
-  auto param = rules();
-  ASSERT_NE(param, nullptr);
+  // 256 rules are the most; one more is refused without touching the file.
   Rules many(256, {L"r", L"To", L"k", 1, 1, 0});
-  ASSERT_TRUE(param->SetAttributes(many));
+  ASSERT_TRUE(param_->SetAttributes(many));
   const std::string before = readHostFile(ruleFile());
   EXPECT_EQ(before.size(), 256u * 2 * 12);
   many.push_back(many.back());
-  EXPECT_FALSE(param->SetAttributes(many));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_CLS_TOO_MANY);
+  EXPECT_OXM_FAIL(param_->SetAttributes(many), OXMDL_ERR_CLS_TOO_MANY);
   EXPECT_EQ(readHostFile(ruleFile()), before);
   EXPECT_FALSE(hostFileExists(ruleFile() + "_tmp"));
-
   // A hand-made file of 257 lines is read to its end and refused there.
   writeHostFile(ruleFile(), before + u16("r\tTo\tk\t1\t1\r\n"));
-  Rules out;
-  EXPECT_FALSE(param->GetAttributes(&out));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_CLS_TOO_MANY);
-  EXPECT_FALSE(param->GetAttributes(nullptr));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_CLS_NULL_ARG);
+  EXPECT_OXM_FAIL(param_->GetAttributes(&out_), OXMDL_ERR_CLS_TOO_MANY);
+  EXPECT_OXM_FAIL(param_->GetAttributes(nullptr), OXMDL_ERR_CLS_NULL_ARG);
 }
 
 TEST_F(RuleFileTest, ReadsOldLinesAndStopsAtBrokenOnes) {
-  auto param = rules();
-  ASSERT_NE(param, nullptr);
-  Rules out;
   // A four-column line is read (target 0, format 16); the read goes on and reports it.
   writeHostFile(ruleFile(), u16("a\tFrom\tx\t9\r\nb\tTo\ty\t8\t2\r\n"));
-  EXPECT_FALSE(param->GetAttributes(&out));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_CLS_FILE_OLD_LINE);
-  ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0].ulFolderID, 9u);
-  EXPECT_EQ(out[0].ulTarget, 0u);
-  EXPECT_EQ(out[0].ulFormat, 16u);
-  EXPECT_EQ(out[1].ulTarget, 2u);
-  EXPECT_EQ(out[1].ulFormat, 0u);
+  EXPECT_OXM_FAIL(param_->GetAttributes(&out_), OXMDL_ERR_CLS_FILE_OLD_LINE);
+  ASSERT_EQ(out_.size(), 2u);
+  EXPECT_EQ(out_[0].ulFolderID, 9u);
+  EXPECT_EQ(out_[0].ulTarget, 0u);
+  EXPECT_EQ(out_[0].ulFormat, 16u);
+  EXPECT_EQ(out_[1].ulTarget, 2u);
+  EXPECT_EQ(out_[1].ulFormat, 0u);
 
   struct Case {
     std::string file;
@@ -124,9 +96,9 @@ TEST_F(RuleFileTest, ReadsOldLinesAndStopsAtBrokenOnes) {
   } cases[] = {
       {u16("a\tFrom\tx\t1\t1\r\nno tabs here\r\nc\tCc\tz\t1\t1\r\n"), OXMDL_ERR_CLS_FILE_FIELD, 1},
       {u16("a\tFrom\tx\t1\t1\r\na\tFrom\r\n"), OXMDL_ERR_CLS_FILE_FIELD, 1},
-      {u16("a\tFrom\tx\t1\t1"), OXMDL_ERR_CLS_FILE_FORMAT, 0},      // five columns, no CR LF
-      {u16("a\tFrom\tx\t1\t1\n"), OXMDL_ERR_CLS_FILE_FORMAT, 0},    // LF alone is no line end
-      {u16("a\tFrom\tx\t1"), OXMDL_ERR_CLS_FILE_FIELD, 0},          // four columns, no CR LF
+      {u16("a\tFrom\tx\t1\t1"), OXMDL_ERR_CLS_FILE_FORMAT, 0},    // five columns, no CR LF
+      {u16("a\tFrom\tx\t1\t1\n"), OXMDL_ERR_CLS_FILE_FORMAT, 0},  // LF alone is no line end
+      {u16("a\tFrom\tx\t1"), OXMDL_ERR_CLS_FILE_FIELD, 0},        // four columns, no CR LF
       // Longer than any line the writer makes: read up to that length, it lacks its line end.
       {u16("a\tFrom\t" + std::string(160, 'k') + "\t1\t" + std::string(20, '1') + "\r\n"),
        OXMDL_ERR_CLS_FILE_FORMAT, 0},
@@ -135,110 +107,90 @@ TEST_F(RuleFileTest, ReadsOldLinesAndStopsAtBrokenOnes) {
   };
   for (const Case& c : cases) {
     writeHostFile(ruleFile(), c.file);
-    out.assign(5, {});
-    EXPECT_FALSE(param->GetAttributes(&out));
-    EXPECT_EQ(GetOxMiddleError(), c.code) << c.file.size();
-    EXPECT_EQ(out.size(), c.kept) << c.file.size();
+    out_.assign(5, {});
+    EXPECT_OXM_FAIL(param_->GetAttributes(&out_), c.code);
+    EXPECT_EQ(out_.size(), c.kept) << c.file.size();
   }
   // An empty file is an empty list; an odd last byte is not a character.
   writeHostFile(ruleFile(), u16("a\tFrom\tx\t1\t1\r\n") + "z");
-  EXPECT_TRUE(param->GetAttributes(&out));
-  EXPECT_EQ(out.size(), 1u);
+  EXPECT_TRUE(param_->GetAttributes(&out_));
+  EXPECT_EQ(out_.size(), 1u);
   writeHostFile(ruleFile(), "");
-  EXPECT_TRUE(param->GetAttributes(&out));
-  EXPECT_TRUE(out.empty());
+  EXPECT_TRUE(param_->GetAttributes(&out_));
+  EXPECT_TRUE(out_.empty());
 }
 
 TEST_F(RuleFileTest, ConvertsDataIniAtTheFirstRead) {
-  const std::wstring dir = L"\\Application Data\\OxMail\\Work\\Classification\\";
-  auto writeOld = [&](const std::vector<std::pair<std::wstring, std::wstring>>& keys) {
+  using Keys = std::vector<std::pair<std::wstring, std::wstring>>;
+  auto writeOld = [&](const Keys& keys) {
     std::remove(ruleFile().c_str());
-    OxProfileManipulator old(dir + L"Data.ini");
+    OxProfileManipulator old(L"\\Application Data\\OxMail\\Work\\Classification\\Data.ini");
     ASSERT_TRUE(old.CreateNewProfile());
     for (const auto& [key, value] : keys) ASSERT_TRUE(old.WritePrivateProfileString(key, value));
   };
-  auto param = rules();
-  ASSERT_NE(param, nullptr);
-
   writeOld({{L"count", L"2"}, {L"0name", L"ml"}, {L"0field", L"X-ML-name"}, {L"0keyword", L"News"},
             {L"0folderid", L"6"}, {L"1name", L"boss"}, {L"1field", L"From"},
             {L"1keyword", L"boss@example.jp"}, {L"1folderid", L"7"}});
-  Rules out;
-  ASSERT_TRUE(param->GetAttributes(&out));
-  ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(out[0].strKeyword, L"News");
-  EXPECT_EQ(out[1].ulFolderID, 7u);
-  EXPECT_EQ(out[1].ulTarget, 1u);  // converted rules apply to received mail
-  EXPECT_EQ(readHostFile(ruleFile()),
-            u16("ml\tX-ML-name\tNews\t6\t1\r\nboss\tFrom\tboss@example.jp\t7\t1\r\n"));
+  ASSERT_TRUE(param_->GetAttributes(&out_));
+  ASSERT_EQ(out_.size(), 2u);
+  EXPECT_EQ(out_[0].strKeyword, L"News");
+  EXPECT_EQ(out_[1].ulFolderID, 7u);
+  EXPECT_EQ(out_[1].ulTarget, 1u);  // converted rules apply to received mail
+  EXPECT_EQ(readHostFile(ruleFile()), u16("ml\tX-ML-name\tNews\t6\t1\r\nboss\tFrom\tboss@example.jp\t7\t1\r\n"));
   EXPECT_FALSE(hostFileExists(data("Work/Classification/Data.ini")));
 
   // An entry missing, an empty value, no count: nothing is converted, Data.ini stays.
-  for (const auto& keys : std::vector<std::vector<std::pair<std::wstring, std::wstring>>>{
-           {{L"count", L"1"}, {L"0name", L"a"}, {L"0field", L"To"}, {L"0keyword", L"k"}},
-           {{L"count", L"1"}, {L"0name", L"a"}, {L"0field", L""}, {L"0keyword", L"k"}, {L"0folderid", L"1"}},
-           {{L"0name", L"a"}},
-       }) {
+  for (const Keys& keys : {Keys{{L"count", L"1"}, {L"0name", L"a"}, {L"0field", L"To"}, {L"0keyword", L"k"}},
+                           Keys{{L"count", L"1"}, {L"0name", L"a"}, {L"0field", L""}, {L"0keyword", L"k"},
+                                {L"0folderid", L"1"}},
+                           Keys{{L"0name", L"a"}}}) {
     writeOld(keys);
-    EXPECT_FALSE(param->GetAttributes(&out));
-    EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_CLS_FILE_MIGRATE);
+    EXPECT_OXM_FAIL(param_->GetAttributes(&out_), OXMDL_ERR_CLS_FILE_MIGRATE);
     EXPECT_FALSE(hostFileExists(ruleFile()));
     EXPECT_TRUE(hostFileExists(data("Work/Classification/Data.ini")));
   }
   // Neither file: reading cannot convert, writing has no file to replace.
   std::remove(data("Work/Classification/Data.ini").c_str());
-  EXPECT_FALSE(param->GetAttributes(&out));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_CLS_FILE_MIGRATE);
-  EXPECT_FALSE(param->SetAttributes({}));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_CLS_FILE_NOFILE);
+  EXPECT_OXM_FAIL(param_->GetAttributes(&out_), OXMDL_ERR_CLS_FILE_MIGRATE);
+  EXPECT_OXM_FAIL(param_->SetAttributes({}), OXMDL_ERR_CLS_FILE_NOFILE);
 }
 
 TEST_F(RuleFileTest, ReplacementFailuresKeepOneWholeFile) {
-  auto param = rules();
-  ASSERT_NE(param, nullptr);
-  const Rules oldRules = {{L"old", L"To", L"o", 1, 1, 0}};
   const Rules newRules = {{L"new", L"To", L"n", 2, 1, 0}};
-  ASSERT_TRUE(param->SetAttributes(oldRules));
+  ASSERT_TRUE(param_->SetAttributes({{L"old", L"To", L"o", 1, 1, 0}}));
   const std::string oldBytes = readHostFile(ruleFile());
-  Rules out;
-
   // The pre-open check looks without opening: the first open is the temporary file.
   struct Case {
     fault::Op op;
-    int n;
     DWORD error;
     unsigned code;
   } failures[] = {
-      {fault::Op::Open, 1, ERROR_ACCESS_DENIED, OXMDL_ERR_CLS_FILE_OPEN},
-      {fault::Op::Open, 1, ERROR_DISK_FULL, OXMDL_ERR_CLS_DISK_FULL},
-      {fault::Op::Write, 1, ERROR_ACCESS_DENIED, OXMDL_ERR_CLS_FILE_WRITE},
-      {fault::Op::Rename, 1, ERROR_ACCESS_DENIED, OXMDL_ERR_CLS_FILE_COMMIT},
+      {fault::Op::Open, ERROR_ACCESS_DENIED, OXMDL_ERR_CLS_FILE_OPEN},
+      {fault::Op::Open, ERROR_DISK_FULL, OXMDL_ERR_CLS_DISK_FULL},
+      {fault::Op::Write, ERROR_ACCESS_DENIED, OXMDL_ERR_CLS_FILE_WRITE},
+      {fault::Op::Rename, ERROR_ACCESS_DENIED, OXMDL_ERR_CLS_FILE_COMMIT},
   };
   for (const Case& c : failures) {
-    fault::failNth(c.op, c.n, c.error);
-    EXPECT_FALSE(param->SetAttributes(newRules));
-    EXPECT_EQ(GetOxMiddleError(), c.code);
+    fault::failNth(c.op, 1, c.error);
+    EXPECT_OXM_FAIL(param_->SetAttributes(newRules), c.code);
     fault::reset();
     EXPECT_EQ(readHostFile(ruleFile()), oldBytes);
     EXPECT_FALSE(hostFileExists(ruleFile() + "_tmp"));
   }
-  ASSERT_TRUE(param->SetAttributes(newRules));
-  ASSERT_TRUE(param->GetAttributes(&out));
-  EXPECT_EQ(out.at(0).strName, L"new");
+  ASSERT_TRUE(param_->SetAttributes(newRules));
+  ASSERT_TRUE(param_->GetAttributes(&out_));
+  EXPECT_EQ(out_.at(0).strName, L"new");
   EXPECT_FALSE(hostFileExists(ruleFile() + "_bak"));
-
   // Only the backup left: it is the file again.
   std::rename(ruleFile().c_str(), (ruleFile() + "_bak").c_str());
-  ASSERT_TRUE(param->GetAttributes(&out));
-  EXPECT_EQ(out.at(0).strName, L"new");
-  // A stale temporary file that cannot be deleted.
+  ASSERT_TRUE(param_->GetAttributes(&out_));
+  EXPECT_EQ(out_.at(0).strName, L"new");
+  // A stale temporary file that cannot be deleted; a read that fails.
   writeHostFile(ruleFile() + "_tmp", "partial");
   fault::failNth(fault::Op::Delete, 1, ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(param->GetAttributes(&out));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_CLS_FILE_DELTMP);
+  EXPECT_OXM_FAIL(param_->GetAttributes(&out_), OXMDL_ERR_CLS_FILE_DELTMP);
   fault::failNth(fault::Op::Read, 1, ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(param->GetAttributes(&out));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_CLS_FILE_READ);
+  EXPECT_OXM_FAIL(param_->GetAttributes(&out_), OXMDL_ERR_CLS_FILE_READ);
 }
 
 TEST_F(RuleFileTest, TreeRemovalReportsEachLayersCodes) {

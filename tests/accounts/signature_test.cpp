@@ -1,12 +1,9 @@
 #include "accounts/signature.h"
 
 #include <cstdio>
-#include <memory>
-#include <string>
 
 #include "accounts/signature_files.h"
 #include "platform/fault.h"
-#include "platform/syserr.h"
 #include "tests/accounts/accounts_fixture.h"
 
 namespace oxm {
@@ -14,6 +11,7 @@ namespace {
 
 using test::hostFileExists;
 using test::readHostFile;
+using test::u16;
 using test::writeHostFile;
 using Attributes = OxSignatureInterface::Attributes;
 
@@ -32,109 +30,82 @@ class SignatureTest : public test::AccountsTest {
     AccountsTest::TearDown();
   }
   std::string file(int n) { return data("Work/Signature/Data" + std::to_string(n) + ".txt"); }
+  // Reads the files of `mask` into r_.
+  bool read(uint64_t mask) {
+    r_.mask = mask;
+    return signature_->ReadAttributes(&r_);
+  }
+  Attributes write(uint64_t mask, const std::wstring& one, const std::wstring& two) {
+    Attributes w;
+    w.mask = mask;
+    w.strSignature1 = one;
+    w.strSignature2 = two;
+    return w;
+  }
 
   std::unique_ptr<OxAccountInfoInterface> account_;
   std::unique_ptr<OxSignatureInterface> signature_;
+  Attributes r_;
 };
 
 TEST_F(SignatureTest, FilesHoldRawUtf16AndTheLimitIs4096Characters) {
-  Attributes w;
-  w.mask = 3;
-  w.strSignature1 = L"山田 太郎";
-  w.strSignature2 = std::wstring(4096, L'x');
-  ASSERT_TRUE(signature_->WriteAttributes(w));
+  ASSERT_TRUE(signature_->WriteAttributes(write(3, L"山田 太郎", std::wstring(4096, L'x'))));
   EXPECT_EQ(readHostFile(file(1)), std::string("\x71\x5c\x30\x75\x20\x00\x2a\x59\xce\x90", 10));
-  EXPECT_EQ(readHostFile(file(2)).size(), 8192u);
-
-  Attributes r;
-  r.mask = 3;
-  ASSERT_TRUE(signature_->ReadAttributes(&r));
-  EXPECT_EQ(r.mask, 0u);
-  EXPECT_EQ(r.strSignature1, L"山田 太郎");
-  EXPECT_EQ(r.strSignature2, std::wstring(4096, L'x'));
+  EXPECT_EQ(readHostFile(file(2)), u16(std::string(4096, 'x')));
+  ASSERT_TRUE(read(3));
+  EXPECT_EQ(r_.mask, 0u);
+  EXPECT_EQ(r_.strSignature1, L"山田 太郎");
+  EXPECT_EQ(r_.strSignature2, std::wstring(4096, L'x'));
 
   // One character more is refused for the file it is meant for, which stays as it was.
-  w.mask = 1;
-  w.strSignature1 = std::wstring(4097, L'y');
-  EXPECT_FALSE(signature_->WriteAttributes(w));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_SIG_TOO_LONG1);
-  w.mask = 2;
-  w.strSignature2 = std::wstring(4097, L'y');
-  EXPECT_FALSE(signature_->WriteAttributes(w));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_SIG_TOO_LONG2);
+  EXPECT_OXM_FAIL(signature_->WriteAttributes(write(1, std::wstring(4097, L'y'), L"")), OXMDL_ERR_SIG_TOO_LONG1);
+  EXPECT_OXM_FAIL(signature_->WriteAttributes(write(2, L"", std::wstring(4097, L'y'))), OXMDL_ERR_SIG_TOO_LONG2);
   // A character above U+FFFF takes two of the 4096.
-  w.strSignature2 = std::wstring(4094, L'z') + L"\U0001F600";
-  EXPECT_TRUE(signature_->WriteAttributes(w));
-  w.strSignature2 += L"z";
-  EXPECT_FALSE(signature_->WriteAttributes(w));
-  r.mask = 3;
-  ASSERT_TRUE(signature_->ReadAttributes(&r));
-  EXPECT_EQ(r.strSignature1, L"山田 太郎");
-  EXPECT_EQ(r.strSignature2, std::wstring(4094, L'z') + L"\U0001F600");
-
+  const std::wstring astral = std::wstring(4094, L'z') + L"\U0001F600";
+  EXPECT_TRUE(signature_->WriteAttributes(write(2, L"", astral)));
+  EXPECT_FALSE(signature_->WriteAttributes(write(2, L"", astral + L"z")));
+  ASSERT_TRUE(read(3));
+  EXPECT_EQ(r_.strSignature1, L"山田 太郎");
+  EXPECT_EQ(r_.strSignature2, astral);
   // A mask without either bit does nothing and succeeds.
-  r.mask = 4;
-  EXPECT_TRUE(signature_->ReadAttributes(&r));
-  w.mask = 0;
-  EXPECT_TRUE(signature_->WriteAttributes(w));
+  EXPECT_TRUE(read(4));
+  EXPECT_TRUE(signature_->WriteAttributes(write(0, L"", L"")));
 }
 
 TEST_F(SignatureTest, MaskChoosesTheFileAndDamagedFilesGiveTheirCodes) {
   writeHostFile(file(1), std::string("a\0b\0\0\0c\0", 8));  // text ends at the first NUL
   writeHostFile(file(2), std::string("d\0e", 3));           // an odd last byte
-  Attributes r;
-  r.strSignature1 = L"untouched";
-  r.mask = 2;
-  ASSERT_TRUE(signature_->ReadAttributes(&r));
-  EXPECT_EQ(r.strSignature1, L"untouched");
-  EXPECT_EQ(r.strSignature2, L"de");
-  r.mask = 1;
-  ASSERT_TRUE(signature_->ReadAttributes(&r));
-  EXPECT_EQ(r.strSignature1, L"ab");
+  r_.strSignature1 = L"untouched";
+  ASSERT_TRUE(read(2));
+  EXPECT_EQ(r_.strSignature1, L"untouched");
+  EXPECT_EQ(r_.strSignature2, L"de");
+  ASSERT_TRUE(read(1));
+  EXPECT_EQ(r_.strSignature1, L"ab");
 
   writeHostFile(file(2), std::string(8193, 'x'));
-  r.mask = 3;
-  r.strSignature1.clear();
-  EXPECT_FALSE(signature_->ReadAttributes(&r));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_SIG_TOO_LONG2);
-  EXPECT_EQ(r.strSignature1, L"ab");  // the first is read before the second fails
+  r_.strSignature1.clear();
+  EXPECT_OXM_FAIL(read(3), OXMDL_ERR_SIG_TOO_LONG2);
+  EXPECT_EQ(r_.strSignature1, L"ab");  // the first is read before the second fails
   std::remove(file(2).c_str());
-  r.mask = 2;
-  EXPECT_FALSE(signature_->ReadAttributes(&r));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_SIG_NOFILE2);
+  EXPECT_OXM_FAIL(read(2), OXMDL_ERR_SIG_NOFILE2);
   fault::failNth(fault::Op::Read, 1, ERROR_ACCESS_DENIED);
-  r.mask = 1;
-  EXPECT_FALSE(signature_->ReadAttributes(&r));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_SIG_READ1);
+  EXPECT_OXM_FAIL(read(1), OXMDL_ERR_SIG_READ1);
   // Only the backup of an interrupted replacement is left: it is the file again.
   std::rename(file(1).c_str(), (file(1) + "_bak").c_str());
-  r.mask = 1;
-  ASSERT_TRUE(signature_->ReadAttributes(&r));
-  EXPECT_EQ(r.strSignature1, L"ab");
+  ASSERT_TRUE(read(1));
+  EXPECT_EQ(r_.strSignature1, L"ab");
   EXPECT_FALSE(hostFileExists(file(1) + "_bak"));
-
   // Writing makes a missing file.
-  Attributes w;
-  w.mask = 2;
-  w.strSignature2 = L"new";
-  ASSERT_TRUE(signature_->WriteAttributes(w));
-  EXPECT_EQ(readHostFile(file(2)), std::string("n\0e\0w\0", 6));
+  ASSERT_TRUE(signature_->WriteAttributes(write(2, L"", L"new")));
+  EXPECT_EQ(readHostFile(file(2)), u16("new"));
 }
 
 TEST_F(SignatureTest, WriteFailuresKeepTheOldText) {
-  Attributes w;
-  w.mask = 3;
-  w.strSignature1 = L"one";
-  w.strSignature2 = L"two";
-  ASSERT_TRUE(signature_->WriteAttributes(w));
-  w.strSignature1 = L"ONE";
-  w.strSignature2 = L"TWO";
-
+  ASSERT_TRUE(signature_->WriteAttributes(write(3, L"one", L"two")));
+  const Attributes w = write(3, L"ONE", L"TWO");
   fault::setFreeSpace(511999);
-  EXPECT_FALSE(signature_->WriteAttributes(w));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_SIG_DISK_FULL);
+  EXPECT_OXM_FAIL(signature_->WriteAttributes(w), OXMDL_ERR_SIG_DISK_FULL);
   fault::setFreeSpace(std::nullopt);
-
   struct Case {
     fault::Op op;
     int n;
@@ -150,13 +121,12 @@ TEST_F(SignatureTest, WriteFailuresKeepTheOldText) {
   };
   for (const Case& c : cases) {
     fault::failNth(c.op, c.n, c.error);
-    EXPECT_FALSE(signature_->WriteAttributes(w));
-    EXPECT_EQ(GetOxMiddleError(), c.code);
+    EXPECT_OXM_FAIL(signature_->WriteAttributes(w), c.code);
     fault::reset();
-    EXPECT_EQ(readHostFile(file(2)), std::string("t\0w\0o\0", 6));
+    EXPECT_EQ(readHostFile(file(2)), u16("two"));
     EXPECT_FALSE(hostFileExists(file(1) + "_tmp") || hostFileExists(file(2) + "_tmp"));
   }
-  EXPECT_EQ(readHostFile(file(1)), std::string("O\0N\0E\0", 6));
+  EXPECT_EQ(readHostFile(file(1)), u16("ONE"));
 }
 
 TEST_F(SignatureTest, OpensShareOneObjectPerDirectory) {
@@ -168,14 +138,11 @@ TEST_F(SignatureTest, OpensShareOneObjectPerDirectory) {
   EXPECT_TRUE(signatureInUse(dir));
   signature_.reset();
   EXPECT_FALSE(signatureInUse(dir));
-
   OxSignatureInterface none(nullptr);
-  Attributes a;
-  a.mask = 1;
+  r_.mask = 1;
   SetOxMiddleError(OXMDL_ERR_NONE);
-  EXPECT_FALSE(none.ReadAttributes(&a));
-  EXPECT_FALSE(none.WriteAttributes(a));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_NONE);
+  EXPECT_OXM_FAIL(none.ReadAttributes(&r_), OXMDL_ERR_NONE);
+  EXPECT_OXM_FAIL(none.WriteAttributes(r_), OXMDL_ERR_NONE);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ namespace {
 
 using test::FolderPtr;
 using test::MessagePtr;
+using U16 = std::u16string;
 
 class StoreCodecTest : public test::StoreTest {
  protected:
@@ -37,10 +38,8 @@ class StoreCodecTest : public test::StoreTest {
     m.body = L"本文\r\n";
     m.pictureMail = pictureMail;
     for (int i = 0; i < pictures; ++i) {
-      Enclosure e;
-      e.folder = L"files";
-      e.name = i == 0 ? L"a.jpg" : L"b.jpg";
-      m.enclosures.push_back(e);
+      m.enclosures.emplace_back().name = i ? L"b.jpg" : L"a.jpg";
+      m.enclosures.back().folder = L"files";
     }
     return m;
   }
@@ -65,11 +64,7 @@ class StoreCodecTest : public test::StoreTest {
   }
 };
 
-std::u16string field(const char16_t* chars) { return std::u16string(chars); }
-
-TEST(StoreCodecRegistration, TheLibraryRegistersItsCodecWhenItLoads) {
-  EXPECT_EQ(messageCodec(), &storeCodec());
-}
+TEST(StoreCodecRegistration, TheLibraryRegistersItsCodecWhenItLoads) { EXPECT_EQ(messageCodec(), &storeCodec()); }
 
 TEST_F(StoreCodecTest, WriteEmailStoresTheEncodedMessageAndItsRecords) {
   FolderPtr outbox = tray(1);
@@ -89,13 +84,10 @@ TEST_F(StoreCodecTest, WriteEmailStoresTheEncodedMessageAndItsRecords) {
   EXPECT_EQ(a.numericAttribute, 3u);
   EXPECT_EQ(a.text, "");
   EXPECT_EQ(a.time.wHour, 3) << "12:04:05 local is 03:04:05 UTC";
-  EXPECT_EQ(a.toAddress, L"hanako@example.jp");
-  EXPECT_EQ(a.fromAddress, L"taro@example.jp");
-  EXPECT_EQ(a.fromName, L"太郎");
-  EXPECT_EQ(a.subject, L"見積もり");
   EXPECT_EQ(a.date.wHour, 3);
+  EXPECT_EQ(a.toAddress + L"|" + a.fromAddress + L"|" + a.fromName + L"|" + a.subject,
+            L"hanako@example.jp|taro@example.jp|太郎|見積もり");
   // A file that is gone fails the write and stores nothing.
-  m.reset();
   Email broken = composed(L"x", 1);
   broken.enclosures.front().name = L"gone.jpg";
   unsigned long second = 0;
@@ -103,9 +95,7 @@ TEST_F(StoreCodecTest, WriteEmailStoresTheEncodedMessageAndItsRecords) {
   m.reset(storage_->OpenMessage(second));
   EXPECT_FALSE(m->Write(&broken));
   EXPECT_EQ(m->GetErrorInfo(), OXMDL_ERR_MIME_FILE_MISSING);
-  std::string empty;
-  EXPECT_TRUE(m->Read(&empty));
-  EXPECT_EQ(empty, "");
+  EXPECT_EQ(text(second), "");
 }
 
 TEST_F(StoreCodecTest, HeaderCachesAndMessageListsAreRebuiltFromTheMessages) {
@@ -117,20 +107,19 @@ TEST_F(StoreCodecTest, HeaderCachesAndMessageListsAreRebuiltFromTheMessages) {
                                             "Subject: =?utf-8?B?5LqM6YCa55uu?=\r\n"
                                             "Date: Sat, 03 Jan 2026 10:20:30 +0000\r\n\r\nhi\r\n");
   const std::vector<unsigned long> list = ids(inbox.get());
-  // The inbox's files, TREE\LL\HH.*; its identifier is below 0x100.
-  ASSERT_LT(trays_[0], 0x10u);
+  ASSERT_LT(trays_[0], 0x10u);  // the inbox's files are TREE\0N\00.*
   const std::string fdb = "S/TREE/0" + std::to_string(trays_[0]) + "/00.fdb";
   std::filesystem::remove(root_.host(fdb));
   ASSERT_TRUE(storage_->RestoreFolderMessageHeader(trays_[0])) << std::hex << GetOxMiddleError();
   std::vector<FolderMsgHeader> records = headers(inbox.get());
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].messageId, list[0]);
-  EXPECT_EQ(field(records[0].subject), u"一通目");
-  EXPECT_EQ(field(records[0].toAddress), u"hanako@example.jp");
+  EXPECT_EQ(U16(records[0].subject), u"一通目");
+  EXPECT_EQ(U16(records[0].toAddress), u"hanako@example.jp");
   EXPECT_EQ(records[1].messageId, received);
-  EXPECT_EQ(field(records[1].subject), u"二通目") << "decoded from UTF-8";
-  EXPECT_EQ(field(records[1].fromAddress), u"jiro@example.jp");
-  EXPECT_EQ(field(records[1].fromName), u"\"Jiro\"");
+  EXPECT_EQ(U16(records[1].subject), u"二通目") << "decoded from UTF-8";
+  EXPECT_EQ(U16(records[1].fromAddress), u"jiro@example.jp");
+  EXPECT_EQ(U16(records[1].fromName), u"\"Jiro\"");
   EXPECT_EQ(records[1].date.wHour, 19) << "10:20:30 UTC is 19:20:30 on the device";
 
   // The message list lost: recovered from the entry index, the caches rebuilt by decoding.
@@ -143,20 +132,19 @@ TEST_F(StoreCodecTest, HeaderCachesAndMessageListsAreRebuiltFromTheMessages) {
   EXPECT_EQ(ids(inbox.get()), list);
   records = headers(inbox.get());
   ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(field(records[1].subject), u"二通目");
+  EXPECT_EQ(U16(records[1].subject), u"二通目");
   ASSERT_TRUE(storage_->RecoverMessageEntry(trays_[0]));
   EXPECT_EQ(test::storeProblems(storage_.get(), root_.host("S/DATA/Entry.dat")), "");
 }
 
 TEST_F(StoreCodecTest, AttachmentsAreStripped) {
   FolderPtr inbox = tray(0);
-  const unsigned long two = store(inbox.get(), composed(L"two", 2));
-  const unsigned long picture = store(inbox.get(), composed(L"picture", 2, true));
-  const unsigned long single = store(inbox.get(), composed(L"single picture", 1, true));
-  const unsigned long none = store(inbox.get(), composed(L"none", 0));
+  const unsigned long two = store(inbox.get(), composed(L"two", 2)),
+                      picture = store(inbox.get(), composed(L"picture", 2, true)),
+                      single = store(inbox.get(), composed(L"single picture", 1, true)),
+                      none = store(inbox.get(), composed(L"none", 0));
   const std::string singleBefore = text(single);
-  std::vector<unsigned long> all{two, picture, single, none};
-  std::vector<unsigned long> failed;
+  std::vector<unsigned long> all{two, picture, single, none}, failed;
   ASSERT_TRUE(inbox->RemoveAttachments(all, &failed)) << std::hex << GetOxMiddleError();
   EXPECT_TRUE(failed.empty());
 
