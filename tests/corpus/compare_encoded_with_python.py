@@ -39,6 +39,7 @@ Exit status: 0 when every message matched (exactly or under a rule), 1 otherwise
 test data is missing.
 """
 import base64
+import collections
 import email
 import email.header
 import email.policy
@@ -47,7 +48,8 @@ import os
 import re
 import subprocess
 import sys
-import tempfile
+
+import corpus_common as common
 
 JIS_MAPPING = {
     "\u301c": "\uff5e",  # WAVE DASH -> FULLWIDTH TILDE
@@ -99,6 +101,13 @@ def iso2022jp_as_cp932(raw):
     return out.decode("cp932", errors="replace")
 
 
+def decoded_words(value):
+    """A header value with its encoded words decoded, ISO-2022-JP ones by iso2022jp_as_cp932."""
+    return "".join(chunk if isinstance(chunk, str) else iso2022jp_as_cp932(chunk) if charset == "iso-2022-jp"
+                   else chunk.decode(charset or "ascii", errors="replace")
+                   for chunk, charset in email.header.decode_header(value))
+
+
 def plain_name(name):
     name = "".join(c for c in name if c not in FORBIDDEN_IN_NAMES)[:200]
     return name or "NoName"
@@ -138,17 +147,7 @@ class Message:
     def raw_header(self, name):
         """The header's encoded words decoded by their Shift_JIS row and cell, read as CP932."""
         value = self.raw.get(name)
-        if value is None:
-            return ""
-        text = ""
-        for chunk, charset in email.header.decode_header(str(value)):
-            if isinstance(chunk, str):
-                text += chunk
-            elif charset == "iso-2022-jp":
-                text += iso2022jp_as_cp932(chunk)
-            else:
-                text += chunk.decode(charset or "ascii", errors="replace")
-        return text
+        return "" if value is None else decoded_words(str(value))
 
     def header(self, name):
         value = self.msg[name]
@@ -163,11 +162,11 @@ class Message:
 
 class Comparison:
     def __init__(self):
-        self.rules = {}
+        self.rules = collections.Counter()
         self.failures = []
 
     def rule(self, name):
-        self.rules[name] = self.rules.get(name, 0) + 1
+        self.rules[name] += 1
 
     def text(self, where, ours, theirs, part=None, tagged=False, raw_header=None, phrase=False):
         if ours == theirs:
@@ -225,12 +224,7 @@ class Comparison:
         if ours == plain_name(theirs):
             self.rule("name-in-param")
             return True
-        text = ""
-        for chunk, charset in email.header.decode_header(theirs):
-            if isinstance(chunk, str):
-                text += chunk
-            else:
-                text += iso2022jp_as_cp932(chunk) if charset == "iso-2022-jp" else chunk.decode(charset or "ascii")
+        text = decoded_words(theirs)
         if ours == text:
             self.rule("cp932-extensions")
             return True
@@ -250,22 +244,8 @@ class Comparison:
 
 
 def main():
-    args = sys.argv[1:]
-    codepage = []
-    if len(args) == 4 and args[0] == "--codepage":
-        codepage, args = args[:2], args[2:]
-    tool, testdata = args
-    mail = os.path.join(testdata, "mail")
-    files = []
-    if os.path.isdir(mail):
-        for top, _, names in os.walk(mail):
-            files += [os.path.join(top, n) for n in names if not n.endswith(".md")]
-    if not files:
-        print("no messages under %s: skipped" % mail)
-        return 77
-    files.sort()
-    with tempfile.TemporaryDirectory() as out:
-        subprocess.run([tool] + codepage + [out] + files, check=True, stdout=subprocess.DEVNULL)
+    codepage, tool, _, files = common.arguments(__doc__)
+    with common.run(tool, codepage, files, stdout=subprocess.DEVNULL) as out:
         compare = Comparison()
         count = 0
         for entry in sorted(os.listdir(out), key=lambda n: (len(n), n)):

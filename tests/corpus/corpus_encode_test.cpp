@@ -37,20 +37,15 @@ std::wstring fullWidthKana(const std::wstring& text) {
       L"。「」、・ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌネノハヒフヘホマミムメモヤユヨラリルレロワン゛゜";
   std::wstring out;
   for (size_t i = 0; i < text.size(); ++i) {
-    const wchar_t c = text[i];
-    if (c < 0xFF61 || c > 0xFF9F) {
-      out += c;
+    if (text[i] < 0xFF61 || text[i] > 0xFF9F) {
+      out += text[i];
       continue;
     }
-    wchar_t full = kFull[c - 0xFF61];
+    wchar_t full = kFull[text[i] - 0xFF61];
     const wchar_t next = i + 1 < text.size() ? text[i + 1] : 0;
-    const bool kaToTo = full >= L'カ' && full <= L'ト';
     const bool haToHo = full >= L'ハ' && full <= L'ホ';
-    if (next == 0xFF9E && (kaToTo || haToHo)) {
-      full = static_cast<wchar_t>(full + (haToHo ? 1 : 1));
-      ++i;
-    } else if (next == 0xFF9E && full == L'ウ') {
-      full = L'ヴ';
+    if (next == 0xFF9E && (haToHo || (full >= L'カ' && full <= L'ト') || full == L'ウ')) {
+      full = full == L'ウ' ? L'ヴ' : static_cast<wchar_t>(full + 1);
       ++i;
     } else if (next == 0xFF9F && haToHo) {
       full = static_cast<wchar_t>(full + 2);
@@ -62,48 +57,31 @@ std::wstring fullWidthKana(const std::wstring& text) {
 }
 
 bool hasHalfWidthKana(const std::wstring& text) {
-  for (wchar_t c : text)
-    if (c >= 0xFF61 && c <= 0xFF9F) return true;
-  return false;
+  return std::any_of(text.begin(), text.end(), [](wchar_t c) { return c >= 0xFF61 && c <= 0xFF9F; });
 }
 
-std::wstring withoutLineEnds(const std::wstring& text) {
-  std::wstring out;
-  for (wchar_t c : text)
-    if (c != L'\r' && c != L'\n') out += c;
-  return out;
-}
-
-std::wstring trimmed(std::wstring text) {
-  while (!text.empty() && text.back() == L' ') text.pop_back();
-  while (!text.empty() && text.front() == L' ') text.erase(0, 1);
+std::wstring withoutLineEnds(std::wstring text) {
+  std::erase_if(text, [](wchar_t c) { return c == L'\r' || c == L'\n'; });
   return text;
+}
+
+std::wstring trimmed(const std::wstring& text) {
+  const size_t first = text.find_first_not_of(L' ');
+  return first == std::wstring::npos ? L"" : text.substr(first, text.find_last_not_of(L' ') - first + 1);
 }
 
 bool hasLineOver300(const std::wstring& text) {
   size_t run = 0;
-  for (wchar_t c : text) {
-    run = c == L'\n' ? 0 : run + 1;
-    if (run > 300) return true;
-  }
+  for (wchar_t c : text)
+    if ((run = c == L'\n' ? 0 : run + 1) > 300) return true;
   return false;
 }
 
 // An address the single-address rules read the same way twice: no comment, no blank, no quote,
 // plain ASCII.
 bool isPlainAddress(const std::wstring& address) {
-  for (wchar_t c : address)
-    if (c == L'(' || c == L' ' || c == L'"' || c == L'<' || c >= 0x80) return false;
-  return true;
-}
-
-std::string utf8(const std::wstring& w) {
-  std::string out(w.size() * 4, '\0');
-  const int n = w.empty() ? 0
-                          : WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(),
-                                                static_cast<int>(out.size()), nullptr, nullptr);
-  out.resize(static_cast<size_t>(n));
-  return out;
+  return std::none_of(address.begin(), address.end(),
+                      [](wchar_t c) { return c == L'(' || c == L' ' || c == L'"' || c == L'<' || c >= 0x80; });
 }
 
 // Counts the rules that explain differences, and what is left unexplained.
