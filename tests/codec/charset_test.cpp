@@ -170,22 +170,14 @@ TEST(PictogramTest, TableTagsAndCodes) {
 }
 
 TEST(MimeTypeTest, ByExtension) {
+  // gz has two rows, the later counts; types keep their case; a name without a dot is looked up
+  // whole; Z is looked up as z; a leading / is a path, not a type.
   const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-      {L"PHOTO.JPG", L"image/jpeg"},
-      {L"backup.tar.gz", L"application/x-gzip"},  // the later of two rows for gz
-      {L"setup.exe", L"application/x-msdos-program"},
-      {L"key.pgp", L"application/pgp-signature"},
-      {L"song.mp2", L"video/mpeg"},
-      {L"world.WRL", L"x-world/x-vrml"},
-      {L"book.qbf", L"ebook/qbdf"},
-      {L"card.vcf", L"text/x-vCard"},  // types keep their case
-      {L"pdf", L"application/pdf"},    // a name without a dot is looked up whole
-      {L"README", L"application/octet-stream"},
-      {L"name.", L"application/octet-stream"},
-      {L"file.Z", L"application/x-compress"},  // looked up as z
-      {L"text/plain", L"text/plain"},
-      {L"Image/JPEG", L"image/jpeg"},
-      {L"/abs/path.png", L"image/png"},  // a leading / is a path, not a type
+      {L"PHOTO.JPG", L"image/jpeg"}, {L"backup.tar.gz", L"application/x-gzip"}, {L"key.pgp", L"application/pgp-signature"},
+      {L"setup.exe", L"application/x-msdos-program"}, {L"song.mp2", L"video/mpeg"}, {L"world.WRL", L"x-world/x-vrml"},
+      {L"book.qbf", L"ebook/qbdf"}, {L"card.vcf", L"text/x-vCard"}, {L"pdf", L"application/pdf"},
+      {L"README", L"application/octet-stream"}, {L"name.", L"application/octet-stream"}, {L"text/plain", L"text/plain"},
+      {L"file.Z", L"application/x-compress"}, {L"Image/JPEG", L"image/jpeg"}, {L"/abs/path.png", L"image/png"},
       {L"\u65e5\u672c.txt", L"text/plain"},
   };
   EmlCompose c;

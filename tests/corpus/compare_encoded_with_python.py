@@ -7,33 +7,27 @@ our own decoder reads from the same message.
 usage: compare_encoded_with_python.py [--codepage 932|65001] ENCODE_INTEROP TESTDATA_DIR
 
 Under the device code page 65001 the encoder sends text without an ISO-2022-JP form as UTF-8;
-Python must read that the same way too.
+Python must read that the same way too. Where the two readings differ on purpose, the message is
+compared once more after undoing the rule, and counted under its name:
 
-Where the two readings differ on purpose, the message is compared once more after undoing the
-rule, and counted under its name:
-
-  boundary-line-end  The line end before a boundary belongs to the boundary (RFC 2046 section
-                     5.1.1), so Python's text keeps the text's own last line end; our reader
-                     removes one more (its rules for parts before a boundary and for HTML).
+  boundary-line-end  The line end before a boundary belongs to the boundary (RFC 2046 5.1.1), so
+                     Python keeps the text's own last line end; our reader removes one more.
                      Compared with trailing line ends removed on both sides.
   pictogram-tags     A text/x-pmaildx body carries the device's pictograms as tags ("<#HEART>")
-                     and a "<" as "<<"; our reader turns them back into the pictograms, Python
-                     shows the tags. Compared with each tag and each of our pictograms (U+E000 to
-                     U+E757) made one placeholder and "<<" made "<".
+                     and "<" as "<<"; our reader turns them back, Python shows the tags. Compared
+                     with each tag and each of our pictograms (U+E000..U+E757) made one
+                     placeholder and "<<" made "<".
   jis-mapping        A few JIS X 0208 characters map to other Unicode characters in Python's
-                     iso-2022-jp codec than in the system code page (CP932): WAVE DASH and
-                     FULLWIDTH TILDE, DOUBLE VERTICAL LINE and PARALLEL TO, MINUS SIGN and
-                     FULLWIDTH HYPHEN-MINUS, EM DASH and HORIZONTAL BAR, the cent, pound and not
-                     signs. Compared with Python's forms mapped to CP932's.
-  cp932-extensions   Characters of CP932 outside JIS X 0208 (NEC row 13, the IBM extensions)
-                     are sent by their CP932 row and cell, as the device does; Python's strict
-                     iso-2022-jp codec cannot read them. Compared with the text re-read from the
-                     raw part as ISO-2022-JP to Shift_JIS to CP932.
-  name-in-param      Our reader cuts a file name to 200 characters and drops the characters
-                     / \\ : * ? " < > |. Compared after the same on Python's name.
-  address-not-bare   A From or To entry that is not a plain address after its first reading
-                     (a comment, a blank, non-ASCII text, a quote) is read differently by
-                     Python's address parser. Counted, not compared.
+                     iso-2022-jp codec than in CP932 (WAVE DASH, DOUBLE VERTICAL LINE, MINUS SIGN,
+                     EM DASH, cent, pound, not). Compared with Python's forms mapped to CP932's.
+  cp932-extensions   CP932 characters outside JIS X 0208 (NEC row 13, IBM extensions) are sent
+                     by their CP932 row and cell, as the device does; Python's strict codec cannot
+                     read them. Compared with the raw part re-read as ISO-2022-JP to CP932.
+  name-in-param      Our reader cuts a file name to 200 characters and drops / \\ : * ? " < > |.
+                     Compared after the same on Python's name.
+  address-not-bare   A From or To entry that is not a plain address after its first reading (a
+                     comment, a blank, non-ASCII text, a quote) is read differently by Python's
+                     address parser. Counted, not compared.
 
 Exit status: 0 when every message matched (exactly or under a rule), 1 otherwise, 77 when the
 test data is missing.
