@@ -13,7 +13,8 @@ using Addresses = std::list<std::wstring>;
 
 const std::wstring kOwn = L"me@example.jp";
 const std::wstring kQuoted = L">line 1\r\n>line 2\r\n";
-const std::wstring kForwarded = L"メールを転送します。\r\n----Forwarded Message\r\n" + kQuoted + L"\r\n----End of Forwarded Message\r\n";
+const std::wstring kForwarded =
+    L"メールを転送します。\r\n----Forwarded Message\r\n" + kQuoted + L"\r\n----End of Forwarded Message\r\n";
 
 Email received() {
   Email m;
