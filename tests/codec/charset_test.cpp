@@ -1,81 +1,92 @@
-// Japanese charsets: detection, the byte conversions, the display check and the wide forms.
+// Japanese charsets: detection, the byte conversions, the display check, the wide forms,
+// pictogram tags both ways, and the media type table.
 #include "codec/charset.h"
 #include "codec/convert.h"
 #include "codec/displayable.h"
+#include "codec/emlcompose.h"
 #include "codec/japanese.h"
+#include "codec/mimetype.h"
+#include "codec/pictogram.h"
 #include "frame/oxerror.h"
 #include "tests/support/testroot.h"
 
 namespace oxm {
 namespace {
 
-const std::string kNihonSjis = "\x93\xfa\x96\x7b";          // 日本
-const std::string kNihonJis = "\x1b$BF|K\\\x1b(B";          // 日本 in ISO-2022-JP
-const std::string kNihonEuc = "\xc6\xfc\xcb\xdc";          // 日本 in EUC-JP
+const std::string kNihonSjis = "\x93\xfa\x96\x7b";  // 日本
+const std::string kNihonJis = "\x1b$BF|K\\\x1b(B";  // 日本 in ISO-2022-JP
+const std::string kNihonEuc = "\xc6\xfc\xcb\xdc";  // 日本 in EUC-JP
+
+// The text after an in-place conversion.
+template <typename F>
+std::string applied(F convert, std::string text) {
+  convert(&text);
+  return text;
+}
+auto toSjisAs(const wchar_t* charset) {
+  return [charset](std::string* t) { toSJIS(t, charset); };
+}
 
 TEST(JapaneseTest, DetectionOfUndeclaredText) {
-  EXPECT_EQ(detectEncoding("plain ascii\r\n"), JapaneseEncoding::Ascii);
-  EXPECT_EQ(detectEncoding("x " + kNihonJis), JapaneseEncoding::Jis) << "ESC $ before any other evidence";
-  EXPECT_EQ(detectEncoding(kNihonEuc), JapaneseEncoding::EucJp);
-  EXPECT_EQ(detectEncoding(kNihonSjis), JapaneseEncoding::ShiftJis) << "0x93 is a lead with a valid trail";
-  EXPECT_EQ(detectEncoding("\xb1\xb2"), JapaneseEncoding::EucJp) << "two bytes A1..FE read as EUC first";
-  EXPECT_EQ(detectEncoding("\xb1 "), JapaneseEncoding::ShiftJis) << "a lone half-width katakana";
-  EXPECT_EQ(detectEncoding("\x8e\xb6"), JapaneseEncoding::ShiftJis) << "0x8E + kana counts as Shift_JIS";
-  // A carrier pictogram is Shift_JIS evidence, except in the HTML variant.
-  EXPECT_EQ(detectEncoding("\xf8\x9f"), JapaneseEncoding::ShiftJis);
-  EXPECT_EQ(detectEncoding("\xf8\x9f", true), JapaneseEncoding::Ascii);
-  // Once Shift_JIS is seen, an escape is skipped rather than taken as JIS.
-  EXPECT_EQ(detectEncoding("\xb1 \x1b$B"), JapaneseEncoding::ShiftJis);
+  using E = JapaneseEncoding;
+  const struct {
+    std::string text;
+    bool html;
+    E found;
+    const char* why;
+  } cases[] = {
+      {"plain ascii\r\n", false, E::Ascii, "ASCII"},
+      {"x " + kNihonJis, false, E::Jis, "ESC $ before any other evidence"},
+      {kNihonEuc, false, E::EucJp, "EUC-JP"},
+      {kNihonSjis, false, E::ShiftJis, "0x93 is a lead with a valid trail"},
+      {"\xb1\xb2", false, E::EucJp, "two bytes A1..FE read as EUC first"},
+      {"\xb1 ", false, E::ShiftJis, "a lone half-width katakana"},
+      {"\x8e\xb6", false, E::ShiftJis, "0x8E + kana counts as Shift_JIS"},
+      {"\xf8\x9f", false, E::ShiftJis, "a carrier pictogram is Shift_JIS evidence"},
+      {"\xf8\x9f", true, E::Ascii, "except in the HTML variant"},
+      {"\xb1 \x1b$B", false, E::ShiftJis, "once Shift_JIS is seen, an escape is skipped rather than taken as JIS"},
+  };
+  for (const auto& k : cases) EXPECT_EQ(detectEncoding(k.text, k.html), k.found) << k.why;
 }
 
-TEST(JapaneseTest, JisAndEucToShiftJis) {
-  std::string t = "a" + kNihonJis + "b";
-  jisToSjis(&t);
-  EXPECT_EQ(t, "a" + kNihonSjis + "b");
-  // Katakana mode by ESC ( I and by SO/SI; ESC $ @ is double-byte too; unknown escapes stay.
-  t = "\x1b(I\x36\x1b(Bx\x0e\x31\x0fy\x1b$@F|\x1b(J!\x1b$(D";
-  jisToSjis(&t);
-  EXPECT_EQ(t, "\xb6x\xb1y\x93\xfa!\x1b$(D");
-  // A carrier pictogram inside JIS mode is copied; a control byte there stands alone.
-  t = "\x1b$B\xf8\x9f\nF|\x1b(B";
-  jisToSjis(&t);
-  EXPECT_EQ(t, "\xf8\x9f\n\x93\xfa");
-  t = "x" + kNihonEuc + "\x8e\xb6" + "\x8f\xa2\xaf" + "y";
-  eucToSjis(&t);
-  EXPECT_EQ(t, "x" + kNihonSjis + "\xb6\x81\xac" "y") << "SS2 kana, SS3 as the geta mark";
-  EXPECT_EQ(sjisToEuc(kNihonSjis + "\xb6" "a"), kNihonEuc + "\x8e\xb6" "a");
-}
-
-TEST(JapaneseTest, ShiftJisToIso2022jp) {
-  EXPECT_EQ(sjisToIso2022jp("a" + kNihonSjis + "b"), "a\x1b$BF|K\\\x1b(Bb");
-  EXPECT_EQ(sjisToIso2022jp(kNihonSjis), "\x1b$BF|K\\\x1b(B") << "ends back in ASCII";
-  // Half-width katakana become full width; voiced and semi-voiced marks merge: ｶﾞ ｳﾞ ﾊﾟ ｱ ﾞ.
-  EXPECT_EQ(sjisToIso2022jp("\xb6\xde\xb3\xde\xca\xdf\xb1\xde"), "\x1b$B%,%t%Q%\"!+\x1b(B");
-  // A carrier pictogram leaves JIS mode and is written raw.
-  EXPECT_EQ(sjisToIso2022jp(kNihonSjis.substr(0, 2) + "\xf8\x9f" + "z"), "\x1b$BF|\x1b(B\xf8\x9fz");
-  EXPECT_EQ(sjisToIso2022jp("\xf9\x40"), "\xf9\x40");
-}
-
-TEST(CharsetTest, ToSjisByCharsetName) {
-  std::string t = kNihonJis;
-  toSJIS(&t, L"ISO-2022-JP");
-  EXPECT_EQ(t, kNihonSjis);
-  t = kNihonEuc;
-  toSJIS(&t, L"EUC-JP");
-  EXPECT_EQ(t, kNihonSjis);
-  t = "\xe6\x97\xa5\xe6\x9c\xac\xf0\x9f\x98\x80";  // 日本 and a character CP932 lacks
-  toSJIS(&t, L"utf-8");
-  EXPECT_EQ(t, kNihonSjis + "?");
-  t = kNihonJis;
-  toSJIS(&t, L"us-ascii");
-  EXPECT_EQ(t, kNihonSjis) << "a wrong declaration falls back to detection";
-  t = std::string("ab\0cd", 5);
-  toSJIS(&t, L"");
-  EXPECT_EQ(t, "ab") << "cut at the first zero byte";
-  // The HTML variant takes only UTF-8 by name.
-  t = kNihonEuc;
-  toSJISforHTML(&t, L"iso-2022-jp");
-  EXPECT_EQ(t, kNihonSjis);
+TEST(JapaneseTest, ConversionsBetweenJapaneseCharsets) {
+  const struct {
+    std::string got, want;
+    const char* why;
+  } cases[] = {
+      {applied(jisToSjis, "a" + kNihonJis + "b"), "a" + kNihonSjis + "b", "JIS"},
+      {applied(jisToSjis, "\x1b(I\x36\x1b(Bx\x0e\x31\x0fy\x1b$@F|\x1b(J!\x1b$(D"), "\xb6x\xb1y\x93\xfa!\x1b$(D",
+       "katakana by ESC ( I and by SO/SI; ESC $ @ is double-byte too; unknown escapes stay"},
+      {applied(jisToSjis, "\x1b$B\xf8\x9f\nF|\x1b(B"), "\xf8\x9f\n\x93\xfa",
+       "a carrier pictogram inside JIS mode is copied; a control byte there stands alone"},
+      {applied(eucToSjis, "x" + kNihonEuc + "\x8e\xb6" + "\x8f\xa2\xaf" + "y"), "x" + kNihonSjis + "\xb6\x81\xac" "y",
+       "SS2 kana, SS3 as the geta mark"},
+      {sjisToEuc(kNihonSjis + "\xb6" "a"), kNihonEuc + "\x8e\xb6" "a", "to EUC-JP"},
+      {sjisToIso2022jp("a" + kNihonSjis + "b"), "a\x1b$BF|K\\\x1b(Bb", "to ISO-2022-JP"},
+      {sjisToIso2022jp(kNihonSjis), kNihonJis, "ends back in ASCII"},
+      {sjisToIso2022jp("\xb6\xde\xb3\xde\xca\xdf\xb1\xde"), "\x1b$B%,%t%Q%\"!+\x1b(B",
+       "half-width katakana become full width, voiced and semi-voiced marks merge"},
+      {sjisToIso2022jp(kNihonSjis.substr(0, 2) + "\xf8\x9f" + "z"), "\x1b$BF|\x1b(B\xf8\x9fz",
+       "a carrier pictogram leaves JIS mode and is written raw"},
+      {sjisToIso2022jp("\xf9\x40"), "\xf9\x40", "a carrier pictogram alone"},
+      // By charset name.
+      {applied(toSjisAs(L"ISO-2022-JP"), kNihonJis), kNihonSjis, "ISO-2022-JP by name"},
+      {applied(toSjisAs(L"EUC-JP"), kNihonEuc), kNihonSjis, "EUC-JP by name"},
+      {applied(toSjisAs(L"utf-8"), "\xe6\x97\xa5\xe6\x9c\xac\xf0\x9f\x98\x80"), kNihonSjis + "?",
+       "UTF-8, a character CP932 lacks"},
+      {applied(toSjisAs(L"us-ascii"), kNihonJis), kNihonSjis, "a wrong declaration falls back to detection"},
+      {applied(toSjisAs(L""), std::string("ab\0cd", 5)), "ab", "cut at the first zero byte"},
+      {applied([](std::string* t) { toSJISforHTML(t, L"iso-2022-jp"); }, kNihonEuc), kNihonSjis,
+       "the HTML variant takes only UTF-8 by name"},
+      // Undefined pairs become the geta mark: 0x81 0x40 is defined; 0x85 0x40 is not; 0x81 0x7F never is.
+      {applied(replaceUndisplayable, "a\x81\x40\x85\x40\x81\x7f" "b"), "a\x81\x40\x81\xac\x81\xac" "b", "undefined"},
+      {applied(replaceUndisplayable, "\xf0\x40\xf9\x40\xf2\x40\xf3\x80\xf0\x3f"), "\xf0\x40\xf9\x40\x81\xac\x81\xac\x81\xac",
+       "own and carrier pictograms stay; leads 0xF2/0xF3 always go; a bad trail goes"},
+      {applied(replaceUndisplayable, std::string("\x85\x40\x85\0\x85\x40", 6)), std::string("\x81\xac\x85\0\x85\x40", 6),
+       "a lead before a zero byte ends the scan"},
+      {applied(replaceUndisplayable, "\x85"), "\x85", "a lead at the very end"},
+  };
+  for (const auto& k : cases) EXPECT_EQ(k.got, k.want) << k.why;
 }
 
 TEST(CharsetTest, WideConversions) {
@@ -92,42 +103,85 @@ TEST(CharsetTest, WideConversions) {
   EXPECT_EQ(s, "\x93\xfa" "a");
   EXPECT_EQ(wideToSjisForSending(L"a\u00e9"), "a\x81\xac") << "no Shift_JIS form: the geta mark";
   EXPECT_EQ(wideToIso2022jp(L"\u65e5\u672c"), kNihonJis);
+
+  // ConvertFromUTF16 takes the charset an HTML text names, else the one given, else detection.
+  const struct {
+    const wchar_t *text, *charset;
+    std::string out;
+  } cases[] = {
+      {L"<meta content=\"text/html; CHARSET=Shift_JIS\">\u65e5", L"",
+       "<meta content=\"text/html; CHARSET=Shift_JIS\">\x93\xfa"},
+      {L"<meta charset=euc-jp>\u65e5", L"", "<meta charset=euc-jp>\xc6\xfc"},
+      {L"<meta charset=iso-2022-jp>\u65e5", L"", "<meta charset=iso-2022-jp>\x1b$BF|\x1b(B"},
+      {L"\u65e5", L"", "\x93\xfa"},
+      {L"\u65e5", L"EUC-JP", "\xc6\xfc"},
+      {L"\u65e5", L"ISO-2022-JP", "\x1b$BF|\x1b(B"},
+  };
+  for (const auto& k : cases) {
+    std::string out;
+    EXPECT_EQ(ConvertFromUTF16(&out, k.text, k.charset), OXMDL_ERR_NONE);
+    EXPECT_EQ(out, k.out) << k.out;
+  }
 }
 
-TEST(CharsetTest, ConvertFromUtf16ChoosesTheCharset) {
-  std::string out;
-  const std::wstring html = L"<meta content=\"text/html; CHARSET=Shift_JIS\">\u65e5";
-  EXPECT_EQ(ConvertFromUTF16(&out, html, L""), OXMDL_ERR_NONE);
-  EXPECT_EQ(out, "<meta content=\"text/html; CHARSET=Shift_JIS\">\x93\xfa");
-  ConvertFromUTF16(&out, L"<meta charset=euc-jp>\u65e5", L"");
-  EXPECT_EQ(out, "<meta charset=euc-jp>\xc6\xfc");
-  ConvertFromUTF16(&out, L"<meta charset=iso-2022-jp>\u65e5", L"");
-  EXPECT_EQ(out, "<meta charset=iso-2022-jp>\x1b$BF|\x1b(B");
-  // No mention: the text's own encoding, found by detection of its system code page form.
-  ConvertFromUTF16(&out, L"\u65e5", L"");
-  EXPECT_EQ(out, "\x93\xfa");
-  ConvertFromUTF16(&out, L"\u65e5", L"EUC-JP");
-  EXPECT_EQ(out, "\xc6\xfc");
-  ConvertFromUTF16(&out, L"\u65e5", L"ISO-2022-JP");
-  EXPECT_EQ(out, "\x1b$BF|\x1b(B");
+TEST(PictogramTest, TableTagsAndCodes) {
+  size_t count = 0;
+  const Pictogram* table = pictogramTable(&count);
+  ASSERT_EQ(count, 163u);
+  // Rows around 0xF07F, which is no Shift_JIS code, and around the missing 0xF0D8.
+  const std::pair<size_t, unsigned> rows[] = {{0, 0xF040},   {62, 0xF07E},  {63, 0xF080},
+                                              {150, 0xF0D7}, {151, 0xF0D9}, {162, 0xF150}};
+  const char* const tags[] = {"<#HEART>", "<#SHIRT>", "<#SUIKA>", "<#MOS>", "<#LOTTE>", "<#TS-CRY>"};
+  for (size_t i = 0; i < 6; ++i) {
+    EXPECT_EQ(table[rows[i].first].code, rows[i].second) << rows[i].first;
+    EXPECT_EQ(table[rows[i].first].tag, tags[i]) << rows[i].first;
+  }
+  EXPECT_EQ(pictogramByTag("<#AM/PM>")->code, 0xF0E9);
+  EXPECT_EQ(pictogramByCode(0xF0D8), nullptr);
+
+  const struct {
+    std::string in, out;
+    const char* why;
+  } cases[] = {
+      {"a<#HEART>b", "a\xf0\x40" "b", "a tag"},
+      {"a<#HEART b", "a<#HEART b", "no closing >"},
+      {"<<#HEART>", "<\xf0\x40", "an escaped < before a tag"},
+      {"1<<2<<<<3", "1<2<<3", "<< is one <"},
+      {"<#NOPE>", "<#NOPE>", "not in the table"},
+      {"<#HE\nART><#0>", "\xf0\x40\xf0\xbe", "control bytes in a tag are dropped"},
+      {"<a>", "<a>", "no # in between"},
+      {"<#" + std::string(30, 'A') + ">", "<#" + std::string(30, 'A') + ">", "the > lies beyond 25 bytes"},
+      {std::string("<#HEART>\0<#HEART>", 17), "\xf0\x40", "stops at a zero byte"},
+  };
+  for (const auto& k : cases) EXPECT_EQ(decodePictogramTags(k.in), k.out) << k.why;
+
+  std::string out = "untouched";
+  unsigned code = 1;
+  EXPECT_EQ(encodePictogramTags("a<b", &out, &code), 0);
+  EXPECT_EQ(out, "untouched") << "without a pictogram nothing changes, not even <";
+  EXPECT_EQ(encodePictogramTags("<\xf0\x40\xf1\x41\x93\xfa", &out, &code), 1);
+  EXPECT_EQ(code, OXMDL_ERR_NONE);
+  EXPECT_EQ(out, "<<<#HEART>\xf1\x41\x93\xfa") << "0xF141 is no table row: copied";
+  // The whole sending path: wide -> Shift_JIS -> tags -> ISO-2022-JP.
+  EXPECT_EQ(wideToIso2022jpWithTags(L"\ue000\u65e5", &out, &code), 1);
+  EXPECT_EQ(out, "<#HEART>\x1b$BF|\x1b(B");
+  EXPECT_EQ(wideToIso2022jpWithTags(L"a<b", &out, &code), 0);
+  EXPECT_EQ(out, "a<b");
 }
 
-TEST(DisplayableTest, UndefinedPairsBecomeTheGetaMark) {
-  // 0x81 0x40 is defined; 0x85 0x40 is not; 0x81 0x7F never is.
-  std::string t = "a\x81\x40\x85\x40\x81\x7f" "b";
-  replaceUndisplayable(&t);
-  EXPECT_EQ(t, "a\x81\x40\x81\xac\x81\xac" "b");
-  // Own pictograms and carrier pictograms stay; leads 0xF2/0xF3 always go; a bad trail goes.
-  t = "\xf0\x40\xf9\x40\xf2\x40\xf3\x80\xf0\x3f";
-  replaceUndisplayable(&t);
-  EXPECT_EQ(t, "\xf0\x40\xf9\x40\x81\xac\x81\xac\x81\xac");
-  // A lead before a zero byte or at the very end ends the scan untouched.
-  t = std::string("\x85\x40\x85\0\x85\x40", 6);
-  replaceUndisplayable(&t);
-  EXPECT_EQ(t, std::string("\x81\xac\x85\0\x85\x40", 6));
-  t = "\x85";
-  replaceUndisplayable(&t);
-  EXPECT_EQ(t, "\x85");
+TEST(MimeTypeTest, ByExtension) {
+  // gz has two rows, the later counts; types keep their case; a name without a dot is looked up
+  // whole; Z is looked up as z; a leading / is a path, not a type.
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      {L"PHOTO.JPG", L"image/jpeg"}, {L"backup.tar.gz", L"application/x-gzip"}, {L"key.pgp", L"application/pgp-signature"},
+      {L"setup.exe", L"application/x-msdos-program"}, {L"song.mp2", L"video/mpeg"}, {L"world.WRL", L"x-world/x-vrml"},
+      {L"book.qbf", L"ebook/qbdf"}, {L"card.vcf", L"text/x-vCard"}, {L"pdf", L"application/pdf"},
+      {L"README", L"application/octet-stream"}, {L"name.", L"application/octet-stream"}, {L"text/plain", L"text/plain"},
+      {L"file.Z", L"application/x-compress"}, {L"Image/JPEG", L"image/jpeg"}, {L"/abs/path.png", L"image/png"},
+      {L"\u65e5\u672c.txt", L"text/plain"},
+  };
+  EmlCompose c;
+  for (const auto& [name, type] : cases) EXPECT_EQ(c.MimeTypeId(name), type) << name;
 }
 
 }  // namespace

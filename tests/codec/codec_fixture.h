@@ -1,8 +1,10 @@
 // A device at +0900 whose clock stands at 2026-01-02 03:04:05 UTC (12:04:05 local, a Friday),
-// with the codec's own test hooks reset.
+// with the codec's own test hooks reset; and the helpers the codec tests share.
 #pragma once
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "codec/emlcompose.h"
 #include "codec/heap_probe.h"
@@ -23,6 +25,11 @@ class CodecTest : public RootTest {
     setHeapProbeLimit(std::nullopt);
     RootTest::TearDown();
   }
+  // Writes a file under the device root, making its folders.
+  void put(const std::string& rel, const std::string& bytes) const {
+    std::filesystem::create_directories(std::filesystem::path(root_.host(rel)).parent_path());
+    writeHostFile(root_.host(rel), bytes);
+  }
 };
 
 // Decodes a message that must decode.
@@ -32,5 +39,29 @@ inline Email decode(const std::string& raw) {
   EXPECT_TRUE(c.Decode(&e, &raw)) << std::hex << GetOxMiddleError();
   return e;
 }
+
+// The error code of a call that must fail; kSucceeded when it did not.
+constexpr unsigned kSucceeded = 0x5CCE55EDu;
+inline unsigned failure(bool ok) { return ok ? kSucceeded : GetOxMiddleError(); }
+
+template <typename T>
+std::vector<T> vec(const std::list<T>& l) {
+  return {l.begin(), l.end()};
+}
+
+inline std::vector<std::wstring> names(const std::list<Enclosure>& l, bool display = true) {
+  std::vector<std::wstring> out;
+  for (const Enclosure& e : l) out.push_back(display ? e.displayName : e.name);
+  return out;
+}
+
+// The text from the first `marker` on ("(no ...)" when absent).
+inline std::string from(const std::string& text, const std::string& marker) {
+  const size_t at = text.find(marker);
+  return at == std::string::npos ? "(no " + marker + ")" : text.substr(at);
+}
+
+// The body of an encoded message: what follows the first empty line.
+inline std::string bodyOf(const std::string& text) { return text.substr(text.find("\r\n\r\n") + 4); }
 
 }  // namespace oxm::test

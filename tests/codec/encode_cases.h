@@ -1,6 +1,6 @@
-// The composed messages of the encoding tests, shared with the program that hands their
-// encoded form to Python's email package (tests/corpus/encode_interop.cpp). Each case is the
-// record to encode and the files it attaches, relative to the device root.
+// The composed messages of the encoding tests, shared with the program that hands their encoded
+// form to Python's email package (tests/corpus/encode_interop.cpp): the record to encode and the
+// files it attaches, relative to the device root.
 #pragma once
 
 #include <string>
@@ -17,14 +17,14 @@ struct EncodeCase {
   std::vector<std::pair<std::string, std::string>> files;  // device-relative path, bytes
 };
 
-inline Email composed(const std::wstring& subject, const std::wstring& body) {
-  Email m;
-  m.from = L"taro@example.jp";
-  m.fromName = L"Taro";
-  m.to = {L"hanako@example.jp"};
-  m.subject = subject;
-  m.body = body;
-  return m;
+inline EncodeCase composed(const std::string& name, const std::wstring& subject, const std::wstring& body) {
+  EncodeCase c{name, {}, {}};
+  c.mail.from = L"taro@example.jp";
+  c.mail.fromName = L"Taro";
+  c.mail.to = {L"hanako@example.jp"};
+  c.mail.subject = subject;
+  c.mail.body = body;
+  return c;
 }
 
 inline Enclosure attachment(const std::wstring& folder, const std::wstring& name) {
@@ -34,26 +34,21 @@ inline Enclosure attachment(const std::wstring& folder, const std::wstring& name
   return e;
 }
 
-// A plain ASCII message; the To entry's display name is dropped.
+// Plain ASCII; the To entry's display name is dropped.
 inline EncodeCase plainAsciiCase() {
-  EncodeCase c{"plain-ascii", composed(L"Lunch", L"See you at noon.\r\n"), {}};
+  EncodeCase c = composed("plain-ascii", L"Lunch", L"See you at noon.\r\n");
   c.mail.to = {L"Hanako <hanako@example.jp>"};
   return c;
 }
 
-// Japanese subject and body.
-inline EncodeCase japaneseCase() {
-  return {"japanese", composed(L"日本語の件名", L"漢字を含む本文です。\r\n二行目"), {}};
-}
+inline EncodeCase japaneseCase() { return composed("japanese", L"日本語の件名", L"漢字を含む本文です。\r\n二行目"); }
 
-// A body with one of the device's own pictograms (U+E000 is the heart, 0xF040) and a "<".
-inline EncodeCase pictogramCase() {
-  return {"pictogram", composed(L"Heart", L"I \uE000 you <3"), {}};
-}
+// One of the device's own pictograms (U+E000 is the heart, 0xF040) and a "<".
+inline EncodeCase pictogramCase() { return composed("pictogram", L"Heart", L"I \uE000 you <3"); }
 
 // HTML with a plain alternative and one attachment.
 inline EncodeCase htmlAttachmentCase() {
-  EncodeCase c{"html-attachment", composed(L"Photo", L"See the photo."), {}};
+  EncodeCase c = composed("html-attachment", L"Photo", L"See the photo.");
   c.mail.htmlBody = L"<p>See the <b>photo</b>.</p>";
   c.mail.enclosures.push_back(attachment(L"att", L"photo.jpg"));
   c.files.push_back({"att/photo.jpg", std::string("\xFF\xD8\xFF\xE0JFIF", 8)});
@@ -61,19 +56,17 @@ inline EncodeCase htmlAttachmentCase() {
 }
 
 inline EncodeCase threeToCase() {
-  EncodeCase c{"three-to", composed(L"Meeting", L"Room 3."), {}};
+  EncodeCase c = composed("three-to", L"Meeting", L"Room 3.");
   c.mail.to = {L"a@example.jp", L"\"B\" <b@example.jp>", L"c@example.jp"};
   return c;
 }
 
-// A reply to a message that had no References.
+// A reply to a message without References, and to one with References and In-Reply-To.
 inline EncodeCase replyCase() {
-  EncodeCase c{"reply", composed(L"Re: Lunch", L"Yes."), {}};
+  EncodeCase c = composed("reply", L"Re: Lunch", L"Yes.");
   c.mail.messageId = L"orig@example.jp";
   return c;
 }
-
-// A reply to a message that had References and In-Reply-To.
 inline EncodeCase replyWithReferencesCase() {
   EncodeCase c = replyCase();
   c.name = "reply-references";
@@ -84,7 +77,7 @@ inline EncodeCase replyWithReferencesCase() {
 
 // Japanese names of a sender and an attachment, and a Cc.
 inline EncodeCase japaneseAttachmentCase() {
-  EncodeCase c{"japanese-attachment", composed(L"資料をお送りします", L"添付をご確認ください。"), {}};
+  EncodeCase c = composed("japanese-attachment", L"資料をお送りします", L"添付をご確認ください。");
   c.mail.fromName = L"山田太郎";
   c.mail.cc = {L"jiro@example.jp"};
   c.mail.enclosures.push_back(attachment(L"att\\", L"見積書.pdf"));

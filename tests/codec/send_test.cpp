@@ -1,31 +1,24 @@
 // Preparing stored messages for sending (envelope, Bcc, fresh Date and Message-Id, footer),
 // copies without enclosures, and the Base64 and quoted-printable writers at their line limits.
-#include "codec/emlcompose.h"
 #include "codec/transfer.h"
-#include "frame/oxerror.h"
 #include "frame/registry_value.h"
 #include "tests/codec/codec_fixture.h"
 
 namespace oxm {
 namespace {
 
-using test::CodecTest;
-
-const wchar_t* const kOxMailKey = L"Software\\TAMARIN\\OxMail";
+using namespace test;
 
 const char kStoredWithBcc[] =
-    "From: \"Taro\" <taro@example.jp>\r\n"
-    "To: a@example.jp\r\n"
-    "Cc: c@example.jp\r\n"
-    "Bcc: b1@example.jp,\r\n b2@example.jp\r\n"
-    "Date: Thu, 01 Jan 2026 09:00:00 +0900\r\n"
-    "Subject: Hi\r\n"
-    "Mime-Version: 1.0\r\n"
-    "X-Mailer: tamarin OxMail/1.40 (K-PRISM)\r\n"
-    "Content-Type: text/plain; charset=us-ascii\r\n"
-    "\r\n"
-    "Hello\r\n"
-    "\r\n";
+    "From: \"Taro\" <taro@example.jp>\r\nTo: a@example.jp\r\nCc: c@example.jp\r\n"
+    "Bcc: b1@example.jp,\r\n b2@example.jp\r\nDate: Thu, 01 Jan 2026 09:00:00 +0900\r\nSubject: Hi\r\n"
+    "Mime-Version: 1.0\r\nX-Mailer: tamarin OxMail/1.40 (K-PRISM)\r\n"
+    "Content-Type: text/plain; charset=us-ascii\r\n\r\nHello\r\n\r\n";
+const char kFooter[] = "\r\n\r\n-----------------\r\nsent from K-PRISM\r\n";
+
+void setParanoia(DWORD value) {
+  ASSERT_TRUE(SetRegistryDword(HKEY_CURRENT_USER, L"Software\\TAMARIN\\OxMail", L"paranoia", value));
+}
 
 TEST_F(CodecTest, StoredMessageIsPreparedForSending) {
   SYSTEMTIME utc{2026, 1, 5, 2, 3, 4, 5, 7};  // 7 milliseconds
@@ -36,34 +29,24 @@ TEST_F(CodecTest, StoredMessageIsPreparedForSending) {
   RawEmail_S out;
   out.data = &data;
   ASSERT_TRUE(codec.EmlToRawEmailS(&raw, &out));
-  EXPECT_EQ(data,
-            "From: \"Taro\" <taro@example.jp>\r\n"
-            "To: a@example.jp\r\n"
-            "Cc: c@example.jp\r\n"
-            "Date: Fri, 02 Jan 2026 12:04:05 +0900\r\n"
-            "Message-Id: <20260102120405.z0007.taro@example.jp>\r\n"
-            "Subject: Hi\r\n"
-            "Mime-Version: 1.0\r\n"
-            "X-Mailer: tamarin OxMail/1.40 (K-PRISM)\r\n"
-            "Content-Type: text/plain; charset=us-ascii\r\n"
-            "\r\n"
-            "Hello\r\n"
-            "\r\n"
-            "\r\n\r\n-----------------\r\nsent from K-PRISM\r\n");
+  EXPECT_EQ(data, "From: \"Taro\" <taro@example.jp>\r\nTo: a@example.jp\r\nCc: c@example.jp\r\n"
+                  "Date: Fri, 02 Jan 2026 12:04:05 +0900\r\nMessage-Id: <20260102120405.z0007.taro@example.jp>\r\n"
+                  "Subject: Hi\r\nMime-Version: 1.0\r\nX-Mailer: tamarin OxMail/1.40 (K-PRISM)\r\n"
+                  "Content-Type: text/plain; charset=us-ascii\r\n\r\nHello\r\n\r\n" +
+                      std::string(kFooter));
   EXPECT_EQ(out.envelopeFrom, "taro@example.jp");
-  EXPECT_EQ(out.recipients,
-            (std::list<std::string>{"a@example.jp", "c@example.jp", "b1@example.jp", "b2@example.jp"}));
+  EXPECT_EQ(out.recipients, (std::list<std::string>{"a@example.jp", "c@example.jp", "b1@example.jp", "b2@example.jp"}));
   EXPECT_EQ(raw, kStoredWithBcc) << "with a data string of its own the stored text stays";
 
   // "paranoia" other than 1 turns the footer off; 1 keeps it; a multipart message never has it.
-  ASSERT_TRUE(SetRegistryDword(HKEY_CURRENT_USER, kOxMailKey, L"paranoia", 0));
+  setParanoia(0);
   RawEmail_S quiet;
   quiet.data = &data;
   ASSERT_TRUE(codec.EmlToRawEmailS(&raw, &quiet));
   EXPECT_TRUE(data.ends_with("\r\nHello\r\n\r\n")) << data;
-  ASSERT_TRUE(SetRegistryDword(HKEY_CURRENT_USER, kOxMailKey, L"paranoia", 1));
+  setParanoia(1);
   ASSERT_TRUE(codec.EmlToRawEmailS(&raw, &quiet));
-  EXPECT_TRUE(data.ends_with("sent from K-PRISM\r\n"));
+  EXPECT_TRUE(data.ends_with(kFooter));
   std::string multipart = raw;
   multipart.replace(multipart.find("Content-Type: text/plain; charset=us-ascii"), 42,
                     "Content-Type: multipart/mixed;\r\n boundary=\"next_bound_m4345\"");
@@ -77,58 +60,31 @@ TEST_F(CodecTest, StoredMessageIsPreparedForSending) {
   RawEmail_S inPlace;
   ASSERT_TRUE(codec.EmlToRawEmailS(&second, &inPlace));
   EXPECT_EQ(inPlace.data, &second);
-  EXPECT_EQ(second,
-            "From: x@example.jp\r\nTo: y@example.jp\r\n"
-            "Date: Fri, 02 Jan 2026 12:04:05 +0900\r\nMessage-Id: <20260102120405.z0007.x@example.jp>\r\n"
-            "Subject: s\r\n\r\nbody\r\n\r\n-----------------\r\nsent from K-PRISM\r\n");
+  EXPECT_EQ(second, "From: x@example.jp\r\nTo: y@example.jp\r\nDate: Fri, 02 Jan 2026 12:04:05 +0900\r\n"
+                    "Message-Id: <20260102120405.z0007.x@example.jp>\r\nSubject: s\r\n\r\nbody" +
+                        std::string(kFooter));
   // A text without a Date gets one, with the Message-Id, at the end of its header.
   std::string undated = "From: x@example.jp\r\nTo: y@example.jp\r\n\r\nbody";
   RawEmail_S third;
-  ASSERT_TRUE(SetRegistryDword(HKEY_CURRENT_USER, kOxMailKey, L"paranoia", 0));
+  setParanoia(0);
   ASSERT_TRUE(codec.EmlToRawEmailS(&undated, &third));
-  EXPECT_EQ(undated,
-            "From: x@example.jp\r\nTo: y@example.jp\r\nDate: Fri, 02 Jan 2026 12:04:05 +0900\r\n"
-            "Message-Id: <20260102120405.z0007.x@example.jp>\r\n\r\nbody");
-  EXPECT_FALSE(codec.EmlToRawEmailS(nullptr, &third));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_MIME_NULL_ARG);
-  EXPECT_FALSE(codec.EmlToRawEmailS(&undated, nullptr));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_MIME_NULL_ARG);
+  EXPECT_EQ(undated, "From: x@example.jp\r\nTo: y@example.jp\r\nDate: Fri, 02 Jan 2026 12:04:05 +0900\r\n"
+                     "Message-Id: <20260102120405.z0007.x@example.jp>\r\n\r\nbody");
+  EXPECT_EQ(failure(codec.EmlToRawEmailS(nullptr, &third)), OXMDL_ERR_MIME_NULL_ARG);
+  EXPECT_EQ(failure(codec.EmlToRawEmailS(&undated, nullptr)), OXMDL_ERR_MIME_NULL_ARG);
 }
 
 // A picture mail with two pictures, as the device sent it.
 const char kPictureMail[] =
-    "From: taro@example.jp\r\n"
-    "To: hanako@example.jp\r\n"
-    "Date: Thu, 01 Jan 2026 09:00:00 +0900\r\n"
-    "Subject: Pics\r\n"
-    "Mime-Version: 1.0\r\n"
-    "X-Mailer: tamarin OxMail/1.40 (K-PRISM) [PictureMail]\r\n"
-    "Content-Type: multipart/mixed;\r\n"
-    " boundary=\"next_bound_m4345\"\r\n"
-    "\r\n"
-    "This is a multipart message in Mime 1.0 format\r\n"
-    "\r\n"
-    "--next_bound_m4345\r\n"
-    "Content-Type: text/plain; charset=us-ascii\r\n"
-    "\r\n"
-    "Two pictures.\r\n"
-    "\r\n"
-    "--next_bound_m4345\r\n"
-    "Content-Type: image/jpeg;\r\n"
-    " name=\"a.jpg\"\r\n"
-    "Content-Transfer-Encoding: base64\r\n"
-    "Content-Disposition: attachment;\r\n"
-    " filename=\"a.jpg\"\r\n"
-    "\r\n"
-    "/9j/4A==\r\n"
-    "--next_bound_m4345\r\n"
-    "Content-Type: image/jpeg;\r\n"
-    " name=\"b.jpg\"\r\n"
-    "Content-Transfer-Encoding: base64\r\n"
-    "Content-Disposition: attachment;\r\n"
-    " filename=\"b.jpg\"\r\n"
-    "\r\n"
-    "/9j/4B==\r\n"
+    "From: taro@example.jp\r\nTo: hanako@example.jp\r\nDate: Thu, 01 Jan 2026 09:00:00 +0900\r\nSubject: Pics\r\n"
+    "Mime-Version: 1.0\r\nX-Mailer: tamarin OxMail/1.40 (K-PRISM) [PictureMail]\r\n"
+    "Content-Type: multipart/mixed;\r\n boundary=\"next_bound_m4345\"\r\n\r\n"
+    "This is a multipart message in Mime 1.0 format\r\n\r\n"
+    "--next_bound_m4345\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nTwo pictures.\r\n\r\n"
+    "--next_bound_m4345\r\nContent-Type: image/jpeg;\r\n name=\"a.jpg\"\r\nContent-Transfer-Encoding: base64\r\n"
+    "Content-Disposition: attachment;\r\n filename=\"a.jpg\"\r\n\r\n/9j/4A==\r\n"
+    "--next_bound_m4345\r\nContent-Type: image/jpeg;\r\n name=\"b.jpg\"\r\nContent-Transfer-Encoding: base64\r\n"
+    "Content-Disposition: attachment;\r\n filename=\"b.jpg\"\r\n\r\n/9j/4B==\r\n"
     "--next_bound_m4345--\r\n";
 
 TEST_F(CodecTest, CopiesWithoutEnclosures) {
@@ -141,7 +97,6 @@ TEST_F(CodecTest, CopiesWithoutEnclosures) {
   ASSERT_TRUE(codec.DeleteEnclosureFromRawData(&picture, &out)) << std::hex << GetOxMiddleError();
   EXPECT_EQ(out, firstPicture + "\r\n--next_bound_m4345--")
       << "the first picture stays, the Date is the received one, no final line end";
-
   // Any other message loses every enclosure and is single-part.
   std::string plain = picture;
   plain.erase(plain.find(" [PictureMail]"), 14);
@@ -149,68 +104,54 @@ TEST_F(CodecTest, CopiesWithoutEnclosures) {
   EXPECT_TRUE(out.ends_with("X-Mailer: tamarin OxMail/1.40 (K-PRISM)\r\n"
                             "Content-Type: text/plain; charset=us-ascii\r\n\r\nTwo pictures."))
       << out;
-
   // A picture mail with one picture has nothing that may go.
   std::string single = firstPicture + "--next_bound_m4345--\r\n";
   out = "untouched";
-  EXPECT_FALSE(codec.DeleteEnclosureFromRawData(&single, &out));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_ATT_SINGLE_PART);
+  EXPECT_EQ(failure(codec.DeleteEnclosureFromRawData(&single, &out)), OXMDL_ERR_ATT_SINGLE_PART);
   EXPECT_EQ(out, "untouched");
-  EXPECT_FALSE(codec.DeleteEnclosureFromRawData(nullptr, &out));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_MIME_NULL_ARG);
-}
+  EXPECT_EQ(failure(codec.DeleteEnclosureFromRawData(nullptr, &out)), OXMDL_ERR_MIME_NULL_ARG);
 
-TEST_F(CodecTest, EncodeWithoutEnclosureCopiesPartsWithTheirOwnEncoding) {
+  // EncodeWithoutEnclosure copies the parts it keeps with their own transfer encoding.
   const std::string received =
       "From: a@example.jp\r\nSubject: notes\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
       "--b\r\nContent-Type: text/plain\r\n\r\nsee notes\r\n"
       "--b\r\nContent-Type: text/plain; name=\"notes.txt\"\r\nContent-Transfer-Encoding: quoted-printable\r\n"
-      "Content-Disposition: attachment; filename=\"notes.txt\"\r\n\r\nline=3D1\r\n"
-      "--b--\r\n";
-  Email mail = test::decode(received);
+      "Content-Disposition: attachment; filename=\"notes.txt\"\r\n\r\nline=3D1\r\n--b--\r\n";
+  Email mail = decode(received);
   ASSERT_EQ(mail.enclosures.size(), 1u);
-  EmlCompose codec;
-  std::string out;
   ASSERT_TRUE(codec.EncodeWithoutEnclosure(&mail, &out, &received));
-  EXPECT_TRUE(out.ends_with("\r\n\r\n--next_bound_m4345\r\n"
-                            "Content-Type: text/plain;\r\n name=\"notes.txt\"\r\n"
+  EXPECT_TRUE(out.ends_with("\r\n\r\n--next_bound_m4345\r\nContent-Type: text/plain;\r\n name=\"notes.txt\"\r\n"
                             "Content-Transfer-Encoding: quoted-printable\r\n"
                             "Content-Disposition: attachment;\r\n filename=\"notes.txt\"\r\n\r\n"
                             "line=3D1\r\n\r\n--next_bound_m4345--"))
       << out;
-  // The copy decodes to the same attachment.
-  Email again = test::decode(out);
-  ASSERT_EQ(again.enclosures.size(), 1u);
-  EXPECT_EQ(again.enclosures.front().displayName, L"notes.txt");
+  const Email again = decode(out);
+  EXPECT_EQ(names(again.enclosures), std::vector<std::wstring>{L"notes.txt"});
   EXPECT_EQ(again.body, L"see notes");
-  EXPECT_FALSE(codec.EncodeWithoutEnclosure(&mail, &out, nullptr));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_MIME_NULL_ARG);
+  EXPECT_EQ(failure(codec.EncodeWithoutEnclosure(&mail, &out, nullptr)), OXMDL_ERR_MIME_NULL_ARG);
 }
 
 TEST_F(CodecTest, Base64AndQuotedPrintableLineLimits) {
   std::string line;
   for (int i = 0; i < 19; ++i) line += "YWFh";  // 57 bytes make exactly 76 characters
-  std::string out;
-  base64Encode(std::string(57, 'a'), &out);
-  EXPECT_EQ(out, line + "\n") << "a full last line gets its LF";
-  out.clear();
-  base64Encode(std::string(58, 'a'), &out);
-  EXPECT_EQ(out, line + "\nYQ==");
-  out.clear();
-  base64Encode(std::string("\xFF\xFE", 2), &out);
-  EXPECT_EQ(out, "//4=");
-  out.clear();
-  base64Encode("", &out);
-  EXPECT_EQ(out, "");
-
-  // 71 characters and an escape: the escape does not fit in 72 columns.
-  out.clear();
-  qpEncode(std::string(71, 'x') + "=", &out);
-  EXPECT_EQ(out, std::string(71, 'x') + "=\n=3D");
-  // A "." moved to the start of a line by a soft break is escaped too; the last column is used.
-  out.clear();
-  qpEncode(std::string(72, 'x') + ".y\x7f\n.", &out);
-  EXPECT_EQ(out, std::string(72, 'x') + "=\n=2Ey=7F\n=2E");
+  const struct {
+    bool qp;
+    std::string in, out;
+    const char* why;
+  } cases[] = {
+      {false, std::string(57, 'a'), line + "\n", "a full last line gets its LF"},
+      {false, std::string(58, 'a'), line + "\nYQ==", "one byte more"},
+      {false, std::string("\xFF\xFE", 2), "//4=", "the last two letters of the alphabet"},
+      {false, "", "", "nothing"},
+      {true, std::string(71, 'x') + "=", std::string(71, 'x') + "=\n=3D", "an escape does not fit in 72 columns"},
+      {true, std::string(72, 'x') + ".y\x7f\n.", std::string(72, 'x') + "=\n=2Ey=7F\n=2E",
+       "a \".\" moved to a line start by a soft break is escaped; the last column is used"},
+  };
+  for (const auto& k : cases) {
+    std::string out;
+    k.qp ? qpEncode(k.in, &out) : base64Encode(k.in, &out);
+    EXPECT_EQ(out, k.out) << k.why;
+  }
 }
 
 }  // namespace

@@ -1,51 +1,37 @@
 // The device code page 65001: every character of received mail reaches the record, Japanese
 // mail reads exactly as under 932, bad bytes cost one character each, and outgoing text is
 // ISO-2022-JP as before when it fits, else UTF-8.
-#include <string>
-
-#include "codec/emlcompose.h"
-#include "frame/oxerror.h"
 #include "platform/codepage.h"
 #include "tests/codec/codec_fixture.h"
 
 namespace oxm {
 namespace {
 
-using test::decode;
+using namespace test;
 
-class Utf8ModeTest : public test::CodecTest {
+class Utf8ModeTest : public CodecTest {
  protected:
   void SetUp() override {
     CodecTest::SetUp();
     setActiveCodePage(65001);
   }
-
-  static std::string encode(Email mail) {
+  static std::string encode(const std::wstring& subject, const std::wstring& body, const std::wstring& html = L"") {
+    Email mail;
     mail.from = L"taro@example.jp";
     mail.to = {L"hanako@example.jp"};
-    EmlCompose codec;
+    mail.subject = subject;
+    mail.body = body;
+    mail.htmlBody = html;
     std::string out;
-    EXPECT_TRUE(codec.Encode(&mail, &out)) << std::hex << GetOxMiddleError();
+    EXPECT_TRUE(EmlCompose().Encode(&mail, &out)) << std::hex << GetOxMiddleError();
     return out;
-  }
-  static Email mailWith(const std::wstring& subject, const std::wstring& body) {
-    Email m;
-    m.subject = subject;
-    m.body = body;
-    return m;
-  }
-  // The message text after the header line that starts with `field`.
-  static std::string after(const std::string& text, const std::string& field) {
-    const size_t at = text.find(field);
-    return at == std::string::npos ? std::string("(no " + field + ")") : text.substr(at);
   }
 };
 
-TEST_F(Utf8ModeTest, EveryCharacterReachesTheRecord) {
+TEST_F(Utf8ModeTest, EveryCharacterReachesTheRecordAndBadBytesCostOneEach) {
   const struct {
     std::string raw;
-    const wchar_t* subject;
-    const wchar_t* body;
+    const wchar_t *subject, *body;
   } cases[] = {
       {"Subject: =?UTF-8?B?8J+OhOKdow==?=\nContent-Type: text/plain; charset=utf-8\nContent-Transfer-Encoding: 8bit\n\n"
        "hei\xC3\x9F" "e qu\xC3\xA4lte \xC2\xA2 \xE2\x9C\x94 \xE7\xB5\xB5\xE6\x96\x87\xE5\xAD\x97\xF0\x9F\x8E\x85\n",
@@ -57,55 +43,6 @@ TEST_F(Utf8ModeTest, EveryCharacterReachesTheRecord) {
        L"\u20AC 5", L"\u041F\u0440\u0438\u0432\u0435\u0442"},
       {"Subject: x\nContent-Type: text/plain; charset=gb2312\n\n\xD6\xD0\xCE\xC4\n", L"x", L"\u4E2D\u6587"},
       {"Subject: plain\n\n\xE2\x9C\x94 unlabelled UTF-8\n", L"plain", L"\u2714 unlabelled UTF-8"},
-  };
-  for (const auto& c : cases) {
-    const Email e = decode(c.raw);
-    EXPECT_EQ(e.subject, c.subject) << c.raw;
-    EXPECT_EQ(e.body, c.body) << c.raw;
-  }
-  const Email named = decode(
-      "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nx\n--b\nContent-Type: text/plain\n"
-      "Content-Disposition: attachment; filename*=UTF-8''%F0%9F%8E%85%3F.txt\n\ny\n--b--\n");
-  ASSERT_EQ(named.enclosures.size(), 1u);
-  EXPECT_EQ(named.enclosures.front().displayName, L"\U0001F385.txt") << "the file-name rules still drop \"?\"";
-  // The same UTF-8 text under 932: what has no Shift_JIS form is lost, as on the original device.
-  setActiveCodePage(932);
-  EXPECT_EQ(decode(cases[0].raw).body, L"hei?e qu?lte ? ? \u7D75\u6587\u5B57?");
-}
-
-// Japanese mail, carrier pictograms and the device's own pictogram tags read the same in both
-// code pages: the pictograms keep their private-use characters.
-TEST_F(Utf8ModeTest, JapaneseMailReadsAsUnder932) {
-  const std::string messages[] = {
-      "Subject: =?ISO-2022-JP?B?GyRCRnxLXBsoQg==?=\nContent-Type: text/plain; charset=ISO-2022-JP\n\n"
-      "\x1b$BF|K\\\x1b(I1\x1b(B\n",
-      "Subject: \xC6\xFC\xCB\xDC\nContent-Type: text/plain; charset=EUC-JP\n\n\xC6\xFC\xCB\xDC\x8E\xB1\n",
-      "Subject: \x93\xfa\x96\x7b\xF8\x9F\nContent-Type: text/plain; charset=Shift_JIS\n\n\x93\xfa\xF8\x9F\xB1\n",
-      "Subject: p\nContent-Type: text/x-pmaildx; charset=iso-2022-jp\n\nI <<3 <#HEART><#TS-CRY>\n",
-      "Subject: p\n\n\x93\xfa\x96\x7b\n",
-      "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nx\n--b\nContent-Type: text/plain; name=\"=?Shift_JIS?B?k/qWew==?=.txt\"\n\n"
-      "y\n--b--\n",
-  };
-  for (const std::string& raw : messages) {
-    setActiveCodePage(932);
-    const Email sjis = decode(raw);
-    setActiveCodePage(65001);
-    const Email utf8 = decode(raw);
-    EXPECT_EQ(utf8.subject, sjis.subject) << raw;
-    EXPECT_EQ(utf8.body, sjis.body) << raw;
-    ASSERT_EQ(utf8.enclosures.size(), sjis.enclosures.size()) << raw;
-    if (!utf8.enclosures.empty()) EXPECT_EQ(utf8.enclosures.front().displayName, sjis.enclosures.front().displayName);
-  }
-  EXPECT_EQ(decode(messages[3]).body, L"I <3 \uE000\uE0CC");
-  EXPECT_EQ(decode(messages[2]).body, L"\u65E5\uE63E\uFF71") << "a carrier pictogram and a half-width katakana";
-}
-
-TEST_F(Utf8ModeTest, BadBytesCostOneCharacterEach) {
-  const struct {
-    std::string raw;
-    const wchar_t* subject;
-    const wchar_t* body;
-  } cases[] = {
       // Invalid UTF-8 in a UTF-8 part: a bad byte, an overlong "/", an encoded surrogate, a cut
       // sequence; the rest of the text stays.
       {"Subject: =?utf-8?b?4oGr4w==?=\nContent-Type: text/plain; charset=UTF-8\n\n"
@@ -121,51 +58,83 @@ TEST_F(Utf8ModeTest, BadBytesCostOneCharacterEach) {
     EXPECT_EQ(e.subject, c.subject) << c.raw;
     EXPECT_EQ(e.body, c.body) << c.raw;
   }
-}
-
-TEST_F(Utf8ModeTest, TextThatFitsIso2022jpIsSentAsBefore) {
-  const Email japanese = mailWith(L"\u65E5\u672C\u8A9E\u306E\u4EF6\u540D", L"\u672C\u6587\uE000\u3067\u3059\r\nline <2>");
-  const std::string utf8 = encode(japanese);
+  const Email named = decode(
+      "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nx\n--b\nContent-Type: text/plain\n"
+      "Content-Disposition: attachment; filename*=UTF-8''%F0%9F%8E%85%3F.txt\n\ny\n--b--\n");
+  EXPECT_EQ(names(named.enclosures), std::vector<std::wstring>{L"\U0001F385.txt"})
+      << "the file-name rules still drop \"?\"";
+  // The same UTF-8 text under 932: what has no Shift_JIS form is lost, as on the original device.
   setActiveCodePage(932);
-  EXPECT_EQ(utf8, encode(japanese)) << "byte for byte the 932 message";
-  EXPECT_NE(utf8.find("Content-Type: text/x-pmaildx; charset=\"iso-2022-jp\"\r\n"), std::string::npos);
+  EXPECT_EQ(decode(cases[0].raw).body, L"hei?e qu?lte ? ? \u7D75\u6587\u5B57?");
 }
 
-TEST_F(Utf8ModeTest, TextWithoutIso2022jpFormIsSentAsUtf8) {
-  std::string m = encode(mailWith(L"hei\u00DFe \U0001F385", L"Gr\u00FC\u00DFe aus Berlin und bis bald"));
+// Japanese mail, carrier pictograms and the device's own pictogram tags read the same in both
+// code pages: the pictograms keep their private-use characters.
+TEST_F(Utf8ModeTest, JapaneseMailReadsAsUnder932) {
+  const std::string messages[] = {
+      "Subject: =?ISO-2022-JP?B?GyRCRnxLXBsoQg==?=\nContent-Type: text/plain; charset=ISO-2022-JP\n\n"
+      "\x1b$BF|K\\\x1b(I1\x1b(B\n",
+      "Subject: \xC6\xFC\xCB\xDC\nContent-Type: text/plain; charset=EUC-JP\n\n\xC6\xFC\xCB\xDC\x8E\xB1\n",
+      "Subject: \x93\xfa\x96\x7b\xF8\x9F\nContent-Type: text/plain; charset=Shift_JIS\n\n\x93\xfa\xF8\x9F\xB1\n",
+      "Subject: p\nContent-Type: text/x-pmaildx; charset=iso-2022-jp\n\nI <<3 <#HEART><#TS-CRY>\n",
+      "Subject: p\n\n\x93\xfa\x96\x7b\n",
+      "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nx\n--b\nContent-Type: text/plain; "
+      "name=\"=?Shift_JIS?B?k/qWew==?=.txt\"\n\ny\n--b--\n",
+  };
+  for (const std::string& raw : messages) {
+    setActiveCodePage(932);
+    const Email sjis = decode(raw);
+    setActiveCodePage(65001);
+    const Email utf8 = decode(raw);
+    EXPECT_EQ(utf8.subject, sjis.subject) << raw;
+    EXPECT_EQ(utf8.body, sjis.body) << raw;
+    EXPECT_EQ(names(utf8.enclosures), names(sjis.enclosures)) << raw;
+  }
+  EXPECT_EQ(decode(messages[3]).body, L"I <3 \uE000\uE0CC");
+  EXPECT_EQ(decode(messages[2]).body, L"\u65E5\uE63E\uFF71") << "a carrier pictogram and a half-width katakana";
+  EXPECT_EQ(names(decode(messages[5]).enclosures), std::vector<std::wstring>{L"\u65e5\u672c.txt"});
+}
+
+TEST_F(Utf8ModeTest, OutgoingTextIsIso2022jpWhenItFitsElseUtf8) {
+  const std::wstring subject = L"\u65E5\u672C\u8A9E\u306E\u4EF6\u540D", body = L"\u672C\u6587\uE000\u3067\u3059\r\nline <2>";
+  const std::string asBefore = encode(subject, body);
+  setActiveCodePage(932);
+  EXPECT_EQ(asBefore, encode(subject, body)) << "byte for byte the 932 message";
+  EXPECT_NE(asBefore.find("Content-Type: text/x-pmaildx; charset=\"iso-2022-jp\"\r\n"), std::string::npos);
+  setActiveCodePage(65001);
+
+  std::string m = encode(L"hei\u00DFe \U0001F385", L"Gr\u00FC\u00DFe aus Berlin und bis bald");
   EXPECT_NE(m.find("\r\nSubject: =?UTF-8?b?aGVpw59lIPCfjoU=?=\r\n"), std::string::npos) << m;
-  EXPECT_EQ(after(m, "Content-Type: text/plain"),
+  EXPECT_EQ(from(m, "Content-Type: text/plain"),
             "Content-Type: text/plain; charset=\"UTF-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
             "Gr=C3=BC=C3=9Fe aus Berlin und bis bald\r\n")
       << "mostly ASCII: quoted-printable";
-  m = encode(mailWith(L"\U0001F385\U0001F385\U0001F385\U0001F385\U0001F385\U0001F385\U0001F385\U0001F385\U0001F385"
-                      L"\U0001F385\U0001F385\U0001F385",
-                      L"\u7D75\u6587\u5B57\U0001F385"));
+  std::wstring santas;
+  for (int i = 0; i < 12; ++i) santas += L"\U0001F385";
+  m = encode(santas, L"\u7D75\u6587\u5B57\U0001F385");
   EXPECT_NE(m.find("\r\nSubject: =?UTF-8?b?8J+OhfCfjoXwn46F8J+OhfCfjoXwn46F8J+OhfCfjoXwn46F8J+OhfCfjoU=?=\r\n"
                    " =?UTF-8?b?8J+OhQ==?=\r\n"),
             std::string::npos)
       << "45 bytes a word, whole characters: " << m;
-  EXPECT_EQ(after(m, "Content-Type: text/plain"),
+  EXPECT_EQ(from(m, "Content-Type: text/plain"),
             "Content-Type: text/plain; charset=\"UTF-8\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
             "57W15paH5a2X8J+OhQ==\r\n")
       << "mostly multi-byte: Base64";
   // An own pictogram beside a character without a Shift_JIS form: tags in a UTF-8 pmaildx body.
-  m = encode(mailWith(L"p", L"\uE000 <b \U0001F385"));
+  m = encode(L"p", L"\uE000 <b \U0001F385");
   EXPECT_NE(m.find("Content-Type: text/x-pmaildx; charset=\"UTF-8\"\r\n"), std::string::npos) << m;
   EXPECT_EQ(decode(m).body, L"\uE000 <b \U0001F385");
   // A lone surrogate in the record is one default character; nothing else is lost.
-  m = encode(mailWith(L"s", std::wstring(L"caf\u00E9 ") + wchar_t(0xD800) + L" ok, merci beaucoup"));
+  m = encode(L"s", std::wstring(L"caf\u00E9 ") + wchar_t(0xD800) + L" ok, merci beaucoup");
   EXPECT_NE(m.find("\r\n\r\ncaf=C3=A9 ? ok, merci beaucoup\r\n"), std::string::npos) << m;
   // HTML and every other text round-trip exactly.
-  Email html = mailWith(L"\u00C7a \U0001F384 va", L"\u00E7a va \u2714\r\nsecond line");
-  html.htmlBody = L"<p>\u00E7a va \U0001F384</p>";
-  m = encode(html);
+  m = encode(L"\u00C7a \U0001F384 va", L"\u00E7a va \u2714\r\nsecond line", L"<p>\u00E7a va \U0001F384</p>");
   EXPECT_NE(m.find("Content-Type: text/html; charset=\"UTF-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n"),
             std::string::npos);
   const Email back = decode(m);
-  EXPECT_EQ(back.subject, html.subject);
-  EXPECT_EQ(back.body, html.body);
-  EXPECT_EQ(back.htmlBody, html.htmlBody);
+  EXPECT_EQ(back.subject, L"\u00C7a \U0001F384 va");
+  EXPECT_EQ(back.body, L"\u00E7a va \u2714\r\nsecond line");
+  EXPECT_EQ(back.htmlBody, L"<p>\u00E7a va \U0001F384</p>");
 }
 
 }  // namespace

@@ -7,38 +7,33 @@ our own decoder reads from the same message.
 usage: compare_encoded_with_python.py [--codepage 932|65001] ENCODE_INTEROP TESTDATA_DIR
 
 Under the device code page 65001 the encoder sends text without an ISO-2022-JP form as UTF-8;
-Python must read that the same way too.
+Python must read that the same way too. Where the two readings differ on purpose, the message is
+compared once more after undoing the rule, and counted under its name:
 
-Where the two readings differ on purpose, the message is compared once more after undoing the
-rule, and counted under its name:
-
-  boundary-line-end  The line end before a boundary belongs to the boundary (RFC 2046 section
-                     5.1.1), so Python's text keeps the text's own last line end; our reader
-                     removes one more (its rules for parts before a boundary and for HTML).
+  boundary-line-end  The line end before a boundary belongs to the boundary (RFC 2046 5.1.1), so
+                     Python keeps the text's own last line end; our reader removes one more.
                      Compared with trailing line ends removed on both sides.
   pictogram-tags     A text/x-pmaildx body carries the device's pictograms as tags ("<#HEART>")
-                     and a "<" as "<<"; our reader turns them back into the pictograms, Python
-                     shows the tags. Compared with each tag and each of our pictograms (U+E000 to
-                     U+E757) made one placeholder and "<<" made "<".
+                     and "<" as "<<"; our reader turns them back, Python shows the tags. Compared
+                     with each tag and each of our pictograms (U+E000..U+E757) made one
+                     placeholder and "<<" made "<".
   jis-mapping        A few JIS X 0208 characters map to other Unicode characters in Python's
-                     iso-2022-jp codec than in the system code page (CP932): WAVE DASH and
-                     FULLWIDTH TILDE, DOUBLE VERTICAL LINE and PARALLEL TO, MINUS SIGN and
-                     FULLWIDTH HYPHEN-MINUS, EM DASH and HORIZONTAL BAR, the cent, pound and not
-                     signs. Compared with Python's forms mapped to CP932's.
-  cp932-extensions   Characters of CP932 outside JIS X 0208 (NEC row 13, the IBM extensions)
-                     are sent by their CP932 row and cell, as the device does; Python's strict
-                     iso-2022-jp codec cannot read them. Compared with the text re-read from the
-                     raw part as ISO-2022-JP to Shift_JIS to CP932.
-  name-in-param      Our reader cuts a file name to 200 characters and drops the characters
-                     / \\ : * ? " < > |. Compared after the same on Python's name.
-  address-not-bare   A From or To entry that is not a plain address after its first reading
-                     (a comment, a blank, non-ASCII text, a quote) is read differently by
-                     Python's address parser. Counted, not compared.
+                     iso-2022-jp codec than in CP932 (WAVE DASH, DOUBLE VERTICAL LINE, MINUS SIGN,
+                     EM DASH, cent, pound, not). Compared with Python's forms mapped to CP932's.
+  cp932-extensions   CP932 characters outside JIS X 0208 (NEC row 13, IBM extensions) are sent
+                     by their CP932 row and cell, as the device does; Python's strict codec cannot
+                     read them. Compared with the raw part re-read as ISO-2022-JP to CP932.
+  name-in-param      Our reader cuts a file name to 200 characters and drops / \\ : * ? " < > |.
+                     Compared after the same on Python's name.
+  address-not-bare   A From or To entry that is not a plain address after its first reading (a
+                     comment, a blank, non-ASCII text, a quote) is read differently by Python's
+                     address parser. Counted, not compared.
 
 Exit status: 0 when every message matched (exactly or under a rule), 1 otherwise, 77 when the
 test data is missing.
 """
 import base64
+import collections
 import email
 import email.header
 import email.policy
@@ -47,7 +42,8 @@ import os
 import re
 import subprocess
 import sys
-import tempfile
+
+import corpus_common as common
 
 JIS_MAPPING = {
     "\u301c": "\uff5e",  # WAVE DASH -> FULLWIDTH TILDE
@@ -99,6 +95,13 @@ def iso2022jp_as_cp932(raw):
     return out.decode("cp932", errors="replace")
 
 
+def decoded_words(value):
+    """A header value with its encoded words decoded, ISO-2022-JP ones by iso2022jp_as_cp932."""
+    return "".join(chunk if isinstance(chunk, str) else iso2022jp_as_cp932(chunk) if charset == "iso-2022-jp"
+                   else chunk.decode(charset or "ascii", errors="replace")
+                   for chunk, charset in email.header.decode_header(value))
+
+
 def plain_name(name):
     name = "".join(c for c in name if c not in FORBIDDEN_IN_NAMES)[:200]
     return name or "NoName"
@@ -138,17 +141,7 @@ class Message:
     def raw_header(self, name):
         """The header's encoded words decoded by their Shift_JIS row and cell, read as CP932."""
         value = self.raw.get(name)
-        if value is None:
-            return ""
-        text = ""
-        for chunk, charset in email.header.decode_header(str(value)):
-            if isinstance(chunk, str):
-                text += chunk
-            elif charset == "iso-2022-jp":
-                text += iso2022jp_as_cp932(chunk)
-            else:
-                text += chunk.decode(charset or "ascii", errors="replace")
-        return text
+        return "" if value is None else decoded_words(str(value))
 
     def header(self, name):
         value = self.msg[name]
@@ -163,11 +156,11 @@ class Message:
 
 class Comparison:
     def __init__(self):
-        self.rules = {}
+        self.rules = collections.Counter()
         self.failures = []
 
     def rule(self, name):
-        self.rules[name] = self.rules.get(name, 0) + 1
+        self.rules[name] += 1
 
     def text(self, where, ours, theirs, part=None, tagged=False, raw_header=None, phrase=False):
         if ours == theirs:
@@ -225,12 +218,7 @@ class Comparison:
         if ours == plain_name(theirs):
             self.rule("name-in-param")
             return True
-        text = ""
-        for chunk, charset in email.header.decode_header(theirs):
-            if isinstance(chunk, str):
-                text += chunk
-            else:
-                text += iso2022jp_as_cp932(chunk) if charset == "iso-2022-jp" else chunk.decode(charset or "ascii")
+        text = decoded_words(theirs)
         if ours == text:
             self.rule("cp932-extensions")
             return True
@@ -250,22 +238,8 @@ class Comparison:
 
 
 def main():
-    args = sys.argv[1:]
-    codepage = []
-    if len(args) == 4 and args[0] == "--codepage":
-        codepage, args = args[:2], args[2:]
-    tool, testdata = args
-    mail = os.path.join(testdata, "mail")
-    files = []
-    if os.path.isdir(mail):
-        for top, _, names in os.walk(mail):
-            files += [os.path.join(top, n) for n in names if not n.endswith(".md")]
-    if not files:
-        print("no messages under %s: skipped" % mail)
-        return 77
-    files.sort()
-    with tempfile.TemporaryDirectory() as out:
-        subprocess.run([tool] + codepage + [out] + files, check=True, stdout=subprocess.DEVNULL)
+    codepage, tool, _, files = common.arguments(__doc__)
+    with common.run(tool, codepage, files, stdout=subprocess.DEVNULL) as out:
         compare = Comparison()
         count = 0
         for entry in sorted(os.listdir(out), key=lambda n: (len(n), n)):

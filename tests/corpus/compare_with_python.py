@@ -7,82 +7,70 @@ usage: compare_with_python.py [--codepage 932|65001] CORPUS_EXTRACT TESTDATA_DIR
 The device code page (932 by default) is the one the codec runs under; under 65001 its narrow
 text is UTF-8, and the rule 7bit-to-sjis below converts to UTF-8 instead (7bit-to-utf8).
 
-An enclosure matches a part of its message when the bytes are equal. Where the codec's rules
-make the bytes differ on purpose, the enclosure is compared once more after undoing that rule,
-and counted under the rule's name:
+An enclosure matches a part of its message when the bytes are equal. Where the codec's rules make
+the bytes differ on purpose, it is compared once more after undoing the rule, counted by name:
 
-  line-ends       Parts that are not base64 or uuencoded are written with CR LF line ends, and
-                  their body runs up to the boundary, the line end before it included; a
-                  quoted-printable part loses one final LF. Compared with line ends made LF and
-                  trailing line ends removed on both sides.
-  7bit-to-sjis    A 7bit part (not HTML) is converted from JIS (ISO-2022-JP) or EUC-JP to
-                  Shift_JIS when detected as such. Compared with Python's part decoded as
-                  ISO-2022-JP and encoded as Shift_JIS (CP932).
-  attached-message  An attached message (and a named message/external-body part, its type
-                  written in any case) is written as it stands in the message text; Python rebuilds
-                  it from its parsed form. Checked to be a piece of the message text, line ends
-                  aside. An attached message whose transfer encoding is 7bit is also converted to
-                  Shift_JIS from JIS or EUC-JP (counted as 7bit-to-sjis).
-  qp-bad-escape   In quoted-printable, "=" before two characters that are not a hexadecimal
-                  escape is dropped and the two kept. Compared with the part re-decoded that way.
-  only-x-uuencode Only the transfer encoding "x-uuencode" is uudecoded; "uuencode" and others are
-                  written as text. Compared after uudecoding ours.
-  overlapping-boundaries  Where one boundary is the prefix of another, a part ends only at a
-                  whole line of its own level's boundary, also when a line of an enclosing level's
-                  boundary comes first (a part that would start on one ends the level); Python
-                  ends the part there.
-  header-skips-non-field-lines  A header line that is not a field (such as ">From - ..." or
-                  "Fro :x") is skipped and the header read on to the empty line; Python ends the
-                  header there and takes the rest as the body. Compared with Python's parts of the
-                  message (or attached message) re-read with such lines left out.
+  line-ends       Parts neither base64 nor uuencoded are written with CR LF line ends up to the
+                  boundary, the line end before it included; quoted-printable loses one final LF.
+                  Compared with LF line ends and trailing line ends removed on both sides.
+  7bit-to-sjis    A 7bit part (not HTML) detected as JIS or EUC-JP is converted to Shift_JIS.
+                  Compared with Python's part decoded as ISO-2022-JP and encoded as CP932.
+  attached-message  An attached message (and a named message/external-body part, its type in any
+                  case) is written as it stands in the text; Python rebuilds it. Checked to be a
+                  piece of the message text, line ends aside; a 7bit one is also converted from
+                  JIS or EUC-JP (counted as 7bit-to-sjis).
+  qp-bad-escape   In quoted-printable, "=" before two characters that are no hexadecimal escape is
+                  dropped and the two kept. Compared with the part re-decoded that way.
+  base64-padding  "=" inside Base64 is skipped, not taken as the end. Compared with the part
+                  re-decoded that way.
+  only-x-uuencode Only "x-uuencode" is uudecoded; "uuencode" and others are written as text.
+                  Compared after uudecoding ours.
+  overlapping-boundaries  Where one boundary is the prefix of another, a part ends only at a whole
+                  line of its own level's boundary, also when an enclosing level's comes first (a
+                  part that would start on one ends the level); Python ends the part there.
+  header-skips-non-field-lines  A header line that is no field (">From - ...", "Fro :x") is
+                  skipped and the header read on to the empty line; Python ends the header there.
+                  Compared with Python's parts of the (attached) message re-read without them.
   last-field-wins When Content-Type or Content-Transfer-Encoding stands twice in the message
-                  header, the last one counts; Python takes the first. Compared with Python's parts
-                  of the message re-read with the earlier ones left out.
-  unclosed-level-runs-to-end  When a level's boundary is not found again, its part runs to the
-                  end of the text; an enclosing boundary does not end it. Checked to be the end of
-                  the message text and to begin with Python's part.
+                  header, the last counts; Python takes the first. Compared with Python's parts of
+                  the message re-read without the earlier ones.
+  unclosed-level-runs-to-end  A level whose boundary does not come again runs to the end of the
+                  text, past enclosing boundaries. Checked to be the end of the message text and to
+                  begin with Python's part.
   digest-part-as-text  A part without a header is text (an empty type counts as text), also in a
-                  multipart/digest where Python takes it as an attached message and rebuilds it.
-                  Checked to stand in the message text right after a boundary line and an empty
-                  line.
+                  multipart/digest where Python rebuilds it as a message. Checked to stand in the
+                  text right after a boundary line and an empty line.
 
-A part that only a re-reading of the message yields is counted under that re-reading's rule,
-whether it then matches exactly or under another rule.
+A part that only a re-reading of the message yields is counted under that re-reading's rule.
+A message that Python does not split into parts although it is multipart (a malformed or folded
+boundary the codec accepts) has nothing to compare with and is counted as such. The enclosures
+listed in python_unexplained.txt differ for reasons not yet analysed: reported, not failed.
 
-The decoded texts are compared too: the subject, the plain body and the file names. Under
-65001 a text that Python reads (no U+FFFD, no undecodable bytes, no ISO-2022-JP escapes left in
-its string, no defect in the header, no encoded word given back undecoded) must not hold
-more replacement characters (U+FFFD, U+30FB, U+3013) than Python's: that would be a character
-replaced, a failure. The other differences are counted: "equal" (line ends and trailing blanks
-aside), "blanks" (equal without any blanks), "python-unreadable", "python-empty" (Python gives
-no such text, as for a body in an HTML-only message), "attached-message-text" (the codec appends
-the text of attached messages to the body), "codec-made-names" (the names the codec gives
-nameless parts: NoName.txt, NoName.html, <subject>.eml), "differs" (another part taken as the
-body, other decoding rules). Under 932 characters without a Shift_JIS form are replaced
-by design; they are counted as "replaced", not failed.
-
-A message that Python does not split into parts although it is multipart (a malformed or
-folded boundary that the codec's rules do accept) has nothing to compare with and is counted as
-such.
-  base64-padding  "=" inside Base64 is skipped, not taken as the end: data after a padded group
-                  still decodes. Compared with the part re-decoded that way.
-
-The enclosures listed in python_unexplained.txt beside this script differ for reasons not yet
-analysed; they are reported, not failed.
+The decoded texts are compared too: subject, plain body, file names. Under 65001 a text that
+Python reads (no U+FFFD, no undecodable bytes, no ISO-2022-JP escapes left, no header defect, no
+encoded word given back undecoded) must not hold more replacement characters (U+FFFD, U+30FB,
+U+3013) than Python's: that is a character replaced, a failure. Other differences are counted:
+"equal" (line ends and trailing blanks aside), "blanks" (equal without blanks),
+"python-unreadable", "python-empty" (no such text in Python, as the body of an HTML-only
+message), "attached-message-text" (the codec appends attached messages' texts to the body),
+"codec-made-names" (NoName.txt, NoName.html, <subject>.eml), "differs" (another part taken as the
+body, other decoding rules). Under 932 characters without a Shift_JIS form are replaced by
+design: counted as "replaced", not failed.
 
 Exit status: 0 when every enclosure matched (exactly, under a rule, or listed), 1 otherwise, 77
 when the test data is missing.
 """
 import base64
+import collections
 import binascii
 import email
 import email.errors
 import email.policy
 import os
 import re
-import subprocess
 import sys
-import tempfile
+
+import corpus_common as common
 
 
 def norm_lines(data):
@@ -377,27 +365,31 @@ def text_rule(ours, raw, flat_raw, candidates):
     return None
 
 
+def explain(ours, encoding, ctype, raw, candidates, used):
+    """(rule, index of the part of Python it matched or None) for one enclosure; the rule is None
+    when nothing explains it. Parts in `used` are taken already."""
+    flat_raw = raw.replace(b"\r\n", b"\n")
+    if ctype == "message/rfc822" or b"message/external-body" in raw.lower():
+        rule = attached_rule(ours, encoding, flat_raw)
+        if rule:
+            return rule, None
+    free = [(i, c) for i, c in enumerate(candidates) if i not in used]
+    match = next((i for i, c in free if c[1] == ours), None)
+    if match is not None:
+        return candidates[match][3] or "equal", match
+    for i, c in free:
+        rule = rule_match(ours, encoding, ctype, c)
+        if rule:
+            return c[3] or rule, i  # found only by re-reading: that is the reason
+    rule = text_rule(ours, raw, flat_raw, candidates)
+    return rule or ("overlapping-boundaries" if boundaries_overlap(raw) else None), None
+
+
 def main():
-    args = sys.argv[1:]
-    codepage = "932"
-    if len(args) == 4 and args[0] == "--codepage" and args[1] in ("932", "65001"):
-        codepage = args[1]
-        args = args[2:]
-    if len(args) != 2:
-        print(__doc__)
-        return 2
+    codepage, tool, mail, files = common.arguments(__doc__)
     if codepage == "65001":
         SYSTEM.update(codec="utf-8", rule="7bit-to-utf8")
-    tool, testdata = args
-    testdata = os.environ.get("OXMIDDLE_TESTDATA") or testdata
-    mail = os.path.join(testdata, "mail")
-    if not os.path.isdir(mail):
-        print(f"skipped: no messages under {mail} (set OXMIDDLE_TESTDATA to the shared test data)")
-        return 77
-    files = sorted(
-        os.path.join(d, f) for d, _, fs in os.walk(mail) for f in fs if not f.endswith(".md"))
-    with tempfile.TemporaryDirectory() as out:
-        subprocess.run([tool, "--codepage", codepage, out] + files, check=True)
+    with common.run(tool, codepage, files) as out:
         rows = [line.rstrip("\n").split("\t") for line in open(os.path.join(out, "manifest.tsv"),
                                                                 encoding="utf-8", errors="replace")]
         by_message = {}
@@ -405,11 +397,9 @@ def main():
             by_message.setdefault(path, []).append((index, encoding, ctype, code, written))
         listed_file = os.path.join(os.path.dirname(os.path.abspath(__file__)), "python_unexplained.txt")
         listed = {tuple(line.split()) for line in open(listed_file) if line.strip() and not line.startswith("#")}
-        counts = {"equal": 0}
-        failures = []
-        unexplained = []
-        not_written = 0
-        unsplit = 0
+        counts = collections.Counter(equal=0)
+        failures, unexplained = [], []
+        not_written = unsplit = 0
         for path, enclosures in by_message.items():
             with open(path, "rb") as f:
                 raw = f.read()
@@ -417,8 +407,6 @@ def main():
             if any(c[0].startswith("multipart/") and c[3] is None for c in candidates):
                 unsplit += len(enclosures)
                 continue
-            flat_raw = raw.replace(b"\r\n", b"\n")
-            overlap = boundaries_overlap(raw)
             used = set()
             for index, encoding, ctype, code, written in enclosures:
                 if not written:
@@ -426,39 +414,15 @@ def main():
                     continue
                 with open(written, "rb") as f:
                     ours = f.read()
-                if ctype == "message/rfc822" or b"message/external-body" in raw.lower():
-                    rule = attached_rule(ours, encoding, flat_raw)
-                    if rule:
-                        counts[rule] = counts.get(rule, 0) + 1
-                        continue
-                match = next((i for i, c in enumerate(candidates) if i not in used and c[1] == ours), None)
-                rule = candidates[match][3] or "equal" if match is not None else None
-                if match is None:
-                    for i, c in enumerate(candidates):
-                        if i in used:
-                            continue
-                        rule = rule_match(ours, encoding, ctype, c)
-                        if rule:
-                            rule = c[3] or rule  # found only by re-reading: that is the reason
-                            match = i
-                            break
-                if match is None:
-                    rule = text_rule(ours, raw, flat_raw, candidates)
-                    if rule:
-                        counts[rule] = counts.get(rule, 0) + 1
-                        continue
-                if match is None and overlap:
-                    counts["overlapping-boundaries"] = counts.get("overlapping-boundaries", 0) + 1
-                    continue
-                if match is None and (os.path.relpath(path, mail), index) in listed:
+                rule, match = explain(ours, encoding, ctype, raw, candidates, used)
+                used.add(match)
+                if rule:
+                    counts[rule] += 1
+                elif (os.path.relpath(path, mail), index) in listed:
                     unexplained.append(f"{os.path.relpath(path, mail)} enclosure {index}")
-                    continue
-                if match is None:
+                else:
                     failures.append(f"{path}: enclosure {index} ({ctype}, {encoding or 'no encoding'}, "
                                     f"{len(ours)} bytes) matches no part Python extracts")
-                    continue
-                used.add(match)
-                counts[rule] = counts.get(rule, 0) + 1
         compared = sum(counts.values())
         print(f"{len(files)} messages, {len(rows)} enclosures, {compared} compared with Python: "
               + ", ".join(f"{n} {k}" for k, n in sorted(counts.items())))

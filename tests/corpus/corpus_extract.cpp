@@ -12,65 +12,45 @@
 
 #include "codec/emlcompose.h"
 #include "frame/oxerror.h"
-#include "frame/textconv.h"
-#include "platform/codepage.h"
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "tests/corpus/corpus_files.h"
 
-namespace {
-
-std::string utf8(const std::wstring& w) {
-  if (w.empty()) return std::string();
-  const int n = oxm::WideCharToMultiByte(oxm::CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr,
-                                         nullptr);
-  std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0) oxm::WideCharToMultiByte(oxm::CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
-  return s;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  int first = 1;
-  if (argc > 2 && std::string(argv[1]) == "--codepage") {
-    oxm::setActiveCodePage(static_cast<UINT>(std::stoul(argv[2])));
-    first = 3;
-  }
-  if (argc < first + 2) {
+  using oxm::test::utf8;
+  oxm::test::takeCodePage(argc, argv);
+  if (argc < 3) {
     std::fprintf(stderr, "usage: corpus_extract [--codepage 932|65001] OUTDIR FILE...\n");
     return 2;
   }
-  const std::filesystem::path out = std::filesystem::absolute(argv[first]);
+  const std::filesystem::path out = std::filesystem::absolute(argv[1]);
   std::filesystem::create_directories(out / "root");
   std::filesystem::create_directories(out / "texts");
   oxm::setRootDirectory((out / "root").string());
   std::ofstream manifest(out / "manifest.tsv", std::ios::binary);
   EmlCompose codec;
-  for (int i = first + 1; i < argc; ++i) {
+  for (int i = 2; i < argc; ++i) {
     const std::string raw = oxm::test::readWhole(argv[i]);
     Email e;
     if (!codec.Decode(&e, &raw)) {
       std::fprintf(stderr, "%s: decode failed %08x\n", argv[i], GetOxMiddleError());
       return 1;
     }
-    const int number = i - first - 1;
+    const int number = i - 2;
     std::ofstream texts(out / "texts" / std::to_string(number), std::ios::binary);
     texts << utf8(e.subject) << '\0' << utf8(e.body) << '\0';
-    for (const Enclosure& x : e.enclosures) texts << utf8(x.displayName) << '\0';
-    for (const Enclosure& x : e.relatedFiles) texts << utf8(x.displayName) << '\0';
+    for (const auto* list : {&e.enclosures, &e.relatedFiles})
+      for (const Enclosure& x : *list) texts << utf8(x.displayName) << '\0';
     const std::wstring folder = L"\\m" + std::to_wstring(number);
     oxm::CreateDirectoryW(folder);
     for (Enclosure x : e.enclosures) {
       x.folder = folder;
       x.name = L"e" + std::to_wstring(x.index);
       const bool ok = codec.GetEnclosure(raw, x);
-      std::string encoding, type;
-      oxm::wideToMulti(x.transferEncoding, &encoding);
-      oxm::wideToMulti(x.type + L"/" + x.subtype, &type);
       const std::filesystem::path file = out / "root" / ("m" + std::to_string(number)) / ("e" + std::to_string(x.index));
-      manifest << number << '\t' << argv[i] << '\t' << x.index << '\t' << encoding << '\t' << type << '\t' << std::hex
-               << GetOxMiddleError() << std::dec << '\t' << (ok ? file.string() : std::string()) << '\n';
+      manifest << number << '\t' << argv[i] << '\t' << x.index << '\t' << utf8(x.transferEncoding) << '\t'
+               << utf8(x.type + L"/" + x.subtype) << '\t' << std::hex << GetOxMiddleError() << std::dec << '\t'
+               << (ok ? file.string() : std::string()) << '\n';
     }
   }
   return 0;

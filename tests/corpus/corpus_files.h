@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/codepage.h"
+
 namespace oxm::test {
 
 inline std::string testdataDirectory() {
@@ -39,6 +41,24 @@ inline std::string readWhole(const std::string& path) {
   std::ostringstream bytes;
   bytes << in.rdbuf();
   return bytes.str();
+}
+
+inline std::string utf8(const std::wstring& w) {
+  std::string out(w.size() * 4, '\0');
+  const int n = w.empty() ? 0
+                          : WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(),
+                                                static_cast<int>(out.size()), nullptr, nullptr);
+  out.resize(static_cast<size_t>(n > 0 ? n : 0));
+  return out;
+}
+
+// The corpus programs' "--codepage N" in front of their arguments: taken off, N made the device's.
+inline void takeCodePage(int& argc, char**& argv) {
+  if (argc > 2 && std::string(argv[1]) == "--codepage") {
+    setActiveCodePage(static_cast<UINT>(std::stoul(argv[2])));
+    argv += 2;
+    argc -= 2;
+  }
 }
 
 }  // namespace oxm::test

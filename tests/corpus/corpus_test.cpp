@@ -1,8 +1,7 @@
 // Every real-world message of the shared test data decodes, by every entry point, to the same
 // record whatever its line ends; every enclosure and related file it lists can be written to a
-// file. Run under both device code pages (932 and 65001). Built twice:
-// against the library, and against a copy compiled with AddressSanitizer and
-// UndefinedBehaviorSanitizer.
+// file. Run under both device code pages (932 and 65001). Built twice: against the library, and
+// against a copy compiled with AddressSanitizer and UndefinedBehaviorSanitizer.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -65,13 +64,12 @@ TEST_P(CorpusTest, EveryMessageDecodesAndItsEnclosuresWrite) {
     EXPECT_EQ(again.subject, e.subject);
     EXPECT_EQ(again.body, e.body);
     EXPECT_EQ(again.htmlBody, e.htmlBody);
-    ASSERT_EQ(again.enclosures.size(), e.enclosures.size());
-    auto a = again.enclosures.begin();
-    for (const Enclosure& x : e.enclosures) {
-      EXPECT_EQ(a->bodyOffset, x.bodyOffset);
-      EXPECT_EQ(a->bodyLength, x.bodyLength);
-      ++a;
-    }
+    const auto places = [](const Email& m) {
+      std::vector<std::pair<size_t, size_t>> out;
+      for (const Enclosure& x : m.enclosures) out.emplace_back(x.bodyOffset, x.bodyLength);
+      return out;
+    };
+    EXPECT_EQ(places(again), places(e));
     Email other;
     EXPECT_TRUE(codec.DecodeSimple(&other, &raw, -1));
     EXPECT_TRUE(codec.DecodeHeader(&other, &raw));
@@ -79,17 +77,15 @@ TEST_P(CorpusTest, EveryMessageDecodesAndItsEnclosuresWrite) {
     EXPECT_TRUE(codec.DecodeForSave(&other, &saved));
     const std::wstring folder = L"\\m" + std::to_wstring(f);
     ASSERT_TRUE(CreateDirectoryW(folder));
-    std::vector<Enclosure> files(e.enclosures.begin(), e.enclosures.end());
-    files.insert(files.end(), e.relatedFiles.begin(), e.relatedFiles.end());
-    for (size_t k = 0; k < files.size(); ++k) {
-      Enclosure x = files[k];
-      ++enclosures;
-      x.folder = folder;
-      x.name = L"e" + std::to_wstring(k);
-      if (codec.GetEnclosure(crlf, x))
-        ++written;
-      else
-        EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_MIME_DECODE) << "only a uuencoded part without begin line fails";
+    for (const std::list<Enclosure>* list : {&e.enclosures, &e.relatedFiles}) {
+      for (Enclosure x : *list) {
+        x.folder = folder;
+        x.name = L"e" + std::to_wstring(enclosures++);
+        if (codec.GetEnclosure(crlf, x))
+          ++written;
+        else
+          EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_MIME_DECODE) << "only a uuencoded part without begin line fails";
+      }
     }
   }
   std::printf("corpus (code page %u): %zu messages, %zu enclosures and related files, %zu written\n", GetParam(),

@@ -11,7 +11,6 @@
 
 #include "codec/emlcompose.h"
 #include "frame/oxerror.h"
-#include "platform/codepage.h"
 #include "platform/env.h"
 #include "platform/fs.h"
 #include "tests/codec/encode_cases.h"
@@ -20,29 +19,14 @@
 
 namespace {
 
-std::string utf8(const std::wstring& w) {
-  std::string out(w.size() * 4, '\0');
-  const int n = w.empty() ? 0
-                          : oxm::WideCharToMultiByte(oxm::CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(),
-                                                     static_cast<int>(out.size()), nullptr, nullptr);
-  out.resize(static_cast<size_t>(n));
-  return out;
-}
+using oxm::test::utf8;
 
 std::string json(const std::string& s) {
   std::string out = "\"";
   for (const char ch : s) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out += ch;
-    }
+    char esc[8] = {'\\', ch, 0};
+    if (static_cast<unsigned char>(ch) < 0x20) std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(ch));
+    out += ch == '"' || ch == '\\' || static_cast<unsigned char>(ch) < 0x20 ? esc : std::string(1, ch);
   }
   return out + "\"";
 }
@@ -98,11 +82,7 @@ class Writer {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 2 && std::string(argv[1]) == "--codepage") {
-    oxm::setActiveCodePage(static_cast<UINT>(std::stoul(argv[2])));
-    argv += 2;
-    argc -= 2;
-  }
+  oxm::test::takeCodePage(argc, argv);
   if (argc < 2) {
     std::fprintf(stderr, "usage: encode_interop [--codepage 932|65001] OUTDIR [FILE...]\n");
     return 2;
