@@ -306,7 +306,7 @@ class MessageTest(Root):
         err = self.cmd(["import", "Work", "inbox", self.write("bad.eml", NO_FROM), self.write("a.eml", PLAIN),
                         self.write("b.eml", ATTACHED), self.write("c.eml", JAPANESE)], 1, "skipped")
         self.assertIn("0x02000805", err)
-        rows = {r["subject"]: r for r in self.cmd("--json ls Work inbox")}
+        rows = {r["subject"]: r for r in self.cmd("--json ls Work inbox", 0, [{}] * 3)}
         self.assertEqual(set(rows), {"Lunch", "Schedule", "会議のお知らせ"})
         self.assertEqual((rows["Schedule"]["flags"], rows["Lunch"]["flags"], rows["Lunch"]["from"]),
                          ("UA--", "U---", "Hanako"))
