@@ -247,8 +247,9 @@ class InitTest(Root):
     def test_unwritable_root_fails_init_and_is_named(self):
         self.cmd("init")
         os.chmod(self.dir, 0o755)
-        dirs = [base for base, _, _ in os.walk(self.root)]
-        for base, _, names in os.walk(self.root):  # readable by all, writable by nobody
+        dirs = []
+        for base, _, names in os.walk(self.root):  # readable by every user, no folder writable
+            dirs.append(base)
             os.chmod(base, 0o555)
             for n in names:
                 os.chmod(os.path.join(base, n), 0o644)
@@ -560,14 +561,14 @@ class FetchTest(ServerTest):
         self.pop_account("Pop")
         self.cmd("log on")
         lines = self.cmd("--json fetch Pop", 0, [{"status": "whole"}] * 3 + [{"fetched": 3}])
+        self.assertEqual(lines[-1]["bytes"], sum(r["bytes"] for r in lines[:-1]))
+        self.assertEqual([self.raw("Pop", i) for i in self.ids("Pop", "inbox")], [t.encode() for t in served])
         shown = self.cmd("log show")  # the protocol log masks the password
         for piece in ("USER alice", "PASS *******", "RETR 1"):
             self.assertIn(piece, shown)
         self.assertNotIn("secret1", shown)
         self.cmd("log off")
         self.assertFalse(os.path.exists(os.path.join(self.root, "Application Data", "OxenMail", "OxMailLog.txt")))
-        self.assertEqual(lines[-1]["bytes"], sum(r["bytes"] for r in lines[:-1]))
-        self.assertEqual([self.raw("Pop", i) for i in self.ids("Pop", "inbox")], [t.encode() for t in served])
         # Known ones do not come again; a new one does.
         self.cmd("fetch Pop", 0, re.compile(r"^fetched 0 messages \(0 bytes\) in [0-9.]+ s\n$"))
         self.deliver(1)
