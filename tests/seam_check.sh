@@ -5,13 +5,10 @@
 #
 # usage: seam_check.sh SOURCE_ROOT
 #
-# Comments, string and character literals are blanked first (line numbers kept), so words in
-# them never count. A listed name counts only as a free call: `f.read(`, `p->open(` and
-# `Cls::close(` are someone's members; `::open(` (global) and `std::fopen(` are host calls.
-# A name preceded by a type (`bool read(`) is a declaration, not a call. A few names that
-# classes like to reuse (close, read, write, open, connect, ...) count only with the argument
-# count the host function takes, so a member's own `close()` stays legal; calling such a
-# member unqualified with the host's arity trips the check, so call it through `this->`.
+# A listed name counts only as a free call: `f.read(`, `p->open(` and `Cls::close(` are
+# someone's members, `bool read(` a declaration; `::open(` and `std::fopen(` are host calls.
+# A member named like a host function and called unqualified with the host's argument count
+# trips the check: call it through `this->`.
 exec perl -x "$0" "$@"
 #!perl
 use strict;

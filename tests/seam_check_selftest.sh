@@ -19,10 +19,8 @@ $out"
 
 # The whole tree fails and lists exactly the marked lines (not platform/ nor tests/).
 cp -r "$fixtures" "$tmp/all"
-set +e
-out=$("$check" "$tmp/all" 2>"$tmp/err")
-rc=$?
-set -e
+rc=0
+out=$("$check" "$tmp/all" 2>"$tmp/err") || rc=$?
 [ "$rc" -eq 1 ] || fail "expected exit status 1 with host calls present, got $rc: $(cat "$tmp/err")"
 expected=$(cd "$tmp/all" && grep -rn '// HIT$' frame store | cut -d: -f1,2 | sort -u)
 [ "$(printf '%s\n' "$expected" | wc -l)" -ge 30 ] || fail "the fixture lost its HIT markers"

@@ -37,10 +37,6 @@ def sites():
     return mutants.FileSites("x.cpp", SNIPPET, FAMILIES).sites()
 
 
-def mutated_line(site, replacement):
-    return mutants.mutate(SNIPPET, site, replacement).split("\n")[site.line - 1]
-
-
 class PickerTest(unittest.TestCase):
     def test_sites_are_code_only_with_their_replacements(self):
         got = [(s.line, s.kind, s.original, s.replacements) for s in sites()]
@@ -62,9 +58,7 @@ class PickerTest(unittest.TestCase):
         ])
 
     def test_each_operator_rewrites_only_its_site(self):
-        by_kind = {}
-        for s in sites():
-            by_kind.setdefault(s.kind, s)
+        by_kind = {s.kind: s for s in reversed(sites())}  # the first site of each kind
         expected = {
             "constant": "constexpr int kMax = 0x20;",
             "condition": "  if (!(a <= k)) v.push_back(a);",
@@ -74,11 +68,11 @@ class PickerTest(unittest.TestCase):
         }
         for kind, line in expected.items():
             site = by_kind[kind]
-            self.assertEqual(mutated_line(site, site.replacements[0]), line, kind)
+            lines = mutants.mutate(SNIPPET, site, site.replacements[0]).split("\n")
+            self.assertEqual(lines[site.line - 1], line, kind)
             self.assertEqual(site.mutated_line(SNIPPET, site.replacements[0]), line.strip(), kind)
-            rest = mutants.mutate(SNIPPET, site, site.replacements[0]).split("\n")
-            rest[site.line - 1] = SNIPPET.split("\n")[site.line - 1]
-            self.assertEqual("\n".join(rest), SNIPPET, kind)
+            lines[site.line - 1] = SNIPPET.split("\n")[site.line - 1]  # and nothing else
+            self.assertEqual("\n".join(lines), SNIPPET, kind)
 
     def test_a_seed_picks_the_same_sites_every_time(self):
         all_sites = sites()
