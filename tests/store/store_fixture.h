@@ -32,7 +32,6 @@ using Ids = std::vector<unsigned long>;
 class FakeCodec : public MessageCodec {
  public:
   unsigned decodeFields(const std::string& text, MessageFields* out) override {
-    ++decodes;
     std::istringstream in(text);
     std::string line;
     MessageFields f;
@@ -55,7 +54,7 @@ class FakeCodec : public MessageCodec {
       }
     }
     *out = f;
-    return failDecode;
+    return OXMDL_ERR_NONE;
   }
   // The "Email" handed to Write(Email*) in tests is really a FakeMail.
   struct FakeMail {
@@ -76,8 +75,6 @@ class FakeCodec : public MessageCodec {
     *out = text.substr(0, cut);
     return OXMDL_ERR_NONE;
   }
-  int decodes = 0;
-  unsigned failDecode = OXMDL_ERR_NONE;
 };
 
 inline std::string mailText(const std::string& subject, const std::string& body = "body\r\n") {
