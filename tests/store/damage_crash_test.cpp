@@ -4,10 +4,7 @@
 // its own folder, no message is invented, what could not be used is in S/Quarantine rather than
 // gone, and a second recovery finds nothing to do.
 #include <cstring>
-#include <filesystem>
-#include <map>
 #include <random>
-#include <set>
 
 #include "store/folder.h"
 #include "tests/store/store_fixture.h"
@@ -16,7 +13,6 @@ namespace oxm {
 namespace {
 
 using namespace test;
-namespace fs = std::filesystem;
 
 class DamageTest : public StoreTest {
  protected:
@@ -40,30 +36,11 @@ class DamageTest : public StoreTest {
     }
     folders_ = {0, trays_[0], trays_[1], trays_[2], trays_[3], sub};
     inbox.reset();
-    closeAll();
-    fs::copy(root_.host("S"), root_.host("good"), fs::copy_options::recursive);
-  }
-
-  void restore() {
-    closeAll();
-    fs::remove_all(root_.host("S"));
-    fs::copy(root_.host("good"), root_.host("S"), fs::copy_options::recursive);
-  }
-
-  // Which folder lists each message, walking the tree from the root.
-  std::map<unsigned long, std::vector<unsigned long>> listing() {
-    std::map<unsigned long, std::vector<unsigned long>> where;
-    for (unsigned long folder : allFolders(storage_.get())) {
-      FolderPtr f(storage_->OpenFolder(folder));
-      std::vector<unsigned long> ids;
-      EXPECT_TRUE(f && f->GetMessageIds(&ids)) << "folder " << folder << std::hex << " " << GetOxMiddleError();
-      for (unsigned long id : ids) where[id].push_back(folder);
-    }
-    return where;
+    saveGood();
   }
 
   std::vector<Mail> mails_;
-  std::vector<unsigned long> folders_;
+  Ids folders_;
 };
 
 enum class Harm { Zero, Cut, Garbage, OneByte };
@@ -121,7 +98,7 @@ TEST_F(DamageTest, EveryFileKindZeroedCutOrGarbledLosesNoMessageAndInventsNone) 
       {"TREE/01/00.fdb", Harm::Cut, 4000 + 1180},
   };
   for (const Damage& d : damages) {
-    restore();
+    restoreGood();
     const std::string path = root_.host("S/" + d.file);
     const std::string before = readHostFile(path);
     writeHostFile(path, damaged(before, d));
@@ -135,7 +112,7 @@ TEST_F(DamageTest, EveryFileKindZeroedCutOrGarbledLosesNoMessageAndInventsNone) 
     ASSERT_TRUE(storage_) << what << std::hex << " " << GetOxMiddleError();
     OxStorageInterface::RecoveryReport report;
     ASSERT_TRUE(storage_->RecoverStorage(&report)) << what << std::hex << " " << GetOxMiddleError();
-    EXPECT_EQ(storeProblems(storage_.get(), root_.host("S/DATA/Entry.dat")), "") << what;
+    EXPECT_EQ(problems(), "") << what;
 
     const auto where = listing();
     for (const auto& [id, folders] : where) {
@@ -149,11 +126,11 @@ TEST_F(DamageTest, EveryFileKindZeroedCutOrGarbledLosesNoMessageAndInventsNone) 
         EXPECT_EQ(it, where.end()) << what << ": a message without its text is listed";
         // An empty file, or one cut to its header, holds nothing to keep.
         const bool nothing = d.harm == Harm::Cut && (d.at == 0 || d.at == 256);
-        EXPECT_EQ(fs::exists(root_.host("S/Quarantine/0000.eml")), !nothing) << what << ": kept aside";
+        EXPECT_EQ(has("S/Quarantine/0000.eml"), !nothing) << what << ": kept aside";
         continue;
       }
       ASSERT_NE(it, where.end()) << what << ": message " << m.id << " lost";
-      EXPECT_EQ(it->second, std::vector<unsigned long>{m.folder}) << what << ": message " << m.id;
+      EXPECT_EQ(it->second, Ids{m.folder}) << what << ": message " << m.id;
       MessagePtr msg(storage_->OpenMessage(m.id));
       std::string text;
       ASSERT_TRUE(msg && msg->Read(&text)) << what << ": message " << m.id;
@@ -164,7 +141,7 @@ TEST_F(DamageTest, EveryFileKindZeroedCutOrGarbledLosesNoMessageAndInventsNone) 
       }
     }
     // Every folder is back in the tree, its own messages in it.
-    const std::vector<unsigned long> tree = allFolders(storage_.get());
+    const Ids tree = allFolders(storage_.get());
     for (unsigned long f : folders_) {
       EXPECT_NE(std::find(tree.begin(), tree.end(), f), tree.end()) << what << ": folder " << f << " lost";
     }
@@ -189,7 +166,6 @@ TEST_F(DamageTest, EveryFileKindZeroedCutOrGarbledLosesNoMessageAndInventsNone) 
 TEST_F(DamageTest, AnUndamagedStoreIsReportedConsistentAndOrphansFindTheirFolder) {
   build();
   if (HasFatalFailure()) return;
-  restore();
   reopen();
   OxStorageInterface::RecoveryReport report;
   ASSERT_TRUE(storage_->RecoverStorage(&report));
@@ -203,23 +179,21 @@ TEST_F(DamageTest, AnUndamagedStoreIsReportedConsistentAndOrphansFindTheirFolder
   // A message file that no list and no index names goes back to the folder whose header cache
   // holds it; one that nothing names goes to the inbox; the word of another folder is mended.
   std::string entry = file("S/DATA/Entry.dat");
-  std::string list = file("S/TREE/03/00.msg");
+  const std::string list = file("S/TREE/03/00.msg");
   ASSERT_EQ(list.substr(0, 10), "0002\t0\t0\r\n");
-  writeHostFile(root_.host("S/TREE/03/00.msg"), list.substr(10));
+  put("S/TREE/03/00.msg", list.substr(10));
   const unsigned long stray = 0x0100;
-  writeHostFile(root_.host("S/DATA/00/01.eml"), std::string("OXMAILEMLFMT\x02\x10\0\0", 16) + std::string(240, '\0') +
-                                                     mailText("stray"));
+  put("S/DATA/00/01.eml", std::string("OXMAILEMLFMT\x02\x10\0\0", 16) + std::string(240, '\0') + mailText("stray"));
   std::memset(&entry[2 * 4], 0xFF, 4);        // message 2: no list, no word; the sent cache holds it
   std::memcpy(&entry[1 * 4], "\x03\0\0\0", 4);  // message 1: listed by the inbox, owned by sent
-  writeHostFile(root_.host("S/DATA/Entry.dat"), entry);
-  reopen();
+  rewrite("S/DATA/Entry.dat", entry);
   ASSERT_TRUE(storage_->RecoverStorage(&(report = {})));
   EXPECT_EQ(report.refiled, 2u);
-  EXPECT_EQ(storeProblems(storage_.get(), root_.host("S/DATA/Entry.dat")), "");
+  EXPECT_EQ(problems(), "");
   const auto where = listing();
-  EXPECT_EQ(where.at(2), std::vector<unsigned long>{trays_[2]});
-  EXPECT_EQ(where.at(1), std::vector<unsigned long>{trays_[0]});
-  EXPECT_EQ(where.at(stray), std::vector<unsigned long>{trays_[0]}) << "the root's first child";
+  EXPECT_EQ(where.at(2), Ids{trays_[2]});
+  EXPECT_EQ(where.at(1), Ids{trays_[0]});
+  EXPECT_EQ(where.at(stray), Ids{trays_[0]}) << "the root's first child";
   EXPECT_EQ(file("S/DATA/Status.txt").substr(4), "\t9");
 }
 
@@ -233,9 +207,8 @@ TEST_F(DamageTest, ACreatedButNeverWrittenMessageIsRemovedNotListedBlank) {
   ASSERT_TRUE(storage_->RecoverStorage(&report));
   EXPECT_EQ(report.removed, 1u);
   inbox = tray(0);
-  EXPECT_EQ(ids(inbox.get()), std::vector<unsigned long>{kept});
-  EXPECT_FALSE(hostFileExists(root_.host("S/DATA/01/00.eml")));
-  EXPECT_EQ(file("S/DATA/Status.txt"), "0002\t1");
+  EXPECT_EQ(ids(inbox.get()), Ids{kept});
+  EXPECT_TRUE(filesAre({{"S/DATA/01/00.eml", kAbsent}, {"S/DATA/Status.txt", "0002\t1"}}));
 }
 
 }  // namespace

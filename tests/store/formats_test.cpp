@@ -2,7 +2,6 @@
 #include <cstring>
 
 #include "platform/clock.h"
-#include "platform/fs.h"
 #include "store/entryindex.h"
 #include "store/folderfiles.h"
 #include "store/headercache.h"
@@ -13,100 +12,74 @@ namespace oxm {
 namespace {
 
 using namespace test;
-class FormatsTest : public StoreTest {};
+using FormatsTest = StoreTest;
 
 std::string u16(const std::u16string& s) { return std::string(reinterpret_cast<const char*>(s.data()), s.size() * 2); }
+std::string bytes(const char* s, size_t n) { return std::string(s, n); }
 
-TEST_F(FormatsTest, NewStorageFilesAreExactlyAsSpecified) {
-  // Root, four trays: next identifier 5, count 5; no messages yet.
-  EXPECT_EQ(file("S/TREE/Status.txt"), "0005\t5");
-  EXPECT_EQ(file("S/DATA/Status.txt"), "0000\t0");
-  // The trays' names in CP932, CR LF after each, ascending identifiers.
-  EXPECT_EQ(file("S/TREE/00/00.fld"),
-            "0001\t\x8E\xF3\x90\x4D\x83\x67\x83\x8C\x83\x43\r\n"
-            "0002\t\x91\x97\x90\x4D\x91\xD2\x82\xBF\x83\x67\x83\x8C\x83\x43\r\n"
-            "0003\t\x91\x97\x90\x4D\x8D\xCF\x82\xDD\x83\x67\x83\x8C\x83\x43\r\n"
-            "0004\t\x89\xBA\x8F\x91\x82\xAB\x83\x67\x83\x8C\x83\x43\r\n");
-  EXPECT_EQ(file("S/TREE/01/00.fld"), "");
-  EXPECT_EQ(file("S/TREE/01/00.msg"), "");
-  EXPECT_EQ(file("S/TREE/01/00.fdb"), std::string(4000, '\xFF'));
-  const std::string entry = file("S/DATA/Entry.dat");
-  EXPECT_EQ(entry, std::string(262144, '\xFF'));
-}
+TEST_F(FormatsTest, NewStorageAndNewMessageFiles) {
+  // Root, four trays: next identifier 5, count 5; the trays' names in CP932; no messages yet.
+  const std::pair<const char*, std::string> fresh[] = {
+      {"S/TREE/Status.txt", "0005\t5"},
+      {"S/DATA/Status.txt", "0000\t0"},
+      {"S/TREE/00/00.fld", "0001\t\x8E\xF3\x90\x4D\x83\x67\x83\x8C\x83\x43\r\n"
+                           "0002\t\x91\x97\x90\x4D\x91\xD2\x82\xBF\x83\x67\x83\x8C\x83\x43\r\n"
+                           "0003\t\x91\x97\x90\x4D\x8D\xCF\x82\xDD\x83\x67\x83\x8C\x83\x43\r\n"
+                           "0004\t\x89\xBA\x8F\x91\x82\xAB\x83\x67\x83\x8C\x83\x43\r\n"},
+      {"S/TREE/01/00.fld", ""},
+      {"S/TREE/01/00.msg", ""},
+      {"S/TREE/01/00.fdb", std::string(4000, '\xFF')},
+      {"S/DATA/Entry.dat", std::string(262144, '\xFF')},
+  };
+  for (const auto& [path, want] : fresh) EXPECT_EQ(file(path), want) << path;
 
-TEST_F(FormatsTest, MessageFileListLineAndEntryWordOfANewMessage) {
-  SYSTEMTIME utc{2024, 2, 4, 29, 23, 59, 58, 0};
-  setFixedClock(utc, -540);
+  setFixedClock(SYSTEMTIME{2024, 2, 4, 29, 23, 59, 58, 0}, -540);
   FolderPtr inbox = tray(0);
-  unsigned long id = 0;
+  unsigned long id = 9;
   ASSERT_TRUE(inbox->CreateMessage(&id));
   EXPECT_EQ(id, 0u);
+  // Magic, version 0x1002, flags 0 0 0 0, then 2024-02 (Thursday) 29 23:59:58.000 as eight words.
   std::string header(256, '\0');
   std::memcpy(&header[0], "OXMAILEMLFMT\x02\x10\0\0", 16);
-  // flags 0 0 0 0, then 2024-02 (Thursday) 29 23:59:58.000 as eight little-endian words
   std::memcpy(&header[20], "\xE8\x07\x02\x00\x04\x00\x1D\x00\x17\x00\x3B\x00\x3A\x00\x00\x00", 16);
   EXPECT_EQ(file("S/DATA/00/00.eml"), header);
   EXPECT_EQ(file("S/TREE/01/00.msg"), "0000\t0\t0\r\n");
   EXPECT_EQ(file("S/DATA/Status.txt"), "0001\t1");
-  const std::string entry = file("S/DATA/Entry.dat");
-  EXPECT_EQ(entry.substr(0, 8), std::string("\x01\x00\x00\x00\xFF\xFF\xFF\xFF", 8));
+  EXPECT_EQ(file("S/DATA/Entry.dat").substr(0, 8), bytes("\x01\x00\x00\x00\xFF\xFF\xFF\xFF", 8));
   // The header cache: the identifier in slot 0, one zero record after the table.
-  const std::string fdb = file("S/TREE/01/00.fdb");
-  ASSERT_EQ(fdb.size(), 4000u + 1180u);
-  EXPECT_EQ(fdb.substr(0, 8), std::string("\x00\x00\x00\x00\xFF\xFF\xFF\xFF", 8));
-  EXPECT_EQ(fdb.substr(4000), std::string(1180, '\0'));
-
+  EXPECT_EQ(file("S/TREE/01/00.fdb"), bytes("\x00\x00\x00\x00", 4) + std::string(3996, '\xFF') + std::string(1180, '\0'));
   // Flags in the list follow the file's flags.
-  MessagePtr m(storage_->OpenMessage(id));
-  OxMessageInterface::Attributes a;
-  a.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_PARTIAL;
-  a.flags[0] = 1;
-  a.flags[2] = 1;
-  ASSERT_TRUE(m->SetAttributes(a));
+  setAttr(id, Attr{.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_PARTIAL, .flags = {1, 0, 1, 0}});
   EXPECT_EQ(file("S/TREE/01/00.msg"), "0000\t1\t1\r\n");
-  EXPECT_EQ(file("S/DATA/00/00.eml").substr(16, 4), std::string("\x01\x00\x01\x00", 4));
+  EXPECT_EQ(file("S/DATA/00/00.eml").substr(16, 4), bytes("\x01\x00\x01\x00", 4));
 }
 
 TEST_F(FormatsTest, IdentifierPathsAndEntryWordOffsets) {
   EXPECT_EQ(OrdinaryFolder::childListPath(L"S\\TREE", 0x0102), L"S\\TREE\\02\\01.fld");
   EXPECT_EQ(idPath(L"S\\DATA", 0x0A05, L".eml"), L"S\\DATA\\05\\0A.eml");
   EXPECT_EQ(idPath(L"S\\TREE", 0x1234, L".msg"), L"S\\TREE\\34\\12.msg");
-
   // Message 0x0A05 in tray 3: its file is DATA\05\0A.eml, its word at byte 10260 says 3.
-  closeAll();
-  test::writeHostFile(root_.host("S/DATA/Status.txt"), "0A05\t0");
-  reopen();
-  FolderPtr sent = tray(2);
+  rewrite("S/DATA/Status.txt", "0A05\t0");
   unsigned long id = 0;
-  ASSERT_TRUE(sent->CreateMessage(&id));
+  ASSERT_TRUE(tray(2)->CreateMessage(&id));
   EXPECT_EQ(id, 0x0A05u);
-  EXPECT_TRUE(test::hostFileExists(root_.host("S/DATA/05/0A.eml")));
-  const std::string entry = file("S/DATA/Entry.dat");
-  EXPECT_EQ(entry.substr(10260, 4), std::string("\x03\x00\x00\x00", 4));
-  EXPECT_EQ(entry.substr(10256, 4), "\xFF\xFF\xFF\xFF");
+  EXPECT_TRUE(has("S/DATA/05/0A.eml"));
+  EXPECT_EQ(file("S/DATA/Entry.dat").substr(10256, 8), bytes("\xFF\xFF\xFF\xFF\x03\x00\x00\x00", 8));
   EXPECT_EQ(file("S/DATA/Status.txt"), "0A06\t1");
 }
 
 TEST(StoreFormats, HeaderRecordCutsNamesAndSubjects) {
-  const std::wstring subject40 = L"0123456789abcdefghijABCDEFGHIJklmnopqrst";
-  const std::wstring name30 = L"012345678901234567890123456789";
-  std::wstring longAddress(300, L'a');
   SYSTEMTIME date{2024, 5, 1, 6, 7, 8, 9, 10};
-  FolderMsgHeader r = makeHeaderRecord(0x1234, longAddress, L"f@x", name30, subject40, date);
-  std::string bytes(reinterpret_cast<const char*>(&r), sizeof r);
-  ASSERT_EQ(bytes.size(), 1180u);
-  EXPECT_EQ(bytes.substr(0, 4), std::string("\x34\x12\x00\x00", 4));
-  // A 300-character address keeps 256 characters and the two zero bytes after the field.
-  EXPECT_EQ(bytes.substr(4, 512), u16(std::u16string(256, u'a')));
-  EXPECT_EQ(bytes.substr(516, 2), std::string(2, '\0'));
-  EXPECT_EQ(bytes.substr(518, 8), std::string("f\0@\0x\0\0\0", 8));
-  // Exactly 30 characters: kept whole, terminated.
-  EXPECT_EQ(bytes.substr(1032, 62), u16(u"012345678901234567890123456789") + std::string(2, '\0'));
-  // 40 characters: the first 30, U+2026, no terminator.
-  EXPECT_EQ(bytes.substr(1096, 62), u16(u"0123456789abcdefghijABCDEFGHIJ\u2026"));
-  EXPECT_EQ(bytes.substr(1158, 2), std::string(2, '\0'));
-  EXPECT_EQ(bytes.substr(1160, 16), std::string("\xE8\x07\x05\x00\x01\x00\x06\x00\x07\x00\x08\x00\x09\x00\x0A\x00", 16));
-  EXPECT_EQ(bytes.substr(1176, 4), std::string(4, '\0'));
+  FolderMsgHeader r = makeHeaderRecord(0x1234, std::wstring(300, L'a'), L"f@x", L"012345678901234567890123456789",
+                                       L"0123456789abcdefghijABCDEFGHIJklmnopqrst", date);
+  ASSERT_EQ(sizeof r, 1180u);
+  // Identifier; a 300-character address keeps 256 and its terminator; "f@x"; exactly 30
+  // characters kept whole and terminated; 40 cut to 30 and U+2026, unterminated; the date.
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&r), sizeof r),
+            bytes("\x34\x12\x00\x00", 4) + u16(std::u16string(256, u'a')) + std::string(2, '\0') +
+                bytes("f\0@\0x\0\0\0", 8) + std::string(506, '\0') + u16(u"012345678901234567890123456789") +
+                std::string(4, '\0') + u16(u"0123456789abcdefghijABCDEFGHIJ\u2026") + std::string(2, '\0') +
+                bytes("\xE8\x07\x05\x00\x01\x00\x06\x00\x07\x00\x08\x00\x09\x00\x0A\x00", 16) + std::string(4, '\0'));
   // 31 characters are cut too; a pair of surrogates is not split by the cut.
   r = makeHeaderRecord(1, L"", L"", std::wstring(31, L'n'), std::wstring(29, L's') + L"\U0001F600x", date);
   EXPECT_EQ(fieldText(r.fromName, 31), std::wstring(30, L'n') + L"\u2026");
@@ -117,18 +90,15 @@ TEST(StoreFormats, StatusTextParsesLikeTheDevice) {
   EXPECT_EQ(OxIdTraits::statusText(0, 0), "0000\t0");
   EXPECT_EQ(OxIdTraits::statusText(0xABC, 0x1F), "0ABC\t1F");
   EXPECT_EQ(OxIdTraits::statusText(0xFFFF, 0x10000), "FFFF\t10000");
-  unsigned long next = 0;
-  unsigned long count = 0;
-  EXPECT_TRUE(OxIdTraits::parseStatus("0ABC\t1F", &next, &count));
-  EXPECT_EQ(next, 0xABCu);
-  EXPECT_EQ(count, 0x1Fu);
-  EXPECT_TRUE(OxIdTraits::parseStatus("00011", &next, &count)) << "the TAB may be missing";
-  EXPECT_EQ(next, 1u);
-  EXPECT_EQ(count, 1u);
-  EXPECT_FALSE(OxIdTraits::parseStatus("0001", &next, &count));
-  EXPECT_FALSE(OxIdTraits::parseStatus("", &next, &count));
-  EXPECT_FALSE(OxIdTraits::parseStatus("xyz\t1", &next, &count));
-  EXPECT_FALSE(OxIdTraits::parseStatus("0001\t", &next, &count));
+  // "00011": the TAB may be missing.
+  const std::tuple<const char*, bool, unsigned long, unsigned long> cases[] = {
+      {"0ABC\t1F", true, 0xABC, 0x1F}, {"00011", true, 1, 1},       {"0001", false, 0, 0},
+      {"", false, 0, 0},               {"xyz\t1", false, 0, 0},     {"0001\t", false, 0, 0}};
+  for (const auto& [text, ok, next, count] : cases) {
+    unsigned long n = 0, c = 0;
+    EXPECT_EQ(OxIdTraits::parseStatus(text, &n, &c), ok) << text;
+    if (ok) EXPECT_EQ(std::pair(n, c), std::pair(next, count)) << text;
+  }
 }
 
 TEST(StoreFormats, ChildAndMessageListsParseAndRefuse) {
@@ -140,13 +110,11 @@ TEST(StoreFormats, ChildAndMessageListsParseAndRefuse) {
   // Lines whose fifth byte is not a TAB add nothing.
   EXPECT_EQ(parseChildList("junk\r\n\r\n0003\tx\r\n", &children), OXMDL_ERR_NONE);
   ASSERT_EQ(children.size(), 1u);
-  EXPECT_EQ(parseChildList("00G1\tx\r\n", &children), OXMDL_ERR_STG_FILE_FMTILLGL_FLD);
-  EXPECT_EQ(parseChildList("0001\tx\n", &children), OXMDL_ERR_STG_FILE_FMTILLGL_FLD);
-  EXPECT_EQ(parseChildList("0001\tx", &children), OXMDL_ERR_STG_FILE_FMTILLGL_FLD) << "cut before CR LF";
-  EXPECT_EQ(parseChildList("0001\t" + std::string(300, 'n') + "\r\n", &children), OXMDL_ERR_STG_FILE_FMTILLGL_FLD)
-      << "a line over the 260-byte limit";
-  EXPECT_EQ(parseChildList(std::string("0001\ta\0b\r\n", 10), &children), OXMDL_ERR_STG_FILE_FMTILLGL_FLD);
-
+  // Bad hex, a bare LF, cut before CR LF, a line over the 260-byte limit, a NUL.
+  for (const std::string& bad : {std::string("00G1\tx\r\n"), std::string("0001\tx\n"), std::string("0001\tx"),
+                                 "0001\t" + std::string(300, 'n') + "\r\n", std::string("0001\ta\0b\r\n", 10)}) {
+    EXPECT_EQ(parseChildList(bad, &children), OXMDL_ERR_STG_FILE_FMTILLGL_FLD) << bad;
+  }
   std::string text;
   EXPECT_EQ(formatChildList({{0x2A, L"News"}, {0xFFFF, L""}}, &text), OXMDL_ERR_NONE);
   EXPECT_EQ(text, "002A\tNews\r\nFFFF\t\r\n");
@@ -178,13 +146,12 @@ TEST(StoreFormats, EntryListStepsAndDateCheck) {
   SYSTEMTIME ok{2099, 12, 6, 31, 24, 60, 60, 7};
   checkRecordDate(&ok);
   EXPECT_EQ(ok.wYear, 2099);
+  // Each field just past its range zeroes the date; the milliseconds stay.
   for (SYSTEMTIME bad : {SYSTEMTIME{1900, 1, 0, 1, 0, 0, 0, 7}, SYSTEMTIME{2000, 13, 0, 1, 0, 0, 0, 7},
                          SYSTEMTIME{2000, 1, 7, 1, 0, 0, 0, 7}, SYSTEMTIME{2000, 1, 0, 0, 0, 0, 0, 7},
                          SYSTEMTIME{2000, 1, 0, 1, 25, 0, 0, 7}, SYSTEMTIME{2000, 1, 0, 1, 0, 61, 0, 7}}) {
     checkRecordDate(&bad);
-    EXPECT_EQ(bad.wYear, 0);
-    EXPECT_EQ(bad.wMonth, 0);
-    EXPECT_EQ(bad.wMilliseconds, 7) << "the milliseconds stay";
+    EXPECT_EQ(when(bad), "0000-00-00 00:00:00.007 w0");
   }
 }
 

@@ -14,38 +14,39 @@ namespace oxm {
 namespace {
 
 using namespace test;
-class MultiProcessTest : public StoreTest {};
+using MultiProcessTest = StoreTest;
+
+// Waits for a child; its exit code, or -1 when it did not exit.
+int exitCode(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 TEST_F(MultiProcessTest, TwoWritersLoseNothing) {
   // The parent keeps the storage open meanwhile: it must see the children's work too.
   FolderPtr inbox = tray(0);
-  unsigned long before = addMessage(inbox.get(), mailText("parent"));
+  const unsigned long before = addMessage(inbox.get(), mailText("parent"));
   constexpr int kEach = 120;
   pid_t pids[2];
   for (int child = 0; child < 2; ++child) {
     pids[child] = fork();
     ASSERT_GE(pids[child], 0);
-    if (pids[child] == 0) {
-      StoragePtr s(openStorageInterface(L"S"));
-      FolderPtr f(s ? s->OpenFolder(1) : nullptr);
-      FolderPtr other(s ? s->OpenFolder(child == 0 ? 2 : 3) : nullptr);
-      if (!f || !other) _exit(2);
-      for (int i = 0; i < kEach; ++i) {
-        unsigned long id = 0;
-        OxFolderInterface* into = i % 4 == 3 ? other.get() : f.get();
-        if (!into->CreateMessage(&id)) _exit(3);
-        MessagePtr m(s->OpenMessage(id));
-        if (!m || !m->Write(mailText("child" + std::to_string(child) + " " + std::to_string(i)))) _exit(4);
-      }
-      _exit(0);
+    if (pids[child] != 0) continue;
+    // Every fourth message goes to a tray of the child's own.
+    StoragePtr s(openStorageInterface(L"S"));
+    FolderPtr f(s ? s->OpenFolder(1) : nullptr), other(s ? s->OpenFolder(child == 0 ? 2 : 3) : nullptr);
+    if (!f || !other) _exit(2);
+    for (int i = 0; i < kEach; ++i) {
+      unsigned long id = 0;
+      if (!(i % 4 == 3 ? other : f)->CreateMessage(&id)) _exit(3);
+      MessagePtr m(s->OpenMessage(id));
+      if (!m || !m->Write(mailText("child" + std::to_string(child) + " " + std::to_string(i)))) _exit(4);
     }
+    _exit(0);
   }
-  for (pid_t pid : pids) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer failed: " << WEXITSTATUS(status);
-  }
-  std::vector<unsigned long> listed = ids(inbox.get());
+  for (pid_t pid : pids) ASSERT_EQ(exitCode(pid), 0) << "a writer failed";
+  const Ids listed = ids(inbox.get());
   EXPECT_EQ(listed.size(), 1u + 2u * (kEach - kEach / 4));
   EXPECT_EQ(listed.front(), before);
   std::set<std::string> texts;
@@ -56,73 +57,54 @@ TEST_F(MultiProcessTest, TwoWritersLoseNothing) {
     texts.insert(text);
   }
   EXPECT_EQ(texts.size(), listed.size()) << "every message its own";
-  FolderPtr send = tray(1);
-  FolderPtr sent = tray(2);
-  EXPECT_EQ(ids(send.get()).size(), static_cast<size_t>(kEach / 4));
-  EXPECT_EQ(ids(sent.get()).size(), static_cast<size_t>(kEach / 4));
-  char status[16];
-  std::snprintf(status, sizeof status, "%04X\t%X", 1 + 2 * kEach, 1 + 2 * kEach);
-  EXPECT_EQ(file("S/DATA/Status.txt"), status);
-  EXPECT_EQ(storeProblems(storage_.get(), root_.host("S/DATA/Entry.dat")), "");
+  EXPECT_EQ(ids(tray(1).get()).size(), size_t{kEach / 4});
+  EXPECT_EQ(ids(tray(2).get()).size(), size_t{kEach / 4});
+  EXPECT_EQ(file("S/DATA/Status.txt"), "00F1\tF1") << "1 + 2 * 120 messages";
+  EXPECT_EQ(problems(), "");
   // And the parent can still add to the folder it kept open.
-  unsigned long after = addMessage(inbox.get(), "after");
+  const unsigned long after = addMessage(inbox.get(), "after");
   EXPECT_EQ(ids(inbox.get()).back(), after);
 }
 
-}  // namespace
-}  // namespace oxm
-
-namespace oxm {
-namespace {
-
-using namespace test;
-class ReaderWriterTest : public StoreTest {};
-
 // What a list view does over and over while another process imports: the list, the header
-// records, and a few messages opened and read. Returns "" or the first failure.
+// records, and the last few messages opened and read. "" or the first failure.
 std::string readOnce(OxStorageInterface* s, unsigned long folderId, size_t* seen) {
+  auto fail = [](const std::string& what) { return what + " " + std::to_string(GetOxMiddleError()); };
   FolderPtr f(s->OpenFolder(folderId));
-  if (!f) return "open folder " + std::to_string(GetOxMiddleError());
-  std::vector<unsigned long> ids;
-  if (!f->GetMessageIds(&ids)) return "list " + std::to_string(GetOxMiddleError());
+  Ids ids;
+  if (!f || !f->GetMessageIds(&ids)) return fail("open or list");
   std::vector<FolderMsgHeader> headers(ids.size());
-  if (!ids.empty() && !f->LoadMessageHeader(headers.data(), ids.size())) {
-    return "headers of " + std::to_string(ids.size()) + ": " + std::to_string(GetOxMiddleError());
-  }
+  if (!ids.empty() && !f->LoadMessageHeader(headers.data(), ids.size())) return fail("headers");
   for (size_t i = 0; i < ids.size(); ++i) {
     if (headers[i].messageId != ids[i]) return "record " + std::to_string(i) + " is another message's";
   }
   for (size_t i = ids.size() > 3 ? ids.size() - 3 : 0; i < ids.size(); ++i) {
     MessagePtr m(s->OpenMessage(ids[i]));
     std::string text;
-    if (!m || !m->Read(&text)) return "read " + std::to_string(ids[i]) + ": " + std::to_string(GetOxMiddleError());
+    if (!m || !m->Read(&text)) return fail("read " + std::to_string(ids[i]));
   }
   *seen = ids.size();
   return "";
 }
 
-TEST_F(ReaderWriterTest, AReaderIsNeverDisturbedByAnImportInAnotherProcess) {
+TEST_F(MultiProcessTest, AReaderIsNeverDisturbedByAnImportInAnotherProcess) {
   constexpr int kMessages = 500;
-  writeHostFile(root_.host("one.eml"), mailText("imported", "text\r\n"));
+  put("one.eml", mailText("imported", "text\r\n"));
   const unsigned long inboxId = trays_[0];
-  pid_t pid = fork();
+  const pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     StoragePtr s(openStorageInterface(L"S"));
     FolderPtr f(s ? s->OpenFolder(inboxId) : nullptr);
-    if (!f) _exit(2);
     OxMessageImporter importer;
-    if (!importer.SetSource(std::vector<std::wstring>(kMessages, L"one.eml")) || !importer.SetDestination(f.get()) ||
-        !importer.Fire(nullptr)) {
-      _exit(3);
-    }
-    _exit(0);
+    _exit(f && importer.SetSource(std::vector<std::wstring>(kMessages, L"one.eml")) &&
+                  importer.SetDestination(f.get()) && importer.Fire(nullptr)
+              ? 0
+              : 3);
   }
-  int failures = 0;
-  int reads = 0;
+  int failures = 0, reads = 0, status = 0;
   std::string first;
   size_t seen = 0;
-  int status = 0;
   while (waitpid(pid, &status, WNOHANG) == 0) {
     // A storage opened afresh each time, as a new oxmail process does.
     StoragePtr s(openStorageInterface(L"S"));
@@ -135,7 +117,7 @@ TEST_F(ReaderWriterTest, AReaderIsNeverDisturbedByAnImportInAnotherProcess) {
   EXPECT_GT(reads, 5) << "the reader ran alongside the import";
   StoragePtr s(openStorageInterface(L"S"));
   ASSERT_EQ(readOnce(s.get(), inboxId, &seen), "");
-  EXPECT_EQ(seen, static_cast<size_t>(kMessages));
+  EXPECT_EQ(seen, size_t{kMessages});
 }
 
 }  // namespace

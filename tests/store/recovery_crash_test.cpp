@@ -7,13 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
 #include <functional>
-#include <map>
 
-#include "platform/syserr.h"
 #include "store/folder.h"
 #include "store/headercache.h"
 #include "store/idtraits.h"
@@ -23,83 +18,69 @@ namespace oxm {
 namespace {
 
 using namespace test;
-namespace fs = std::filesystem;
+
+std::string hex(unsigned long v, int width) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%0*lX", width, v);
+  return buf;
+}
+
+const fault::Op kOps[] = {fault::Op::Open,   fault::Op::Read,   fault::Op::Write, fault::Op::Flush,
+                          fault::Op::Rename, fault::Op::Delete, fault::Op::Map,   fault::Op::CreateDir,
+                          fault::Op::RemoveDir, fault::Op::Find};
+const char* const kOpNames[] = {"open", "read", "write", "flush", "rename", "delete", "map", "mkdir", "rmdir", "find"};
+// At most this many kills or failures per operation: past it the calls are taken at a stride.
+constexpr long kMaxRounds = 100;
 
 class RecoveryCrashTest : public StoreTest {
  protected:
   struct Mail {
-    unsigned long id;
-    unsigned long folder;
-    bool unread;
-    bool partial;
+    unsigned long id, folder;
+    bool unread, partial;
     std::string subject;
   };
-
-  static std::string hex(unsigned long v, int width) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%0*lX", width, v);
-    return buf;
-  }
   std::string treeFile(unsigned long folder, const char* ext) {
-    return root_.host("S/TREE/" + hex(folder & 0xFF, 2) + "/" + hex(folder >> 8, 2) + "." + ext);
+    return "S/TREE/" + hex(folder & 0xFF, 2) + "/" + hex(folder >> 8, 2) + "." + ext;
   }
-  std::string messageFile(unsigned long id) {
-    return root_.host("S/DATA/" + hex(id & 0xFF, 2) + "/" + hex(id >> 8, 2) + ".eml");
-  }
+  std::string text(const std::string& subject) { return mailText(subject, "text of " + subject + "\r\n"); }
 
   // Eight messages in four folders (one a sub-folder), some unread or partial, and a ninth
-  // whose message file will be lost. The finished store is kept aside as "good".
+  // (the last) whose message file will be lost. The finished store is kept aside as "good".
   void build() {
     unsigned long sub = 0;
-    {
-      FolderPtr inbox = tray(0);
-      ASSERT_TRUE(inbox->CreateFolder(L"Sub", &sub));
-    }
+    ASSERT_TRUE(tray(0)->CreateFolder(L"Sub", &sub));
     folders_ = {trays_[0], trays_[2], trays_[3], sub};
-    struct Plan {
-      size_t folder;
-      bool unread;
-      bool partial;
-    };
-    const Plan plans[] = {{0, false, false}, {0, true, false}, {1, false, true}, {3, true, true}, {0, true, true},
-                          {2, false, false}, {3, false, false}, {1, true, false}, {1, false, false}};
-    for (size_t i = 0; i < std::size(plans); ++i) {
-      const Plan& p = plans[i];
-      FolderPtr f(storage_->OpenFolder(folders_[p.folder]));
-      ASSERT_TRUE(f);
-      const std::string subject = "m" + std::to_string(i);
-      const unsigned long id = addMessage(f.get(), mailText(subject, "text of " + subject + "\r\n"));
-      MessagePtr m(storage_->OpenMessage(id));
-      ASSERT_TRUE(m);
-      OxMessageInterface::Attributes attr;
-      attr.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_PARTIAL;
-      attr.flags[0] = p.unread;
-      attr.flags[2] = p.partial;
-      ASSERT_TRUE(m->SetAttributes(attr)) << std::hex << GetOxMiddleError();
-      mails_.push_back({id, folders_[p.folder], p.unread, p.partial, subject});
+    // Folder index, unread, partial.
+    const std::tuple<size_t, bool, bool> plans[] = {{0, false, false}, {0, true, false}, {1, false, true},
+                                                    {3, true, true},   {0, true, true},  {2, false, false},
+                                                    {3, false, false}, {1, true, false}, {1, false, false}};
+    for (const auto& [folder, unread, partial] : plans) {
+      const std::string subject = "m" + std::to_string(mails_.size());
+      const unsigned long id = addMessage(FolderPtr(storage_->OpenFolder(folders_[folder])).get(), text(subject));
+      setAttr(id, Attr{.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_PARTIAL,
+                       .flags = {unread, 0, partial}});
+      mails_.push_back({id, folders_[folder], unread, partial, subject});
     }
     doomed_ = mails_.back();
     mails_.pop_back();
-    closeAll();
-    fs::copy(root_.host("S"), root_.host("good"), fs::copy_options::recursive);
+    saveGood();
   }
 
   // The good store again, then damaged: the inbox and the sub-folder lose their message lists,
   // the sent tray and the sub-folder their header caches, one message its file, and the entry
   // index is gone, left only as the older per-directory entry lists.
   void damage() {
-    closeAll();
-    fs::remove_all(root_.host("S"));
-    fs::copy(root_.host("good"), root_.host("S"), fs::copy_options::recursive);
+    restoreGood();
+    const std::string doomedFile = "S/DATA/" + hex(doomed_.id & 0xFF, 2) + "/" + hex(doomed_.id >> 8, 2) + ".eml";
     for (const std::string& lost : {treeFile(folders_[0], "msg"), treeFile(folders_[3], "msg"),
-                                    treeFile(folders_[1], "fdb"), treeFile(folders_[3], "fdb"),
-                                    messageFile(doomed_.id), root_.host("S/DATA/Entry.dat")}) {
-      ASSERT_TRUE(fs::remove(lost)) << lost;
+                                    treeFile(folders_[1], "fdb"), treeFile(folders_[3], "fdb"), doomedFile,
+                                    std::string("S/DATA/Entry.dat")}) {
+      ASSERT_TRUE(std::filesystem::remove(root_.host(lost))) << lost;
     }
     std::map<unsigned long, std::string> lists;
     for (const Mail& m : mails_) lists[m.id & 0xFF] += hex(m.id >> 8, 2) + "\t" + hex(m.folder, 4) + "\r\n";
     lists[doomed_.id & 0xFF] += hex(doomed_.id >> 8, 2) + "\t" + hex(doomed_.folder, 4) + "\r\n";
-    for (const auto& [low, text] : lists) writeHostFile(root_.host("S/DATA/" + hex(low, 2) + "/Entry.txt"), text);
+    for (const auto& [low, text] : lists) put("S/DATA/" + hex(low, 2) + "/Entry.txt", text);
   }
 
   // The open (which rebuilds the entry index) and the recovery of every folder; the code, which
@@ -116,45 +97,69 @@ class RecoveryCrashTest : public StoreTest {
   // header record and its text; the lost one gone and the message count following.
   void expectMended(const std::string& what) {
     reopen();
-    ASSERT_EQ(storeProblems(storage_.get(), root_.host("S/DATA/Entry.dat")), "") << what;
+    ASSERT_EQ(problems(), "") << what;
     for (unsigned long folder : folders_) {
       FolderPtr f(storage_->OpenFolder(folder));
       ASSERT_TRUE(f) << what << std::hex << " folder " << folder << " " << GetOxMiddleError();
-      std::vector<unsigned long> want;
+      Ids want;
+      std::vector<std::wstring> subjects;
       std::string list;
       unsigned long unread = 0;
       for (const Mail& m : mails_) {
         if (m.folder != folder) continue;
         want.push_back(m.id);
+        subjects.emplace_back(m.subject.begin(), m.subject.end());
         list += hex(m.id, 4) + "\t" + (m.unread ? "1" : "0") + "\t" + (m.partial ? "1" : "0") + "\r\n";
         unread += m.unread;
       }
-      EXPECT_EQ(ids(f.get()), want) << what << " folder " << folder;
-      EXPECT_EQ(readHostFile(treeFile(folder, "msg")), list) << what << " folder " << folder;
-      EXPECT_EQ(f->GetUnreadCount(), unread) << what << " folder " << folder;
+      const std::string where = what + " folder " + std::to_string(folder);
+      EXPECT_EQ(file(treeFile(folder, "msg")), list) << where;
+      EXPECT_EQ(ids(f.get()), want) << where;
+      EXPECT_EQ(f->GetUnreadCount(), unread) << where;
       std::vector<FolderMsgHeader> headers(want.size());
-      ASSERT_TRUE(f->LoadMessageHeader(headers.data(), headers.size())) << what << " folder " << folder;
-      size_t i = 0;
-      for (const Mail& m : mails_) {
-        if (m.folder != folder) continue;
-        EXPECT_EQ(headers[i].messageId, m.id) << what;
-        EXPECT_EQ(fieldText(headers[i].subject, 31), std::wstring(m.subject.begin(), m.subject.end())) << what;
-        ++i;
+      ASSERT_TRUE(f->LoadMessageHeader(headers.data(), headers.size())) << where;
+      for (size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(headers[i].messageId, want[i]) << where;
+        EXPECT_EQ(fieldText(headers[i].subject, 31), subjects[i]) << where;
       }
     }
     for (const Mail& m : mails_) {
       MessagePtr msg(storage_->OpenMessage(m.id));
-      ASSERT_TRUE(msg) << what << " message " << m.id;
-      std::string text;
-      ASSERT_TRUE(msg->Read(&text)) << what << " message " << m.id;
-      EXPECT_EQ(text, mailText(m.subject, "text of " + m.subject + "\r\n")) << what;
+      std::string got;
+      ASSERT_TRUE(msg && msg->Read(&got)) << what << " message " << m.id;
+      EXPECT_EQ(got, text(m.subject)) << what;
     }
     EXPECT_EQ(storage_->OpenMessage(doomed_.id), nullptr) << what;
-    unsigned long next = 0;
-    unsigned long count = 0;
-    ASSERT_TRUE(OxIdTraits::parseStatus(readHostFile(root_.host("S/DATA/Status.txt")), &next, &count)) << what;
+    unsigned long next = 0, count = 0;
+    ASSERT_TRUE(OxIdTraits::parseStatus(file("S/DATA/Status.txt"), &next, &count)) << what;
     EXPECT_EQ(count, mails_.size()) << what;
     closeAll();
+  }
+
+  // How many calls of each operation an undisturbed open and recovery of the damaged store makes.
+  std::vector<long> callsOfARecovery() {
+    damage();
+    fault::reset();
+    EXPECT_EQ(openAndRecover(), OXMDL_ERR_NONE) << std::hex << GetOxMiddleError();
+    std::vector<long> calls;
+    for (fault::Op op : kOps) calls.push_back(fault::calls(op));
+    fault::reset();
+    return calls;
+  }
+  // Runs `round(o, n)` for each operation at calls 1, 1 + step, ... up to one past its last
+  // call; `round` returns false when the recovery completed (or on a fatal failure).
+  void eachCall(const std::vector<long>& total, const std::function<bool(size_t, long)>& round) {
+    for (size_t o = 0; o < std::size(kOps); ++o) {
+      const long step = std::max(1L, (total[o] + kMaxRounds - 1) / kMaxRounds);
+      for (long n = 1;; n = std::min(n + step, total[o] + 1)) {
+        ASSERT_LE(n, total[o] + 1) << kOpNames[o] << ": the recovery never completes";
+        damage();
+        if (HasFatalFailure() || !round(o, n) || HasFatalFailure()) break;
+      }
+      if (HasFatalFailure()) return;
+      std::printf("%s: %ld calls, taken at every %ld-th\n", kOpNames[o], total[o],
+                  std::max(1L, (total[o] + kMaxRounds - 1) / kMaxRounds));
+    }
   }
 
   std::vector<unsigned long> folders_;
@@ -162,126 +167,85 @@ class RecoveryCrashTest : public StoreTest {
   Mail doomed_{};
 };
 
-const fault::Op kOps[] = {fault::Op::Open,   fault::Op::Read,   fault::Op::Write, fault::Op::Flush,
-                          fault::Op::Rename, fault::Op::Delete, fault::Op::Map,   fault::Op::CreateDir,
-                          fault::Op::RemoveDir, fault::Op::Find};
-const char* const kOpNames[] = {"open", "read", "write", "flush", "rename", "delete", "map", "mkdir", "rmdir", "find"};
-// At most this many kills or failures per operation: past it the calls are taken at a stride.
-constexpr long kMaxRounds = 100;
-
-// How many calls of each operation an undisturbed open and recovery of the damaged store makes.
-std::vector<long> callsOfARecovery(const std::function<unsigned()>& recover) {
-  fault::reset();
-  EXPECT_EQ(recover(), OXMDL_ERR_NONE) << std::hex << GetOxMiddleError();
-  std::vector<long> calls;
-  for (fault::Op op : kOps) calls.push_back(fault::calls(op));
-  fault::reset();
-  return calls;
-}
-
 TEST_F(RecoveryCrashTest, KilledAtTheNthStepOfRecoveryThenRecoveredAgain) {
-  const auto start = std::chrono::steady_clock::now();
   build();
   if (HasFatalFailure()) return;
   // The damage is real: without recovery the store does not agree with itself.
   damage();
   reopen();
-  EXPECT_NE(storeProblems(storage_.get(), root_.host("S/DATA/Entry.dat")), "");
-  closeAll();
-
-  damage();
-  const std::vector<long> total = callsOfARecovery([this] { return openAndRecover(); });
+  EXPECT_NE(problems(), "");
+  const std::vector<long> total = callsOfARecovery();
   expectMended("undisturbed");
   int kills = 0;
-  for (size_t o = 0; o < std::size(kOps); ++o) {
-    const long step = std::max(1L, (total[o] + kMaxRounds - 1) / kMaxRounds);
-    long n = 1;
-    for (;; n = std::min(n + step, total[o] + 1)) {
-      ASSERT_LE(n, total[o] + 1) << kOpNames[o] << ": the recovery never completes";
-      damage();
-      if (HasFatalFailure()) return;
-      pid_t pid = fork();
-      ASSERT_GE(pid, 0);
-      if (pid == 0) {
-        fault::reset();
-        fault::killAtNth(kOps[o], static_cast<int>(n));
-        _exit(openAndRecover() == OXMDL_ERR_NONE ? 0 : 1);
-      }
-      int status = 0;
-      ASSERT_EQ(waitpid(pid, &status, 0), pid);
-      const std::string what = std::string(kOpNames[o]) + " call " + std::to_string(n);
-      if (WIFEXITED(status)) {
-        ASSERT_EQ(WEXITSTATUS(status), 0) << what << ": the recovery failed without a fault";
-        EXPECT_GT(n, total[o]) << what << ": completed before its last call";
-        expectMended(what + " (completed)");
-        break;
-      }
-      ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << what;
-      ASSERT_LE(n, total[o]) << what << ": killed past the calls of an undisturbed recovery";
-      ++kills;
-      // The parent finds what the child left and recovers it.
-      ASSERT_EQ(openAndRecover(), OXMDL_ERR_NONE) << what << std::hex << " after the kill";
-      expectMended(what);
-      if (HasFatalFailure()) return;
+  eachCall(total, [&](size_t o, long n) {
+    const pid_t pid = fork();
+    EXPECT_GE(pid, 0);
+    if (pid == 0) {
+      fault::reset();
+      fault::killAtNth(kOps[o], static_cast<int>(n));
+      _exit(openAndRecover() == OXMDL_ERR_NONE ? 0 : 1);
     }
-    std::printf("%s: %ld calls, killed at every %ld-th\n", kOpNames[o], total[o], step);
-  }
+    int status = 0;
+    EXPECT_EQ(waitpid(pid, &status, 0), pid);
+    const std::string what = std::string(kOpNames[o]) + " call " + std::to_string(n);
+    if (WIFEXITED(status)) {
+      EXPECT_EQ(WEXITSTATUS(status), 0) << what << ": the recovery failed without a fault";
+      EXPECT_GT(n, total[o]) << what << ": completed before its last call";
+      expectMended(what + " (completed)");
+      return false;
+    }
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << what;
+    EXPECT_LE(n, total[o]) << what << ": killed past the calls of an undisturbed recovery";
+    ++kills;
+    // The parent finds what the child left and recovers it.
+    EXPECT_EQ(openAndRecover(), OXMDL_ERR_NONE) << what << std::hex << " after the kill";
+    expectMended(what);
+    return !HasFailure();
+  });
   EXPECT_GT(kills, 100) << "the recovery's steps were reached";
-  const auto seconds =
-      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
-  std::printf("kills %d in %lld s\n", kills, static_cast<long long>(seconds));
+  std::printf("kills %d\n", kills);
 }
 
 TEST_F(RecoveryCrashTest, FailedStepOfRecoveryGivesACodeAndAnotherRecoveryMends) {
   build();
   if (HasFatalFailure()) return;
-  struct Plan {
-    DWORD error;
-    int times;  // 101: busy through all 100 retries
-  };
-  const Plan plans[] = {{ERROR_DISK_FULL, 1}, {ERROR_SHARING_VIOLATION, 101}};
-  damage();
-  const std::vector<long> total = callsOfARecovery([this] { return openAndRecover(); });
+  const std::vector<long> total = callsOfARecovery();
   int failures = 0;
-  for (const Plan& plan : plans) {
-    for (size_t o = 0; o < std::size(kOps); ++o) {
-      const long step = std::max(1L, (total[o] + kMaxRounds - 1) / kMaxRounds);
-      for (long n = 1;; n = std::min(n + step, total[o] + 1)) {
-        ASSERT_LE(n, total[o] + 1) << kOpNames[o] << ": the recovery never completes";
-        const std::string what =
-            std::string(kOpNames[o]) + " error " + std::to_string(plan.error) + " call " + std::to_string(n);
-        damage();
-        if (HasFatalFailure()) return;
-        fault::reset();
-        fault::failNth(kOps[o], static_cast<int>(n), plan.error, plan.times);
-        const unsigned code = openAndRecover();
-        const bool reached = fault::calls(kOps[o]) >= n;
-        fault::reset();
-        ASSERT_EQ(reached, n <= total[o]) << what;
-        if (!reached) {
-          EXPECT_EQ(code, OXMDL_ERR_NONE) << what << std::hex << " code " << code;
-          expectMended(what + " (not reached)");
-          break;
-        }
-        if (code != OXMDL_ERR_NONE) {
-          ++failures;
-          // A named code, or one of the unnamed outcomes of a file's pre-open check that the
-          // store's code table derives from a named one (0x020000xx).
-          EXPECT_TRUE(GetOxMiddleErrorName(code) != nullptr || (code & 0xFFFFFF00u) == 0x02000000u)
-              << what << std::hex << " code " << code;
-          if (plan.error == ERROR_DISK_FULL && (kOps[o] == fault::Op::Write || kOps[o] == fault::Op::CreateDir)) {
-            EXPECT_EQ(code, OXMDL_ERR_STG_DISK_FULL) << what;
-          }
-        } else {
-          // A failure the recovery may pass over (a leftover it could not delete): all the
-          // same, everything must already be mended.
-          expectMended(what + " (passed over)");
-        }
-        ASSERT_EQ(openAndRecover(), OXMDL_ERR_NONE) << what << std::hex << " second recovery";
-        expectMended(what);
-        if (HasFatalFailure()) return;
+  // Disk full once; busy through all 100 retries.
+  const std::pair<DWORD, int> plans[] = {{ERROR_DISK_FULL, 1}, {ERROR_SHARING_VIOLATION, 101}};
+  for (const auto& [error, times] : plans) {
+    eachCall(total, [&, error = error, times = times](size_t o, long n) {
+      const std::string what =
+          std::string(kOpNames[o]) + " error " + std::to_string(error) + " call " + std::to_string(n);
+      fault::reset();
+      fault::failNth(kOps[o], static_cast<int>(n), error, times);
+      const unsigned code = openAndRecover();
+      const bool reached = fault::calls(kOps[o]) >= n;
+      fault::reset();
+      EXPECT_EQ(reached, n <= total[o]) << what;
+      if (!reached) {
+        EXPECT_EQ(code, OXMDL_ERR_NONE) << what << std::hex << " code " << code;
+        expectMended(what + " (not reached)");
+        return false;
       }
-    }
+      if (code != OXMDL_ERR_NONE) {
+        ++failures;
+        // A named code, or one of the unnamed outcomes of a file's pre-open check that the
+        // store's code table derives from a named one (0x020000xx).
+        EXPECT_TRUE(GetOxMiddleErrorName(code) != nullptr || (code & 0xFFFFFF00u) == 0x02000000u)
+            << what << std::hex << " code " << code;
+        if (error == ERROR_DISK_FULL && (kOps[o] == fault::Op::Write || kOps[o] == fault::Op::CreateDir)) {
+          EXPECT_EQ(code, OXMDL_ERR_STG_DISK_FULL) << what;
+        }
+      } else {
+        // A failure the recovery may pass over (a leftover it could not delete): all the
+        // same, everything must already be mended.
+        expectMended(what + " (passed over)");
+      }
+      EXPECT_EQ(openAndRecover(), OXMDL_ERR_NONE) << what << std::hex << " second recovery";
+      expectMended(what);
+      return !HasFailure();
+    });
   }
   EXPECT_GT(failures, 50);
   std::printf("failed recoveries %d\n", failures);

@@ -6,48 +6,29 @@ namespace oxm {
 namespace {
 
 using namespace test;
-class RecoveryTest : public StoreTest {};
-using Ids = std::vector<unsigned long>;
+using RecoveryTest = StoreTest;
 
 TEST_F(RecoveryTest, DeletedOrDamagedListsAndCachesAreRebuilt) {
-  FolderPtr inbox = tray(0);
-  FolderPtr sent = tray(2);
   unsigned long sub = 0;
-  ASSERT_TRUE(inbox->CreateFolder(L"Sub", &sub));
-  FolderPtr subFolder(inbox->OpenFolder(sub));
-  Ids a{addMessage(inbox.get(), mailText("a1")), addMessage(inbox.get(), mailText("a2"))};
-  Ids s{addMessage(sent.get(), mailText("s1"))};
-  Ids n{addMessage(subFolder.get(), mailText("n1"))};
-  {
-    MessagePtr m(storage_->OpenMessage(a[1]));
-    OxMessageInterface::Attributes attr;
-    attr.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_PARTIAL;
-    attr.flags[0] = 1;
-    attr.flags[2] = 1;
-    ASSERT_TRUE(m->SetAttributes(attr));
-  }
-  inbox.reset();
-  sent.reset();
-  subFolder.reset();
-  closeAll();
+  ASSERT_TRUE(tray(0)->CreateFolder(L"Sub", &sub));
+  const Ids a{addMessage(tray(0).get(), mailText("a1")), addMessage(tray(0).get(), mailText("a2"))};
+  const Ids s{addMessage(tray(2).get(), mailText("s1"))};
+  const Ids n{addMessage(FolderPtr(storage_->OpenFolder(sub)).get(), mailText("n1"))};
+  setAttr(a[1], Attr{.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_PARTIAL, .flags = {1, 0, 1}});
   // Lose the inbox's list, garble the sent tray's cache and the sub-folder's list.
+  closeAll();
   ASSERT_EQ(::unlink(root_.host("S/TREE/01/00.msg").c_str()), 0);
-  writeHostFile(root_.host("S/TREE/03/00.fdb"), "short");
-  writeHostFile(root_.host("S/TREE/05/00.msg"), "garbage\r\n");
-  writeHostFile(root_.host("S/TREE/05/00.fdb"), std::string(4000, '\x00'));
+  put("S/TREE/03/00.fdb", "short");
+  put("S/TREE/05/00.msg", "garbage\r\n");
+  put("S/TREE/05/00.fdb", std::string(4000, '\x00'));
   reopen();
-  EXPECT_EQ(storage_->OpenFolder(trays_[0]), nullptr);
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_NOFILE_MSG);
-  EXPECT_EQ(storage_->OpenFolder(trays_[2]), nullptr);
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_FILE_FMTILLGL_FDB);
+  EXPECT_TRUE(failsWith(storage_->OpenFolder(trays_[0]), OXMDL_ERR_STG_NOFILE_MSG));
+  EXPECT_TRUE(failsWith(storage_->OpenFolder(trays_[2]), OXMDL_ERR_STG_FILE_FMTILLGL_FDB));
   EXPECT_TRUE(storage_->CheckWantRecoverEntry(GetOxMiddleError()));
-  EXPECT_EQ(storage_->OpenFolder(sub), nullptr);
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_FILE_FMTILLGL_MSG);
+  EXPECT_TRUE(failsWith(storage_->OpenFolder(sub), OXMDL_ERR_STG_FILE_FMTILLGL_MSG));
 
   ASSERT_TRUE(storage_->RecoverMessageEntryAll()) << std::hex << GetOxMiddleError();
-  inbox = tray(0);
-  sent = tray(2);
-  subFolder.reset(storage_->OpenFolder(sub));
+  FolderPtr inbox = tray(0), sent = tray(2), subFolder(storage_->OpenFolder(sub));
   ASSERT_TRUE(inbox && sent && subFolder);
   EXPECT_EQ(ids(inbox.get()), a);
   EXPECT_EQ(ids(sent.get()), s);
@@ -61,32 +42,24 @@ TEST_F(RecoveryTest, DeletedOrDamagedListsAndCachesAreRebuilt) {
 }
 
 TEST_F(RecoveryTest, UnusableMessageFilesGoWithTheirEntries) {
-  FolderPtr inbox = tray(0);
   Ids made;
-  for (int i = 0; i < 4; ++i) made.push_back(addMessage(inbox.get(), mailText("m" + std::to_string(i))));
-  inbox.reset();
+  for (int i = 0; i < 4; ++i) made.push_back(addMessage(tray(0).get(), mailText("m" + std::to_string(i))));
+  // Bad magic, too short, missing; the first stays good.
   closeAll();
-  // Bad magic, too short, missing; the fourth stays good.
-  std::string bad = file("S/DATA/01/00.eml");
-  bad[0] = 'X';
-  writeHostFile(root_.host("S/DATA/01/00.eml"), bad);
-  writeHostFile(root_.host("S/DATA/02/00.eml"), "short");
+  put("S/DATA/01/00.eml", "X" + file("S/DATA/01/00.eml").substr(1));
+  put("S/DATA/02/00.eml", "short");
   ASSERT_EQ(::unlink(root_.host("S/DATA/03/00.eml").c_str()), 0);
   reopen();
   ASSERT_TRUE(storage_->RecoverMessageEntry(trays_[0])) << std::hex << GetOxMiddleError();
-  inbox = tray(0);
-  EXPECT_EQ(ids(inbox.get()), Ids{made[0]});
-  EXPECT_FALSE(hostFileExists(root_.host("S/DATA/01"))) << "file and emptied directory gone";
-  EXPECT_FALSE(hostFileExists(root_.host("S/DATA/02")));
-  EXPECT_FALSE(hostFileExists(root_.host("S/DATA/03")));
+  EXPECT_EQ(ids(tray(0).get()), Ids{made[0]});
+  // Files and emptied directories gone, their words free; the count follows what is left.
+  EXPECT_TRUE(filesAre({{"S/DATA/01", kAbsent}, {"S/DATA/02", kAbsent}, {"S/DATA/03", kAbsent},
+                        {"S/DATA/Status.txt", "0004\t1"}}));
   EXPECT_EQ(file("S/DATA/Entry.dat").substr(4, 12), std::string(12, '\xFF'));
-  EXPECT_EQ(file("S/DATA/Status.txt"), "0004\t1") << "the count follows what is left";
   EXPECT_EQ(storage_->OpenMessage(made[1]), nullptr);
-  EXPECT_FALSE(storage_->RecoverMessageEntry(0x10000));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_NO_FOLDER);
-  EXPECT_FALSE(storage_->RecoverMessageEntry(40));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_NOFILE_FLD);
-  EXPECT_FALSE(hostFileExists(root_.host("S/TREE/28/00.msg"))) << "no files for a folder that is not there";
+  EXPECT_TRUE(failsWith(storage_->RecoverMessageEntry(0x10000), OXMDL_ERR_STG_NO_FOLDER));
+  EXPECT_TRUE(failsWith(storage_->RecoverMessageEntry(40), OXMDL_ERR_STG_NOFILE_FLD));
+  EXPECT_FALSE(has("S/TREE/28/00.msg")) << "no files for a folder that is not there";
 }
 
 TEST_F(RecoveryTest, EntryIndexRebuiltFromOlderEntryLists) {
@@ -94,52 +67,38 @@ TEST_F(RecoveryTest, EntryIndexRebuiltFromOlderEntryLists) {
   ASSERT_EQ(::unlink(root_.host("S/DATA/Entry.dat").c_str()), 0);
   ASSERT_EQ(::mkdir(root_.host("S/DATA/05").c_str(), 0777), 0);
   ASSERT_EQ(::mkdir(root_.host("S/DATA/06").c_str(), 0777), 0);
-  writeHostFile(root_.host("S/DATA/05/Entry.txt"), "0A\t0003\r\n");
+  put("S/DATA/05/Entry.txt", "0A\t0003\r\n");
   // A message file with its text; the status counts none, so the open checks the whole store.
-  writeHostFile(root_.host("S/DATA/05/0A.eml"), std::string("OXMAILEMLFMT\x02\x10\0\0", 16) + std::string(240, '\0') +
-                                                   mailText("old"));
-  writeHostFile(root_.host("S/DATA/Entry.dat_tmp"), "stale");
+  put("S/DATA/05/0A.eml", std::string("OXMAILEMLFMT\x02\x10\0\0", 16) + std::string(240, '\0') + mailText("old"));
+  put("S/DATA/Entry.dat_tmp", "stale");
   reopen();
-  const std::string entry = file("S/DATA/Entry.dat");
-  ASSERT_EQ(entry.size(), 262144u);
-  EXPECT_EQ(entry.substr(10260, 4), std::string("\x03\x00\x00\x00", 4));
-  EXPECT_EQ(entry.substr(0, 10260), std::string(10260, '\xFF'));
-  EXPECT_EQ(entry.substr(10264), std::string(262144 - 10264, '\xFF'));
-  EXPECT_FALSE(hostFileExists(root_.host("S/DATA/05/Entry.txt")));
-  EXPECT_FALSE(hostFileExists(root_.host("S/DATA/06"))) << "an empty directory without a list goes";
-  EXPECT_FALSE(hostFileExists(root_.host("S/DATA/Entry.dat_tmp")));
-  EXPECT_EQ(file("S/DATA/Status.txt"), "0000\t1");
-  EXPECT_EQ(file("S/TREE/03/00.msg"), "0A05\t0\t0\r\n") << "listed in the folder its entry names";
+  // An empty directory without a list goes; the message is listed in the folder its entry names.
+  EXPECT_TRUE(filesAre({{"S/DATA/Entry.dat", std::string(10260, '\xFF') + std::string("\x03\x00\x00\x00", 4) +
+                                                 std::string(262144 - 10264, '\xFF')},
+                        {"S/DATA/05/Entry.txt", kAbsent},
+                        {"S/DATA/06", kAbsent},
+                        {"S/DATA/Entry.dat_tmp", kAbsent},
+                        {"S/DATA/Status.txt", "0000\t1"},
+                        {"S/TREE/03/00.msg", "0A05\t0\t0\r\n"}}));
 
-  // A garbled list stops the open; the list stays for another try.
+  // A garbled or oversized list stops the open and stays for another try; so does a full disk.
   closeAll();
   ASSERT_EQ(::unlink(root_.host("S/DATA/Entry.dat").c_str()), 0);
-  writeHostFile(root_.host("S/DATA/05/Entry.txt"), "0A\t0003\r\nZZ");
-  EXPECT_EQ(openStorageInterface(L"S"), nullptr);
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_FILE_FMTILLGL_ENTRY);
-  EXPECT_TRUE(hostFileExists(root_.host("S/DATA/05/Entry.txt")));
-  EXPECT_FALSE(hostFileExists(root_.host("S/DATA/Entry.dat")));
-  writeHostFile(root_.host("S/DATA/05/Entry.txt"), std::string(70000, '0'));
-  EXPECT_EQ(openStorageInterface(L"S"), nullptr);
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_FILE_FMTILLGL_ENTRY) << "an oversized list";
-  fault::setFreeSpace(511999);
-  EXPECT_EQ(openStorageInterface(L"S"), nullptr);
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_DISK_FULL);
+  for (const std::string& list : {std::string("0A\t0003\r\nZZ"), std::string(70000, '0'), std::string()}) {
+    put("S/DATA/05/Entry.txt", list);
+    fault::setFreeSpace(list.empty() ? std::optional<uint64_t>(511999) : std::nullopt);
+    EXPECT_TRUE(failsWith(openStorageInterface(L"S"),
+                          list.empty() ? OXMDL_ERR_STG_DISK_FULL : OXMDL_ERR_STG_FILE_FMTILLGL_ENTRY)) << list.size();
+    EXPECT_TRUE(filesAre({{"S/DATA/05/Entry.txt", list}, {"S/DATA/Entry.dat", kAbsent}})) << list.size();
+  }
   fault::setFreeSpace(std::nullopt);
-  writeHostFile(root_.host("S/DATA/05/Entry.txt"), "");
   reopen();
 }
 
 TEST_F(RecoveryTest, DamagedFilesGiveTheirCodesNeverACrash) {
   closeAll();
   const std::string fld = file("S/TREE/00/00.fld");
-  struct Case {
-    const char* path;
-    std::string content;
-    unsigned long folder;
-    unsigned code;
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, std::string, unsigned long, unsigned> cases[] = {
       {"S/TREE/00/00.fld", "0001\tno line end", 0, OXMDL_ERR_STG_FILE_FMTILLGL_FLD},
       {"S/TREE/00/00.fld", std::string(2 << 20, 'x'), 0, OXMDL_ERR_STG_FILE_FMTILLGL_FLD},
       {"S/TREE/01/00.msg", "0001\tx\r\n", 1, OXMDL_ERR_STG_FILE_FMTILLGL_MSG},
@@ -149,34 +108,33 @@ TEST_F(RecoveryTest, DamagedFilesGiveTheirCodesNeverACrash) {
       {"S/TREE/01/00.fdb", std::string(4, '\xFF') + std::string(4, '\x01') + std::string(3992, '\xFF'), 1,
        OXMDL_ERR_STG_FILE_FMTILLGL_FDB},
   };
-  for (const Case& c : cases) {
-    const std::string keep = file(c.path);
-    writeHostFile(root_.host(c.path), c.content);
+  for (const auto& [path, content, folder, code] : cases) {
+    const std::string keep = file(path);
+    put(path, content);
     StoragePtr s(openStorageInterface(L"S"));
     ASSERT_TRUE(s);
-    FolderPtr f(s->OpenFolder(c.folder));
-    EXPECT_EQ(f, nullptr) << c.path;
-    EXPECT_EQ(GetOxMiddleError(), c.code) << c.path;
-    writeHostFile(root_.host(c.path), keep);
+    EXPECT_TRUE(failsWith(s->OpenFolder(folder), code)) << path;
+    put(path, keep);
   }
   reopen();
   EXPECT_EQ(file("S/TREE/00/00.fld"), fld);
   // Status files that are oversized, garbage, cut short or gone are made again at the open:
   // the count from what the tree holds, new identifiers from 0 (the allocators skip used ones).
-  const std::pair<const char*, std::string> statuses[] = {
-      {"S/TREE/Status.txt", std::string(100, '1')}, {"S/TREE/Status.txt", "00"},  {"S/TREE/Status.txt", "\xC3\x28zz"},
-      {"S/DATA/Status.txt", "0000"},                {"S/DATA/Status.txt", ""},    {"S/DATA/Status.txt", "\t\t\t"},
-  };
-  for (const auto& [path, content] : statuses) {
+  const std::tuple<const char*, std::string, const char*> statuses[] = {
+      {"S/TREE/Status.txt", std::string(100, '1'), "0000\t5"}, {"S/TREE/Status.txt", "00", "0000\t5"},
+      {"S/TREE/Status.txt", "\xC3\x28zz", "0000\t5"},          {"S/DATA/Status.txt", "0000", "0000\t0"},
+      {"S/DATA/Status.txt", "", "0000\t0"},                    {"S/DATA/Status.txt", "\t\t\t", "0000\t0"},
+      {"S/DATA/Status.txt", kAbsent, "0000\t0"}};
+  for (const auto& [path, content, want] : statuses) {
     closeAll();
-    writeHostFile(root_.host(path), content);
+    if (content == kAbsent) {
+      ASSERT_EQ(::unlink(root_.host(path).c_str()), 0);
+    } else {
+      put(path, content);
+    }
     reopen();
-    EXPECT_EQ(file(path), std::string(path).find("TREE") != std::string::npos ? "0000\t5" : "0000\t0") << content;
+    EXPECT_EQ(file(path), want) << content;
   }
-  closeAll();
-  ASSERT_EQ(::unlink(root_.host("S/DATA/Status.txt").c_str()), 0);
-  reopen();
-  EXPECT_EQ(file("S/DATA/Status.txt"), "0000\t0") << "a missing one too";
 }
 
 }  // namespace

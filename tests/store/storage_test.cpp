@@ -6,102 +6,83 @@ namespace oxm {
 namespace {
 
 using namespace test;
-class StorageTest : public StoreTest {};
+using StorageTest = StoreTest;
 
 TEST_F(StorageTest, OpensShareOneStorageAndTheLastReleaseClosesIt) {
+  auto isOpen = [] { return StorageSet::instance().isOpen(L"S"); };
   StoragePtr second(openStorageInterface(L"S"));
   ASSERT_TRUE(second);
   unsigned long id = addMessage(root_folder_.get(), "hello");
   closeAll();  // the first interface goes; the second still works
-  EXPECT_TRUE(StorageSet::instance().isOpen(L"S"));
+  EXPECT_TRUE(isOpen());
   MessagePtr m(second->OpenMessage(id));
-  ASSERT_TRUE(m);
   std::string text;
-  EXPECT_TRUE(m->Read(&text));
+  ASSERT_TRUE(m && m->Read(&text));
   EXPECT_EQ(text, "hello");
-
   // While a message or folder interface lives, the last release is refused and the storage
-  // stays usable; a later open and release close it.
+  // stays usable at count 0; a later open and release close it.
   SetOxMiddleError(0);
   second.reset();
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_MESSAGESET);
-  EXPECT_TRUE(StorageSet::instance().isOpen(L"S"));
-  text.clear();
-  EXPECT_TRUE(m->SeekToHead() && m->Read(&text));
+  EXPECT_TRUE(isOpen());
+  EXPECT_TRUE(m->SeekToHead() && m->Read(&(text = "")));
   EXPECT_EQ(text, "hello");
   m.reset();
-  // The refused release kept the storage at count 0: the next open and release close it.
-  EXPECT_TRUE(StorageSet::instance().isOpen(L"S"));
+  EXPECT_TRUE(isOpen());
   StoragePtr(openStorageInterface(L"S")).reset();
-  EXPECT_FALSE(StorageSet::instance().isOpen(L"S"));
+  EXPECT_FALSE(isOpen());
   reopen();
   FolderPtr f(storage_->OpenFolder(trays_[0]));
   SetOxMiddleError(0);
   storage_.reset();
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_FOLDERSET);
-  EXPECT_TRUE(StorageSet::instance().isOpen(L"S"));
+  EXPECT_TRUE(isOpen());
   root_folder_.reset();
   f.reset();
-  StoragePtr again(openStorageInterface(L"S"));
-  again.reset();
-  EXPECT_FALSE(StorageSet::instance().isOpen(L"S"));
+  StoragePtr(openStorageInterface(L"S")).reset();
+  EXPECT_FALSE(isOpen());
 
   // Letting go before the directory is removed: refused while an interface, a folder or a
   // message holds the storage; a storage kept at count 0 is closed once they are gone.
   EXPECT_TRUE(StorageSet::instance().letGo(L"S"));  // not open at all
   reopen();
   EXPECT_FALSE(StorageSet::instance().letGo(L"S"));
-  id = addMessage(root_folder_.get(), "held");
-  m.reset(storage_->OpenMessage(id));
+  m.reset(storage_->OpenMessage(addMessage(root_folder_.get(), "held")));
   closeAll();
   EXPECT_FALSE(StorageSet::instance().letGo(L"S"));
-  EXPECT_TRUE(StorageSet::instance().isOpen(L"S"));
+  EXPECT_TRUE(isOpen());
   m.reset();
   EXPECT_TRUE(StorageSet::instance().letGo(L"S"));
-  EXPECT_FALSE(StorageSet::instance().isOpen(L"S"));
+  EXPECT_FALSE(isOpen());
   reopen();  // a later open starts afresh
   EXPECT_EQ(ids(root_folder_.get()).size(), 2u);
-
   // Releasing something that is not open.
-  OxStorage* stray = reinterpret_cast<OxStorage*>(&text);
-  EXPECT_EQ(StorageSet::instance().release(stray), OXMDL_ERR_STG_NOT_OPEN);
+  EXPECT_EQ(StorageSet::instance().release(reinterpret_cast<OxStorage*>(&text)), OXMDL_ERR_STG_NOT_OPEN);
 }
 
 TEST_F(StorageTest, RangeChecksCountsAndRecoverableCodes) {
   SetOxMiddleError(0);
-  EXPECT_EQ(storage_->OpenFolder(0x10000), nullptr);
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_NO_FOLDER);
+  EXPECT_TRUE(failsWith(storage_->OpenFolder(0x10000), OXMDL_ERR_STG_NO_FOLDER));
   EXPECT_EQ(storage_->OpenFolder(kPartialFolder), nullptr) << "the storage opens only real folders";
-  EXPECT_EQ(storage_->OpenMessage(0x10000), nullptr);
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_NO_MESSAGE);
-  EXPECT_EQ(storage_->OpenMessage(77), nullptr);
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_ENTRY_FREE);
-  EXPECT_EQ(storage_->OpenFolder(99), nullptr);
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_NOFILE_FLD) << "a folder that does not exist";
-  EXPECT_FALSE(storage_->RemoveMessage(0x10000));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_NO_MESSAGE);
-  EXPECT_FALSE(storage_->RemoveMessage(5));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_ENTRY_FREE);
-
-  EXPECT_FALSE(OxStorageInterface::CreateStorage(L"X"));
-  EXPECT_FALSE(OxStorageInterface::DestroyStorage(L"S"));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_ENTRY_FREE) << "they set no code";
+  EXPECT_TRUE(failsWith(storage_->OpenMessage(0x10000), OXMDL_ERR_STG_NO_MESSAGE));
+  EXPECT_TRUE(failsWith(storage_->OpenMessage(77), OXMDL_ERR_STG_ENTRY_FREE));
+  EXPECT_TRUE(failsWith(storage_->OpenFolder(99), OXMDL_ERR_STG_NOFILE_FLD)) << "a folder that does not exist";
+  EXPECT_TRUE(failsWith(storage_->RemoveMessage(0x10000), OXMDL_ERR_STG_NO_MESSAGE));
+  EXPECT_TRUE(failsWith(storage_->RemoveMessage(5), OXMDL_ERR_STG_ENTRY_FREE));
+  // These two set no code.
+  EXPECT_TRUE(failsWith(OxStorageInterface::CreateStorage(L"X"), OXMDL_ERR_STG_ENTRY_FREE));
+  EXPECT_TRUE(failsWith(OxStorageInterface::DestroyStorage(L"S"), OXMDL_ERR_STG_ENTRY_FREE));
 
   EXPECT_EQ(storage_->GetUserFolderCnt(), 0u) << "a fresh storage has five folders";
-  FolderPtr inbox = tray(0);
-  unsigned long a = 0;
-  unsigned long b = 0;
-  ASSERT_TRUE(inbox->CreateFolder(L"a", &a));
+  unsigned long a = 0, b = 0;
+  ASSERT_TRUE(tray(0)->CreateFolder(L"a", &a));
   ASSERT_TRUE(root_folder_->CreateFolder(L"b", &b));
   EXPECT_EQ(storage_->GetUserFolderCnt(), 2u);
   EXPECT_EQ(file("S/TREE/Status.txt"), "0007\t7");
-
-  EXPECT_TRUE(storage_->CheckWantRecoverEntry(0x02000047));
-  EXPECT_TRUE(storage_->CheckWantRecoverEntry(0x02000046));
-  EXPECT_TRUE(storage_->CheckWantRecoverEntry(0x02004714));
-  EXPECT_TRUE(storage_->CheckWantRecoverEntry(0x0200471D));
-  EXPECT_FALSE(storage_->CheckWantRecoverEntry(0x02000048));
-  EXPECT_FALSE(storage_->CheckWantRecoverEntry(0x02000045));
+  for (unsigned code : {0x02000047u, 0x02000046u, 0x02004714u, 0x0200471Du}) {
+    EXPECT_TRUE(storage_->CheckWantRecoverEntry(code)) << std::hex << code;
+  }
+  for (unsigned code : {0x02000048u, 0x02000045u}) EXPECT_FALSE(storage_->CheckWantRecoverEntry(code)) << code;
   EXPECT_EQ(storage_->GetErrorInfo(), GetOxMiddleError());
 
   // Interfaces without an object answer false / null / 0 and leave the code alone.
@@ -120,28 +101,19 @@ TEST_F(StorageTest, RangeChecksCountsAndRecoverableCodes) {
 }
 
 TEST_F(StorageTest, OpenMendsStatusAndIndexFilesAndKeepsTheOtherCodes) {
-  closeAll();
-  // A status file that does not parse is made again from the tree.
-  test::writeHostFile(root_.host("S/DATA/Status.txt"), "zz");
-  reopen();
-  EXPECT_EQ(file("S/DATA/Status.txt"), "0000\t0");
-  closeAll();
   // A Status.txt left only as its backup by a crash is restored as it was.
+  closeAll();
   ASSERT_EQ(::unlink(root_.host("S/TREE/Status.txt").c_str()), 0);
-  test::writeHostFile(root_.host("S/TREE/Status.txt_bak"), "0007\t5");
-  reopen();
+  rewrite("S/TREE/Status.txt_bak", "0007\t5");
   EXPECT_EQ(file("S/TREE/Status.txt"), "0007\t5");
   // Entry.dat of the wrong size is set aside and made again.
-  closeAll();
-  test::writeHostFile(root_.host("S/DATA/Entry.dat"), std::string(1000, '\x01'));
-  reopen();
-  EXPECT_EQ(file("S/DATA/Entry.dat"), std::string(262144, '\xFF'));
-  EXPECT_EQ(file("S/Quarantine/Entry.dat"), std::string(1000, '\x01'));
+  rewrite("S/DATA/Entry.dat", std::string(1000, '\x01'));
+  EXPECT_TRUE(filesAre({{"S/DATA/Entry.dat", std::string(262144, '\xFF')},
+                        {"S/Quarantine/Entry.dat", std::string(1000, '\x01')}}));
   // What is not damage keeps its code, and a failed open leaves nothing behind.
   closeAll();
   fault::failNth(fault::Op::Map, 1, ERROR_NOT_ENOUGH_MEMORY);
-  EXPECT_EQ(openStorageInterface(L"S"), nullptr);
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_FILEIO_FILE_OPEN_ENTRY);
+  EXPECT_TRUE(failsWith(openStorageInterface(L"S"), OXMDL_ERR_STG_FILEIO_FILE_OPEN_ENTRY));
   EXPECT_FALSE(StorageSet::instance().isOpen(L"S"));
   reopen();
 }
