@@ -1,69 +1,48 @@
 // Shared set-up of the retriever tests: a device root with one mail account "Mail" (its four
 // trays), short steps, a fresh Connection Manager, the test phone-status library in the device's
-// Windows directory, a listener that writes every report as a short token, and a look at what
-// the account's storage and UID files hold.
+// Windows directory, a recorder of the reports, and what the account's storage and files hold.
 #pragma once
 
 #include <sys/stat.h>
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "accounts/account_creator.h"
-#include "frame/oxerror.h"
 #include "platform/connmgr.h"
 #include "platform/worker.h"
 #include "store/storage_interface.h"
 #include "tests/accounts/accounts_fixture.h"
 #include "tests/support/stored_messages.h"
+#include "tests/transport/pop_fixture.h"
 #include "transport/periodic.h"
 #include "transport/retriever.h"
 
 namespace oxm::test {
 
-// Tokens: "C1" "C2" "C3" connection phases, "K7:count,size", "n" before a message, "K0" "K1"
-// "K2" saved whole / in part / header only, "K4:n" finished, "K9:n", "E:NAME" an error (with
-// ",b" when b is not 0). Progress (kind 8) is only counted.
+// The retriever's reports as tokens (notifyToken); progress (kind 8) is only counted.
 class RetrieverRecorder : public OxRetriever::Notify {
  public:
   bool notify(unsigned int kind, long a, long b) override {
     if (kind == 8) {
       ++progress;
-      lastProgress = a;
       return true;
     }
-    if (!events.empty()) events += ' ';
-    events += token(kind, a, b);
-    return hook ? hook(kind, a, b) : true;
+    events += (events.empty() ? "" : " ") + notifyToken(kind, a, b);
+    return true;
   }
   bool isActive(bool* active, OxRetriever*) override {
     ++activeAsked;
     *active = foreground;
     return true;
   }
-  static std::string token(unsigned kind, long a, long b) {
-    switch (kind) {
-      case 3: {
-        const char* name = GetOxMiddleErrorName(static_cast<unsigned>(a));
-        return std::string("E:") + (name ? name : std::to_string(a)) + (b ? "," + std::to_string(b) : "");
-      }
-      case 7: return "K7:" + std::to_string(a) + "," + std::to_string(b);
-      case 10: return "n";
-      case 11: return "C" + std::to_string(a);
-      case 0: case 1: case 2: return "K" + std::to_string(kind);
-      default: return "K" + std::to_string(kind) + ":" + std::to_string(a);
-    }
-  }
 
   std::string events;
   int progress = 0;
-  long lastProgress = 0;
   int activeAsked = 0;
   bool foreground = true;
-  std::function<bool(unsigned, long, long)> hook;
 };
 
 class RetrieverTest : public AccountsTest {

@@ -14,6 +14,11 @@
 
 namespace oxm::test {
 
+inline Script operator+(Script a, const Script& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 class TransportTest : public RootTest {
  protected:
   void SetUp() override {
