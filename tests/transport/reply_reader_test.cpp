@@ -1,3 +1,5 @@
+// The reply reader: the end tests of the three reply kinds on a stream cut anywhere, and reads
+// over a socket that end early (idle pause, capacity, close, steps, checks, host failures).
 #include "transport/reply_reader.h"
 
 #include <string>
@@ -13,7 +15,6 @@ using test::Script;
 using ReaderTest = test::TransportTest;
 
 enum class EndKind { Line, Dot, Smtp };
-
 struct Reply {
   EndKind end;
   std::string text;
@@ -75,23 +76,13 @@ TEST(ReplyEndTest, EveryCutReadsTheSameReplies) {
 }
 
 TEST(ReplyEndTest, IncompleteRepliesDoNotEnd) {
-  struct Case {
-    EndKind end;
-    std::string text;
-  } cases[] = {
-      {EndKind::Line, "+OK no line end\n"},
-      {EndKind::Line, "+OK\r"},
-      {EndKind::Dot, "+OK\r\n1 a\r\n."},
-      {EndKind::Dot, "+OK\r\n..\r\n"},
-      {EndKind::Dot, "+OK\r\n.x\r\n"},
-      {EndKind::Dot, "+OK\n.\n"},
-      {EndKind::Smtp, "250-more\r\n"},
-      {EndKind::Smtp, "25\r\n"},
-      {EndKind::Smtp, "2500\r\n"},
-      {EndKind::Smtp, "abc \r\n"},
-      {EndKind::Smtp, "250 no end"},
+  const Reply cases[] = {
+      {EndKind::Line, "+OK no line end\n"}, {EndKind::Line, "+OK\r"},      {EndKind::Dot, "+OK\r\n1 a\r\n."},
+      {EndKind::Dot, "+OK\r\n..\r\n"},     {EndKind::Dot, "+OK\r\n.x\r\n"}, {EndKind::Dot, "+OK\n.\n"},
+      {EndKind::Smtp, "250-more\r\n"},     {EndKind::Smtp, "25\r\n"},    {EndKind::Smtp, "2500\r\n"},
+      {EndKind::Smtp, "abc \r\n"},         {EndKind::Smtp, "250 no end"},
   };
-  for (const Case& c : cases) {
+  for (const Reply& c : cases) {
     SCOPED_TRACE(c.text);
     auto end = makeEnd(c.end);
     EXPECT_EQ(end->feed(c.text.data(), c.text.size()), ReplyEnd::npos);
@@ -109,9 +100,8 @@ TEST_F(ReaderTest, RepliesSplitAnywhereReadTheSame) {
     serve({Script{test::send(all, piece, piece ? 1 : 0), test::expectClose()}});
     ReplyReader reader(socket_);
     for (const Reply& r : kReplies) {
-      auto end = makeEnd(r.end);
       std::string got;
-      ASSERT_EQ(reader.read(got, *end, 1 << 20), ReadStatus::Ok);
+      ASSERT_EQ(reader.read(got, *makeEnd(r.end), 1 << 20), ReadStatus::Ok);
       EXPECT_TRUE(reader.complete());
       EXPECT_EQ(got, r.text);
     }
@@ -119,9 +109,11 @@ TEST_F(ReaderTest, RepliesSplitAnywhereReadTheSame) {
   }
 }
 
-TEST_F(ReaderTest, BytesAfterTheEndWaitForTheNextRead) {
-  serve({Script{test::send("+OK first\r\n+OK second\r\n+OK th"), test::pause(20),
-                test::send("ird\r\n"), test::expectClose()}});
+// Bytes after a reply's end wait for the next read; a pause longer than the idle wait ends a
+// read early, and the next read finishes the same reply.
+TEST_F(ReaderTest, BytesAfterTheEndAndIdlePauses) {
+  serve({test::parseScript("S: +OK first\\r\\n+OK second\\r\\n+OK th\\\nP: 20\nS: ird\nS: +OK\\r\\n1 a\n"
+                           "P: 400\nS: 2 b\\r\\n.\nEXPECT-CLOSE")});
   ReplyReader reader(socket_);
   LineEnd end;
   std::string first, second, third;
@@ -134,19 +126,13 @@ TEST_F(ReaderTest, BytesAfterTheEndWaitForTheNextRead) {
   ASSERT_EQ(reader.read(third, end, 1024), ReadStatus::Ok);
   EXPECT_TRUE(reader.complete());
   EXPECT_EQ(third, "+OK third\r\n");
-}
 
-// A pause longer than the idle wait ends a read early; the next read finishes the same reply.
-TEST_F(ReaderTest, IdlePauseReturnsAnIncompleteReplyThatTheNextReadFinishes) {
-  serve({Script{test::send("+OK\r\n1 a\r\n"), test::pause(400), test::send("2 b\r\n.\r\n"),
-                test::expectClose()}});
-  ReplyReader reader(socket_);
-  DotEnd end;
+  DotEnd dot;
   std::string reply;
-  ASSERT_EQ(reader.read(reply, end, 1024), ReadStatus::Ok);
+  ASSERT_EQ(reader.read(reply, dot, 1024), ReadStatus::Ok);
   EXPECT_FALSE(reader.complete());
   EXPECT_EQ(reply, "+OK\r\n1 a\r\n");
-  ASSERT_EQ(reader.read(reply, end, 1024), ReadStatus::Ok);
+  ASSERT_EQ(reader.read(reply, dot, 1024), ReadStatus::Ok);
   EXPECT_TRUE(reader.complete());
   EXPECT_EQ(reply, "+OK\r\n1 a\r\n2 b\r\n.\r\n");
 }
