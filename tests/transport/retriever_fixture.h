@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <set>
 #include <memory>
 #include <string>
 #include <vector>
