@@ -1,3 +1,5 @@
+// The library's certificate check on the test certificates: the host name, the validity
+// dates, malformed calls, and the question for an unknown issuer.
 #include <string>
 #include <vector>
 
@@ -29,8 +31,7 @@ bool answerQuestion(const wchar_t* title, const wchar_t* text, void* context) {
 class CertCheckTest : public test::RootTest {
  protected:
   void SetUp() override {
-    RootTest::SetUp();
-    // The host clock: the certificates are made by the run, valid from now on.
+    RootTest::SetUp();  // the host clock: the certificates are made by the run, valid from now on
     if (test::certDir().empty()) GTEST_SKIP() << "no test certificates (openssl missing)";
   }
   void TearDown() override {
@@ -47,44 +48,29 @@ class CertCheckTest : public test::RootTest {
 };
 
 TEST_F(CertCheckTest, SubjectNameAndValidity) {
-  const struct {
-    const char* cert;
-    const char* host;
-    int want;
-  } cases[] = {
+  const std::tuple<const char*, const char*, int> cases[] = {
       {"localhost", "localhost", 0},
-      {"localhost", "LocalHost", 0},        // case aside
-      {"localhost", "127.0.0.1", 10},       // the common name only, not the alternative names
-      {"localhost", "localhost.", 10},
-      {"localhost", "", 10},
-      {"wronghost", "localhost", 10},
+      {"localhost", "LocalHost", 0},   // case aside
+      {"localhost", "127.0.0.1", 10},  // the common name only, not the alternative names
+      {"localhost", "localhost.", 10}, {"localhost", "", 10}, {"wronghost", "localhost", 10},
       {"wronghost", "wrong.example", 0},
-      {"trailing", "localhost", 0},         // fields after the common name
-      {"expired", "localhost", 10},         // out of date
+      {"trailing", "localhost", 0},  // fields after the common name
+      {"expired", "localhost", 10},  // out of date
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.cert) + " for " + c.host);
-    EXPECT_EQ(check(c.cert, c.host), c.want);
-  }
+  for (const auto& [cert, host, want] : cases) EXPECT_EQ(check(cert, host), want) << cert << " for " << host;
 }
 
 // The expired certificate is valid from 2020-01-01 00:00:00 to 2020-02-01 00:00:00 (UTC), both
 // ends included; the local time zone plays no part.
 TEST_F(CertCheckTest, ValidityEndsAreIncluded) {
-  const struct {
-    SYSTEMTIME utc;
-    int want;
-  } cases[] = {
-      {{2019, 12, 0, 31, 23, 59, 59, 999}, 10},
-      {{2020, 1, 0, 1, 0, 0, 0, 0}, 0},
-      {{2020, 1, 0, 15, 12, 0, 0, 0}, 0},
-      {{2020, 2, 0, 1, 0, 0, 0, 0}, 0},
-      {{2020, 2, 0, 1, 0, 0, 1, 0}, 10},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.utc.wMonth) + "/" + std::to_string(c.utc.wDay));
-    setFixedClock(c.utc, -540);
-    EXPECT_EQ(check("expired", "localhost"), c.want);
+  const std::pair<SYSTEMTIME, int> cases[] = {{{2019, 12, 0, 31, 23, 59, 59, 999}, 10},
+                                               {{2020, 1, 0, 1, 0, 0, 0, 0}, 0},
+                                               {{2020, 1, 0, 15, 12, 0, 0, 0}, 0},
+                                               {{2020, 2, 0, 1, 0, 0, 0, 0}, 0},
+                                               {{2020, 2, 0, 1, 0, 0, 1, 0}, 10}};
+  for (const auto& [utc, want] : cases) {
+    setFixedClock(utc, -540);
+    EXPECT_EQ(check("expired", "localhost"), want) << utc.wYear << "-" << utc.wMonth << "-" << utc.wDay;
   }
 }
 

@@ -5,13 +5,10 @@
 namespace oxm::transport {
 namespace {
 
-struct Case {
-  std::string text;
-  std::string wire;
-};
-
-TEST(DotStuffTest, StuffsLineStartsAndAFinalDot) {
-  const Case cases[] = {
+// Stuffing: a dot at the start of a line after CR LF gets one more, and so does a final dot;
+// unstuffing undoes it.
+TEST(DotStuffTest, StuffAndUnstuff) {
+  const std::pair<std::string, std::string> stuffed[] = {
       {"", ""},
       {"no dots\r\n", "no dots\r\n"},
       {"a\r\n.b\r\n", "a\r\n..b\r\n"},
@@ -24,16 +21,12 @@ TEST(DotStuffTest, StuffsLineStartsAndAFinalDot) {
       {"a\r\n.", "a\r\n..."},
       {".", ".."},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    std::string text = c.text;
-    dotStuff(text);
-    EXPECT_EQ(text, c.wire);
+  for (const auto& [text, wire] : stuffed) {
+    std::string out = text;
+    dotStuff(out);
+    EXPECT_EQ(out, wire) << text;
   }
-}
-
-TEST(DotStuffTest, UnstuffsWhatTheServerStuffed) {
-  const Case cases[] = {
+  const std::pair<std::string, std::string> unstuffed[] = {
       {"", ""},
       {"a\r\n..b\r\n", "a\r\n.b\r\n"},
       {"a\r\n..\r\n", "a\r\n.\r\n"},
@@ -46,14 +39,12 @@ TEST(DotStuffTest, UnstuffsWhatTheServerStuffed) {
       {"x\r\n..", "x\r\n."},
       {"..", "."},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    std::string text = c.text;
-    dotUnstuff(text);
-    EXPECT_EQ(text, c.wire);
+  for (const auto& [wire, text] : unstuffed) {
+    std::string out = wire;
+    dotUnstuff(out);
+    EXPECT_EQ(out, text) << wire;
   }
 }
-
 // Stuffing and unstuffing undo each other on text whose last line ends with CR LF, even with
 // many dotted lines in a long text (the in-place passes move bytes in both directions).
 TEST(DotStuffTest, RoundTripOfALongText) {

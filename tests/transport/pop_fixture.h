@@ -1,6 +1,6 @@
-// Shared set-up of the POP3 client tests: the transport fixture (temporary root, short steps)
-// plus a notification recorder that writes every report as a short token, so that a whole
-// conversation is one literal string ("K7:2,40 K0:u1 K0:u2 K4:2", "E:POP_AUTH_ERR").
+// Shared set-up of the POP3 tests: the transport fixture, the scripted server's side of the POP3
+// commands, and a recorder that writes every report as a short token, so that a whole
+// conversation is one literal string ("K7:2,40 n K0 n K0 K4:2", "E:POP_AUTH_ERR").
 #pragma once
 
 #include <functional>
@@ -15,61 +15,72 @@
 
 namespace oxm::test {
 
+// "C<a>" connection phase, "K7:count,size", "n" before a message, "K0" "K1" "K2" saved whole / in
+// part / header only, "E:NAME" an error (",b" when b is not 0), "K<kind>:a" the others.
+inline std::string notifyToken(unsigned kind, long a, long b) {
+  switch (kind) {
+    case 3: {
+      const char* name = GetOxMiddleErrorName(static_cast<unsigned>(a));
+      return std::string("E:") + (name ? name : std::to_string(a)) + (b ? "," + std::to_string(b) : "");
+    }
+    case 7: return "K7:" + std::to_string(a) + "," + std::to_string(b);
+    case 10: return "n";
+    case 11: return "C" + std::to_string(a);
+    case 0: case 1: case 2: return "K" + std::to_string(kind);
+    default: return "K" + std::to_string(kind) + ":" + std::to_string(a);
+  }
+}
+
+// Progress (kind 8) is only counted; a delivered message is kept by its UID.
 class PopRecorder : public PopClient::NotifyPop {
  public:
   explicit PopRecorder(PopClient& client) : client_(client) {}
-
   bool notify(int kind, long a, long b) override {
     if (kind == 8) {
       ++progress;
-      lastProgress = a;
     } else {
-      if (!events.empty()) events += ' ';
-      events += token(kind, a, b);
+      events += (events.empty() ? "" : " ") + notifyToken(kind, a, b);
     }
     if (kind <= 2) {
       std::string text, uid;
       client_.getMail(&text, &uid);
       mails[uid] = text;
     }
-    if (hook) return hook(kind, a, b);
-    return true;
-  }
-
-  static std::string token(int kind, long a, long b) {
-    switch (kind) {
-      case 3: {
-        const char* name = GetOxMiddleErrorName(static_cast<unsigned>(a));
-        return std::string("E:") + (name ? name : std::to_string(a));
-      }
-      case 7: return "K7:" + std::to_string(a) + "," + std::to_string(b);
-      case 10: return "n";
-      case 0: case 1: case 2: return "K" + std::to_string(kind);
-      default: return "K" + std::to_string(kind) + ":" + std::to_string(a);
-    }
+    return hook ? hook(kind, a, b) : true;
   }
 
   std::string events;
   std::map<std::string, std::string> mails;  // uid -> text
   int progress = 0;
-  long lastProgress = 0;
-  // Answers the notification (true when unset); may call cancel() or abort().
-  std::function<bool(int, long, long)> hook;
+  std::function<bool(int, long, long)> hook;  // may call cancel() or abort()
 
  private:
   PopClient& client_;
 };
 
-// A greeting and a USER/PASS login as the scripted server plays it.
+// The server's side of one command: the line it expects and its reply (with its line ends).
+inline Script ask(const std::string& command, const std::string& reply) {
+  return {expect(command + "\r\n"), send(reply)};
+}
+// A greeting and a USER/PASS login.
 inline Script popLogin(const std::string& greeting = "+OK ready\r\n") {
-  return {send(greeting), expect("USER alice\r\n"), send("+OK\r\n"), expect("PASS secret1\r\n"),
-          send("+OK logged in\r\n")};
+  return Script{send(greeting)} + ask("USER alice", "+OK\r\n") + ask("PASS secret1", "+OK logged in\r\n");
 }
-
-inline Script operator+(Script a, const Script& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
+inline Script uidl(const std::string& lines) { return ask("UIDL", "+OK\r\n" + lines + ".\r\n"); }
+inline Script stat(long count, long bytes) {
+  return ask("STAT", "+OK " + std::to_string(count) + " " + std::to_string(bytes) + "\r\n");
 }
+inline Script list(const std::string& n, long bytes) {
+  return ask("LIST " + n, "+OK " + n + " " + std::to_string(bytes) + "\r\n");
+}
+// LIST n, then RETR n (or `command`) answered with `text` and the terminator.
+inline Script fetch(const std::string& n, long size, const std::string& text, const std::string& command = "") {
+  return list(n, size) + ask(command.empty() ? "RETR " + n : command, "+OK\r\n" + text + ".\r\n");
+}
+inline Script lastUidl(const std::string& n, const std::string& uid) {
+  return ask("UIDL " + n, "+OK " + n + " " + uid + "\r\n");
+}
+inline Script quit(const std::string& reply = "+OK bye\r\n") { return ask("QUIT", reply); }
 
 // What one conversation left behind.
 struct PopRun {

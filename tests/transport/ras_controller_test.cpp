@@ -18,8 +18,7 @@
 namespace oxm {
 namespace {
 
-class Phases : public OxRASController::NotifyRas {
- public:
+struct Phases : OxRASController::NotifyRas {
   bool notify(unsigned kind, long a, long b) override {
     seen.push_back(std::to_string(kind) + ":" + std::to_string(a) + ":" + std::to_string(b));
     return true;
@@ -32,19 +31,18 @@ class Phases : public OxRASController::NotifyRas {
 class Companion {
  public:
   Companion() : lib_(dlopen(OXM_DYNCALL_PATH, RTLD_NOW)) {
-    if (lib_) reset_ = reinterpret_cast<void (*)()>(dlsym(lib_, "OxmTestDynReset"));
-    if (lib_) calls_ = reinterpret_cast<const char* (*)()>(dlsym(lib_, "OxmTestDynCalls"));
-    if (reset_) reset_();
+    if (auto reset = lib_ ? reinterpret_cast<void (*)()>(dlsym(lib_, "OxmTestDynReset")) : nullptr) reset();
   }
   ~Companion() {
     if (lib_) dlclose(lib_);
   }
-  std::string calls() { return calls_ ? calls_() : "not loaded"; }
+  std::string calls() {
+    auto calls = lib_ ? reinterpret_cast<const char* (*)()>(dlsym(lib_, "OxmTestDynCalls")) : nullptr;
+    return calls ? calls() : "not loaded";
+  }
 
  private:
   void* lib_;
-  void (*reset_)() = nullptr;
-  const char* (*calls_)() = nullptr;
 };
 
 const GUID kHome = {0x436EF144, 0xB4FB, 0x4863, {0xA0, 0x41, 0x8F, 0x90, 0x5A, 0x62, 0xC5, 0x72}};
@@ -120,21 +118,17 @@ TEST_F(RasTest, FailuresGiveTheirStatusAndNoConnection) {
   Companion companion;
   auto home = account(L"home", kHome);
   const struct {
-    const char* what;
+    char what;  // e: the establish fails, s: the status is forced, q: the query fails
     DWORD status;
     long want;
-  } cases[] = {
-      {"establish", 0x00, -1}, {"establish", 0x21, -2}, {"establish", 0x23, -3},
-      {"establish", 0x24, -4}, {"establish", 0x22, -5}, {"status", 0x21, -2},
-      {"status", 0x20, -5},    {"query", 0, -7},
-  };
+  } cases[] = {{'e', 0x00, -1}, {'e', 0x21, -2}, {'e', 0x23, -3}, {'e', 0x24, -4},
+               {'e', 0x22, -5}, {'s', 0x21, -2}, {'s', 0x20, -5}, {'q', 0, -7}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.what) + " " + std::to_string(c.status));
+    SCOPED_TRACE(std::string(1, c.what) + " " + std::to_string(c.status));
     connmgr::reset();
-    std::string what = c.what;
-    if (what == "establish") connmgr::failEstablish(c.status);
-    if (what == "status") connmgr::forceStatus(c.status);
-    if (what == "query") connmgr::failQueries(1);
+    if (c.what == 'e') connmgr::failEstablish(c.status);
+    if (c.what == 's') connmgr::forceStatus(c.status);
+    if (c.what == 'q') connmgr::failQueries(1);
     OxRASController ras;
     long status = 0;
     EXPECT_EQ(ras.EstablishConnection(&status, home.get()), nullptr);
@@ -194,13 +188,11 @@ TEST_F(RasTest, WifiWaitFollowsTheRegistryValue) {
     DWORD after;   // written by another thread during the wait; 0: not changed
     long establishes;
     long status;
-  } cases[] = {
-      {"no value", 0, 0, 1, -2},
-      {"off", 0x0A, 0, 1, -2},            // bit 0 clear: state 1
-      {"connecting then up", 0x0B, 0x13, 2, 0},
-      {"connecting then off", 0x0B, 0x0A, 1, -2},
-      {"connecting forever", 0x0B, 0, 1, -2},
-  };
+  } cases[] = {{"no value", 0, 0, 1, -2},
+               {"off", 0x0A, 0, 1, -2},  // bit 0 clear: state 1
+               {"connecting then up", 0x0B, 0x13, 2, 0},
+               {"connecting then off", 0x0B, 0x0A, 1, -2},
+               {"connecting forever", 0x0B, 0, 1, -2}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     connmgr::reset();
@@ -245,17 +237,12 @@ TEST_F(RasTest, WifiWaitFollowsTheRegistryValue) {
 TEST_F(RasTest, DialingWritesTheDialerValuesAndSetsItsEvent) {
   HANDLE event = CreateEventW(false, false, L"tmcprog_telto");
   ASSERT_NE(event, nullptr);
-  const struct {
-    int kind;
-    std::wstring opt;
-  } cases[] = {
-      {0, L"tel:0312345678"},     {1, L"tel:1840312345678"},  {2, L"tel:1860312345678"},
-      {3, L"tel:B0312345678"},    {4, L"tel:B1840312345678"}, {5, L"tel:B1860312345678"},
-      {6, L"tel:"},               {-1, L"tel:"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.kind);
-    EXPECT_EQ(ExecDialing(c.kind, L"0312345678"), 0);
+  const std::pair<int, std::wstring> cases[] = {
+      {0, L"tel:0312345678"},  {1, L"tel:1840312345678"},  {2, L"tel:1860312345678"}, {3, L"tel:B0312345678"},
+      {4, L"tel:B1840312345678"}, {5, L"tel:B1860312345678"}, {6, L"tel:"},             {-1, L"tel:"}};
+  for (const auto& [kind, want] : cases) {
+    SCOPED_TRACE(kind);
+    EXPECT_EQ(ExecDialing(kind, L"0312345678"), 0);
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);  // auto-reset
     HKEY key = nullptr;
@@ -265,7 +252,7 @@ TEST_F(RasTest, DialingWritesTheDialerValuesAndSetsItsEvent) {
     EXPECT_EQ(RegQueryString(key, L"tmcprog_opt", &opt, 1024), ERROR_SUCCESS);
     RegCloseKey(key);
     EXPECT_EQ(cmd, L"-url");
-    EXPECT_EQ(opt, c.opt);
+    EXPECT_EQ(opt, want);
   }
   CloseHandle(event);
 

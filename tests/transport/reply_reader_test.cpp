@@ -1,3 +1,5 @@
+// The reply reader: the end tests of the three reply kinds on a stream cut anywhere, and reads
+// over a socket that end early (idle pause, capacity, close, steps, checks, host failures).
 #include "transport/reply_reader.h"
 
 #include <string>
@@ -13,7 +15,6 @@ using test::Script;
 using ReaderTest = test::TransportTest;
 
 enum class EndKind { Line, Dot, Smtp };
-
 struct Reply {
   EndKind end;
   std::string text;
@@ -75,23 +76,13 @@ TEST(ReplyEndTest, EveryCutReadsTheSameReplies) {
 }
 
 TEST(ReplyEndTest, IncompleteRepliesDoNotEnd) {
-  struct Case {
-    EndKind end;
-    std::string text;
-  } cases[] = {
-      {EndKind::Line, "+OK no line end\n"},
-      {EndKind::Line, "+OK\r"},
-      {EndKind::Dot, "+OK\r\n1 a\r\n."},
-      {EndKind::Dot, "+OK\r\n..\r\n"},
-      {EndKind::Dot, "+OK\r\n.x\r\n"},
-      {EndKind::Dot, "+OK\n.\n"},
-      {EndKind::Smtp, "250-more\r\n"},
-      {EndKind::Smtp, "25\r\n"},
-      {EndKind::Smtp, "2500\r\n"},
-      {EndKind::Smtp, "abc \r\n"},
-      {EndKind::Smtp, "250 no end"},
+  const Reply cases[] = {
+      {EndKind::Line, "+OK no line end\n"}, {EndKind::Line, "+OK\r"},      {EndKind::Dot, "+OK\r\n1 a\r\n."},
+      {EndKind::Dot, "+OK\r\n..\r\n"},     {EndKind::Dot, "+OK\r\n.x\r\n"}, {EndKind::Dot, "+OK\n.\n"},
+      {EndKind::Smtp, "250-more\r\n"},     {EndKind::Smtp, "25\r\n"},    {EndKind::Smtp, "2500\r\n"},
+      {EndKind::Smtp, "abc \r\n"},         {EndKind::Smtp, "250 no end"},
   };
-  for (const Case& c : cases) {
+  for (const Reply& c : cases) {
     SCOPED_TRACE(c.text);
     auto end = makeEnd(c.end);
     EXPECT_EQ(end->feed(c.text.data(), c.text.size()), ReplyEnd::npos);
@@ -109,9 +100,8 @@ TEST_F(ReaderTest, RepliesSplitAnywhereReadTheSame) {
     serve({Script{test::send(all, piece, piece ? 1 : 0), test::expectClose()}});
     ReplyReader reader(socket_);
     for (const Reply& r : kReplies) {
-      auto end = makeEnd(r.end);
       std::string got;
-      ASSERT_EQ(reader.read(got, *end, 1 << 20), ReadStatus::Ok);
+      ASSERT_EQ(reader.read(got, *makeEnd(r.end), 1 << 20), ReadStatus::Ok);
       EXPECT_TRUE(reader.complete());
       EXPECT_EQ(got, r.text);
     }
@@ -119,9 +109,11 @@ TEST_F(ReaderTest, RepliesSplitAnywhereReadTheSame) {
   }
 }
 
-TEST_F(ReaderTest, BytesAfterTheEndWaitForTheNextRead) {
-  serve({Script{test::send("+OK first\r\n+OK second\r\n+OK th"), test::pause(20),
-                test::send("ird\r\n"), test::expectClose()}});
+// Bytes after a reply's end wait for the next read; a pause longer than the idle wait ends a
+// read early, and the next read finishes the same reply.
+TEST_F(ReaderTest, BytesAfterTheEndAndIdlePauses) {
+  serve({test::parseScript("S: +OK first\\r\\n+OK second\\r\\n+OK th\\\nP: 20\nS: ird\nS: +OK\\r\\n1 a\n"
+                           "P: 400\nS: 2 b\\r\\n.\nEXPECT-CLOSE")});
   ReplyReader reader(socket_);
   LineEnd end;
   std::string first, second, third;
@@ -134,19 +126,13 @@ TEST_F(ReaderTest, BytesAfterTheEndWaitForTheNextRead) {
   ASSERT_EQ(reader.read(third, end, 1024), ReadStatus::Ok);
   EXPECT_TRUE(reader.complete());
   EXPECT_EQ(third, "+OK third\r\n");
-}
 
-// A pause longer than the idle wait ends a read early; the next read finishes the same reply.
-TEST_F(ReaderTest, IdlePauseReturnsAnIncompleteReplyThatTheNextReadFinishes) {
-  serve({Script{test::send("+OK\r\n1 a\r\n"), test::pause(400), test::send("2 b\r\n.\r\n"),
-                test::expectClose()}});
-  ReplyReader reader(socket_);
-  DotEnd end;
+  DotEnd dot;
   std::string reply;
-  ASSERT_EQ(reader.read(reply, end, 1024), ReadStatus::Ok);
+  ASSERT_EQ(reader.read(reply, dot, 1024), ReadStatus::Ok);
   EXPECT_FALSE(reader.complete());
   EXPECT_EQ(reply, "+OK\r\n1 a\r\n");
-  ASSERT_EQ(reader.read(reply, end, 1024), ReadStatus::Ok);
+  ASSERT_EQ(reader.read(reply, dot, 1024), ReadStatus::Ok);
   EXPECT_TRUE(reader.complete());
   EXPECT_EQ(reply, "+OK\r\n1 a\r\n2 b\r\n.\r\n");
 }
@@ -223,20 +209,16 @@ TEST_F(ReaderTest, EndsOfAReadThatNeverCompletes) {
   }
 }
 
+// Abort and cancel asked between steps, a connection that drops or was released: each ends the
+// wait with its status, the drop and the release are logged, and the socket stays usable.
 TEST_F(ReaderTest, ChecksBetweenStepsEndTheWait) {
-  std::string logPath = "\\oxm.log";
-  ProtocolLog log(logPath, "ab");
-  struct Case {
-    const char* name;
-    ReadStatus want;
-  } cases[] = {
-      {"abort", ReadStatus::Aborted},
-      {"cancel", ReadStatus::Cancelled},
-      {"drop", ReadStatus::RasDisconnected},
-      {"released", ReadStatus::RasDisconnected},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  ProtocolLog log("\\oxm.log", "ab");
+  const std::pair<char, ReadStatus> cases[] = {{'a', ReadStatus::Aborted},
+                                               {'c', ReadStatus::Cancelled},
+                                               {'d', ReadStatus::RasDisconnected},
+                                               {'r', ReadStatus::RasDisconnected}};
+  for (const auto& [kind, want] : cases) {
+    SCOPED_TRACE(kind);
     socket_.close();
     connmgr::reset();
     serve({Script{test::stall()}});
@@ -248,24 +230,20 @@ TEST_F(ReaderTest, ChecksBetweenStepsEndTheWait) {
     int asked = 0;
     WaitChecks checks;
     checks.connection = connection;
-    std::string name = c.name;
-    if (name == "abort") checks.aborted = [&] { return ++asked == 3; };
-    if (name == "cancel") checks.cancelled = [&] { return ++asked == 3; };
-    if (name == "drop") connmgr::dropAfterQueries(5);
-    if (name == "released") ConnMgrReleaseConnection(connection, 0);
+    if (kind == 'a') checks.aborted = [&] { return ++asked == 3; };
+    if (kind == 'c') checks.cancelled = [&] { return ++asked == 3; };
+    if (kind == 'd') connmgr::dropAfterQueries(5);
+    if (kind == 'r') ConnMgrReleaseConnection(connection, 0);
     ReplyReader reader(socket_);
     reader.setChecks(checks);
     reader.setLog(&log);
     LineEnd end;
     std::string reply;
-    EXPECT_EQ(reader.read(reply, end, 1024), c.want);
-    if (name == "abort" || name == "cancel") {
-      EXPECT_EQ(asked, 3);
-    }
-    if (name == "drop") {
+    EXPECT_EQ(reader.read(reply, end, 1024), want);
+    EXPECT_EQ(asked, kind == 'a' || kind == 'c' ? 3 : 0);
+    if (kind == 'd') {
       EXPECT_EQ(connmgr::statusQueries(), 6);
     }
-    // The socket stays usable after an early end.
     EXPECT_EQ(socket_.send("QUIT\r\n", 6), 6);
     ConnMgrReleaseConnection(connection, 0);
   }

@@ -1,11 +1,11 @@
 // Shared set-up of the retriever tests: a device root with one mail account "Mail" (its four
 // trays), short steps, a fresh Connection Manager, the test phone-status library in the device's
-// Windows directory, a listener that writes every report as a short token, and a look at what
-// the account's storage and UID files hold.
+// Windows directory, a recorder of the reports, and what the account's storage and files hold.
 #pragma once
 
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,57 +13,39 @@
 #include <vector>
 
 #include "accounts/account_creator.h"
-#include "frame/oxerror.h"
 #include "platform/connmgr.h"
 #include "platform/worker.h"
 #include "store/storage_interface.h"
 #include "tests/accounts/accounts_fixture.h"
+#include "tests/support/servers.h"
 #include "tests/support/stored_messages.h"
+#include "tests/transport/pop_fixture.h"
 #include "transport/periodic.h"
 #include "transport/retriever.h"
 
 namespace oxm::test {
 
-// Tokens: "C1" "C2" "C3" connection phases, "K7:count,size", "n" before a message, "K0" "K1"
-// "K2" saved whole / in part / header only, "K4:n" finished, "K9:n", "E:NAME" an error (with
-// ",b" when b is not 0). Progress (kind 8) is only counted.
+// The retriever's reports as tokens (notifyToken); progress (kind 8) is only counted.
 class RetrieverRecorder : public OxRetriever::Notify {
  public:
   bool notify(unsigned int kind, long a, long b) override {
     if (kind == 8) {
       ++progress;
-      lastProgress = a;
       return true;
     }
-    if (!events.empty()) events += ' ';
-    events += token(kind, a, b);
-    return hook ? hook(kind, a, b) : true;
+    events += (events.empty() ? "" : " ") + notifyToken(kind, a, b);
+    return true;
   }
   bool isActive(bool* active, OxRetriever*) override {
     ++activeAsked;
     *active = foreground;
     return true;
   }
-  static std::string token(unsigned kind, long a, long b) {
-    switch (kind) {
-      case 3: {
-        const char* name = GetOxMiddleErrorName(static_cast<unsigned>(a));
-        return std::string("E:") + (name ? name : std::to_string(a)) + (b ? "," + std::to_string(b) : "");
-      }
-      case 7: return "K7:" + std::to_string(a) + "," + std::to_string(b);
-      case 10: return "n";
-      case 11: return "C" + std::to_string(a);
-      case 0: case 1: case 2: return "K" + std::to_string(kind);
-      default: return "K" + std::to_string(kind) + ":" + std::to_string(a);
-    }
-  }
 
   std::string events;
   int progress = 0;
-  long lastProgress = 0;
   int activeAsked = 0;
   bool foreground = true;
-  std::function<bool(unsigned, long, long)> hook;
 };
 
 class RetrieverTest : public AccountsTest {
@@ -127,6 +109,81 @@ class RetrieverTest : public AccountsTest {
 
   std::unique_ptr<OxAccountInfoInterface> account_;
   unsigned long inbox_ = 0;
+};
+
+// Message i as a maildir file holds it (LF line ends): "Subject: msg i", `lines` body lines, and
+// in every third one lines that start with a dot.
+inline std::string mailFile(int i, int lines) {
+  std::string body;
+  for (int k = 1; k <= lines; ++k) body += "line " + std::to_string(k) + " of message " + std::to_string(i) + "\n";
+  if (i % 3 == 0) body += ".a line that starts with a dot\n.\n";
+  return "From: sender" + std::to_string(i) + "@example.com\nTo: alice@example.com\nSubject: msg " +
+         std::to_string(i) + "\nDate: Thu, 01 Jan 2026 00:00:00 +0000\n\n" + body;
+}
+// The number of a mailFile text, -1 for another text.
+inline int msgNumber(const std::string& text) {
+  const size_t at = text.find("Subject: msg ");
+  return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + 13);
+}
+
+// The retriever against a real Dovecot whose user alice gets numbered messages.
+class DovecotRetrieverTest : public RetrieverTest {
+ protected:
+  void SetUp() override {
+    RetrieverTest::SetUp();
+    setStepScale(1.0);  // a real server: the real time-outs
+    std::string why;
+    dovecot_ = Dovecot::start("localhost", &why);
+    if (!dovecot_) GTEST_SKIP() << why;
+    pointAt("127.0.0.1", dovecot_->port());
+  }
+  // Puts messages first..last on the server; want_ holds them as served (CR LF line ends).
+  void add(int first, int last, int lines = 3) {
+    std::vector<std::string> files;
+    for (int i = first; i <= last; ++i) {
+      files.push_back(mailFile(i, lines));
+      std::string& served = want_[i];
+      served.clear();
+      for (char c : files.back()) served += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    dovecot_->addMessages("alice", files);
+  }
+  // The maildir files on the server by message number.
+  std::map<int, std::string> onServer() {
+    std::map<int, std::string> files;
+    for (const char* sub : {"/cur", "/new"}) {
+      std::error_code ec;
+      for (const auto& f : std::filesystem::directory_iterator(dovecot_->dir() + "/home/alice/Maildir" + sub, ec)) {
+        files[msgNumber(readHostFile(f.path().string()))] = f.path().string();
+      }
+    }
+    return files;
+  }
+  // The stored messages by number; a number stored twice is a failure. After a kill a message
+  // without its text may be left, only the one in flight (made with or without its UID), for
+  // the next retrieval's recovery to remove.
+  std::map<int, std::string> storedOnce(const std::string& when, bool afterKill = false) {
+    std::map<int, std::string> out;
+    const std::string inFlight = readHostFile(data("Mail/RecvUID.dat"));
+    for (const Stored& s : stored()) {
+      const int n = msgNumber(s.text);
+      if (n < 0) {
+        EXPECT_TRUE(afterKill && (s.uid == inFlight || s.uid.empty())) << when << ": a message without its text, uid '"
+                                                                       << s.uid << "'";
+      } else {
+        EXPECT_EQ(out.count(n), 0u) << when << ": message " << n << " stored twice";
+        out[n] = s.text;
+      }
+    }
+    return out;
+  }
+  // want_ for the numbers first..last.
+  std::map<int, std::string> wanted(int first, int last) {
+    return {want_.find(first), want_.upper_bound(last)};
+  }
+
+  std::unique_ptr<Dovecot> dovecot_;
+  std::map<int, std::string> want_;
 };
 
 }  // namespace oxm::test

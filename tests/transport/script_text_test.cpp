@@ -1,12 +1,7 @@
 // The scripted server's text form, which the client tests write their servers in.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include "tests/support/script_server.h"
+#include "tests/transport/transport_fixture.h"
 
 namespace oxm::test {
 namespace {
@@ -42,19 +37,13 @@ TEST(ScriptTextTest, LinesBecomeSteps) {
 }
 
 // A server run from text: the client's lines are checked against it.
-TEST(ScriptTextTest, ServerFollowsTheText) {
-  ScriptServer server(parseScript("S: +OK hi\nE: USER a\nE: PASS b\nS: -ERR no\n"));
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  struct sockaddr_in addr = {};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<uint16_t>(server.port()));
-  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::send(fd, "USER a\r\nPASS c\r\n", 16, 0), 16);
-  ASSERT_TRUE(server.waitDone());
-  ::close(fd);
-  EXPECT_EQ(server.received(), (std::vector<std::string>{"USER a\r\n", "PASS c\r\n"}));
-  EXPECT_EQ(server.failures(), "step 2: expected PASS b\r\n, got PASS c\r\n\n");
+TEST_F(TransportTest, ScriptServerReportsWhereTheClientDeparts) {
+  serve({parseScript("S: +OK hi\nE: USER a\nE: PASS b\nS: -ERR no\n")});
+  ASSERT_EQ(socket_.send("USER a\r\nPASS c\r\n", 16), 16);
+  ASSERT_TRUE(server_->waitDone());
+  socket_.close();
+  EXPECT_EQ(server_->received(), (std::vector<std::string>{"USER a\r\n", "PASS c\r\n"}));
+  EXPECT_EQ(server_->failures(), "step 2: expected PASS b\r\n, got PASS c\r\n\n");
 }
 
 }  // namespace

@@ -19,8 +19,10 @@
 
 namespace oxm::test {
 
+using SenderEvents = std::vector<std::pair<int, unsigned>>;  // kind, code
+
 struct SenderRecorder : Sender::Notify {
-  std::vector<std::pair<int, unsigned>> events;
+  SenderEvents events;
   bool notify(int kind, long a, long) override {
     events.emplace_back(kind, static_cast<unsigned>(a));
     return true;

@@ -46,14 +46,15 @@ TEST_F(SenderTest, OutboxOfFiftyWithTheTenthRecipientRefused) {
       EXPECT_NE(f.find("\r\n.\r\nend\r\n"), std::string::npos) << "the line \".\" is filed unstuffed";
       EXPECT_NE(f.find("Message-Id: <"), std::string::npos);
     }
-    // Clean up for the next round.
-    std::unique_ptr<OxFolderInterface> box(storage_->OpenFolder(outbox()));
-    std::unique_ptr<OxFolderInterface> done(storage_->OpenFolder(sent()));
-    std::vector<unsigned long> ids;
-    ASSERT_TRUE(box->GetMessageIds(&ids));
-    if (!ids.empty()) ASSERT_TRUE(box->RemoveMessage(ids));
-    ASSERT_TRUE(done->GetMessageIds(&ids));
-    ASSERT_TRUE(done->RemoveMessage(ids));
+    // Both trays empty for the next round.
+    for (unsigned long tray : {outbox(), sent()}) {
+      std::unique_ptr<OxFolderInterface> folder(storage_->OpenFolder(tray));
+      std::vector<unsigned long> ids;
+      ASSERT_TRUE(folder->GetMessageIds(&ids));
+      if (!ids.empty()) {
+        ASSERT_TRUE(folder->RemoveMessage(ids));
+      }
+    }
   }
 }
 
@@ -63,12 +64,12 @@ TEST_F(SenderTest, RunsThatDoNotStart) {
   // No data connection.
   connmgr::failEstablish(CONNMGR_STATUS_CONNECTIONFAILED);
   EXPECT_EQ(sender_.SendMultiMail(account_.get(), &controller_, L""), 0);
-  EXPECT_EQ(recorder_.events, (std::vector<std::pair<int, unsigned>>{{4, 1}, {2, SENDER_CONNECT_ERROR}}));
+  EXPECT_EQ(recorder_.events, (SenderEvents{{4, 1}, {2, SENDER_CONNECT_ERROR}}));
   connmgr::reset();
   // No account.
   recorder_.events.clear();
   EXPECT_EQ(sender_.SendMultiMail(nullptr, &controller_, L""), 0);
-  EXPECT_EQ(recorder_.events, (std::vector<std::pair<int, unsigned>>{{2, SENDER_ACCOUNTINFO_ERROR}}));
+  EXPECT_EQ(recorder_.events, (SenderEvents{{2, SENDER_ACCOUNTINFO_ERROR}}));
   // Nothing listens on the SMTP port: the client's code, the message stays.
   recorder_.events.clear();
   setSmtp(freePort());
@@ -93,7 +94,7 @@ TEST_F(SenderTest, OneMessageForms) {
   mail.subject = L"one";
   mail.body = L"one message\r\n";
   EXPECT_EQ(sender_.SendOneMail(account_.get(), &mail, L""), 1);
-  EXPECT_EQ(recorder_.events, (std::vector<std::pair<int, unsigned>>{{4, 1}, {4, 2}, {1, 0}}));
+  EXPECT_EQ(recorder_.events, (SenderEvents{{4, 1}, {4, 2}, {1, 0}}));
   auto got = exim_->deliveries(1);
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].rcptTo, "<carol@example.jp>");
@@ -120,18 +121,14 @@ TEST_F(SenderTest, OneMessageForms) {
   a.ulRemoveOldMessageCnt = 1;
   a.mask = (uint64_t{1} << 23) | (uint64_t{1} << 24);
   ASSERT_TRUE(account_->SetAccountInfoAttributes(a));
-  {
-    // The two filed copies are unread: the check may not remove them.
-    OxMessageInterface::Attributes unread;
-    unread.mask = OxMessageInterface::ATTR_UNREAD;
-    unread.flags[0] = 1;
-    std::unique_ptr<OxFolderInterface> folder(storage_->OpenFolder(sent()));
-    std::vector<unsigned long> ids;
-    ASSERT_TRUE(folder->GetMessageIds(&ids));
-    for (unsigned long id : ids) {
-      std::unique_ptr<OxMessageInterface> m(storage_->OpenMessage(id));
-      ASSERT_TRUE(m->SetAttributes(unread));
-    }
+  // The two filed copies are unread: the check may not remove them.
+  OxMessageInterface::Attributes unread;
+  unread.mask = OxMessageInterface::ATTR_UNREAD;
+  unread.flags[0] = 1;
+  std::vector<unsigned long> ids;
+  ASSERT_TRUE(std::unique_ptr<OxFolderInterface>(storage_->OpenFolder(sent()))->GetMessageIds(&ids));
+  for (unsigned long id : ids) {
+    ASSERT_TRUE(std::unique_ptr<OxMessageInterface>(storage_->OpenMessage(id))->SetAttributes(unread));
   }
   exim_->clear();
   EXPECT_EQ(sender_.SendOneMail(account_.get(), &mail, L""), 0);
