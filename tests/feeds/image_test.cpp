@@ -43,9 +43,7 @@ class ImageTest : public RootTest {
 // and blue elsewhere (so that a swapped channel, a mirrored scale or interlaced rows out of order
 // show), and no file but the two.
 TEST_F(ImageTest, ScalesEachFormatToBothDisplaySizes) {
-  const struct {
-    int width, height;
-  } sizes[] = {{48, 36}, {104, 78}};
+  const struct { int width, height; } sizes[] = {{48, 36}, {104, 78}};
   for (PictureKind kind : kKinds) {
     for (const auto& size : sizes) {
       SCOPED_TRACE(std::string(pictureKindName(kind)) + " " + std::to_string(size.width));
@@ -69,12 +67,7 @@ TEST_F(ImageTest, ScalesEachFormatToBothDisplaySizes) {
 // Bad pictures: the library code, the imaging result behind it, the old target untouched and
 // nothing left in the scratch folder.
 TEST_F(ImageTest, BadPicturesFailCleanly) {
-  struct Case {
-    std::string name;
-    std::string bytes;
-    unsigned code;
-    ImagingResult result;
-  };
+  struct Case { std::string name; std::string bytes; unsigned code; ImagingResult result; };
   std::vector<Case> cases = {
       {"text", "<html>not a picture</html>", OXMDL_ERR_RSS_IMAGE_SCALE, ImagingResult::NotPicture},
       {"empty", "", OXMDL_ERR_RSS_IMAGE_SCALE, ImagingResult::NotPicture},
@@ -124,14 +117,7 @@ TEST_F(ImageTest, BadPicturesFailCleanly) {
 // A good picture whose conversion fails on the way: no source, a size below 1 x 1, the target
 // not created, a short write, the rename refused.
 TEST_F(ImageTest, FailuresOnTheWayLeaveTheOldTarget) {
-  const struct {
-    const char* name;
-    bool source;
-    int width;
-    fault::Op op;
-    int nth;
-    unsigned code;
-  } cases[] = {
+  const struct { const char* name; bool source; int width; fault::Op op; int nth; unsigned code; } cases[] = {
       {"no source", false, 48, fault::Op::Count, 0, OXMDL_ERR_FILE_OPEN},
       {"zero width", true, 0, fault::Op::Count, 0, OXMDL_ERR_RSS_IMAGE_SCALE},
       {"target open", true, 48, fault::Op::Open, 2, OXMDL_ERR_FILE_OPEN},

@@ -105,11 +105,7 @@ TEST_F(RssTest, UrlObjectTakesFileUrlsOnly) {
   EXPECT_EQ(mfd_url_create(&url), 3);
   const wchar_t* path = nullptr;
   EXPECT_EQ(mfd_url_get_path(url, &path), 5);
-  const struct {
-    const wchar_t* location;
-    int code;
-    const wchar_t* path;
-  } cases[] = {
+  const struct { const wchar_t* location; int code; const wchar_t* path; } cases[] = {
       {L"file:///Application Data/Rivulet/Tmp/recv.rss", 0, L"Application Data/Rivulet/Tmp/recv.rss"},
       {L"file:///Application%20Data/a%2Fb%e3%81%82", 0, L"Application Data/a/b\u3042"},
       {L"file:///\\Host\\tmp\\f.xml", 0, L"\\Host\\tmp\\f.xml"},
@@ -150,11 +146,7 @@ TEST_F(RssTest, UrlObjectTakesFileUrlsOnly) {
 // Records come out oldest first, with the reader's line and column; each is the caller's to
 // release once taken.
 TEST_F(RssTest, ErrorRecordsOfNotWellFormedDocuments) {
-  const struct {
-    const char* name;
-    std::string xml;
-    const wchar_t* first;
-  } cases[] = {
+  const struct { const char* name; std::string xml; const wchar_t* first; } cases[] = {
       {"not XML", "this is no feed", L"1:1 fatalError: Document is empty"},
       {"empty", "", L"1:1 fatalError: Extra content at the end of the document"},
       {"truncated", "<rss version=\"2.0\"><channel>\n<title>T</title><item><title>a",

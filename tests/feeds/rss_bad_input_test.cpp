@@ -64,11 +64,7 @@ TEST_F(RssTest, EntityBombsEndWithTwo) {
   const std::string big = "<!ENTITY big \"" + std::string(50000, 'x') + "\">";
   std::string bigRefs;
   for (int i = 0; i < 20000; ++i) bigRefs += "&big;";
-  const struct {
-    const char* name;
-    std::string xml;
-    const wchar_t* message;
-  } cases[] = {
+  const struct { const char* name; std::string xml; const wchar_t* message; } cases[] = {
       {"billion laughs", entities(laughs, "&l9;"), L"fatalError: Detected an entity reference loop"},
       {"quadratic", entities(big, bigRefs), L"characters (parse error): text of one element over 1 MB"},
   };
@@ -121,11 +117,7 @@ TEST_F(RssTest, ExternalEntitiesAreNeverFetchedNorRead) {
   const std::string file = "file://" + root_.host("secret.txt");
   const std::string dtd = "file://" + root_.host("secret.dtd");
   const std::string net = "http://127.0.0.1:" + std::to_string(http.port()) + "/x.dtd";
-  const struct {
-    const char* name;
-    std::string xml;
-    int code;
-  } cases[] = {
+  const struct { const char* name; std::string xml; int code; } cases[] = {
       // An entity that is never declared cannot be used: the document is not well-formed.
       {"file entity", entities("<!ENTITY x SYSTEM \"" + file + "\">", "a&x;b"), 3},
       {"http entity", entities("<!ENTITY x SYSTEM \"" + net + "\">", "a&x;b"), 3},
@@ -191,11 +183,7 @@ TEST_F(RssTest, OversizedStructuresEndWithTwo) {
   crowded += "</item></channel></rss>";
   std::string deep = "<rss version=\"2.0\"><channel>";
   for (int i = 0; i < 100000; ++i) deep += "<a>";
-  const struct {
-    const char* name;
-    std::string xml;
-    const wchar_t* message;
-  } cases[] = {
+  const struct { const char* name; std::string xml; const wchar_t* message; } cases[] = {
       {"item of 100,000 elements", crowded,
        L"1:220044 startElement (parse error): more than 10000 elements in one item"},
       {"100,000 levels", deep, L"1:793 startElement (parse error): more than 256 elements open at once"},

@@ -79,10 +79,7 @@ TEST_F(RssClientTest, ThreeItemsGiveParsedThenIdentifiersTwoToFour) {
 
 TEST_F(RssClientTest, IdentifierFollowsTheLastOneReadAsHexadecimal) {
   server_->put("one.xml", rssDocument({{}}));
-  const struct {
-    const wchar_t* last;
-    const char* next;
-  } rows[] = {
+  const struct { const wchar_t* last; const char* next; } rows[] = {
       {L"0000000009", "000000000A"}, {L"00000000fe", "00000000FF"}, {L"00FFFFFFFF", "0000000000"},
       {L"00000G0001", "0000000001"}, {L"x", "0000000001"},
   };
@@ -164,10 +161,7 @@ TEST_F(RssClientTest, DocumentTransferOutcomes) {
   FeedItem longText;
   longText.description = std::string(2000, 'x');
   server_->put("big.xml", rssDocument({longText}));
-  const struct {
-    std::wstring url;
-    const char* events;
-  } rows[] = {
+  const struct { std::wstring url; const char* events; } rows[] = {
       {url("/feed.xml"), "K0 K1:0000000002"},
       {url("/chunked/feed.xml"), "K0 K1:0000000002"},
       {url("/close/feed.xml"), "K0 K1:0000000002"},
@@ -228,10 +222,7 @@ TEST_F(RssClientTest, MemoryFloorSkipsThePictureItemOnly) {
 TEST_F(RssClientTest, PushUrlReplacesTheAccountUrlUnlessZero) {
   server_->put("feed.xml", rssDocument({{}}));
   server_->put("push.xml", rssDocument({{}, {}}));
-  const struct {
-    std::wstring push;
-    const char* events;
-  } rows[] = {
+  const struct { std::wstring push; const char* events; } rows[] = {
       {L"0", "K0 K1:0000000002"},
       {L"", "K0 K1:0000000002"},
       {url("/push.xml"), "K0 K1:0000000002 K1:0000000003"},

@@ -97,11 +97,7 @@ class RssEncodeTest : public RootTest {
 };
 
 TEST_F(RssEncodeTest, ItemsEncodeByteForByte) {
-  const struct {
-    const char* name;
-    Email mail;
-    std::string expected;
-  } cases[] = {
+  const struct { const char* name; Email mail; std::string expected; } cases[] = {
       {"picture fetched: three attachments, no X-Feed-Image", withPicture(),
        std::string(kHead) +
            "Content-Type: multipart/mixed;\r\n boundary=\"next_bound_m4345\"\r\n"
@@ -227,12 +223,7 @@ TEST_F(RssEncodeTest, GetImageWritesWholeOrNothing) {
       "--b\r\nContent-Type: text/plain\r\n\r\nx\r\n"
       "--b\r\nContent-Type: image/jpeg; name=\"image.jpg\"\r\nContent-Transfer-Encoding: x-uuencode\r\n\r\n"
       "plain text\r\n--b--\r\n";
-  const struct {
-    const char* name;
-    const std::string& raw;
-    std::function<void()> arm;
-    unsigned code;
-  } cases[] = {
+  const struct { const char* name; const std::string& raw; std::function<void()> arm; unsigned code; } cases[] = {
       {"written", good, [] {}, OXMDL_ERR_NONE},
       {"disk space", good, [] { fault::setFreeSpace(0); }, OXMDL_ERR_FILE_DISK_FULL},
       {"memory", good, [&] { setFixedAvailPhys(2 * good.size()); }, OXMDL_ERR_MEM_SHORTAGE},
@@ -323,12 +314,7 @@ TEST_F(RssEncodeTest, LineInfo) {
     m.body = body;
     return encode(m);
   };
-  const struct {
-    const char* name;
-    std::string raw;
-    bool ok;
-    std::string line;
-  } cases[] = {
+  const struct { const char* name; std::string raw; bool ok; std::string line; } cases[] = {
       {"subject", withSubject(L"Item one", L"First line"), true, "Item one"},
       {"empty subject: 30 bytes of body", withSubject(L"", L"This body is longer than thirty bytes"), true,
        "This body is longer than thirt"},

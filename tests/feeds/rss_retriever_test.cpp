@@ -188,11 +188,7 @@ TEST_F(RssRetrieverTest, BadDocumentsLoseNothingStored) {
       "<!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\"><!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\">"
       "<!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;\"><!ENTITY h \"&g;&g;&g;&g;&g;&g;&g;&g;&g;&g;\">]>"
       "<rss version=\"2.0\"><channel><title>&h;</title><item><title>x</title></item></channel></rss>";
-  const struct {
-    const char* name;
-    std::string document;
-    const char* error;
-  } rows[] = {
+  const struct { const char* name; std::string document; const char* error; } rows[] = {
       {"not XML", "this is not a feed\n", "E:OXMDL_ERR_RSS_PARSE"},
       {"truncated", good.substr(0, good.size() / 2), "E:OXMDL_ERR_RSS_PARSE"},
       {"entity bomb", bomb, "E:OXMDL_ERR_RSS_NO_MEMORY"},
@@ -231,11 +227,7 @@ TEST_F(RssRetrieverTest, ResultIndicatorInTheBackground) {
   ::mkdir(root_.host("Windows").c_str(), 0777);
   writeHostFile(root_.host("Windows/TmPhoneStatus.dll"), readHostFile(OXM_PHONE_STATUS_DLL));
   FreePhoneStatusDLL();
-  const struct {
-    bool foreground;
-    std::string document;
-    unsigned received, result;
-  } rows[] = {
+  const struct { bool foreground; std::string document; unsigned received, result; } rows[] = {
       {true, rssDocument({{}}), 1, 99},
       {false, rssDocument({{}}), 1, PHONE_RECV_FINISHED},
       {false, "not a feed", 99, PHONE_RECV_ERROR},
