@@ -110,6 +110,8 @@ TEST_F(RssTest, UrlObjectTakesFileUrlsOnly) {
       {L"file:///Application%20Data/a%2Fb%e3%81%82", 0, L"Application Data/a/b\u3042"},
       // Characters beyond ASCII as they stand (two, three and four bytes of UTF-8) come back whole.
       {L"file:///\u00e9\u65e5\u672c/\U0001F600.rss", 0, L"\u00e9\u65e5\u672c/\U0001F600.rss"},
+      // An escaped byte that starts no UTF-8 sequence is one U+FFFD.
+      {L"file:///a%80b", 0, L"a\uFFFDb"},
       {L"file:///\\Host\\tmp\\f.xml", 0, L"\\Host\\tmp\\f.xml"},
       {L"file:///", 3, nullptr},
       {L"file://host/a", 3, nullptr},

@@ -206,6 +206,13 @@ TEST_F(RssTest, ChannelSetsHoldTheirPortalElements) {
                           {mfd_rsschannel_get_link, L"http://p.example/a"}});
   EXPECT_EQ(field(mfd_rsschannel_get_title, inSet[1]), L"B") << "either maker namespace";
 
+  // Channels outside any channel set go to one set made for them.
+  ASSERT_EQ(parse("<csd xmlns=\"urn:tamarin:rivulet:channelset:2006:2.0\"><channel><title>A</title></channel>"
+                  "<channel><title>B</title></channel></csd>"), 0);
+  ASSERT_EQ(mfd_rssdocument_get_channelsets(doc_, &sets), 0);
+  ASSERT_EQ(sets->count, 1u);
+  ASSERT_EQ(mfd_rsschannelset_get_channels(listed<mfd_rsschannelset>(sets)[0], &list), 0);
+  EXPECT_EQ(listed<mfd_rsschannel>(list).size(), 2u);
   // RSS 2.0 reads a channel set of the 2005 namespace, with its about attribute.
   ASSERT_EQ(parse("<rss version=\"2.0\" xmlns:cs=\"urn:tamarin:rivulet:channelset:2005:1.0\">"
                   "<cs:channelset cs:about=\"http://p.example/set\"/><channel><title>T</title></channel></rss>"), 0);
