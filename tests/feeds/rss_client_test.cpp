@@ -118,6 +118,23 @@ TEST_F(RssClientTest, PicturesOfEachFormatAreFetchedAndScaled) {
   }
 }
 
+// A weather item's picture takes the weather names; an enclosed message is fetched and becomes
+// the item's message, headed as the carrier's news.
+TEST_F(RssClientTest, WeatherPictureAndEnclosedMessage) {
+  const std::string png = makePicture(PictureKind::Png, 64, 48, 0, 0);
+  const std::string eml = "Subject: inside\r\nDate: Mon, 07 Dec 2026 10:00:00 +0900\r\n\r\nbody\r\n";
+  server_->put("pic.png", png);
+  server_->put("c.eml", eml);
+  ASSERT_EQ(runFeed({{.category = "weather", .imageUrl = server_->url("/pic.png")},
+                     {.enclosureUrl = server_->url("/c.eml")}}),
+            "K0 K1:0000000002 K1:0000000003");
+  EXPECT_EQ(scratch("weather.gif"), png);
+  JpegPicture small, large;
+  EXPECT_TRUE(readJpeg(scratch("weather_small.jpg"), &small) && readJpeg(scratch("weather_large.jpg"), &large));
+  EXPECT_EQ(decoded(0).enclosures.size(), 3u);
+  EXPECT_EQ(texts_[1], "X-Tmr-Rivulet: contents\r\nx-ml-name: norvale\r\nReply-To: http://news.invalid/1\r\n" + eml);
+}
+
 // A picture that cannot be had or used stays remote: the message names it for a later re-get.
 // Below the memory floor the picture's item is skipped, the others go on.
 TEST_F(RssClientTest, PictureThatFailsStaysRemote) {
