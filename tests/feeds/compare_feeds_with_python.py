@@ -6,36 +6,27 @@ item's title and link.
 usage: compare_feeds_with_python.py FEED_DUMP TESTDATA_DIR
 
 A value matches when it is equal. Where the parser's rules make it differ on purpose, the value
-is counted under the rule's name:
+is counted under the rule's name (value_rule and failure_rule below check each one's case):
 
-  whitespace        The parser keeps an element's text as it stands; feedparser strips blanks
-                    and line ends at both ends. Compared stripped.
-  empty-is-absent   An empty element is an absent value; feedparser gives "".
-  taken-from-another-element  Only the element of the dialect's own vocabulary fills a field;
-                    feedparser fills a missing title or link from another element (dc:title,
-                    media:title, the title of a picture, the guid, the enclosure). Checked: the
-                    parser has no value and feedparser's is the whole text of an element or a
-                    whole attribute value of the file.
-  other-namespace-wins  Elements of namespaces the dialect does not accept are skipped;
-                    feedparser lets a later dc:title replace the title. Checked: feedparser's
-                    value is the whole text of a prefixed title element of the file.
-  version-without-handler  An "rss" or "rdf:RDF" root whose version is neither 0.91 nor 2.0 and
-                    whose namespaces are not those of 0.9 or 1.0 (0.92, 0.93, 0.94, 2.01, none,
-                    the RSS namespace declared on the channel only) gets no handler: the document
-                    holds no channel, without error. Counted once per file.
-  root-of-no-dialect  A root of no dialect (an "rss" root in a namespace, a CDF "CHANNEL") is
-                    refused with the version error. Counted once per file.
-  atom-refused      The same for a document feedparser reads as Atom: it must be refused with
-                    the version error. Counted once per file.
-  enumerated-value-refused  A skipDays day other than the seven English weekday names, or an
-                    updatePeriod outside its five names, fails the parse with 4. Once per file.
-  not-well-formed   A document that is not well-formed XML (feedparser agrees: bozo) fails with
-                    3; feedparser reads on with its loose parser. Once per file.
-  entity-not-read   External entities and parameter entities are never read, and no HTML
-                    entity set is built in: a document that needs one to be well-formed fails
-                    with 3. Once per file.
-  encoding-not-read An encoding the XML reader does not know ("bogus", "u16"), or UTF-32, which
-                    libxml2's push reader does not switch to, fails with 3. Once per file.
+  whitespace        text kept as it stands; feedparser strips both ends. Compared stripped.
+  empty-is-absent   an empty element is an absent value; feedparser gives "".
+  taken-from-another-element  only the dialect's own element fills a field; feedparser takes a
+                    missing title or link from dc:title, media:title, a picture, the guid or the
+                    enclosure. The parser has none; feedparser's is a whole element text or
+                    attribute value of the file.
+  other-namespace-wins  elements of namespaces the dialect does not accept are skipped;
+                    feedparser's value is the whole text of a prefixed title element.
+  version-without-handler  an "rss" or "rdf:RDF" root of no version the parser handles (0.92,
+                    0.93, 0.94, 2.01, none, the RSS namespace only on the channel): no channel,
+                    no error.
+  root-of-no-dialect  a root of no dialect ("rss" in a namespace, a CDF "CHANNEL"): version error.
+  atom-refused      the same for what feedparser reads as Atom.
+  enumerated-value-refused  a skipDays day or updatePeriod outside its names: code 4.
+  not-well-formed   not well-formed XML (feedparser: bozo): code 3; feedparser reads on.
+  entity-not-read   external or parameter entities are never read, no HTML entity set is built
+                    in: a document that needs one fails with 3.
+  encoding-not-read an encoding the XML reader does not know ("bogus", "u16"), or UTF-32: 3.
+The failure rules count once per file.
 
 Exit status: 0 when every value matched (exactly or under a rule), 1 otherwise, 77 when the
 test data or feedparser is missing.

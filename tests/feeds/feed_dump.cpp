@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "codec/charset.h"
 #include "feeds/rssparser/src/mfd_rssdocument.h"
 #include "feeds/rssparser/src/mfd_rssparser.h"
 #include "tests/corpus/corpus_files.h"
@@ -19,20 +20,9 @@ namespace {
 std::string escaped(const std::wstring& text) {
   if (text == L"<absent>") return "\\0";
   std::string out;
-  for (wchar_t w : text) {
-    const auto c = static_cast<char32_t>(w);
-    if (c == U'\\') out += "\\\\";
-    else if (c == U'\t') out += "\\t";
-    else if (c == U'\n') out += "\\n";
-    else if (c == U'\r') out += "\\r";
-    else if (c < 0x80) out += static_cast<char>(c);
-    else if (c < 0x800) out += {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
-    else if (c < 0x10000)
-      out += {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | (c >> 6 & 0x3F)),
-              static_cast<char>(0x80 | (c & 0x3F))};
-    else
-      out += {static_cast<char>(0xF0 | c >> 18), static_cast<char>(0x80 | (c >> 12 & 0x3F)),
-              static_cast<char>(0x80 | (c >> 6 & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+  for (char c : oxm::wideToUtf8(text)) {
+    const char* escape = c == '\\' ? "\\\\" : c == '\t' ? "\\t" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : nullptr;
+    out += escape ? std::string(escape) : std::string(1, c);
   }
   return out;
 }

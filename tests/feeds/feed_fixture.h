@@ -4,8 +4,7 @@
 // tests are made of (pictures: tests/support/pictures.h).
 #pragma once
 
-#include <dirent.h>
-
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +19,9 @@
 #include "tests/support/pictures.h"
 
 namespace oxm::test {
+
+// Tests write items with designated initializers naming only the fields that differ.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 // One item of a test feed; an empty text leaves its element out.
 struct FeedItem {
@@ -87,12 +89,10 @@ class FeedTest : public AccountsTest {
   // Names in the scratch folder that are temporaries of an unfinished write.
   std::vector<std::string> halfWritten() const {
     std::vector<std::string> out;
-    DIR* d = ::opendir(root_.host("Application Data/Rivulet/Tmp").c_str());
-    for (dirent* e = d ? ::readdir(d) : nullptr; e; e = ::readdir(d)) {
-      const std::string name = e->d_name;
-      if (name.find("_tmp") != std::string::npos || name.find(".tmp") != std::string::npos) out.push_back(name);
-    }
-    if (d) ::closedir(d);
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(root_.host("Application Data/Rivulet/Tmp"), ec))
+      if (const std::string name = e.path().filename(); name.find("_tmp") != name.npos || name.find(".tmp") != name.npos)
+        out.push_back(name);
     return out;
   }
 

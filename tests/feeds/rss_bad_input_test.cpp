@@ -1,17 +1,11 @@
 // Hostile and oversized documents: entity bombs, external entities (never fetched, never
 // read), a 100 MB document, an item of 100,000 elements, deep nesting, one huge text. Each ends
 // with a clear code and in bounded memory.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 
 #include "tests/feeds/rss_fixture.h"
+#include "tests/support/script_server.h"
 
 namespace oxm::test {
 namespace {
@@ -54,21 +48,16 @@ std::string entities(const std::string& declarations, const std::string& title) 
 
 TEST_F(RssTest, EntityBombsEndWithTwo) {
   std::string laughs = "<!ENTITY l0 \"lol\">";
-  for (int i = 1; i <= 9; ++i)
-    laughs += "<!ENTITY l" + std::to_string(i) + " \"" + [&] {
-      std::string refs;
-      for (int k = 0; k < 10; ++k) refs += "&l" + std::to_string(i - 1) + ";";
-      return refs;
-    }() + "\">";
+  for (int i = 1; i <= 9; ++i) {
+    laughs += "<!ENTITY l" + std::to_string(i) + " \"";
+    for (int k = 0; k < 10; ++k) laughs += "&l" + std::to_string(i - 1) + ";";
+    laughs += "\">";
+  }
   // One entity of 50 KB used 20,000 times: a gigabyte of text from 1 MB of document.
   const std::string big = "<!ENTITY big \"" + std::string(50000, 'x') + "\">";
   std::string bigRefs;
   for (int i = 0; i < 20000; ++i) bigRefs += "&big;";
-  const struct {
-    const char* name;
-    std::string xml;
-    const wchar_t* message;
-  } cases[] = {
+  const struct { const char* name; std::string xml; const wchar_t* message; } cases[] = {
       {"billion laughs", entities(laughs, "&l9;"), L"fatalError: Detected an entity reference loop"},
       {"quadratic", entities(big, bigRefs), L"characters (parse error): text of one element over 1 MB"},
   };
@@ -84,48 +73,14 @@ TEST_F(RssTest, EntityBombsEndWithTwo) {
   EXPECT_EQ(field(mfd_rsschannel_get_title, channels()[0]), L"Example & Co / Example & Co");
 }
 
-// A listening socket on 127.0.0.1 that tells whether anyone connected.
-class Listener {
- public:
-  Listener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), n) != 0 || ::listen(fd_, 8) != 0 ||
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n) != 0)
-      port_ = 0;
-    else
-      port_ = ntohs(a.sin_port);
-  }
-  ~Listener() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int port() const { return port_; }
-  bool connected() {
-    pollfd p{fd_, POLLIN, 0};
-    return ::poll(&p, 1, 100) > 0;
-  }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
-
 TEST_F(RssTest, ExternalEntitiesAreNeverFetchedNorRead) {
   writeHostFile(root_.host("secret.txt"), "SECRET-FILE");
   writeHostFile(root_.host("secret.dtd"), "<!ENTITY leak \"SECRET-DTD\">");
-  Listener http;
-  ASSERT_NE(http.port(), 0);
+  ScriptServer http(Script{});  // must never see a connection
   const std::string file = "file://" + root_.host("secret.txt");
   const std::string dtd = "file://" + root_.host("secret.dtd");
   const std::string net = "http://127.0.0.1:" + std::to_string(http.port()) + "/x.dtd";
-  const struct {
-    const char* name;
-    std::string xml;
-    int code;
-  } cases[] = {
+  const struct { const char* name; std::string xml; int code; } cases[] = {
       // An entity that is never declared cannot be used: the document is not well-formed.
       {"file entity", entities("<!ENTITY x SYSTEM \"" + file + "\">", "a&x;b"), 3},
       {"http entity", entities("<!ENTITY x SYSTEM \"" + net + "\">", "a&x;b"), 3},
@@ -142,12 +97,10 @@ TEST_F(RssTest, ExternalEntitiesAreNeverFetchedNorRead) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(parse(c.xml), c.code);
-    const std::wstring text = allText(doc_);
-    EXPECT_EQ(text.find(L"SECRET"), std::wstring::npos);
-    if (c.code == 0 && !channels().empty()) EXPECT_EQ(field(mfd_rsschannel_get_title, channels()[0]), L"ab");
-    const auto records = messages();
-    EXPECT_FALSE(records.empty());
-    EXPECT_FALSE(http.connected()) << "the parser connected to " << net;
+    EXPECT_EQ(allText(doc_).find(L"SECRET"), std::wstring::npos);
+    EXPECT_TRUE(c.code != 0 || field(mfd_rsschannel_get_title, channels().at(0)) == L"ab");
+    EXPECT_FALSE(messages().empty());
+    EXPECT_FALSE(http.waitDone(100)) << "the parser connected to " << net;
   }
 }
 
@@ -191,11 +144,7 @@ TEST_F(RssTest, OversizedStructuresEndWithTwo) {
   crowded += "</item></channel></rss>";
   std::string deep = "<rss version=\"2.0\"><channel>";
   for (int i = 0; i < 100000; ++i) deep += "<a>";
-  const struct {
-    const char* name;
-    std::string xml;
-    const wchar_t* message;
-  } cases[] = {
+  const struct { const char* name; std::string xml; const wchar_t* message; } cases[] = {
       {"item of 100,000 elements", crowded,
        L"1:220044 startElement (parse error): more than 10000 elements in one item"},
       {"100,000 levels", deep, L"1:793 startElement (parse error): more than 256 elements open at once"},

@@ -55,11 +55,7 @@ class RssClientTest : public FeedTest, public RssClient::NotifyRss {
   }
   Email decoded(size_t i) {
     Email mail;
-    EmlCompose codec;
-    EXPECT_LT(i, texts_.size());
-    if (i < texts_.size()) {
-      EXPECT_TRUE(codec.Decode(&mail, &texts_[i]));
-    }
+    EXPECT_TRUE(i < texts_.size() && EmlCompose().Decode(&mail, &texts_[i])) << "message " << i;
     return mail;
   }
 
@@ -69,35 +65,26 @@ class RssClientTest : public FeedTest, public RssClient::NotifyRss {
   std::function<void(int)> hook_;
 };
 
-TEST_F(RssClientTest, ThreeItemsGiveParsedThenIdentifiersTwoToFour) {
+// Identifiers follow the last one read as hexadecimal (2 when it is none or no number).
+TEST_F(RssClientTest, IdentifiersFollowTheLastOne) {
   EXPECT_EQ(runFeed({{}, {}, {}}), "K0 K1:0000000002 K1:0000000003 K1:0000000004");
   EXPECT_EQ(client_->getLastRecvUid(), "0000000004");
   std::list<std::wstring> uids;
   client_->getUidlList(uids);
   EXPECT_TRUE(uids.empty());
-}
-
-TEST_F(RssClientTest, IdentifierFollowsTheLastOneReadAsHexadecimal) {
-  server_->put("one.xml", rssDocument({{}}));
-  const struct {
-    const wchar_t* last;
-    const char* next;
-  } rows[] = {
+  const struct { const wchar_t* last; const char* next; } rows[] = {
       {L"0000000009", "000000000A"}, {L"00000000fe", "00000000FF"}, {L"00FFFFFFFF", "0000000000"},
-      {L"00000G0001", "0000000001"}, {L"x", "0000000001"},
-  };
-  for (const auto& row : rows) {
-    EXPECT_EQ(run(url("/one.xml"), row.last), std::string("K0 K1:") + row.next);
-  }
+      {L"00000G0001", "0000000001"}, {L"x", "0000000001"}};
+  server_->put("one.xml", rssDocument({{}}));
+  for (const auto& row : rows) EXPECT_EQ(run(url("/one.xml"), row.last), std::string("K0 K1:") + row.next);
 }
 
+// Picture addresses under 11 characters are not fetched; 11 is (port 1 of this machine refuses,
+// so the picture stays remote and is named in the message).
 TEST_F(RssClientTest, ItemBecomesFeedMessage) {
-  FeedItem noText;
-  noText.description.clear();
-  FeedItem literalBreak;
-  literalBreak.description = "one\\r\\ntwo";
-  literalBreak.category = "weather";
-  ASSERT_EQ(runFeed({noText, literalBreak}), "K0 K1:0000000002 K1:0000000003");
+  ASSERT_EQ(runFeed({{.description = ""}, {.description = "one\\r\\ntwo", .category = "weather"},
+                     {.imageUrl = "http://0:/"}, {.imageUrl = "http://0:1/"}}),
+            "K0 K1:0000000002 K1:0000000003 K1:0000000004 K1:0000000005");
   EXPECT_EQ(texts_[0].rfind("X-Tmr-Rivulet", 0), 0u) << texts_[0];
   const Email first = decoded(0);
   EXPECT_NE(first.body.find(L"本文はありません"), std::wstring::npos);
@@ -108,17 +95,8 @@ TEST_F(RssClientTest, ItemBecomesFeedMessage) {
   const Email second = decoded(1);
   EXPECT_NE(second.body.find(L"one<br>two"), std::wstring::npos);
   EXPECT_EQ(second.mlName, L"weather");
-}
-
-// Addresses under 11 characters are not fetched; 11 is (port 1 of this machine refuses, so the
-// picture stays remote and is named in the message).
-TEST_F(RssClientTest, PictureUrlOfElevenCharactersIsFetched) {
-  FeedItem ten, eleven;
-  ten.imageUrl = "http://0:/";
-  eleven.imageUrl = "http://0:1/";
-  ASSERT_EQ(runFeed({ten, eleven}), "K0 K1:0000000002 K1:0000000003");
-  EXPECT_EQ(texts_[0].find("X-Feed-Image"), std::string::npos);
-  EXPECT_NE(texts_[1].find("X-Feed-Image: http://0:1/"), std::string::npos) << texts_[1];
+  EXPECT_EQ(texts_[2].find("X-Feed-Image"), std::string::npos);
+  EXPECT_NE(texts_[3].find("X-Feed-Image: http://0:1/"), std::string::npos) << texts_[3];
 }
 
 TEST_F(RssClientTest, PicturesOfEachFormatAreFetchedAndScaled) {
@@ -126,9 +104,7 @@ TEST_F(RssClientTest, PicturesOfEachFormatAreFetchedAndScaled) {
     SCOPED_TRACE(pictureKindName(kind));
     const std::string bytes = makePicture(kind, 64, 48, 0xFF0000, 0x0000FF);
     server_->put("pic", bytes);
-    FeedItem item;
-    item.imageUrl = server_->url("/pic");
-    ASSERT_EQ(runFeed({item}), "K0 K1:0000000002");
+    ASSERT_EQ(runFeed({{.imageUrl = server_->url("/pic")}}), "K0 K1:0000000002");
     EXPECT_EQ(scratch("image.jpg"), bytes);
     JpegPicture small, large;
     ASSERT_TRUE(readJpeg(scratch("image_small.jpg"), &small));
@@ -142,7 +118,25 @@ TEST_F(RssClientTest, PicturesOfEachFormatAreFetchedAndScaled) {
   }
 }
 
+// A weather item's picture takes the weather names; an enclosed message is fetched and becomes
+// the item's message, headed as the carrier's news.
+TEST_F(RssClientTest, WeatherPictureAndEnclosedMessage) {
+  const std::string png = makePicture(PictureKind::Png, 64, 48, 0, 0);
+  const std::string eml = "Subject: inside\r\nDate: Mon, 07 Dec 2026 10:00:00 +0900\r\n\r\nbody\r\n";
+  server_->put("pic.png", png);
+  server_->put("c.eml", eml);
+  ASSERT_EQ(runFeed({{.category = "weather", .imageUrl = server_->url("/pic.png")},
+                     {.enclosureUrl = server_->url("/c.eml")}}),
+            "K0 K1:0000000002 K1:0000000003");
+  EXPECT_EQ(scratch("weather.gif"), png);
+  JpegPicture small, large;
+  EXPECT_TRUE(readJpeg(scratch("weather_small.jpg"), &small) && readJpeg(scratch("weather_large.jpg"), &large));
+  EXPECT_EQ(decoded(0).enclosures.size(), 3u);
+  EXPECT_EQ(texts_[1], "X-Tmr-Rivulet: contents\r\nx-ml-name: norvale\r\nReply-To: http://news.invalid/1\r\n" + eml);
+}
+
 // A picture that cannot be had or used stays remote: the message names it for a later re-get.
+// Below the memory floor the picture's item is skipped, the others go on.
 TEST_F(RssClientTest, PictureThatFailsStaysRemote) {
   const std::string png = makePicture(PictureKind::Png, 4, 3, 0, 0);
   server_->put("pic.jpg", makePicture(PictureKind::Jpeg, 4, 3, 0, 0));
@@ -150,56 +144,54 @@ TEST_F(RssClientTest, PictureThatFailsStaysRemote) {
   server_->put("huge.png", withHeaderSize(PictureKind::Png, png, 30000, 30000));
   for (const char* path : {"/chunked/pic.jpg", "/fake.jpg", "/huge.png", "/missing.jpg"}) {
     SCOPED_TRACE(path);
-    FeedItem item;
-    item.imageUrl = server_->url(path);
-    ASSERT_EQ(runFeed({item}), "K0 K1:0000000002");
-    EXPECT_NE(texts_[0].find("X-Feed-Image: " + item.imageUrl), std::string::npos) << texts_[0];
+    const std::string picture = server_->url(path);
+    ASSERT_EQ(runFeed({{.imageUrl = picture}}), "K0 K1:0000000002");
+    EXPECT_NE(texts_[0].find("X-Feed-Image: " + picture), std::string::npos) << texts_[0];
     EXPECT_TRUE(decoded(0).enclosures.empty());
     EXPECT_TRUE(halfWritten().empty());
   }
+  setFixedAvailPhys(0x300000 - 1);
+  EXPECT_EQ(runFeed({{.imageUrl = server_->url("/pic.jpg")}, {}}), "K0 E:OXMDL_ERR_RSS_NO_MEMORY K1:0000000002");
+  setFixedAvailPhys(0x300000);
+  EXPECT_EQ(runFeed({{.imageUrl = server_->url("/pic.jpg")}, {}}), "K0 K1:0000000002 K1:0000000003");
 }
 
+// The document's transfer, and the push URL that replaces the account's unless it is "0".
 TEST_F(RssClientTest, DocumentTransferOutcomes) {
   server_->put("feed.xml", rssDocument({{}}));
-  FeedItem longText;
-  longText.description = std::string(2000, 'x');
-  server_->put("big.xml", rssDocument({longText}));
-  const struct {
-    std::wstring url;
-    const char* events;
-  } rows[] = {
-      {url("/feed.xml"), "K0 K1:0000000002"},
-      {url("/chunked/feed.xml"), "K0 K1:0000000002"},
-      {url("/close/feed.xml"), "K0 K1:0000000002"},
-      {url("/status/304"), "E:OXMDL_ERR_RSS_HTTP_STATUS"},
-      {url("/missing.xml"), "E:OXMDL_ERR_RSS_HTTP_STATUS"},
-      {url("/slow-body/big.xml"), "E:OXMDL_ERR_RSS_TIMEOUT"},
-      {L"ftp://127.0.0.1/feed.xml", "E:OXMDL_ERR_RSS_URL"},
-      {L"http://127.0.0.1", "E:OXMDL_ERR_RSS_URL"},
+  server_->put("push.xml", rssDocument({{}, {}}));
+  server_->put("big.xml", rssDocument({{.description = std::string(2000, 'x')}}));
+  const struct { std::wstring push, url; const char* events; } rows[] = {
+      {L"", url("/feed.xml"), "K0 K1:0000000002"},
+      {L"", url("/chunked/feed.xml"), "K0 K1:0000000002"},
+      {L"", url("/close/feed.xml"), "K0 K1:0000000002"},
+      {L"", url("/status/304"), "E:OXMDL_ERR_RSS_HTTP_STATUS"},
+      {L"", url("/missing.xml"), "E:OXMDL_ERR_RSS_HTTP_STATUS"},
+      {L"", url("/slow-body/big.xml"), "E:OXMDL_ERR_RSS_TIMEOUT"},
+      {L"", L"ftp://127.0.0.1/feed.xml", "E:OXMDL_ERR_RSS_URL"},
+      {L"", L"http://127.0.0.1", "E:OXMDL_ERR_RSS_URL"},
+      {L"0", url("/feed.xml"), "K0 K1:0000000002"},
+      {url("/push.xml"), url("/feed.xml"), "K0 K1:0000000002 K1:0000000003"},
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(run(row.url), row.events) << std::string(row.url.begin(), row.url.end());
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, L"Software\\Tamarin\\Rivulet", L"PushUrl", row.push));
+    EXPECT_EQ(run(row.url), row.events) << std::string(row.url.begin(), row.url.end()) << " push "
+                                        << std::string(row.push.begin(), row.push.end());
   }
 }
 
-TEST_F(RssClientTest, LostConnectionDuringPictureStopsTheWalk) {
+// A lost connection or a cancel from another thread (it empties the picture's abort watch) stops
+// the transfer at its next piece and the walk with it; the next run goes ahead.
+TEST_F(RssClientTest, LostConnectionOrCancelDuringPictureStopsTheWalk) {
   server_->put("pic.jpg", makePicture(PictureKind::Jpeg, 64, 48, 0, 0));
-  FeedItem picture;
-  picture.imageUrl = server_->url("/slow-body/pic.jpg");
+  const FeedItem picture{.imageUrl = server_->url("/slow-body/pic.jpg")};
   hook_ = [](int kind) {
     if (kind == 1) connmgr::forceStatus(CONNMGR_STATUS_DISCONNECTED);
   };
   EXPECT_EQ(runFeed({{}, picture, {}}), "K0 K1:0000000002 E:OXMDL_ERR_RSS_DISCONNECTED");
   EXPECT_TRUE(halfWritten().empty());
-}
-
-// A cancel from another thread empties the picture's abort watch: the transfer stops at its next
-// piece and the walk with it; the next run goes ahead.
-TEST_F(RssClientTest, CancelDuringPictureAbortsIt) {
+  connmgr::reset();
   setStepScale(0.01);  // a 6 s time-out, well beyond the cancel
-  server_->put("pic.jpg", makePicture(PictureKind::Jpeg, 64, 48, 0, 0));
-  FeedItem picture;
-  picture.imageUrl = server_->url("/slow-body/pic.jpg");
   std::thread canceller;
   hook_ = [&](int kind) {
     if (kind != 1) return;
@@ -215,31 +207,14 @@ TEST_F(RssClientTest, CancelDuringPictureAbortsIt) {
   EXPECT_TRUE(halfWritten().empty());
 }
 
-TEST_F(RssClientTest, MemoryFloorSkipsThePictureItemOnly) {
-  server_->put("pic.jpg", makePicture(PictureKind::Jpeg, 64, 48, 0, 0));
-  FeedItem picture;
-  picture.imageUrl = server_->url("/pic.jpg");
-  setFixedAvailPhys(0x300000 - 1);
-  EXPECT_EQ(runFeed({picture, {}}), "K0 E:OXMDL_ERR_RSS_NO_MEMORY K1:0000000002");
-  setFixedAvailPhys(0x300000);
-  EXPECT_EQ(runFeed({picture, {}}), "K0 K1:0000000002 K1:0000000003");
-}
-
-TEST_F(RssClientTest, PushUrlReplacesTheAccountUrlUnlessZero) {
+// A cancel before a run refuses that run only, before anything is fetched.
+TEST_F(RssClientTest, CancelRefusesTheNextRunOnce) {
   server_->put("feed.xml", rssDocument({{}}));
-  server_->put("push.xml", rssDocument({{}, {}}));
-  const struct {
-    std::wstring push;
-    const char* events;
-  } rows[] = {
-      {L"0", "K0 K1:0000000002"},
-      {L"", "K0 K1:0000000002"},
-      {url("/push.xml"), "K0 K1:0000000002 K1:0000000003"},
-  };
-  for (const auto& row : rows) {
-    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, L"Software\\Tamarin\\Rivulet", L"PushUrl", row.push));
-    EXPECT_EQ(run(url("/feed.xml")), row.events) << std::string(row.push.begin(), row.push.end());
-  }
+  client_ = std::make_unique<RssClient>();
+  client_->cancel();
+  EXPECT_EQ(run(url("/feed.xml")), "E:OXMDL_ERR_RSS_CANCEL K7");
+  EXPECT_FALSE(hostFileExists(root_.host("Application Data/Rivulet/Tmp/recv.rss")));
+  EXPECT_EQ(run(url("/feed.xml")), "K0 K1:0000000002");
 }
 
 TEST_F(RssClientTest, DocumentRequestNamesTheMode) {
@@ -249,15 +224,6 @@ TEST_F(RssClientTest, DocumentRequestNamesTheMode) {
     EXPECT_EQ(scratch("recv.rss"), std::string("GET /echo-request?mode=") + (manual ? "manual" : "push") +
                                        "|no-cache|no-cache|Rivulet Middle\n");
   }
-}
-
-TEST_F(RssClientTest, CancelRefusesTheNextRunOnce) {
-  server_->put("feed.xml", rssDocument({{}}));
-  client_ = std::make_unique<RssClient>();
-  client_->cancel();
-  EXPECT_EQ(run(url("/feed.xml")), "E:OXMDL_ERR_RSS_CANCEL K7");
-  EXPECT_FALSE(hostFileExists(root_.host("Application Data/Rivulet/Tmp/recv.rss")));
-  EXPECT_EQ(run(url("/feed.xml")), "K0 K1:0000000002");
 }
 
 }  // namespace

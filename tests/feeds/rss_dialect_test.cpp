@@ -5,14 +5,9 @@
 namespace oxm::test {
 namespace {
 
-struct DialectCase {
-  const char* name;
-  std::string xml;
-  int code;
-  mfd_dialect dialect;
-  const wchar_t* title;  // of the first channel (null: the document has none)
-  const wchar_t* error;  // the first record, position included ("" for none)
-};
+// title: of the first channel (null: the document has none); error: the first record, position
+// included ("" for none).
+struct DialectCase { const char* name; std::string xml; int code; mfd_dialect dialect; const wchar_t *title, *error; };
 
 const std::string kRdf = "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"";
 const std::string kChannel = "<channel><title>T</title></channel>";
@@ -65,12 +60,8 @@ TEST_F(RssTest, FirstElementDecidesTheDialect) {
     EXPECT_EQ(parse(c.xml), c.code);
     EXPECT_EQ(dialect(), static_cast<int>(c.dialect));
     const auto found = channels();
-    if (c.title) {
-      ASSERT_EQ(found.size(), 1u);
-      EXPECT_EQ(field(mfd_rsschannel_get_title, found[0]), c.title);
-    } else {
-      EXPECT_TRUE(found.empty());
-    }
+    EXPECT_EQ(found.size(), c.title ? 1u : 0u);
+    EXPECT_EQ(found.empty() ? std::wstring() : field(mfd_rsschannel_get_title, found[0]), c.title ? c.title : L"");
     EXPECT_EQ(takeError(), c.error);
   }
 }

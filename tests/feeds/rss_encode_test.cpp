@@ -16,35 +16,16 @@
 namespace oxm::test {
 namespace {
 
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"  // enclosures name only what they set
+
 const std::wstring kTmp = L"Application Data/Rivulet/Tmp/";
+const Enclosure kRemoteContents{
+    .boundary = L"1234", .disposition = L"message/rfc822", .filename = L"http://example.com/c.eml"};
+const Enclosure kRemotePicture{
+    .folder = L"http://example.com/p.jpg", .link = L"http://example.com/1", .type = L"120", .subtype = L"90"};
 
-Enclosure scratchFile(const wchar_t* name) {
-  Enclosure e;
-  e.folder = kTmp;
-  e.name = name;
-  e.extracted = true;
-  return e;
-}
-
-Enclosure remoteContents() {
-  Enclosure e;
-  e.filename = L"http://example.com/c.eml";
-  e.boundary = L"1234";
-  e.disposition = L"message/rfc822";
-  return e;
-}
-
-Enclosure remotePicture() {
-  Enclosure e;
-  e.folder = L"http://example.com/p.jpg";
-  e.link = L"http://example.com/1";
-  e.type = L"120";
-  e.subtype = L"90";
-  return e;
-}
-
-// An item as the feed client fills the record.
-Email item() {
+// An item as the feed client fills the record, with these enclosures.
+Email item(std::list<Enclosure> enclosures = {}) {
   Email mail;
   mail.from = L"Example News";
   mail.references = L"http://example.com/";
@@ -54,27 +35,22 @@ Email item() {
   mail.body = L"First line";
   mail.replyTo = L"http://example.com/1";
   mail.mlName = L"news";
+  mail.enclosures = std::move(enclosures);
   return mail;
 }
 
+// The fetched picture and its two display copies in the scratch folder.
 Email withPicture() {
-  Email mail = item();
-  for (const wchar_t* name : {L"image.jpg", L"image_small.jpg", L"image_large.jpg"}) {
-    mail.enclosures.push_back(scratchFile(name));
-  }
-  return mail;
+  std::list<Enclosure> files;
+  for (const wchar_t* name : {L"image.jpg", L"image_small.jpg", L"image_large.jpg"})
+    files.push_back({.name = name, .folder = kTmp, .extracted = true});
+  return item(files);
 }
 
 const char kHead[] =
-    "X-Tmr-Rivulet\r\n"
-    "From: Example News\r\n"
-    "Date: Mon, 07 Dec 2026 10:00:00 +0900\r\n"
-    "Subject: Item one\r\n"
-    "x-ml-name: news\r\n"
-    "Reply-To: http://example.com/1\r\n"
-    "Message-Id: All the news\r\n"
-    "In-Reply-To: http://example.com/\r\n"
-    "Mime-Version: 1.0\r\n";
+    "X-Tmr-Rivulet\r\nFrom: Example News\r\nDate: Mon, 07 Dec 2026 10:00:00 +0900\r\nSubject: Item one\r\n"
+    "x-ml-name: news\r\nReply-To: http://example.com/1\r\nMessage-Id: All the news\r\n"
+    "In-Reply-To: http://example.com/\r\nMime-Version: 1.0\r\n";
 const char kPlain[] = "Content-Type: text/plain; charset=us-ascii\r\n\r\nFirst line";
 
 class RssEncodeTest : public RootTest {
@@ -97,89 +73,38 @@ class RssEncodeTest : public RootTest {
 };
 
 TEST_F(RssEncodeTest, ItemsEncodeByteForByte) {
-  const struct {
-    const char* name;
-    Email mail;
-    std::string expected;
-  } cases[] = {
+  Email html = item(), download = item({kRemoteContents, kRemotePicture}), bare;
+  html.htmlBody = L"<p>First line</p>";
+  download.feedDownloadValue = L"42";
+  bare.from = L"Example News";
+  const struct { const char* name; Email mail; std::string expected; } cases[] = {
       {"picture fetched: three attachments, no X-Feed-Image", withPicture(),
        std::string(kHead) +
            "Content-Type: multipart/mixed;\r\n boundary=\"next_bound_m4345\"\r\n"
-           "\r\nThis is a multipart message in Mime 1.0 format\r\n"
-           "\r\n--next_bound_m4345\r\n" +
-           kPlain +
-           "\r\n\r\n--next_bound_m4345\r\n"
-           "Content-Type: image/jpeg;\r\n name=\"image.jpg\"\r\n"
-           "Content-Transfer-Encoding: base64\r\n"
-           "Content-Disposition: attachment;\r\n filename=\"image.jpg\"\r\n"
-           "\r\nYWJj"
-           "\r\n\r\n--next_bound_m4345\r\n"
-           "Content-Type: image/jpeg;\r\n name=\"image_small.jpg\"\r\n"
-           "Content-Transfer-Encoding: base64\r\n"
-           "Content-Disposition: attachment;\r\n filename=\"image_small.jpg\"\r\n"
-           "\r\nU01BTEw="
-           "\r\n\r\n--next_bound_m4345\r\n"
-           "Content-Type: image/jpeg;\r\n name=\"image_large.jpg\"\r\n"
-           "Content-Transfer-Encoding: base64\r\n"
-           "Content-Disposition: attachment;\r\n filename=\"image_large.jpg\"\r\n"
-           "\r\nTEFSR0U="
-           "\r\n--next_bound_m4345--"},
-      {"picture not fetched: X-Feed-Image, no attachment",
-       [] {
-         Email m = item();
-         m.enclosures.push_back(remotePicture());
-         return m;
-       }(),
+           "\r\nThis is a multipart message in Mime 1.0 format\r\n\r\n--next_bound_m4345\r\n" + kPlain +
+           "\r\n\r\n--next_bound_m4345\r\nContent-Type: image/jpeg;\r\n name=\"image.jpg\"\r\n"
+           "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n filename=\"image.jpg\"\r\n"
+           "\r\nYWJj\r\n\r\n--next_bound_m4345\r\nContent-Type: image/jpeg;\r\n name=\"image_small.jpg\"\r\n"
+           "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n filename=\"image_small.jpg\"\r\n"
+           "\r\nU01BTEw=\r\n\r\n--next_bound_m4345\r\nContent-Type: image/jpeg;\r\n name=\"image_large.jpg\"\r\n"
+           "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n filename=\"image_large.jpg\"\r\n"
+           "\r\nTEFSR0U=\r\n--next_bound_m4345--"},
+      {"picture not fetched: X-Feed-Image, no attachment", item({kRemotePicture}),
        std::string(kHead) + "X-Feed-Image: http://example.com/p.jpg\r\n" + kPlain},
-      {"HTML body without enclosure: multipart/alternative only",
-       [] {
-         Email m = item();
-         m.htmlBody = L"<p>First line</p>";
-         return m;
-       }(),
+      {"HTML body without enclosure: multipart/alternative only", html,
        std::string(kHead) +
            "Content-Type: multipart/alternative;\r\n boundary=\"next_bound_a3234\"\r\n"
-           "\r\nThis is a multipart message in Mime 1.0 format\r\n"
-           "\r\n--next_bound_a3234\r\n"
-           "Content-Type: text/plain; charset=iso-2022-jp\r\n"
-           "Content-Transfer-Encoding: 7bit\r\n"
-           "\r\nFirst line"
-           "\r\n--next_bound_a3234\r\n"
-           "Content-Type: text/html; charset=us-ascii\r\n"
-           "\r\n<p>First line</p>"
+           "\r\nThis is a multipart message in Mime 1.0 format\r\n\r\n--next_bound_a3234\r\n"
+           "Content-Type: text/plain; charset=iso-2022-jp\r\nContent-Transfer-Encoding: 7bit\r\n\r\nFirst line"
+           "\r\n--next_bound_a3234\r\nContent-Type: text/html; charset=us-ascii\r\n\r\n<p>First line</p>"
            "\r\n--next_bound_a3234--"},
-      {"contents and picture not fetched: X-Feed-Download, X-Feed-Contents, X-Feed-Image",
-       [] {
-         Email m = item();
-         m.feedDownloadValue = L"42";
-         m.enclosures.push_back(remoteContents());
-         m.enclosures.push_back(remotePicture());
-         return m;
-       }(),
-       "X-Tmr-Rivulet\r\n"
-       "From: Example News\r\n"
-       "Date: Mon, 07 Dec 2026 10:00:00 +0900\r\n"
-       "Subject: Item one\r\n"
-       "x-ml-name: news\r\n"
-       "X-Feed-Download: 42\r\n"
-       "Reply-To: http://example.com/1\r\n"
-       "Message-Id: All the news\r\n"
-       "In-Reply-To: http://example.com/\r\n"
-       "Mime-Version: 1.0\r\n"
-       "X-Feed-Contents: http://example.com/c.eml\r\n"
-       "X-Feed-Image: http://example.com/p.jpg\r\n" +
-           std::string(kPlain)},
-      {"only the fields that are always there",
-       [] {
-         Email m;
-         m.from = L"Example News";
-         return m;
-       }(),
-       "X-Tmr-Rivulet\r\n"
-       "From: Example News\r\n"
-       "Subject: \r\n"
-       "x-ml-name: \r\n"
-       "Mime-Version: 1.0\r\n"
+      {"contents and picture not fetched: X-Feed-Download, X-Feed-Contents, X-Feed-Image", download,
+       "X-Tmr-Rivulet\r\nFrom: Example News\r\nDate: Mon, 07 Dec 2026 10:00:00 +0900\r\nSubject: Item one\r\n"
+       "x-ml-name: news\r\nX-Feed-Download: 42\r\nReply-To: http://example.com/1\r\nMessage-Id: All the news\r\n"
+       "In-Reply-To: http://example.com/\r\nMime-Version: 1.0\r\nX-Feed-Contents: http://example.com/c.eml\r\n"
+       "X-Feed-Image: http://example.com/p.jpg\r\n" + std::string(kPlain)},
+      {"only the fields that are always there", bare,
+       "X-Tmr-Rivulet\r\nFrom: Example News\r\nSubject: \r\nx-ml-name: \r\nMime-Version: 1.0\r\n"
        "Content-Type: text/plain; charset=us-ascii\r\n\r\n"},
   };
   for (const auto& c : cases) {
@@ -194,9 +119,7 @@ TEST_F(RssEncodeTest, ItemsEncodeByteForByte) {
     EXPECT_EQ(data, c.expected);
     EXPECT_TRUE(again.feedMessage);
   }
-}
-
-TEST_F(RssEncodeTest, MissingPictureFileFailsWithEmptyText) {
+  // A picture file that is gone: no text, and the code says which.
   std::filesystem::remove(host("image_large.jpg"));
   Email mail = withPicture();
   std::string out = "stale";
@@ -227,12 +150,7 @@ TEST_F(RssEncodeTest, GetImageWritesWholeOrNothing) {
       "--b\r\nContent-Type: text/plain\r\n\r\nx\r\n"
       "--b\r\nContent-Type: image/jpeg; name=\"image.jpg\"\r\nContent-Transfer-Encoding: x-uuencode\r\n\r\n"
       "plain text\r\n--b--\r\n";
-  const struct {
-    const char* name;
-    const std::string& raw;
-    std::function<void()> arm;
-    unsigned code;
-  } cases[] = {
+  const struct { const char* name; const std::string& raw; std::function<void()> arm; unsigned code; } cases[] = {
       {"written", good, [] {}, OXMDL_ERR_NONE},
       {"disk space", good, [] { fault::setFreeSpace(0); }, OXMDL_ERR_FILE_DISK_FULL},
       {"memory", good, [&] { setFixedAvailPhys(2 * good.size()); }, OXMDL_ERR_MEM_SHORTAGE},
@@ -252,25 +170,25 @@ TEST_F(RssEncodeTest, GetImageWritesWholeOrNothing) {
     setFixedAvailPhys(std::nullopt);
     EXPECT_EQ(GetOxMiddleError(), c.code) << std::hex << GetOxMiddleError();
     EXPECT_EQ(hostFileExists(host("image.jpg")), c.code == OXMDL_ERR_NONE);
-    if (c.code == OXMDL_ERR_NONE) EXPECT_EQ(readHostFile(host("image.jpg")), "abc");
+    EXPECT_EQ(readHostFile(host("image.jpg")), c.code == OXMDL_ERR_NONE ? "abc" : "");
   }
 }
 
 // A message with one enclosure shows the weather picture, else the default copy, else one made
 // from the default picture when memory allows.
 TEST_F(RssEncodeTest, TodayImageFallsBackToWeatherAndDefault) {
-  Email one = item();
-  one.enclosures.push_back(scratchFile(L"image.jpg"));
-  const std::string raw = encode(one);
+  const std::string raw = encode(item({{.name = L"image.jpg", .folder = kTmp, .extracted = true}}));
+  // weather and fallback: files put there first (or null); tidal: the default picture made first;
+  // today: what today.jpg holds, "" a JPEG of the display size made from the default picture,
+  // "-" no file.
   const struct {
-    const char* name;
+    const char *name;
     bool small;
-    const char* weather;  // file to put there first, or null
-    const char* fallback;
+    const char *weather, *fallback;
     bool tidal;
     uint64_t memory;
     unsigned code;
-    std::string today;  // empty: a JPEG of the display size made from the default picture
+    std::string today;
   } cases[] = {
       {"weather small", true, "weather_small.jpg", nullptr, false, 1 << 30, OXMDL_ERR_NONE, "WEATHER"},
       {"weather large", false, "weather_large.jpg", "default_large.jpg", false, 1 << 30, OXMDL_ERR_NONE, "WEATHER"},
@@ -283,33 +201,24 @@ TEST_F(RssEncodeTest, TodayImageFallsBackToWeatherAndDefault) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     for (const char* name : {"weather_small.jpg", "weather_large.jpg", "default_small.jpg", "default_large.jpg",
-                             "today.jpg"}) {
+                             "today.jpg"})
       std::filesystem::remove(host(name));
-    }
     std::filesystem::remove(root_.host("Windows/TIDAL.jpg"));
     if (c.weather) put(c.weather, "WEATHER");
     if (c.fallback) put(c.fallback, "DEFAULT");
-    if (c.tidal) {
-      ASSERT_TRUE(MakeDefaultTodayPicture());
-    }
+    ASSERT_TRUE(!c.tidal || MakeDefaultTodayPicture());
     setFixedAvailPhys(c.memory);
     std::wstring path;
     EXPECT_EQ(RssGetTodayImage(raw, &path, c.small), c.code == OXMDL_ERR_NONE);
     setFixedAvailPhys(std::nullopt);
     EXPECT_EQ(GetOxMiddleError(), c.code) << std::hex << GetOxMiddleError();
-    if (c.today == "-") {
-      EXPECT_FALSE(hostFileExists(host("today.jpg")));
-      continue;
-    }
-    const std::string today = readHostFile(host("today.jpg"));
     if (!c.today.empty()) {
-      EXPECT_EQ(today, c.today);
+      EXPECT_EQ(hostFileExists(host("today.jpg")) ? readHostFile(host("today.jpg")) : "-", c.today);
       continue;
     }
-    JpegPicture picture;
-    ASSERT_TRUE(readJpeg(today, &picture));
-    EXPECT_EQ(picture.width, c.small ? 48 : 104);
-    EXPECT_EQ(picture.height, c.small ? 36 : 78);
+    JpegPicture made;
+    ASSERT_TRUE(readJpeg(readHostFile(host("today.jpg")), &made));
+    EXPECT_EQ(std::make_pair(made.width, made.height), c.small ? std::make_pair(48, 36) : std::make_pair(104, 78));
   }
   std::wstring path;
   EXPECT_TRUE(RssGetDefaultTodayImage(&path));
@@ -319,16 +228,10 @@ TEST_F(RssEncodeTest, TodayImageFallsBackToWeatherAndDefault) {
 TEST_F(RssEncodeTest, LineInfo) {
   auto withSubject = [&](const wchar_t* subject, const wchar_t* body) {
     Email m = item();
-    m.subject = subject;
-    m.body = body;
+    std::tie(m.subject, m.body) = std::make_pair(subject, body);
     return encode(m);
   };
-  const struct {
-    const char* name;
-    std::string raw;
-    bool ok;
-    std::string line;
-  } cases[] = {
+  const struct { const char* name; std::string raw; bool ok; std::string line; } cases[] = {
       {"subject", withSubject(L"Item one", L"First line"), true, "Item one"},
       {"empty subject: 30 bytes of body", withSubject(L"", L"This body is longer than thirty bytes"), true,
        "This body is longer than thirt"},
@@ -353,9 +256,7 @@ TEST_F(RssEncodeTest, LineInfo) {
   EXPECT_EQ(info.category, "news");
   EXPECT_EQ(info.date, "Mon, 07 Dec 2026 10:00:00 +0900");
   EXPECT_TRUE(info.picture);
-  Email remote = item();
-  remote.enclosures.push_back(remotePicture());
-  ASSERT_TRUE(RssGetLineInfo(encode(remote), &info));
+  ASSERT_TRUE(RssGetLineInfo(encode(item({kRemotePicture})), &info));
   EXPECT_FALSE(info.picture);
 }
 

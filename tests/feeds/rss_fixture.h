@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "feeds/rssparser/src/mfd_alloc.h"
@@ -17,6 +19,14 @@
 #include "tests/support/testroot.h"
 
 namespace oxm::test {
+
+// Accessors of one kind of object with the texts they must give ("<absent>" for none).
+template <typename T>
+using Fields = std::initializer_list<std::pair<int (*)(const T*, const wchar_t**), const wchar_t*>>;
+template <typename T>
+void expectFields(const T* object, Fields<std::type_identity_t<T>> want) {
+  for (const auto& [get, text] : want) EXPECT_EQ(field(get, object), text);
+}
 
 class RssTest : public RootTest {
  protected:

@@ -32,14 +32,6 @@ std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()
 
 class RssHttpTest : public test::RootTest {
  protected:
-  static void SetUpTestSuite() {
-    server_ = test::NginxServer::start(&why_).release();
-    if (server_) server_->put("feed.rss", feedBytes());
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
   void SetUp() override {
     RootTest::SetUp();
     connmgr::reset();
@@ -48,15 +40,30 @@ class RssHttpTest : public test::RootTest {
     test::writeHostFile(root_.host(kLog), "");
   }
   void TearDown() override {
+    fault::reset();
     setStepScale(1.0);
     connmgr::reset();
     RootTest::TearDown();
   }
   std::string log() { return test::readHostFile(root_.host(kLog)); }
-  std::wstring host() const { return wide(server_->hostPort()); }
   static std::string body(const RssHttp& http) {
     return http.buffer() ? std::string(reinterpret_cast<const char*>(http.buffer()), http.length()) : "";
   }
+};
+
+// The same with one nginx for the suite serving feed.rss.
+class RssHttpNginxTest : public RssHttpTest {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = test::NginxServer::start(&why_);
+    if (server_) server_->put("feed.rss", feedBytes());
+  }
+  static void TearDownTestSuite() { server_.reset(); }
+  void SetUp() override {
+    RssHttpTest::SetUp();
+    if (!server_) GTEST_SKIP() << why_;
+  }
+  std::wstring host() const { return wide(server_->hostPort()); }
   static HCONNECTION connect() {
     CONNMGR_CONNECTIONINFO info{};
     info.cbSize = sizeof info;
@@ -65,62 +72,63 @@ class RssHttpTest : public test::RootTest {
     ConnMgrEstablishConnectionSync(&info, &handle, 1000, &status);
     return handle;
   }
-
-  static test::NginxServer* server_;
-  static std::string why_;
+  static inline std::unique_ptr<test::NginxServer> server_;
+  static inline std::string why_;
 };
 
-test::NginxServer* RssHttpTest::server_ = nullptr;
-std::string RssHttpTest::why_;
-
-#define NEED_NGINX()                  \
-  do {                                \
-    if (!server_) GTEST_SKIP() << why_; \
-  } while (0)
-
-TEST_F(RssHttpTest, StatusAndLengthRules) {
-  NEED_NGINX();
+// Status, length and body of each kind of answer, and of each step that fails (fault injected).
+TEST_F(RssHttpNginxTest, StatusLengthAndFailingSteps) {
   const std::string feed = feedBytes();
   const std::string zeros512k(512000 - feed.size(), '\0');
+  const fault::Op kNone = fault::Op::Count;
   struct Case {
     const char* path;
-    bool watch;
-    bool needsEcho;
-    int result;
-    std::string body;  // the whole buffer
+    bool watch, needsEcho;
+    fault::Op op;
+    int nth, result;
+    std::string body;  // the whole buffer; none at all when empty
     const char* logLine;
   } cases[] = {
-      {"/feed.rss", false, false, 200, feed, " OpenURL ret:[200] \r\n"},
-      {"/feed.rss", true, false, 200, feed, nullptr},
+      {"/feed.rss", false, false, kNone, 0, 200, feed, " OpenURL ret:[200] \r\n"},
+      {"/feed.rss", true, false, kNone, 0, 200, feed, nullptr},
       // No Content-Length: 512000 bytes, zero after what came; refused when a watch is given.
-      {"/chunked/feed.rss", false, false, 200, feed + zeros512k, nullptr},
-      {"/close/feed.rss", false, false, 200, feed + zeros512k, nullptr},
-      {"/chunked/feed.rss", true, false, -7, "",
+      {"/chunked/feed.rss", false, false, kNone, 0, 200, feed + zeros512k, nullptr},
+      {"/close/feed.rss", false, false, kNone, 0, 200, feed + zeros512k, nullptr},
+      {"/chunked/feed.rss", true, false, kNone, 0, -7, "",
        "*** RssHttp::OpenURLThread HTTP_QUERY_CONTENT_LENGTH ERROR!!!\r\n"},
-      {"/status/304", false, false, 304, "", " OpenURL ret:[304] \r\n"},
-      {"/status/404", false, false, -11, "", " OpenURL ret:[-11] \r\n"},
-      {"/missing.rss", false, false, -11, "", nullptr},
-      {"/status/500", false, false, 500, "", nullptr},
-      {"/redirect", false, false, 301, "", nullptr},  // never followed
-      {"/drop", false, false, -7, "", nullptr},
+      {"/status/304", false, false, kNone, 0, 304, "", " OpenURL ret:[304] \r\n"},
+      {"/status/404", false, false, kNone, 0, -11, "", " OpenURL ret:[-11] \r\n"},
+      {"/missing.rss", false, false, kNone, 0, -11, "", nullptr},
+      {"/status/500", false, false, kNone, 0, 500, "", nullptr},
+      {"/redirect", false, false, kNone, 0, 301, "", nullptr},  // never followed
+      {"/drop", false, false, kNone, 0, -7, "", nullptr},
       // The connection drops mid-body: what came is kept, the length stays the assumed one.
-      {"/drop-body", false, true, 200, "first part\n" + std::string(512000 - 11, '\0'), nullptr},
+      {"/drop-body", false, true, kNone, 0, 200, "first part\n" + std::string(512000 - 11, '\0'), nullptr},
+      {"/feed.rss", false, false, fault::Op::HttpOpen, 1, -2, "", "RssHttp HTTP_INTERNET_OPEN_ERR\r\n"},
+      {"/feed.rss", false, false, fault::Op::Thread, 1, -3, "", "RssHttp HTTP_CREATE_THREAD_ERR\r\n"},
+      {"/feed.rss", false, false, fault::Op::HttpConnect, 1, -4, "", "RssHttp HTTP_THREAD_INTERNET_OPEN_ERR\r\n"},
+      {"/feed.rss", false, false, fault::Op::HttpRequest, 1, -5, "", "RssHttp HTTP_THREAD_REQUEST_ERR\r\n"},
+      {"/feed.rss", false, false, fault::Op::HttpSend, 1, -6, "", " OpenURL ret:[-6] \r\n"},
+      // A failing body read ends the body: the pieces before it stay, the status is kept.
+      {"/feed.rss", false, false, fault::Op::HttpRead, 2, 200, feed.substr(0, 1023) + std::string(3000 - 1023, '\0'),
+       nullptr},
   };
   bool rowsLeftOut = false;
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.path) + (c.watch ? " with watch" : ""));
+    SCOPED_TRACE(std::string(c.path) + (c.watch ? " with watch" : "") + " result " + std::to_string(c.result));
     if (c.needsEcho && !server_->echo()) {
       rowsLeftOut = true;
       continue;
     }
+    fault::reset();
+    if (c.op != kNone) fault::failNth(c.op, c.nth, ERROR_NOT_ENOUGH_MEMORY);
     RssHttp http(L"Rivulet Middle");
     std::wstring watch = L"http://x/picture.jpg";
     EXPECT_EQ(http.OpenURL(nullptr, host(), wide(c.path), L"", c.watch ? &watch : nullptr, 0), c.result);
     EXPECT_EQ(http.length(), c.body.size());
     EXPECT_TRUE(body(http) == c.body);
-    if (c.logLine) {
-      EXPECT_NE(log().find(c.logLine), std::string::npos) << log();
-    }
+    EXPECT_EQ(http.buffer() == nullptr, c.body.empty());
+    EXPECT_TRUE(!c.logLine || log().find(c.logLine) != std::string::npos) << log();
   }
   // The start and end lines frame every fetch.
   EXPECT_NE(log().find("*** RssHttp Http Recv Thread START ***\r\n*** RssHttp Http Recv Thread END ***\r\n"),
@@ -128,14 +136,12 @@ TEST_F(RssHttpTest, StatusAndLengthRules) {
   if (rowsLeftOut) GTEST_SKIP() << "/drop-body left out: " << test::NginxServer::kNoEcho;
 }
 
-TEST_F(RssHttpTest, RequestOnTheWire) {
-  NEED_NGINX();
+TEST_F(RssHttpNginxTest, RequestOnTheWire) {
   if (!server_->echo()) GTEST_SKIP() << test::NginxServer::kNoEcho;
   std::wstring params;
   RssHttp::AddParam(&params, L"a", L"1");
   RssHttp::AddParam(&params, L"b c", L"x&y");
   ASSERT_EQ(params, L"?a=1&b%20c=x%26y");
-
   RssHttp http(L"Rivulet Middle");
   // A POST carries the parameter string as it is, leading "?" included.
   ASSERT_EQ(http.OpenURL(nullptr, host(), L"/echo-body", params, nullptr, 0), 200);
@@ -152,12 +158,8 @@ TEST_F(RssHttpTest, RequestOnTheWire) {
 
 TEST(RssHttpEscape, EscapesTheNineCharactersOnly) {
   const std::pair<std::wstring, std::wstring> cases[] = {
-      {L"a b", L"a%20b"},
-      {L"100%", L"100%25"},
-      {L"?&=% <>\r\n", L"%3F%26%3D%25%20%3C%3E%0D%0A"},
-      {L"/path;x+y#z~\u00e9\u3042", L"/path;x+y#z~\u00e9\u3042"},
-      {L"", L""},
-  };
+      {L"a b", L"a%20b"}, {L"100%", L"100%25"}, {L"?&=% <>\r\n", L"%3F%26%3D%25%20%3C%3E%0D%0A"},
+      {L"/path;x+y#z~\u00e9\u3042", L"/path;x+y#z~\u00e9\u3042"}, {L"", L""}};
   for (const auto& [in, out] : cases) EXPECT_EQ(RssHttp::Escape(in), out);
   std::wstring params = L"/cgi?x=1";
   RssHttp::AddParam(&params, L"=", L"");
@@ -165,19 +167,22 @@ TEST(RssHttpEscape, EscapesTheNineCharactersOnly) {
 }
 
 // The wait: a lost data connection, a failed status query and the time-out end it; a failed
-// send or status read is checked against the connection once more, other results are not.
-TEST_F(RssHttpTest, WaitEndsOnLostConnectionAndTimeOut) {
-  NEED_NGINX();
-  if (!server_->echo()) GTEST_SKIP() << test::NginxServer::kNoEcho;
+// send or status read is checked against the connection once more, other results are not. The
+// second form watches the connection the first one kept.
+TEST_F(RssHttpNginxTest, WaitEndsOnLostConnectionAndTimeOut) {
   HCONNECTION conn = connect();
   ASSERT_NE(conn, nullptr);
-  struct Case {
-    const char* path;
-    double scale;
-    std::function<void()> hook;
-    bool watched;
-    int result;
-  } cases[] = {
+  {
+    RssHttp http;
+    ASSERT_EQ(http.OpenURL(conn, host(), L"/feed.rss", L"", nullptr, 0), 200);
+    connmgr::forceStatus(CONNMGR_STATUS_DISCONNECTED);
+    EXPECT_EQ(http.OpenURL(host(), L"/drop", L"", nullptr, 0), -10);
+  }
+  if (!server_->echo()) {
+    ConnMgrReleaseConnection(conn, 0);
+    GTEST_SKIP() << test::NginxServer::kNoEcho;
+  }
+  struct Case { const char* path; double scale; std::function<void()> hook; bool watched; int result; } cases[] = {
       {"/stall?s=30", 0.01, [] { connmgr::dropAfterQueries(2); }, true, -10},
       {"/stall?s=30", 0.01, [] { connmgr::failQueries(1); }, true, -10},
       {"/slow-headers?s=30", 0.001, [] {}, true, -8},
@@ -192,43 +197,25 @@ TEST_F(RssHttpTest, WaitEndsOnLostConnectionAndTimeOut) {
     setStepScale(c.scale);
     c.hook();
     RssHttp http;
-    std::wstring path = wide(c.path);
-    EXPECT_EQ(c.watched ? http.OpenURL(conn, host(), path, L"", nullptr, 0)
-                        : http.OpenURL(nullptr, host(), path, L"", nullptr, 0),
-              c.result);
+    EXPECT_EQ(http.OpenURL(c.watched ? conn : nullptr, host(), wide(c.path), L"", nullptr, 0), c.result);
     EXPECT_EQ(http.buffer(), nullptr);
   }
   EXPECT_NE(log().find("*** RAS Connection is disconnet***\r\n"), std::string::npos);
   ConnMgrReleaseConnection(conn, 0);
 }
 
-// The second form watches the connection the first one kept.
-TEST_F(RssHttpTest, ShortFormWatchesTheKeptConnection) {
-  NEED_NGINX();
-  HCONNECTION conn = connect();
-  RssHttp http;
-  ASSERT_EQ(http.OpenURL(conn, host(), L"/feed.rss", L"", nullptr, 0), 200);
-  connmgr::forceStatus(CONNMGR_STATUS_DISCONNECTED);
-  EXPECT_EQ(http.OpenURL(host(), L"/drop", L"", nullptr, 0), -10);
-  ConnMgrReleaseConnection(conn, 0);
-}
-
 // Emptying the watch from another thread ends the transfer at the next piece of the body.
 TEST_F(RssHttpTest, EmptiedWatchAborts) {
-  const std::string bytes(5000, 'x');
-  test::ScriptServer server(test::Script{
-      test::expect("GET /picture.jpg HTTP/1.1\r\n"),
-      test::send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n"),
-      test::send(bytes, 100, 60),
-  });
+  test::ScriptServer server(test::Script{test::expect("GET /picture.jpg HTTP/1.1\r\n"),
+                                         test::send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n"),
+                                         test::send(std::string(5000, 'x'), 100, 60)});
   RssHttp http;
   std::wstring watch = L"http://127.0.0.1/picture.jpg";
   std::thread emptier([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     RssHttp::EmptyAbortWatch(&watch);
   });
-  EXPECT_EQ(http.OpenURL(nullptr, L"127.0.0.1:" + std::to_wstring(server.port()), L"/picture.jpg", L"",
-                         &watch, 0),
+  EXPECT_EQ(http.OpenURL(nullptr, L"127.0.0.1:" + std::to_wstring(server.port()), L"/picture.jpg", L"", &watch, 0),
             -12);
   emptier.join();
   EXPECT_EQ(http.buffer(), nullptr);
@@ -241,12 +228,7 @@ TEST_F(RssHttpTest, EmptiedWatchAborts) {
 TEST_F(RssHttpTest, OddAnswers) {
   const std::string maxLength = std::to_string(RssHttp::kMaxLength);
   const std::string overMax = std::to_string(RssHttp::kMaxLength + 1);
-  struct Case {
-    std::string answer;
-    int result;
-    size_t length;
-    std::string start;
-  } cases[] = {
+  struct Case { std::string answer; int result; size_t length; std::string start; } cases[] = {
       {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc", 200, 3, "abc"},
       {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", 200, 512000, std::string(512000, '\0')},
       {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nab", 200, 5, std::string("ab\0\0\0", 5)},
@@ -268,36 +250,6 @@ TEST_F(RssHttpTest, OddAnswers) {
     ASSERT_TRUE(server.waitDone());
     EXPECT_EQ(server.failures(), "");
   }
-}
-
-TEST_F(RssHttpTest, FailingStepsGiveTheirResults) {
-  NEED_NGINX();
-  struct Case {
-    fault::Op op;
-    int result;
-    const char* logLine;
-  } cases[] = {
-      {fault::Op::HttpOpen, -2, "RssHttp HTTP_INTERNET_OPEN_ERR\r\n"},
-      {fault::Op::Thread, -3, "RssHttp HTTP_CREATE_THREAD_ERR\r\n"},
-      {fault::Op::HttpConnect, -4, "RssHttp HTTP_THREAD_INTERNET_OPEN_ERR\r\n"},
-      {fault::Op::HttpRequest, -5, "RssHttp HTTP_THREAD_REQUEST_ERR\r\n"},
-      {fault::Op::HttpSend, -6, " OpenURL ret:[-6] \r\n"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.result);
-    fault::reset();
-    fault::failNth(c.op, 1, ERROR_NOT_ENOUGH_MEMORY);
-    RssHttp http;
-    EXPECT_EQ(http.OpenURL(nullptr, host(), L"/feed.rss", L"", nullptr, 0), c.result);
-    EXPECT_EQ(http.buffer(), nullptr);
-    EXPECT_NE(log().find(c.logLine), std::string::npos) << log();
-  }
-  // A failing body read ends the body: the pieces before it stay, the status is kept.
-  fault::reset();
-  fault::failNth(fault::Op::HttpRead, 2, ERROR_NOT_ENOUGH_MEMORY);
-  RssHttp http;
-  EXPECT_EQ(http.OpenURL(nullptr, host(), L"/feed.rss", L"", nullptr, 0), 200);
-  EXPECT_EQ(body(http), feedBytes().substr(0, 1023) + std::string(3000 - 1023, '\0'));
 }
 
 }  // namespace

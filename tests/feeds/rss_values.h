@@ -28,4 +28,21 @@ std::vector<T*> listed(mfd_list* list) {
   return out;
 }
 
+// A part of an object (picture, text input, module), or null when the accessor gives none.
+template <typename P, typename T>
+P* part(int (*get)(const T*, P**), const T* object) {
+  P* out = nullptr;
+  return get(object, &out) == 0 ? out : nullptr;
+}
+
+// A list of texts of an object joined with ",", or "<absent>".
+template <typename T>
+std::wstring joined(int (*get)(const T*, mfd_list**), const T* object) {
+  mfd_list* list = nullptr;
+  if (get(object, &list) != 0) return L"<absent>";
+  std::wstring out;
+  for (const wchar_t* text : listed<wchar_t>(list)) out += (out.empty() ? L"" : L",") + std::wstring(text);
+  return out;
+}
+
 }  // namespace oxm::test

@@ -53,9 +53,3 @@ class NginxServer {
 };
 
 }  // namespace oxm::test
-
-// In a test body: the server or a skip naming what is missing.
-#define OXM_START_NGINX(var)                                \
-  std::string var##_why;                                    \
-  auto var = ::oxm::test::NginxServer::start(&var##_why);   \
-  if (!var) GTEST_SKIP() << var##_why

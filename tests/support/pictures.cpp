@@ -20,6 +20,13 @@ struct Pattern {
   int width, height;
   uint32_t corner, rest;
   uint32_t at(int x, int y) const { return x < width / 2 && y < height / 2 ? corner : rest; }
+  // Row y as R, G, B bytes.
+  void rgb(int y, unsigned char* out) const {
+    for (int x = 0; x < width; ++x, out += 3) {
+      const uint32_t c = at(x, y);
+      out[0] = c >> 16, out[1] = (c >> 8) & 0xFF, out[2] = c & 0xFF;
+    }
+  }
 };
 
 std::string makeJpeg(const Pattern& pic) {
@@ -40,12 +47,7 @@ std::string makeJpeg(const Pattern& pic) {
   jpeg_start_compress(&cinfo, TRUE);
   std::vector<JSAMPLE> row(static_cast<size_t>(width) * 3);
   while (cinfo.next_scanline < cinfo.image_height) {
-    for (int x = 0; x < width; ++x) {
-      const uint32_t c = pic.at(x, cinfo.next_scanline);
-      row[3 * x] = c >> 16;
-      row[3 * x + 1] = (c >> 8) & 0xFF;
-      row[3 * x + 2] = c & 0xFF;
-    }
+    pic.rgb(cinfo.next_scanline, row.data());
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&cinfo, rows, 1);
   }
@@ -97,15 +99,7 @@ std::string makePng(const Pattern& pic) {
   image.height = height;
   image.format = PNG_FORMAT_RGB;
   std::vector<png_byte> pixels(static_cast<size_t>(width) * height * 3);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const uint32_t c = pic.at(x, y);
-      png_byte* p = &pixels[(static_cast<size_t>(y) * width + x) * 3];
-      p[0] = c >> 16;
-      p[1] = (c >> 8) & 0xFF;
-      p[2] = c & 0xFF;
-    }
-  }
+  for (int y = 0; y < height; ++y) pic.rgb(y, &pixels[static_cast<size_t>(y) * width * 3]);
   png_alloc_size_t size = 0;
   png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, nullptr);
   std::string bytes(size, '\0');
