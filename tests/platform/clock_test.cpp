@@ -40,31 +40,27 @@ void expectTime(const SYSTEMTIME& st, int y, int mo, int dow, int d, int h, int 
 }
 
 TEST_F(ClockTest, FileTimeConversionBothWays) {
-  SYSTEMTIME st = makeTime(2026, 12, 6, 12, 34, 56, 789);
-  FILETIME ft{};
-  ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
-  EXPECT_EQ(ft.dwHighDateTime, 0x01DD857Eu);
-  EXPECT_EQ(ft.dwLowDateTime, 0x3387BC50u);
-
-  SYSTEMTIME back{};
-  ASSERT_TRUE(FileTimeToSystemTime(&ft, &back));
-  expectTime(back, 2026, 12, 0, 6, 12, 34, 56, 789);  // a Sunday
-
-  // The epoch itself, a Monday.
-  FILETIME zero{0, 0};
-  ASSERT_TRUE(FileTimeToSystemTime(&zero, &back));
-  expectTime(back, 1601, 1, 1, 1, 0, 0, 0, 0);
-
-  // A leap day, and the last millisecond of 9999.
-  st = makeTime(2024, 2, 29, 0, 0, 0, 0);
-  ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
-  EXPECT_EQ(ticks(ft), 133536384000000000ull);
-  FILETIME late{0xD1C018F0u, 0x24C85A5Eu};
-  ASSERT_TRUE(FileTimeToSystemTime(&late, &back));
-  expectTime(back, 9999, 12, 5, 31, 23, 59, 59, 999);
-
+  const struct {
+    int y, mo, dow, d, h, mi, s, ms;
+    uint64_t ticks;
+  } cases[] = {
+      {2026, 12, 0, 6, 12, 34, 56, 789, 0x01DD857E3387BC50ull},  // a Sunday
+      {1601, 1, 1, 1, 0, 0, 0, 0, 0},                              // the epoch, a Monday
+      {2024, 2, 4, 29, 0, 0, 0, 0, 133536384000000000ull},         // a leap day
+      {9999, 12, 5, 31, 23, 59, 59, 999, 0x24C85A5ED1C018F0ull},   // the last millisecond
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.y);
+    SYSTEMTIME st = makeTime(c.y, c.mo, c.d, c.h, c.mi, c.s, c.ms), back{};
+    FILETIME ft{};
+    ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
+    EXPECT_EQ(ticks(ft), c.ticks);
+    ASSERT_TRUE(FileTimeToSystemTime(&ft, &back));
+    expectTime(back, c.y, c.mo, c.dow, c.d, c.h, c.mi, c.s, c.ms);
+  }
   // Sub-millisecond ticks are dropped, not rounded.
   FILETIME odd{0x3387BC50u + 9999, 0x01DD857Eu};
+  SYSTEMTIME back{};
   ASSERT_TRUE(FileTimeToSystemTime(&odd, &back));
   EXPECT_EQ(back.wMilliseconds, 789);
 }
