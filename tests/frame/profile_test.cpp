@@ -224,7 +224,7 @@ TEST_F(ProfileTest, LeftoverTemporaryFilesAreRepaired) {
   EXPECT_FALSE(p_.WritePrivateProfileString(L"c", L"e"));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_DELTMP);
   fault::failNth(fault::Op::Delete, 1, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(get(L"c"), L"d");
+  EXPECT_EQ(get(L"c", L"x"), L"d");
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_DELTMP);
 
   // The batch operations repair with the backup as well.

@@ -109,6 +109,7 @@ TEST(CodePageTest, EncodesEachPageWithItsDefaultCharacter) {
       {CP_UTF8, L"\xD83C\xDF85!", nullptr, 0, "\xF0\x9F\x8E\x85!"},
       {CP_UTF8, L"\xDF85\xD83C", nullptr, 0, "??+"},  // the wrong order: two halves
       {CP_UTF8, L"a\xD800" L"b", nullptr, 0, "a?b+"},
+      {CP_UTF8, L"\xD83C" L"x", nullptr, 0, "?x+"},
       {CP_UTF8, L"\xD83C", nullptr, kStrict, "!1113"},
       {CP_UTF8, L"\x110000", "*", 0, "*+"},
       {28591, L"x", nullptr, 0, "!87"},  // those pages are read only
