@@ -37,6 +37,7 @@ TEST_F(ClockTest, FileTimeConversionBothWays) {
       {makeTime(2026, 12, 6, 12, 34, 56, 789), 0x01DD857E3387BC50ull, "2026-12-06 12:34:56.789 w0"},
       {makeTime(1601, 1, 1, 0, 0, 0, 0), 0, "1601-01-01 00:00:00.000 w1"},  // the epoch
       {makeTime(2024, 2, 29, 0, 0, 0, 0), 133536384000000000ull, "2024-02-29 00:00:00.000 w4"},
+      {makeTime(2100, 3, 1, 6, 7, 8, 9), 0x022F9FF3877AAD90ull, "2100-03-01 06:07:08.009 w1"},  // after no 29 Feb
       {makeTime(9999, 12, 31, 23, 59, 59, 999), 0x24C85A5ED1C018F0ull, "9999-12-31 23:59:59.999 w5"},
   };
   for (const auto& c : cases) {
