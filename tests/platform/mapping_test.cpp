@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "platform/fault.h"
 #include "platform/filestamp.h"
@@ -45,8 +46,13 @@ TEST_F(MappingTest, StoresReachTheFileAndOtherProcesses) {
 
   // Ranges outside the mapping are refused.
   EXPECT_EQ(fails(m.flush(8190, 4)), ERROR_INVALID_PARAMETER);
-  m.unmap();
+  // A move hands the mapping over and leaves the source empty.
+  FileMapping moved(std::move(m));
   EXPECT_FALSE(m.isMapped());
+  EXPECT_EQ(m.size(), 0u);
+  EXPECT_EQ(moved.data()[0], 'Q');
+  moved.unmap();
+  EXPECT_FALSE(moved.isMapped());
 }
 
 TEST_F(MappingTest, ShortFileAndInjectedFaultsFail) {
