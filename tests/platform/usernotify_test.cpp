@@ -138,6 +138,11 @@ TEST_F(UserNotifyTest, DueEntriesAreTakenInStartOrder) {
   ASSERT_EQ(due.size(), 1u);
   EXPECT_EQ(due[0].application, L"\\Windows\\late.exe");
   EXPECT_EQ(database(), "OxMiddle user notifications 1\n");
+  // Times compare as whole 64-bit file times: 01:05 is due at 01:06 although the high words differ.
+  set(L"\\Windows\\next.exe", L"", at(2026, 12, 7, 1, 5));
+  setFixedClock(at(2026, 12, 7, 1, 6), 0);
+  ASSERT_TRUE(OxTakeDueUserNotifications(&due));
+  EXPECT_EQ(due.size(), 1u);
 }
 
 }  // namespace
