@@ -1,16 +1,13 @@
 #include "frame/profile.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <set>
 #include <string>
-#include <vector>
 
 #include "frame/oxerror.h"
 #include "platform/debug.h"
 #include "platform/fault.h"
 #include "platform/fs.h"
+#include "tests/support/children.h"
 #include "tests/support/profile_lines.h"
 #include "tests/support/testroot.h"
 
@@ -29,26 +26,46 @@ const std::string kAisB3("\xb1\xff\xd5\xff\xb0\xff", 6);                        
 const std::string kCisD3("\xaf\xff\xd5\xff\xae\xff", 6);                             // "c=d", key 3
 const std::string kAisX3("\xb1\xff\xd5\xff\x9a\xff", 6);                             // "a=x", key 3
 const std::string kAisB1("\xaf\xff\xd3\xff\xae\xff", 6);                             // "a=b", key 1
+const std::string kFileAisB = kBom + kKeyLine3 + kCrLf + kAisB3;
 
 class ProfileTest : public test::RootTest {
  protected:
   std::string file() { return readHostFile(root_.host("p.ini")); }
   void setFile(const std::string& bytes) { writeHostFile(root_.host("p.ini"), bytes); }
+  bool tmpExists() { return hostFileExists(root_.host("p.ini_tmp")); }
+  std::wstring get(const std::wstring& key, const std::wstring& def = L"d") {
+    std::wstring v = L"untouched";
+    EXPECT_TRUE(p_.GetPrivateProfileString(key, def, &v)) << key;
+    return v;
+  }
+  // A batch write of one text item; false with the error set.
+  bool writeItem(const std::wstring& key, const std::wstring& value = L"") {
+    std::list<ProfileItem> items(1);
+    items.front() = {key, value, 0, false, PROFILE_ITEM_TEXT};
+    const bool ok = p_.WriteProfileItems(items);
+    EXPECT_TRUE(items.empty());
+    return ok;
+  }
   OxProfileManipulator p_{L"\\p.ini"};
 };
 
 TEST_F(ProfileTest, ReadsAndWritesTheExactFormat) {
-  setFile(kBom + kKeyLine3 + kCrLf + kAisB3);
-  std::wstring v;
-  ASSERT_TRUE(p_.GetPrivateProfileString(L"a", L"def", &v));
-  EXPECT_EQ(v, L"b");
+  setFile(kFileAisB);
+  EXPECT_EQ(get(L"a"), L"b");
   // A new key is appended under the file's key, the last line gaining its CR LF.
   ASSERT_TRUE(p_.WritePrivateProfileString(L"c", L"d"));
-  EXPECT_EQ(file(), kBom + kKeyLine3 + kCrLf + kAisB3 + kCrLf + kCisD3);
+  EXPECT_EQ(file(), kFileAisB + kCrLf + kCisD3);
   // Replacing a key keeps the order of the other lines and the line key.
   ASSERT_TRUE(p_.WritePrivateProfileString(L"a", L"x"));
   EXPECT_EQ(file(), kBom + kKeyLine3 + kCrLf + kAisX3 + kCrLf + kCisD3);
-  EXPECT_FALSE(hostFileExists(root_.host("p.ini_tmp")));
+  EXPECT_FALSE(tmpExists());
+
+  // A file of only the BOM line reads as defaults and takes its first line under key 1.
+  setFile(kBom);
+  EXPECT_EQ(get(L"a", L"dflt"), L"dflt");
+  ASSERT_TRUE(p_.WritePrivateProfileString(L"a", L"b"));
+  EXPECT_EQ(file(), kBom + kAisB1);
+  EXPECT_EQ(get(L"a", L"dflt"), L"b");
 }
 
 TEST_F(ProfileTest, NewProfileHoldsTheBomAndAKeyLineWithAFreshKey) {
@@ -66,92 +83,59 @@ TEST_F(ProfileTest, NewProfileHoldsTheBomAndAKeyLineWithAFreshKey) {
   }
 }
 
-TEST_F(ProfileTest, BomOnlyFileGivesDefaultsAndTheFirstWriteUsesKeyOne) {
-  setFile(kBom);
-  std::wstring v = L"untouched";
-  ASSERT_TRUE(p_.GetPrivateProfileString(L"a", L"dflt", &v));
-  EXPECT_EQ(v, L"dflt");
-  ASSERT_TRUE(p_.WritePrivateProfileString(L"a", L"b"));
-  EXPECT_EQ(file(), kBom + kAisB1);
-  ASSERT_TRUE(p_.GetPrivateProfileString(L"a", L"dflt", &v));
-  EXPECT_EQ(v, L"b");
-}
-
-TEST_F(ProfileTest, KeysMatchWholeNamesAndValuesKeepTheirEquals) {
-  ASSERT_TRUE(p_.CreateNewProfile());
-  ASSERT_TRUE(p_.WritePrivateProfileString(L"strAccountName", L"x=y=z"));
-  ASSERT_TRUE(p_.WritePrivateProfileString(L"strEmpty", L""));
-  ASSERT_TRUE(p_.WritePrivateProfileString(L"strJa", L"\u65e5\u672c\u8a9e\u3042"));
-  std::wstring v;
-  ASSERT_TRUE(p_.GetPrivateProfileString(L"strAccount", L"d", &v));
-  EXPECT_EQ(v, L"d") << "a prefix of a key name is not that key";
-  ASSERT_TRUE(p_.GetPrivateProfileString(L"strAccountName", L"d", &v));
-  EXPECT_EQ(v, L"x=y=z");
-  ASSERT_TRUE(p_.GetPrivateProfileString(L"straccountname", L"d", &v));
-  EXPECT_EQ(v, L"d") << "names are case-sensitive";
-  ASSERT_TRUE(p_.GetPrivateProfileString(L"strEmpty", L"d", &v));
-  EXPECT_EQ(v, L"d") << "an empty value reads as the default";
-  ASSERT_TRUE(p_.GetPrivateProfileString(L"strJa", L"d", &v));
-  EXPECT_EQ(v, L"\u65e5\u672c\u8a9e\u3042");
-
-  // The batch read returns the empty text itself.
-  std::list<ProfileItem> items(2);
-  items.front().strKey = L"strEmpty";
-  items.front().strValue = L"d";
-  items.back().strKey = L"strMissing";
-  items.back().strValue = L"d";
-  ASSERT_TRUE(p_.ReadProfileItems(items));
-  EXPECT_EQ(items.front().strValue, L"");
-  EXPECT_EQ(items.back().strValue, L"d");
-}
-
-TEST_F(ProfileTest, TypedReadsFollowTheTextRules) {
+TEST_F(ProfileTest, KeysValuesAndTypedReads) {
   ASSERT_TRUE(p_.CreateNewProfile());
   const std::pair<const wchar_t*, const wchar_t*> lines[] = {
-      {L"ui0", L"0"}, {L"ui00", L"00"}, {L"uiEmpty", L""}, {L"uiText", L"abc"},
-      {L"ui12", L"12"}, {L"uiMax", L"4294967295"}, {L"b1", L"1"}, {L"b0", L"0"}, {L"bYes", L"yes"}};
+      {L"strAccountName", L"x=y=z"}, {L"strEmpty", L""}, {L"strJa", L"\u65e5\u672c\u8a9e\u3042"},
+      {L"ui0", L"0"}, {L"ui00", L"00"}, {L"uiText", L"abc"}, {L"ui12", L"12"}, {L"uiMax", L"4294967295"},
+      {L"b1", L"1"}, {L"b0", L"0"}, {L"bYes", L"yes"}};
   for (auto& [k, val] : lines) ASSERT_TRUE(p_.WritePrivateProfileString(k, val));
-  auto ul = [&](const wchar_t* key) {
+  const std::pair<const wchar_t*, const wchar_t*> texts[] = {
+      {L"strAccount", L"d"},  // a prefix of a key name is not that key
+      {L"strAccountName", L"x=y=z"},
+      {L"straccountname", L"d"},  // names are case-sensitive
+      {L"strEmpty", L"d"},        // an empty value reads as the default
+      {L"strJa", L"\u65e5\u672c\u8a9e\u3042"}};
+  for (auto& [k, expected] : texts) EXPECT_EQ(get(k), expected) << k;
+  const std::pair<const wchar_t*, unsigned long> numbers[] = {
+      {L"ui0", 0}, {L"ui00", 7}, {L"strEmpty", 7}, {L"uiText", 7}, {L"ui12", 12}, {L"uiMax", 4294967295u},
+      {L"uiMissing", 7}};
+  for (auto& [k, expected] : numbers) {
     unsigned long v = 99;
-    EXPECT_TRUE(p_.GetPrivateProfileULong(key, 7, &v));
-    return v;
-  };
-  EXPECT_EQ(ul(L"ui0"), 0u);
-  EXPECT_EQ(ul(L"ui00"), 7u);
-  EXPECT_EQ(ul(L"uiEmpty"), 7u);
-  EXPECT_EQ(ul(L"uiText"), 7u);
-  EXPECT_EQ(ul(L"ui12"), 12u);
-  EXPECT_EQ(ul(L"uiMax"), 4294967295u);
-  EXPECT_EQ(ul(L"uiMissing"), 7u);
-  auto b = [&](const wchar_t* key, bool def) {
-    bool v = !def;
-    EXPECT_TRUE(p_.GetPrivateProfileBool(key, def, &v));
-    return v;
-  };
-  EXPECT_TRUE(b(L"b1", false));
-  EXPECT_FALSE(b(L"b0", true));
-  EXPECT_TRUE(b(L"bYes", true));
-  EXPECT_FALSE(b(L"bYes", false));
-  EXPECT_TRUE(b(L"bMissing", true));
+    EXPECT_TRUE(p_.GetPrivateProfileULong(k, 7, &v));
+    EXPECT_EQ(v, expected) << k;
+  }
+  const struct {
+    const wchar_t* key;
+    bool def, expected;
+  } flags[] = {{L"b1", false, true}, {L"b0", true, false}, {L"bYes", true, true}, {L"bYes", false, false},
+               {L"bMissing", true, true}};
+  for (const auto& f : flags) {
+    bool v = !f.def;
+    EXPECT_TRUE(p_.GetPrivateProfileBool(f.key, f.def, &v));
+    EXPECT_EQ(v, f.expected) << f.key;
+  }
 
-  // The batch read applies the same rules to the map's text.
-  std::list<ProfileItem> items(4);
-  auto it = items.begin();
-  *it++ = {L"ui00", L"", 5, false, PROFILE_ITEM_ULONG};
-  *it++ = {L"ui0", L"", 5, false, PROFILE_ITEM_ULONG};
-  *it++ = {L"bYes", L"", 0, true, PROFILE_ITEM_BOOL};
-  *it++ = {L"b0", L"", 0, true, PROFILE_ITEM_BOOL};
+  // The batch read applies the same rules to the map's text, and returns an empty text itself.
+  std::list<ProfileItem> items = {{L"ui00", L"", 5, false, PROFILE_ITEM_ULONG},
+                                  {L"ui0", L"", 5, false, PROFILE_ITEM_ULONG},
+                                  {L"bYes", L"", 0, true, PROFILE_ITEM_BOOL},
+                                  {L"b0", L"", 0, true, PROFILE_ITEM_BOOL},
+                                  {L"strEmpty", L"d", 0, false, PROFILE_ITEM_TEXT},
+                                  {L"strMissing", L"d", 0, false, PROFILE_ITEM_TEXT}};
   ASSERT_TRUE(p_.ReadProfileItems(items));
-  it = items.begin();
+  auto it = items.begin();
   EXPECT_EQ((it++)->ulValue, 5u);
   EXPECT_EQ((it++)->ulValue, 0u);
   EXPECT_TRUE((it++)->bValue);
   EXPECT_FALSE((it++)->bValue);
+  EXPECT_EQ((it++)->strValue, L"");
+  EXPECT_EQ((it++)->strValue, L"d");
 
   ASSERT_TRUE(p_.WritePrivateProfileULong(L"uiN", 4000000000ul));
   ASSERT_TRUE(p_.WritePrivateProfileBool(L"bN", false));
-  EXPECT_EQ(ul(L"uiN"), 4000000000u);
-  EXPECT_FALSE(b(L"bN", true));
+  EXPECT_EQ(get(L"uiN"), L"4000000000");
+  EXPECT_EQ(get(L"bN"), L"0");
 }
 
 TEST_F(ProfileTest, BatchWriteSortsKeepsEveryKeyAndPicksANewKey) {
@@ -186,30 +170,27 @@ TEST_F(ProfileTest, BatchWriteSortsKeepsEveryKeyAndPicksANewKey) {
 }
 
 TEST_F(ProfileTest, BadKeysAndMissingFilesTouchNothing) {
-  setFile(kBom + kKeyLine3 + kCrLf + kAisB3);
-  const std::string before = file();
+  setFile(kFileAisB);
   std::wstring v = L"same";
   EXPECT_FALSE(p_.GetPrivateProfileString(L"a=b", L"d", &v));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_KEY_INVALID);
   EXPECT_EQ(v, L"same");
   EXPECT_FALSE(p_.WritePrivateProfileString(L"a=", L"x"));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_KEY_INVALID);
-  std::list<ProfileItem> items(1);
-  items.front().strKey = L"k=v";
-  EXPECT_FALSE(p_.WriteProfileItems(items));
+  EXPECT_FALSE(writeItem(L"k=v"));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_KEY_INVALID);
-  EXPECT_TRUE(items.empty());
-  EXPECT_EQ(file(), before);
-  EXPECT_FALSE(hostFileExists(root_.host("p.ini_tmp")));
+  EXPECT_EQ(file(), kFileAisB);
+  EXPECT_FALSE(tmpExists());
 
   OxProfileManipulator missing(L"\\none.ini");
   EXPECT_FALSE(missing.WritePrivateProfileString(L"a", L"b"));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_SIZE);
   EXPECT_FALSE(missing.GetPrivateProfileString(L"a", L"d", &v));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_NOFILE);
-  items.resize(1);
+  std::list<ProfileItem> items(1);
   EXPECT_FALSE(missing.WriteProfileItems(items));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_BATCH_SIZE);
+  items.resize(1);
   EXPECT_FALSE(missing.ReadProfileItems(items));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_PRIM_NOFILE);
   EXPECT_FALSE(hostFileExists(root_.host("none.ini")));
@@ -226,18 +207,16 @@ TEST_F(ProfileTest, BadKeysAndMissingFilesTouchNothing) {
 
 TEST_F(ProfileTest, LeftoverTemporaryFilesAreRepaired) {
   // The file gone and its rewritten temporary file present: the read moves it into place.
-  writeHostFile(root_.host("p.ini_tmp"), kBom + kKeyLine3 + kCrLf + kAisB3);
-  std::wstring v;
-  ASSERT_TRUE(p_.GetPrivateProfileString(L"a", L"d", &v));
-  EXPECT_EQ(v, L"b");
-  EXPECT_EQ(file(), kBom + kKeyLine3 + kCrLf + kAisB3);
-  EXPECT_FALSE(hostFileExists(root_.host("p.ini_tmp")));
+  writeHostFile(root_.host("p.ini_tmp"), kFileAisB);
+  EXPECT_EQ(get(L"a"), L"b");
+  EXPECT_EQ(file(), kFileAisB);
+  EXPECT_FALSE(tmpExists());
 
   // Both present: the temporary file is a rewrite cut short and is dropped.
   writeHostFile(root_.host("p.ini_tmp"), "half");
   ASSERT_TRUE(p_.WritePrivateProfileString(L"c", L"d"));
-  EXPECT_EQ(file(), kBom + kKeyLine3 + kCrLf + kAisB3 + kCrLf + kCisD3);
-  EXPECT_FALSE(hostFileExists(root_.host("p.ini_tmp")));
+  EXPECT_EQ(file(), kFileAisB + kCrLf + kCisD3);
+  EXPECT_FALSE(tmpExists());
 
   // A stale temporary file that cannot be deleted stops a write but not a read.
   writeHostFile(root_.host("p.ini_tmp"), "half");
@@ -245,9 +224,8 @@ TEST_F(ProfileTest, LeftoverTemporaryFilesAreRepaired) {
   EXPECT_FALSE(p_.WritePrivateProfileString(L"c", L"e"));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_DELTMP);
   fault::failNth(fault::Op::Delete, 1, ERROR_ACCESS_DENIED);
-  ASSERT_TRUE(p_.GetPrivateProfileString(L"c", L"x", &v));
+  EXPECT_EQ(get(L"c", L"x"), L"d");
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_DELTMP);
-  EXPECT_EQ(v, L"d");
 
   // The batch operations repair with the backup as well.
   DeleteFileW(L"p.ini_tmp");
@@ -259,104 +237,68 @@ TEST_F(ProfileTest, LeftoverTemporaryFilesAreRepaired) {
   EXPECT_FALSE(hostFileExists(root_.host("p.ini_bak")));
 }
 
-TEST_F(ProfileTest, FreeSpaceMustExceedTheFileAndItsMargin) {
-  setFile(kBom + kKeyLine3 + kCrLf + kAisB3);
-  const uint64_t length = file().size();
-  fault::setFreeSpace(length + 0x7F000);
+TEST_F(ProfileTest, FailedWritesLeaveTheFileAsItWas) {
+  setFile(kFileAisB);
+  // Free space must exceed the file's length and its margin.
+  fault::setFreeSpace(kFileAisB.size() + 0x7F000);
   EXPECT_FALSE(p_.WritePrivateProfileString(L"c", L"d"));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_DISK_FULL);
-  std::list<ProfileItem> items(1);
-  items.front().strKey = L"c";
-  EXPECT_FALSE(p_.WriteProfileItems(items));
+  EXPECT_FALSE(writeItem(L"c"));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_BATCH_DISK_FULL);
-  EXPECT_EQ(file(), kBom + kKeyLine3 + kCrLf + kAisB3);
-  fault::setFreeSpace(length + 0x7F001);
+  fault::setFreeSpace(std::nullopt);
+
+  const struct {
+    fault::Op op;
+    int nth;
+    bool batch;
+    unsigned int code;
+  } failures[] = {
+      {fault::Op::Write, 1, false, OXMDL_ERR_INI_WRITE},       {fault::Op::Rename, 1, false, OXMDL_ERR_INI_COMMIT},
+      {fault::Op::Write, 1, true, OXMDL_ERR_INI_BATCH_HEADER}, {fault::Op::Write, 2, true, OXMDL_ERR_INI_BATCH_KEYLINE},
+      {fault::Op::Rename, 1, true, OXMDL_ERR_INI_BATCH_COMMIT}
+  };
+  for (const auto& f : failures) {
+    fault::failNth(f.op, f.nth, ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(f.batch ? writeItem(L"c") : p_.WritePrivateProfileString(L"c", L"d"));
+    EXPECT_EQ(GetOxMiddleError(), f.code) << static_cast<int>(f.op) << " " << f.nth << " " << f.batch;
+    EXPECT_EQ(file(), kFileAisB);
+  }
+  fault::setFreeSpace(kFileAisB.size() + 0x7F001);
   EXPECT_TRUE(p_.WritePrivateProfileString(L"c", L"d"));
-}
-
-TEST_F(ProfileTest, WriteFailuresLeaveTheFileAsItWas) {
-  setFile(kBom + kKeyLine3 + kCrLf + kAisB3);
-  const std::string before = file();
-  fault::failNth(fault::Op::Write, 1, ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(p_.WritePrivateProfileString(L"c", L"d"));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_WRITE);
-  fault::failNth(fault::Op::Rename, 1, ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(p_.WritePrivateProfileString(L"c", L"d"));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_COMMIT);
-  EXPECT_EQ(file(), before);
-
-  std::list<ProfileItem> items(1);
-  items.front().strKey = L"c";
-  fault::failNth(fault::Op::Write, 1, ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(p_.WriteProfileItems(items));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_BATCH_HEADER);
-  items.resize(1);
-  fault::failNth(fault::Op::Write, 2, ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(p_.WriteProfileItems(items));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_BATCH_KEYLINE);
-  items.resize(1);
-  fault::failNth(fault::Op::Rename, 1, ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(p_.WriteProfileItems(items));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_BATCH_COMMIT);
-  EXPECT_EQ(file(), before);
-  EXPECT_FALSE(hostFileExists(root_.host("p.ini_tmp")) && !hostFileExists(root_.host("p.ini")));
 }
 
 TEST_F(ProfileTest, BusyReplacementsAreRetried) {
-  setFile(kBom + kKeyLine3 + kCrLf + kAisB3);
+  setFile(kFileAisB);
   debugCaptureStart();
   fault::failNth(fault::Op::Rename, 1, ERROR_SHARING_VIOLATION, 100);
   EXPECT_TRUE(p_.WritePrivateProfileString(L"c", L"d"));
-  std::wstring lines = debugCaptured();
-  EXPECT_NE(lines.find(L" Retry DeleteAndRenameFile():(100) /// Reason: file busy\r\n"), std::wstring::npos);
+  EXPECT_NE(debugCaptured().find(L" Retry DeleteAndRenameFile():(100) /// Reason: file busy\r\n"),
+            std::wstring::npos);
   fault::failNth(fault::Op::Rename, 1, ERROR_SHARING_VIOLATION, 101);
   EXPECT_FALSE(p_.WritePrivateProfileString(L"c", L"e"));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_COMMIT);
   // The batch write waits out any number of busy failures.
-  std::list<ProfileItem> items(1);
-  items.front().strKey = L"c";
-  items.front().strValue = L"f";
   fault::failNth(fault::Op::Rename, 1, ERROR_SHARING_VIOLATION, 250);
-  EXPECT_TRUE(p_.WriteProfileItems(items));
+  EXPECT_TRUE(writeItem(L"c", L"f"));
   debugCaptureStop();
-  std::wstring v;
-  ASSERT_TRUE(p_.GetPrivateProfileString(L"c", L"x", &v));
-  EXPECT_EQ(v, L"f");
+  EXPECT_EQ(get(L"c"), L"f");
 }
 
 TEST_F(ProfileTest, TwoProcessesWritingOneFileLoseNothing) {
   ASSERT_TRUE(p_.CreateNewProfile());
-  pid_t pids[2];
-  for (int child = 0; child < 2; ++child) {
-    pids[child] = fork();
-    ASSERT_GE(pids[child], 0);
-    if (pids[child] == 0) {
-      OxProfileManipulator mine(L"\\p.ini");
-      bool ok = true;
-      for (int i = 0; i < 40; ++i) {
-        std::wstring key = (child ? L"strB" : L"strA") + std::to_wstring(i);
-        if (i % 2 == 0) {
-          ok &= mine.WritePrivateProfileString(key, std::to_wstring(i));
-        } else {
-          std::list<ProfileItem> items(1);
-          items.front() = {key, std::to_wstring(i), 0, false, PROFILE_ITEM_TEXT};
-          ok &= mine.WriteProfileItems(items);
-        }
-      }
-      _exit(ok ? 0 : 1);
+  EXPECT_TRUE(test::inChildren(2, [](int child) {
+    OxProfileManipulator mine(L"\\p.ini");
+    bool ok = true;
+    for (int i = 0; i < 40; ++i) {
+      std::wstring key = (child ? L"strB" : L"strA") + std::to_wstring(i);
+      std::list<ProfileItem> items = {{key, std::to_wstring(i), 0, false, PROFILE_ITEM_TEXT}};
+      ok &= i % 2 == 0 ? mine.WritePrivateProfileString(key, std::to_wstring(i)) : mine.WriteProfileItems(items);
     }
-  }
-  for (pid_t pid : pids) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+    return ok;
+  }));
   for (int i = 0; i < 40; ++i) {
-    for (const wchar_t* prefix : {L"strA", L"strB"}) {
-      std::wstring v;
-      ASSERT_TRUE(p_.GetPrivateProfileString(prefix + std::to_wstring(i), L"lost", &v));
-      EXPECT_EQ(v, std::to_wstring(i)) << prefix << i;
-    }
+    for (const wchar_t* prefix : {L"strA", L"strB"})
+      EXPECT_EQ(get(prefix + std::to_wstring(i), L"lost"), std::to_wstring(i)) << prefix << i;
   }
 }
 

@@ -1,9 +1,7 @@
 #include "frame/registry_value.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "frame/oxerror.h"
+#include "tests/support/children.h"
 #include "tests/support/testroot.h"
 
 namespace oxm {
@@ -77,29 +75,16 @@ TEST_F(RegistryValueTest, NonsenseHiveIsRefusedAndLeftAsItWas) {
 }
 
 TEST_F(RegistryValueTest, TwoProcessesWritingAtOnceLoseNothing) {
-  pid_t pids[2];
-  for (int child = 0; child < 2; ++child) {
-    pids[child] = fork();
-    ASSERT_GE(pids[child], 0);
-    if (pids[child] == 0) {
-      bool ok = true;
-      for (DWORD i = 0; i < 100; ++i) {
-        std::wstring name = (child ? L"b" : L"a") + std::to_wstring(i);
-        ok &= SetRegistryDword(HKEY_CURRENT_USER, oxmail_, name.c_str(), i);
-      }
-      _exit(ok ? 0 : 1);
-    }
-  }
-  for (pid_t pid : pids) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  EXPECT_TRUE(test::inChildren(2, [this](int child) {
+    bool ok = true;
+    for (DWORD i = 0; i < 100; ++i)
+      ok &= SetRegistryDword(HKEY_CURRENT_USER, oxmail_, ((child ? L"b" : L"a") + std::to_wstring(i)).c_str(), i);
+    return ok;
+  }));
   for (DWORD i = 0; i < 100; ++i) {
     for (const wchar_t* prefix : {L"a", L"b"}) {
-      std::wstring name = prefix + std::to_wstring(i);
       DWORD d = 0xFFFF;
-      ASSERT_TRUE(GetRegistryDword(HKEY_CURRENT_USER, oxmail_, name.c_str(), &d)) << prefix << i;
+      ASSERT_TRUE(GetRegistryDword(HKEY_CURRENT_USER, oxmail_, (prefix + std::to_wstring(i)).c_str(), &d)) << i;
       EXPECT_EQ(d, i);
     }
   }

@@ -12,6 +12,7 @@
 #include "platform/env.h"
 #include "platform/fault.h"
 #include "platform/fs.h"
+#include "tests/support/children.h"
 #include "tests/support/testroot.h"
 
 namespace oxm {
@@ -38,17 +39,6 @@ long currentVersion() {
   unsigned code = preOpenCheck(L"data.bin");
   if (code != OXMDL_ERR_NONE) return -2;
   return versionOf(readHostFile(rootDirectory() + "/data.bin"));
-}
-
-int runChild(void (*body)()) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    body();
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return status;
 }
 
 class CrashTest : public test::RootTest {};
@@ -80,13 +70,6 @@ TEST_F(CrashTest, RandomKillsNeverLoseOrMixTheFile) {
   EXPECT_GE(last, 10) << "the writer made progress";
 }
 
-void rewriteToVersionTwo() {
-  std::string v2 = version(2);
-  replaceFile(L"data.bin", v2.data(), v2.size());
-}
-
-void recoverOnly() { preOpenCheck(L"data.bin"); }
-
 TEST_F(CrashTest, KillAtEveryStepOfTheRewriteAndOfTheRepair) {
   const fault::Op ops[] = {fault::Op::Open, fault::Op::Write, fault::Op::Flush, fault::Op::Rename,
                            fault::Op::Delete};
@@ -97,7 +80,10 @@ TEST_F(CrashTest, KillAtEveryStepOfTheRewriteAndOfTheRepair) {
       ASSERT_EQ(replaceFile(L"data.bin", version(1).data(), version(1).size()), OXMDL_ERR_NONE);
       fault::reset();
       fault::killAtNth(op, n);
-      int status = runChild(rewriteToVersionTwo);
+      const int status = test::childStatus([] {
+        const std::string v2 = version(2);
+        return replaceFile(L"data.bin", v2.data(), v2.size()) == OXMDL_ERR_NONE ? 0 : 1;
+      });
       fault::reset();
       if (!WIFSIGNALED(status)) {
         EXPECT_EQ(currentVersion(), 2);
@@ -107,7 +93,7 @@ TEST_F(CrashTest, KillAtEveryStepOfTheRewriteAndOfTheRepair) {
       // A second crash, this time inside the repair, must not lose anything either.
       for (fault::Op repairOp : {fault::Op::Rename, fault::Op::Delete}) {
         fault::killAtNth(repairOp, 1);
-        runChild(recoverOnly);
+        test::childStatus([] { return preOpenCheck(L"data.bin") == OXMDL_ERR_NONE ? 0 : 1; });
         fault::reset();
       }
       long v = currentVersion();

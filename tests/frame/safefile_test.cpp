@@ -1,5 +1,8 @@
 #include "frame/safefile.h"
 
+#include <cstdio>
+#include <optional>
+
 #include "frame/oxerror.h"
 #include "platform/debug.h"
 #include "platform/fault.h"
@@ -11,85 +14,51 @@ namespace {
 
 using test::hostFileExists;
 using test::readHostFile;
-using test::writeHostFile;
 
 class SafeFileTest : public test::RootTest {
  protected:
   // Lays out P, P_tmp and P_bak as given (nullptr: absent).
   void layout(const char* file, const char* tmp, const char* bak) {
-    if (file) writeHostFile(root_.host("P"), file);
-    if (tmp) writeHostFile(root_.host("P_tmp"), tmp);
-    if (bak) writeHostFile(root_.host("P_bak"), bak);
+    const std::pair<const char*, const char*> files[] = {{"P", file}, {"P_tmp", tmp}, {"P_bak", bak}};
+    for (auto [name, bytes] : files) {
+      if (bytes) test::writeHostFile(root_.host(name), bytes);
+      else std::remove(root_.host(name).c_str());
+    }
   }
-  std::string content() { return hostFileExists(root_.host("P")) ? readHostFile(root_.host("P")) : "<none>"; }
+  std::string read(const char* name) {
+    return hostFileExists(root_.host(name)) ? readHostFile(root_.host(name)) : "<none>";
+  }
   bool leftovers() { return hostFileExists(root_.host("P_tmp")) || hostFileExists(root_.host("P_bak")); }
 };
 
-TEST_F(SafeFileTest, PreOpenCheckRepairsEveryLayout) {
-  // File only: nothing to do.
-  layout("old", nullptr, nullptr);
-  EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_NONE);
-  EXPECT_EQ(content(), "old");
-
-  // File + temporary: the temporary file is a rewrite cut short; the old content wins.
-  layout("old", "ne", nullptr);
-  EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_NONE);
-  EXPECT_EQ(content(), "old");
-  EXPECT_FALSE(leftovers());
-
-  // Temporary only: the file had been moved aside and its backup deleted; the new content wins.
-  DeleteFileW(L"P");
-  layout(nullptr, "new", nullptr);
-  EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_NONE);
-  EXPECT_EQ(content(), "new");
-  EXPECT_FALSE(leftovers());
-
-  // Backup + temporary: a crash after the first commit step; the complete new content wins.
-  DeleteFileW(L"P");
-  layout(nullptr, "new", "old");
-  EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_NONE);
-  EXPECT_EQ(content(), "new");
-  EXPECT_FALSE(leftovers());
-
-  // Backup only: it becomes the file again.
-  DeleteFileW(L"P");
-  layout(nullptr, nullptr, "old");
-  EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_NONE);
-  EXPECT_EQ(content(), "old");
-  EXPECT_FALSE(leftovers());
-
-  // File + backup: a crash before the backup was deleted; the file is the new content.
-  layout("new", nullptr, "old");
-  EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_NONE);
-  EXPECT_EQ(content(), "new");
-  EXPECT_FALSE(leftovers());
-
-  // None: the caller must create the file.
-  DeleteFileW(L"P");
-  EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_STG_PRIM_NOFILE);
-  EXPECT_EQ(content(), "<none>");
-}
-
-TEST_F(SafeFileTest, PreOpenCheckReportsEachRepairThatFails) {
-  layout("old", "x", nullptr);
-  fault::failNth(fault::Op::Delete, 1, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_STG_PRIM_DELTMP);
-
-  DeleteFileW(L"P");
-  fault::failNth(fault::Op::Rename, 1, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_STG_PRIM_COMMIT);
-  EXPECT_EQ(readHostFile(root_.host("P_tmp")), "x") << "nothing lost when the repair fails";
-
-  DeleteFileW(L"P_tmp");
-  layout(nullptr, nullptr, "old");
-  fault::failNth(fault::Op::Rename, 1, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_STG_PRIM_RESTORE);
-  EXPECT_EQ(readHostFile(root_.host("P_bak")), "old");
-
-  layout("new", nullptr, "old");
-  fault::failNth(fault::Op::Delete, 1, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_STG_PRIM_DELBAK);
-  EXPECT_EQ(content(), "new");
+TEST_F(SafeFileTest, PreOpenCheckRepairsEveryLayoutAndReportsEachRepairThatFails) {
+  const struct {
+    const char *file, *tmp, *bak;
+    std::optional<fault::Op> fail;
+    unsigned code;
+    const char *kept, *content;  // the file holding the content afterwards
+  } cases[] = {
+      {"old", nullptr, nullptr, {}, OXMDL_ERR_NONE, "P", "old"},
+      {"old", "ne", nullptr, {}, OXMDL_ERR_NONE, "P", "old"},    // a rewrite cut short: the old content wins
+      {nullptr, "new", nullptr, {}, OXMDL_ERR_NONE, "P", "new"},  // moved aside, backup deleted: the new wins
+      {nullptr, "new", "old", {}, OXMDL_ERR_NONE, "P", "new"},    // after the first commit step
+      {nullptr, nullptr, "old", {}, OXMDL_ERR_NONE, "P", "old"},  // the backup becomes the file again
+      {"new", nullptr, "old", {}, OXMDL_ERR_NONE, "P", "new"},    // before the backup was deleted
+      {nullptr, nullptr, nullptr, {}, OXMDL_ERR_STG_PRIM_NOFILE, "P", "<none>"},
+      {"old", "x", nullptr, fault::Op::Delete, OXMDL_ERR_STG_PRIM_DELTMP, "P", "old"},
+      {nullptr, "x", nullptr, fault::Op::Rename, OXMDL_ERR_STG_PRIM_COMMIT, "P_tmp", "x"},  // nothing lost
+      {nullptr, nullptr, "old", fault::Op::Rename, OXMDL_ERR_STG_PRIM_RESTORE, "P_bak", "old"},
+      {"new", nullptr, "old", fault::Op::Delete, OXMDL_ERR_STG_PRIM_DELBAK, "P", "new"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << (c.file ? c.file : "-") << (c.tmp ? c.tmp : "-") << (c.bak ? c.bak : "-"));
+    layout(c.file, c.tmp, c.bak);
+    if (c.fail) fault::failNth(*c.fail, 1, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(preOpenCheck(L"P"), c.code);
+    EXPECT_EQ(read(c.kept), c.content);
+    EXPECT_TRUE(c.fail || !leftovers());
+    fault::reset();
+  }
 }
 
 TEST_F(SafeFileTest, CommitIsOneRenameOverTheOldFile) {
@@ -98,7 +67,7 @@ TEST_F(SafeFileTest, CommitIsOneRenameOverTheOldFile) {
   const long renames = fault::calls(fault::Op::Rename);
   const long deletes = fault::calls(fault::Op::Delete);
   EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_NONE);
-  EXPECT_EQ(content(), "new");
+  EXPECT_EQ(read("P"), "new");
   EXPECT_FALSE(leftovers());
   EXPECT_EQ(fault::calls(fault::Op::Rename) - renames, 1);
   EXPECT_EQ(fault::calls(fault::Op::Delete) - deletes, 0);
@@ -107,10 +76,20 @@ TEST_F(SafeFileTest, CommitIsOneRenameOverTheOldFile) {
   ASSERT_EQ(writeTemporary(L"P", "v3", 2), OXMDL_ERR_NONE);
   fault::failNth(fault::Op::Rename, 1, ERROR_ACCESS_DENIED);
   EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_STG_PRIM_COMMIT);
-  EXPECT_EQ(content(), "new");
+  EXPECT_EQ(read("P"), "new");
   EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_NONE);
-  EXPECT_EQ(content(), "new");
+  EXPECT_EQ(read("P"), "new");
   EXPECT_FALSE(leftovers());
+
+  // A real holder delays the commit until it lets go.
+  ASSERT_EQ(writeTemporary(L"P", "v4", 2), OXMDL_ERR_NONE);
+  File holder;
+  ASSERT_TRUE(holder.openStream(L"P", "rb"));
+  EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_STG_PRIM_COMMIT);
+  EXPECT_EQ(read("P"), "new");
+  holder.close();
+  EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_NONE);
+  EXPECT_EQ(read("P"), "v4");
 
   // A new file, and a deferred flush: the same files, no flush counted.
   const long flushes = fault::calls(fault::Op::Flush);
@@ -127,7 +106,7 @@ TEST_F(SafeFileTest, BusyFilesAreRetriedOneHundredTimes) {
   fault::failNth(fault::Op::Rename, 1, ERROR_SHARING_VIOLATION, 100);
   EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_NONE);
   std::wstring lines = debugCaptured();
-  EXPECT_EQ(content(), "new");
+  EXPECT_EQ(read("P"), "new");
   EXPECT_NE(lines.find(L" Retry MoveFile():(1) /// Reason: file busy\r\n"), std::wstring::npos);
   EXPECT_NE(lines.find(L" Retry MoveFile():(100) /// Reason: file busy\r\n"), std::wstring::npos);
   EXPECT_EQ(lines.find(L"(101)"), std::wstring::npos);
@@ -140,12 +119,9 @@ TEST_F(SafeFileTest, BusyFilesAreRetriedOneHundredTimes) {
   lines = debugCaptured();
   debugCaptureStop();
   size_t count = 0;
-  for (size_t at = lines.find(L" Retry MoveFile()"); at != std::wstring::npos;
-       at = lines.find(L" Retry MoveFile()", at + 1)) {
-    ++count;
-  }
+  for (size_t at = 0; (at = lines.find(L" Retry MoveFile()", at)) != std::wstring::npos; ++at) ++count;
   EXPECT_EQ(count, 100u);
-  EXPECT_EQ(content(), "new");
+  EXPECT_EQ(read("P"), "new");
 
   // Any other error ends the step at once.
   const long before = fault::calls(fault::Op::Rename);
@@ -154,43 +130,26 @@ TEST_F(SafeFileTest, BusyFilesAreRetriedOneHundredTimes) {
   EXPECT_EQ(fault::calls(fault::Op::Rename) - before, 1);
 }
 
-TEST_F(SafeFileTest, ARealHolderDelaysTheCommitUntilItLetsGo) {
+TEST_F(SafeFileTest, WriteFailuresAndModuleCodes) {
   layout("old", nullptr, nullptr);
-  ASSERT_EQ(writeTemporary(L"P", "new", 3), OXMDL_ERR_NONE);
-  File holder;
-  ASSERT_TRUE(holder.openStream(L"P", "rb"));
-  EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_STG_PRIM_COMMIT);
-  EXPECT_EQ(content(), "old");
-  holder.close();
-  EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_NONE);
-  EXPECT_EQ(content(), "new");
-}
+  const struct {
+    fault::Op op;
+    DWORD error;
+    unsigned code;
+  } failures[] = {{fault::Op::Write, ERROR_DISK_FULL, OXMDL_ERR_STG_DISK_FULL},
+                  {fault::Op::Open, ERROR_DISK_FULL, OXMDL_ERR_STG_DISK_FULL},
+                  {fault::Op::Write, ERROR_ACCESS_DENIED, OXMDL_ERR_STG_PRIM_WRITE},
+                  {fault::Op::Open, ERROR_PATH_NOT_FOUND, OXMDL_ERR_STG_PRIM_OPEN}};
+  for (const auto& f : failures) {
+    fault::failNth(f.op, 1, f.error);
+    EXPECT_EQ(writeTemporary(L"P", "new", 3), f.code) << static_cast<int>(f.op) << " " << f.error;
+    EXPECT_FALSE(hostFileExists(root_.host("P_tmp"))) << "no half-written temporary file";
+  }
+  EXPECT_EQ(read("P"), "old");
 
-TEST_F(SafeFileTest, DiskFullBecomesTheStoreCode) {
-  layout("old", nullptr, nullptr);
-  fault::failNth(fault::Op::Write, 1, ERROR_DISK_FULL);
-  EXPECT_EQ(writeTemporary(L"P", "new", 3), OXMDL_ERR_STG_DISK_FULL);
-  EXPECT_FALSE(hostFileExists(root_.host("P_tmp"))) << "no half-written temporary file";
-  fault::failNth(fault::Op::Open, 1, ERROR_DISK_FULL);
-  EXPECT_EQ(writeTemporary(L"P", "new", 3), OXMDL_ERR_STG_DISK_FULL);
-  fault::failNth(fault::Op::Write, 1, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(writeTemporary(L"P", "new", 3), OXMDL_ERR_STG_PRIM_WRITE);
-  fault::failNth(fault::Op::Open, 1, ERROR_PATH_NOT_FOUND);
-  EXPECT_EQ(writeTemporary(L"P", "new", 3), OXMDL_ERR_STG_PRIM_OPEN);
-  EXPECT_EQ(content(), "old");
-}
-
-TEST_F(SafeFileTest, OutcomesMapToTheModulesOwnCodes) {
-  // The message list's six codes start at 0x02000071.
-  EXPECT_EQ(moduleCode(0x02004708, 0x02000071), 0x02000071u);
-  EXPECT_EQ(moduleCode(0x02004709, 0x02000071), 0x02000072u);
-  EXPECT_EQ(moduleCode(0x0200470A, 0x02000071), 0x02000073u);
-  EXPECT_EQ(moduleCode(0x0200470B, 0x02000071), 0x02000074u);
-  EXPECT_EQ(moduleCode(0x0200470C, 0x02000071), 0x02000075u);
-  EXPECT_EQ(moduleCode(0x0200470D, 0x02000071), 0x02000076u);
-  EXPECT_EQ(moduleCode(0x02004707, 0x02000071), 0x02004707u);
-  EXPECT_EQ(moduleCode(0x0200470E, 0x02000071), 0x0200470Eu);
-  EXPECT_EQ(moduleCode(0x02000207, 0x02000071), 0x02000207u);
+  // The six outcomes map onto a module's own six (here the message list's); others pass.
+  for (unsigned i = 0; i < 6; ++i) EXPECT_EQ(moduleCode(0x02004708 + i, 0x02000071), 0x02000071 + i);
+  for (unsigned code : {0x02004707u, 0x0200470Eu, 0x02000207u}) EXPECT_EQ(moduleCode(code, 0x02000071), code);
 }
 
 }  // namespace

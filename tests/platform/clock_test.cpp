@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -13,58 +14,43 @@ namespace {
 using ClockTest = test::RootTest;
 
 SYSTEMTIME makeTime(int y, int mo, int d, int h, int mi, int s, int ms) {
-  SYSTEMTIME st{};
-  st.wYear = static_cast<WORD>(y);
-  st.wMonth = static_cast<WORD>(mo);
-  st.wDay = static_cast<WORD>(d);
-  st.wHour = static_cast<WORD>(h);
-  st.wMinute = static_cast<WORD>(mi);
-  st.wSecond = static_cast<WORD>(s);
-  st.wMilliseconds = static_cast<WORD>(ms);
-  return st;
+  return SYSTEMTIME{static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d), static_cast<WORD>(h),
+                    static_cast<WORD>(mi), static_cast<WORD>(s), static_cast<WORD>(ms)};
 }
 
-uint64_t ticks(const FILETIME& ft) {
-  return static_cast<uint64_t>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
-}
+uint64_t ticks(const FILETIME& ft) { return static_cast<uint64_t>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime; }
 
-void expectTime(const SYSTEMTIME& st, int y, int mo, int dow, int d, int h, int mi, int s, int ms) {
-  EXPECT_EQ(st.wYear, y);
-  EXPECT_EQ(st.wMonth, mo);
-  EXPECT_EQ(st.wDayOfWeek, dow);
-  EXPECT_EQ(st.wDay, d);
-  EXPECT_EQ(st.wHour, h);
-  EXPECT_EQ(st.wMinute, mi);
-  EXPECT_EQ(st.wSecond, s);
-  EXPECT_EQ(st.wMilliseconds, ms);
+// "2026-12-06 12:34:56.789 w0": every field, the day of the week last.
+std::string show(const SYSTEMTIME& t) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d w%d", t.wYear, t.wMonth, t.wDay, t.wHour,
+                t.wMinute, t.wSecond, t.wMilliseconds, t.wDayOfWeek);
+  return text;
 }
 
 TEST_F(ClockTest, FileTimeConversionBothWays) {
-  SYSTEMTIME st = makeTime(2026, 12, 6, 12, 34, 56, 789);
-  FILETIME ft{};
-  ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
-  EXPECT_EQ(ft.dwHighDateTime, 0x01DD857Eu);
-  EXPECT_EQ(ft.dwLowDateTime, 0x3387BC50u);
-
-  SYSTEMTIME back{};
-  ASSERT_TRUE(FileTimeToSystemTime(&ft, &back));
-  expectTime(back, 2026, 12, 0, 6, 12, 34, 56, 789);  // a Sunday
-
-  // The epoch itself, a Monday.
-  FILETIME zero{0, 0};
-  ASSERT_TRUE(FileTimeToSystemTime(&zero, &back));
-  expectTime(back, 1601, 1, 1, 1, 0, 0, 0, 0);
-
-  // A leap day, and the last millisecond of 9999.
-  st = makeTime(2024, 2, 29, 0, 0, 0, 0);
-  ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
-  EXPECT_EQ(ticks(ft), 133536384000000000ull);
-  FILETIME late{0xD1C018F0u, 0x24C85A5Eu};
-  ASSERT_TRUE(FileTimeToSystemTime(&late, &back));
-  expectTime(back, 9999, 12, 5, 31, 23, 59, 59, 999);
-
+  const struct {
+    SYSTEMTIME time;
+    uint64_t ticks;
+    const char* shown;
+  } cases[] = {
+      {makeTime(2026, 12, 6, 12, 34, 56, 789), 0x01DD857E3387BC50ull, "2026-12-06 12:34:56.789 w0"},
+      {makeTime(1601, 1, 1, 0, 0, 0, 0), 0, "1601-01-01 00:00:00.000 w1"},  // the epoch
+      {makeTime(2024, 2, 29, 0, 0, 0, 0), 133536384000000000ull, "2024-02-29 00:00:00.000 w4"},
+      {makeTime(2100, 3, 1, 6, 7, 8, 9), 0x022F9FF3877AAD90ull, "2100-03-01 06:07:08.009 w1"},  // after no 29 Feb
+      {makeTime(9999, 12, 31, 23, 59, 59, 999), 0x24C85A5ED1C018F0ull, "9999-12-31 23:59:59.999 w5"},
+  };
+  for (const auto& c : cases) {
+    FILETIME ft{};
+    SYSTEMTIME back{};
+    ASSERT_TRUE(SystemTimeToFileTime(&c.time, &ft)) << c.shown;
+    EXPECT_EQ(ticks(ft), c.ticks) << c.shown;
+    ASSERT_TRUE(FileTimeToSystemTime(&ft, &back));
+    EXPECT_EQ(show(back), c.shown);
+  }
   // Sub-millisecond ticks are dropped, not rounded.
   FILETIME odd{0x3387BC50u + 9999, 0x01DD857Eu};
+  SYSTEMTIME back{};
   ASSERT_TRUE(FileTimeToSystemTime(&odd, &back));
   EXPECT_EQ(back.wMilliseconds, 789);
 }
@@ -106,14 +92,14 @@ TEST_F(ClockTest, FixedClockGivesLocalTimeFromBias) {
 
   SYSTEMTIME got{};
   GetSystemTime(&got);
-  expectTime(got, 2026, 12, 4, 31, 20, 0, 0, 250);
+  EXPECT_EQ(show(got), "2026-12-31 20:00:00.250 w4");
   GetLocalTime(&got);
-  expectTime(got, 2027, 1, 5, 1, 5, 0, 0, 250);  // JST: nine hours later, the next year
+  EXPECT_EQ(show(got), "2027-01-01 05:00:00.250 w5");  // JST: nine hours later, the next year
   EXPECT_EQ(timeZoneBias(), -540);
 
   setFixedClock(makeTime(2026, 12, 6, 3, 0, 0, 0), 300);  // five hours behind UTC
   GetLocalTime(&got);
-  expectTime(got, 2026, 12, 6, 5, 22, 0, 0, 0);  // a Saturday
+  EXPECT_EQ(show(got), "2026-12-05 22:00:00.000 w6");
 
   clearFixedClock();
   GetSystemTime(&got);

@@ -50,29 +50,22 @@ TEST_F(DynlibTest, LoadsByDevicePathAndHostPath) {
 }
 
 TEST_F(DynlibTest, FailuresSetTheDeviceCodes) {
-  SetLastError(0);
-  EXPECT_EQ(LoadLibraryW(L"\\Plugin\\missing.dll"), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
-  SetLastError(0);
-  EXPECT_EQ(LoadLibraryW(L"TmPhoneStatus.dll"), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
-
-  // A file that is not a shared object.
-  test::writeHostFile(root_.host("fake.dll"), "MZ not an ELF file");
-  SetLastError(0);
-  EXPECT_EQ(LoadLibraryW(L"\\fake.dll"), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
-
+  test::writeHostFile(root_.host("fake.dll"), "MZ not an ELF file");  // not a shared object
+  for (const wchar_t* name : {L"\\Plugin\\missing.dll", L"TmPhoneStatus.dll", L"\\fake.dll"}) {
+    SetLastError(0);
+    EXPECT_EQ(LoadLibraryW(name), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+  }
   HMODULE lib = LoadLibraryW(L"\\Host" + widen(OXM_TESTPLUG_PATH));
   ASSERT_NE(lib, nullptr);
   SetLastError(0);
   EXPECT_EQ(GetProcAddressW(lib, L"GetPluginInfoX"), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
   EXPECT_TRUE(FreeLibrary(lib));
-
   SetLastError(0);
   EXPECT_EQ(GetProcAddressW(nullptr, L"GetPluginInfo"), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  SetLastError(0);
   EXPECT_FALSE(FreeLibrary(nullptr));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }

@@ -1,5 +1,6 @@
 #include "platform/fs.h"
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "platform/fault.h"
+#include "tests/support/children.h"
 #include "tests/support/testroot.h"
 
 namespace oxm {
@@ -16,42 +18,36 @@ using test::hostFileExists;
 using test::readHostFile;
 using test::writeHostFile;
 
-class FsTest : public test::RootTest {};
-
+using FsTest = test::RootTest;
 const DWORD kShared = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
+// 0 for a call that worked, else the platform's last error.
+DWORD fails(bool ok) { return ok ? 0 : GetLastError(); }
+
 TEST_F(FsTest, DevicePathsMapUnderTheRootAndHostPrefixReachesTheHost) {
-  EXPECT_EQ(hostPath(L"\\Application Data\\OxMail\\a.ini"),
-            root_.path() + "/Application Data/OxMail/a.ini");
-  EXPECT_EQ(hostPath(L"Application Data/Rivulet/Tmp"), root_.path() + "/Application Data/Rivulet/Tmp");
-  EXPECT_EQ(hostPath(L"\\Host\\home\\me\\a.eml"), "/home/me/a.eml");
-  EXPECT_EQ(hostPath(L"/host/tmp/x"), "/tmp/x");
-  EXPECT_EQ(hostPath(L"\\\u65e5\u672c.txt"), root_.path() + "/\xe6\x97\xa5\xe6\x9c\xac.txt");
+  const std::pair<const wchar_t*, std::string> cases[] = {
+      {L"\\Application Data\\OxMail\\a.ini", root_.path() + "/Application Data/OxMail/a.ini"},
+      {L"Application Data/Rivulet/Tmp", root_.path() + "/Application Data/Rivulet/Tmp"},
+      {L"\\Host\\home\\me\\a.eml", "/home/me/a.eml"},
+      {L"/host/tmp/x", "/tmp/x"},
+      {L"\\\u65e5\u672c.txt", root_.path() + "/\xe6\x97\xa5\xe6\x9c\xac.txt"}};
+  for (const auto& [device, host] : cases) EXPECT_EQ(hostPath(device), host);
 }
 
 TEST_F(FsTest, ExclusiveOpenConflictsWithEveryOtherOpenInTheProcess) {
-  File a;
+  File a, b, c, d;
   ASSERT_TRUE(a.open(L"f.bin", GENERIC_WRITE, 0, CREATE_NEW));
-  File b;
-  EXPECT_FALSE(b.open(L"f.bin", GENERIC_READ, kShared, OPEN_EXISTING));
-  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-  EXPECT_FALSE(b.openStream(L"f.bin", "wb"));
-  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-  EXPECT_FALSE(MoveFileW(L"f.bin", L"g.bin"));
-  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-  EXPECT_FALSE(DeleteFileW(L"f.bin"));
-  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(fails(b.open(L"f.bin", GENERIC_READ, kShared, OPEN_EXISTING)), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(fails(b.openStream(L"f.bin", "wb")), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(fails(MoveFileW(L"f.bin", L"g.bin")), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(fails(DeleteFileW(L"f.bin")), ERROR_SHARING_VIOLATION);
   a.close();
   EXPECT_TRUE(b.open(L"f.bin", GENERIC_READ, kShared, OPEN_EXISTING));
-  File c;
   EXPECT_TRUE(c.openStream(L"f.bin", "rb")) << "shared opens coexist";
-  File d;
-  EXPECT_FALSE(d.open(L"f.bin", GENERIC_READ, 0, OPEN_EXISTING));
-  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(fails(d.open(L"f.bin", GENERIC_READ, 0, OPEN_EXISTING)), ERROR_SHARING_VIOLATION);
   // A replacement whose destination is open fails the same way.
   writeHostFile(root_.host("f.bin_tmp"), "new");
-  EXPECT_FALSE(DeleteAndRenameFile(L"f.bin", L"f.bin_tmp"));
-  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(fails(DeleteAndRenameFile(L"f.bin", L"f.bin_tmp")), ERROR_SHARING_VIOLATION);
   b.close();
   c.close();
   EXPECT_TRUE(DeleteAndRenameFile(L"f.bin", L"f.bin_tmp"));
@@ -77,10 +73,8 @@ TEST_F(FsTest, ExclusiveOpenConflictsAcrossProcesses) {
   ASSERT_EQ(read(toParent[0], &c, 1), 1);
   ASSERT_EQ(c, 'y');
   File f;
-  EXPECT_FALSE(f.openStream(L"held", "rb"));
-  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-  EXPECT_FALSE(MoveFileW(L"held", L"moved"));
-  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(fails(f.openStream(L"held", "rb")), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(fails(MoveFileW(L"held", L"moved")), ERROR_SHARING_VIOLATION);
   (void)!write(toChild[1], "g", 1);
   int status = 0;
   waitpid(pid, &status, 0);
@@ -88,21 +82,17 @@ TEST_F(FsTest, ExclusiveOpenConflictsAcrossProcesses) {
   for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
 }
 
-TEST_F(FsTest, OpenDispositionsAndErrors) {
+TEST_F(FsTest, OpenReadWriteMoveDeleteAndDirectories) {
   File f;
-  EXPECT_FALSE(f.open(L"none", GENERIC_READ, kShared, OPEN_EXISTING));
-  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-  EXPECT_FALSE(f.open(L"nodir\\none", GENERIC_READ, kShared, OPEN_EXISTING));
-  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(fails(f.open(L"none", GENERIC_READ, kShared, OPEN_EXISTING)), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(fails(f.open(L"nodir\\none", GENERIC_READ, kShared, OPEN_EXISTING)), ERROR_PATH_NOT_FOUND);
   ASSERT_TRUE(f.open(L"a", GENERIC_WRITE, 0, CREATE_NEW));
   ASSERT_TRUE(f.write("hello", 5));
   f.close();
-  EXPECT_FALSE(f.open(L"a", GENERIC_WRITE, 0, CREATE_NEW));
-  EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+  EXPECT_EQ(fails(f.open(L"a", GENERIC_WRITE, 0, CREATE_NEW)), ERROR_FILE_EXISTS);
   ASSERT_TRUE(f.openStream(L"a", "ab"));
   ASSERT_TRUE(f.write("!", 1));
   f.close();
-  EXPECT_EQ(readHostFile(root_.host("a")), "hello!");
   ASSERT_TRUE(f.openStream(L"a", "rb"));
   char buf[16];
   size_t got = 0;
@@ -111,43 +101,31 @@ TEST_F(FsTest, OpenDispositionsAndErrors) {
   ASSERT_TRUE(f.read(buf, sizeof buf, &got));
   EXPECT_EQ(got, 0u);
   ASSERT_TRUE(f.seek(1, SEEK_SET));
-  EXPECT_FALSE(f.readAll(buf, 6));
-  EXPECT_EQ(GetLastError(), ERROR_HANDLE_EOF);
+  EXPECT_EQ(fails(f.readAll(buf, 6)), ERROR_HANDLE_EOF);
   f.close();
   ASSERT_TRUE(f.openStream(L"a", "wb"));
   f.close();
   EXPECT_EQ(readHostFile(root_.host("a")), "");
   ASSERT_TRUE(CreateDirectoryW(L"d"));
-  EXPECT_FALSE(f.openStream(L"d", "rb"));
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(f.openStream(L"a", "x"));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-}
+  EXPECT_EQ(fails(f.openStream(L"d", "rb")), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(fails(f.openStream(L"a", "x")), ERROR_INVALID_PARAMETER);
 
-TEST_F(FsTest, MoveDeleteAndDirectories) {
   writeHostFile(root_.host("a"), "A");
   writeHostFile(root_.host("b"), "B");
-  EXPECT_FALSE(MoveFileW(L"a", L"b"));
-  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(fails(MoveFileW(L"a", L"b")), ERROR_ALREADY_EXISTS);
   EXPECT_EQ(readHostFile(root_.host("b")), "B");
-  EXPECT_FALSE(MoveFileW(L"missing", L"c"));
-  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(fails(MoveFileW(L"missing", L"c")), ERROR_FILE_NOT_FOUND);
   EXPECT_TRUE(MoveFileW(L"a", L"c"));
   EXPECT_EQ(readHostFile(root_.host("c")), "A");
   EXPECT_TRUE(DeleteAndRenameFile(L"new", L"c")) << "a missing destination is allowed";
-  EXPECT_FALSE(DeleteFileW(L"c"));
-  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(fails(DeleteFileW(L"c")), ERROR_FILE_NOT_FOUND);
 
   EXPECT_TRUE(CreateDirectoryW(L"\\dir"));
-  EXPECT_FALSE(CreateDirectoryW(L"\\dir"));
-  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-  EXPECT_FALSE(CreateDirectoryW(L"\\no\\dir"));
-  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(fails(CreateDirectoryW(L"\\dir")), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(fails(CreateDirectoryW(L"\\no\\dir")), ERROR_PATH_NOT_FOUND);
   writeHostFile(root_.host("dir/x"), "x");
-  EXPECT_FALSE(RemoveDirectoryW(L"dir"));
-  EXPECT_EQ(GetLastError(), ERROR_DIR_NOT_EMPTY);
-  EXPECT_FALSE(DeleteFileW(L"dir"));
-  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(fails(RemoveDirectoryW(L"dir")), ERROR_DIR_NOT_EMPTY);
+  EXPECT_EQ(fails(DeleteFileW(L"dir")), ERROR_ACCESS_DENIED);
   EXPECT_EQ(GetFileAttributesW(L"dir"), FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(GetFileAttributesW(L"dir\\x"), FILE_ATTRIBUTE_NORMAL);
   EXPECT_TRUE(SetFileAttributesW(L"dir\\x", FILE_ATTRIBUTE_READONLY));
@@ -159,58 +137,49 @@ TEST_F(FsTest, MoveDeleteAndDirectories) {
   EXPECT_EQ(size, 1u);
 }
 
-std::vector<std::wstring> findAll(const std::wstring& pattern, DWORD* endError) {
-  std::vector<std::wstring> names;
-  FindFile find;
-  FindData data;
-  bool ok = find.first(pattern, &data);
-  while (ok) {
-    names.push_back(data.name);
-    ok = find.next(&data);
-  }
-  *endError = GetLastError();
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST_F(FsTest, FindMatchesPatternsCaseInsensitively) {
   ASSERT_TRUE(CreateDirectoryW(L"data"));
   ASSERT_TRUE(CreateDirectoryW(L"data\\Sub"));
-  for (const char* n : {"data/A.ini", "data/b.INI", "data/c.txt", "data/noext", "data/ab.ini"}) {
+  for (const char* n : {"data/A.ini", "data/b.INI", "data/c.txt", "data/noext", "data/ab.ini"})
     writeHostFile(root_.host(n), "x");
+  const struct {
+    const wchar_t* pattern;
+    std::vector<std::wstring> names;
+    DWORD end;  // the error that ends the search
+  } cases[] = {
+      {L"data\\*.*", {L"A.ini", L"Sub", L"ab.ini", L"b.INI", L"c.txt", L"noext"}, ERROR_NO_MORE_FILES},
+      {L"data\\*.ini", {L"A.ini", L"ab.ini", L"b.INI"}, ERROR_NO_MORE_FILES},
+      {L"data/?.ini", {L"A.ini", L"b.INI"}, ERROR_NO_MORE_FILES},
+      {L"data\\*.eml", {}, ERROR_FILE_NOT_FOUND},
+      {L"nodata\\*", {}, ERROR_PATH_NOT_FOUND},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::wstring> names;
+    FindFile find;
+    FindData data;
+    for (bool ok = find.first(c.pattern, &data); ok; ok = find.next(&data)) names.push_back(data.name);
+    EXPECT_EQ(GetLastError(), c.end) << &c - cases;
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, c.names);
   }
-  DWORD end = 0;
-  EXPECT_EQ(findAll(L"data\\*.*", &end),
-            (std::vector<std::wstring>{L"A.ini", L"Sub", L"ab.ini", L"b.INI", L"c.txt", L"noext"}));
-  EXPECT_EQ(end, ERROR_NO_MORE_FILES);
-  EXPECT_EQ(findAll(L"data\\*.ini", &end), (std::vector<std::wstring>{L"A.ini", L"ab.ini", L"b.INI"}));
-  EXPECT_EQ(findAll(L"data/?.ini", &end), (std::vector<std::wstring>{L"A.ini", L"b.INI"}));
-  EXPECT_TRUE(findAll(L"data\\*.eml", &end).empty());
-  EXPECT_EQ(end, ERROR_FILE_NOT_FOUND);
-  EXPECT_TRUE(findAll(L"nodata\\*", &end).empty());
-  EXPECT_EQ(end, ERROR_PATH_NOT_FOUND);
   FindFile find;
   FindData data;
   ASSERT_TRUE(find.first(L"data\\Sub", &data));
   EXPECT_EQ(data.attributes, FILE_ATTRIBUTE_DIRECTORY);
 }
 
-TEST_F(FsTest, FaultInjectionFailsTheNthCallAndFixesFreeSpace) {
+TEST_F(FsTest, FaultInjectionFailsOrKillsAtTheNthCallAndFixesFreeSpace) {
   fault::failNth(fault::Op::Write, 2, ERROR_DISK_FULL);
   File f;
   ASSERT_TRUE(f.openStream(L"w", "wb"));
   EXPECT_TRUE(f.write("1", 1));
-  EXPECT_FALSE(f.write("2", 1));
-  EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+  EXPECT_EQ(fails(f.write("2", 1)), ERROR_DISK_FULL);
   EXPECT_TRUE(f.write("3", 1));
   f.close();
   EXPECT_EQ(readHostFile(root_.host("w")), "13");
 
   fault::failNth(fault::Op::Rename, 1, ERROR_SHARING_VIOLATION, 3);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_FALSE(MoveFileW(L"w", L"v"));
-    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-  }
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(fails(MoveFileW(L"w", L"v")), ERROR_SHARING_VIOLATION);
   EXPECT_TRUE(MoveFileW(L"w", L"v"));
   EXPECT_EQ(fault::calls(fault::Op::Rename), 4);
 
@@ -221,20 +190,15 @@ TEST_F(FsTest, FaultInjectionFailsTheNthCallAndFixesFreeSpace) {
   fault::setFreeSpace(std::nullopt);
   ASSERT_TRUE(GetDiskFreeSpaceExW(L"\\Application Data\\none", &free));
   EXPECT_GT(free, 0u);
-}
 
-TEST_F(FsTest, KillAtNthStopsTheProcessBeforeTheCall) {
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
+  // A kill stops the process before the call.
+  fault::reset();
+  const int status = test::childStatus([] {
     fault::killAtNth(fault::Op::Rename, 2);
-    writeHostFile(root_.host("a"), "x");
-    MoveFileW(L"a", L"b");
+    MoveFileW(L"v", L"b");
     MoveFileW(L"b", L"c");
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
+    return 0;
+  });
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGKILL);
   EXPECT_TRUE(hostFileExists(root_.host("b")));

@@ -1,13 +1,12 @@
 #include "platform/mapping.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "platform/fault.h"
 #include "platform/filestamp.h"
+#include "tests/support/children.h"
 #include "tests/support/testroot.h"
 
 namespace oxm {
@@ -16,9 +15,9 @@ namespace {
 using test::readHostFile;
 using test::writeHostFile;
 
-class MappingTest : public test::RootTest {};
-
+using MappingTest = test::RootTest;
 const DWORD kShared = FILE_SHARE_READ | FILE_SHARE_WRITE;
+DWORD fails(bool ok) { return ok ? 0 : GetLastError(); }
 
 TEST_F(MappingTest, StoresReachTheFileAndOtherProcesses) {
   writeHostFile(root_.host("m.bin"), std::string(8192, 'a'));
@@ -35,24 +34,25 @@ TEST_F(MappingTest, StoresReachTheFileAndOtherProcesses) {
   EXPECT_EQ(bytes.substr(4098, 8), "aaXYZWaa");
 
   // A child maps the same file and changes a byte; the parent's mapping sees it.
-  pid_t pid = fork();
-  if (pid == 0) {
-    File g;
-    FileMapping n;
-    if (!g.open(L"m.bin", GENERIC_READ | GENERIC_WRITE, kShared, OPEN_EXISTING) || !n.map(g, 8192)) _exit(2);
-    n.data()[0] = 'Q';
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_EQ(test::childStatus([] {
+              File g;
+              FileMapping n;
+              if (!g.open(L"m.bin", GENERIC_READ | GENERIC_WRITE, kShared, OPEN_EXISTING) || !n.map(g, 8192)) return 2;
+              n.data()[0] = 'Q';
+              return 0;
+            }),
+            0);
   EXPECT_EQ(m.data()[0], 'Q');
 
   // Ranges outside the mapping are refused.
-  EXPECT_FALSE(m.flush(8190, 4));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-  m.unmap();
+  EXPECT_EQ(fails(m.flush(8190, 4)), ERROR_INVALID_PARAMETER);
+  // A move hands the mapping over and leaves the source empty.
+  FileMapping moved(std::move(m));
   EXPECT_FALSE(m.isMapped());
+  EXPECT_EQ(m.size(), 0u);
+  EXPECT_EQ(moved.data()[0], 'Q');
+  moved.unmap();
+  EXPECT_FALSE(moved.isMapped());
 }
 
 TEST_F(MappingTest, ShortFileAndInjectedFaultsFail) {
@@ -60,17 +60,14 @@ TEST_F(MappingTest, ShortFileAndInjectedFaultsFail) {
   File f;
   ASSERT_TRUE(f.open(L"s.bin", GENERIC_READ | GENERIC_WRITE, kShared, OPEN_EXISTING));
   FileMapping m;
-  EXPECT_FALSE(m.map(f, 4096)) << "a page past the end of the file must never be mapped";
-  EXPECT_EQ(GetLastError(), ERROR_HANDLE_EOF);
+  EXPECT_EQ(fails(m.map(f, 4096)), ERROR_HANDLE_EOF) << "a page past the end of the file must never be mapped";
   EXPECT_FALSE(m.isMapped());
 
   fault::failNth(fault::Op::Map, 1, ERROR_NOT_ENOUGH_MEMORY);
-  EXPECT_FALSE(m.map(f, 100));
-  EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(fails(m.map(f, 100)), ERROR_NOT_ENOUGH_MEMORY);
   ASSERT_TRUE(m.map(f, 100));
   fault::failNth(fault::Op::Flush, 1, ERROR_DISK_FULL);
-  EXPECT_FALSE(m.flush(0, 4));
-  EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+  EXPECT_EQ(fails(m.flush(0, 4)), ERROR_DISK_FULL);
   EXPECT_TRUE(m.flush(0, 4));
 }
 

@@ -13,6 +13,7 @@
 
 #include "platform/debug.h"
 #include "platform/env.h"
+#include "tests/support/children.h"
 #include "tests/support/testroot.h"
 
 namespace oxm {
@@ -89,24 +90,14 @@ TEST_F(MutexTest, ThreadsExcludeEachOther) {
 
 TEST_F(MutexTest, ProcessesExcludeEachOther) {
   const std::string counter = root_.host("counter");
-  pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  EXPECT_TRUE(test::inChildren(2, [&counter](int) {
     NamedMutex m(L"OxProcess Mutex");
     for (int i = 0; i < 500; ++i) {
       MutexLock hold(m);
       bumpCounter(counter);
     }
-    ::_exit(0);
-  }
-  NamedMutex m(L"OxProcess Mutex");
-  for (int i = 0; i < 500; ++i) {
-    MutexLock hold(m);
-    bumpCounter(counter);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return true;
+  }));
   EXPECT_EQ(test::readHostFile(counter), "1000");
 }
 

@@ -10,6 +10,9 @@
 namespace oxm {
 namespace {
 
+// 0 for a call that worked, else the platform's last error.
+DWORD fails(bool ok) { return ok ? 0 : GetLastError(); }
+
 class UserNotifyTest : public test::RootTest {
  protected:
   void SetUp() override {
@@ -34,9 +37,7 @@ class UserNotifyTest : public test::RootTest {
 TEST_F(UserNotifyTest, EntriesAreKeptInTheDatabaseFile) {
   HANDLE a = set(L"\\Windows\\OxRecvTimer.exe", L"-t", at(2026, 12, 7, 1, 15));
   HANDLE b = set(L"\\Windows\\Other.exe", L"", at(2026, 12, 8, 23, 59));
-  ASSERT_NE(a, nullptr);
-  ASSERT_NE(b, nullptr);
-  EXPECT_NE(a, b);
+  ASSERT_TRUE(a && b && a != b);
   EXPECT_EQ(database(),
             "OxMiddle user notifications 1\n"
             "1\t2\t0\t2026-12-07 01:15:00.000\t0000-00-00 00:00:00.000\t\\Windows\\OxRecvTimer.exe\t-t\n"
@@ -52,8 +53,7 @@ TEST_F(UserNotifyTest, EntriesAreKeptInTheDatabaseFile) {
   // The size first, then the record with its texts in the same buffer.
   DWORD needed = 0;
   SetLastError(0);
-  EXPECT_FALSE(CeGetUserNotification(a, 0, &needed, nullptr));
-  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(fails(CeGetUserNotification(a, 0, &needed, nullptr)), ERROR_INSUFFICIENT_BUFFER);
   ASSERT_GT(needed, sizeof(CE_NOTIFICATION_INFO_HEADER) + sizeof(CE_NOTIFICATION_TRIGGER));
   std::vector<BYTE> buffer(needed);
   ASSERT_TRUE(CeGetUserNotification(a, needed, &needed, buffer.data()));
@@ -73,10 +73,9 @@ TEST_F(UserNotifyTest, EntriesAreKeptInTheDatabaseFile) {
   EXPECT_EQ(set(L"\\Windows\\Other.exe", L"-x", at(2026, 12, 9, 0, 0), b), b);
   ASSERT_TRUE(CeClearUserNotification(a));
   SetLastError(0);
-  EXPECT_FALSE(CeClearUserNotification(a));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_FALSE(CeGetUserNotification(a, 0, &needed, nullptr));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(fails(CeClearUserNotification(a)), ERROR_INVALID_HANDLE);
+  SetLastError(0);
+  EXPECT_EQ(fails(CeGetUserNotification(a, 0, &needed, nullptr)), ERROR_INVALID_HANDLE);
   EXPECT_EQ(database(),
             "OxMiddle user notifications 1\n"
             "2\t2\t0\t2026-12-09 00:00:00.000\t0000-00-00 00:00:00.000\t\\Windows\\Other.exe\t-x\n");
@@ -139,6 +138,11 @@ TEST_F(UserNotifyTest, DueEntriesAreTakenInStartOrder) {
   ASSERT_EQ(due.size(), 1u);
   EXPECT_EQ(due[0].application, L"\\Windows\\late.exe");
   EXPECT_EQ(database(), "OxMiddle user notifications 1\n");
+  // Times compare as whole 64-bit file times: 01:05 is due at 01:06 although the high words differ.
+  set(L"\\Windows\\next.exe", L"", at(2026, 12, 7, 1, 5));
+  setFixedClock(at(2026, 12, 7, 1, 6), 0);
+  ASSERT_TRUE(OxTakeDueUserNotifications(&due));
+  EXPECT_EQ(due.size(), 1u);
 }
 
 }  // namespace
