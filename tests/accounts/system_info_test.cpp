@@ -80,6 +80,7 @@ TEST_F(SystemInfoTest, DefaultMailerAndPhoneNumber) {
     ASSERT_TRUE(info_->ChangeDefMail(stored));
     EXPECT_EQ(Info::IsDefMail(), state) << stored;
   }
+  EXPECT_OXM_FAIL(info_->GetPhonenum(nullptr), OXMDL_ERR_STG_INVALID_ARG);
   wchar_t number[130];
   std::fill(std::begin(number), std::end(number), L'x');
   EXPECT_FALSE(info_->GetPhonenum(number));  // no value: the key is made, the text empty

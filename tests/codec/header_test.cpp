@@ -126,6 +126,8 @@ TEST_F(CodecTest, DateZonesAndShiftToDeviceTime) {
   EXPECT_EQ(decode("Date: Tue, 4 Dec 2007 10:00:00 +0900\n\n").dateText, L"Tue, 4 Dec 2007 10:00:00 +0900");
   EXPECT_EQ(decode("Date: Tue, 4 Dec 2007 (a (nested) comment) 15:30:00 -0500 (EST)\n\n").dateText,
             L"Tue, 4 Dec 2007  15:30:00 -0500 ");
+  // A quoted string goes too, and a parenthesis inside it opens no comment.
+  EXPECT_EQ(decode("Date: Tue, 4 Dec 2007 \"x (y\" 10:00:00 +0900\n\n").dateText, L"Tue, 4 Dec 2007  10:00:00 +0900");
 }
 
 TEST_F(CodecTest, BrokenDateIsReplacedByTheClock) {
