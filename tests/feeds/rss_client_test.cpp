@@ -13,10 +13,11 @@
 namespace oxm::test {
 namespace {
 
-// Tokens: "K0" parsed, "K1:uid" / "K2:uid" a message, "K7" refused, "E:NAME" an error.
+// Tokens: "K0" parsed, "K1:uid" / "K2:uid" a message, "K7" refused, "E:NAME" an error, "E:NAME#n"
+// item n skipped.
 class RssClientTest : public FeedTest, public RssClient::NotifyRss {
  protected:
-  bool notify(int kind, long first, long) override {
+  bool notify(int kind, long first, long second) override {
     std::string token = "K" + std::to_string(kind);
     if (kind == 1 || kind == 2) {
       std::string text, uid;
@@ -24,7 +25,7 @@ class RssClientTest : public FeedTest, public RssClient::NotifyRss {
       token += ":" + uid;
       texts_.push_back(text);
     }
-    if (kind == 4) token = errorToken(first);
+    if (kind == 4) token = errorToken(first) + (second ? "#" + std::to_string(second) : "");
     events_ += (events_.empty() ? "" : " ") + token;
     if (hook_) hook_(kind);
     return true;
@@ -151,7 +152,7 @@ TEST_F(RssClientTest, PictureThatFailsStaysRemote) {
     EXPECT_TRUE(halfWritten().empty());
   }
   setFixedAvailPhys(0x300000 - 1);
-  EXPECT_EQ(runFeed({{.imageUrl = server_->url("/pic.jpg")}, {}}), "K0 E:OXMDL_ERR_RSS_NO_MEMORY K1:0000000002");
+  EXPECT_EQ(runFeed({{.imageUrl = server_->url("/pic.jpg")}, {}}), "K0 E:OXMDL_ERR_RSS_NO_MEMORY#1 K1:0000000002");
   setFixedAvailPhys(0x300000);
   EXPECT_EQ(runFeed({{.imageUrl = server_->url("/pic.jpg")}, {}}), "K0 K1:0000000002 K1:0000000003");
 }
