@@ -183,6 +183,11 @@ TEST_F(SmtpClientTest, ErrorPathsEndWithTheirCode) {
        parseScript(kGreet + "E: EHLO OxMail_1\nS: 250-test\\r\\n250 STARTTLS\nE: STARTTLS\nS: 454 TLS not available\n" +
                    kQuitAfterError),
        SMTP_AUTH_ERR, {"you@example.jp"}, 587},
+      // The offer in the first of two reads: the reply is read on, not started again.
+      {"STARTTLS offered in a reply read in two parts, and refused", 4,
+       parseScript(kGreet + "E: EHLO OxMail_1\nS: 250-STARTTLS\\r\\n\\\nP: 300\nS: 250 AUTH LOGIN\nE: STARTTLS\n" +
+                   "S: 454 TLS not available\n" + kQuitAfterError),
+       SMTP_AUTH_ERR, {"you@example.jp"}, 587},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
