@@ -229,15 +229,33 @@ TEST_F(RetrieverScriptTest, ReceiveLimitOfTheOldMessageCheck) {
     a.ulRemoveOldMessageCnt = 2;
     a.mask |= uint64_t{3} << 23;
   };
-  wAccount = true;
-  const std::string m1 = msg("1"), m2 = msg("2");
+  // One retriever for both runs: the limit must end with its run.
+  OxRetriever reused;
+  reused.registerNotify(&recorder);
+  reused.SetWAccountMode();
+  const auto runReused = [&](OxRetriever&, OxRASController& ras) {
+    return reused.RetrieveMessages(account_.get(), &ras, "");
+  };
+  const std::string m1 = msg("1"), m2 = msg("2"), m3 = msg("3");
   EXPECT_FALSE(retrieve(popLogin() + uidl("1 u1\r\n2 u2\r\n") + stat(2, m1.size() + m2.size()) +
-                        fetch("1", m1.size(), m1) + quit()));
+                            fetch("1", m1.size(), m1) + quit(),
+                        runReused));
   EXPECT_EQ(recorder.events,
             "C1 C2 K7:2," + std::to_string(m1.size() + m2.size()) + " n K0 E:OXMDL_ERR_RTV_RECEIVE_LIMIT,1 C3");
   EXPECT_EQ(storedUids(), (std::vector<std::string>{"u0", "u1"}));
   EXPECT_EQ(accountFile("LastUID.ini"), utf16("u1"));
   EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX), 1u);
+
+  // The check off: both new messages come.
+  settings = [](OxAccountInfoInterface::Attributes& a) {
+    a.bRemoveOldMessageEnabled = false;
+    a.mask |= uint64_t{1} << 23;
+  };
+  EXPECT_TRUE(retrieve(popLogin() + uidl("1 u1\r\n2 u2\r\n3 u3\r\n") + list("2", m2.size()) +
+                           list("3", m3.size()) + fetch("2", m2.size(), m2) + fetch("3", m3.size(), m3) +
+                           lastUidl("3", "u3") + quit(),
+                       runReused));
+  EXPECT_EQ(storedUids(), (std::vector<std::string>{"u0", "u1", "u2", "u3"}));
 }
 
 // A run that died left the remains of u4 (made, attributes set, no text yet): they are
