@@ -200,7 +200,8 @@ class CommandLineTest(Root):
 
 class InitTest(Root):
     init = False
-    LATIN = b"From: a@example.com\r\nSubject: s\r\nContent-Type: text/plain; charset=utf-8\r\n\r\nhei\xc3\x9fe\r\n"
+    LATIN = (b"From: a@example.com\r\nSubject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe_=F0=9F=8E=85?=\r\n"
+             b"Content-Type: text/plain; charset=utf-8\r\n\r\nhei\xc3\x9fe\r\n")
 
     def registry(self, hive):
         return read(os.path.join(self.root, "Registry", hive + ".reg")).decode()
@@ -223,15 +224,17 @@ class InitTest(Root):
 
     def test_the_code_page_chosen_at_init_decides_what_received_mail_keeps(self):
         # A new root is UTF-8; init on an existing root switches its code page, init without one keeps it.
-        for name, steps, shown in [("utf8", [("--codepage 932", "932"), ("--codepage utf-8", "65001")], "heiße"),
-                                   ("sjis", [("", "65001"), ("--codepage 932", "932"), ("", "932")], "hei?e")]:
+        for name, steps, shown in [
+                ("utf8", [("--codepage 932", "932"), ("--codepage utf-8", "65001")], ("Grüße 🎅", "heiße")),
+                ("sjis", [("", "65001"), ("--codepage 932", "932"), ("", "932")], ("Gr??e ?", "hei?e"))]:
             self.use_root(name, init=False)
             for args, acp in steps:
                 self.cmd("init " + args)
                 self.assertIn(f'"ACP"="{acp}"', self.registry("HKEY_LOCAL_MACHINE"), (name, args))
             self.account()
             self.cmd(["import", "Work", "inbox", self.write("latin.eml", self.LATIN)])
-            self.assertEqual(self.show("Work", self.ids("Work", "inbox")[0])["body"].rstrip("\n"), shown, name)
+            got = self.show("Work", self.ids("Work", "inbox")[0])
+            self.assertEqual((got["subject"], got["body"].rstrip("\n")), shown, name)
 
     def test_unwritable_root_fails_init_and_is_named(self):
         self.cmd("init")
@@ -362,6 +365,8 @@ class MessageTest(Root):
         self.cmd(["import", "Work", "Full"] + paths[998:], 1, "the folder has room for 1 more messages, not 2")
         r = self.run_oxmail("import", "Work", "Full", paths[999])
         self.assertEqual((r.returncode, r.stderr), (0, b""), "no bar off a terminal")
+        [one] = self.imported("inbox", PLAIN)
+        self.cmd(f"mv Work {one} Full", 1, "(OXMDL_ERR_STG_FOLDER_FULL, 0x02000807)")
 
     def test_large_plain_bodies_show_as_when_decoded_whole(self):
         line = "明日の会議は10時からです。 " * 3 + "\r\n"
@@ -469,6 +474,7 @@ class FetchTest(ServerTest):
         self.assertEqual(("USER alice" in shown, "PASS *******" in shown, "secret1" in shown), (True, True, False))
         self.cmd("log off")
         self.assertFalse(os.path.exists(os.path.join(self.root, "Application Data", "OxenMail", "OxMailLog.txt")))
+        self.cmd("fetch Pop", 0, re.compile(r"^fetched 0 messages \(0 bytes\) in [0-9.]+ s\n$"))  # nothing new: exit 0
         self.deliver(1)
         self.cmd("fetch Pop", 0, re.compile(r"^fetched 1 messages \(\d+ bytes\) in [0-9.]+ s\n$"))
         # A wrong password: the library's code and exit 1; the right one given on the command line.
