@@ -12,15 +12,9 @@
 #include "tests/fuzz/reply_fuzz.h"
 #include "transport/reply_end.h"
 
-namespace {
-
+using oxm::fuzz::endInPieces;
 using oxm::fuzz::require;
-
-size_t endInPieces(std::string_view reply, size_t piece) {
-  return oxm::fuzz::endInPieces<oxm::transport::DotEnd>(reply, piece);
-}
-
-}  // namespace
+using End = oxm::transport::DotEnd;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
@@ -30,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // Where a multi-line reply ends: the same whole or in pieces, and the part up to it is a
   // complete reply ("-" error line or CR LF "." CR LF).
-  size_t whole = endInPieces(reply, reply.size() + 1);
-  require(whole == endInPieces(reply, piece));
+  size_t whole = endInPieces<End>(reply, reply.size() + 1);
+  require(whole == endInPieces<End>(reply, piece));
   if (whole != oxm::transport::ReplyEnd::npos) {
     std::string_view complete = reply.substr(0, whole);
     require(pop::endsMultiLine(complete) || (complete.starts_with("-") && complete.ends_with("\r\n")));

@@ -12,15 +12,9 @@
 #include "transport/reply_end.h"
 #include "transport/smtp_reply.h"
 
-namespace {
-
+using oxm::fuzz::endInPieces;
 using oxm::fuzz::require;
-
-size_t endInPieces(std::string_view reply, size_t piece) {
-  return oxm::fuzz::endInPieces<oxm::transport::SmtpEnd>(reply, piece);
-}
-
-}  // namespace
+using End = oxm::transport::SmtpEnd;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
@@ -30,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The end is found at the same place whole or in pieces, on the CR LF of a line "NNN ..." or
   // "NNN".
-  const size_t whole = endInPieces(input, input.size() + 1);
-  require(whole == endInPieces(input, piece));
+  const size_t whole = endInPieces<End>(input, input.size() + 1);
+  require(whole == endInPieces<End>(input, piece));
   const std::string_view reply = whole == oxm::transport::ReplyEnd::npos ? input : input.substr(0, whole);
   if (whole != oxm::transport::ReplyEnd::npos) {
     require(reply.ends_with("\r\n"));
