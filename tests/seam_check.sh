@@ -141,23 +141,11 @@ for my $file (sort @files) {
   close $fh;
   my @lines = split /\n/, $raw, -1;
   my $text = strip($raw);
-  # Offsets of the line starts, to turn a match position into a line number.
-  my @starts = (0);
-  while ($text =~ /\n/g) { push @starts, pos($text); }
-  my $line_of = sub {
-    my ($p) = @_;
-    my ($lo, $hi) = (0, $#starts);
-    while ($lo < $hi) {
-      my $mid = int(($lo + $hi + 1) / 2);
-      if ($starts[$mid] <= $p) { $lo = $mid } else { $hi = $mid - 1 }
-    }
-    return $lo + 1;
-  };
   (my $rel = $file) =~ s{^\Q$root\E/}{};
   my %found;
   my $add = sub {
     my ($p, $what) = @_;
-    my $n = $line_of->($p);
+    my $n = 1 + (substr($text, 0, $p) =~ tr/\n//);  # strip() kept every newline
     return if $found{"$n $what"}++;
     (my $src = $lines[$n - 1] // '') =~ s/^\s+|\s+$//g;
     push @{ $hits{$rel} }, [$n, "$rel:$n: $what: $src"];
