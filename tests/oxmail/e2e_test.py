@@ -8,12 +8,12 @@ import time, unittest  # noqa: E401
 OXMAIL = os.environ.get("OXMAIL", "oxmail")
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 PHONE_STATUS_DLL = os.environ.get("OXM_PHONE_STATUS_DLL", "")
-ENV = dict(os.environ, OXMIDDLE_SYNC="0")
+ENV = dict(os.environ, OXMIDDLE_SYNC="0", TZ="UTC")  # the device clock follows the host zone
 SERVERS = ("/usr/sbin/dovecot", "/usr/sbin/exim4", "/usr/sbin/nginx")
 SENT = re.compile(r"^sent 1 of 1 messages in ")
 
 PLAIN = (b"From: Hanako <hanako@example.jp>\r\nTo: taro@example.jp, jiro@example.jp\r\n"
-         b"Cc: saburo@example.jp\r\nSubject: Lunch\r\nDate: Thu, 03 Dec 2026 12:15:00 +0900\r\n"
+         b"Cc: saburo@example.jp\r\nSubject: Lunch\r\nDate: Thu, 3 Dec 2026 3:15:00 +0900\r\n"
          b"Message-ID: <lunch@example.jp>\r\n\r\nSoba on Friday?\r\n")
 CSV = b"date,place\n2026-12-11,Tokyo\n"
 ATTACHED = (b"From: Jiro <jiro@example.com>\r\nTo: taro@example.jp\r\nSubject: Schedule\r\n"
@@ -295,9 +295,10 @@ class MessageTest(Root):
                         self.write("b.eml", ATTACHED), self.write("c.eml", JAPANESE)], 1, "skipped")
         self.assertIn("0x02000805", err)
         rows = {r["subject"]: r for r in self.cmd("--json ls Work inbox", 0, [{}] * 3)}
-        self.assertEqual((rows["Schedule"]["flags"], rows["Lunch"]["flags"], rows["Lunch"]["from"]),
-                         ("UA--", "U---", "Hanako"))
-        ja, lunch = rows["会議のお知らせ"]["id"], rows["Lunch"]["id"]
+        lunch = rows["Lunch"]
+        self.assertEqual((rows["Schedule"]["flags"], lunch["flags"], lunch["from"], lunch["date"]),
+                         ("UA--", "U---", "Hanako", "2026-12-02 18:15"))  # a one-digit hour, shown in UTC
+        ja, lunch = rows["会議のお知らせ"]["id"], lunch["id"]
         self.cmd(f"--json show Work {ja}", 0, {"from": "山田花子 <hanako@example.jp>", "body": "明日の会議は10時からです。"})
         self.assertEqual(self.raw("Work", ja), JAPANESE)
         self.cmds(f"mark Work {lunch} read", f"mark Work {lunch} keep")
