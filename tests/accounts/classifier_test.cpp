@@ -1,5 +1,4 @@
-// The classifier through a real account: rules in file order, the fields and targets they test,
-// a rule whose folder was removed, and the attributes of a stored received message.
+// The classifier through a real account: which rule a received message meets, and where it lands.
 #include "accounts/classifier.h"
 
 #include "accounts/account_creator.h"
@@ -79,7 +78,7 @@ TEST_F(ClassifierTest, RulesMatchByFieldAndTargetInFileOrder) {
     std::string text;
     unsigned long folder;
   } cases[] = {
-      // A keyword in capitals finds a lower-case subject; the first rule wins over the Cc rule.
+      // Keywords ignore case; the first rule wins over the Cc rule.
       {message("a@example.jp", "big sale today"), sales_},
       // "From" tests the display name when the address does not hold the keyword.
       {"From: \"News Desk\" <desk@example.org>\r\nSubject: hello\r\n" + kDate + "\r\nx\r\n", lists_},
@@ -93,30 +92,24 @@ TEST_F(ClassifierTest, RulesMatchByFieldAndTargetInFileOrder) {
   for (const auto& c : cases) EXPECT_EQ(save(c.text), c.folder) << c.text;
 }
 
-TEST_F(ClassifierTest, MoveToFolderSortsAStoredMessageAndKeepsItWhenTheFolderIsGone) {
-  setRules({});
-  ASSERT_EQ(save(message("a@example.jp", "invoice 12")), inbox_);
-  const unsigned long stored = ids(inbox_).back();
-  setRules({rule(kSubject, L"INVOICE", sales_, 1)});
+// oxmail's "rules apply" moves a stored message end to end; here the failures and a removed folder.
+TEST_F(ClassifierTest, WithoutAnAccountOrWithARemovedFolder) {
   OxClassifier classifier;
-  ASSERT_TRUE(classifier.MoveToFolder(stored, account_.get())) << std::hex << GetOxMiddleError();
-  EXPECT_EQ(ids(sales_), Ids{stored});
-  EXPECT_OXM_FAIL(classifier.MoveToFolder(stored, nullptr), OXMDL_ERR_CLS_NO_ACCOUNT);
   std::string text = message("a@example.jp", "x");
   EXPECT_OXM_FAIL(classifier.SaveToFolder(text, "u", false, nullptr), OXMDL_ERR_CLS_NO_ACCOUNT);
-
-  // A rule whose folder was removed: a new message goes to the receive tray, a stored one
-  // sorted again stays where it is and the call succeeds.
+  EXPECT_OXM_FAIL(classifier.MoveToFolder(1, nullptr), OXMDL_ERR_CLS_NO_ACCOUNT);
+  // A new message goes to the receive tray; a stored one sorted again stays and the call succeeds.
   setRules({rule(kSubject, L"lunch", gone_, 1)});
   std::unique_ptr<OxFolderInterface> root(storage_->OpenRootFolder());
   ASSERT_TRUE(root->RemoveFolder(gone_));
   EXPECT_EQ(save(message("a@example.jp", "Lunch?")), inbox_);
   const unsigned long id = ids(inbox_).back();
-  EXPECT_TRUE(OxClassifier().MoveToFolder(id, account_.get())) << std::hex << GetOxMiddleError();
+  EXPECT_TRUE(classifier.MoveToFolder(id, account_.get())) << std::hex << GetOxMiddleError();
   EXPECT_EQ(ids(inbox_).back(), id);
 }
 
-TEST_F(ClassifierTest, StoredMessageCarriesTheReceivedAttributes) {
+// The retriever tests check the stored text, UID, unread and partial marks.
+TEST_F(ClassifierTest, StoredMessageAttributesAndFailedWrites) {
   setRules({});
   std::string text = message("\"Hanako\" <hanako@example.jp>", "hello");
   OxClassifier classifier;
@@ -125,18 +118,9 @@ TEST_F(ClassifierTest, StoredMessageCarriesTheReceivedAttributes) {
   OxMessageInterface::Attributes a;
   a.mask = OxMessageInterface::ATTR_FILE_MASK | OxMessageInterface::ATTR_HEADER_MASK;
   ASSERT_TRUE(m->GetAttributes(&a));
-  EXPECT_EQ(a.flags[0], 1) << "unread";
-  EXPECT_EQ(a.flags[2], 1) << "partial";
   EXPECT_EQ(a.numericAttribute, 1u) << "received";
-  EXPECT_EQ(a.text, "UIDL-0042");
   EXPECT_EQ(a.fromAddress, L"hanako@example.jp");
-  EXPECT_EQ(a.toAddress, L"taro@example.jp");
-  EXPECT_EQ(a.subject, L"hello");
-  EXPECT_EQ(a.date.wYear, 2026);
   EXPECT_EQ(a.date.wHour, 0) << "09:30 +0900 is 00:30 UTC";
-  std::string stored;
-  ASSERT_TRUE(m->Read(&stored));
-  EXPECT_EQ(stored, text);
   // A message without a Date gets a made-up line, stored with the text.
   std::string undated = "From: a@example.jp\r\nSubject: undated\r\n\r\nx\r\n";
   ASSERT_TRUE(classifier.SaveToFolder(undated, "u2", false, account_.get()));
