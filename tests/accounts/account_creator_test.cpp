@@ -26,14 +26,6 @@ class AccountCreatorTest : public test::AccountsTest {
 
 TEST_F(AccountCreatorTest, CreateFoldersMakesTheWholeAccount) {
   ASSERT_TRUE(creator_.CreateFolders(L"Work")) << std::hex << GetOxMiddleError();
-  // The root folder and the four trays (folder N in TREE\LL with LL the low byte), no message yet.
-  EXPECT_EQ(readHostFile(data("Work/Storage/TREE/Status.txt")), "0005\t5");
-  EXPECT_EQ(readHostFile(data("Work/Storage/DATA/Status.txt")), "0000\t0");
-  EXPECT_EQ(readHostFile(data("Work/Storage/TREE/00/00.fld")),
-            "0001\t\x8e\xf3\x90\x4d\x83\x67\x83\x8c\x83\x43\r\n"                  // 受信トレイ
-            "0002\t\x91\x97\x90\x4d\x91\xd2\x82\xbf\x83\x67\x83\x8c\x83\x43\r\n"  // 送信待ちトレイ
-            "0003\t\x91\x97\x90\x4d\x8d\xcf\x82\xdd\x83\x67\x83\x8c\x83\x43\r\n"  // 送信済みトレイ
-            "0004\t\x89\xba\x8f\x91\x82\xab\x83\x67\x83\x8c\x83\x43\r\n");        // 下書きトレイ
   for (const char* empty : {"Work/Classification/Rule.cls", "Work/Signature/Data1.txt", "Work/Signature/Data2.txt",
                             "Work/LastUID.ini", "Work/UID.list", "Work/Storage/TREE/04/00.fld",
                             "Work/Storage/TREE/04/00.msg"}) {
@@ -90,9 +82,7 @@ TEST_F(AccountCreatorTest, AFailedTrayStepTakesTheNewAccountAway) {
     ASSERT_TRUE(OxAccountInfoInterface::Delete(L"Probe", L""));
     ASSERT_GE(whole, account + 4);  // at least one per tray
 
-    // Every failure after the account was made leaves the account whole or not at all. A failed
-    // write or directory always fails the call, with the step's code; a failed open may be a
-    // probe for a file that is not there.
+    // Each failure after the account was made: the account whole, or gone (a failed open may be a probe).
     for (long n = account + 1; n <= whole; ++n) {
       fault::reset();
       fault::failNth(op, n, ERROR_ACCESS_DENIED);
@@ -131,8 +121,7 @@ TEST_F(AccountCreatorTest, OpenStorageSharesOneStorageAndReportsDamage) {
   first.reset();
   EXPECT_EQ(second->GetUserFolderCnt(), 1u);  // the same storage, still open
   second.reset();
-  // A key that names no storage: its code, nothing made on the way. A folder status file that is
-  // gone is made again.
+  // A key that names no storage: its code, nothing made; a lost folder status file is made again.
   const std::wstring ini = L"\\Application Data\\OxMail\\Work\\AccountInfo.ini";
   editKey(ini, L"strStorageDirName", L"Missing");
   EXPECT_OXM_FAIL(StoragePtr(one->OpenStorage()), OXMDL_ERR_STG_NOFILE_TREESTS);

@@ -209,20 +209,15 @@ TEST_F(SystemInfoTest, FeedAccountSetUpAndItsRepeat) {
                                 "weather\tX-ML-name\tweather\t5\t1\r\n");
   EXPECT_EQ(readHostFile(account + "Classification/Rule.cls"), rules);
 
-  // Again in the one-string form (the sign-up page as POP server): the push-service file and the
-  // folders stay, the settings and rules are written again.
+  // Again in the one-string form: the push-service file stays, settings and rules are written again.
   writeHostFile(root_.host("Temp/PushService.ini"), "edited");
   writeHostFile(account + "Classification/Rule.cls", "");
-  const std::string storageStatus = readHostFile(account + "Storage/TREE/Status.txt");
   std::wstring other = L"http://feeds.example.jp/other";
   ASSERT_TRUE(info_->SetFAccount(other)) << std::hex << GetOxMiddleError();
   EXPECT_EQ(readHostFile(root_.host("Temp/PushService.ini")), "edited");
-  EXPECT_EQ(readHostFile(account + "Storage/TREE/01/00.fld"), newsAndAdv);
-  EXPECT_EQ(readHostFile(account + "Storage/TREE/Status.txt"), storageStatus);
   EXPECT_EQ(readHostFile(account + "Classification/Rule.cls"), rules);
   expectLines(settingsLines(account + "AccountInfo.ini"), {L"strSmtpServerName=http://feeds.example.jp/other",
                                                            L"strPopServerName=http://rivulet.invalid/signup"});
-  // The record form forces the service's values into the caller's record.
   Attributes attrs{.strPopUserName = L"not kept"};
   ASSERT_TRUE(info_->SetFAccount(attrs));
   EXPECT_EQ(std::tie(attrs.mask, attrs.strPopUserName), std::make_tuple(uint64_t{0}, L"rivulet"));
