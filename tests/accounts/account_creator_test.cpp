@@ -13,7 +13,6 @@ namespace {
 
 using test::hostFileExists;
 using test::readHostFile;
-using test::writeHostFile;
 using FolderPtr = std::unique_ptr<OxFolderInterface>;
 using StoragePtr = std::unique_ptr<OxStorageInterface>;
 using MessagePtr = std::unique_ptr<OxMessageInterface>;
@@ -106,30 +105,6 @@ TEST_F(AccountCreatorTest, AFailedTrayStepTakesTheNewAccountAway) {
   ASSERT_TRUE(creator_.CreateFolders(L"Work"));
   EXPECT_TRUE(hostFileExists(data("Work/Storage/TREE/04/00.fld")));
   EXPECT_EQ(readHostFile(data("Keep/AccountInfo.ini")), kept);
-}
-
-TEST_F(AccountCreatorTest, OpenStorageSharesOneStorageAndReportsDamage) {
-  ASSERT_TRUE(creator_.CreateFolders(L"Work"));
-  auto one = open(L"Work"), two = open(L"Work");
-  ASSERT_TRUE(one && two);
-  StoragePtr first(one->OpenStorage()), second(two->OpenStorage());
-  ASSERT_TRUE(first && second);
-  FolderPtr inbox(first->OpenFolder(1));
-  unsigned long sub = 0;
-  ASSERT_TRUE(inbox && inbox->CreateFolder(L"Sub", &sub));
-  inbox.reset();
-  first.reset();
-  EXPECT_EQ(second->GetUserFolderCnt(), 1u);  // the same storage, still open
-  second.reset();
-  // A key that names no storage: its code, nothing made; a lost folder status file is made again.
-  const std::wstring ini = L"\\Application Data\\OxMail\\Work\\AccountInfo.ini";
-  editKey(ini, L"strStorageDirName", L"Missing");
-  EXPECT_OXM_FAIL(StoragePtr(one->OpenStorage()), OXMDL_ERR_STG_NOFILE_TREESTS);
-  EXPECT_FALSE(hostFileExists(data("Work/Missing")));
-  editKey(ini, L"strStorageDirName", L"Storage");
-  std::remove(data("Work/Storage/TREE/Status.txt").c_str());
-  EXPECT_NE(StoragePtr(one->OpenStorage()), nullptr);
-  EXPECT_EQ(readHostFile(data("Work/Storage/TREE/Status.txt")), "0000\t6") << "the root, four trays and Sub";
 }
 
 // The store's own tests cover which messages go; here the cap and trays come from the account.
