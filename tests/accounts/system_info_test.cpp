@@ -6,7 +6,6 @@
 #include "accounts/account_creator.h"
 #include "accounts/device_setup.h"
 #include "platform/device.h"
-#include "platform/registry.h"
 #include "tests/accounts/accounts_fixture.h"
 
 namespace oxm {
@@ -43,14 +42,11 @@ class SystemInfoTest : public test::AccountsTest {
     EXPECT_TRUE(Info::GetWAccount(name, regkey)) << std::hex << GetOxMiddleError();
     return name;
   }
-  // A value under HKEY_LOCAL_MACHINE: its text, or "" with the number in `number` when given.
-  std::wstring hklm(const std::wstring& key, const std::wstring& name, DWORD* number = nullptr) {
-    HKEY k = nullptr;
-    std::wstring value;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, &k) != ERROR_SUCCESS) return L"<no key>";
-    LONG rc = number ? RegQueryDword(k, name, number) : RegQueryString(k, name, &value, 1024);
-    RegCloseKey(k);
-    return rc == ERROR_SUCCESS ? value : L"<none>";
+  // A text value under HKEY_LOCAL_MACHINE, or "<none>".
+  static std::wstring hklm(const std::wstring& key, const wchar_t* name) {
+    std::wstring value = L"<none>";
+    GetRegistryValue(HKEY_LOCAL_MACHINE, key.c_str(), name, &value);
+    return value;
   }
   // Every line present; every key absent.
   void expectLines(const std::vector<std::wstring>& lines, std::initializer_list<const wchar_t*> present,
@@ -147,9 +143,9 @@ TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
               L"me@example.jp|{B93E6627-7CD4-415E-8DFE-5CA41C43573C}|09011112222");
   }
   DWORD mode = 0;
-  EXPECT_EQ(hklm(key1, L"SendMode", &mode), L"");
+  EXPECT_TRUE(GetRegistryDword(HKEY_LOCAL_MACHINE, key1.c_str(), L"SendMode", &mode));
   EXPECT_EQ(mode, 1u);
-  EXPECT_EQ(hklm(key0, L"SendMode", &mode), L"<none>");
+  EXPECT_FALSE(GetRegistryDword(HKEY_LOCAL_MACHINE, key0.c_str(), L"SendMode", &mode));
 }
 
 TEST_F(SystemInfoTest, WAccountWithAnExistingNumberKeepsItsDisplayName) {
