@@ -87,13 +87,18 @@ TEST_F(ClassifierTest, RulesMatchByFieldAndTargetInFileOrder) {
   for (const auto& c : cases) EXPECT_EQ(save(c.text), c.folder) << c.text;
 }
 
-// oxmail's "rules apply" moves a stored message end to end; here the failures and a removed folder.
-TEST_F(ClassifierTest, WithoutAnAccountOrWithARemovedFolder) {
+TEST_F(ClassifierTest, MoveToFolderSortsAStoredMessageAndKeepsItWhenTheFolderIsGone) {
   OxClassifier classifier;
   std::string text = message("a@example.jp", "x");
   EXPECT_OXM_FAIL(classifier.SaveToFolder(text, "u", false, nullptr), OXMDL_ERR_CLS_NO_ACCOUNT);
   EXPECT_OXM_FAIL(classifier.MoveToFolder(1, nullptr), OXMDL_ERR_CLS_NO_ACCOUNT);
-  // A new message goes to the receive tray; a stored one sorted again stays and the call succeeds.
+  setRules({});
+  ASSERT_EQ(save(message("a@example.jp", "invoice 12")), inbox_);
+  const unsigned long stored = ids(inbox_).back();
+  setRules({rule(kSubject, L"INVOICE", sales_, 1)});
+  ASSERT_TRUE(classifier.MoveToFolder(stored, work_.get())) << std::hex << GetOxMiddleError();
+  EXPECT_EQ(ids(sales_), Ids{stored});
+  // With the rule's folder removed: a new message goes to the receive tray, a stored one stays.
   setRules({rule(kSubject, L"lunch", gone_, 1)});
   std::unique_ptr<OxFolderInterface> root(storage_->OpenRootFolder());
   ASSERT_TRUE(root->RemoveFolder(gone_));

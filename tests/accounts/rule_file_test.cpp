@@ -1,6 +1,7 @@
 #include "accounts/rule_file.h"
 
 #include <cstdio>
+#include <tuple>
 
 #include "accounts/classification.h"
 #include "accounts/signature_files.h"
@@ -50,7 +51,8 @@ TEST_F(RuleFileTest, WritesFiveColumnsCutsEachColumnAndCapsTheCount) {
                 std::string("\xf6\x4e\x0d\x54\x09\0\xf6\x4e\x0d\x54\x09\0\xc6\x30\xb9\x30\xc8\x30\x09\0", 20) +
                 u16("12\t1\r\n"));
   ASSERT_TRUE(param_->GetAttributes(&out_));  // "-1" reads as its 32-bit pattern
-  EXPECT_EQ(out_.at(1).ulFolderID, 4294967295u);
+  EXPECT_EQ(std::tie(out_.at(1).ulFolderID, out_[2].strName, out_[2].strField, out_[2].ulTarget, out_[2].ulFormat),
+            std::make_tuple(4294967295u, L"abcdefghi", L"Subject:x", 2u, 0u));
 
   // 256 rules are the most; one more is refused without touching the file.
   Rules many(256, {L"r", L"To", L"k", 1, 1, 0});

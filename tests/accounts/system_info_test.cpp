@@ -205,12 +205,13 @@ TEST_F(SystemInfoTest, FeedAccountSetUpAndItsRepeat) {
                                 "weather\tX-ML-name\tweather\t5\t1\r\n");
   EXPECT_EQ(readHostFile(account + "Classification/Rule.cls"), rules);
 
-  // Again in the one-string form: the push-service file stays, settings and rules are written again.
+  // Again in the one-string form: the push-service file and folders stay, settings and rules are rewritten.
   writeHostFile(root_.host("Temp/PushService.ini"), "edited");
   writeHostFile(account + "Classification/Rule.cls", "");
   std::wstring other = L"http://feeds.example.jp/other";
   ASSERT_TRUE(info_->SetFAccount(other)) << std::hex << GetOxMiddleError();
   EXPECT_EQ(readHostFile(root_.host("Temp/PushService.ini")), "edited");
+  EXPECT_EQ(readHostFile(account + "Storage/TREE/01/00.fld"), newsAndAdv);  // found, not made again
   EXPECT_EQ(readHostFile(account + "Classification/Rule.cls"), rules);
   expectLines(settingsLines(account + "AccountInfo.ini"), {L"strSmtpServerName=http://feeds.example.jp/other",
                                                            L"strPopServerName=http://rivulet.invalid/signup"});
