@@ -1,7 +1,6 @@
 #include "accounts/signature.h"
 
 #include <cstdio>
-#include <tuple>
 
 #include "accounts/signature_files.h"
 #include "platform/fault.h"
@@ -34,33 +33,28 @@ class SignatureTest : public test::AccountsTest {
     r_.mask = mask;
     return signature_->ReadAttributes(&r_);
   }
-  static Attributes write(uint64_t mask, const std::wstring& one, const std::wstring& two) {
-    Attributes w;
-    std::tie(w.mask, w.strSignature1, w.strSignature2) = std::tie(mask, one, two);
-    return w;
-  }
 
   std::unique_ptr<OxSignatureInterface> signature_;
   Attributes r_;
 };
 
 TEST_F(SignatureTest, FilesHoldRawUtf16AndTheLimitIs4096Characters) {
-  ASSERT_TRUE(signature_->WriteAttributes(write(3, L"山田 太郎", std::wstring(4096, L'x'))));
+  ASSERT_TRUE(signature_->WriteAttributes(Attributes{3, L"山田 太郎", std::wstring(4096, L'x')}));
   EXPECT_EQ(readHostFile(file(1)), std::string("\x71\x5c\x30\x75\x20\x00\x2a\x59\xce\x90", 10));
   EXPECT_EQ(readHostFile(file(2)), u16(std::string(4096, 'x')));
   // One character more is refused for the file it is meant for, which stays as it was.
-  EXPECT_OXM_FAIL(signature_->WriteAttributes(write(1, std::wstring(4097, L'y'), L"")), OXMDL_ERR_SIG_TOO_LONG1);
-  EXPECT_OXM_FAIL(signature_->WriteAttributes(write(2, L"", std::wstring(4097, L'y'))), OXMDL_ERR_SIG_TOO_LONG2);
+  EXPECT_OXM_FAIL(signature_->WriteAttributes(Attributes{1, std::wstring(4097, L'y'), L""}), OXMDL_ERR_SIG_TOO_LONG1);
+  EXPECT_OXM_FAIL(signature_->WriteAttributes(Attributes{2, L"", std::wstring(4097, L'y')}), OXMDL_ERR_SIG_TOO_LONG2);
   EXPECT_EQ(readHostFile(file(1)).size(), 10u);
   // A character above U+FFFF takes two of the 4096.
   const std::wstring astral = std::wstring(4094, L'z') + L"\U0001F600";
-  EXPECT_TRUE(signature_->WriteAttributes(write(2, L"", astral)));
-  EXPECT_FALSE(signature_->WriteAttributes(write(2, L"", astral + L"z")));
+  EXPECT_TRUE(signature_->WriteAttributes(Attributes{2, L"", astral}));
+  EXPECT_FALSE(signature_->WriteAttributes(Attributes{2, L"", astral + L"z"}));
   ASSERT_TRUE(read(2));
   EXPECT_EQ(r_.strSignature2, astral);
   // A mask without either bit does nothing and succeeds.
   EXPECT_TRUE(read(4));
-  EXPECT_TRUE(signature_->WriteAttributes(write(0, L"", L"")));
+  EXPECT_TRUE(signature_->WriteAttributes(Attributes{0, L"", L""}));
 }
 
 TEST_F(SignatureTest, MaskChoosesTheFileAndDamagedFilesGiveTheirCodes) {
@@ -87,13 +81,13 @@ TEST_F(SignatureTest, MaskChoosesTheFileAndDamagedFilesGiveTheirCodes) {
   EXPECT_EQ(r_.strSignature1, L"ab");
   EXPECT_FALSE(hostFileExists(file(1) + "_bak"));
   // Writing makes a missing file.
-  ASSERT_TRUE(signature_->WriteAttributes(write(2, L"", L"new")));
+  ASSERT_TRUE(signature_->WriteAttributes(Attributes{2, L"", L"new"}));
   EXPECT_EQ(readHostFile(file(2)), u16("new"));
 }
 
 TEST_F(SignatureTest, WriteFailuresKeepTheOldText) {
-  ASSERT_TRUE(signature_->WriteAttributes(write(3, L"one", L"two")));
-  const Attributes w = write(3, L"ONE", L"TWO");
+  ASSERT_TRUE(signature_->WriteAttributes(Attributes{3, L"one", L"two"}));
+  const Attributes w{3, L"ONE", L"TWO"};
   fault::setFreeSpace(511999);
   EXPECT_OXM_FAIL(signature_->WriteAttributes(w), OXMDL_ERR_SIG_DISK_FULL);
   fault::setFreeSpace(std::nullopt);
