@@ -354,8 +354,7 @@ TEST_F(AccountTest, DamagedAccountsFailAloneAndCanBeDeleted) {
   std::string ini = readHostFile(data("Good/AccountInfo.ini"));
   writeHostFile(data("Good/AccountInfo.ini"), ini.substr(0, ini.size() - 7));
   EXPECT_EQ(readKeys(*good, kAllKeys).uiPopServerPort, 110u);
-  // A storage key naming no storage gives the store's code and makes nothing; one reaching outside
-  // the account is refused.
+  // Part keys: naming no storage gives the store's code and makes nothing; reaching outside is refused.
   handEdit(L"Good", L"strStorageDirName", L"Missing");
   EXPECT_OXM_FAIL(std::unique_ptr<OxStorageInterface>(good->OpenStorage()), OXMDL_ERR_STG_NOFILE_TREESTS);
   EXPECT_FALSE(hostFileExists(data("Good/Missing")));
