@@ -3,7 +3,6 @@
 #pragma once
 
 #include <dirent.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -53,6 +52,7 @@ class AccountsTest : public RootTest {
                                  std::wstring(L"\\Application Data\\OxenMail\\System\\")));
   }
   void TearDown() override {
+    work_.reset();
     EXPECT_TRUE(accountSet().empty()) << "an account interface was not deleted";
     // The storage set outlives the test's root: a storage left open would answer for the next
     // test's account of the same name.
@@ -75,11 +75,12 @@ class AccountsTest : public RootTest {
   std::unique_ptr<OxAccountInfoInterface> open(const std::wstring& name) {
     return std::unique_ptr<OxAccountInfoInterface>(OxAccountInfoInterface::OpenAccountInfo(name, L""));
   }
-  std::string data(const std::string& rel) const { return root_.host(kData + rel); }
-  bool isDirectory(const std::string& hostPath) const {
-    struct stat st;
-    return ::stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  // The account "Work" in work_, for the tests of one of its parts.
+  void createWork() {
+    work_ = create(L"Work");
+    ASSERT_NE(work_, nullptr) << std::hex << GetOxMiddleError();
   }
+  std::string data(const std::string& rel) const { return root_.host(kData + rel); }
   std::vector<std::wstring> nameList() {
     std::vector<std::wstring> names;
     EXPECT_TRUE(OxAccountInfoInterface::GetAccountNameList(&names, L""));
@@ -108,6 +109,8 @@ class AccountsTest : public RootTest {
   void editKey(const std::wstring& deviceFile, const std::wstring& key, const std::wstring& value) {
     ASSERT_TRUE(OxProfileManipulator(deviceFile).WritePrivateProfileString(key, value));
   }
+
+  std::unique_ptr<OxAccountInfoInterface> work_;
 };
 
 }  // namespace oxm::test

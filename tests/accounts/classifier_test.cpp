@@ -1,5 +1,4 @@
-// The classifier through a real account: rules in file order, the fields and targets they test,
-// a rule whose folder was removed, and the attributes of a stored received message.
+// The classifier through a real account: which rule a received message meets, and where it lands.
 #include "accounts/classifier.h"
 
 #include "accounts/account_creator.h"
@@ -29,22 +28,21 @@ class ClassifierTest : public test::AccountsTest {
   void SetUp() override {
     test::AccountsTest::SetUp();
     ASSERT_TRUE(OxAccountCreator().CreateFolders(L"Work")) << std::hex << GetOxMiddleError();
-    account_ = open(L"Work");
-    ASSERT_TRUE(account_);
-    storage_.reset(account_->OpenStorage());
+    work_ = open(L"Work");
+    ASSERT_TRUE(work_);
+    storage_.reset(work_->OpenStorage());
     ASSERT_TRUE(storage_);
     std::unique_ptr<OxFolderInterface> root(storage_->OpenRootFolder());
     ASSERT_TRUE(root->CreateFolder(L"Lists", &lists_) && root->CreateFolder(L"Sales", &sales_) &&
                 root->CreateFolder(L"Gone", &gone_));
-    inbox_ = readKeys(*account_, OxAccountInfoInterface::Mask::ulJusinTrayID).ulJusinTrayID;
+    inbox_ = readKeys(*work_, OxAccountInfoInterface::Mask::ulJusinTrayID).ulJusinTrayID;
   }
   void TearDown() override {
     storage_.reset();
-    account_.reset();
     test::AccountsTest::TearDown();
   }
   void setRules(const std::vector<Rule>& rules) {
-    std::unique_ptr<OxClassificationParamInterface> p(account_->OpenClassificationParamInterface());
+    std::unique_ptr<OxClassificationParamInterface> p(work_->OpenClassificationParamInterface());
     ASSERT_TRUE(p && p->SetAttributes(rules)) << std::hex << GetOxMiddleError();
   }
   Ids ids(unsigned long folder) {
@@ -56,7 +54,7 @@ class ClassifierTest : public test::AccountsTest {
   // Where one new message lands.
   unsigned long save(std::string text) {
     const Ids before[] = {ids(inbox_), ids(lists_), ids(sales_)};
-    EXPECT_TRUE(OxClassifier().SaveToFolder(text, "uid-1", false, account_.get())) << std::hex << GetOxMiddleError();
+    EXPECT_TRUE(OxClassifier().SaveToFolder(text, "uid-1", false, work_.get())) << std::hex << GetOxMiddleError();
     const unsigned long folders[] = {inbox_, lists_, sales_};
     for (int i = 0; i < 3; ++i) {
       if (ids(folders[i]).size() == before[i].size() + 1) return folders[i];
@@ -64,7 +62,6 @@ class ClassifierTest : public test::AccountsTest {
     return ~0ul;
   }
 
-  std::unique_ptr<OxAccountInfoInterface> account_;
   std::unique_ptr<OxStorageInterface> storage_;
   unsigned long inbox_ = 0, lists_ = 0, sales_ = 0, gone_ = 0;
 };
@@ -75,11 +72,8 @@ TEST_F(ClassifierTest, RulesMatchByFieldAndTargetInFileOrder) {
             rule(L"X-ML-name", L"tokyo-users", lists_, 1),
             rule(kSubject, L"report", sales_, 2),  // for the other messages: never a received one
             rule(kSubject, L"memo", sales_, 3)});
-  const struct {
-    std::string text;
-    unsigned long folder;
-  } cases[] = {
-      // A keyword in capitals finds a lower-case subject; the first rule wins over the Cc rule.
+  const struct { std::string text; unsigned long folder; } cases[] = {
+      // Keywords ignore case; the first rule wins over the Cc rule.
       {message("a@example.jp", "big sale today"), sales_},
       // "From" tests the display name when the address does not hold the keyword.
       {"From: \"News Desk\" <desk@example.org>\r\nSubject: hello\r\n" + kDate + "\r\nx\r\n", lists_},
@@ -94,65 +88,55 @@ TEST_F(ClassifierTest, RulesMatchByFieldAndTargetInFileOrder) {
 }
 
 TEST_F(ClassifierTest, MoveToFolderSortsAStoredMessageAndKeepsItWhenTheFolderIsGone) {
+  OxClassifier classifier;
+  std::string text = message("a@example.jp", "x");
+  EXPECT_OXM_FAIL(classifier.SaveToFolder(text, "u", false, nullptr), OXMDL_ERR_CLS_NO_ACCOUNT);
+  EXPECT_OXM_FAIL(classifier.MoveToFolder(1, nullptr), OXMDL_ERR_CLS_NO_ACCOUNT);
   setRules({});
   ASSERT_EQ(save(message("a@example.jp", "invoice 12")), inbox_);
   const unsigned long stored = ids(inbox_).back();
   setRules({rule(kSubject, L"INVOICE", sales_, 1)});
-  OxClassifier classifier;
-  ASSERT_TRUE(classifier.MoveToFolder(stored, account_.get())) << std::hex << GetOxMiddleError();
+  ASSERT_TRUE(classifier.MoveToFolder(stored, work_.get())) << std::hex << GetOxMiddleError();
   EXPECT_EQ(ids(sales_), Ids{stored});
-  EXPECT_OXM_FAIL(classifier.MoveToFolder(stored, nullptr), OXMDL_ERR_CLS_NO_ACCOUNT);
-  std::string text = message("a@example.jp", "x");
-  EXPECT_OXM_FAIL(classifier.SaveToFolder(text, "u", false, nullptr), OXMDL_ERR_CLS_NO_ACCOUNT);
-
-  // A rule whose folder was removed: a new message goes to the receive tray, a stored one
-  // sorted again stays where it is and the call succeeds.
+  // With the rule's folder removed: a new message goes to the receive tray, a stored one stays.
   setRules({rule(kSubject, L"lunch", gone_, 1)});
   std::unique_ptr<OxFolderInterface> root(storage_->OpenRootFolder());
   ASSERT_TRUE(root->RemoveFolder(gone_));
   EXPECT_EQ(save(message("a@example.jp", "Lunch?")), inbox_);
   const unsigned long id = ids(inbox_).back();
-  EXPECT_TRUE(OxClassifier().MoveToFolder(id, account_.get())) << std::hex << GetOxMiddleError();
+  EXPECT_TRUE(classifier.MoveToFolder(id, work_.get())) << std::hex << GetOxMiddleError();
   EXPECT_EQ(ids(inbox_).back(), id);
 }
 
-TEST_F(ClassifierTest, StoredMessageCarriesTheReceivedAttributes) {
+// The retriever tests check the stored text, UID, unread and partial marks.
+TEST_F(ClassifierTest, StoredMessageAttributesAndFailedWrites) {
   setRules({});
   std::string text = message("\"Hanako\" <hanako@example.jp>", "hello");
   OxClassifier classifier;
-  ASSERT_TRUE(classifier.SaveToFolder(text, "UIDL-0042", true, account_.get()));
+  ASSERT_TRUE(classifier.SaveToFolder(text, "UIDL-0042", true, work_.get()));
   std::unique_ptr<OxMessageInterface> m(storage_->OpenMessage(ids(inbox_).back()));
   OxMessageInterface::Attributes a;
   a.mask = OxMessageInterface::ATTR_FILE_MASK | OxMessageInterface::ATTR_HEADER_MASK;
   ASSERT_TRUE(m->GetAttributes(&a));
-  EXPECT_EQ(a.flags[0], 1) << "unread";
-  EXPECT_EQ(a.flags[2], 1) << "partial";
   EXPECT_EQ(a.numericAttribute, 1u) << "received";
-  EXPECT_EQ(a.text, "UIDL-0042");
   EXPECT_EQ(a.fromAddress, L"hanako@example.jp");
-  EXPECT_EQ(a.toAddress, L"taro@example.jp");
-  EXPECT_EQ(a.subject, L"hello");
-  EXPECT_EQ(a.date.wYear, 2026);
   EXPECT_EQ(a.date.wHour, 0) << "09:30 +0900 is 00:30 UTC";
-  std::string stored;
-  ASSERT_TRUE(m->Read(&stored));
-  EXPECT_EQ(stored, text);
   // A message without a Date gets a made-up line, stored with the text.
   std::string undated = "From: a@example.jp\r\nSubject: undated\r\n\r\nx\r\n";
-  ASSERT_TRUE(classifier.SaveToFolder(undated, "u2", false, account_.get()));
+  ASSERT_TRUE(classifier.SaveToFolder(undated, "u2", false, work_.get()));
   EXPECT_EQ(undated.compare(0, 6, "Date: "), 0);
 
   // A save that fails at any of its writes leaves no message behind and reports a code.
   fault::reset();
   text = message("a@example.jp", "first");
-  ASSERT_TRUE(classifier.SaveToFolder(text, "u0", false, account_.get()));
+  ASSERT_TRUE(classifier.SaveToFolder(text, "u0", false, work_.get()));
   const long writes = fault::calls(fault::Op::Write);
   ASSERT_GT(writes, 1);
   for (long n = 1; n <= writes; ++n) {
     const size_t before = ids(inbox_).size();
     text = message("a@example.jp", "write " + std::to_string(n));
     fault::failNth(fault::Op::Write, static_cast<int>(n), ERROR_ACCESS_DENIED);
-    const bool saved = classifier.SaveToFolder(text, "u", false, account_.get());
+    const bool saved = classifier.SaveToFolder(text, "u", false, work_.get());
     const unsigned code = GetOxMiddleError();
     fault::reset();
     EXPECT_EQ(ids(inbox_).size(), before + (saved ? 1 : 0)) << "write " << n;

@@ -19,14 +19,12 @@ class SignatureTest : public test::AccountsTest {
  protected:
   void SetUp() override {
     AccountsTest::SetUp();
-    account_ = create(L"Work");
-    ASSERT_NE(account_, nullptr);
-    signature_.reset(account_->OpenSignature());
+    ASSERT_NO_FATAL_FAILURE(createWork());
+    signature_.reset(work_->OpenSignature());
     ASSERT_NE(signature_, nullptr);
   }
   void TearDown() override {
     signature_.reset();
-    account_.reset();
     AccountsTest::TearDown();
   }
   std::string file(int n) { return data("Work/Signature/Data" + std::to_string(n) + ".txt"); }
@@ -35,41 +33,28 @@ class SignatureTest : public test::AccountsTest {
     r_.mask = mask;
     return signature_->ReadAttributes(&r_);
   }
-  Attributes write(uint64_t mask, const std::wstring& one, const std::wstring& two) {
-    Attributes w;
-    w.mask = mask;
-    w.strSignature1 = one;
-    w.strSignature2 = two;
-    return w;
-  }
 
-  std::unique_ptr<OxAccountInfoInterface> account_;
   std::unique_ptr<OxSignatureInterface> signature_;
   Attributes r_;
 };
 
 TEST_F(SignatureTest, FilesHoldRawUtf16AndTheLimitIs4096Characters) {
-  ASSERT_TRUE(signature_->WriteAttributes(write(3, L"山田 太郎", std::wstring(4096, L'x'))));
+  ASSERT_TRUE(signature_->WriteAttributes(Attributes{3, L"山田 太郎", std::wstring(4096, L'x')}));
   EXPECT_EQ(readHostFile(file(1)), std::string("\x71\x5c\x30\x75\x20\x00\x2a\x59\xce\x90", 10));
   EXPECT_EQ(readHostFile(file(2)), u16(std::string(4096, 'x')));
-  ASSERT_TRUE(read(3));
-  EXPECT_EQ(r_.mask, 0u);
-  EXPECT_EQ(r_.strSignature1, L"山田 太郎");
-  EXPECT_EQ(r_.strSignature2, std::wstring(4096, L'x'));
-
   // One character more is refused for the file it is meant for, which stays as it was.
-  EXPECT_OXM_FAIL(signature_->WriteAttributes(write(1, std::wstring(4097, L'y'), L"")), OXMDL_ERR_SIG_TOO_LONG1);
-  EXPECT_OXM_FAIL(signature_->WriteAttributes(write(2, L"", std::wstring(4097, L'y'))), OXMDL_ERR_SIG_TOO_LONG2);
+  EXPECT_OXM_FAIL(signature_->WriteAttributes(Attributes{1, std::wstring(4097, L'y'), L""}), OXMDL_ERR_SIG_TOO_LONG1);
+  EXPECT_OXM_FAIL(signature_->WriteAttributes(Attributes{2, L"", std::wstring(4097, L'y')}), OXMDL_ERR_SIG_TOO_LONG2);
+  EXPECT_EQ(readHostFile(file(1)).size(), 10u);
   // A character above U+FFFF takes two of the 4096.
   const std::wstring astral = std::wstring(4094, L'z') + L"\U0001F600";
-  EXPECT_TRUE(signature_->WriteAttributes(write(2, L"", astral)));
-  EXPECT_FALSE(signature_->WriteAttributes(write(2, L"", astral + L"z")));
-  ASSERT_TRUE(read(3));
-  EXPECT_EQ(r_.strSignature1, L"山田 太郎");
+  EXPECT_TRUE(signature_->WriteAttributes(Attributes{2, L"", astral}));
+  EXPECT_FALSE(signature_->WriteAttributes(Attributes{2, L"", astral + L"z"}));
+  ASSERT_TRUE(read(2));
   EXPECT_EQ(r_.strSignature2, astral);
   // A mask without either bit does nothing and succeeds.
   EXPECT_TRUE(read(4));
-  EXPECT_TRUE(signature_->WriteAttributes(write(0, L"", L"")));
+  EXPECT_TRUE(signature_->WriteAttributes(Attributes{0, L"", L""}));
 }
 
 TEST_F(SignatureTest, MaskChoosesTheFileAndDamagedFilesGiveTheirCodes) {
@@ -96,22 +81,17 @@ TEST_F(SignatureTest, MaskChoosesTheFileAndDamagedFilesGiveTheirCodes) {
   EXPECT_EQ(r_.strSignature1, L"ab");
   EXPECT_FALSE(hostFileExists(file(1) + "_bak"));
   // Writing makes a missing file.
-  ASSERT_TRUE(signature_->WriteAttributes(write(2, L"", L"new")));
+  ASSERT_TRUE(signature_->WriteAttributes(Attributes{2, L"", L"new"}));
   EXPECT_EQ(readHostFile(file(2)), u16("new"));
 }
 
 TEST_F(SignatureTest, WriteFailuresKeepTheOldText) {
-  ASSERT_TRUE(signature_->WriteAttributes(write(3, L"one", L"two")));
-  const Attributes w = write(3, L"ONE", L"TWO");
+  ASSERT_TRUE(signature_->WriteAttributes(Attributes{3, L"one", L"two"}));
+  const Attributes w{3, L"ONE", L"TWO"};
   fault::setFreeSpace(511999);
   EXPECT_OXM_FAIL(signature_->WriteAttributes(w), OXMDL_ERR_SIG_DISK_FULL);
   fault::setFreeSpace(std::nullopt);
-  struct Case {
-    fault::Op op;
-    int n;
-    DWORD error;
-    unsigned code;
-  } cases[] = {
+  const struct { fault::Op op; int n; DWORD error; unsigned code; } cases[] = {
       {fault::Op::Open, 1, ERROR_ACCESS_DENIED, OXMDL_ERR_SIG_OPEN1},
       {fault::Op::Write, 1, ERROR_ACCESS_DENIED, OXMDL_ERR_SIG_WRITE1},
       {fault::Op::Write, 1, ERROR_DISK_FULL, OXMDL_ERR_SIG_DISK_FULL},
@@ -119,7 +99,7 @@ TEST_F(SignatureTest, WriteFailuresKeepTheOldText) {
       {fault::Op::Write, 2, ERROR_ACCESS_DENIED, OXMDL_ERR_SIG_WRITE2},  // after the first went
       {fault::Op::Rename, 2, ERROR_ACCESS_DENIED, OXMDL_ERR_SIG_COMMIT2},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     fault::failNth(c.op, c.n, c.error);
     EXPECT_OXM_FAIL(signature_->WriteAttributes(w), c.code);
     fault::reset();
@@ -130,7 +110,7 @@ TEST_F(SignatureTest, WriteFailuresKeepTheOldText) {
 }
 
 TEST_F(SignatureTest, OpensShareOneObjectPerDirectory) {
-  std::unique_ptr<OxSignatureInterface> second(account_->OpenSignature());
+  std::unique_ptr<OxSignatureInterface> second(work_->OpenSignature());
   ASSERT_NE(second, nullptr);
   const std::wstring dir = L"\\Application Data\\OxMail\\Work\\Signature";
   EXPECT_TRUE(signatureInUse(dir));
