@@ -14,18 +14,15 @@ TEST_F(StorageTest, OpensShareOneStorageAndTheLastReleaseClosesIt) {
   ASSERT_TRUE(second);
   unsigned long id = addMessage(root_folder_.get(), "hello");
   closeAll();  // the first interface goes; the second still works
-  EXPECT_TRUE(isOpen());
   MessagePtr m(second->OpenMessage(id));
-  std::string text;
-  ASSERT_TRUE(m && m->Read(&text));
-  EXPECT_EQ(text, "hello");
+  ASSERT_TRUE(m);
   // While a message or folder interface lives, the last release is refused and the storage
   // stays usable at count 0; a later open and release close it.
   SetOxMiddleError(0);
   second.reset();
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_MESSAGESET);
-  EXPECT_TRUE(isOpen());
-  EXPECT_TRUE(m->SeekToHead() && m->Read(&(text = "")));
+  std::string text;
+  EXPECT_TRUE(m->Read(&text));
   EXPECT_EQ(text, "hello");
   m.reset();
   EXPECT_TRUE(isOpen());
@@ -34,28 +31,23 @@ TEST_F(StorageTest, OpensShareOneStorageAndTheLastReleaseClosesIt) {
   reopen();
   FolderPtr f(storage_->OpenFolder(trays_[0]));
   SetOxMiddleError(0);
-  storage_.reset();
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_FOLDERSET);
-  EXPECT_TRUE(isOpen());
-  root_folder_.reset();
-  f.reset();
-  StoragePtr(openStorageInterface(L"S")).reset();
-  EXPECT_FALSE(isOpen());
-
-  // Letting go before the directory is removed: refused while an interface, a folder or a
-  // message holds the storage; a storage kept at count 0 is closed once they are gone.
-  EXPECT_TRUE(StorageSet::instance().letGo(L"S"));  // not open at all
-  reopen();
-  EXPECT_FALSE(StorageSet::instance().letGo(L"S"));
-  m.reset(storage_->OpenMessage(addMessage(root_folder_.get(), "held")));
   closeAll();
-  EXPECT_FALSE(StorageSet::instance().letGo(L"S"));
-  EXPECT_TRUE(isOpen());
-  m.reset();
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_FOLDERSET);
+  f.reset();
+
+  // Letting go before the directory is removed: refused while an interface or a message holds
+  // the storage; a storage kept at count 0 (by the folder above) is closed.
   EXPECT_TRUE(StorageSet::instance().letGo(L"S"));
   EXPECT_FALSE(isOpen());
-  reopen();  // a later open starts afresh
-  EXPECT_EQ(ids(root_folder_.get()).size(), 2u);
+  reopen();
+  EXPECT_FALSE(StorageSet::instance().letGo(L"S"));
+  m.reset(storage_->OpenMessage(id));
+  closeAll();
+  EXPECT_FALSE(StorageSet::instance().letGo(L"S"));
+  m.reset();
+  EXPECT_TRUE(StorageSet::instance().letGo(L"S"));
+  EXPECT_TRUE(StorageSet::instance().letGo(L"S")) << "not open at all";
+  reopen();
   // Releasing something that is not open.
   EXPECT_EQ(StorageSet::instance().release(reinterpret_cast<OxStorage*>(&text)), OXMDL_ERR_STG_NOT_OPEN);
 }
@@ -74,11 +66,9 @@ TEST_F(StorageTest, RangeChecksCountsAndRecoverableCodes) {
   EXPECT_TRUE(failsWith(OxStorageInterface::DestroyStorage(L"S"), OXMDL_ERR_STG_ENTRY_FREE));
 
   EXPECT_EQ(storage_->GetUserFolderCnt(), 0u) << "a fresh storage has five folders";
-  unsigned long a = 0, b = 0;
+  unsigned long a = 0;
   ASSERT_TRUE(tray(0)->CreateFolder(L"a", &a));
-  ASSERT_TRUE(root_folder_->CreateFolder(L"b", &b));
-  EXPECT_EQ(storage_->GetUserFolderCnt(), 2u);
-  EXPECT_EQ(file("S/TREE/Status.txt"), "0007\t7");
+  EXPECT_EQ(storage_->GetUserFolderCnt(), 1u) << "sub-folders count";
   for (unsigned code : {0x02000047u, 0x02000046u, 0x02004714u, 0x0200471Du}) {
     EXPECT_TRUE(storage_->CheckWantRecoverEntry(code)) << std::hex << code;
   }
