@@ -46,7 +46,6 @@ TEST_F(FaultTest, DiskFullAndBusyFilesAtEveryStep) {
     for (int n = 1;; ++n) {
       ASSERT_LT(n, 200) << "the sequence never completes";
       fault::reset();
-      // Busy files stay busy through all retries.
       fault::failNth(op, n, error, error == ERROR_SHARING_VIOLATION ? 101 : 1);
       const unsigned code = runSequence();
       const bool reached = fault::calls(op) >= n;
@@ -89,7 +88,6 @@ TEST_F(FaultTest, FullDiskRefusesGrowthButRemovingAndMarkingWork) {
   const std::string eml = file("S/DATA/00/00.eml");
   EXPECT_EQ(std::pair(eml.size(), eml.substr(16, 4)), std::pair(size_t{257}, std::string("\x01\x00\x01\x00", 4)));
   EXPECT_EQ(file("S/TREE/01/00.msg"), "0000\t1\t1\r\n0001\t0\t0\r\n0002\t0\t0\r\n");
-  // Removal makes room, so it needs none.
   ASSERT_TRUE(inbox->RemoveMessage(a)) << std::hex << GetOxMiddleError();
   EXPECT_TRUE(filesAre({{"S/DATA/00/00.eml", kAbsent},
                         {"S/TREE/01/00.msg", "0001\t0\t0\r\n0002\t0\t0\r\n"},
@@ -97,9 +95,8 @@ TEST_F(FaultTest, FullDiskRefusesGrowthButRemovingAndMarkingWork) {
   EXPECT_EQ(file("S/TREE/01/00.fdb").size(), 4000u + 2 * 1180u);
   fault::setFreeSpace(std::nullopt);
 
-  // A disk that is really full: the shorter list cannot be written until the message file is
-  // gone; the compacted header cache cannot be written at all (the third write of a removal,
-  // after the list and the message status), so the deletion is marked in place.
+  // Really full: the list is written once the message file is gone; a compacted cache (a removal's
+  // third write) cannot be, so the deletion is marked in place.
   fault::failNth(fault::Op::Write, 1, ERROR_DISK_FULL);
   ASSERT_TRUE(inbox->RemoveMessage(b)) << std::hex << GetOxMiddleError();
   EXPECT_TRUE(filesAre({{"S/DATA/01/00.eml", kAbsent}, {"S/TREE/01/00.msg", "0002\t0\t0\r\n"}}));

@@ -53,12 +53,10 @@ TEST_F(MessageTest, WriteReadAndTheReadPosition) {
   EXPECT_EQ(file(kEml), before + "Subject: x\r\n\r\nbody") << "the header stays, text ends at NUL";
   ASSERT_TRUE(m_->Read(&(text = "")) && m_->Read(&text));
   EXPECT_EQ(text, "Subject: x\r\n\r\nbody") << "the second read appends nothing";
-  // Two interfaces on one message share its read position.
   ASSERT_TRUE(MessagePtr(storage_->OpenMessage(id_))->Read(&(text = "")));
   EXPECT_EQ(text, "");
 
-  // A file cut shorter than the read position or the header is format-illegal; a missing one
-  // is the pre-open check's outcome, logged.
+  // A file cut shorter than the header is format-illegal; a missing one fails its pre-open check, logged.
   ASSERT_TRUE(m_->SeekToHead());
   put(kEml, before.substr(0, 100));
   debugCaptureStart();
@@ -68,7 +66,6 @@ TEST_F(MessageTest, WriteReadAndTheReadPosition) {
   EXPECT_NE(debugCaptured().find(L"----OxMessage::Read() Error OXGU_PreOpenFile() ret is [200470d]\r\n"),
             std::wstring::npos);
   debugCaptureStop();
-  // Writing to a file too short for a header gives it a new one.
   put(kEml, "junk");
   ASSERT_TRUE(m_->Write("new"));
   EXPECT_EQ(file(kEml).substr(0, 16), std::string("OXMAILEMLFMT\x02\x10\0\0", 16));
@@ -91,7 +88,6 @@ TEST_F(MessageTest, AttributesByVersion) {
   EXPECT_EQ(all.missingMask, 0u);
   all.mask = I::ATTR_NUMERIC | I::ATTR_BYTE;
   EXPECT_EQ(describe(all), "numeric 287454020 byte 9");
-  // A newer version or another magic: refused both ways; a file shorter than a header too.
   for (const std::string& bad : {header(0x1003), "OXMAILEMLFMX" + header(0x1002).substr(12)}) {
     put(kEml, bad);
     Attr a{.mask = 0x01};
@@ -117,8 +113,6 @@ TEST_F(MessageTest, SettingAttributesUpgradesAndStoresOnlyWhatChanged) {
       << "150 bytes of text keep their first 100";
   ASSERT_TRUE(m_->SetAttributes(Attr{.mask = 0x20, .text = "short"}));
   EXPECT_EQ(file(kEml).substr(36, 100), "short" + std::string(95, '\0'));
-
-  // An empty file takes a fresh header only when every file field is set.
   put(kEml, "");
   EXPECT_TRUE(failsWith(m_->SetAttributes(Attr{.mask = 0x01}), OXMDL_ERR_STG_FILE_FMTILLGL_EML));
   a.mask = 0x183F;
@@ -126,19 +120,7 @@ TEST_F(MessageTest, SettingAttributesUpgradesAndStoresOnlyWhatChanged) {
   ASSERT_TRUE(m_->SetAttributes(a));
   Attr back{.mask = 0x10};
   ASSERT_TRUE(m_->GetAttributes(&back));
-  EXPECT_EQ(when(back.time), "2001-02-04 05:06:07.008 w3");
-  EXPECT_EQ(back.textSize, 0u);
-
-  // Header-record fields, cut like the cache cuts them.
-  Attr h{.mask = 0x7C0, .toAddress = L"to@x", .fromAddress = L"from@x", .fromName = std::wstring(40, L'N'),
-         .subject = L"Hi", .date = SYSTEMTIME{2020, 1, 3, 2, 3, 4, 5, 0}};
-  ASSERT_TRUE(m_->SetAttributes(h));
-  ASSERT_TRUE(m_->GetAttributes(&(h = Attr{.mask = 0x7C0})));
-  EXPECT_EQ(describe(h), "to to@x from from@x name " + std::string(30, 'N') +
-                             "\\u2026 subject Hi date 2020-01-02 03:04:05.000 w3");
-
-  // Room for a copy of the file plus the reserve; writing needs the text rounded up to 8 KB
-  // plus the reserve, and more.
+  EXPECT_EQ(when(back.time) + " " + std::to_string(back.textSize), "2001-02-04 05:06:07.008 w3 0");
   fault::setFreeSpace(256 + 512000 - 1);
   EXPECT_TRUE(failsWith(m_->SetAttributes(a), OXMDL_ERR_STG_DISK_FULL));
   fault::setFreeSpace(256 + 512000);
@@ -157,8 +139,6 @@ TEST_F(MessageTest, TimeConversionsAndTheCodecHooks) {
   const SYSTEMTIME round = I::SystemTimeToLocalTime(utc);
   EXPECT_EQ(std::memcmp(&round, &local, sizeof local), 0);
   EXPECT_EQ(I::SystemTimeToLocalTime(SYSTEMTIME{}).wYear, 0) << "no date stays no date";
-
-  // Writing an Email: the encoded text, its text attribute, enclosure flag and date in UTC.
   FakeCodec::FakeMail mail{mailText("S"), true};
   EXPECT_TRUE(failsWith(m_->Write(static_cast<Email*>(nullptr)), OXMDL_ERR_STG_INVALID_ARG));
   registerMessageCodec(nullptr);
@@ -173,8 +153,6 @@ TEST_F(MessageTest, TimeConversionsAndTheCodecHooks) {
                          "to rcpt@example.jp from sender@example.jp name Sender subject S "
                          "date 2024-05-05 22:08:09.000 w0 numeric 3 byte 0");
   EXPECT_EQ(text(id_), mail.text);
-
-  // Stripping attachments: the arguments and an open message are checked before anything.
   m_.reset();
   Ids all{id_}, failed;
   EXPECT_TRUE(failsWith(inbox_->RemoveAttachments(all, nullptr), OXMDL_ERR_STG_INVALID_ARG));

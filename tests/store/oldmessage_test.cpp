@@ -27,7 +27,8 @@ TEST_F(OldMessageTest, EqualTimesGoDeepestFirstAndAnOpenMessageStays) {
   // Read messages at 10:minute on a day of January 2024.
   auto add = [&](unsigned long folder, int day, int minute) {
     const unsigned long id = addMessage(FolderPtr(storage_->OpenFolder(folder)).get(), "x");
-    setAttr(id, Attr{.mask = OxMessageInterface::ATTR_TIME, .time = SYSTEMTIME{2024, 1, 0, WORD(day), 10, WORD(minute), 0, 0}});
+    const SYSTEMTIME time{2024, 1, 0, WORD(day), 10, WORD(minute), 0, 0};
+    setAttr(id, Attr{.mask = OxMessageInterface::ATTR_TIME, .time = time});
     return id;
   };
   const unsigned long sameA = add(trays_[0], 2, 0), sameB = add(deeper, 2, 0), later = add(trays_[2], 3, 0);

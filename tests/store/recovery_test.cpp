@@ -19,7 +19,6 @@ TEST_F(RecoveryTest, DeletedOrDamagedListsAndCachesAreRebuilt) {
   EXPECT_TRUE(failsWith(storage_->OpenFolder(trays_[0]), OXMDL_ERR_STG_NOFILE_MSG));
   EXPECT_TRUE(failsWith(storage_->OpenFolder(trays_[2]), OXMDL_ERR_STG_FILE_FMTILLGL_FDB));
   EXPECT_TRUE(storage_->CheckWantRecoverEntry(GetOxMiddleError()));
-
   ASSERT_TRUE(storage_->RecoverMessageEntryAll()) << std::hex << GetOxMiddleError();
   FolderPtr inbox = tray(0), sent = tray(2);
   ASSERT_TRUE(inbox && sent);
@@ -40,7 +39,6 @@ TEST_F(RecoveryTest, UnusableMessageFilesGoWithTheirEntries) {
   reopen();
   ASSERT_TRUE(storage_->RecoverMessageEntry(trays_[0])) << std::hex << GetOxMiddleError();
   EXPECT_EQ(ids(tray(0).get()), Ids{made[0]});
-  // Files and emptied directories gone, their words free; the count follows what is left.
   EXPECT_TRUE(filesAre({{"S/DATA/01", kAbsent}, {"S/DATA/02", kAbsent}, {"S/DATA/03", kAbsent},
                         {"S/DATA/Status.txt", "0004\t1"}}));
   EXPECT_EQ(file("S/DATA/Entry.dat").substr(4, 12), std::string(12, '\xFF'));
@@ -56,7 +54,6 @@ TEST_F(RecoveryTest, EntryIndexRebuiltFromOlderEntryLists) {
   ASSERT_EQ(::mkdir(root_.host("S/DATA/05").c_str(), 0777), 0);
   ASSERT_EQ(::mkdir(root_.host("S/DATA/06").c_str(), 0777), 0);
   put("S/DATA/05/Entry.txt", "0A\t0003\r\n");
-  // A message file with its text; the status counts none, so the open checks the whole store.
   put("S/DATA/05/0A.eml", std::string("OXMAILEMLFMT\x02\x10\0\0", 16) + std::string(240, '\0') + mailText("old"));
   put("S/DATA/Entry.dat_tmp", "stale");
   reopen();
@@ -68,8 +65,6 @@ TEST_F(RecoveryTest, EntryIndexRebuiltFromOlderEntryLists) {
                         {"S/DATA/Entry.dat_tmp", kAbsent},
                         {"S/DATA/Status.txt", "0000\t1"},
                         {"S/TREE/03/00.msg", "0A05\t0\t0\r\n"}}));
-
-  // A garbled or oversized list stops the open and stays for another try; so does a full disk.
   closeAll();
   remove("S/DATA/Entry.dat");
   for (const std::string& list : {std::string("0A\t0003\r\nZZ"), std::string(70000, '0'), std::string()}) {
@@ -103,8 +98,7 @@ TEST_F(RecoveryTest, DamagedFilesGiveTheirCodesNeverACrash) {
     EXPECT_TRUE(failsWith(s->OpenFolder(folder), code)) << path;
     put(path, keep);
   }
-  // Status files oversized, cut short or gone are made again at the open: the count from what
-  // the tree holds, new identifiers from 0 (the allocators skip used ones).
+  // Status files oversized, cut short or gone are made again: counted from the tree, identifiers from 0.
   const std::tuple<const char*, std::string, const char*> statuses[] = {
       {"S/TREE/Status.txt", std::string(100, '1'), "0000\t5"},
       {"S/TREE/Status.txt", "00", "0000\t5"},

@@ -16,8 +16,7 @@ TEST_F(StorageTest, OpensShareOneStorageAndTheLastReleaseClosesIt) {
   closeAll();  // the first interface goes; the second still works
   MessagePtr m(second->OpenMessage(id));
   ASSERT_TRUE(m);
-  // While a message or folder interface lives, the last release is refused and the storage
-  // stays usable at count 0; a later open and release close it.
+  // While a message or folder lives the last release is refused, the storage usable at count 0.
   SetOxMiddleError(0);
   second.reset();
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_MESSAGESET);
@@ -35,8 +34,7 @@ TEST_F(StorageTest, OpensShareOneStorageAndTheLastReleaseClosesIt) {
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_FOLDERSET);
   f.reset();
 
-  // Letting go before the directory is removed: refused while an interface or a message holds
-  // the storage; a storage kept at count 0 (by the folder above) is closed.
+  // Letting go (before removing the directory) closes one kept at count 0, refused while held.
   EXPECT_TRUE(StorageSet::instance().letGo(L"S"));
   EXPECT_FALSE(isOpen());
   reopen();
@@ -48,7 +46,6 @@ TEST_F(StorageTest, OpensShareOneStorageAndTheLastReleaseClosesIt) {
   EXPECT_TRUE(StorageSet::instance().letGo(L"S"));
   EXPECT_TRUE(StorageSet::instance().letGo(L"S")) << "not open at all";
   reopen();
-  // Releasing something that is not open.
   EXPECT_EQ(StorageSet::instance().release(reinterpret_cast<OxStorage*>(&text)), OXMDL_ERR_STG_NOT_OPEN);
 }
 
@@ -64,7 +61,6 @@ TEST_F(StorageTest, RangeChecksCountsAndRecoverableCodes) {
   // These two set no code.
   EXPECT_TRUE(failsWith(OxStorageInterface::CreateStorage(L"X"), OXMDL_ERR_STG_ENTRY_FREE));
   EXPECT_TRUE(failsWith(OxStorageInterface::DestroyStorage(L"S"), OXMDL_ERR_STG_ENTRY_FREE));
-
   EXPECT_EQ(storage_->GetUserFolderCnt(), 0u) << "a fresh storage has five folders";
   unsigned long a = 0;
   ASSERT_TRUE(tray(0)->CreateFolder(L"a", &a));
@@ -73,9 +69,6 @@ TEST_F(StorageTest, RangeChecksCountsAndRecoverableCodes) {
     EXPECT_TRUE(storage_->CheckWantRecoverEntry(code)) << std::hex << code;
   }
   for (unsigned code : {0x02000048u, 0x02000045u}) EXPECT_FALSE(storage_->CheckWantRecoverEntry(code)) << code;
-  EXPECT_EQ(storage_->GetErrorInfo(), GetOxMiddleError());
-
-  // Interfaces without an object answer false / null / 0 and leave the code alone.
   SetOxMiddleError(0x02000001);
   OxStorageInterface none(nullptr);
   EXPECT_EQ(none.OpenRootFolder(), nullptr);
@@ -96,11 +89,9 @@ TEST_F(StorageTest, OpenMendsStatusAndIndexFilesAndKeepsTheOtherCodes) {
   ASSERT_EQ(::unlink(root_.host("S/TREE/Status.txt").c_str()), 0);
   rewrite("S/TREE/Status.txt_bak", "0007\t5");
   EXPECT_EQ(file("S/TREE/Status.txt"), "0007\t5");
-  // Entry.dat of the wrong size is set aside and made again.
   rewrite("S/DATA/Entry.dat", std::string(1000, '\x01'));
   EXPECT_TRUE(filesAre({{"S/DATA/Entry.dat", std::string(262144, '\xFF')},
                         {"S/Quarantine/Entry.dat", std::string(1000, '\x01')}}));
-  // What is not damage keeps its code, and a failed open leaves nothing behind.
   closeAll();
   fault::failNth(fault::Op::Map, 1, ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_TRUE(failsWith(openStorageInterface(L"S"), OXMDL_ERR_STG_FILEIO_FILE_OPEN_ENTRY));
