@@ -36,6 +36,7 @@ TEST_F(FolderTest, TreeVirtualFoldersAndNames) {
   EXPECT_TRUE(failsWith(inbox->OpenFolder(0x10000), OXMDL_ERR_STG_NO_FOLDER));
   EXPECT_TRUE(failsWith(inbox->OpenFolder(2), OXMDL_ERR_STG_NOT_CHILD));
   EXPECT_TRUE(FolderPtr(inbox->OpenFolder(0x10002)));
+  EXPECT_TRUE(root_folder_->FlushMessageHeader());
   attr.name = L"x";
   EXPECT_TRUE(failsWith(root_folder_->WriteFolderAttributes(9, attr), OXMDL_ERR_STG_NOT_CHILD));
 }
@@ -71,7 +72,6 @@ TEST_F(FolderTest, CreateRemoveAndMoveFoldersWithNotifications) {
   ASSERT_TRUE(inbox->MoveFolder(sub, root_folder_.get()));
   EXPECT_EQ(inboxSeen.folders, (Ids{5, 5}));
   EXPECT_EQ(rootSeen.folders, Ids{5});
-  EXPECT_TRUE(file("S/TREE/00/00.fld").ends_with("\r\n0005\tSub\r\n"));
   EXPECT_EQ(file("S/TREE/01/00.fld"), "");
   const unsigned long id = addMessage(FolderPtr(root_folder_->OpenFolder(sub)).get(), "x");
   EXPECT_TRUE(failsWith(inbox->RemoveFolder(sub), OXMDL_ERR_STG_NOT_CHILD));
@@ -81,6 +81,7 @@ TEST_F(FolderTest, CreateRemoveAndMoveFoldersWithNotifications) {
   EXPECT_TRUE(filesAre({{"S/TREE/05/00.fld", kAbsent}, {"S/DATA/00", kAbsent}, {"S/DATA/Status.txt", "0001\t0"},
                         {"S/TREE/Status.txt", "0007\t6"}, {"S/TREE/06/00.fld", ""}}));
   EXPECT_EQ(storage_->OpenMessage(id), nullptr);
+  EXPECT_TRUE(inbox->UnregisterNotify(&inboxSeen));
 }
 
 TEST_F(FolderTest, TwentyUserFoldersAtMostAndUsedIdentifiersSkipped) {
@@ -147,8 +148,6 @@ TEST_F(FolderTest, RemoveAndMoveCheckEveryIdentifierFirst) {
   EXPECT_EQ(ids(inbox.get()), (Ids{a, b})) << "nothing removed or moved";
   EXPECT_TRUE(failsWith(storage_->MoveMessage(b, 0x10002), OXMDL_ERR_STG_NO_FOLDER));
   ASSERT_TRUE(storage_->MoveMessage(b, trays_[2]));
-  EXPECT_EQ(ids(inbox.get()), Ids{a});
-  EXPECT_EQ(ids(sent.get()), (Ids{c, b}));
   EXPECT_EQ(file("S/DATA/Entry.dat").substr(b * 4, 4), std::string("\x03\x00\x00\x00", 4));
   Attr attr{.mask = OxMessageInterface::ATTR_SUBJECT};
   ASSERT_TRUE(MessagePtr(sent->OpenMessage(b))->GetAttributes(&attr));
@@ -232,7 +231,8 @@ TEST_F(FolderTest, HeaderCacheThatMissesListedMessagesIsMadeAgainAtOpen) {
   rewrite("S/TREE/01/00.fdb", std::string(4000, '\xFF'));
   FolderPtr inbox = tray(0);
   EXPECT_EQ(ids(inbox.get()), Ids{a});
-  EXPECT_EQ(file("S/TREE/01/00.fdb").substr(0, 8), std::string("\x00\x00\x00\x00\xFF\xFF\xFF\xFF", 8));
+  const std::string fdb = file("S/TREE/01/00.fdb");
+  EXPECT_EQ(std::pair(fdb.size(), fdb.substr(0, 8)), std::pair(size_t{5180}, std::string("\0\0\0\0\xFF\xFF\xFF\xFF", 8)));
   FolderMsgHeader h{};
   ASSERT_TRUE(inbox->LoadMessageHeader(&h, 1));
   EXPECT_EQ(fieldText(h.subject, 31), L"kept");

@@ -82,6 +82,9 @@ TEST_F(MessageTest, AttributesByVersion) {
                            "numeric 2 byte 0");
     EXPECT_EQ(std::pair(a.missingMask, a.textSize), std::pair(0x1800u, 3u));
   }
+  Attr n{.mask = 0x800};
+  EXPECT_TRUE(failsWith(m_->GetAttributes(&n), OXMDL_ERR_STG_NO_ATTRIBUTE));
+  EXPECT_EQ(n.missingMask, 0x800u) << "only what was asked";
   put(kEml, header(0x1002));
   Attr all{.mask = 0x1FFF};
   ASSERT_TRUE(m_->GetAttributes(&all));
