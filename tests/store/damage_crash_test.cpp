@@ -104,7 +104,7 @@ TEST_F(DamageTest, EveryFileKindZeroedCutOrGarbledLosesNoMessageAndInventsNone) 
   }
 }
 
-TEST_F(DamageTest, AnUndamagedStoreIsReportedConsistentAndOrphansFindTheirFolder) {
+TEST_F(DamageTest, UndamagedIsConsistentOrphansAreRefiledAndBlankMessagesRemoved) {
   build();
   if (HasFatalFailure()) return;
   reopen();
