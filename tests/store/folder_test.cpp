@@ -221,6 +221,7 @@ TEST_F(FolderTest, LoadMessageHeaderCasesAndDates) {
   rewrite("S/TREE/01/00.fdb", fdb);
   ASSERT_TRUE(tray(0)->LoadMessageHeader(buf.data(), 3));
   EXPECT_EQ(when(buf[1].date), "0000-00-00 00:00:00.005 w0");
+  EXPECT_EQ(buf[0].date.wYear, 2024) << "only the impossible date";
   rewrite("S/TREE/01/00.fdb", fdb + "junk");
   EXPECT_TRUE(failsWith(tray(0)->LoadMessageHeader(buf.data(), 3), OXMDL_ERR_STG_HEADER_COUNT));
 }
