@@ -1,5 +1,4 @@
-// The old-message check: counting both trays with their sub-folders, the candidate order, and
-// the messages it must never remove.
+// The old-message check: its argument and limit codes, the candidate order, the messages it skips.
 #include "store/folder.h"
 #include "store/oldmessage.h"
 #include "tests/store/store_fixture.h"
@@ -18,72 +17,40 @@ struct Limits : OldMessageAccount {
   unsigned code = OXMDL_ERR_NONE;
 };
 
-class OldMessageTest : public StoreTest {
- protected:
-  void SetUp() override {
-    StoreTest::SetUp();
-    account_.limits = {6, trays_[0], trays_[2]};
-  }
-  // A message with the given flags and time (day of January 2024 at 10:minute).
-  unsigned long add(OxFolderInterface* f, bool unread, bool keep, int day, int minute) {
-    unsigned long id = 0;
-    EXPECT_TRUE(f->CreateMessage(&id));
-    setAttr(id, Attr{.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_KEEP |
-                             OxMessageInterface::ATTR_TIME,
-                     .flags = {unread, 0, 0, keep},
-                     .time = SYSTEMTIME{2024, 1, 0, WORD(day), 10, WORD(minute), 0, 0}});
-    return id;
-  }
-  bool exists(unsigned long id) { return MessagePtr(storage_->OpenMessage(id)) != nullptr; }
-  Limits account_;
-};
+using OldMessageTest = StoreTest;
 
-TEST_F(OldMessageTest, FitsWithoutRemovingAndCountsSubFolders) {
-  FolderPtr sent = tray(2);
-  unsigned long sub = 0;
-  ASSERT_TRUE(sent->CreateFolder(L"sub", &sub));
-  add(tray(0).get(), false, false, 1, 0);
-  add(FolderPtr(sent->OpenFolder(sub)).get(), false, false, 2, 0);
-  add(tray(3).get(), false, false, 3, 0);  // not counted: not a capped tray
-  OldMessageCheck check(storage_.get(), &account_);
-  unsigned long missing = 99;
-  EXPECT_TRUE(check.Check(4, &missing)) << "2 + 4 = 6 fits a cap of 6";
-  EXPECT_EQ(missing, 0u);
-  EXPECT_TRUE(failsWith(check.Check(1, nullptr), OXMDL_ERR_OLD_NULL_ARG));
-  account_.limits.receiveTray = 77;
-  EXPECT_TRUE(failsWith(check.Check(1, &missing), OXMDL_ERR_STG_NOT_CHILD));
-  account_.limits.receiveTray = trays_[0];
-  account_.code = OXMDL_ERR_ACC_OPEN_MAILSTORE;
-  EXPECT_TRUE(failsWith(check.Check(1, &missing), OXMDL_ERR_ACC_OPEN_MAILSTORE));
-}
-
-TEST_F(OldMessageTest, RemovesTheOldestReadMessagesAndNeverTheOthers) {
-  FolderPtr inbox = tray(0), sent = tray(2);
+TEST_F(OldMessageTest, EqualTimesGoDeepestFirstAndAnOpenMessageStays) {
+  FolderPtr inbox = tray(0);
   unsigned long sub = 0, deeper = 0;
   ASSERT_TRUE(inbox->CreateFolder(L"nested", &sub));
-  FolderPtr nested(inbox->OpenFolder(sub));
-  ASSERT_TRUE(nested->CreateFolder(L"deeper", &deeper));
-  const unsigned long keptOldest = add(inbox.get(), false, true, 1, 0);  // flag byte 3: kept
-  const unsigned long unreadOld = add(sent.get(), true, false, 1, 1);    // unread: kept
-  const unsigned long sameA = add(inbox.get(), false, false, 2, 0);      // equal times:
-  const unsigned long sameB = add(FolderPtr(nested->OpenFolder(deeper)).get(), false, false, 2, 0);  // deeper first
-  const unsigned long sentRead = add(sent.get(), false, false, 3, 0);
-  const unsigned long newest = add(nested.get(), false, false, 9, 0);
-  const unsigned long open = add(inbox.get(), false, false, 1, 30);  // old but open
+  ASSERT_TRUE(FolderPtr(inbox->OpenFolder(sub))->CreateFolder(L"deeper", &deeper));
+  // Read messages at 10:minute on a day of January 2024.
+  auto add = [&](unsigned long folder, int day, int minute) {
+    const unsigned long id = addMessage(FolderPtr(storage_->OpenFolder(folder)).get(), "x");
+    const SYSTEMTIME time{2024, 1, 0, WORD(day), 10, WORD(minute), 0, 0};
+    setAttr(id, Attr{.mask = OxMessageInterface::ATTR_TIME, .time = time});
+    return id;
+  };
+  const unsigned long sameA = add(trays_[0], 2, 0), sameB = add(deeper, 2, 0), later = add(trays_[2], 3, 0);
+  const unsigned long open = add(trays_[0], 1, 30);
   MessagePtr held(storage_->OpenMessage(open));
-  account_.limits.cap = 7;
-  OldMessageCheck check(storage_.get(), &account_);
-  unsigned long missing = 0;
-  // 7 messages + 3 incoming - 7 = 3 to remove: sameB, sameA (collection order), sentRead.
-  EXPECT_TRUE(check.Check(3, &missing));
-  EXPECT_EQ(missing, 3u);
-  for (unsigned long id : {sameA, sameB, sentRead}) EXPECT_FALSE(exists(id)) << id;
-  for (unsigned long id : {keptOldest, unreadOld, newest, open}) EXPECT_TRUE(exists(id)) << id;
-  // 4 left + 5 incoming - 7 = 2 needed; only `newest` may go (`open` is skipped): 1 missing.
-  EXPECT_FALSE(check.Check(5, &missing));
+  Limits account;
+  account.limits = {4, trays_[0], trays_[2]};
+  OldMessageCheck check(storage_.get(), &account);
+  auto exists = [&](unsigned long id) { return MessagePtr(storage_->OpenMessage(id)) != nullptr; };
+  unsigned long missing = 9;
+  // 4 + 1 - 4 = 1 to go: of the two at the same time the deeper one, the open one skipped.
+  EXPECT_TRUE(check.Check(1, &missing));
   EXPECT_EQ(missing, 1u);
-  EXPECT_FALSE(exists(newest));
+  EXPECT_EQ((std::vector<bool>{exists(sameA), exists(sameB), exists(later), exists(open)}),
+            (std::vector<bool>{true, false, true, true}));
+  // 3 + 4 - 4 = 3 needed, two may go: one missing.
+  EXPECT_FALSE(check.Check(4, &missing));
+  EXPECT_EQ(missing, 1u);
   EXPECT_TRUE(exists(open));
+  EXPECT_TRUE(failsWith(check.Check(1, nullptr), OXMDL_ERR_OLD_NULL_ARG));
+  account.code = OXMDL_ERR_ACC_OPEN_MAILSTORE;
+  EXPECT_TRUE(failsWith(check.Check(1, &missing), OXMDL_ERR_ACC_OPEN_MAILSTORE));
   held.reset();
   EXPECT_EQ(problems(), "");
 }

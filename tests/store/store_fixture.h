@@ -33,24 +33,17 @@ class FakeCodec : public MessageCodec {
  public:
   unsigned decodeFields(const std::string& text, MessageFields* out) override {
     std::istringstream in(text);
-    std::string line;
     MessageFields f;
-    while (std::getline(in, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (line.empty()) break;
-      auto value = [&](const char* name, std::wstring* field) {
-        size_t n = std::char_traits<char>::length(name);
-        if (line.compare(0, n, name) == 0) field->assign(line.begin() + n, line.end());
-      };
-      value("To: ", &f.toAddress);
-      value("From: ", &f.fromAddress);
-      value("X-Name: ", &f.fromName);
-      value("Subject: ", &f.subject);
-      if (line.rfind("X-Date: ", 0) == 0) {
-        std::istringstream d(line.substr(8));
-        unsigned y, mo, da, h, mi, s;
-        d >> y >> mo >> da >> h >> mi >> s;
-        f.localDate = SYSTEMTIME{WORD(y), WORD(mo), 0, WORD(da), WORD(h), WORD(mi), WORD(s), 0};
+    const std::pair<std::string, std::wstring*> names[] = {
+        {"To: ", &f.toAddress}, {"From: ", &f.fromAddress}, {"X-Name: ", &f.fromName}, {"Subject: ", &f.subject}};
+    for (std::string line; std::getline(in, line) && line != "\r" && !line.empty();) {
+      if (line.back() == '\r') line.pop_back();
+      for (const auto& [name, field] : names) {
+        if (line.starts_with(name)) field->assign(line.begin() + long(name.size()), line.end());
+      }
+      unsigned y, mo, d, h, mi, s;
+      if (std::sscanf(line.c_str(), "X-Date: %u %u %u %u %u %u", &y, &mo, &d, &h, &mi, &s) == 6) {
+        f.localDate = SYSTEMTIME{WORD(y), WORD(mo), 0, WORD(d), WORD(h), WORD(mi), WORD(s), 0};
       }
     }
     *out = f;
@@ -70,7 +63,7 @@ class FakeCodec : public MessageCodec {
     return code;
   }
   unsigned removeAttachments(const std::string& text, std::string* out) override {
-    size_t cut = text.find("--attachment");
+    const size_t cut = text.find("--attachment");
     if (cut == std::string::npos) return OXMDL_ERR_ATT_SINGLE_PART;
     *out = text.substr(0, cut);
     return OXMDL_ERR_NONE;
@@ -86,13 +79,8 @@ inline std::string mailText(const std::string& subject, const std::string& body 
 // result is released.
 template <class T>
 ::testing::AssertionResult failsWith(T result, unsigned code) {
-  bool failed;
-  if constexpr (std::is_pointer_v<T>) {
-    failed = result == nullptr;
-    delete result;
-  } else {
-    failed = !result;
-  }
+  bool failed = !result;
+  if constexpr (std::is_pointer_v<T>) delete result;
   const unsigned got = static_cast<unsigned>(GetOxMiddleError());
   if (failed && got == code) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << (failed ? "failed" : "succeeded") << std::hex << " with code " << got
@@ -126,16 +114,61 @@ inline std::string describe(const Attr& a) {
   for (int i = 0; i < 4; ++i) {
     if (a.mask & (1u << i)) o << " " << flags[i] << " " << int(a.flags[i]);
   }
-  if (a.mask & OxMessageInterface::ATTR_TIME) o << " time " << when(a.time);
-  if (a.mask & OxMessageInterface::ATTR_TEXT) o << " text '" << a.text << "'";
-  if (a.mask & OxMessageInterface::ATTR_TO_ADDRESS) o << " to " << narrow(a.toAddress);
-  if (a.mask & OxMessageInterface::ATTR_FROM_ADDRESS) o << " from " << narrow(a.fromAddress);
-  if (a.mask & OxMessageInterface::ATTR_FROM_NAME) o << " name " << narrow(a.fromName);
-  if (a.mask & OxMessageInterface::ATTR_SUBJECT) o << " subject " << narrow(a.subject);
-  if (a.mask & OxMessageInterface::ATTR_DATE) o << " date " << when(a.date);
-  if (a.mask & OxMessageInterface::ATTR_NUMERIC) o << " numeric " << a.numericAttribute;
-  if (a.mask & OxMessageInterface::ATTR_BYTE) o << " byte " << int(a.byteAttribute);
+  using I = OxMessageInterface;
+  if (a.mask & I::ATTR_TIME) o << " time " << when(a.time);
+  if (a.mask & I::ATTR_TEXT) o << " text '" << a.text << "'";
+  if (a.mask & I::ATTR_TO_ADDRESS) o << " to " << narrow(a.toAddress);
+  if (a.mask & I::ATTR_FROM_ADDRESS) o << " from " << narrow(a.fromAddress);
+  if (a.mask & I::ATTR_FROM_NAME) o << " name " << narrow(a.fromName);
+  if (a.mask & I::ATTR_SUBJECT) o << " subject " << narrow(a.subject);
+  if (a.mask & I::ATTR_DATE) o << " date " << when(a.date);
+  if (a.mask & I::ATTR_NUMERIC) o << " numeric " << a.numericAttribute;
+  if (a.mask & I::ATTR_BYTE) o << " byte " << int(a.byteAttribute);
   return o.str().substr(1);
+}
+
+// Every real folder reachable from the root, root first.
+inline Ids allFolders(OxStorageInterface* s) {
+  Ids out, pending{0};
+  while (!pending.empty() && out.size() < 100) {
+    out.push_back(pending.back());
+    pending.pop_back();
+    FolderPtr f(s->OpenFolder(out.back()));
+    Ids children;
+    if (f && f->GetFolderIds(&children)) std::copy_if(children.begin(), children.end(), std::back_inserter(pending),
+                                                      [](unsigned long c) { return c <= 0xFFFF; });
+  }
+  return out;
+}
+
+// "" when the store agrees with itself: every folder lists (its cache agreeing), every listed
+// message is listed once, owned by that folder in Entry.dat and readable, and every message of
+// Entry.dat is listed by its owner. Otherwise what is wrong.
+inline std::string storeProblems(OxStorageInterface* s, const std::string& entryDatHost) {
+  const std::string entry = readHostFile(entryDatHost);
+  if (entry.size() != 262144) return "Entry.dat size";
+  const uint32_t* words = reinterpret_cast<const uint32_t*>(entry.data());
+  std::vector<int> listedBy(65536, -1);
+  for (unsigned long folder : allFolders(s)) {
+    const std::string name = "folder " + std::to_string(folder);
+    FolderPtr f(s->OpenFolder(folder));
+    Ids ids;
+    if (!f) return name + " does not open: " + std::to_string(GetOxMiddleError());
+    if (!f->GetMessageIds(&ids)) return name + " does not list";
+    for (unsigned long id : ids) {
+      const std::string message = "message " + std::to_string(id);
+      if (listedBy[id] >= 0) return message + " listed twice";
+      listedBy[id] = static_cast<int>(folder);
+      if (words[id] != folder) return message + " owned by another folder";
+      MessagePtr m(s->OpenMessage(id));
+      std::string text;
+      if (!m || !m->Read(&text)) return message + " unreadable";
+    }
+  }
+  for (unsigned long id = 0; id < 65536; ++id) {
+    if (words[id] != 0xFFFFFFFFu && listedBy[id] < 0) return "message " + std::to_string(id) + " in no list";
+  }
+  return "";
 }
 
 // A storage "S" made fresh, opened, with the four trays 1..4 under the root.
@@ -145,15 +178,11 @@ class StoreTest : public RootTest {
     RootTest::SetUp();
     registerMessageCodec(&codec_);
     ASSERT_EQ(createStorageTree(L"S"), OXMDL_ERR_NONE);
-    storage_.reset(openStorageInterface(L"S"));
-    ASSERT_TRUE(storage_) << std::hex << GetOxMiddleError();
-    root_folder_.reset(storage_->OpenRootFolder());
-    ASSERT_TRUE(root_folder_);
+    reopen();
+    if (HasFatalFailure()) return;
     for (const wchar_t* name : {L"\u53D7\u4FE1\u30C8\u30EC\u30A4", L"\u9001\u4FE1\u5F85\u3061\u30C8\u30EC\u30A4",
                                 L"\u9001\u4FE1\u6E08\u307F\u30C8\u30EC\u30A4", L"\u4E0B\u66F8\u304D\u30C8\u30EC\u30A4"}) {
-      unsigned long id = 0;
-      ASSERT_TRUE(root_folder_->CreateFolder(name, &id));
-      trays_.push_back(id);
+      ASSERT_TRUE(root_folder_->CreateFolder(name, &trays_.emplace_back()));
     }
   }
   void TearDown() override {
@@ -197,20 +226,21 @@ class StoreTest : public RootTest {
   std::string file(const std::string& rel) { return readHostFile(root_.host(rel)); }
   void put(const std::string& rel, const std::string& bytes) { writeHostFile(root_.host(rel), bytes); }
   bool has(const std::string& rel) { return hostFileExists(root_.host(rel)); }
+  void remove(const std::string& rel) { ASSERT_TRUE(std::filesystem::remove(root_.host(rel))) << rel; }
   // Success when each file holds its bytes; kAbsent: no such file or directory.
   static constexpr const char* kAbsent = "(absent)";
   ::testing::AssertionResult filesAre(std::initializer_list<std::pair<std::string, std::string>> want) {
     std::string wrong;
     for (const auto& [rel, bytes] : want) {
       const std::string got = !has(rel) ? kAbsent : std::filesystem::is_directory(root_.host(rel)) ? "(dir)" : file(rel);
-      if (got == bytes) continue;
-      // Both around the first difference: large files stay readable.
-      size_t at = std::mismatch(got.begin(), got.begin() + std::min(got.size(), bytes.size()), bytes.begin()).first -
-                  got.begin();
-      at = at > 16 ? at - 16 : 0;
-      wrong += "\n  " + rel + " (" + std::to_string(got.size()) + " bytes, expected " + std::to_string(bytes.size()) +
-               ") from byte " + std::to_string(at) + ": " + ::testing::PrintToString(got.substr(at, 64)) +
-               ", expected " + ::testing::PrintToString(bytes.substr(at, 64));
+      // Both from a little before the first difference: large files stay readable.
+      const size_t at = std::mismatch(got.begin(), got.end(), bytes.begin(), bytes.end()).first - got.begin();
+      const size_t from = at > 16 ? at - 16 : 0;
+      if (got != bytes) {
+        wrong += "\n  " + rel + " (" + std::to_string(got.size()) + " bytes) from byte " + std::to_string(from) + ": " +
+                 ::testing::PrintToString(got.substr(from, 64)) + ", expected " +
+                 ::testing::PrintToString(bytes.substr(from, 64));
+      }
     }
     if (wrong.empty()) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << wrong;
@@ -221,7 +251,7 @@ class StoreTest : public RootTest {
     put(rel, bytes);
     reopen();
   }
-  std::string problems();
+  std::string problems() { return storeProblems(storage_.get(), root_.host("S/DATA/Entry.dat")); }
   // The closed store kept aside as "good", and put back.
   void saveGood() {
     closeAll();
@@ -233,82 +263,35 @@ class StoreTest : public RootTest {
     std::filesystem::copy(root_.host("good"), root_.host("S"), std::filesystem::copy_options::recursive);
   }
   // Which folders list each message, walking the tree from the root.
-  std::map<unsigned long, Ids> listing();
+  std::map<unsigned long, Ids> listing() {
+    std::map<unsigned long, Ids> where;
+    for (unsigned long folder : allFolders(storage_.get())) {
+      FolderPtr f(storage_->OpenFolder(folder));
+      Ids listed;
+      EXPECT_TRUE(f && f->GetMessageIds(&listed)) << "folder " << folder << std::hex << " " << GetOxMiddleError();
+      for (unsigned long id : listed) where[id].push_back(folder);
+    }
+    return where;
+  }
+  // The text of message `id`, or "(unreadable)".
+  std::string text(unsigned long id) {
+    MessagePtr m(storage_->OpenMessage(id));
+    std::string t;
+    return m && m->Read(&t) ? t : "(unreadable)";
+  }
   // "" when every listed message has its text, else the first that has none.
-  std::string blankMessage();
+  std::string blankMessage() {
+    for (const auto& [id, folders] : listing()) {
+      const std::string t = text(id);
+      if (t.empty() || t == "(unreadable)") return "message " + std::to_string(id) + " without text";
+    }
+    return "";
+  }
 
   FakeCodec codec_;
   StoragePtr storage_;
   FolderPtr root_folder_;
   Ids trays_;
 };
-
-// Every real folder reachable from the root, root first.
-inline Ids allFolders(OxStorageInterface* s) {
-  Ids out;
-  Ids pending{0};
-  while (!pending.empty() && out.size() < 100) {
-    unsigned long id = pending.back();
-    pending.pop_back();
-    out.push_back(id);
-    FolderPtr f(s->OpenFolder(id));
-    Ids children;
-    if (!f || !f->GetFolderIds(&children)) continue;
-    for (unsigned long c : children) {
-      if (c <= 0xFFFF) pending.push_back(c);
-    }
-  }
-  return out;
-}
-
-// "" when the store agrees with itself: every folder lists (its cache agreeing), every listed
-// message is listed once, owned by that folder in Entry.dat and readable, and every message of
-// Entry.dat is listed by its owner. Otherwise what is wrong.
-inline std::string storeProblems(OxStorageInterface* s, const std::string& entryDatHost) {
-  const std::string entry = readHostFile(entryDatHost);
-  if (entry.size() != 262144) return "Entry.dat size";
-  const uint32_t* words = reinterpret_cast<const uint32_t*>(entry.data());
-  std::vector<int> listedBy(65536, -1);
-  for (unsigned long folder : allFolders(s)) {
-    FolderPtr f(s->OpenFolder(folder));
-    if (!f) return "folder " + std::to_string(folder) + " does not open: " + std::to_string(GetOxMiddleError());
-    Ids ids;
-    if (!f->GetMessageIds(&ids)) return "folder " + std::to_string(folder) + " does not list";
-    for (unsigned long id : ids) {
-      if (listedBy[id] >= 0) return "message " + std::to_string(id) + " listed twice";
-      listedBy[id] = static_cast<int>(folder);
-      if (words[id] != folder) return "message " + std::to_string(id) + " owned by another folder";
-      MessagePtr m(s->OpenMessage(id));
-      std::string text;
-      if (!m || !m->Read(&text)) return "message " + std::to_string(id) + " unreadable";
-    }
-  }
-  for (unsigned long id = 0; id < 65536; ++id) {
-    if (words[id] != 0xFFFFFFFFu && listedBy[id] < 0) return "message " + std::to_string(id) + " in no list";
-  }
-  return "";
-}
-
-inline std::string StoreTest::problems() { return storeProblems(storage_.get(), root_.host("S/DATA/Entry.dat")); }
-
-inline std::map<unsigned long, Ids> StoreTest::listing() {
-  std::map<unsigned long, Ids> where;
-  for (unsigned long folder : allFolders(storage_.get())) {
-    FolderPtr f(storage_->OpenFolder(folder));
-    Ids listed;
-    EXPECT_TRUE(f && f->GetMessageIds(&listed)) << "folder " << folder << std::hex << " " << GetOxMiddleError();
-    for (unsigned long id : listed) where[id].push_back(folder);
-  }
-  return where;
-}
-
-inline std::string StoreTest::blankMessage() {
-  for (const auto& [id, folders] : listing()) {
-    MessagePtr m(storage_->OpenMessage(id));
-    std::string text;
-    if (!m || !m->Read(&text) || text.empty()) return "message " + std::to_string(id) + " without text";
-  }
-  return "";
-}
 
 }  // namespace oxm::test
