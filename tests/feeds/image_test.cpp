@@ -2,13 +2,11 @@
 // pictures, damaged or too large, and failed writes, leave the target as it was and nothing else.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <set>
 
 #include "feeds/image_creater.h"
-#include "feeds/rss_today.h"
 #include "frame/oxerror.h"
 #include "platform/fault.h"
 #include "platform/imaging.h"
@@ -82,7 +80,6 @@ TEST_F(ImageTest, FailuresLeaveTheOldTarget) {
   };
   std::vector<Case> cases = {
       {"text", "<html>not a picture</html>", OXMDL_ERR_RSS_IMAGE_SCALE, ImagingResult::NotPicture, 48, kNone, 0},
-      {"empty", "", OXMDL_ERR_RSS_IMAGE_SCALE, ImagingResult::NotPicture, 48, kNone, 0},
       {"magic only", "GIF89a", OXMDL_ERR_RSS_IMAGE_SCALE, ImagingResult::Damaged, 48, kNone, 0},
       {"file at the byte limit", std::string(kMaxPictureBytes, 'x'), OXMDL_ERR_RSS_IMAGE_SCALE,
        ImagingResult::NotPicture, 48, kNone, 0},
@@ -136,30 +133,6 @@ TEST_F(ImageTest, FailuresLeaveTheOldTarget) {
     setMaxPicturePixels(64 * 48 - 1);
     EXPECT_EQ(decodeImage(good.data(), good.size(), &bitmap), ImagingResult::TooLarge);
     setMaxPicturePixels(std::nullopt);
-  }
-}
-
-// The default picture is a whole JPEG under the root, and the weather fallback makes the
-// default display copies from it.
-TEST_F(ImageTest, DefaultPictureAndItsDisplayCopies) {
-  ASSERT_TRUE(MakeDefaultTodayPicture());
-  JpegPicture tidal;
-  ASSERT_TRUE(readJpeg(readHostFile(root_.host("Windows/TIDAL.jpg")), &tidal));
-  EXPECT_EQ(tidal.width, 208);
-  EXPECT_EQ(tidal.height, 156);
-  const struct {
-    bool small;
-    const char* name;
-    int width, height;
-  } copies[] = {{true, "default_small.jpg", 48, 36}, {false, "default_large.jpg", 104, 78}};
-  for (const auto& c : copies) {
-    std::wstring path;
-    ASSERT_TRUE(RssGetWeatherImage(&path, c.small));
-    EXPECT_EQ(path, L"Application Data/Rivulet/Tmp/" + std::wstring(c.name, c.name + std::strlen(c.name)));
-    JpegPicture copy;
-    ASSERT_TRUE(readJpeg(readHostFile(scratch() + "/" + c.name), &copy));
-    EXPECT_EQ(copy.width, c.width);
-    EXPECT_EQ(copy.height, c.height);
   }
 }
 

@@ -111,14 +111,15 @@ TEST_F(RssEncodeTest, ItemsEncodeByteForByte) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(encode(c.mail), c.expected);
     EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_NONE);
-    Email again = c.mail;
-    std::string data;
-    RawEmail_S raw;
-    raw.data = &data;
-    EXPECT_TRUE(EmlCompose().RssEncode(&again, &raw));
-    EXPECT_EQ(data, c.expected);
-    EXPECT_TRUE(again.feedMessage);
   }
+  // The raw-message form writes the same text and marks the record a feed message.
+  Email again = item({kRemotePicture});
+  std::string data;
+  RawEmail_S raw;
+  raw.data = &data;
+  EXPECT_TRUE(EmlCompose().RssEncode(&again, &raw));
+  EXPECT_EQ(data, cases[1].expected);
+  EXPECT_TRUE(again.feedMessage);
   // A picture file that is gone: no text, and the code says which.
   std::filesystem::remove(host("image_large.jpg"));
   Email mail = withPicture();
@@ -175,7 +176,7 @@ TEST_F(RssEncodeTest, GetImageWritesWholeOrNothing) {
 }
 
 // A message with one enclosure shows the weather picture, else the default copy, else one made
-// from the default picture when memory allows.
+// from the default picture (a 208 x 156 JPEG) when memory allows.
 TEST_F(RssEncodeTest, TodayImageFallsBackToWeatherAndDefault) {
   const std::string raw = encode(item({{.name = L"image.jpg", .folder = kTmp, .extracted = true}}));
   // weather and fallback: files put there first (or null); tidal: the default picture made first;
@@ -223,6 +224,10 @@ TEST_F(RssEncodeTest, TodayImageFallsBackToWeatherAndDefault) {
   std::wstring path;
   EXPECT_TRUE(RssGetDefaultTodayImage(&path));
   EXPECT_EQ(path, L"Windows/TIDAL.jpg");
+  ASSERT_TRUE(MakeDefaultTodayPicture());
+  JpegPicture tidal;
+  ASSERT_TRUE(readJpeg(readHostFile(root_.host("Windows/TIDAL.jpg")), &tidal));
+  EXPECT_EQ(std::make_pair(tidal.width, tidal.height), std::make_pair(208, 156));
 }
 
 TEST_F(RssEncodeTest, LineInfo) {
@@ -251,10 +256,8 @@ TEST_F(RssEncodeTest, LineInfo) {
   }
   RssLineInfo info;
   ASSERT_TRUE(RssGetLineInfo(encode(withPicture()), &info));
-  EXPECT_EQ(info.line, "Item one");
-  EXPECT_EQ(info.link, "http://example.com/1");
-  EXPECT_EQ(info.category, "news");
-  EXPECT_EQ(info.date, "Mon, 07 Dec 2026 10:00:00 +0900");
+  EXPECT_EQ(info.line + "|" + info.link + "|" + info.category + "|" + info.date,
+            "Item one|http://example.com/1|news|Mon, 07 Dec 2026 10:00:00 +0900");
   EXPECT_TRUE(info.picture);
   ASSERT_TRUE(RssGetLineInfo(encode(item({kRemotePicture})), &info));
   EXPECT_FALSE(info.picture);
