@@ -1,5 +1,4 @@
-// ImageCreater: JPEG, GIF and PNG scaled to a display size; bad pictures and failed writes leave
-// the target as it was and nothing else.
+// ImageCreater: each format scaled; bad pictures and failed writes leave the old target alone.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -38,8 +37,7 @@ class ImageTest : public RootTest {
   }
 };
 
-// Each format scaled to a display size: a JPEG of exactly that size, red in the top left quarter
-// and blue elsewhere (a swapped channel, a mirrored scale or interlaced rows out of order show).
+// Red top-left quarter, blue elsewhere: a swapped channel, mirrored scale or row order shows.
 TEST_F(ImageTest, ScalesEachFormat) {
   const struct { PictureKind kind; int width, height; } cases[] = {
       {PictureKind::Jpeg, 48, 36}, {PictureKind::Gif, 104, 78}, {PictureKind::GifInterlaced, 48, 36},
@@ -60,8 +58,7 @@ TEST_F(ImageTest, ScalesEachFormat) {
   }
 }
 
-// Bad pictures (with the imaging result behind the code) and failed steps of a good one's
-// conversion: the library code, the old target untouched, nothing else left.
+// Bad pictures (and the imaging result behind the code) and failed steps of a good one.
 TEST_F(ImageTest, FailuresLeaveTheOldTarget) {
   const std::string png = makePicture(PictureKind::Png, 64, 48, kRed, kBlue);
   const fault::Op kNone = fault::Op::Count;

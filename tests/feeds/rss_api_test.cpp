@@ -1,5 +1,4 @@
-// The library's interface outside parsing: accessor codes, the list and its cursor, the URL
-// object, error records, and allocation failures at every step of a parse.
+// The parser library outside parsing: accessors, list cursor, URL object, error records, allocations.
 #include "tests/feeds/rss_fixture.h"
 
 namespace oxm::test {
@@ -59,8 +58,7 @@ TEST_F(RssTest, AccessorCodes) {
   EXPECT_EQ(second, nullptr);
 }
 
-// first resets the cursor, next moves it; the element under the cursor may be removed while
-// walking (the first, a middle one and the last here), and next then gives the one after it.
+// Removing under the cursor while walking (first, middle, last): next gives the one after it.
 TEST_F(RssTest, ListCursorSurvivesRemoval) {
   mfd_list* list = nullptr;
   ASSERT_EQ(mfd_list_create(&list), 0);
@@ -136,8 +134,7 @@ TEST_F(RssTest, UrlObjectTakesFileUrlsOnly) {
   EXPECT_EQ(mfd_url_destroy(&url), 3);
 }
 
-// Records come out oldest first with the reader's line and column, each the caller's to release
-// once taken; a parse keeps the first hundred and counts the rest.
+// Records with line and column; a parse keeps the first hundred and counts the rest.
 TEST_F(RssTest, ErrorRecordsOfNotWellFormedDocuments) {
   EXPECT_EQ(parse("<rss version=\"2.0\"><channel>\n<title>T</title><item><title>a"), 3);
   EXPECT_EQ(takeError(), L"2:30 fatalError: Extra content at the end of the document");
@@ -152,8 +149,7 @@ TEST_F(RssTest, ErrorRecordsOfNotWellFormedDocuments) {
   EXPECT_EQ(mfd_rss_error_destroy(&none), 3);
 }
 
-// The Nth allocation of a parse fails, for every N until the parse needs no more: the parse says
-// 2 and destroying the partial tree gives back every block.
+// Each allocation of a parse failing in turn: 2, and the partial tree gives back every block.
 TEST_F(RssTest, EveryAllocationFailureGivesTwoAndLeaksNothing) {
   const std::string xml = R"(<rss version="2.0"><channel><title>T</title><link>http://c/</link>
 <cloud domain="d" port="1"/><image><url>http://c/i</url></image><textInput><name>q</name></textInput>

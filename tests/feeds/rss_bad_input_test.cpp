@@ -1,6 +1,4 @@
-// Hostile and oversized documents: entity bombs, external entities (never fetched, never
-// read), a 100 MB document, an item of 100,000 elements, deep nesting, one huge text. Each ends
-// with a clear code and in bounded memory.
+// Hostile and oversized documents end with a clear code in bounded memory; nothing external is read.
 #include <cstring>
 #include <fstream>
 
@@ -31,8 +29,7 @@ std::string entities(const std::string& declarations, const std::string& title) 
          title + "</title></channel></rss>";
 }
 
-// Billion laughs ends with 2 in bounded memory; internal entities within bounds are replaced
-// wherever they stand.
+// Billion laughs ends with 2; internal entities within bounds are replaced.
 TEST_F(RssTest, EntityBombsEndWithTwo) {
   std::string laughs = "<!ENTITY l0 \"lol\">";
   for (int i = 1; i <= 9; ++i) {
@@ -80,8 +77,7 @@ TEST_F(RssTest, ExternalEntitiesAreNeverFetchedNorRead) {
   }
 }
 
-// Writes a feed of about `bytes` bytes to a host file, one `item` after another, never holding
-// more than one item in memory.
+// Writes a feed of about `bytes` bytes of `item`s, holding one item in memory.
 void writeLargeFeed(const std::string& path, size_t bytes, const std::string& item) {
   std::ofstream out(path, std::ios::binary);
   out << "<rss version=\"2.0\"><channel><title>Big</title>\n";

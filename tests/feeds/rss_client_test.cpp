@@ -1,5 +1,4 @@
-// The feed client against a real nginx: identifiers, the message made of each item, picture
-// downloads and their scaled copies, the document transfer's failures, the push URL, cancel.
+// The feed client against a real nginx: identifiers, item messages, pictures, transfers, cancel.
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -13,8 +12,7 @@
 namespace oxm::test {
 namespace {
 
-// Tokens: "K0" parsed, "K1:uid" / "K2:uid" a message, "K7" refused, "E:NAME" an error, "E:NAME#n"
-// item n skipped.
+// Tokens: K0 parsed, K1:uid a message, K7 refused, E:NAME an error (E:NAME#n: item n skipped).
 class RssClientTest : public FeedTest, public RssClient::NotifyRss {
  protected:
   bool notify(int kind, long first, long second) override {
@@ -77,8 +75,7 @@ TEST_F(RssClientTest, IdentifiersFollowTheLastOne) {
   for (const auto& row : rows) EXPECT_EQ(run(url("/one.xml"), row.last), std::string("K0 K1:") + row.next);
 }
 
-// Picture addresses under 11 characters are not fetched; 11 is (port 1 of this machine refuses,
-// so the picture stays remote and is named in the message).
+// Picture addresses under 11 characters are not fetched; 11 is (port 1 refuses: named in the message).
 TEST_F(RssClientTest, ItemBecomesFeedMessage) {
   ASSERT_EQ(runFeed({{.description = ""}, {.description = "one\\r\\ntwo", .category = "weather"},
                      {.imageUrl = "http://0:/"}, {.imageUrl = "http://0:1/"}}),
@@ -93,8 +90,7 @@ TEST_F(RssClientTest, ItemBecomesFeedMessage) {
   EXPECT_NE(texts_[3].find("X-Feed-Image: http://0:1/"), std::string::npos) << texts_[3];
 }
 
-// A weather item's picture takes the weather names, its display copies the display sizes; an
-// enclosed message is fetched and becomes the item's message, headed as the carrier's news.
+// Weather picture names and display sizes; an enclosed message becomes the item's message.
 TEST_F(RssClientTest, WeatherPictureAndEnclosedMessage) {
   const std::string png = makePicture(PictureKind::Png, 64, 48, 0, 0);
   const std::string eml = "Subject: inside\r\nDate: Mon, 07 Dec 2026 10:00:00 +0900\r\n\r\nbody\r\n";
@@ -112,8 +108,7 @@ TEST_F(RssClientTest, WeatherPictureAndEnclosedMessage) {
   EXPECT_EQ(texts_[1], "X-Tmr-Rivulet: contents\r\nx-ml-name: norvale\r\nReply-To: http://news.invalid/1\r\n" + eml);
 }
 
-// A picture that cannot be had (no length to check) or used (not a picture) stays remote: the
-// message names it for a later re-get. Below the memory floor the picture's item is skipped.
+// A picture not had (no length) or not usable stays remote; below the memory floor its item is skipped.
 TEST_F(RssClientTest, PictureThatFailsStaysRemote) {
   server_->put("pic.jpg", makePicture(PictureKind::Jpeg, 4, 3, 0, 0));
   server_->put("fake.jpg", "<html>not a picture</html>");
@@ -131,8 +126,7 @@ TEST_F(RssClientTest, PictureThatFailsStaysRemote) {
   EXPECT_EQ(runFeed({{.imageUrl = server_->url("/pic.jpg")}, {}}), "K0 K1:0000000002 K1:0000000003");
 }
 
-// The document's transfer (a text ends at its first NUL), and the push URL that replaces the
-// account's unless it is "0".
+// The document's transfer, and the push URL that replaces the account's unless it is "0".
 TEST_F(RssClientTest, DocumentTransferOutcomes) {
   server_->put("feed.xml", rssDocument({{}}));
   server_->put("push.xml", rssDocument({{}, {}}));
@@ -154,8 +148,7 @@ TEST_F(RssClientTest, DocumentTransferOutcomes) {
   }
 }
 
-// A lost connection or a cancel from another thread (it empties the picture's abort watch) stops
-// the transfer at its next piece and the walk with it; the next run goes ahead.
+// A lost connection or a cancel from another thread stops the walk; the next run goes ahead.
 TEST_F(RssClientTest, LostConnectionOrCancelDuringPictureStopsTheWalk) {
   server_->put("pic.jpg", makePicture(PictureKind::Jpeg, 64, 48, 0, 0));
   const FeedItem picture{.imageUrl = server_->url("/slow-body/pic.jpg")};

@@ -1,5 +1,4 @@
-// RssHttp against a real nginx (tests/support/nginx.h), and against the scripted server for
-// answers nginx does not give and for a body whose pieces must come slowly.
+// RssHttp against a real nginx, and a scripted server for answers nginx does not give.
 #include "feeds/rss_http.h"
 
 #include <gtest/gtest.h>
@@ -120,8 +119,7 @@ TEST_F(RssHttpNginxTest, StatusLengthAndFailingSteps) {
   EXPECT_NE(log().find("*** RssHttp Http Recv Thread END ***\r\n OpenURL ret:[200] \r\n"), std::string::npos);
 }
 
-// Parameters are escaped (nine characters only) and a POST carries them as they are, leading
-// "?" included; a closed port of the host does not connect.
+// Nine characters escaped; a POST carries the parameters as they are; a closed port does not connect.
 TEST_F(RssHttpNginxTest, PostParametersAndPort) {
   EXPECT_EQ(RssHttp::Escape(L"?&=% <>\r\n"), L"%3F%26%3D%25%20%3C%3E%0D%0A");
   EXPECT_EQ(RssHttp::Escape(L"/path;x+y#z~\u00e9\u3042"), L"/path;x+y#z~\u00e9\u3042");
@@ -141,8 +139,7 @@ TEST_F(RssHttpNginxTest, PostParametersAndPort) {
   EXPECT_EQ(http.buffer(), nullptr);
 }
 
-// A failed send or status read is checked against the connection once more, other results and
-// an unwatched fetch are not; the second form watches the connection the first one kept.
+// Only a failed send or status read of a watched fetch is checked against the connection again.
 TEST_F(RssHttpNginxTest, WaitEndsOnLostConnectionAndTimeOut) {
   HCONNECTION conn = connect();
   ASSERT_NE(conn, nullptr);
@@ -188,8 +185,7 @@ TEST_F(RssHttpTest, EmptiedWatchAborts) {
   server.stop();
 }
 
-// The GET request on the wire, byte for byte, and answers nginx does not give: a body shorter
-// than its length, and the length cap on both sides.
+// The GET request byte for byte; a body shorter than its length; the length cap on both sides.
 TEST_F(RssHttpTest, OddAnswers) {
   const std::string maxLength = std::to_string(RssHttp::kMaxLength);
   const std::string overMax = std::to_string(RssHttp::kMaxLength + 1);

@@ -1,6 +1,4 @@
-// The feed retriever on the feed account "Server" against a real nginx: the old news go before
-// the new are stored, a re-get replaces its message in place, a message without its picture is
-// stored partial, bad documents change nothing stored; and OxRetriever's single download.
+// The feed retriever on the feed account "Server" against a real nginx; OxRetriever's single download.
 #include <sys/stat.h>
 
 #include <functional>
@@ -18,8 +16,7 @@
 namespace oxm::test {
 namespace {
 
-// Tokens: "K0" stored whole, "K1" stored partial, "E:NAME" an error, "K3:n" finished,
-// "C1" / "C2" / "C3" connection phases.
+// Tokens: K0 stored whole, K1 partial, E:NAME an error, K3:n finished, C1..C3 connection phases.
 class Recorder : public OxRssRetriever::Notify {
  public:
   bool notify(unsigned kind, long a, long) override {
@@ -83,8 +80,7 @@ class RssRetrieverTest : public FeedTest {
   OxRssRetriever retriever_;
 };
 
-// Each run (a clear run the same) empties the server's sub-folders before it stores the new
-// news; a full disk stops the run at the save it fails, the last identifier naming what is stored.
+// Each run empties the server's sub-folders first; a full disk stops the run at the failed save.
 TEST_F(RssRetrieverTest, EachRunReplacesTheNewsAndAFullDiskStopsIt) {
   server_->put("feed.xml", rssDocument({{}, {.category = "norvale"}}));
   OxRASController ras;
@@ -115,8 +111,7 @@ TEST_F(RssRetrieverTest, EachRunReplacesTheNewsAndAFullDiskStopsIt) {
   EXPECT_EQ(lastUid(), L"0000000005");
 }
 
-// A re-get fetches the remote picture and replaces the message in place without moving the last
-// identifier; a message without a remote picture or contents cannot be got again.
+// A re-get replaces the message in place, not moving the last identifier; nothing remote: refused.
 TEST_F(RssRetrieverTest, ReGetReplacesTheMessageInPlace) {
   ASSERT_EQ(fetch({{.imageUrl = server_->url("/later.jpg")}, {}}), "C1 C2 K0 K0 C3 K3:2");
   const auto before = storedMessages(*account_);
@@ -137,8 +132,7 @@ TEST_F(RssRetrieverTest, ReGetReplacesTheMessageInPlace) {
   EXPECT_EQ(recorder_.events, "C1 C2 E:OXMDL_ERR_RSS_NO_FEED_HEADER C3 K3:0");
 }
 
-// The client hands over a message without its picture when it has no connection left for the
-// download; the retriever stores it partial and reports it as kind 1.
+// A message handed over without its picture is stored partial and reported as kind 1.
 class PartialRetriever : public OxRssRetriever {
  public:
   void handOver(const std::string& text, const std::string& uid) { deliver(2, text, uid); }
@@ -170,8 +164,9 @@ TEST_F(RssRetrieverTest, BadDocumentLosesNothingStored) {
     for (int k = 0; k < 10; ++k) bomb += "&e" + std::to_string(i - 1) + ";";
     bomb += "\">";
   }
-  server_->put("feed.xml", "<?xml version=\"1.0\"?><!DOCTYPE rss [" + bomb + "]><rss version=\"2.0\"><channel><title>&e7;"
-                          "</title><item><title>x</title></item></channel></rss>");
+  server_->put("feed.xml", "<?xml version=\"1.0\"?><!DOCTYPE rss [" + bomb +
+                               "]><rss version=\"2.0\"><channel><title>&e7;</title><item><title>x</title></item>"
+                               "</channel></rss>");
   EXPECT_EQ(fetchAgain(), "C1 C2 E:OXMDL_ERR_RSS_NO_MEMORY C3 K3:0");
   const auto now = storedMessages(*account_);
   ASSERT_EQ(now.size(), kept.size());
@@ -179,8 +174,7 @@ TEST_F(RssRetrieverTest, BadDocumentLosesNothingStored) {
   EXPECT_TRUE(halfWritten().empty());
 }
 
-// The feed account retrieves automatically: the result indicator is driven while the program
-// is in the background, and left alone in the foreground.
+// The result indicator is driven in the background and left alone in the foreground.
 TEST_F(RssRetrieverTest, ResultIndicatorInTheBackground) {
   ::mkdir(root_.host("Windows").c_str(), 0777);
   writeHostFile(root_.host("Windows/TmPhoneStatus.dll"), readHostFile(OXM_PHONE_STATUS_DLL));

@@ -1,6 +1,4 @@
-// The first element decides the dialect; each dialect's elements land in the right field of the
-// right container, elements of other namespaces are refused with a record and skipped, and
-// enumerated values are checked.
+// Dialects, where each element's text lands, foreign namespaces and enumerated values.
 #include "tests/feeds/rss_fixture.h"
 
 namespace oxm::test {
@@ -11,9 +9,15 @@ const std::string kChannel = "<channel><title>T</title></channel>";
 
 TEST_F(RssTest, FirstElementDecidesTheDialect) {
   // title: of the first channel (null: none); error: the first record, position included.
-  const struct { const char* name; std::string xml; int code; mfd_dialect dialect; const wchar_t *title, *error; } cases[] = {
-      {"0.9 rdf:RDF", "<rdf:RDF " + kRdf + " xmlns=\"http://my.netscape.com/rdf/simple/0.9/\">" + kChannel + "</rdf:RDF>",
-       0, mfd_dialect::rss090, L"T", L""},
+  const struct {
+    const char* name;
+    std::string xml;
+    int code;
+    mfd_dialect dialect;
+    const wchar_t *title, *error;
+  } cases[] = {
+      {"0.9 rdf:RDF", "<rdf:RDF " + kRdf + " xmlns=\"http://my.netscape.com/rdf/simple/0.9/\">" + kChannel +
+       "</rdf:RDF>", 0, mfd_dialect::rss090, L"T", L""},
       {"0.9 namespace", "<channel xmlns=\"http://my.netscape.com/rdf/simple/0.9/\"><title>T</title></channel>", 0,
        mfd_dialect::rss090, L"T", L""},
       {"0.91", "<rss version=\"0.91\">" + kChannel + "</rss>", 0, mfd_dialect::rss091, L"T", L""},
@@ -91,7 +95,8 @@ TEST_F(RssTest, Rss20ElementsLandInTheirFields) {
   EXPECT_EQ(fields(c), L"Channel|http://c.example/|About c|ja|(c) C|ed@c.example|wm@c.example|"
                        L"Mon, 04 Dec 2006 10:00:00 +0900|Tue, 05 Dec 2006 11:00:00 +0900|news|gen 1|"
                        L"http://c.example/docs|rpc.example|80|/RPC2|notify|xml-rpc|60|r|");
-  EXPECT_EQ(fields(part(mfd_rsschannel_get_image, c)), L"Logo|http://c.example/logo.gif|http://c.example/|88|31|the logo");
+  EXPECT_EQ(fields(part(mfd_rsschannel_get_image, c)),
+            L"Logo|http://c.example/logo.gif|http://c.example/|88|31|the logo");
   EXPECT_EQ(fields(part(mfd_rsschannel_get_textinput, c)), L"Search|Search c|q|http://c.example/search");
   EXPECT_EQ(joined(mfd_rsschannel_get_skiphours, c), L"0,23");
   EXPECT_EQ(joined(mfd_rsschannel_get_skipdays, c), L"Saturday,Sunday");
@@ -101,14 +106,13 @@ TEST_F(RssTest, Rss20ElementsLandInTheirFields) {
                            L"http://c.example/1.eml|1234|message/rfc822|id-1|false|Wed, 06 Dec 2006 12:00:00 +0900|"
                            L"Source|s.example|install-1");
   // The item picture takes the title and link inside it; the item keeps its own.
-  EXPECT_EQ(fields(part(mfd_rsschannelitem_get_image, it[0])), L"Pic|http://c.example/1.jpg|http://c.example/1|104|78|");
+  EXPECT_EQ(fields(part(mfd_rsschannelitem_get_image, it[0])),
+            L"Pic|http://c.example/1.jpg|http://c.example/1|104|78|");
   EXPECT_EQ(fields(it[1]), L"Second & last|<b>two</b>|||||||||||||");
   EXPECT_EQ(fields(part(mfd_rsschannelitem_get_image, it[1])), L"<none>");
 }
 
-// 0.91 has no category, generator or item author; width outside an image, name outside a text
-// input and a title below an unknown element are dropped; a channel field inside an item is not
-// the channel's. 2.0: a category outside an item is the channel's; child text is not the parent's.
+// Text out of its element's place is dropped (0.91 lacks category, generator, author); child text too.
 TEST_F(RssTest, TextGoesOnlyWhereItsElementBelongs) {
   ASSERT_EQ(parse("<rss version=\"0.91\"><channel><title>T</title><category>c</category><generator>g</generator>"
                   "<width>5</width><name>n</name><x><title>lost</title></x>"
@@ -123,9 +127,7 @@ TEST_F(RssTest, TextGoesOnlyWhereItsElementBelongs) {
   EXPECT_EQ(field(mfd_rsschannelitem_get_category, items(channels()[0])[0]), L"i");
 }
 
-// RSS 1.0: items, picture and text input stand after the channel; rdf:about, Dublin Core and
-// Syndication are read; an element of another namespace is refused with a record and skipped
-// with everything inside it, and the parse goes on.
+// RSS 1.0 with its modules; a foreign element is refused with a record and skipped whole.
 TEST_F(RssTest, Rss10ModulesAndForeignNamespaces) {
   const std::string xml = R"(<?xml version="1.0"?>
 <rdf:RDF xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#" xmlns="http://purl.org/rss/1.0/"
@@ -221,8 +223,7 @@ TEST_F(RssTest, ChannelSetsHoldTheirPortalElements) {
   EXPECT_EQ(field(mfd_rsschannelset_get_about, listed<mfd_rsschannelset>(sets)[0]), L"http://p.example/set");
 }
 
-// A day outside the seven English weekday names, or an update period outside its five names,
-// ends the parse with 4 and a record; the setters refuse the same values.
+// A day or update period outside its names ends the parse with 4; the setters refuse them too.
 TEST_F(RssTest, EnumeratedValuesAreChecked) {
   EXPECT_EQ(parse("<rss version=\"2.0\"><channel><skipDays><day>Monday</day>\n<day>monday</day></skipDays>"
                   "</channel></rss>"), 4);
