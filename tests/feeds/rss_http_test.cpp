@@ -139,7 +139,8 @@ TEST_F(RssHttpNginxTest, PostParametersAndPort) {
   EXPECT_EQ(http.buffer(), nullptr);
 }
 
-// Only a failed send or status read of a watched fetch is checked against the connection again.
+// A failed send or status read of a watched fetch is checked against the connection again; a
+// failed status query ends the wait.
 TEST_F(RssHttpNginxTest, WaitEndsOnLostConnectionAndTimeOut) {
   HCONNECTION conn = connect();
   ASSERT_NE(conn, nullptr);
@@ -164,6 +165,12 @@ TEST_F(RssHttpNginxTest, WaitEndsOnLostConnectionAndTimeOut) {
     EXPECT_EQ(http.OpenURL(c.watched ? conn : nullptr, host(), wide(c.path), L"", nullptr, 0), c.result);
     EXPECT_EQ(http.buffer(), nullptr);
   }
+  // A failed status query during the wait counts as a lost connection.
+  connmgr::reset();
+  setStepScale(0.01);
+  connmgr::failQueries(1);
+  RssHttp http;
+  EXPECT_EQ(http.OpenURL(conn, host(), L"/stall?s=30", L"", nullptr, 0), -10);
   ConnMgrReleaseConnection(conn, 0);
 }
 
