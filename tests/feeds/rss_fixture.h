@@ -1,6 +1,5 @@
-// Shared set-up of the RSS parser tests: a temporary device root, a parser and a document, and
-// readers that turn the tree's values into plain C++ values. Every test ends with the parser's
-// allocator back where it started: nothing of a parse may outlive its document.
+// Shared set-up of the RSS parser tests: a device root, a parser and a document; every test ends
+// with the parser's allocator back where it started (nothing of a parse outlives its document).
 #pragma once
 
 #include <gtest/gtest.h>

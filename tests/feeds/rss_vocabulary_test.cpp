@@ -59,9 +59,7 @@ TEST_F(RssTest, FirstElementDecidesTheDialect) {
   }
 }
 
-const char kRss20[] = R"(<?xml version="1.0" encoding="UTF-8"?>
-<rss version="2.0">
- <channel>
+const char kRss20[] = R"(<?xml version="1.0" encoding="UTF-8"?><rss version="2.0"><channel>
   <title>Channel</title><link>http://c.example/</link><description>About c</description>
   <language>ja</language><copyright>(c) C</copyright><managingEditor>ed@c.example</managingEditor>
   <webMaster>wm@c.example</webMaster><pubDate>Mon, 04 Dec 2006 10:00:00 +0900</pubDate>
@@ -83,9 +81,7 @@ const char kRss20[] = R"(<?xml version="1.0" encoding="UTF-8"?>
    <image><title>Pic</title><url>http://c.example/1.jpg</url><link>http://c.example/1</link>
     <width>104</width><height>78</height></image>
   </item>
-  <item><title>Second &amp; last</title><description><![CDATA[<b>two</b>]]></description></item>
- </channel>
-</rss>)";
+  <item><title>Second &amp; last</title><description><![CDATA[<b>two</b>]]></description></item></channel></rss>)";
 
 TEST_F(RssTest, Rss20ElementsLandInTheirFields) {
   ASSERT_EQ(parse(kRss20), 0);
@@ -186,9 +182,7 @@ TEST_F(RssTest, ChannelSetsHoldTheirPortalElements) {
  <portalmenu>m</portalmenu><background-img>bg.gif</background-img><template>t1</template>
  <touch>on</touch><count>2</count><dc:creator>P</dc:creator><sy:updatePeriod>daily</sy:updatePeriod>
  <channel about="http://p.example/a"><title>A</title><link>http://p.example/a</link></channel>
- <v1:channel><title>B</title></v1:channel>
-</channelset>
-</csd>)";
+ <v1:channel><title>B</title></v1:channel></channelset></csd>)";
   ASSERT_EQ(parse(xml), 0);
   EXPECT_EQ(takeError(), L"");
   EXPECT_TRUE(channels().empty());
