@@ -12,7 +12,7 @@
 namespace oxm::test {
 namespace {
 
-// Tokens: K0 parsed, K1:uid a message, K7 refused, E:NAME an error (E:NAME#n: item n skipped).
+// Tokens: K0 parsed, K1:uid / K2:uid a message, K7 refused, E:NAME an error (#n: item n skipped).
 class RssClientTest : public FeedTest, public RssClient::NotifyRss {
  protected:
   bool notify(int kind, long first, long second) override {
@@ -131,10 +131,12 @@ TEST_F(RssClientTest, DocumentTransferOutcomes) {
   server_->put("feed.xml", rssDocument({{}}));
   server_->put("push.xml", rssDocument({{}, {}}));
   server_->put("big.xml", rssDocument({{.description = std::string(2000, 'x')}}));
+  server_->put("note.txt", "not a feed\n");
   const struct { std::wstring push, url; const char* events; } rows[] = {
       {L"", url("/feed.xml"), "K0 K1:0000000002"},
       {L"", url("/chunked/feed.xml"), "K0 K1:0000000002"},
       {L"", url("/status/304"), "E:OXMDL_ERR_RSS_HTTP_STATUS"},
+      {L"", url("/note.txt"), "E:OXMDL_ERR_RSS_PARSE"},
       {L"", url("/slow-body/big.xml"), "E:OXMDL_ERR_RSS_TIMEOUT"},
       {L"", L"ftp://127.0.0.1/feed.xml", "E:OXMDL_ERR_RSS_URL"},
       {L"", L"http://127.0.0.1", "E:OXMDL_ERR_RSS_URL"},
