@@ -1,36 +1,21 @@
 #!/usr/bin/env python3
-"""Compares what the RSS parser reads from every shared real-world feed with what Python's
-feedparser reads from the same bytes: the first channel's title, its item count, and every
-item's title and link.
+"""Compares what the RSS parser reads from every shared real-world feed (feed_dump's lines) with
+what Python's feedparser reads from the same bytes: the first channel's title, its item count, and
+every item's title and link.
 
 usage: compare_feeds_with_python.py FEED_DUMP TESTDATA_DIR
 
-A value matches when it is equal. Where the parser's rules make it differ on purpose, the value
-is counted under the rule's name (value_rule and failure_rule below check each one's case):
-
-  whitespace        text kept as it stands; feedparser strips both ends. Compared stripped.
-  empty-is-absent   an empty element is an absent value; feedparser gives "".
-  taken-from-another-element  only the dialect's own element fills a field; feedparser takes a
-                    missing title or link from dc:title, media:title, a picture, the guid or the
-                    enclosure. The parser has none; feedparser's is a whole element text or
-                    attribute value of the file.
-  other-namespace-wins  elements of namespaces the dialect does not accept are skipped;
-                    feedparser's value is the whole text of a prefixed title element.
-  version-without-handler  an "rss" or "rdf:RDF" root of no version the parser handles (0.92,
-                    0.93, 0.94, 2.01, none, the RSS namespace only on the channel): no channel,
-                    no error.
-  root-of-no-dialect  a root of no dialect ("rss" in a namespace, a CDF "CHANNEL"): version error.
-  atom-refused      the same for what feedparser reads as Atom.
-  enumerated-value-refused  a skipDays day or updatePeriod outside its names: code 4.
-  not-well-formed   not well-formed XML (feedparser: bozo): code 3; feedparser reads on.
-  entity-not-read   external or parameter entities are never read, no HTML entity set is built
-                    in: a document that needs one fails with 3.
-  encoding-not-read an encoding the XML reader does not know ("bogus", "u16"), or UTF-32: 3.
-The failure rules count once per file.
-
-Exit status: 0 when every value matched (exactly or under a rule), 1 otherwise, 77 when the
-test data or feedparser is missing.
+A value matches when equal, or when it differs under one of the parser's rules, counted by name:
+  whitespace, empty-is-absent   text kept as it stands; an empty element is absent
+  taken-from-another-element    feedparser fills a missing title or link from another element
+  other-namespace-wins          elements of namespaces the dialect does not accept are skipped
+  version-without-handler       an "rss" or "rdf:RDF" root of no known version: no channel
+  root-of-no-dialect, atom-refused   any other root, Atom included: the version error
+  enumerated-value-refused      a skipDays day or updatePeriod outside its names: code 4
+  not-well-formed, entity-not-read, encoding-not-read   refused with 3 where feedparser reads on
+Exit status: 0 when every value matched, 1 otherwise, 77 without the test data or feedparser.
 """
+import collections
 import os
 import re
 import subprocess
@@ -47,17 +32,7 @@ ABSENT = object()
 def unescape(field):
     if field == "\\0":
         return ABSENT
-    out = []
-    i = 0
-    while i < len(field):
-        c = field[i]
-        if c == "\\" and i + 1 < len(field):
-            out.append({"\\": "\\", "t": "\t", "n": "\n", "r": "\r"}[field[i + 1]])
-            i += 2
-        else:
-            out.append(c)
-            i += 1
-    return "".join(out)
+    return re.sub(r"\\(.)", lambda m: {"t": "\t", "n": "\n", "r": "\r"}.get(m.group(1), m.group(1)), field)
 
 
 def read_dump(tool, files):
@@ -70,7 +45,8 @@ def read_dump(tool, files):
             continue
         kind, *fields = line.split("\t")
         if kind == "F":
-            doc = {"code": int(fields[1]), "dialect": int(fields[2]), "error": unescape(fields[3]),
+            error = unescape(fields[3])
+            doc = {"code": int(fields[1]), "dialect": int(fields[2]), "error": "" if error is ABSENT else error,
                    "title": None, "count": 0, "items": []}
             docs[fields[0]] = doc
         elif kind == "C":
@@ -113,7 +89,7 @@ def value_rule(ours, theirs, raw_text):
 
 def failure_rule(doc, parsed, raw):
     """The rule under which the parser refused a document, or None."""
-    error = doc["error"] if doc["error"] is not ABSENT else ""
+    error = doc["error"]
     if doc["code"] == 3 and error.startswith("defaultStartElement: version error"):
         return "root-of-no-dialect"
     if doc["code"] == 4:
@@ -142,19 +118,16 @@ def main():
         return 77
     files = sorted(os.path.join(d, f) for d, _, fs in os.walk(root) for f in fs if not f.endswith(".md"))
     docs = read_dump(tool, files)
-    counts = {}
+    counts = collections.Counter()
     failures = []
-
-    def count(rule):
-        counts[rule] = counts.get(rule, 0) + 1
 
     def compare(what, ours, theirs, raw_text, name):
         if (ours is not ABSENT and ours == theirs) or (ours is ABSENT and theirs is None):
-            count("equal")
+            counts["equal"] += 1
             return
         rule = value_rule(ours, theirs, raw_text)
         if rule:
-            count(rule)
+            counts[rule] += 1
         else:
             failures.append(f"{name}: {what}: ours {'absent' if ours is ABSENT else repr(ours)}, "
                             f"feedparser {theirs!r}")
@@ -172,25 +145,25 @@ def main():
             if atom:
                 rule = "atom-refused" if rule == "root-of-no-dialect" else None
             if rule:
-                count(rule)
+                counts[rule] += 1
             else:
-                failures.append(f"{name}: code {doc['code']} ({doc['error'] if doc['error'] is not ABSENT else ''}); "
+                failures.append(f"{name}: code {doc['code']} ({doc['error']}); "
                                 f"feedparser {parsed.version or 'no version'}, bozo {parsed.bozo}")
             continue
         if doc["dialect"] == 0:
-            count("version-without-handler")
+            counts["version-without-handler"] += 1
             continue
         if doc["title"] is None:
             if parsed.entries or parsed.feed.get("title"):
                 failures.append(f"{name}: no channel; feedparser {len(parsed.entries)} items")
             else:
-                count("equal")
+                counts["equal"] += 1
             continue
         compare("channel title", doc["title"], parsed.feed.get("title"), raw_text, name)
         if doc["count"] != len(parsed.entries):
             failures.append(f"{name}: {doc['count']} items, feedparser {len(parsed.entries)}")
             continue
-        count("equal")
+        counts["equal"] += 1
         for n, ((title, link), entry) in enumerate(zip(doc["items"], parsed.entries), 1):
             compare(f"item {n} title", title, entry.get("title"), raw_text, name)
             compare(f"item {n} link", link, entry.get("link"), raw_text, name)

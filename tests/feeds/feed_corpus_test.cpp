@@ -1,6 +1,4 @@
-// Every real-world feed of the shared test data parses to a definite code, with a record for
-// each failure, and its tree reads back and is released whole. Built twice: against the
-// library, and against a copy compiled with AddressSanitizer and UndefinedBehaviorSanitizer.
+// Every shared real-world feed parses to a definite code and is released whole (built also with ASan/UBSan).
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,28 +13,18 @@
 namespace oxm::test {
 namespace {
 
-// Reads every field of every channel, item and picture of the document through the accessors.
-size_t readEverything(const mfd_rssdocument* doc) {
-  size_t values = 0;
-  const auto count = [&values](const mfd_str* fields, size_t n) {
-    for (size_t i = 0; i < n; ++i) values += fields[i].length ? 1 : 0;
-  };
+// Characters of every field of every channel, picture and item of the document.
+size_t readEverything(mfd_rssdocument* doc) {
   mfd_list* channels = nullptr;
   if (mfd_rssdocument_get_channels(doc, &channels) != 0) return 0;
+  size_t characters = 0;
   for (mfd_rsschannel* c : listed<mfd_rsschannel>(channels)) {
-    count(c->field, mfd_rsschannel_field_count);
-    mfd_rsschannelimage* image = nullptr;
-    if (mfd_rsschannel_get_image(c, &image) == 0) count(image->field, mfd_rsschannelimage_field_count);
+    characters += fields(c).size() + fields(part(mfd_rsschannel_get_image, c)).size();
     mfd_list* items = nullptr;
     if (mfd_rsschannel_get_items(c, &items) != 0) continue;
-    for (mfd_rsschannelitem* item : listed<mfd_rsschannelitem>(items)) {
-      count(item->field, mfd_rsschannelitem_field_count);
-      // The title's text is as long as its recorded length, or absent.
-      const std::wstring title = field(mfd_rsschannelitem_get_title, item);
-      EXPECT_EQ(title == L"<absent>" ? 0 : title.size(), item->field[mfd_rsschannelitem_title].length);
-    }
+    for (mfd_rsschannelitem* item : listed<mfd_rsschannelitem>(items)) characters += fields(item).size();
   }
-  return values;
+  return characters;
 }
 
 TEST(FeedCorpus, EveryFeedParsesToACodeAndReleasesWhole) {
@@ -47,7 +35,7 @@ TEST(FeedCorpus, EveryFeedParsesToACodeAndReleasesWhole) {
   ASSERT_EQ(mfd_rssparser_create(&parser), 0);
   const size_t baseline = mfd_alloc_live_blocks();
   std::map<int, int> codes;
-  size_t values = 0;
+  size_t characters = 0;
   for (const std::string& file : files) {
     SCOPED_TRACE(file);
     const std::string bytes = readWhole(file);
@@ -57,17 +45,12 @@ TEST(FeedCorpus, EveryFeedParsesToACodeAndReleasesWhole) {
     ++codes[rc];
     EXPECT_TRUE(rc == 0 || rc == 3 || rc == 4) << rc;
     EXPECT_TRUE(rc == 0 || doc->errors) << "a failed parse says why";
-    // A root in the Atom namespace is no dialect of ours.
-    if (bytes.find("<feed xmlns=\"http://www.w3.org/2005/Atom\"") != std::string::npos &&
-        bytes.find("<rss") == std::string::npos && bytes.find("<rdf:RDF") == std::string::npos) {
-      EXPECT_EQ(rc, 3);
-    }
-    values += readEverything(doc);
+    characters += readEverything(doc);
     ASSERT_EQ(mfd_rssdocument_destroy(&doc), 0);
     EXPECT_EQ(mfd_alloc_live_blocks(), baseline) << mfd_alloc_live_report();
   }
   mfd_rssparser_destroy(&parser);
-  std::printf("feeds: %zu files, %zu values;", files.size(), values);
+  std::printf("feeds: %zu files, %zu characters;", files.size(), characters);
   for (const auto& [code, n] : codes) std::printf(" code %d: %d", code, n);
   std::printf("\n");
 }

@@ -1,7 +1,5 @@
-// Shared set-up of the feed client and feed retriever tests: a device root with the account
-// paths, one nginx for the whole suite serving the documents and pictures a test puts there,
-// short waiting steps, a fresh Connection Manager, and the few feed documents and pictures the
-// tests are made of (pictures: tests/support/pictures.h).
+// Shared set-up of the feed client and retriever tests: a device root, one nginx for the suite,
+// short waiting steps, a fresh Connection Manager, and the feed documents the tests are made of.
 #pragma once
 
 #include <filesystem>
@@ -47,11 +45,11 @@ inline std::string rssDocument(const std::vector<FeedItem>& items) {
     element("link", item.link);
     element("description", item.description);
     element("category", item.category);
-    if (!item.imageUrl.empty()) {
+    if (!item.imageUrl.empty())
       xml += "<image><url>" + item.imageUrl + "</url><link>http://pic.invalid/</link><width>40</width>"
              "<height>30</height></image>";
-    }
-    if (!item.enclosureUrl.empty()) xml += "<enclosure url=\"" + item.enclosureUrl + "\" length=\"9\" type=\"message/rfc822\"/>";
+    if (!item.enclosureUrl.empty())
+      xml += "<enclosure url=\"" + item.enclosureUrl + "\" length=\"9\" type=\"message/rfc822\"/>";
     xml += "</item>\n";
   }
   return xml + "</channel></rss>\n";

@@ -1,10 +1,10 @@
-// The library's interface outside parsing: accessor codes, the list and its cursor, the URL
-// object, creation rules, error records, and allocation failures at every step of a parse.
+// The parser library outside parsing: accessors, list cursor, URL object, error records, allocations.
 #include "tests/feeds/rss_fixture.h"
 
 namespace oxm::test {
 namespace {
 
+// 3 for a bad argument, 5 for an absent value, on each kind of accessor and on the document.
 TEST_F(RssTest, AccessorCodes) {
   mfd_rsschannelitem* item = nullptr;
   ASSERT_EQ(mfd_rsschannelitem_create(&item), 0);
@@ -17,8 +17,7 @@ TEST_F(RssTest, AccessorCodes) {
   EXPECT_EQ(mfd_rsschannelitem_set_title(nullptr, L"x"), 3);
   EXPECT_EQ(mfd_rsschannelitem_set_title(item, L"first"), 0);
   EXPECT_EQ(mfd_rsschannelitem_set_title(item, L"second"), 0);
-  ASSERT_EQ(mfd_rsschannelitem_get_title(item, &value), 0);
-  EXPECT_STREQ(value, L"second") << "a setter replaces the earlier value";
+  EXPECT_EQ(field(mfd_rsschannelitem_get_title, item), L"second");
   EXPECT_EQ(mfd_rsschannelitem_set_title(item, L""), 0);
   EXPECT_EQ(mfd_rsschannelitem_get_title(item, &value), 5) << "an empty value is absent";
   mfd_rsschannelimage* image = nullptr;
@@ -29,8 +28,9 @@ TEST_F(RssTest, AccessorCodes) {
   mfd_rsschannel* channel = nullptr;
   ASSERT_EQ(mfd_rsschannel_create(&channel), 0);
   mfd_list* list = nullptr;
-  EXPECT_EQ(mfd_rsschannel_get_items(channel, &list), 5) << "a channel without items";
+  EXPECT_EQ(mfd_rsschannel_get_items(channel, &list), 5);
   EXPECT_EQ(mfd_rsschannel_get_skipdays(channel, &list), 5);
+  EXPECT_EQ(mfd_rsschannel_add_item(channel, nullptr), 3);
   ASSERT_EQ(mfd_rsschannel_add_item(channel, item), 0);
   ASSERT_EQ(mfd_rsschannel_get_items(channel, &list), 0);
   EXPECT_EQ(list->count, 1u);
@@ -58,8 +58,7 @@ TEST_F(RssTest, AccessorCodes) {
   EXPECT_EQ(second, nullptr);
 }
 
-// first resets the cursor, next moves it; the element under the cursor may be removed while
-// walking, and next then gives the one after it.
+// Removing under the cursor while walking (first, middle, last): next gives the one after it.
 TEST_F(RssTest, ListCursorSurvivesRemoval) {
   mfd_list* list = nullptr;
   ASSERT_EQ(mfd_list_create(&list), 0);
@@ -70,16 +69,14 @@ TEST_F(RssTest, ListCursorSurvivesRemoval) {
   EXPECT_EQ(mfd_list_next(list, &v), 5);
   EXPECT_EQ(mfd_list_append(list, nullptr), 3);
   for (int& x : values) ASSERT_EQ(mfd_list_append(list, &x), 0);
-  // Remove the even ones while walking: the first, one in the middle and the last.
   std::vector<int> seen;
   for (int rc = mfd_list_first(list, &v); rc == 0; rc = mfd_list_next(list, &v)) {
     seen.push_back(*static_cast<int*>(v));
-    if (*static_cast<int*>(v) % 2 == 0) {
-      void* removed = nullptr;
-      ASSERT_EQ(mfd_list_remove_current(list, &removed), 0);
-      EXPECT_EQ(removed, v);
-      EXPECT_EQ(mfd_list_remove_current(list, &removed), 5) << "nothing under the cursor after a removal";
-    }
+    if (*static_cast<int*>(v) % 2 != 0) continue;
+    void* removed = nullptr;
+    ASSERT_EQ(mfd_list_remove_current(list, &removed), 0);
+    EXPECT_EQ(removed, v);
+    EXPECT_EQ(mfd_list_remove_current(list, &removed), 5) << "nothing under the cursor after a removal";
   }
   EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 3, 4}));
   std::vector<int> left;
@@ -103,8 +100,7 @@ TEST_F(RssTest, UrlObjectTakesFileUrlsOnly) {
   mfd_url* url = nullptr;
   ASSERT_EQ(mfd_url_create(&url), 0);
   EXPECT_EQ(mfd_url_create(&url), 3);
-  const wchar_t* path = nullptr;
-  EXPECT_EQ(mfd_url_get_path(url, &path), 5);
+  EXPECT_EQ(field(mfd_url_get_path, url), L"<absent>");
   const struct { const wchar_t* location; int code; const wchar_t* path; } cases[] = {
       {L"file:///Application Data/Rivulet/Tmp/recv.rss", 0, L"Application Data/Rivulet/Tmp/recv.rss"},
       {L"file:///Application%20Data/a%2Fb%e3%81%82", 0, L"Application Data/a/b\u3042"},
@@ -112,13 +108,9 @@ TEST_F(RssTest, UrlObjectTakesFileUrlsOnly) {
       {L"file:///\u00e9\u65e5\u672c/\U0001F600.rss", 0, L"\u00e9\u65e5\u672c/\U0001F600.rss"},
       // An escaped byte that starts no UTF-8 sequence is one U+FFFD.
       {L"file:///a%80b", 0, L"a\uFFFDb"},
-      {L"file:///\\Host\\tmp\\f.xml", 0, L"\\Host\\tmp\\f.xml"},
       {L"file:///", 3, nullptr},
-      {L"file://host/a", 3, nullptr},
       {L"http://example.org/feed.rss", 3, nullptr},
-      {L"FILE:///a", 3, nullptr},
       {L"file:///a%2", 3, nullptr},
-      {L"file:///a%zz", 3, nullptr},
       {L"file:///a%00b", 3, nullptr},
   };
   for (const auto& c : cases) {
@@ -135,38 +127,21 @@ TEST_F(RssTest, UrlObjectTakesFileUrlsOnly) {
   mfd_url* empty = nullptr;
   ASSERT_EQ(mfd_url_create(&empty), 0);
   EXPECT_EQ(parse(""), 3);
+  EXPECT_EQ(takeError(), L"1:1 fatalError: Extra content at the end of the document");
   EXPECT_EQ(mfd_rssdocument_parse(parser_, doc_, empty), 3);
   EXPECT_EQ(mfd_url_destroy(&empty), 0);
   EXPECT_EQ(mfd_url_destroy(&url), 0);
   EXPECT_EQ(mfd_url_destroy(&url), 3);
 }
 
-// Records come out oldest first, with the reader's line and column; each is the caller's to
-// release once taken.
+// Records with line and column; a parse keeps the first hundred and counts the rest.
 TEST_F(RssTest, ErrorRecordsOfNotWellFormedDocuments) {
-  const struct { const char* name; std::string xml; const wchar_t* first; } cases[] = {
-      {"not XML", "this is no feed", L"1:1 fatalError: Document is empty"},
-      {"empty", "", L"1:1 fatalError: Extra content at the end of the document"},
-      {"truncated", "<rss version=\"2.0\"><channel>\n<title>T</title><item><title>a",
-       L"2:30 fatalError: Extra content at the end of the document"},
-      {"mismatched tags", "<rss version=\"2.0\"><channel>\n<title>T</channel></rss>",
-       L"2:19 fatalError: Opening and ending tag mismatch: title line 2 and channel"},
-      {"bad character", std::string("<rss version=\"2.0\"><channel><title>a\x01</title></channel></rss>"),
-       L"1:37 fatalError: PCDATA invalid Char value 1"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(parse(c.xml), 3);
-    EXPECT_EQ(takeError(), c.first);
-  }
-  // A parse of many complaints keeps the first hundred records and counts the rest.
+  EXPECT_EQ(parse("<rss version=\"2.0\"><channel>\n<title>T</title><item><title>a"), 3);
+  EXPECT_EQ(takeError(), L"2:30 fatalError: Extra content at the end of the document");
   std::string xml = "<rss version=\"2.0\"><channel>";
-  for (int i = 0; i < 150; ++i) xml += "<x:y/>";
-  xml += "</channel></rss>";
-  ASSERT_EQ(parse(xml), 0);
+  for (int i = 0; i < 150; ++i) xml += "<x:y/>";  // one record each: the reader's undeclared prefix
+  ASSERT_EQ(parse(xml + "</channel></rss>"), 0);
   EXPECT_EQ(doc_->errors->count, 100u);
-  // One record per element: the reader's undeclared prefix (the element is then in no
-  // namespace, which 2.0 reads).
   EXPECT_EQ(doc_->errorsDropped, 50u);
   EXPECT_EQ(messages().size(), 100u);
   mfd_rss_error* none = nullptr;
@@ -174,9 +149,7 @@ TEST_F(RssTest, ErrorRecordsOfNotWellFormedDocuments) {
   EXPECT_EQ(mfd_rss_error_destroy(&none), 3);
 }
 
-// The Nth allocation of a parse fails, for every N until the parse needs no more: the parse
-// says 2 (a record says where when one could be made), and destroying the partial tree gives
-// back every block.
+// Each allocation of a parse failing in turn: 2, and the partial tree gives back every block.
 TEST_F(RssTest, EveryAllocationFailureGivesTwoAndLeaksNothing) {
   const std::string xml = R"(<rss version="2.0"><channel><title>T</title><link>http://c/</link>
 <cloud domain="d" port="1"/><image><url>http://c/i</url></image><textInput><name>q</name></textInput>

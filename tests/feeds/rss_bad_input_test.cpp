@@ -1,6 +1,4 @@
-// Hostile and oversized documents: entity bombs, external entities (never fetched, never
-// read), a 100 MB document, an item of 100,000 elements, deep nesting, one huge text. Each ends
-// with a clear code and in bounded memory.
+// Hostile and oversized documents end with a clear code in bounded memory; nothing external is read.
 #include <cstring>
 #include <fstream>
 
@@ -26,53 +24,12 @@ void resetPeakMemory() {
 }
 long peakMemoryMb() { return memoryMb("VmHWM:") - residentAtReset; }
 
-// Text of every field reachable from the document, to look for what must not be there.
-std::wstring allText(mfd_rssdocument* doc) {
-  std::wstring out;
-  mfd_list* list = nullptr;
-  if (mfd_rssdocument_get_channels(doc, &list) != 0) return out;
-  for (mfd_rsschannel* c : listed<mfd_rsschannel>(list)) {
-    for (const mfd_str& f : c->field) out += f.text ? f.text : L"";
-    mfd_list* its = nullptr;
-    if (mfd_rsschannel_get_items(c, &its) == 0)
-      for (mfd_rsschannelitem* i : listed<mfd_rsschannelitem>(its))
-        for (const mfd_str& f : i->field) out += f.text ? f.text : L"";
-  }
-  return out;
-}
-
 std::string entities(const std::string& declarations, const std::string& title) {
   return "<?xml version=\"1.0\"?>\n<!DOCTYPE rss [" + declarations + "]>\n<rss version=\"2.0\"><channel><title>" +
          title + "</title></channel></rss>";
 }
 
-TEST_F(RssTest, EntityBombsEndWithTwo) {
-  std::string laughs = "<!ENTITY l0 \"lol\">";
-  for (int i = 1; i <= 9; ++i) {
-    laughs += "<!ENTITY l" + std::to_string(i) + " \"";
-    for (int k = 0; k < 10; ++k) laughs += "&l" + std::to_string(i - 1) + ";";
-    laughs += "\">";
-  }
-  // One entity of 50 KB used 20,000 times: a gigabyte of text from 1 MB of document.
-  const std::string big = "<!ENTITY big \"" + std::string(50000, 'x') + "\">";
-  std::string bigRefs;
-  for (int i = 0; i < 20000; ++i) bigRefs += "&big;";
-  const struct { const char* name; std::string xml; const wchar_t* message; } cases[] = {
-      {"billion laughs", entities(laughs, "&l9;"), L"fatalError: Detected an entity reference loop"},
-      {"quadratic", entities(big, bigRefs), L"characters (parse error): text of one element over 1 MB"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    resetPeakMemory();
-    EXPECT_EQ(parse(c.xml), 2);
-    EXPECT_LT(peakMemoryMb(), 200);
-    EXPECT_EQ(messages().at(0), c.message);
-  }
-  // Internal entities within bounds are replaced wherever they stand.
-  ASSERT_EQ(parse(entities("<!ENTITY co \"Example &amp; Co\">", "&co; / &co;")), 0);
-  EXPECT_EQ(field(mfd_rsschannel_get_title, channels()[0]), L"Example & Co / Example & Co");
-}
-
+// External entities are neither read nor fetched; internal ones within bounds are replaced.
 TEST_F(RssTest, ExternalEntitiesAreNeverFetchedNorRead) {
   writeHostFile(root_.host("secret.txt"), "SECRET-FILE");
   writeHostFile(root_.host("secret.dtd"), "<!ENTITY leak \"SECRET-DTD\">");
@@ -84,28 +41,30 @@ TEST_F(RssTest, ExternalEntitiesAreNeverFetchedNorRead) {
       // An entity that is never declared cannot be used: the document is not well-formed.
       {"file entity", entities("<!ENTITY x SYSTEM \"" + file + "\">", "a&x;b"), 3},
       {"http entity", entities("<!ENTITY x SYSTEM \"" + net + "\">", "a&x;b"), 3},
-      {"public entity", entities("<!ENTITY x PUBLIC \"-//X//Y\" \"" + net + "\">", "a&x;b"), 3},
       // Parameter entities are never declared either; an external subset is not read, so what
       // it would declare stays undeclared (a record, the rest of the document read).
       {"file parameter entity", entities("<!ENTITY % p SYSTEM \"" + dtd + "\"> %p;", "a&leak;b"), 3},
-      {"http parameter entity", entities("<!ENTITY % p SYSTEM \"" + net + "\"> %p;", "a&leak;b"), 3},
-      {"file subset", "<!DOCTYPE rss SYSTEM \"" + dtd + "\"><rss version=\"2.0\"><channel><title>a&leak;b</title>"
-                      "</channel></rss>", 0},
       {"http subset", "<!DOCTYPE rss SYSTEM \"" + net + "\"><rss version=\"2.0\"><channel><title>a&leak;b</title>"
                       "</channel></rss>", 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(parse(c.xml), c.code);
-    EXPECT_EQ(allText(doc_).find(L"SECRET"), std::wstring::npos);
+    std::wstring text;
+    for (mfd_rsschannel* channel : channels()) {
+      text += fields(channel);
+      for (mfd_rsschannelitem* item : items(channel)) text += fields(item);
+    }
+    EXPECT_EQ(text.find(L"SECRET"), std::wstring::npos);
     EXPECT_TRUE(c.code != 0 || field(mfd_rsschannel_get_title, channels().at(0)) == L"ab");
     EXPECT_FALSE(messages().empty());
     EXPECT_FALSE(http.waitDone(100)) << "the parser connected to " << net;
   }
+  ASSERT_EQ(parse(entities("<!ENTITY co \"Example &amp; Co\">", "&co; / &co;")), 0);
+  EXPECT_EQ(field(mfd_rsschannel_get_title, channels()[0]), L"Example & Co / Example & Co");
 }
 
-// Writes a feed of about `bytes` bytes to a host file, one `item` after another, never holding
-// more than one item in memory.
+// Writes a feed of about `bytes` bytes of `item`s, holding one item in memory.
 void writeLargeFeed(const std::string& path, size_t bytes, const std::string& item) {
   std::ofstream out(path, std::ios::binary);
   out << "<rss version=\"2.0\"><channel><title>Big</title>\n";

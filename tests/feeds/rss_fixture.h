@@ -1,13 +1,10 @@
-// Shared set-up of the RSS parser tests: a temporary device root, a parser and a document, and
-// readers that turn the tree's values into plain C++ values. Every test ends with the parser's
-// allocator back where it started: nothing of a parse may outlive its document.
+// Shared set-up of the RSS parser tests: a device root, a parser and a document; every test ends
+// with the parser's allocator back where it started (nothing of a parse outlives its document).
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <type_traits>
-#include <utility>
 #include <vector>
 
 #include "feeds/rssparser/src/mfd_alloc.h"
@@ -19,14 +16,6 @@
 #include "tests/support/testroot.h"
 
 namespace oxm::test {
-
-// Accessors of one kind of object with the texts they must give ("<absent>" for none).
-template <typename T>
-using Fields = std::initializer_list<std::pair<int (*)(const T*, const wchar_t**), const wchar_t*>>;
-template <typename T>
-void expectFields(const T* object, Fields<std::type_identity_t<T>> want) {
-  for (const auto& [get, text] : want) EXPECT_EQ(field(get, object), text);
-}
 
 class RssTest : public RootTest {
  protected:
@@ -50,19 +39,6 @@ class RssTest : public RootTest {
     EXPECT_EQ(mfd_rssdocument_create(&doc_), 0);
     return mfd_rssdocument_parse_memory(parser_, doc_, xml.data(), xml.size());
   }
-  // Writes the bytes to the feed client's scratch file and parses it through its URL.
-  int parseFile(const std::string& xml) {
-    writeHostFile(root_.host("recv.rss"), xml);
-    mfd_url* url = nullptr;
-    EXPECT_EQ(mfd_url_create(&url), 0);
-    EXPECT_EQ(mfd_url_set(url, L"file:///recv.rss"), 0);
-    if (doc_) mfd_rssdocument_destroy(&doc_);
-    EXPECT_EQ(mfd_rssdocument_create(&doc_), 0);
-    const int rc = mfd_rssdocument_parse(parser_, doc_, url);
-    mfd_url_destroy(&url);
-    return rc;
-  }
-
   int dialect() {
     int d = 0;
     return mfd_rssdocument_get_dialect(doc_, &d) == 0 ? d : 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "feeds/rssparser/src/mfd_list.h"
+#include "feeds/rssparser/src/mfd_str.h"
 
 namespace oxm::test {
 
@@ -17,6 +18,17 @@ std::wstring field(int (*get)(const T*, const wchar_t**), const T* object) {
   if (rc == 5) return L"<absent>";
   if (rc != 0) return L"<code " + std::to_wstring(rc) + L">";
   return value;
+}
+
+// Every field of a tree object in declaration order joined with "|" (an absent one empty), or
+// "<none>": one literal shows which element went into which field.
+template <typename T>
+std::wstring fields(const T* object) {
+  if (!object) return L"<none>";
+  std::wstring out;
+  for (const mfd_str& f : object->field)
+    out += (&f == object->field ? L"" : L"|") + (f.length ? std::wstring(f.text, f.length) : L"");
+  return out;
 }
 
 // The values of a list, in order (first/next walk).

@@ -1,14 +1,65 @@
-// Each dialect's elements land in the right field of the right container, elements of other
-// namespaces are refused with a record and skipped, enumerated values are checked, and feeds in
-// Japanese encodings come out as the right wide text.
+// Dialects, where each element's text lands, foreign namespaces and enumerated values.
 #include "tests/feeds/rss_fixture.h"
 
 namespace oxm::test {
 namespace {
 
-const char kRss20[] = R"(<?xml version="1.0" encoding="UTF-8"?>
-<rss version="2.0">
- <channel>
+const std::string kRdf = "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"";
+const std::string kChannel = "<channel><title>T</title></channel>";
+
+TEST_F(RssTest, FirstElementDecidesTheDialect) {
+  // title: of the first channel (null: none); error: the first record, position included.
+  const struct {
+    const char* name;
+    std::string xml;
+    int code;
+    mfd_dialect dialect;
+    const wchar_t *title, *error;
+  } cases[] = {
+      {"0.9 rdf:RDF", "<rdf:RDF " + kRdf + " xmlns=\"http://my.netscape.com/rdf/simple/0.9/\">" + kChannel +
+       "</rdf:RDF>", 0, mfd_dialect::rss090, L"T", L""},
+      {"0.9 namespace", "<channel xmlns=\"http://my.netscape.com/rdf/simple/0.9/\"><title>T</title></channel>", 0,
+       mfd_dialect::rss090, L"T", L""},
+      {"0.91", "<rss version=\"0.91\">" + kChannel + "</rss>", 0, mfd_dialect::rss091, L"T", L""},
+      {"1.0 rdf:RDF", "<rdf:RDF " + kRdf + " xmlns=\"http://purl.org/rss/1.0/\">" + kChannel + "</rdf:RDF>", 0,
+       mfd_dialect::rss100, L"T", L""},
+      {"1.0 namespace", "<channel xmlns=\"http://purl.org/rss/1.0/\"><title>T</title></channel>", 0,
+       mfd_dialect::rss100, L"T", L""},
+      {"2.0", "<rss version=\"2.0\">" + kChannel + "</rss>", 0, mfd_dialect::rss200, L"T", L""},
+      {"channel set 2005",
+       "<csd xmlns=\"urn:tamarin:rivulet:channelset:2005:1.0\"><channelset>" + kChannel + "</channelset></csd>", 0,
+       mfd_dialect::channelset100, nullptr, L""},
+      {"channel set 2006", "<csd xmlns=\"urn:tamarin:rivulet:channelset:2006:2.0\"><channelset/></csd>", 0,
+       mfd_dialect::channelset200, nullptr, L""},
+      // No version the library knows: nothing is read and nothing is wrong.
+      {"rss 0.92", "<rss version=\"0.92\">" + kChannel + "</rss>", 0, mfd_dialect::none, nullptr, L""},
+      {"rdf:RDF of another default namespace",
+       "<rdf:RDF " + kRdf + " xmlns=\"http://example.org/ns/\">" + kChannel + "</rdf:RDF>", 0, mfd_dialect::none,
+       nullptr, L""},
+      // Refused; the column is that of the character that closes the start tag.
+      {"csd without namespace", "<csd/>", 3, mfd_dialect::none, nullptr,
+       L"1:5 defaultStartElement: version error (no namespace)"},
+      {"Atom", "<?xml version=\"1.0\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>T</title></feed>", 3,
+       mfd_dialect::none, nullptr, L"2:42 defaultStartElement: version error"},
+      {"rdf:RDF of a foreign namespace", "<rdf:RDF xmlns:rdf=\"urn:not-rdf\" xmlns=\"http://purl.org/rss/1.0/\"/>", 3,
+       mfd_dialect::none, nullptr, L"1:66 defaultStartElement: version error"},
+      {"RDF under another prefix",
+       "<r:RDF xmlns:r=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" xmlns=\"http://purl.org/rss/1.0/\"/>", 3,
+       mfd_dialect::none, nullptr, L"1:94 defaultStartElement: version error"},
+      {"rss in a namespace", "<rss xmlns=\"urn:other\" version=\"2.0\"/>", 3, mfd_dialect::none, nullptr,
+       L"1:37 defaultStartElement: version error"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(parse(c.xml), c.code);
+    EXPECT_EQ(dialect(), static_cast<int>(c.dialect));
+    const auto found = channels();
+    EXPECT_EQ(found.empty() ? L"<none>" : field(mfd_rsschannel_get_title, found[0]), c.title ? c.title : L"<none>");
+    EXPECT_EQ(takeError(), c.error);
+  }
+}
+
+const char kRss20[] = R"(<?xml version="1.0" encoding="UTF-8"?><rss version="2.0"><channel>
   <title>Channel</title><link>http://c.example/</link><description>About c</description>
   <language>ja</language><copyright>(c) C</copyright><managingEditor>ed@c.example</managingEditor>
   <webMaster>wm@c.example</webMaster><pubDate>Mon, 04 Dec 2006 10:00:00 +0900</pubDate>
@@ -30,89 +81,49 @@ const char kRss20[] = R"(<?xml version="1.0" encoding="UTF-8"?>
    <image><title>Pic</title><url>http://c.example/1.jpg</url><link>http://c.example/1</link>
     <width>104</width><height>78</height></image>
   </item>
-  <item><title>Second &amp; last</title><description><![CDATA[<b>two</b>]]></description></item>
- </channel>
-</rss>)";
+  <item><title>Second &amp; last</title><description><![CDATA[<b>two</b>]]></description></item></channel></rss>)";
 
 TEST_F(RssTest, Rss20ElementsLandInTheirFields) {
   ASSERT_EQ(parse(kRss20), 0);
   EXPECT_EQ(takeError(), L"");
   ASSERT_EQ(channels().size(), 1u);
   const mfd_rsschannel* c = channels()[0];
-  expectFields(c, {{mfd_rsschannel_get_title, L"Channel"}, {mfd_rsschannel_get_link, L"http://c.example/"},
-                   {mfd_rsschannel_get_description, L"About c"}, {mfd_rsschannel_get_language, L"ja"},
-                   {mfd_rsschannel_get_copyright, L"(c) C"}, {mfd_rsschannel_get_managingEditor, L"ed@c.example"},
-                   {mfd_rsschannel_get_webMaster, L"wm@c.example"},
-                   {mfd_rsschannel_get_pubDate, L"Mon, 04 Dec 2006 10:00:00 +0900"},
-                   {mfd_rsschannel_get_lastBuildDate, L"Tue, 05 Dec 2006 11:00:00 +0900"},
-                   {mfd_rsschannel_get_category, L"news"}, {mfd_rsschannel_get_generator, L"gen 1"},
-                   {mfd_rsschannel_get_docs, L"http://c.example/docs"}, {mfd_rsschannel_get_ttl, L"60"},
-                   {mfd_rsschannel_get_rating, L"r"}, {mfd_rsschannel_get_cloudDomain, L"rpc.example"},
-                   {mfd_rsschannel_get_cloudPort, L"80"}, {mfd_rsschannel_get_cloudPath, L"/RPC2"},
-                   {mfd_rsschannel_get_cloudRegisterProcedure, L"notify"},
-                   {mfd_rsschannel_get_cloudProtocol, L"xml-rpc"}, {mfd_rsschannel_get_about, L"<absent>"}});
-  expectFields(part(mfd_rsschannel_get_image, c),
-               {{mfd_rsschannelimage_get_title, L"Logo"}, {mfd_rsschannelimage_get_url, L"http://c.example/logo.gif"},
-                {mfd_rsschannelimage_get_link, L"http://c.example/"}, {mfd_rsschannelimage_get_width, L"88"},
-                {mfd_rsschannelimage_get_height, L"31"}, {mfd_rsschannelimage_get_description, L"the logo"}});
-  expectFields(part(mfd_rsschannel_get_textinput, c),
-               {{mfd_rsschanneltextinput_get_title, L"Search"}, {mfd_rsschanneltextinput_get_description, L"Search c"},
-                {mfd_rsschanneltextinput_get_name, L"q"},
-                {mfd_rsschanneltextinput_get_link, L"http://c.example/search"}});
+  EXPECT_EQ(fields(c), L"Channel|http://c.example/|About c|ja|(c) C|ed@c.example|wm@c.example|"
+                       L"Mon, 04 Dec 2006 10:00:00 +0900|Tue, 05 Dec 2006 11:00:00 +0900|news|gen 1|"
+                       L"http://c.example/docs|rpc.example|80|/RPC2|notify|xml-rpc|60|r|");
+  EXPECT_EQ(fields(part(mfd_rsschannel_get_image, c)),
+            L"Logo|http://c.example/logo.gif|http://c.example/|88|31|the logo");
+  EXPECT_EQ(fields(part(mfd_rsschannel_get_textinput, c)), L"Search|Search c|q|http://c.example/search");
   EXPECT_EQ(joined(mfd_rsschannel_get_skiphours, c), L"0,23");
   EXPECT_EQ(joined(mfd_rsschannel_get_skipdays, c), L"Saturday,Sunday");
-
   const auto it = items(c);
   ASSERT_EQ(it.size(), 2u);
-  expectFields(it[0], {{mfd_rsschannelitem_get_title, L"First"}, {mfd_rsschannelitem_get_link, L"http://c.example/1"},
-                       {mfd_rsschannelitem_get_description, L"One"}, {mfd_rsschannelitem_get_author, L"a@c.example"},
-                       {mfd_rsschannelitem_get_category, L"weather"},
-                       {mfd_rsschannelitem_get_comments, L"http://c.example/1#c"},
-                       {mfd_rsschannelitem_get_enclosureUrl, L"http://c.example/1.eml"},
-                       {mfd_rsschannelitem_get_enclosureLength, L"1234"},
-                       {mfd_rsschannelitem_get_enclosureType, L"message/rfc822"}, {mfd_rsschannelitem_get_guid, L"id-1"},
-                       {mfd_rsschannelitem_get_guidIsPermaLink, L"false"},
-                       {mfd_rsschannelitem_get_pubDate, L"Wed, 06 Dec 2006 12:00:00 +0900"},
-                       {mfd_rsschannelitem_get_source, L"Source"}, {mfd_rsschannelitem_get_sourceDomain, L"s.example"},
-                       {mfd_rsschannelitem_get_cinst, L"install-1"}});
+  EXPECT_EQ(fields(it[0]), L"First|One|http://c.example/1|a@c.example|weather|http://c.example/1#c|"
+                           L"http://c.example/1.eml|1234|message/rfc822|id-1|false|Wed, 06 Dec 2006 12:00:00 +0900|"
+                           L"Source|s.example|install-1");
   // The item picture takes the title and link inside it; the item keeps its own.
-  expectFields(part(mfd_rsschannelitem_get_image, it[0]),
-               {{mfd_rsschannelimage_get_title, L"Pic"}, {mfd_rsschannelimage_get_url, L"http://c.example/1.jpg"},
-                {mfd_rsschannelimage_get_link, L"http://c.example/1"}, {mfd_rsschannelimage_get_width, L"104"},
-                {mfd_rsschannelimage_get_height, L"78"}});
-  expectFields(it[1], {{mfd_rsschannelitem_get_title, L"Second & last"},
-                       {mfd_rsschannelitem_get_description, L"<b>two</b>"}, {mfd_rsschannelitem_get_cinst, L"<absent>"}});
-  mfd_rsschannelimage* image = nullptr;
-  EXPECT_EQ(mfd_rsschannelitem_get_image(it[1], &image), 5);
+  EXPECT_EQ(fields(part(mfd_rsschannelitem_get_image, it[0])),
+            L"Pic|http://c.example/1.jpg|http://c.example/1|104|78|");
+  EXPECT_EQ(fields(it[1]), L"Second & last|<b>two</b>|||||||||||||");
+  EXPECT_EQ(fields(part(mfd_rsschannelitem_get_image, it[1])), L"<none>");
 }
 
-// Where text goes when its element stands in an unusual place, and which dialect reads what.
+// Text out of its element's place is dropped (0.91 lacks category, generator, author); child text too.
 TEST_F(RssTest, TextGoesOnlyWhereItsElementBelongs) {
-  // 0.91 has no category, no generator and no item author; width outside an image and name
-  // outside a text input are dropped; a title below an unknown element of the channel too; a
-  // channel field inside an item is not the channel's.
   ASSERT_EQ(parse("<rss version=\"0.91\"><channel><title>T</title><category>c</category><generator>g</generator>"
                   "<width>5</width><name>n</name><x><title>lost</title></x>"
                   "<item><title>I</title><author>a</author><pubDate>d</pubDate><language>en</language></item>"
                   "</channel></rss>"), 0);
-  const mfd_rsschannel* c = channels()[0];
-  expectFields(c, {{mfd_rsschannel_get_title, L"T"}, {mfd_rsschannel_get_category, L"<absent>"},
-                   {mfd_rsschannel_get_generator, L"<absent>"}, {mfd_rsschannel_get_language, L"<absent>"}});
-  ASSERT_EQ(items(c).size(), 1u);
-  expectFields(items(c)[0], {{mfd_rsschannelitem_get_title, L"I"}, {mfd_rsschannelitem_get_author, L"<absent>"},
-                             {mfd_rsschannelitem_get_pubDate, L"d"}});
-  // 2.0: pubDate and category outside an item belong to the channel; text of child elements is
-  // not part of the parent's text.
+  EXPECT_EQ(fields(channels()[0]), L"T|||||||||||||||||||");
+  ASSERT_EQ(items(channels()[0]).size(), 1u);
+  EXPECT_EQ(fields(items(channels()[0])[0]), L"I|||||||||||d|||");
   ASSERT_EQ(parse("<rss version=\"2.0\"><channel><category>c</category><item><category>i</category></item>"
                   "<title>a<b>x</b>b</title></channel></rss>"), 0);
-  c = channels()[0];
-  expectFields(c, {{mfd_rsschannel_get_category, L"c"}, {mfd_rsschannel_get_title, L"ab"}});
-  EXPECT_EQ(field(mfd_rsschannelitem_get_category, items(c)[0]), L"i");
+  EXPECT_EQ(fields(channels()[0]), L"ab|||||||||c||||||||||");
+  EXPECT_EQ(field(mfd_rsschannelitem_get_category, items(channels()[0])[0]), L"i");
 }
 
-// RSS 1.0: items, picture and text input stand after the channel; rdf:about, Dublin Core and
-// Syndication are read; an element of another namespace is refused with a record and skipped
-// with everything inside it, and the parse goes on.
+// RSS 1.0 with its modules; a foreign element is refused with a record and skipped whole.
 TEST_F(RssTest, Rss10ModulesAndForeignNamespaces) {
   const std::string xml = R"(<?xml version="1.0"?>
 <rdf:RDF xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#" xmlns="http://purl.org/rss/1.0/"
@@ -141,26 +152,21 @@ TEST_F(RssTest, Rss10ModulesAndForeignNamespaces) {
   EXPECT_EQ(takeError(), L"");
   ASSERT_EQ(channels().size(), 1u);
   const mfd_rsschannel* c = channels()[0];
-  EXPECT_EQ(field(mfd_rsschannel_get_about, c), L"http://c.example/rss");
-  expectFields(part(mfd_rsschannel_get_dublincore, c),
-               {{mfd_rssdublincore_get_creator, L"Alice"}, {mfd_rssdublincore_get_date, L"2006-12-04"},
-                {mfd_rssdublincore_get_subject, L"<absent>"}});
-  expectFields(part(mfd_rsschannel_get_syndication, c),
-               {{mfd_rsssyndication_get_updatePeriod, L"hourly"}, {mfd_rsssyndication_get_updateFrequency, L"2"}});
-  EXPECT_EQ(field(mfd_rsschannelimage_get_title, part(mfd_rsschannel_get_image, c)), L"I");
-  EXPECT_EQ(field(mfd_rsschanneltextinput_get_name, part(mfd_rsschannel_get_textinput, c)), L"q");
+  EXPECT_EQ(fields(c), L"C|http://c.example/|D|||||||||||||||||http://c.example/rss");
+  EXPECT_EQ(fields(part(mfd_rsschannel_get_dublincore, c)), L"||Alice|2006-12-04|||||||||||");
+  EXPECT_EQ(fields(part(mfd_rsschannel_get_syndication, c)), L"hourly|2|");
+  EXPECT_EQ(fields(part(mfd_rsschannel_get_image, c)), L"I|http://c.example/i.gif||||");
+  EXPECT_EQ(fields(part(mfd_rsschannel_get_textinput, c)), L"TI||q|");
   const auto it = items(c);
   ASSERT_EQ(it.size(), 1u);
-  EXPECT_EQ(field(mfd_rsschannelitem_get_title, it[0]), L"One");
-  EXPECT_EQ(field(mfd_rssdublincore_get_subject, part(mfd_rsschannelitem_get_dublincore, it[0])), L"S");
+  EXPECT_EQ(fields(it[0]), L"One||http://c.example/1||||||||||||");
+  EXPECT_EQ(fields(part(mfd_rsschannelitem_get_dublincore, it[0])), L"||||||||||||S||");
 
-  // 0.9 reads neither Dublin Core nor a textinput name in another namespace; an undeclared
-  // prefix is the reader's namespace error, then the handler's.
+  // 0.9 reads neither Dublin Core nor a textinput name in another namespace.
   ASSERT_EQ(parse("<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
                   "xmlns=\"http://my.netscape.com/rdf/simple/0.9/\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
                   "<channel><title>C</title><dc:creator>x</dc:creator><u:x/></channel></rdf:RDF>"), 0);
-  mfd_rssdublincore* none = nullptr;
-  EXPECT_EQ(mfd_rsschannel_get_dublincore(channels()[0], &none), 5);
+  EXPECT_EQ(fields(part(mfd_rsschannel_get_dublincore, channels()[0])), L"<none>");
   EXPECT_EQ(messages(), (std::vector<std::wstring>{L"startElement (namespace error): no namespace matched",
                                                    L"error: Namespace prefix u on x is not defined",
                                                    L"startElement (namespace error): no namespace matched"}));
@@ -176,34 +182,24 @@ TEST_F(RssTest, ChannelSetsHoldTheirPortalElements) {
  <portalmenu>m</portalmenu><background-img>bg.gif</background-img><template>t1</template>
  <touch>on</touch><count>2</count><dc:creator>P</dc:creator><sy:updatePeriod>daily</sy:updatePeriod>
  <channel about="http://p.example/a"><title>A</title><link>http://p.example/a</link></channel>
- <v1:channel><title>B</title></v1:channel>
-</channelset>
-</csd>)";
+ <v1:channel><title>B</title></v1:channel></channelset></csd>)";
   ASSERT_EQ(parse(xml), 0);
   EXPECT_EQ(takeError(), L"");
   EXPECT_TRUE(channels().empty());
   mfd_list* sets = nullptr;
   ASSERT_EQ(mfd_rssdocument_get_channelsets(doc_, &sets), 0);
-  const auto all = listed<mfd_rsschannelset>(sets);
-  ASSERT_EQ(all.size(), 1u);
-  const mfd_rsschannelset* s = all[0];
+  ASSERT_EQ(sets->count, 1u);
+  const mfd_rsschannelset* s = listed<mfd_rsschannelset>(sets)[0];
   // A channel's title stays the channel's.
-  expectFields(s, {{mfd_rsschannelset_get_about, L"http://p.example/set"}, {mfd_rsschannelset_get_class, L"portal"},
-                   {mfd_rsschannelset_get_menu, L"top"}, {mfd_rsschannelset_get_style, L"dark"},
-                   {mfd_rsschannelset_get_title, L"Set"}, {mfd_rsschannelset_get_link, L"http://p.example/"},
-                   {mfd_rsschannelset_get_description, L"All"}, {mfd_rsschannelset_get_channels, L"3"},
-                   {mfd_rsschannelset_get_accesskey, L"1"}, {mfd_rsschannelset_get_image, L"http://p.example/s.gif"},
-                   {mfd_rsschannelset_get_init, L"yes"}, {mfd_rsschannelset_get_portalmenu, L"m"},
-                   {mfd_rsschannelset_get_backgroundImg, L"bg.gif"}, {mfd_rsschannelset_get_template, L"t1"},
-                   {mfd_rsschannelset_get_touch, L"on"}, {mfd_rsschannelset_get_count, L"2"}});
+  EXPECT_EQ(fields(s), L"http://p.example/set|portal|top|dark|Set|http://p.example/|All|3|1|http://p.example/s.gif|"
+                       L"yes|m|bg.gif|t1|on|2");
   EXPECT_EQ(field(mfd_rssdublincore_get_creator, part(mfd_rsschannelset_get_dublincore, s)), L"P");
   EXPECT_EQ(field(mfd_rsssyndication_get_updatePeriod, part(mfd_rsschannelset_get_syndication, s)), L"daily");
   mfd_list* list = nullptr;
   ASSERT_EQ(mfd_rsschannelset_get_channels(s, &list), 0);
   const auto inSet = listed<mfd_rsschannel>(list);
   ASSERT_EQ(inSet.size(), 2u);
-  expectFields(inSet[0], {{mfd_rsschannel_get_title, L"A"}, {mfd_rsschannel_get_about, L"http://p.example/a"},
-                          {mfd_rsschannel_get_link, L"http://p.example/a"}});
+  EXPECT_EQ(fields(inSet[0]), L"A|http://p.example/a||||||||||||||||||http://p.example/a");
   EXPECT_EQ(field(mfd_rsschannel_get_title, inSet[1]), L"B") << "either maker namespace";
 
   // Channels outside any channel set go to one set made for them.
@@ -221,8 +217,7 @@ TEST_F(RssTest, ChannelSetsHoldTheirPortalElements) {
   EXPECT_EQ(field(mfd_rsschannelset_get_about, listed<mfd_rsschannelset>(sets)[0]), L"http://p.example/set");
 }
 
-// A day outside the seven English weekday names, or an update period outside its five names,
-// ends the parse with 4 and a record; the setters refuse the same values.
+// A day or update period outside its names ends the parse with 4; the setters refuse them too.
 TEST_F(RssTest, EnumeratedValuesAreChecked) {
   EXPECT_EQ(parse("<rss version=\"2.0\"><channel><skipDays><day>Monday</day>\n<day>monday</day></skipDays>"
                   "</channel></rss>"), 4);
@@ -233,50 +228,17 @@ TEST_F(RssTest, EnumeratedValuesAreChecked) {
   EXPECT_EQ(parse("<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
                   "xmlns=\"http://purl.org/rss/1.0/\" xmlns:sy=\"http://purl.org/rss/1.0/modules/syndication/\">"
                   "<channel><sy:updatePeriod>fortnightly</sy:updatePeriod></channel></rdf:RDF>"), 4);
-
   mfd_rsschannel* c = nullptr;
   ASSERT_EQ(mfd_rsschannel_create(&c), 0);
-  for (const wchar_t* day : {L"Monday", L"Tuesday", L"Wednesday", L"Thursday", L"Friday", L"Saturday", L"Sunday"})
-    EXPECT_EQ(mfd_rsschannel_add_skipday(c, day), 0) << day;
-  for (const wchar_t* day : {L"Mon", L"MONDAY", L"Sunday ", L"", L"Funday"})
-    EXPECT_EQ(mfd_rsschannel_add_skipday(c, day), 4) << day;
+  for (const wchar_t* day : {L"Monday", L"Sunday"}) EXPECT_EQ(mfd_rsschannel_add_skipday(c, day), 0) << day;
+  for (const wchar_t* day : {L"Mon", L"Sunday ", L""}) EXPECT_EQ(mfd_rsschannel_add_skipday(c, day), 4) << day;
   EXPECT_EQ(mfd_rsschannel_add_skiphour(c, L"25"), 0) << "hours are not checked";
   mfd_rsssyndication* sy = nullptr;
   ASSERT_EQ(mfd_rsschannel_open_syndication(c, &sy), 0);
-  for (const wchar_t* period : {L"hourly", L"daily", L"weekly", L"monthly", L"yearly"})
-    EXPECT_EQ(mfd_rsssyndication_set_updatePeriod(sy, period), 0) << period;
+  EXPECT_EQ(mfd_rsssyndication_set_updatePeriod(sy, L"yearly"), 0);
   EXPECT_EQ(mfd_rsssyndication_set_updatePeriod(sy, L"Daily"), 4);
-  EXPECT_EQ(field(mfd_rsssyndication_get_updatePeriod, sy), L"yearly") << "a refused value keeps the earlier one";
-  EXPECT_EQ(mfd_rsssyndication_set_updateBase(sy, L"anything"), 0);
+  EXPECT_EQ(fields(sy), L"yearly||") << "a refused value keeps the earlier one";
   mfd_rsschannel_destroy(&c);
-}
-
-// Japanese feeds in the encodings their declarations name become the same wide text.
-TEST_F(RssTest, JapaneseEncodingsBecomeWideText) {
-  // "日本語のニュース" and "ｶﾅ" (half-width katakana) in each encoding.
-  const wchar_t* want = L"\u65E5\u672C\u8A9E\u306E\u30CB\u30E5\u30FC\u30B9 \uFF76\uFF85";
-  const struct { const char* encoding; std::string bytes; } cases[] = {
-      {"EUC-JP", "\xC6\xFC\xCB\xDC\xB8\xEC\xA4\xCE\xA5\xCB\xA5\xE5\xA1\xBC\xA5\xB9 \x8E\xB6\x8E\xC5"},
-      {"Shift_JIS", "\x93\xFA\x96\x7B\x8C\xEA\x82\xCC\x83\x6A\x83\x85\x81\x5B\x83\x58 \xB6\xC5"},
-      {"UTF-8", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE3\x83\x8B\xE3\x83\xA5\xE3\x83\xBC\xE3\x82\xB9 "
-                "\xEF\xBD\xB6\xEF\xBE\x85"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.encoding);
-    ASSERT_EQ(parseFile(std::string("<?xml version=\"1.0\" encoding=\"") + c.encoding +
-                        "\"?><rss version=\"2.0\"><channel><title>" + c.bytes + "</title><item><title>" + c.bytes +
-                        "</title></item></channel></rss>"), 0);
-    EXPECT_EQ(field(mfd_rsschannel_get_title, channels()[0]), want);
-    EXPECT_EQ(field(mfd_rsschannelitem_get_title, items(channels()[0])[0]), want);
-  }
-  // Without a declaration the bytes must be UTF-8: EUC-JP then is not well-formed.
-  EXPECT_EQ(parse("<rss version=\"2.0\"><channel><title>" + std::string(cases[0].bytes) + "</title></channel></rss>"), 3);
-  EXPECT_EQ(messages().at(0).rfind(L"fatalError: Input is not proper UTF-8", 0), 0u);
-  // UTF-16 with its byte-order mark.
-  std::string utf16 = "\xFF\xFE";
-  for (char ch : std::string("<rss version=\"2.0\"><channel><title>\xE5</title></channel></rss>")) utf16 += {ch, '\0'};
-  ASSERT_EQ(parse(utf16), 0);
-  EXPECT_EQ(field(mfd_rsschannel_get_title, channels()[0]), L"\u00E5");
 }
 
 }  // namespace

@@ -10,12 +10,6 @@
 
 namespace oxm::test {
 
-namespace {
-
-const std::string kSource = OXM_SOURCE_DIR;
-
-}  // namespace
-
 const char* NginxServer::kNoEcho =
     "the nginx echo module is not installed (Debian package libnginx-mod-http-echo)";
 
@@ -36,7 +30,7 @@ std::unique_ptr<NginxServer> NginxServer::start(std::string* why) {
   for (int attempt = 0; attempt < 3; ++attempt) {
     server->port_ = freePort();
     server->pid_ = startServerProcess(
-        {"/bin/bash", kSource + "/scripts/nginx.sh", "run", server->dir_, std::to_string(server->port_)});
+        {"/bin/bash", OXM_SOURCE_DIR "/scripts/nginx.sh", "run", server->dir_, std::to_string(server->port_)});
     if (server->pid_ < 0) break;
     if (waitServerUp(&server->pid_, {server->port_})) return server;
     server->kill();

@@ -1,20 +1,12 @@
 // A real nginx for the feed tests, made by scripts/nginx.sh in a temporary folder on a free
-// 127.0.0.1 port, serving a document root the test fills. Locations (PATH is a file of the root):
-//   /PATH                 the file with Content-Length; a missing file gives 404; a matching
-//                         If-None-Match or If-Modified-Since gives 304
-//   /chunked/PATH         the same bytes chunked, without Content-Length
-//   /close/PATH           the same bytes without Content-Length or chunking (ends at close)
-//   /status/304, /status/404, /status/500, /redirect (301 to /redirected)
-//   /drop                 the connection is closed without any answer
-//   /slow-body/PATH       the file with Content-Length, sent at 100 bytes a second
-// and, when the echo module (libnginx-mod-http-echo) is there, see echo():
-//   /slow-headers?s=N     nothing for N seconds, then 200 "slept N"
-//   /stall?s=N            200, "first part\n" at once, silence for N seconds, "second part\n"
-//   /drop-body            200 chunked, "first part\n", then the connection drops mid-body
-//   /echo-body            200 with the request body as the response body (POST)
-//   /echo-request         200 "METHOD URI|Cache-Control|Pragma|User-Agent\n" of the request
-// The server runs as a child of the thread that starts it and dies with it; the destructor
-// stops it and removes the folder.
+// 127.0.0.1 port, serving a document root the test fills; it dies with the thread that started
+// it. Locations (PATH a file of the root; a missing file gives 404):
+//   /PATH, /chunked/PATH (no Content-Length), /close/PATH (ends at close), /slow-body/PATH (100
+//   bytes a second); /status/304, /status/404, /status/500, /redirect (301); /drop (no answer)
+// and with the echo module (libnginx-mod-http-echo), see echo():
+//   /slow-headers?s=N (200 after N s), /stall?s=N (a first part, N s of silence, a second),
+//   /drop-body (dropped mid-body), /echo-body (the POST body back),
+//   /echo-request ("METHOD URI|Cache-Control|Pragma|User-Agent\n" of the request)
 #pragma once
 
 #include <memory>

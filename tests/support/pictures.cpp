@@ -1,7 +1,6 @@
 #include "tests/support/pictures.h"
 
 #include <csetjmp>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -30,7 +29,6 @@ struct Pattern {
 };
 
 std::string makeJpeg(const Pattern& pic) {
-  const int width = pic.width, height = pic.height;
   jpeg_compress_struct cinfo;
   jpeg_error_mgr err;
   cinfo.err = jpeg_std_error(&err);
@@ -38,14 +36,12 @@ std::string makeJpeg(const Pattern& pic) {
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
   jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = width;
-  cinfo.image_height = height;
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
+  cinfo.image_width = pic.width, cinfo.image_height = pic.height;
+  cinfo.input_components = 3, cinfo.in_color_space = JCS_RGB;
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, 95, TRUE);
   jpeg_start_compress(&cinfo, TRUE);
-  std::vector<JSAMPLE> row(static_cast<size_t>(width) * 3);
+  std::vector<JSAMPLE> row(static_cast<size_t>(pic.width) * 3);
   while (cinfo.next_scanline < cinfo.image_height) {
     pic.rgb(cinfo.next_scanline, row.data());
     JSAMPROW rows[1] = {row.data()};
@@ -66,23 +62,22 @@ int gifWrite(GifFileType* gif, const GifByteType* data, int n) {
 // Interlaced: the rows go out in four passes (every 8th from 0, every 8th from 4, every 4th from
 // 2, every 2nd from 1).
 std::string makeGif(const Pattern& pic, bool interlaced) {
-  const int width = pic.width, height = pic.height;
-  const uint32_t left = pic.corner, right = pic.rest;
   std::string bytes;
   int error = 0;
   GifFileType* gif = EGifOpen(&bytes, gifWrite, &error);
-  GifColorType colours[2] = {{GifByteType(left >> 16), GifByteType(left >> 8), GifByteType(left)},
-                             {GifByteType(right >> 16), GifByteType(right >> 8), GifByteType(right)}};
+  const uint32_t rgb[2] = {pic.corner, pic.rest};
+  GifColorType colours[2];
+  for (int i = 0; i < 2; ++i) colours[i] = {GifByteType(rgb[i] >> 16), GifByteType(rgb[i] >> 8), GifByteType(rgb[i])};
   ColorMapObject* map = GifMakeMapObject(2, colours);
   EGifSetGifVersion(gif, true);
-  EGifPutScreenDesc(gif, width, height, 1, 0, map);
-  EGifPutImageDesc(gif, 0, 0, width, height, interlaced, nullptr);
-  std::vector<GifPixelType> line(static_cast<size_t>(width));
+  EGifPutScreenDesc(gif, pic.width, pic.height, 1, 0, map);
+  EGifPutImageDesc(gif, 0, 0, pic.width, pic.height, interlaced, nullptr);
+  std::vector<GifPixelType> line(static_cast<size_t>(pic.width));
   const int start[] = {0, 4, 2, 1}, step[] = {8, 8, 4, 2};
   for (int pass = interlaced ? 0 : 3; pass < 4; ++pass) {
-    for (int y = interlaced ? start[pass] : 0; y < height; y += interlaced ? step[pass] : 1) {
-      for (int x = 0; x < width; ++x) line[x] = pic.at(x, y) == left ? 0 : 1;
-      EGifPutLine(gif, line.data(), width);
+    for (int y = interlaced ? start[pass] : 0; y < pic.height; y += interlaced ? step[pass] : 1) {
+      for (int x = 0; x < pic.width; ++x) line[x] = pic.at(x, y) == pic.corner ? 0 : 1;
+      EGifPutLine(gif, line.data(), pic.width);
     }
   }
   EGifCloseFile(gif, &error);
@@ -91,15 +86,14 @@ std::string makeGif(const Pattern& pic, bool interlaced) {
 }
 
 std::string makePng(const Pattern& pic) {
-  const int width = pic.width, height = pic.height;
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;
-  image.width = width;
-  image.height = height;
+  image.width = pic.width;
+  image.height = pic.height;
   image.format = PNG_FORMAT_RGB;
-  std::vector<png_byte> pixels(static_cast<size_t>(width) * height * 3);
-  for (int y = 0; y < height; ++y) pic.rgb(y, &pixels[static_cast<size_t>(y) * width * 3]);
+  std::vector<png_byte> pixels(static_cast<size_t>(pic.width) * pic.height * 3);
+  for (int y = 0; y < pic.height; ++y) pic.rgb(y, &pixels[static_cast<size_t>(y) * pic.width * 3]);
   png_alloc_size_t size = 0;
   png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, nullptr);
   std::string bytes(size, '\0');
@@ -108,14 +102,9 @@ std::string makePng(const Pattern& pic) {
   return bytes;
 }
 
-void putBig16(std::string* s, size_t at, unsigned v) {
-  (*s)[at] = char(v >> 8);
-  (*s)[at + 1] = char(v);
-}
-
-void putBig32(std::string* s, size_t at, uint32_t v) {
-  putBig16(s, at, v >> 16);
-  putBig16(s, at + 2, v & 0xFFFF);
+// Writes the low `bytes` bytes of v big-endian at `at`.
+void putBig(std::string* s, size_t at, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) (*s)[at + i] = char(v >> (8 * (bytes - 1 - i)));
 }
 
 struct JpegReadError {
@@ -148,9 +137,8 @@ bool readJpegInto(const std::string& bytes, JpegPicture* out, std::vector<JSAMPL
     JSAMPROW rows[1] = {row->data()};
     jpeg_read_scanlines(&cinfo, rows, 1);
     const JSAMPLE* p = row->data();
-    for (int x = 0; x < out->width; ++x) {
+    for (int x = 0; x < out->width; ++x)
       out->pixels[y * out->width + x] = (uint32_t(p[3 * x]) << 16) | (p[3 * x + 1] << 8) | p[3 * x + 2];
-    }
   }
   const bool whole = err.mgr.num_warnings == 0;
   jpeg_finish_decompress(&cinfo);
@@ -161,24 +149,14 @@ bool readJpegInto(const std::string& bytes, JpegPicture* out, std::vector<JSAMPL
 }  // namespace
 
 const char* pictureKindName(PictureKind kind) {
-  switch (kind) {
-    case PictureKind::Jpeg: return "JPEG";
-    case PictureKind::Gif: return "GIF";
-    case PictureKind::GifInterlaced: return "interlaced GIF";
-    case PictureKind::Png: return "PNG";
-  }
-  return "?";
+  static const char* const kNames[] = {"JPEG", "GIF", "interlaced GIF", "PNG"};
+  return kNames[static_cast<int>(kind)];
 }
 
 std::string makePicture(PictureKind kind, int width, int height, uint32_t corner, uint32_t rest) {
   const Pattern pic{width, height, corner, rest};
-  switch (kind) {
-    case PictureKind::Jpeg: return makeJpeg(pic);
-    case PictureKind::Gif: return makeGif(pic, false);
-    case PictureKind::GifInterlaced: return makeGif(pic, true);
-    case PictureKind::Png: return makePng(pic);
-  }
-  return {};
+  if (kind == PictureKind::Jpeg) return makeJpeg(pic);
+  return kind == PictureKind::Png ? makePng(pic) : makeGif(pic, kind == PictureKind::GifInterlaced);
 }
 
 std::string withHeaderSize(PictureKind kind, std::string picture, int width, int height) {
@@ -187,8 +165,8 @@ std::string withHeaderSize(PictureKind kind, std::string picture, int width, int
       // The baseline frame header: FF C0, length, precision, height, width.
       const size_t sof = picture.find("\xFF\xC0");
       if (sof == std::string::npos) throw std::runtime_error("no SOF0 marker");
-      putBig16(&picture, sof + 5, height);
-      putBig16(&picture, sof + 7, width);
+      putBig(&picture, sof + 5, height, 2);
+      putBig(&picture, sof + 7, width, 2);
       break;
     }
     case PictureKind::Gif:
@@ -199,10 +177,10 @@ std::string withHeaderSize(PictureKind kind, std::string picture, int width, int
       break;
     case PictureKind::Png: {
       // IHDR is the first chunk: length at 8, type at 12, width at 16, height at 20, CRC at 29.
-      putBig32(&picture, 16, width);
-      putBig32(&picture, 20, height);
+      putBig(&picture, 16, width, 4);
+      putBig(&picture, 20, height, 4);
       const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(picture.data() + 12), 17);
-      putBig32(&picture, 29, static_cast<uint32_t>(crc));
+      putBig(&picture, 29, static_cast<uint32_t>(crc), 4);
       break;
     }
   }
@@ -215,9 +193,8 @@ bool readJpeg(const std::string& bytes, JpegPicture* out) {
 }
 
 bool nearColour(uint32_t a, uint32_t b, int tolerance) {
-  for (int shift : {16, 8, 0}) {
+  for (int shift : {16, 8, 0})
     if (std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)) > tolerance) return false;
-  }
   return true;
 }
 
