@@ -104,8 +104,10 @@ TEST(OxErrorTable, StoreFileCodesFollowTheNamingPattern) {
     EXPECT_EQ(nameOf(row.open), "OXMDL_ERR_STG_FILEIO_FILE_OPEN_" + k);
     EXPECT_EQ(nameOf(row.write), "OXMDL_ERR_STG_FILEIO_FILE_WRITE_" + k);
     EXPECT_EQ(nameOf(row.read), "OXMDL_ERR_STG_FILEIO_FILE_READ_" + k);
-    for (int i = 0; i < 6; ++i)
-      EXPECT_EQ(nameOf(row.outcome[i]), row.outcome[i] ? "OXMDL_ERR_STG_" + std::string(outcomes[i]) + "_" + k : "<none>");
+    for (int i = 0; i < 6; ++i) {
+      const std::string name = "OXMDL_ERR_STG_" + std::string(outcomes[i]) + "_" + k;
+      EXPECT_EQ(nameOf(row.outcome[i]), row.outcome[i] ? name : "<none>");
+    }
   }
   for (unsigned int i = 0; i < 6; ++i) {
     EXPECT_EQ(nameOf(0x02004708 + i), "OXMDL_ERR_STG_PRIM_" + std::string(outcomes[i]));

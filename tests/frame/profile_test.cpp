@@ -70,7 +70,8 @@ TEST_F(ProfileTest, ReadsAndWritesTheExactFormat) {
     ASSERT_TRUE(p_.CreateNewProfile());
     const std::string f = file();
     const test::DecodedProfile d = test::decodeProfile(f);
-    EXPECT_EQ(f.substr(0, 16) + f.substr(f.size() - 4), kBom + std::string("\xa5\xff\xab\xff\x97\xff\xdf\xff\xd3\xff", 10) + kCrLf);
+    const std::string keyLinePrefix("\xa5\xff\xab\xff\x97\xff\xdf\xff\xd3\xff", 10);  // "key1="
+    EXPECT_EQ(f.substr(0, 16) + f.substr(f.size() - 4), kBom + keyLinePrefix + kCrLf);
     EXPECT_TRUE(d.lines.size() == 2 && d.key >= 2 && d.key <= 14) << d.key;
   }
 }
@@ -86,7 +87,8 @@ TEST_F(ProfileTest, KeysValuesAndTypedReads) {
       {L"strAccount", L"d"}, {L"strAccountName", L"x=y=z"}, {L"straccountname", L"d"}, {L"strEmpty", L"d"}};
   for (auto& [k, expected] : texts) EXPECT_EQ(get(k), expected) << k;
   // 0 counts only as the text "0": "00" and "" give the default.
-  const std::pair<const wchar_t*, unsigned long> numbers[] = {{L"ui0", 0}, {L"ui00", 7}, {L"strEmpty", 7}, {L"ui12", 12}};
+  const std::pair<const wchar_t*, unsigned long> numbers[] = {
+      {L"ui0", 0}, {L"ui00", 7}, {L"strEmpty", 7}, {L"ui12", 12}};
   for (auto& [k, expected] : numbers) {
     unsigned long v = 99;
     EXPECT_TRUE(p_.GetPrivateProfileULong(k, 7, &v));
@@ -207,7 +209,8 @@ TEST_F(ProfileTest, FailedWritesLeaveTheFileAsItWas) {
     int nth;
     bool batch;
     unsigned int code;
-  } failures[] = {{fault::Op::Write, 1, false, OXMDL_ERR_INI_WRITE}, {fault::Op::Rename, 1, false, OXMDL_ERR_INI_COMMIT},
+  } failures[] = {{fault::Op::Write, 1, false, OXMDL_ERR_INI_WRITE},
+                  {fault::Op::Rename, 1, false, OXMDL_ERR_INI_COMMIT},
                   {fault::Op::Write, 1, true, OXMDL_ERR_INI_BATCH_HEADER},
                   {fault::Op::Write, 2, true, OXMDL_ERR_INI_BATCH_KEYLINE},
                   {fault::Op::Rename, 1, true, OXMDL_ERR_INI_BATCH_COMMIT}};
@@ -248,7 +251,8 @@ TEST_F(ProfileTest, TwoProcessesWritingOneFileLoseNothing) {
     return ok;
   }));
   for (int i = 0; i < 40; ++i)
-    for (const wchar_t* prefix : {L"strA", L"strB"}) EXPECT_EQ(get(prefix + std::to_wstring(i), L"lost"), std::to_wstring(i));
+    for (const wchar_t* prefix : {L"strA", L"strB"})
+      EXPECT_EQ(get(prefix + std::to_wstring(i), L"lost"), std::to_wstring(i));
 }
 
 }  // namespace

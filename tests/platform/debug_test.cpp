@@ -16,8 +16,9 @@ TEST(DebugTest, CapturesLinesFormattedAsOnTheDeviceFromAnyThread) {
   NKDbgPrintfW(L"----%s::%s() Error %hs %S %I64u 100%% (%d)[%-3c]\r\n", L"OxMessage", L"Read", "wfopen()",
                "OXMDL_ERR_STG_DISK_FULL", 0x100000000ull, 32, L'x');
   NKDbgPrintfW(L"[%ls]\r\n", longText.c_str());
-  EXPECT_EQ(debugCaptured(), L"----OxMessage::Read() Error wfopen() OXMDL_ERR_STG_DISK_FULL 4294967296 100% (32)[x  ]\r\n"
-                             L"[" + longText + L"]\r\n");
+  EXPECT_EQ(debugCaptured(),
+            L"----OxMessage::Read() Error wfopen() OXMDL_ERR_STG_DISK_FULL 4294967296 100% (32)[x  ]\r\n[" + longText +
+                L"]\r\n");
 
   debugCaptureStart();
   std::vector<std::thread> threads;

@@ -71,7 +71,8 @@ TEST_F(RegistryTest, ValuesAreWrittenInTheExactFileFormat) {
   HKEY machine = create(L"System\\State\\Hardware", HKEY_LOCAL_MACHINE);
   EXPECT_EQ(RegSetDword(machine, L"Cellular", 1), ERROR_SUCCESS);
   EXPECT_EQ(test::readHostFile(root_.host("Registry/HKEY_LOCAL_MACHINE.reg")),
-            std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\System\\State\\Hardware]\r\n\"Cellular\"=dword:00000001\r\n\r\n");
+            std::string(kHeader) +
+                "[HKEY_LOCAL_MACHINE\\System\\State\\Hardware]\r\n\"Cellular\"=dword:00000001\r\n\r\n");
   for (HKEY k : {mail, feed, machine}) EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
 
   // Names are case-insensitive and keep their first spelling; a subkey opens under an open key.

@@ -79,8 +79,10 @@ TEST_F(UserNotifyTest, BadTriggersAndInjectedFailuresWriteNothing) {
   const SYSTEMTIME start = at(2026, 12, 7, 2, 0);
   // The host's size (not the device's), an event trigger, no or an empty program, a bad time.
   const CE_NOTIFICATION_TRIGGER bad[] = {
-      {64, CNT_TIME, 0, L"\\Windows\\a.exe", L"", start, {}}, {kCeTriggerSize, CNT_EVENT, 0, L"\\Windows\\a.exe", L"", start, {}},
-      {kCeTriggerSize, CNT_TIME, 0, nullptr, L"", start, {}},     {kCeTriggerSize, CNT_TIME, 0, L"", L"", start, {}},
+      {64, CNT_TIME, 0, L"\\Windows\\a.exe", L"", start, {}},
+      {kCeTriggerSize, CNT_EVENT, 0, L"\\Windows\\a.exe", L"", start, {}},
+      {kCeTriggerSize, CNT_TIME, 0, nullptr, L"", start, {}},
+      {kCeTriggerSize, CNT_TIME, 0, L"", L"", start, {}},
       {kCeTriggerSize, CNT_TIME, 0, L"\\Windows\\a.exe", L"", at(2026, 13, 1, 0, 0), {}}};
   for (const CE_NOTIFICATION_TRIGGER& t : bad) {
     SetLastError(0);
