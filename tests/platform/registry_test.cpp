@@ -61,6 +61,7 @@ TEST_F(RegistryTest, ValuesAreWrittenInTheExactFileFormat) {
                         "\r\n");
   EXPECT_FALSE(test::hostFileExists(root_.host("Registry/HKEY_LOCAL_MACHINE.reg")));
   EXPECT_FALSE(test::hostFileExists(hkcuFile() + ".tmp"));
+  EXPECT_EQ(text(mail, L"Title"), L"\u65E5\u672C\u8A9E \"q\"") << "UTF-8 and escapes read back";
   DWORD types[2] = {};
   EXPECT_EQ(RegQueryType(mail, L"Title", &types[0]) | RegQueryType(mail, L"FilesID", &types[1]), ERROR_SUCCESS);
   EXPECT_EQ(std::make_pair(types[0], types[1]), std::make_pair(DWORD{REG_SZ}, DWORD{REG_DWORD}));
