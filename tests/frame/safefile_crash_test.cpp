@@ -1,5 +1,4 @@
-// Killed processes: whatever point a rewrite is stopped at, the next pre-open check yields the
-// old or the new content, whole.
+// Wherever a rewrite is killed, the next pre-open check yields the old or the new content, whole.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>

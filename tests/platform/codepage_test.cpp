@@ -44,8 +44,7 @@ TEST(CodePageTest, DecodesEachPage) {
       {CP_ACP, "\x93\xFA\x96\x7B\x8C\xEA", 0, L"\u65E5\u672C\u8A9E"},
       // Half-width katakana, the backslash and tilde stay ASCII, the device's wave dash, the user area.
       {CP_ACP, "\xB1\x5C\x7E\x81\x60\xF0\x40", 0, L"\uFF71\\~\uFF5E\uE000"},
-      // An unmapped pair is one bad character, a lead byte before a byte that cannot trail is bad
-      // alone, bytes that are never characters, a lone lead byte at the end.
+      // Bad: an unmapped pair (one), a lead before a non-trail byte (alone), never characters, a lone lead.
       {CP_ACP, "a\x85\x40z\x81\r\n\x80\xA0\xFD", 0, L"a\u30FBz\u30FB\r\n\u30FB\u30FB\u30FB"},
       {CP_ACP, "ab\x93", 0, L"ab\u30FB"},
       {CP_ACP, "ab\x93", kStrict, L"!1113"},

@@ -34,8 +34,7 @@ TEST_F(FsTest, DevicePathsMapUnderTheRootAndHostPrefixReachesTheHost) {
   for (const auto& [device, host] : cases) EXPECT_EQ(hostPath(device), host);
 }
 
-// An exclusive open conflicts with every other open, move, delete or replacement, here and in
-// another process, until it is closed or its process ends.
+// An exclusive open blocks every other open, move, delete or replacement, here and from another process.
 TEST_F(FsTest, ExclusiveOpensConflictInAndAcrossProcesses) {
   File a, b, c, d;
   ASSERT_TRUE(a.open(L"f.bin", GENERIC_WRITE, 0, CREATE_NEW));

@@ -26,8 +26,7 @@ bool gone(const std::string& pid) {
   return false;
 }
 
-// Lines both ways, the end of the input as the signal to finish, and when the helper ignores
-// it, its whole process group is killed.
+// Lines both ways, the end of input as the signal to finish, else the helper's group is killed.
 TEST(HelperProcessTest, TalksByLinesAndEndsWithItsInput) {
   oxm::test::TempRoot dir;
   const std::string log = dir.path() + "/helper.log";

@@ -56,8 +56,7 @@ TEST_F(MappingTest, StoresReachTheFileAndOtherProcessesAndFailuresAreRefused) {
   EXPECT_FALSE(moved.isMapped());
 }
 
-// A stamp sees a replacement by rename (same size, maybe the same time), a write in place and a
-// deletion; it does not hold the file.
+// A stamp sees a rename over the file, a write in place and a deletion, and does not hold the file.
 TEST_F(MappingTest, StampSeesReplacementAppendAndDeletion) {
   writeHostFile(root_.host("a.txt"), "one");
   FileStamp s;

@@ -10,8 +10,7 @@ namespace {
 
 using MemoryTest = test::RootTest;
 
-// The figures come from /proc/meminfo (read here on its own), saturate at 32 bits, and the hook
-// fixes the available figure.
+// The figures come from /proc/meminfo (read here on its own) and saturate at 32 bits.
 TEST_F(MemoryTest, FiguresComeFromMeminfoAndSaturate) {
   std::ifstream in("/proc/meminfo");
   std::string name, unit;

@@ -22,8 +22,7 @@ namespace {
 
 using MutexTest = test::RootTest;
 
-// Another thread waits for the mutex `name` this one holds (given 50 ms to fail), and gets it
-// once `release` ran.
+// Another thread waits for the held mutex `name` (given 50 ms to fail) and gets it after `release`.
 void expectOthersWaitFor(const wchar_t* name, const std::function<void()>& release) {
   std::atomic<bool> entered{false};
   std::thread other([&] {
