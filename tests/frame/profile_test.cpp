@@ -85,23 +85,19 @@ TEST_F(ProfileTest, KeysValuesAndTypedReads) {
   const std::pair<const wchar_t*, const wchar_t*> texts[] = {
       {L"strAccount", L"d"}, {L"strAccountName", L"x=y=z"}, {L"straccountname", L"d"}, {L"strEmpty", L"d"}};
   for (auto& [k, expected] : texts) EXPECT_EQ(get(k), expected) << k;
-  // 0 counts only as the text "0": "00" and "" give the default.
-  const std::pair<const wchar_t*, unsigned long> numbers[] = {
-      {L"ui0", 0}, {L"ui00", 7}, {L"strEmpty", 7}, {L"ui12", 12}};
-  for (auto& [k, expected] : numbers) {
+  // 0 counts only as the text "0" ("00" and "" give the default); a flag is "1" or "0", else the default.
+  std::wstring got;
+  for (const wchar_t* k : {L"ui0", L"ui00", L"strEmpty", L"ui12"}) {
     unsigned long v = 99;
     EXPECT_TRUE(p_.GetPrivateProfileULong(k, 7, &v));
-    EXPECT_EQ(v, expected) << k;
+    got += std::to_wstring(v) + L",";
   }
-  const struct {
-    const wchar_t* key;
-    bool def, expected;
-  } flags[] = {{L"b1", false, true}, {L"b0", true, false}, {L"bYes", true, true}, {L"bYes", false, false}};
-  for (const auto& f : flags) {
-    bool v = !f.def;
-    EXPECT_TRUE(p_.GetPrivateProfileBool(f.key, f.def, &v));
-    EXPECT_EQ(v, f.expected) << f.key;
+  for (auto [k, def] : {std::pair{L"b1", false}, {L"b0", true}, {L"bYes", true}, {L"bYes", false}}) {
+    bool v = !def;
+    EXPECT_TRUE(p_.GetPrivateProfileBool(k, def, &v));
+    got += v ? L"T" : L"F";
   }
+  EXPECT_EQ(got, L"0,7,7,12,TFTF");
   // The batch read applies the same rules, but returns an empty text itself.
   std::list<ProfileItem> items = {{L"ui00", L"", 5, false, PROFILE_ITEM_ULONG},
                                   {L"ui0", L"", 5, false, PROFILE_ITEM_ULONG},
@@ -110,7 +106,7 @@ TEST_F(ProfileTest, KeysValuesAndTypedReads) {
                                   {L"strEmpty", L"d", 0, false, PROFILE_ITEM_TEXT},
                                   {L"strMissing", L"d", 0, false, PROFILE_ITEM_TEXT}};
   ASSERT_TRUE(p_.ReadProfileItems(items));
-  std::wstring got;
+  got.clear();
   for (const ProfileItem& i : items) got += std::to_wstring(i.ulValue) + (i.bValue ? L"T" : L"F") + i.strValue + L",";
   EXPECT_EQ(got, L"5F,0F,0T,0F,0F,0Fd,");
   ASSERT_TRUE(p_.WritePrivateProfileULong(L"uiN", 4000000000ul) && p_.WritePrivateProfileBool(L"bN", false));
