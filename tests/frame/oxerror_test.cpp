@@ -24,7 +24,7 @@ std::string nameOf(unsigned int code) {
   return name ? name : "<none>";
 }
 
-TEST(OxErrorTable, HoldsExactlyTheCodesOfTheSystemSortedWithPlainTexts) {
+TEST(OxErrorTable, HoldsExactlyTheCodesOfTheSystemWithPlainTexts) {
   const unsigned int ranges[][2] = {
       {0x02000000, 0x02000000}, {0x02000002, 0x02000007}, {0x02000009, 0x02000009}, {0x0200000B, 0x0200000D},
       {0x02000018, 0x0200001C}, {0x0200001E, 0x0200002A}, {0x0200002D, 0x02000061}, {0x02000066, 0x02000068},
@@ -42,12 +42,9 @@ TEST(OxErrorTable, HoldsExactlyTheCodesOfTheSystemSortedWithPlainTexts) {
   for (const auto& r : ranges)
     for (unsigned int code = r[0]; code <= r[1]; ++code) expected.insert(code);
   std::set<std::string> names;
-  unsigned int previous = 0;
   for (const Row& row : kRows) {
     SCOPED_TRACE(row.name);
     actual.insert(row.code);
-    EXPECT_GT(row.code, previous);
-    previous = row.code;
     EXPECT_TRUE(names.insert(row.name).second) << "duplicate name";
     EXPECT_TRUE(row.name.starts_with("OXMDL_ERR_") || row.name.starts_with("POP_") ||
                 row.name.starts_with("SMTP_") || row.name.starts_with("SENDER_"));
@@ -55,66 +52,34 @@ TEST(OxErrorTable, HoldsExactlyTheCodesOfTheSystemSortedWithPlainTexts) {
     EXPECT_FALSE(std::isupper(static_cast<unsigned char>(row.text.front())));
     EXPECT_NE(row.text.back(), '.');
     EXPECT_EQ(row.text.find("Part "), std::string::npos);
-    // The lookups find every row again by value.
-    EXPECT_EQ(nameOf(row.code), row.name);
-    const char* text = GetOxMiddleErrorText(row.code);
-    ASSERT_NE(text, nullptr);
-    EXPECT_EQ(row.text, text);
+    EXPECT_EQ(nameOf(row.code), row.name) << "found again by value";
+    EXPECT_EQ(row.text, GetOxMiddleErrorText(row.code) ? GetOxMiddleErrorText(row.code) : "<none>");
   }
   EXPECT_EQ(actual, expected);
 }
 
 TEST(OxErrorTable, NamedCodesKeepTheirValuesAndTexts) {
-#define CODE(name, value) {name, value, #name}
-  const struct {
-    unsigned int constant, value;
-    const char* name;
-  } codes[] = {
-      CODE(OXMDL_ERR_NONE, 0x02000000), CODE(OXMDL_ERR_CONV_MTOW, 0x02000097),
-      CODE(OXMDL_ERR_STG_DISK_FULL, 0x02000207), CODE(OXMDL_ERR_STG_NOT_ENOUGH_MEMORY, 0x02000407),
-      CODE(OXMDL_ERR_RAS_DISCONNECTED, 0x02000601), CODE(OXMDL_ERR_STG_FOLDER_FULL, 0x02000807),
-      CODE(OXMDL_ERR_STG_FOLDER_LIMIT, 0x02000808), CODE(OXMDL_ERR_STG_PRIM_FIND, 0x02004701),
-      CODE(OXMDL_ERR_STG_NO_ATTACHMENT, 0x02004722), CODE(OXMDL_ERR_INI_KEY_INVALID, 0x02000099),
-      CODE(OXMDL_ERR_INI_BATCH_COMMIT, 0x020000A6), CODE(OXMDL_ERR_REG_OPEN, 0x020000CE),
-      CODE(OXMDL_ERR_INI_DISK_FULL, 0x0200020A), CODE(OXMDL_ERR_INI_BATCH_DISK_FULL, 0x0200020C),
-      CODE(OXMDL_ERR_INI_NO_MEMORY2, 0x02000409), CODE(OXMDL_ERR_ACC_FIND, 0x020000A9),
-      CODE(OXMDL_ERR_ACC_INVALID_CHAR, 0x020000B9), CODE(OXMDL_ERR_ACC_UIDL_WRITE_END, 0x020000DB),
-      CODE(OXMDL_ERR_ACC_CREATE_DIR, 0x020000BF), CODE(OXMDL_ERR_ACC_DISK_FULL, 0x0200020B),
-      CODE(OXMDL_ERR_ACC_UID_MTOW, 0x020000D7), CODE(OXMDL_ERR_COM_CREATE, 0x020000E0),
-      CODE(OXMDL_ERR_CLS_CREATE, 0x02000009), CODE(OXMDL_ERR_CLS_FILE_OLD_LINE, 0x02000025),
-      CODE(OXMDL_ERR_CLS_NO_MEMORY, 0x02000404), CODE(OXMDL_ERR_CLS_NO_ACCOUNT, 0x02004301),
-      CODE(OXMDL_ERR_CLS_TOO_MANY, 0x02004502), CODE(OXMDL_ERR_SIG_OPEN2, 0x0200002E),
-      CODE(OXMDL_ERR_SIG_TOO_LONG1, 0x0200003F), CODE(OXMDL_ERR_SIG_DISK_FULL, 0x02000206),
-      CODE(OXMDL_ERR_SIG_NO_MEMORY, 0x02000406), CODE(OXMDL_ERR_SIG_TREE_RMDIR, 0x02000028),
-      CODE(POP_THREAD_ERR, 0x02002001), CODE(POP_ABORT_ERR, 0x02002009), CODE(POP_FILE_FULL_ERR, 0x0200200B),
-      CODE(POP_TIMEOUT_ERR, 0x0200200D), CODE(POP_UIDL_LIST_ERR, 0x02002017), CODE(SMTP_GENERAL_ERR, 0x02002101),
-      CODE(SMTP_CANCEL_ERR, 0x0200210A), CODE(SMTP_AUTH_METHOD_ERR, 0x0200210C), CODE(SMTP_ADDRESS_ERR, 0x0200210E),
-      CODE(SENDER_FREESPACE_ERROR, 0x02002111), CODE(SENDER_STRAGEGETDATA_ERROR, 0x02002113),
-      CODE(SENDER_DISCONNECT_ERROR, 0x02002115), CODE(SENDER_STORAGEOPEN_ERROR, 0x02002117),
-      CODE(SENDER_SENTFOLDER_FULL_ERROR, 0x02002119)};
-#undef CODE
-  for (const auto& c : codes) {
-    EXPECT_EQ(c.constant, c.value) << c.name;
-    EXPECT_EQ(nameOf(c.value), c.name);
-  }
-  EXPECT_STREQ(GetOxMiddleErrorText(0x02000000), "success");
+  // One code per module block; the store's file codes follow in the next test.
+  const std::pair<unsigned int, const char*> codes[] = {
+      {0x02000000, "OXMDL_ERR_NONE"}, {0x02000009, "OXMDL_ERR_CLS_CREATE"}, {0x0200002E, "OXMDL_ERR_SIG_OPEN2"},
+      {0x02000097, "OXMDL_ERR_CONV_MTOW"}, {0x02000099, "OXMDL_ERR_INI_KEY_INVALID"},
+      {0x020000A9, "OXMDL_ERR_ACC_FIND"}, {0x020000CE, "OXMDL_ERR_REG_OPEN"}, {0x020000E0, "OXMDL_ERR_COM_CREATE"},
+      {0x02000207, "OXMDL_ERR_STG_DISK_FULL"}, {0x02000407, "OXMDL_ERR_STG_NOT_ENOUGH_MEMORY"},
+      {0x02000601, "OXMDL_ERR_RAS_DISCONNECTED"}, {0x02000807, "OXMDL_ERR_STG_FOLDER_FULL"},
+      {0x02002009, "POP_ABORT_ERR"}, {0x0200210A, "SMTP_CANCEL_ERR"}, {0x02002119, "SENDER_SENTFOLDER_FULL_ERROR"},
+      {0x02004301, "OXMDL_ERR_CLS_NO_ACCOUNT"}, {0x02004502, "OXMDL_ERR_CLS_TOO_MANY"},
+      {0x02004701, "OXMDL_ERR_STG_PRIM_FIND"}, {0x02004722, "OXMDL_ERR_STG_NO_ATTACHMENT"}};
+  for (const auto& [value, name] : codes) EXPECT_EQ(nameOf(value), name);
   EXPECT_STREQ(GetOxMiddleErrorText(0x02000099), "the key name contains \"=\"");
   EXPECT_STREQ(GetOxMiddleErrorText(0x02004719), "the message is open and cannot be removed or moved");
-  EXPECT_STREQ(GetOxMiddleErrorText(0x02002008), "cancelled");
-
-  // Not codes: the initial last-error value, numbers the code space skips, values around the
-  // ends of the table and outside the 0x02 prefix.
-  for (unsigned int code : {0x00000000u, 0x01FFFFFFu, 0x02000001u, 0x02000008u, 0x0200001Du, 0x02000062u,
-                            0x02000093u, 0x020000E1u, 0x02000204u, 0x02000402u, 0x0200200Au, 0x02002018u,
-                            0x02002110u, 0x02002114u, 0x02004707u, 0x02004723u, 0x02010207u, 0x03000207u,
-                            0xFFFFFFFFu}) {
+  // Not codes: below the table, a gap, past its end, outside the 0x02 prefix.
+  for (unsigned int code : {0x00000000u, 0x02000001u, 0x02004723u, 0x03000207u, 0xFFFFFFFFu}) {
     EXPECT_EQ(GetOxMiddleErrorName(code), nullptr) << std::hex << code;
     EXPECT_EQ(GetOxMiddleErrorText(code), nullptr) << std::hex << code;
   }
 }
 
-// The store's file codes: per kind its format-illegal, open, write and read codes and the six
-// replacement outcomes, in the order of the primitive ones; 0 where the kind has none.
+// The store's file codes per kind: format, open, write, read and the six replacement outcomes (0: none).
 TEST(OxErrorTable, StoreFileCodesFollowTheNamingPattern) {
   const char* const outcomes[6] = {"BACKUP", "DELBAK", "RESTORE", "DELTMP", "COMMIT", "NOFILE"};
   const struct {
@@ -135,16 +100,13 @@ TEST(OxErrorTable, StoreFileCodesFollowTheNamingPattern) {
   };
   for (const auto& row : rows) {
     const std::string k = row.kind;
-    if (row.fmt) {
-      EXPECT_EQ(nameOf(row.fmt), "OXMDL_ERR_STG_FILE_FMTILLGL_" + k);
-    }
+    EXPECT_EQ(nameOf(row.fmt), row.fmt ? "OXMDL_ERR_STG_FILE_FMTILLGL_" + k : "<none>");
     EXPECT_EQ(nameOf(row.open), "OXMDL_ERR_STG_FILEIO_FILE_OPEN_" + k);
     EXPECT_EQ(nameOf(row.write), "OXMDL_ERR_STG_FILEIO_FILE_WRITE_" + k);
     EXPECT_EQ(nameOf(row.read), "OXMDL_ERR_STG_FILEIO_FILE_READ_" + k);
     for (int i = 0; i < 6; ++i) {
-      if (row.outcome[i]) {
-        EXPECT_EQ(nameOf(row.outcome[i]), "OXMDL_ERR_STG_" + std::string(outcomes[i]) + "_" + k);
-      }
+      const std::string name = "OXMDL_ERR_STG_" + std::string(outcomes[i]) + "_" + k;
+      EXPECT_EQ(nameOf(row.outcome[i]), row.outcome[i] ? name : "<none>");
     }
   }
   for (unsigned int i = 0; i < 6; ++i) {

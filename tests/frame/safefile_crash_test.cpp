@@ -1,5 +1,4 @@
-// Killed processes: whatever point a rewrite is stopped at, the next pre-open check yields the
-// old or the new content, whole.
+// Wherever a rewrite is killed, the next pre-open check yields the old or the new content, whole.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,8 +17,6 @@
 namespace oxm {
 namespace {
 
-using test::readHostFile;
-
 // Version n of the file: a header, a body whose size and letter depend on n, a trailer.
 std::string version(long n) {
   std::string s = "v=" + std::to_string(n) + "\n";
@@ -28,20 +25,15 @@ std::string version(long n) {
   return s;
 }
 
-// The version a content is, or -1 when it is not exactly one version.
-long versionOf(const std::string& content) {
-  if (content.rfind("v=", 0) != 0) return -1;
-  long n = std::atol(content.c_str() + 2);
-  return content == version(n) ? n : -1;
-}
-
+// The version the file holds after the pre-open check: -1 when it is not exactly one version.
 long currentVersion() {
-  unsigned code = preOpenCheck(L"data.bin");
-  if (code != OXMDL_ERR_NONE) return -2;
-  return versionOf(readHostFile(rootDirectory() + "/data.bin"));
+  if (preOpenCheck(L"data.bin") != OXMDL_ERR_NONE) return -2;
+  const std::string content = test::readHostFile(rootDirectory() + "/data.bin");
+  const long n = content.starts_with("v=") ? std::atol(content.c_str() + 2) : -1;
+  return n >= 0 && content == version(n) ? n : -1;
 }
 
-class CrashTest : public test::RootTest {};
+using CrashTest = test::RootTest;
 
 TEST_F(CrashTest, RandomKillsNeverLoseOrMixTheFile) {
   ASSERT_EQ(replaceFile(L"data.bin", version(0).data(), version(0).size()), OXMDL_ERR_NONE);
@@ -71,10 +63,8 @@ TEST_F(CrashTest, RandomKillsNeverLoseOrMixTheFile) {
 }
 
 TEST_F(CrashTest, KillAtEveryStepOfTheRewriteAndOfTheRepair) {
-  const fault::Op ops[] = {fault::Op::Open, fault::Op::Write, fault::Op::Flush, fault::Op::Rename,
-                           fault::Op::Delete};
   int kills = 0;
-  for (fault::Op op : ops) {
+  for (fault::Op op : {fault::Op::Open, fault::Op::Write, fault::Op::Flush, fault::Op::Rename, fault::Op::Delete}) {
     for (int n = 1;; ++n) {
       ASSERT_LT(n, 50) << "a rewrite never completes";
       ASSERT_EQ(replaceFile(L"data.bin", version(1).data(), version(1).size()), OXMDL_ERR_NONE);
@@ -96,13 +86,11 @@ TEST_F(CrashTest, KillAtEveryStepOfTheRewriteAndOfTheRepair) {
         test::childStatus([] { return preOpenCheck(L"data.bin") == OXMDL_ERR_NONE ? 0 : 1; });
         fault::reset();
       }
-      long v = currentVersion();
-      EXPECT_TRUE(v == 1 || v == 2) << "kill at call " << n << " of op " << static_cast<int>(op)
-                                    << " left version " << v;
+      const long v = currentVersion();
+      EXPECT_TRUE(v == 1 || v == 2) << "kill at call " << n << " of op " << static_cast<int>(op) << ": " << v;
     }
   }
-  // The rewrite's own steps: the temporary file's open, write and flush, and the rename (and
-  // the directory's flush when flushing is on).
+  // The temporary file's open, write and flush, the rename (and the directory's flush when on).
   EXPECT_GE(kills, syncEnabled() ? 5 : 4);
 }
 

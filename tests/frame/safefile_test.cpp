@@ -61,73 +61,48 @@ TEST_F(SafeFileTest, PreOpenCheckRepairsEveryLayoutAndReportsEachRepairThatFails
   }
 }
 
-TEST_F(SafeFileTest, CommitIsOneRenameOverTheOldFile) {
+// The commit is one rename over the old file, retried 100 times while the file is busy.
+TEST_F(SafeFileTest, CommitRenamesOnceAndRetriesBusyFiles) {
   layout("old", nullptr, nullptr);
   ASSERT_EQ(writeTemporary(L"P", "new", 3), OXMDL_ERR_NONE);
-  const long renames = fault::calls(fault::Op::Rename);
-  const long deletes = fault::calls(fault::Op::Delete);
+  const long renames = fault::calls(fault::Op::Rename), deletes = fault::calls(fault::Op::Delete);
   EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_NONE);
   EXPECT_EQ(read("P"), "new");
   EXPECT_FALSE(leftovers());
   EXPECT_EQ(fault::calls(fault::Op::Rename) - renames, 1);
   EXPECT_EQ(fault::calls(fault::Op::Delete) - deletes, 0);
 
-  // The rename fails: the old file stays whole and the next check drops the temporary file.
-  ASSERT_EQ(writeTemporary(L"P", "v3", 2), OXMDL_ERR_NONE);
-  fault::failNth(fault::Op::Rename, 1, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_STG_PRIM_COMMIT);
-  EXPECT_EQ(read("P"), "new");
-  EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_NONE);
-  EXPECT_EQ(read("P"), "new");
-  EXPECT_FALSE(leftovers());
-
-  // A real holder delays the commit until it lets go.
-  ASSERT_EQ(writeTemporary(L"P", "v4", 2), OXMDL_ERR_NONE);
-  File holder;
-  ASSERT_TRUE(holder.openStream(L"P", "rb"));
-  EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_STG_PRIM_COMMIT);
-  EXPECT_EQ(read("P"), "new");
-  holder.close();
-  EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_NONE);
-  EXPECT_EQ(read("P"), "v4");
-
-  // A new file, and a deferred flush: the same files, no flush counted.
-  const long flushes = fault::calls(fault::Op::Flush);
-  EXPECT_EQ(replaceFile(L"Q", "q", 1, Flush::Deferred), OXMDL_ERR_NONE);
-  EXPECT_EQ(readHostFile(root_.host("Q")), "q");
-  EXPECT_EQ(fault::calls(fault::Op::Flush), flushes);
-}
-
-TEST_F(SafeFileTest, BusyFilesAreRetriedOneHundredTimes) {
-  layout("old", nullptr, nullptr);
-  ASSERT_EQ(writeTemporary(L"P", "new", 3), OXMDL_ERR_NONE);
+  // The first attempt and 99 retries busy: retry 100 succeeds; one failure more and it gives up.
   debugCaptureStart();
-  // The first attempt and 99 retries fail; retry 100 succeeds.
-  fault::failNth(fault::Op::Rename, 1, ERROR_SHARING_VIOLATION, 100);
-  EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_NONE);
-  std::wstring lines = debugCaptured();
-  EXPECT_EQ(read("P"), "new");
-  EXPECT_NE(lines.find(L" Retry MoveFile():(1) /// Reason: file busy\r\n"), std::wstring::npos);
-  EXPECT_NE(lines.find(L" Retry MoveFile():(100) /// Reason: file busy\r\n"), std::wstring::npos);
-  EXPECT_EQ(lines.find(L"(101)"), std::wstring::npos);
-
-  // 101 failures: the step gives up after retry 100.
-  ASSERT_EQ(writeTemporary(L"P", "v3", 2), OXMDL_ERR_NONE);
-  debugCaptureStart();
-  fault::failNth(fault::Op::Rename, 1, ERROR_SHARING_VIOLATION, 101);
-  EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_STG_PRIM_COMMIT);
-  lines = debugCaptured();
+  for (int busy : {100, 101}) {
+    ASSERT_EQ(writeTemporary(L"P", busy == 100 ? "v3" : "xx", 2), OXMDL_ERR_NONE);
+    fault::failNth(fault::Op::Rename, 1, ERROR_SHARING_VIOLATION, busy);
+    EXPECT_EQ(commitReplacement(L"P"), busy == 100 ? OXMDL_ERR_NONE : OXMDL_ERR_STG_PRIM_COMMIT);
+  }
+  const std::wstring lines = debugCaptured();
   debugCaptureStop();
+  EXPECT_TRUE(lines.starts_with(L" Retry MoveFile():(1) /// Reason: file busy\r\n Retry MoveFile():(2) "));
   size_t count = 0;
   for (size_t at = 0; (at = lines.find(L" Retry MoveFile()", at)) != std::wstring::npos; ++at) ++count;
-  EXPECT_EQ(count, 100u);
-  EXPECT_EQ(read("P"), "new");
+  EXPECT_EQ(count, 200u);
+  EXPECT_EQ(lines.find(L"(101)"), std::wstring::npos);
+  EXPECT_EQ(read("P"), "v3");
 
-  // Any other error ends the step at once.
+  // Any other error ends the step at once: the old file stays whole, the next check drops P_tmp.
+  ASSERT_EQ(writeTemporary(L"P", "v4", 2), OXMDL_ERR_NONE);
   const long before = fault::calls(fault::Op::Rename);
   fault::failNth(fault::Op::Rename, 1, ERROR_ACCESS_DENIED);
   EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_STG_PRIM_COMMIT);
   EXPECT_EQ(fault::calls(fault::Op::Rename) - before, 1);
+  EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_NONE);
+  EXPECT_EQ(read("P"), "v3");
+  EXPECT_FALSE(leftovers());
+
+  // A new file with a deferred flush: no flush counted.
+  const long flushes = fault::calls(fault::Op::Flush);
+  EXPECT_EQ(replaceFile(L"Q", "q", 1, Flush::Deferred), OXMDL_ERR_NONE);
+  EXPECT_EQ(readHostFile(root_.host("Q")), "q");
+  EXPECT_EQ(fault::calls(fault::Op::Flush), flushes);
 }
 
 TEST_F(SafeFileTest, WriteFailuresAndModuleCodes) {

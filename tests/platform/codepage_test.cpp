@@ -33,6 +33,7 @@ std::string toBytes(UINT cp, const std::wstring& text, const char* defaultChar =
 
 constexpr DWORD kStrict = MB_ERR_INVALID_CHARS;
 
+// One row per branch of the decoders: Shift_JIS (the system page), UTF-8, the other pages.
 TEST(CodePageTest, DecodesEachPage) {
   const struct {
     UINT cp;
@@ -41,43 +42,22 @@ TEST(CodePageTest, DecodesEachPage) {
     const wchar_t* text;
   } cases[] = {
       {CP_ACP, "\x93\xFA\x96\x7B\x8C\xEA", 0, L"\u65E5\u672C\u8A9E"},
-      {CP_932, "\x93\xFA\x96\x7B\x8C\xEA", 0, L"\u65E5\u672C\u8A9E"},
-      // Half-width katakana, the backslash and tilde stay ASCII, the device's wave dash.
-      {CP_ACP, "\xB1\x5C\x7E\x81\x60", 0, L"\uFF71\\~\uFF5E"},
-      {CP_ACP, "\xF0\x40\xF9\xFC", 0, L"\uE000\uE757"},  // the user-defined area: private use
-      {CP_ACP, "\x81\xE0\x87\x90", 0, L"\u2252\u2252"},  // duplicates decode alike
-      {CP_ACP, "\xED\x40\xFA\x5C", 0, L"\u7E8A\u7E8A"},
-      // Bad bytes: an unmapped pair is one character, a lead byte before a byte that cannot
-      // trail is bad alone, a lone lead byte at the end, bytes that are never characters.
-      {CP_ACP, "a\x85\x40z", 0, L"a\u30FBz"},
-      {CP_ACP, "\x81\r\n", 0, L"\u30FB\r\n"},
+      // Half-width katakana, the backslash and tilde stay ASCII, the device's wave dash, the user area.
+      {CP_ACP, "\xB1\x5C\x7E\x81\x60\xF0\x40", 0, L"\uFF71\\~\uFF5E\uE000"},
+      // Bad: an unmapped pair (one), a lead before a non-trail byte (alone), never characters, a lone lead.
+      {CP_ACP, "a\x85\x40z\x81\r\n\x80\xA0\xFD", 0, L"a\u30FBz\u30FB\r\n\u30FB\u30FB\u30FB"},
       {CP_ACP, "ab\x93", 0, L"ab\u30FB"},
-      {CP_ACP, "\x80\xA0\xFD", 0, L"\u30FB\u30FB\u30FB"},
       {CP_ACP, "ab\x93", kStrict, L"!1113"},
-      {CP_ACP, "\x85\x40", kStrict, L"!1113"},
-      {CP_ACP, "\x93\xFA", kStrict, L"\u65E5"},
-      {CP_UTF8, "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", 0, L"\u65E5\u672C\u8A9E"},
-      {CP_UTF8, "\xF0\x9F\x98\x80", 0, L"\U0001F600"},  // a four-byte character is one wide character
-      // Each maximal invalid prefix is one U+FFFD.
-      {CP_UTF8, "\xC0\xAF", 0, L"\uFFFD\uFFFD"},                       // overlong
-      {CP_UTF8, "\xE6\x97" "A", 0, L"\uFFFDA"},                        // cut short
-      {CP_UTF8, "\xED\xA0\x80", 0, L"\uFFFD\uFFFD\uFFFD"},             // surrogate
-      {CP_UTF8, "\xF4\x90\x80\x80", 0, L"\uFFFD\uFFFD\uFFFD\uFFFD"},   // above U+10FFFF
-      {CP_UTF8, "ok\xF0\x9F\x98", 0, L"ok\uFFFD"},                     // truncated at the end
+      {CP_UTF8, "\xE6\x97\xA5\xF0\x9F\x98\x80", 0, L"\u65E5\U0001F600"},  // a four-byte character is one wchar_t
+      // Each maximal invalid prefix is one U+FFFD: overlong, cut short, surrogate, above U+10FFFF, at the end.
+      {CP_UTF8, "\xC0\xAF|\xE6\x97" "A|\xED\xA0\x80|\xF4\x90\x80\x80", 0,
+       L"\uFFFD\uFFFD|\uFFFDA|\uFFFD\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD\uFFFD"},
+      {CP_UTF8, "ok\xF0\x9F\x98", 0, L"ok\uFFFD"},
       {CP_UTF8, "\xE6\x97", kStrict, L"!1113"},
-      {28591, "hei\xDF\xE9", 0, L"hei\u00DF\u00E9"},
-      {28605, "\xA4", 0, L"\u20AC"},
-      {1252, "\x80\xA2", 0, L"\u20AC\u00A2"},
-      {1252, "a\x81" "b", 0, L"a\uFFFDb"},  // undefined in windows-1252: one character replaced
+      {51949, "\xB0\xA1\xB0", 0, L"\uAC00\uFFFD"},  // cut off at the end
       {1252, "a\x81", kStrict, L"!1113"},
-      {20866, "\xE1\xC1", 0, L"\u0410\u0430"},
-      {936, "\xD6\xD0", 0, L"\u4E2D"},
-      {950, "\xA4\xA4", 0, L"\u4E2D"},
-      {51949, "\xB0\xA1", 0, L"\uAC00"},
-      {51949, "\xB0", 0, L"\uFFFD"},  // cut off at the end
   };
   for (const auto& c : cases) EXPECT_EQ(toWide(c.cp, c.bytes, c.flags), c.text) << c.cp << " " << c.bytes;
-  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, nullptr, 0), 1);
 }
 
 TEST(CodePageTest, EncodesEachPageWithItsDefaultCharacter) {
@@ -88,28 +68,18 @@ TEST(CodePageTest, EncodesEachPageWithItsDefaultCharacter) {
     DWORD flags;
     const char* bytes;  // "+": the default character was used
   } cases[] = {
-      {CP_ACP, L"\u65E5\u672C\u8A9E", nullptr, 0, "\x93\xFA\x96\x7B\x8C\xEA"},
-      {CP_ACP, L"\uFF71\\~\uFF5E", nullptr, 0, "\xB1\x5C\x7E\x81\x60"},
-      {CP_ACP, L"\uE000\uE757", nullptr, 0, "\xF0\x40\xF9\xFC"},
+      {CP_ACP, L"\u65E5\u672C\u8A9E\uFF71\\~\uFF5E", nullptr, 0, "\x93\xFA\x96\x7B\x8C\xEA\xB1\x5C\x7E\x81\x60"},
       // Duplicates: JIS X 0208 first, then NEC row 13, then IBM, then NEC-selected IBM.
-      {CP_ACP, L"\u2252", nullptr, 0, "\x81\xE0"},
-      {CP_ACP, L"\uFFE2", nullptr, 0, "\x81\xCA"},
-      {CP_ACP, L"\u2160", nullptr, 0, "\x87\x54"},
-      {CP_ACP, L"\u3231", nullptr, 0, "\x87\x8A"},
-      {CP_ACP, L"\u7E8A", nullptr, 0, "\xFA\x5C"},
-      {CP_ACP, L"\u2170", nullptr, 0, "\xFA\x40"},
-      {CP_ACP, L"abc", nullptr, 0, "abc"},
+      {CP_ACP, L"\u2252\uFFE2\u2160\u7E8A\u2170", nullptr, 0, "\x81\xE0\x81\xCA\x87\x54\xFA\x5C\xFA\x40"},
       {CP_ACP, L"caf\u00E9", nullptr, 0, "caf?+"},
       {CP_ACP, L"\U0001F600!", nullptr, 0, "?!+"},  // above U+FFFF
       {CP_ACP, L"x\u00E9", "\x81\x45", 0, "x\x81\x45+"},
       {CP_ACP, L"x\u00E9", nullptr, kStrict, "!1113"},
-      {CP_UTF8, L"\u65E5\u672C\u8A9E", nullptr, 0, "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"},
-      {CP_UTF8, L"\U0001F600\u00E9\x7F", nullptr, 0, "\xF0\x9F\x98\x80\xC3\xA9\x7F"},
+      {CP_UTF8, L"\u65E5\U0001F600\u00E9\x7F", nullptr, 0, "\xE6\x97\xA5\xF0\x9F\x98\x80\xC3\xA9\x7F"},
       // UTF-16 held one unit per wchar_t: a pair is one character, a lone half has no form.
       {CP_UTF8, L"\xD83C\xDF85!", nullptr, 0, "\xF0\x9F\x8E\x85!"},
       {CP_UTF8, L"\xDF85\xD83C", nullptr, 0, "??+"},  // the wrong order: two halves
       {CP_UTF8, L"a\xD800" L"b", nullptr, 0, "a?b+"},
-      {CP_UTF8, L"\xD83C" L"x", nullptr, 0, "?x+"},
       {CP_UTF8, L"\xD83C", nullptr, kStrict, "!1113"},
       {CP_UTF8, L"\x110000", "*", 0, "*+"},
       {28591, L"x", nullptr, 0, "!87"},  // those pages are read only
@@ -133,13 +103,11 @@ TEST(CodePageTest, EncodesEachPageWithItsDefaultCharacter) {
 }
 
 TEST(CodePageTest, LengthsSizeQueriesAndBuffers) {
-  // -1: the NUL is converted and counted.
+  // -1: the NUL is converted and counted; a buffer that fits exactly is enough.
   wchar_t wide[8];
   char narrow[8] = "zzzzzzz";
-  EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "\x93\xFA" "a", -1, nullptr, 0), 3);
   ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, "\x93\xFA" "a", -1, wide, 8), 3);
   EXPECT_EQ(std::wstring(wide, 3), std::wstring(L"\u65E5a\0", 3));
-  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, L"\u65E5a", -1, nullptr, 0, nullptr, nullptr), 4);
   ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, L"\u65E5a", -1, narrow, 8, nullptr, nullptr), 4);
   EXPECT_EQ(std::string(narrow, 4), std::string("\x93\xFA" "a\0", 4));
   EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, L"a\u65E5", 2, narrow, 3, nullptr, nullptr), 3);
@@ -172,8 +140,8 @@ TEST_F(ActiveCodePageTest, ReadOnceFromTheRegistry) {
   const struct {
     const char* value;  // as a user or oxmail init writes it
     UINT expected;
-  } cases[] = {{"\"ACP\"=\"65001\"", 65001}, {"\"ACP\"=dword:0000fde9", 65001}, {"\"ACP\"=\"932\"", 932},
-               {"\"ACP\"=\"1252\"", 932},    {"\"ACP\"=\"65001 \"", 932}};
+  } cases[] = {{"\"ACP\"=\"65001\"", 65001}, {"\"ACP\"=dword:0000fde9", 65001}, {"\"ACP\"=\"1252\"", 932},
+               {"\"ACP\"=\"65001 \"", 932}};
   for (const auto& c : cases) {
     test::writeHostFile(root_.host("Registry/HKEY_LOCAL_MACHINE.reg"),
                         std::string("Windows Registry Editor Version 5.00\r\n\r\n"

@@ -13,8 +13,7 @@
 
 namespace {
 
-// Whether a process is gone (or only a zombie waiting for its new parent). A killed process
-// takes a moment to die: this waits for it, at most 10 s.
+// Whether a process is gone or only a zombie, waiting at most 10 s for a killed one to die.
 bool gone(const std::string& pid) {
   for (int i = 0; i < 1000; ++i) {
     std::ifstream stat("/proc/" + pid + "/stat");
@@ -27,8 +26,7 @@ bool gone(const std::string& pid) {
   return false;
 }
 
-// The conversation, the end of the input as the helper's signal to finish, and the recovery
-// when it does not: its whole process group is killed.
+// Lines both ways, the end of input as the signal to finish, else the helper's group is killed.
 TEST(HelperProcessTest, TalksByLinesAndEndsWithItsInput) {
   oxm::test::TempRoot dir;
   const std::string log = dir.path() + "/helper.log";
@@ -39,10 +37,9 @@ TEST(HelperProcessTest, TalksByLinesAndEndsWithItsInput) {
   std::string line;
   EXPECT_FALSE(echo.readLine(&line, 100));  // half a line is kept for later
   ASSERT_TRUE(echo.writeLine("deliver 1 alice"));
-  ASSERT_TRUE(echo.readLine(&line, 10000));
-  EXPECT_EQ(line, "ready 1 2");
-  ASSERT_TRUE(echo.readLine(&line, 10000));
-  EXPECT_EQ(line, "got deliver 1 alice");
+  std::string second;
+  ASSERT_TRUE(echo.readLine(&line, 10000) && echo.readLine(&second, 10000));
+  EXPECT_EQ(line + "|" + second, "ready 1 2|got deliver 1 alice");
   EXPECT_EQ(echo.finish(10000), 0);  // cat ends at the end of its input
   EXPECT_FALSE(echo.writeLine("late"));
   EXPECT_EQ(oxm::test::readHostFile(log), "oops\n");

@@ -1,5 +1,6 @@
 #include "platform/net.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -18,8 +19,7 @@ using NetTest = test::RootTest;
 TEST_F(NetTest, InterruptEndsWaitsAndKeepsTheConnection) {
   test::ScriptServer server(Script{test::expect("QUIT\r\n"), test::send("+OK bye\r\n"), test::expectClose()});
   Socket socket;
-  ASSERT_TRUE(socket.open());
-  ASSERT_EQ(socket.connect("127.0.0.1", server.port()), kOk);
+  ASSERT_TRUE(socket.open() && socket.connect("127.0.0.1", server.port()) == kOk);
   std::atomic<int> waited{99};
   std::thread reader([&] { waited = socket.waitReadable(-1); });
   while (waited.load() == 99) {
@@ -28,23 +28,21 @@ TEST_F(NetTest, InterruptEndsWaitsAndKeepsTheConnection) {
   }
   reader.join();
   EXPECT_EQ(waited.load(), kInterrupted);
-  // Every wait ends until the interruption is cleared.
-  EXPECT_EQ(socket.waitReadable(-1), kInterrupted);
+  // Every wait ends until the interruption is cleared; the connection is still usable.
   char buf[64];
+  EXPECT_EQ(socket.waitReadable(-1), kInterrupted);
   EXPECT_EQ(socket.recv(buf, sizeof buf), -1);
   socket.clearInterrupt();
   EXPECT_EQ(socket.waitReadable(0), 0);
   EXPECT_EQ(socket.send("QUIT\r\n", 6), 6);
   EXPECT_EQ(socket.waitReadable(-1), 1);
-  EXPECT_EQ(socket.recv(buf, sizeof buf), 9);
-  EXPECT_EQ(std::string(buf, 9), "+OK bye\r\n");
+  EXPECT_EQ(std::string(buf, std::max(0L, socket.recv(buf, sizeof buf))), "+OK bye\r\n");
 }
 
 TEST_F(NetTest, ShutdownFromAnotherThreadEndsABlockedReceive) {
   test::ScriptServer server(Script{test::stall()});
   Socket socket;
-  ASSERT_TRUE(socket.open());
-  ASSERT_EQ(socket.connect("127.0.0.1", server.port()), kOk);
+  ASSERT_TRUE(socket.open() && socket.connect("127.0.0.1", server.port()) == kOk);
   std::atomic<long> got{99};
   std::thread reader([&] {
     char buf[16];
@@ -58,10 +56,8 @@ TEST_F(NetTest, ShutdownFromAnotherThreadEndsABlockedReceive) {
   EXPECT_EQ(socket.waitReadable(0), -1);
   socket.close();
   EXPECT_FALSE(socket.isOpen());
-  // The same object opens and connects again.
-  ASSERT_TRUE(socket.open());
   test::ScriptServer again(Script{test::send("hi\r\n")});
-  ASSERT_EQ(socket.connect("127.0.0.1", again.port()), kOk);
+  ASSERT_TRUE(socket.open() && socket.connect("127.0.0.1", again.port()) == kOk) << "the same object again";
   char buf[8];
   EXPECT_EQ(socket.recv(buf, sizeof buf), 4);
 }
@@ -86,7 +82,7 @@ TEST_F(NetTest, SendingToAClosedPeerFailsQuietly) {
     long sent = 0;
     for (int i = 0; i < 100 && sent >= 0; ++i) sent = socket.send(block.data(), block.size());
     EXPECT_EQ(sent, -1);
-    EXPECT_EQ(socket.recv(buf, sizeof buf) <= 0, true);
+    EXPECT_LE(socket.recv(buf, sizeof buf), 0);
   }
 }
 

@@ -1,6 +1,7 @@
 #include "platform/usernotify.h"
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/clock.h"
@@ -46,33 +47,26 @@ TEST_F(UserNotifyTest, EntriesAreKeptInTheDatabaseFile) {
   HANDLE handles[4] = {};
   DWORD count = 0;
   ASSERT_TRUE(CeGetUserNotificationHandles(handles, 1, &count));
-  EXPECT_EQ(count, 2u);  // room for one, told of both
-  EXPECT_EQ(handles[0], a);
-  EXPECT_EQ(handles[1], nullptr);
+  EXPECT_TRUE(count == 2u && handles[0] == a && handles[1] == nullptr) << "room for one, told of both";
 
   // The size first, then the record with its texts in the same buffer.
   DWORD needed = 0;
-  SetLastError(0);
   EXPECT_EQ(fails(CeGetUserNotification(a, 0, &needed, nullptr)), ERROR_INSUFFICIENT_BUFFER);
   ASSERT_GT(needed, sizeof(CE_NOTIFICATION_INFO_HEADER) + sizeof(CE_NOTIFICATION_TRIGGER));
   std::vector<BYTE> buffer(needed);
   ASSERT_TRUE(CeGetUserNotification(a, needed, &needed, buffer.data()));
   const auto* info = reinterpret_cast<const CE_NOTIFICATION_INFO_HEADER*>(buffer.data());
-  EXPECT_EQ(info->hNotification, a);
+  EXPECT_TRUE(info->hNotification == a && info->pceun == nullptr);
   ASSERT_NE(info->pcent, nullptr);
-  EXPECT_EQ(info->pceun, nullptr);
-  EXPECT_EQ(info->pcent->dwSize, 52u);
-  EXPECT_EQ(info->pcent->dwType, 2u);
-  EXPECT_EQ(std::wstring(info->pcent->lpszApplication), L"\\Windows\\OxRecvTimer.exe");
-  EXPECT_EQ(std::wstring(info->pcent->lpszArguments), L"-t");
-  EXPECT_EQ(info->pcent->stStartTime.wMinute, 15);
-  const BYTE* end = buffer.data() + buffer.size();
-  EXPECT_TRUE(reinterpret_cast<const BYTE*>(info->pcent->lpszArguments) < end);
+  EXPECT_EQ(std::make_tuple(info->pcent->dwSize, info->pcent->dwType, info->pcent->stStartTime.wMinute),
+            std::make_tuple(DWORD{52}, DWORD{2}, WORD{15}));
+  EXPECT_EQ(std::wstring(info->pcent->lpszApplication) + L" " + info->pcent->lpszArguments,
+            L"\\Windows\\OxRecvTimer.exe -t");
+  EXPECT_LT(reinterpret_cast<const BYTE*>(info->pcent->lpszArguments), buffer.data() + buffer.size());
 
   // Replacing keeps the handle; clearing removes the entry; an unknown handle is refused.
   EXPECT_EQ(set(L"\\Windows\\Other.exe", L"-x", at(2026, 12, 9, 0, 0), b), b);
   ASSERT_TRUE(CeClearUserNotification(a));
-  SetLastError(0);
   EXPECT_EQ(fails(CeClearUserNotification(a)), ERROR_INVALID_HANDLE);
   SetLastError(0);
   EXPECT_EQ(fails(CeGetUserNotification(a, 0, &needed, nullptr)), ERROR_INVALID_HANDLE);
@@ -83,30 +77,22 @@ TEST_F(UserNotifyTest, EntriesAreKeptInTheDatabaseFile) {
 
 TEST_F(UserNotifyTest, BadTriggersAndInjectedFailuresWriteNothing) {
   const SYSTEMTIME start = at(2026, 12, 7, 2, 0);
-  struct Case {
-    DWORD size, type;
-    const wchar_t* app;
-    SYSTEMTIME start;
-  } cases[] = {
-      {64, CNT_TIME, L"\\Windows\\a.exe", start},          // the host's size, not the device's
-      {kCeTriggerSize, CNT_EVENT, L"\\Windows\\a.exe", start},
-      {kCeTriggerSize, CNT_TIME, nullptr, start},
-      {kCeTriggerSize, CNT_TIME, L"", start},
-      {kCeTriggerSize, CNT_TIME, L"\\Windows\\a.exe", at(2026, 13, 1, 0, 0)},
-  };
-  for (const Case& c : cases) {
-    CE_NOTIFICATION_TRIGGER t{c.size, c.type, 0, c.app, L"", c.start, SYSTEMTIME{}};
+  // The host's size (not the device's), an event trigger, no or an empty program, a bad time.
+  const CE_NOTIFICATION_TRIGGER bad[] = {
+      {64, CNT_TIME, 0, L"\\Windows\\a.exe", L"", start, {}},
+      {kCeTriggerSize, CNT_EVENT, 0, L"\\Windows\\a.exe", L"", start, {}},
+      {kCeTriggerSize, CNT_TIME, 0, nullptr, L"", start, {}},
+      {kCeTriggerSize, CNT_TIME, 0, L"", L"", start, {}},
+      {kCeTriggerSize, CNT_TIME, 0, L"\\Windows\\a.exe", L"", at(2026, 13, 1, 0, 0), {}}};
+  for (const CE_NOTIFICATION_TRIGGER& t : bad) {
     SetLastError(0);
-    EXPECT_EQ(CeSetUserNotificationEx(nullptr, &t, nullptr), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(fails(CeSetUserNotificationEx(nullptr, &t, nullptr) != nullptr), ERROR_INVALID_PARAMETER) << &t - bad;
   }
   EXPECT_EQ(CeSetUserNotificationEx(nullptr, nullptr, nullptr), nullptr);
 
   failUserNotificationSetAt(2);
   EXPECT_NE(set(L"\\Windows\\a.exe", L"", start), nullptr);
-  SetLastError(0);
-  EXPECT_EQ(set(L"\\Windows\\b.exe", L"", start), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(fails(set(L"\\Windows\\b.exe", L"", start) != nullptr), ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_NE(set(L"\\Windows\\c.exe", L"", start), nullptr);
   DWORD count = 0;
   HANDLE handles[4];
@@ -127,9 +113,7 @@ TEST_F(UserNotifyTest, DueEntriesAreTakenInStartOrder) {
   std::vector<OxDueNotification> due;
   ASSERT_TRUE(OxTakeDueUserNotifications(&due));
   ASSERT_EQ(due.size(), 2u);
-  EXPECT_EQ(due[0].application, L"\\Windows\\first.exe");
-  EXPECT_EQ(due[0].arguments, L"1");
-  EXPECT_EQ(due[1].application, L"\\Windows\\second.exe");
+  EXPECT_EQ(due[0].application + due[0].arguments + due[1].application, L"\\Windows\\first.exe1\\Windows\\second.exe");
   // They fired: taking again finds nothing; the later one stays until its time.
   ASSERT_TRUE(OxTakeDueUserNotifications(&due));
   EXPECT_TRUE(due.empty());

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <utility>
 
 #include "platform/event.h"
 #include "platform/fault.h"
@@ -19,21 +20,18 @@ class WorkerTest : public test::RootTest {
   }
 };
 
-// A step ends when the call does: with steps of 1000 s, a call that ends at once is seen at
-// the first wait, and one that needs the test's release is not.
+// With steps of 1000 s a call that ends at once is seen at the first wait; one held is not.
 TEST_F(WorkerTest, StepEndsWhenTheCallEnds) {
   setStepScale(1000.0);
   StepWorker quick;
   ASSERT_TRUE(quick.start([] {}));
-  EXPECT_TRUE(quick.waitStep());
-  EXPECT_TRUE(quick.finished());
+  EXPECT_TRUE(quick.waitStep() && quick.finished());
 
   setStepScale(0.001);
   HANDLE release = CreateEventW(true, false, L"");
   StepWorker held;
   ASSERT_TRUE(held.start([release] { WaitForSingleObject(release, INFINITE); }));
-  EXPECT_FALSE(held.waitStep());
-  EXPECT_FALSE(held.waitStep());
+  EXPECT_FALSE(held.waitStep() || held.waitStep());
   EXPECT_FALSE(held.start([] {}));  // one call at a time
   SetEvent(release);
   setStepScale(1000.0);
@@ -47,12 +45,11 @@ TEST_F(WorkerTest, StepEndsWhenTheCallEnds) {
 }
 
 TEST_F(WorkerTest, StepScaleAndTheSteppedSleep) {
-  setStepScale(0.001);
-  EXPECT_EQ(stepMilliseconds(), 1);
-  setStepScale(0.0001);
-  EXPECT_EQ(stepMilliseconds(), 1);  // never below one millisecond
-  setStepScale(-5);
-  EXPECT_EQ(stepMilliseconds(), 1000);  // a scale that makes no sense is the default
+  // Never below one millisecond; a scale that makes no sense is the default.
+  for (auto [scale, ms] : {std::pair{0.002, 2}, {0.0001, 1}, {-5.0, 1000}}) {
+    setStepScale(scale);
+    EXPECT_EQ(stepMilliseconds(), ms) << scale;
+  }
   setStepScale(0.001);
   StepSleeper sleeper;
   int asked = 0;
@@ -68,10 +65,9 @@ TEST_F(WorkerTest, StepScaleAndTheSteppedSleep) {
     stop = true;
     sleeper.wake();
   });
-  bool slept = sleeper.sleep(1, [&] { return stop.load(); });
+  const bool slept = sleeper.sleep(1, [&] { return stop.load(); });
   waker.join();
-  // Either the stop came before the step began, or the wake ended the step: never 1000 s.
-  EXPECT_FALSE(slept);
+  EXPECT_FALSE(slept) << "the stop came before the step began, or the wake ended the step";
 }
 
 // A session's faults count only its own thread and the workers it starts.
@@ -106,29 +102,22 @@ TEST_F(WorkerTest, FaultSessionsBelongToTheirThreadAndItsWorkers) {
   EXPECT_TRUE(worker.start([] {}));
 }
 
-TEST_F(WorkerTest, NamedEventsAreSharedByName) {
-  HANDLE a = CreateEventW(false, false, L"tmcprog_telto");
-  HANDLE b = CreateEventW(true, true, L"tmcprog_telto");  // opens the same: its modes are ignored
+// Events of one name are one event (the dialer's auto-reset one is checked with the dialer).
+TEST_F(WorkerTest, NamedEventsAreSharedByNameUntilTheLastClose) {
+  HANDLE a = CreateEventW(true, false, L"tmcprog_telto");
+  HANDLE b = CreateEventW(false, true, L"tmcprog_telto");  // opens the same: its modes are ignored
   HANDLE other = CreateEventW(true, false, L"other");
-  ASSERT_TRUE(a && b && other);
-  EXPECT_EQ(a, b);
-  EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_TIMEOUT);
+  ASSERT_TRUE(a && a == b && other && other != a);
   EXPECT_TRUE(SetEvent(b));
   EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_TIMEOUT);
   EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_TIMEOUT);  // auto-reset
-  SetEvent(other);
-  EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_OBJECT_0);  // manual reset
-  ResetEvent(other);
-  EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_TIMEOUT);
-  // A wait ends when another thread sets the event.
+  EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_OBJECT_0) << "manual reset";
+  ResetEvent(a);
+  EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_TIMEOUT);
   std::thread setter([a] { SetEvent(a); });
-  EXPECT_EQ(WaitForSingleObject(a, INFINITE), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(a, INFINITE), WAIT_OBJECT_0) << "a wait ends when another thread sets it";
   setter.join();
-  CloseHandle(a);
-  CloseHandle(b);
-  CloseHandle(other);
+  for (HANDLE h : {a, b, other}) CloseHandle(h);
   // The last handle gone, the name makes a new event with the new modes.
   HANDLE fresh = CreateEventW(true, true, L"tmcprog_telto");
   EXPECT_EQ(WaitForSingleObject(fresh, 0), WAIT_OBJECT_0);

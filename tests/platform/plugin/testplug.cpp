@@ -2,13 +2,7 @@
 #include <cstdint>
 
 extern "C" int GetPluginInfo(uint32_t index, const wchar_t** text) {
-  if (index == 0) {
-    *text = L"OxenMailPlugIn 01";
-    return 1;
-  }
-  if (index == 1) {
-    *text = L"Test plug-in";
-    return 1;
-  }
-  return 0;
+  if (index != 0) return 0;
+  *text = L"OxenMailPlugIn 01";
+  return 1;
 }
