@@ -54,7 +54,6 @@ TEST(JapaneseTest, ConversionsBetweenJapaneseCharsets) {
     std::string got, want;
     const char* why;
   } cases[] = {
-      {applied(jisToSjis, "a" + kNihonJis + "b"), "a" + kNihonSjis + "b", "JIS"},
       {applied(jisToSjis, "\x1b(I\x36\x1b(Bx\x0e\x31\x0fy\x1b$@F|\x1b(J!\x1b$(D"), "\xb6x\xb1y\x93\xfa!\x1b$(D",
        "katakana by ESC ( I and by SO/SI; ESC $ @ is double-byte too; unknown escapes stay"},
       {applied(jisToSjis, "\x1b$B\xf8\x9f\nF|\x1b(B"), "\xf8\x9f\n\x93\xfa",
@@ -62,16 +61,12 @@ TEST(JapaneseTest, ConversionsBetweenJapaneseCharsets) {
       {applied(eucToSjis, "x" + kNihonEuc + "\x8e\xb6" + "\x8f\xa2\xaf" + "y"), "x" + kNihonSjis + "\xb6\x81\xac" "y",
        "SS2 kana, SS3 as the geta mark"},
       {sjisToEuc(kNihonSjis + "\xb6" "a"), kNihonEuc + "\x8e\xb6" "a", "to EUC-JP"},
-      {sjisToIso2022jp("a" + kNihonSjis + "b"), "a\x1b$BF|K\\\x1b(Bb", "to ISO-2022-JP"},
-      {sjisToIso2022jp(kNihonSjis), kNihonJis, "ends back in ASCII"},
       {sjisToIso2022jp("\xb6\xde\xb3\xde\xca\xdf\xb1\xde"), "\x1b$B%,%t%Q%\"!+\x1b(B",
        "half-width katakana become full width, voiced and semi-voiced marks merge"},
       {sjisToIso2022jp(kNihonSjis.substr(0, 2) + "\xf8\x9f" + "z"), "\x1b$BF|\x1b(B\xf8\x9fz",
        "a carrier pictogram leaves JIS mode and is written raw"},
       {sjisToIso2022jp("\xf9\x40"), "\xf9\x40", "a carrier pictogram alone"},
-      // By charset name.
-      {applied(toSjisAs(L"ISO-2022-JP"), kNihonJis), kNihonSjis, "ISO-2022-JP by name"},
-      {applied(toSjisAs(L"EUC-JP"), kNihonEuc), kNihonSjis, "EUC-JP by name"},
+      // By charset name (the declared JIS and EUC-JP of real mail are in the corpus tests).
       {applied(toSjisAs(L"utf-8"), "\xe6\x97\xa5\xe6\x9c\xac\xf0\x9f\x98\x80"), kNihonSjis + "?",
        "UTF-8, a character CP932 lacks"},
       {applied(toSjisAs(L"us-ascii"), kNihonJis), kNihonSjis, "a wrong declaration falls back to detection"},
@@ -102,7 +97,6 @@ TEST(CharsetTest, WideConversions) {
   EXPECT_EQ(ConvertWtoS(L"\u65e5a", &s), 4) << "three bytes and the terminating zero";
   EXPECT_EQ(s, "\x93\xfa" "a");
   EXPECT_EQ(wideToSjisForSending(L"a\u00e9"), "a\x81\xac") << "no Shift_JIS form: the geta mark";
-  EXPECT_EQ(wideToIso2022jp(L"\u65e5\u672c"), kNihonJis);
 
   // ConvertFromUTF16 takes the charset an HTML text names, else the one given, else detection.
   const struct {
@@ -112,9 +106,7 @@ TEST(CharsetTest, WideConversions) {
       {L"<meta content=\"text/html; CHARSET=Shift_JIS\">\u65e5", L"",
        "<meta content=\"text/html; CHARSET=Shift_JIS\">\x93\xfa"},
       {L"<meta charset=euc-jp>\u65e5", L"", "<meta charset=euc-jp>\xc6\xfc"},
-      {L"<meta charset=iso-2022-jp>\u65e5", L"", "<meta charset=iso-2022-jp>\x1b$BF|\x1b(B"},
       {L"\u65e5", L"", "\x93\xfa"},
-      {L"\u65e5", L"EUC-JP", "\xc6\xfc"},
       {L"\u65e5", L"ISO-2022-JP", "\x1b$BF|\x1b(B"},
   };
   for (const auto& k : cases) {
@@ -173,9 +165,8 @@ TEST(MimeTypeTest, ByExtension) {
   // gz has two rows, the later counts; types keep their case; a name without a dot is looked up
   // whole; Z is looked up as z; a leading / is a path, not a type.
   const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-      {L"PHOTO.JPG", L"image/jpeg"}, {L"backup.tar.gz", L"application/x-gzip"}, {L"key.pgp", L"application/pgp-signature"},
-      {L"setup.exe", L"application/x-msdos-program"}, {L"song.mp2", L"video/mpeg"}, {L"world.WRL", L"x-world/x-vrml"},
-      {L"book.qbf", L"ebook/qbdf"}, {L"card.vcf", L"text/x-vCard"}, {L"pdf", L"application/pdf"},
+      {L"PHOTO.JPG", L"image/jpeg"}, {L"backup.tar.gz", L"application/x-gzip"},
+      {L"card.vcf", L"text/x-vCard"}, {L"pdf", L"application/pdf"},
       {L"README", L"application/octet-stream"}, {L"name.", L"application/octet-stream"}, {L"text/plain", L"text/plain"},
       {L"file.Z", L"application/x-compress"}, {L"Image/JPEG", L"image/jpeg"}, {L"/abs/path.png", L"image/png"},
       {L"\u65e5\u672c.txt", L"text/plain"},
