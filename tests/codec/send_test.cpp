@@ -125,9 +125,6 @@ TEST_F(CodecTest, CopiesWithoutEnclosures) {
                             "Content-Disposition: attachment;\r\n filename=\"notes.txt\"\r\n\r\n"
                             "line=3D1\r\n\r\n--next_bound_m4345--"))
       << out;
-  const Email again = decode(out);
-  EXPECT_EQ(names(again.enclosures), std::vector<std::wstring>{L"notes.txt"});
-  EXPECT_EQ(again.body, L"see notes");
   EXPECT_EQ(failure(codec.EncodeWithoutEnclosure(&mail, &out, nullptr)), OXMDL_ERR_MIME_NULL_ARG);
 }
 
