@@ -1,5 +1,6 @@
 // Japanese charsets: detection, the byte conversions, the display check, the wide forms,
-// pictogram tags both ways, and the media type table.
+// pictogram tags both ways, the media type table, and received mail under the code page 65001
+// (that real-world mail loses no character there is checked against Python in tests/corpus).
 #include "codec/charset.h"
 #include "codec/convert.h"
 #include "codec/displayable.h"
@@ -8,10 +9,13 @@
 #include "codec/mimetype.h"
 #include "codec/pictogram.h"
 #include "frame/oxerror.h"
-#include "tests/support/testroot.h"
+#include "platform/codepage.h"
+#include "tests/codec/codec_fixture.h"
 
 namespace oxm {
 namespace {
+
+using namespace test;
 
 const std::string kNihonSjis = "\x93\xfa\x96\x7b";  // 日本
 const std::string kNihonJis = "\x1b$BF|K\\\x1b(B";  // 日本 in ISO-2022-JP
@@ -173,6 +177,66 @@ TEST(MimeTypeTest, ByExtension) {
   };
   EmlCompose c;
   for (const auto& [name, type] : cases) EXPECT_EQ(c.MimeTypeId(name), type) << name;
+}
+
+class Utf8ModeTest : public CodecTest {
+ protected:
+  void SetUp() override {
+    CodecTest::SetUp();
+    setActiveCodePage(65001);
+  }
+};
+
+TEST_F(Utf8ModeTest, BadBytesCostOneCharacterEach) {
+  const struct {
+    std::string raw;
+    const wchar_t *subject, *body;
+  } cases[] = {
+      {"Subject: =?UTF-8?B?8J+OhOKdow==?=\nContent-Type: text/plain; charset=utf-8\nContent-Transfer-Encoding: 8bit\n\n"
+       "hei\xC3\x9F" "e qu\xC3\xA4lte \xC2\xA2 \xE2\x9C\x94 \xE7\xB5\xB5\xE6\x96\x87\xE5\xAD\x97\xF0\x9F\x8E\x85\n",
+       L"\U0001F384\u2763", L"hei\u00DFe qu\u00E4lte \u00A2 \u2714 \u7D75\u6587\u5B57\U0001F385"},
+      // Invalid UTF-8 in a UTF-8 part: a bad byte, an overlong "/", an encoded surrogate, a cut
+      // sequence; the rest of the text stays.
+      {"Subject: =?utf-8?b?4oGr4w==?=\nContent-Type: text/plain; charset=UTF-8\n\n"
+       "a\xFF" "b\xC0\xAF" "c\xED\xA0\x80" "d\xE2\x9C\nnext line\n",
+       L"\u206B\uFFFD", L"a\uFFFDb\uFFFD\uFFFDc\uFFFD\uFFFD\uFFFDd\uFFFD\r\nnext line"},
+      // A charset the platform reads, with a byte it does not define.
+      {"Subject: s\nContent-Type: text/plain; charset=windows-1252\n\nA\x81" "B\x80\n", L"s", L"A\uFFFDB\u20AC"},
+  };
+  for (const auto& c : cases) {
+    const Email e = decode(c.raw);
+    EXPECT_EQ(e.subject, c.subject) << c.raw;
+    EXPECT_EQ(e.body, c.body) << c.raw;
+  }
+  // The same UTF-8 text under 932: what has no Shift_JIS form is lost, as on the original device.
+  setActiveCodePage(932);
+  EXPECT_EQ(decode(cases[0].raw).body, L"hei?e qu?lte ? ? \u7D75\u6587\u5B57?");
+}
+
+// Japanese mail, carrier pictograms and the device's own pictogram tags read the same in both
+// code pages: the pictograms keep their private-use characters.
+TEST_F(Utf8ModeTest, JapaneseMailReadsAsUnder932) {
+  const std::string messages[] = {
+      "Subject: =?ISO-2022-JP?B?GyRCRnxLXBsoQg==?=\nContent-Type: text/plain; charset=ISO-2022-JP\n\n"
+      "\x1b$BF|K\\\x1b(I1\x1b(B\n",
+      "Subject: \x93\xfa\x96\x7b\xF8\x9F\nContent-Type: text/plain; charset=Shift_JIS\n\n\x93\xfa\xF8\x9F\xB1\n",
+      "Subject: p\nContent-Type: text/x-pmaildx; charset=iso-2022-jp\n\nI <<3 <#HEART><#TS-CRY>\n",
+      "Subject: p\n\n\x93\xfa\x96\x7b\n",
+      "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nx\n--b\nContent-Type: text/plain; "
+      "name=\"=?Shift_JIS?B?k/qWew==?=.txt\"\n\ny\n--b--\n",
+  };
+  for (const std::string& raw : messages) {
+    setActiveCodePage(932);
+    const Email sjis = decode(raw);
+    setActiveCodePage(65001);
+    const Email utf8 = decode(raw);
+    EXPECT_EQ(utf8.subject, sjis.subject) << raw;
+    EXPECT_EQ(utf8.body, sjis.body) << raw;
+    EXPECT_EQ(names(utf8.enclosures), names(sjis.enclosures)) << raw;
+  }
+  EXPECT_EQ(decode(messages[2]).body, L"I <3 \uE000\uE0CC");
+  EXPECT_EQ(decode(messages[1]).body, L"\u65E5\uE63E\uFF71") << "a carrier pictogram and a half-width katakana";
+  EXPECT_EQ(names(decode(messages[4]).enclosures), std::vector<std::wstring>{L"\u65e5\u672c.txt"});
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Encoding whole messages: exact header lines and their order, the multipart skeleton, the
 // charsets and pictogram tags, replies, line breaking, the envelope, and what a failure leaves.
 #include "codec/encode_fields.h"
+#include "platform/codepage.h"
 #include "tests/codec/codec_fixture.h"
 #include "tests/codec/encode_cases.h"
 
@@ -15,6 +16,11 @@ const std::string kMime = "Mime-Version: 1.0\r\nX-Mailer: tamarin OxMail/1.40 (K
 
 class EncodeTest : public CodecTest {
  protected:
+  // A message of `subject` and `body` from Taro to Hanako, encoded.
+  std::string encode(const std::wstring& subject, const std::wstring& body) {
+    EncodeCase c = composed("", subject, body);
+    return encode(c);
+  }
   // Puts the case's files under the device root and encodes its record.
   std::string encode(EncodeCase& c, RawEmail_S* raw = nullptr) {
     for (const auto& [path, bytes] : c.files) put(path, bytes);
@@ -198,6 +204,42 @@ TEST_F(EncodeTest, FailuresLeaveNothingBehind) {
   out = "old";
   EXPECT_EQ(failure(codec.Encode(&c.mail, &out)), OXMDL_ERR_MEM_SHORTAGE);
   EXPECT_EQ(out, "");
+}
+
+// Under the code page 65001.
+TEST_F(EncodeTest, OutgoingTextIsIso2022jpWhenItFitsElseUtf8) {
+  setActiveCodePage(65001);
+  const std::wstring subject = L"\u65E5\u672C\u8A9E\u306E\u4EF6\u540D", body = L"\u672C\u6587\uE000\u3067\u3059\r\nline <2>";
+  const std::string asBefore = encode(subject, body);
+  setActiveCodePage(932);
+  EXPECT_EQ(asBefore, encode(subject, body)) << "byte for byte the 932 message";
+  EXPECT_NE(asBefore.find("Content-Type: text/x-pmaildx; charset=\"iso-2022-jp\"\r\n"), std::string::npos);
+  setActiveCodePage(65001);
+
+  std::string m = encode(L"hei\u00DFe \U0001F385", L"Gr\u00FC\u00DFe aus Berlin und bis bald");
+  EXPECT_NE(m.find("\r\nSubject: =?UTF-8?b?aGVpw59lIPCfjoU=?=\r\n"), std::string::npos) << m;
+  EXPECT_EQ(from(m, "Content-Type: text/plain"),
+            "Content-Type: text/plain; charset=\"UTF-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+            "Gr=C3=BC=C3=9Fe aus Berlin und bis bald\r\n")
+      << "mostly ASCII: quoted-printable";
+  std::wstring santas;
+  for (int i = 0; i < 12; ++i) santas += L"\U0001F385";
+  m = encode(santas, L"\u7D75\u6587\u5B57\U0001F385");
+  EXPECT_NE(m.find("\r\nSubject: =?UTF-8?b?8J+OhfCfjoXwn46F8J+OhfCfjoXwn46F8J+OhfCfjoXwn46F8J+OhfCfjoU=?=\r\n"
+                   " =?UTF-8?b?8J+OhQ==?=\r\n"),
+            std::string::npos)
+      << "45 bytes a word, whole characters: " << m;
+  EXPECT_EQ(from(m, "Content-Type: text/plain"),
+            "Content-Type: text/plain; charset=\"UTF-8\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+            "57W15paH5a2X8J+OhQ==\r\n")
+      << "mostly multi-byte: Base64";
+  // An own pictogram beside a character without a Shift_JIS form: tags in a UTF-8 pmaildx body.
+  m = encode(L"p", L"\uE000 <b \U0001F385");
+  EXPECT_NE(m.find("Content-Type: text/x-pmaildx; charset=\"UTF-8\"\r\n"), std::string::npos) << m;
+  EXPECT_EQ(decode(m).body, L"\uE000 <b \U0001F385");
+  // A lone surrogate in the record is one default character; nothing else is lost.
+  m = encode(L"s", std::wstring(L"caf\u00E9 ") + wchar_t(0xD800) + L" ok, merci beaucoup");
+  EXPECT_NE(m.find("\r\n\r\ncaf=C3=A9 ? ok, merci beaucoup\r\n"), std::string::npos) << m;
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ using Names = std::vector<std::wstring>;
 
 std::wstring mimeType(const Enclosure& e) { return e.type + L"/" + e.subtype; }
 
-// Body, HTML body and the number of enclosures and related files of each message.
+// Body, HTML body and the number of enclosures of each message.
 TEST_F(CodecTest, BodiesOfEveryShape) {
   const std::string alternative =
       "Content-Type: multipart/alternative; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nplain\n"
@@ -22,38 +22,37 @@ TEST_F(CodecTest, BodiesOfEveryShape) {
     const char* what;
     std::string raw;
     const wchar_t *body, *html;
-    size_t enclosures, related;
+    size_t enclosures;
   } cases[] = {
       {"alternative: the HTML without its final LF, and then without one more CR LF", alternative, L"plain",
-       L"<p>html</p>", 0, 0},
-      {"mixed: the HTML part is an attachment", mixed, L"plain", L"", 1, 0},
+       L"<p>html</p>", 0},
+      {"mixed: the HTML part is an attachment", mixed, L"plain", L"", 1},
       {"last boundary not closed, then an empty line",
-       "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nhello\n--b\n\n", L"hello", L"", 0, 0},
+       "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nhello\n--b\n\n", L"hello", L"", 0},
       {"last boundary not closed, blanks after it, end of text",
-       "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nhello\n--b \t", L"hello", L"", 0, 0},
+       "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nhello\n--b \t", L"hello", L"", 0},
       {"an empty part between two text parts",
-       "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nfirst\n--b\n\n--b\n\nsecond\n--b--\n", L"first", L"", 1, 0},
+       "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nfirst\n--b\n\n--b\n\nsecond\n--b--\n", L"first", L"", 1},
       {"a boundary only as a whole line (blanks and a stray CR may follow), not inside or before a longer line",
        "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nline --b\n--bx\n--b--x\nend\n--b \r\r\n\nsecond\n--b--\n",
-       L"line --b\r\n--bx\r\n--b--x\r\nend", L"", 1, 0},
+       L"line --b\r\n--bx\r\n--b--x\r\nend", L"", 1},
       {"an attachment without its closing boundary is no enclosure",
        "Content-Type: multipart/mixed; boundary=c\n\n--c\nContent-Type: text/plain\n\nhello\n"
        "--c\nContent-Type: application/pdf; name=\"cut.pdf\"\nContent-Transfer-Encoding: base64\n\nJVBE",
-       L"hello", L"", 0, 0},
+       L"hello", L"", 0},
       {"a cut-off text part is still body text",
        "Content-Type: multipart/mixed; boundary=c\n\n--c\nContent-Type: text/plain; name=\"t.txt\"\n\npartial te",
-       L"partial te", L"", 0, 0},
+       L"partial te", L"", 0},
       {"a boundary that ends the text",
-       "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nx\n--b", L"x", L"", 0, 0},
+       "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nx\n--b", L"x", L"", 0},
       {"a boundary that never comes ends the walk", "Content-Type: multipart/mixed; boundary=nowhere\n\ntext\n", L"",
-       L"", 0, 0},
+       L"", 0},
   };
   for (const auto& c : cases) {
     const Email e = decode(c.raw);
     EXPECT_EQ(e.body, c.body) << c.what;
     EXPECT_EQ(e.htmlBody, c.html) << c.what;
     EXPECT_EQ(e.enclosures.size(), c.enclosures) << c.what;
-    EXPECT_EQ(e.relatedFiles.size(), c.related) << c.what;
   }
   const Enclosure html = decode(mixed).enclosures.front();
   EXPECT_EQ(html.displayName + L"|" + mimeType(html), L"NoName.html|text/html");
