@@ -1,4 +1,4 @@
-// Transfer decodings and writing enclosures to files, with their errors.
+// Transfer decodings and encodings, and writing enclosures to files, with their errors.
 #include "codec/enclosure.h"
 #include "codec/transfer.h"
 #include "platform/fault.h"
@@ -52,6 +52,28 @@ TEST(TransferTest, Base64QuotedPrintableUuencode) {
     std::string d = k.in;
     EXPECT_EQ(decodeEnclosure(&d, &e), k.code) << k.in;
     if (k.code == OXMDL_ERR_NONE) EXPECT_EQ(d, k.out) << k.in;
+  }
+
+  // The writers at their line limits.
+  std::string line;
+  for (int i = 0; i < 19; ++i) line += "YWFh";  // 57 bytes make exactly 76 characters
+  const struct {
+    bool qp;
+    std::string in, out;
+    const char* why;
+  } writes[] = {
+      {false, std::string(57, 'a'), line + "\n", "a full last line gets its LF"},
+      {false, std::string(58, 'a'), line + "\nYQ==", "one byte more"},
+      {false, std::string("\xFF\xFE", 2), "//4=", "the last two letters of the alphabet"},
+      {false, "", "", "nothing"},
+      {true, std::string(71, 'x') + "=", std::string(71, 'x') + "=\n=3D", "an escape does not fit in 72 columns"},
+      {true, std::string(72, 'x') + ".y\x7f\n.", std::string(72, 'x') + "=\n=2Ey=7F\n=2E",
+       "a \".\" moved to a line start by a soft break is escaped; the last column is used"},
+  };
+  for (const auto& k : writes) {
+    std::string out;
+    k.qp ? qpEncode(k.in, &out) : base64Encode(k.in, &out);
+    EXPECT_EQ(out, k.out) << k.why;
   }
 }
 
