@@ -41,7 +41,6 @@ TEST(JapaneseTest, DetectionOfUndeclaredText) {
   } cases[] = {
       {"plain ascii\r\n", false, E::Ascii, "ASCII"},
       {"x " + kNihonJis, false, E::Jis, "ESC $ before any other evidence"},
-      {kNihonEuc, false, E::EucJp, "EUC-JP"},
       {kNihonSjis, false, E::ShiftJis, "0x93 is a lead with a valid trail"},
       {"\xb1\xb2", false, E::EucJp, "two bytes A1..FE read as EUC first"},
       {"\xb1 ", false, E::ShiftJis, "a lone half-width katakana"},
