@@ -1,6 +1,5 @@
-// The composed messages of the encoding tests, shared with the program that hands their encoded
-// form to Python's email package (tests/corpus/encode_interop.cpp): the record to encode and the
-// files it attaches, relative to the device root.
+// The composed messages of the encoding tests, also handed to Python's email package
+// (tests/corpus/encode_interop.cpp): the record and the files it attaches under the device root.
 #pragma once
 
 #include <string>

@@ -25,8 +25,7 @@ TEST_F(CodecTest, HtmlMadeForFeedMessages) {
   EXPECT_TRUE(creater.CreateHtml(m));
   EXPECT_EQ(m.htmlBody.substr(0, 23), L"<html>\r\n<body>\r\n\r\n<b>Ne") << "an HTML body is kept";
   Email empty;
-  EXPECT_FALSE(creater.CreateHtml(empty));
-  EXPECT_TRUE(empty.htmlBody.empty());
+  EXPECT_FALSE(creater.CreateHtml(empty) || !empty.htmlBody.empty());
   // The decoder makes it for every feed message, and for no other.
   EXPECT_EQ(decode("X-Tmr-Rivulet: contents\nDate: Fri, 02 Jan 2026 09:00:00 +0900\n\nitem text\n").htmlBody,
             L"<html>\r\n<body>\r\n\r\nitem text\r\n<div align=\"right\">Fri, 02 Jan 2026 09:00:00 +0900</div>"
@@ -56,8 +55,7 @@ TEST_F(TemplateTest, SavedAndLoadedBack) {
   EmlCompose codec;
   debugCaptureStart();
   ASSERT_TRUE(codec.SaveHtmlTemplate(&mail_, &path_)) << std::hex << GetOxMiddleError();
-  EXPECT_NE(debugCaptured().find(L"SaveHtmlTemplate() start\r\n"), std::wstring::npos);
-  EXPECT_NE(debugCaptured().find(L"EmlCompose::EncodeHtmlTemplate() end\r\n"), std::wstring::npos);
+  EXPECT_EQ(debugCaptured().substr(0, 26), L"SaveHtmlTemplate() start\r\n");
   debugCaptureStop();
   EXPECT_EQ(saved(), "K-HTML-MAIL-TEMPLATE\r\nMime-Version: 1.0\r\n"
                      "Content-Type: multipart/mixed;\r\n boundary=\"next_bound_m4345\"\r\n\r\n"
@@ -76,8 +74,7 @@ TEST_F(TemplateTest, SavedAndLoadedBack) {
   loaded.subject = L"cleared on load";
   std::string raw;
   ASSERT_TRUE(codec.LoadHtmlTemplate(&loaded, &path_, &raw)) << std::hex << GetOxMiddleError();
-  EXPECT_EQ(loaded.htmlBody, mail_.htmlBody);
-  EXPECT_TRUE(loaded.subject.empty());
+  EXPECT_EQ(loaded.htmlBody + L"|" + loaded.subject, mail_.htmlBody + L"|");
   ASSERT_EQ(names(loaded.relatedFiles), std::vector<std::wstring>{L"pic.gif"});
   EXPECT_EQ(loaded.relatedFiles.front().contentId, L"pic@x");
   ASSERT_EQ(names(loaded.enclosures), std::vector<std::wstring>{L"doc.pdf"});

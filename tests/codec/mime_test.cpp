@@ -1,7 +1,6 @@
 // The MIME walk: bodies, enclosures and related files, parameters and file names, attached
 // messages, cut-off messages, real-world shapes that must lose nothing, and hostile input.
 #include "platform/codepage.h"
-#include "platform/fs.h"
 #include "tests/codec/codec_fixture.h"
 
 namespace oxm {
@@ -12,7 +11,7 @@ using Names = std::vector<std::wstring>;
 
 std::wstring mimeType(const Enclosure& e) { return e.type + L"/" + e.subtype; }
 
-// Body, HTML body and the number of enclosures and related files of each message.
+// Body, HTML body and the number of enclosures of each message.
 TEST_F(CodecTest, BodiesOfEveryShape) {
   const std::string alternative =
       "Content-Type: multipart/alternative; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nplain\n"
@@ -23,57 +22,46 @@ TEST_F(CodecTest, BodiesOfEveryShape) {
     const char* what;
     std::string raw;
     const wchar_t *body, *html;
-    size_t enclosures, related;
+    size_t enclosures;
   } cases[] = {
-      {"declared JIS", "Subject: s\nContent-Type: text/plain; charset=ISO-2022-JP\n\n\x1b$BF|K\\\x1b(B\nline 2\n",
-       L"\u65e5\u672c\r\nline 2", L"", 0, 0},
-      {"no Content-Type: JIS found by detection", "Subject: s\n\n\x1b$BF|\x1b(B\n", L"\u65e5", L"", 0, 0},
-      {"pictogram tags of a pmaildx body", "Content-Type: text/x-pmaildx; charset=iso-2022-jp\n\nI <<3 <#HEART>\n",
-       L"I <3 \ue000", L"", 0, 0},
       {"alternative: the HTML without its final LF, and then without one more CR LF", alternative, L"plain",
-       L"<p>html</p>", 0, 0},
-      {"mixed: the HTML part is an attachment", mixed, L"plain", L"", 1, 0},
+       L"<p>html</p>", 0},
+      {"mixed: the HTML part is an attachment", mixed, L"plain", L"", 1},
       {"last boundary not closed, then an empty line",
-       "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nhello\n--b\n\n", L"hello", L"", 0, 0},
+       "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nhello\n--b\n\n", L"hello", L"", 0},
       {"last boundary not closed, blanks after it, end of text",
-       "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nhello\n--b \t", L"hello", L"", 0, 0},
+       "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nhello\n--b \t", L"hello", L"", 0},
       {"an empty part between two text parts",
-       "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nfirst\n--b\n\n--b\n\nsecond\n--b--\n", L"first", L"", 1, 0},
+       "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nfirst\n--b\n\n--b\n\nsecond\n--b--\n", L"first", L"", 1},
       {"a boundary only as a whole line (blanks and a stray CR may follow), not inside or before a longer line",
        "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nline --b\n--bx\n--b--x\nend\n--b \r\r\n\nsecond\n--b--\n",
-       L"line --b\r\n--bx\r\n--b--x\r\nend", L"", 1, 0},
+       L"line --b\r\n--bx\r\n--b--x\r\nend", L"", 1},
       {"an attachment without its closing boundary is no enclosure",
        "Content-Type: multipart/mixed; boundary=c\n\n--c\nContent-Type: text/plain\n\nhello\n"
        "--c\nContent-Type: application/pdf; name=\"cut.pdf\"\nContent-Transfer-Encoding: base64\n\nJVBE",
-       L"hello", L"", 0, 0},
+       L"hello", L"", 0},
       {"a cut-off text part is still body text",
        "Content-Type: multipart/mixed; boundary=c\n\n--c\nContent-Type: text/plain; name=\"t.txt\"\n\npartial te",
-       L"partial te", L"", 0, 0},
-      {"a boundary that ends the text",
-       "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nx\n--b", L"x", L"", 0, 0},
+       L"partial te", L"", 0},
       {"a boundary that never comes ends the walk", "Content-Type: multipart/mixed; boundary=nowhere\n\ntext\n", L"",
-       L"", 0, 0},
+       L"", 0},
   };
   for (const auto& c : cases) {
     const Email e = decode(c.raw);
     EXPECT_EQ(e.body, c.body) << c.what;
     EXPECT_EQ(e.htmlBody, c.html) << c.what;
     EXPECT_EQ(e.enclosures.size(), c.enclosures) << c.what;
-    EXPECT_EQ(e.relatedFiles.size(), c.related) << c.what;
   }
   const Enclosure html = decode(mixed).enclosures.front();
-  EXPECT_EQ(html.displayName, L"NoName.html");
-  EXPECT_EQ(mimeType(html), L"text/html");
-  EXPECT_EQ(html.index, 0u);
+  EXPECT_EQ(html.displayName + L"|" + mimeType(html), L"NoName.html|text/html");
   // A nameless text attachment empties the plain body and becomes NoName.txt.
   const Email text = decode(
       "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nfirst\n"
       "--b\nContent-Type: text/plain; charset=\"\"\nContent-Disposition: attachment\n\nsecond\n--b--\n");
   EXPECT_EQ(text.body, L"");
   ASSERT_EQ(text.enclosures.size(), 1u);
-  EXPECT_EQ(text.enclosures.front().filename, L"NoName.txt");
-  EXPECT_EQ(text.enclosures.front().charset, L"US-ASCII") << "an empty charset parameter";
-  EXPECT_FALSE(text.enclosures.front().inlineDisposition);
+  EXPECT_EQ(text.enclosures.front().filename + L"|" + text.enclosures.front().charset, L"NoName.txt|US-ASCII")
+      << "an empty charset parameter";
 }
 
 TEST_F(CodecTest, RelatedPictures) {
@@ -91,10 +79,8 @@ TEST_F(CodecTest, RelatedPictures) {
   ASSERT_EQ(made.size(), 22u);
   EXPECT_EQ(made.substr(0, 10), L"0102120405") << "month, day, hour, minute, second of local time";
   EXPECT_EQ(made.substr(18), L".jpg");
-  EXPECT_EQ(rel[0].contentId, L"p1@x");
-  EXPECT_EQ(rel[0].contentLocation, L"loc1");
-  EXPECT_EQ(mimeType(rel[0]), L"image/jpeg");
-  EXPECT_EQ(rel[1].displayName, L"named.gif");
+  EXPECT_EQ(rel[0].contentId + L"|" + rel[0].contentLocation + L"|" + mimeType(rel[0]) + L"|" + rel[1].displayName,
+            L"p1@x|loc1|image/jpeg|named.gif");
 
   // Carrier decoration: the related level ends with a bare boundary line, and the outer boundary
   // begins with the related boundary's text; the attachment starts after its own header.
@@ -114,24 +100,17 @@ TEST_F(CodecTest, RelatedPictures) {
   EXPECT_EQ(deco.compare(d.enclosures.front().bodyOffset, 5, "AAEC\n"), 0);
 
   // A mailer that gives every attachment of an HTML mail a Content-ID: the file stays a related
-  // file of the record, and GetEnclosure writes it like any enclosure.
-  const std::string raw =
+  // file of the record.
+  const Email z = decode(
       "Subject: report\r\nContent-Type: multipart/mixed; boundary=m\r\n\r\n"
       "--m\r\nContent-Type: text/html; charset=us-ascii\r\n\r\n<p>see the file</p>\r\n"
       "--m\r\nContent-Type: application/zip; name=report.zip\r\nContent-Transfer-Encoding: base64\r\n"
       "Content-Disposition: attachment; filename=report.zip\r\nContent-ID: <f1@example.jp>\r\n\r\n"
-      "UEsDBHppcA==\r\n--m--\r\n";
-  const Email z = decode(raw);
+      "UEsDBHppcA==\r\n--m--\r\n");
   EXPECT_EQ(z.htmlBody, L"<p>see the file</p>");
   EXPECT_TRUE(z.enclosures.empty());
   ASSERT_EQ(names(z.relatedFiles), Names{L"report.zip"});
-  Enclosure zip = z.relatedFiles.front();
-  EXPECT_EQ(mimeType(zip), L"application/zip");
-  EXPECT_EQ(zip.contentId, L"f1@example.jp");
-  ASSERT_TRUE(CreateDirectoryW(L"\\out"));
-  zip.folder = L"\\out";
-  ASSERT_TRUE(EmlCompose().GetEnclosure(raw, zip)) << std::hex << GetOxMiddleError();
-  EXPECT_EQ(readHostFile(root_.host("out/report.zip")), std::string("PK\x03\x04zip", 7));
+  EXPECT_EQ(mimeType(z.relatedFiles.front()) + L"|" + z.relatedFiles.front().contentId, L"application/zip|f1@example.jp");
 }
 
 TEST_F(CodecTest, ParametersAndFileNames) {
@@ -149,10 +128,9 @@ TEST_F(CodecTest, ParametersAndFileNames) {
   EXPECT_EQ(names(e.enclosures), (Names{L"\u65e5\u672c\u8a9e.txt", L"\u65e5.bin", std::wstring(200, L'a'), L"NoName",
                                         L"\u8868.doc", L"\u65e5\u672c\u8a9e.txt"}));
   const auto enc = vec(e.enclosures);
-  EXPECT_EQ(mimeType(enc[0]), L"text/plain") << "the type follows the file name";
-  EXPECT_EQ(mimeType(enc[3]), L"application/octet-stream");
-  EXPECT_EQ(mimeType(enc[4]), L"application/msword");
-  for (size_t i = 0; i < enc.size(); ++i) EXPECT_EQ(enc[i].index, i);
+  EXPECT_EQ(mimeType(enc[0]) + L"|" + mimeType(enc[3]) + L"|" + mimeType(enc[4]),
+            L"text/plain|application/octet-stream|application/msword")
+      << "the type follows the file name";
 }
 
 // Header text without encoded words: valid UTF-8 with a multi-byte sequence is UTF-8, anything
@@ -186,17 +164,15 @@ TEST_F(CodecTest, AttachedMessageNumbering) {
   EXPECT_EQ(e.body, L"outer body\r\n\r\n----------------\r\ninner body");
   const auto enc = vec(e.enclosures);
   ASSERT_EQ(enc.size(), 3u);
-  EXPECT_EQ(enc[0].displayName + L"|" + enc[1].displayName, L"a.pdf|in.gif");
-  EXPECT_EQ(enc[2].name, L"inner subj.eml") << "subject through the file-name rules";
-  EXPECT_EQ(mimeType(enc[2]), L"message/rfc822");
+  EXPECT_EQ(enc[0].displayName + L"|" + enc[1].displayName + L"|" + enc[2].name + L"|" + mimeType(enc[2]),
+            L"a.pdf|in.gif|inner subj.eml|message/rfc822")
+      << "the attached message named by its subject through the file-name rules";
   for (size_t i = 0; i < enc.size(); ++i) EXPECT_EQ(enc[i].index, i);
   EXPECT_EQ(enc[1].bodyOffset, nested.find("R0lGODlh")) << "inner offsets count from the outer text";
-  EXPECT_EQ(enc[1].bodyLength, 9u);
   // Summary mode stops after the first text part.
   Email s;
   ASSERT_TRUE(EmlCompose().DecodeSimple(&s, &nested, -1));
-  EXPECT_EQ(s.body, L"outer body");
-  EXPECT_TRUE(s.enclosures.empty());
+  EXPECT_TRUE(s.body == L"outer body" && s.enclosures.empty());
 }
 
 TEST_F(CodecTest, HostileInputEnds) {
@@ -218,8 +194,7 @@ TEST_F(CodecTest, HostileInputEnds) {
   for (int i = 0; i < 10000; ++i) messages += "Content-Type: message/rfc822\n\n";
   const Email e = decode(messages + "Subject: x\n\nend\n");
   EXPECT_EQ(e.enclosures.size(), 101u);
-  EXPECT_EQ(e.enclosures.back().name, L"NoName.eml");
-  EXPECT_EQ(e.body, L"");
+  EXPECT_EQ(e.enclosures.back().name + L"|" + e.body, L"NoName.eml|");
   // Nothing but line ends, nothing but boundaries.
   decode(std::string(100000, '\n'));
   decode("Content-Type: multipart/mixed; boundary=\"-\"\n\n" + std::string(100000, '-'));

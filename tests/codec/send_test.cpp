@@ -1,6 +1,5 @@
-// Preparing stored messages for sending (envelope, Bcc, fresh Date and Message-Id, footer),
-// copies without enclosures, and the Base64 and quoted-printable writers at their line limits.
-#include "codec/transfer.h"
+// Preparing stored messages for sending (envelope, Bcc, fresh Date and Message-Id, footer), and
+// copies without enclosures.
 #include "frame/registry_value.h"
 #include "tests/codec/codec_fixture.h"
 
@@ -125,33 +124,7 @@ TEST_F(CodecTest, CopiesWithoutEnclosures) {
                             "Content-Disposition: attachment;\r\n filename=\"notes.txt\"\r\n\r\n"
                             "line=3D1\r\n\r\n--next_bound_m4345--"))
       << out;
-  const Email again = decode(out);
-  EXPECT_EQ(names(again.enclosures), std::vector<std::wstring>{L"notes.txt"});
-  EXPECT_EQ(again.body, L"see notes");
   EXPECT_EQ(failure(codec.EncodeWithoutEnclosure(&mail, &out, nullptr)), OXMDL_ERR_MIME_NULL_ARG);
-}
-
-TEST_F(CodecTest, Base64AndQuotedPrintableLineLimits) {
-  std::string line;
-  for (int i = 0; i < 19; ++i) line += "YWFh";  // 57 bytes make exactly 76 characters
-  const struct {
-    bool qp;
-    std::string in, out;
-    const char* why;
-  } cases[] = {
-      {false, std::string(57, 'a'), line + "\n", "a full last line gets its LF"},
-      {false, std::string(58, 'a'), line + "\nYQ==", "one byte more"},
-      {false, std::string("\xFF\xFE", 2), "//4=", "the last two letters of the alphabet"},
-      {false, "", "", "nothing"},
-      {true, std::string(71, 'x') + "=", std::string(71, 'x') + "=\n=3D", "an escape does not fit in 72 columns"},
-      {true, std::string(72, 'x') + ".y\x7f\n.", std::string(72, 'x') + "=\n=2Ey=7F\n=2E",
-       "a \".\" moved to a line start by a soft break is escaped; the last column is used"},
-  };
-  for (const auto& k : cases) {
-    std::string out;
-    k.qp ? qpEncode(k.in, &out) : base64Encode(k.in, &out);
-    EXPECT_EQ(out, k.out) << k.why;
-  }
 }
 
 }  // namespace

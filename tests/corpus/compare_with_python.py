@@ -1,64 +1,29 @@
 #!/usr/bin/env python3
 """Compares every enclosure that GetEnclosure writes for the shared real-world messages with the
-part Python's email package extracts from the same message.
+part Python's email package extracts from the same message, and the decoded texts.
 
 usage: compare_with_python.py [--codepage 932|65001] CORPUS_EXTRACT TESTDATA_DIR
 
-The device code page (932 by default) is the one the codec runs under; under 65001 its narrow
-text is UTF-8, and the rule 7bit-to-sjis below converts to UTF-8 instead (7bit-to-utf8).
+An enclosure matches a part when the bytes are equal; where the codec differs on purpose it is
+compared again after undoing the rule, counted by name (under 65001 7bit-to-sjis is 7bit-to-utf8):
+  line-ends        CR LF line ends up to the boundary (not base64 or uuencode); QP loses a final LF
+  7bit-to-sjis     a 7bit part (not HTML) found to be JIS or EUC-JP is converted to Shift_JIS
+  attached-message an attached message (or a message/external-body part) is written as it stands
+  qp-bad-escape    "=" before two characters that are no hex escape is dropped, the two kept
+  base64-padding   "=" inside Base64 is skipped, not taken as the end
+  only-x-uuencode  only "x-uuencode" is uudecoded; others are written as text
+  overlapping-boundaries  a part ends only at a whole line of its own level's boundary
+  header-skips-non-field-lines  a header line that is no field is skipped (Python ends the header)
+  last-field-wins  a repeated Content-Type or Content-Transfer-Encoding: the last counts
+  unclosed-level-runs-to-end  a level whose boundary never comes again runs to the end of the text
+  digest-part-as-text  a part without a header is text, also in a multipart/digest
+A message Python does not split although it is multipart is not compared, only counted.
 
-An enclosure matches a part of its message when the bytes are equal. Where the codec's rules make
-the bytes differ on purpose, it is compared once more after undoing the rule, counted by name:
+Texts (subject, plain body, file names): under 65001 a text that Python reads cleanly must not hold
+more replacement characters (U+FFFD, U+30FB, U+3013) than Python's; other differences are counted
+by kind. Under 932 characters without a Shift_JIS form are replaced by design: counted only.
 
-  line-ends       Parts neither base64 nor uuencoded are written with CR LF line ends up to the
-                  boundary, the line end before it included; quoted-printable loses one final LF.
-                  Compared with LF line ends and trailing line ends removed on both sides.
-  7bit-to-sjis    A 7bit part (not HTML) detected as JIS or EUC-JP is converted to Shift_JIS.
-                  Compared with Python's part decoded as ISO-2022-JP and encoded as CP932.
-  attached-message  An attached message (and a named message/external-body part, its type in any
-                  case) is written as it stands in the text; Python rebuilds it. Checked to be a
-                  piece of the message text, line ends aside; a 7bit one is also converted from
-                  JIS or EUC-JP (counted as 7bit-to-sjis).
-  qp-bad-escape   In quoted-printable, "=" before two characters that are no hexadecimal escape is
-                  dropped and the two kept. Compared with the part re-decoded that way.
-  base64-padding  "=" inside Base64 is skipped, not taken as the end. Compared with the part
-                  re-decoded that way.
-  only-x-uuencode Only "x-uuencode" is uudecoded; "uuencode" and others are written as text.
-                  Compared after uudecoding ours.
-  overlapping-boundaries  Where one boundary is the prefix of another, a part ends only at a whole
-                  line of its own level's boundary, also when an enclosing level's comes first (a
-                  part that would start on one ends the level); Python ends the part there.
-  header-skips-non-field-lines  A header line that is no field (">From - ...", "Fro :x") is
-                  skipped and the header read on to the empty line; Python ends the header there.
-                  Compared with Python's parts of the (attached) message re-read without them.
-  last-field-wins When Content-Type or Content-Transfer-Encoding stands twice in the message
-                  header, the last counts; Python takes the first. Compared with Python's parts of
-                  the message re-read without the earlier ones.
-  unclosed-level-runs-to-end  A level whose boundary does not come again runs to the end of the
-                  text, past enclosing boundaries. Checked to be the end of the message text and to
-                  begin with Python's part.
-  digest-part-as-text  A part without a header is text (an empty type counts as text), also in a
-                  multipart/digest where Python rebuilds it as a message. Checked to stand in the
-                  text right after a boundary line and an empty line.
-
-A part that only a re-reading of the message yields is counted under that re-reading's rule.
-A message that Python does not split into parts although it is multipart (a malformed or folded
-boundary the codec accepts) has nothing to compare with and is counted as such. The enclosures
-listed in python_unexplained.txt differ for reasons not yet analysed: reported, not failed.
-
-The decoded texts are compared too: subject, plain body, file names. Under 65001 a text that
-Python reads (no U+FFFD, no undecodable bytes, no ISO-2022-JP escapes left, no header defect, no
-encoded word given back undecoded) must not hold more replacement characters (U+FFFD, U+30FB,
-U+3013) than Python's: that is a character replaced, a failure. Other differences are counted:
-"equal" (line ends and trailing blanks aside), "blanks" (equal without blanks),
-"python-unreadable", "python-empty" (no such text in Python, as the body of an HTML-only
-message), "attached-message-text" (the codec appends attached messages' texts to the body),
-"codec-made-names" (NoName.txt, NoName.html, <subject>.eml), "differs" (another part taken as the
-body, other decoding rules). Under 932 characters without a Shift_JIS form are replaced by
-design: counted as "replaced", not failed.
-
-Exit status: 0 when every enclosure matched (exactly, under a rule, or listed), 1 otherwise, 77
-when the test data is missing.
+Exit status: 0 when every enclosure matched, 1 otherwise, 77 when the test data is missing.
 """
 import base64
 import collections
@@ -304,25 +269,9 @@ def text_kind(ours, theirs):
         return "replaced"
     def norm(t):
         return "\n".join(line.rstrip() for line in t.replace("\r\n", "\n").split("\n")).strip()
-    if norm(ours) == norm(theirs):
-        return "equal"
-    if re.sub(r"\s+", "", ours) == re.sub(r"\s+", "", theirs):
-        return "blanks"
-    if not theirs.strip():
-        return "python-empty"
-    if "\r\n----------------\r\n" in ours:
-        return "attached-message-text"
-    return "differs"
-
-
-def names_kind(ours, theirs):
-    """text_kind for the file names; the names the codec makes up (NoName.txt, NoName.html,
-    <subject>.eml) are set aside first."""
-    kind = text_kind("\n".join(ours), None if theirs is None else "\n".join(theirs))
-    if kind not in ("differs", "python-empty"):
-        return kind
-    own = sorted(n for n in ours if not n.startswith("NoName.") and not n.endswith(".eml"))
-    return "codec-made-names" if own == sorted(set(theirs)) or own == sorted(theirs) else kind
+    # Other differences (another part taken as the body, names the codec makes up, attached
+    # messages' texts appended to the body) are counted, not failed.
+    return "equal" if norm(ours) == norm(theirs) else "differs"
 
 
 def compare_texts(out, by_number):
@@ -338,7 +287,8 @@ def compare_texts(out, by_number):
         kinds = [("subject", fields[0], subject, text_kind(fields[0], subject)),
                  ("body", fields[1], body, text_kind(fields[1], body))]
         if ours_names:
-            kinds.append(("file names", "\n".join(ours_names), names, names_kind(ours_names, names)))
+            theirs = None if names is None else "\n".join(names)
+            kinds.append(("file names", "\n".join(ours_names), theirs, text_kind("\n".join(ours_names), theirs)))
         for field, ours, theirs, kind in kinds:
             counts[(field, kind)] = counts.get((field, kind), 0) + 1
             if kind == "replaced" and SYSTEM["codec"] != "cp932":
@@ -386,7 +336,7 @@ def explain(ours, encoding, ctype, raw, candidates, used):
 
 
 def main():
-    codepage, tool, mail, files = common.arguments(__doc__)
+    codepage, tool, _, files = common.arguments(__doc__)
     if codepage == "65001":
         SYSTEM.update(codec="utf-8", rule="7bit-to-utf8")
     with common.run(tool, codepage, files) as out:
@@ -395,10 +345,8 @@ def main():
         by_message = {}
         for number, path, index, encoding, ctype, code, written in rows:
             by_message.setdefault(path, []).append((index, encoding, ctype, code, written))
-        listed_file = os.path.join(os.path.dirname(os.path.abspath(__file__)), "python_unexplained.txt")
-        listed = {tuple(line.split()) for line in open(listed_file) if line.strip() and not line.startswith("#")}
         counts = collections.Counter(equal=0)
-        failures, unexplained = [], []
+        failures = []
         not_written = unsplit = 0
         for path, enclosures in by_message.items():
             with open(path, "rb") as f:
@@ -418,8 +366,6 @@ def main():
                 used.add(match)
                 if rule:
                     counts[rule] += 1
-                elif (os.path.relpath(path, mail), index) in listed:
-                    unexplained.append(f"{os.path.relpath(path, mail)} enclosure {index}")
                 else:
                     failures.append(f"{path}: enclosure {index} ({ctype}, {encoding or 'no encoding'}, "
                                     f"{len(ours)} bytes) matches no part Python extracts")
@@ -428,8 +374,6 @@ def main():
               + ", ".join(f"{n} {k}" for k, n in sorted(counts.items())))
         if unsplit:
             print(f"{unsplit} enclosures of messages that Python does not split into parts: not compared")
-        if unexplained:
-            print(f"{len(unexplained)} listed as differing for reasons not yet analysed: " + ", ".join(unexplained))
         if not_written:
             print(f"{not_written} enclosures not written (uuencoded without a begin line)")
         numbers = {int(r[0]): r[1] for r in rows}

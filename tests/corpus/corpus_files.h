@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/charset.h"
 #include "platform/codepage.h"
 
 namespace oxm::test {
@@ -43,14 +44,7 @@ inline std::string readWhole(const std::string& path) {
   return bytes.str();
 }
 
-inline std::string utf8(const std::wstring& w) {
-  std::string out(w.size() * 4, '\0');
-  const int n = w.empty() ? 0
-                          : WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(),
-                                                static_cast<int>(out.size()), nullptr, nullptr);
-  out.resize(static_cast<size_t>(n > 0 ? n : 0));
-  return out;
-}
+inline std::string utf8(const std::wstring& w) { return wideToUtf8(w); }
 
 // The corpus programs' "--codepage N" in front of their arguments: taken off, N made the device's.
 inline void takeCodePage(int& argc, char**& argv) {

@@ -1,8 +1,6 @@
 // Encodes the composed messages of the encoding tests and every shared real-world message that
-// decodes with a body (decoded, then encoded again), for the comparison with Python's email
-// package (compare_encoded_with_python.py). For each message N it writes N.eml (what Encode
-// produced) and N.json (what our decoder reads from it: subject, From, To, body texts, and the
-// name and written file of every part).
+// decodes with a body, for compare_encoded_with_python.py: N.eml (what Encode produced) and N.json
+// (what our decoder reads from it: subject, From, To, Cc, bodies, each part's name and file).
 //
 // usage: encode_interop [--codepage 932|65001] OUTDIR [FILE...]
 #include <cstdio>
@@ -41,9 +39,8 @@ std::string json(const std::list<std::wstring>& list) {
 
 class Writer {
  public:
-  Writer(std::filesystem::path out) : out_(std::move(out)) {}
+  explicit Writer(std::filesystem::path out) : out_(std::move(out)) {}
 
-  // Writes N.eml and N.json for one encoded message.
   bool write(const std::string& name, const std::string& encoded) {
     const size_t n = count_++;
     std::ofstream(out_ / (std::to_string(n) + ".eml"), std::ios::binary) << encoded;

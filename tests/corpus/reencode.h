@@ -1,7 +1,5 @@
 // A received message made ready to be encoded again: decoded, its enclosures and related files
-// written to files (GetEnclosure) under a directory of the device root, and each part pointed
-// at its file, so that Encode reads them back. Used by the round-trip test and by the program
-// that hands the encoded messages to Python's email package.
+// written to files under a directory of the device root, each part pointed at its file.
 #pragma once
 
 #include <string>
