@@ -1,5 +1,5 @@
-// Shared set-up of the transport tests: a temporary root, short steps, a fresh emulated
-// Connection Manager, and a client socket connected to a scripted server.
+// The transport tests' set-up: a temporary root, short steps, a fresh emulated Connection
+// Manager, and a client socket connected to a scripted server.
 #pragma once
 
 #include <memory>
@@ -11,23 +11,12 @@
 #include "platform/worker.h"
 #include "tests/support/script_server.h"
 #include "tests/support/testroot.h"
-#include "transport/reply_reader.h"
 
 namespace oxm::test {
 
 inline Script operator+(Script a, const Script& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
-}
-
-// Sends `command` (none when empty) and reads its whole reply; the status's name on a failure.
-inline std::string exchange(transport::ReplyReader& reader, const std::string& command, transport::ReplyEnd& end) {
-  using transport::ReadStatus;
-  ReadStatus status = command.empty() ? ReadStatus::Ok : reader.send(command.data(), command.size());
-  std::string reply;
-  if (status == ReadStatus::Ok) status = reader.read(reply, end, 1 << 20);
-  while (status == ReadStatus::Ok && !reader.complete()) status = reader.read(reply, end, 1 << 20);
-  return status == ReadStatus::Ok ? reply : transport::readStatusName(status);
 }
 
 class TransportTest : public RootTest {
