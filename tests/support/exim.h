@@ -31,7 +31,6 @@ class EximServer {
   std::vector<EximDelivery> deliveries(size_t n);
   // Removes every delivery on disk.
   void clear();
-  const std::string& folder() const { return dir_; }
 
  private:
   EximServer() = default;
@@ -40,7 +39,6 @@ class EximServer {
   std::string dir_;
   int pid_ = -1;   // the script, leader of the server's process group
   int feed_ = -1;  // the write end of the script's standard input
-
 };
 
 }  // namespace oxm::test
