@@ -1,6 +1,5 @@
 // A real Exim for the SMTP tests, run by scripts/exim.sh as this process's child (it ends with
-// the process, however that ends) in a temporary folder on free
-// 127.0.0.1 ports: plain (no AUTH, no STARTTLS), submit (STARTTLS, AUTH before and after it),
+// the process, however that ends) in a temporary folder on free 127.0.0.1 ports: plain (no AUTH, no STARTTLS), submit (STARTTLS, AUTH before and after it),
 // strict (AUTH only after STARTTLS) and smtps (TLS from the first byte). Users alice/secret1 and
 // bob/secret2. One server serves a whole test program; tests skip when it cannot start.
 #pragma once
@@ -42,8 +41,3 @@ class EximServer {
 };
 
 }  // namespace oxm::test
-
-#define OXM_NEED_EXIM(var)                                          \
-  std::string eximWhyNot_;                                          \
-  ::oxm::test::EximServer* var = ::oxm::test::EximServer::shared(&eximWhyNot_); \
-  if (!var) GTEST_SKIP() << "no Exim: " << eximWhyNot_

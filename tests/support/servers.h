@@ -29,11 +29,9 @@ bool waitServerUp(int* pid, const std::vector<unsigned>& ports);
 // Kills that process group and reaps the child; *pid becomes -1. Nothing when *pid <= 0.
 void stopServerProcess(int* pid);
 
-// One Dovecot POP3 server in its own temporary folder: the users alice/secret1 and
-// bob/secret2 (maildir), a plain port and an implicit-TLS port with the certificate named at
-// start ("localhost", "wronghost" or "expired"). It runs as a child of the thread that starts
-// it and is killed when that thread or the process ends, however it ends; the destructor stops
-// it and removes the folder.
+// One Dovecot POP3 server in its own temporary folder: the users alice/secret1 and bob/secret2
+// (maildir), a plain port and an implicit-TLS port with the certificate named at start. It is
+// killed when the thread that started it ends; the destructor stops it and removes the folder.
 class Dovecot {
  public:
   // Null, with the reason in *why, when dovecot or openssl is missing, the tests do not run

@@ -63,7 +63,6 @@ TEST_F(SmtpClientTest, AuthenticationChoices) {
     unsigned port = 0;
     bool bytewise = false;  // every reply a byte at a time
   } cases[] = {
-      {"plain", 0, kHelo},
       {"CRAM-MD5 chosen from EHLO", 2,
        kEhloAuth + "E: AUTH CRAM-MD5\nS: 334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\n"
                    "E: YWxpY2UgMzU3NzNlNjMxMmIxZTVkYjVkYzNiMTg4M2I3NWMxOTM=\nS: 235 ok\n"},
