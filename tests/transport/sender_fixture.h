@@ -13,23 +13,14 @@
 #include "store/storage_interface.h"
 #include "tests/accounts/accounts_fixture.h"
 #include "tests/support/exim.h"
+#include "tests/transport/transport_fixture.h"
 #include "transport/ras_controller.h"
 #include "transport/sender.h"
 
 namespace oxm::test {
 
-using SenderEvents = std::vector<std::pair<int, unsigned>>;  // kind, code
-
-struct SenderRecorder : Sender::Notify {
-  SenderEvents events;
-  bool notify(int kind, long a, long) override {
-    events.emplace_back(kind, static_cast<unsigned>(a));
-    return true;
-  }
-  int count(int kind, unsigned code = 0) const {
-    return static_cast<int>(std::count(events.begin(), events.end(), std::make_pair(kind, code)));
-  }
-};
+using SenderEvents = Events;
+using SenderRecorder = EventRecorder<Sender::Notify>;
 
 // Message i of a test outbox: To names `rcpt`, the body carries i and a line ".".
 inline std::string outboxText(int i, const std::string& rcpt = "bob@example.jp") {

@@ -2,8 +2,11 @@
 // Manager, and a client socket connected to a scripted server.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/connmgr.h"
 #include "platform/fault.h"
@@ -18,6 +21,20 @@ inline Script operator+(Script a, const Script& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
 }
+
+// A listener of the SMTP client or the sender that keeps each report as (kind, code).
+using Events = std::vector<std::pair<int, unsigned>>;
+template <typename Listener>
+struct EventRecorder : Listener {
+  Events events;
+  bool notify(int kind, long a, long) override {
+    events.emplace_back(kind, static_cast<unsigned>(a));
+    return true;
+  }
+  int count(int kind, unsigned code = 0) const {
+    return static_cast<int>(std::count(events.begin(), events.end(), std::make_pair(kind, code)));
+  }
+};
 
 class TransportTest : public RootTest {
  protected:
