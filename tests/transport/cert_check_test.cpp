@@ -60,8 +60,7 @@ TEST_F(CertCheckTest, SubjectNameAndValidity) {
   for (const auto& [cert, host, want] : cases) EXPECT_EQ(check(cert, host), want) << cert << " for " << host;
 }
 
-// The expired certificate is valid from 2020-01-01 00:00:00 to 2020-02-01 00:00:00 (UTC), both
-// ends included; the local time zone plays no part.
+// The expired certificate: 2020-01-01 00:00:00 to 2020-02-01 00:00:00 UTC, both ends included.
 TEST_F(CertCheckTest, ValidityEndsAreIncluded) {
   const std::pair<SYSTEMTIME, int> cases[] = {{{2019, 12, 0, 31, 23, 59, 59, 999}, 10},
                                                {{2020, 1, 0, 1, 0, 0, 0, 0}, 0},
@@ -94,8 +93,7 @@ TEST_F(CertCheckTest, MalformedCallsAreRefused) {
             L"[SSL] certificateValidationCallback()\r\n[SSL]  - gSslCrackCertificate() error!!!!!!\r\n");
 }
 
-// An unknown issuer goes to the user, whatever the certificate says; a Yes is remembered under
-// the host name's first character and not asked again.
+// An unknown issuer goes to the user; a Yes is remembered under the host's first character.
 TEST_F(CertCheckTest, UnknownIssuerAsksTheUserAndRemembersYes) {
   // Nobody to ask: No.
   EXPECT_EQ(check("wronghost", "mail.example", 1), 10);

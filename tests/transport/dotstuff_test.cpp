@@ -5,8 +5,7 @@
 namespace oxm::transport {
 namespace {
 
-// A dot at the start of a line after CR LF gets one more, and so does a final dot; unstuffing
-// undoes it. Both in place, over a long text with many dotted lines too.
+// A dot after CR LF gets one more, and so does a final dot; unstuffing undoes it.
 TEST(DotStuffTest, StuffAndUnstuff) {
   const std::pair<std::string, std::string> pairs[] = {
       {"", ""},

@@ -160,8 +160,7 @@ INSTANTIATE_TEST_SUITE_P(Scripts, PopScenarioTest,
                                   (std::get<1>(info.param) ? "_bytewise" : "");
                          });
 
-// No server name or no selection: nothing happens; a cancel before the start and a missing
-// listener are reported without a connection.
+// No server or no selection: nothing; an early cancel and a missing listener: no connection.
 TEST_F(PopTest, NoConversationWithoutServerOrSelection) {
   PopClient client;
   PopRecorder recorder(client);
@@ -186,8 +185,7 @@ TEST_F(PopTest, NoConversationWithoutServerOrSelection) {
   EXPECT_EQ(GetOxMiddleError(), POP_CONNECT_ERR);
 }
 
-// Cancel and abort from another thread while the client waits; a used cancel does not stop
-// the next conversation.
+// Cancel and abort from another thread; a used cancel does not stop the next conversation.
 TEST_F(PopTest, CancelAndAbortFromAnotherThread) {
   setStepScale(0.01);  // 6 s of steps: the other thread comes well before the time-out
   for (bool abort : {false, true}) {
@@ -265,8 +263,7 @@ TEST_F(PopTest, MemoryAndSizeLimits) {
   }
 }
 
-// Every connect, send, receive and worker start of a conversation failed in turn: each run ends
-// with one clear code, closes its socket, and what it delivered is whole and delivered once.
+// Each host call failed in turn: one code, the socket closed, what came is whole and once.
 TEST_F(PopTest, FaultAtEveryHostCall) {
   const Scenario& full = scenarios()[0];
   const std::pair<fault::Op, const char*> sweeps[] = {{fault::Op::Connect, "E:POP_CONNECT_ERR"},

@@ -146,8 +146,7 @@ TEST_F(RasTest, FailuresGiveTheirStatusAndNoConnection) {
   EXPECT_EQ(status, -5);
 }
 
-// The feed account's connections leave the companion alone (the overload reads only the
-// network, so the first call is heard); the destructor releases what is open.
+// The feed account leaves the companion alone but for the first call; the destructor releases.
 TEST_F(RasTest, FeedAccountLeavesTheCompanionAlone) {
   Companion companion;
   auto feed = account(L"feed", kHome, kFeedSenderAddress);
@@ -168,8 +167,7 @@ TEST_F(RasTest, FeedAccountLeavesTheCompanionAlone) {
   EXPECT_EQ(companion.calls(), "0");
 }
 
-// A failing connect while Wi-Fi is coming up (state 3) waits for the state to change: to
-// connected (4) it tries once more, to anything else it gives up; 300 polls at most.
+// A failed connect while Wi-Fi comes up waits (300 polls at most): connected, once more; else none.
 TEST_F(RasTest, WifiWaitFollowsTheRegistryValue) {
   auto home = account(L"home", kHome);
   auto setWifi = [](DWORD value) {

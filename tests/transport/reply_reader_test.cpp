@@ -28,8 +28,7 @@ std::unique_ptr<ReplyEnd> makeEnd(EndKind kind) {
   }
 }
 
-// One conversation's replies back to back, each read with its own end test, the stream cut in
-// two at every place; and replies that must not end.
+// Replies back to back, the stream cut in two at every place; and replies that must not end.
 TEST(ReplyEndTest, EveryCutReadsTheSameReplies) {
   const std::vector<Reply> replies = {
       {EndKind::Line, "+OK POP3 ready <1.2@host>\r\n"},
@@ -75,8 +74,7 @@ TEST(ReplyEndTest, EveryCutReadsTheSameReplies) {
   }
 }
 
-// Bytes after a reply's end wait for the next read; a pause longer than the idle wait ends a
-// read early, and the next read finishes the same reply.
+// Bytes after an end wait for the next read; an idle pause ends a read that the next one finishes.
 TEST_F(ReaderTest, BytesAfterTheEndAndIdlePauses) {
   serve({test::parseScript("S: +OK first\\r\\n+OK second\\r\\n+OK th\\\nP: 20\nS: ird\nS: +OK\\r\\n1 a\n"
                            "P: 400\nS: 2 b\\r\\n.\nEXPECT-CLOSE")});
@@ -103,8 +101,7 @@ TEST_F(ReaderTest, BytesAfterTheEndAndIdlePauses) {
   EXPECT_EQ(reply, "+OK\r\n1 a\r\n2 b\r\n.\r\n");
 }
 
-// A buffer over its capacity keeps four bytes and reads on to the end; exactly at the capacity
-// is no overflow; a string reply over its limit stops the read.
+// Over its capacity a buffer keeps four bytes and reads on; a string over its limit stops.
 TEST_F(ReaderTest, SinksBoundWhatTheyKeep) {
   const std::string body = "+OK 40 octets\r\n0123456789abcdefghij\r\n.\r\n";
   serve({Script{test::send(body), test::send("+OK " + std::string(100, 'x') + "\r\n"), test::expectClose()}});
@@ -160,8 +157,7 @@ TEST_F(ReaderTest, EndsOfAReadThatNeverCompletes) {
   EXPECT_EQ(server_->received(), std::vector<std::string>{"QUIT\r\n"});
 }
 
-// Abort and cancel asked between steps, a connection that drops or was released: each ends the
-// wait with its status, the drop and the release are logged, and the socket stays usable.
+// Abort, cancel, a dropped or released connection end the wait; the socket stays usable.
 TEST_F(ReaderTest, ChecksBetweenStepsEndTheWait) {
   ProtocolLog log("\\oxm.log", "ab");
   const std::pair<char, ReadStatus> cases[] = {{'a', ReadStatus::Aborted},
@@ -204,7 +200,9 @@ TEST_F(ReaderTest, ChecksBetweenStepsEndTheWait) {
 TEST_F(ReaderTest, SteppedConnect) {
   test::ScriptServer server(Script{test::expect("HELO\r\n")});
   const std::tuple<std::string, unsigned, int> cases[] = {
-      {"", server.port(), net::kResolveFailed}, {"127.0.0.1", 0, net::kConnectFailed}, {"localhost", server.port(), net::kOk}};
+      {"", server.port(), net::kResolveFailed},
+      {"127.0.0.1", 0, net::kConnectFailed},
+      {"localhost", server.port(), net::kOk}};
   for (const auto& [host, port, want] : cases) {
     SCOPED_TRACE(host + ":" + std::to_string(port));
     net::Socket socket;

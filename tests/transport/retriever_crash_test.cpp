@@ -67,9 +67,7 @@ TEST_F(RetrieverCrashTest, KilledRetrievalsEndWithEveryMessageOnce) {
   EXPECT_EQ(storedOnce("at the end"), want_);
 }
 
-// Retrievals with deletion from the server, each of five new messages and killed at every 7th
-// write, rename or flush of its run: after each kill whatever the server no longer holds is in
-// the store, nothing twice; the next whole run leaves every message stored once.
+// Deleting runs killed at every 7th write, rename or flush: what the server deleted is stored.
 TEST_F(RetrieverCrashTest, DeletingRetrievalKilledAtEveryNthStepLosesNothingTheServerDeleted) {
   pointAt(dovecot_->port(), [](OxAccountInfoInterface::Attributes& a) {
     a.bMessageLeavingEnabled = true;

@@ -67,8 +67,7 @@ class RetrieverScriptTest : public RetrieverTest {
   int openAfter = 0;
 };
 
-// Only the messages after the last UID come; one that a run stored and died before LastUID.ini
-// said so (RecvUID.dat names it) is not stored again. The UID files byte for byte.
+// New messages only, not one RecvUID.dat names as stored; the UID files byte for byte.
 TEST_F(RetrieverScriptTest, OnlyNewMessagesAreStoredWithTheirUidFiles) {
   ASSERT_TRUE(account_->SaveLastUID("u1"));
   ASSERT_TRUE(account_->SaveUIDL({L"u1"}));
@@ -121,8 +120,7 @@ TEST_F(RetrieverScriptTest, HeaderOnlyMessageEndsItsHeaderWithTheOversizeLine) {
   EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX), 0u);  // W account: finished with messages
 }
 
-// Partial messages; the first completed in place by a selected retrieval after it was read:
-// the same message, whole and unread again, the other still partial, the last UID unchanged.
+// A partial message completed in place: whole, unread again; the other stays; the last UID too.
 TEST_F(RetrieverScriptTest, PartialMessagesAreCompletedInPlace) {
   settings = [](OxAccountInfoInterface::Attributes& a) {
     a.bPartialRetrievingEnabled = true;
@@ -199,8 +197,7 @@ TEST_F(RetrieverScriptTest, FailuresReachTheCallerAndTheIndicator) {
   EXPECT_EQ(retriever.HttpReceive(account_.get(), nullptr, nullptr, false), 0x02002311);
 }
 
-// Room for two messages in the trays, one taken by a kept message: of two new ones only the
-// first may come. One retriever for both runs: the limit ends with its run.
+// Room for one more beside a kept message: one of two comes; the limit ends with its run.
 TEST_F(RetrieverScriptTest, ReceiveLimitOfTheOldMessageCheck) {
   std::string kept = msg("0");
   ASSERT_TRUE(OxClassifier().SaveToFolder(kept, "u0", false, account_.get()));
@@ -238,8 +235,7 @@ TEST_F(RetrieverScriptTest, ReceiveLimitOfTheOldMessageCheck) {
   EXPECT_EQ(storedUids(), (std::vector<std::string>{"u0", "u1", "u2", "u3"}));
 }
 
-// A run that died left the remains of u4 (made, attributes set, no text yet): they are
-// removed, and the message is stored afresh. Clearing the server then empties the UID list.
+// The remains of a run that died are replaced; clearing the server empties the UID list.
 TEST_F(RetrieverScriptTest, RemainsOfARunThatDiedAreReplacedAndClearing) {
   ASSERT_TRUE(account_->SaveLastUID("u3"));
   unsigned long id = 0;
@@ -292,8 +288,7 @@ TEST_F(RetrieverScriptTest, AutoRetrieverTakesTheWAccount) {
   EXPECT_TRUE(automatic.StopWaiting());
 }
 
-// A retrieval of 60 messages on a worker while the main thread reads the account's settings,
-// folders and messages: every read succeeds, every message arrives.
+// A retrieval on a worker while the main thread reads the account: every read and message.
 using RetrieverDovecotTest = DovecotRetrieverTest;
 TEST_F(RetrieverDovecotTest, RetrievalOnAWorkerWhileTheMainThreadReadsTheAccount) {
   add(1, 60);

@@ -23,8 +23,7 @@ TEST_F(SenderTest, OutboxOfFiftyWithTheTenthRecipientRefused) {
   EXPECT_EQ(recorder_.events.back(), (std::pair<int, unsigned>{3, 0}));
   EXPECT_EQ(texts(outbox()), std::vector<std::string>{outboxText(10, "refused@example.jp")}) << "left untouched";
 
-  // Each filed copy is the text as delivered (less the empty line of the data's end), with its
-  // Message-Id and the line "." unstuffed.
+  // Each filed copy is the delivered text, with its Message-Id and the line "." unstuffed.
   const std::vector<std::string> filed = texts(sent());
   const auto delivered = exim_->deliveries(49);
   ASSERT_EQ(delivered.size(), 49u);

@@ -138,8 +138,8 @@ TEST_F(SmtpClientTest, ErrorPathsEndWithTheirCode) {
        SMTP_ADDRESS_ERR, {"x@example.jp>\r\nRSET\r\nRCPT TO: <y@example.jp"}},
       {"DATA refused", 0, parseScript(kGreet + kHelo + kMailRcpt + "E: DATA\nS: 554 no\n" + kQuitAfterError),
        SMTP_RESPONSE_ERR},
-      {"the text refused", 0, parseScript(kGreet + kHelo) + deliver(kWire, "552 too big\r\n") + parseScript(kQuitAfterError),
-       SMTP_RESPONSE_ERR},
+      {"the text refused", 0,
+       parseScript(kGreet + kHelo) + deliver(kWire, "552 too big\r\n") + parseScript(kQuitAfterError), SMTP_RESPONSE_ERR},
       {"greeting without a code", 0, parseScript("S: hello there\n" + kQuitAfterError), SMTP_RESPONSE_ERR},
       {"endless multi-line EHLO reply", 2,
        parseScript(kGreet + "E: EHLO OxMail\nS: 250-" + endless + "\n" + kQuitAfterError), SMTP_RESPONSE_ERR},
@@ -208,8 +208,7 @@ TEST_F(SmtpClientTest, SeveralMessagesOnOneConnection) {
   finish();
 }
 
-// STARTTLS accepted, then no answer to the TLS hello: the handshake waits in steps, so the step
-// limit ends it (without the steps the watchdog stops the server and the code is a failed connect).
+// No answer to the TLS hello: the step limit ends the handshake (else the watchdog does).
 TEST_F(SmtpClientTest, StalledStartTlsHandshakeEndsAtTheStepLimit) {
   start(parseScript(kGreet + "E: EHLO OxMail_1\nS: 250-test\\r\\n250 STARTTLS\nE: STARTTLS\nS: 220 go ahead\nSTALL"));
   std::atomic<bool> ended{false};
@@ -225,8 +224,7 @@ TEST_F(SmtpClientTest, StalledStartTlsHandshakeEndsAtTheStepLimit) {
   finish();
 }
 
-// Cancel from another thread: while the server keeps the reply to DATA back, and while the
-// client is blocked sending a text the server does not read.
+// Cancel while the reply to DATA is kept back, and while the text blocks the send.
 TEST_F(SmtpClientTest, CancelDuringTheWaitAndDuringData) {
   const std::pair<const char*, size_t> cases[] = {{"E: DATA\nSTALL", 100}, {"E: DATA\nS: 354 go\nP: 1500", 32 << 20}};
   setStepScale(1.0);  // real steps: only the cancel may end the wait

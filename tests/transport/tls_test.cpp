@@ -79,7 +79,8 @@ TEST_F(TlsTest, ImplicitHandshakeHandsTheChainToTheHook) {
     const bool ok = c.want == net::kOk;
     ScriptServer server(ok ? parseScript("S: +OK secure\nE: QUIT") : test::Script{}, files(c.cert, true));
     EXPECT_EQ(secureSocket(recordingHook).connect("127.0.0.1", server.port()), c.want);
-    EXPECT_EQ(std::make_tuple(seen.calls, seen.type, seen.host, seen.flags), std::make_tuple(1, 1ul, "localhost", c.flags));
+    EXPECT_EQ(std::make_tuple(seen.calls, seen.type, seen.host, seen.flags),
+              std::make_tuple(1, 1ul, "localhost", c.flags));
     EXPECT_EQ(seen.chain, std::vector<std::string>{test::certDer(c.cert)});
     if (!ok) continue;
     EXPECT_TRUE(socket_.isSecure());
@@ -94,12 +95,10 @@ TEST_F(TlsTest, ImplicitHandshakeHandsTheChainToTheHook) {
   }
 }
 
-// Every socket call of a TLS conversation can be made to fail, one at a time, from a fault
-// session of the test's thread: the calls on the reader's workers count in it too.
+// Each socket call of a TLS conversation failed in turn, the reader's workers' calls counted.
 TEST_F(TlsTest, FaultSweepOverAConversation) {
   trustAll();
-  // No step here waits on purpose: a longer step only gives a slow handshake (under
-  // ThreadSanitizer on a busy machine) the time it needs.
+  // Long steps: time for a slow handshake under ThreadSanitizer.
   setStepScale(0.05);
   // Steps: 0 connect (with the handshake), 1 read the greeting, 2 send, 3 read, 4 send.
   const struct {
