@@ -53,9 +53,8 @@ Script parseScript(const std::string& text) {
       script.push_back(expect(bytes.empty() ? "" : bytes + "\r\n"));
     } else if (line.starts_with("P:")) {
       script.push_back(pause(std::atoi(rest.c_str())));
-    } else if (line == "STALL" || line == "CLOSE" || line == "EXPECT-CLOSE" || line == "STARTTLS") {
-      script.push_back(Step{line == "STALL" ? Step::Stall : line == "CLOSE" ? Step::Close
-                            : line == "STARTTLS" ? Step::StartTls : Step::ExpectClose, ""});
+    } else if (line == "STALL" || line == "CLOSE" || line == "EXPECT-CLOSE") {
+      script.push_back(Step{line == "STALL" ? Step::Stall : line == "CLOSE" ? Step::Close : Step::ExpectClose, ""});
     } else {
       ADD_FAILURE() << "not a script line: " << line;
     }
@@ -246,9 +245,6 @@ void ScriptServer::runScript(Conn& conn, const Script& script) {
       }
       case Step::Pause:
         std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
-        break;
-      case Step::StartTls:
-        if (!handshake(conn)) return;
         break;
       case Step::Close:
         // FIN, not RST: the client reads what was sent, then the end. The server then waits

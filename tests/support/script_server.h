@@ -13,7 +13,7 @@
 namespace oxm::test {
 
 struct Step {
-  enum Kind { Send, Expect, Pause, Stall, Close, ExpectClose, StartTls };
+  enum Kind { Send, Expect, Pause, Stall, Close, ExpectClose };
   Kind kind;
   std::string text;  // Send: the bytes; Expect: the line with its line end ("" takes any line)
   int ms = 0;        // Pause: milliseconds; Send: the gap between pieces
@@ -36,8 +36,7 @@ using Script = std::vector<Step>;
 
 // A script as text, one step a line (CR LF is added to the lines sent and expected):
 //   S: +OK ready   send the text          E: USER alice   expect that line ("E:" alone: any line)
-//   P: 250         pause (ms)             STALL | CLOSE | EXPECT-CLOSE | STARTTLS (the server's
-//                                         side of a TLS handshake; a failure ends the connection)
+//   P: 250         pause (ms)             STALL | CLOSE | EXPECT-CLOSE
 // Blanks before a step are skipped, not after it ("E: QUIT " expects the blank). The escapes
 // \r, \n, \t and \\ are understood in S: and E: text; a text that ends with "\" is sent without
 // the CR LF (a partial line).
