@@ -1,8 +1,6 @@
 #include "tests/support/exim.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,19 +12,9 @@
 #include "tests/support/servers.h"
 #include "tests/support/testroot.h"
 
-#ifndef OXM_SOURCE_DIR
-#error "OXM_SOURCE_DIR must name the source folder"
-#endif
-
 namespace oxm::test {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-const std::string kSource = OXM_SOURCE_DIR;
-
-}  // namespace
 
 EximServer* EximServer::shared(std::string* whyNot) {
   static std::unique_ptr<EximServer> server;
@@ -42,12 +30,10 @@ EximServer* EximServer::shared(std::string* whyNot) {
     return nullptr;
   }
   std::unique_ptr<EximServer> s(new EximServer);
-  TempRoot scratch;  // only its unique name: the folder outlives it
-  s->dir_ = scratch.path() + "-exim";
+  s->dir_ = makeTempDir("oxmexim");
   fs::create_directories(s->dir_ + "/certs");
   fs::permissions(s->dir_, fs::perms(0755));
   fs::permissions(s->dir_ + "/certs", fs::perms(0755));
-  const std::string scripts = kSource + "/scripts";
   const std::string log = s->dir_ + "/start.log";
   // Exim reads the certificate as its own user: a copy in a folder it can reach.
   if (certDir().empty()) {
@@ -61,7 +47,7 @@ EximServer* EximServer::shared(std::string* whyNot) {
   s->submitPort = freePort();
   s->strictPort = freePort();
   s->smtpsPort = freePort();
-  if (!s->run(scripts + "/exim.sh", log)) {
+  if (!s->run(std::string(OXM_SOURCE_DIR) + "/scripts/exim.sh", log)) {
     *whyNot = failure = "Exim did not start: " + readHostFile(log);
     return nullptr;
   }
@@ -97,23 +83,11 @@ bool EximServer::run(const std::string& script, const std::string& log) {
   feed_ = feed[1];
   if (pid < 0) return false;
   pid_ = pid;
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < until) {
-    if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-      pid_ = -1;  // a port was taken, or the configuration was refused
-      return false;
-    }
-    if (portsAccept({plainPort, submitPort, strictPort, smtpsPort})) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
+  return waitServerUp(&pid_, {plainPort, submitPort, strictPort, smtpsPort});
 }
 
 EximServer::~EximServer() {
-  if (pid_ > 0) {
-    ::kill(-pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
+  stopServerProcess(&pid_);
   if (feed_ >= 0) ::close(feed_);
   std::error_code ec;
   fs::remove_all(dir_, ec);

@@ -1,8 +1,8 @@
 // A real Exim for the SMTP tests, run by scripts/exim.sh as this process's child (it ends with
-// the process, however that ends) in a temporary folder on free
-// 127.0.0.1 ports: plain (no AUTH, no STARTTLS), submit (STARTTLS, AUTH before and after it),
-// strict (AUTH only after STARTTLS) and smtps (TLS from the first byte). Users alice/secret1 and
-// bob/secret2. One server serves a whole test program; tests skip when it cannot start.
+// the process, however that ends) in a temporary folder on free 127.0.0.1 ports: plain (no AUTH,
+// no STARTTLS), submit (STARTTLS, AUTH before and after it), strict (AUTH only after STARTTLS)
+// and smtps (TLS from the first byte). Users alice/secret1 and bob/secret2. One server serves a
+// whole test program; tests skip when it cannot start.
 #pragma once
 
 #include <string>
@@ -31,7 +31,6 @@ class EximServer {
   std::vector<EximDelivery> deliveries(size_t n);
   // Removes every delivery on disk.
   void clear();
-  const std::string& folder() const { return dir_; }
 
  private:
   EximServer() = default;
@@ -40,12 +39,6 @@ class EximServer {
   std::string dir_;
   int pid_ = -1;   // the script, leader of the server's process group
   int feed_ = -1;  // the write end of the script's standard input
-
 };
 
 }  // namespace oxm::test
-
-#define OXM_NEED_EXIM(var)                                          \
-  std::string eximWhyNot_;                                          \
-  ::oxm::test::EximServer* var = ::oxm::test::EximServer::shared(&eximWhyNot_); \
-  if (!var) GTEST_SKIP() << "no Exim: " << eximWhyNot_

@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <sstream>
 
 namespace oxm::test {
 
@@ -26,59 +27,34 @@ Step pause(int ms) { return Step{Step::Pause, "", ms}; }
 Step stall() { return Step{Step::Stall, ""}; }
 Step close() { return Step{Step::Close, ""}; }
 Step expectClose() { return Step{Step::ExpectClose, ""}; }
-Step startTls() { return Step{Step::StartTls, ""}; }
-
-namespace {
-
-std::string unescape(const std::string& text, bool* partial) {
-  std::string out;
-  *partial = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\') {
-      out += text[i];
-      continue;
-    }
-    if (i + 1 == text.size()) {
-      *partial = true;
-      break;
-    }
-    char c = text[++i];
-    out += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
-  }
-  return out;
-}
-
-}  // namespace
 
 Script parseScript(const std::string& text) {
   Script script;
-  size_t at = 0;
-  while (at <= text.size()) {
-    size_t lf = text.find('\n', at);
-    std::string line = text.substr(at, lf == std::string::npos ? std::string::npos : lf - at);
-    at = lf == std::string::npos ? text.size() + 1 : lf + 1;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    size_t start = line.find_first_not_of(" \t");
-    if (start == std::string::npos) continue;
-    line.erase(0, start);
-    std::string rest = line.size() > 2 ? line.substr(line[2] == ' ' ? 3 : 2) : "";
+    line.erase(0, std::min(line.size(), line.find_first_not_of(" \t")));
+    if (line.empty()) continue;
+    const std::string rest = line.size() > 2 ? line.substr(line[2] == ' ' ? 3 : 2) : "";
+    std::string bytes;  // the text with its escapes; a final "\" leaves the line end off
     bool partial = false;
-    if (line.rfind("S:", 0) == 0) {
-      std::string bytes = unescape(rest, &partial);
+    for (size_t i = 0; i < rest.size(); ++i) {
+      char c = rest[i];
+      if (c == '\\') {
+        if ((partial = i + 1 == rest.size())) break;
+        c = rest[++i];
+        c = c == 'r' ? '\r' : c == 'n' ? '\n' : c == 't' ? '\t' : c;
+      }
+      bytes += c;
+    }
+    if (line.starts_with("S:")) {
       script.push_back(send(partial ? bytes : bytes + "\r\n"));
-    } else if (line.rfind("E:", 0) == 0) {
-      std::string bytes = unescape(rest, &partial);
+    } else if (line.starts_with("E:")) {
       script.push_back(expect(bytes.empty() ? "" : bytes + "\r\n"));
-    } else if (line.rfind("P:", 0) == 0) {
+    } else if (line.starts_with("P:")) {
       script.push_back(pause(std::atoi(rest.c_str())));
-    } else if (line == "STALL") {
-      script.push_back(stall());
-    } else if (line == "CLOSE") {
-      script.push_back(close());
-    } else if (line == "EXPECT-CLOSE") {
-      script.push_back(expectClose());
-    } else if (line == "STARTTLS") {
-      script.push_back(startTls());
+    } else if (line == "STALL" || line == "CLOSE" || line == "EXPECT-CLOSE") {
+      script.push_back(Step{line == "STALL" ? Step::Stall : line == "CLOSE" ? Step::Close : Step::ExpectClose, ""});
     } else {
       ADD_FAILURE() << "not a script line: " << line;
     }
@@ -169,6 +145,11 @@ void ScriptServer::fail(const std::string& what) {
   failures_ += what + "\n";
 }
 
+void ScriptServer::record(const std::string& line) {
+  std::lock_guard<std::mutex> g(lock_);
+  received_.push_back(line);
+}
+
 void ScriptServer::run() {
   // A TLS write to a client that has gone raises SIGPIPE at the writing thread: blocked here,
   // so the signal stays with this thread and never reaches the test.
@@ -253,10 +234,7 @@ void ScriptServer::runScript(Conn& conn, const Script& script) {
       case Step::Expect: {
         std::string line;
         bool got = readLine(conn, &line, &buffered);
-        if (!line.empty()) {
-          std::lock_guard<std::mutex> g(lock_);
-          received_.push_back(line);
-        }
+        if (!line.empty()) record(line);
         if (!got) {
           fail("step " + std::to_string(i) + ": the connection ended before " + step.text);
           return;
@@ -268,9 +246,6 @@ void ScriptServer::runScript(Conn& conn, const Script& script) {
       case Step::Pause:
         std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
         break;
-      case Step::StartTls:
-        if (!handshake(conn)) return;
-        break;
       case Step::Close:
         // FIN, not RST: the client reads what was sent, then the end. The server then waits
         // for the client to close its side.
@@ -280,14 +255,8 @@ void ScriptServer::runScript(Conn& conn, const Script& script) {
       case Step::Stall:
       case Step::ExpectClose: {
         std::string line;
-        while (readLine(conn, &line, &buffered)) {
-          std::lock_guard<std::mutex> g(lock_);
-          received_.push_back(line);
-        }
-        if (!line.empty()) {
-          std::lock_guard<std::mutex> g(lock_);
-          received_.push_back(line);
-        }
+        while (readLine(conn, &line, &buffered)) record(line);
+        if (!line.empty()) record(line);
         return;
       }
     }

@@ -13,7 +13,7 @@
 namespace oxm::test {
 
 struct Step {
-  enum Kind { Send, Expect, Pause, Stall, Close, ExpectClose, StartTls };
+  enum Kind { Send, Expect, Pause, Stall, Close, ExpectClose };
   Kind kind;
   std::string text;  // Send: the bytes; Expect: the line with its line end ("" takes any line)
   int ms = 0;        // Pause: milliseconds; Send: the gap between pieces
@@ -25,31 +25,24 @@ Step send(std::string bytes, size_t piece = 0, int gapMs = 0);
 // Reads one line from the client (through LF) and compares it with `line` ("" takes any line).
 Step expect(std::string line = "");
 Step pause(int ms);
-// Sends nothing more and keeps the connection open until the client closes it or the server
-// stops.
+// Sends nothing more and keeps the connection open until the client closes it or the server stops.
 Step stall();
 // Closes the connection at once (after a partial reply: a close mid-reply).
 Step close();
-// Waits until the client closes the connection (reading and recording what it still sends).
+// Waits until the client closes the connection (recording what it still sends).
 Step expectClose();
-// The server's side of a TLS handshake on the connection (STARTTLS); needs the server's
-// certificate. A failed handshake is recorded and ends the connection.
-Step startTls();
 
 using Script = std::vector<Step>;
 
-// A script written as text, one step a line (CR LF is added to the lines sent and expected):
-//   S: +OK ready          send the text
-//   E: USER alice         expect that line;  "E:" alone takes any line
-//   P: 250                pause (ms)
-//   STALL | CLOSE | EXPECT-CLOSE | STARTTLS
-// Blank lines are skipped, blanks before a step too (not after: "E: QUIT " expects the blank). Sends of several lines are written as several "S:" lines, or with
-// "\r\n" inside one: the escapes \r, \n, \t and \\ are understood in S: and E: text, and a
-// text that ends with "\" is sent without the CR LF (a partial line).
+// A script as text, one step a line (CR LF is added to the lines sent and expected):
+//   S: +OK ready   send the text          E: USER alice   expect that line ("E:" alone: any line)
+//   P: 250         pause (ms)             STALL | CLOSE | EXPECT-CLOSE
+// Blanks before a step are skipped, not after it ("E: QUIT " expects the blank). The escapes
+// \r, \n, \t and \\ are understood in S: and E: text; a text that ends with "\" is sent without
+// the CR LF (a partial line).
 Script parseScript(const std::string& text);
 
-// The server's certificate and key (PEM files); `implicit` makes every connection start with
-// the TLS handshake.
+// The server's certificate and key (PEM files); `implicit`: every connection starts with TLS.
 struct TlsFiles {
   std::string cert;
   std::string key;
@@ -86,6 +79,7 @@ class ScriptServer {
   bool readLine(Conn& conn, std::string* line, std::string* buffered);
   bool handshake(Conn& conn);
   void fail(const std::string& what);
+  void record(const std::string& line);
 
   std::vector<Script> scripts_;
   TlsFiles tls_;

@@ -34,6 +34,14 @@ bool runs(const std::string& command) { return std::system(command.c_str()) == 0
 
 bool installed(const char* path) { return ::access(path, X_OK) == 0; }
 
+sockaddr_in loopback(unsigned port) {
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  return addr;
+}
+
 }  // namespace
 
 std::string makeTempDir(const char* prefix) {
@@ -85,9 +93,8 @@ void stopServerProcess(int* pid) {
 }
 
 const std::string& certDir() {
-  // Made once for the build tree and shared by the test processes (the certificates are valid
-  // for ten years, the expired one has fixed dates); a lock keeps parallel tests from making
-  // them twice.
+  // Made once for the build tree and shared by the test processes; a lock keeps parallel
+  // tests from making them twice.
   static std::string dir;
   static std::once_flag once;
   std::call_once(once, [] {
@@ -131,9 +138,7 @@ std::string certDer(const std::string& name) {
 
 unsigned freePort() {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  struct sockaddr_in addr = {};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in addr = loopback(0);
   socklen_t len = sizeof addr;
   unsigned port = 0;
   if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
@@ -147,10 +152,7 @@ bool portsAccept(const std::vector<unsigned>& ports) {
   bool up = true;
   for (unsigned port : ports) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    struct sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
+    sockaddr_in addr = loopback(port);
     up = up && fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     if (fd >= 0) ::close(fd);
   }
@@ -187,19 +189,15 @@ std::unique_ptr<Dovecot> Dovecot::start(const std::string& cert, std::string* wh
                                   certDir() + "/" + cert + ".crt", certDir() + "/" + cert + ".key"});
     if (pid < 0) break;
     server->pid_ = pid;
-    if (server->waitUp()) return server;
-    server->kill();
+    if (waitServerUp(&server->pid_, {server->port_, server->tlsPort_})) return server;
+    stopServerProcess(&server->pid_);
   }
   *why = "dovecot did not start; see " + server->dir_ + "/dovecot.log";
   return nullptr;
 }
 
-bool Dovecot::waitUp() { return waitServerUp(&pid_, {port_, tlsPort_}); }
-
-void Dovecot::kill() { stopServerProcess(&pid_); }
-
 Dovecot::~Dovecot() {
-  kill();
+  stopServerProcess(&pid_);
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
 }
@@ -224,18 +222,6 @@ void Dovecot::addMessages(const std::string& user, const std::vector<std::string
     if (::chown(tmp.c_str(), uid, gid) != 0) return;
     std::filesystem::rename(tmp, maildir + "/cur/" + name);
   }
-}
-
-int Dovecot::messageCount(const std::string& user) const {
-  int count = 0;
-  std::error_code ec;
-  for (const char* sub : {"/cur", "/new"}) {
-    for (const auto& entry : std::filesystem::directory_iterator(dir_ + "/home/" + user + "/Maildir" + sub, ec)) {
-      (void)entry;
-      ++count;
-    }
-  }
-  return count;
 }
 
 }  // namespace oxm::test

@@ -2,13 +2,11 @@
 // what the client must send, and the reports and messages that must come out of it.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <regex>
 #include <thread>
 
 #include "frame/registry_value.h"
 #include "platform/clock.h"
-#include "platform/fault.h"
 #include "platform/memory.h"
 #include "tests/transport/pop_fixture.h"
 
@@ -21,7 +19,7 @@ using Setup = std::function<void(MailAccount&, std::list<std::string>&)>;
 struct Scenario {
   const char* name;
   Script script;
-  std::string events;                             // the recorder's tokens
+  std::string events;
   std::map<std::string, std::string> mails = {};  // uid -> text, all that must arrive
   std::vector<std::string> latest = {};           // getUidlList at the end
   std::string lastRecvUid = "";
@@ -35,12 +33,11 @@ const std::string kMsg1 = "Subject: a\r\n\r\n..\r\n..x\r\n";  // dot lines, stuf
 const std::string kBinary = "Subject: b\r\n\r\n\x01\x02\x80\xff\x00z\x1b$B\r\n"s;
 const Script kListAll = ask("LIST", "+OK\r\n1 100\r\n2 200\r\n.\r\n");
 const Script kDele1 = ask("DELE 1", "+OK\r\n"), kDele2 = ask("DELE 2", "+OK\r\n");
-
-std::string lines(int count, char fill) {
+const std::string kLines = [] {
   std::string out;
-  for (int i = 0; i < count; ++i) out += std::string(60, fill) + "\r\n";
+  for (int i = 0; i < 50; ++i) out += std::string(60, 'b') + "\r\n";
   return out;
-}
+}();
 
 const std::vector<Scenario>& scenarios() {
   static const std::vector<Scenario> all = {
@@ -54,11 +51,6 @@ const std::vector<Scenario>& scenarios() {
        "K7:1,30 n K0 K4:1", {{"20261207010203000400000000", "Subject: c\r\n\r\n"}}, {"20261207010203000400000000"}},
       {"malformed first UIDL line", popLogin() + uidl("not a uidl line\r\n") + quit(), "E:POP_RESPONSE_ERR"},
       {"malformed later UIDL line", popLogin() + uidl("1 a\r\n2\r\n") + quit(), "E:POP_RESPONSE_ERR"},
-      {"UIDL with a UID over 70 bytes", popLogin() + uidl("1 a\r\n2 " + std::string(71, 'u') + "\r\n") + quit(),
-       "E:POP_RESPONSE_ERR"},
-      {.name = "UIDL whose first line is 1 MB",
-       .script = popLogin() + uidl("1 " + std::string(1 << 20, 'x') + "\r\n") + Script{expectClose()},
-       .events = "E:POP_RESPONSE_ERR", .serverMayFail = true},
       {.name = "last UID found inside another line: only the lines after it are new",
        .script = popLogin() + uidl("1 aaa\r\n2 xbbx\r\n3 ccc\r\n") + list("3", 50) + fetch("3", 50, "Subject: 3\r\n\r\n") +
                  lastUidl("3", "ccc") + quit(),
@@ -77,21 +69,13 @@ const std::vector<Scenario>& scenarios() {
          a.lastUid = L"u1";
          SetRegistryDword(HKEY_CURRENT_USER, L"Software\\TAMARIN\\OxMail", L"UseUidlListAlways", 1);
        }},
-      {"a message over 3 MB comes header only",
-       popLogin() + uidl("1 big\r\n") + stat(1, 3145729) + fetch("1", 3145729, "Subject: big\r\n\r\n", "TOP 1 0") +
-           lastUidl("1", "big") + quit(),
-       "K7:1,3145729 n K2 K4:1", {{"big", "Subject: big\r\n\r\n"}}, {"big"}, "big"},
-      {"partial mode: TOP n lines, shorter than the LIST size",
-       popLogin() + uidl("1 p\r\n") + stat(1, 3145729) +
-           fetch("1", 3145729, "Subject: p\r\n\r\nl1\r\nl2\r\n", "TOP 1 2") + lastUidl("1", "p") + quit(),
-       "K7:1,3145729 n K1 K4:1", {{"p", "Subject: p\r\n\r\nl1\r\nl2\r\n"}}, {"p"}, "p", 1},
       {"a reply that outgrows its buffer is asked again as TOP n 0",
-       popLogin() + uidl("1 o\r\n") + stat(1, 10) + fetch("1", 10, "Subject: o\r\n\r\n" + lines(50, 'b')) +
+       popLogin() + uidl("1 o\r\n") + stat(1, 10) + fetch("1", 10, "Subject: o\r\n\r\n" + kLines) +
            ask("TOP 1 0", "+OK\r\nSubject: o\r\n\r\n.\r\n") + lastUidl("1", "o") + quit(),
        "K7:1,10 n K2 K4:1", {{"o", "Subject: o\r\n\r\n"}}, {"o"}, "o"},
       {"a header that outgrows its buffer too: the message is left on the server",
-       popLogin() + uidl("1 o\r\n") + stat(1, 10) + fetch("1", 10, lines(50, 'b')) +
-           ask("TOP 1 0", "+OK\r\n" + lines(50, 'h') + ".\r\n") + lastUidl("1", "o") + quit(),
+       popLogin() + uidl("1 o\r\n") + stat(1, 10) + fetch("1", 10, kLines) + ask("TOP 1 0", "+OK\r\n" + kLines + ".\r\n") +
+           lastUidl("1", "o") + quit(),
        "K7:1,10 n K4:0", {}, {}, "o"},
       {"a server that stalls: time-out", popLogin() + Script{expect("UIDL\r\n"), stall()}, "E:POP_TIMEOUT_ERR"},
       {"a server that closes mid-message: what came before stays delivered",
@@ -101,10 +85,6 @@ const std::vector<Scenario>& scenarios() {
       {"garbage greeting", Script{send("\x16\x03\x01\x02\x00\xff garbage\r\n"s)} + quit(), "E:POP_RESPONSE_ERR"},
       {.name = "an endless greeting line", .script = {send(std::string(1 << 20, 'x')), stall()},
        .events = "E:POP_RESPONSE_ERR", .serverMayFail = true},
-      {.name = "a message reply that never ends: time-out, the buffer stays at its capacity",
-       .script = popLogin() + uidl("1 e\r\n") + stat(1, 10) + list("1", 10) +
-                 Script{expect("RETR 1\r\n"), send("+OK\r\n" + lines(60000, 'e'), 65536, 1), stall()},
-       .events = "K7:1,10 n E:POP_TIMEOUT_ERR", .serverMayFail = true},
       {.name = "APOP with the greeting's time stamp; an empty mailbox ends as nothing to do",
        .script = Script{send("+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n")} +
                  ask("APOP mrose c4c9334bac560ecc979e58001b3e22fb", "+OK\r\n") + uidl("") + stat(0, 0) + quit(),
@@ -112,10 +92,6 @@ const std::vector<Scenario>& scenarios() {
        .setup = [](MailAccount& a, auto&) { a.apopEnabled = 1; a.popUserName = L"mrose"; a.popPassword = L"tanstaaf"; }},
       {.name = "APOP without a time stamp in the greeting", .script = Script{send("+OK ready\r\n")} + quit(),
        .events = "E:POP_APOP_ERR", .setup = [](MailAccount& a, auto&) { a.apopEnabled = 1; }},
-      {"wrong password",
-       Script{send("+OK ready\r\n")} + ask("USER alice", "+OK\r\n") +
-           ask("PASS secret1", "-ERR [AUTH] Authentication failed.\r\n") + quit(),
-       "E:POP_AUTH_ERR"},
       {.name = "delete from server: earlier messages first, then each one after delivery, no UIDL n",
        .script = popLogin() + uidl("1 u1\r\n2 u2\r\n") + kListAll + kDele1 + fetch("2", 200, "S: 2\r\n") + kDele2 + quit(),
        .events = "K7:1,200 n K0 K4:1", .mails = {{"u2", "S: 2\r\n"}},
@@ -129,9 +105,6 @@ const std::vector<Scenario>& scenarios() {
        .script = popLogin() + uidl("1 u1\r\n2 u2\r\n3 u3\r\n") + kDele2 + quit(),
        .events = "K9:1", .latest = {"u1", "u3"}, .mode = 3,
        .setup = [](MailAccount& a, auto& list) { a.lastUid = L"u3"; list = {"u2"}; }},
-      {.name = "clear mode: every message received before is deleted",
-       .script = popLogin() + uidl("1 u1\r\n2 u2\r\n3 u3\r\n") + kDele1 + kDele2 + quit(),
-       .events = "K4:0", .mode = 4, .setup = [](MailAccount& a, auto&) { a.lastUid = L"u2"; }},
       {.name = "a declined mailbox size ends as 'declined'",
        .script = popLogin() + uidl("1 u1\r\n") + stat(1, 10) + quit(),
        .events = "K7:1,10 K5:0", .hook = [](PopClient&, int kind, long, long) { return kind != 7; }},
@@ -173,9 +146,7 @@ TEST_P(PopScenarioTest, Conversation) {
   // Split into bytes, a reply the client refuses early is still being sent when it leaves.
   std::string failures = server.failures();
   if (split) failures = std::regex_replace(failures, std::regex("step [0-9]+: the client closed before the send\n"), "");
-  if (!s.serverMayFail) {
-    EXPECT_EQ(failures, "");
-  }
+  if (!s.serverMayFail) EXPECT_EQ(failures, "");
   EXPECT_EQ(run.events, s.events);
   EXPECT_EQ(run.mails, s.mails);
   EXPECT_EQ(run.latest, s.latest);
@@ -189,6 +160,7 @@ INSTANTIATE_TEST_SUITE_P(Scripts, PopScenarioTest,
                                   (std::get<1>(info.param) ? "_bytewise" : "");
                          });
 
+// No server or no selection: nothing; an early cancel and a missing listener: no connection.
 TEST_F(PopTest, NoConversationWithoutServerOrSelection) {
   PopClient client;
   PopRecorder recorder(client);
@@ -202,41 +174,23 @@ TEST_F(PopTest, NoConversationWithoutServerOrSelection) {
     client.newConnection();
   }
   EXPECT_EQ(recorder.events, "");
-
-  // A cancel before the conversation is reported at once, without a connection.
   a.popServerName = L"127.0.0.1";
   client.setAccount(&a, nullptr);
   client.cancel();
   client.newConnection();
   EXPECT_EQ(recorder.events, "E:POP_CANCEL_ERR K6:0");
-
-  // Without a listener the code goes to the last error.
   EXPECT_TRUE(client.registerNotifyPop(nullptr));
   SetOxMiddleError(OXMDL_ERR_NONE);
   client.newConnection();
   EXPECT_EQ(GetOxMiddleError(), POP_CONNECT_ERR);
 }
 
-// Cancel and abort come from another thread while the client waits.
+// Cancel and abort from another thread; a used cancel does not stop the next conversation.
 TEST_F(PopTest, CancelAndAbortFromAnotherThread) {
-  struct Case {
-    const char* name;
-    Script script;
-    bool abort;
-    std::string events;
-  } cases[] = {
-      {"cancel while waiting for the greeting: QUIT at once, kind 3 only", {expect("QUIT\r\n")}, false,
-       "E:POP_CANCEL_ERR"},
-      {"cancel after PASS",
-       Script{send("+OK\r\n")} + ask("USER alice", "+OK\r\n") + Script{expect("PASS secret1\r\n"), expect("QUIT\r\n")},
-       false, "E:POP_CANCEL_ERR"},
-      {"abort during a read: the read reports its time-out", popLogin() + Script{expect("UIDL\r\n"), stall()}, true,
-       "E:POP_TIMEOUT_ERR"},
-  };
   setStepScale(0.01);  // 6 s of steps: the other thread comes well before the time-out
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ScriptServer server(c.script);
+  for (bool abort : {false, true}) {
+    SCOPED_TRACE(abort ? "abort during a read" : "cancel before the greeting");
+    ScriptServer server(abort ? popLogin() + Script{expect("UIDL\r\n"), stall()} : Script{expect("QUIT\r\n")});
     PopClient client;
     PopRecorder recorder(client);
     ASSERT_TRUE(client.registerNotifyPop(&recorder));
@@ -245,31 +199,27 @@ TEST_F(PopTest, CancelAndAbortFromAnotherThread) {
     std::thread other([&] {
       while (server.connections() == 0) std::this_thread::yield();
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      c.abort ? client.abort() : client.cancel();
+      abort ? client.abort() : client.cancel();
     });
     client.newConnection();
     other.join();
     ASSERT_TRUE(server.waitDone());
     EXPECT_EQ(server.failures(), "");
     client.quit();  // the connection is closed: nothing more is reported
-    EXPECT_EQ(recorder.events, c.events);
-    if (c.abort) continue;
-    // The cancel is used up: the client's next conversation runs whole.
+    const std::string events = abort ? "E:POP_TIMEOUT_ERR" : "E:POP_CANCEL_ERR";
+    EXPECT_EQ(recorder.events, events);
+    if (abort) continue;
     ScriptServer again(popLogin() + uidl("") + stat(0, 0) + quit("+OK\r\n"));
     a = account(again.port());
     client.setAccount(&a, nullptr);
     client.newConnection();
     ASSERT_TRUE(again.waitDone());
-    EXPECT_EQ(recorder.events, c.events + " K7:0,0 K5:0");
+    EXPECT_EQ(recorder.events, events + " K7:0,0 K5:0");
   }
 }
 
-// The data connection drops while the client waits; the log shows it, with the password masked.
-TEST_F(PopTest, DataConnectionLostIsReportedAndLogged) {
-  std::filesystem::create_directories(root_.host("Application Data/OxenMail"));
-  writeHostFile(root_.host("Application Data/OxenMail/OxMailLog.txt"), "");
+TEST_F(PopTest, DataConnectionLostWhileWaiting) {
   CONNMGR_CONNECTIONINFO info{};
-  info.cbSize = sizeof info;
   HCONNECTION handle = nullptr;
   DWORD status = 0;
   ASSERT_EQ(ConnMgrEstablishConnectionSync(&info, &handle, 1000, &status), S_OK);
@@ -278,13 +228,6 @@ TEST_F(PopTest, DataConnectionLostIsReportedAndLogged) {
   EXPECT_EQ(converse(account(server.port()), 0, {}, {}, handle).events, "E:OXMDL_ERR_RAS_DISCONNECTED");
   ASSERT_TRUE(server.waitDone());
   ConnMgrReleaseConnection(handle, 0);
-
-  const std::string log = readHostFile(root_.host("Application Data/OxenMail/OxMailLog.txt"));
-  for (const char* line : {"*** Pop Protocol Start ", "-[IN (11)]+OK ready\r\n", "-[OUT(12)]USER alice\r\n",
-                           "-[OUT(14)]PASS *******\r\n", "*** diconnect RAS Connection ***\r\n"}) {
-    EXPECT_NE(log.find(line), std::string::npos) << line;
-  }
-  EXPECT_EQ(log.find("secret1"), std::string::npos);
 }
 
 // The memory and size limits before each RETR, at their boundaries.
@@ -304,7 +247,7 @@ TEST_F(PopTest, MemoryAndSizeLimits) {
       {"memory below twice the size in KB: header only, even in partial mode", 400000, 1, 409601023,
        fetch("1", 204800512, "S\r\n", "TOP 1 0") + kDele1 + fetch("2", 204800511, "S\r\n", "TOP 2 2") + kDele2,
        "K7:2,409601023 n K2 n K1 K4:2"},
-      {"exactly 3 MB still comes whole", 1u << 30, 0, 6291457,
+      {"exactly 3 MB still comes whole, one byte more header only", 1u << 30, 0, 6291457,
        fetch("1", 3145728, "S\r\n") + kDele1 + fetch("2", 3145729, "S\r\n", "TOP 2 0") + kDele2,
        "K7:2,6291457 n K0 n K2 K4:2"},
   };
@@ -320,8 +263,7 @@ TEST_F(PopTest, MemoryAndSizeLimits) {
   }
 }
 
-// Every connect, send, receive and worker start of a conversation failed in turn: each run ends
-// with one clear code, closes its socket, and what it delivered is whole and delivered once.
+// Each host call failed in turn: one code, the socket closed, what came is whole and once.
 TEST_F(PopTest, FaultAtEveryHostCall) {
   const Scenario& full = scenarios()[0];
   const std::pair<fault::Op, const char*> sweeps[] = {{fault::Op::Connect, "E:POP_CONNECT_ERR"},
@@ -349,28 +291,6 @@ TEST_F(PopTest, FaultAtEveryHostCall) {
     }
     EXPECT_GT(n, 1) << "the operation was never reached";
   }
-}
-
-// A mailbox of 100,000 known messages: the substring matching stays fast and the lists whole.
-TEST_F(PopTest, HundredThousandKnownUids) {
-  std::string uidlLines, listReply = "+OK\r\n";
-  std::list<std::wstring> known;
-  for (int i = 1; i <= 100000; ++i) {
-    char uid[32];
-    std::snprintf(uid, sizeof uid, "%08X6b14ce99", i);
-    uidlLines += std::to_string(i) + " " + uid + "\r\n";
-    listReply += std::to_string(i) + " 200\r\n";
-    known.emplace_back(uid, uid + 16);
-  }
-  ScriptServer server(popLogin() + uidl(uidlLines) + ask("LIST", listReply + ".\r\n") + quit());
-  MailAccount a = account(server.port());
-  a.uidList = std::move(known);
-  PopRun run = converse(a);
-  ASSERT_TRUE(server.waitDone());
-  EXPECT_EQ(server.failures(), "");
-  EXPECT_EQ(run.events, "K7:0,0 K4:0");
-  ASSERT_EQ(run.latest.size(), 100000u);
-  EXPECT_EQ(run.latest.back(), "000186A06b14ce99");
 }
 
 }  // namespace

@@ -20,19 +20,6 @@ struct Reply {
   std::string text;
 };
 
-// One conversation's replies back to back, each read with its own end test.
-const std::vector<Reply> kReplies = {
-    {EndKind::Line, "+OK POP3 ready <1.2@host>\r\n"},
-    {EndKind::Dot, "+OK 2 messages\r\n1 000a\r\n2 000b\r\n.\r\n"},
-    {EndKind::Dot, "-ERR no such message\r\n"},
-    {EndKind::Dot, "+OK\r\n.\r\n"},
-    {EndKind::Dot, "+OK 12 octets\r\nA\r\n..dot\r\n\r\n.\r\n"},
-    {EndKind::Smtp, "220 smtp ready\r\n"},
-    {EndKind::Smtp, "250-host\r\n250-AUTH LOGIN\r\n250 8BITMIME\r\n"},
-    {EndKind::Smtp, "354\r\n"},
-    {EndKind::Smtp, "25x\r\n250 250-\r\n"},
-};
-
 std::unique_ptr<ReplyEnd> makeEnd(EndKind kind) {
   switch (kind) {
     case EndKind::Line: return std::make_unique<LineEnd>();
@@ -41,76 +28,53 @@ std::unique_ptr<ReplyEnd> makeEnd(EndKind kind) {
   }
 }
 
-std::string allReplies() {
-  std::string all;
-  for (const Reply& r : kReplies) all += r.text;
-  return all;
-}
-
-// The end tests alone: every way of cutting the stream in two reads the same replies.
+// Replies back to back, the stream cut in two at every place; and replies that must not end.
 TEST(ReplyEndTest, EveryCutReadsTheSameReplies) {
-  const std::string all = allReplies();
+  const std::vector<Reply> replies = {
+      {EndKind::Line, "+OK POP3 ready <1.2@host>\r\n"},
+      {EndKind::Dot, "+OK 2 messages\r\n1 000a\r\n2 000b\r\n.\r\n"},
+      {EndKind::Dot, "-ERR no such message\r\n"},
+      {EndKind::Dot, "+OK\r\n.\r\n"},
+      {EndKind::Dot, "+OK 12 octets\r\nA\r\n..dot\r\n\r\n.\r\n"},
+      {EndKind::Smtp, "220 smtp ready\r\n"},
+      {EndKind::Smtp, "250-host\r\n250-AUTH LOGIN\r\n250 8BITMIME\r\n"},
+      {EndKind::Smtp, "354\r\n"},
+      {EndKind::Smtp, "25x\r\n250 250-\r\n"},
+  };
+  std::string all;
+  for (const Reply& r : replies) all += r.text;
   for (size_t cut = 0; cut <= all.size(); ++cut) {
     SCOPED_TRACE("cut at " + std::to_string(cut));
-    std::vector<std::string> pieces = {all.substr(0, cut), all.substr(cut)};
     size_t next = 0;
-    auto end = makeEnd(kReplies[0].end);
+    auto end = makeEnd(replies[0].end);
     std::string reply;
-    for (const std::string& piece : pieces) {
+    for (const std::string& piece : {all.substr(0, cut), all.substr(cut)}) {
       size_t at = 0;
-      while (at < piece.size() && next < kReplies.size()) {
+      while (at < piece.size() && next < replies.size()) {
         size_t used = end->feed(piece.data() + at, piece.size() - at);
         size_t take = used == ReplyEnd::npos ? piece.size() - at : used;
         reply.append(piece, at, take);
         at += take;
         if (used != ReplyEnd::npos) {
           ASSERT_TRUE(end->ended());
-          EXPECT_EQ(reply, kReplies[next].text);
+          EXPECT_EQ(reply, replies[next].text);
           reply.clear();
-          if (++next < kReplies.size()) end = makeEnd(kReplies[next].end);
+          if (++next < replies.size()) end = makeEnd(replies[next].end);
         }
       }
     }
-    EXPECT_EQ(next, kReplies.size());
+    EXPECT_EQ(next, replies.size());
   }
-}
-
-TEST(ReplyEndTest, IncompleteRepliesDoNotEnd) {
-  const Reply cases[] = {
-      {EndKind::Line, "+OK no line end\n"}, {EndKind::Line, "+OK\r"},      {EndKind::Dot, "+OK\r\n1 a\r\n."},
-      {EndKind::Dot, "+OK\r\n..\r\n"},     {EndKind::Dot, "+OK\r\n.x\r\n"}, {EndKind::Dot, "+OK\n.\n"},
-      {EndKind::Smtp, "250-more\r\n"},     {EndKind::Smtp, "25\r\n"},    {EndKind::Smtp, "2500\r\n"},
-      {EndKind::Smtp, "abc \r\n"},         {EndKind::Smtp, "250 no end"},
-  };
-  for (const Reply& c : cases) {
-    SCOPED_TRACE(c.text);
+  for (const Reply& c : std::vector<Reply>{{EndKind::Line, "+OK\n"}, {EndKind::Dot, "+OK\r\n..\r\n"},
+                                           {EndKind::Dot, "+OK\n.\n"}, {EndKind::Smtp, "250-more\r\n"},
+                                           {EndKind::Smtp, "25\r\n"}, {EndKind::Smtp, "abc \r\n"}}) {
     auto end = makeEnd(c.end);
-    EXPECT_EQ(end->feed(c.text.data(), c.text.size()), ReplyEnd::npos);
-    EXPECT_FALSE(end->ended());
+    EXPECT_EQ(end->feed(c.text.data(), c.text.size()), ReplyEnd::npos) << c.text;
+    EXPECT_FALSE(end->ended()) << c.text;
   }
 }
 
-// The reader over a socket: the stream sent at once and one byte at a time reads the same,
-// each reply complete at its end and nothing more.
-TEST_F(ReaderTest, RepliesSplitAnywhereReadTheSame) {
-  const std::string all = allReplies();
-  for (size_t piece : {size_t{0}, size_t{1}, size_t{7}}) {
-    SCOPED_TRACE("piece " + std::to_string(piece));
-    socket_.close();
-    serve({Script{test::send(all, piece, piece ? 1 : 0), test::expectClose()}});
-    ReplyReader reader(socket_);
-    for (const Reply& r : kReplies) {
-      std::string got;
-      ASSERT_EQ(reader.read(got, *makeEnd(r.end), 1 << 20), ReadStatus::Ok);
-      EXPECT_TRUE(reader.complete());
-      EXPECT_EQ(got, r.text);
-    }
-    EXPECT_EQ(reader.pending(), "");
-  }
-}
-
-// Bytes after a reply's end wait for the next read; a pause longer than the idle wait ends a
-// read early, and the next read finishes the same reply.
+// Bytes after an end wait for the next read; an idle pause ends a read that the next one finishes.
 TEST_F(ReaderTest, BytesAfterTheEndAndIdlePauses) {
   serve({test::parseScript("S: +OK first\\r\\n+OK second\\r\\n+OK th\\\nP: 20\nS: ird\nS: +OK\\r\\n1 a\n"
                            "P: 400\nS: 2 b\\r\\n.\nEXPECT-CLOSE")});
@@ -137,32 +101,26 @@ TEST_F(ReaderTest, BytesAfterTheEndAndIdlePauses) {
   EXPECT_EQ(reply, "+OK\r\n1 a\r\n2 b\r\n.\r\n");
 }
 
+// Over its capacity a buffer keeps four bytes and reads on; a string over its limit stops.
 TEST_F(ReaderTest, SinksBoundWhatTheyKeep) {
   const std::string body = "+OK 40 octets\r\n0123456789abcdefghij\r\n.\r\n";
-  serve({Script{test::send(body), test::send("+OK " + std::string(100, 'x') + "\r\n"),
-                test::expectClose()}});
+  serve({Script{test::send(body), test::send("+OK " + std::string(100, 'x') + "\r\n"), test::expectClose()}});
   ReplyReader reader(socket_);
-  {
-    // Over the capacity: the first four bytes stay, the read still goes to the end.
-    DotEnd end;
-    CappedBuffer buffer(16);
-    ASSERT_TRUE(buffer.ok());
-    ASSERT_EQ(reader.read(buffer, end), ReadStatus::Ok);
-    EXPECT_TRUE(reader.complete());
-    EXPECT_TRUE(buffer.overflow());
-    EXPECT_EQ(buffer.data(), "+OK ");
-    EXPECT_EQ(buffer.received(), body.size());
-    EXPECT_TRUE(buffer.endsWith("\r\n.\r\n"));
-    EXPECT_FALSE(buffer.endsWith("x\r\n.\r\n"));
-  }
-  {
-    // A string reply over its limit stops the read.
-    LineEnd end;
-    std::string reply;
-    EXPECT_EQ(reader.read(reply, end, 50), ReadStatus::TooLong);
-    EXPECT_LE(reply.size(), 50u);
-  }
-  // Exactly at the capacity is no overflow.
+  DotEnd dot;
+  CappedBuffer buffer(16);
+  ASSERT_TRUE(buffer.ok());
+  ASSERT_EQ(reader.read(buffer, dot), ReadStatus::Ok);
+  EXPECT_TRUE(reader.complete());
+  EXPECT_TRUE(buffer.overflow());
+  EXPECT_EQ(buffer.data(), "+OK ");
+  EXPECT_EQ(buffer.received(), body.size());
+  EXPECT_TRUE(buffer.endsWith("\r\n.\r\n"));
+  EXPECT_FALSE(buffer.endsWith("x\r\n.\r\n"));
+  LineEnd line;
+  std::string reply;
+  EXPECT_EQ(reader.read(reply, line, 50), ReadStatus::TooLong);
+  EXPECT_LE(reply.size(), 50u);
+
   CappedBuffer exact(body.size());
   exact.put(body.data(), body.size());
   EXPECT_FALSE(exact.overflow());
@@ -174,43 +132,32 @@ TEST_F(ReaderTest, SinksBoundWhatTheyKeep) {
 TEST_F(ReaderTest, EndsOfAReadThatNeverCompletes) {
   // Peer closed mid-reply: the bytes before the close are delivered.
   serve({Script{test::send("+OK\r\n1 a"), test::close()}});
-  {
-    ReplyReader reader(socket_);
-    DotEnd end;
-    std::string reply;
-    EXPECT_EQ(reader.read(reply, end, 1024), ReadStatus::PeerClosed);
-    EXPECT_EQ(reply, "+OK\r\n1 a");
-  }
+  DotEnd dot;
+  std::string reply;
+  EXPECT_EQ(ReplyReader(socket_).read(reply, dot, 1024), ReadStatus::PeerClosed);
+  EXPECT_EQ(reply, "+OK\r\n1 a");
   // A reply that never ends: the buffer keeps its capacity, the steps run out while bytes flow.
   socket_.close();
   serve({Script{test::send("+OK\r\n" + std::string(40 << 20, 'x'), 8192, 1), test::close()}});
-  {
-    ReplyReader reader(socket_);
-    DotEnd end;
-    CappedBuffer buffer(1 << 16);
-    EXPECT_EQ(reader.read(buffer, end), ReadStatus::TimedOut);
-    EXPECT_TRUE(buffer.overflow());
-    EXPECT_GT(buffer.received(), buffer.capacity());
-    EXPECT_EQ(buffer.data(), "+OK\r");
-  }
+  CappedBuffer buffer(1 << 16);
+  dot.reset();
+  EXPECT_EQ(ReplyReader(socket_).read(buffer, dot), ReadStatus::TimedOut);
+  EXPECT_GT(buffer.received(), buffer.capacity());
+  EXPECT_EQ(buffer.data(), "+OK\r");
   // A stalled server: 600 short steps, then the socket still carries the QUIT.
   socket_.close();
   serve({Script{test::send("+OK\r\n"), test::stall()}});
-  {
-    ReplyReader reader(socket_);
-    LineEnd end;
-    std::string reply;
-    ASSERT_EQ(reader.read(reply, end, 1024), ReadStatus::Ok);
-    EXPECT_EQ(reader.read(reply, end, 1024), ReadStatus::TimedOut);
-    EXPECT_EQ(socket_.send("QUIT\r\n", 6), 6);
-    socket_.close();
-    ASSERT_TRUE(server_->waitDone());
-    EXPECT_EQ(server_->received(), std::vector<std::string>{"QUIT\r\n"});
-  }
+  ReplyReader reader(socket_);
+  LineEnd line;
+  ASSERT_EQ(reader.read(reply, line, 1024), ReadStatus::Ok);
+  EXPECT_EQ(reader.read(reply, line, 1024), ReadStatus::TimedOut);
+  EXPECT_EQ(socket_.send("QUIT\r\n", 6), 6);
+  socket_.close();
+  ASSERT_TRUE(server_->waitDone());
+  EXPECT_EQ(server_->received(), std::vector<std::string>{"QUIT\r\n"});
 }
 
-// Abort and cancel asked between steps, a connection that drops or was released: each ends the
-// wait with its status, the drop and the release are logged, and the socket stays usable.
+// Abort, cancel, a dropped or released connection end the wait; the socket stays usable.
 TEST_F(ReaderTest, ChecksBetweenStepsEndTheWait) {
   ProtocolLog log("\\oxm.log", "ab");
   const std::pair<char, ReadStatus> cases[] = {{'a', ReadStatus::Aborted},
@@ -241,9 +188,7 @@ TEST_F(ReaderTest, ChecksBetweenStepsEndTheWait) {
     std::string reply;
     EXPECT_EQ(reader.read(reply, end, 1024), want);
     EXPECT_EQ(asked, kind == 'a' || kind == 'c' ? 3 : 0);
-    if (kind == 'd') {
-      EXPECT_EQ(connmgr::statusQueries(), 6);
-    }
+    if (kind == 'd') EXPECT_EQ(connmgr::statusQueries(), 6);
     EXPECT_EQ(socket_.send("QUIT\r\n", 6), 6);
     ConnMgrReleaseConnection(connection, 0);
   }
@@ -251,48 +196,22 @@ TEST_F(ReaderTest, ChecksBetweenStepsEndTheWait) {
             "*** diconnect RAS Connection ***\r\n*** diconnect RAS Connection ***\r\n");
 }
 
-TEST_F(ReaderTest, SocketAndThreadFailures) {
-  serve({Script{test::send("+OK\r\n"), test::send("+OK\r\n"), test::expectClose()}});
-  ReplyReader reader(socket_);
-  LineEnd end;
-  std::string reply;
-  fault::failNth(fault::Op::Thread, 1, 0);
-  EXPECT_EQ(reader.read(reply, end, 1024), ReadStatus::ThreadFailed);
-  fault::failNth(fault::Op::Recv, 1, 0);
-  EXPECT_EQ(reader.read(reply, end, 1024), ReadStatus::SocketFailed);
-  EXPECT_EQ(reader.read(reply, end, 1024), ReadStatus::Ok);
-  EXPECT_EQ(fault::calls(fault::Op::Recv), 2);
-  fault::failNth(fault::Op::Send, 1, 0);
-  EXPECT_EQ(reader.send("QUIT\r\n", 6), ReadStatus::SocketFailed);
-  EXPECT_EQ(reader.send("QUIT\r\n", 6), ReadStatus::Ok);
-}
-
+// The stepped connect: a name that does not resolve, no port, and a good one.
 TEST_F(ReaderTest, SteppedConnect) {
   test::ScriptServer server(Script{test::expect("HELO\r\n")});
-  struct Case {
-    std::string host;
-    unsigned port;
-    bool failConnect;
-    ReadStatus want;
-    int result;
-  } cases[] = {
-      {"127.0.0.1", server.port(), true, ReadStatus::ConnectFailed, net::kConnectFailed},
-      {"", server.port(), false, ReadStatus::ConnectFailed, net::kResolveFailed},
-      {"127.0.0.1", 0, false, ReadStatus::ConnectFailed, net::kConnectFailed},
-      {"localhost", server.port(), false, ReadStatus::Ok, net::kOk},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.host + ":" + std::to_string(c.port));
+  const std::tuple<std::string, unsigned, int> cases[] = {
+      {"", server.port(), net::kResolveFailed},
+      {"127.0.0.1", 0, net::kConnectFailed},
+      {"localhost", server.port(), net::kOk}};
+  for (const auto& [host, port, want] : cases) {
+    SCOPED_TRACE(host + ":" + std::to_string(port));
     net::Socket socket;
     ASSERT_TRUE(socket.open());
-    if (c.failConnect) fault::failNth(fault::Op::Connect, 1, 0);
-    ReplyReader reader(socket);
+    ReplyReader stepped(socket);
     int result = 99;
-    EXPECT_EQ(reader.connect(c.host, c.port, &result), c.want);
-    EXPECT_EQ(result, c.result);
-    if (c.want == ReadStatus::Ok) {
-      EXPECT_EQ(reader.send("HELO\r\n", 6), ReadStatus::Ok);
-    }
+    EXPECT_EQ(stepped.connect(host, port, &result), want == net::kOk ? ReadStatus::Ok : ReadStatus::ConnectFailed);
+    EXPECT_EQ(result, want);
+    if (want == net::kOk) EXPECT_EQ(stepped.send("HELO\r\n", 6), ReadStatus::Ok);
   }
   ASSERT_TRUE(server.waitDone());
   EXPECT_EQ(server.failures(), "");

@@ -1,6 +1,6 @@
-// Shared set-up of the retriever tests: a device root with one mail account "Mail" (its four
-// trays), short steps, a fresh Connection Manager, the test phone-status library in the device's
-// Windows directory, a recorder of the reports, and what the account's storage and files hold.
+// The retriever tests' set-up: a device root with one mail account "Mail", short steps, a fresh
+// Connection Manager, the test phone-status library in the device's Windows directory, a
+// recorder of the reports, and what the account's storage holds.
 #pragma once
 
 #include <sys/stat.h>
@@ -25,15 +25,15 @@
 
 namespace oxm::test {
 
-// The retriever's reports as tokens (notifyToken); progress (kind 8) is only counted.
+// The reports as tokens (notifyToken); progress (kind 8) is only counted.
 class RetrieverRecorder : public OxRetriever::Notify {
  public:
   bool notify(unsigned int kind, long a, long b) override {
     if (kind == 8) {
       ++progress;
-      return true;
+    } else {
+      events += (events.empty() ? "" : " ") + notifyToken(kind, a, b);
     }
-    events += (events.empty() ? "" : " ") + notifyToken(kind, a, b);
     return true;
   }
   bool isActive(bool* active, OxRetriever*) override {
@@ -59,8 +59,7 @@ class RetrieverTest : public AccountsTest {
     writeHostFile(root_.host("Windows/TmPhoneStatus.dll"), readHostFile(OXM_PHONE_STATUS_DLL));
     SetPhoneStatus(PHONE_ITEM_RECV_EMAIL, 99u);  // untouched marks
     SetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX, 99u);
-    OxAccountCreator creator;
-    ASSERT_TRUE(creator.CreateFolders(L"Mail")) << std::hex << GetOxMiddleError();
+    ASSERT_TRUE(OxAccountCreator().CreateFolders(L"Mail")) << std::hex << GetOxMiddleError();
     account_.reset(OxAccountInfoInterface::OpenAccountInfo(L"Mail", L""));
     ASSERT_TRUE(account_);
     OxAccountInfoInterface::Attributes a;
@@ -77,10 +76,9 @@ class RetrieverTest : public AccountsTest {
   }
 
   // The POP3 login of the account; `extra` sets more settings on the same record.
-  void pointAt(const std::string& host, unsigned port,
-               const std::function<void(OxAccountInfoInterface::Attributes&)>& extra = {}) {
+  void pointAt(unsigned port, const std::function<void(OxAccountInfoInterface::Attributes&)>& extra = {}) {
     OxAccountInfoInterface::Attributes a;
-    a.strPopServerName = std::wstring(host.begin(), host.end());
+    a.strPopServerName = L"127.0.0.1";
     a.uiPopServerPort = port;
     a.strPopUserName = L"alice";
     a.strPopPasswd = L"secret1";
@@ -95,32 +93,13 @@ class RetrieverTest : public AccountsTest {
     for (const Stored& s : stored()) uids.push_back(s.uid);
     return uids;
   }
-  std::wstring lastUid() {
-    std::wstring uid;
-    EXPECT_TRUE(account_->GetLastUID(&uid));
-    return uid;
-  }
-  std::list<std::wstring> uidList() {
-    std::list<std::wstring> uids;
-    EXPECT_TRUE(account_->GetUIDL(&uids));
-    return uids;
-  }
   std::string accountFile(const std::string& name) { return readHostFile(data("Mail/" + name)); }
 
   std::unique_ptr<OxAccountInfoInterface> account_;
   unsigned long inbox_ = 0;
 };
 
-// Message i as a maildir file holds it (LF line ends): "Subject: msg i", `lines` body lines, and
-// in every third one lines that start with a dot.
-inline std::string mailFile(int i, int lines) {
-  std::string body;
-  for (int k = 1; k <= lines; ++k) body += "line " + std::to_string(k) + " of message " + std::to_string(i) + "\n";
-  if (i % 3 == 0) body += ".a line that starts with a dot\n.\n";
-  return "From: sender" + std::to_string(i) + "@example.com\nTo: alice@example.com\nSubject: msg " +
-         std::to_string(i) + "\nDate: Thu, 01 Jan 2026 00:00:00 +0000\n\n" + body;
-}
-// The number of a mailFile text, -1 for another text.
+// The number of a message of DovecotRetrieverTest::add, -1 for another text.
 inline int msgNumber(const std::string& text) {
   const size_t at = text.find("Subject: msg ");
   return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + 13);
@@ -135,16 +114,22 @@ class DovecotRetrieverTest : public RetrieverTest {
     std::string why;
     dovecot_ = Dovecot::start("localhost", &why);
     if (!dovecot_) GTEST_SKIP() << why;
-    pointAt("127.0.0.1", dovecot_->port());
+    pointAt(dovecot_->port());
   }
-  // Puts messages first..last on the server; want_ holds them as served (CR LF line ends).
+  // Puts messages first..last on the server (maildir files, LF line ends): "Subject: msg i",
+  // `lines` body lines, in every third one lines that start with a dot. want_ holds them as
+  // served (CR LF line ends).
   void add(int first, int last, int lines = 3) {
     std::vector<std::string> files;
     for (int i = first; i <= last; ++i) {
-      files.push_back(mailFile(i, lines));
+      std::string text = "From: sender" + std::to_string(i) + "@example.com\nTo: alice@example.com\nSubject: msg " +
+                         std::to_string(i) + "\nDate: Thu, 01 Jan 2026 00:00:00 +0000\n\n";
+      for (int k = 1; k <= lines; ++k) text += "line " + std::to_string(k) + " of message " + std::to_string(i) + "\n";
+      if (i % 3 == 0) text += ".a line that starts with a dot\n.\n";
+      files.push_back(text);
       std::string& served = want_[i];
       served.clear();
-      for (char c : files.back()) served += c == '\n' ? std::string("\r\n") : std::string(1, c);
+      for (char c : text) served += c == '\n' ? std::string("\r\n") : std::string(1, c);
     }
     dovecot_->addMessages("alice", files);
   }
@@ -176,10 +161,6 @@ class DovecotRetrieverTest : public RetrieverTest {
       }
     }
     return out;
-  }
-  // want_ for the numbers first..last.
-  std::map<int, std::string> wanted(int first, int last) {
-    return {want_.find(first), want_.upper_bound(last)};
   }
 
   std::unique_ptr<Dovecot> dovecot_;

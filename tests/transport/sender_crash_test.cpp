@@ -1,8 +1,6 @@
-// Sending an outbox of 100 messages in a child process that is killed at random points (the Nth
-// write, rename, flush, delete, send or receive), run again and again until the outbox is empty:
-// then every message is in the sent folder exactly once and was delivered at least once. The
-// duplicates SMTP cannot avoid (killed after the server accepted a message, before it was marked
-// as accepted) are counted and reported.
+// An outbox of 100 sent by a child process killed at random points (the Nth write, rename, flush,
+// delete, send or receive), run again until the outbox is empty: then every message is filed
+// once and was delivered at least once. The duplicates SMTP cannot avoid are counted.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,8 +30,7 @@ class SenderCrashTest : public SenderTest {
     setStepScale(1.0);
   }
 
-  // One run in a child that kills itself at the nth call of `op` (n 0: no kill). 0 the run went
-  // to its end, 1 it did not, -1 killed.
+  // One run in a child killed at the nth call of `op` (n 0: none): 0 done, 1 not, -1 killed.
   int runChild(fault::Op op, int n) {
     storage_.reset();
     account_.reset();  // the child opens its own
@@ -43,12 +40,7 @@ class SenderCrashTest : public SenderTest {
       std::unique_ptr<OxAccountInfoInterface> account(OxAccountInfoInterface::OpenAccountInfo(L"mail", L""));
       if (!account) _exit(3);
       if (n > 0) fault::killAtNth(op, n);
-      int result = 0;
-      {
-        Sender sender;
-        OxRASController ras;
-        result = sender.SendMultiMail(account.get(), &ras, L"");
-      }
+      const int result = Sender().SendMultiMail(account.get(), std::make_unique<OxRASController>().get(), L"");
       account.reset();
       _exit(result == 1 ? 0 : 1);
     }

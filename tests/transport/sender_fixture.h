@@ -1,6 +1,5 @@
-// Shared set-up of the sender tests: an account with its four trays whose SMTP server is the
-// shared Exim, messages put into its outbox as `oxmail compose` stores them, and a recorder of
-// the sender's notifications.
+// The sender tests' set-up: an account with its trays whose SMTP server is the shared Exim,
+// messages put into its outbox as `oxmail compose` stores them, and a recorder of the reports.
 #pragma once
 
 #include <memory>
@@ -14,25 +13,14 @@
 #include "store/storage_interface.h"
 #include "tests/accounts/accounts_fixture.h"
 #include "tests/support/exim.h"
+#include "tests/transport/transport_fixture.h"
 #include "transport/ras_controller.h"
 #include "transport/sender.h"
 
 namespace oxm::test {
 
-using SenderEvents = std::vector<std::pair<int, unsigned>>;  // kind, code
-
-struct SenderRecorder : Sender::Notify {
-  SenderEvents events;
-  bool notify(int kind, long a, long) override {
-    events.emplace_back(kind, static_cast<unsigned>(a));
-    return true;
-  }
-  int count(int kind, unsigned code = 0) const {
-    int n = 0;
-    for (const auto& e : events) n += e.first == kind && e.second == code;
-    return n;
-  }
-};
+using SenderEvents = Events;
+using SenderRecorder = EventRecorder<Sender::Notify>;
 
 // Message i of a test outbox: To names `rcpt`, the body carries i and a line ".".
 inline std::string outboxText(int i, const std::string& rcpt = "bob@example.jp") {
@@ -50,14 +38,18 @@ class SenderTest : public AccountsTest {
     exim_->clear();
     // No "sent from" footer: the filed copy and the delivery are then easy to read.
     ASSERT_TRUE(SetRegistryDword(HKEY_CURRENT_USER, L"Software\\TAMARIN\\OxMail", L"paranoia", 0));
-    OxAccountCreator creator;
-    ASSERT_TRUE(creator.CreateFolders(L"mail"));
+    ASSERT_TRUE(OxAccountCreator().CreateFolders(L"mail"));
     account_ = open(L"mail");
     ASSERT_TRUE(account_);
     setSmtp(exim_->plainPort);
     storage_.reset(account_->OpenStorage());
     ASSERT_TRUE(storage_);
     sender_.RegisterNotify(&recorder_);
+    OxAccountInfoInterface::Attributes a;
+    a.mask = (uint64_t{1} << 29) | (uint64_t{1} << 30);
+    ASSERT_TRUE(account_->GetAccountInfoAttributes(&a));
+    outbox_ = a.ulSousinTrayID;
+    sent_ = a.ulSousinZumiTrayID;
   }
   void TearDown() override {
     storage_.reset();
@@ -73,18 +65,11 @@ class SenderTest : public AccountsTest {
     a.mask = (uint64_t{1} << 1) | (uint64_t{1} << 11) | (uint64_t{1} << 12);
     ASSERT_TRUE(account_->SetAccountInfoAttributes(a));
   }
-
-  unsigned long tray(uint32_t OxAccountInfoInterface::Attributes::*field, int bit) {
-    OxAccountInfoInterface::Attributes a;
-    a.mask = uint64_t{1} << bit;
-    EXPECT_TRUE(account_->GetAccountInfoAttributes(&a));
-    return a.*field;
-  }
-  unsigned long outbox() { return tray(&OxAccountInfoInterface::Attributes::ulSousinTrayID, 29); }
-  unsigned long sent() { return tray(&OxAccountInfoInterface::Attributes::ulSousinZumiTrayID, 30); }
+  unsigned long outbox() const { return outbox_; }
+  unsigned long sent() const { return sent_; }
 
   unsigned long add(const std::string& text) {
-    std::unique_ptr<OxFolderInterface> folder(storage_->OpenFolder(outbox()));
+    std::unique_ptr<OxFolderInterface> folder(storage_->OpenFolder(outbox_));
     unsigned long id = 0;
     EXPECT_TRUE(folder && folder->CreateMessage(&id));
     std::unique_ptr<OxMessageInterface> m(storage_->OpenMessage(id));
@@ -100,8 +85,7 @@ class SenderTest : public AccountsTest {
     std::unique_ptr<OxFolderInterface> folder(storage_->OpenFolder(folderId));
     const bool ok = folder && folder->GetMessageIds(&ids);
     if (listed) *listed = ok;
-    if (!ok) return out;
-    for (unsigned long id : ids) {
+    for (unsigned long id : ok ? ids : std::vector<unsigned long>{}) {
       std::unique_ptr<OxMessageInterface> m(storage_->OpenMessage(id));
       std::string text;
       if (m && m->Read(&text)) out.push_back(text);
@@ -113,6 +97,7 @@ class SenderTest : public AccountsTest {
   EximServer* exim_ = nullptr;
   std::unique_ptr<OxAccountInfoInterface> account_;
   std::unique_ptr<OxStorageInterface> storage_;
+  unsigned long outbox_ = 0, sent_ = 0;
   SenderRecorder recorder_;
   Sender sender_;
   OxRASController controller_;

@@ -1,6 +1,5 @@
 // SmtpClient against a scripted server: the conversation of every authentication choice, byte
-// for byte, and the error paths a real server will not take (refused commands, unusable
-// replies, stalls, closes, cancel), each a row of data with the code it must end with.
+// for byte, and the error paths a real server will not take, each a row with its code.
 #include <sys/stat.h>
 
 #include <atomic>
@@ -18,11 +17,11 @@ const char kText[] = "Subject: hi\r\n\r\nline\r\n.\r\n..two\r\nend\r\n";
 // kText on the wire: lines starting with "." get one more, then CR LF "." CR LF.
 const std::vector<std::string> kWire = {"Subject: hi\r\n", "\r\n", "line\r\n", "..\r\n", "...two\r\n", "end\r\n", "\r\n"};
 
-// Script pieces in the scripted server's text form.
 const std::string kGreet = "S: 220 test ESMTP\n", kHelo = "E: HELO OxMail\nS: 250 hello\n",
                   kEhloAuth = "E: EHLO OxMail\nS: 250-test\\r\\n250-AUTH PLAIN LOGIN CRAM-MD5\\r\\n250 HELP\n",
                   kLogin = "E: AUTH LOGIN\nS: 334 VXNlcm5hbWU6\nE: YWxpY2U=\nS: 334 UGFzc3dvcmQ6\nE: c2VjcmV0MQ==\n",
-                  kMailRcpt = "E: MAIL FROM: <me@example.jp>\nS: 250 OK\nE: RCPT TO: <you@example.jp>\nS: 250 OK\n",
+                  kMailFrom = "E: MAIL FROM: <me@example.jp>\nS: 250 OK\n",
+                  kMailRcpt = kMailFrom + "E: RCPT TO: <you@example.jp>\nS: 250 OK\n",
                   kQuitAfterError = "E: QUIT\nEXPECT-CLOSE\n";
 const Script kQuit = parseScript("E: QUIT \nS: 221 bye");
 
@@ -57,40 +56,31 @@ class SmtpClientTest : public SmtpTest {
 
 // Each way to an accepted message, with its exact lines; after QUIT the client is closed.
 TEST_F(SmtpClientTest, AuthenticationChoices) {
-  struct Case {
-    std::string name;
+  const struct {
+    const char* name;
     unsigned method;
     std::string auth;  // after the greeting, through the reply that precedes MAIL FROM
     unsigned port = 0;
     bool bytewise = false;  // every reply a byte at a time
   } cases[] = {
-      {"plain", 0, kHelo},
       {"CRAM-MD5 chosen from EHLO", 2,
        kEhloAuth + "E: AUTH CRAM-MD5\nS: 334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\n"
                    "E: YWxpY2UgMzU3NzNlNjMxMmIxZTVkYjVkYzNiMTg4M2I3NWMxOTM=\nS: 235 ok\n"},
-      {"LOGIN forced", 4, kEhloAuth + kLogin + "S: 235 ok\n"},
       {"LOGIN forced, replies split into bytes", 4, kEhloAuth + kLogin + "S: 235 ok\n", 0, true},
       {"LOGIN chosen when CRAM-MD5 is not offered", 2,
        "E: EHLO OxMail\nS: 250-test\\r\\n250 AUTH LOGIN PLAIN\n" + kLogin + "S: 235 ok\n"},
       {"auto against a server without AUTH", 2, "E: EHLO OxMail\nS: 250-test\\r\\n250 SIZE 100\nE: HELO nimbus\nS: 250 hi\n"},
       {"auto against PLAIN only", 2, "E: EHLO OxMail\nS: 250-test\\r\\n250 AUTH PLAIN\nE: HELO nimbus\nS: 250 hi\n"},
+      {"EHLO refused: HELO, no authentication", 2, "E: EHLO OxMail\nS: 502 no\nE: HELO OxMail\nS: 250 hi\n"},
       // Port 587 asks for STARTTLS: EHLO OxMail_1 without it on offer, then on in plain text.
       {"587 without STARTTLS on offer", 4,
        "E: EHLO OxMail_1\nS: 250-test\\r\\n250 AUTH LOGIN\n" + kEhloAuth + kLogin + "S: 235 ok\n", 587},
   };
-  std::vector<Case> all(std::begin(cases), std::end(cases));
-  // A refused EHLO is answered with HELO and the message goes out without authentication.
-  for (std::string code : {"500", "502", "530", "550"}) {
-    all.push_back({"EHLO refused " + code, 2, "E: EHLO OxMail\nS: " + code + " no\nE: HELO OxMail\nS: 250 hi\n"});
-  }
-  for (const Case& c : all) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Script script = parseScript(kGreet + c.auth) + deliver() + kQuit;
     for (Step& step : script) {
-      if (c.bytewise && step.kind == Step::Send) {
-        step.piece = 1;
-        step.ms = 1;
-      }
+      if (c.bytewise && step.kind == Step::Send) step.piece = step.ms = 1;
     }
     run(script, account(c.port, c.method));
     EXPECT_EQ(recorder_.events, kAccepted);
@@ -102,8 +92,7 @@ TEST_F(SmtpClientTest, AuthenticationChoices) {
   }
 }
 
-// With the protocol log switched on (its file exists), the conversation is logged and the AUTH
-// answers are masked.
+// With the protocol log on (its file exists) the AUTH LOGIN answers are masked.
 TEST_F(SmtpClientTest, ProtocolLogMasksTheAuthAnswers) {
   const std::string file = root_.host("Application Data/OxenMail/OxMailLog.txt");
   ::mkdir(root_.host("Application Data").c_str(), 0777);
@@ -120,20 +109,17 @@ TEST_F(SmtpClientTest, ProtocolLogMasksTheAuthAnswers) {
   logged.newConnection();
   EXPECT_EQ(recorder_.events, kAccepted);
   const std::string log = readHostFile(file);
-  for (const char* line : {"*** Smtp Protocol Start ", "-[OUT(13)]EHLO OxMail\r\n", "-[IN (16)]220 test ESMTP\r\n",
-                           "-[OUT(12)]AUTH LOGIN\r\n"}) {
+  for (const char* line : {"*** Smtp Protocol Start ", "-[IN (16)]220 test ESMTP\r\n", "-[OUT(12)]AUTH LOGIN\r\n",
+                           "-[OUT(10)]********\r\n", "-[OUT(14)]************\r\n"}) {
     EXPECT_NE(log.find(line), std::string::npos) << line << " in\n" << log;
   }
-  EXPECT_EQ(log.find("YWxpY2U="), std::string::npos) << "the user name's answer is masked";
-  EXPECT_EQ(log.find("c2VjcmV0MQ=="), std::string::npos) << "the password's answer is masked";
   finish();
 }
 
 // Every failure: the code, and QUIT sent first unless the connection itself failed.
 TEST_F(SmtpClientTest, ErrorPathsEndWithTheirCode) {
   const std::string endless(70000, 'x');
-  const std::string cramNotB64 = "E: AUTH CRAM-MD5\nS: 334 <not base64>\nE: *\nS: 501 cancelled\n";
-  struct Case {
+  const struct {
     const char* name;
     unsigned method;
     Script script;
@@ -145,20 +131,16 @@ TEST_F(SmtpClientTest, ErrorPathsEndWithTheirCode) {
        parseScript(kGreet + kHelo + "E: MAIL FROM: <me@example.jp>\nS: 553 no such sender\n" + kQuitAfterError),
        SMTP_ADDRESS_ERR},
       {"5xx on the second RCPT of three", 0,
-       parseScript(kGreet + kHelo + "E: MAIL FROM: <me@example.jp>\nS: 250 OK\nE: RCPT TO: <a@example.jp>\nS: 250 OK\n"
-                                    "E: RCPT TO: <b@example.jp>\nS: 550 unknown user\n" + kQuitAfterError),
+       parseScript(kGreet + kHelo + kMailFrom + "E: RCPT TO: <a@example.jp>\nS: 250 OK\n"
+                                                "E: RCPT TO: <b@example.jp>\nS: 550 unknown user\n" + kQuitAfterError),
        SMTP_ADDRESS_ERR, {"a@example.jp", "b@example.jp", "c@example.jp"}},
-      {"a recipient with CR LF is never sent", 0,
-       parseScript(kGreet + kHelo + "E: MAIL FROM: <me@example.jp>\nS: 250 OK\n" + kQuitAfterError), SMTP_ADDRESS_ERR,
-       {"x@example.jp>\r\nRSET\r\nRCPT TO: <y@example.jp"}},
+      {"a recipient with CR LF is never sent", 0, parseScript(kGreet + kHelo + kMailFrom + kQuitAfterError),
+       SMTP_ADDRESS_ERR, {"x@example.jp>\r\nRSET\r\nRCPT TO: <y@example.jp"}},
       {"DATA refused", 0, parseScript(kGreet + kHelo + kMailRcpt + "E: DATA\nS: 554 no\n" + kQuitAfterError),
        SMTP_RESPONSE_ERR},
       {"the text refused", 0,
-       parseScript(kGreet + kHelo) + deliver(kWire, "552 too big\r\n") + parseScript(kQuitAfterError),
-       SMTP_RESPONSE_ERR},
+       parseScript(kGreet + kHelo) + deliver(kWire, "552 too big\r\n") + parseScript(kQuitAfterError), SMTP_RESPONSE_ERR},
       {"greeting without a code", 0, parseScript("S: hello there\n" + kQuitAfterError), SMTP_RESPONSE_ERR},
-      {"binary garbage", 0,
-       Script{send(std::string("\x00\xff\x16\x03\x01\r\n", 7))} + parseScript(kQuitAfterError), SMTP_RESPONSE_ERR},
       {"endless multi-line EHLO reply", 2,
        parseScript(kGreet + "E: EHLO OxMail\nS: 250-" + endless + "\n" + kQuitAfterError), SMTP_RESPONSE_ERR},
       {"single-line EHLO reply", 2, parseScript(kGreet + "E: EHLO OxMail\nS: 250 test\n" + kQuitAfterError),
@@ -167,29 +149,26 @@ TEST_F(SmtpClientTest, ErrorPathsEndWithTheirCode) {
        parseScript(kGreet + "E: EHLO OxMail\nS: 554-no\\r\\n554 never\n" + kQuitAfterError), SMTP_AUTH_UNAVAILABLE_ERR},
       {"CRAM-MD5 forced, not offered", 3,
        parseScript(kGreet + "E: EHLO OxMail\nS: 250-test\\r\\n250 AUTH PLAIN\n" + kQuitAfterError), SMTP_AUTH_METHOD_ERR},
-      {"challenge that is not Base64", 3, parseScript(kGreet + kEhloAuth + cramNotB64 + kQuitAfterError),
+      {"challenge that is not Base64", 3,
+       parseScript(kGreet + kEhloAuth + "E: AUTH CRAM-MD5\nS: 334 <not base64>\nE: *\nS: 501 cancelled\n" +
+                   kQuitAfterError),
        SMTP_AUTH_UNAVAILABLE_ERR},
       {"wrong password", 4,
        parseScript(kGreet + kEhloAuth + kLogin + "S: 535 Incorrect authentication data\n" + kQuitAfterError),
        SMTP_AUTH_ERR},
-      {"server closes after the greeting", 0, parseScript(kGreet + "E: HELO OxMail\nCLOSE"), SMTP_SEND_ERR},
       {"server closes mid-DATA", 0,
        parseScript(kGreet + kHelo + kMailRcpt + "E: DATA\nS: 354 go\nE: Subject: hi\nCLOSE"), SMTP_SEND_ERR},
       {"server stalls after the text", 0, parseScript(kGreet + kHelo) + deliver(kWire, "") + Script{stall()},
        SMTP_TIMEOUT_ERR},
       {"no recipients", 0, {stall()}, SMTP_SEQUENCE_ERR, {}},
       {"no password", 2, parseScript(kGreet + kQuitAfterError), SMTP_AUTH_ERR},
-      {"STARTTLS offered and refused", 4,
-       parseScript(kGreet + "E: EHLO OxMail_1\nS: 250-test\\r\\n250 STARTTLS\nE: STARTTLS\nS: 454 TLS not available\n" +
-                   kQuitAfterError),
-       SMTP_AUTH_ERR, {"you@example.jp"}, 587},
       // The offer in the first of two reads: the reply is read on, not started again.
       {"STARTTLS offered in a reply read in two parts, and refused", 4,
        parseScript(kGreet + "E: EHLO OxMail_1\nS: 250-STARTTLS\\r\\n\\\nP: 300\nS: 250 AUTH LOGIN\nE: STARTTLS\n" +
                    "S: 454 TLS not available\n" + kQuitAfterError),
        SMTP_AUTH_ERR, {"you@example.jp"}, 587},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     MailAccount a = account(c.port, c.method);
     if (std::string(c.name) == "no password") a.smtpPassword.clear();
@@ -199,19 +178,18 @@ TEST_F(SmtpClientTest, ErrorPathsEndWithTheirCode) {
     finish();
   }
 
-  // No server name: nothing happens at all.
+  // No server name: nothing happens at all; nothing listens: the connect fails.
   recorder_.events.clear();
   MailAccount none;
   client_.setAccount(&none, nullptr);
   client_.newConnection();
   EXPECT_EQ(client_.state(), SmtpState::Closed);
   EXPECT_TRUE(recorder_.events.empty());
-
-  // Nothing listens: the connect fails.
   run({}, account(freePort()));
   EXPECT_EQ(recorder_.events, failed(SMTP_CONNECT_ERR));
 }
 
+// A "334" after the text still counts as accepted; the next message then has no place.
 TEST_F(SmtpClientTest, SeveralMessagesOnOneConnection) {
   std::string second = "Subject: 2\r\n\r\nno final line end";
   run(parseScript(kGreet + kHelo) + deliver() +
@@ -221,7 +199,6 @@ TEST_F(SmtpClientTest, SeveralMessagesOnOneConnection) {
   RawEmail_S next{"me@example.jp", {"you@example.jp"}, &second};
   client_.setMail(&next);
   client_.sendEmail();
-  // A "334" after the text still counts as accepted; the next message then has no place.
   EXPECT_EQ(recorder_.events, (Events{{0, 0}, {0, 0}}));
   EXPECT_EQ(client_.state(), SmtpState::Accepted334);
   client_.sendEmail();
@@ -231,9 +208,7 @@ TEST_F(SmtpClientTest, SeveralMessagesOnOneConnection) {
   finish();
 }
 
-// A server that accepts STARTTLS and then never answers the TLS hello: the handshake waits in
-// steps like any reply, so the step limit ends it (without the steps it would block for good; the
-// watchdog then stops the server and the code is a failed connect instead).
+// No answer to the TLS hello: the step limit ends the handshake (else the watchdog does).
 TEST_F(SmtpClientTest, StalledStartTlsHandshakeEndsAtTheStepLimit) {
   start(parseScript(kGreet + "E: EHLO OxMail_1\nS: 250-test\\r\\n250 STARTTLS\nE: STARTTLS\nS: 220 go ahead\nSTALL"));
   std::atomic<bool> ended{false};
@@ -249,16 +224,13 @@ TEST_F(SmtpClientTest, StalledStartTlsHandshakeEndsAtTheStepLimit) {
   finish();
 }
 
-// Cancel from another thread: while the server keeps the reply to DATA back, and while the
-// client is blocked sending a text the server does not read.
+// Cancel while the reply to DATA is kept back, and while the text blocks the send.
 TEST_F(SmtpClientTest, CancelDuringTheWaitAndDuringData) {
   const std::pair<const char*, size_t> cases[] = {{"E: DATA\nSTALL", 100}, {"E: DATA\nS: 354 go\nP: 1500", 32 << 20}};
   setStepScale(1.0);  // real steps: only the cancel may end the wait
   for (const auto& [tail, textSize] : cases) {
     SCOPED_TRACE(tail);
     server_.reset();  // the previous case's server, before the clock starts
-    // Once this conversation (held 100 ms at its greeting) has sent DATA, the cancel comes
-    // 200 ms later from another thread.
     std::thread canceller([this] {
       while (client_.state() != SmtpState::Greeting) std::this_thread::sleep_for(std::chrono::milliseconds(5));
       while (client_.state() != SmtpState::DataSent) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -269,8 +241,7 @@ TEST_F(SmtpClientTest, CancelDuringTheWaitAndDuringData) {
     run(parseScript("P: 100\n" + kGreet + kHelo + kMailRcpt + tail), account(0), std::string(textSize, 'a'));
     canceller.join();
     EXPECT_EQ(recorder_.events, failed(SMTP_CANCEL_ERR));
-    // Without the cancel the stall lasts the whole 600 real steps; the bound only tells the two
-    // apart, loosely enough for a loaded or sanitized run.
+    // Without the cancel the stall lasts 600 real steps; the bound only tells the two apart.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60)) << "the cancel ended the wait";
     server_->stop();
   }

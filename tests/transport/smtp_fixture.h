@@ -13,17 +13,9 @@
 
 namespace oxm::test {
 
-using Events = std::vector<std::pair<int, unsigned>>;  // kind, code
 const Events kAccepted = {{0, 0}};
 inline Events failed(unsigned code) { return {{1, code}}; }
-
-struct SmtpRecorder : SmtpClient::NotifySmtp {
-  Events events;
-  bool notify(int kind, long a, long) override {
-    events.emplace_back(kind, static_cast<unsigned>(a));
-    return true;
-  }
-};
+using SmtpRecorder = EventRecorder<SmtpClient::NotifySmtp>;
 
 class SmtpTest : public TransportTest {
  protected:

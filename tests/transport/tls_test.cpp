@@ -1,16 +1,16 @@
-// TLS over the platform socket against the scripted server: the handshake at connect and
-// deferred (STARTTLS), what the certificate hook is given, and a refusal by the hook.
+// TLS over the platform socket against the scripted server: what the certificate hook is given,
+// a refusal by the hook, and a failure of each socket call of a conversation.
 #include <string>
 #include <vector>
 
 #include "transport/ras_controller.h"
+#include "transport/reply_reader.h"
 #include "tests/support/servers.h"
 #include "tests/transport/transport_fixture.h"
 
 namespace oxm::transport {
 namespace {
 
-using test::exchange;
 using test::parseScript;
 using test::ScriptServer;
 
@@ -49,11 +49,11 @@ class TlsTest : public test::TransportTest {
   test::TlsFiles files(const std::string& name, bool implicit) {
     return {test::certDir() + "/" + name + ".crt", test::certDir() + "/" + name + ".key", implicit};
   }
-  // A fresh socket for host "localhost" with `hook`, the handshake at connect or deferred.
-  net::Socket& secureSocket(net::CertHook hook = certificateValidationCallback, bool deferred = false) {
+  // A fresh socket for host "localhost" with `hook`, the handshake at connect.
+  net::Socket& secureSocket(net::CertHook hook = certificateValidationCallback) {
     socket_.close();
     EXPECT_TRUE(socket_.open());
-    socket_.setSecure("localhost", hook, deferred);
+    socket_.setSecure("localhost", hook, false);
     return socket_;
   }
 };
@@ -79,16 +79,15 @@ TEST_F(TlsTest, ImplicitHandshakeHandsTheChainToTheHook) {
     const bool ok = c.want == net::kOk;
     ScriptServer server(ok ? parseScript("S: +OK secure\nE: QUIT") : test::Script{}, files(c.cert, true));
     EXPECT_EQ(secureSocket(recordingHook).connect("127.0.0.1", server.port()), c.want);
-    EXPECT_EQ(seen.calls, 1);
-    EXPECT_EQ(seen.type, 1u);
-    EXPECT_EQ(seen.host, "localhost");
-    EXPECT_EQ(seen.flags, c.flags);
+    EXPECT_EQ(std::make_tuple(seen.calls, seen.type, seen.host, seen.flags),
+              std::make_tuple(1, 1ul, "localhost", c.flags));
     EXPECT_EQ(seen.chain, std::vector<std::string>{test::certDer(c.cert)});
     if (!ok) continue;
     EXPECT_TRUE(socket_.isSecure());
-    ReplyReader reader(socket_);
     LineEnd end;
-    EXPECT_EQ(exchange(reader, "", end), "+OK secure\r\n");
+    std::string reply;
+    EXPECT_EQ(ReplyReader(socket_).read(reply, end, 1024), ReadStatus::Ok);
+    EXPECT_EQ(reply, "+OK secure\r\n");
     EXPECT_EQ(socket_.send("QUIT\r\n", 6), 6);
     socket_.close();
     ASSERT_TRUE(server.waitDone());
@@ -96,60 +95,10 @@ TEST_F(TlsTest, ImplicitHandshakeHandsTheChainToTheHook) {
   }
 }
 
-TEST_F(TlsTest, DeferredHandshakeAfterStartTls) {
-  trustAll();
-  ScriptServer server(parseScript("S: 220 ready\nE: STARTTLS\nS: 220 go ahead\nSTARTTLS\nE: EHLO x\nS: 250 secure\n"
-                                  "EXPECT-CLOSE"),
-                      files("localhost", false));
-  ASSERT_EQ(secureSocket(certificateValidationCallback, true).connect("127.0.0.1", server.port()), net::kOk);
-  EXPECT_FALSE(socket_.isSecure());
-  ReplyReader reader(socket_);
-  SmtpEnd end;
-  EXPECT_EQ(exchange(reader, "", end), "220 ready\r\n");
-  EXPECT_EQ(exchange(reader, "STARTTLS\r\n", end), "220 go ahead\r\n");
-  int result = 99;
-  ASSERT_EQ(reader.handshake(&result), ReadStatus::Ok);
-  EXPECT_EQ(result, net::kOk);
-  EXPECT_TRUE(socket_.isSecure());
-  EXPECT_EQ(exchange(reader, "EHLO x\r\n", end), "250 secure\r\n");
-  socket_.close();
-  ASSERT_TRUE(server.waitDone());
-  EXPECT_EQ(server.failures(), "");
-
-  // A server that never answers the handshake: the steps run out.
-  ScriptServer silent(parseScript("S: 220 go ahead\nSTALL"), files("localhost", false));
-  ASSERT_EQ(secureSocket(certificateValidationCallback, true).connect("127.0.0.1", silent.port()), net::kOk);
-  EXPECT_EQ(exchange(reader, "", end), "220 go ahead\r\n");
-  EXPECT_EQ(reader.handshake(&result), ReadStatus::TimedOut);
-  EXPECT_FALSE(socket_.isSecure());
-}
-
-// The library's own hook on real handshakes: the trusted good certificate passes, the trusted
-// certificates for another host and out of date are refused; a failed handshake (injected) never
-// reaches the hook.
-TEST_F(TlsTest, CertificateCheckDecidesTheHandshake) {
-  trustAll();
-  const std::tuple<const char*, bool, int> cases[] = {{"localhost", false, net::kOk},
-                                                      {"wronghost", false, net::kHandshakeFailed},
-                                                      {"expired", false, net::kHandshakeFailed},
-                                                      {"localhost", true, net::kHandshakeFailed}};
-  for (const auto& [cert, inject, want] : cases) {
-    SCOPED_TRACE(cert);
-    ScriptServer server(parseScript("EXPECT-CLOSE"), files(cert, true));
-    if (inject) fault::failNth(fault::Op::Handshake, 1, 0);
-    EXPECT_EQ(secureSocket().connect("127.0.0.1", server.port()), want);
-    EXPECT_EQ(fault::calls(fault::Op::Handshake), 1);
-    fault::reset();
-    socket_.close();
-  }
-}
-
-// Every socket call of a TLS conversation can be made to fail, one at a time, from a fault
-// session of the test's thread: the calls on the reader's workers count in it too.
+// Each socket call of a TLS conversation failed in turn, the reader's workers' calls counted.
 TEST_F(TlsTest, FaultSweepOverAConversation) {
   trustAll();
-  // No step here waits on purpose: a longer step only gives a slow handshake (under
-  // ThreadSanitizer on a busy machine) the time it needs.
+  // Long steps: time for a slow handshake under ThreadSanitizer.
   setStepScale(0.05);
   // Steps: 0 connect (with the handshake), 1 read the greeting, 2 send, 3 read, 4 send.
   const struct {

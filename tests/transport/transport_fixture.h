@@ -1,9 +1,12 @@
-// Shared set-up of the transport tests: a temporary root, short steps, a fresh emulated
-// Connection Manager, and a client socket connected to a scripted server.
+// The transport tests' set-up: a temporary root, short steps, a fresh emulated Connection
+// Manager, and a client socket connected to a scripted server.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/connmgr.h"
 #include "platform/fault.h"
@@ -11,7 +14,6 @@
 #include "platform/worker.h"
 #include "tests/support/script_server.h"
 #include "tests/support/testroot.h"
-#include "transport/reply_reader.h"
 
 namespace oxm::test {
 
@@ -20,15 +22,19 @@ inline Script operator+(Script a, const Script& b) {
   return a;
 }
 
-// Sends `command` (none when empty) and reads its whole reply; the status's name on a failure.
-inline std::string exchange(transport::ReplyReader& reader, const std::string& command, transport::ReplyEnd& end) {
-  using transport::ReadStatus;
-  ReadStatus status = command.empty() ? ReadStatus::Ok : reader.send(command.data(), command.size());
-  std::string reply;
-  if (status == ReadStatus::Ok) status = reader.read(reply, end, 1 << 20);
-  while (status == ReadStatus::Ok && !reader.complete()) status = reader.read(reply, end, 1 << 20);
-  return status == ReadStatus::Ok ? reply : transport::readStatusName(status);
-}
+// A listener of the SMTP client or the sender that keeps each report as (kind, code).
+using Events = std::vector<std::pair<int, unsigned>>;
+template <typename Listener>
+struct EventRecorder : Listener {
+  Events events;
+  bool notify(int kind, long a, long) override {
+    events.emplace_back(kind, static_cast<unsigned>(a));
+    return true;
+  }
+  int count(int kind, unsigned code = 0) const {
+    return static_cast<int>(std::count(events.begin(), events.end(), std::make_pair(kind, code)));
+  }
+};
 
 class TransportTest : public RootTest {
  protected:
