@@ -42,6 +42,7 @@ class Dovecot {
   Dovecot& operator=(const Dovecot&) = delete;
 
   unsigned port() const { return port_; }
+  unsigned tlsPort() const { return tlsPort_; }
   const std::string& dir() const { return dir_; }
   // Puts messages into the user's maildir as files (LF line ends, served with CR LF), in order:
   // message i of the mailbox is the i-th of all added so far. Safe while the server runs.
@@ -57,3 +58,9 @@ class Dovecot {
 };
 
 }  // namespace oxm::test
+
+// In a test body: the server or a skip naming what is missing.
+#define OXM_START_DOVECOT(var, cert)                           \
+  std::string var##_why;                                       \
+  auto var = ::oxm::test::Dovecot::start(cert, &var##_why);    \
+  if (!var) GTEST_SKIP() << var##_why

@@ -146,7 +146,7 @@ TEST_P(PopScenarioTest, Conversation) {
   // Split into bytes, a reply the client refuses early is still being sent when it leaves.
   std::string failures = server.failures();
   if (split) failures = std::regex_replace(failures, std::regex("step [0-9]+: the client closed before the send\n"), "");
-  if (!s.serverMayFail) EXPECT_EQ(failures, "");
+  if (!s.serverMayFail) { EXPECT_EQ(failures, ""); }
   EXPECT_EQ(run.events, s.events);
   EXPECT_EQ(run.mails, s.mails);
   EXPECT_EQ(run.latest, s.latest);

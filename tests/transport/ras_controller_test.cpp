@@ -212,7 +212,7 @@ TEST_F(RasTest, WifiWaitFollowsTheRegistryValue) {
     EXPECT_NE(lines.find(L"[WIFI]wifi status :[0x"), std::wstring::npos);
     size_t reads = 0;
     for (size_t at = lines.find(L"[WIFI]"); at != std::wstring::npos; at = lines.find(L"[WIFI]", at + 1)) ++reads;
-    if (c.reads) EXPECT_EQ(reads, c.reads);
+    if (c.reads) { EXPECT_EQ(reads, c.reads); }
   }
 }
 

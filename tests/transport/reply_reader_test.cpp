@@ -188,7 +188,7 @@ TEST_F(ReaderTest, ChecksBetweenStepsEndTheWait) {
     std::string reply;
     EXPECT_EQ(reader.read(reply, end, 1024), want);
     EXPECT_EQ(asked, kind == 'a' || kind == 'c' ? 3 : 0);
-    if (kind == 'd') EXPECT_EQ(connmgr::statusQueries(), 6);
+    if (kind == 'd') { EXPECT_EQ(connmgr::statusQueries(), 6); }
     EXPECT_EQ(socket_.send("QUIT\r\n", 6), 6);
     ConnMgrReleaseConnection(connection, 0);
   }
@@ -211,7 +211,7 @@ TEST_F(ReaderTest, SteppedConnect) {
     int result = 99;
     EXPECT_EQ(stepped.connect(host, port, &result), want == net::kOk ? ReadStatus::Ok : ReadStatus::ConnectFailed);
     EXPECT_EQ(result, want);
-    if (want == net::kOk) EXPECT_EQ(stepped.send("HELO\r\n", 6), ReadStatus::Ok);
+    if (want == net::kOk) { EXPECT_EQ(stepped.send("HELO\r\n", 6), ReadStatus::Ok); }
   }
   ASSERT_TRUE(server.waitDone());
   EXPECT_EQ(server.failures(), "");

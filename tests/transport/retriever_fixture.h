@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <string>
@@ -94,6 +95,16 @@ class RetrieverTest : public AccountsTest {
     return uids;
   }
   std::string accountFile(const std::string& name) { return readHostFile(data("Mail/" + name)); }
+  std::wstring lastUid() {
+    std::wstring uid;
+    EXPECT_TRUE(account_->GetLastUID(&uid));
+    return uid;
+  }
+  std::list<std::wstring> uidList() {
+    std::list<std::wstring> uids;
+    EXPECT_TRUE(account_->GetUIDL(&uids));
+    return uids;
+  }
 
   std::unique_ptr<OxAccountInfoInterface> account_;
   unsigned long inbox_ = 0;
@@ -162,6 +173,8 @@ class DovecotRetrieverTest : public RetrieverTest {
     }
     return out;
   }
+
+  std::map<int, std::string> wanted(int first, int last) { return {want_.find(first), want_.upper_bound(last)}; }
 
   std::unique_ptr<Dovecot> dovecot_;
   std::map<int, std::string> want_;

@@ -1,5 +1,6 @@
-// SmtpClient against a real Exim on 127.0.0.1: STARTTLS and TLS from the first byte with each
-// authentication, and a 10 MB text, compared byte for byte with what Exim delivered.
+// SmtpClient against a real Exim on 127.0.0.1: plain, STARTTLS and TLS from the first byte with
+// each authentication, and a 10 MB text, compared byte for byte with what Exim delivered; the
+// refusals; POP before SMTP against a real Dovecot.
 #include <gtest/gtest.h>
 
 #include "tests/support/exim.h"
@@ -41,6 +42,8 @@ TEST_F(SmtpEximTest, EveryTlsWayInDeliversTheTextByteForByte) {
     unsigned method;
     const std::string& text;
   } cases[] = {
+      {"plain, no authentication", exim_->plainPort, 0, 0, text},
+      {"587 without STARTTLS on offer: plain text", 587, exim_->plainPort, 0, text},
       {"STARTTLS + AUTH LOGIN", 587, exim_->submitPort, 4, text},
       {"STARTTLS + AUTH CRAM-MD5", 587, exim_->submitPort, 3, text},
       {"STARTTLS, AUTH offered only after it, chosen from EHLO", 587, exim_->strictPort, 2, text},
@@ -60,6 +63,43 @@ TEST_F(SmtpEximTest, EveryTlsWayInDeliversTheTextByteForByte) {
     EXPECT_EQ(got[0].mailFrom, "<alice@example.jp>");
     EXPECT_EQ(got[0].rcptTo, "<bob@example.jp>");
     EXPECT_TRUE(got[0].data == c.text + "\r\n") << "the text arrived changed, " << got[0].data.size() << " bytes";
+  }
+}
+
+// A wrong password; the submission port without authentication refuses the recipient; a
+// certificate for another host name is refused by the certificate check.
+TEST_F(SmtpEximTest, RefusalsDeliverNothing) {
+  const struct { unsigned port, redirect, method; const wchar_t *password, *host; unsigned code; } cases[] = {
+      {587, exim_->submitPort, 4, L"wrong", L"localhost", SMTP_AUTH_ERR},
+      {exim_->submitPort, 0, 0, L"secret1", L"localhost", SMTP_ADDRESS_ERR},
+      {465, exim_->smtpsPort, 2, L"secret1", L"127.0.0.1", SMTP_CONNECT_ERR},  // the certificate names localhost
+  };
+  for (const auto& c : cases) {
+    net::setPortRedirect(c.port, c.redirect);
+    MailAccount a = account(c.port, c.method, c.password);
+    a.smtpServerName = c.host;
+    sendMail(a, "Subject: x\r\n\r\nx\r\n", {"bob@example.jp"}, "alice@example.jp");
+    EXPECT_EQ(recorder_.events, failed(c.code)) << c.port;
+  }
+  EXPECT_TRUE(exim_->deliveries(0).empty());
+}
+
+TEST_F(SmtpEximTest, PopBeforeSmtpAgainstDovecot) {
+  OXM_START_DOVECOT(dovecot, "localhost");
+  const std::pair<const wchar_t*, Events> cases[] = {{L"secret1", kAccepted}, {L"wrong", failed(SMTP_AUTH_ERR)}};
+  for (const auto& [password, events] : cases) {
+    exim_->clear();
+    MailAccount a = account(exim_->plainPort, 1);
+    a.popServerName = L"127.0.0.1";
+    a.popServerPort = dovecot->port();
+    a.popUserName = L"alice";
+    a.popPassword = password;
+    a.popBeforeSmtpLatencySec = 0;
+    sendMail(a, "Subject: x\r\n\r\nx\r\n", {"bob@example.jp"}, "alice@example.jp");
+    EXPECT_EQ(recorder_.events, events);
+    client_.quit();
+    const size_t delivered = events == kAccepted ? 1 : 0;
+    EXPECT_EQ(exim_->deliveries(delivered).size(), delivered);
   }
 }
 
