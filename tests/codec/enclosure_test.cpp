@@ -51,7 +51,7 @@ TEST(TransferTest, Base64QuotedPrintableUuencode) {
     e.subtype = k.subtype;
     std::string d = k.in;
     EXPECT_EQ(decodeEnclosure(&d, &e), k.code) << k.in;
-    if (k.code == OXMDL_ERR_NONE) EXPECT_EQ(d, k.out) << k.in;
+    if (k.code == OXMDL_ERR_NONE) { EXPECT_EQ(d, k.out) << k.in; }
   }
 
   // The writers at their line limits.

@@ -87,7 +87,7 @@ TEST(StoreFormats, StatusTextParsesLikeTheDevice) {
   for (const auto& [text, ok, next, count] : cases) {
     unsigned long n = 0, c = 0;
     EXPECT_EQ(OxIdTraits::parseStatus(text, &n, &c), ok) << text;
-    if (ok) EXPECT_EQ(std::pair(n, c), std::pair(next, count)) << text;
+    if (ok) { EXPECT_EQ(std::pair(n, c), std::pair(next, count)) << text; }
   }
 }
 

@@ -52,7 +52,7 @@ class ImportExportTest : public StoreTest {
   unsigned import(const std::vector<std::wstring>& paths, Recorder* recorder = nullptr) {
     OxMessageImporter importer;
     EXPECT_TRUE(importer.SetSource(paths) && importer.SetDestination(inbox_.get()));
-    if (recorder) EXPECT_TRUE(importer.RegisterNotification(recorder));
+    if (recorder) { EXPECT_TRUE(importer.RegisterNotification(recorder)); }
     return importer.Fire(nullptr) ? OXMDL_ERR_NONE : static_cast<unsigned>(importer.GetErrorInfo());
   }
   FolderPtr inbox_;
@@ -128,7 +128,7 @@ TEST_F(ImportExportTest, ImporterArgumentsAndCancel) {
   for (Canceller& run : runs) {
     ASSERT_TRUE(run.importer.SetSource({input("a.eml", kReceived), input("b.eml", kReceived)}));
     ASSERT_TRUE(run.importer.SetDestination(inbox_.get()) && run.importer.RegisterNotification(&run));
-    if (&run == &runs[0]) EXPECT_TRUE(run.importer.Cancel());
+    if (&run == &runs[0]) { EXPECT_TRUE(run.importer.Cancel()); }
     EXPECT_TRUE(failsWith(run.importer.Fire(), OXMDL_ERR_IMP_CANCEL));
   }
   EXPECT_EQ(runs[0].log, "begin 2, end 1");
