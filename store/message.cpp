@@ -209,10 +209,10 @@ unsigned OxMessage::setFileAttributes(const MessageAttributes& attr, bool inPlac
     std::memset(&old, 0, sizeof old);
   } else {
     if (!hasMagic(old) || !knownVersion(old)) return OXMDL_ERR_STG_FILE_FMTILLGL_EML;
-    // Upgrading adds the numeric attribute (to 0x1001) and the byte attribute (to 0x1002):
-    // their values must be among those set.
-    if (old.version < 0x1001 && !(attr.mask & I::ATTR_NUMERIC)) return OXMDL_ERR_STG_NO_ATTRIBUTE;
-    if (old.version < 0x1002 && !(attr.mask & I::ATTR_BYTE)) return OXMDL_ERR_STG_NO_ATTRIBUTE;
+    // A file older than 0x1002 holds neither the numeric nor the byte attribute (a read gives
+    // their defaults), so upgrading it needs the values of both among those set.
+    if (old.version < 0x1002 && (attr.mask & (I::ATTR_NUMERIC | I::ATTR_BYTE)) != (I::ATTR_NUMERIC | I::ATTR_BYTE))
+      return OXMDL_ERR_STG_NO_ATTRIBUTE;
     h = old;
     h.version = kMessageVersion;
   }

@@ -103,11 +103,13 @@ TEST_F(MessageTest, AttributesByVersion) {
 }
 
 TEST_F(MessageTest, SettingAttributesUpgradesAndStoresOnlyWhatChanged) {
-  put(kEml, header(0x1000) + "body");
-  // The 0x1002 step needs the byte attribute, the 0x1001 step the numeric one; refused: untouched.
-  EXPECT_TRUE(failsWith(m_->SetAttributes(Attr{.mask = 0x01 | 0x800}), OXMDL_ERR_STG_NO_ATTRIBUTE));
-  EXPECT_FALSE(m_->SetAttributes(Attr{.mask = 0x01 | 0x1000}));
-  EXPECT_EQ(file(kEml), header(0x1000) + "body");
+  // An older file is upgraded only with both the numeric and the byte attribute; refused: untouched.
+  for (uint32_t version : {0x1001u, 0x1000u}) {
+    put(kEml, header(version) + "body");
+    EXPECT_TRUE(failsWith(m_->SetAttributes(Attr{.mask = 0x01 | 0x800}), OXMDL_ERR_STG_NO_ATTRIBUTE));
+    EXPECT_TRUE(failsWith(m_->SetAttributes(Attr{.mask = 0x01 | 0x1000}), OXMDL_ERR_STG_NO_ATTRIBUTE));
+    EXPECT_EQ(file(kEml), header(version) + "body");
+  }
   Attr a{.mask = 0x01 | 0x20 | 0x800 | 0x1000, .numericAttribute = 7, .byteAttribute = 8};
   a.text = std::string(150, 't');
   ASSERT_TRUE(m_->SetAttributes(a));
