@@ -669,7 +669,7 @@ def save_results(tree, done):
 def run_logged(cmd, logfile, timeout):
     """Runs cmd with its output appended to logfile; returns (exit code or None on time-out,
     the output). A command that runs out of time is stopped with its whole process group."""
-    with open(logfile, "a+") as log_out:
+    with open(logfile, "a+", errors="replace") as log_out:
         log_out.write("$ %s\n" % " ".join(cmd))
         log_out.flush()
         begin = log_out.tell()
