@@ -182,7 +182,9 @@ bool File::open(const std::wstring& path, DWORD access, DWORD share, DWORD dispo
     if (::flock(fd.get(), (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) return fail(ERROR_SHARING_VIOLATION);
     struct stat now;
     if (::stat(host.c_str(), &now) != 0 || now.st_ino != st.st_ino || now.st_dev != st.st_dev) continue;
-    if (truncateAfter && ::ftruncate(fd.get(), 0) != 0) return fail(errorFromErrno(errno));
+    // An empty file is left alone: truncating it changes nothing but makes the file system
+    // write the file out when it is closed (ext4's allocation on close after a truncate).
+    if (truncateAfter && now.st_size != 0 && ::ftruncate(fd.get(), 0) != 0) return fail(errorFromErrno(errno));
     fd_ = fd.release();
     exclusive_ = share == 0;
     return true;
