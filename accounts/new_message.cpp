@@ -6,6 +6,7 @@
 #include "frame/oxerror.h"
 #include "frame/scope_guard.h"
 #include "store/folder_interface.h"
+#include "store/message_maker.h"
 #include "store/storage_interface.h"
 
 namespace oxm {
@@ -31,7 +32,11 @@ OxMessageInterface::Attributes newMessageAttributes(EmlCompose& codec, const Ema
 bool storeNewMessage(OxStorageInterface& storage, OxFolderInterface& folder, const std::string& text,
                      const OxMessageInterface::Attributes& attributes, FirstWrite first, unsigned long* id) {
   unsigned long made = 0;
-  if (!folder.CreateMessage(&made, static_cast<unsigned long>(text.size()))) return false;
+  const unsigned long size = static_cast<unsigned long>(text.size());
+  // Attributes first: the message is made with them, its list line and file header written once.
+  const bool created = first == FirstWrite::Attributes ? MessageMaker::create(folder, size, attributes, &made)
+                                                     : folder.CreateMessage(&made, size);
+  if (!created) return false;
   ScopeGuard removeMessage([&] {
     const unsigned int code = GetOxMiddleError();
     folder.RemoveMessage(made);
@@ -39,9 +44,8 @@ bool storeNewMessage(OxStorageInterface& storage, OxFolderInterface& folder, con
   });
   std::unique_ptr<OxMessageInterface> message(storage.OpenMessage(made));
   if (!message) return false;
-  const bool stored = first == FirstWrite::Text
-                          ? message->Write(text) && message->SetAttributes(attributes)
-                          : message->SetAttributes(attributes) && message->Write(text);
+  const bool stored = first == FirstWrite::Text ? message->Write(text) && message->SetAttributes(attributes)
+                                                : message->Write(text);
   if (!stored) return false;
   removeMessage.dismiss();
   *id = made;

@@ -41,6 +41,19 @@ class RefCountedSet {
     return false;
   }
 
+  // As release, but the object whose last reference this was is handed to the caller instead
+  // of being closed; null when references remain (or the object is not in the set).
+  std::unique_ptr<Object> releaseLast(const Object* object) {
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+      if (it->second.object.get() != object) continue;
+      if (--it->second.refs > 0) return nullptr;
+      std::unique_ptr<Object> last = std::move(it->second.object);
+      entries_.erase(it);
+      return last;
+    }
+    return nullptr;
+  }
+
   // The object for `key` without taking a reference, or null.
   Object* find(const Key& key) const {
     auto it = entries_.find(key);

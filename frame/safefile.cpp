@@ -9,14 +9,10 @@ namespace oxm {
 
 namespace {
 
-// Whether a file is there, by its attributes (no open, so no claim to wait for). Only "not
-// found" means the file is missing: a file that cannot be looked at for any other reason is
-// there all the same, and taking it for missing would roll it back to its backup.
-bool present(const std::wstring& path) {
-  if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) return true;
-  const DWORD error = GetLastError();
-  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
-}
+// Whether a file is there, by one look at its name (no open, so no claim to wait for). Only a
+// missing name means the file is missing: a file that cannot be looked at for any other reason
+// is there all the same, and taking it for missing would roll it back to its backup.
+bool present(const std::wstring& path) { return !nothingAt(path); }
 
 template <class Step>
 bool retrying(const wchar_t* what, int maxRetries, Step step) {
@@ -67,9 +63,12 @@ unsigned preOpenCheck(const std::wstring& path) {
   return result;
 }
 
-unsigned writeTemporary(const std::wstring& path, const void* data, size_t size, Flush flush) {
+namespace {
+
+// Creates P_tmp exclusively and writes (and, unless deferred, flushes) the new content into
+// `f`, which stays open; a failed P_tmp is removed again.
+unsigned writeOpenTemporary(const std::wstring& path, const void* data, size_t size, Flush flush, File& f) {
   const std::wstring tmp = temporaryPath(path);
-  File f;
   if (!f.open(tmp, GENERIC_WRITE, 0, CREATE_ALWAYS)) return diskFullOr(OXMDL_ERR_STG_PRIM_OPEN);
   ScopeGuard dropTemporary([&] {
     f.close();
@@ -81,20 +80,40 @@ unsigned writeTemporary(const std::wstring& path, const void* data, size_t size,
 }
 
 // The rename replaces P in one step: a crash leaves P old (with P_tmp beside it, which the check
-// drops) or new, and there is no moment without P, so no backup is needed.
-unsigned commitReplacement(const std::wstring& path, Flush flush) {
+// drops) or new, and there is no moment without P, so no backup is needed. `held`, when given,
+// is the writer's own exclusive open of P_tmp, which stands for the claim on it; it is closed
+// as soon as the rename is done, so that P is not held a moment longer.
+unsigned renameTemporary(const std::wstring& path, Flush flush, File* held) {
   const std::wstring tmp = temporaryPath(path);
-  if (!retrying(L"MoveFile", 100, [&] { return DeleteAndRenameFile(path, tmp); })) return OXMDL_ERR_STG_PRIM_COMMIT;
+  if (!retrying(L"MoveFile", 100, [&] {
+        return held ? DeleteAndRenameFile(path, tmp, *held) : DeleteAndRenameFile(path, tmp);
+      })) {
+    return OXMDL_ERR_STG_PRIM_COMMIT;
+  }
+  if (held) held->close();
   if (flush == Flush::Now) syncDirectoryOf(path);
   return OXMDL_ERR_NONE;
+}
+
+}  // namespace
+
+unsigned writeTemporary(const std::wstring& path, const void* data, size_t size, Flush flush) {
+  File f;
+  return writeOpenTemporary(path, data, size, flush, f);
+}
+
+unsigned commitReplacement(const std::wstring& path, Flush flush) { return renameTemporary(path, flush, nullptr); }
+
+unsigned writeAndCommit(const std::wstring& path, const void* data, size_t size, Flush flush) {
+  File f;
+  const unsigned code = writeOpenTemporary(path, data, size, flush, f);
+  return code != OXMDL_ERR_NONE ? code : renameTemporary(path, flush, &f);
 }
 
 unsigned replaceFile(const std::wstring& path, const void* data, size_t size, Flush flush) {
   unsigned code = preOpenCheck(path);
   if (code != OXMDL_ERR_NONE && code != OXMDL_ERR_STG_PRIM_NOFILE) return code;
-  code = writeTemporary(path, data, size, flush);
-  if (code != OXMDL_ERR_NONE) return code;
-  return commitReplacement(path, flush);
+  return writeAndCommit(path, data, size, flush);
 }
 
 unsigned moduleCode(unsigned primCode, unsigned firstOutcome) {

@@ -38,7 +38,12 @@ unsigned writeTemporary(const std::wstring& path, const void* data, size_t size,
 // retried while either is busy; then the directory is flushed (unless deferred).
 unsigned commitReplacement(const std::wstring& path, Flush flush = Flush::Now);
 
-// preOpenCheck (a missing file is fine), writeTemporary, commitReplacement.
+// writeTemporary and commitReplacement in one: P_tmp is renamed while its writer still has it
+// open exclusively, which proves that nobody else has it open, so it is not opened again to
+// claim it. The same codes.
+unsigned writeAndCommit(const std::wstring& path, const void* data, size_t size, Flush flush = Flush::Now);
+
+// preOpenCheck (a missing file is fine), writeAndCommit.
 unsigned replaceFile(const std::wstring& path, const void* data, size_t size, Flush flush = Flush::Now);
 
 // A module's code for a primitive's result: the six outcomes BACKUP..NOFILE (0x02004708 to

@@ -12,6 +12,7 @@ namespace {
 
 std::mutex rootLock;
 std::string root;  // empty until first use or setRootDirectory
+unsigned long generation = 0;
 
 std::string defaultRoot() {
   if (auto r = getEnv("OXMIDDLE_ROOT"); r && !r->empty()) return *r;
@@ -45,6 +46,12 @@ void setRootDirectory(const std::string& hostDir) {
   std::lock_guard<std::mutex> g(rootLock);
   root = hostDir;
   while (root.size() > 1 && root.back() == '/') root.pop_back();
+  ++generation;
+}
+
+unsigned long rootGeneration() {
+  std::lock_guard<std::mutex> g(rootLock);
+  return generation;
 }
 
 PortRedirects parsePortRedirects(std::string_view text) {

@@ -16,6 +16,9 @@ std::optional<std::string> getEnv(const char* name);
 std::string rootDirectory();
 // Points the whole platform layer at another root (tests, the program's --root).
 void setRootDirectory(const std::string& hostDir);
+// Counts the calls of setRootDirectory: what was opened under one root is not reused under the
+// next, even when both have the same path.
+unsigned long rootGeneration();
 
 // A test hook: OXMIDDLE_PORT_REDIRECT="995=34567,465=34568" sends the connects to the first port
 // of each pair to the second (net::setPortRedirect), so that a whole program that switches on

@@ -131,13 +131,16 @@ std::string hostPath(const std::wstring& devicePath) {
 
 File::~File() { close(); }
 
-File::File(File&& other) noexcept : fd_(other.fd_), append_(other.append_) { other.fd_ = -1; }
+File::File(File&& other) noexcept : fd_(other.fd_), append_(other.append_), exclusive_(other.exclusive_) {
+  other.fd_ = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     close();
     fd_ = other.fd_;
     append_ = other.append_;
+    exclusive_ = other.exclusive_;
     other.fd_ = -1;
   }
   return *this;
@@ -179,8 +182,11 @@ bool File::open(const std::wstring& path, DWORD access, DWORD share, DWORD dispo
     if (::flock(fd.get(), (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) return fail(ERROR_SHARING_VIOLATION);
     struct stat now;
     if (::stat(host.c_str(), &now) != 0 || now.st_ino != st.st_ino || now.st_dev != st.st_dev) continue;
-    if (truncateAfter && ::ftruncate(fd.get(), 0) != 0) return fail(errorFromErrno(errno));
+    // An empty file is left alone: truncating it changes nothing but makes the file system
+    // write the file out when it is closed (ext4's allocation on close after a truncate).
+    if (truncateAfter && now.st_size != 0 && ::ftruncate(fd.get(), 0) != 0) return fail(errorFromErrno(errno));
     fd_ = fd.release();
+    exclusive_ = share == 0;
     return true;
   }
   return fail(ERROR_SHARING_VIOLATION);
@@ -320,6 +326,23 @@ bool DeleteAndRenameFile(const std::wstring& destination, const std::wstring& so
   return true;
 }
 
+bool DeleteAndRenameFile(const std::wstring& destination, const std::wstring& source, const File& held) {
+  if (fault::injected(fault::Op::Rename)) return false;
+  const std::string src = hostPath(source);
+  const std::string dst = hostPath(destination);
+  struct stat st;
+  if (::lstat(src.c_str(), &st) != 0) return failPath(src);
+  struct stat mine;
+  if (!held.isOpen() || !held.exclusive_ || ::fstat(held.fd(), &mine) != 0 || mine.st_ino != st.st_ino ||
+      mine.st_dev != st.st_dev) {
+    return fail(ERROR_INVALID_HANDLE);
+  }
+  Claim claimDestination;
+  if (!claimDestination.take(dst)) return false;
+  if (::rename(src.c_str(), dst.c_str()) != 0) return failPath(dst);
+  return true;
+}
+
 bool DeleteFileW(const std::wstring& path) {
   if (fault::injected(fault::Op::Delete)) return false;
   const std::string host = hostPath(path);
@@ -354,6 +377,11 @@ DWORD GetFileAttributesW(const std::wstring& path) {
     return INVALID_FILE_ATTRIBUTES;
   }
   return attributesOf(st);
+}
+
+bool nothingAt(const std::wstring& path) {
+  struct stat st;
+  return ::stat(hostPath(path).c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
 bool SetFileAttributesW(const std::wstring& path, DWORD attributes) {

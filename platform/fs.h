@@ -69,16 +69,27 @@ class File {
  private:
   int fd_ = -1;
   bool append_ = false;
+  bool exclusive_ = false;  // opened with share mode 0
+
+  friend bool DeleteAndRenameFile(const std::wstring&, const std::wstring&, const File&);
 };
 
 // Fails with ERROR_ALREADY_EXISTS when `to` exists.
 bool MoveFileW(const std::wstring& from, const std::wstring& to);
 // Replaces `destination` by `source` in one step (the destination may be missing).
 bool DeleteAndRenameFile(const std::wstring& destination, const std::wstring& source);
+// The same for a source that `held` has open exclusively (share mode 0): that open is the
+// source's claim, so nobody else can have the source open and it is not opened again; the
+// caller closes `held` afterwards. ERROR_INVALID_HANDLE when `held` is not such an open of
+// `source`.
+bool DeleteAndRenameFile(const std::wstring& destination, const std::wstring& source, const File& held);
 bool DeleteFileW(const std::wstring& path);
 bool CreateDirectoryW(const std::wstring& path);  // ERROR_ALREADY_EXISTS when present
 bool RemoveDirectoryW(const std::wstring& path);
 DWORD GetFileAttributesW(const std::wstring& path);
+// True when nothing is at `path` (it or a directory on its way is missing), by one look and
+// without an error code; a path that cannot be looked at for another reason is not missing.
+bool nothingAt(const std::wstring& path);
 bool SetFileAttributesW(const std::wstring& path, DWORD attributes);
 bool GetFileSize(const std::wstring& path, uint64_t* bytes);
 // Free bytes for the caller on the file system holding `path` (statvfs).

@@ -14,14 +14,20 @@
 namespace oxm {
 
 // Invariants: count == 0 exactly when no thread owns the mutex; then owner is the default id
-// and lockFile is closed. While count > 0, owner is the owning thread, and once its lock()
+// and no flock is held. While count > 0, owner is the owning thread, and once its lock()
 // returned lockFile holds the flock (or is closed when the lock file could not be opened).
+// Only the owning thread touches lockFile, fileOwner and fileRoot. The lock file stays open
+// between locks (an open per lock was a third of a stored message's opens); it is opened
+// again in a child process, whose inherited descriptor shares the parent's lock, and under
+// another root.
 struct NamedMutex::State {
   std::mutex m;
   std::condition_variable released;
   std::thread::id owner;
   unsigned count = 0;
   host::Fd lockFile;
+  pid_t fileOwner = 0;         // the process that opened lockFile
+  unsigned long fileRoot = 0;  // the root generation it was opened under
   std::wstring name;
   std::string fileName;  // the name as a file name under Locks/
 };
@@ -35,23 +41,13 @@ std::string lockFileName(const std::wstring& name) {
   return file;
 }
 
-// Opens Locks/<name> under the root and waits for its exclusive flock. An invalid Fd when the
-// file cannot be opened.
-host::Fd lockAcrossProcesses(const std::string& fileName) {
+// Opens Locks/<name> under the root. An invalid Fd when the file cannot be opened.
+host::Fd openLockFile(const std::string& fileName) {
   std::string dir = rootDirectory() + "/Locks";
   std::string path = dir + "/" + fileName;
   host::Fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
   if (!fd.ok() && errno == ENOENT && host::makeDirectories(dir))
     fd = host::Fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-  if (!fd.ok()) return fd;
-  while (::flock(fd.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      int err = errno;
-      fd.reset();
-      errno = err;
-      break;
-    }
-  }
   return fd;
 }
 
@@ -87,12 +83,24 @@ void NamedMutex::lock() {
   // The other threads of this process now wait on `released`; only this one waits for
   // the other processes.
   if (s.fileName.empty()) return;  // an unnamed mutex is private to the process
-  host::Fd fd = lockAcrossProcesses(s.fileName);
-  if (!fd.ok())
+  const pid_t self = ::getpid();
+  const unsigned long root = rootGeneration();
+  if (!s.lockFile.ok() || s.fileOwner != self || s.fileRoot != root) {
+    // Closing an inherited descriptor leaves the parent's lock alone: it holds its own.
+    s.lockFile = openLockFile(s.fileName);
+    s.fileOwner = self;
+    s.fileRoot = root;
+  }
+  while (s.lockFile.ok() && ::flock(s.lockFile.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      int err = errno;
+      s.lockFile.reset();
+      errno = err;
+    }
+  }
+  if (!s.lockFile.ok())
     NKDbgPrintfW(L"NamedMutex::lock() no lock file for \"%s\" (errno %d): this process only\r\n",
                  s.name.c_str(), errno);
-  g.lock();
-  s.lockFile = std::move(fd);
 }
 
 void NamedMutex::unlock() {
@@ -100,7 +108,7 @@ void NamedMutex::unlock() {
   std::unique_lock<std::mutex> g(s.m);
   if (s.count == 0 || s.owner != std::this_thread::get_id()) return;
   if (--s.count > 0) return;
-  s.lockFile.reset();  // closing the file releases the flock
+  if (s.lockFile.ok() && ::flock(s.lockFile.get(), LOCK_UN) != 0) s.lockFile.reset();  // closing releases it too
   s.owner = std::thread::id();
   g.unlock();
   s.released.notify_one();

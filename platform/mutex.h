@@ -1,6 +1,7 @@
 // Named mutexes (CreateMutexW / WaitForSingleObject / ReleaseMutex): one per name in the
 // process, recursive for the owning thread, and shared with other processes through an
-// flock on "Locks/<name>" under the root, which the kernel releases if a process dies.
+// flock on "Locks/<name>" under the root, which the kernel releases if a process dies. The lock
+// file stays open between locks (one descriptor per name and process).
 // Names are case-sensitive; '/' and '\' become '_' in the file name. An empty name is a
 // mutex private to the process. When the lock file cannot be opened (an unwritable root), the
 // mutex still excludes the threads of this process and a debug line says so.

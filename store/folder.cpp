@@ -80,7 +80,9 @@ unsigned OxFolder::getMessageIds(std::vector<unsigned long>* ids) {
   return kNotHere;
 }
 unsigned OxFolder::openMessage(unsigned long, OxMessage**) { return kNotHere; }
-unsigned OxFolder::createMessage(unsigned long*, std::optional<unsigned long>) { return kNotHere; }
+unsigned OxFolder::createMessage(unsigned long*, std::optional<unsigned long>, const MessageAttributes*) {
+  return kNotHere;
+}
 unsigned OxFolder::removeMessages(std::vector<unsigned long>&) { return kNotHere; }
 unsigned OxFolder::removeOneMessage(unsigned long) { return kNotHere; }
 unsigned OxFolder::moveMessages(std::vector<unsigned long>&, OxFolder*) { return kNotHere; }
@@ -532,13 +534,21 @@ unsigned OrdinaryFolder::openMessage(unsigned long id, OxMessage** out) {
   return messageSet()->acquire(id, out);
 }
 
-unsigned OrdinaryFolder::createMessage(unsigned long* newId, std::optional<unsigned long> size) {
-  unsigned code = createMessageLocked(newId, size);
-  if (code == OXMDL_ERR_NONE) notifyMessageChange(*newId);
-  return code;
+unsigned OrdinaryFolder::createMessage(unsigned long* newId, std::optional<unsigned long> size,
+                                       const MessageAttributes* initial) {
+  MessageLine line{};
+  unsigned code = createMessageLocked(newId, size, initial, &line);
+  if (code != OXMDL_ERR_NONE) return code;
+  notifyMessageChange(*newId);
+  // Flags set from the start are told as SetAttributes tells a change of them.
+  if (line.unread || line.partial) notifyMessageChange(*newId);
+  if (line.unread) folderSet()->notifyVirtual(kUnreadFolder, *newId);
+  if (line.partial) folderSet()->notifyVirtual(kPartialFolder, *newId);
+  return OXMDL_ERR_NONE;
 }
 
-unsigned OrdinaryFolder::createMessageLocked(unsigned long* newId, std::optional<unsigned long> size) {
+unsigned OrdinaryFolder::createMessageLocked(unsigned long* newId, std::optional<unsigned long> size,
+                                             const MessageAttributes* initial, MessageLine* line) {
   MutexLock list(listMutex_);
   MutexLock header(headerMutex_);
   unsigned code;
@@ -561,19 +571,24 @@ unsigned OrdinaryFolder::createMessageLocked(unsigned long* newId, std::optional
   code = headers_.refresh();
   if (code != OXMDL_ERR_NONE) return code;
 
+  MessageFileHeader fileHeader = newMessageHeader();
+  if (initial) applyFileAttributes(*initial, &fileHeader);
   unsigned long id = 0;
-  code = messageSet()->create(this->id(), &id);
+  code = messageSet()->create(this->id(), fileHeader, &id);
   if (code != OXMDL_ERR_NONE) return code;
+  *line = {id, fileHeader.flags[OxMessageInterface::FLAG_UNREAD] != 0,
+           fileHeader.flags[OxMessageInterface::FLAG_PARTIAL] != 0};
   std::vector<MessageLine> lines = messages_;
-  lines.push_back({id, false, false});
+  lines.push_back(*line);
   code = writeMessages(lines);
   if (code != OXMDL_ERR_NONE) return code;
   ScopeGuard dropLine([&] {
     lines.pop_back();
     writeMessages(lines);
   });
-  SYSTEMTIME zero = {};
-  code = headers_.append({makeHeaderRecord(id, L"", L"", L"", L"", zero)});
+  FolderMsgHeader record = makeHeaderRecord(id, L"", L"", L"", L"", SYSTEMTIME{});
+  if (initial) applyHeaderFields(*initial, &record);
+  code = headers_.append({record});
   if (code != OXMDL_ERR_NONE) return code;
   dropLine.dismiss();
   *newId = id;

@@ -23,6 +23,7 @@
 #include "store/folder_interface.h"
 #include "store/folderfiles.h"
 #include "store/headercache.h"
+#include "store/message.h"
 
 namespace oxm {
 
@@ -59,7 +60,10 @@ class OxFolder {
   virtual unsigned writeFolderAttributes(unsigned long id, const std::wstring& name);
   virtual unsigned getMessageIds(std::vector<unsigned long>* ids);
   virtual unsigned openMessage(unsigned long id, OxMessage** out);
-  virtual unsigned createMessage(unsigned long* id, std::optional<unsigned long> size);
+  // `initial` (may be null): attributes the new message has from the start, written with its
+  // files as SetAttributes right after the creation would leave them, notifications included.
+  virtual unsigned createMessage(unsigned long* id, std::optional<unsigned long> size,
+                                 const MessageAttributes* initial = nullptr);
   virtual unsigned removeMessages(std::vector<unsigned long>& ids);
   // Removes one message and tells the observers of this folder and of the virtual folder of
   // each flag the message had.
@@ -109,7 +113,8 @@ class OrdinaryFolder : public OxFolder {
   unsigned writeFolderAttributes(unsigned long id, const std::wstring& name) override;
   unsigned getMessageIds(std::vector<unsigned long>* ids) override;
   unsigned openMessage(unsigned long id, OxMessage** out) override;
-  unsigned createMessage(unsigned long* id, std::optional<unsigned long> size) override;
+  unsigned createMessage(unsigned long* id, std::optional<unsigned long> size,
+                         const MessageAttributes* initial = nullptr) override;
   unsigned removeMessages(std::vector<unsigned long>& ids) override;
   unsigned removeOneMessage(unsigned long id) override;
   unsigned moveMessages(std::vector<unsigned long>& ids, OxFolder* to) override;
@@ -142,7 +147,8 @@ class OrdinaryFolder : public OxFolder {
 
  private:
   unsigned createFolderLocked(const std::wstring& name, unsigned long* newId);
-  unsigned createMessageLocked(unsigned long* newId, std::optional<unsigned long> size);
+  unsigned createMessageLocked(unsigned long* newId, std::optional<unsigned long> size,
+                               const MessageAttributes* initial, MessageLine* line);
   unsigned refreshChildren();
   unsigned refreshMessages();
   unsigned refreshHeaders();

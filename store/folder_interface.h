@@ -14,6 +14,7 @@
 #include "platform/wintypes.h"
 
 namespace oxm {
+class MessageMaker;
 class OxFolder;
 class StoreBatch;
 }  // namespace oxm
@@ -108,6 +109,7 @@ class OxFolderInterface {
   unsigned long GetErrorInfo();
 
  private:
+  friend class oxm::MessageMaker;
   friend class oxm::StoreBatch;
   oxm::OxFolder* folder_;
   Notify* notify_ = nullptr;

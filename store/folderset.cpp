@@ -19,12 +19,24 @@ unsigned FolderSet::acquire(unsigned long id, OxFolder** out) {
       *made = std::make_unique<VirtualFolder>(this, id);
       return OXMDL_ERR_NONE;
     }
-    auto folder = std::make_unique<OrdinaryFolder>(this, id);
+    std::unique_ptr<OrdinaryFolder> folder;
+    if (auto idle = idle_.find(id); idle != idle_.end()) {
+      folder.reset(static_cast<OrdinaryFolder*>(idle->second.release()));
+      idle_.erase(idle);
+    } else {
+      folder = std::make_unique<OrdinaryFolder>(this, id);
+    }
     unsigned code = folder->load();
     if (code != OXMDL_ERR_NONE) return code;
     *made = std::move(folder);
     return OXMDL_ERR_NONE;
   }, out);
+}
+
+void FolderSet::release(OxFolder* folder) {
+  MutexLock lock(open_.mutex());
+  std::unique_ptr<OxFolder> last = open_.releaseLast(folder);
+  if (last && !isVirtualFolder(last->id())) idle_[last->id()] = std::move(last);
 }
 
 void FolderSet::notifyVirtual(unsigned long virtualId, unsigned long messageId) {

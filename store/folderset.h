@@ -2,6 +2,8 @@
 // each shared by every interface on it and closed with the last one.
 #pragma once
 
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,7 +33,7 @@ class FolderSet {
   // The folder `id` (0..65535 or a virtual one), loaded on first use. A folder without a child
   // list is OXMDL_ERR_STG_NOFILE_FLD.
   unsigned acquire(unsigned long id, OxFolder** out);
-  void release(OxFolder* folder) { open_.release(folder); }
+  void release(OxFolder* folder);
   bool isOpen(unsigned long id) { return open_.isOpen(id); }
   bool empty() { return open_.empty(); }
   // The open folder `id` without taking a reference, or null (the caller holds mutex()).
@@ -47,6 +49,11 @@ class FolderSet {
   const std::wstring tree_;
   OxIdTraits ids_;
   OpenSet<OxFolder> open_{L"OxFolderSet Mutex"};
+  // Ordinary folders nobody has open any more, kept with what they read: the stamps of their
+  // files tell the next acquire whether it still holds, which spares reading the three files
+  // again when a folder is opened and released over and over (a retrieval files every message
+  // through a fresh open of its folder). Not open in any sense: isOpen() and empty() ignore them.
+  std::map<unsigned long, std::unique_ptr<OxFolder>> idle_;
   MessageSet* messages_ = nullptr;
 };
 

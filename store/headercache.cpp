@@ -214,9 +214,8 @@ unsigned HeaderCache::compact() {
   }
   std::memcpy(file.data(), slots.data(), kSlotTableBytes);
   const Flush flush = batch::indexFile(path_);
-  c = writeTemporary(path_, file.data(), file.size(), flush);
+  c = writeAndCommit(path_, file.data(), file.size(), flush);
   if (c == OXMDL_ERR_STG_DISK_FULL) return markDeletedInPlace();
-  if (c == OXMDL_ERR_NONE) c = commitReplacement(path_, flush);
   if (c != OXMDL_ERR_NONE) return code(c);
   slots_ = slots;
   records_ = kept;

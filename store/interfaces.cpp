@@ -6,6 +6,7 @@
 #include "store/folder.h"
 #include "store/folderset.h"
 #include "store/message.h"
+#include "store/message_maker.h"
 #include "store/messageset.h"
 #include "store/recovery.h"
 #include "store/repair.h"
@@ -239,6 +240,12 @@ bool OxFolderInterface::CreateMessage(unsigned long* id, unsigned long size) {
   if (!folder_) return false;
   if (!id) return report(OXMDL_ERR_STG_INVALID_ARG);
   return report(folder_->createMessage(id, size));
+}
+
+bool oxm::MessageMaker::create(OxFolderInterface& folder, unsigned long size,
+                              const OxMessageInterface::Attributes& initial, unsigned long* id) {
+  if (!folder.folder_) return false;
+  return report(folder.folder_->createMessage(id, size, &initial));
 }
 
 bool OxFolderInterface::RemoveMessage(std::vector<unsigned long>& ids) {

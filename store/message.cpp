@@ -46,6 +46,26 @@ unsigned readRecord(FolderRef& folder, unsigned long folderId, unsigned long id,
 
 }  // namespace
 
+void applyFileAttributes(const MessageAttributes& attr, MessageFileHeader* h) {
+  using I = OxMessageInterface;
+  for (int i = 0; i < 4; ++i) {
+    if (attr.mask & (1u << i)) h->flags[i] = attr.flags[i];
+  }
+  if (attr.mask & I::ATTR_TIME) h->time = attr.time;
+  if (attr.mask & I::ATTR_TEXT) setTextAttribute(h, attr.text);
+  if (attr.mask & I::ATTR_NUMERIC) h->numericAttribute = attr.numericAttribute;
+  if (attr.mask & I::ATTR_BYTE) h->byteAttribute = attr.byteAttribute;
+}
+
+void applyHeaderFields(const MessageAttributes& attr, FolderMsgHeader* r) {
+  using I = OxMessageInterface;
+  if (attr.mask & I::ATTR_TO_ADDRESS) setAddressField(r->toAddress, attr.toAddress);
+  if (attr.mask & I::ATTR_FROM_ADDRESS) setAddressField(r->fromAddress, attr.fromAddress);
+  if (attr.mask & I::ATTR_FROM_NAME) setNameField(r->fromName, attr.fromName);
+  if (attr.mask & I::ATTR_SUBJECT) setNameField(r->subject, attr.subject);
+  if (attr.mask & I::ATTR_DATE) r->date = attr.date;
+}
+
 OxMessage::OxMessage(MessageSet* set, unsigned long id, unsigned long folderId, std::wstring path)
     : set_(set), id_(id), folderId_(folderId), path_(std::move(path)), dir_(idDirectory(set->dataDir(), id)) {}
 
@@ -74,10 +94,8 @@ unsigned OxMessage::replaceContent(const MessageFileHeader& h, const char* text,
   content.append(reinterpret_cast<const char*>(&h), sizeof h);
   content.append(text, size);
   const Flush flush = batch::messageFile(path_);
-  unsigned code = writeTemporary(path_, content.data(), content.size(), flush);
-  if (code != OXMDL_ERR_NONE) return emlCode(code);
-  code = commitReplacement(path_, flush);
-  return code == OXMDL_ERR_NONE ? code : commitCode(code);
+  const unsigned code = writeAndCommit(path_, content.data(), content.size(), flush);
+  return code == OXMDL_ERR_STG_PRIM_COMMIT ? commitCode(code) : emlCode(code);
 }
 
 unsigned OxMessage::write(const std::string& text) {
@@ -216,13 +234,7 @@ unsigned OxMessage::setFileAttributes(const MessageAttributes& attr, bool inPlac
     h = old;
     h.version = kMessageVersion;
   }
-  for (int i = 0; i < 4; ++i) {
-    if (attr.mask & (1u << i)) h.flags[i] = attr.flags[i];
-  }
-  if (attr.mask & I::ATTR_TIME) h.time = attr.time;
-  if (attr.mask & I::ATTR_TEXT) setTextAttribute(&h, attr.text);
-  if (attr.mask & I::ATTR_NUMERIC) h.numericAttribute = attr.numericAttribute;
-  if (attr.mask & I::ATTR_BYTE) h.byteAttribute = attr.byteAttribute;
+  applyFileAttributes(attr, &h);
   *unreadChanged = h.flags[OxMessageInterface::FLAG_UNREAD] != old.flags[OxMessageInterface::FLAG_UNREAD];
   *partialChanged = h.flags[OxMessageInterface::FLAG_PARTIAL] != old.flags[OxMessageInterface::FLAG_PARTIAL];
   *result = h;
@@ -257,17 +269,12 @@ unsigned OxMessage::setFileAttributes(const MessageAttributes& attr, bool inPlac
 }
 
 unsigned OxMessage::setHeaderRecord(const MessageAttributes& attr) {
-  using I = OxMessageInterface;
   FolderRef folder(*set_->folderSet());
   OrdinaryFolder* owner = nullptr;
   FolderMsgHeader r;
   unsigned code = readRecord(folder, folderId_, id_, &owner, &r);
   if (code != OXMDL_ERR_NONE) return code;
-  if (attr.mask & I::ATTR_TO_ADDRESS) setAddressField(r.toAddress, attr.toAddress);
-  if (attr.mask & I::ATTR_FROM_ADDRESS) setAddressField(r.fromAddress, attr.fromAddress);
-  if (attr.mask & I::ATTR_FROM_NAME) setNameField(r.fromName, attr.fromName);
-  if (attr.mask & I::ATTR_SUBJECT) setNameField(r.subject, attr.subject);
-  if (attr.mask & I::ATTR_DATE) r.date = attr.date;
+  applyHeaderFields(attr, &r);
   return owner->writeHeaderRecord(r);
 }
 

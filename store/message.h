@@ -9,12 +9,19 @@
 #include "store/message_interface.h"
 #include "store/messagefile.h"
 
+struct FolderMsgHeader;
+
 namespace oxm {
 
 class MessageSet;
 class OrdinaryFolder;
 
 using MessageAttributes = OxMessageInterface::Attributes;
+
+// The file fields that `attr`'s mask names (bits of 0x183F) set in a message file header.
+void applyFileAttributes(const MessageAttributes& attr, MessageFileHeader* h);
+// The header record fields that `attr`'s mask names (bits of 0x7C0) set in a record.
+void applyHeaderFields(const MessageAttributes& attr, FolderMsgHeader* r);
 
 // Invariants: folderId_ is the entry index word of id_ at open time (a message cannot move while
 // it is open); readPos_ >= 256. All file access holds "OxMessage Mutex".

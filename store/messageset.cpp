@@ -31,7 +31,7 @@ void MessageSet::close() { entries_.close(); }
 
 std::wstring MessageSet::messagePath(unsigned long id) const { return idPath(data_, id, L".eml"); }
 
-unsigned MessageSet::create(unsigned long folderId, unsigned long* newId) {
+unsigned MessageSet::create(unsigned long folderId, const MessageFileHeader& header, unsigned long* newId) {
   MutexLock lock(ids_.mutex());
   for (unsigned long tried = 0; tried <= kMaxId; ++tried) {
     const unsigned long id = ids_.takeNext();
@@ -57,7 +57,6 @@ unsigned MessageSet::create(unsigned long folderId, unsigned long* newId) {
       DeleteFileW(path);
     });
     // The header alone is no message anyone acknowledged: inside a batch it is not flushed.
-    const MessageFileHeader header = newMessageHeader();
     if (!f.write(&header, sizeof header) || (batch::messageFile(path) == Flush::Now && !f.flush())) {
       return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_WRITE_EML);
     }

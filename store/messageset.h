@@ -8,6 +8,7 @@
 #include "store/borrowed.h"
 #include "store/entryindex.h"
 #include "store/idtraits.h"
+#include "store/messagefile.h"
 #include "store/openset.h"
 
 namespace oxm {
@@ -30,9 +31,9 @@ class MessageSet {
   void setFolderSet(FolderSet* folders) { folders_ = folders; }
   FolderSet* folderSet() const { return folders_; }
 
-  // Makes a message file and its index entry owned by `folderId` and counts it. On failure
-  // nothing of it is left.
-  unsigned create(unsigned long folderId, unsigned long* id);
+  // Makes a message file holding `header` alone and its index entry owned by `folderId`, and
+  // counts it. On failure nothing of it is left.
+  unsigned create(unsigned long folderId, const MessageFileHeader& header, unsigned long* id);
   // The open message `id`: OXMDL_ERR_STG_NO_MESSAGE above 65535, OXMDL_ERR_STG_ENTRY_FREE
   // without an entry. The file itself is not touched.
   unsigned acquire(unsigned long id, OxMessage** out);

@@ -35,6 +35,8 @@ class OpenSet {
     MutexLock lock(mutex_);
     open_.release(object);
   }
+  // As release; the object whose last reference this was goes to the caller, who holds mutex().
+  std::unique_ptr<Object> releaseLast(const Object* object) { return open_.releaseLast(object); }
   bool isOpen(unsigned long id) {
     MutexLock lock(mutex_);
     return open_.find(id) != nullptr;

@@ -67,7 +67,13 @@ TEST_F(MutexTest, RecursiveForTheOwnerExclusiveForOthers) {
 
 TEST_F(MutexTest, ProcessesExcludeEachOtherAndAKilledHolderBlocksNoOne) {
   // Each child reads, increments and rewrites a counter file 500 times: a lost update shows.
+  // The parent has used the mutex first, so the children inherit its open lock file, which
+  // shares one lock among them all unless each opens its own.
   const std::string counter = root_.host("counter");
+  {
+    NamedMutex m(L"OxProcess Mutex");
+    MutexLock hold(m);
+  }
   EXPECT_TRUE(test::inChildren(2, [&counter](int) {
     NamedMutex m(L"OxProcess Mutex");
     for (int i = 0; i < 500; ++i) {
@@ -102,10 +108,12 @@ TEST_F(MutexTest, ProcessesExcludeEachOtherAndAKilledHolderBlocksNoOne) {
 }
 
 TEST_F(MutexTest, AnUnusableRootStillLocksThisProcess) {
+  NamedMutex m(L"OxNoRoot Mutex");
+  m.lock();  // a lock file under the usable root, which must not serve the next root
+  m.unlock();
   test::writeHostFile(root_.host("file"), "x");  // the root lies below a regular file: no lock file
   setRootDirectory(root_.host("file/root"));
   debugCaptureStart();
-  NamedMutex m(L"OxNoRoot Mutex");
   m.lock();
   expectOthersWaitFor(L"OxNoRoot Mutex", [&] { m.unlock(); });
   EXPECT_NE(debugCaptured().find(L"NamedMutex::lock() no lock file for \"OxNoRoot Mutex\""), std::wstring::npos);

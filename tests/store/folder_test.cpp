@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 #include "store/folder.h"
 #include "store/headercache.h"
+#include "store/message_maker.h"
 #include "tests/store/store_fixture.h"
 
 namespace oxm {
@@ -81,6 +82,7 @@ TEST_F(FolderTest, CreateRemoveAndMoveFoldersWithNotifications) {
   EXPECT_TRUE(filesAre({{"S/TREE/05/00.fld", kAbsent}, {"S/DATA/00", kAbsent}, {"S/DATA/Status.txt", "0001\t0"},
                         {"S/TREE/Status.txt", "0007\t6"}, {"S/TREE/06/00.fld", ""}}));
   EXPECT_EQ(storage_->OpenMessage(id), nullptr);
+  EXPECT_TRUE(failsWith(storage_->OpenFolder(sub), OXMDL_ERR_STG_NOFILE_FLD)) << "what it read before is gone too";
   EXPECT_TRUE(inbox->UnregisterNotify(&inboxSeen));
 }
 
@@ -132,6 +134,30 @@ TEST_F(FolderTest, MessageNotificationsReachTheVirtualFolders) {
   EXPECT_TRUE(failsWith(unread->RemoveMessage(a), OXMDL_ERR_STG_ENTRY_FREE));
   unsigned long id = 0;
   EXPECT_TRUE(failsWith(unread->CreateMessage(&id), OXMDL_ERR_STG_NO_FOLDER)) << "no messages of its own";
+
+  // A message made with its attributes is what CreateMessage and SetAttributes make (files and
+  // notifications), with each file written once.
+  using I = OxMessageInterface;
+  const Attr attrs{.mask = I::ATTR_FILE_MASK | I::ATTR_HEADER_MASK, .flags = {1, 1, 1, 0},
+                   .numericAttribute = 1, .time = {2024, 5, 1, 6, 7, 8, 9, 0}, .text = "uid-7",
+                   .fromAddress = L"from@example.jp", .subject = L"s", .date = {2024, 5, 1, 6, 7, 8, 9, 0}};
+  unsigned long made = 0, byTwoCalls = 0;
+  ASSERT_TRUE(MessageMaker::create(*inbox, 10, attrs, &made));
+  EXPECT_EQ(inboxSeen.messages, (Ids{a, b, b, b, b, made, made}));
+  EXPECT_EQ(unreadSeen.messages, (Ids{b, b, made}));
+  EXPECT_EQ(partialSeen.messages, (Ids{b, b, made}));
+  ASSERT_TRUE(inbox->CreateMessage(&byTwoCalls));
+  ASSERT_TRUE(MessagePtr(storage_->OpenMessage(byTwoCalls))->SetAttributes(attrs));
+  EXPECT_EQ(file("S/TREE/01/00.msg"), "0002\t1\t1\r\n0003\t1\t1\r\n");
+  EXPECT_EQ(file("S/DATA/02/00.eml"), file("S/DATA/03/00.eml"));
+  EXPECT_EQ(file("S/DATA/02/00.eml").substr(16, 26), std::string("\x01\x01\x01\0\xE8\x07\x05\0\x01\0\x06\0\x07\0\x08\0\x09\0\0\0uid-7\0", 26));
+  Attr got[2];
+  for (int i : {0, 1}) {
+    got[i].mask = I::ATTR_HEADER_MASK | I::ATTR_NUMERIC;
+    ASSERT_TRUE(MessagePtr(storage_->OpenMessage(i ? byTwoCalls : made))->GetAttributes(&got[i]));
+  }
+  EXPECT_EQ(describe(got[0]), "to  from from@example.jp name  subject s date 2024-05-06 07:08:09.000 w1 numeric 1");
+  EXPECT_EQ(describe(got[0]), describe(got[1]));
 }
 
 TEST_F(FolderTest, RemoveAndMoveCheckEveryIdentifierFirst) {
