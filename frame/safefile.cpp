@@ -85,11 +85,7 @@ unsigned writeOpenTemporary(const std::wstring& path, const void* data, size_t s
 // as soon as the rename is done, so that P is not held a moment longer.
 unsigned renameTemporary(const std::wstring& path, Flush flush, File* held) {
   const std::wstring tmp = temporaryPath(path);
-  if (!retrying(L"MoveFile", 100, [&] {
-        return held ? DeleteAndRenameFile(path, tmp, *held) : DeleteAndRenameFile(path, tmp);
-      })) {
-    return OXMDL_ERR_STG_PRIM_COMMIT;
-  }
+  if (!retrying(L"MoveFile", 100, [&] { return DeleteAndRenameFile(path, tmp, held); })) return OXMDL_ERR_STG_PRIM_COMMIT;
   if (held) held->close();
   if (flush == Flush::Now) syncDirectoryOf(path);
   return OXMDL_ERR_NONE;

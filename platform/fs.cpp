@@ -312,7 +312,7 @@ bool MoveFileW(const std::wstring& from, const std::wstring& to) {
   return true;
 }
 
-bool DeleteAndRenameFile(const std::wstring& destination, const std::wstring& source) {
+bool DeleteAndRenameFile(const std::wstring& destination, const std::wstring& source, const File* held) {
   if (fault::injected(fault::Op::Rename)) return false;
   const std::string src = hostPath(source);
   const std::string dst = hostPath(destination);
@@ -320,22 +320,14 @@ bool DeleteAndRenameFile(const std::wstring& destination, const std::wstring& so
   if (::lstat(src.c_str(), &st) != 0) return failPath(src);
   if (S_ISDIR(st.st_mode)) return fail(ERROR_ACCESS_DENIED);
   Claim claimSource;
-  Claim claimDestination;
-  if (!claimSource.take(src) || !claimDestination.take(dst)) return false;
-  if (::rename(src.c_str(), dst.c_str()) != 0) return failPath(dst);
-  return true;
-}
-
-bool DeleteAndRenameFile(const std::wstring& destination, const std::wstring& source, const File& held) {
-  if (fault::injected(fault::Op::Rename)) return false;
-  const std::string src = hostPath(source);
-  const std::string dst = hostPath(destination);
-  struct stat st;
-  if (::lstat(src.c_str(), &st) != 0) return failPath(src);
-  struct stat mine;
-  if (!held.isOpen() || !held.exclusive_ || ::fstat(held.fd(), &mine) != 0 || mine.st_ino != st.st_ino ||
-      mine.st_dev != st.st_dev) {
-    return fail(ERROR_INVALID_HANDLE);
+  if (held) {
+    struct stat mine;
+    if (!held->isOpen() || !held->exclusive_ || ::fstat(held->fd(), &mine) != 0 || mine.st_ino != st.st_ino ||
+        mine.st_dev != st.st_dev) {
+      return fail(ERROR_INVALID_HANDLE);
+    }
+  } else if (!claimSource.take(src)) {
+    return false;
   }
   Claim claimDestination;
   if (!claimDestination.take(dst)) return false;

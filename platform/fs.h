@@ -71,18 +71,16 @@ class File {
   bool append_ = false;
   bool exclusive_ = false;  // opened with share mode 0
 
-  friend bool DeleteAndRenameFile(const std::wstring&, const std::wstring&, const File&);
+  friend bool DeleteAndRenameFile(const std::wstring&, const std::wstring&, const File*);
 };
 
 // Fails with ERROR_ALREADY_EXISTS when `to` exists.
 bool MoveFileW(const std::wstring& from, const std::wstring& to);
-// Replaces `destination` by `source` in one step (the destination may be missing).
-bool DeleteAndRenameFile(const std::wstring& destination, const std::wstring& source);
-// The same for a source that `held` has open exclusively (share mode 0): that open is the
-// source's claim, so nobody else can have the source open and it is not opened again; the
-// caller closes `held` afterwards. ERROR_INVALID_HANDLE when `held` is not such an open of
-// `source`.
-bool DeleteAndRenameFile(const std::wstring& destination, const std::wstring& source, const File& held);
+// Replaces `destination` by `source` in one step (the destination may be missing). `held`, when
+// given, is the caller's exclusive open (share mode 0) of `source`: that open is the source's
+// claim, so it is not opened again; the caller closes it afterwards. ERROR_INVALID_HANDLE when
+// `held` is not such an open of `source`.
+bool DeleteAndRenameFile(const std::wstring& destination, const std::wstring& source, const File* held = nullptr);
 bool DeleteFileW(const std::wstring& path);
 bool CreateDirectoryW(const std::wstring& path);  // ERROR_ALREADY_EXISTS when present
 bool RemoveDirectoryW(const std::wstring& path);

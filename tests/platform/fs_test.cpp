@@ -58,12 +58,12 @@ TEST_F(FsTest, ExclusiveOpensConflictInAndAcrossProcesses) {
   File w, r;
   ASSERT_TRUE(w.open(L"f.bin_tmp", GENERIC_WRITE, 0, CREATE_NEW) && w.write("newer", 5));
   EXPECT_EQ(fails(DeleteAndRenameFile(L"f.bin", L"f.bin_tmp")), ERROR_SHARING_VIOLATION);
-  EXPECT_EQ(fails(DeleteAndRenameFile(L"g.bin", L"f.bin", w)), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(fails(DeleteAndRenameFile(L"g.bin", L"f.bin", &w)), ERROR_INVALID_HANDLE);
   ASSERT_TRUE(r.open(L"f.bin", GENERIC_READ, kShared, OPEN_EXISTING));
-  EXPECT_EQ(fails(DeleteAndRenameFile(L"g.bin", L"f.bin", r)), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(fails(DeleteAndRenameFile(L"f.bin", L"f.bin_tmp", w)), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(fails(DeleteAndRenameFile(L"g.bin", L"f.bin", &r)), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(fails(DeleteAndRenameFile(L"f.bin", L"f.bin_tmp", &w)), ERROR_SHARING_VIOLATION);
   r.close();
-  EXPECT_TRUE(DeleteAndRenameFile(L"f.bin", L"f.bin_tmp", w));
+  EXPECT_TRUE(DeleteAndRenameFile(L"f.bin", L"f.bin_tmp", &w));
   w.close();
   EXPECT_EQ(readHostFile(root_.host("f.bin")), "newer");
 

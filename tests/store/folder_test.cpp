@@ -86,7 +86,7 @@ TEST_F(FolderTest, CreateRemoveAndMoveFoldersWithNotifications) {
   EXPECT_TRUE(inbox->UnregisterNotify(&inboxSeen));
 }
 
-TEST_F(FolderTest, TwentyUserFoldersAtMostAndUsedIdentifiersSkipped) {
+TEST_F(FolderTest, TwentyUserFoldersAtMostAndUsedIdentifiersPassedOver) {
   unsigned long id = 0;
   for (int i = 0; i < 20; ++i) ASSERT_TRUE(root_folder_->CreateFolder(L"f" + std::to_wstring(i), &id));
   EXPECT_EQ(id, 24u);
