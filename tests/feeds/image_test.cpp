@@ -19,7 +19,6 @@ constexpr uint32_t kRed = 0xE01010;
 constexpr uint32_t kBlue = 0x1020E0;
 const std::wstring kSource = L"Application Data/Rivulet/Tmp/source";
 const std::wstring kTarget = L"Application Data/Rivulet/Tmp/image_small.jpg";
-const PictureKind kKinds[] = {PictureKind::Jpeg, PictureKind::Gif, PictureKind::GifInterlaced, PictureKind::Png};
 
 class ImageTest : public RootTest {
  protected:
@@ -28,8 +27,6 @@ class ImageTest : public RootTest {
     std::filesystem::create_directories(scratch());
   }
   std::string scratch() const { return root_.host("Application Data/Rivulet/Tmp"); }
-  void putSource(const std::string& bytes) { writeHostFile(scratch() + "/source", bytes); }
-  std::string target() const { return readHostFile(scratch() + "/image_small.jpg"); }
   std::set<std::string> scratchNames() const {
     std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(scratch())) names.insert(entry.path().filename());
@@ -44,12 +41,12 @@ TEST_F(ImageTest, ScalesEachFormat) {
       {PictureKind::Png, 104, 78}};
   for (const auto& c : cases) {
     SCOPED_TRACE(pictureKindName(c.kind));
-    putSource(makePicture(c.kind, 160, 120, kRed, kBlue));
+    writeHostFile(scratch() + "/source", makePicture(c.kind, 160, 120, kRed, kBlue));
     ImageCreater creater;
     ASSERT_TRUE(creater.Create(kSource, kTarget, c.width, c.height)) << std::hex << creater.lastError();
     EXPECT_EQ(creater.lastError(), OXMDL_ERR_NONE);
     JpegPicture out;
-    ASSERT_TRUE(readJpeg(target(), &out));
+    ASSERT_TRUE(readJpeg(readHostFile(scratch() + "/image_small.jpg"), &out));
     EXPECT_EQ(std::make_pair(out.width, out.height), std::make_pair(c.width, c.height));
     const int right = c.width - 3, bottom = c.height - 3;
     EXPECT_TRUE(nearColour(out.at(2, 2), kRed) && nearColour(out.at(right, 2), kBlue) &&
@@ -62,15 +59,9 @@ TEST_F(ImageTest, ScalesEachFormat) {
 TEST_F(ImageTest, FailuresLeaveTheOldTarget) {
   const std::string png = makePicture(PictureKind::Png, 64, 48, kRed, kBlue);
   const fault::Op kNone = fault::Op::Count;
-  struct Case {
-    std::string name;
-    std::optional<std::string> bytes;  // of the source file; none: no source
-    unsigned code;
-    std::optional<ImagingResult> result;
-    int width;
-    fault::Op op;
-    int nth;
-  };
+  // bytes: of the source file (none: no source); result: what decoding them gives (none: not decoded).
+  struct Case { std::string name; std::optional<std::string> bytes; unsigned code; std::optional<ImagingResult> result;
+                int width; fault::Op op; int nth; };
   std::vector<Case> cases = {
       {"text", "<html>not a picture</html>", OXMDL_ERR_RSS_IMAGE_SCALE, ImagingResult::NotPicture, 48, kNone, 0},
       {"magic only", "GIF89a", OXMDL_ERR_RSS_IMAGE_SCALE, ImagingResult::Damaged, 48, kNone, 0},
@@ -84,13 +75,12 @@ TEST_F(ImageTest, FailuresLeaveTheOldTarget) {
       {"short write", png, OXMDL_ERR_FILE_DISK_FULL, std::nullopt, 48, fault::Op::Write, 1},
       {"rename", png, OXMDL_ERR_FILE_OPEN, std::nullopt, 48, fault::Op::Rename, 1},
   };
-  for (PictureKind kind : kKinds) {
+  for (PictureKind kind : {PictureKind::Jpeg, PictureKind::Gif, PictureKind::GifInterlaced, PictureKind::Png}) {
     const std::string good = makePicture(kind, 64, 48, kRed, kBlue);
     const std::string name = pictureKindName(kind);
-    for (size_t keep : {size_t{30}, good.size() - 20}) {
+    for (size_t keep : {size_t{30}, good.size() - 20})
       cases.push_back({name + " cut at " + std::to_string(keep), good.substr(0, keep), OXMDL_ERR_RSS_IMAGE_SCALE,
                        ImagingResult::Damaged, 48, kNone, 0});
-    }
     cases.push_back({name + " 30000 x 30000", withHeaderSize(kind, good, 30000, 30000), OXMDL_ERR_MEM_SHORTAGE,
                      ImagingResult::TooLarge, 48, kNone, 0});
   }
@@ -103,7 +93,7 @@ TEST_F(ImageTest, FailuresLeaveTheOldTarget) {
     }
     EXPECT_TRUE(bitmap.pixels.empty());
     std::filesystem::remove(scratch() + "/source");
-    if (c.bytes) putSource(*c.bytes);
+    if (c.bytes) writeHostFile(scratch() + "/source", *c.bytes);
     writeHostFile(scratch() + "/image_small.jpg", "old");
     if (c.op != kNone) fault::failNth(c.op, c.nth, 5, -1);
     ImageCreater creater;
@@ -111,12 +101,12 @@ TEST_F(ImageTest, FailuresLeaveTheOldTarget) {
     fault::reset();
     EXPECT_EQ(creater.lastError(), c.code) << std::hex << creater.lastError();
     EXPECT_EQ(GetOxMiddleError(), c.code);
-    EXPECT_EQ(target(), "old");
+    EXPECT_EQ(readHostFile(scratch() + "/image_small.jpg"), "old");
     std::set<std::string> expected{"image_small.jpg"};
     if (c.bytes) expected.insert("source");
     EXPECT_EQ(scratchNames(), expected);
   }
-  // The pixel limit itself: width x height at the limit decodes, one pixel over it does not.
+  // The pixel limit: width x height at the limit decodes, one pixel over it does not.
   Bitmap bitmap;
   setMaxPicturePixels(64 * 48);
   EXPECT_EQ(decodeImage(png.data(), png.size(), &bitmap), ImagingResult::Ok);

@@ -26,26 +26,13 @@ const Enclosure kRemotePicture{
 
 // An item as the feed client fills the record, with these enclosures.
 Email item(std::list<Enclosure> enclosures = {}) {
-  Email mail;
-  mail.from = L"Example News";
-  mail.references = L"http://example.com/";
-  mail.messageId = L"All the news";
-  mail.dateText = L"Mon, 07 Dec 2026 10:00:00 +0900";
-  mail.subject = L"Item one";
-  mail.body = L"First line";
-  mail.replyTo = L"http://example.com/1";
-  mail.mlName = L"news";
-  mail.enclosures = std::move(enclosures);
-  return mail;
+  return {.from = L"Example News", .replyTo = L"http://example.com/1", .messageId = L"All the news",
+          .references = L"http://example.com/", .subject = L"Item one", .body = L"First line",
+          .enclosures = std::move(enclosures), .dateText = L"Mon, 07 Dec 2026 10:00:00 +0900", .mlName = L"news"};
 }
-
+Enclosure fetched(const wchar_t* name) { return {.name = name, .folder = kTmp, .extracted = true}; }
 // The fetched picture and its two display copies in the scratch folder.
-Email withPicture() {
-  std::list<Enclosure> files;
-  for (const wchar_t* name : {L"image.jpg", L"image_small.jpg", L"image_large.jpg"})
-    files.push_back({.name = name, .folder = kTmp, .extracted = true});
-  return item(files);
-}
+Email withPicture() { return item({fetched(L"image.jpg"), fetched(L"image_small.jpg"), fetched(L"image_large.jpg")}); }
 
 const char kHead[] =
     "X-Tmr-Rivulet\r\nFrom: Example News\r\nDate: Mon, 07 Dec 2026 10:00:00 +0900\r\nSubject: Item one\r\n"
@@ -115,11 +102,9 @@ TEST_F(RssEncodeTest, ItemsEncodeByteForByte) {
   // The raw-message form writes the same text and marks the record a feed message.
   Email again = item({kRemotePicture});
   std::string data;
-  RawEmail_S raw;
-  raw.data = &data;
-  EXPECT_TRUE(EmlCompose().RssEncode(&again, &raw));
+  RawEmail_S raw{.data = &data};
+  EXPECT_TRUE(EmlCompose().RssEncode(&again, &raw) && again.feedMessage);
   EXPECT_EQ(data, cases[1].expected);
-  EXPECT_TRUE(again.feedMessage);
   // A picture file that is gone: no text, and the code says which.
   std::filesystem::remove(host("image_large.jpg"));
   Email mail = withPicture();
@@ -127,19 +112,6 @@ TEST_F(RssEncodeTest, ItemsEncodeByteForByte) {
   EXPECT_FALSE(EmlCompose().RssEncode(&mail, &out));
   EXPECT_EQ(out, "");
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_MIME_FILE_MISSING);
-}
-
-// The small and large copies come out of the stored text byte for byte.
-TEST_F(RssEncodeTest, TodayImageFromThePictureCopies) {
-  const std::string raw = encode(withPicture());
-  for (const char* name : {"image.jpg", "image_small.jpg", "image_large.jpg"}) std::filesystem::remove(host(name));
-  for (bool small : {true, false}) {
-    std::wstring path;
-    ASSERT_TRUE(RssGetTodayImage(raw, &path, small)) << std::hex << GetOxMiddleError();
-    EXPECT_EQ(path, kTmp + L"today.jpg");
-    EXPECT_EQ(readHostFile(host("today.jpg")), small ? "SMALL" : "LARGE");
-  }
-  EXPECT_FALSE(hostFileExists(host("today.jpg_tmp")));
 }
 
 // One picture out of a stored message: written whole, or refused with its code and no file.
@@ -161,33 +133,36 @@ TEST_F(RssEncodeTest, GetImageWritesWholeOrNothing) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(host("image.jpg"));
     Email stored;
-    ASSERT_TRUE(EmlCompose().Decode(&stored, &c.raw));
-    ASSERT_FALSE(stored.enclosures.empty());
+    ASSERT_TRUE(EmlCompose().Decode(&stored, &c.raw) && !stored.enclosures.empty());
     c.arm();
     EXPECT_EQ(RssGetImage(c.raw, stored.enclosures.front()), c.code == OXMDL_ERR_NONE);
     fault::reset();
     setFixedAvailPhys(std::nullopt);
     EXPECT_EQ(GetOxMiddleError(), c.code) << std::hex << GetOxMiddleError();
-    EXPECT_EQ(hostFileExists(host("image.jpg")), c.code == OXMDL_ERR_NONE);
-    EXPECT_EQ(readHostFile(host("image.jpg")), c.code == OXMDL_ERR_NONE ? "abc" : "");
+    EXPECT_EQ(hostFileExists(host("image.jpg")) ? readHostFile(host("image.jpg")) : "-", c.code == OXMDL_ERR_NONE ? "abc" : "-");
   }
 }
 
-// Weather picture, else default copy, else one made from the 208 x 156 default when memory allows.
-TEST_F(RssEncodeTest, TodayImageFallsBackToWeatherAndDefault) {
-  const std::string raw = encode(item({{.name = L"image.jpg", .folder = kTmp, .extracted = true}}));
-  // weather, fallback: files put there first; tidal: the default picture made first; today: what
-  // today.jpg holds ("-" no file, "" a JPEG of the display size made from the default picture).
-  const struct { const char *name; bool small; const char *weather, *fallback; bool tidal; uint64_t memory;
-                 unsigned code; std::string today; } cases[] = {
-      {"weather small", true, "weather_small.jpg", nullptr, false, 1 << 30, OXMDL_ERR_NONE, "WEATHER"},
-      {"weather large", false, "weather_large.jpg", "default_large.jpg", false, 1 << 30, OXMDL_ERR_NONE, "WEATHER"},
-      {"default copy", true, nullptr, "default_small.jpg", false, 1 << 30, OXMDL_ERR_NONE, "DEFAULT"},
-      {"made small", true, nullptr, nullptr, true, 0x300000, OXMDL_ERR_NONE, ""},
-      {"made large", false, nullptr, nullptr, true, 0x300000, OXMDL_ERR_NONE, ""},
-      {"memory short", true, nullptr, nullptr, true, 0x2FFFFF, OXMDL_ERR_MEM_SHORTAGE, "-"},
-      {"no default picture", true, nullptr, nullptr, false, 1 << 30, OXMDL_ERR_FILE_OPEN, "-"},
+// The message's own copy, else the weather picture, else the default copy, else one made from the
+// 208 x 156 default picture when memory allows. today: what today.jpg holds ("-" no file, "" a
+// JPEG of the display size).
+TEST_F(RssEncodeTest, TodayImageFromCopiesWeatherOrDefault) {
+  const std::string copies = encode(withPicture());
+  const std::string none = encode(item({fetched(L"image.jpg")}));
+  const struct { const char* name; const std::string& raw; bool small; const char *weather, *fallback; bool tidal;
+                 uint64_t memory; unsigned code; std::string today; } cases[] = {
+      {"small copy", copies, true, "weather_small.jpg", nullptr, false, 1 << 30, OXMDL_ERR_NONE, "SMALL"},
+      {"large copy", copies, false, nullptr, nullptr, false, 1 << 30, OXMDL_ERR_NONE, "LARGE"},
+      {"weather small", none, true, "weather_small.jpg", nullptr, false, 1 << 30, OXMDL_ERR_NONE, "WEATHER"},
+      {"weather large", none, false, "weather_large.jpg", "default_large.jpg", false, 1 << 30, OXMDL_ERR_NONE,
+       "WEATHER"},
+      {"default copy", none, true, nullptr, "default_small.jpg", false, 1 << 30, OXMDL_ERR_NONE, "DEFAULT"},
+      {"made small", none, true, nullptr, nullptr, true, 0x300000, OXMDL_ERR_NONE, ""},
+      {"made large", none, false, nullptr, nullptr, true, 0x300000, OXMDL_ERR_NONE, ""},
+      {"memory short", none, true, nullptr, nullptr, true, 0x2FFFFF, OXMDL_ERR_MEM_SHORTAGE, "-"},
+      {"no default picture", none, true, nullptr, nullptr, false, 1 << 30, OXMDL_ERR_FILE_OPEN, "-"},
   };
+  for (const char* name : {"image.jpg", "image_small.jpg", "image_large.jpg"}) std::filesystem::remove(host(name));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     for (const char* name : {"weather_small.jpg", "weather_large.jpg", "default_small.jpg", "default_large.jpg",
@@ -199,9 +174,11 @@ TEST_F(RssEncodeTest, TodayImageFallsBackToWeatherAndDefault) {
     ASSERT_TRUE(!c.tidal || MakeDefaultTodayPicture());
     setFixedAvailPhys(c.memory);
     std::wstring path;
-    EXPECT_EQ(RssGetTodayImage(raw, &path, c.small), c.code == OXMDL_ERR_NONE);
+    EXPECT_EQ(RssGetTodayImage(c.raw, &path, c.small), c.code == OXMDL_ERR_NONE);
     setFixedAvailPhys(std::nullopt);
     EXPECT_EQ(GetOxMiddleError(), c.code) << std::hex << GetOxMiddleError();
+    EXPECT_EQ(path, c.code == OXMDL_ERR_NONE ? kTmp + L"today.jpg" : L"");
+    EXPECT_FALSE(hostFileExists(host("today.jpg_tmp")));
     if (!c.today.empty()) {
       EXPECT_EQ(hostFileExists(host("today.jpg")) ? readHostFile(host("today.jpg")) : "-", c.today);
       continue;
@@ -210,15 +187,13 @@ TEST_F(RssEncodeTest, TodayImageFallsBackToWeatherAndDefault) {
     ASSERT_TRUE(readJpeg(readHostFile(host("today.jpg")), &made));
     EXPECT_EQ(std::make_pair(made.width, made.height), c.small ? std::make_pair(48, 36) : std::make_pair(104, 78));
   }
-  std::wstring path;
-  EXPECT_TRUE(RssGetDefaultTodayImage(&path));
-  EXPECT_EQ(path, L"Windows/TIDAL.jpg");
   ASSERT_TRUE(MakeDefaultTodayPicture());
   JpegPicture tidal;
   ASSERT_TRUE(readJpeg(readHostFile(root_.host("Windows/TIDAL.jpg")), &tidal));
   EXPECT_EQ(std::make_pair(tidal.width, tidal.height), std::make_pair(208, 156));
 }
 
+// The display line: the subject, else 30 bytes of the body never cutting a character in two.
 TEST_F(RssEncodeTest, LineInfo) {
   auto withSubject = [&](const wchar_t* subject, const wchar_t* body) {
     Email m = item();
@@ -227,27 +202,23 @@ TEST_F(RssEncodeTest, LineInfo) {
   };
   const struct { const char* name; std::string raw; bool ok; std::string line; } cases[] = {
       {"subject", withSubject(L"Item one", L"First line"), true, "Item one"},
-      {"empty subject: 30 bytes of body", withSubject(L"", L"This body is longer than thirty bytes"), true,
+      {"30 bytes of body", withSubject(L"", L"This body is longer than thirty bytes"), true,
        "This body is longer than thirt"},
       // 1 + 14 x 2 bytes: the fifteenth character would end at byte 31 and is left out.
-      {"empty subject: no character cut in two",
-       withSubject(L"", L"a日本語の本文はここから始まり長く続きます"), true,
+      {"no character cut in two", withSubject(L"", L"a日本語の本文はここから始まり長く続きます"), true,
        "a\x93\xFA\x96{\x8C\xEA\x82\xCC\x96{\x95\xB6\x82\xCD\x82\xB1\x82\xB1\x82\xA9\x82\xE7\x8En\x82\xDC\x82\xE8"},
-      {"no Subject field", "X-Tmr-Rivulet\r\nFrom: a\r\n\r\nbody", false, ""},
+      {"no Subject field", "X-Tmr-Rivulet\r\nFrom: a\r\n\r\nbody", false, "stale"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::string line = "stale", link = "stale";
     EXPECT_EQ(RssGetLineInfo(c.raw, &line, &link), c.ok);
-    if (!c.ok) continue;
-    EXPECT_EQ(line, c.line);
-    EXPECT_EQ(link, "http://example.com/1");
+    EXPECT_EQ(line + "|" + link, c.line + (c.ok ? "|http://example.com/1" : "|stale"));
   }
   RssLineInfo info;
   ASSERT_TRUE(RssGetLineInfo(encode(withPicture()), &info));
-  EXPECT_EQ(info.line + "|" + info.link + "|" + info.category + "|" + info.date,
-            "Item one|http://example.com/1|news|Mon, 07 Dec 2026 10:00:00 +0900");
-  EXPECT_TRUE(info.picture);
+  EXPECT_EQ(info.line + "|" + info.link + "|" + info.category + "|" + info.date + "|" + std::to_string(info.picture),
+            "Item one|http://example.com/1|news|Mon, 07 Dec 2026 10:00:00 +0900|1");
   ASSERT_TRUE(RssGetLineInfo(encode(item({kRemotePicture})), &info));
   EXPECT_FALSE(info.picture);
 }

@@ -33,10 +33,11 @@ class RssTest : public RootTest {
     RootTest::TearDown();
   }
 
-  // Parses bytes from memory into a fresh document.
-  int parse(const std::string& xml) {
+  // Parses bytes from memory, or the file of `url` when given, into a fresh document.
+  int parse(const std::string& xml, const mfd_url* url = nullptr) {
     if (doc_) mfd_rssdocument_destroy(&doc_);
     EXPECT_EQ(mfd_rssdocument_create(&doc_), 0);
+    if (url) return mfd_rssdocument_parse(parser_, doc_, url);
     return mfd_rssdocument_parse_memory(parser_, doc_, xml.data(), xml.size());
   }
   int dialect() {
@@ -58,11 +59,9 @@ class RssTest : public RootTest {
     if (mfd_rssdocument_take_error(doc_, &e) != 0) return L"";
     int line = 0;
     int column = 0;
-    const wchar_t* message = L"";
     EXPECT_EQ(mfd_rss_error_get_line(e, &line), 0);
     EXPECT_EQ(mfd_rss_error_get_column(e, &column), 0);
-    EXPECT_EQ(mfd_rss_error_get_message(e, &message), 0);
-    std::wstring out = std::to_wstring(line) + L":" + std::to_wstring(column) + L" " + message;
+    std::wstring out = std::to_wstring(line) + L":" + std::to_wstring(column) + L" " + field(mfd_rss_error_get_message, e);
     EXPECT_EQ(mfd_rss_error_destroy(&e), 0);
     return out;
   }

@@ -20,10 +20,8 @@ namespace {
 class Recorder : public OxRssRetriever::Notify {
  public:
   bool notify(unsigned kind, long a, long) override {
-    std::string token = kind == 2 ? errorToken(a)
-                        : kind == 3 ? "K3:" + std::to_string(a)
-                        : kind == 6 ? "C" + std::to_string(a)
-                                    : "K" + std::to_string(kind);
+    const std::string token = kind == 2 ? errorToken(a) : kind == 3 ? "K3:" + std::to_string(a)
+                              : kind == 6 ? "C" + std::to_string(a) : "K" + std::to_string(kind);
     events += (events.empty() ? "" : " ") + token;
     if (hook) hook(kind);
     return true;
@@ -37,6 +35,12 @@ class Recorder : public OxRssRetriever::Notify {
   std::function<void(unsigned)> hook;
 };
 
+// A retriever that can hand over a message the way the client does for one without its picture.
+class PartialRetriever : public OxRssRetriever {
+ public:
+  void handOver(const std::string& text, const std::string& uid) { deliver(2, text, uid); }
+};
+
 class RssRetrieverTest : public FeedTest {
  protected:
   void SetUp() override {
@@ -47,9 +51,8 @@ class RssRetrieverTest : public FeedTest {
     ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kRivuletKey, L"SystemInfoPath",
                                  std::wstring(L"\\Application Data\\Rivulet\\System\\")));
     std::unique_ptr<OxSystemInfoInterface> info(OxSystemInfoInterface::GetSystemInfo());
-    ASSERT_TRUE(info);
     std::wstring pop = L"feeds", feed = url("/feed.xml");
-    ASSERT_TRUE(info->SetFAccount(pop, feed)) << std::hex << GetOxMiddleError();
+    ASSERT_TRUE(info && info->SetFAccount(pop, feed)) << std::hex << GetOxMiddleError();
     account_.reset(OxAccountInfoInterface::OpenAccountInfo(L"Server", kRivuletKey));
     ASSERT_TRUE(account_);
     retriever_.registerNotify(&recorder_);
@@ -77,7 +80,7 @@ class RssRetrieverTest : public FeedTest {
 
   std::unique_ptr<OxAccountInfoInterface> account_;
   Recorder recorder_;
-  OxRssRetriever retriever_;
+  PartialRetriever retriever_;
 };
 
 // Each run empties the server's sub-folders first; a full disk stops the run at the failed save.
@@ -93,9 +96,7 @@ TEST_F(RssRetrieverTest, EachRunReplacesTheNewsAndAFullDiskStopsIt) {
   ASSERT_EQ(fetch({{}}), "C1 C2 K0 C3 K3:1");
   const auto second = storedMessages(*account_);
   ASSERT_EQ(second.size(), 1u);
-  EXPECT_EQ(second[0].uid, "0000000004");
-  EXPECT_EQ(second[0].folder, first[0].folder);
-
+  EXPECT_EQ(std::make_pair(second[0].uid, second[0].folder), std::make_pair(std::string("0000000004"), first[0].folder));
   fault::setFreeSpace(0);
   EXPECT_EQ(fetch({{}}), "C1 C2 E:OXMDL_ERR_STG_DISK_FULL C3 K3:0");
   fault::setFreeSpace(std::nullopt);
@@ -117,39 +118,29 @@ TEST_F(RssRetrieverTest, ReGetReplacesTheMessageInPlace) {
   const auto before = storedMessages(*account_);
   ASSERT_EQ(before.size(), 2u);
   server_->put("later.jpg", makePicture(PictureKind::Jpeg, 64, 48, 0xFF0000, 0x00FF00));
-  recorder_.events.clear();
-  OxRASController ras;
-  EXPECT_TRUE(retriever_.RetrieveSelectedMessages({before[0].id}, account_.get(), &ras, false));
-  EXPECT_EQ(recorder_.events, "C1 C2 K0 C3 K3:1");
+  const auto reget = [&](unsigned long id, bool ok) {
+    recorder_.events.clear();
+    OxRASController ras;
+    EXPECT_EQ(retriever_.RetrieveSelectedMessages({id}, account_.get(), &ras, false), ok);
+    return recorder_.events;
+  };
+  EXPECT_EQ(reget(before[0].id, true), "C1 C2 K0 C3 K3:1");
   const auto after = storedMessages(*account_);
   ASSERT_EQ(after.size(), 2u);
   EXPECT_EQ(std::make_tuple(after[0].id, after[0].uid, after[0].attachment),
             std::make_tuple(before[0].id, before[0].uid, 1));
   EXPECT_EQ(after[1].text, before[1].text);
   EXPECT_EQ(lastUid(), L"0000000003");
-  recorder_.events.clear();
-  EXPECT_FALSE(retriever_.RetrieveSelectedMessages({after[1].id}, account_.get(), &ras, false));
-  EXPECT_EQ(recorder_.events, "C1 C2 E:OXMDL_ERR_RSS_NO_FEED_HEADER C3 K3:0");
+  EXPECT_EQ(reget(after[1].id, false), "C1 C2 E:OXMDL_ERR_RSS_NO_FEED_HEADER C3 K3:0");
 }
 
 // A message handed over without its picture is stored partial and reported as kind 1.
-class PartialRetriever : public OxRssRetriever {
- public:
-  void handOver(const std::string& text, const std::string& uid) { deliver(2, text, uid); }
-};
-
 TEST_F(RssRetrieverTest, MessageWithoutPictureIsStoredPartial) {
-  PartialRetriever partial;
-  Recorder recorder;
-  partial.registerNotify(&recorder);
-  recorder.hook = [&](unsigned kind) {
-    if (kind == 0) partial.handOver("X-Tmr-Rivulet\r\nSubject: later\r\nx-ml-name: news\r\n\r\nbody\r\n", "0000000009");
+  recorder_.hook = [&](unsigned kind) {
+    if (kind == 0) retriever_.handOver("X-Tmr-Rivulet\r\nSubject: later\r\nx-ml-name: news\r\n\r\nbody\r\n", "0000000009");
   };
-  server_->put("feed.xml", rssDocument({{}}));
-  OxRASController ras;
-  partial.RetrieveMessages(account_.get(), &ras, false);
-  EXPECT_EQ(recorder.events, "C1 C2 K0 K1 C3 K3:2");
-  auto stored = storedMessages(*account_);
+  EXPECT_EQ(fetch({{}}), "C1 C2 K0 K1 C3 K3:2");
+  const auto stored = storedMessages(*account_);
   ASSERT_EQ(stored.size(), 2u);
   EXPECT_EQ(stored[0].partial + stored[1].partial, 1);
 }
@@ -164,9 +155,8 @@ TEST_F(RssRetrieverTest, BadDocumentLosesNothingStored) {
     for (int k = 0; k < 10; ++k) bomb += "&e" + std::to_string(i - 1) + ";";
     bomb += "\">";
   }
-  server_->put("feed.xml", "<?xml version=\"1.0\"?><!DOCTYPE rss [" + bomb +
-                               "]><rss version=\"2.0\"><channel><title>&e7;</title><item><title>x</title></item>"
-                               "</channel></rss>");
+  server_->put("feed.xml", "<?xml version=\"1.0\"?><!DOCTYPE rss [" + bomb + "]><rss version=\"2.0\"><channel>"
+                           "<title>&e7;</title><item><title>x</title></item></channel></rss>");
   EXPECT_EQ(fetchAgain(), "C1 C2 E:OXMDL_ERR_RSS_NO_MEMORY C3 K3:0");
   const auto now = storedMessages(*account_);
   ASSERT_EQ(now.size(), kept.size());
@@ -189,21 +179,20 @@ TEST_F(RssRetrieverTest, ResultIndicatorInTheBackground) {
     SetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX, 99u);
     recorder_.foreground = row.foreground;
     server_->put("feed.xml", row.document);
-    fetchAgain();
-    EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL), row.received) << recorder_.events;
-    EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX), row.result) << recorder_.events;
+    const std::string events = fetchAgain();
+    EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL), row.received) << events;
+    EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX), row.result) << events;
   }
   FreePhoneStatusDLL();
 }
 
+// A file as it came; a missing one, no account or no connection: the code, the old file kept.
 TEST_F(RssRetrieverTest, MailRetrieverDownloadsOneFileForTheAccount) {
   const std::string bytes = makePicture(PictureKind::Png, 4, 3, 0, 0);
   server_->put("one.png", bytes);
   OxRetriever mail;
-  std::wstring source = url("/one.png"), target = L"Application Data/Rivulet/Tmp/one.png";
+  std::wstring source = url("/one.png"), missing = url("/none.png"), target = L"Application Data/Rivulet/Tmp/one.png";
   EXPECT_EQ(mail.HttpReceive(account_.get(), &source, &target, true), static_cast<int>(OXMDL_ERR_NONE));
-  EXPECT_EQ(scratch("one.png"), bytes);
-  std::wstring missing = url("/none.png");
   EXPECT_EQ(mail.HttpReceive(account_.get(), &missing, &target, true), static_cast<int>(OXMDL_ERR_RSS_HTTP_STATUS));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_RSS_HTTP_STATUS);
   EXPECT_EQ(scratch("one.png"), bytes);
