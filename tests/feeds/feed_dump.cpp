@@ -31,34 +31,27 @@ std::string escaped(const std::wstring& text) {
 
 int main(int argc, char** argv) {
   using namespace oxm;
-  using oxm::test::field;
+  using namespace oxm::test;
   mfd_rssparser* parser = nullptr;
   if (mfd_rssparser_create(&parser) != 0) {
     std::fprintf(stderr, "feed_dump: no parser\n");
     return 1;
   }
   for (int i = 1; i < argc; ++i) {
-    const std::string bytes = oxm::test::readWhole(argv[i]);
+    const std::string bytes = readWhole(argv[i]);
     mfd_rssdocument* doc = nullptr;
     mfd_rssdocument_create(&doc);
     const int rc = mfd_rssdocument_parse_memory(parser, doc, bytes.data(), bytes.size());
     int dialect = 0;
     mfd_rssdocument_get_dialect(doc, &dialect);
     std::wstring last = L"<absent>";
-    mfd_rss_error* error = nullptr;
-    while (mfd_rssdocument_take_error(doc, &error) == 0) {
+    for (mfd_rss_error* error = nullptr; mfd_rssdocument_take_error(doc, &error) == 0; mfd_rss_error_destroy(&error))
       last = field(mfd_rss_error_get_message, error);
-      mfd_rss_error_destroy(&error);
-    }
     std::printf("F\t%s\t%d\t%d\t%s\n", argv[i], rc, dialect, escaped(last).c_str());
-    mfd_list* channels = nullptr;
-    if (mfd_rssdocument_get_channels(doc, &channels) == 0) {
-      const mfd_rsschannel* channel = oxm::test::listed<mfd_rsschannel>(channels)[0];
-      mfd_list* items = nullptr;
-      const auto all = mfd_rsschannel_get_items(channel, &items) == 0 ? oxm::test::listed<mfd_rsschannelitem>(items)
-                                                                      : std::vector<mfd_rsschannelitem*>{};
-      std::printf("C\t%s\t%zu\n", escaped(field(mfd_rsschannel_get_title, channel)).c_str(), all.size());
-      for (const mfd_rsschannelitem* item : all)
+    if (const auto channels = listOf<mfd_rsschannel>(mfd_rssdocument_get_channels, doc); !channels.empty()) {
+      const auto items = listOf<mfd_rsschannelitem>(mfd_rsschannel_get_items, channels[0]);
+      std::printf("C\t%s\t%zu\n", escaped(field(mfd_rsschannel_get_title, channels[0])).c_str(), items.size());
+      for (const mfd_rsschannelitem* item : items)
         std::printf("I\t%s\t%s\n", escaped(field(mfd_rsschannelitem_get_title, item)).c_str(),
                     escaped(field(mfd_rsschannelitem_get_link, item)).c_str());
     }

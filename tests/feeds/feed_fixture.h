@@ -36,15 +36,11 @@ inline std::string rssDocument(const std::vector<FeedItem>& items) {
   std::string xml =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Chan</title>"
       "<link>http://chan.invalid/</link><description>About</description>\n";
-  auto element = [&](const char* name, const std::string& text) {
-    if (!text.empty()) xml += std::string("<") + name + ">" + text + "</" + name + ">";
-  };
   for (const FeedItem& item : items) {
     xml += "<item>";
-    element("title", item.title);
-    element("link", item.link);
-    element("description", item.description);
-    element("category", item.category);
+    for (const auto& [name, text] : {std::pair<std::string, std::string>{"title", item.title}, {"link", item.link},
+                                     {"description", item.description}, {"category", item.category}})
+      if (!text.empty()) xml += "<" + name + ">" + text + "</" + name + ">";
     if (!item.imageUrl.empty())
       xml += "<image><url>" + item.imageUrl + "</url><link>http://pic.invalid/</link><width>40</width>"
              "<height>30</height></image>";
@@ -79,8 +75,10 @@ class FeedTest : public AccountsTest {
     AccountsTest::TearDown();
   }
 
-  static std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
-  std::wstring url(const std::string& path) const { return wide(server_->url(path)); }
+  std::wstring url(const std::string& path) const {
+    const std::string narrow = server_->url(path);
+    return std::wstring(narrow.begin(), narrow.end());
+  }
   std::string scratch(const std::string& name) const {
     return readHostFile(root_.host("Application Data/Rivulet/Tmp/" + name));
   }
@@ -89,8 +87,7 @@ class FeedTest : public AccountsTest {
     std::vector<std::string> out;
     std::error_code ec;
     for (const auto& e : std::filesystem::directory_iterator(root_.host("Application Data/Rivulet/Tmp"), ec))
-      if (const std::string name = e.path().filename(); name.find("_tmp") != name.npos || name.find(".tmp") != name.npos)
-        out.push_back(name);
+      if (const std::string name = e.path().filename(); name.find("tmp") != name.npos) out.push_back(name);
     return out;
   }
 

@@ -44,14 +44,11 @@ class RssTest : public RootTest {
     int d = 0;
     return mfd_rssdocument_get_dialect(doc_, &d) == 0 ? d : 0;
   }
-  std::vector<mfd_rsschannel*> channels() {
-    mfd_list* list = nullptr;
-    return mfd_rssdocument_get_channels(doc_, &list) == 0 ? listed<mfd_rsschannel>(list) : std::vector<mfd_rsschannel*>{};
+  std::vector<mfd_rsschannel*> channels() const {
+    return listOf<mfd_rsschannel>(mfd_rssdocument_get_channels, doc_);
   }
   static std::vector<mfd_rsschannelitem*> items(const mfd_rsschannel* channel) {
-    mfd_list* list = nullptr;
-    return mfd_rsschannel_get_items(channel, &list) == 0 ? listed<mfd_rsschannelitem>(list)
-                                                         : std::vector<mfd_rsschannelitem*>{};
+    return listOf<mfd_rsschannelitem>(mfd_rsschannel_get_items, channel);
   }
   // Takes the first error record: "line:column message", or "" when there is none.
   std::wstring takeError() {

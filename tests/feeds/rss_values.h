@@ -1,5 +1,4 @@
-// Readers that turn the parser's tree into plain C++ values, for the tests and the tools beside
-// them.
+// Readers that turn the parser's tree into plain C++ values, for the tests and the tools beside them.
 #pragma once
 
 #include <string>
@@ -16,8 +15,7 @@ std::wstring field(int (*get)(const T*, const wchar_t**), const T* object) {
   const wchar_t* value = nullptr;
   const int rc = get(object, &value);
   if (rc == 5) return L"<absent>";
-  if (rc != 0) return L"<code " + std::to_wstring(rc) + L">";
-  return value;
+  return rc ? L"<code " + std::to_wstring(rc) + L">" : value;
 }
 
 // Every field of a tree object in declaration order joined with "|" (an absent one empty), or
@@ -40,6 +38,13 @@ std::vector<T*> listed(mfd_list* list) {
   return out;
 }
 
+// The values of the list an accessor gives, or none when it gives none.
+template <typename V, typename T>
+std::vector<V*> listOf(int (*get)(const T*, mfd_list**), const T* object) {
+  mfd_list* list = nullptr;
+  return get(object, &list) == 0 ? listed<V>(list) : std::vector<V*>{};
+}
+
 // A part of an object (picture, text input, module), or null when the accessor gives none.
 template <typename P, typename T>
 P* part(int (*get)(const T*, P**), const T* object) {
@@ -50,11 +55,9 @@ P* part(int (*get)(const T*, P**), const T* object) {
 // A list of texts of an object joined with ",", or "<absent>".
 template <typename T>
 std::wstring joined(int (*get)(const T*, mfd_list**), const T* object) {
-  mfd_list* list = nullptr;
-  if (get(object, &list) != 0) return L"<absent>";
   std::wstring out;
-  for (const wchar_t* text : listed<wchar_t>(list)) out += (out.empty() ? L"" : L",") + std::wstring(text);
-  return out;
+  for (const wchar_t* text : listOf<wchar_t>(get, object)) out += (out.empty() ? L"" : L",") + std::wstring(text);
+  return out.empty() ? L"<absent>" : out;
 }
 
 }  // namespace oxm::test

@@ -164,15 +164,8 @@ TEST_F(RssTest, Rss10ModulesAndForeignNamespaces) {
 }
 
 TEST_F(RssTest, ChannelSetsHoldTheirPortalElements) {
-  const auto sets = [&] {
-    mfd_list* list = nullptr;
-    EXPECT_EQ(mfd_rssdocument_get_channelsets(doc_, &list), 0);
-    return list ? listed<mfd_rsschannelset>(list) : std::vector<mfd_rsschannelset*>{};
-  };
-  const auto inSet = [](const mfd_rsschannelset* s) {
-    mfd_list* list = nullptr;
-    return mfd_rsschannelset_get_channels(s, &list) == 0 ? listed<mfd_rsschannel>(list) : std::vector<mfd_rsschannel*>{};
-  };
+  const auto sets = [&] { return listOf<mfd_rsschannelset>(mfd_rssdocument_get_channelsets, doc_); };
+  const auto inSet = [](const mfd_rsschannelset* s) { return listOf<mfd_rsschannel>(mfd_rsschannelset_get_channels, s); };
   ASSERT_EQ(parse(R"(<csd xmlns="urn:tamarin:rivulet:channelset:2006:2.0"
  xmlns:v1="urn:tamarin:rivulet:channelset:2005:1.0"
  xmlns:dc="http://purl.org/dc/elements/1.1/" xmlns:sy="http://purl.org/rss/1.0/modules/syndication/">
