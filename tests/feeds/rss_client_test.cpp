@@ -29,7 +29,7 @@ class RssClientTest : public FeedTest, public RssClient::NotifyRss {
     return true;
   }
 
-  std::string run(const std::wstring& url, const std::wstring& lastUid = L"", bool manual = false) {
+  std::string run(const std::wstring& url, const std::wstring& lastUid = L"") {
     if (!client_) client_ = std::make_unique<RssClient>();
     CONNMGR_CONNECTIONINFO info{};
     info.cbSize = sizeof info;
@@ -41,7 +41,6 @@ class RssClientTest : public FeedTest, public RssClient::NotifyRss {
     account.smtpServerName = url;
     account.lastUid = lastUid;
     client_->setAccount(&account, connection);
-    client_->setRssMode(manual ? 1 : 0);
     client_->registerNotifyRss(this);
     events_.clear();
     texts_.clear();
@@ -176,14 +175,6 @@ TEST_F(RssClientTest, LostConnectionOrCancelStopsTheRun) {
   EXPECT_EQ(runFeed({{}}), "E:OXMDL_ERR_RSS_CANCEL K7");
   EXPECT_FALSE(hostFileExists(root_.host("Application Data/Rivulet/Tmp/recv.rss")));
   EXPECT_EQ(run(url("/feed.xml")), "K0 K1:0000000002");
-}
-
-TEST_F(RssClientTest, DocumentRequestNamesTheMode) {
-  if (!server_->echo()) GTEST_SKIP() << NginxServer::kNoEcho;
-  for (const char* mode : {"manual", "push"}) {
-    EXPECT_EQ(run(url("/echo-request"), L"", mode[0] == 'm'), "E:OXMDL_ERR_RSS_PARSE");
-    EXPECT_EQ(scratch("recv.rss"), std::string("GET /echo-request?mode=") + mode + "|no-cache|no-cache|Rivulet Middle\n");
-  }
 }
 
 }  // namespace
