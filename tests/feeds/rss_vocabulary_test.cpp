@@ -213,9 +213,7 @@ TEST_F(RssTest, EnumeratedValuesAreChecked) {
                       "<channel><sy:updatePeriod>fortnightly</sy:updatePeriod></channel>")), 4);
   mfd_rsschannel* c = nullptr;
   ASSERT_EQ(mfd_rsschannel_create(&c), 0);
-  for (const wchar_t* day : {L"Monday", L"Sunday"}) EXPECT_EQ(mfd_rsschannel_add_skipday(c, day), 0) << day;
-  for (const wchar_t* day : {L"Mon", L"Sunday ", L""}) EXPECT_EQ(mfd_rsschannel_add_skipday(c, day), 4) << day;
-  EXPECT_EQ(mfd_rsschannel_add_skiphour(c, L"25"), 0) << "hours are not checked";
+  for (const wchar_t* day : {L"Mon", L"Sunday "}) EXPECT_EQ(mfd_rsschannel_add_skipday(c, day), 4) << day;
   mfd_rsssyndication* sy = nullptr;
   ASSERT_EQ(mfd_rsschannel_open_syndication(c, &sy), 0);
   EXPECT_EQ(mfd_rsssyndication_set_updatePeriod(sy, L"yearly"), 0);
