@@ -33,7 +33,6 @@ TEST_F(RssTest, AccessorCodes) {
   EXPECT_EQ(list->count, 1u);
   mfd_rsschannel_destroy(&channel);
   EXPECT_EQ(channel, nullptr);
-
   EXPECT_EQ(mfd_rssdocument_get_channels(doc_, &list), 5) << "a document not parsed";
   EXPECT_EQ(mfd_rssdocument_get_channelsets(doc_, nullptr), 3);
   int d = 0;

@@ -73,11 +73,19 @@ TEST_F(RssClientTest, IdentifiersFollowTheLastOne) {
   for (const auto& row : rows) EXPECT_EQ(run(url("/one.xml"), row.last), std::string("K0 K1:") + row.next);
 }
 
-// Picture addresses under 11 characters are not fetched; 11 is (port 1 refuses: named in the message).
+// An item's message (no description, line breaks, category, channel link); picture addresses under
+// 11 characters are not fetched, 11 is (port 1 refuses: named in the message); a weather picture
+// is kept with its display copies; an enclosed message becomes the item's message.
 TEST_F(RssClientTest, ItemBecomesFeedMessage) {
+  const std::string png = makePicture(PictureKind::Png, 64, 48, 0, 0);
+  const std::string eml = "Subject: inside\r\nDate: Mon, 07 Dec 2026 10:00:00 +0900\r\n\r\nbody\r\n";
+  server_->put("pic.png", png);
+  server_->put("c.eml", eml);
   ASSERT_EQ(runFeed({{.description = ""}, {.description = "one\\r\\ntwo", .category = "weather"},
-                     {.imageUrl = "http://0:/"}, {.imageUrl = "http://0:1/"}}),
-            "K0 K1:0000000002 K1:0000000003 K1:0000000004 K1:0000000005");
+                     {.imageUrl = "http://0:/"}, {.imageUrl = "http://0:1/"},
+                     {.category = "weather", .imageUrl = server_->url("/pic.png")},
+                     {.enclosureUrl = server_->url("/c.eml")}}),
+            "K0 K1:0000000002 K1:0000000003 K1:0000000004 K1:0000000005 K1:0000000006 K1:0000000007");
   const Email first = decoded(0);
   EXPECT_NE(first.body.find(L"本文はありません"), std::wstring::npos);
   EXPECT_EQ(first.inReplyTo, L"http://chan.invalid/");
@@ -86,24 +94,13 @@ TEST_F(RssClientTest, ItemBecomesFeedMessage) {
   EXPECT_EQ(second.mlName, L"weather");
   EXPECT_EQ(texts_[2].find("X-Feed-Image"), std::string::npos);
   EXPECT_NE(texts_[3].find("X-Feed-Image: http://0:1/"), std::string::npos) << texts_[3];
-}
-
-// Weather picture names and display sizes; an enclosed message becomes the item's message.
-TEST_F(RssClientTest, WeatherPictureAndEnclosedMessage) {
-  const std::string png = makePicture(PictureKind::Png, 64, 48, 0, 0);
-  const std::string eml = "Subject: inside\r\nDate: Mon, 07 Dec 2026 10:00:00 +0900\r\n\r\nbody\r\n";
-  server_->put("pic.png", png);
-  server_->put("c.eml", eml);
-  ASSERT_EQ(runFeed({{.category = "weather", .imageUrl = server_->url("/pic.png")},
-                     {.enclosureUrl = server_->url("/c.eml")}}),
-            "K0 K1:0000000002 K1:0000000003");
   EXPECT_EQ(scratch("weather.gif"), png);
   JpegPicture small, large;
   ASSERT_TRUE(readJpeg(scratch("weather_small.jpg"), &small) && readJpeg(scratch("weather_large.jpg"), &large));
   EXPECT_EQ(std::make_tuple(small.width, small.height, large.width, large.height), std::make_tuple(48, 36, 104, 78));
-  EXPECT_EQ(decoded(0).enclosures.size(), 3u);
+  EXPECT_EQ(decoded(4).enclosures.size(), 3u);
   EXPECT_TRUE(halfWritten().empty());
-  EXPECT_EQ(texts_[1], "X-Tmr-Rivulet: contents\r\nx-ml-name: norvale\r\nReply-To: http://news.invalid/1\r\n" + eml);
+  EXPECT_EQ(texts_[5], "X-Tmr-Rivulet: contents\r\nx-ml-name: norvale\r\nReply-To: http://news.invalid/1\r\n" + eml);
 }
 
 // A picture not had (no length) or not usable stays remote; below the memory floor its item is skipped.

@@ -152,7 +152,6 @@ TEST_F(RssTest, Rss10ModulesAndForeignNamespaces) {
   ASSERT_EQ(it.size(), 1u);
   EXPECT_EQ(fields(it[0]), L"One||http://c.example/1||||||||||||");
   EXPECT_EQ(fields(part(mfd_rsschannelitem_get_dublincore, it[0])), L"||||||||||||S||");
-
   // 0.9 reads neither Dublin Core nor a textinput name in another namespace.
   ASSERT_EQ(parse("<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
                   "xmlns=\"http://my.netscape.com/rdf/simple/0.9/\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
