@@ -145,7 +145,8 @@ class Comparison(pycompare.Tally):
         if part is not None:
             raw = iso2022jp_as_cp932(part.get_payload(decode=True) or b"")
             if tagged:  # pictograms outside the tag table travel as their CP932 codes
-                candidates.append(("cp932-extensions", trailing(tags(ours, True)), trailing(tags(tags(raw, False), True))))
+                candidates.append(("cp932-extensions", trailing(tags(ours, True)),
+                                   trailing(tags(tags(raw, False), True))))
             else:
                 candidates.append(("cp932-extensions", trailing(ours), trailing(raw)))
         for name, a, b in candidates:

@@ -60,31 +60,13 @@ def codec_base64(data):
 
 
 def codec_qp(data):
-    """Quoted-printable as the codec reads it."""
-    out = bytearray()
-    i = 0
-    hexdigits = b"0123456789abcdefABCDEF"
-    while i < len(data):
-        c = data[i:i + 1]
-        if c != b"=":
-            out += c
-            i += 1
-            continue
-        n1, n2 = data[i + 1:i + 2], data[i + 2:i + 3]
-        if n1 == b"\n":
-            i += 3 if n2 == b"\r" else 2
-        elif n1 == b"\r" and n2 == b"\n":
-            i += 3
-        elif i + 2 < len(data) and n1 in hexdigits and n2 in hexdigits and int(n1 + n2, 16) != 0:
-            out.append(int(n1 + n2, 16))
-            i += 3
-        elif i + 2 < len(data):
-            out += n1 + n2
-            i += 3
-        else:
-            out += data[i:]
-            break
-    return bytes(out)
+    """Quoted-printable as the codec reads it: "=" before two characters that are no escape is dropped."""
+    def escape(m):
+        s = m.group(1)
+        if s[:1] == b"\n" or s == b"\r\n":
+            return b""
+        return bytes([int(s, 16)]) if re.fullmatch(rb"[0-9A-Fa-f]{2}", s) and s != b"00" else s
+    return re.sub(rb"=(\n\r?|\r\n|..)", escape, data, flags=re.S)
 
 
 def boundaries_overlap(raw):
@@ -105,8 +87,7 @@ def as_bytes(text):
 
 
 def without_non_field_lines(msg):
-    """A message whose header Python ended at a line that is no field, with such lines of the
-    header left out, as the codec reads it."""
+    """A message whose header Python ended at a line that is no field, without such header lines."""
     head = b"".join(as_bytes(f"{k}: {v}\n") for k, v in msg.raw_items())
     payload = msg._payload  # as read: get_payload() would replace bytes the charset does not know
     if not isinstance(payload, str):
@@ -118,8 +99,7 @@ def without_non_field_lines(msg):
 
 
 def last_fields_only(raw):
-    """The message without the earlier repeats of Content-Type and Content-Transfer-Encoding in
-    its header, or None when none repeats."""
+    """The message with only the last of a repeated Content-Type or -Transfer-Encoding, or None."""
     text = raw.replace(b"\r\n", b"\n")
     end = text.find(b"\n\n")
     if end < 0:
@@ -164,7 +144,8 @@ def python_parts(raw, via=None):
             decoded = None
         payload = part.get_payload(decode=False)
         if decoded is not None:
-            parts.append((ctype, decoded, payload.encode("latin-1", "replace") if isinstance(payload, str) else None, via))
+            raw_payload = payload.encode("latin-1", "replace") if isinstance(payload, str) else None
+            parts.append((ctype, decoded, raw_payload, via))
     return parts + rereadings
 
 
@@ -215,8 +196,7 @@ def attached_rule(ours, encoding, flat_raw):
 
 
 def text_rule(ours, raw, flat_raw, candidates):
-    """The rule under which an enclosure is a piece of the message text where the codec's
-    boundary rules put it, or None."""
+    """The boundary rule under which an enclosure is a piece of the message text, or None."""
     piece = norm_lines(ours)
     if not piece:
         return None
@@ -271,12 +251,6 @@ def compare_enclosures(path, enclosures, tally):
                        "matches no part Python extracts")
 
 
-def readable(text):
-    """Python read the text: no replacement, no undecodable bytes, no ISO-2022-JP left raw."""
-    return text is not None and "\ufffd" not in text and "\x1b" not in text and \
-        not any("\ud800" <= c <= "\udfff" for c in text)
-
-
 def python_texts(raw):
     """Python's subject, plain body and file names; None where it cannot give one."""
     try:
@@ -309,7 +283,8 @@ def python_texts(raw):
 
 def text_kind(ours, theirs):
     """How our text compares with Python's: a count name, "replaced" when ours lost a character."""
-    if theirs is None or not readable(theirs):
+    # Python did not read it: a replacement, undecodable bytes, ISO-2022-JP left raw.
+    if theirs is None or "\ufffd" in theirs or "\x1b" in theirs or any("\ud800" <= c <= "\udfff" for c in theirs):
         return "python-unreadable"
     if any(ours.count(m) > theirs.count(m) for m in MARKS):
         return "replaced"

@@ -228,7 +228,8 @@ TEST_F(CorpusImport, ImportedCorpusExportsByteForByte) {
     OxFolderInterface* folder = folders.emplace_back(storage->OpenFolder(id)).get();
     OxMessageImporter importer;
     const auto begin = messages.begin() + static_cast<long>(first);
-    ASSERT_TRUE(importer.SetSource({begin, begin + static_cast<long>(std::min<size_t>(1000, messages.size() - first))}));
+    const auto end = begin + static_cast<long>(std::min<size_t>(1000, messages.size() - first));
+    ASSERT_TRUE(importer.SetSource({begin, end}));
     ASSERT_TRUE(importer.SetDestination(folder));
     ASSERT_TRUE(importer.Fire()) << std::hex << importer.GetErrorInfo();
     std::vector<unsigned long> ids;

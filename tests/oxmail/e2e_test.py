@@ -152,7 +152,7 @@ class CommandLineTest(Root):
         (2, "account set Work noSuchKey=1", "'noSuchKey' is not an account setting"), (2, "fetch Work --select", None),
         (2, "feed add News ftp://127.0.0.1/feed.xml", "http://HOST[:PORT]/PATH"), (2, "feed reget News", "missing ID"),
         (2, "show Work 12x", "'12x' is not a valid message identifier"), (2, "folder create", "usage: oxmail folder"),
-        (2, "mark Work 1 sideways", "not read, unread, keep or nokeep"), (2, "init --codepage 1252", "give 932 or utf-8"),
+        (2, "mark Work 1 sideways", "not read, unread, keep or nokeep"), (2, "init --codepage 1252", "932 or utf-8"),
         (2, f"folder create Work {'y' * 300}", "at most 252 bytes"), (2, "frobnicate", "unknown command 'frobnicate'"),
         (2, "feed frob News", "'frob' is not add, fetch or reget"), (2, "account set Work uiPopServerPort=many", None),
         (2, "ls Work inbox extra", "unexpected argument 'extra'"), (2, "--frob ls", "unknown option --frob"),
@@ -169,7 +169,7 @@ class CommandLineTest(Root):
         (1, "folder create Work a/b", "cannot be a folder name"), (1, "timer set 15 --account Nobody", None),
         (1, "feed fetch Work", "no feed account named 'Work'"), (1, "folder remove Work Nope", "has no folder 'Nope'"),
         (1, f"signature Work set --first {'x' * 4097}", None), (1, "log show", "the protocol log is off"),
-        (1, "folder remove Work inbox", "trays"),
+        (1, "folder remove Work inbox", "trays"), (2, "feed add News http://127.0.0.1", None),
     ]
 
     def test_refusals_exit_1_or_2_say_why_and_change_nothing(self):
@@ -260,13 +260,11 @@ class MessageTest(Root):
         return sorted(set(self.ids("Work", folder)) - before)
 
     def test_accounts_and_folders_from_creation_to_deletion(self):
-        self.cmd("--json account list", 0, [{"name": "Work"}])
         self.cmd("account set Work strPopServerName=pop.example.jp uiPopServerPort=995 bAPOPEnabled=true "
                  "strPopPasswd=secret")
         self.cmd("--json account show Work", 0, {"strSenderAddress": "taro@example.jp", "uiPopServerPort": "995",
                                                  "bAPOPEnabled": "true", "strPopPasswd": "******"})
-        self.cmd("account show Work --show-passwords", 0, "secret")
-        self.cmd("account show Work", 0, "strPopServerName:")
+        self.cmd("account show Work --show-passwords", 0, re.compile(r"\nstrPopPasswd: +secret\n"))
         made = self.cmd("--json folder create Work Projects")[0]
         self.cmds("folder create Work 2026 --in Projects", "folder rename Work Projects/2026 Y2026",
                   "folder move Work Projects/Y2026 inbox", f"folder remove Work {made['id']}")
