@@ -158,7 +158,7 @@ class CommandLineTest(Root):
         (2, "ls Work inbox extra", "unexpected argument 'extra'"), (2, "--frob ls", "unknown option --frob"),
         (2, "compose Work --subject s --body b", "missing --to"), (2, "export Work inbox", "missing --to"),
         (2, "ls", "missing ACCOUNT"), (2, "fetch Work 7", None), (2, "log sideways", None), (2, "timer set 0", None),
-        (2, "error zz", None), (1, "import Work inbox /nonexistent.eml", "cannot read"),
+        (2, "error zz", None), (2, "rm Work -3", None), (1, "import Work inbox /nonexistent.eml", "cannot read"),
         (1, "compose Work --to a@example.jp --subject s --body b --attach /none.txt", "cannot read the attachment"),
         (1, "export Work inbox --to /nonexistent", "'/nonexistent' is not a directory"),
         (1, "feed add Work http://127.0.0.1:9/feed.xml", "'Work' is a mail account"),
