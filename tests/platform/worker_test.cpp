@@ -2,7 +2,7 @@
 
 #include <atomic>
 #include <thread>
-#include <utility>
+#include <tuple>
 #include <vector>
 
 #include "platform/event.h"
@@ -20,12 +20,8 @@ class WorkerTest : public test::RootTest {
   }
 };
 
-// With steps of 1000 s a call that ends at once is seen at the first wait; one held is not.
+// Steps of 1 ms: a held call is not seen as ended; then steps of 1000 s end as soon as the call does.
 TEST_F(WorkerTest, StepEndsWhenTheCallEnds) {
-  setStepScale(1000.0);
-  StepWorker quick;
-  ASSERT_TRUE(quick.start([] {}));
-  EXPECT_TRUE(quick.waitStep() && quick.finished());
   setStepScale(0.001);
   HANDLE release = CreateEventW(true, false, L"");
   StepWorker held;
@@ -34,9 +30,11 @@ TEST_F(WorkerTest, StepEndsWhenTheCallEnds) {
   EXPECT_FALSE(held.start([] {}));  // one call at a time
   SetEvent(release);
   setStepScale(1000.0);
-  EXPECT_TRUE(held.waitStep());
-  // A finished worker runs the next call.
+  EXPECT_TRUE(held.waitStep() && held.finished());
+  // A finished worker runs the next call; a thread start fails on request.
   std::atomic<int> runs{0};
+  fault::failNth(fault::Op::Thread, 1, 0);
+  EXPECT_FALSE(held.start([&] { ++runs; }));
   ASSERT_TRUE(held.start([&] { ++runs; }));
   held.join();
   EXPECT_EQ(runs.load(), 1);
@@ -63,31 +61,27 @@ TEST_F(WorkerTest, SteppedSleepAsksBeforeEachStepAndWakes) {
   waker.join();
 }
 
-// A session's faults count only its own thread and the workers it starts; thread starts fail on request.
+// A session's faults count only its own thread and the workers it starts; another thread (a test's
+// server) keeps the process table.
 TEST_F(WorkerTest, FaultSessionsBelongToTheirThreadAndItsWorkers) {
   fault::failNth(fault::Op::Recv, 1, 5, -1);
-  std::atomic<bool> otherInjected{false};
-  {
-    fault::Session session;
-    EXPECT_EQ(fault::calls(fault::Op::Recv), 0);
-    fault::failNth(fault::Op::Send, 2, 7);
-    StepWorker worker;
-    std::atomic<int> injectedAt{0};
-    ASSERT_TRUE(worker.start([&] {
-      for (int i = 1; i <= 3; ++i)
-        if (fault::injected(fault::Op::Send)) injectedAt = i;
-    }));
-    worker.join();
-    EXPECT_EQ(std::pair(injectedAt.load(), fault::calls(fault::Op::Send)), std::pair(2, 3L));
-    std::thread([&] { otherInjected = fault::injected(fault::Op::Recv); }).join();  // keeps the process table
-    EXPECT_FALSE(fault::injected(fault::Op::Recv));
-  }
-  EXPECT_TRUE(otherInjected.load());
-  EXPECT_EQ(std::pair(fault::calls(fault::Op::Send), fault::calls(fault::Op::Recv)), std::pair(0L, 1L));
-  fault::failNth(fault::Op::Thread, 1, 0);
+  fault::Session session;
+  fault::failNth(fault::Op::Send, 2, 7);
   StepWorker worker;
-  EXPECT_FALSE(worker.start([] {}));
-  EXPECT_TRUE(worker.start([] {}));
+  std::atomic<int> injectedAt{0};
+  ASSERT_TRUE(worker.start([&] {
+    for (int i = 1; i <= 3; ++i)
+      if (fault::injected(fault::Op::Send)) injectedAt = i;
+  }));
+  worker.join();
+  std::atomic<bool> otherSend{true}, otherRecv{false};
+  std::thread([&] {
+    otherSend = fault::injected(fault::Op::Send);
+    otherRecv = fault::injected(fault::Op::Recv);
+  }).join();
+  EXPECT_EQ(std::tuple(injectedAt.load(), fault::calls(fault::Op::Send), otherSend.load(), otherRecv.load()),
+            std::tuple(2, 3L, false, true));
+  EXPECT_FALSE(fault::injected(fault::Op::Recv));
 }
 
 // Events of one name are one event (the dialer's auto-reset one is checked with the dialer).
