@@ -41,9 +41,8 @@ TEST(CodePageTest, DecodesEachPage) {
     DWORD flags;
     const wchar_t* text;
   } cases[] = {
-      {CP_ACP, "\x93\xFA\x96\x7B\x8C\xEA", 0, L"\u65E5\u672C\u8A9E"},
-      // Half-width katakana, the backslash and tilde stay ASCII, the device's wave dash, the user area.
-      {CP_ACP, "\xB1\x5C\x7E\x81\x60\xF0\x40", 0, L"\uFF71\\~\uFF5E\uE000"},
+      // Kanji, half-width katakana, the backslash and tilde as ASCII, the device's wave dash, the user area.
+      {CP_ACP, "\x93\xFA\x96\x7B\xB1\x5C\x7E\x81\x60\xF0\x40", 0, L"\u65E5\u672C\uFF71\\~\uFF5E\uE000"},
       // Bad: an unmapped pair (one), a lead before a non-trail byte (alone), never characters, a lone lead.
       {CP_ACP, "a\x85\x40z\x81\r\n\x80\xA0\xFD", 0, L"a\u30FBz\u30FB\r\n\u30FB\u30FB\u30FB"},
       {CP_ACP, "ab\x93", 0, L"ab\u30FB"},
@@ -85,19 +84,6 @@ TEST(CodePageTest, EncodesEachPageWithItsDefaultCharacter) {
       {28591, L"x", nullptr, 0, "!87"},  // those pages are read only
   };
   for (const auto& c : cases) EXPECT_EQ(toBytes(c.cp, c.text, c.defaultChar, c.flags), c.bytes) << c.cp << c.bytes;
-
-  // Every double-byte code decodes to a character whose code decodes back to it.
-  int pairs = 0;
-  for (int code = 0x8140; code <= 0xFCFC; ++code) {
-    char bytes[2] = {static_cast<char>(code >> 8), static_cast<char>(code)}, back[2];
-    wchar_t c, again;
-    if (MultiByteToWideChar(CP_ACP, kStrict, bytes, 2, &c, 1) != 1) continue;
-    ++pairs;
-    ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, &c, 1, back, 2, nullptr, nullptr), 2) << std::hex << code;
-    ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, back, 2, &again, 1), 1);
-    EXPECT_EQ(again, c) << std::hex << code;
-  }
-  EXPECT_GT(pairs, 9000);  // JIS X 0208, NEC and IBM extensions and the user area
 }
 
 TEST(CodePageTest, LengthsSizeQueriesAndBuffers) {
@@ -138,8 +124,7 @@ TEST_F(ActiveCodePageTest, ReadOnceFromTheRegistry) {
   const struct {
     const char* value;  // as a user or oxmail init writes it
     UINT expected;
-  } cases[] = {{"\"ACP\"=\"65001\"", 65001}, {"\"ACP\"=dword:0000fde9", 65001}, {"\"ACP\"=\"1252\"", 932},
-               {"\"ACP\"=\"65001 \"", 932}};
+  } cases[] = {{"\"ACP\"=\"65001\"", 65001}, {"\"ACP\"=dword:0000fde9", 65001}, {"\"ACP\"=\"65001 \"", 932}};
   for (const auto& c : cases) {
     test::writeHostFile(root_.host("Registry/HKEY_LOCAL_MACHINE.reg"),
                         std::string("Windows Registry Editor Version 5.00\r\n\r\n"

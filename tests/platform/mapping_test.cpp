@@ -61,7 +61,7 @@ TEST_F(MappingTest, StampSeesReplacementAppendAndDeletion) {
   s.take(L"a.txt");
   EXPECT_TRUE(DeleteFileW(L"a.txt"));
   EXPECT_FALSE(s.matches(L"a.txt"));
-  s.take(L"a.txt");
+  s.take(L"a.txt");  // of a missing file
   EXPECT_FALSE(s.matches(L"a.txt"));
 }
 

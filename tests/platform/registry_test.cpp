@@ -56,12 +56,10 @@ TEST_F(RegistryTest, ValuesAreWrittenInTheExactFileFormat) {
   EXPECT_FALSE(test::hostFileExists(root_.host("Registry/HKEY_LOCAL_MACHINE.reg")) ||
                test::hostFileExists(hkcuFile() + ".tmp"));
   EXPECT_EQ(text(mail, L"Title"), L"\u65E5\u672C\u8A9E \"q\"");
-  DWORD types[2] = {};
-  EXPECT_EQ(RegQueryType(mail, L"Title", &types[0]) | RegQueryType(mail, L"FilesID", &types[1]), ERROR_SUCCESS);
-  EXPECT_EQ(std::make_pair(types[0], types[1]), std::make_pair(DWORD{REG_SZ}, DWORD{REG_DWORD}));
   // Rewriting a value with another type replaces it in place.
   EXPECT_EQ(RegSetString(mail, L"FilesID", L"7"), ERROR_SUCCESS);
-  EXPECT_EQ(dword(mail, L"FilesID"), 0xE0000000u + ERROR_INVALID_PARAMETER);
+  DWORD type = 0;
+  EXPECT_TRUE(RegQueryType(mail, L"FilesID", &type) == ERROR_SUCCESS && type == REG_SZ);
   // The other hive is a file of its own; empty path components are dropped, "@" is the default value.
   HKEY machine = create(L"\\System\\State\\", HKEY_LOCAL_MACHINE);
   EXPECT_EQ(RegSetDword(machine, L"", 0xDEADBEEF), ERROR_SUCCESS);
