@@ -139,7 +139,6 @@ TEST_F(ProfileTest, BadKeysAndMissingFilesTouchNothing) {
   EXPECT_EQ(failed(writeItem(L"k=v")), OXMDL_ERR_INI_KEY_INVALID);
   EXPECT_EQ(file(), kFileAisB);
   EXPECT_FALSE(tmpExists());
-
   OxProfileManipulator missing(L"\\none.ini");
   std::list<ProfileItem> items(1);
   EXPECT_EQ(failed(missing.WritePrivateProfileString(L"a", L"b")), OXMDL_ERR_INI_SIZE);

@@ -84,7 +84,6 @@ TEST_F(ClockTest, HostClockGivesUtcAndLocalTimeFromTheZone) {
   EXPECT_EQ(timeZoneBias(), 300);
   saved ? setenv("TZ", savedTz.c_str(), 1) : unsetenv("TZ");
   tzset();
-
   // The tick count is monotonic milliseconds: wrong units or start put it outside [before, after].
   auto monotonicMs = [] {
     struct timespec ts;

@@ -87,14 +87,12 @@ TEST_F(FsTest, EachCallsErrors) {
   f.close();
   EXPECT_EQ(readHostFile(root_.host("a")), "");
   EXPECT_EQ(fails(f.openStream(L"a", "x")), ERROR_INVALID_PARAMETER);
-
   writeHostFile(root_.host("b"), "B");
   EXPECT_EQ(fails(MoveFileW(L"a", L"b")), ERROR_ALREADY_EXISTS);
   EXPECT_EQ(readHostFile(root_.host("b")), "B");
   EXPECT_EQ(fails(MoveFileW(L"missing", L"c")), ERROR_FILE_NOT_FOUND);
   EXPECT_TRUE(DeleteAndRenameFile(L"new", L"b")) << "a missing destination is allowed";
   EXPECT_EQ(fails(DeleteFileW(L"b")), ERROR_FILE_NOT_FOUND);
-
   EXPECT_TRUE(CreateDirectoryW(L"\\dir"));
   EXPECT_EQ(fails(CreateDirectoryW(L"\\dir")), ERROR_ALREADY_EXISTS);
   EXPECT_EQ(fails(CreateDirectoryW(L"\\no\\dir")), ERROR_PATH_NOT_FOUND);

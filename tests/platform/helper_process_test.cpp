@@ -38,12 +38,10 @@ TEST(HelperProcessTest, TalksByLinesAndEndsWithItsInput) {
   EXPECT_EQ(echo.finish(10000), 0);  // cat ends at the end of its input
   EXPECT_FALSE(echo.writeLine("late"));
   EXPECT_EQ(oxm::test::readHostFile(log), "oops\n");
-
   OxHelperProcess missing;
   ASSERT_TRUE(missing.start({dir.path() + "/no-such-program"}, log));
   EXPECT_FALSE(missing.readLine(&line, 10000));
   EXPECT_EQ(missing.finish(), 127);
-
   // One that ignores the end of its input, with a child of its own.
   OxHelperProcess stubborn;
   ASSERT_TRUE(stubborn.start({"/bin/sh", "-c", "trap '' TERM HUP; sleep 60 & echo $!; wait"}, log));

@@ -66,7 +66,6 @@ TEST_F(RegistryTest, ValuesAreWrittenInTheExactFileFormat) {
   EXPECT_EQ(test::readHostFile(root_.host("Registry/HKEY_LOCAL_MACHINE.reg")),
             std::string(kHeader) + "[HKEY_LOCAL_MACHINE\\System\\State]\r\n@=dword:deadbeef\r\n\r\n");
   for (HKEY k : {mail, machine}) EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
-
   // Names are case-insensitive and keep their first spelling; a subkey opens under an open key.
   HKEY upper = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\tamarin\\OXMAIL", &upper), ERROR_SUCCESS);
@@ -119,7 +118,6 @@ TEST_F(RegistryTest, MissingKeysValuesWrongTypesAndLimits) {
   EXPECT_EQ(RegSetDword(child, L"Number", 1), ERROR_INVALID_HANDLE);
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", nullptr), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
-
   // Deleting: the tree goes with its subkeys; the sibling sharing its name's start stays.
   HKEY account = create(L"Accounts\\A1", mail);
   HKEY other = create(L"Software\\Tamarin\\OxMail2");
@@ -131,7 +129,6 @@ TEST_F(RegistryTest, MissingKeysValuesWrongTypesAndLimits) {
   EXPECT_EQ(RegDeleteTree(other, L""), ERROR_SUCCESS);  // an empty subkey empties the key and keeps it
   EXPECT_EQ(hkcu(), std::string(kHeader) + "[HKEY_CURRENT_USER\\Software\\Tamarin\\OxMail2]\r\n\r\n");
   for (HKEY k : {parent, mail, account, other}) RegCloseKey(k);
-
   // A root that cannot hold a Registry directory: the host's error.
   test::writeHostFile(root_.host("file"), "x");
   setRootDirectory(root_.host("file/root"));
