@@ -205,7 +205,7 @@ TEST_F(FolderTest, LoadMessageHeaderCasesAndDates) {
   ASSERT_TRUE(storage_->RestoreFolderMessageHeader(trays_[0]));
   std::vector<FolderMsgHeader> buf(4);
   ASSERT_TRUE(inbox->LoadMessageHeader(buf.data(), 3));
-  EXPECT_EQ(std::pair(buf[2].messageId, fieldText(buf[2].subject, 31)), std::pair(made[2], std::wstring(L"s2")));
+  EXPECT_EQ(std::pair(Ids{buf[2].messageId}, fieldText(buf[2].subject, 31)), std::pair(Ids{made[2]}, std::wstring(L"s2")));
   // X-Date 2024-05-06 07:08:09 local (+9:00) is stored as 22:08:09 on the 5th and loaded back.
   EXPECT_EQ(when(buf[0].date).substr(0, 19), "2024-05-06 07:08:09");
   EXPECT_EQ(file("S/TREE/01/00.fdb").substr(4000 + 1160 + 6, 4), std::string("\x05\x00\x16\x00", 4));

@@ -71,9 +71,9 @@ TEST_F(StorageTest, RangeChecksCountsAndRecoverableCodes) {
   OxFolderInterface noFolder(nullptr);
   OxMessageInterface noMessage(nullptr);
   EXPECT_FALSE(none.OpenRootFolder() || none.RecoverMessageEntryAll() || none.GetUserFolderCnt() ||
-               noFolder.FlushMessageHeader() || noFolder.GetErrorInfo() || noMessage.SeekToHead() ||
-               noMessage.GetErrorInfo());
-  EXPECT_EQ(GetOxMiddleError(), 0x02000001u);
+               noFolder.FlushMessageHeader() || noMessage.SeekToHead());
+  EXPECT_EQ((Ids{noFolder.GetErrorInfo(), noMessage.GetErrorInfo(), static_cast<unsigned long>(GetOxMiddleError())}),
+            (Ids{OXMDL_ERR_NONE, OXMDL_ERR_NONE, 0x02000001}));
 }
 
 TEST_F(StorageTest, OpenMendsStatusAndIndexFilesAndKeepsTheOtherCodes) {

@@ -1,5 +1,5 @@
-// Shared pieces of the store tests: a fresh storage with the root and the four trays, a fake
-// codec (a test double that reads a few plain header lines, not a decoder), and small helpers.
+// Shared pieces of the store tests: a fresh storage with the root and the four trays, and small
+// helpers. The store works with the library's own message codec, as in the program.
 #pragma once
 
 #include <sys/wait.h>
@@ -17,7 +17,7 @@
 
 #include "frame/oxerror.h"
 #include "platform/fault.h"
-#include "store/message_codec.h"
+#include "accounts/store_codec.h"
 #include "store/storage.h"
 #include "store/storage_interface.h"
 #include "store/storage_tree.h"
@@ -31,50 +31,9 @@ using StoragePtr = std::unique_ptr<OxStorageInterface>;
 using Attr = OxMessageInterface::Attributes;
 using Ids = std::vector<unsigned long>;
 
-// Reads "To:", "From:", "X-Name:", "Subject:" and "X-Date: Y M D h m s" lines (local time).
-class FakeCodec : public MessageCodec {
- public:
-  unsigned decodeFields(const std::string& text, MessageFields* out) override {
-    std::istringstream in(text);
-    MessageFields& f = *out = MessageFields{};
-    const std::pair<std::string, std::wstring*> names[] = {
-        {"To: ", &f.toAddress}, {"From: ", &f.fromAddress}, {"X-Name: ", &f.fromName}, {"Subject: ", &f.subject}};
-    for (std::string line; std::getline(in, line) && line != "\r" && !line.empty();) {
-      if (line.back() == '\r') line.pop_back();
-      for (const auto& [name, field] : names) {
-        if (line.starts_with(name)) field->assign(line.begin() + long(name.size()), line.end());
-      }
-      unsigned y, mo, d, h, mi, s;
-      if (std::sscanf(line.c_str(), "X-Date: %u %u %u %u %u %u", &y, &mo, &d, &h, &mi, &s) == 6) {
-        f.localDate = SYSTEMTIME{WORD(y), WORD(mo), 0, WORD(d), WORD(h), WORD(mi), WORD(s), 0};
-      }
-    }
-    return OXMDL_ERR_NONE;
-  }
-  // The "Email" handed to Write(Email*) in tests is really a FakeMail.
-  struct FakeMail {
-    std::string text;
-    bool enclosures = false;
-  };
-  unsigned encode(Email* mail, EncodedMessage* out) override {
-    auto* m = reinterpret_cast<FakeMail*>(mail);
-    out->text = m->text;
-    out->textAttribute = "encoded";
-    const unsigned code = decodeFields(m->text, &out->fields);
-    out->fields.hasEnclosures = m->enclosures;
-    return code;
-  }
-  unsigned removeAttachments(const std::string& text, std::string* out) override {
-    const size_t cut = text.find("--attachment");
-    if (cut == std::string::npos) return OXMDL_ERR_ATT_SINGLE_PART;
-    *out = text.substr(0, cut);
-    return OXMDL_ERR_NONE;
-  }
-};
-
 inline std::string mailText(const std::string& subject, const std::string& body = "body\r\n") {
-  return "From: sender@example.jp\r\nTo: rcpt@example.jp\r\nX-Name: Sender\r\nSubject: " + subject +
-         "\r\nX-Date: 2024 5 6 7 8 9\r\n\r\n" + body;
+  return "From: Sender <sender@example.jp>\r\nTo: rcpt@example.jp\r\nSubject: " + subject +
+         "\r\nDate: Mon, 06 May 2024 07:08:09 +0900\r\n\r\n" + body;
 }
 
 // Success when `result` failed (false or null) with `code` as the last error; a non-null
@@ -159,7 +118,7 @@ class StoreTest : public RootTest {
  protected:
   void SetUp() override {
     RootTest::SetUp();
-    registerMessageCodec(&codec_);
+    registerMessageCodec(&storeCodec());
     ASSERT_EQ(createStorageTree(L"S"), OXMDL_ERR_NONE);
     reopen();
     if (HasFatalFailure()) return;
@@ -170,7 +129,7 @@ class StoreTest : public RootTest {
   }
   void TearDown() override {
     closeAll();
-    registerMessageCodec(nullptr);
+    registerMessageCodec(&storeCodec());  // as the library registers it
     EXPECT_FALSE(StorageSet::instance().isOpen(L"S")) << "a test left the storage open";
     RootTest::TearDown();
   }
@@ -304,7 +263,6 @@ class StoreTest : public RootTest {
     ASSERT_EQ(wrong(), "") << what << " after " << problem;
   }
 
-  FakeCodec codec_;
   StoragePtr storage_;
   FolderPtr root_folder_;
   Ids trays_;
