@@ -141,7 +141,7 @@ TEST_F(ImportExportTest, ImporterArgumentsAndCancel) {
   EXPECT_EQ(ids(inbox_.get()).size(), 1u);
 }
 
-TEST_F(ImportExportTest, ExportTakesTheNextFreeNames) {
+TEST_F(ImportExportTest, ExportTakesTheNextFreeNamesAndFailsLeavingNothing) {
   const unsigned long a = addMessage(inbox_.get(), "first message\r\n");
   const unsigned long b = addMessage(inbox_.get(), std::string("second\r\nwith \x82\xa0 bytes\r\n"));
   put("out/EML00000.eml", "someone else's");
@@ -163,37 +163,35 @@ TEST_F(ImportExportTest, ExportTakesTheNextFreeNames) {
                         {"out/EML00003.eml", "second\r\nwith \x82\xa0 bytes\r\n"},
                         {"out/EML00004.eml", "first message\r\n"},
                         {"out/EML00005.eml", kAbsent}}));
-}
-
-TEST_F(ImportExportTest, ExportFailuresAndArguments) {
-  MessagePtr m(storage_->OpenMessage(addMessage(inbox_.get(), "text\r\n")));
-  OxMessageExporter exporter;
-  EXPECT_TRUE(failsWith(exporter.Fire(), OXMDL_ERR_EXP_NO_SOURCE));
-  EXPECT_TRUE(failsWith(exporter.SetSource({}), OXMDL_ERR_EXP_SOURCE_EMPTY));
-  EXPECT_TRUE(failsWith(exporter.SetSource({m.get(), nullptr}), OXMDL_ERR_EXP_SOURCE_NULL));
-  EXPECT_TRUE(failsWith(exporter.Fire(), OXMDL_ERR_EXP_NO_DEST));
-  EXPECT_TRUE(failsWith(exporter.SetDestination(L""), OXMDL_ERR_EXP_DEST_EMPTY));
-  EXPECT_TRUE(failsWith(exporter.RegisterNotification(nullptr), OXMDL_ERR_EXP_NOTIFY_NULL));
-  ASSERT_TRUE(exporter.SetDestination(L"nowhere"));
-  EXPECT_TRUE(failsWith(exporter.Fire(), OXMDL_ERR_EXP_CREATE));
-  EXPECT_EQ(exporter.GetErrorInfo(), OXMDL_ERR_EXP_CREATE);
-  ASSERT_TRUE(exporter.SetDestination(L"out"));
+  // Arguments, failures and a cancel: nothing is left in a fresh destination.
+  std::filesystem::create_directories(root_.host("out2"));
+  OxMessageExporter bad;
+  EXPECT_TRUE(failsWith(bad.Fire(), OXMDL_ERR_EXP_NO_SOURCE));
+  EXPECT_TRUE(failsWith(bad.SetSource({}), OXMDL_ERR_EXP_SOURCE_EMPTY));
+  EXPECT_TRUE(failsWith(bad.SetSource({ma.get(), nullptr}), OXMDL_ERR_EXP_SOURCE_NULL));
+  EXPECT_TRUE(failsWith(bad.Fire(), OXMDL_ERR_EXP_NO_DEST));
+  EXPECT_TRUE(failsWith(bad.SetDestination(L""), OXMDL_ERR_EXP_DEST_EMPTY));
+  EXPECT_TRUE(failsWith(bad.RegisterNotification(nullptr), OXMDL_ERR_EXP_NOTIFY_NULL));
+  ASSERT_TRUE(bad.SetDestination(L"nowhere"));
+  EXPECT_TRUE(failsWith(bad.Fire(), OXMDL_ERR_EXP_CREATE));
+  EXPECT_EQ(bad.GetErrorInfo(), OXMDL_ERR_EXP_CREATE);
+  ASSERT_TRUE(bad.SetDestination(L"out2"));
   for (const auto& [error, code] : {std::pair{ERROR_DISK_FULL, OXMDL_ERR_EXP_DISK_FULL},
                                     std::pair{ERROR_ACCESS_DENIED, OXMDL_ERR_EXP_WRITE}}) {
-    ASSERT_TRUE(m->SeekToHead());
+    ASSERT_TRUE(ma->SeekToHead());
     fault::reset();
     fault::failNth(fault::Op::Write, 1, error);
-    EXPECT_TRUE(failsWith(exporter.Fire(), code)) << error;
-    EXPECT_FALSE(has("out/EML00000.eml")) << error;
+    EXPECT_TRUE(failsWith(bad.Fire(), code)) << error;
+    EXPECT_FALSE(has("out2/EML00000.eml")) << error;
   }
   fault::reset();
   OxMessageExporter cancelled;
-  Recorder recorder;
-  ASSERT_TRUE(cancelled.SetSource({m.get()}) && cancelled.SetDestination(L"out"));
-  ASSERT_TRUE(cancelled.RegisterNotification(&recorder) && cancelled.Cancel());
+  Recorder cancelSeen;
+  ASSERT_TRUE(cancelled.SetSource({ma.get()}) && cancelled.SetDestination(L"out2"));
+  ASSERT_TRUE(cancelled.RegisterNotification(&cancelSeen) && cancelled.Cancel());
   EXPECT_TRUE(failsWith(cancelled.Fire(), OXMDL_ERR_EXP_CANCEL));
-  EXPECT_EQ(recorder.log, "begin 1, end 1");
-  EXPECT_TRUE(std::filesystem::is_empty(root_.host("out")));
+  EXPECT_EQ(cancelSeen.log, "begin 1, end 1");
+  EXPECT_TRUE(std::filesystem::is_empty(root_.host("out2")));
 }
 
 }  // namespace

@@ -15,9 +15,9 @@
 #include <type_traits>
 #include <vector>
 
+#include "accounts/store_codec.h"
 #include "frame/oxerror.h"
 #include "platform/fault.h"
-#include "accounts/store_codec.h"
 #include "store/storage.h"
 #include "store/storage_interface.h"
 #include "store/storage_tree.h"
