@@ -11,11 +11,9 @@ Differences made on purpose are compared again after undoing them, counted by na
   jis-mapping        JIS X 0208 characters Python's iso-2022-jp maps apart from CP932 (WAVE DASH...)
   cp932-extensions   CP932 characters outside JIS X 0208 go by their CP932 row and cell
   address-not-bare   an entry that is not a plain address: Python's parser reads it otherwise
-
 Exit status: 0 when every message matched, 1 otherwise, 77 when the test data is missing.
 """
 import base64
-import collections
 import email
 import email.header
 import email.policy
@@ -25,7 +23,7 @@ import re
 import subprocess
 import sys
 
-import corpus_common as common
+import pycompare
 
 JIS_MAPPING = {
     "\u301c": "\uff5e",  # WAVE DASH -> FULLWIDTH TILDE
@@ -45,10 +43,8 @@ def trailing(text):
 
 def tags(text, ours):
     if ours:
-        text = re.sub("[\ue000-\ue757]", "\x00", text)
-    else:
-        text = re.sub(r"<#[^<>]{1,24}>", "\x00", text).replace("<<", "<")
-    return text
+        return re.sub("[\ue000-\ue757]", "\x00", text)
+    return re.sub(r"<#[^<>]{1,24}>", "\x00", text).replace("<<", "<")
 
 
 def jis_mapped(text):
@@ -89,21 +85,17 @@ class Message:
     def __init__(self, raw):
         self.msg = email.message_from_bytes(raw, policy=email.policy.default)
         self.raw = email.message_from_bytes(raw)  # header values as they stand
-        self.body = self.html = None
-        self.body_part = self.html_part = None
+        self.body = self.html = self.body_part = self.html_part = None
         self.parts = []
         self.rfc822_in_base64 = 0
         self.walk(self.msg)
 
     def walk(self, part):
-        kind = part.get_content_type()
-        name = part.get_filename()
+        kind, name = part.get_content_type(), part.get_filename()
         if kind == "message/rfc822" and (part["content-transfer-encoding"] or "").lower() == "base64":
-            # Python reads the part as an enclosed message whose header is missing: the Base64
-            # lines are its body.
+            # Python reads the part as an enclosed message without header: the Base64 lines are its body.
             self.rfc822_in_base64 += 1
-            enclosed = part.get_payload()[0]
-            self.parts.append((name, base64.b64decode(enclosed.get_payload())))
+            self.parts.append((name, base64.b64decode(part.get_payload()[0].get_payload())))
         elif part.is_multipart():
             for sub in part.get_payload():
                 self.walk(sub)
@@ -125,19 +117,10 @@ class Message:
 
     def addresses(self, name):
         value = self.msg[name]
-        if value is None:
-            return []
-        return [a.addr_spec for a in value.addresses]
+        return [] if value is None else [a.addr_spec for a in value.addresses]
 
 
-class Comparison:
-    def __init__(self):
-        self.rules = collections.Counter()
-        self.failures = []
-
-    def rule(self, name):
-        self.rules[name] += 1
-
+class Comparison(pycompare.Tally):
     def text(self, where, ours, theirs, part=None, tagged=False, raw_header=None, phrase=False):
         if ours == theirs:
             return
@@ -153,7 +136,7 @@ class Comparison:
             candidates.append(("cp932-extensions", ours.strip(), raw.strip()))
         else:
             if re.search("[\x0e\x0f\x1b]", ours):
-                self.rule("shift-functions-in-text")
+                self.count("shift-functions-in-text")
                 return
             candidates = [("boundary-line-end", trailing(ours), trailing(theirs))]
             if tagged:
@@ -161,22 +144,21 @@ class Comparison:
             candidates.append(("jis-mapping", trailing(ours), trailing(jis_mapped(theirs))))
         if part is not None:
             raw = iso2022jp_as_cp932(part.get_payload(decode=True) or b"")
-            if tagged:
-                # Pictograms outside the tag table travel as their CP932 codes.
-                candidates.append(("cp932-extensions", trailing(tags(ours, True)), trailing(tags(tags(raw, False), True))))
+            if tagged:  # pictograms outside the tag table travel as their CP932 codes
+                candidates.append(("cp932-extensions", trailing(tags(ours, True)),
+                                   trailing(tags(tags(raw, False), True))))
             else:
                 candidates.append(("cp932-extensions", trailing(ours), trailing(raw)))
         for name, a, b in candidates:
             if a == b:
-                self.rule(name)
+                self.count(name)
                 return
-        self.failures.append("%s: ours %r, Python %r" % (where, ours[:160], theirs[:160]))
+        self.fail("%s: ours %r, Python %r" % (where, ours[:160], theirs[:160]))
 
     def parts(self, where, ours, theirs):
-        """Each of our parts against Python's of the same bytes; ours lists the related files
-        after the enclosures, Python in the order of the message."""
+        """Each of our parts (enclosures, then related files) against Python's (in message order)."""
         if len(ours) != len(theirs):
-            self.failures.append("%s: %d parts, Python %d" % (where, len(ours), len(theirs)))
+            self.fail("%s: %d parts, Python %d" % (where, len(ours), len(theirs)))
             return
         left = list(theirs)
         for mine in ours:
@@ -184,72 +166,62 @@ class Comparison:
                 data = f.read()
             match = next((p for p in left if (p[1] or b"") == data and self.same_name(mine["name"], p[0])), None)
             if match is None:
-                self.failures.append("%s: part %r not found in Python's parts %r" % (where, mine["name"], [p[0] for p in left]))
+                self.fail("%s: part %r not found in Python's parts %r" % (where, mine["name"], [p[0] for p in left]))
                 return
             left.remove(match)
 
     def same_name(self, ours, theirs):
-        if ours == theirs:
+        if ours != theirs and ours == decoded_words(theirs):
+            self.count("cp932-extensions")
             return True
-        text = decoded_words(theirs)
-        if ours == text:
-            self.rule("cp932-extensions")
-            return True
-        return False
+        return ours == theirs
 
     def addresses(self, where, ours, theirs):
         ours = [a for a in ours if a]
         if ours == theirs:
             return
         if not ours and theirs == ["<>"]:
-            self.rule("empty-address")
-            return
-        if any(not PLAIN_ADDRESS.fullmatch(a) for a in ours):
-            self.rule("address-not-bare")
-            return
-        self.failures.append("%s: ours %r, Python %r" % (where, ours, theirs))
+            self.count("empty-address")
+        elif any(not PLAIN_ADDRESS.fullmatch(a) for a in ours):
+            self.count("address-not-bare")
+        else:
+            self.fail("%s: ours %r, Python %r" % (where, ours, theirs))
+
+
+def compare(tally, ours, theirs):
+    where = ours["name"]
+    tally.text(where + " subject", ours["subject"], theirs.header("subject"), raw_header=theirs.raw_header("subject"))
+    from_addresses = theirs.addresses("from")
+    tally.addresses(where + " from", [ours["from"]], from_addresses[:1])
+    if from_addresses and ours["fromName"]:
+        name = theirs.msg["from"].addresses[0].display_name
+        tally.text(where + " from name", ours["fromName"].strip('"'), name.strip('"'),
+                     raw_header=theirs.raw_header("from"), phrase=True)
+    if theirs.rfc822_in_base64:
+        tally.count("rfc822-in-base64")
+    tally.addresses(where + " to", ours["to"], theirs.addresses("to"))
+    tally.addresses(where + " cc", ours["cc"], theirs.addresses("cc"))
+    tagged = theirs.body_part is not None and theirs.body_part.get_content_subtype() == "x-pmaildx"
+    tally.text(where + " body", ours["body"], theirs.body or "", theirs.body_part, tagged)
+    tally.text(where + " html", ours["html"], theirs.html or "", theirs.html_part)
+    tally.parts(where, ours["parts"], theirs.parts)
 
 
 def main():
-    codepage, tool, _, files = common.arguments(__doc__)
-    with common.run(tool, codepage, files, stdout=subprocess.DEVNULL) as out:
-        compare = Comparison()
-        count = 0
-        for entry in sorted(os.listdir(out), key=lambda n: (len(n), n)):
-            if not entry.endswith(".json"):
-                continue
-            count += 1
-            number = entry[:-5]
-            with open(os.path.join(out, entry), encoding="utf-8") as f:
+    codepage, tool, _, files = pycompare.arguments(__doc__, "mail")
+    tally = Comparison()
+    with pycompare.run(tool, codepage, files, stdout=subprocess.DEVNULL) as out:
+        numbers = sorted(int(n[:-5]) for n in os.listdir(out) if n.endswith(".json"))
+        for number in numbers:
+            with open(os.path.join(out, f"{number}.json"), encoding="utf-8") as f:
                 ours = json.load(f)
-            with open(os.path.join(out, number + ".eml"), "rb") as f:
+            with open(os.path.join(out, f"{number}.eml"), "rb") as f:
                 theirs = Message(f.read())
-            where = ours["name"]
-            before = len(compare.failures)
-            compare.text(where + " subject", ours["subject"], theirs.header("subject"),
-                         raw_header=theirs.raw_header("subject"))
-            from_addresses = theirs.addresses("from")
-            compare.addresses(where + " from", [ours["from"]], from_addresses[:1])
-            if from_addresses and ours["fromName"]:
-                name = theirs.msg["from"].addresses[0].display_name
-                compare.text(where + " from name", ours["fromName"].strip('"'), name.strip('"'),
-                             raw_header=theirs.raw_header("from"), phrase=True)
-            if theirs.rfc822_in_base64:
-                compare.rule("rfc822-in-base64")
-            compare.addresses(where + " to", ours["to"], theirs.addresses("to"))
-            compare.addresses(where + " cc", ours["cc"], theirs.addresses("cc"))
-            tagged = theirs.body_part is not None and theirs.body_part.get_content_subtype() == "x-pmaildx"
-            compare.text(where + " body", ours["body"], theirs.body or "", theirs.body_part, tagged)
-            compare.text(where + " html", ours["html"], theirs.html or "", theirs.html_part)
-            compare.parts(where, ours["parts"], theirs.parts)
-            if len(compare.failures) > before:
-                compare.failures[before] = number + " " + compare.failures[before]
-    print("%d encoded messages parsed by Python" % count)
-    for name in sorted(compare.rules):
-        print("  %-20s %d" % (name, compare.rules[name]))
-    for failure in compare.failures:
-        print("DIFFERS " + failure)
-    return 1 if compare.failures else 0
+            before = len(tally.failures)
+            compare(tally, ours, theirs)
+            if len(tally.failures) > before:
+                tally.failures[before] = f"{number} {tally.failures[before]}"
+    return tally.report(f"{len(numbers)} encoded messages parsed by Python")
 
 
 if __name__ == "__main__":

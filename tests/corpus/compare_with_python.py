@@ -4,8 +4,8 @@ part Python's email package extracts from the same message, and the decoded text
 
 usage: compare_with_python.py [--codepage 932|65001] CORPUS_EXTRACT TESTDATA_DIR
 
-An enclosure matches a part when the bytes are equal; where the codec differs on purpose it is
-compared again after undoing the rule, counted by name (under 65001 7bit-to-sjis is 7bit-to-utf8):
+An enclosure matches a part of equal bytes, or of equal bytes once a rule of the codec is undone,
+counted by name (under 65001 7bit-to-sjis is 7bit-to-utf8):
   line-ends        CR LF line ends up to the boundary (not base64 or uuencode); QP loses a final LF
   7bit-to-sjis     a 7bit part (not HTML) found to be JIS or EUC-JP is converted to Shift_JIS
   attached-message an attached message (or a message/external-body part) is written as it stands
@@ -17,17 +17,15 @@ compared again after undoing the rule, counted by name (under 65001 7bit-to-sjis
   last-field-wins  a repeated Content-Type or Content-Transfer-Encoding: the last counts
   unclosed-level-runs-to-end  a level whose boundary never comes again runs to the end of the text
   digest-part-as-text  a part without a header is text, also in a multipart/digest
-A message Python does not split although it is multipart is not compared, only counted.
-
+The enclosures of a multipart message that Python does not split are counted, not compared.
 Texts (subject, plain body, file names): under 65001 a text that Python reads cleanly must not hold
 more replacement characters (U+FFFD, U+30FB, U+3013) than Python's; other differences are counted
 by kind. Under 932 characters without a Shift_JIS form are replaced by design: counted only.
-
-Exit status: 0 when every enclosure matched, 1 otherwise, 77 when the test data is missing.
+Exit status: 0 when everything matched, 1 otherwise, 77 when the test data is missing.
 """
 import base64
-import collections
 import binascii
+import collections
 import email
 import email.errors
 import email.policy
@@ -35,11 +33,19 @@ import os
 import re
 import sys
 
-import corpus_common as common
+import pycompare
+
+SYSTEM = {"codec": "cp932", "rule": "7bit-to-sjis"}  # the device code page's Python codec
+MARKS = "\ufffd\u30fb\u3013"
+FIELD_LINE = re.compile(rb"^([\x21-\x39\x3b-\x7e]+:|[ \t])")  # a field name and ":", or a continuation
 
 
 def norm_lines(data):
     return data.replace(b"\r\n", b"\n").rstrip(b"\n")
+
+
+def boundary_names(raw):
+    return set(re.findall(rb'boundary="?([^";\r\n]+)', raw, re.I))
 
 
 def codec_base64(data):
@@ -54,37 +60,18 @@ def codec_base64(data):
 
 
 def codec_qp(data):
-    """Quoted-printable as the codec reads it."""
-    out = bytearray()
-    i = 0
-    hexdigits = b"0123456789abcdefABCDEF"
-    while i < len(data):
-        c = data[i:i + 1]
-        if c != b"=":
-            out += c
-            i += 1
-            continue
-        n1, n2 = data[i + 1:i + 2], data[i + 2:i + 3]
-        if n1 == b"\n":
-            i += 3 if n2 == b"\r" else 2
-        elif n1 == b"\r" and n2 == b"\n":
-            i += 3
-        elif i + 2 < len(data) and n1 in hexdigits and n2 in hexdigits and int(n1 + n2, 16) != 0:
-            out.append(int(n1 + n2, 16))
-            i += 3
-        elif i + 2 < len(data):
-            out += n1 + n2
-            i += 3
-        else:
-            out += data[i:]
-            break
-    return bytes(out)
+    """Quoted-printable as the codec reads it: "=" before two characters that are no escape is dropped."""
+    def escape(m):
+        s = m.group(1)
+        if s[:1] == b"\n" or s == b"\r\n":
+            return b""
+        return bytes([int(s, 16)]) if re.fullmatch(rb"[0-9A-Fa-f]{2}", s) and s != b"00" else s
+    return re.sub(rb"=(\n\r?|\r\n|..)", escape, data, flags=re.S)
 
 
 def boundaries_overlap(raw):
     """Whether one boundary of the message is found inside a longer boundary line."""
-    names = set(re.findall(rb'boundary="?([^";\r\n]+)', raw, re.I))
-    for name in names:
+    for name in boundary_names(raw):
         for m in re.finditer(re.escape(b"--" + name), raw):
             if m.start() > 0 and raw[m.start() - 1:m.start()] != b"\n":
                 return True
@@ -94,19 +81,13 @@ def boundaries_overlap(raw):
     return False
 
 
-# A header line as Python's parser takes it: a field name and ":", or a continuation.
-FIELD_LINE = re.compile(rb"^([\x21-\x39\x3b-\x7e]+:|[ \t])")
-
-
 def as_bytes(text):
-    """Text of the parser back as the bytes it was read from (bytes that were not ASCII are
-    surrogates, or characters when Python decoded the part itself)."""
+    """Text of the parser back as the bytes it was read from (non-ASCII bytes are surrogates)."""
     return text.encode("utf-8", "surrogateescape")
 
 
 def without_non_field_lines(msg):
-    """The text of a message whose header Python ended at a line that is not a field, with such
-    lines of the header left out, as the codec reads it."""
+    """A message whose header Python ended at a line that is no field, without such header lines."""
     head = b"".join(as_bytes(f"{k}: {v}\n") for k, v in msg.raw_items())
     payload = msg._payload  # as read: get_payload() would replace bytes the charset does not know
     if not isinstance(payload, str):
@@ -118,8 +99,7 @@ def without_non_field_lines(msg):
 
 
 def last_fields_only(raw):
-    """The message with earlier repeats of Content-Type and Content-Transfer-Encoding left out of
-    its header, or None when none repeats."""
+    """The message with only the last of a repeated Content-Type or -Transfer-Encoding, or None."""
     text = raw.replace(b"\r\n", b"\n")
     end = text.find(b"\n\n")
     if end < 0:
@@ -139,21 +119,17 @@ def last_fields_only(raw):
 
 
 def python_parts(raw, via=None):
-    """(content type, decoded bytes, raw payload text, rule) of every leaf part and attached
-    message. The rule names a re-reading of the message the codec's way that produced the part
-    (None for Python's own reading)."""
+    """(content type, decoded bytes, raw payload, rule) of every leaf part and attached message;
+    the rule names the re-reading the codec's way that gave the part (None: Python's own)."""
     msg = email.message_from_bytes(raw, policy=email.policy.compat32)
     parts = []
     rereadings = []  # after Python's own parts, so that those are matched first
-    if via is None:
-        reread = last_fields_only(raw)
-        if reread is not None:
-            rereadings += python_parts(reread, "last-field-wins")
+    if via is None and (reread := last_fields_only(raw)) is not None:
+        rereadings += python_parts(reread, "last-field-wins")
     for part in msg.walk():
         ctype = part.get_content_type()
         if any(isinstance(d, email.errors.MissingHeaderBodySeparatorDefect) for d in part.defects):
-            reread = without_non_field_lines(part)
-            if reread is not None:
+            if (reread := without_non_field_lines(part)) is not None:
                 rereadings += python_parts(reread, via or "header-skips-non-field-lines")
         if ctype == "message/rfc822":
             inner = part.get_payload()
@@ -167,25 +143,21 @@ def python_parts(raw, via=None):
         except Exception:  # the oracle gave up on this part
             decoded = None
         payload = part.get_payload(decode=False)
-        raw_payload = payload.encode("latin-1", "replace") if isinstance(payload, str) else None
         if decoded is not None:
+            raw_payload = payload.encode("latin-1", "replace") if isinstance(payload, str) else None
             parts.append((ctype, decoded, raw_payload, via))
     return parts + rereadings
 
 
-SYSTEM = {"codec": "cp932", "rule": "7bit-to-sjis"}  # the device code page's Python codec
-
-
-def rule_match(ours, encoding, ctype, cand):
-    ptype, pbytes, praw, via = cand
+def rule_match(ours, encoding, cand):
+    _, pbytes, praw, _ = cand
     if encoding not in ("base64", "x-uuencode") and norm_lines(ours) == norm_lines(pbytes):
         return "line-ends"
     if encoding == "7bit":
         sources = ("iso2022_jp",) if SYSTEM["codec"] == "cp932" else ("iso2022_jp", "euc_jp", "cp932")
         for source in sources:
             try:
-                converted = pbytes.decode(source).encode(SYSTEM["codec"])
-                if norm_lines(ours) == norm_lines(converted):
+                if norm_lines(ours) == norm_lines(pbytes.decode(source).encode(SYSTEM["codec"])):
                     return SYSTEM["rule"]
             except (UnicodeDecodeError, UnicodeEncodeError):
                 pass
@@ -198,8 +170,7 @@ def rule_match(ours, encoding, ctype, cand):
         try:
             lines = norm_lines(ours).split(b"\n")
             start = next(i for i, l in enumerate(lines) if l.startswith(b"begin "))
-            data = b"".join(binascii.a2b_uu(l) for l in lines[start + 1:] if l and l != b"end" and l != b"`")
-            if data == pbytes:
+            if b"".join(binascii.a2b_uu(l) for l in lines[start + 1:] if l not in (b"", b"end", b"`")) == pbytes:
                 return "only-x-uuencode"
         except (StopIteration, binascii.Error):
             pass
@@ -224,93 +195,17 @@ def attached_rule(ours, encoding, flat_raw):
     return None
 
 
-MARKS = "\ufffd\u30fb\u3013"
-
-
-def readable(text):
-    """Python read the text: no replacement, no undecodable bytes, no ISO-2022-JP left raw."""
-    return text is not None and "\ufffd" not in text and "\x1b" not in text and \
-        not any("\ud800" <= c <= "\udfff" for c in text)
-
-
-def python_texts(raw):
-    """Python's subject, plain body and file names; None where it cannot give one."""
-    try:
-        msg = email.message_from_bytes(raw, policy=email.policy.default)
-    except Exception:
-        return None, None, None
-    def attempt(get):
-        try:
-            return get()
-        except Exception:
-            return None
-    def subject():
-        header = msg["subject"]
-        if header is None:
-            return ""
-        raw_value = next((str(v) for k, v in msg.raw_items() if k.lower() == "subject"), "")
-        # An encoded word Python could not decode comes back as its encoded text.
-        if header.defects or (str(header) and "?" + str(header) + "?=" in raw_value):
-            return None
-        return str(header)
-    subject = attempt(subject)
-    def body():
-        part = msg.get_body(preferencelist=("plain",))
-        return part.get_content() if part is not None else ""
-    names = attempt(lambda: [str(p.get_filename()) for p in msg.walk() if p.get_filename()])
-    return subject, attempt(body), names
-
-
-def text_kind(ours, theirs):
-    """How our text compares with Python's: a count name, "replaced" when ours lost a character."""
-    if theirs is None or not readable(theirs):
-        return "python-unreadable"
-    if any(ours.count(m) > theirs.count(m) for m in MARKS):
-        return "replaced"
-    def norm(t):
-        return "\n".join(line.rstrip() for line in t.replace("\r\n", "\n").split("\n")).strip()
-    # Other differences (another part taken as the body, names the codec makes up, attached
-    # messages' texts appended to the body) are counted, not failed.
-    return "equal" if norm(ours) == norm(theirs) else "differs"
-
-
-def compare_texts(out, by_number):
-    """Counts per field and kind, and the failures (characters replaced under 65001)."""
-    counts = {}
-    failures = []
-    for number, path in sorted(by_number.items()):
-        with open(os.path.join(out, "texts", str(number)), "rb") as f:
-            fields = f.read().decode("utf-8", "replace").split("\0")[:-1]
-        with open(path, "rb") as f:
-            subject, body, names = python_texts(f.read())
-        ours_names = sorted(fields[2:])
-        kinds = [("subject", fields[0], subject, text_kind(fields[0], subject)),
-                 ("body", fields[1], body, text_kind(fields[1], body))]
-        if ours_names:
-            theirs = None if names is None else "\n".join(names)
-            kinds.append(("file names", "\n".join(ours_names), theirs, text_kind("\n".join(ours_names), theirs)))
-        for field, ours, theirs, kind in kinds:
-            counts[(field, kind)] = counts.get((field, kind), 0) + 1
-            if kind == "replaced" and SYSTEM["codec"] != "cp932":
-                failures.append(f"{path}: {field} has a character replaced: {ours[:120]!r} "
-                                f"where Python reads {theirs[:120]!r}")
-    return counts, failures
-
-
 def text_rule(ours, raw, flat_raw, candidates):
-    """The rule under which an enclosure is a piece of the message text where the codec's
-    boundary rules put it, or None."""
+    """The boundary rule under which an enclosure is a piece of the message text, or None."""
     piece = norm_lines(ours)
     if not piece:
         return None
-    names = set(re.findall(rb'boundary="?([^";\r\n]+)', raw, re.I))
-    for name in names:
+    for name in boundary_names(raw):
         line = re.escape(b"--" + name)
         if b"multipart/digest" in raw.lower() and \
                 re.search(rb"(^|\n)" + line + rb"\n\n" + re.escape(piece) + rb"\n+" + line, flat_raw):
             return "digest-part-as-text"
-    if norm_lines(flat_raw).endswith(piece) and \
-            any(c[1] and piece.startswith(norm_lines(c[1])) for c in candidates):
+    if norm_lines(flat_raw).endswith(piece) and any(c[1] and piece.startswith(norm_lines(c[1])) for c in candidates):
         return "unclosed-level-runs-to-end"
     return None
 
@@ -320,73 +215,119 @@ def explain(ours, encoding, ctype, raw, candidates, used):
     when nothing explains it. Parts in `used` are taken already."""
     flat_raw = raw.replace(b"\r\n", b"\n")
     if ctype == "message/rfc822" or b"message/external-body" in raw.lower():
-        rule = attached_rule(ours, encoding, flat_raw)
-        if rule:
+        if rule := attached_rule(ours, encoding, flat_raw):
             return rule, None
     free = [(i, c) for i, c in enumerate(candidates) if i not in used]
     match = next((i for i, c in free if c[1] == ours), None)
     if match is not None:
         return candidates[match][3] or "equal", match
     for i, c in free:
-        rule = rule_match(ours, encoding, ctype, c)
-        if rule:
+        if rule := rule_match(ours, encoding, c):
             return c[3] or rule, i  # found only by re-reading: that is the reason
     rule = text_rule(ours, raw, flat_raw, candidates)
     return rule or ("overlapping-boundaries" if boundaries_overlap(raw) else None), None
 
 
+def compare_enclosures(path, enclosures, tally):
+    with open(path, "rb") as f:
+        raw = f.read()
+    candidates = python_parts(raw)
+    if any(c[0].startswith("multipart/") and c[3] is None for c in candidates):
+        tally.counts["not split by Python"] += len(enclosures)
+        return
+    used = set()
+    for index, encoding, ctype, written in enclosures:
+        if not written:
+            tally.count("not written (uuencoded without a begin line)")
+            continue
+        with open(written, "rb") as f:
+            ours = f.read()
+        rule, match = explain(ours, encoding, ctype, raw, candidates, used)
+        used.add(match)
+        if rule:
+            tally.count(rule)
+        else:
+            tally.fail(f"{path}: enclosure {index} ({ctype}, {encoding or 'no encoding'}, {len(ours)} bytes) "
+                       "matches no part Python extracts")
+
+
+def python_texts(raw):
+    """Python's subject, plain body and file names; None where it cannot give one."""
+    try:
+        msg = email.message_from_bytes(raw, policy=email.policy.default)
+    except Exception:
+        return None, None, None
+
+    def attempt(get):
+        try:
+            return get()
+        except Exception:
+            return None
+
+    def subject():
+        header = msg["subject"]
+        if header is None:
+            return ""
+        raw_value = next((str(v) for k, v in msg.raw_items() if k.lower() == "subject"), "")
+        # An encoded word Python could not decode comes back as its encoded text.
+        if header.defects or (str(header) and "?" + str(header) + "?=" in raw_value):
+            return None
+        return str(header)
+
+    def body():
+        part = msg.get_body(preferencelist=("plain",))
+        return part.get_content() if part is not None else ""
+    names = attempt(lambda: [str(p.get_filename()) for p in msg.walk() if p.get_filename()])
+    return attempt(subject), attempt(body), names
+
+
+def text_kind(ours, theirs):
+    """How our text compares with Python's: a count name, "replaced" when ours lost a character."""
+    # Python did not read it: a replacement, undecodable bytes, ISO-2022-JP left raw.
+    if theirs is None or "\ufffd" in theirs or "\x1b" in theirs or any("\ud800" <= c <= "\udfff" for c in theirs):
+        return "python-unreadable"
+    if any(ours.count(m) > theirs.count(m) for m in MARKS):
+        return "replaced"
+
+    def norm(t):
+        return "\n".join(line.rstrip() for line in t.replace("\r\n", "\n").split("\n")).strip()
+    # Other differences (another part taken as the body, names the codec makes up, attached
+    # messages' texts appended to the body) are counted, not failed.
+    return "equal" if norm(ours) == norm(theirs) else "differs"
+
+
+def compare_texts(ours_file, path, tally):
+    with open(ours_file, "rb") as f:
+        fields = f.read().decode("utf-8", "replace").split("\0")[:-1]
+    with open(path, "rb") as f:
+        subject, body, names = python_texts(f.read())
+    texts = [("subject", fields[0], subject), ("body", fields[1], body)]
+    if fields[2:]:
+        texts.append(("file names", "\n".join(sorted(fields[2:])), None if names is None else "\n".join(names)))
+    for field, ours, theirs in texts:
+        kind = text_kind(ours, theirs)
+        tally.count(f"{field} {kind}")
+        if kind == "replaced" and SYSTEM["codec"] != "cp932":
+            tally.fail(f"{path}: {field} has a character replaced: {ours[:120]!r} where Python reads {theirs[:120]!r}")
+
+
 def main():
-    codepage, tool, _, files = common.arguments(__doc__)
+    codepage, tool, _, files = pycompare.arguments(__doc__, "mail")
     if codepage == "65001":
         SYSTEM.update(codec="utf-8", rule="7bit-to-utf8")
-    with common.run(tool, codepage, files) as out:
-        rows = [line.rstrip("\n").split("\t") for line in open(os.path.join(out, "manifest.tsv"),
-                                                                encoding="utf-8", errors="replace")]
-        by_message = {}
-        for number, path, index, encoding, ctype, code, written in rows:
-            by_message.setdefault(path, []).append((index, encoding, ctype, code, written))
-        counts = collections.Counter(equal=0)
-        failures = []
-        not_written = unsplit = 0
-        for path, enclosures in by_message.items():
-            with open(path, "rb") as f:
-                raw = f.read()
-            candidates = python_parts(raw)
-            if any(c[0].startswith("multipart/") and c[3] is None for c in candidates):
-                unsplit += len(enclosures)
-                continue
-            used = set()
-            for index, encoding, ctype, code, written in enclosures:
-                if not written:
-                    not_written += 1
-                    continue
-                with open(written, "rb") as f:
-                    ours = f.read()
-                rule, match = explain(ours, encoding, ctype, raw, candidates, used)
-                used.add(match)
-                if rule:
-                    counts[rule] += 1
-                else:
-                    failures.append(f"{path}: enclosure {index} ({ctype}, {encoding or 'no encoding'}, "
-                                    f"{len(ours)} bytes) matches no part Python extracts")
-        compared = sum(counts.values())
-        print(f"{len(files)} messages, {len(rows)} enclosures, {compared} compared with Python: "
-              + ", ".join(f"{n} {k}" for k, n in sorted(counts.items())))
-        if unsplit:
-            print(f"{unsplit} enclosures of messages that Python does not split into parts: not compared")
-        if not_written:
-            print(f"{not_written} enclosures not written (uuencoded without a begin line)")
-        numbers = {int(r[0]): r[1] for r in rows}
-        numbers.update({i: p for i, p in enumerate(files) if i not in numbers})
-        text_counts, text_failures = compare_texts(out, numbers)
-        for field in ("subject", "body", "file names"):
-            print(f"{field} (code page {codepage}): " + ", ".join(
-                f"{n} {kind}" for (f, kind), n in sorted(text_counts.items()) if f == field))
-        for line in failures:
-            print("DIFFERENT: " + line)
-        for line in text_failures:
-            print("REPLACED: " + line)
-        return 1 if failures or text_failures else 0
+    enclosures, texts = pycompare.Tally("equal"), pycompare.Tally()
+    with pycompare.run(tool, codepage, files) as out:
+        by_message = collections.defaultdict(list)
+        with open(os.path.join(out, "manifest.tsv"), encoding="utf-8", errors="replace") as manifest:
+            for line in manifest:
+                _, path, index, encoding, ctype, _, written = line.rstrip("\n").split("\t")
+                by_message[path].append((index, encoding, ctype, written))
+        for path, listed in by_message.items():
+            compare_enclosures(path, listed, enclosures)
+        for number, path in enumerate(files):
+            compare_texts(os.path.join(out, "texts", str(number)), path, texts)
+    return max(enclosures.report(f"{len(files)} messages, enclosures against Python"),
+               texts.report(f"texts (code page {codepage})"))
 
 
 if __name__ == "__main__":

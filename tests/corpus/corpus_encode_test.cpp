@@ -48,7 +48,7 @@ std::wstring fullWidthKana(const std::wstring& text) {
   return out;
 }
 
-bool any(const std::wstring& text, bool (*test)(wchar_t)) { return std::any_of(text.begin(), text.end(), test); }
+bool any(const std::wstring& text, bool (*test)(wchar_t)) { return std::ranges::any_of(text, test); }
 bool isHalfWidthKana(wchar_t c) { return c >= 0xFF61 && c <= 0xFF9F; }
 bool isLineEnd(wchar_t c) { return c == L'\r' || c == L'\n'; }
 // Not bare after its first reading: a comment, a blank, a quote, a bracket, non-ASCII.
@@ -195,9 +195,8 @@ TEST_P(CorpusRoundTrip, DecodeEncodeDecodeGivesTheSameMessage) {
 
 INSTANTIATE_TEST_SUITE_P(CodePages, CorpusRoundTrip, ::testing::Values(932u, 65001u));
 
-// Every file that is a message (it has a sender) is imported into one account (folders of at
-// most 1000), exported again and compared byte for byte, cut at its first NUL byte. The refusal
-// of the others is checked in tests/store.
+// Every file that is a message (it has a sender) is imported (folders of at most 1000), exported
+// and compared byte for byte, cut at its first NUL byte. The refusal of the others is in tests/store.
 using CorpusImport = RootTest;
 
 TEST_F(CorpusImport, ImportedCorpusExportsByteForByte) {
@@ -212,34 +211,33 @@ TEST_F(CorpusImport, ImportedCorpusExportsByteForByte) {
   std::vector<std::wstring> messages;
   std::vector<std::string> texts;  // what each imported message must export as
   for (const std::string& file : files) {
-    const std::string bytes = readWhole(file);
-    const std::string text = bytes.substr(0, bytes.find('\0'));
+    const std::string bytes = readWhole(file), text = bytes.substr(0, bytes.find('\0'));
     Email probe;
     codec.Decode(&probe, &text);
-    if (bytes.empty() || probe.from.empty()) continue;
-    messages.push_back(L"\\Host" + std::wstring(file.begin(), file.end()));
-    texts.push_back(text);
+    if (!bytes.empty() && !probe.from.empty()) {
+      messages.push_back(L"\\Host" + std::wstring(file.begin(), file.end()));
+      texts.push_back(text);
+    }
   }
   std::vector<std::unique_ptr<OxFolderInterface>> folders;
+  std::vector<std::unique_ptr<OxMessageInterface>> open;
+  std::vector<OxMessageInterface*> sources;
   for (size_t first = 0; first < messages.size(); first += 1000) {
     unsigned long id = 0;
     ASSERT_TRUE(root->CreateFolder(L"import " + std::to_wstring(folders.size() + 1), &id));
-    folders.emplace_back(storage->OpenFolder(id));
+    OxFolderInterface* folder = folders.emplace_back(storage->OpenFolder(id)).get();
     OxMessageImporter importer;
     const auto begin = messages.begin() + static_cast<long>(first);
-    ASSERT_TRUE(importer.SetSource({begin, begin + static_cast<long>(std::min<size_t>(1000, messages.size() - first))}));
-    ASSERT_TRUE(importer.SetDestination(folders.back().get()));
+    const auto end = begin + static_cast<long>(std::min<size_t>(1000, messages.size() - first));
+    ASSERT_TRUE(importer.SetSource({begin, end}));
+    ASSERT_TRUE(importer.SetDestination(folder));
     ASSERT_TRUE(importer.Fire()) << std::hex << importer.GetErrorInfo();
-  }
-  ASSERT_TRUE(CreateDirectoryW(L"\\export"));
-  std::vector<std::unique_ptr<OxMessageInterface>> open;
-  std::vector<OxMessageInterface*> sources;
-  for (auto& folder : folders) {
     std::vector<unsigned long> ids;
     ASSERT_TRUE(folder->GetMessageIds(&ids));
     for (unsigned long id : ids) sources.push_back(open.emplace_back(folder->OpenMessage(id)).get());
   }
   ASSERT_EQ(sources.size(), messages.size());
+  ASSERT_TRUE(CreateDirectoryW(L"\\export"));
   OxMessageExporter exporter;
   ASSERT_TRUE(exporter.SetSource(sources));
   ASSERT_TRUE(exporter.SetDestination(L"\\export"));
@@ -249,9 +247,6 @@ TEST_F(CorpusImport, ImportedCorpusExportsByteForByte) {
     std::snprintf(name, sizeof name, "/export/EML%05zu.eml", i);
     EXPECT_TRUE(readWhole(root_.path() + name) == texts[i]) << "exported file " << i << " differs from its source";
   }
-  open.clear();
-  folders.clear();
-  root.reset();
   std::printf("import: %zu messages imported and exported again\n", messages.size());
 }
 

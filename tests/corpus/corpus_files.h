@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 
 #include "codec/charset.h"
 #include "platform/codepage.h"
+#include "platform/env.h"
 
 namespace oxm::test {
 
@@ -46,13 +48,24 @@ inline std::string readWhole(const std::string& path) {
 
 inline std::string utf8(const std::wstring& w) { return wideToUtf8(w); }
 
-// The corpus programs' "--codepage N" in front of their arguments: taken off, N made the device's.
-inline void takeCodePage(int& argc, char**& argv) {
+// The corpus programs' arguments "[--codepage N] OUTDIR FILE...": N made the device's code page,
+// OUTDIR/root the device root, argv left at the first FILE. OUTDIR, or empty after the usage.
+inline std::filesystem::path takeOutputArguments(int& argc, char**& argv, const char* usage) {
   if (argc > 2 && std::string(argv[1]) == "--codepage") {
     setActiveCodePage(static_cast<UINT>(std::stoul(argv[2])));
     argv += 2;
     argc -= 2;
   }
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s [--codepage 932|65001] OUTDIR FILE...\n", usage);
+    return {};
+  }
+  const std::filesystem::path out = std::filesystem::absolute(argv[1]);
+  std::filesystem::create_directories(out / "root");
+  setRootDirectory((out / "root").string());
+  argv += 2;
+  argc -= 2;
+  return out;
 }
 
 }  // namespace oxm::test

@@ -3,16 +3,13 @@
 // file. Run under both device code pages (932 and 65001). Built twice: against the library, and
 // against a copy compiled with AddressSanitizer and UndefinedBehaviorSanitizer.
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
 
 #include "codec/emlcompose.h"
 #include "frame/oxerror.h"
 #include "platform/codepage.h"
-#include "platform/env.h"
 #include "platform/fs.h"
 #include "tests/corpus/corpus_files.h"
+#include "tests/support/testroot.h"
 
 namespace oxm::test {
 namespace {
@@ -28,21 +25,12 @@ std::string withCrLf(const std::string& raw) {
   return out;
 }
 
-class CorpusTest : public ::testing::TestWithParam<UINT> {
+class CorpusTest : public RootTest, public ::testing::WithParamInterface<UINT> {
  protected:
   void SetUp() override {
+    RootTest::SetUp();
     setActiveCodePage(GetParam());
-    std::string tmpl = (std::filesystem::temp_directory_path() / "oxmcorpus.XXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    setRootDirectory(root_);
   }
-  void TearDown() override {
-    setActiveCodePage(std::nullopt);
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-  std::string root_;
 };
 
 TEST_P(CorpusTest, EveryMessageDecodesAndItsEnclosuresWrite) {

@@ -1,15 +1,10 @@
 // Encodes the composed messages of the encoding tests and every shared real-world message that
 // decodes with a body, for compare_encoded_with_python.py: N.eml (what Encode produced) and N.json
 // (what our decoder reads from it: subject, From, To, Cc, bodies, each part's name and file).
-//
-// usage: encode_interop [--codepage 932|65001] OUTDIR [FILE...]
-#include <cstdio>
-#include <filesystem>
 #include <fstream>
 
 #include "codec/emlcompose.h"
 #include "frame/oxerror.h"
-#include "platform/env.h"
 #include "platform/fs.h"
 #include "tests/codec/encode_cases.h"
 #include "tests/corpus/corpus_files.h"
@@ -41,12 +36,21 @@ class Writer {
  public:
   explicit Writer(std::filesystem::path out) : out_(std::move(out)) {}
 
+  // Encodes the mail and writes N.eml and N.json; false (the code printed) when that fails.
+  bool encode(const std::string& name, Email mail) {
+    std::string encoded;
+    if (codec_.Encode(&mail, &encoded) && write(name, encoded)) return true;
+    std::fprintf(stderr, "%s: %08x\n", name.c_str(), GetOxMiddleError());
+    return false;
+  }
+  size_t count() const { return count_; }
+
+ private:
   bool write(const std::string& name, const std::string& encoded) {
     const size_t n = count_++;
     std::ofstream(out_ / (std::to_string(n) + ".eml"), std::ios::binary) << encoded;
-    EmlCompose codec;
     Email back;
-    if (!codec.Decode(&back, &encoded)) return false;
+    if (!codec_.Decode(&back, &encoded)) return false;
     std::string parts = "[";
     size_t k = 0;
     for (const std::list<Enclosure>* list : {&back.enclosures, &back.relatedFiles}) {
@@ -55,7 +59,7 @@ class Writer {
         oxm::CreateDirectoryW(folder);
         part.folder = folder;
         part.name = L"part";
-        if (!codec.GetEnclosure(encoded, part)) return false;
+        if (!codec_.GetEnclosure(encoded, part)) return false;
         const std::string file = (out_ / "root" / (utf8(folder.substr(1)) + "/part")).string();
         parts += std::string(parts.size() > 1 ? ", " : "") + "{\"name\": " + json(part.displayName) +
                  ", \"file\": " + json(file) + "}";
@@ -69,9 +73,7 @@ class Writer {
         << ", \"parts\": " << parts << "}\n";
     return true;
   }
-  size_t count() const { return count_; }
-
- private:
+  EmlCompose codec_;
   std::filesystem::path out_;
   size_t count_ = 0;
 };
@@ -79,37 +81,22 @@ class Writer {
 }  // namespace
 
 int main(int argc, char** argv) {
-  oxm::test::takeCodePage(argc, argv);
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: encode_interop [--codepage 932|65001] OUTDIR [FILE...]\n");
-    return 2;
-  }
-  const std::filesystem::path out = std::filesystem::absolute(argv[1]);
-  std::filesystem::create_directories(out / "root");
-  oxm::setRootDirectory((out / "root").string());
-  EmlCompose codec;
+  const std::filesystem::path out = oxm::test::takeOutputArguments(argc, argv, "encode_interop");
+  if (out.empty()) return 2;
   Writer writer(out);
   for (oxm::test::EncodeCase c : oxm::test::allEncodeCases()) {
     for (const auto& [path, bytes] : c.files) {
       std::filesystem::create_directories((out / "root" / path).parent_path());
       std::ofstream(out / "root" / path, std::ios::binary) << bytes;
     }
-    std::string encoded;
-    if (!codec.Encode(&c.mail, &encoded) || !writer.write(c.name, encoded)) {
-      std::fprintf(stderr, "%s: %08x\n", c.name.c_str(), GetOxMiddleError());
-      return 1;
-    }
+    if (!writer.encode(c.name, c.mail)) return 1;
   }
-  for (int i = 2; i < argc; ++i) {
+  for (int i = 0; i < argc; ++i) {
     const std::string raw = oxm::test::readWhole(argv[i]);
     oxm::test::Reencodable source;
     if (!oxm::test::prepareReencoding(raw, L"\\m" + std::to_wstring(i), &source)) return 1;
     if (source.mail.body.empty() && source.mail.htmlBody.empty()) continue;
-    std::string encoded;
-    if (!codec.Encode(&source.mail, &encoded) || !writer.write(argv[i], encoded)) {
-      std::fprintf(stderr, "%s: %08x\n", argv[i], GetOxMiddleError());
-      return 1;
-    }
+    if (!writer.encode(argv[i], source.mail)) return 1;
   }
   std::printf("%zu messages\n", writer.count());
   return 0;

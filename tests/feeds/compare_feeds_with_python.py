@@ -15,11 +15,13 @@ A value matches when equal, or when it differs under one of the parser's rules, 
   not-well-formed, entity-not-read, encoding-not-read   refused with 3 where feedparser reads on
 Exit status: 0 when every value matched, 1 otherwise, 77 without the test data or feedparser.
 """
-import collections
 import os
 import re
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "corpus"))
+import pycompare  # noqa: E402
 
 try:
     import feedparser
@@ -39,16 +41,12 @@ def read_dump(tool, files):
     """{file: {"code", "dialect", "error", "title", "count", "items"}} from feed_dump's lines."""
     text = subprocess.run([tool] + files, check=True, capture_output=True).stdout.decode("utf-8")
     docs = {}
-    doc = None
-    for line in text.split("\n"):
-        if not line:
-            continue
+    for line in filter(None, text.split("\n")):
         kind, *fields = line.split("\t")
         if kind == "F":
             error = unescape(fields[3])
-            doc = {"code": int(fields[1]), "dialect": int(fields[2]), "error": "" if error is ABSENT else error,
-                   "title": None, "count": 0, "items": []}
-            docs[fields[0]] = doc
+            doc = docs[fields[0]] = {"code": int(fields[1]), "dialect": int(fields[2]),
+                                     "error": "" if error is ABSENT else error, "title": None, "count": 0, "items": []}
         elif kind == "C":
             doc["title"], doc["count"] = unescape(fields[0]), int(fields[1])
         elif kind == "I":
@@ -56,16 +54,11 @@ def read_dump(tool, files):
     return docs
 
 
-def escaped_forms(value):
-    """The forms a text can take in the file: as it is and with XML's escapes."""
-    escaped = value.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
-    return {value, escaped, escaped.replace('"', "&quot;")}
-
-
 def stands_in(value, raw_text, element=r"[\w:]+"):
-    """Whether the value is the whole text of an element (of the given name) or a whole attribute
-    value of the file."""
-    for form in escaped_forms(value):
+    """Whether the value, as it is or with XML's escapes, is the whole text of an element (of the
+    given name) or a whole attribute value of the file."""
+    escaped = value.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+    for form in {value, escaped, escaped.replace('"', "&quot;")}:
         text = r"\s*(<!\[CDATA\[)?\s*" + re.escape(form) + r"\s*(\]\]>)?\s*"
         if re.search(r"<" + element + r"(\s[^>]*)?>" + text + r"</", raw_text):
             return True
@@ -104,76 +97,56 @@ def failure_rule(doc, parsed, raw):
     return None
 
 
-def main():
-    if len(sys.argv) != 3:
-        print(__doc__)
-        return 2
-    tool, testdata = sys.argv[1], os.environ.get("OXMIDDLE_TESTDATA") or sys.argv[2]
-    root = os.path.join(testdata, "feeds")
-    if not os.path.isdir(root):
-        print(f"skipped: no feeds under {root} (set OXMIDDLE_TESTDATA to the shared test data)")
-        return 77
-    if feedparser is None:
-        print("skipped: Python's feedparser is not installed (python3-feedparser)")
-        return 77
-    files = sorted(os.path.join(d, f) for d, _, fs in os.walk(root) for f in fs if not f.endswith(".md"))
-    docs = read_dump(tool, files)
-    counts = collections.Counter()
-    failures = []
+def compare_feed(name, doc, raw, tally):
+    parsed = feedparser.parse(raw)
+    raw_text = raw.decode("utf-8", "replace")
 
-    def compare(what, ours, theirs, raw_text, name):
+    def value(what, ours, theirs):
         if (ours is not ABSENT and ours == theirs) or (ours is ABSENT and theirs is None):
-            counts["equal"] += 1
-            return
-        rule = value_rule(ours, theirs, raw_text)
-        if rule:
-            counts[rule] += 1
+            tally.count("equal")
+        elif rule := value_rule(ours, theirs, raw_text):
+            tally.count(rule)
         else:
-            failures.append(f"{name}: {what}: ours {'absent' if ours is ABSENT else repr(ours)}, "
-                            f"feedparser {theirs!r}")
+            tally.fail(f"{name}: {what}: ours {'absent' if ours is ABSENT else repr(ours)}, feedparser {theirs!r}")
 
-    for path in files:
-        name = os.path.relpath(path, root)
-        doc = docs[path]
-        with open(path, "rb") as f:
-            raw = f.read()
-        parsed = feedparser.parse(raw)
-        raw_text = raw.decode("utf-8", "replace")
-        atom = parsed.version.startswith("atom")
-        if doc["code"] != 0 or atom:
-            rule = failure_rule(doc, parsed, raw)
-            if atom:
-                rule = "atom-refused" if rule == "root-of-no-dialect" else None
-            if rule:
-                counts[rule] += 1
-            else:
-                failures.append(f"{name}: code {doc['code']} ({doc['error']}); "
-                                f"feedparser {parsed.version or 'no version'}, bozo {parsed.bozo}")
-            continue
-        if doc["dialect"] == 0:
-            counts["version-without-handler"] += 1
-            continue
-        if doc["title"] is None:
-            if parsed.entries or parsed.feed.get("title"):
-                failures.append(f"{name}: no channel; feedparser {len(parsed.entries)} items")
-            else:
-                counts["equal"] += 1
-            continue
-        compare("channel title", doc["title"], parsed.feed.get("title"), raw_text, name)
+    atom = parsed.version.startswith("atom")
+    if doc["code"] != 0 or atom:
+        rule = failure_rule(doc, parsed, raw)
+        if atom:
+            rule = "atom-refused" if rule == "root-of-no-dialect" else None
+        if rule:
+            tally.count(rule)
+        else:
+            tally.fail(f"{name}: code {doc['code']} ({doc['error']}); "
+                       f"feedparser {parsed.version or 'no version'}, bozo {parsed.bozo}")
+    elif doc["dialect"] == 0:
+        tally.count("version-without-handler")
+    elif doc["title"] is None:
+        if parsed.entries or parsed.feed.get("title"):
+            tally.fail(f"{name}: no channel; feedparser {len(parsed.entries)} items")
+        else:
+            tally.count("equal")
+    else:
+        value("channel title", doc["title"], parsed.feed.get("title"))
         if doc["count"] != len(parsed.entries):
-            failures.append(f"{name}: {doc['count']} items, feedparser {len(parsed.entries)}")
-            continue
-        counts["equal"] += 1
+            tally.fail(f"{name}: {doc['count']} items, feedparser {len(parsed.entries)}")
+            return
+        tally.count("equal")
         for n, ((title, link), entry) in enumerate(zip(doc["items"], parsed.entries), 1):
-            compare(f"item {n} title", title, entry.get("title"), raw_text, name)
-            compare(f"item {n} link", link, entry.get("link"), raw_text, name)
-    compared = sum(counts.values())
-    print(f"{len(files)} feeds, {compared} values compared with feedparser: "
-          + ", ".join(f"{n} {k}" for k, n in sorted(counts.items())))
-    for line in failures:
-        print("DIFFERENT: " + line)
-    return 1 if failures else 0
+            value(f"item {n} title", title, entry.get("title"))
+            value(f"item {n} link", link, entry.get("link"))
 
+
+def main():
+    _, tool, root, files = pycompare.arguments(__doc__, "feeds", codepages=False)
+    if feedparser is None:
+        pycompare.skip("Python's feedparser is not installed (python3-feedparser)")
+    docs = read_dump(tool, files)
+    tally = pycompare.Tally()
+    for path in files:
+        with open(path, "rb") as f:
+            compare_feed(os.path.relpath(path, root), docs[path], f.read(), tally)
+    return tally.report(f"{len(files)} feeds, {sum(tally.counts.values())} values compared with feedparser")
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -21,8 +21,12 @@ namespace {
 std::string version(long n) {
   std::string s = "v=" + std::to_string(n) + "\n";
   s.append(4000 + static_cast<size_t>(n % 97), static_cast<char>('a' + n % 26));
-  s += "\nend=" + std::to_string(n) + "\n";
-  return s;
+  return s + "\nend=" + std::to_string(n) + "\n";
+}
+
+bool writeVersion(long n) {
+  const std::string v = version(n);
+  return replaceFile(L"data.bin", v.data(), v.size()) == OXMDL_ERR_NONE;
 }
 
 // The version the file holds after the pre-open check: -1 when it is not exactly one version.
@@ -36,30 +40,24 @@ long currentVersion() {
 using CrashTest = test::RootTest;
 
 TEST_F(CrashTest, RandomKillsNeverLoseOrMixTheFile) {
-  ASSERT_EQ(replaceFile(L"data.bin", version(0).data(), version(0).size()), OXMDL_ERR_NONE);
+  ASSERT_TRUE(writeVersion(0));
   std::mt19937 rng(12345);
   long last = 0;
   for (int round = 0; round < 150; ++round) {
     int done[2];
     ASSERT_EQ(pipe(done), 0);
-    pid_t pid = fork();
+    const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       close(done[0]);
-      for (;;) {
-        long v = currentVersion();
-        if (v < 0) _exit(3);
-        std::string next = version(v + 1);
-        if (replaceFile(L"data.bin", next.data(), next.size()) != OXMDL_ERR_NONE) _exit(4);
-        if (done[1] >= 0) {  // tells the parent once that a rewrite is done
-          if (write(done[1], "w", 1) != 1) _exit(5);
-          close(done[1]);
-          done[1] = -1;
-        }
+      for (;;) {  // tells the parent once, after its first rewrite
+        const long v = currentVersion();
+        if (v < 0 || !writeVersion(v + 1)) _exit(v < 0 ? 3 : 4);
+        if (done[1] >= 0 && (write(done[1], "w", 1) != 1 || close(done[1]) != 0)) _exit(5);
+        done[1] = -1;
       }
     }
-    // The kill falls at a random point after the first rewrite of the round, however busy the
-    // machine is.
+    // The kill falls at a random point after the first rewrite of the round, however busy the machine is.
     close(done[1]);
     char c;
     ASSERT_EQ(read(done[0], &c, 1), 1) << "the writer stopped before its first rewrite";
@@ -69,7 +67,7 @@ TEST_F(CrashTest, RandomKillsNeverLoseOrMixTheFile) {
     int status = 0;
     waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped on its own: " << WEXITSTATUS(status);
-    long now = currentVersion();
+    const long now = currentVersion();
     ASSERT_GE(now, last) << "round " << round << ": the file went back or is not one version";
     last = now;
   }
@@ -81,13 +79,10 @@ TEST_F(CrashTest, KillAtEveryStepOfTheRewriteAndOfTheRepair) {
   for (fault::Op op : {fault::Op::Open, fault::Op::Write, fault::Op::Flush, fault::Op::Rename, fault::Op::Delete}) {
     for (int n = 1;; ++n) {
       ASSERT_LT(n, 50) << "a rewrite never completes";
-      ASSERT_EQ(replaceFile(L"data.bin", version(1).data(), version(1).size()), OXMDL_ERR_NONE);
+      ASSERT_TRUE(writeVersion(1));
       fault::reset();
       fault::killAtNth(op, n);
-      const int status = test::childStatus([] {
-        const std::string v2 = version(2);
-        return replaceFile(L"data.bin", v2.data(), v2.size()) == OXMDL_ERR_NONE ? 0 : 1;
-      });
+      const int status = test::childStatus([] { return writeVersion(2) ? 0 : 1; });
       fault::reset();
       if (!WIFSIGNALED(status)) {
         EXPECT_EQ(currentVersion(), 2);

@@ -51,9 +51,8 @@ def free_port():
 
 
 def on_terminal(cmd, answer=None, env=None):
-    """Runs cmd with standard error on a pseudo-terminal (standard input too when `answer` is to be
-    typed at the certificate question). Returns the exit code, what the terminal showed, standard
-    output and whether the question was asked."""
+    """Runs cmd with standard error (and input, when `answer` is typed at the certificate question) on a
+    pseudo-terminal: (exit code, what the terminal showed, standard output, whether the question came)."""
     master, slave = pty.openpty()
     proc = subprocess.Popen(cmd, stdin=slave if answer else subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=slave, env=dict(ENV, **(env or {})))
@@ -82,8 +81,6 @@ class Root(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="oxmail-e2e.")
         self.addCleanup(shutil.rmtree, self.dir, True)
-        self.files = os.path.join(self.dir, "files")
-        os.mkdir(self.files)
         self.use_root("root", self.init)
 
     def use_root(self, name, init=True):
@@ -125,14 +122,14 @@ class Root(unittest.TestCase):
     def ids(self, account, folder):
         return [r["id"] for r in self.cmd(["--json", "ls", account, folder])]
 
-    def show(self, account, ident, *options):
-        return self.cmd(["--json", "show", account, str(ident), *options])[0]
+    def show(self, account, ident):
+        return self.cmd(["--json", "show", account, str(ident)])[0]
 
     def raw(self, account, ident):
         return self.run_oxmail("show", account, str(ident), "--raw").stdout
 
     def write(self, name, data):
-        return write(os.path.join(self.files, name), data)
+        return write(os.path.join(self.dir, name), data)
 
     def saved(self, account, ident):
         """Saves the message's attachments into a new folder and returns the folder."""
@@ -155,14 +152,13 @@ class CommandLineTest(Root):
         (2, "account set Work noSuchKey=1", "'noSuchKey' is not an account setting"), (2, "fetch Work --select", None),
         (2, "feed add News ftp://127.0.0.1/feed.xml", "http://HOST[:PORT]/PATH"), (2, "feed reget News", "missing ID"),
         (2, "show Work 12x", "'12x' is not a valid message identifier"), (2, "folder create", "usage: oxmail folder"),
-        (2, "mark Work 1 sideways", "not read, unread, keep or nokeep"), (2, "feed add News http://127.0.0.1", None),
-        (2, "feed fetch News --manual x", "unexpected argument 'x'"), (2, "init --codepage 1252", "give 932 or utf-8"),
+        (2, "mark Work 1 sideways", "not read, unread, keep or nokeep"), (2, "init --codepage 1252", "932 or utf-8"),
         (2, f"folder create Work {'y' * 300}", "at most 252 bytes"), (2, "frobnicate", "unknown command 'frobnicate'"),
         (2, "feed frob News", "'frob' is not add, fetch or reget"), (2, "account set Work uiPopServerPort=many", None),
         (2, "ls Work inbox extra", "unexpected argument 'extra'"), (2, "--frob ls", "unknown option --frob"),
         (2, "compose Work --subject s --body b", "missing --to"), (2, "export Work inbox", "missing --to"),
         (2, "ls", "missing ACCOUNT"), (2, "fetch Work 7", None), (2, "log sideways", None), (2, "timer set 0", None),
-        (2, "rm Work -3", None), (2, "error zz", None),
+        (2, "error zz", None), (2, "rm Work -3", None), (1, "import Work inbox /nonexistent.eml", "cannot read"),
         (1, "compose Work --to a@example.jp --subject s --body b --attach /none.txt", "cannot read the attachment"),
         (1, "export Work inbox --to /nonexistent", "'/nonexistent' is not a directory"),
         (1, "feed add Work http://127.0.0.1:9/feed.xml", "'Work' is a mail account"),
@@ -170,11 +166,10 @@ class CommandLineTest(Root):
         (1, "account rename Work 'a|b'", "cannot be an account name"), (1, "account add 'a\nb'", "control character"),
         (1, "account delete Nobody", "no account named 'Nobody'"), (1, "account add a/b", "cannot be an account name"),
         (1, f"account add {'x' * 256}", "longer than 255 bytes"), (1, "error 0x02FFFFFF", "not a code of the library"),
-        (1, "folder create Work a/b", "cannot be a folder name"), (1, "account add a:b", "cannot be an account name"),
-        (1, "import Work inbox /nonexistent.eml", "cannot read"), (1, "timer set 15 --account Nobody", None),
-        (1, "feed fetch News", "no feed account named 'News'"), (1, "feed fetch Work", "no feed account named 'Work'"),
-        (1, "folder remove Work Nope", "has no folder 'Nope'"), (1, f"signature Work set --first {'x' * 4097}", None),
-        (1, "log show", "the protocol log is off"), (1, "folder remove Work inbox", "trays"),
+        (1, "folder create Work a/b", "cannot be a folder name"), (1, "timer set 15 --account Nobody", None),
+        (1, "feed fetch Work", "no feed account named 'Work'"), (1, "folder remove Work Nope", "has no folder 'Nope'"),
+        (1, f"signature Work set --first {'x' * 4097}", None), (1, "log show", "the protocol log is off"),
+        (1, "folder remove Work inbox", "trays"), (2, "feed add News http://127.0.0.1", None),
     ]
 
     def test_refusals_exit_1_or_2_say_why_and_change_nothing(self):
@@ -239,13 +234,8 @@ class InitTest(Root):
     def test_unwritable_root_fails_init_and_is_named(self):
         self.cmd("init")
         os.chmod(self.dir, 0o755)
-        dirs = []
-        for base, _, names in os.walk(self.root):  # readable by every user, no folder writable
-            dirs.append(base)
-            os.chmod(base, 0o555)
-            for n in names:
-                os.chmod(os.path.join(base, n), 0o644)
-        self.addCleanup(lambda: [os.chmod(d, 0o755) for d in dirs])
+        subprocess.run(["chmod", "-R", "a+rX,a-w", self.root], check=True)  # readable by all, writable by none
+        self.addCleanup(subprocess.run, ["chmod", "-R", "u+w", self.root])
         other = {}
         if os.geteuid() == 0:  # permissions do not bind the superuser: init runs as 'nobody'
             try:
@@ -270,13 +260,11 @@ class MessageTest(Root):
         return sorted(set(self.ids("Work", folder)) - before)
 
     def test_accounts_and_folders_from_creation_to_deletion(self):
-        self.cmd("--json account list", 0, [{"name": "Work"}])
         self.cmd("account set Work strPopServerName=pop.example.jp uiPopServerPort=995 bAPOPEnabled=true "
                  "strPopPasswd=secret")
         self.cmd("--json account show Work", 0, {"strSenderAddress": "taro@example.jp", "uiPopServerPort": "995",
                                                  "bAPOPEnabled": "true", "strPopPasswd": "******"})
-        self.cmd("account show Work --show-passwords", 0, "secret")
-        self.cmd("account show Work", 0, "strPopServerName:")
+        self.cmd("account show Work --show-passwords", 0, re.compile(r"\nstrPopPasswd: +secret\n"))
         made = self.cmd("--json folder create Work Projects")[0]
         self.cmds("folder create Work 2026 --in Projects", "folder rename Work Projects/2026 Y2026",
                   "folder move Work Projects/Y2026 inbox", f"folder remove Work {made['id']}")
@@ -476,12 +464,10 @@ class FetchTest(ServerTest):
         self.cmd("log off")
         self.assertFalse(os.path.exists(os.path.join(self.root, "Application Data", "OxenMail", "OxMailLog.txt")))
         self.cmd("fetch Pop", 0, re.compile(r"^fetched 0 messages \(0 bytes\) in [0-9.]+ s\n$"))  # nothing new: exit 0
-        self.deliver(1)
-        self.cmd("fetch Pop", 0, re.compile(r"^fetched 1 messages \(\d+ bytes\) in [0-9.]+ s\n$"))
         # A wrong password: the library's code and exit 1; the right one given on the command line.
         self.pop_account("Wrong", password="nope")
         self.cmd("fetch Wrong", 1, "(POP_AUTH_ERR, 0x02002002)")
-        self.cmd("fetch Wrong --password secret1", 0, "fetched 4 messages")
+        self.cmd("fetch Wrong --password secret1", 0, "fetched 3 messages")
 
     def test_partial_completion_and_clear(self):
         self.deliver(2, lines=12)
@@ -708,7 +694,6 @@ class DemoTest(unittest.TestCase):
         for answer, args, code, says in [
                 ("missing nginx exim4-daemon-light", [], 0,
                  "Not installed (Debian packages): nginx exim4-daemon-light; the local part only."),
-                ("missing root", [], 0, "Dovecot and Exim run as root here"),
                 ("failed exim", [], 1, "oxmail: the local servers did not start (failed exim)"),
                 ("failed exim", ["--local"], 0, "The device root is kept at"),
                 ("", ["--scripts", os.path.join(scripts, "none")], 0, "The server scripts are not at")]:

@@ -24,17 +24,14 @@ TEST_F(DynlibTest, LoadsByHostDeviceAndBareNamesAndFailuresSetTheDeviceCodes) {
   // "\Host\" reaches the host's file system; a device path lies under the root, with either separator.
   for (const std::wstring& name : {L"\\Host" + std::wstring(built.begin(), built.end()),
                                   std::wstring(L"\\Plugin\\testplug.dll"), std::wstring(L"Plugin/testplug.dll")}) {
-    SCOPED_TRACE(std::string(name.begin(), name.end()));
     HMODULE lib = LoadLibraryW(name);
-    ASSERT_NE(lib, nullptr);
+    ASSERT_NE(lib, nullptr) << std::string(name.begin(), name.end());
     auto info = reinterpret_cast<PluginInfo>(GetProcAddressW(lib, L"GetPluginInfo"));
-    ASSERT_NE(info, nullptr);
     const wchar_t* text = nullptr;
-    EXPECT_EQ(info(0, &text), 1);
+    ASSERT_TRUE(info && info(0, &text) == 1);
     EXPECT_EQ(std::wstring(text), L"OxenMailPlugIn 01");
     SetLastError(0);
-    EXPECT_EQ(GetProcAddressW(lib, L"GetPluginInfoX"), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
+    EXPECT_EQ(failed(GetProcAddressW(lib, L"GetPluginInfoX") != nullptr), ERROR_PROC_NOT_FOUND);
     EXPECT_TRUE(FreeLibrary(lib));
   }
   // A bare name is searched as dlopen searches (the C library is always there).
@@ -42,11 +39,9 @@ TEST_F(DynlibTest, LoadsByHostDeviceAndBareNamesAndFailuresSetTheDeviceCodes) {
   ASSERT_NE(libc, nullptr);
   EXPECT_NE(GetProcAddressW(libc, L"strlen"), nullptr);
   FreeLibrary(libc);
-
   for (const wchar_t* name : {L"\\Plugin\\missing.dll", L"TmPhoneStatus.dll"}) {
     SetLastError(0);
-    EXPECT_EQ(LoadLibraryW(name), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+    EXPECT_EQ(failed(LoadLibraryW(name) != nullptr), ERROR_MOD_NOT_FOUND);
   }
   SetLastError(0);
   EXPECT_EQ(failed(GetProcAddressW(nullptr, L"GetPluginInfo") != nullptr), ERROR_INVALID_HANDLE);

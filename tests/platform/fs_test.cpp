@@ -2,7 +2,6 @@
 
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <vector>
@@ -27,15 +26,13 @@ DWORD fails(bool ok) { return ok ? 0 : GetLastError(); }
 TEST_F(FsTest, DevicePathsMapUnderTheRootAndHostPrefixReachesTheHost) {
   const std::pair<const wchar_t*, std::string> cases[] = {
       {L"\\Application Data\\OxMail\\a.ini", root_.path() + "/Application Data/OxMail/a.ini"},
-      {L"Application Data/Rivulet/Tmp", root_.path() + "/Application Data/Rivulet/Tmp"},
-      {L"\\Host\\home\\me\\a.eml", "/home/me/a.eml"},
-      {L"/host/tmp/x", "/tmp/x"},
+      {L"\\Host/home\\me\\a.eml", "/home/me/a.eml"},  // either separator, the prefix in any case
       {L"\\\u65e5\u672c.txt", root_.path() + "/\xe6\x97\xa5\xe6\x9c\xac.txt"}};
   for (const auto& [device, host] : cases) EXPECT_EQ(hostPath(device), host);
 }
 
-// An exclusive open blocks every other open, move, delete or replacement, here and from another process.
-TEST_F(FsTest, ExclusiveOpensConflictInAndAcrossProcesses) {
+// An exclusive open blocks every other open, move, delete or replacement.
+TEST_F(FsTest, ExclusiveOpensConflictWithEveryOtherUse) {
   File a, b, c, d;
   ASSERT_TRUE(a.open(L"f.bin", GENERIC_WRITE, 0, CREATE_NEW));
   EXPECT_EQ(fails(b.open(L"f.bin", GENERIC_READ, kShared, OPEN_EXISTING)), ERROR_SHARING_VIOLATION);
@@ -66,27 +63,6 @@ TEST_F(FsTest, ExclusiveOpensConflictInAndAcrossProcesses) {
   EXPECT_TRUE(DeleteAndRenameFile(L"f.bin", L"f.bin_tmp", &w));
   w.close();
   EXPECT_EQ(readHostFile(root_.host("f.bin")), "newer");
-
-  int toChild[2], toParent[2];
-  ASSERT_EQ(pipe(toChild) | pipe(toParent), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    File f;
-    char c = f.open(L"f.bin", GENERIC_READ, 0, OPEN_EXISTING) ? 'y' : 'n';
-    (void)!write(toParent[1], &c, 1);
-    (void)!read(toChild[0], &c, 1);  // hold until the parent has tried
-    _exit(0);
-  }
-  char got = 0;
-  ASSERT_EQ(read(toParent[0], &got, 1), 1);
-  ASSERT_EQ(got, 'y');
-  EXPECT_EQ(fails(a.openStream(L"f.bin", "rb")), ERROR_SHARING_VIOLATION);
-  EXPECT_EQ(fails(MoveFileW(L"f.bin", L"moved")), ERROR_SHARING_VIOLATION);
-  (void)!write(toChild[1], "g", 1);
-  waitpid(pid, nullptr, 0);
-  EXPECT_TRUE(a.openStream(L"f.bin", "rb")) << "the child's exit released the claim";
-  for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
 }
 
 TEST_F(FsTest, EachCallsErrors) {
@@ -111,14 +87,12 @@ TEST_F(FsTest, EachCallsErrors) {
   f.close();
   EXPECT_EQ(readHostFile(root_.host("a")), "");
   EXPECT_EQ(fails(f.openStream(L"a", "x")), ERROR_INVALID_PARAMETER);
-
   writeHostFile(root_.host("b"), "B");
   EXPECT_EQ(fails(MoveFileW(L"a", L"b")), ERROR_ALREADY_EXISTS);
   EXPECT_EQ(readHostFile(root_.host("b")), "B");
   EXPECT_EQ(fails(MoveFileW(L"missing", L"c")), ERROR_FILE_NOT_FOUND);
   EXPECT_TRUE(DeleteAndRenameFile(L"new", L"b")) << "a missing destination is allowed";
   EXPECT_EQ(fails(DeleteFileW(L"b")), ERROR_FILE_NOT_FOUND);
-
   EXPECT_TRUE(CreateDirectoryW(L"\\dir"));
   EXPECT_EQ(fails(CreateDirectoryW(L"\\dir")), ERROR_ALREADY_EXISTS);
   EXPECT_EQ(fails(CreateDirectoryW(L"\\no\\dir")), ERROR_PATH_NOT_FOUND);
@@ -126,15 +100,14 @@ TEST_F(FsTest, EachCallsErrors) {
   writeHostFile(root_.host("dir/x"), "x");
   EXPECT_EQ(fails(RemoveDirectoryW(L"dir")), ERROR_DIR_NOT_EMPTY);
   EXPECT_EQ(fails(DeleteFileW(L"dir")), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(GetFileAttributesW(L"dir"), FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_EQ(GetFileAttributesW(L"dir\\x"), FILE_ATTRIBUTE_NORMAL);
   EXPECT_TRUE(SetFileAttributesW(L"dir\\x", FILE_ATTRIBUTE_READONLY));
-  EXPECT_EQ(GetFileAttributesW(L"dir\\x"), FILE_ATTRIBUTE_READONLY);
+  const DWORD attributes[] = {GetFileAttributesW(L"dir"), GetFileAttributesW(L"dir\\x"), GetFileAttributesW(L"new")};
+  EXPECT_EQ(std::vector<DWORD>(attributes, attributes + 3),
+            (std::vector<DWORD>{FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_NORMAL}));
   EXPECT_EQ(GetFileAttributesW(L"dir\\y"), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
   uint64_t size = 0;
-  EXPECT_TRUE(GetFileSize(L"dir\\x", &size));
-  EXPECT_EQ(size, 1u);
+  EXPECT_TRUE(GetFileSize(L"dir\\x", &size) && size == 1u);
 }
 
 TEST_F(FsTest, FindMatchesPatternsCaseInsensitively) {
@@ -165,29 +138,13 @@ TEST_F(FsTest, FindMatchesPatternsCaseInsensitively) {
   }
 }
 
-TEST_F(FsTest, FaultInjectionFailsOrKillsAtTheNthCallAndFixesFreeSpace) {
-  fault::failNth(fault::Op::Write, 2, ERROR_DISK_FULL);
-  File f;
-  ASSERT_TRUE(f.openStream(L"w", "wb") && f.write("1", 1));
-  EXPECT_EQ(fails(f.write("2", 1)), ERROR_DISK_FULL);
-  EXPECT_TRUE(f.write("3", 1));
-  f.close();
-  EXPECT_EQ(readHostFile(root_.host("w")), "13");
-
-  fault::failNth(fault::Op::Rename, 1, ERROR_SHARING_VIOLATION, 3);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(fails(MoveFileW(L"w", L"v")), ERROR_SHARING_VIOLATION);
-  EXPECT_TRUE(MoveFileW(L"w", L"v"));
-  EXPECT_EQ(fault::calls(fault::Op::Rename), 4);
-
-  uint64_t free = 0, real = 0;
-  fault::setFreeSpace(4096);
-  ASSERT_TRUE(GetDiskFreeSpaceExW(L"\\Application Data\\none", &free));
-  fault::setFreeSpace(std::nullopt);
-  ASSERT_TRUE(GetDiskFreeSpaceExW(L"\\Application Data\\none", &real));
-  EXPECT_TRUE(free == 4096u && real > 0 && real != 4096u) << free << " " << real;
-
-  // A kill stops the process before the call.
-  fault::reset();
+// An injected failure does nothing; a kill stops the process before the call (the crash tests rely on both).
+// The counts, repeats and free space are relied on, and so checked, by the profile and safe-file tests.
+TEST_F(FsTest, FaultInjectionFailsOrKillsAtTheNthCall) {
+  writeHostFile(root_.host("v"), "v");
+  fault::failNth(fault::Op::Rename, 1, ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(fails(MoveFileW(L"v", L"w")), ERROR_SHARING_VIOLATION);
+  EXPECT_TRUE(hostFileExists(root_.host("v")));
   const int status = test::childStatus([] {
     fault::killAtNth(fault::Op::Rename, 2);
     MoveFileW(L"v", L"b");
@@ -196,8 +153,7 @@ TEST_F(FsTest, FaultInjectionFailsOrKillsAtTheNthCallAndFixesFreeSpace) {
   });
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGKILL);
-  EXPECT_TRUE(hostFileExists(root_.host("b")));
-  EXPECT_FALSE(hostFileExists(root_.host("c")));
+  EXPECT_TRUE(hostFileExists(root_.host("b")) && !hostFileExists(root_.host("c")));
 }
 
 }  // namespace

@@ -22,16 +22,12 @@ TEST_F(MemoryTest, FiguresComeFromMeminfoAndSaturate) {
   EXPECT_EQ(st.dwLength, 32u);
   EXPECT_EQ(st.dwTotalPhys, total > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(total));
   EXPECT_TRUE(st.dwAvailPhys > 0 && st.dwAvailPhys <= st.dwTotalPhys && st.dwMemoryLoad <= 100u);
-  const std::pair<uint64_t, DWORD> fixed[] = {{5ull << 30, 0xFFFFFFFFu}, {0x300000 - 1, 0x2FFFFFu}};
-  for (auto [avail, shown] : fixed) {
+  for (auto [avail, shown] : {std::pair{5ull << 30, 0xFFFFFFFFu}, {0x300000ull - 1, 0x2FFFFFu}}) {
     setFixedAvailPhys(avail);
     GlobalMemoryStatus(&st);
     EXPECT_EQ(st.dwAvailPhys, shown);
   }
   setFixedAvailPhys(std::nullopt);
-  GlobalMemoryStatus(&st);
-  EXPECT_NE(st.dwAvailPhys, 0x2FFFFFu);
-  EXPECT_LE(st.dwAvailPhys, st.dwTotalPhys);
 }
 
 }  // namespace

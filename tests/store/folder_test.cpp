@@ -12,7 +12,7 @@ namespace {
 
 using namespace test;
 using FolderTest = StoreTest;
-constexpr unsigned kUnread = OxMessageInterface::ATTR_UNREAD, kPartial = OxMessageInterface::ATTR_PARTIAL;
+using I = OxMessageInterface;
 
 struct Recorder : OxFolderInterface::Notify {
   void FolderChanged(unsigned long id) override { folders.push_back(id); }
@@ -20,7 +20,7 @@ struct Recorder : OxFolderInterface::Notify {
   Ids folders, messages;
 };
 
-TEST_F(FolderTest, TreeVirtualFoldersAndNames) {
+TEST_F(FolderTest, TreeVirtualFoldersNamesAndTheFolderLimit) {
   Ids children;
   ASSERT_TRUE(root_folder_->GetFolderIds(&children));
   EXPECT_EQ(children, (Ids{1, 2, 3, 4, 0x10001, 0x10002}));
@@ -40,13 +40,24 @@ TEST_F(FolderTest, TreeVirtualFoldersAndNames) {
   EXPECT_TRUE(root_folder_->FlushMessageHeader());
   attr.name = L"x";
   EXPECT_TRUE(failsWith(root_folder_->WriteFolderAttributes(9, attr), OXMDL_ERR_STG_NOT_CHILD));
+  // Twenty user folders at most; identifiers whose files are still there are passed over.
+  inbox.reset();
+  unsigned long id = 0;
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(root_folder_->CreateFolder(L"f" + std::to_wstring(i), &id));
+  EXPECT_EQ(id, 24u);
+  EXPECT_TRUE(failsWith(root_folder_->CreateFolder(L"one more", &id), OXMDL_ERR_STG_FOLDER_LIMIT));
+  EXPECT_TRUE(filesAre({{"S/TREE/Status.txt", "0019\t19"}, {"S/TREE/19", kAbsent}}));
+  ASSERT_TRUE(root_folder_->RemoveFolder(24) && root_folder_->RemoveFolder(22));
+  rewrite("S/TREE/Status.txt", "0015\t17");
+  ASSERT_TRUE(root_folder_->CreateFolder(L"again", &id));
+  EXPECT_EQ(id, 0x16u) << "0x15 still has its files";
+  EXPECT_EQ(file("S/TREE/Status.txt"), "0017\t18");
 }
 
 TEST_F(FolderTest, CreateRemoveAndMoveFoldersWithNotifications) {
   Recorder rootSeen, inboxSeen;
-  ASSERT_TRUE(root_folder_->RegisterNotify(&rootSeen));
   FolderPtr inbox = tray(0);
-  ASSERT_TRUE(inbox->RegisterNotify(&inboxSeen));
+  ASSERT_TRUE(root_folder_->RegisterNotify(&rootSeen) && inbox->RegisterNotify(&inboxSeen));
   unsigned long sub = 0, bad = 0;
   // The free-space reserve, both sides: nothing is made without it.
   fault::setFreeSpace(511999);
@@ -55,8 +66,7 @@ TEST_F(FolderTest, CreateRemoveAndMoveFoldersWithNotifications) {
   fault::setFreeSpace(512000);
   ASSERT_TRUE(inbox->CreateFolder(L"Sub", &sub));
   fault::setFreeSpace(std::nullopt);
-  EXPECT_EQ(sub, 5u);
-  EXPECT_EQ(inboxSeen.folders, Ids{5});
+  EXPECT_EQ(std::pair(sub, inboxSeen.folders), std::pair(5ul, Ids{5}));
   EXPECT_TRUE(failsWith(inbox->CreateFolder(L"x", nullptr), OXMDL_ERR_STG_INVALID_ARG));
   EXPECT_TRUE(failsWith(inbox->CreateFolder(std::wstring(L"a\0b", 3), &bad), OXMDL_ERR_STG_FILE_FMTILLGL_FLD));
   {
@@ -71,8 +81,7 @@ TEST_F(FolderTest, CreateRemoveAndMoveFoldersWithNotifications) {
   }
   EXPECT_TRUE(failsWith(inbox->MoveFolder(sub, nullptr), OXMDL_ERR_STG_INVALID_ARG));
   ASSERT_TRUE(inbox->MoveFolder(sub, root_folder_.get()));
-  EXPECT_EQ(inboxSeen.folders, (Ids{5, 5}));
-  EXPECT_EQ(rootSeen.folders, Ids{5});
+  EXPECT_EQ(std::pair(inboxSeen.folders, rootSeen.folders), std::pair(Ids{5, 5}, Ids{5}));
   EXPECT_EQ(file("S/TREE/01/00.fld"), "");
   const unsigned long id = addMessage(FolderPtr(root_folder_->OpenFolder(sub)).get(), "x");
   EXPECT_TRUE(failsWith(inbox->RemoveFolder(sub), OXMDL_ERR_STG_NOT_CHILD));
@@ -86,78 +95,44 @@ TEST_F(FolderTest, CreateRemoveAndMoveFoldersWithNotifications) {
   EXPECT_TRUE(inbox->UnregisterNotify(&inboxSeen));
 }
 
-TEST_F(FolderTest, TwentyUserFoldersAtMostAndUsedIdentifiersPassedOver) {
-  unsigned long id = 0;
-  for (int i = 0; i < 20; ++i) ASSERT_TRUE(root_folder_->CreateFolder(L"f" + std::to_wstring(i), &id));
-  EXPECT_EQ(id, 24u);
-  EXPECT_TRUE(failsWith(root_folder_->CreateFolder(L"one more", &id), OXMDL_ERR_STG_FOLDER_LIMIT));
-  EXPECT_TRUE(filesAre({{"S/TREE/Status.txt", "0019\t19"}, {"S/TREE/19", kAbsent}}));
-  ASSERT_TRUE(root_folder_->RemoveFolder(24));
-  ASSERT_TRUE(root_folder_->RemoveFolder(22));
-  rewrite("S/TREE/Status.txt", "0015\t17");
-  ASSERT_TRUE(root_folder_->CreateFolder(L"again", &id));
-  EXPECT_EQ(id, 0x16u) << "0x15 still has its files";
-  EXPECT_EQ(file("S/TREE/Status.txt"), "0017\t18");
-}
-
 TEST_F(FolderTest, MessageNotificationsReachTheVirtualFolders) {
   FolderPtr inbox = tray(0), unread(root_folder_->OpenFolder(0x10002)), partial(root_folder_->OpenFolder(0x10001));
   Recorder inboxSeen, unreadSeen, partialSeen, second;
+  auto seen = [&] { return std::vector{inboxSeen.messages, unreadSeen.messages, partialSeen.messages}; };
   ASSERT_TRUE(inbox->RegisterNotify(&inboxSeen));
   EXPECT_TRUE(failsWith(inbox->RegisterNotify(&unreadSeen), OXMDL_ERR_STG_NOTIFY_BUSY));
   EXPECT_TRUE(failsWith(inbox->UnregisterNotify(&unreadSeen), OXMDL_ERR_STG_NOTIFY_UNKNOWN));
   EXPECT_TRUE(failsWith(inbox->RegisterNotify(nullptr), OXMDL_ERR_STG_INVALID_ARG));
-  ASSERT_TRUE(unread->RegisterNotify(&unreadSeen));
-  ASSERT_TRUE(partial->RegisterNotify(&partialSeen));
   FolderPtr inbox2 = tray(0);
+  ASSERT_TRUE(unread->RegisterNotify(&unreadSeen) && partial->RegisterNotify(&partialSeen));
   ASSERT_TRUE(inbox2->RegisterNotify(&second));
   const unsigned long a = addMessage(inbox.get(), "a"), b = addMessage(inbox.get(), "b");
   EXPECT_EQ(second.messages, (Ids{a, b}));
-  {
-    MessagePtr m(storage_->OpenMessage(b));
-    ASSERT_TRUE(m->SetAttributes(Attr{.mask = kUnread, .flags = {1}}));
-    ASSERT_TRUE(m->SetAttributes(Attr{.mask = kUnread, .flags = {1}}));
-    ASSERT_TRUE(m->SetAttributes(Attr{.mask = kUnread | kPartial, .flags = {1, 0, 1}}));
-  }
-  EXPECT_EQ(inboxSeen.messages, (Ids{a, b, b, b}));
-  EXPECT_EQ(unreadSeen.messages, Ids{b});
-  EXPECT_EQ(partialSeen.messages, Ids{b});
+  setAttr(b, Attr{.mask = I::ATTR_UNREAD, .flags = {1}});
+  setAttr(b, Attr{.mask = I::ATTR_UNREAD, .flags = {1}});
+  setAttr(b, Attr{.mask = I::ATTR_UNREAD | I::ATTR_PARTIAL, .flags = {1, 0, 1}});
+  EXPECT_EQ(seen(), (std::vector<Ids>{{a, b, b, b}, {b}, {b}}));
   EXPECT_EQ(ids(unread.get()), Ids{b});
   // Removal through a virtual folder tells the owner and the virtual folders; through the owner, no one.
   inbox2.reset();
   ASSERT_TRUE(unread->RemoveMessage(b));
-  EXPECT_EQ(inboxSeen.messages, (Ids{a, b, b, b, b}));
-  EXPECT_EQ(unreadSeen.messages, (Ids{b, b}));
-  EXPECT_EQ(partialSeen.messages, (Ids{b, b}));
+  EXPECT_EQ(seen(), (std::vector<Ids>{{a, b, b, b, b}, {b, b}, {b, b}}));
   ASSERT_TRUE(inbox->RemoveMessage(a));
   EXPECT_EQ(inboxSeen.messages.size(), 5u);
   EXPECT_TRUE(failsWith(unread->RemoveMessage(a), OXMDL_ERR_STG_ENTRY_FREE));
   unsigned long id = 0;
   EXPECT_TRUE(failsWith(unread->CreateMessage(&id), OXMDL_ERR_STG_NO_FOLDER)) << "no messages of its own";
-
-  // A message made with its attributes is what CreateMessage and SetAttributes make (files and
-  // notifications), with each file written once.
-  using I = OxMessageInterface;
+  // A message made with its attributes: its files and notifications as SetAttributes leaves them.
   const Attr attrs{.mask = I::ATTR_FILE_MASK | I::ATTR_HEADER_MASK, .flags = {1, 1, 1, 0},
                    .numericAttribute = 1, .time = {2024, 5, 1, 6, 7, 8, 9, 0}, .text = "uid-7",
                    .fromAddress = L"from@example.jp", .subject = L"s", .date = {2024, 5, 1, 6, 7, 8, 9, 0}};
-  unsigned long made = 0, byTwoCalls = 0;
-  ASSERT_TRUE(MessageMaker::create(*inbox, 10, attrs, &made));
-  EXPECT_EQ(inboxSeen.messages, (Ids{a, b, b, b, b, made, made}));
-  EXPECT_EQ(unreadSeen.messages, (Ids{b, b, made}));
-  EXPECT_EQ(partialSeen.messages, (Ids{b, b, made}));
-  ASSERT_TRUE(inbox->CreateMessage(&byTwoCalls));
-  ASSERT_TRUE(MessagePtr(storage_->OpenMessage(byTwoCalls))->SetAttributes(attrs));
-  EXPECT_EQ(file("S/TREE/01/00.msg"), "0002\t1\t1\r\n0003\t1\t1\r\n");
-  EXPECT_EQ(file("S/DATA/02/00.eml"), file("S/DATA/03/00.eml"));
+  ASSERT_TRUE(MessageMaker::create(*inbox, 10, attrs, &id));
+  EXPECT_EQ(seen(), (std::vector<Ids>{{a, b, b, b, b, id, id}, {b, b, id}, {b, b, id}}));
+  EXPECT_EQ(file("S/TREE/01/00.msg"), "0002\t1\t1\r\n");
   EXPECT_EQ(file("S/DATA/02/00.eml").substr(16, 26), std::string("\x01\x01\x01\0\xE8\x07\x05\0\x01\0\x06\0\x07\0\x08\0\x09\0\0\0uid-7\0", 26));
-  Attr got[2];
-  for (int i : {0, 1}) {
-    got[i].mask = I::ATTR_HEADER_MASK | I::ATTR_NUMERIC;
-    ASSERT_TRUE(MessagePtr(storage_->OpenMessage(i ? byTwoCalls : made))->GetAttributes(&got[i]));
-  }
-  EXPECT_EQ(describe(got[0]), "to  from from@example.jp name  subject s date 2024-05-06 07:08:09.000 w1 numeric 1");
-  EXPECT_EQ(describe(got[0]), describe(got[1]));
+  Attr got{.mask = I::ATTR_HEADER_MASK | I::ATTR_NUMERIC};
+  ASSERT_TRUE(MessagePtr(storage_->OpenMessage(id))->GetAttributes(&got));
+  EXPECT_EQ(describe(got), "to  from from@example.jp name  subject s date 2024-05-06 07:08:09.000 w1 numeric 1");
 }
 
 TEST_F(FolderTest, RemoveAndMoveCheckEveryIdentifierFirst) {
@@ -175,7 +150,7 @@ TEST_F(FolderTest, RemoveAndMoveCheckEveryIdentifierFirst) {
   EXPECT_TRUE(failsWith(storage_->MoveMessage(b, 0x10002), OXMDL_ERR_STG_NO_FOLDER));
   ASSERT_TRUE(storage_->MoveMessage(b, trays_[2]));
   EXPECT_EQ(file("S/DATA/Entry.dat").substr(b * 4, 4), std::string("\x03\x00\x00\x00", 4));
-  Attr attr{.mask = OxMessageInterface::ATTR_SUBJECT};
+  Attr attr{.mask = I::ATTR_SUBJECT};
   ASSERT_TRUE(MessagePtr(sent->OpenMessage(b))->GetAttributes(&attr));
   EXPECT_EQ(attr.subject, L"second");
   EXPECT_EQ(file("S/TREE/01/00.fdb").size(), 4000u + 1180u) << "the source cache is compacted";
@@ -184,7 +159,16 @@ TEST_F(FolderTest, RemoveAndMoveCheckEveryIdentifierFirst) {
   EXPECT_TRUE(filesAre({{"S/DATA/Status.txt", "0003\t2"}, {"S/TREE/01/00.fdb", std::string(4000, '\xFF')}}));
 }
 
-TEST_F(FolderTest, AThousandHeaderRecordsAndRoomForASizedCreation) {
+TEST_F(FolderTest, SizedCreationNeedsRoomAndAThousandHeaderRecordsAtMost) {
+  // Room in 8 KB blocks for the cache (3 * 1180 + 5180) and the message (10000 + 256): 4, plus 0x83000.
+  FolderPtr inbox = tray(0);
+  unsigned long id = 0;
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(inbox->CreateMessage(&id));
+  fault::setFreeSpace(4 * 8192 + 0x83000);
+  EXPECT_TRUE(failsWith(inbox->CreateMessage(&id, 10000), OXMDL_ERR_STG_DISK_FULL));
+  fault::setFreeSpace(4 * 8192 + 0x83001);
+  EXPECT_TRUE(inbox->CreateMessage(&id, 10000));
+  fault::setFreeSpace(std::nullopt);
   // 999 messages, 1000 records (one deleted): a plain creation fails, taking its list line back.
   std::string msg, table;
   char line[16];
@@ -193,34 +177,23 @@ TEST_F(FolderTest, AThousandHeaderRecordsAndRoomForASizedCreation) {
     const uint32_t slot = i == 500 ? 0x8000FFFFu : 100 + i;
     table.append(reinterpret_cast<const char*>(&slot), 4);
   }
+  inbox.reset();
   closeAll();
   put("S/TREE/01/00.msg", msg);
   rewrite("S/TREE/01/00.fdb", table + std::string(1000 * 1180, '\0'));
-  FolderPtr inbox = tray(0);
+  inbox = tray(0);
   EXPECT_EQ(inbox->GetRemainMessageCount(), 1u);
-  unsigned long id = 0;
   EXPECT_TRUE(failsWith(inbox->CreateMessage(&id), OXMDL_ERR_STG_HEADER_FULL));
   EXPECT_EQ(ids(inbox.get()).size(), 999u);
-  EXPECT_TRUE(has("S/DATA/00/00.eml"));
+  EXPECT_TRUE(has("S/DATA/04/00.eml"));
   // The sized creation compacts first (room for 999 records and 100 bytes: 146 blocks) and succeeds.
   fault::setFreeSpace(146 * 8192 + 0x83000);
   EXPECT_TRUE(failsWith(inbox->CreateMessage(&id, 100), OXMDL_ERR_STG_DISK_FULL));
   fault::setFreeSpace(146 * 8192 + 0x83001);
   ASSERT_TRUE(inbox->CreateMessage(&id, 100));
-  EXPECT_EQ(id, 1u);
+  EXPECT_EQ(id, 5u);
   EXPECT_EQ(file("S/TREE/01/00.fdb").size(), 4000u + 1000u * 1180u);
   EXPECT_TRUE(failsWith(inbox->CreateMessage(&id), OXMDL_ERR_STG_FOLDER_FULL));
-}
-
-TEST_F(FolderTest, SizedCreationNeedsRoomForCacheAndMessage) {
-  // 8 KB blocks for the cache (3 * 1180 + 5180) and the message (10000 + 256): 4, plus 0x83000.
-  FolderPtr inbox = tray(0);
-  unsigned long id = 0;
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(inbox->CreateMessage(&id));
-  fault::setFreeSpace(4 * 8192 + 0x83000);
-  EXPECT_TRUE(failsWith(inbox->CreateMessage(&id, 10000), OXMDL_ERR_STG_DISK_FULL));
-  fault::setFreeSpace(4 * 8192 + 0x83001);
-  EXPECT_TRUE(inbox->CreateMessage(&id, 10000));
 }
 
 TEST_F(FolderTest, LoadMessageHeaderCasesAndDates) {
@@ -231,8 +204,7 @@ TEST_F(FolderTest, LoadMessageHeaderCasesAndDates) {
   ASSERT_TRUE(storage_->RestoreFolderMessageHeader(trays_[0]));
   std::vector<FolderMsgHeader> buf(4);
   ASSERT_TRUE(inbox->LoadMessageHeader(buf.data(), 3));
-  EXPECT_EQ(buf[2].messageId, made[2]);
-  EXPECT_EQ(fieldText(buf[2].subject, 31), L"s2");
+  EXPECT_EQ(std::pair(Ids{buf[2].messageId}, fieldText(buf[2].subject, 31)), std::pair(Ids{made[2]}, std::wstring(L"s2")));
   // X-Date 2024-05-06 07:08:09 local (+9:00) is stored as 22:08:09 on the 5th and loaded back.
   EXPECT_EQ(when(buf[0].date).substr(0, 19), "2024-05-06 07:08:09");
   EXPECT_EQ(file("S/TREE/01/00.fdb").substr(4000 + 1160 + 6, 4), std::string("\x05\x00\x16\x00", 4));
@@ -242,12 +214,12 @@ TEST_F(FolderTest, LoadMessageHeaderCasesAndDates) {
   ASSERT_TRUE(inbox->LoadMessageHeader(buf.data(), 2));
   EXPECT_EQ((Ids{buf[0].messageId, buf[1].messageId, buf[2].messageId}), (Ids{made[0], made[1], 0}));
   inbox.reset();
+  // An impossible date in a record loads as no date; a cache of a broken size is refused.
   std::string fdb = file("S/TREE/01/00.fdb");
   std::memcpy(&fdb[4000 + 1180 + 1160], "\xE8\x07\x0D\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x05\x00", 16);
   rewrite("S/TREE/01/00.fdb", fdb);
   ASSERT_TRUE(tray(0)->LoadMessageHeader(buf.data(), 3));
-  EXPECT_EQ(when(buf[1].date), "0000-00-00 00:00:00.005 w0");
-  EXPECT_EQ(buf[0].date.wYear, 2024) << "only the impossible date";
+  EXPECT_EQ(when(buf[1].date) + " " + when(buf[0].date).substr(0, 4), "0000-00-00 00:00:00.005 w0 2024");
   rewrite("S/TREE/01/00.fdb", fdb + "junk");
   EXPECT_TRUE(failsWith(tray(0)->LoadMessageHeader(buf.data(), 3), OXMDL_ERR_STG_HEADER_COUNT));
 }

@@ -92,48 +92,42 @@ TEST(StoreFormats, StatusTextParsesLikeTheDevice) {
 }
 
 TEST(StoreFormats, ChildAndMessageListsParseAndRefuse) {
-  std::vector<ChildEntry> children;
-  EXPECT_EQ(parseChildList("0001\tInbox\r\n0002\t\x8E\xF3\r\n", &children), OXMDL_ERR_NONE);
-  ASSERT_EQ(children.size(), 2u);
-  EXPECT_EQ(children[1].id, 2u);
-  EXPECT_EQ(children[1].name, L"\u53D7");
-  // Lines whose fifth byte is not a TAB add nothing.
-  EXPECT_EQ(parseChildList("junk\r\n\r\n0003\tx\r\n", &children), OXMDL_ERR_NONE);
-  ASSERT_EQ(children.size(), 1u);
+  // Lines whose fifth byte is not a TAB add nothing; a second parse replaces the first's entries.
+  std::vector<ChildEntry> c;
+  EXPECT_EQ(parseChildList("0001\tInbox\r\n0002\t\x8E\xF3\r\n", &c), OXMDL_ERR_NONE);
+  ASSERT_EQ(c.size(), 2u);
+  EXPECT_EQ(std::pair(c[1].id, c[1].name), std::pair(2ul, std::wstring(L"\u53D7")));
+  EXPECT_EQ(parseChildList("junk\r\n\r\n0003\tx\r\n", &c), OXMDL_ERR_NONE);
+  EXPECT_EQ(c.size(), 1u);
   // Bad hex, a bare LF, cut before CR LF, a line over the 260-byte limit, a NUL.
   for (const std::string& bad : {std::string("00G1\tx\r\n"), std::string("0001\tx\n"), std::string("0001\tx"),
                                  "0001\t" + std::string(300, 'n') + "\r\n", std::string("0001\ta\0b\r\n", 10)}) {
-    EXPECT_EQ(parseChildList(bad, &children), OXMDL_ERR_STG_FILE_FMTILLGL_FLD) << bad;
+    EXPECT_EQ(parseChildList(bad, &c), OXMDL_ERR_STG_FILE_FMTILLGL_FLD) << bad;
   }
   std::string text;
   EXPECT_EQ(formatChildList({{1, L"a\r\nb"}}, &text), OXMDL_ERR_STG_FILE_FMTILLGL_FLD);
   EXPECT_EQ(formatChildList({{1, std::wstring(253, L'x')}}, &text), OXMDL_ERR_STG_FILE_FMTILLGL_FLD);
   EXPECT_EQ(formatChildList({{1, std::wstring(126, L'\u3042')}}, &text), OXMDL_ERR_NONE) << "252 bytes fit";
-
+  // A flag other than 1 reads as 0; a missing field or bad hex is refused.
   std::vector<MessageLine> lines;
   EXPECT_EQ(parseMessageList("0A05\t1\t0\r\n0003\t2\t1\r\n\r\n0004\t-1\t0", &lines), OXMDL_ERR_NONE);
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_TRUE(lines[0].unread);
-  EXPECT_FALSE(lines[1].unread) << "a flag other than 1 reads as 0";
-  EXPECT_TRUE(lines[1].partial);
-  EXPECT_EQ(lines[2].id, 4u);
-  EXPECT_EQ(parseMessageList("0001\t1\r\n", &lines), OXMDL_ERR_STG_FILE_FMTILLGL_MSG) << "a missing field";
+  EXPECT_EQ(formatMessageList(lines), "0A05\t1\t0\r\n0003\t0\t1\r\n0004\t0\t0\r\n");
+  EXPECT_EQ(parseMessageList("0001\t1\r\n", &lines), OXMDL_ERR_STG_FILE_FMTILLGL_MSG);
   EXPECT_EQ(parseMessageList("zz\t1\t1\r\n", &lines), OXMDL_ERR_STG_FILE_FMTILLGL_MSG);
 }
 
 TEST(StoreFormats, EntryListStepsAndDateCheck) {
   std::vector<uint32_t> words(kEntryWords, kEntryFree);
   EXPECT_EQ(parseEntryList("0A\t0003\r\nFF\t0010\r\n", 0x05, words.data()), OXMDL_ERR_NONE);
-  EXPECT_EQ(words[0x0A05], 3u);
-  EXPECT_EQ(words[0xFF05], 0x10u);
-  EXPECT_EQ(parseEntryList("0A\t0003\r\n0B", 0x05, words.data()), OXMDL_ERR_STG_FILE_FMTILLGL_ENTRY)
-      << "a last step without its second field";
+  EXPECT_EQ(std::pair(words[0x0A05], words[0xFF05]), std::pair(3u, 0x10u));
+  // A last step without its second field; bad hex.
+  EXPECT_EQ(parseEntryList("0A\t0003\r\n0B", 0x05, words.data()), OXMDL_ERR_STG_FILE_FMTILLGL_ENTRY);
   EXPECT_EQ(parseEntryList("xx\t0003\r\n", 0x05, words.data()), OXMDL_ERR_STG_FILE_FMTILLGL_ENTRY);
 
+  // The last date in range stays; each field just past its range zeroes the date, the milliseconds stay.
   SYSTEMTIME ok{2099, 12, 6, 31, 24, 60, 60, 7};
   checkRecordDate(&ok);
   EXPECT_EQ(ok.wYear, 2099);
-  // Each field just past its range zeroes the date; the milliseconds stay.
   for (SYSTEMTIME bad : {SYSTEMTIME{1900, 1, 0, 1, 0, 0, 0, 7}, SYSTEMTIME{2000, 13, 0, 1, 0, 0, 0, 7},
                          SYSTEMTIME{2000, 1, 7, 1, 0, 0, 0, 7}, SYSTEMTIME{2000, 1, 0, 0, 0, 0, 0, 7},
                          SYSTEMTIME{2000, 1, 0, 1, 25, 0, 0, 7}, SYSTEMTIME{2000, 1, 0, 1, 0, 61, 0, 7}}) {

@@ -1,8 +1,8 @@
 // Messages: text, read position, attributes by version, upgrades, and the codec hook.
 #include <cstring>
 
+#include "codec/email.h"
 #include "platform/clock.h"
-#include "platform/debug.h"
 #include "store/folder.h"
 #include "tests/store/store_fixture.h"
 
@@ -55,21 +55,15 @@ TEST_F(MessageTest, WriteReadAndTheReadPosition) {
   EXPECT_EQ(text, "Subject: x\r\n\r\nbody") << "the second read appends nothing";
   ASSERT_TRUE(MessagePtr(storage_->OpenMessage(id_))->Read(&(text = "")));
   EXPECT_EQ(text, "");
-
-  // A file cut shorter than the header is format-illegal; a missing one fails its pre-open check, logged.
+  // A file cut shorter than the header is format-illegal; a missing one fails its pre-open check.
   ASSERT_TRUE(m_->SeekToHead());
   put(kEml, before.substr(0, 100));
-  debugCaptureStart();
   EXPECT_TRUE(failsWith(m_->Read(&text), OXMDL_ERR_STG_FILE_FMTILLGL_EML));
   remove(kEml);
   EXPECT_TRUE(failsWith(m_->Read(&text), OXMDL_ERR_STG_NOFILE_EML));
-  EXPECT_NE(debugCaptured().find(L"----OxMessage::Read() Error OXGU_PreOpenFile() ret is [200470d]\r\n"),
-            std::wstring::npos);
-  debugCaptureStop();
   put(kEml, "junk");
   ASSERT_TRUE(m_->Write("new"));
-  EXPECT_EQ(file(kEml).substr(0, 16), std::string("OXMAILEMLFMT\x02\x10\0\0", 16));
-  EXPECT_EQ(file(kEml).substr(256), "new");
+  EXPECT_EQ(file(kEml), std::string("OXMAILEMLFMT\x02\x10\0\0", 16) + file(kEml).substr(16, 240) + "new");
 }
 
 TEST_F(MessageTest, AttributesByVersion) {
@@ -144,20 +138,14 @@ TEST_F(MessageTest, TimeConversionsAndTheCodecHooks) {
   const SYSTEMTIME round = I::SystemTimeToLocalTime(utc);
   EXPECT_EQ(std::memcmp(&round, &local, sizeof local), 0);
   EXPECT_EQ(I::SystemTimeToLocalTime(SYSTEMTIME{}).wYear, 0) << "no date stays no date";
-  FakeCodec::FakeMail mail{mailText("S"), true};
+  // Without a codec nothing that needs one is done (its happy paths: tests/accounts).
+  Email mail;
   EXPECT_TRUE(failsWith(m_->Write(static_cast<Email*>(nullptr)), OXMDL_ERR_STG_INVALID_ARG));
   registerMessageCodec(nullptr);
-  EXPECT_TRUE(failsWith(m_->Write(reinterpret_cast<Email*>(&mail)), OXMDL_ERR_MEM_SHORTAGE));
+  EXPECT_TRUE(failsWith(m_->Write(&mail), OXMDL_ERR_MEM_SHORTAGE));
   EXPECT_TRUE(failsWith(storage_->RecoverMessageEntryAll(), OXMDL_ERR_MEM_SHORTAGE));
   EXPECT_EQ(file("S/TREE/01/00.msg"), "0000\t0\t0\r\n") << "nothing rewritten without the codec";
-  registerMessageCodec(&codec_);
-  ASSERT_TRUE(m_->Write(reinterpret_cast<Email*>(&mail)));
-  Attr a{.mask = 0x1FFF};
-  ASSERT_TRUE(m_->GetAttributes(&a));
-  EXPECT_EQ(describe(a), "unread 0 attachment 1 partial 0 keep 0 time 2024-05-05 22:08:09.000 w0 text 'encoded' "
-                         "to rcpt@example.jp from sender@example.jp name Sender subject S "
-                         "date 2024-05-05 22:08:09.000 w0 numeric 3 byte 0");
-  EXPECT_EQ(text(id_), mail.text);
+  registerMessageCodec(&storeCodec());
   m_.reset();
   Ids all{id_}, failed;
   EXPECT_TRUE(failsWith(inbox_->RemoveAttachments(all, nullptr), OXMDL_ERR_STG_INVALID_ARG));

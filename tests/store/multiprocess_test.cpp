@@ -1,8 +1,5 @@
 // Two processes adding messages to the same folders at once lose nothing; a process that lists
 // and reads while another imports never fails.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <set>
 
 #include "store/folder.h"
@@ -20,12 +17,8 @@ TEST_F(MultiProcessTest, TwoWritersLoseNothing) {
   FolderPtr inbox = tray(0);
   const unsigned long before = addMessage(inbox.get(), mailText("parent"));
   constexpr int kEach = 120;
-  pid_t pids[2];
-  for (int child = 0; child < 2; ++child) {
-    pids[child] = fork();
-    ASSERT_GE(pids[child], 0);
-    if (pids[child] != 0) continue;
-    // Every fourth message goes to a tray of the child's own.
+  // Every fourth message goes to a tray of the child's own.
+  auto writer = [&](int child) -> int {
     StoragePtr s(openStorageInterface(L"S"));
     FolderPtr f(s ? s->OpenFolder(1) : nullptr), other(s ? s->OpenFolder(child == 0 ? 2 : 3) : nullptr);
     if (!f || !other) _exit(2);
@@ -36,12 +29,9 @@ TEST_F(MultiProcessTest, TwoWritersLoseNothing) {
       if (!m || !m->Write(mailText("child" + std::to_string(child) + " " + std::to_string(i)))) _exit(4);
     }
     _exit(0);
-  }
-  for (pid_t pid : pids) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer failed";
-  }
+  };
+  const pid_t pids[] = {spawn([&] { return writer(0); }), spawn([&] { return writer(1); })};
+  for (pid_t pid : pids) EXPECT_EQ(waitFor(pid), 0) << "a writer failed";
   const Ids listed = ids(inbox.get());
   EXPECT_EQ(listed.size(), 1u + 2u * (kEach - kEach / 4));
   EXPECT_EQ(listed.front(), before);
@@ -81,15 +71,13 @@ TEST_F(MultiProcessTest, AReaderIsNeverDisturbedByAnImportInAnotherProcess) {
   constexpr int kMessages = 500;
   put("one.eml", mailText("imported", "text\r\n"));
   const unsigned long inboxId = trays_[0];
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
+  const pid_t pid = spawn([&]() -> int {
     StoragePtr s(openStorageInterface(L"S"));
     FolderPtr f(s ? s->OpenFolder(inboxId) : nullptr);
     OxMessageImporter importer;
     _exit(f && importer.SetSource(std::vector<std::wstring>(kMessages, L"one.eml")) &&
                   importer.SetDestination(f.get()) && importer.Fire(nullptr) ? 0 : 3);
-  }
+  });
   int failures = 0, reads = 0, status = 0;
   std::string first;
   size_t seen = 0;

@@ -3,8 +3,6 @@
 // the parent, which must find every message back with its flags; and the same with the Nth call
 // failing (disk full, or busy past every retry): a code, and a second recovery mends everything.
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <functional>
 
@@ -23,11 +21,16 @@ std::string hex(unsigned long v, int width) {
   std::snprintf(buf, sizeof buf, "%0*lX", width, v);
   return buf;
 }
+// "S/TREE/01/00.msg": the file of identifier `id` under `base`.
+std::string idFile(const char* base, unsigned long id, const char* ext) {
+  return std::string(base) + "/" + hex(id & 0xFF, 2) + "/" + hex(id >> 8, 2) + ext;
+}
 
-const fault::Op kOps[] = {fault::Op::Open,   fault::Op::Read,   fault::Op::Write, fault::Op::Flush,
-                          fault::Op::Rename, fault::Op::Delete, fault::Op::Map,   fault::Op::CreateDir,
-                          fault::Op::RemoveDir, fault::Op::Find};
-const char* const kOpNames[] = {"open", "read", "write", "flush", "rename", "delete", "map", "mkdir", "rmdir", "find"};
+const std::pair<fault::Op, const char*> kOps[] = {
+    {fault::Op::Open, "open"},     {fault::Op::Read, "read"},     {fault::Op::Write, "write"},
+    {fault::Op::Flush, "flush"},   {fault::Op::Rename, "rename"}, {fault::Op::Delete, "delete"},
+    {fault::Op::Map, "map"},       {fault::Op::CreateDir, "mkdir"}, {fault::Op::RemoveDir, "rmdir"},
+    {fault::Op::Find, "find"}};
 // At most this many kills or failures per operation: past it the calls are taken at a stride.
 constexpr long kMaxRounds = 100;
 
@@ -38,9 +41,6 @@ class RecoveryCrashTest : public StoreTest {
     bool unread, partial;
     std::string subject;
   };
-  std::string treeFile(unsigned long folder, const char* ext) {
-    return "S/TREE/" + hex(folder & 0xFF, 2) + "/" + hex(folder >> 8, 2) + "." + ext;
-  }
   static std::string body(const std::string& subject) { return mailText(subject, "text of " + subject + "\r\n"); }
 
   // Eight messages in four folders (one a sub-folder), some unread or partial, and a ninth
@@ -68,11 +68,9 @@ class RecoveryCrashTest : public StoreTest {
   // left only as the older per-directory entry lists.
   void damage() {
     restoreGood();
-    const Mail& doomed = mails_.back();
-    for (const std::string& lost : {treeFile(folders_[0], "msg"), treeFile(folders_[3], "msg"),
-                                    treeFile(folders_[1], "fdb"), treeFile(folders_[3], "fdb"),
-                                    "S/DATA/" + hex(doomed.id & 0xFF, 2) + "/" + hex(doomed.id >> 8, 2) + ".eml",
-                                    std::string("S/DATA/Entry.dat")}) {
+    for (const std::string& lost : {idFile("S/TREE", folders_[0], ".msg"), idFile("S/TREE", folders_[3], ".msg"),
+                                    idFile("S/TREE", folders_[1], ".fdb"), idFile("S/TREE", folders_[3], ".fdb"),
+                                    idFile("S/DATA", mails_.back().id, ".eml"), std::string("S/DATA/Entry.dat")}) {
       remove(lost);
     }
     std::map<unsigned long, std::string> lists;
@@ -82,7 +80,7 @@ class RecoveryCrashTest : public StoreTest {
 
   // The open (which rebuilds the entry index) and the recovery of every folder; the code, also
   // the one a recovery that returned true leaves when its walk of the tree was stopped.
-  unsigned openAndRecover() {
+  static unsigned openAndRecover() {
     StoragePtr s(openStorageInterface(L"S"));
     if (!s) return static_cast<unsigned>(GetOxMiddleError());
     SetOxMiddleError(OXMDL_ERR_NONE);
@@ -100,24 +98,24 @@ class RecoveryCrashTest : public StoreTest {
       const std::string where = what + " folder " + std::to_string(folder);
       FolderPtr f(storage_->OpenFolder(folder));
       ASSERT_TRUE(f) << where << std::hex << " " << GetOxMiddleError();
-      std::vector<const Mail*> want;
-      std::string list;
+      std::string list, records;
       unsigned long unread = 0;
       for (const Mail& m : kept) {
         if (m.folder != folder) continue;
-        want.push_back(&m);
         list += hex(m.id, 4) + "\t" + (m.unread ? "1" : "0") + "\t" + (m.partial ? "1" : "0") + "\r\n";
+        records += hex(m.id, 4) + " " + m.subject + ",";
         unread += m.unread;
       }
-      EXPECT_EQ(file(treeFile(folder, "msg")), list) << where;
+      EXPECT_EQ(file(idFile("S/TREE", folder, ".msg")), list) << where;
       EXPECT_EQ(f->GetUnreadCount(), unread) << where;
-      std::vector<FolderMsgHeader> headers(want.size());
+      std::vector<FolderMsgHeader> headers(std::ranges::count(list, '\n'));
       ASSERT_TRUE(f->LoadMessageHeader(headers.data(), headers.size())) << where;
-      for (size_t i = 0; i < want.size(); ++i) {
-        EXPECT_EQ(headers[i].messageId, want[i]->id) << where;
-        EXPECT_EQ(fieldText(headers[i].subject, 31), std::wstring(want[i]->subject.begin(), want[i]->subject.end()))
-            << where;
+      std::string got;
+      for (const FolderMsgHeader& h : headers) {
+        const std::wstring subject = fieldText(h.subject, 31);
+        got += hex(h.messageId, 4) + " " + std::string(subject.begin(), subject.end()) + ",";
       }
+      EXPECT_EQ(got, records) << where;
     }
     for (const Mail& m : kept) EXPECT_EQ(text(m.id), body(m.subject)) << what;
     EXPECT_EQ(storage_->OpenMessage(mails_.back().id), nullptr) << what;
@@ -133,7 +131,7 @@ class RecoveryCrashTest : public StoreTest {
     fault::reset();
     EXPECT_EQ(openAndRecover(), OXMDL_ERR_NONE) << std::hex << GetOxMiddleError();
     std::vector<long> calls;
-    for (fault::Op op : kOps) calls.push_back(fault::calls(op));
+    for (const auto& [op, name] : kOps) calls.push_back(fault::calls(op));
     fault::reset();
     return calls;
   }
@@ -143,12 +141,12 @@ class RecoveryCrashTest : public StoreTest {
     for (size_t o = 0; o < std::size(kOps); ++o) {
       const long step = std::max(1L, (total[o] + kMaxRounds - 1) / kMaxRounds);
       for (long n = 1;; n = std::min(n + step, total[o] + 1)) {
-        ASSERT_LE(n, total[o] + 1) << kOpNames[o] << ": the recovery never completes";
+        ASSERT_LE(n, total[o] + 1) << kOps[o].second << ": the recovery never completes";
         damage();
         if (HasFatalFailure() || !round(o, n) || HasFatalFailure()) break;
       }
       if (HasFatalFailure()) return;
-      std::printf("%s: %ld calls, taken at every %ld-th\n", kOpNames[o], total[o], step);
+      std::printf("%s: %ld calls, taken at every %ld-th\n", kOps[o].second, total[o], step);
     }
   }
 
@@ -167,16 +165,12 @@ TEST_F(RecoveryCrashTest, KilledAtTheNthStepOfRecoveryThenRecoveredAgain) {
   expectMended("undisturbed");
   int kills = 0;
   eachCall(total, [&](size_t o, long n) {
-    const pid_t pid = fork();
-    EXPECT_GE(pid, 0);
-    if (pid == 0) {
+    const int status = waitFor(spawn([&] {
       fault::reset();
-      fault::killAtNth(kOps[o], static_cast<int>(n));
-      _exit(openAndRecover() == OXMDL_ERR_NONE ? 0 : 1);
-    }
-    int status = 0;
-    EXPECT_EQ(waitpid(pid, &status, 0), pid);
-    const std::string what = std::string(kOpNames[o]) + " call " + std::to_string(n);
+      fault::killAtNth(kOps[o].first, static_cast<int>(n));
+      return openAndRecover() == OXMDL_ERR_NONE ? 0 : 1;
+    }));
+    const std::string what = std::string(kOps[o].second) + " call " + std::to_string(n);
     if (WIFEXITED(status)) {
       EXPECT_EQ(WEXITSTATUS(status), 0) << what << ": the recovery failed without a fault";
       EXPECT_GT(n, total[o]) << what << ": completed before its last call";
@@ -203,12 +197,12 @@ TEST_F(RecoveryCrashTest, FailedStepOfRecoveryGivesACodeAndAnotherRecoveryMends)
   // Disk full once; busy through all 100 retries.
   for (const auto& [error, times] : {std::pair<DWORD, int>{ERROR_DISK_FULL, 1}, {ERROR_SHARING_VIOLATION, 101}}) {
     eachCall(total, [&, error = error, times = times](size_t o, long n) {
-      const std::string what =
-          std::string(kOpNames[o]) + " error " + std::to_string(error) + " call " + std::to_string(n);
+      const auto [op, name] = kOps[o];
+      const std::string what = std::string(name) + " error " + std::to_string(error) + " call " + std::to_string(n);
       fault::reset();
-      fault::failNth(kOps[o], static_cast<int>(n), error, times);
+      fault::failNth(op, static_cast<int>(n), error, times);
       const unsigned code = openAndRecover();
-      const bool reached = fault::calls(kOps[o]) >= n;
+      const bool reached = fault::calls(op) >= n;
       fault::reset();
       EXPECT_EQ(reached, n <= total[o]) << what;
       if (!reached) {
@@ -221,7 +215,7 @@ TEST_F(RecoveryCrashTest, FailedStepOfRecoveryGivesACodeAndAnotherRecoveryMends)
         // A named code, or an unnamed outcome of a file's pre-open check derived from a named one.
         EXPECT_TRUE(GetOxMiddleErrorName(code) != nullptr || (code & 0xFFFFFF00u) == 0x02000000u)
             << what << std::hex << " code " << code;
-        if (error == ERROR_DISK_FULL && (kOps[o] == fault::Op::Write || kOps[o] == fault::Op::CreateDir)) {
+        if (error == ERROR_DISK_FULL && (op == fault::Op::Write || op == fault::Op::CreateDir)) {
           EXPECT_EQ(code, OXMDL_ERR_STG_DISK_FULL) << what;
         }
       } else {

@@ -8,11 +8,27 @@ namespace {
 using namespace test;
 using RecoveryTest = StoreTest;
 
-TEST_F(RecoveryTest, DeletedOrDamagedListsAndCachesAreRebuilt) {
-  const Ids a{addMessage(tray(0).get(), mailText("a1")), addMessage(tray(0).get(), mailText("a2"))};
-  addMessage(tray(2).get(), mailText("s1"));
-  setAttr(a[1], Attr{.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_PARTIAL, .flags = {1, 0, 1}});
-  // Lose the inbox's list, garble the sent tray's cache.
+TEST_F(RecoveryTest, UnusableMessageFilesLostListsAndGarbledCaches) {
+  Ids made;
+  for (int i = 0; i < 5; ++i) made.push_back(addMessage(tray(0).get(), mailText("m" + std::to_string(i))));
+  addMessage(tray(2).get(), mailText("s"));
+  setAttr(made[1], Attr{.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_PARTIAL, .flags = {1, 0, 1}});
+  // One folder's recovery: message files with bad magic, too short or missing go with their entries.
+  closeAll();
+  put("S/DATA/02/00.eml", "X" + file("S/DATA/02/00.eml").substr(1));
+  put("S/DATA/03/00.eml", "short");
+  remove("S/DATA/04/00.eml");
+  reopen();
+  ASSERT_TRUE(storage_->RecoverMessageEntry(trays_[0])) << std::hex << GetOxMiddleError();
+  EXPECT_EQ(ids(tray(0).get()), (Ids{made[0], made[1]}));
+  EXPECT_TRUE(filesAre({{"S/DATA/02", kAbsent}, {"S/DATA/03", kAbsent}, {"S/DATA/04", kAbsent},
+                        {"S/DATA/Status.txt", "0006\t3"}}));
+  EXPECT_EQ(file("S/DATA/Entry.dat").substr(8, 16), std::string(12, '\xFF') + std::string("\x03\0\0\0", 4));
+  EXPECT_EQ(storage_->OpenMessage(made[2]), nullptr);
+  EXPECT_TRUE(failsWith(storage_->RecoverMessageEntry(0x10000), OXMDL_ERR_STG_NO_FOLDER));
+  EXPECT_TRUE(failsWith(storage_->RecoverMessageEntry(40), OXMDL_ERR_STG_NOFILE_FLD));
+  EXPECT_FALSE(has("S/TREE/28/00.msg")) << "no files for a folder that is not there";
+  // The inbox loses its list, the sent tray's cache is garbled: the recovery of all folders.
   closeAll();
   remove("S/TREE/01/00.msg");
   rewrite("S/TREE/03/00.fdb", "short");
@@ -26,31 +42,11 @@ TEST_F(RecoveryTest, DeletedOrDamagedListsAndCachesAreRebuilt) {
   EXPECT_EQ(inbox->GetUnreadCount(), 1u);
 }
 
-TEST_F(RecoveryTest, UnusableMessageFilesGoWithTheirEntries) {
-  Ids made;
-  for (int i = 0; i < 4; ++i) made.push_back(addMessage(tray(0).get(), mailText("m" + std::to_string(i))));
-  // Bad magic, too short, missing; the first stays good.
-  closeAll();
-  put("S/DATA/01/00.eml", "X" + file("S/DATA/01/00.eml").substr(1));
-  put("S/DATA/02/00.eml", "short");
-  remove("S/DATA/03/00.eml");
-  reopen();
-  ASSERT_TRUE(storage_->RecoverMessageEntry(trays_[0])) << std::hex << GetOxMiddleError();
-  EXPECT_EQ(ids(tray(0).get()), Ids{made[0]});
-  EXPECT_TRUE(filesAre({{"S/DATA/01", kAbsent}, {"S/DATA/02", kAbsent}, {"S/DATA/03", kAbsent},
-                        {"S/DATA/Status.txt", "0004\t1"}}));
-  EXPECT_EQ(file("S/DATA/Entry.dat").substr(4, 12), std::string(12, '\xFF'));
-  EXPECT_EQ(storage_->OpenMessage(made[1]), nullptr);
-  EXPECT_TRUE(failsWith(storage_->RecoverMessageEntry(0x10000), OXMDL_ERR_STG_NO_FOLDER));
-  EXPECT_TRUE(failsWith(storage_->RecoverMessageEntry(40), OXMDL_ERR_STG_NOFILE_FLD));
-  EXPECT_FALSE(has("S/TREE/28/00.msg")) << "no files for a folder that is not there";
-}
-
 TEST_F(RecoveryTest, EntryIndexRebuiltFromOlderEntryLists) {
   closeAll();
   remove("S/DATA/Entry.dat");
-  ASSERT_EQ(::mkdir(root_.host("S/DATA/05").c_str(), 0777), 0);
-  ASSERT_EQ(::mkdir(root_.host("S/DATA/06").c_str(), 0777), 0);
+  std::filesystem::create_directories(root_.host("S/DATA/06"));
+  std::filesystem::create_directories(root_.host("S/DATA/05"));
   put("S/DATA/05/Entry.txt", "0A\t0003\r\n");
   put("S/DATA/05/0A.eml", std::string("OXMAILEMLFMT\x02\x10\0\0", 16) + std::string(240, '\0') + mailText("old"));
   put("S/DATA/Entry.dat_tmp", "stale");
@@ -63,6 +59,7 @@ TEST_F(RecoveryTest, EntryIndexRebuiltFromOlderEntryLists) {
                         {"S/DATA/Entry.dat_tmp", kAbsent},
                         {"S/DATA/Status.txt", "0000\t1"},
                         {"S/TREE/03/00.msg", "0A05\t0\t0\r\n"}}));
+  // A bad last step, a list over its cap, no room to build: a code, and nothing changed.
   closeAll();
   remove("S/DATA/Entry.dat");
   for (const std::string& list : {std::string("0A\t0003\r\nZZ"), std::string(70000, '0'), std::string()}) {
@@ -80,7 +77,6 @@ TEST_F(RecoveryTest, DamagedFilesGiveTheirCodesNeverACrash) {
   closeAll();
   const std::tuple<const char*, std::string, unsigned long, unsigned> cases[] = {
       {"S/TREE/00/00.fld", "0001\tno line end", 0, OXMDL_ERR_STG_FILE_FMTILLGL_FLD},
-      {"S/TREE/00/00.fld", std::string(2 << 20, 'x'), 0, OXMDL_ERR_STG_FILE_FMTILLGL_FLD},
       {"S/TREE/01/00.msg", "0001\tx\r\n", 1, OXMDL_ERR_STG_FILE_FMTILLGL_MSG},
       {"S/TREE/01/00.msg", std::string(2 << 20, '0'), 1, OXMDL_ERR_STG_FILE_FMTILLGL_MSG},
       {"S/TREE/01/00.fdb", std::string(3999, '\xFF'), 1, OXMDL_ERR_STG_FILE_FMTILLGL_FDB},
