@@ -12,28 +12,26 @@ namespace {
 using namespace test;
 
 TEST(TransferTest, Base64QuotedPrintableUuencode) {
+  const auto uu = [](std::string_view in) {
+    std::string out = "?";
+    return uuDecode(in, &out) ? out : "(no begin line)";
+  };
   const struct {
     std::string got, want;
     const char* why;
   } cases[] = {
-      {base64Decode("QUJ"), "AB", "a short last group"},
-      {base64Decode("Q"), "", "a single leftover character is ignored"},
-      {base64Decode("Q!U*J.D"), "ABC", "other characters are skipped"},
-      {base64Decode("QQ==QQ=="), std::string("A\x04\x10", 3), "padding is skipped, not an end"},
+      {base64Decode("Q!U*J"), "AB", "other characters are skipped; a short last group"},
+      {base64Decode("QQ==QQ==Q"), std::string("A\x04\x10", 3), "padding is skipped, not an end; a leftover character is not"},
       {qpDecode("a=3Db=\nc=00d=zze=\r\nf=\n\rg=4"), "a=bc00dzzefg=4", "soft breaks, =00, bad escapes, a cut escape"},
       {qpDecode("x=e9_y"), "x\xe9_y", "lower-case hex; no underscore rule in bodies"},
       {qDecode("a_b=3F=zz"), "a b?=zz", "underscore in headers"},
       {replacePercent("%41%4g%"), "A%4g%", "percent escapes"},
+      {uu("junk\nbegin 644 x\n#86)C\n,2&5L;&\\L('=O<FQD\n`\nend\n"), "abcHello, world", "uuencode"},
+      {uu("begin 644 x\n#86)C\n#8~~~\n#86)C\n"), "abc", "a character out of range ends the data"},
+      {uu("begin 644 x\n,2&5L\n"), "", "a line shorter than its count ends the data"},
+      {uu("no start line\n#86)C\n"), "(no begin line)", "no begin line"},
   };
   for (const auto& k : cases) EXPECT_EQ(k.got, k.want) << k.why;
-  std::string out;
-  EXPECT_TRUE(uuDecode("junk\nbegin 644 x\n#86)C\n,2&5L;&\\L('=O<FQD\n`\nend\n", &out));
-  EXPECT_EQ(out, "abcHello, world");
-  EXPECT_TRUE(uuDecode("begin 644 x\n#86)C\n#8~~~\n#86)C\n", &out));
-  EXPECT_EQ(out, "abc") << "a character out of range ends the data";
-  EXPECT_TRUE(uuDecode("begin 644 x\n,2&5L\n", &out));
-  EXPECT_EQ(out, "") << "a line shorter than its count ends the data";
-  EXPECT_FALSE(uuDecode("no start line\n#86)C\n", &out));
 
   // decodeEnclosure by transfer encoding and subtype (the others on real mail in tests/corpus).
   const struct {
@@ -65,7 +63,7 @@ TEST(TransferTest, Base64QuotedPrintableUuencode) {
       {false, std::string(57, 'a'), line + "\n", "a full last line gets its LF"},
       {false, std::string(58, 'a'), line + "\nYQ==", "one byte more"},
       {false, std::string("\xFF\xFE", 2), "//4=", "the last two letters of the alphabet"},
-      {false, "", "", "nothing"},
+      {true, "a\tb\x1b", "a\tb=1B", "a tab stays, other control bytes are escaped"},
       {true, std::string(71, 'x') + "=", std::string(71, 'x') + "=\n=3D", "an escape does not fit in 72 columns"},
       {true, std::string(72, 'x') + ".y\x7f\n.", std::string(72, 'x') + "=\n=2Ey=7F\n=2E",
        "a \".\" moved to a line start by a soft break is escaped; the last column is used"},
@@ -105,23 +103,12 @@ class EnclosureFileTest : public CodecTest {
 };
 
 // The bytes written for real mail are compared with Python's in tests/corpus.
-TEST_F(EnclosureFileTest, ExistingFileIsKeptAndAnEmptyPartWritten) {
-  ASSERT_TRUE(codec_.GetEnclosure(raw_, part(0)));
-  EXPECT_EQ(get(part(0)), OXMDL_ERR_MIME_FILE_EXISTS);
-  EXPECT_EQ(file("a.pdf"), "%PDF");
-  Enclosure empty = part(0);
-  empty.name = L"empty.bin";
-  empty.bodyLength = 0;
-  ASSERT_TRUE(codec_.GetEnclosure(raw_, empty));
-  EXPECT_TRUE(exists("empty.bin") && file("empty.bin").empty());
-}
-
-TEST_F(EnclosureFileTest, Errors) {
+TEST_F(EnclosureFileTest, ErrorsExistingFilesAndEmptyParts) {
   EXPECT_EQ(get(part(1)), OXMDL_ERR_MIME_DECODE);
   EXPECT_FALSE(exists("u.bin")) << "no file left after a uudecode failure";
-  Enclosure noFolder = part(0);
-  noFolder.folder.clear();
-  EXPECT_EQ(get(noFolder), OXMDL_ERR_MIME_DECODE);
+  Enclosure other = part(0);
+  other.folder.clear();
+  EXPECT_EQ(get(other), OXMDL_ERR_MIME_DECODE);
   fault::setFreeSpace(part(0).bodyLength - 1);
   EXPECT_EQ(get(part(0)), OXMDL_ERR_FILE_DISK_FULL);
   fault::setFreeSpace(std::nullopt);
@@ -133,6 +120,15 @@ TEST_F(EnclosureFileTest, Errors) {
   fault::failNth(fault::Op::Write, 1, ERROR_DISK_FULL);
   EXPECT_EQ(get(part(0)), OXMDL_ERR_FILE_DISK_FULL);
   EXPECT_FALSE(exists("a.pdf")) << "no file left after a short write";
+
+  ASSERT_TRUE(codec_.GetEnclosure(raw_, part(0)));
+  EXPECT_EQ(get(part(0)), OXMDL_ERR_MIME_FILE_EXISTS);
+  EXPECT_EQ(file("a.pdf"), "%PDF");
+  other = part(0);
+  other.name = L"empty.bin";
+  other.bodyLength = 0;
+  ASSERT_TRUE(codec_.GetEnclosure(raw_, other));
+  EXPECT_TRUE(exists("empty.bin") && file("empty.bin").empty());
 }
 
 TEST_F(CodecTest, FeedPicturesGoToTheScratchFolder) {

@@ -81,13 +81,6 @@ TEST_F(EncodeTest, MultipartSkeletons) {
                            "Content-Disposition: attachment;\r\n filename=\"photo.jpg\"\r\n\r\n"
                            "/9j/4EpGSUY=\r\n"
                            "--next_bound_r2123--\r\n");
-  // Quoted-printable HTML: "=", ESC and a "." at a line start escaped, soft breaks after 72.
-  c = plainAsciiCase();
-  c.mail.body = L"x";
-  c.mail.htmlBody = L"a=b\t\u65e5\r\n.dot\r\n" + std::wstring(80, L'z');
-  const std::string qp = from(encode(c), "quoted-printable\r\n\r\n").substr(20);
-  EXPECT_EQ(qp.substr(0, qp.find("\r\n--next_bound_a3234--")),
-            "a=3Db\t=1B$BF|=1B(B\r\n=2Edot\r\n" + std::string(72, 'z') + "=\r\n" + std::string(8, 'z'));
 }
 
 TEST_F(EncodeTest, AddressListsAndReplyFields) {
@@ -115,18 +108,16 @@ TEST_F(EncodeTest, AddressListsAndReplyFields) {
   c.mail.inReplyTo.clear();
   EXPECT_NE(encode(c).find("\r\nReferences: <root@example.jp> <orig@example.jp>\r\n"), std::string::npos);
 
-  // Display names: quoted when plain ASCII, kept as they are with a quote of their own,
-  // encoded words otherwise; a picture mail says so in X-Mailer.
+  // A display name with a quote of its own stays as it is; none leaves the bare address; a picture
+  // mail says so in X-Mailer.
   c = plainAsciiCase();
-  for (const auto& [name, line] : std::vector<std::pair<std::wstring, std::string>>{
-           {L"Doe, John", "From: \"Doe, John\" <taro@example.jp>\r\nTo: "},
-           {L"\"Doe\" Jr", "From: \"Doe\" Jr <taro@example.jp>\r\n"},
-           {L"", "From: taro@example.jp\r\n"}}) {
-    c.mail.fromName = name;
-    EXPECT_TRUE(encode(c).starts_with(line)) << line;
-  }
+  c.mail.fromName = L"\"Doe\" Jr";
   c.mail.pictureMail = true;
-  EXPECT_NE(encode(c).find("\r\nX-Mailer: tamarin OxMail/1.40 (K-PRISM) [PictureMail]\r\n"), std::string::npos);
+  out = encode(c);
+  EXPECT_TRUE(out.starts_with("From: \"Doe\" Jr <taro@example.jp>\r\n"));
+  EXPECT_NE(out.find("\r\nX-Mailer: tamarin OxMail/1.40 (K-PRISM) [PictureMail]\r\n"), std::string::npos);
+  c.mail.fromName.clear();
+  EXPECT_TRUE(encode(c).starts_with("From: taro@example.jp\r\n"));
 }
 
 TEST_F(EncodeTest, HeaderWordsAreChunkedByTheirJisLength) {
@@ -217,29 +208,27 @@ TEST_F(EncodeTest, OutgoingTextIsIso2022jpWhenItFitsElseUtf8) {
   setActiveCodePage(65001);
 
   std::string m = encode(L"hei\u00DFe \U0001F385", L"Gr\u00FC\u00DFe aus Berlin und bis bald");
-  EXPECT_NE(m.find("\r\nSubject: =?UTF-8?b?aGVpw59lIPCfjoU=?=\r\n"), std::string::npos) << m;
+  EXPECT_NE(m.find("\r\nSubject: =?UTF-8?b?aGVpw59lIPCfjoU=?=\r\n"), std::string::npos);
+  // Mostly ASCII: quoted-printable; mostly multi-byte: Base64, and words of 45 bytes, whole characters.
   EXPECT_EQ(from(m, "Content-Type: text/plain"),
             "Content-Type: text/plain; charset=\"UTF-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
-            "Gr=C3=BC=C3=9Fe aus Berlin und bis bald\r\n")
-      << "mostly ASCII: quoted-printable";
+            "Gr=C3=BC=C3=9Fe aus Berlin und bis bald\r\n");
   std::wstring santas;
   for (int i = 0; i < 12; ++i) santas += L"\U0001F385";
   m = encode(santas, L"\u7D75\u6587\u5B57\U0001F385");
   EXPECT_NE(m.find("\r\nSubject: =?UTF-8?b?8J+OhfCfjoXwn46F8J+OhfCfjoXwn46F8J+OhfCfjoXwn46F8J+OhfCfjoU=?=\r\n"
                    " =?UTF-8?b?8J+OhQ==?=\r\n"),
-            std::string::npos)
-      << "45 bytes a word, whole characters: " << m;
+            std::string::npos);
   EXPECT_EQ(from(m, "Content-Type: text/plain"),
             "Content-Type: text/plain; charset=\"UTF-8\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
-            "57W15paH5a2X8J+OhQ==\r\n")
-      << "mostly multi-byte: Base64";
+            "57W15paH5a2X8J+OhQ==\r\n");
   // An own pictogram beside a character without a Shift_JIS form: tags in a UTF-8 pmaildx body.
   m = encode(L"p", L"\uE000 <b \U0001F385");
-  EXPECT_NE(m.find("Content-Type: text/x-pmaildx; charset=\"UTF-8\"\r\n"), std::string::npos) << m;
+  EXPECT_NE(m.find("Content-Type: text/x-pmaildx; charset=\"UTF-8\"\r\n"), std::string::npos);
   EXPECT_EQ(decode(m).body, L"\uE000 <b \U0001F385");
   // A lone surrogate in the record is one default character; nothing else is lost.
   m = encode(L"s", std::wstring(L"caf\u00E9 ") + wchar_t(0xD800) + L" ok, merci beaucoup");
-  EXPECT_NE(m.find("\r\n\r\ncaf=C3=A9 ? ok, merci beaucoup\r\n"), std::string::npos) << m;
+  EXPECT_NE(m.find("\r\n\r\ncaf=C3=A9 ? ok, merci beaucoup\r\n"), std::string::npos);
 }
 
 }  // namespace
