@@ -33,12 +33,7 @@ auto toSjisAs(const wchar_t* charset) {
 
 TEST(JapaneseTest, DetectionOfUndeclaredText) {
   using E = JapaneseEncoding;
-  const struct {
-    std::string text;
-    bool html;
-    E found;
-    const char* why;
-  } cases[] = {
+  const struct { std::string text; bool html; E found; const char* why; } cases[] = {
       {"plain ascii\r\n", false, E::Ascii, "ASCII"},
       {"x " + kNihonJis, false, E::Jis, "ESC $ before any other evidence"},
       {kNihonSjis, false, E::ShiftJis, "0x93 is a lead with a valid trail"},
@@ -53,10 +48,7 @@ TEST(JapaneseTest, DetectionOfUndeclaredText) {
 }
 
 TEST(JapaneseTest, ConversionsBetweenJapaneseCharsets) {
-  const struct {
-    std::string got, want;
-    const char* why;
-  } cases[] = {
+  const struct { std::string got, want; const char* why; } cases[] = {
       {applied(jisToSjis, "\x1b(I\x36\x1b(Bx\x0e\x31\x0fy\x1b$@F|\x1b(J!\x1b$(D"), "\xb6x\xb1y\x93\xfa!\x1b$(D",
        "katakana by ESC ( I and by SO/SI; ESC $ @ is double-byte too; unknown escapes stay"},
       {applied(jisToSjis, "\x1b$B\xf8\x9f\nF|\x1b(B"), "\xf8\x9f\n\x93\xfa",
@@ -98,12 +90,8 @@ TEST(CharsetTest, WideConversions) {
   EXPECT_EQ(ConvertWtoS(L"\u65e5a", &s), 4) << "three bytes and the terminating zero";
   EXPECT_EQ(s, "\x93\xfa" "a");
   EXPECT_EQ(wideToSjisForSending(L"a\u00e9"), "a\x81\xac") << "no Shift_JIS form: the geta mark";
-
   // ConvertFromUTF16 takes the charset an HTML text names, else the one given, else detection.
-  const struct {
-    const wchar_t *text, *charset;
-    std::string out;
-  } cases[] = {
+  const struct { const wchar_t *text, *charset; std::string out; } cases[] = {
       {L"<meta content=\"text/html; CHARSET=Shift_JIS\">\u65e5", L"",
        "<meta content=\"text/html; CHARSET=Shift_JIS\">\x93\xfa"},
       {L"<meta charset=euc-jp>\u65e5", L"", "<meta charset=euc-jp>\xc6\xfc"},
@@ -128,11 +116,7 @@ TEST(PictogramTest, TableTagsAndCodes) {
   for (const auto& [row, code, tag] : rows) EXPECT_TRUE(table[row].code == code && table[row].tag == tag) << row;
   EXPECT_EQ(pictogramByTag("<#AM/PM>")->code, 0xF0E9);
   EXPECT_EQ(pictogramByCode(0xF0D8), nullptr);
-
-  const struct {
-    std::string in, out;
-    const char* why;
-  } cases[] = {
+  const struct { std::string in, out; const char* why; } cases[] = {
       {"a<#HEART>b", "a\xf0\x40" "b", "a tag"},
       {"a<#HEART b", "a<#HEART b", "no closing >"},
       {"1<<<<<#HEART>", "1<<\xf0\x40", "<< is one <, also before a tag"},
@@ -143,7 +127,6 @@ TEST(PictogramTest, TableTagsAndCodes) {
       {std::string("<#HEART>\0<#HEART>", 17), "\xf0\x40", "stops at a zero byte"},
   };
   for (const auto& k : cases) EXPECT_EQ(decodePictogramTags(k.in), k.out) << k.why;
-
   std::string out = "untouched";
   unsigned code = 1;
   EXPECT_EQ(encodePictogramTags("a<b", &out, &code), 0);
@@ -177,10 +160,7 @@ class Utf8ModeTest : public CodecTest {
 };
 
 TEST_F(Utf8ModeTest, BadBytesCostOneCharacterEach) {
-  const struct {
-    std::string raw;
-    const wchar_t *subject, *body;
-  } cases[] = {
+  const struct { std::string raw; const wchar_t *subject, *body; } cases[] = {
       {"Subject: =?UTF-8?B?8J+OhOKdow==?=\nContent-Type: text/plain; charset=utf-8\nContent-Transfer-Encoding: 8bit\n\n"
        "hei\xC3\x9F" "e qu\xC3\xA4lte \xC2\xA2 \xE2\x9C\x94 \xE7\xB5\xB5\xE6\x96\x87\xE5\xAD\x97\xF0\x9F\x8E\x85\n",
        L"\U0001F384\u2763", L"hei\u00DFe qu\u00E4lte \u00A2 \u2714 \u7D75\u6587\u5B57\U0001F385"},

@@ -43,7 +43,6 @@ inline Email decode(const std::string& raw) {
 // The error code of a call that must fail; kSucceeded when it did not.
 constexpr unsigned kSucceeded = 0x5CCE55EDu;
 inline unsigned failure(bool ok) { return ok ? kSucceeded : GetOxMiddleError(); }
-
 template <typename T>
 std::vector<T> vec(const std::list<T>& l) {
   return {l.begin(), l.end()};
@@ -63,5 +62,4 @@ inline std::string from(const std::string& text, const std::string& marker) {
 
 // The body of an encoded message: what follows the first empty line.
 inline std::string bodyOf(const std::string& text) { return text.substr(text.find("\r\n\r\n") + 4); }
-
 }  // namespace oxm::test

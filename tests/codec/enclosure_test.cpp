@@ -16,10 +16,7 @@ TEST(TransferTest, Base64QuotedPrintableUuencode) {
     std::string out = "?";
     return uuDecode(in, &out) ? out : "(no begin line)";
   };
-  const struct {
-    std::string got, want;
-    const char* why;
-  } cases[] = {
+  const struct { std::string got, want; const char* why; } cases[] = {
       {base64Decode("Q!U*J"), "AB", "other characters are skipped; a short last group"},
       {base64Decode("QQ==QQ==Q"), std::string("A\x04\x10", 3), "padding is skipped, not an end; a leftover character is not"},
       {qpDecode("a=3Db=\nc=00d=zze=\r\nf=\n\rg=4"), "a=bc00dzzefg=4", "soft breaks, =00, bad escapes, a cut escape"},
@@ -32,13 +29,8 @@ TEST(TransferTest, Base64QuotedPrintableUuencode) {
       {uu("no start line\n#86)C\n"), "(no begin line)", "no begin line"},
   };
   for (const auto& k : cases) EXPECT_EQ(k.got, k.want) << k.why;
-
   // decodeEnclosure by transfer encoding and subtype (the others on real mail in tests/corpus).
-  const struct {
-    const wchar_t *encoding, *subtype;
-    std::string in, out;
-    unsigned code;
-  } parts[] = {
+  const struct { const wchar_t *encoding, *subtype; std::string in, out; unsigned code; } parts[] = {
       {L"7bit", L"", "\x1b$BF|\x1b(B\nx\n", "\x93\xfa\r\nx\r\n", OXMDL_ERR_NONE},
       {L"7bit", L"html", "\x1b$BF|\x1b(B\n", "\x1b$BF|\x1b(B\r\n", OXMDL_ERR_NONE},  // 7bit HTML keeps its bytes
       {L"x-uuencode", L"html", "no begin", "no begin", OXMDL_ERR_MIME_DECODE},
@@ -51,15 +43,10 @@ TEST(TransferTest, Base64QuotedPrintableUuencode) {
     EXPECT_EQ(decodeEnclosure(&d, &e), k.code) << k.in;
     if (k.code == OXMDL_ERR_NONE) { EXPECT_EQ(d, k.out) << k.in; }
   }
-
   // The writers at their line limits.
   std::string line;
   for (int i = 0; i < 19; ++i) line += "YWFh";  // 57 bytes make exactly 76 characters
-  const struct {
-    bool qp;
-    std::string in, out;
-    const char* why;
-  } writes[] = {
+  const struct { bool qp; std::string in, out; const char* why; } writes[] = {
       {false, std::string(57, 'a'), line + "\n", "a full last line gets its LF"},
       {false, std::string(58, 'a'), line + "\nYQ==", "one byte more"},
       {false, std::string("\xFF\xFE", 2), "//4=", "the last two letters of the alphabet"},
@@ -96,7 +83,6 @@ class EnclosureFileTest : public CodecTest {
   std::string file(const std::string& name) const { return readHostFile(root_.host("Out/" + name)); }
   bool exists(const std::string& name) const { return hostFileExists(root_.host("Out/" + name)); }
   unsigned get(const Enclosure& e) { return failure(codec_.GetEnclosure(raw_, e)); }
-
   EmlCompose codec_;
   Email email_;
   std::string raw_;
@@ -120,7 +106,6 @@ TEST_F(EnclosureFileTest, ErrorsExistingFilesAndEmptyParts) {
   fault::failNth(fault::Op::Write, 1, ERROR_DISK_FULL);
   EXPECT_EQ(get(part(0)), OXMDL_ERR_FILE_DISK_FULL);
   EXPECT_FALSE(exists("a.pdf")) << "no file left after a short write";
-
   ASSERT_TRUE(codec_.GetEnclosure(raw_, part(0)));
   EXPECT_EQ(get(part(0)), OXMDL_ERR_MIME_FILE_EXISTS);
   EXPECT_EQ(file("a.pdf"), "%PDF");

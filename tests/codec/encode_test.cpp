@@ -50,7 +50,6 @@ TEST_F(EncodeTest, PlainAndPictogramMessages) {
       << "appended, the display name dropped";
   EXPECT_EQ(c.mail.date.wHour, 12) << "the record gets the date written";
   EXPECT_EQ(c.mail.timeZone, L"+0900");
-
   c = pictogramCase();
   EXPECT_EQ(from(encode(c), "Content-Type"),
             "Content-Type: text/x-pmaildx; charset=\"iso-2022-jp\"\r\n\r\nI <#HEART> you <<3\r\n")
@@ -96,7 +95,6 @@ TEST_F(EncodeTest, AddressListsAndReplyFields) {
             "Subject: Meeting\r\nReply-To: list@example.jp\r\n");
   EXPECT_EQ(raw.recipients, (std::list<std::string>{"a@example.jp", "b@example.jp", "c@example.jp",
                                                     "cc@example.jp", "bcc@example.jp"}));
-
   c = replyCase();
   out = from(encode(c), "Subject");
   EXPECT_EQ(out.substr(0, out.find("X-Mailer")), "Subject: Re: Lunch\r\nIn-Reply-To: <orig@example.jp>\r\n"
@@ -107,7 +105,6 @@ TEST_F(EncodeTest, AddressListsAndReplyFields) {
       << "the answered message's own In-Reply-To comes first";
   c.mail.inReplyTo.clear();
   EXPECT_NE(encode(c).find("\r\nReferences: <root@example.jp> <orig@example.jp>\r\n"), std::string::npos);
-
   // A display name with a quote of its own stays as it is; none leaves the bare address; a picture
   // mail says so in X-Mailer.
   c = plainAsciiCase();
@@ -141,11 +138,7 @@ TEST_F(EncodeTest, HeaderWordsAreChunkedByTheirJisLength) {
 
 TEST_F(EncodeTest, LongLinesAreBrokenAt300Characters) {
   const std::string heart = "<#HEART>";
-  const struct {
-    const char* what;
-    std::wstring body;
-    std::string sent;
-  } cases[] = {
+  const struct { const char* what; std::wstring body; std::string sent; } cases[] = {
       {"301 characters: the break comes after 300", std::wstring(301, L'\u3042'), jisA(300) + "\r\n" + jisA(1) + "\r\n"},
       {"a \"<\" among the 13 characters before the break takes the break before it",
        std::wstring(295, L'a') + L"<tag>bcd", std::string(295, 'a') + "\r\n<tag>bcd\r\n"},
@@ -206,7 +199,6 @@ TEST_F(EncodeTest, OutgoingTextIsIso2022jpWhenItFitsElseUtf8) {
   EXPECT_EQ(asBefore, encode(subject, body)) << "byte for byte the 932 message";
   EXPECT_NE(asBefore.find("Content-Type: text/x-pmaildx; charset=\"iso-2022-jp\"\r\n"), std::string::npos);
   setActiveCodePage(65001);
-
   std::string m = encode(L"hei\u00DFe \U0001F385", L"Gr\u00FC\u00DFe aus Berlin und bis bald");
   EXPECT_NE(m.find("\r\nSubject: =?UTF-8?b?aGVpw59lIPCfjoU=?=\r\n"), std::string::npos);
   // Mostly ASCII: quoted-printable; mostly multi-byte: Base64, and words of 45 bytes, whole characters.

@@ -48,12 +48,7 @@ TEST_F(CodecTest, DraftsOfEachKind) {
       L"メールを転送します。\r\n----Forwarded Message\r\n" + quoted + L"\r\n----End of Forwarded Message\r\n";
   const std::wstring followUp = L"\"Taro\"が" + date + L"に送信したメールのフォローです。\r\n" + quoted;
   const Names all{L"a.jpg", L"b.jpg", L"c.pdf"};
-  const struct {
-    int kind;
-    void (*change)(Email&);
-    std::wstring head, body;
-    Names enclosures;
-  } cases[] = {
+  const struct { int kind; void (*change)(Email&); std::wstring head, body; Names enclosures; } cases[] = {
       {QuoteEmail::REPLY, nullptr, L"taro@example.jp|||Re: Lunch", date + L"\"Taro\"さんは書きました。\r\n" + quoted, {}},
       {QuoteEmail::REPLY_ALL, nullptr, L"taro@example.jp|me@example.jp,jiro@example.jp,saburo@example.jp||Re: Lunch",
        date + L"\"Taro\"さんは書きました。\r\n" + quoted, {}},

@@ -16,10 +16,7 @@ TEST_F(CodecTest, StoredMessageIsPreparedForSending) {
   SYSTEMTIME utc{2026, 1, 5, 2, 3, 4, 5, 7};  // 7 milliseconds
   setFixedClock(utc, -540);
   const std::string fresh = "Date: Fri, 02 Jan 2026 12:04:05 +0900\r\nMessage-Id: <20260102120405.z0007.";
-  const struct {
-    int paranoia;
-    std::string stored, sent;
-  } cases[] = {
+  const struct { int paranoia; std::string stored, sent; } cases[] = {
       {-1,
        "From: \"Taro\" <taro@example.jp>\r\nTo: a@example.jp\r\nCc: c@example.jp\r\nBcc: b1@example.jp,\r\n b2@example.jp\r\n"
        "Date: Thu, 01 Jan 2026 09:00:00 +0900\r\nSubject: Hi\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nHello\r\n",
@@ -94,7 +91,6 @@ TEST_F(CodecTest, CopiesWithoutEnclosures) {
   EXPECT_EQ(failure(codec.DeleteEnclosureFromRawData(&single, &out)), OXMDL_ERR_ATT_SINGLE_PART);
   EXPECT_EQ(out, "untouched");
   EXPECT_EQ(failure(codec.DeleteEnclosureFromRawData(nullptr, &out)), OXMDL_ERR_MIME_NULL_ARG);
-
   // EncodeWithoutEnclosure copies the parts it keeps with their own transfer encoding.
   const std::string received =
       "From: a@example.jp\r\nSubject: notes\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
