@@ -1,6 +1,5 @@
-// Japanese charsets: detection, the byte conversions, the display check, the wide forms,
-// pictogram tags both ways, the media type table, and received mail under the code page 65001
-// (that real-world mail loses no character there is checked against Python in tests/corpus).
+// Japanese charsets: detection, conversions, the display check, wide forms, pictogram tags, media
+// types, and received mail under the code page 65001.
 #include "codec/charset.h"
 #include "codec/convert.h"
 #include "codec/displayable.h"
@@ -31,7 +30,7 @@ auto toSjisAs(const wchar_t* charset) {
   return [charset](std::string* t) { toSJIS(t, charset); };
 }
 
-TEST(JapaneseTest, DetectionOfUndeclaredText) {
+TEST(JapaneseTest, DetectionAndConversions) {
   using E = JapaneseEncoding;
   const struct { std::string text; bool html; E found; const char* why; } cases[] = {
       {"plain ascii\r\n", false, E::Ascii, "ASCII"},
@@ -45,10 +44,7 @@ TEST(JapaneseTest, DetectionOfUndeclaredText) {
       {"\xb1 \x1b$B", false, E::ShiftJis, "once Shift_JIS is seen, an escape is skipped rather than taken as JIS"},
   };
   for (const auto& k : cases) EXPECT_EQ(detectEncoding(k.text, k.html), k.found) << k.why;
-}
-
-TEST(JapaneseTest, ConversionsBetweenJapaneseCharsets) {
-  const struct { std::string got, want; const char* why; } cases[] = {
+  const struct { std::string got, want; const char* why; } conversions[] = {
       {applied(jisToSjis, "\x1b(I\x36\x1b(Bx\x0e\x31\x0fy\x1b$@F|\x1b(J!\x1b$(D"), "\xb6x\xb1y\x93\xfa!\x1b$(D",
        "katakana by ESC ( I and by SO/SI; ESC $ @ is double-byte too; unknown escapes stay"},
       {applied(jisToSjis, "\x1b$B\xf8\x9f\nF|\x1b(B"), "\xf8\x9f\n\x93\xfa",
@@ -75,7 +71,7 @@ TEST(JapaneseTest, ConversionsBetweenJapaneseCharsets) {
        "a lead before a zero byte ends the scan"},
       {applied(replaceUndisplayable, "\x85"), "\x85", "a lead at the very end"},
   };
-  for (const auto& k : cases) EXPECT_EQ(k.got, k.want) << k.why;
+  for (const auto& k : conversions) EXPECT_EQ(k.got, k.want) << k.why;
 }
 
 TEST(CharsetTest, WideConversions) {
@@ -151,21 +147,16 @@ TEST(MimeTypeTest, ByExtension) {
   for (const auto& [name, type] : cases) EXPECT_EQ(c.MimeTypeId(name), type) << name;
 }
 
-class Utf8ModeTest : public CodecTest {
- protected:
-  void SetUp() override {
-    CodecTest::SetUp();
-    setActiveCodePage(65001);
-  }
-};
-
-TEST_F(Utf8ModeTest, BadBytesCostOneCharacterEach) {
+// Received mail under the code page 65001: bad bytes cost one character each; Japanese mail,
+// carrier pictograms and the device's own pictogram tags read as under 932, the pictograms as
+// their private-use characters.
+TEST_F(CodecTest, ReceivedMailUnderCodePage65001) {
+  setActiveCodePage(65001);
   const struct { std::string raw; const wchar_t *subject, *body; } cases[] = {
       {"Subject: =?UTF-8?B?8J+OhOKdow==?=\nContent-Type: text/plain; charset=utf-8\nContent-Transfer-Encoding: 8bit\n\n"
        "hei\xC3\x9F" "e qu\xC3\xA4lte \xC2\xA2 \xE2\x9C\x94 \xE7\xB5\xB5\xE6\x96\x87\xE5\xAD\x97\xF0\x9F\x8E\x85\n",
        L"\U0001F384\u2763", L"hei\u00DFe qu\u00E4lte \u00A2 \u2714 \u7D75\u6587\u5B57\U0001F385"},
-      // Invalid UTF-8 in a UTF-8 part: a bad byte, an overlong "/", an encoded surrogate, a cut
-      // sequence; the rest of the text stays.
+      // A bad byte, an overlong "/", an encoded surrogate, a cut sequence; the rest stays.
       {"Subject: =?utf-8?b?4oGr4w==?=\nContent-Type: text/plain; charset=UTF-8\n\n"
        "a\xFF" "b\xC0\xAF" "c\xED\xA0\x80" "d\xE2\x9C\nnext line\n",
        L"\u206B\uFFFD", L"a\uFFFDb\uFFFD\uFFFDc\uFFFD\uFFFD\uFFFDd\uFFFD\r\nnext line"},
@@ -174,38 +165,29 @@ TEST_F(Utf8ModeTest, BadBytesCostOneCharacterEach) {
   };
   for (const auto& c : cases) {
     const Email e = decode(c.raw);
-    EXPECT_EQ(e.subject, c.subject) << c.raw;
-    EXPECT_EQ(e.body, c.body) << c.raw;
+    EXPECT_EQ(e.subject + L"|" + e.body, c.subject + std::wstring(L"|") + c.body) << c.raw;
   }
-  // The same UTF-8 text under 932: what has no Shift_JIS form is lost, as on the original device.
-  setActiveCodePage(932);
-  EXPECT_EQ(decode(cases[0].raw).body, L"hei?e qu?lte ? ? \u7D75\u6587\u5B57?");
-}
-
-// Japanese mail, carrier pictograms and the device's own pictogram tags read the same in both
-// code pages: the pictograms keep their private-use characters.
-TEST_F(Utf8ModeTest, JapaneseMailReadsAsUnder932) {
   const std::string messages[] = {
-      "Subject: =?ISO-2022-JP?B?GyRCRnxLXBsoQg==?=\nContent-Type: text/plain; charset=ISO-2022-JP\n\n"
-      "\x1b$BF|K\\\x1b(I1\x1b(B\n",
       "Subject: \x93\xfa\x96\x7b\xF8\x9F\nContent-Type: text/plain; charset=Shift_JIS\n\n\x93\xfa\xF8\x9F\xB1\n",
       "Subject: p\nContent-Type: text/x-pmaildx; charset=iso-2022-jp\n\nI <<3 <#HEART><#TS-CRY>\n",
       "Subject: p\n\n\x93\xfa\x96\x7b\n",
       "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nx\n--b\nContent-Type: text/plain; "
       "name=\"=?Shift_JIS?B?k/qWew==?=.txt\"\n\ny\n--b--\n",
   };
+  EXPECT_EQ(decode(messages[0]).body, L"\u65E5\uE63E\uFF71") << "a carrier pictogram and a half-width katakana";
+  EXPECT_EQ(decode(messages[1]).body, L"I <3 \uE000\uE0CC");
+  EXPECT_EQ(names(decode(messages[3]).enclosures), std::vector<std::wstring>{L"\u65e5\u672c.txt"});
   for (const std::string& raw : messages) {
     setActiveCodePage(932);
     const Email sjis = decode(raw);
     setActiveCodePage(65001);
     const Email utf8 = decode(raw);
-    EXPECT_EQ(utf8.subject, sjis.subject) << raw;
-    EXPECT_EQ(utf8.body, sjis.body) << raw;
+    EXPECT_EQ(utf8.subject + L"|" + utf8.body, sjis.subject + L"|" + sjis.body) << raw;
     EXPECT_EQ(names(utf8.enclosures), names(sjis.enclosures)) << raw;
   }
-  EXPECT_EQ(decode(messages[2]).body, L"I <3 \uE000\uE0CC");
-  EXPECT_EQ(decode(messages[1]).body, L"\u65E5\uE63E\uFF71") << "a carrier pictogram and a half-width katakana";
-  EXPECT_EQ(names(decode(messages[4]).enclosures), std::vector<std::wstring>{L"\u65e5\u672c.txt"});
+  // The UTF-8 text under 932: what has no Shift_JIS form is lost, as on the original device.
+  setActiveCodePage(932);
+  EXPECT_EQ(decode(cases[0].raw).body, L"hei?e qu?lte ? ? \u7D75\u6587\u5B57?");
 }
 
 }  // namespace
