@@ -1,5 +1,4 @@
-// Japanese charsets: detection, conversions, the display check, wide forms, pictogram tags, media
-// types, and received mail under the code page 65001.
+// Japanese charsets, pictogram tags, media types, and received mail under the code page 65001.
 #include "codec/charset.h"
 #include "codec/convert.h"
 #include "codec/displayable.h"

@@ -1,5 +1,4 @@
-// A device at +0900 whose clock stands at 2026-01-02 03:04:05 UTC (12:04:05 local, a Friday),
-// with the codec's own test hooks reset; and the helpers the codec tests share.
+// A device at +0900, clock at 2026-01-02 03:04:05 UTC (a Friday), and the codec tests' helpers.
 #pragma once
 
 #include <filesystem>

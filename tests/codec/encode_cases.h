@@ -1,5 +1,4 @@
-// The composed messages of the encoding tests, also handed to Python's email package
-// (tests/corpus/encode_interop.cpp): the record and the files it attaches under the device root.
+// The composed messages of the encoding tests, also handed to tests/corpus/encode_interop.cpp.
 #pragma once
 
 #include <string>

@@ -1,5 +1,4 @@
-// Header decoding: encoded words, addresses, the Date field and its replacement, the entry
-// points' errors, header lookups and the oversize notice.
+// Header decoding: encoded words, addresses, dates, entry-point errors, lookups, oversize notice.
 #include "codec/header_lines.h"
 #include "platform/debug.h"
 #include "platform/memory.h"

