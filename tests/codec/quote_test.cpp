@@ -46,12 +46,13 @@ TEST_F(CodecTest, DraftsOfEachKind) {
   const std::wstring date = L"2026年01月02日09時08分07秒\r\n", quoted = L">line 1\r\n>line 2\r\n";
   const std::wstring forwarded =
       L"メールを転送します。\r\n----Forwarded Message\r\n" + quoted + L"\r\n----End of Forwarded Message\r\n";
+  const std::wstring reply = date + L"\"Taro\"さんは書きました。\r\n" + quoted;
   const std::wstring followUp = L"\"Taro\"が" + date + L"に送信したメールのフォローです。\r\n" + quoted;
+  const std::wstring keptHead = L"me@example.jp,jiro@example.jp|saburo@example.jp|hidden@example.jp|Re: Lunch";
   const Names all{L"a.jpg", L"b.jpg", L"c.pdf"};
   const struct { int kind; void (*change)(Email&); std::wstring head, body; Names enclosures; } cases[] = {
-      {QuoteEmail::REPLY, nullptr, L"taro@example.jp|||Re: Lunch", date + L"\"Taro\"さんは書きました。\r\n" + quoted, {}},
-      {QuoteEmail::REPLY_ALL, nullptr, L"taro@example.jp|me@example.jp,jiro@example.jp,saburo@example.jp||Re: Lunch",
-       date + L"\"Taro\"さんは書きました。\r\n" + quoted, {}},
+      {QuoteEmail::REPLY, nullptr, L"taro@example.jp|||Re: Lunch", reply, {}},
+      {QuoteEmail::REPLY_ALL, nullptr, L"taro@example.jp|me@example.jp,jiro@example.jp,saburo@example.jp||Re: Lunch", reply, {}},
       // Reply-To wins over From, "RE:" stays, the sender's address stands for a missing name.
       {QuoteEmail::REPLY,
        [](Email& r) {
@@ -71,10 +72,8 @@ TEST_F(CodecTest, DraftsOfEachKind) {
       {QuoteEmail::FORWARD, nullptr, L"|||Fw: Lunch", date + L"\"Taro\"さんが送信した" + forwarded, all},
       {QuoteEmail::FORWARD_SENT, [](Email& r) { r.subject = L"Fw: Lunch"; }, L"|||Fw: Fw: Lunch",
        date + L"\"Taro\"が送信した" + forwarded, all},
-      {QuoteEmail::FOLLOW_UP, nullptr, L"me@example.jp,jiro@example.jp|saburo@example.jp|hidden@example.jp|Re: Lunch",
-       followUp, {}},
-      {QuoteEmail::FOLLOW_UP_SENT, nullptr,
-       L"me@example.jp,jiro@example.jp|saburo@example.jp|hidden@example.jp|Re: Lunch", followUp, {}},
+      {QuoteEmail::FOLLOW_UP, nullptr, keptHead, followUp, {}},
+      {QuoteEmail::FOLLOW_UP_SENT, nullptr, keptHead, followUp, {}},
       {42, nullptr, L"|||Lunch", L"line 1\r\nline 2\r\n", all},
   };
   for (const auto& k : cases) {
