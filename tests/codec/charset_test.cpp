@@ -65,9 +65,6 @@ TEST(JapaneseTest, DetectionAndConversions) {
       {applied(replaceUndisplayable, "\x85"), "\x85", "a lead at the very end"},
   };
   for (const auto& k : conversions) EXPECT_EQ(k.got, k.want) << k.why;
-}
-
-TEST(CharsetTest, WideConversions) {
   std::wstring w = L"kept";
   EXPECT_EQ(ConvertStoW("", &w), OXMDL_ERR_NONE);
   EXPECT_EQ(w, L"kept") << "nothing to convert leaves the output";
@@ -80,14 +77,14 @@ TEST(CharsetTest, WideConversions) {
   EXPECT_EQ(s, "\x93\xfa" "a");
   EXPECT_EQ(wideToSjisForSending(L"a\u00e9"), "a\x81\xac") << "no Shift_JIS form: the geta mark";
   // ConvertFromUTF16 takes the charset an HTML text names, else the one given, else detection.
-  const struct { const wchar_t *text, *charset; std::string out; } cases[] = {
+  const struct { const wchar_t *text, *charset; std::string out; } fromWide[] = {
       {L"<meta content=\"text/html; CHARSET=Shift_JIS\">\u65e5", L"",
        "<meta content=\"text/html; CHARSET=Shift_JIS\">\x93\xfa"},
       {L"<meta charset=euc-jp>\u65e5", L"", "<meta charset=euc-jp>\xc6\xfc"},
       {L"\u65e5", L"", "\x93\xfa"},
       {L"\u65e5", L"ISO-2022-JP", "\x1b$BF|\x1b(B"},
   };
-  for (const auto& k : cases) {
+  for (const auto& k : fromWide) {
     std::string out;
     EXPECT_EQ(ConvertFromUTF16(&out, k.text, k.charset), OXMDL_ERR_NONE);
     EXPECT_EQ(out, k.out) << k.out;

@@ -87,7 +87,7 @@ class EnclosureFileTest : public CodecTest {
 };
 
 // The bytes written for real mail are compared with Python's in tests/corpus.
-TEST_F(EnclosureFileTest, ErrorsExistingFilesAndEmptyParts) {
+TEST_F(EnclosureFileTest, ErrorsExistingFilesEmptyPartsAndFeedPictures) {
   EXPECT_EQ(get(part(1)), OXMDL_ERR_MIME_DECODE);
   EXPECT_FALSE(exists("u.bin")) << "no file left after a uudecode failure";
   Enclosure other = part(0);
@@ -112,20 +112,16 @@ TEST_F(EnclosureFileTest, ErrorsExistingFilesAndEmptyParts) {
   other.bodyLength = 0;
   ASSERT_TRUE(codec_.GetEnclosure(raw_, other));
   EXPECT_TRUE(exists("empty.bin") && file("empty.bin").empty());
-}
-
-TEST_F(CodecTest, FeedPicturesGoToTheScratchFolder) {
-  const std::string raw =
+  // A feed picture goes to the scratch folder, replacing an older one.
+  const std::string feed =
       "X-Tmr-Rivulet\r\nSubject: item\r\nContent-Type: multipart/mixed; boundary=\"f\"\r\n\r\n"
       "--f\r\nContent-Type: image/jpeg; name=\"image.jpg\"\r\nContent-Transfer-Encoding: base64\r\n\r\n/9j/\r\n--f--\r\n";
-  const Email e = decode(raw);
-  ASSERT_EQ(e.enclosures.size(), 1u);
-  Enclosure pic = e.enclosures.front();
-  pic.name = L"image.jpg";  // no folder: feed pictures have their own
+  std::list<Enclosure> pictures = decode(feed).enclosures;
+  ASSERT_EQ(pictures.size(), 1u);
+  pictures.front().name = L"image.jpg";  // no folder: feed pictures have their own
   put("Application Data/Rivulet/Tmp/image.jpg", "old");
-  ASSERT_TRUE(EmlCompose().GetEnclosure(raw, pic));
-  EXPECT_EQ(readHostFile(root_.host("Application Data/Rivulet/Tmp/image.jpg")), "\xff\xd8\xff")
-      << "an older picture is replaced";
+  ASSERT_TRUE(codec_.GetEnclosure(feed, pictures.front()));
+  EXPECT_EQ(readHostFile(root_.host("Application Data/Rivulet/Tmp/image.jpg")), "\xff\xd8\xff");
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ namespace {
 using namespace test;
 using Names = std::vector<std::wstring>;
 
-TEST_F(CodecTest, HeaderFieldsAndAddresses) {
+TEST_F(CodecTest, HeaderFieldsAddressesAndEncodedWords) {
   const Email e = decode(
       "From: =?ISO-2022-JP?B?GyRCOzNFRBsoQg==?= <yamada@example.jp>\r\n"
       "To: a@example.jp, \"Doe, John\" <john@example.com>,\r\n\tc@example.jp (Carol)\r\n"
@@ -29,20 +29,17 @@ TEST_F(CodecTest, HeaderFieldsAndAddresses) {
   // Single addresses.
   EmlCompose c;
   std::wstring address, name;
-  const struct { const wchar_t *in, *address, *name; } cases[] = {
+  const struct { const wchar_t *in, *address, *name; } addresses[] = {
       {L"(Jane) <jane@x>", L"jane@x", L"Jane"}, {L"jane@x (Jane Doe)", L"jane@x", L"Jane Doe"},
       {L"jane@x \"Jane\"", L"jane@x", L"Jane"}, {L"<only@x>", L"only@x", L""},
       {L"  plain@x  ", L"plain@x", L""}, {L"a <b> <c@x>", L"c@x", L"a <b>"},
   };
-  for (const auto& k : cases) {
+  for (const auto& k : addresses) {
     ASSERT_TRUE(c.ParseAddress(k.in, &address, &name));
     EXPECT_EQ(address + L"|" + name, std::wstring(k.address) + L"|" + k.name) << k.in;
   }
   std::string n;
   EXPECT_EQ(failure(c.ParseAddress_S("x", nullptr, &n)), OXMDL_ERR_MIME_NULL_ARG);
-}
-
-TEST_F(CodecTest, EncodedWords) {
   const struct { const char* subject; const wchar_t* decoded; const char* why; } cases[] = {
       {"=?UTF-8?Q?=E6=97?=\n =?UTF-8?Q?=A5?=", L"\u65e5", "two words splitting one character, no blank between"},
       {"Re: =?ISO-2022-JP?B?GyRCRnxL?= =?iso-2022-jp?b?XBsoQg==?=", L"Re: \u65e5\u672c",
