@@ -32,7 +32,6 @@ inline Enclosure attachment(const std::wstring& folder, const std::wstring& name
   return e;
 }
 
-// Plain ASCII; the To entry's display name is dropped.
 inline EncodeCase plainAsciiCase() {
   EncodeCase c = composed("plain-ascii", L"Lunch", L"See you at noon.\r\n");
   c.mail.to = {L"Hanako <hanako@example.jp>"};
@@ -41,7 +40,6 @@ inline EncodeCase plainAsciiCase() {
 
 // One of the device's own pictograms (U+E000 is the heart, 0xF040) and a "<".
 inline EncodeCase pictogramCase() { return composed("pictogram", L"Heart", L"I \uE000 you <3"); }
-// HTML with a plain alternative and one attachment.
 inline EncodeCase htmlAttachmentCase() {
   EncodeCase c = composed("html-attachment", L"Photo", L"See the photo.");
   c.mail.htmlBody = L"<p>See the <b>photo</b>.</p>";

@@ -178,7 +178,6 @@ TEST_F(EncodeTest, FailuresLeaveNothingBehind) {
   EXPECT_EQ(out, "");
 }
 
-// Under the code page 65001.
 TEST_F(EncodeTest, OutgoingTextIsIso2022jpWhenItFitsElseUtf8) {
   setActiveCodePage(65001);
   const std::wstring subject = L"\u65E5\u672C\u8A9E\u306E\u4EF6\u540D", body = L"\u672C\u6587\uE000\u3067\u3059\r\nline <2>";

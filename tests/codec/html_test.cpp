@@ -11,27 +11,6 @@ namespace {
 
 using namespace test;
 
-TEST_F(CodecTest, HtmlMadeForFeedMessages) {
-  Email m;
-  m.body = L"<b>News</b> of the day";
-  m.dateText = L"Fri, 02 Jan 2026";
-  m.enclosures.push_back(attachment(L"", L"item1.jpg"));
-  HtmlCreater creater;
-  ASSERT_TRUE(creater.CreateHtml(m));
-  EXPECT_EQ(m.htmlBody, L"<html>\r\n<body>\r\n\r\n<b>News</b> of the day\r\n<div align=\"right\">Fri, 02 Jan 2026</div>"
-                        L"<img src=\"Application Data/Rivulet/Tmp/item1.jpg\">\r\n\r\n</body>\r\n</html>\r\n");
-  m.body = L"changed";
-  EXPECT_TRUE(creater.CreateHtml(m));
-  EXPECT_EQ(m.htmlBody.substr(0, 23), L"<html>\r\n<body>\r\n\r\n<b>Ne") << "an HTML body is kept";
-  Email empty;
-  EXPECT_FALSE(creater.CreateHtml(empty) || !empty.htmlBody.empty());
-  // The decoder makes it for every feed message, and for no other.
-  EXPECT_EQ(decode("X-Tmr-Rivulet: contents\nDate: Fri, 02 Jan 2026 09:00:00 +0900\n\nitem text\n").htmlBody,
-            L"<html>\r\n<body>\r\n\r\nitem text\r\n<div align=\"right\">Fri, 02 Jan 2026 09:00:00 +0900</div>"
-            L"\r\n</body>\r\n</html>\r\n");
-  EXPECT_TRUE(decode("Subject: s\n\nplain\n").htmlBody.empty());
-}
-
 // A template of Japanese HTML, a related picture and an attached document.
 class TemplateTest : public CodecTest {
  protected:
@@ -100,7 +79,25 @@ TEST_F(TemplateTest, SavedLoadedBackAndFailures) {
   EXPECT_EQ(failure(codec.SaveHtmlTemplate(&mail_, &nowhere)), OXMDL_ERR_FILE_OPEN);
 }
 
-TEST_F(TemplateTest, FeedHtmlPartWithItsPictures) {
+TEST_F(TemplateTest, FeedHtmlAndItsPart) {
+  Email m;
+  m.body = L"<b>News</b> of the day";
+  m.dateText = L"Fri, 02 Jan 2026";
+  m.enclosures.push_back(attachment(L"", L"item1.jpg"));
+  HtmlCreater creater;
+  ASSERT_TRUE(creater.CreateHtml(m));
+  EXPECT_EQ(m.htmlBody, L"<html>\r\n<body>\r\n\r\n<b>News</b> of the day\r\n<div align=\"right\">Fri, 02 Jan 2026</div>"
+                        L"<img src=\"Application Data/Rivulet/Tmp/item1.jpg\">\r\n\r\n</body>\r\n</html>\r\n");
+  m.body = L"changed";
+  EXPECT_TRUE(creater.CreateHtml(m));
+  EXPECT_EQ(m.htmlBody.substr(0, 23), L"<html>\r\n<body>\r\n\r\n<b>Ne") << "an HTML body is kept";
+  Email empty;
+  EXPECT_FALSE(creater.CreateHtml(empty) || !empty.htmlBody.empty());
+  // The decoder makes it for every feed message, and for no other.
+  EXPECT_EQ(decode("X-Tmr-Rivulet: contents\nDate: Fri, 02 Jan 2026 09:00:00 +0900\n\nitem text\n").htmlBody,
+            L"<html>\r\n<body>\r\n\r\nitem text\r\n<div align=\"right\">Fri, 02 Jan 2026 09:00:00 +0900</div>"
+            L"\r\n</body>\r\n</html>\r\n");
+  EXPECT_TRUE(decode("Subject: s\n\nplain\n").htmlBody.empty());
   Email feed;
   feed.feedMessage = true;
   feed.htmlBody = L"<p>x</p>";

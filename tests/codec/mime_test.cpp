@@ -10,7 +10,7 @@ using Names = std::vector<std::wstring>;
 
 std::wstring mimeType(const Enclosure& e) { return e.type + L"/" + e.subtype; }
 // Body, HTML body and the enclosures' names of each message.
-TEST_F(CodecTest, BodiesOfEveryShape) {
+TEST_F(CodecTest, BodiesAndRelatedFilesOfEveryShape) {
   const std::string alternative =
       "Content-Type: multipart/alternative; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nplain\n"
       "--b\nContent-Type: text/html\n\n<p>html</p>\n\n--b--\n";
@@ -41,9 +41,7 @@ TEST_F(CodecTest, BodiesOfEveryShape) {
   }
   EXPECT_EQ(mimeType(decode(mixed).enclosures.front()), L"text/html");
   EXPECT_EQ(decode(cases[6].raw).enclosures.front().charset, L"US-ASCII") << "an empty charset parameter";
-}
-
-TEST_F(CodecTest, RelatedPictures) {
+  // Related pictures: a nameless one of a known type gets a made name, an unknown one is dropped.
   const Email e = decode(
       "Content-Type: multipart/related; boundary=\"r\"\n\n--r\nContent-Type: text/html\n\n<img src=\"cid:p1\">\n"
       "--r\nContent-Type: image/jpeg\nContent-ID: <p1@x>\nContent-Location: CID: <loc1>\n"

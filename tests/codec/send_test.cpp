@@ -9,9 +9,22 @@ using namespace test;
 
 const char kFooter[] = "\r\n\r\n-----------------\r\nsent from K-PRISM\r\n";
 
+// A picture mail with two pictures, as the device sent it.
+const std::string kPictureMail =
+    "From: taro@example.jp\r\nTo: hanako@example.jp\r\nDate: Thu, 01 Jan 2026 09:00:00 +0900\r\nSubject: Pics\r\n"
+    "Mime-Version: 1.0\r\nX-Mailer: tamarin OxMail/1.40 (K-PRISM) [PictureMail]\r\n"
+    "Content-Type: multipart/mixed;\r\n boundary=\"next_bound_m4345\"\r\n\r\n"
+    "This is a multipart message in Mime 1.0 format\r\n\r\n"
+    "--next_bound_m4345\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nTwo pictures.\r\n\r\n"
+    "--next_bound_m4345\r\nContent-Type: image/jpeg;\r\n name=\"a.jpg\"\r\nContent-Transfer-Encoding: base64\r\n"
+    "Content-Disposition: attachment;\r\n filename=\"a.jpg\"\r\n\r\n/9j/4A==\r\n"
+    "--next_bound_m4345\r\nContent-Type: image/jpeg;\r\n name=\"b.jpg\"\r\nContent-Transfer-Encoding: base64\r\n"
+    "Content-Disposition: attachment;\r\n filename=\"b.jpg\"\r\n\r\n/9j/4B==\r\n"
+    "--next_bound_m4345--\r\n";
+
 // Stored text -> text sent, with "paranoia" unset (-1) or set: Bcc goes, Date and Message-Id are
 // made anew, the footer follows a single-part message unless "paranoia" is other than 1.
-TEST_F(CodecTest, StoredMessageIsPreparedForSending) {
+TEST_F(CodecTest, PreparedForSendingAndCopiesWithoutEnclosures) {
   SYSTEMTIME utc{2026, 1, 5, 2, 3, 4, 5, 7};  // 7 milliseconds
   setFixedClock(utc, -540);
   const std::string fresh = "Date: Fri, 02 Jan 2026 12:04:05 +0900\r\nMessage-Id: <20260102120405.z0007.";
@@ -45,29 +58,12 @@ TEST_F(CodecTest, StoredMessageIsPreparedForSending) {
     EXPECT_EQ(inPlace.data, &stored);
     EXPECT_EQ(stored, k.sent);
   }
-  RawEmail_S out;
+  RawEmail_S raw;
   std::string stored = cases[0].stored;
-  ASSERT_TRUE(codec.EmlToRawEmailS(&stored, &out));
-  EXPECT_EQ(out.envelopeFrom, "taro@example.jp");
-  EXPECT_EQ(out.recipients, (std::list<std::string>{"a@example.jp", "c@example.jp", "b1@example.jp", "b2@example.jp"}));
+  ASSERT_TRUE(codec.EmlToRawEmailS(&stored, &raw));
+  EXPECT_EQ(raw.envelopeFrom, "taro@example.jp");
+  EXPECT_EQ(raw.recipients, (std::list<std::string>{"a@example.jp", "c@example.jp", "b1@example.jp", "b2@example.jp"}));
   EXPECT_EQ(failure(codec.EmlToRawEmailS(&stored, nullptr)), OXMDL_ERR_MIME_NULL_ARG);
-}
-
-// A picture mail with two pictures, as the device sent it.
-const std::string kPictureMail =
-    "From: taro@example.jp\r\nTo: hanako@example.jp\r\nDate: Thu, 01 Jan 2026 09:00:00 +0900\r\nSubject: Pics\r\n"
-    "Mime-Version: 1.0\r\nX-Mailer: tamarin OxMail/1.40 (K-PRISM) [PictureMail]\r\n"
-    "Content-Type: multipart/mixed;\r\n boundary=\"next_bound_m4345\"\r\n\r\n"
-    "This is a multipart message in Mime 1.0 format\r\n\r\n"
-    "--next_bound_m4345\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nTwo pictures.\r\n\r\n"
-    "--next_bound_m4345\r\nContent-Type: image/jpeg;\r\n name=\"a.jpg\"\r\nContent-Transfer-Encoding: base64\r\n"
-    "Content-Disposition: attachment;\r\n filename=\"a.jpg\"\r\n\r\n/9j/4A==\r\n"
-    "--next_bound_m4345\r\nContent-Type: image/jpeg;\r\n name=\"b.jpg\"\r\nContent-Transfer-Encoding: base64\r\n"
-    "Content-Disposition: attachment;\r\n filename=\"b.jpg\"\r\n\r\n/9j/4B==\r\n"
-    "--next_bound_m4345--\r\n";
-
-TEST_F(CodecTest, CopiesWithoutEnclosures) {
-  EmlCompose codec;
   std::string out;
   // The message up to the second picture: a picture mail with the first picture only.
   const std::string firstPicture =
