@@ -2,11 +2,9 @@
 #include "codec/charset.h"
 #include "codec/convert.h"
 #include "codec/displayable.h"
-#include "codec/emlcompose.h"
 #include "codec/japanese.h"
 #include "codec/mimetype.h"
 #include "codec/pictogram.h"
-#include "frame/oxerror.h"
 #include "platform/codepage.h"
 #include "tests/codec/codec_fixture.h"
 
@@ -125,8 +123,7 @@ TEST(PictogramTest, TableTagsAndCodes) {
 }
 
 TEST(MimeTypeTest, ByExtension) {
-  // gz has two rows, the later counts; types keep their case; a name without a dot is looked up
-  // whole; a type is lowered; a leading / is a path, not a type.
+  // gz's later row counts; types keep their case; no dot: the whole name; a type is lowered; "/..." is a path.
   const std::pair<const wchar_t*, const wchar_t*> cases[] = {
       {L"PHOTO.JPG", L"image/jpeg"}, {L"backup.tar.gz", L"application/x-gzip"}, {L"card.vcf", L"text/x-vCard"},
       {L"pdf", L"application/pdf"}, {L"README", L"application/octet-stream"}, {L"Image/JPEG", L"image/jpeg"},
@@ -136,9 +133,8 @@ TEST(MimeTypeTest, ByExtension) {
   for (const auto& [name, type] : cases) EXPECT_EQ(c.MimeTypeId(name), type) << name;
 }
 
-// Received mail under the code page 65001: bad bytes cost one character each; Japanese mail,
-// carrier pictograms and the device's own pictogram tags read as under 932, the pictograms as
-// their private-use characters.
+// Under the code page 65001 bad bytes cost one character each; Japanese mail, carrier pictograms
+// and the device's own tags read as under 932, the pictograms as their private-use characters.
 TEST_F(CodecTest, ReceivedMailUnderCodePage65001) {
   setActiveCodePage(65001);
   const struct { std::string raw; const wchar_t *subject, *body; } cases[] = {

@@ -186,7 +186,6 @@ TEST_F(EncodeTest, OutgoingTextIsIso2022jpWhenItFitsElseUtf8) {
   EXPECT_EQ(asBefore, encode(subject, body)) << "byte for byte the 932 message";
   setActiveCodePage(65001);
   std::string m = encode(L"hei\u00DFe \U0001F385", L"Gr\u00FC\u00DFe aus Berlin und bis bald");
-  EXPECT_NE(m.find("\r\nSubject: =?UTF-8?b?aGVpw59lIPCfjoU=?=\r\n"), std::string::npos);
   // Mostly ASCII: quoted-printable; mostly multi-byte: Base64, and words of 45 bytes, whole characters.
   EXPECT_EQ(from(m, "Content-Type: text/plain"),
             "Content-Type: text/plain; charset=\"UTF-8\"\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
