@@ -122,8 +122,7 @@ TEST_F(CodecTest, EntryPointErrorsAndHeaderLookups) {
   setFixedAvailPhys(1048577);
   EXPECT_TRUE(c.Decode(&e, &small));
   setFixedAvailPhys(std::nullopt);
-  // A failing heap probe ends the decode with the memory code and the caution lines.
-  // (The text itself passes; the wide body, twice as large, does not.)
+  // A failing heap probe (the wide body, twice the text) ends the decode with the caution lines.
   setHeapProbeLimit(100000);
   debugCaptureStart();
   const std::string big = "Subject: big\n\n" + std::string(60000, 'x');

@@ -22,8 +22,8 @@ const std::string kPictureMail =
     "Content-Disposition: attachment;\r\n filename=\"b.jpg\"\r\n\r\n/9j/4B==\r\n"
     "--next_bound_m4345--\r\n";
 
-// Stored text -> text sent, with "paranoia" unset (-1) or set: Bcc goes, Date and Message-Id are
-// made anew, the footer follows a single-part message unless "paranoia" is other than 1.
+// Stored text -> text sent, "paranoia" unset (-1) or set: Bcc and an old Message-Id go, Date and Message-Id are
+// made anew (at the header's end without a Date), the footer ends a single-part message unless "paranoia" is not 1.
 TEST_F(CodecTest, PreparedForSendingAndCopiesWithoutEnclosures) {
   SYSTEMTIME utc{2026, 1, 5, 2, 3, 4, 5, 7};  // 7 milliseconds
   setFixedClock(utc, -540);
@@ -34,10 +34,8 @@ TEST_F(CodecTest, PreparedForSendingAndCopiesWithoutEnclosures) {
        "Date: Thu, 01 Jan 2026 09:00:00 +0900\r\nSubject: Hi\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nHello\r\n",
        "From: \"Taro\" <taro@example.jp>\r\nTo: a@example.jp\r\nCc: c@example.jp\r\n" + fresh +
            "taro@example.jp>\r\nSubject: Hi\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nHello\r\n" + kFooter},
-      // A Message-Id already there goes.
       {0, "From: x@example.jp\r\nMessage-Id: <old@x>\r\nDate: Mon, 1 Jan 2024 00:00:00 +0000\r\nSubject: s\r\n\r\nbody",
        "From: x@example.jp\r\n" + fresh + "x@example.jp>\r\nSubject: s\r\n\r\nbody"},
-      // Without a Date both go at the end of the header.
       {1, "From: x@example.jp\r\nTo: y@example.jp\r\n\r\nbody",
        "From: x@example.jp\r\nTo: y@example.jp\r\n" + fresh + "x@example.jp>\r\n\r\nbody" + kFooter},
       {1, "From: x@example.jp\r\nContent-Type: multipart/related;\r\n boundary=\"b\"\r\n\r\nbody",
