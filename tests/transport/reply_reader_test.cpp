@@ -170,17 +170,12 @@ TEST_F(ReaderTest, ChecksBetweenStepsEndTheWait) {
     socket_.close();
     connmgr::reset();
     serve({Script{test::stall()}});
-    CONNMGR_CONNECTIONINFO info = {};
-    info.cbSize = 64;
-    HCONNECTION connection = nullptr;
-    DWORD status = 0;
-    ASSERT_EQ(ConnMgrEstablishConnectionSync(&info, &connection, 30000, &status), S_OK);
+    HCONNECTION connection = test::openConnection(kind == 'd' ? 5 : 0);
     int asked = 0;
     WaitChecks checks;
     checks.connection = connection;
     if (kind == 'a') checks.aborted = [&] { return ++asked == 3; };
     if (kind == 'c') checks.cancelled = [&] { return ++asked == 3; };
-    if (kind == 'd') connmgr::dropAfterQueries(5);
     if (kind == 'r') ConnMgrReleaseConnection(connection, 0);
     ReplyReader reader(socket_);
     reader.setChecks(checks);
