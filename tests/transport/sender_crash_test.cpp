@@ -95,8 +95,6 @@ TEST_F(SenderCrashTest, KilledRunsEndWithEveryMessageFiledOnce) {
     duplicates += std::max(0, delivered[i] - 1);
   }
   EXPECT_EQ(delivered.count(0), 0u) << "a delivery that is none of the messages";
-  RecordProperty("duplicates", duplicates);
-  RecordProperty("kills", kills);
   std::printf("sender crash test: %d kills in %d runs, %d duplicate deliveries of %d messages\n", kills, runs,
               duplicates, kMessages);
 }
