@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "transport/protocol_log.h"
 #include "tests/transport/transport_fixture.h"
 
 namespace oxm::transport {
@@ -160,7 +159,6 @@ TEST_F(ReaderTest, EndsOfAReadThatNeverCompletes) {
 
 // Abort, cancel, a dropped or released connection end the wait; the socket stays usable.
 TEST_F(ReaderTest, ChecksBetweenStepsEndTheWait) {
-  ProtocolLog log("\\oxm.log", "ab");
   const std::pair<char, ReadStatus> cases[] = {{'a', ReadStatus::Aborted},
                                                {'c', ReadStatus::Cancelled},
                                                {'d', ReadStatus::RasDisconnected},
@@ -179,7 +177,6 @@ TEST_F(ReaderTest, ChecksBetweenStepsEndTheWait) {
     if (kind == 'r') ConnMgrReleaseConnection(connection, 0);
     ReplyReader reader(socket_);
     reader.setChecks(checks);
-    reader.setLog(&log);
     LineEnd end;
     std::string reply;
     EXPECT_EQ(reader.read(reply, end, 1024), want);
@@ -188,8 +185,6 @@ TEST_F(ReaderTest, ChecksBetweenStepsEndTheWait) {
     EXPECT_EQ(socket_.send("QUIT\r\n", 6), 6);
     ConnMgrReleaseConnection(connection, 0);
   }
-  EXPECT_EQ(test::readHostFile(root_.host("oxm.log")),
-            "*** diconnect RAS Connection ***\r\n*** diconnect RAS Connection ***\r\n");
 }
 
 // The stepped connect: a name that does not resolve, no port, and a good one.
