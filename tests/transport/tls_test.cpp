@@ -32,26 +32,58 @@ bool answerQuestion(const wchar_t* title, const wchar_t* text, void* context) {
   return q->answer;
 }
 
-class CertCheckTest : public test::RootTest {
+struct HookCall {
+  int calls = 0;
+  unsigned long type = 0, flags = 0;
+  std::string host;
+  std::vector<std::string> chain;
+  int answer = 0;
+};
+HookCall seen;
+
+int recordingHook(unsigned long type, void* hostName, unsigned long chainLength, BLOB* chain, unsigned long flags) {
+  ++seen.calls;
+  seen.type = type;
+  seen.host = static_cast<const char*>(hostName);
+  seen.flags = flags;
+  seen.chain.clear();
+  for (unsigned long i = 0; i < chainLength; ++i)
+    seen.chain.emplace_back(reinterpret_cast<char*>(chain[i].pBlobData), chain[i].cbSize);
+  return seen.answer;
+}
+
+class TlsTest : public test::TransportTest {
  protected:
   void SetUp() override {
-    RootTest::SetUp();  // the host clock: the certificates are made by the run, valid from now on
+    TransportTest::SetUp();  // the host clock: the certificates are made by the run, valid from now on
     if (test::certDir().empty()) GTEST_SKIP() << "no test certificates (openssl missing)";
+    seen = HookCall{};
   }
   void TearDown() override {
+    net::setExtraTrustFile("");
     OxSetQuestionCallback(nullptr, nullptr);
-    RootTest::TearDown();
+    TransportTest::TearDown();
   }
+  // The library's check of `cert` for `host`.
   int check(const std::string& cert, const char* host, unsigned long flags = 0, unsigned long type = 1) {
-    der_ = test::certDer(cert);
-    BLOB blob{static_cast<DWORD>(der_.size()), reinterpret_cast<BYTE*>(der_.data())};
-    std::string name = host;
+    std::string der = test::certDer(cert), name = host;
+    BLOB blob{static_cast<DWORD>(der.size()), reinterpret_cast<BYTE*>(der.data())};
     return certificateValidationCallback(type, name.data(), 1, &blob, flags);
   }
-  std::string der_;
+  void trustAll(bool on = true) { net::setExtraTrustFile(on ? test::certDir() + "/trust-all.pem" : ""); }
+  test::TlsFiles files(const std::string& name, bool implicit) {
+    return {test::certDir() + "/" + name + ".crt", test::certDir() + "/" + name + ".key", implicit};
+  }
+  // A fresh socket for host "localhost" with `hook`, the handshake at connect.
+  net::Socket& secureSocket(net::CertHook hook = certificateValidationCallback) {
+    socket_.close();
+    EXPECT_TRUE(socket_.open());
+    socket_.setSecure("localhost", hook, false);
+    return socket_;
+  }
 };
 
-TEST_F(CertCheckTest, SubjectNameAndValidity) {
+TEST_F(TlsTest, SubjectNameAndValidity) {
   const std::tuple<const char*, const char*, int> cases[] = {
       {"localhost", "localhost", 0},
       {"localhost", "LocalHost", 0},   // case aside
@@ -65,7 +97,7 @@ TEST_F(CertCheckTest, SubjectNameAndValidity) {
 }
 
 // The expired certificate: 2020-01-01 00:00:00 to 2020-02-01 00:00:00 UTC, both ends included.
-TEST_F(CertCheckTest, ValidityEndsAreIncluded) {
+TEST_F(TlsTest, ValidityEndsAreIncluded) {
   const std::pair<SYSTEMTIME, int> cases[] = {{{2019, 12, 0, 31, 23, 59, 59, 999}, 10},
                                                {{2020, 1, 0, 1, 0, 0, 0, 0}, 0},
                                                {{2020, 2, 0, 1, 0, 0, 0, 0}, 0},
@@ -76,7 +108,7 @@ TEST_F(CertCheckTest, ValidityEndsAreIncluded) {
   }
 }
 
-TEST_F(CertCheckTest, MalformedCallsAreRefused) {
+TEST_F(TlsTest, MalformedCallsAreRefused) {
   EXPECT_EQ(check("localhost", "localhost", 0, 2), 10);
   char host[] = "localhost";
   EXPECT_EQ(certificateValidationCallback(1, host, 0, nullptr, 0), 10);
@@ -90,7 +122,7 @@ TEST_F(CertCheckTest, MalformedCallsAreRefused) {
 }
 
 // An unknown issuer goes to the user; a Yes is remembered under the host's first character.
-TEST_F(CertCheckTest, UnknownIssuerAsksTheUserAndRemembersYes) {
+TEST_F(TlsTest, UnknownIssuerAsksTheUserAndRemembersYes) {
   // Nobody to ask: No.
   EXPECT_EQ(check("wronghost", "mail.example", 1), 10);
 
@@ -121,50 +153,6 @@ TEST_F(CertCheckTest, UnknownIssuerAsksTheUserAndRemembersYes) {
   EXPECT_EQ(check("wronghost", "pop.example", 1), 10);
   EXPECT_EQ(q.asked, 3);
 }
-
-struct HookCall {
-  int calls = 0;
-  unsigned long type = 0, flags = 0;
-  std::string host;
-  std::vector<std::string> chain;
-  int answer = 0;
-};
-HookCall seen;
-
-int recordingHook(unsigned long type, void* hostName, unsigned long chainLength, BLOB* chain, unsigned long flags) {
-  ++seen.calls;
-  seen.type = type;
-  seen.host = static_cast<const char*>(hostName);
-  seen.flags = flags;
-  seen.chain.clear();
-  for (unsigned long i = 0; i < chainLength; ++i)
-    seen.chain.emplace_back(reinterpret_cast<char*>(chain[i].pBlobData), chain[i].cbSize);
-  return seen.answer;
-}
-
-class TlsTest : public test::TransportTest {
- protected:
-  void SetUp() override {
-    TransportTest::SetUp();
-    if (test::certDir().empty()) GTEST_SKIP() << "no test certificates (openssl missing)";
-    seen = HookCall{};
-  }
-  void TearDown() override {
-    net::setExtraTrustFile("");
-    TransportTest::TearDown();
-  }
-  void trustAll(bool on = true) { net::setExtraTrustFile(on ? test::certDir() + "/trust-all.pem" : ""); }
-  test::TlsFiles files(const std::string& name, bool implicit) {
-    return {test::certDir() + "/" + name + ".crt", test::certDir() + "/" + name + ".key", implicit};
-  }
-  // A fresh socket for host "localhost" with `hook`, the handshake at connect.
-  net::Socket& secureSocket(net::CertHook hook = certificateValidationCallback) {
-    socket_.close();
-    EXPECT_TRUE(socket_.open());
-    socket_.setSecure("localhost", hook, false);
-    return socket_;
-  }
-};
 
 TEST_F(TlsTest, ImplicitHandshakeHandsTheChainToTheHook) {
   const struct Case {
