@@ -104,13 +104,6 @@ class RetrieverTest : public AccountsTest {
     if (extra) extra(a);
     ASSERT_TRUE(account_->SetAccountInfoAttributes(a)) << std::hex << GetOxMiddleError();
   }
-  // Only the settings `extra` puts in its mask.
-  void setting(const Settings& extra) {
-    OxAccountInfoInterface::Attributes a;
-    a.mask = 0;
-    extra(a);
-    ASSERT_TRUE(account_->SetAccountInfoAttributes(a));
-  }
 
   // One retrieval of a fresh retriever (RetrieveMessages unless `call` says otherwise).
   bool run(const Call& call = {}) {

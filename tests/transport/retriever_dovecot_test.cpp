@@ -41,9 +41,9 @@ TEST_F(RetrieverDovecotRunsTest, NewKnownAndDeletedMessagesOverThreeRuns) {
 
 TEST_F(RetrieverDovecotRunsTest, DeleteFromServerAndClearingTheServer) {
   // Each message deleted once stored.
-  setting([](auto& a) {
+  pointAt(dovecot_->port(), [](auto& a) {
     a.bMessageLeavingEnabled = true;
-    a.mask = uint64_t{1} << 8;
+    a.mask |= uint64_t{1} << 8;
   });
   add(1, 3);
   EXPECT_TRUE(run());
@@ -51,7 +51,7 @@ TEST_F(RetrieverDovecotRunsTest, DeleteFromServerAndClearingTheServer) {
   EXPECT_EQ(onServer().size(), 0u);
 
   // Kept on the server; clearing deletes what was received and nothing newer, the last UID stays.
-  setting([](auto& a) { a.mask = uint64_t{1} << 8; });
+  pointAt(dovecot_->port(), [](auto& a) { a.mask |= uint64_t{1} << 8; });
   add(4, 5);
   EXPECT_TRUE(run());
   EXPECT_EQ(storedOnce("keeping"), wanted(1, 5));

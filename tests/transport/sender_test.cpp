@@ -4,9 +4,6 @@
 
 #include <set>
 
-#include "frame/oxerror.h"
-#include "platform/connmgr.h"
-#include "tests/support/servers.h"
 #include "tests/transport/account_fixture.h"
 
 namespace oxm::test {
