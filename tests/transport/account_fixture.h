@@ -202,7 +202,6 @@ class DovecotRetrieverTest : public RetrieverTest {
   }
 
   std::map<int, std::string> wanted(int first, int last) { return {want_.find(first), want_.upper_bound(last)}; }
-
   std::unique_ptr<Dovecot> dovecot_;
   std::map<int, std::string> want_;
 };

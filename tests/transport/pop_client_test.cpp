@@ -135,7 +135,6 @@ TEST_P(PopScenarioTest, Conversation) {
   std::list<std::string> list;
   if (s.setup) s.setup(a, list);
   PopRun run = converse(a, s.mode, list, s.hook);
-
   ASSERT_TRUE(server.waitDone()) << "the client left the connection open";
   // Split into bytes, a reply the client refuses early is still being sent when it leaves.
   std::string failures = server.failures();

@@ -80,13 +80,11 @@ TEST_F(PopDovecotTest, LoginsAndNewMessagesAcrossConversations) {
   PopRun next = converse(a);
   EXPECT_EQ(next.events, "K7:1,22 n K0 K4:1");
   EXPECT_EQ(texts(next), std::multiset<std::string>{"Subject: four\r\n\r\nnew\r\n"});
-
   // Deleting from the server: earlier messages first, the new one after delivery.
   a.deleteFromServer = 1;
   a.lastUid = L"";
   EXPECT_EQ(converse(a).events, "K7:1,22 n K0 K4:1");
   EXPECT_EQ(converse(a).events, "K7:0,0 K5:0");  // the server holds nothing now
-
   // Failed logins last: Dovecot slows down the logins that follow them.
   for (bool apop : {false, true}) EXPECT_EQ(converse(login(*server, apop, L"wrong")).events, "E:POP_AUTH_ERR");
 }

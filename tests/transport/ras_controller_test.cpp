@@ -70,7 +70,6 @@ TEST_F(RasTest, AnotherNetworkReconnectsWithThePhases) {
   EXPECT_EQ(ras.EstablishConnection(&status, home.get()), first);
   EXPECT_EQ(connmgr::establishCalls(), 1);
   EXPECT_TRUE(phases.seen.empty());
-
   void* second = ras.EstablishConnection(&status, work.get());
   ASSERT_NE(second, nullptr);
   EXPECT_NE(second, first);
@@ -78,7 +77,6 @@ TEST_F(RasTest, AnotherNetworkReconnectsWithThePhases) {
   EXPECT_TRUE(sameGuid(connmgr::lastDestination(), kWork));
   EXPECT_EQ(connmgr::openConnections(), 1);
   EXPECT_EQ(ras.connection(), second);
-
   status = 99;
   EXPECT_TRUE(ras.ReleaseConnection(&status));
   EXPECT_EQ(status, 0);
@@ -109,7 +107,6 @@ TEST_F(RasTest, FailuresGiveTheirStatusAndNoConnection) {
     EXPECT_EQ(connmgr::openConnections(), 0);
   }
   EXPECT_EQ(companion.calls(), "0101010101010101");
-
   // An account that cannot be read, and the overload without an account.
   OxRASController none;
   long status = 0;
@@ -209,7 +206,6 @@ TEST_F(RasTest, DialingWritesTheDialerValuesAndSetsItsEvent) {
     EXPECT_EQ(cmd + L" " + opt, L"-url " + want);
   }
   CloseHandle(event);
-
   // A registry that cannot be written: the hive's folder is a file.
   test::TempRoot broken;
   test::writeHostFile(broken.host("Registry"), "");

@@ -90,7 +90,6 @@ TEST_F(ReaderTest, BytesAfterTheEndAndIdlePauses) {
   ASSERT_EQ(reader.read(third, end, 1024), ReadStatus::Ok);
   EXPECT_TRUE(reader.complete());
   EXPECT_EQ(third, "+OK third\r\n");
-
   DotEnd dot;
   std::string reply;
   ASSERT_EQ(reader.read(reply, dot, 1024), ReadStatus::Ok);
@@ -120,7 +119,6 @@ TEST_F(ReaderTest, SinksBoundWhatTheyKeep) {
   std::string reply;
   EXPECT_EQ(reader.read(reply, line, 50), ReadStatus::TooLong);
   EXPECT_LE(reply.size(), 50u);
-
   CappedBuffer exact(body.size());
   exact.put(body.data(), body.size());
   EXPECT_FALSE(exact.overflow());

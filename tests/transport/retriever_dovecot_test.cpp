@@ -24,14 +24,12 @@ TEST_F(RetrieverDovecotRunsTest, NewKnownAndDeletedMessagesOverThreeRuns) {
   EXPECT_TRUE(run());
   EXPECT_EQ(recorder.events, "C1 C2 K7:3," + size({1, 2, 3}) + " n K0 n K0 n K0 K4:3");
   EXPECT_EQ(storedOnce("first"), wanted(1, 3));
-
   // One gone from the server, two new: only those arrive.
   std::filesystem::remove(onServer()[1]);
   add(4, 5);
   EXPECT_TRUE(run());
   EXPECT_EQ(recorder.events, "C1 C2 K7:2," + size({4, 5}) + " n K0 n K0 K4:2");
   EXPECT_EQ(storedOnce("second"), wanted(1, 5));
-
   EXPECT_EQ(uidList().size(), 4u);  // 2, 3, 4 and 5 are on the server
   EXPECT_TRUE(run());
   EXPECT_EQ(recorder.events, "C1 C2 E:OXMDL_ERR_RTV_NOTHING_NEW");
@@ -49,7 +47,6 @@ TEST_F(RetrieverDovecotRunsTest, DeleteFromServerAndClearingTheServer) {
   EXPECT_TRUE(run());
   EXPECT_EQ(storedOnce("deleting"), wanted(1, 3));
   EXPECT_EQ(onServer().size(), 0u);
-
   // Kept on the server; clearing deletes what was received and nothing newer, the last UID stays.
   pointAt(dovecot_->port(), [](auto& a) { a.mask |= uint64_t{1} << 8; });
   add(4, 5);

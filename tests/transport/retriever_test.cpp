@@ -90,7 +90,6 @@ TEST_F(RetrieverScriptTest, NothingNewDuringPeriodicRetrieval) {
   EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL), 99u);
   EXPECT_TRUE(stored().empty());
   EXPECT_EQ(accountFile("UID.list"), u16("u1\r\n"));
-
   SetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX, 99u);
   foreground = true;
   EXPECT_TRUE(retrieve(popLogin() + uidl("1 u1\r\n") + quit()));
@@ -144,7 +143,6 @@ TEST_F(RetrieverScriptTest, FailuresReachTheCallerAndTheIndicator) {
   EXPECT_EQ(recorder.events, "C1 C2 E:POP_AUTH_ERR C3");
   EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX), 1u);
   EXPECT_EQ(openAfter, 0);
-
   // No data connection: "no connection" on the indicator, the controller's status as context.
   connmgr::failEstablish(CONNMGR_STATUS_CONNECTIONFAILED);
   OxRetriever retriever;
@@ -158,7 +156,6 @@ TEST_F(RetrieverScriptTest, FailuresReachTheCallerAndTheIndicator) {
   EXPECT_FALSE(retriever.RetrieveMessages(account_.get(), &ras, ""));
   EXPECT_EQ(r2.events, "C1 E:OXMDL_ERR_RTV_CONNECT,-2");
   EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX), 4u);
-
   // No account: to the listener, or to the last error without one.
   r2.events.clear();
   EXPECT_FALSE(retriever.RetrieveMessages(nullptr, &ras, ""));
@@ -168,7 +165,6 @@ TEST_F(RetrieverScriptTest, FailuresReachTheCallerAndTheIndicator) {
   EXPECT_FALSE(retriever.RetrieveMessages(nullptr, &ras, ""));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_RTV_NO_ACCOUNT);
   EXPECT_EQ(retriever.HttpReceive(account_.get(), nullptr, nullptr, false), 0x02002311);
-
   // A selection that names no message, or two with the same UID: no connection.
   SetOxMiddleError(OXMDL_ERR_NONE);
   EXPECT_FALSE(retriever.RetrieveSelectedMessages({4711}, account_.get(), &ras, ""));
@@ -206,7 +202,6 @@ TEST_F(RetrieverScriptTest, ReceiveLimitOfTheOldMessageCheck) {
   EXPECT_EQ(storedUids(), (std::vector<std::string>{"u0", "u1"}));
   EXPECT_EQ(accountFile("LastUID.ini"), u16("u1"));
   EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX), 1u);
-
   // The check off: both new messages come.
   settings = [](OxAccountInfoInterface::Attributes& a) {
     a.bRemoveOldMessageEnabled = false;
@@ -250,7 +245,6 @@ TEST_F(RetrieverScriptTest, AutoRetrieverTakesTheWAccount) {
   ASSERT_TRUE(system.ChangeSystemIni(L""));
   EXPECT_FALSE(automatic.StartWaiting(&ras));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_AUTO_NO_WACCOUNT);
-
   ASSERT_TRUE(system.ChangeSystemIni(L"Mail"));
   const std::string m1 = msg("1");
   ScriptServer server(popLogin() + uidl("1 w1\r\n") + stat(1, m1.size()) + fetch("1", m1.size(), m1) +

@@ -59,7 +59,6 @@ class SenderCrashTest : public SenderTest {
 
 TEST_F(SenderCrashTest, KilledRunsEndWithEveryMessageFiledOnce) {
   for (int i = 1; i <= kMessages; ++i) add(outboxText(i));
-
   const fault::Op ops[] = {fault::Op::Write,  fault::Op::Rename, fault::Op::Flush,
                            fault::Op::Delete, fault::Op::Send,   fault::Op::Recv};
   std::mt19937 rng(20261207);
@@ -84,7 +83,6 @@ TEST_F(SenderCrashTest, KilledRunsEndWithEveryMessageFiledOnce) {
   EXPECT_TRUE(outboxDone());
   const std::map<int, int> filed = filedOnce("at the end");
   EXPECT_EQ(filed.size(), static_cast<size_t>(kMessages));
-
   // Delivered at least once each; the rest are the duplicates.
   std::map<int, int> delivered;
   const auto got = exim_->deliveries(kMessages);

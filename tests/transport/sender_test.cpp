@@ -18,7 +18,6 @@ TEST_F(SenderTest, OutboxOfFiftyWithTheTenthRecipientRefused) {
   EXPECT_EQ(recorder_.events.front(), (std::pair<int, unsigned>{4, 1}));
   EXPECT_EQ(recorder_.events.back(), (std::pair<int, unsigned>{3, 0}));
   EXPECT_EQ(texts(outbox_), std::vector<std::string>{outboxText(10, "refused@example.jp")}) << "left untouched";
-
   // Each filed copy is the delivered text, with its Message-Id and the line "." unstuffed.
   const std::vector<std::string> filed = texts(sent_);
   const auto delivered = exim_->deliveries(49);
@@ -67,7 +66,6 @@ TEST_F(SenderTest, OneMessageForms) {
   ASSERT_EQ(texts(sent_).size(), 1u);
   EXPECT_EQ(got[0].data, texts(sent_)[0] + "\r\n");
   EXPECT_EQ(texts(outbox_).size(), 1u);
-
   // An encoded message with its envelope: the caller's text comes back as it was.
   exim_->clear();
   std::string text = "Subject: raw\r\n\r\n.\r\n";
@@ -78,7 +76,6 @@ TEST_F(SenderTest, OneMessageForms) {
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].data, "Subject: raw\r\n\r\n.\r\n\r\n");
   EXPECT_EQ(texts(sent_).size(), 2u);
-
   // No room in the sent folder: the old-message check may not remove the two unread copies.
   recorder_.events.clear();
   OxAccountInfoInterface::Attributes a;

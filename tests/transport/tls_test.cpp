@@ -125,7 +125,6 @@ TEST_F(TlsTest, MalformedCallsAreRefused) {
 TEST_F(TlsTest, UnknownIssuerAsksTheUserAndRemembersYes) {
   // Nobody to ask: No.
   EXPECT_EQ(check("wronghost", "mail.example", 1), 10);
-
   Questions q;
   OxSetQuestionCallback(answerQuestion, &q);
   EXPECT_EQ(check("wronghost", "mail.example", 1), 10);
@@ -134,7 +133,6 @@ TEST_F(TlsTest, UnknownIssuerAsksTheUserAndRemembersYes) {
   EXPECT_EQ(q.text, L"サーバー証明書が無効です。続行しますか?");
   HKEY key = nullptr;
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Tamarin\\OxMail", &key), ERROR_FILE_NOT_FOUND);
-
   q.answer = true;
   EXPECT_EQ(check("expired", "mail.example", 1), 0);
   EXPECT_EQ(q.asked, 2);
@@ -142,7 +140,6 @@ TEST_F(TlsTest, UnknownIssuerAsksTheUserAndRemembersYes) {
   DWORD value = 0;
   EXPECT_EQ(RegQueryDword(key, L"m", &value), ERROR_SUCCESS);
   EXPECT_EQ(value, 1u);
-
   // Remembered: any host with the same first letter passes without a question.
   q.answer = false;
   EXPECT_EQ(check("wronghost", "mx.other", 1), 0);

@@ -44,14 +44,12 @@ namespace {
 TEST(PopReplyTest, StatusAndUidlLines) {
   for (const char* yes : {"+OK 2 320\r\n", "+OK\r\n"}) EXPECT_TRUE(isPositive(yes)) << yes;
   for (const char* no : {"+OK", "+OKAY\r\n", "-ERR no\r\n"}) EXPECT_FALSE(isPositive(no)) << no;
-
   const std::string uid70(70, 'u');
   const std::pair<std::string, bool> lines[] = {
       {"12345 " + uid70, true}, {"1 " + uid70 + "u", false},  // 70 and 71 bytes of UID
       {"1 ", false},  {" abc", false}, {"1a abc", false}, {"1", false}, {".", true}, {"1 a b", true},
   };
   for (const auto& [line, ok] : lines) EXPECT_EQ(uidlLineOk(line), ok) << line;
-
   // The first data line, checked as soon as it is there: 100 bytes pass, 101 do not.
   const std::string line100 = std::string(29, '1') + " " + uid70, line101 = "1" + line100;
   const std::pair<std::string, UidlStart> starts[] = {
@@ -65,7 +63,6 @@ TEST(PopReplyTest, StatusAndUidlLines) {
       {"+OK\r\nabc def\r\n", UidlStart::Bad},
   };
   for (const auto& [reply, want] : starts) EXPECT_EQ(checkUidlStart(reply), want) << reply;
-
   std::vector<std::string> split{"stale"};
   EXPECT_EQ(splitUidlList("+OK\r\n1 a\r\n2 b\r\n.\r\n", &split), 0u);
   EXPECT_EQ(split, (std::vector<std::string>{"1 a", "2 b"}));
@@ -101,7 +98,6 @@ TEST(PopReplyTest, NumbersAndMessageText) {
   EXPECT_TRUE(seen.empty()) << "an unterminated list has no lines yet";
   forEachListLine("+OK 3 messages\r\n1 120\r\n2 x\r\n10 3000\r\n.\r\n", collect);
   EXPECT_EQ(seen, (std::vector<std::pair<std::string, long>>{{"1", 120}, {"2", 0}, {"10", 3000}}));
-
   std::string text = "untouched";
   EXPECT_FALSE(extractMessage("", &text));
   EXPECT_EQ(text, "untouched");
@@ -126,7 +122,6 @@ TEST(PopReplyTest, UidHeldAnywhereInTheLineAndApopTimestamp) {
   EXPECT_FALSE(set.heldBy("4 ab")) << "the empty UID names nothing";
   std::vector<std::string> numbers{"12"};
   EXPECT_TRUE(UidSet(numbers).heldBy("12 x")) << "the message number is part of the line";
-
   EXPECT_EQ(apopTimestamp("+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>"),
             "<1896.697170952@dbc.mtview.ca.us>");
   EXPECT_EQ(apopTimestamp("+OK ready"), "");
