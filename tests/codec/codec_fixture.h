@@ -1,5 +1,4 @@
-// A device at +0900 whose clock stands at 2026-01-02 03:04:05 UTC (12:04:05 local, a Friday),
-// with the codec's own test hooks reset; and the helpers the codec tests share.
+// A device at +0900, clock at 2026-01-02 03:04:05 UTC (a Friday), and the codec tests' helpers.
 #pragma once
 
 #include <filesystem>
@@ -43,7 +42,6 @@ inline Email decode(const std::string& raw) {
 // The error code of a call that must fail; kSucceeded when it did not.
 constexpr unsigned kSucceeded = 0x5CCE55EDu;
 inline unsigned failure(bool ok) { return ok ? kSucceeded : GetOxMiddleError(); }
-
 template <typename T>
 std::vector<T> vec(const std::list<T>& l) {
   return {l.begin(), l.end()};
@@ -63,5 +61,4 @@ inline std::string from(const std::string& text, const std::string& marker) {
 
 // The body of an encoded message: what follows the first empty line.
 inline std::string bodyOf(const std::string& text) { return text.substr(text.find("\r\n\r\n") + 4); }
-
 }  // namespace oxm::test

@@ -12,60 +12,39 @@ namespace {
 using namespace test;
 
 TEST(TransferTest, Base64QuotedPrintableUuencode) {
-  const struct {
-    std::string got, want;
-    const char* why;
-  } cases[] = {
-      {base64Decode("QUJ"), "AB", "a short last group"},
-      {base64Decode("Q"), "", "a single leftover character is ignored"},
-      {base64Decode("Q!U*J.D"), "ABC", "other characters are skipped"},
-      {base64Decode("QQ==QQ=="), std::string("A\x04\x10", 3), "padding is skipped, not an end"},
+  // A 7bit part: JIS text becomes Shift_JIS, HTML keeps its bytes (the others on real mail in tests/corpus).
+  const auto part7bit = [](const wchar_t* subtype, std::string data) {
+    Enclosure e;
+    e.transferEncoding = L"7bit";
+    e.subtype = subtype;
+    EXPECT_EQ(decodeEnclosure(&data, &e), OXMDL_ERR_NONE);
+    return data;
+  };
+  const auto uu = [](std::string_view in) {
+    std::string out = "?";
+    return uuDecode(in, &out) ? out : "(no begin line)";
+  };
+  const struct { std::string got, want; const char* why; } cases[] = {
+      {base64Decode("Q!U*J"), "AB", "other characters are skipped; a short last group"},
+      {base64Decode("QQ==QQ==Q"), std::string("A\x04\x10", 3), "padding is skipped, not an end; a leftover character is not"},
       {qpDecode("a=3Db=\nc=00d=zze=\r\nf=\n\rg=4"), "a=bc00dzzefg=4", "soft breaks, =00, bad escapes, a cut escape"},
       {qpDecode("x=e9_y"), "x\xe9_y", "lower-case hex; no underscore rule in bodies"},
       {qDecode("a_b=3F=zz"), "a b?=zz", "underscore in headers"},
       {replacePercent("%41%4g%"), "A%4g%", "percent escapes"},
+      {uu("junk\nbegin 644 x\n#86)C\n,2&5L;&\\L('=O<FQD\n`\nend\n"), "abcHello, world", "uuencode"},
+      {uu("begin 644 x\n#86)C\n#8~~~\n#86)C\n"), "abc", "a character out of range ends the data"},
+      {uu("begin 644 x\n,2&5L\n"), "", "a line shorter than its count ends the data"},
+      {uu("no start line\n#86)C\n"), "(no begin line)", "no begin line"},
+      {part7bit(L"", "\x1b$BF|\x1b(B\nx\n"), "\x93\xfa\r\nx\r\n", "7bit text"},
+      {part7bit(L"html", "\x1b$BF|\x1b(B\n"), "\x1b$BF|\x1b(B\r\n", "7bit HTML"},
   };
   for (const auto& k : cases) EXPECT_EQ(k.got, k.want) << k.why;
-  std::string out;
-  EXPECT_TRUE(uuDecode("junk\nbegin 644 x\n#86)C\n,2&5L;&\\L('=O<FQD\n`\nend\n", &out));
-  EXPECT_EQ(out, "abcHello, world");
-  EXPECT_TRUE(uuDecode("begin 644 x\n#86)C\n#8~~~\n#86)C\n", &out));
-  EXPECT_EQ(out, "abc") << "a character out of range ends the data";
-  EXPECT_TRUE(uuDecode("begin 644 x\n,2&5L\n", &out));
-  EXPECT_EQ(out, "") << "a line shorter than its count ends the data";
-  EXPECT_FALSE(uuDecode("no start line\n#86)C\n", &out));
-
-  // decodeEnclosure by transfer encoding and subtype (the others on real mail in tests/corpus).
-  const struct {
-    const wchar_t *encoding, *subtype;
-    std::string in, out;
-    unsigned code;
-  } parts[] = {
-      {L"7bit", L"", "\x1b$BF|\x1b(B\nx\n", "\x93\xfa\r\nx\r\n", OXMDL_ERR_NONE},
-      {L"7bit", L"html", "\x1b$BF|\x1b(B\n", "\x1b$BF|\x1b(B\r\n", OXMDL_ERR_NONE},  // 7bit HTML keeps its bytes
-      {L"x-uuencode", L"html", "no begin", "no begin", OXMDL_ERR_MIME_DECODE},
-  };
-  for (const auto& k : parts) {
-    Enclosure e;
-    e.transferEncoding = k.encoding;
-    e.subtype = k.subtype;
-    std::string d = k.in;
-    EXPECT_EQ(decodeEnclosure(&d, &e), k.code) << k.in;
-    if (k.code == OXMDL_ERR_NONE) { EXPECT_EQ(d, k.out) << k.in; }
-  }
-
   // The writers at their line limits.
-  std::string line;
-  for (int i = 0; i < 19; ++i) line += "YWFh";  // 57 bytes make exactly 76 characters
-  const struct {
-    bool qp;
-    std::string in, out;
-    const char* why;
-  } writes[] = {
+  const std::string line = "YWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFh";  // 57 bytes
+  const struct { bool qp; std::string in, out; const char* why; } writes[] = {
       {false, std::string(57, 'a'), line + "\n", "a full last line gets its LF"},
       {false, std::string(58, 'a'), line + "\nYQ==", "one byte more"},
-      {false, std::string("\xFF\xFE", 2), "//4=", "the last two letters of the alphabet"},
-      {false, "", "", "nothing"},
+      {true, "a\tb\x1b", "a\tb=1B", "a tab stays, other control bytes are escaped"},
       {true, std::string(71, 'x') + "=", std::string(71, 'x') + "=\n=3D", "an escape does not fit in 72 columns"},
       {true, std::string(72, 'x') + ".y\x7f\n.", std::string(72, 'x') + "=\n=2Ey=7F\n=2E",
        "a \".\" moved to a line start by a soft break is escaped; the last column is used"},
@@ -98,30 +77,18 @@ class EnclosureFileTest : public CodecTest {
   std::string file(const std::string& name) const { return readHostFile(root_.host("Out/" + name)); }
   bool exists(const std::string& name) const { return hostFileExists(root_.host("Out/" + name)); }
   unsigned get(const Enclosure& e) { return failure(codec_.GetEnclosure(raw_, e)); }
-
   EmlCompose codec_;
   Email email_;
   std::string raw_;
 };
 
 // The bytes written for real mail are compared with Python's in tests/corpus.
-TEST_F(EnclosureFileTest, ExistingFileIsKeptAndAnEmptyPartWritten) {
-  ASSERT_TRUE(codec_.GetEnclosure(raw_, part(0)));
-  EXPECT_EQ(get(part(0)), OXMDL_ERR_MIME_FILE_EXISTS);
-  EXPECT_EQ(file("a.pdf"), "%PDF");
-  Enclosure empty = part(0);
-  empty.name = L"empty.bin";
-  empty.bodyLength = 0;
-  ASSERT_TRUE(codec_.GetEnclosure(raw_, empty));
-  EXPECT_TRUE(exists("empty.bin") && file("empty.bin").empty());
-}
-
-TEST_F(EnclosureFileTest, Errors) {
+TEST_F(EnclosureFileTest, ErrorsExistingFilesEmptyPartsAndFeedPictures) {
   EXPECT_EQ(get(part(1)), OXMDL_ERR_MIME_DECODE);
   EXPECT_FALSE(exists("u.bin")) << "no file left after a uudecode failure";
-  Enclosure noFolder = part(0);
-  noFolder.folder.clear();
-  EXPECT_EQ(get(noFolder), OXMDL_ERR_MIME_DECODE);
+  Enclosure other = part(0);
+  other.folder.clear();
+  EXPECT_EQ(get(other), OXMDL_ERR_MIME_DECODE);
   fault::setFreeSpace(part(0).bodyLength - 1);
   EXPECT_EQ(get(part(0)), OXMDL_ERR_FILE_DISK_FULL);
   fault::setFreeSpace(std::nullopt);
@@ -133,20 +100,24 @@ TEST_F(EnclosureFileTest, Errors) {
   fault::failNth(fault::Op::Write, 1, ERROR_DISK_FULL);
   EXPECT_EQ(get(part(0)), OXMDL_ERR_FILE_DISK_FULL);
   EXPECT_FALSE(exists("a.pdf")) << "no file left after a short write";
-}
-
-TEST_F(CodecTest, FeedPicturesGoToTheScratchFolder) {
-  const std::string raw =
+  ASSERT_TRUE(codec_.GetEnclosure(raw_, part(0)));
+  EXPECT_EQ(get(part(0)), OXMDL_ERR_MIME_FILE_EXISTS);
+  EXPECT_EQ(file("a.pdf"), "%PDF");
+  other = part(0);
+  other.name = L"empty.bin";
+  other.bodyLength = 0;
+  ASSERT_TRUE(codec_.GetEnclosure(raw_, other));
+  EXPECT_TRUE(exists("empty.bin") && file("empty.bin").empty());
+  // A feed picture goes to the scratch folder, replacing an older one.
+  const std::string feed =
       "X-Tmr-Rivulet\r\nSubject: item\r\nContent-Type: multipart/mixed; boundary=\"f\"\r\n\r\n"
       "--f\r\nContent-Type: image/jpeg; name=\"image.jpg\"\r\nContent-Transfer-Encoding: base64\r\n\r\n/9j/\r\n--f--\r\n";
-  const Email e = decode(raw);
-  ASSERT_EQ(e.enclosures.size(), 1u);
-  Enclosure pic = e.enclosures.front();
-  pic.name = L"image.jpg";  // no folder: feed pictures have their own
+  std::list<Enclosure> pictures = decode(feed).enclosures;
+  ASSERT_EQ(pictures.size(), 1u);
+  pictures.front().name = L"image.jpg";  // no folder: feed pictures have their own
   put("Application Data/Rivulet/Tmp/image.jpg", "old");
-  ASSERT_TRUE(EmlCompose().GetEnclosure(raw, pic));
-  EXPECT_EQ(readHostFile(root_.host("Application Data/Rivulet/Tmp/image.jpg")), "\xff\xd8\xff")
-      << "an older picture is replaced";
+  ASSERT_TRUE(codec_.GetEnclosure(feed, pictures.front()));
+  EXPECT_EQ(readHostFile(root_.host("Application Data/Rivulet/Tmp/image.jpg")), "\xff\xd8\xff");
 }
 
 }  // namespace

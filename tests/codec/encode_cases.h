@@ -1,5 +1,4 @@
-// The composed messages of the encoding tests, also handed to Python's email package
-// (tests/corpus/encode_interop.cpp): the record and the files it attaches under the device root.
+// The composed messages of the encoding tests, also handed to tests/corpus/encode_interop.cpp.
 #pragma once
 
 #include <string>
@@ -33,19 +32,14 @@ inline Enclosure attachment(const std::wstring& folder, const std::wstring& name
   return e;
 }
 
-// Plain ASCII; the To entry's display name is dropped.
 inline EncodeCase plainAsciiCase() {
   EncodeCase c = composed("plain-ascii", L"Lunch", L"See you at noon.\r\n");
   c.mail.to = {L"Hanako <hanako@example.jp>"};
   return c;
 }
 
-inline EncodeCase japaneseCase() { return composed("japanese", L"日本語の件名", L"漢字を含む本文です。\r\n二行目"); }
-
 // One of the device's own pictograms (U+E000 is the heart, 0xF040) and a "<".
 inline EncodeCase pictogramCase() { return composed("pictogram", L"Heart", L"I \uE000 you <3"); }
-
-// HTML with a plain alternative and one attachment.
 inline EncodeCase htmlAttachmentCase() {
   EncodeCase c = composed("html-attachment", L"Photo", L"See the photo.");
   c.mail.htmlBody = L"<p>See the <b>photo</b>.</p>";
@@ -74,19 +68,15 @@ inline EncodeCase replyWithReferencesCase() {
   return c;
 }
 
-// Japanese names of a sender and an attachment, and a Cc.
-inline EncodeCase japaneseAttachmentCase() {
-  EncodeCase c = composed("japanese-attachment", L"資料をお送りします", L"添付をご確認ください。");
-  c.mail.fromName = L"山田太郎";
-  c.mail.cc = {L"jiro@example.jp"};
-  c.mail.enclosures.push_back(attachment(L"att\\", L"見積書.pdf"));
-  c.files.push_back({"att/見積書.pdf", std::string("%PDF-1.4\n\0\x01\x02\xFF", 14)});
-  return c;
-}
-
+// The above, Japanese text, and Japanese names of a sender and an attachment with a Cc.
 inline std::vector<EncodeCase> allEncodeCases() {
-  return {plainAsciiCase(), japaneseCase(), pictogramCase(), htmlAttachmentCase(),
-          threeToCase(),    replyCase(),    replyWithReferencesCase(), japaneseAttachmentCase()};
+  EncodeCase japanese = composed("japanese-attachment", L"資料をお送りします", L"添付をご確認ください。");
+  japanese.mail.fromName = L"山田太郎";
+  japanese.mail.cc = {L"jiro@example.jp"};
+  japanese.mail.enclosures.push_back(attachment(L"att\\", L"見積書.pdf"));
+  japanese.files.push_back({"att/見積書.pdf", std::string("%PDF-1.4\n\0\x01\x02\xFF", 14)});
+  return {plainAsciiCase(), composed("japanese", L"日本語の件名", L"漢字を含む本文です。\r\n二行目"),
+          pictogramCase(),  htmlAttachmentCase(), threeToCase(), replyCase(), replyWithReferencesCase(), japanese};
 }
 
 }  // namespace oxm::test

@@ -1,7 +1,6 @@
 // HTML made for feed messages, HTML mail templates on disk, and the HTML part of feed messages.
 #include "codec/html_creater.h"
 #include "codec/html_mail.h"
-#include "platform/debug.h"
 #include "platform/fault.h"
 #include "platform/syserr.h"
 #include "tests/codec/codec_fixture.h"
@@ -11,27 +10,6 @@ namespace oxm {
 namespace {
 
 using namespace test;
-
-TEST_F(CodecTest, HtmlMadeForFeedMessages) {
-  Email m;
-  m.body = L"<b>News</b> of the day";
-  m.dateText = L"Fri, 02 Jan 2026";
-  m.enclosures.push_back(attachment(L"", L"item1.jpg"));
-  HtmlCreater creater;
-  ASSERT_TRUE(creater.CreateHtml(m));
-  EXPECT_EQ(m.htmlBody, L"<html>\r\n<body>\r\n\r\n<b>News</b> of the day\r\n<div align=\"right\">Fri, 02 Jan 2026</div>"
-                        L"<img src=\"Application Data/Rivulet/Tmp/item1.jpg\">\r\n\r\n</body>\r\n</html>\r\n");
-  m.body = L"changed";
-  EXPECT_TRUE(creater.CreateHtml(m));
-  EXPECT_EQ(m.htmlBody.substr(0, 23), L"<html>\r\n<body>\r\n\r\n<b>Ne") << "an HTML body is kept";
-  Email empty;
-  EXPECT_FALSE(creater.CreateHtml(empty) || !empty.htmlBody.empty());
-  // The decoder makes it for every feed message, and for no other.
-  EXPECT_EQ(decode("X-Tmr-Rivulet: contents\nDate: Fri, 02 Jan 2026 09:00:00 +0900\n\nitem text\n").htmlBody,
-            L"<html>\r\n<body>\r\n\r\nitem text\r\n<div align=\"right\">Fri, 02 Jan 2026 09:00:00 +0900</div>"
-            L"\r\n</body>\r\n</html>\r\n");
-  EXPECT_TRUE(decode("Subject: s\n\nplain\n").htmlBody.empty());
-}
 
 // A template of Japanese HTML, a related picture and an attached document.
 class TemplateTest : public CodecTest {
@@ -51,12 +29,9 @@ class TemplateTest : public CodecTest {
   const std::wstring path_ = L"tmpl\\a.tpl";
 };
 
-TEST_F(TemplateTest, SavedAndLoadedBack) {
+TEST_F(TemplateTest, SavedLoadedBackAndFailures) {
   EmlCompose codec;
-  debugCaptureStart();
   ASSERT_TRUE(codec.SaveHtmlTemplate(&mail_, &path_)) << std::hex << GetOxMiddleError();
-  EXPECT_EQ(debugCaptured().substr(0, 26), L"SaveHtmlTemplate() start\r\n");
-  debugCaptureStop();
   EXPECT_EQ(saved(), "K-HTML-MAIL-TEMPLATE\r\nMime-Version: 1.0\r\n"
                      "Content-Type: multipart/mixed;\r\n boundary=\"next_bound_m4345\"\r\n\r\n"
                      "--next_bound_m4345\r\nContent-Type: text/html; charset=\"shift_jis\"\r\n"
@@ -69,38 +44,29 @@ TEST_F(TemplateTest, SavedAndLoadedBack) {
                      "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n filename=\"doc.pdf\"\r\n"
                      "\r\nJVBERg==\r\n--next_bound_m4345--");
   EXPECT_FALSE(hostFileExists(root_.host("tmpl/a.tpl_tmp")));
-
   Email loaded;
   loaded.subject = L"cleared on load";
   std::string raw;
   ASSERT_TRUE(codec.LoadHtmlTemplate(&loaded, &path_, &raw)) << std::hex << GetOxMiddleError();
-  EXPECT_EQ(loaded.htmlBody + L"|" + loaded.subject, mail_.htmlBody + L"|");
   ASSERT_EQ(names(loaded.relatedFiles), std::vector<std::wstring>{L"pic.gif"});
-  EXPECT_EQ(loaded.relatedFiles.front().contentId, L"pic@x");
   ASSERT_EQ(names(loaded.enclosures), std::vector<std::wstring>{L"doc.pdf"});
+  EXPECT_EQ(loaded.htmlBody + L"|" + loaded.subject + L"|" + loaded.relatedFiles.front().contentId,
+            mail_.htmlBody + L"||pic@x");
   // The files come back out of the raw text.
-  std::filesystem::create_directories(root_.host("out"));
   for (Enclosure e : {loaded.enclosures.front(), loaded.relatedFiles.front()}) {
-    e.folder = L"out";
+    e.folder = L"files";
+    e.name = L"back-" + e.name;
     ASSERT_TRUE(codec.GetEnclosure(raw, e));
   }
-  EXPECT_EQ(readHostFile(root_.host("out/doc.pdf")), "%PDF");
-  EXPECT_EQ(readHostFile(root_.host("out/pic.gif")), "GIF89a");
-}
-
-TEST_F(TemplateTest, BadFilesAndFailedSaves) {
-  EmlCompose codec;
-  Email loaded;
-  std::string raw = "untouched";
+  EXPECT_EQ(readHostFile(root_.host("files/back-doc.pdf")) + readHostFile(root_.host("files/back-pic.gif")), "%PDFGIF89a");
+  // Bad files load nothing; a save that fails keeps the template that was there.
+  raw = "untouched";
   put("tmpl/other.tpl", "K-HTML-MAIL-TEMPLATES\r\nMime-Version: 1.0\r\n\r\n");
   const std::wstring other = L"tmpl/other.tpl", none = L"tmpl/none.tpl", nowhere = L"no/such/dir/a.tpl";
   EXPECT_EQ(failure(codec.LoadHtmlTemplate(&loaded, &other, &raw)), 0xFFFFFFFFu) << "the first line is not the magic";
   EXPECT_EQ(raw, "untouched");
   EXPECT_EQ(failure(codec.LoadHtmlTemplate(&loaded, &none, &raw)), OXMDL_ERR_HTML_NO_TEMPLATE);
   EXPECT_EQ(failure(codec.LoadHtmlTemplate(nullptr, &path_, &raw)), OXMDL_ERR_MIME_NULL_ARG);
-
-  // A save that fails keeps the template that was there.
-  ASSERT_TRUE(codec.SaveHtmlTemplate(&mail_, &path_));
   const std::string before = saved();
   Email broken = mail_;
   broken.enclosures.front().name = L"gone.pdf";
@@ -113,7 +79,25 @@ TEST_F(TemplateTest, BadFilesAndFailedSaves) {
   EXPECT_EQ(failure(codec.SaveHtmlTemplate(&mail_, &nowhere)), OXMDL_ERR_FILE_OPEN);
 }
 
-TEST_F(TemplateTest, FeedHtmlPartWithItsPictures) {
+TEST_F(TemplateTest, FeedHtmlAndItsPart) {
+  Email m;
+  m.body = L"<b>News</b> of the day";
+  m.dateText = L"Fri, 02 Jan 2026";
+  m.enclosures.push_back(attachment(L"", L"item1.jpg"));
+  HtmlCreater creater;
+  ASSERT_TRUE(creater.CreateHtml(m));
+  EXPECT_EQ(m.htmlBody, L"<html>\r\n<body>\r\n\r\n<b>News</b> of the day\r\n<div align=\"right\">Fri, 02 Jan 2026</div>"
+                        L"<img src=\"Application Data/Rivulet/Tmp/item1.jpg\">\r\n\r\n</body>\r\n</html>\r\n");
+  m.body = L"changed";
+  EXPECT_TRUE(creater.CreateHtml(m));
+  EXPECT_EQ(m.htmlBody.substr(0, 23), L"<html>\r\n<body>\r\n\r\n<b>Ne") << "an HTML body is kept";
+  Email empty;
+  EXPECT_FALSE(creater.CreateHtml(empty) || !empty.htmlBody.empty());
+  // The decoder makes it for every feed message, and for no other.
+  EXPECT_EQ(decode("X-Tmr-Rivulet: contents\nDate: Fri, 02 Jan 2026 09:00:00 +0900\n\nitem text\n").htmlBody,
+            L"<html>\r\n<body>\r\n\r\nitem text\r\n<div align=\"right\">Fri, 02 Jan 2026 09:00:00 +0900</div>"
+            L"\r\n</body>\r\n</html>\r\n");
+  EXPECT_TRUE(decode("Subject: s\n\nplain\n").htmlBody.empty());
   Email feed;
   feed.feedMessage = true;
   feed.htmlBody = L"<p>x</p>";

@@ -1,5 +1,4 @@
-// The MIME walk: bodies, enclosures and related files, parameters and file names, attached
-// messages, cut-off messages, real-world shapes that must lose nothing, and hostile input.
+// The MIME walk: bodies, related files, file names, attached messages, cut-off and hostile input.
 #include "platform/codepage.h"
 #include "tests/codec/codec_fixture.h"
 
@@ -10,110 +9,66 @@ using namespace test;
 using Names = std::vector<std::wstring>;
 
 std::wstring mimeType(const Enclosure& e) { return e.type + L"/" + e.subtype; }
-
-// Body, HTML body and the number of enclosures of each message.
-TEST_F(CodecTest, BodiesOfEveryShape) {
+// Body, HTML body and the enclosures' names of each message.
+TEST_F(CodecTest, BodiesAndRelatedFilesOfEveryShape) {
   const std::string alternative =
       "Content-Type: multipart/alternative; boundary=\"b\"\n\n--b\nContent-Type: text/plain\n\nplain\n"
       "--b\nContent-Type: text/html\n\n<p>html</p>\n\n--b--\n";
   std::string mixed = alternative;
   mixed.replace(mixed.find("alternative"), 11, "mixed");
-  const struct {
-    const char* what;
-    std::string raw;
-    const wchar_t *body, *html;
-    size_t enclosures;
-  } cases[] = {
-      {"alternative: the HTML without its final LF, and then without one more CR LF", alternative, L"plain",
-       L"<p>html</p>", 0},
-      {"mixed: the HTML part is an attachment", mixed, L"plain", L"", 1},
-      {"last boundary not closed, then an empty line",
-       "Content-Type: multipart/mixed; boundary=b\n\n--b\nContent-Type: text/plain\n\nhello\n--b\n\n", L"hello", L"", 0},
-      {"last boundary not closed, blanks after it, end of text",
-       "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nhello\n--b \t", L"hello", L"", 0},
-      {"an empty part between two text parts",
-       "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nfirst\n--b\n\n--b\n\nsecond\n--b--\n", L"first", L"", 1},
-      {"a boundary only as a whole line (blanks and a stray CR may follow), not inside or before a longer line",
-       "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nline --b\n--bx\n--b--x\nend\n--b \r\r\n\nsecond\n--b--\n",
-       L"line --b\r\n--bx\r\n--b--x\r\nend", L"", 1},
+  const std::string b = "Content-Type: multipart/mixed; boundary=b\n\n--b\n";
+  const struct { const char* what; std::string raw; const wchar_t* read; } cases[] = {
+      {"the HTML without its final LF, and then without one more CR LF", alternative, L"plain|<p>html</p>|"},
+      {"mixed: the HTML part is an attachment", mixed, L"plain||NoName.html"},
+      {"last boundary not closed, then an empty line", b + "Content-Type: text/plain\n\nhello\n--b\n\n", L"hello||"},
+      {"last boundary not closed, blanks after it, end of text", b + "\nhello\n--b \t", L"hello||"},
+      {"an empty part between two text parts", b + "\nfirst\n--b\n\n--b\n\nsecond\n--b--\n", L"first||NoName.txt"},
+      {"a boundary only as a whole line (blanks and a stray CR may follow)",
+       b + "\nline --b\n--bx\n--b--x\nend\n--b \r\r\n\nsecond\n--b--\n", L"line --b\r\n--bx\r\n--b--x\r\nend||NoName.txt"},
+      {"a nameless text attachment empties the plain body",
+       b + "\nfirst\n--b\nContent-Type: text/plain; charset=\"\"\nContent-Disposition: attachment\n\nsecond\n--b--\n",
+       L"||NoName.txt"},
       {"an attachment without its closing boundary is no enclosure",
-       "Content-Type: multipart/mixed; boundary=c\n\n--c\nContent-Type: text/plain\n\nhello\n"
-       "--c\nContent-Type: application/pdf; name=\"cut.pdf\"\nContent-Transfer-Encoding: base64\n\nJVBE",
-       L"hello", L"", 0},
-      {"a cut-off text part is still body text",
-       "Content-Type: multipart/mixed; boundary=c\n\n--c\nContent-Type: text/plain; name=\"t.txt\"\n\npartial te",
-       L"partial te", L"", 0},
-      {"a boundary that never comes ends the walk", "Content-Type: multipart/mixed; boundary=nowhere\n\ntext\n", L"",
-       L"", 0},
+       b + "Content-Type: text/plain\n\nhello\n--b\nContent-Type: application/pdf; name=\"cut.pdf\"\n\nJVBE", L"hello||"},
+      {"a cut-off text part is still body text", b + "Content-Type: text/plain; name=\"t.txt\"\n\npartial te", L"partial te||"},
+      {"a boundary that never comes ends the walk", "Content-Type: multipart/mixed; boundary=nowhere\n\ntext\n", L"||"},
   };
-  for (const auto& c : cases) {
-    const Email e = decode(c.raw);
-    EXPECT_EQ(e.body, c.body) << c.what;
-    EXPECT_EQ(e.htmlBody, c.html) << c.what;
-    EXPECT_EQ(e.enclosures.size(), c.enclosures) << c.what;
+  for (const auto& k : cases) {
+    const Email e = decode(k.raw);
+    std::wstring read = e.body + L"|" + e.htmlBody + L"|";
+    for (const Enclosure& x : e.enclosures) read += (read.back() == L'|' ? L"" : L",") + x.displayName;
+    EXPECT_EQ(read, k.read) << k.what;
   }
-  const Enclosure html = decode(mixed).enclosures.front();
-  EXPECT_EQ(html.displayName + L"|" + mimeType(html), L"NoName.html|text/html");
-  // A nameless text attachment empties the plain body and becomes NoName.txt.
-  const Email text = decode(
-      "Content-Type: multipart/mixed; boundary=b\n\n--b\n\nfirst\n"
-      "--b\nContent-Type: text/plain; charset=\"\"\nContent-Disposition: attachment\n\nsecond\n--b--\n");
-  EXPECT_EQ(text.body, L"");
-  ASSERT_EQ(text.enclosures.size(), 1u);
-  EXPECT_EQ(text.enclosures.front().filename + L"|" + text.enclosures.front().charset, L"NoName.txt|US-ASCII")
-      << "an empty charset parameter";
-}
-
-TEST_F(CodecTest, RelatedPictures) {
+  EXPECT_EQ(mimeType(decode(mixed).enclosures.front()), L"text/html");
+  EXPECT_EQ(decode(cases[6].raw).enclosures.front().charset, L"US-ASCII") << "an empty charset parameter";
+  // Related pictures: a nameless one of a known type gets a made name, an unknown one is dropped.
   const Email e = decode(
       "Content-Type: multipart/related; boundary=\"r\"\n\n--r\nContent-Type: text/html\n\n<img src=\"cid:p1\">\n"
       "--r\nContent-Type: image/jpeg\nContent-ID: <p1@x>\nContent-Location: CID: <loc1>\n"
       "Content-Transfer-Encoding: base64\n\n/9j/\n"
       "--r\nContent-Type: image/png\nContent-ID: <p2@x>\nContent-Transfer-Encoding: base64\n\niVBO\n"
       "--r\nContent-Type: image/gif; name=\"named.gif\"\nContent-ID: <p3@x>\n\nR0lG\n--r--\n");
-  EXPECT_EQ(e.htmlBody, L"<img src=\"cid:p1\">");
-  EXPECT_TRUE(e.enclosures.empty());
+  EXPECT_EQ(e.htmlBody + L"|" + std::to_wstring(e.enclosures.size()), L"<img src=\"cid:p1\">|0");
   const auto rel = vec(e.relatedFiles);
   ASSERT_EQ(rel.size(), 2u) << "the nameless png is dropped";
+  // A made name: month, day, hour, minute, second of local time, 8 more characters, the type's extension.
   const std::wstring made = rel[0].displayName;
-  ASSERT_EQ(made.size(), 22u);
-  EXPECT_EQ(made.substr(0, 10), L"0102120405") << "month, day, hour, minute, second of local time";
-  EXPECT_EQ(made.substr(18), L".jpg");
+  EXPECT_EQ(made.substr(0, 10) + L"|" + made.substr(18) + L"|" + std::to_wstring(made.size()), L"0102120405|.jpg|22");
   EXPECT_EQ(rel[0].contentId + L"|" + rel[0].contentLocation + L"|" + mimeType(rel[0]) + L"|" + rel[1].displayName,
             L"p1@x|loc1|image/jpeg|named.gif");
-
-  // Carrier decoration: the related level ends with a bare boundary line, and the outer boundary
-  // begins with the related boundary's text; the attachment starts after its own header.
-  const std::string deco =
-      "Content-Type: multipart/mixed; boundary=\"deco\"\n\n"
-      "--deco\nContent-Type: multipart/related; boundary=\"dec\"\n\n"
-      "--dec\nContent-Type: multipart/alternative; boundary=\"alt\"\n\n"
-      "--alt\nContent-Type: text/plain; charset=us-ascii\n\nplain text\n"
-      "--alt\nContent-Type: text/html; charset=us-ascii\n\n<p>html</p>\n--alt--\n"
-      "--dec\nContent-Type: image/gif\nContent-ID: <pic1>\nContent-Transfer-Encoding: base64\n\nR0lG\n--dec\n"
-      "--deco\nContent-Type: application/octet-stream; name=\"a.bin\"\nContent-Transfer-Encoding: base64\n\nAAEC\n"
-      "--deco--\n";
-  const Email d = decode(deco);
-  EXPECT_EQ(d.body + L"|" + d.htmlBody, L"plain text|<p>html</p>");
-  EXPECT_EQ(d.relatedFiles.size(), 1u);
-  ASSERT_EQ(names(d.enclosures), Names{L"a.bin"});
-  EXPECT_EQ(deco.compare(d.enclosures.front().bodyOffset, 5, "AAEC\n"), 0);
-
-  // A mailer that gives every attachment of an HTML mail a Content-ID: the file stays a related
-  // file of the record.
+  // A mailer that gives every attachment of an HTML mail a Content-ID: the file stays a related file.
   const Email z = decode(
       "Subject: report\r\nContent-Type: multipart/mixed; boundary=m\r\n\r\n"
       "--m\r\nContent-Type: text/html; charset=us-ascii\r\n\r\n<p>see the file</p>\r\n"
       "--m\r\nContent-Type: application/zip; name=report.zip\r\nContent-Transfer-Encoding: base64\r\n"
       "Content-Disposition: attachment; filename=report.zip\r\nContent-ID: <f1@example.jp>\r\n\r\n"
       "UEsDBHppcA==\r\n--m--\r\n");
-  EXPECT_EQ(z.htmlBody, L"<p>see the file</p>");
-  EXPECT_TRUE(z.enclosures.empty());
+  EXPECT_EQ(z.htmlBody + L"|" + std::to_wstring(z.enclosures.size()), L"<p>see the file</p>|0");
   ASSERT_EQ(names(z.relatedFiles), Names{L"report.zip"});
   EXPECT_EQ(mimeType(z.relatedFiles.front()) + L"|" + z.relatedFiles.front().contentId, L"application/zip|f1@example.jp");
 }
 
-TEST_F(CodecTest, ParametersAndFileNames) {
+TEST_F(CodecTest, ParametersFileNamesAndRawHeaderText) {
   const Email e = decode(
       "Content-Type: multipart/mixed; boundary=\"=_b\" (a comment)\n\n"
       "--=_b\nContent-Type: application/octet-stream\nContent-Disposition: attachment;\n"
@@ -127,15 +82,9 @@ TEST_F(CodecTest, ParametersAndFileNames) {
   // byte 0x5C is no backslash; an encoded word in a quoted name.
   EXPECT_EQ(names(e.enclosures), (Names{L"\u65e5\u672c\u8a9e.txt", L"\u65e5.bin", std::wstring(200, L'a'), L"NoName",
                                         L"\u8868.doc", L"\u65e5\u672c\u8a9e.txt"}));
-  const auto enc = vec(e.enclosures);
-  EXPECT_EQ(mimeType(enc[0]) + L"|" + mimeType(enc[3]) + L"|" + mimeType(enc[4]),
-            L"text/plain|application/octet-stream|application/msword")
-      << "the type follows the file name";
-}
-
-// Header text without encoded words: valid UTF-8 with a multi-byte sequence is UTF-8, anything
-// else keeps the Shift_JIS reading, in both code pages.
-TEST_F(CodecTest, RawEightBitHeaderText) {
+  const auto enc = vec(e.enclosures);  // the type follows the file name
+  EXPECT_EQ(mimeType(enc[0]) + mimeType(enc[3]) + mimeType(enc[4]), L"text/plainapplication/octet-streamapplication/msword");
+  // Raw header text: valid UTF-8 with a multi-byte sequence is UTF-8, else Shift_JIS, in both code pages.
   const std::string utf8Kanri = "\xE7\xAE\xA1\xE7\x90\x86";  // 管理
   const std::string raw =
       "From: " + utf8Kanri + " <k@example.jp>\nSubject: " + utf8Kanri + "\xE3\x81\xAE\xE4\xBB\xB6 =?utf-8?b?566h55CG?= " +
@@ -144,16 +93,16 @@ TEST_F(CodecTest, RawEightBitHeaderText) {
       "--b\nContent-Type: application/msword\nContent-Disposition: attachment; filename=\x8A\xC7\x97\x9D.doc\n\ny\n--b--\n";
   for (const UINT page : {932u, 65001u}) {
     setActiveCodePage(page);
-    const Email e = decode(raw);
-    EXPECT_EQ(e.fromName, L"\"\u7ba1\u7406\"") << page;
-    EXPECT_EQ(e.subject, L"\u7ba1\u7406\u306e\u4ef6 \u7ba1\u7406 \u7ba1\u7406") << page << ": beside an encoded word";
-    EXPECT_EQ(names(e.enclosures), (Names{L"\u7ba1\u7406.doc", L"\u7ba1\u7406.doc"})) << page << ": UTF-8, Shift_JIS";
+    const Email r = decode(raw);
+    EXPECT_EQ(r.fromName, L"\"\u7ba1\u7406\"") << page;
+    EXPECT_EQ(r.subject, L"\u7ba1\u7406\u306e\u4ef6 \u7ba1\u7406 \u7ba1\u7406") << page << ": beside an encoded word";
+    EXPECT_EQ(names(r.enclosures), (Names{L"\u7ba1\u7406.doc", L"\u7ba1\u7406.doc"})) << page << ": UTF-8, Shift_JIS";
     // Neither UTF-8 nor Shift_JIS: each bad byte is one replacement character.
     EXPECT_EQ(decode("Subject: ab\xFF\xFE" "cd\n\n").subject, L"ab\u30fb\u30fb" L"cd") << page;
   }
 }
 
-TEST_F(CodecTest, AttachedMessageNumbering) {
+TEST_F(CodecTest, AttachedMessagesAndNestingLimits) {
   const std::string nested =
       "Subject: outer\nContent-Type: multipart/mixed; boundary=\"o\"\n\n--o\nContent-Type: text/plain\n\nouter body\n"
       "--o\nContent-Type: application/pdf; name=\"a.pdf\"\nContent-Transfer-Encoding: base64\n\nJVBERg==\n"
@@ -164,25 +113,15 @@ TEST_F(CodecTest, AttachedMessageNumbering) {
   EXPECT_EQ(e.body, L"outer body\r\n\r\n----------------\r\ninner body");
   const auto enc = vec(e.enclosures);
   ASSERT_EQ(enc.size(), 3u);
+  // The attached message is named by its subject through the file-name rules.
   EXPECT_EQ(enc[0].displayName + L"|" + enc[1].displayName + L"|" + enc[2].name + L"|" + mimeType(enc[2]),
-            L"a.pdf|in.gif|inner subj.eml|message/rfc822")
-      << "the attached message named by its subject through the file-name rules";
+            L"a.pdf|in.gif|inner subj.eml|message/rfc822");
   for (size_t i = 0; i < enc.size(); ++i) EXPECT_EQ(enc[i].index, i);
   EXPECT_EQ(enc[1].bodyOffset, nested.find("R0lGODlh")) << "inner offsets count from the outer text";
   // Summary mode stops after the first text part.
   Email s;
   ASSERT_TRUE(EmlCompose().DecodeSimple(&s, &nested, -1));
   EXPECT_TRUE(s.body == L"outer body" && s.enclosures.empty());
-}
-
-TEST_F(CodecTest, HostileInputEnds) {
-  // A 1 MB header line of encoded words and of folds.
-  std::string words = "Subject: ";
-  while (words.size() < 1000000) words += "=?UTF-8?Q?a?= =?ISO-2022-JP?B?GyRCRnwbKEI=?= ";
-  EXPECT_EQ(decode(words + "\n\nbody\n").subject.substr(0, 3), L"a\u65e5a");
-  std::string folds = "To: ";
-  while (folds.size() < 1000000) folds += "a@b,\n ";
-  EXPECT_GT(decode(folds + "\n\n").to.size(), 100000u);
   // 10,000 nested multiparts: the walk stops going deeper, the decode still succeeds.
   std::string deep;
   for (int i = 0; i < 10000; ++i)
@@ -192,12 +131,9 @@ TEST_F(CodecTest, HostileInputEnds) {
   // attached message to the enclosures, and the one at the limit is listed undecoded.
   std::string messages;
   for (int i = 0; i < 10000; ++i) messages += "Content-Type: message/rfc822\n\n";
-  const Email e = decode(messages + "Subject: x\n\nend\n");
-  EXPECT_EQ(e.enclosures.size(), 101u);
-  EXPECT_EQ(e.enclosures.back().name + L"|" + e.body, L"NoName.eml|");
-  // Nothing but line ends, nothing but boundaries.
-  decode(std::string(100000, '\n'));
-  decode("Content-Type: multipart/mixed; boundary=\"-\"\n\n" + std::string(100000, '-'));
+  const Email limit = decode(messages + "Subject: x\n\nend\n");
+  EXPECT_EQ(limit.enclosures.size(), 101u);
+  EXPECT_EQ(limit.enclosures.back().name + L"|" + limit.body, L"NoName.eml|");
 }
 
 }  // namespace

@@ -12,11 +12,9 @@ using Names = std::vector<std::wstring>;
 using Addresses = std::list<std::wstring>;
 
 const std::wstring kOwn = L"me@example.jp";
-const std::wstring kQuoted = L">line 1\r\n>line 2\r\n";
-const std::wstring kForwarded =
-    L"メールを転送します。\r\n----Forwarded Message\r\n" + kQuoted + L"\r\n----End of Forwarded Message\r\n";
 
-Email received() {
+// The received message turned into a draft of `kind`, changed first by `change`.
+Email draft(int kind, void (*change)(Email&) = nullptr) {
   Email m;
   m.from = L"taro@example.jp";
   m.fromName = L"\"Taro\"";
@@ -29,12 +27,6 @@ Email received() {
   m.messageId = L"id1@example.jp";
   m.inReplyTo = m.references = L"id0@example.jp";
   for (const wchar_t* name : {L"a.jpg", L"b.jpg", L"c.pdf"}) m.enclosures.push_back(attachment(L"", name));
-  return m;
-}
-
-// The received message turned into a draft of `kind`, changed first by `change`.
-Email draft(int kind, void (*change)(Email&) = nullptr) {
-  Email m = received();
   if (change) change(m);
   EXPECT_TRUE(QuoteEmail().Convertmaildata(kind, kOwn, &m));
   return m;
@@ -50,111 +42,80 @@ std::wstring head(const Email& m) {
   return s + m.subject;
 }
 
-TEST_F(CodecTest, ReplyAddressesSubjectAndQuotedBody) {
-  Email m = draft(QuoteEmail::REPLY);
-  EXPECT_EQ(m.from, kOwn);
-  EXPECT_EQ(head(m), L"taro@example.jp|||Re: Lunch");
-  EXPECT_EQ(m.body, L"2026年01月02日09時08分07秒\r\n\"Taro\"さんは書きました。\r\n" + kQuoted)
-      << "each line quoted, the final line end not followed by a \">\"";
-  EXPECT_EQ(m.messageId, L"id1@example.jp") << "kept, so that the encoder writes In-Reply-To";
-  EXPECT_TRUE(m.enclosures.empty()) << "a reply carries no enclosures";
-
-  // Reply-To wins over From; a subject already starting "RE:" stays; "Fw:" gets "Re: ".
-  m = draft(QuoteEmail::REPLY, [](Email& r) {
-    r.replyTo = L"list@example.jp";
-    r.subject = L"RE: Lunch";
-    r.fromName.clear();
-  });
-  EXPECT_EQ(head(m), L"list@example.jp|||RE: Lunch");
-  EXPECT_NE(m.body.find(L"taro@example.jpさんは"), std::wstring::npos) << "the sender's address without a name";
-  EXPECT_TRUE(m.replyTo.empty());
-  m = draft(QuoteEmail::REPLY, [](Email& r) {
-    r.subject = L"Fw: Lunch";
-    r.senderLabel = L"太郎";
-  });
-  EXPECT_EQ(m.subject, L"Re: Fw: Lunch");
-  EXPECT_NE(m.body.find(L"秒\r\n太郎さんは"), std::wstring::npos) << "the caller's label comes first";
-
-
-  // A two-line body whose lines end in CR LF, without a final one after the second.
-  QuoteEmail quote;
-  std::wstring body = L"a\r\nb";
-  quote.Editmail_bodydata(QuoteEmail::REPLY, L"D\r\n", L"N", &body);
-  EXPECT_EQ(body, L"D\r\nNさんは書きました。\r\n>a\r\n>b");
-  body = L"unchanged";
-  quote.Editmail_bodydata(9, L"D\r\n", L"N", &body);
-  EXPECT_EQ(body, L"unchanged") << "an unknown kind";
-}
-
-TEST_F(CodecTest, ForwardsAndFollowUps) {
-  Email m = draft(QuoteEmail::FORWARD);
-  EXPECT_EQ(head(m), L"|||Fw: Lunch");
-  EXPECT_EQ(m.body, L"2026年01月02日09時08分07秒\r\n\"Taro\"さんが送信した" + kForwarded);
-  EXPECT_TRUE(m.messageId.empty() && m.inReplyTo.empty() && m.references.empty()) << "a forward is no reply";
-  EXPECT_EQ(names(m.enclosures, false), (Names{L"a.jpg", L"b.jpg", L"c.pdf"})) << "all travel";
-
-  m = draft(QuoteEmail::FORWARD_SENT, [](Email& r) { r.subject = L"Fw: Lunch"; });
-  EXPECT_EQ(m.subject, L"Fw: Fw: Lunch");
-  EXPECT_EQ(m.body, L"2026年01月02日09時08分07秒\r\n\"Taro\"が送信した" + kForwarded);
-
-  for (int kind : {QuoteEmail::FOLLOW_UP, QuoteEmail::FOLLOW_UP_SENT}) {
-    m = draft(kind);
-    EXPECT_EQ(head(m), L"me@example.jp,jiro@example.jp|saburo@example.jp|hidden@example.jp|Re: Lunch");
-    EXPECT_EQ(m.from, kOwn);
-    EXPECT_EQ(m.body, L"\"Taro\"が2026年01月02日09時08分07秒\r\nに送信したメールのフォローです。\r\n" + kQuoted);
+TEST_F(CodecTest, DraftsOfEachKindAndFromMailtoUrls) {
+  const std::wstring date = L"2026年01月02日09時08分07秒\r\n", quoted = L">line 1\r\n>line 2\r\n";
+  const std::wstring forwarded =
+      L"メールを転送します。\r\n----Forwarded Message\r\n" + quoted + L"\r\n----End of Forwarded Message\r\n";
+  const std::wstring reply = date + L"\"Taro\"さんは書きました。\r\n" + quoted;
+  const std::wstring followUp = L"\"Taro\"が" + date + L"に送信したメールのフォローです。\r\n" + quoted;
+  const std::wstring keptHead = L"me@example.jp,jiro@example.jp|saburo@example.jp|hidden@example.jp|Re: Lunch";
+  const Names all{L"a.jpg", L"b.jpg", L"c.pdf"};
+  const struct { int kind; void (*change)(Email&); std::wstring head, body; Names enclosures; } cases[] = {
+      {QuoteEmail::REPLY, nullptr, L"taro@example.jp|||Re: Lunch", reply, {}},
+      {QuoteEmail::REPLY_ALL, nullptr, L"taro@example.jp|me@example.jp,jiro@example.jp,saburo@example.jp||Re: Lunch", reply, {}},
+      // Reply-To wins over From, "RE:" stays, the sender's address stands for a missing name.
+      {QuoteEmail::REPLY,
+       [](Email& r) {
+         r.replyTo = L"list@example.jp";
+         r.subject = L"RE: Lunch";
+         r.fromName.clear();
+       },
+       L"list@example.jp|||RE: Lunch", date + L"taro@example.jpさんは書きました。\r\n" + quoted, {}},
+      // "Fw:" gets "Re: "; the caller's label comes first; a picture mail keeps its first picture.
+      {QuoteEmail::REPLY,
+       [](Email& r) {
+         r.subject = L"Fw: Lunch";
+         r.senderLabel = L"太郎";
+         r.pictureMail = true;
+       },
+       L"taro@example.jp|||Re: Fw: Lunch", date + L"太郎さんは書きました。\r\n" + quoted, {L"a.jpg"}},
+      {QuoteEmail::FORWARD, nullptr, L"|||Fw: Lunch", date + L"\"Taro\"さんが送信した" + forwarded, all},
+      {QuoteEmail::FORWARD_SENT, [](Email& r) { r.subject = L"Fw: Lunch"; }, L"|||Fw: Fw: Lunch",
+       date + L"\"Taro\"が送信した" + forwarded, all},
+      {QuoteEmail::FOLLOW_UP, nullptr, keptHead, followUp, {}},
+      {QuoteEmail::FOLLOW_UP_SENT, nullptr, keptHead, followUp, {}},
+      {42, nullptr, L"|||Lunch", L"line 1\r\nline 2\r\n", all},
+  };
+  for (const auto& k : cases) {
+    const Email m = draft(k.kind, k.change);
+    EXPECT_EQ(head(m) + L"|" + m.from + L"|" + m.replyTo, k.head + L"|" + kOwn + L"|") << k.kind;
+    EXPECT_EQ(m.body, k.body) << k.kind;
+    EXPECT_EQ(names(m.enclosures, false), k.enclosures) << k.kind;
+    // A forward is no reply; a reply keeps the ids so that the encoder writes In-Reply-To.
+    const bool forward = k.kind == QuoteEmail::FORWARD || k.kind == QuoteEmail::FORWARD_SENT;
+    EXPECT_EQ(m.messageId + m.inReplyTo + m.references, forward ? L"" : L"id1@example.jpid0@example.jpid0@example.jp");
   }
-
-  m = draft(42);
-  EXPECT_EQ(head(m) + L"|" + m.body + L"|" + m.from, L"|||Lunch|line 1\r\nline 2\r\n|" + kOwn);
   EXPECT_EQ(failure(QuoteEmail().Convertmaildata(QuoteEmail::REPLY, kOwn, nullptr)), OXMDL_ERR_MIME_NULL_ARG);
-}
-
-TEST_F(CodecTest, EnclosuresOfDraftsAndTheFilesIdList) {
-  Email m = draft(QuoteEmail::REPLY, [](Email& r) { r.pictureMail = true; });
-  EXPECT_EQ(names(m.enclosures, false), Names{L"a.jpg"}) << "a picture mail keeps its first picture";
-  EXPECT_TRUE(m.relatedFiles.empty()) << "no FilesID value";
-
   const auto filesId = [](const wchar_t* value) {
     ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, L"Software\\Tamarin\\OxMail", L"FilesID", value));
   };
-  filesId(L"2:0;2");
-  m = draft(QuoteEmail::REPLY);
-  EXPECT_TRUE(m.enclosures.empty());
-  EXPECT_EQ(names(m.relatedFiles, false), (Names{L"a.jpg", L"c.pdf"})) << "positions of the original";
-  m = draft(QuoteEmail::FORWARD);
-  EXPECT_EQ(m.enclosures.size(), 3u);
-  // Unusable lists change nothing: fewer numbers than the count, a zero count, no colon; a
-  // number past the list is skipped.
+  // Both separators, a number past the list skipped; fewer numbers than the count, a zero count,
+  // no colon and no number change nothing.
   for (const auto& [value, related] : std::vector<std::pair<const wchar_t*, Names>>{
-           {L"2:1", {}}, {L"0:1", {}}, {L"1", {}}, {L"1:x", {}}, {L"3:0,1,9", {L"a.jpg", L"b.jpg"}}}) {
+           {L"3:0;2,9", {L"a.jpg", L"c.pdf"}}, {L"2:1", {}}, {L"0:1", {}}, {L"1", {}}, {L"1:x", {}}}) {
     filesId(value);
-    EXPECT_EQ(names(draft(QuoteEmail::FORWARD).relatedFiles, false), related) << value;
+    const Email m = draft(QuoteEmail::REPLY);
+    EXPECT_EQ(names(m.relatedFiles, false), related) << value << ": positions of the original";
   }
   filesId(L"1:0");
   EXPECT_TRUE(draft(QuoteEmail::FORWARD, [](Email& r) { r.enclosures.clear(); }).relatedFiles.empty())
       << "without enclosures the list is not looked at";
-}
-
-TEST_F(CodecTest, MailtoUrls) {
+  // Drafts from mailto URLs.
   EmlCompose codec;
   Email m;
   ASSERT_TRUE(codec.ParseMailto("mailto:taro%40example.jp?body=a%20b", &m));
   EXPECT_EQ(head(m) + L"|" + m.body, L"taro@example.jp||||a b");
   // "?" right after the scheme: the addresses come from the parameters only; names compare
-  // without case; a later subject wins; unknown parameters are ignored.
+  // without case; a later subject wins; unknown parameters are ignored; the record is cleared.
   ASSERT_TRUE(codec.ParseMailto("MAILTO:?To=a@example.jp&cc=b@example.jp,c@example.jp&BCC=d@example.jp"
                                 "&subject=one&x-foo=bar&subject=%93%FA%96%7B",
                                 &m));
-  EXPECT_EQ(head(m), L"a@example.jp|b@example.jp,c@example.jp|d@example.jp|日本") << "percent escapes of Shift_JIS text";
-  EXPECT_TRUE(m.body.empty()) << "the record was cleared";
+  EXPECT_EQ(head(m) + L"|" + m.body, L"a@example.jp|b@example.jp,c@example.jp|d@example.jp|日本|");
   // Addresses are split like a header: a comma inside quotes does not split.
   ASSERT_TRUE(codec.ParseMailto("mailto:%22Doe%2C%20J%22%20%3Cj@example.jp%3E,k@example.jp?to=l@example.jp", &m));
   EXPECT_EQ(m.to, (Addresses{L"j@example.jp", L"k@example.jp", L"l@example.jp"}));
-
-  m.subject = L"old";
   EXPECT_EQ(failure(codec.ParseMailto("http://example.jp/", &m)), OXMDL_ERR_MIME_DECODE);
-  EXPECT_TRUE(m.subject.empty() && m.to.empty());
-  EXPECT_EQ(failure(codec.ParseMailto("mailt", &m)), OXMDL_ERR_MIME_DECODE);
+  EXPECT_TRUE(m.to.empty()) << "cleared on failure too";
   EXPECT_EQ(failure(codec.ParseMailto("mailto:a@example.jp", nullptr)), OXMDL_ERR_MIME_NULL_ARG);
   EXPECT_TRUE(codec.ParseMailto("mailto:", &m));
 }

@@ -8,7 +8,7 @@
 #include "frame/registry_value.h"
 #include "platform/clock.h"
 #include "platform/memory.h"
-#include "tests/transport/pop_fixture.h"
+#include "tests/transport/transport_fixture.h"
 
 namespace oxm::test {
 namespace {
@@ -50,7 +50,6 @@ const std::vector<Scenario>& scenarios() {
            quit(),
        "K7:1,30 n K0 K4:1", {{"20261207010203000400000000", "Subject: c\r\n\r\n"}}, {"20261207010203000400000000"}},
       {"malformed first UIDL line", popLogin() + uidl("not a uidl line\r\n") + quit(), "E:POP_RESPONSE_ERR"},
-      {"malformed later UIDL line", popLogin() + uidl("1 a\r\n2\r\n") + quit(), "E:POP_RESPONSE_ERR"},
       {.name = "last UID found inside another line: only the lines after it are new",
        .script = popLogin() + uidl("1 aaa\r\n2 xbbx\r\n3 ccc\r\n") + list("3", 50) + fetch("3", 50, "Subject: 3\r\n\r\n") +
                  lastUidl("3", "ccc") + quit(),
@@ -85,11 +84,6 @@ const std::vector<Scenario>& scenarios() {
       {"garbage greeting", Script{send("\x16\x03\x01\x02\x00\xff garbage\r\n"s)} + quit(), "E:POP_RESPONSE_ERR"},
       {.name = "an endless greeting line", .script = {send(std::string(1 << 20, 'x')), stall()},
        .events = "E:POP_RESPONSE_ERR", .serverMayFail = true},
-      {.name = "APOP with the greeting's time stamp; an empty mailbox ends as nothing to do",
-       .script = Script{send("+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n")} +
-                 ask("APOP mrose c4c9334bac560ecc979e58001b3e22fb", "+OK\r\n") + uidl("") + stat(0, 0) + quit(),
-       .events = "K7:0,0 K5:0",
-       .setup = [](MailAccount& a, auto&) { a.apopEnabled = 1; a.popUserName = L"mrose"; a.popPassword = L"tanstaaf"; }},
       {.name = "APOP without a time stamp in the greeting", .script = Script{send("+OK ready\r\n")} + quit(),
        .events = "E:POP_APOP_ERR", .setup = [](MailAccount& a, auto&) { a.apopEnabled = 1; }},
       {.name = "delete from server: earlier messages first, then each one after delivery, no UIDL n",
@@ -141,7 +135,6 @@ TEST_P(PopScenarioTest, Conversation) {
   std::list<std::string> list;
   if (s.setup) s.setup(a, list);
   PopRun run = converse(a, s.mode, list, s.hook);
-
   ASSERT_TRUE(server.waitDone()) << "the client left the connection open";
   // Split into bytes, a reply the client refuses early is still being sent when it leaves.
   std::string failures = server.failures();
@@ -185,45 +178,30 @@ TEST_F(PopTest, NoConversationWithoutServerOrSelection) {
   EXPECT_EQ(GetOxMiddleError(), POP_CONNECT_ERR);
 }
 
-// Cancel and abort from another thread; a used cancel does not stop the next conversation.
-TEST_F(PopTest, CancelAndAbortFromAnotherThread) {
+// An abort from another thread ends the wait for a reply; it reports as a time-out.
+TEST_F(PopTest, AbortFromAnotherThread) {
   setStepScale(0.01);  // 6 s of steps: the other thread comes well before the time-out
-  for (bool abort : {false, true}) {
-    SCOPED_TRACE(abort ? "abort during a read" : "cancel before the greeting");
-    ScriptServer server(abort ? popLogin() + Script{expect("UIDL\r\n"), stall()} : Script{expect("QUIT\r\n")});
-    PopClient client;
-    PopRecorder recorder(client);
-    ASSERT_TRUE(client.registerNotifyPop(&recorder));
-    MailAccount a = account(server.port());
-    client.setAccount(&a, nullptr);
-    std::thread other([&] {
-      while (server.connections() == 0) std::this_thread::yield();
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      abort ? client.abort() : client.cancel();
-    });
-    client.newConnection();
-    other.join();
-    ASSERT_TRUE(server.waitDone());
-    EXPECT_EQ(server.failures(), "");
-    client.quit();  // the connection is closed: nothing more is reported
-    const std::string events = abort ? "E:POP_TIMEOUT_ERR" : "E:POP_CANCEL_ERR";
-    EXPECT_EQ(recorder.events, events);
-    if (abort) continue;
-    ScriptServer again(popLogin() + uidl("") + stat(0, 0) + quit("+OK\r\n"));
-    a = account(again.port());
-    client.setAccount(&a, nullptr);
-    client.newConnection();
-    ASSERT_TRUE(again.waitDone());
-    EXPECT_EQ(recorder.events, events + " K7:0,0 K5:0");
-  }
+  ScriptServer server(popLogin() + Script{expect("UIDL\r\n"), stall()});
+  PopClient client;
+  PopRecorder recorder(client);
+  ASSERT_TRUE(client.registerNotifyPop(&recorder));
+  MailAccount a = account(server.port());
+  client.setAccount(&a, nullptr);
+  std::thread other([&] {
+    while (server.connections() == 0) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    client.abort();
+  });
+  client.newConnection();
+  other.join();
+  ASSERT_TRUE(server.waitDone());
+  EXPECT_EQ(server.failures(), "");
+  client.quit();  // the connection is closed: nothing more is reported
+  EXPECT_EQ(recorder.events, "E:POP_TIMEOUT_ERR");
 }
 
 TEST_F(PopTest, DataConnectionLostWhileWaiting) {
-  CONNMGR_CONNECTIONINFO info{};
-  HCONNECTION handle = nullptr;
-  DWORD status = 0;
-  ASSERT_EQ(ConnMgrEstablishConnectionSync(&info, &handle, 1000, &status), S_OK);
-  connmgr::dropAfterQueries(20);
+  HCONNECTION handle = openConnection(20);
   ScriptServer server(popLogin() + Script{expect("UIDL\r\n"), stall()});
   EXPECT_EQ(converse(account(server.port()), 0, {}, {}, handle).events, "E:OXMDL_ERR_RAS_DISCONNECTED");
   ASSERT_TRUE(server.waitDone());

@@ -1,13 +1,10 @@
 // Retrievals from Dovecot in a child process killed at the Nth write, rename, flush, delete, send
 // or receive, run again until one ends by itself: then every message on the server is in the
 // store exactly once, byte for byte. After each kill nothing may be stored twice.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <random>
 
 #include "platform/fault.h"
-#include "tests/transport/retriever_fixture.h"
+#include "tests/transport/account_fixture.h"
 
 namespace oxm::test {
 namespace {
@@ -18,22 +15,15 @@ class RetrieverCrashTest : public DovecotRetrieverTest {
   // exit status: 0 the retrieval went through, 1 it failed, -1 killed.
   int runChild(fault::Op op, int n) {
     account_.reset();  // the child opens its own
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+    const int result = inChild([&] {
       std::unique_ptr<OxAccountInfoInterface> account(OxAccountInfoInterface::OpenAccountInfo(L"Mail", L""));
-      if (!account) _exit(3);
+      if (!account) return 3;
       if (n > 0) fault::killAtNth(op, n);
-      OxRetriever retriever;
       OxRASController ras;
-      const bool ok = retriever.RetrieveMessages(account.get(), &ras, "");
-      account.reset();
-      _exit(ok ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+      return OxRetriever().RetrieveMessages(account.get(), &ras, "") ? 0 : 1;
+    });
     account_.reset(OxAccountInfoInterface::OpenAccountInfo(L"Mail", L""));
-    if (WIFSIGNALED(status)) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+    return result;
   }
   static std::string describe(fault::Op op, int n, int result) {
     return "op " + std::to_string(static_cast<int>(op)) + " call " + std::to_string(n) + " result " +

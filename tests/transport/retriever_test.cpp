@@ -1,14 +1,11 @@
-// The retriever against a scripted POP3 server (what is stored, what the caller hears, what the
-// UID files and the phone's indicators say afterwards), and on a worker against Dovecot.
+// The retriever against a scripted POP3 server: what is stored, what the caller hears, what the
+// UID files and the phone's indicators say afterwards.
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <thread>
 
 #include "accounts/classifier.h"
 #include "accounts/system_info.h"
 #include "frame/registry_value.h"
-#include "tests/transport/retriever_fixture.h"
+#include "tests/transport/account_fixture.h"
 
 namespace oxm::test {
 namespace {
@@ -18,7 +15,6 @@ std::string msg(const std::string& n, const std::string& body = "") {
          "\r\nDate: Thu, 01 Jan 2026 00:00:00 +0000\r\n\r\n" + (body.empty() ? "body " + n + "\r\n" : body);
 }
 using Attrs = OxMessageInterface::Attributes;
-using Call = std::function<bool(OxRetriever&, OxRASController&)>;
 
 class RetrieverScriptTest : public RetrieverTest {
  protected:
@@ -26,22 +22,10 @@ class RetrieverScriptTest : public RetrieverTest {
   bool retrieve(const Script& script, const Call& call = {}) {
     ScriptServer server(script);
     pointAt(server.port(), settings);
-    OxRetriever retriever;
-    recorder = RetrieverRecorder();
-    recorder.foreground = foreground;
-    EXPECT_TRUE(retriever.registerNotify(&recorder));
-    if (wAccount) retriever.SetWAccountMode();
-    if (periodic) retriever.StartPeriodicRetr();
-    OxRASController ras;
-    const bool result = call ? call(retriever, ras) : retriever.RetrieveMessages(account_.get(), &ras, "");
+    const bool result = run(call);
     openAfter = connmgr::openConnections();
     EXPECT_TRUE(server.waitDone());
     EXPECT_EQ(server.failures(), "");
-    if (retriever.SetPeriodicRetrAccountName()) {
-      std::wstring name;
-      EXPECT_TRUE(GetRegistryValue(HKEY_CURRENT_USER, L"Software\\Tamarin\\OxMail", L"PeriodicRetrAccount", &name));
-      EXPECT_EQ(name, L"Mail");
-    }
     return result;
   }
   // Sets the `mask` attributes of a stored message to what `fill` puts in (zero by default).
@@ -61,13 +45,12 @@ class RetrieverScriptTest : public RetrieverTest {
     return out;
   }
 
-  RetrieverRecorder recorder;
-  std::function<void(OxAccountInfoInterface::Attributes&)> settings;
-  bool wAccount = false, periodic = false, foreground = true;
+  Settings settings;
   int openAfter = 0;
 };
 
-// New messages only, not one RecvUID.dat names as stored; the UID files byte for byte.
+// New messages only, not one RecvUID.dat names as stored; the UID files byte for byte; the
+// account's name for the periodic retrieval.
 TEST_F(RetrieverScriptTest, OnlyNewMessagesAreStoredWithTheirUidFiles) {
   ASSERT_TRUE(account_->SaveLastUID("u1"));
   ASSERT_TRUE(account_->SaveUIDL({L"u1"}));
@@ -76,13 +59,19 @@ TEST_F(RetrieverScriptTest, OnlyNewMessagesAreStoredWithTheirUidFiles) {
   ASSERT_TRUE(OxClassifier().SaveToFolder(m2, "u2", false, account_.get()));
   writeHostFile(data("Mail/RecvUID.dat"), "u2");
   ASSERT_TRUE(retrieve(popLogin() + uidl("1 u1\r\n2 u2\r\n3 u3\r\n") + list("2", m2.size()) + list("3", m3.size()) +
-                       fetch("2", m2.size(), m2) + fetch("3", m3.size(), m3) + lastUidl("3", "u3") + quit()));
+                           fetch("2", m2.size(), m2) + fetch("3", m3.size(), m3) + lastUidl("3", "u3") + quit(),
+                       [&](OxRetriever& r, OxRASController& ras) {
+                         return r.RetrieveMessages(account_.get(), &ras, "") && r.SetPeriodicRetrAccountName();
+                       }));
   EXPECT_EQ(recorder.events, "C1 C2 K7:2," + std::to_string(m2.size() + m3.size()) + " n K0 n K0 K4:2");
   EXPECT_GT(recorder.progress, 0);
   EXPECT_EQ(summary(), (std::vector<std::string>{"u2 p0 u1 " + m2, "u3 p0 u1 " + msg("3", ".dot line\r\n")}));
   EXPECT_EQ(accountFile("LastUID.ini"), u16("u3"));
   EXPECT_EQ(accountFile("UID.list"), u16("u1\r\nu2\r\nu3\r\n"));
   EXPECT_EQ(accountFile("RecvUID.dat"), "u3");
+  std::wstring name;
+  EXPECT_TRUE(GetRegistryValue(HKEY_CURRENT_USER, L"Software\\Tamarin\\OxMail", L"PeriodicRetrAccount", &name));
+  EXPECT_EQ(name, L"Mail");
   // Messages arrived; the result indicator is not for a retrieval in the foreground.
   EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL), 1u);
   EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX), 99u);
@@ -101,7 +90,6 @@ TEST_F(RetrieverScriptTest, NothingNewDuringPeriodicRetrieval) {
   EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL), 99u);
   EXPECT_TRUE(stored().empty());
   EXPECT_EQ(accountFile("UID.list"), u16("u1\r\n"));
-
   SetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX, 99u);
   foreground = true;
   EXPECT_TRUE(retrieve(popLogin() + uidl("1 u1\r\n") + quit()));
@@ -147,22 +135,6 @@ TEST_F(RetrieverScriptTest, PartialMessagesAreCompletedInPlace) {
   EXPECT_EQ(accountFile("LastUID.ini"), u16("p2"));
 }
 
-TEST_F(RetrieverScriptTest, SelectionFailuresComeBeforeAnyConnection) {
-  OxRetriever retriever;
-  OxRASController ras;
-  SetOxMiddleError(OXMDL_ERR_NONE);
-  EXPECT_FALSE(retriever.RetrieveSelectedMessages({4711}, account_.get(), &ras, ""));
-  EXPECT_NE(GetOxMiddleError(), OXMDL_ERR_NONE);
-  // Two messages with the same UID.
-  std::string a = msg("1"), b = msg("2");
-  ASSERT_TRUE(OxClassifier().SaveToFolder(a, "same", false, account_.get()));
-  ASSERT_TRUE(OxClassifier().SaveToFolder(b, "same", false, account_.get()));
-  const std::vector<Stored> all = stored();
-  EXPECT_FALSE(retriever.RetrieveSelectedMessages({all[0].id, all[1].id}, account_.get(), &ras, ""));
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_RTV_UID_DUPLICATE);
-  EXPECT_EQ(connmgr::openConnections(), 0);
-}
-
 TEST_F(RetrieverScriptTest, FailuresReachTheCallerAndTheIndicator) {
   // A refused login in W-account mode: error indicator, the connection released.
   wAccount = true;
@@ -171,7 +143,6 @@ TEST_F(RetrieverScriptTest, FailuresReachTheCallerAndTheIndicator) {
   EXPECT_EQ(recorder.events, "C1 C2 E:POP_AUTH_ERR C3");
   EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX), 1u);
   EXPECT_EQ(openAfter, 0);
-
   // No data connection: "no connection" on the indicator, the controller's status as context.
   connmgr::failEstablish(CONNMGR_STATUS_CONNECTIONFAILED);
   OxRetriever retriever;
@@ -185,7 +156,6 @@ TEST_F(RetrieverScriptTest, FailuresReachTheCallerAndTheIndicator) {
   EXPECT_FALSE(retriever.RetrieveMessages(account_.get(), &ras, ""));
   EXPECT_EQ(r2.events, "C1 E:OXMDL_ERR_RTV_CONNECT,-2");
   EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX), 4u);
-
   // No account: to the listener, or to the last error without one.
   r2.events.clear();
   EXPECT_FALSE(retriever.RetrieveMessages(nullptr, &ras, ""));
@@ -195,6 +165,16 @@ TEST_F(RetrieverScriptTest, FailuresReachTheCallerAndTheIndicator) {
   EXPECT_FALSE(retriever.RetrieveMessages(nullptr, &ras, ""));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_RTV_NO_ACCOUNT);
   EXPECT_EQ(retriever.HttpReceive(account_.get(), nullptr, nullptr, false), 0x02002311);
+  // A selection that names no message, or two with the same UID: no connection.
+  SetOxMiddleError(OXMDL_ERR_NONE);
+  EXPECT_FALSE(retriever.RetrieveSelectedMessages({4711}, account_.get(), &ras, ""));
+  EXPECT_NE(GetOxMiddleError(), OXMDL_ERR_NONE);
+  std::string a = msg("1"), b = msg("2");
+  ASSERT_TRUE(OxClassifier().SaveToFolder(a, "same", false, account_.get()));
+  ASSERT_TRUE(OxClassifier().SaveToFolder(b, "same", false, account_.get()));
+  EXPECT_FALSE(retriever.RetrieveSelectedMessages({stored()[0].id, stored()[1].id}, account_.get(), &ras, ""));
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_RTV_UID_DUPLICATE);
+  EXPECT_EQ(connmgr::openConnections(), 0);
 }
 
 // Room for one more beside a kept message: one of two comes; the limit ends with its run.
@@ -222,7 +202,6 @@ TEST_F(RetrieverScriptTest, ReceiveLimitOfTheOldMessageCheck) {
   EXPECT_EQ(storedUids(), (std::vector<std::string>{"u0", "u1"}));
   EXPECT_EQ(accountFile("LastUID.ini"), u16("u1"));
   EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX), 1u);
-
   // The check off: both new messages come.
   settings = [](OxAccountInfoInterface::Attributes& a) {
     a.bRemoveOldMessageEnabled = false;
@@ -235,8 +214,8 @@ TEST_F(RetrieverScriptTest, ReceiveLimitOfTheOldMessageCheck) {
   EXPECT_EQ(storedUids(), (std::vector<std::string>{"u0", "u1", "u2", "u3"}));
 }
 
-// The remains of a run that died are replaced; clearing the server empties the UID list.
-TEST_F(RetrieverScriptTest, RemainsOfARunThatDiedAreReplacedAndClearing) {
+// The remains of a run that died (a message with the in-flight UID, no text) are replaced.
+TEST_F(RetrieverScriptTest, RemainsOfARunThatDiedAreReplaced) {
   ASSERT_TRUE(account_->SaveLastUID("u3"));
   unsigned long id = 0;
   {
@@ -252,14 +231,6 @@ TEST_F(RetrieverScriptTest, RemainsOfARunThatDiedAreReplacedAndClearing) {
   ASSERT_TRUE(retrieve(popLogin() + uidl("1 u1\r\n2 u2\r\n3 u3\r\n4 u4\r\n") + list("4", m4.size()) +
                        fetch("4", m4.size(), m4) + lastUidl("4", "u4") + quit()));
   EXPECT_EQ(summary(), std::vector<std::string>{"u4 p0 u1 " + m4});
-
-  EXPECT_TRUE(retrieve(popLogin() + uidl("1 u1\r\n2 u2\r\n3 u3\r\n4 u4\r\n5 u5\r\n") + ask("DELE 1", "+OK\r\n") +
-                           ask("DELE 2", "+OK\r\n") + ask("DELE 3", "+OK\r\n") + ask("DELE 4", "+OK\r\n") + quit(),
-                       [&](OxRetriever& r, OxRASController& ras) {
-                         return r.ClearMessagesOnPopServer(account_.get(), &ras, "");
-                       }));
-  EXPECT_EQ(accountFile("UID.list"), "");
-  EXPECT_EQ(accountFile("LastUID.ini"), u16("u4"));
 }
 
 TEST_F(RetrieverScriptTest, AutoRetrieverTakesTheWAccount) {
@@ -274,7 +245,6 @@ TEST_F(RetrieverScriptTest, AutoRetrieverTakesTheWAccount) {
   ASSERT_TRUE(system.ChangeSystemIni(L""));
   EXPECT_FALSE(automatic.StartWaiting(&ras));
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_AUTO_NO_WACCOUNT);
-
   ASSERT_TRUE(system.ChangeSystemIni(L"Mail"));
   const std::string m1 = msg("1");
   ScriptServer server(popLogin() + uidl("1 w1\r\n") + stat(1, m1.size()) + fetch("1", m1.size(), m1) +
@@ -286,46 +256,6 @@ TEST_F(RetrieverScriptTest, AutoRetrieverTakesTheWAccount) {
   EXPECT_EQ(storedUids(), std::vector<std::string>{"w1"});
   EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX), 0u);  // the W account drives it
   EXPECT_TRUE(automatic.StopWaiting());
-}
-
-// A retrieval on a worker while the main thread reads the account: every read and message.
-using RetrieverDovecotTest = DovecotRetrieverTest;
-TEST_F(RetrieverDovecotTest, RetrievalOnAWorkerWhileTheMainThreadReadsTheAccount) {
-  add(1, 60);
-  std::atomic<bool> done{false};
-  bool result = false;
-  std::thread worker([&] {
-    OxRetriever retriever;
-    OxRASController ras;
-    result = retriever.RetrieveMessages(account_.get(), &ras, "");
-    done = true;
-  });
-  // Failures are collected (a failed assertion must not leave the worker unjoined).
-  int reads = 0;
-  std::vector<std::string> failures;
-  auto check = [&](bool ok, const char* what) {
-    if (!ok) failures.push_back(std::string(what) + " " + std::to_string(GetOxMiddleError()));
-    return ok;
-  };
-  while (!done) {
-    OxAccountInfoInterface::Attributes a;
-    a.mask = 0x00BCDF7E;
-    if (check(account_->GetAccountInfoAttributes(&a), "settings")) check(a.strPopUserName == L"alice", "user");
-    std::unique_ptr<OxStorageInterface> storage(account_->OpenStorage());
-    if (!check(storage != nullptr, "storage")) continue;
-    std::unique_ptr<OxFolderInterface> root(storage->OpenRootFolder());
-    std::vector<unsigned long> folders;
-    if (check(root != nullptr, "root")) check(root->GetFolderIds(&folders), "folders");
-    std::unique_ptr<OxFolderInterface> inbox(storage->OpenFolder(inbox_));
-    std::vector<unsigned long> messages;
-    if (check(inbox != nullptr, "inbox")) check(inbox->GetMessageIds(&messages), "messages");
-    ++reads;
-  }
-  worker.join();
-  EXPECT_EQ(failures, std::vector<std::string>{});
-  EXPECT_TRUE(result);
-  EXPECT_GT(reads, 0);
-  EXPECT_EQ(storedOnce("at the end"), want_);
 }
 
 }  // namespace

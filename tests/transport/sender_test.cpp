@@ -4,16 +4,12 @@
 
 #include <set>
 
-#include "frame/oxerror.h"
-#include "platform/connmgr.h"
-#include "tests/support/servers.h"
-#include "tests/transport/sender_fixture.h"
+#include "tests/transport/account_fixture.h"
 
 namespace oxm::test {
 namespace {
 
 TEST_F(SenderTest, OutboxOfFiftyWithTheTenthRecipientRefused) {
-  OXM_SENDER_NEEDS_EXIM();
   for (int i = 1; i <= 50; ++i) add(outboxText(i, i == 10 ? "refused@example.jp" : "bob@example.jp"));
   EXPECT_EQ(sender_.SendMultiMail(account_.get(), &controller_, L""), 1);
   EXPECT_EQ(recorder_.count(1), 49);
@@ -21,10 +17,9 @@ TEST_F(SenderTest, OutboxOfFiftyWithTheTenthRecipientRefused) {
   EXPECT_EQ(recorder_.count(2, 0) + recorder_.count(2, SENDER_CANCEL_ERROR), 0);
   EXPECT_EQ(recorder_.events.front(), (std::pair<int, unsigned>{4, 1}));
   EXPECT_EQ(recorder_.events.back(), (std::pair<int, unsigned>{3, 0}));
-  EXPECT_EQ(texts(outbox()), std::vector<std::string>{outboxText(10, "refused@example.jp")}) << "left untouched";
-
+  EXPECT_EQ(texts(outbox_), std::vector<std::string>{outboxText(10, "refused@example.jp")}) << "left untouched";
   // Each filed copy is the delivered text, with its Message-Id and the line "." unstuffed.
-  const std::vector<std::string> filed = texts(sent());
+  const std::vector<std::string> filed = texts(sent_);
   const auto delivered = exim_->deliveries(49);
   ASSERT_EQ(delivered.size(), 49u);
   std::multiset<std::string> wire, copies;
@@ -38,26 +33,24 @@ TEST_F(SenderTest, OutboxOfFiftyWithTheTenthRecipientRefused) {
 }
 
 TEST_F(SenderTest, RunsThatDoNotStart) {
-  OXM_SENDER_NEEDS_EXIM();
   add(outboxText(1));
   connmgr::failEstablish(CONNMGR_STATUS_CONNECTIONFAILED);
   EXPECT_EQ(sender_.SendMultiMail(account_.get(), &controller_, L""), 0);
-  EXPECT_EQ(recorder_.events, (SenderEvents{{4, 1}, {2, SENDER_CONNECT_ERROR}}));
+  EXPECT_EQ(recorder_.events, (Events{{4, 1}, {2, SENDER_CONNECT_ERROR}}));
   connmgr::reset();
   recorder_.events.clear();
   EXPECT_EQ(sender_.SendMultiMail(nullptr, &controller_, L""), 0);
-  EXPECT_EQ(recorder_.events, (SenderEvents{{2, SENDER_ACCOUNTINFO_ERROR}}));
+  EXPECT_EQ(recorder_.events, (Events{{2, SENDER_ACCOUNTINFO_ERROR}}));
   // Nothing listens on the SMTP port: the client's code, the message stays.
   recorder_.events.clear();
   setSmtp(freePort());
   EXPECT_EQ(sender_.SendMultiMail(account_.get(), &controller_, L""), 0);
   EXPECT_EQ(recorder_.count(0, SMTP_CONNECT_ERR), 1);
-  EXPECT_EQ(texts(outbox()).size(), 1u);
-  EXPECT_TRUE(texts(sent()).empty());
+  EXPECT_EQ(texts(outbox_).size(), 1u);
+  EXPECT_TRUE(texts(sent_).empty());
 }
 
 TEST_F(SenderTest, OneMessageForms) {
-  OXM_SENDER_NEEDS_EXIM();
   // A message record: encoded, sent and filed; the outbox is not touched.
   add(outboxText(7));
   Email mail;
@@ -66,14 +59,13 @@ TEST_F(SenderTest, OneMessageForms) {
   mail.subject = L"one";
   mail.body = L"one message\r\n";
   EXPECT_EQ(sender_.SendOneMail(account_.get(), &mail, L""), 1);
-  EXPECT_EQ(recorder_.events, (SenderEvents{{4, 1}, {4, 2}, {1, 0}}));
+  EXPECT_EQ(recorder_.events, (Events{{4, 1}, {4, 2}, {1, 0}}));
   auto got = exim_->deliveries(1);
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].rcptTo, "<carol@example.jp>");
-  ASSERT_EQ(texts(sent()).size(), 1u);
-  EXPECT_EQ(got[0].data, texts(sent())[0] + "\r\n");
-  EXPECT_EQ(texts(outbox()).size(), 1u);
-
+  ASSERT_EQ(texts(sent_).size(), 1u);
+  EXPECT_EQ(got[0].data, texts(sent_)[0] + "\r\n");
+  EXPECT_EQ(texts(outbox_).size(), 1u);
   // An encoded message with its envelope: the caller's text comes back as it was.
   exim_->clear();
   std::string text = "Subject: raw\r\n\r\n.\r\n";
@@ -83,8 +75,7 @@ TEST_F(SenderTest, OneMessageForms) {
   got = exim_->deliveries(1);
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0].data, "Subject: raw\r\n\r\n.\r\n\r\n");
-  EXPECT_EQ(texts(sent()).size(), 2u);
-
+  EXPECT_EQ(texts(sent_).size(), 2u);
   // No room in the sent folder: the old-message check may not remove the two unread copies.
   recorder_.events.clear();
   OxAccountInfoInterface::Attributes a;
@@ -96,7 +87,7 @@ TEST_F(SenderTest, OneMessageForms) {
   unread.mask = OxMessageInterface::ATTR_UNREAD;
   unread.flags[0] = 1;
   std::vector<unsigned long> ids;
-  ASSERT_TRUE(std::unique_ptr<OxFolderInterface>(storage_->OpenFolder(sent()))->GetMessageIds(&ids));
+  ASSERT_TRUE(std::unique_ptr<OxFolderInterface>(storage_->OpenFolder(sent_))->GetMessageIds(&ids));
   for (unsigned long id : ids) {
     ASSERT_TRUE(std::unique_ptr<OxMessageInterface>(storage_->OpenMessage(id))->SetAttributes(unread));
   }

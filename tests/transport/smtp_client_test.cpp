@@ -6,9 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/connmgr.h"
-#include "tests/support/servers.h"
-#include "tests/transport/smtp_fixture.h"
+#include "tests/transport/transport_fixture.h"
 
 namespace oxm::test {
 namespace {
@@ -54,35 +52,25 @@ class SmtpClientTest : public SmtpTest {
   }
 };
 
-// Each way to an accepted message, with its exact lines; after QUIT the client is closed.
+// Each way to an accepted message, with its exact lines; after QUIT the client is closed. LOGIN
+// named by the account: ProtocolLogMasksTheAuthAnswers.
 TEST_F(SmtpClientTest, AuthenticationChoices) {
   const struct {
     const char* name;
     unsigned method;
     std::string auth;  // after the greeting, through the reply that precedes MAIL FROM
-    unsigned port = 0;
-    bool bytewise = false;  // every reply a byte at a time
   } cases[] = {
       {"CRAM-MD5 chosen from EHLO", 2,
        kEhloAuth + "E: AUTH CRAM-MD5\nS: 334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\n"
                    "E: YWxpY2UgMzU3NzNlNjMxMmIxZTVkYjVkYzNiMTg4M2I3NWMxOTM=\nS: 235 ok\n"},
-      {"LOGIN forced, replies split into bytes", 4, kEhloAuth + kLogin + "S: 235 ok\n", 0, true},
       {"LOGIN chosen when CRAM-MD5 is not offered", 2,
        "E: EHLO OxMail\nS: 250-test\\r\\n250 AUTH LOGIN PLAIN\n" + kLogin + "S: 235 ok\n"},
-      {"auto against a server without AUTH", 2, "E: EHLO OxMail\nS: 250-test\\r\\n250 SIZE 100\nE: HELO nimbus\nS: 250 hi\n"},
       {"auto against PLAIN only", 2, "E: EHLO OxMail\nS: 250-test\\r\\n250 AUTH PLAIN\nE: HELO nimbus\nS: 250 hi\n"},
       {"EHLO refused: HELO, no authentication", 2, "E: EHLO OxMail\nS: 502 no\nE: HELO OxMail\nS: 250 hi\n"},
-      // Port 587 asks for STARTTLS: EHLO OxMail_1 without it on offer, then on in plain text.
-      {"587 without STARTTLS on offer", 4,
-       "E: EHLO OxMail_1\nS: 250-test\\r\\n250 AUTH LOGIN\n" + kEhloAuth + kLogin + "S: 235 ok\n", 587},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Script script = parseScript(kGreet + c.auth) + deliver() + kQuit;
-    for (Step& step : script) {
-      if (c.bytewise && step.kind == Step::Send) step.piece = step.ms = 1;
-    }
-    run(script, account(c.port, c.method));
+    run(parseScript(kGreet + c.auth) + deliver() + kQuit, account(0, c.method));
     EXPECT_EQ(recorder_.events, kAccepted);
     EXPECT_EQ(client_.state(), SmtpState::Accepted);
     client_.quit();
@@ -92,7 +80,8 @@ TEST_F(SmtpClientTest, AuthenticationChoices) {
   }
 }
 
-// With the protocol log on (its file exists) the AUTH LOGIN answers are masked.
+// With the protocol log on (its file exists) the AUTH LOGIN answers are masked; every reply
+// comes a byte at a time.
 TEST_F(SmtpClientTest, ProtocolLogMasksTheAuthAnswers) {
   const std::string file = root_.host("Application Data/OxenMail/OxMailLog.txt");
   ::mkdir(root_.host("Application Data").c_str(), 0777);
@@ -100,7 +89,11 @@ TEST_F(SmtpClientTest, ProtocolLogMasksTheAuthAnswers) {
   writeHostFile(file, "");
   SmtpClient logged;  // the log is switched on when the client is made
   logged.registerNotifySmtp(&recorder_);
-  start(parseScript(kGreet + kEhloAuth + kLogin + "S: 235 ok") + deliver());
+  Script script = parseScript(kGreet + kEhloAuth + kLogin + "S: 235 ok") + deliver();
+  for (Step& step : script) {
+    if (step.kind == Step::Send) step.piece = step.ms = 1;
+  }
+  start(script);
   MailAccount a = account(server_->port(), 4);
   text_ = kText;
   mail_ = {"me@example.jp", {"you@example.jp"}, &text_};
@@ -130,10 +123,6 @@ TEST_F(SmtpClientTest, ErrorPathsEndWithTheirCode) {
       {"5xx on MAIL FROM", 0,
        parseScript(kGreet + kHelo + "E: MAIL FROM: <me@example.jp>\nS: 553 no such sender\n" + kQuitAfterError),
        SMTP_ADDRESS_ERR},
-      {"5xx on the second RCPT of three", 0,
-       parseScript(kGreet + kHelo + kMailFrom + "E: RCPT TO: <a@example.jp>\nS: 250 OK\n"
-                                                "E: RCPT TO: <b@example.jp>\nS: 550 unknown user\n" + kQuitAfterError),
-       SMTP_ADDRESS_ERR, {"a@example.jp", "b@example.jp", "c@example.jp"}},
       {"a recipient with CR LF is never sent", 0, parseScript(kGreet + kHelo + kMailFrom + kQuitAfterError),
        SMTP_ADDRESS_ERR, {"x@example.jp>\r\nRSET\r\nRCPT TO: <y@example.jp"}},
       {"DATA refused", 0, parseScript(kGreet + kHelo + kMailRcpt + "E: DATA\nS: 554 no\n" + kQuitAfterError),
@@ -153,9 +142,6 @@ TEST_F(SmtpClientTest, ErrorPathsEndWithTheirCode) {
        parseScript(kGreet + kEhloAuth + "E: AUTH CRAM-MD5\nS: 334 <not base64>\nE: *\nS: 501 cancelled\n" +
                    kQuitAfterError),
        SMTP_AUTH_UNAVAILABLE_ERR},
-      {"wrong password", 4,
-       parseScript(kGreet + kEhloAuth + kLogin + "S: 535 Incorrect authentication data\n" + kQuitAfterError),
-       SMTP_AUTH_ERR},
       {"server closes mid-DATA", 0,
        parseScript(kGreet + kHelo + kMailRcpt + "E: DATA\nS: 354 go\nE: Subject: hi\nCLOSE"), SMTP_SEND_ERR},
       {"server stalls after the text", 0, parseScript(kGreet + kHelo) + deliver(kWire, "") + Script{stall()},
@@ -178,15 +164,13 @@ TEST_F(SmtpClientTest, ErrorPathsEndWithTheirCode) {
     finish();
   }
 
-  // No server name: nothing happens at all; nothing listens: the connect fails.
+  // No server name: nothing happens at all.
   recorder_.events.clear();
   MailAccount none;
   client_.setAccount(&none, nullptr);
   client_.newConnection();
   EXPECT_EQ(client_.state(), SmtpState::Closed);
   EXPECT_TRUE(recorder_.events.empty());
-  run({}, account(freePort()));
-  EXPECT_EQ(recorder_.events, failed(SMTP_CONNECT_ERR));
 }
 
 // A "334" after the text still counts as accepted; the next message then has no place.
@@ -248,72 +232,30 @@ TEST_F(SmtpClientTest, CancelDuringTheWaitAndDuringData) {
 }
 
 TEST_F(SmtpClientTest, LostDataConnectionWhileWaiting) {
-  connmgr::dropAfterQueries(2);
-  CONNMGR_CONNECTIONINFO info{};
-  DWORD status = 0;
-  HCONNECTION connection = nullptr;
-  ASSERT_EQ(ConnMgrEstablishConnectionSync(&info, &connection, 1000, &status), S_OK);
-  connection_ = connection;
+  connection_ = openConnection(2);
   run(parseScript(kGreet + kHelo + "STALL"), account(0));
   EXPECT_EQ(recorder_.events, failed(OXMDL_ERR_RAS_DISCONNECTED));
   server_->stop();
-  ConnMgrReleaseConnection(connection, 0);
+  ConnMgrReleaseConnection(connection_, 0);
 }
 
+// The POP login before SMTP, here with APOP: its exact lines, then the message.
 TEST_F(SmtpClientTest, PopBeforeSmtp) {
-  const std::string ready = "S: +OK POP3 ready <1896.697170952@dbc.mtview.ca.us>\n";
-  const Script popOk = parseScript(ready + "E: USER bob\nS: +OK\nE: PASS secret2\nS: +OK logged in\nE: QUIT \nS: +OK bye");
-  const struct {
-    const char* name;
-    Script pop;
-    bool apop;
-    Events events;
-  } cases[] = {
-      {"USER and PASS", popOk, false, kAccepted},
-      {"APOP", parseScript(ready + "E: APOP bob c4c9334bac560ecc979e58001b3e22fb\nS: +OK\nE: QUIT \nS: +OK bye"), true,
-       kAccepted},
-      {"login refused", parseScript("S: +OK POP3 ready\nE: USER bob\nS: -ERR who"), false, failed(SMTP_AUTH_ERR)},
-  };
-  auto popAccount = [this](unsigned smtpPort, unsigned popPort, bool apop) {
-    MailAccount a = account(smtpPort, 1);
-    a.popServerName = L"127.0.0.1";
-    a.popServerPort = popPort;
-    a.popUserName = L"bob";
-    a.popPassword = apop ? L"tanstaaf" : L"secret2";
-    a.apopEnabled = apop;
-    a.popBeforeSmtpLatencySec = 2;
-    return a;
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    ScriptServer pop(c.pop);
-    run(parseScript(kGreet + kHelo) + deliver() + kQuit, popAccount(0, pop.port(), c.apop));
-    EXPECT_EQ(recorder_.events, c.events);
-    client_.quit();
-    pop.stop();
-    EXPECT_EQ(pop.failures(), "");
-    if (c.events == kAccepted) finish();
-    server_->stop();
-  }
-
-  // A cancel during the wait after the POP login: the SMTP server is never reached.
-  setStepScale(1.0);
-  ScriptServer pop(popOk);
-  start({});
-  MailAccount a = popAccount(server_->port(), pop.port(), false);
-  a.popBeforeSmtpLatencySec = 301;  // cut to 60 s
-  std::thread canceller([this] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    client_.cancel();
-  });
-  const auto start = std::chrono::steady_clock::now();
-  sendMail(a, kText, {"you@example.jp"}, "me@example.jp");
-  canceller.join();
-  EXPECT_EQ(recorder_.events, failed(SMTP_CANCEL_ERR));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-  EXPECT_EQ(server_->connections(), 0);
+  ScriptServer pop(parseScript("S: +OK POP3 ready <1896.697170952@dbc.mtview.ca.us>\n"
+                               "E: APOP bob c4c9334bac560ecc979e58001b3e22fb\nS: +OK\nE: QUIT \nS: +OK bye"));
+  MailAccount a = account(0, 1);
+  a.popServerName = L"127.0.0.1";
+  a.popServerPort = pop.port();
+  a.popUserName = L"bob";
+  a.popPassword = L"tanstaaf";
+  a.apopEnabled = 1;
+  a.popBeforeSmtpLatencySec = 2;
+  run(parseScript(kGreet + kHelo) + deliver() + kQuit, a);
+  EXPECT_EQ(recorder_.events, kAccepted);
+  client_.quit();
   pop.stop();
-  server_->stop();
+  EXPECT_EQ(pop.failures(), "");
+  finish();
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 
 #include "tests/support/exim.h"
 #include "tests/support/servers.h"
-#include "tests/transport/smtp_fixture.h"
+#include "tests/transport/transport_fixture.h"
 
 namespace oxm::test {
 namespace {

@@ -1,8 +1,12 @@
-// TLS over the platform socket against the scripted server: what the certificate hook is given,
-// a refusal by the hook, and a failure of each socket call of a conversation.
+// The certificate check on the test certificates (host name, validity dates, malformed calls, the
+// question for an unknown issuer), and TLS over the platform socket against the scripted server:
+// what the certificate hook is given, a refusal by the hook, a failure of each socket call.
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
+#include "platform/question.h"
+#include "platform/registry.h"
 #include "transport/ras_controller.h"
 #include "transport/reply_reader.h"
 #include "tests/support/servers.h"
@@ -13,6 +17,20 @@ namespace {
 
 using test::parseScript;
 using test::ScriptServer;
+
+struct Questions {
+  int asked = 0;
+  bool answer = false;
+  std::wstring title, text;
+};
+
+bool answerQuestion(const wchar_t* title, const wchar_t* text, void* context) {
+  auto* q = static_cast<Questions*>(context);
+  ++q->asked;
+  q->title = title;
+  q->text = text;
+  return q->answer;
+}
 
 struct HookCall {
   int calls = 0;
@@ -37,13 +55,20 @@ int recordingHook(unsigned long type, void* hostName, unsigned long chainLength,
 class TlsTest : public test::TransportTest {
  protected:
   void SetUp() override {
-    TransportTest::SetUp();
+    TransportTest::SetUp();  // the host clock: the certificates are made by the run, valid from now on
     if (test::certDir().empty()) GTEST_SKIP() << "no test certificates (openssl missing)";
     seen = HookCall{};
   }
   void TearDown() override {
     net::setExtraTrustFile("");
+    OxSetQuestionCallback(nullptr, nullptr);
     TransportTest::TearDown();
+  }
+  // The library's check of `cert` for `host`.
+  int check(const std::string& cert, const char* host, unsigned long flags = 0, unsigned long type = 1) {
+    std::string der = test::certDer(cert), name = host;
+    BLOB blob{static_cast<DWORD>(der.size()), reinterpret_cast<BYTE*>(der.data())};
+    return certificateValidationCallback(type, name.data(), 1, &blob, flags);
   }
   void trustAll(bool on = true) { net::setExtraTrustFile(on ? test::certDir() + "/trust-all.pem" : ""); }
   test::TlsFiles files(const std::string& name, bool implicit) {
@@ -57,6 +82,74 @@ class TlsTest : public test::TransportTest {
     return socket_;
   }
 };
+
+TEST_F(TlsTest, SubjectNameAndValidity) {
+  const std::tuple<const char*, const char*, int> cases[] = {
+      {"localhost", "localhost", 0},
+      {"localhost", "LocalHost", 0},   // case aside
+      {"localhost", "127.0.0.1", 10},  // the common name only, not the alternative names
+      {"localhost", "localhost.", 10}, {"wronghost", "localhost", 10},
+      {"wronghost", "wrong.example", 0},
+      {"trailing", "localhost", 0},  // fields after the common name
+      {"expired", "localhost", 10},  // out of date
+  };
+  for (const auto& [cert, host, want] : cases) EXPECT_EQ(check(cert, host), want) << cert << " for " << host;
+}
+
+// The expired certificate: 2020-01-01 00:00:00 to 2020-02-01 00:00:00 UTC, both ends included.
+TEST_F(TlsTest, ValidityEndsAreIncluded) {
+  const std::pair<SYSTEMTIME, int> cases[] = {{{2019, 12, 0, 31, 23, 59, 59, 999}, 10},
+                                               {{2020, 1, 0, 1, 0, 0, 0, 0}, 0},
+                                               {{2020, 2, 0, 1, 0, 0, 0, 0}, 0},
+                                               {{2020, 2, 0, 1, 0, 0, 1, 0}, 10}};
+  for (const auto& [utc, want] : cases) {
+    setFixedClock(utc, -540);
+    EXPECT_EQ(check("expired", "localhost"), want) << utc.wYear << "-" << utc.wMonth << "-" << utc.wDay;
+  }
+}
+
+TEST_F(TlsTest, MalformedCallsAreRefused) {
+  EXPECT_EQ(check("localhost", "localhost", 0, 2), 10);
+  char host[] = "localhost";
+  EXPECT_EQ(certificateValidationCallback(1, host, 0, nullptr, 0), 10);
+  std::string garbage = "not a certificate";
+  BLOB blob{static_cast<DWORD>(garbage.size()), reinterpret_cast<BYTE*>(garbage.data())};
+  EXPECT_EQ(certificateValidationCallback(1, host, 1, &blob, 0), 5);
+  // Cut short: the first half of a real certificate.
+  std::string der = test::certDer("localhost");
+  BLOB half{static_cast<DWORD>(der.size() / 2), reinterpret_cast<BYTE*>(der.data())};
+  EXPECT_EQ(certificateValidationCallback(1, host, 1, &half, 0), 5);
+}
+
+// An unknown issuer goes to the user; a Yes is remembered under the host's first character.
+TEST_F(TlsTest, UnknownIssuerAsksTheUserAndRemembersYes) {
+  // Nobody to ask: No.
+  EXPECT_EQ(check("wronghost", "mail.example", 1), 10);
+  Questions q;
+  OxSetQuestionCallback(answerQuestion, &q);
+  EXPECT_EQ(check("wronghost", "mail.example", 1), 10);
+  EXPECT_EQ(q.asked, 1);
+  EXPECT_EQ(q.title, L"確認");
+  EXPECT_EQ(q.text, L"サーバー証明書が無効です。続行しますか?");
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Tamarin\\OxMail", &key), ERROR_FILE_NOT_FOUND);
+  q.answer = true;
+  EXPECT_EQ(check("expired", "mail.example", 1), 0);
+  EXPECT_EQ(q.asked, 2);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Tamarin\\OxMail", &key), ERROR_SUCCESS);
+  DWORD value = 0;
+  EXPECT_EQ(RegQueryDword(key, L"m", &value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 1u);
+  // Remembered: any host with the same first letter passes without a question.
+  q.answer = false;
+  EXPECT_EQ(check("wronghost", "mx.other", 1), 0);
+  EXPECT_EQ(q.asked, 2);
+  // Another first letter is asked; a value other than 1 is no acceptance.
+  EXPECT_EQ(RegSetDword(key, L"p", 2), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(check("wronghost", "pop.example", 1), 10);
+  EXPECT_EQ(q.asked, 3);
+}
 
 TEST_F(TlsTest, ImplicitHandshakeHandsTheChainToTheHook) {
   const struct Case {

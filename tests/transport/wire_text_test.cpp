@@ -1,10 +1,42 @@
-// POP3 reply reading: status test, UIDL line check, STAT/LIST numbers, message text, the
-// substring UID rule and the APOP time stamp.
-#include "transport/pop_reply.h"
-
+// The wire texts without a socket: dot stuffing; the POP3 replies (status, UIDL lines, STAT/LIST
+// numbers, message text, the substring UID rule, the APOP time stamp); the SMTP replies (codes,
+// EHLO capabilities, the CRAM-MD5 answer, address commands).
 #include <gtest/gtest.h>
 
 #include "frame/oxerror.h"
+#include "transport/dotstuff.h"
+#include "transport/pop_reply.h"
+#include "transport/smtp_reply.h"
+
+namespace oxm::transport {
+namespace {
+
+// A dot after CR LF gets one more, and so does a final dot; unstuffing undoes it.
+TEST(DotStuffTest, StuffAndUnstuff) {
+  const std::pair<std::string, std::string> pairs[] = {
+      {"", ""}, {"no dots\r\n", "no dots\r\n"}, {"a\r\n.\r\nb", "a\r\n..\r\nb"}, {"a\r\n..\r\n", "a\r\n...\r\n"},
+      {"\r\n.\r\n.\r\n", "\r\n..\r\n..\r\n"}, {".first line is left\r\n", ".first line is left\r\n"},
+      {"a\n.b\r.c\r\n", "a\n.b\r.c\r\n"}, {"ends with a dot.", "ends with a dot.."}, {"a\r\n.", "a\r\n..."}};
+  for (const auto& [text, wire] : pairs) {
+    std::string out = text;
+    dotStuff(out);
+    EXPECT_EQ(out, wire) << text;
+    dotUnstuff(out);
+    EXPECT_EQ(out, text) << wire;
+  }
+  // Unstuffing alone: dots that stuffing did not make.
+  const std::pair<std::string, std::string> wireOnly[] = {
+      {"..first line is left\r\n", "..first line is left\r\n"}, {"a\n..b\r..c\r\n", "a\n..b\r..c\r\n"},
+      {"a\r\n.b\r\n", "a\r\n.b\r\n"}, {"x\r\n..", "x\r\n."}, {"..", "."}};
+  for (const auto& [wire, text] : wireOnly) {
+    std::string out = wire;
+    dotUnstuff(out);
+    EXPECT_EQ(out, text) << wire;
+  }
+}
+
+}  // namespace
+}  // namespace oxm::transport
 
 namespace oxm::pop {
 namespace {
@@ -12,14 +44,12 @@ namespace {
 TEST(PopReplyTest, StatusAndUidlLines) {
   for (const char* yes : {"+OK 2 320\r\n", "+OK\r\n"}) EXPECT_TRUE(isPositive(yes)) << yes;
   for (const char* no : {"+OK", "+OKAY\r\n", "-ERR no\r\n"}) EXPECT_FALSE(isPositive(no)) << no;
-
   const std::string uid70(70, 'u');
   const std::pair<std::string, bool> lines[] = {
       {"12345 " + uid70, true}, {"1 " + uid70 + "u", false},  // 70 and 71 bytes of UID
       {"1 ", false},  {" abc", false}, {"1a abc", false}, {"1", false}, {".", true}, {"1 a b", true},
   };
   for (const auto& [line, ok] : lines) EXPECT_EQ(uidlLineOk(line), ok) << line;
-
   // The first data line, checked as soon as it is there: 100 bytes pass, 101 do not.
   const std::string line100 = std::string(29, '1') + " " + uid70, line101 = "1" + line100;
   const std::pair<std::string, UidlStart> starts[] = {
@@ -33,7 +63,6 @@ TEST(PopReplyTest, StatusAndUidlLines) {
       {"+OK\r\nabc def\r\n", UidlStart::Bad},
   };
   for (const auto& [reply, want] : starts) EXPECT_EQ(checkUidlStart(reply), want) << reply;
-
   std::vector<std::string> split{"stale"};
   EXPECT_EQ(splitUidlList("+OK\r\n1 a\r\n2 b\r\n.\r\n", &split), 0u);
   EXPECT_EQ(split, (std::vector<std::string>{"1 a", "2 b"}));
@@ -69,7 +98,6 @@ TEST(PopReplyTest, NumbersAndMessageText) {
   EXPECT_TRUE(seen.empty()) << "an unterminated list has no lines yet";
   forEachListLine("+OK 3 messages\r\n1 120\r\n2 x\r\n10 3000\r\n.\r\n", collect);
   EXPECT_EQ(seen, (std::vector<std::pair<std::string, long>>{{"1", 120}, {"2", 0}, {"10", 3000}}));
-
   std::string text = "untouched";
   EXPECT_FALSE(extractMessage("", &text));
   EXPECT_EQ(text, "untouched");
@@ -94,7 +122,6 @@ TEST(PopReplyTest, UidHeldAnywhereInTheLineAndApopTimestamp) {
   EXPECT_FALSE(set.heldBy("4 ab")) << "the empty UID names nothing";
   std::vector<std::string> numbers{"12"};
   EXPECT_TRUE(UidSet(numbers).heldBy("12 x")) << "the message number is part of the line";
-
   EXPECT_EQ(apopTimestamp("+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>"),
             "<1896.697170952@dbc.mtview.ca.us>");
   EXPECT_EQ(apopTimestamp("+OK ready"), "");
@@ -104,3 +131,70 @@ TEST(PopReplyTest, UidHeldAnywhereInTheLineAndApopTimestamp) {
 
 }  // namespace
 }  // namespace oxm::pop
+
+namespace oxm::smtp {
+namespace {
+
+TEST(SmtpReply, CodeChecks) {
+  EXPECT_TRUE(replyIs("250\r\n", {"220", "250"}));
+  EXPECT_TRUE(replyIs("354 go\r\n", {"250", "354"}));
+  for (const char* no : {"250-OK\r\n250 OK\r\n", "250\rX", "251 OK\r\n", "25"}) {
+    EXPECT_FALSE(replyIs(no, {"250"})) << no;
+  }
+  for (const char* refused : {"500 x\r\n", "502 x\r\n", "530 x\r\n", "550-x\r\n550 y\r\n"}) {
+    EXPECT_TRUE(ehloRefused(refused)) << refused;
+  }
+  for (const char* other : {"501 x\r\n", "250 x\r\n", "50"}) EXPECT_FALSE(ehloRefused(other)) << other;
+  EXPECT_TRUE(offersStartTls("250-localhost\r\n250-STARTTLS\r\n250 HELP\r\n"));
+  EXPECT_TRUE(offersStartTls("250-localhost\r\n250 STARTTLS\r\n"));
+  EXPECT_FALSE(offersStartTls("250-localhost\r\n250-X-STARTTLS\r\n250 HELP\r\n"));
+  EXPECT_FALSE(offersStartTls("250 localhost STARTTLS\r\n"));
+}
+
+TEST(SmtpReply, EhloCapabilityCheck) {
+  const struct {
+    const char* reply;
+    unsigned code;
+    unsigned caps;
+  } cases[] = {
+      {"250-localhost\r\n250-AUTH PLAIN LOGIN CRAM-MD5\r\n250 HELP\r\n", OXMDL_ERR_NONE, kAuthLogin | kAuthCramMd5},
+      {"250-localhost\r\n250 AUTH CRAM-MD5\r\n", OXMDL_ERR_NONE, kAuthCramMd5},
+      {"250-localhost\r\n250-AUTH PLAIN\r\n250 HELP\r\n", SMTP_AUTH_METHOD_ERR, 0},
+      {"250-localhost\r\n250-SIZE 1000\r\n250 HELP\r\n", OXMDL_ERR_NONE, 0},  // no AUTH line at all
+      {"250 localhost\r\n", SMTP_GENERAL_ERR, 0},
+      {"250\r\n", SMTP_GENERAL_ERR, 0},
+      {"554 go away\r\n", SMTP_GENERAL_ERR, 0},
+      {"554-go\r\n554 away\r\n", SMTP_EHLO_ERR, 0},
+      {"501-syntax\r\n501 x\r\n", SMTP_GENERAL_ERR, 0},
+      {"503-x\r\n503 x\r\n", SMTP_GENERAL_ERR, 0},
+      {"504-x\r\n504 x\r\n", SMTP_GENERAL_ERR, 0},
+      {"25", SMTP_GENERAL_ERR, 0},
+  };
+  for (const auto& c : cases) {
+    unsigned caps = 99;
+    EXPECT_EQ(ehloCapabilities(c.reply, &caps), c.code) << c.reply;
+    EXPECT_EQ(caps, c.caps) << c.reply;
+  }
+}
+
+TEST(SmtpReply, CramMd5AnswerAndAddressCommands) {
+  // RFC 2195's example: user "tim", key "tanstaaftanstaaf".
+  std::string answer = "untouched";
+  ASSERT_TRUE(cramMd5Answer("334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\r\n", "tim",
+                            "tanstaaftanstaaf", &answer));
+  EXPECT_EQ(answer, "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw\r\n");
+  for (const char* bad : {"334 not base64!\r\n", "334 \r\n", "334 abc\r\n", "334 a=bc\r\n", "334 a===\r\n",
+                          "335 PDE+\r\n", "334PDE+\r\n"}) {
+    answer = "untouched";
+    EXPECT_FALSE(cramMd5Answer(bad, "u", "p", &answer)) << bad;
+    EXPECT_EQ(answer, "untouched");
+  }
+  std::string line = "untouched";
+  for (const std::string& bad : {std::string("a@x\nDATA"), std::string("a@x\rQUIT"), std::string("a@x\0y", 5)}) {
+    EXPECT_FALSE(addressCommand("RCPT TO: <", bad, &line));
+    EXPECT_EQ(line, "untouched");
+  }
+}
+
+}  // namespace
+}  // namespace oxm::smtp

@@ -1,10 +1,13 @@
-// The retriever tests' set-up: a device root with one mail account "Mail", short steps, a fresh
-// Connection Manager, the test phone-status library in the device's Windows directory, a
-// recorder of the reports, and what the account's storage holds.
+// The retriever and sender tests' set-up: a device root with one mail account and its trays,
+// short steps, the test phone-status library, recorders of the reports, what the account's
+// storage holds, Dovecot and Exim, and runs in a child process for the crash tests.
 #pragma once
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <list>
@@ -14,17 +17,31 @@
 #include <vector>
 
 #include "accounts/account_creator.h"
-#include "platform/connmgr.h"
-#include "platform/worker.h"
+#include "store/folder_interface.h"
+#include "store/message_interface.h"
 #include "store/storage_interface.h"
 #include "tests/accounts/accounts_fixture.h"
+#include "tests/support/exim.h"
 #include "tests/support/servers.h"
 #include "tests/support/stored_messages.h"
-#include "tests/transport/pop_fixture.h"
+#include "tests/transport/transport_fixture.h"
 #include "transport/periodic.h"
+#include "transport/ras_controller.h"
 #include "transport/retriever.h"
+#include "transport/sender.h"
 
 namespace oxm::test {
+
+// Runs `body` in a child process: its exit status, -1 when the child was killed.
+inline int inChild(const std::function<int()>& body) {
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (WIFSIGNALED(status)) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+}
 
 // The reports as tokens (notifyToken); progress (kind 8) is only counted.
 class RetrieverRecorder : public OxRetriever::Notify {
@@ -49,12 +66,14 @@ class RetrieverRecorder : public OxRetriever::Notify {
   bool foreground = true;
 };
 
+using Call = std::function<bool(OxRetriever&, OxRASController&)>;
+using Settings = std::function<void(OxAccountInfoInterface::Attributes&)>;
+
+// The account "Mail" with the phone-status library in the device's Windows directory.
 class RetrieverTest : public AccountsTest {
  protected:
   void SetUp() override {
     AccountsTest::SetUp();
-    setStepScale(0.001);
-    connmgr::reset();
     FreePhoneStatusDLL();
     ::mkdir(root_.host("Windows").c_str(), 0777);
     writeHostFile(root_.host("Windows/TmPhoneStatus.dll"), readHostFile(OXM_PHONE_STATUS_DLL));
@@ -71,13 +90,11 @@ class RetrieverTest : public AccountsTest {
   void TearDown() override {
     account_.reset();
     FreePhoneStatusDLL();
-    setStepScale(1.0);
-    connmgr::reset();
     AccountsTest::TearDown();
   }
 
   // The POP3 login of the account; `extra` sets more settings on the same record.
-  void pointAt(unsigned port, const std::function<void(OxAccountInfoInterface::Attributes&)>& extra = {}) {
+  void pointAt(unsigned port, const Settings& extra = {}) {
     OxAccountInfoInterface::Attributes a;
     a.strPopServerName = L"127.0.0.1";
     a.uiPopServerPort = port;
@@ -88,6 +105,18 @@ class RetrieverTest : public AccountsTest {
     ASSERT_TRUE(account_->SetAccountInfoAttributes(a)) << std::hex << GetOxMiddleError();
   }
 
+  // One retrieval of a fresh retriever (RetrieveMessages unless `call` says otherwise).
+  bool run(const Call& call = {}) {
+    OxRetriever retriever;
+    recorder = RetrieverRecorder();
+    recorder.foreground = foreground;
+    EXPECT_TRUE(retriever.registerNotify(&recorder));
+    if (wAccount) retriever.SetWAccountMode();
+    if (periodic) retriever.StartPeriodicRetr();
+    OxRASController ras;
+    return call ? call(retriever, ras) : retriever.RetrieveMessages(account_.get(), &ras, "");
+  }
+
   std::vector<Stored> stored() { return storedMessages(*account_); }
   std::vector<std::string> storedUids() {
     std::vector<std::string> uids;
@@ -95,19 +124,17 @@ class RetrieverTest : public AccountsTest {
     return uids;
   }
   std::string accountFile(const std::string& name) { return readHostFile(data("Mail/" + name)); }
-  std::wstring lastUid() {
-    std::wstring uid;
-    EXPECT_TRUE(account_->GetLastUID(&uid));
-    return uid;
-  }
   std::list<std::wstring> uidList() {
     std::list<std::wstring> uids;
     EXPECT_TRUE(account_->GetUIDL(&uids));
     return uids;
   }
 
+  ShortSteps steps_;
   std::unique_ptr<OxAccountInfoInterface> account_;
   unsigned long inbox_ = 0;
+  RetrieverRecorder recorder;
+  bool wAccount = false, periodic = false, foreground = true;
 };
 
 // The number of a message of DovecotRetrieverTest::add, -1 for another text.
@@ -175,9 +202,89 @@ class DovecotRetrieverTest : public RetrieverTest {
   }
 
   std::map<int, std::string> wanted(int first, int last) { return {want_.find(first), want_.upper_bound(last)}; }
-
   std::unique_ptr<Dovecot> dovecot_;
   std::map<int, std::string> want_;
+};
+
+// Message i of a test outbox: To names `rcpt`, the body carries i and a line ".".
+inline std::string outboxText(int i, const std::string& rcpt = "bob@example.jp") {
+  return "From: alice@example.jp\r\nTo: " + rcpt + "\r\nSubject: message " + std::to_string(i) +
+         "\r\nMime-Version: 1.0\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\nbody " + std::to_string(i) +
+         "\r\n.\r\nend\r\n";
+}
+
+// The account "mail" whose SMTP server is the shared Exim; its outbox gets messages as
+// `oxmail compose` stores them.
+class SenderTest : public AccountsTest {
+ protected:
+  void SetUp() override {
+    AccountsTest::SetUp();
+    exim_ = EximServer::shared(&why_);
+    if (!exim_) GTEST_SKIP() << "no Exim: " << why_;
+    exim_->clear();
+    // No "sent from" footer: the filed copy and the delivery are then easy to read.
+    ASSERT_TRUE(SetRegistryDword(HKEY_CURRENT_USER, L"Software\\TAMARIN\\OxMail", L"paranoia", 0));
+    ASSERT_TRUE(OxAccountCreator().CreateFolders(L"mail"));
+    account_ = open(L"mail");
+    ASSERT_TRUE(account_);
+    setSmtp(exim_->plainPort);
+    storage_.reset(account_->OpenStorage());
+    ASSERT_TRUE(storage_);
+    sender_.RegisterNotify(&recorder_);
+    OxAccountInfoInterface::Attributes a;
+    a.mask = (uint64_t{1} << 29) | (uint64_t{1} << 30);
+    ASSERT_TRUE(account_->GetAccountInfoAttributes(&a));
+    outbox_ = a.ulSousinTrayID;
+    sent_ = a.ulSousinZumiTrayID;
+  }
+  void TearDown() override {
+    storage_.reset();
+    account_.reset();
+    AccountsTest::TearDown();
+  }
+
+  void setSmtp(unsigned port) {
+    OxAccountInfoInterface::Attributes a;
+    a.strSenderAddress = L"alice@example.jp";
+    a.strSmtpServerName = L"127.0.0.1";
+    a.uiSmtpServerPort = port;
+    a.mask = (uint64_t{1} << 1) | (uint64_t{1} << 11) | (uint64_t{1} << 12);
+    ASSERT_TRUE(account_->SetAccountInfoAttributes(a));
+  }
+
+  unsigned long add(const std::string& text) {
+    std::unique_ptr<OxFolderInterface> folder(storage_->OpenFolder(outbox_));
+    unsigned long id = 0;
+    EXPECT_TRUE(folder && folder->CreateMessage(&id));
+    std::unique_ptr<OxMessageInterface> m(storage_->OpenMessage(id));
+    EXPECT_TRUE(m && m->Write(text));
+    return id;
+  }
+
+  // The texts of a folder's messages in order; *listed false (and nothing) when the store
+  // reports the folder's list damaged (a run that died mid-operation: the next run mends it).
+  std::vector<std::string> texts(unsigned long folderId, bool* listed = nullptr) {
+    std::vector<unsigned long> ids;
+    std::vector<std::string> out;
+    std::unique_ptr<OxFolderInterface> folder(storage_->OpenFolder(folderId));
+    const bool ok = folder && folder->GetMessageIds(&ids);
+    if (listed) *listed = ok;
+    for (unsigned long id : ok ? ids : std::vector<unsigned long>{}) {
+      std::unique_ptr<OxMessageInterface> m(storage_->OpenMessage(id));
+      std::string text;
+      if (m && m->Read(&text)) out.push_back(text);
+    }
+    return out;
+  }
+
+  std::string why_;
+  EximServer* exim_ = nullptr;
+  std::unique_ptr<OxAccountInfoInterface> account_;
+  std::unique_ptr<OxStorageInterface> storage_;
+  unsigned long outbox_ = 0, sent_ = 0;
+  EventRecorder<Sender::Notify> recorder_;
+  Sender sender_;
+  OxRASController controller_;
 };
 
 }  // namespace oxm::test
