@@ -8,20 +8,15 @@
 #include "platform/device.h"
 #include "tests/accounts/accounts_fixture.h"
 
-namespace oxm {
+namespace oxm::test {
 namespace {
 
-using test::hostFileExists;
-using test::readHostFile;
-using test::u16;
-using test::writeHostFile;
-using Attributes = OxAccountInfoInterface::Attributes;
 using Info = OxSystemInfoInterface;
 
-const wchar_t* const kFeedKey = L"Software\\Tamarin\\Rivulet";
 const std::string kFeedAccount = "Application Data/Rivulet/Accounts/Server/";
+const std::wstring kInboxGuid = L"{B93E6627-7CD4-415E-8DFE-5CA41C43573C}";
 
-class SystemInfoTest : public test::AccountsTest {
+class SystemInfoTest : public AccountsTest {
  protected:
   void SetUp() override {
     AccountsTest::SetUp();
@@ -29,28 +24,27 @@ class SystemInfoTest : public test::AccountsTest {
     info_.reset(Info::GetSystemInfo());
     ASSERT_NE(info_, nullptr);
   }
-  // The registry values that locate the feed program's accounts and system directory.
-  void setFeedPaths() {
-    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"DataPath",
-                                 std::wstring(L"\\Application Data\\Rivulet\\Accounts\\")));
-    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"SystemInfoPath",
-                                 std::wstring(L"\\Application Data\\Rivulet\\System\\")));
-  }
   std::string wFile() { return root_.host("Application Data/OxenMail/System/SystemInfo.ini"); }
   std::wstring wAccount(const std::wstring& regkey = L"") {
     std::wstring name;
     EXPECT_TRUE(Info::GetWAccount(name, regkey)) << std::hex << GetOxMiddleError();
     return name;
   }
-  // A text value under HKEY_LOCAL_MACHINE, or "<none>".
-  static std::wstring hklm(const std::wstring& key, const wchar_t* name) {
-    std::wstring value = L"<none>";
-    GetRegistryValue(HKEY_LOCAL_MACHINE, key.c_str(), name, &value);
-    return value;
+  // The values of an inbox entry under HKEY_LOCAL_MACHINE joined by '|', "-" for each one missing.
+  static std::wstring inboxEntry(const std::wstring& name) {
+    const std::wstring key = L"System\\Inbox\\ExternalAccounts\\" + name;
+    std::wstring out;
+    for (const wchar_t* value : {L"DisplayName", L"Address", L"Handler", L"AccountName"}) {
+      std::wstring text = L"-";
+      GetRegistryValue(HKEY_LOCAL_MACHINE, key.c_str(), value, &text);
+      out += text + L"|";
+    }
+    DWORD mode = 0;
+    return out + (GetRegistryDword(HKEY_LOCAL_MACHINE, key.c_str(), L"SendMode", &mode) ? std::to_wstring(mode) : L"-");
   }
   // Every line present; every key absent.
-  void expectLines(const std::vector<std::wstring>& lines, std::initializer_list<const wchar_t*> present,
-                   std::initializer_list<const wchar_t*> absentKeys = {}) {
+  static void expectLines(const Lines& lines, std::initializer_list<const wchar_t*> present,
+                          std::initializer_list<const wchar_t*> absentKeys = {}) {
     for (const wchar_t* line : present) EXPECT_TRUE(hasLine(lines, line)) << line;
     for (const wchar_t* key : absentKeys) {
       for (const std::wstring& l : lines) EXPECT_NE(l.rfind(std::wstring(key) + L"=", 0), 0u) << l;
@@ -59,13 +53,6 @@ class SystemInfoTest : public test::AccountsTest {
   // A store step that fails with `code`.
   static MakeAccountWithTrays failingStep(unsigned code) {
     return [code](const std::wstring&, const std::wstring&) { return SetOxMiddleError(code), false; };
-  }
-  // An account `dir` shown as `name`, recorded as the W account.
-  void makeWAccount(const std::wstring& dir, const std::wstring& name) {
-    auto account = create(dir);
-    ASSERT_NE(account, nullptr);
-    writeKeys(*account, {.mask = OxAccountInfoInterface::Mask::strAccountName, .strAccountName = name});
-    ASSERT_EQ(writeWAccountFile(L"", name), OXMDL_ERR_NONE);
   }
   std::unique_ptr<Info> info_;
 };
@@ -77,8 +64,7 @@ TEST_F(SystemInfoTest, DefaultMailerAndPhoneNumber) {
     EXPECT_EQ(Info::IsDefMail(), state) << stored;
   }
   EXPECT_OXM_FAIL(info_->GetPhonenum(nullptr), OXMDL_ERR_STG_INVALID_ARG);
-  wchar_t number[130];
-  std::fill(std::begin(number), std::end(number), L'x');
+  wchar_t number[130] = L"x";
   EXPECT_FALSE(info_->GetPhonenum(number));  // no value: the text empty
   EXPECT_EQ(number[0], L'\0');
   for (const wchar_t* stored : {L"", L"09012345678"}) {
@@ -97,7 +83,6 @@ TEST_F(SystemInfoTest, WAccountFileIsOneLineOfText) {
   EXPECT_TRUE(Info::SetSystemInfo(L"Mine"));
   EXPECT_EQ(settingsLines(wFile()).back(), L"strAccountName=Mine");
   std::remove(wFile().c_str());
-
   std::wstring name = L"kept";
   EXPECT_OXM_FAIL(Info::GetWAccount(name, L""), OXMDL_ERR_FILE_OPEN);
   EXPECT_EQ(name, L"kept");
@@ -111,7 +96,8 @@ TEST_F(SystemInfoTest, WAccountFileIsOneLineOfText) {
 }
 
 TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
-  ASSERT_NO_FATAL_FAILURE(makeWAccount(L"09000000000", L"Old"));
+  ASSERT_NE(create(L"09000000000"), nullptr);
+  ASSERT_EQ(writeWAccountFile(L"", L"09000000000"), OXMDL_ERR_NONE);
   Attributes attrs{.strSenderName = L"not written",  // bit 0 is not in the set-up's mask
                    .strSenderAddress = L"me@example.jp",
                    .strPopServerName = L"pop.example.jp",
@@ -134,31 +120,26 @@ TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
               {L"strSenderName", L"bPartialRetrievingEnabled", L"strSmtpUserName", L"bSendMessageInAMinuteEnabled",
                L"strAccountName"});
   EXPECT_EQ(wAccount(), L"09011112222");
-  const std::wstring key0 = L"System\\Inbox\\ExternalAccounts\\09011112222";
-  const std::wstring key1 = key0 + L"________-109011112222";
-  EXPECT_EQ(hklm(key0, L"DisplayName"), L"K-PRISMメールで送信 (09011112222)");
-  EXPECT_EQ(hklm(key1, L"DisplayName"), L"手書きメールを送信 (09011112222)");
-  for (const std::wstring& key : {key0, key1}) {
-    EXPECT_EQ(hklm(key, L"Address") + L"|" + hklm(key, L"Handler") + L"|" + hklm(key, L"AccountName"),
-              L"me@example.jp|{B93E6627-7CD4-415E-8DFE-5CA41C43573C}|09011112222");
-  }
-  DWORD mode = 0;
-  EXPECT_TRUE(GetRegistryDword(HKEY_LOCAL_MACHINE, key1.c_str(), L"SendMode", &mode));
-  EXPECT_EQ(mode, 1u);
-  EXPECT_FALSE(GetRegistryDword(HKEY_LOCAL_MACHINE, key0.c_str(), L"SendMode", &mode));
+  EXPECT_EQ(inboxEntry(L"09011112222"), L"K-PRISMメールで送信 (09011112222)|me@example.jp|" + kInboxGuid + L"|09011112222|-");
+  EXPECT_EQ(inboxEntry(L"09011112222________-109011112222"),
+            L"手書きメールを送信 (09011112222)|me@example.jp|" + kInboxGuid + L"|09011112222|1");
 }
 
 TEST_F(SystemInfoTest, WAccountWithAnExistingNumberKeepsItsDisplayName) {
-  ASSERT_NO_FATAL_FAILURE(makeWAccount(L"09011112222", L"Phone"));
+  {
+    auto account = create(L"09011112222");
+    ASSERT_NE(account, nullptr);
+    writeKeys(*account, {.mask = OxAccountInfoInterface::Mask::strAccountName, .strAccountName = L"Phone"});
+  }
+  ASSERT_EQ(writeWAccountFile(L"", L"Phone"), OXMDL_ERR_NONE);
   Attributes attrs{.strSenderAddress = L"me@example.jp"};
   ASSERT_TRUE(info_->SetWAccount(L"09011112222", attrs, L""));
   EXPECT_EQ(readHostFile(data("09011112222/Storage/TREE/Status.txt")), "0001\t1");  // not made again
-  auto lines = settingsLines(data("09011112222/AccountInfo.ini"));
+  const Lines lines = settingsLines(data("09011112222/AccountInfo.ini"));
   EXPECT_FALSE(hasLine(lines, L"strPopServerName=Not Available"));  // not retired: it is the same
   expectLines(lines, {L"bWaccount=1", L"bSmtpSvrAuthEnabled=0"});    // the caller's POP-before-SMTP
   EXPECT_EQ(wAccount(), L"Phone");
-  EXPECT_EQ(hklm(L"System\\Inbox\\ExternalAccounts\\Phone", L"AccountName"), L"Phone");
-
+  EXPECT_EQ(inboxEntry(L"Phone"), L"K-PRISMメールで送信 (Phone)|me@example.jp|" + kInboxGuid + L"|Phone|-");
   // A store step that fails ends the set-up before the W-account file changes.
   EXPECT_OXM_FAIL(setUpWAccount(L"09033334444", attrs, L"", failingStep(OXMDL_ERR_STG_DISK_FULL)),
                   OXMDL_ERR_STG_DISK_FULL);
@@ -173,7 +154,6 @@ TEST_F(SystemInfoTest, WAccountWithAnExistingNumberKeepsItsDisplayName) {
   EXPECT_TRUE(hostFileExists(root_.host("Other/Data/08055556666/Storage/TREE/04/00.fld")));
   EXPECT_FALSE(hostFileExists(data("08055556666")));
   EXPECT_EQ(wAccount(other), L"08055556666");
-  EXPECT_EQ(wAccount(), L"Phone");
 }
 
 // The fetch into News through oxmail runs the same set-up against nginx; here its files.
@@ -186,15 +166,14 @@ TEST_F(SystemInfoTest, FeedAccountSetUpAndItsRepeat) {
               {L"strPopServerName=http://pop.example.jp/feeds", L"strSmtpServerName=http://feeds.example.jp/rss",
                L"strSenderAddress=feed@rivulet.invalid", L"strPopUserName=rivulet", L"strPopPasswd=rivulet",
                L"uiPopServerPort=110", L"uiSmtpServerPort=25", L"bAPOPEnabled=0", L"bPopBeforeSmtpEnabled=1",
-               L"ulPopBeforeSmtpLatencySec=0", L"bWaccount=0", L"bSmtpSvrAuthEnabled=1", L"bSmtpAuthEnabled=0",
-               L"uiPartialRetrievingLines=600", L"guidNetworkSetting=c1d06580-b364-45ec-8421-5acf34129c58"},
+               L"ulPopBeforeSmtpLatencySec=0", L"bSmtpSvrAuthEnabled=1", L"uiPartialRetrievingLines=600",
+               L"guidNetworkSetting=c1d06580-b364-45ec-8421-5acf34129c58"},
               {L"strSenderName"});
   EXPECT_EQ(wAccount(kFeedKey), L"Server");
-  auto common = settingsLines(root_.host("Application Data/Rivulet/System/CommonSetting.ini"));
-  EXPECT_EQ(std::vector<std::wstring>(common.begin() + 2, common.end()),
-            (std::vector<std::wstring>{L"uiTodayDispLinesRivulet=3", L"bDispTodayRefresh1Line=1",
-                                       L"bDispTodayRefresh3Line=1", L"uiDispTodayRefresh1LineSec=4",
-                                       L"uiDispTodayRefresh3LineSec=12"}));
+  const Lines common = settingsLines(root_.host("Application Data/Rivulet/System/CommonSetting.ini"));
+  EXPECT_EQ(Lines(common.begin() + 2, common.end()),
+            (Lines{L"uiTodayDispLinesRivulet=3", L"bDispTodayRefresh1Line=1", L"bDispTodayRefresh3Line=1",
+                   L"uiDispTodayRefresh1LineSec=4", L"uiDispTodayRefresh3LineSec=12"}));
   EXPECT_EQ(readHostFile(root_.host("Temp/PushService.ini")),
             "[PushServiceSetting1]\r\nPhoneNumber=00000000000\r\nMessage=RivuletPush\r\n"
             "App=\"\\Windows\\Tidewake.exe\"\r\n");
@@ -234,7 +213,6 @@ TEST_F(SystemInfoTest, FeedSetUpStopsAtAFailingStep) {
   const std::string account = root_.host(kFeedAccount);
   EXPECT_EQ(readHostFile(account + "Classification/Rule.cls"), "");
   EXPECT_EQ(readHostFile(account + "Storage/TREE/Status.txt"), "0005\t5");
-
   // A failing store step ends the set-up before the account is written.
   ASSERT_TRUE(OxAccountInfoInterface::Delete(L"Server", kFeedKey));
   std::remove(root_.host("Temp/PushService.ini").c_str());
@@ -246,4 +224,4 @@ TEST_F(SystemInfoTest, FeedSetUpStopsAtAFailingStep) {
 }
 
 }  // namespace
-}  // namespace oxm
+}  // namespace oxm::test
