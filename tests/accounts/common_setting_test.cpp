@@ -7,15 +7,14 @@
 #include "platform/registry.h"
 #include "tests/accounts/accounts_fixture.h"
 
-namespace oxm {
+namespace oxm::test {
 namespace {
 
-using test::hostFileExists;
 using Attributes = OxCommonSettingInterface::Attributes;
 
 constexpr uint64_t kAll = 0x7F;
 
-class CommonSettingTest : public test::AccountsTest {
+class CommonSettingTest : public AccountsTest {
  protected:
   void SetUp() override {
     AccountsTest::SetUp();
@@ -29,8 +28,7 @@ class CommonSettingTest : public test::AccountsTest {
             a.uiDispTodayRefresh3LineSec};
   }
   Attributes read(OxCommonSettingInterface& settings, uint64_t mask = kAll) {
-    Attributes r;
-    r.mask = mask;
+    Attributes r{.mask = mask};
     EXPECT_TRUE(settings.GetCommonSettingAttributes(&r)) << std::hex << GetOxMiddleError();
     EXPECT_EQ(r.mask, 0u);
     return r;
@@ -48,19 +46,17 @@ TEST_F(CommonSettingTest, MissingFileIsMadeAndEveryValueRoundTrips) {
             std::make_tuple(15u, 99u, uint64_t{0}));
   EXPECT_OXM_FAIL(settings.GetCommonSettingAttributes(&one), OXMDL_ERR_COM_GET_NOMASK);
   EXPECT_OXM_FAIL(settings.SetCommonSettingAttributes(one), OXMDL_ERR_COM_SET_NOMASK);
-
   // Zero is a value; one line per key, appended in bit order.
   Attributes w{.mask = kAll, .bPeriodicRetrievingEnabledModule = true, .uiPeriodicRetrievingMin = 0,
                .uiTodayDispLinesRivulet = 1, .bDispTodayRefresh1Line = false,
                .uiDispTodayRefresh3LineSec = 4000000000u};
   ASSERT_TRUE(settings.SetCommonSettingAttributes(w));
   EXPECT_EQ(w.mask, 0u);
-  auto lines = settingsLines(file());
-  EXPECT_EQ(std::vector<std::wstring>(lines.begin() + 2, lines.end()),
-            (std::vector<std::wstring>{L"bPeriodicRetrievingEnabledModule=1", L"uiPeriodicRetrievingMin=0",
-                                       L"uiTodayDispLinesRivulet=1", L"bDispTodayRefresh1Line=0",
-                                       L"bDispTodayRefresh3Line=0", L"uiDispTodayRefresh1LineSec=0",
-                                       L"uiDispTodayRefresh3LineSec=4000000000"}));
+  const Lines lines = settingsLines(file());
+  EXPECT_EQ(Lines(lines.begin() + 2, lines.end()),
+            (Lines{L"bPeriodicRetrievingEnabledModule=1", L"uiPeriodicRetrievingMin=0", L"uiTodayDispLinesRivulet=1",
+                   L"bDispTodayRefresh1Line=0", L"bDispTodayRefresh3Line=0", L"uiDispTodayRefresh1LineSec=0",
+                   L"uiDispTodayRefresh3LineSec=4000000000"}));
   EXPECT_EQ(fields(read(settings)), (std::vector<uint32_t>{1, 0, 1, 0, 0, 0, 4000000000u}));
   // A number beyond 32 bits reads as the most a field holds.
   OxProfileManipulator edit(L"\\Application Data\\OxenMail\\System\\CommonSetting.ini");
@@ -75,47 +71,35 @@ TEST_F(CommonSettingTest, FailuresAreReportedAfterEveryFieldWasTried) {
   fault::failNth(fault::Op::Write, 1, ERROR_ACCESS_DENIED);
   EXPECT_OXM_FAIL(settings.SetCommonSettingAttributes(w), OXMDL_ERR_COM_SET);
   EXPECT_EQ(w.mask, 0u);
-  Attributes r = read(settings);
-  EXPECT_EQ(r.uiPeriodicRetrievingMin, 30u);
-  EXPECT_EQ(r.uiDispTodayRefresh3LineSec, 60u);
+  EXPECT_EQ(read(settings).uiDispTodayRefresh3LineSec, 60u);
   fault::setFreeSpace(1000);
   w.mask = 2;
   EXPECT_OXM_FAIL(settings.SetCommonSettingAttributes(w), OXMDL_ERR_INI_DISK_FULL);
   fault::setFreeSpace(std::nullopt);
-
   // Reads: each failed field keeps its value, the others are read.
   const long before = fault::calls(fault::Op::Open);
   read(settings, 1);
-  const int firstFieldOpens = static_cast<int>(fault::calls(fault::Op::Open) - before);
-  fault::failNth(fault::Op::Open, 1, ERROR_ACCESS_DENIED, firstFieldOpens);
-  r = Attributes{.mask = 3, .bPeriodicRetrievingEnabledModule = true};
+  fault::failNth(fault::Op::Open, 1, ERROR_ACCESS_DENIED, static_cast<int>(fault::calls(fault::Op::Open) - before));
+  Attributes r{.mask = 3, .bPeriodicRetrievingEnabledModule = true};
   EXPECT_FALSE(settings.GetCommonSettingAttributes(&r));
-  EXPECT_TRUE(r.bPeriodicRetrievingEnabledModule);
-  EXPECT_EQ(r.uiPeriodicRetrievingMin, 30u);
+  EXPECT_EQ(std::tie(r.bPeriodicRetrievingEnabledModule, r.uiPeriodicRetrievingMin), std::make_tuple(true, 30u));
 }
 
 TEST_F(CommonSettingTest, NoPathOrNoFileMakesEveryMemberFail) {
-  ASSERT_EQ(RegDeleteTree(HKEY_CURRENT_USER, L"Software\\Tamarin\\OxMail"), ERROR_SUCCESS);
+  ASSERT_EQ(RegDeleteTree(HKEY_CURRENT_USER, kMailKey), ERROR_SUCCESS);
   {
     OxCommonSettingInterface settings(L"");
     EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_COM_NO_PATH);
-    Attributes a;
-    a.mask = kAll;
+    Attributes a{.mask = kAll};
     SetOxMiddleError(OXMDL_ERR_NONE);
     EXPECT_OXM_FAIL(settings.GetCommonSettingAttributes(&a), OXMDL_ERR_NONE);
     EXPECT_OXM_FAIL(settings.SetCommonSettingAttributes(a), OXMDL_ERR_NONE);
   }
-  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, test::kMailKey, L"SystemInfoPath",
-                               std::wstring(L"\\No\\Such\\Directory\\")));
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kMailKey, L"SystemInfoPath", std::wstring(L"\\No\\Such\\Directory\\")));
   OxCommonSettingInterface settings(L"");
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_COM_CREATE);
   EXPECT_FALSE(hostFileExists(root_.host("No")));
-  // Another key reads its own SystemInfoPath.
-  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, L"Software\\Tamarin\\Rivulet", L"SystemInfoPath",
-                               std::wstring(L"\\Application Data\\OxenMail\\System")));
-  OxCommonSettingInterface feed(L"Software\\Tamarin\\Rivulet");
-  EXPECT_TRUE(hostFileExists(file()));
 }
 
 }  // namespace
-}  // namespace oxm
+}  // namespace oxm::test

@@ -9,16 +9,12 @@
 #include "platform/fault.h"
 #include "tests/accounts/accounts_fixture.h"
 
-namespace oxm {
+namespace oxm::test {
 namespace {
 
-using test::hostFileExists;
-using test::readHostFile;
-using test::u16;
-using test::writeHostFile;
 using Rules = std::vector<OxClassificationParamInterface::Attributes>;
 
-class RuleFileTest : public test::AccountsTest {
+class RuleFileTest : public AccountsTest {
  protected:
   void SetUp() override {
     AccountsTest::SetUp();
@@ -26,13 +22,9 @@ class RuleFileTest : public test::AccountsTest {
     param_.reset(work_->OpenClassificationParamInterface());
     ASSERT_NE(param_, nullptr);
   }
-  void TearDown() override {
-    param_.reset();
-    AccountsTest::TearDown();
-  }
   std::string ruleFile() { return data("Work/Classification/Rule.cls"); }
 
-  std::unique_ptr<OxClassificationParamInterface> param_;
+  std::unique_ptr<OxClassificationParamInterface> param_;  // released after the root: it holds no file open
   Rules out_;
 };
 
@@ -74,12 +66,8 @@ TEST_F(RuleFileTest, ReadsOldLinesAndStopsAtBrokenOnes) {
   writeHostFile(ruleFile(), u16("a\tFrom\tx\t9\r\nb\tTo\ty\t8\t2\r\n"));
   EXPECT_OXM_FAIL(param_->GetAttributes(&out_), OXMDL_ERR_CLS_FILE_OLD_LINE);
   ASSERT_EQ(out_.size(), 2u);
-  EXPECT_EQ(out_[0].ulFolderID, 9u);
-  EXPECT_EQ(out_[0].ulTarget, 0u);
-  EXPECT_EQ(out_[0].ulFormat, 16u);
-  EXPECT_EQ(out_[1].ulTarget, 2u);
-  EXPECT_EQ(out_[1].ulFormat, 0u);
-
+  EXPECT_EQ(std::tie(out_[0].ulFolderID, out_[0].ulTarget, out_[0].ulFormat, out_[1].ulTarget, out_[1].ulFormat),
+            std::make_tuple(9u, 0u, 16u, 2u, 0u));
   const struct { std::string file; unsigned code; size_t kept; } cases[] = {
       {u16("a\tFrom\tx\t1\t1\r\nno tabs here\r\nc\tCc\tz\t1\t1\r\n"), OXMDL_ERR_CLS_FILE_FIELD, 1},
       {u16("a\tFrom\tx\t1\t1\n"), OXMDL_ERR_CLS_FILE_FORMAT, 0},  // LF alone is no line end
@@ -87,20 +75,16 @@ TEST_F(RuleFileTest, ReadsOldLinesAndStopsAtBrokenOnes) {
       // Longer than any line the writer makes: read up to that length, it lacks its line end.
       {u16("a\tFrom\t" + std::string(160, 'k') + "\t1\t" + std::string(20, '1') + "\r\n"),
        OXMDL_ERR_CLS_FILE_FORMAT, 0},
+      {u16("a\tFrom\tx\t1\t1\r\n") + "z", OXMDL_ERR_NONE, 1},  // an odd last byte is not a character
+      {"", OXMDL_ERR_NONE, 0},
   };
   for (const auto& c : cases) {
     writeHostFile(ruleFile(), c.file);
     out_.assign(5, {});
-    EXPECT_OXM_FAIL(param_->GetAttributes(&out_), c.code);
-    EXPECT_EQ(out_.size(), c.kept) << c.file.size();
+    SetOxMiddleError(OXMDL_ERR_NONE);
+    EXPECT_EQ(param_->GetAttributes(&out_), c.code == OXMDL_ERR_NONE) << c.file.size();
+    EXPECT_EQ(std::make_pair(GetOxMiddleError(), out_.size()), std::make_pair(c.code, c.kept)) << c.file.size();
   }
-  // An empty file is an empty list; an odd last byte is not a character.
-  writeHostFile(ruleFile(), u16("a\tFrom\tx\t1\t1\r\n") + "z");
-  EXPECT_TRUE(param_->GetAttributes(&out_));
-  EXPECT_EQ(out_.size(), 1u);
-  writeHostFile(ruleFile(), "");
-  EXPECT_TRUE(param_->GetAttributes(&out_));
-  EXPECT_TRUE(out_.empty());
 }
 
 TEST_F(RuleFileTest, ConvertsDataIniAtTheFirstRead) {
@@ -153,10 +137,8 @@ TEST_F(RuleFileTest, ReplacementFailuresKeepOneWholeFile) {
     EXPECT_FALSE(hostFileExists(ruleFile() + "_tmp"));
   }
   ASSERT_TRUE(param_->SetAttributes(newRules));
-  ASSERT_TRUE(param_->GetAttributes(&out_));
-  EXPECT_EQ(out_.at(0).strName, L"new");
   EXPECT_FALSE(hostFileExists(ruleFile() + "_bak"));
-  // Only the backup left: it is the file again.
+  // Only the backup of an interrupted replacement left: it is the file again.
   std::rename(ruleFile().c_str(), (ruleFile() + "_bak").c_str());
   ASSERT_TRUE(param_->GetAttributes(&out_));
   EXPECT_EQ(out_.at(0).strName, L"new");
@@ -193,4 +175,4 @@ TEST_F(RuleFileTest, TreeRemovalReportsEachLayersCodes) {
 }
 
 }  // namespace
-}  // namespace oxm
+}  // namespace oxm::test
