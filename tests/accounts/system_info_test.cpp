@@ -117,13 +117,10 @@ TEST_F(SystemInfoTest, WAccountFileIsOneLineOfText) {
 TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
   ASSERT_NE(create(L"09000000000"), nullptr);
   ASSERT_EQ(writeWAccountFile(L"", L"09000000000"), OXMDL_ERR_NONE);
-  Attributes attrs{.strSenderName = L"not written",  // bit 0 is not in the set-up's mask
-                   .strSenderAddress = L"me@example.jp",
-                   .strPopServerName = L"pop.example.jp",
-                   .uiPopServerPort = 110,
-                   .uiPartialRetrievingLines = 5,
-                   .bPopBeforeSmtpEnabled = true,
-                   .bSmtpAuthEnabled = true};
+  // Bit 0 is not in the set-up's mask; 5 lines, SMTP authentication are forced.
+  Attributes attrs{.strSenderName = L"not written", .strSenderAddress = L"me@example.jp",
+                   .strPopServerName = L"pop.example.jp", .uiPopServerPort = 110, .uiPartialRetrievingLines = 5,
+                   .bPopBeforeSmtpEnabled = true, .bSmtpAuthEnabled = true};
   ASSERT_TRUE(info_->SetWAccount(L"09011112222", attrs, L"")) << std::hex << GetOxMiddleError();
   EXPECT_EQ(std::tie(attrs.mask, attrs.bWaccount, attrs.uiPartialRetrievingLines),
             std::make_tuple(uint64_t{0}, true, 600u));  // the record holds what was written
@@ -163,16 +160,6 @@ TEST_F(SystemInfoTest, WAccountWithAnExistingNumberKeepsItsDisplayName) {
   EXPECT_OXM_FAIL(setUpWAccount(L"09033334444", attrs, L"", failingStep(OXMDL_ERR_STG_DISK_FULL)),
                   OXMDL_ERR_STG_DISK_FULL);
   EXPECT_EQ(wAccount(), L"Phone");
-
-  // Under a key of its own: made in that key's DataPath, named in that key's W-account file.
-  const wchar_t* other = L"Software\\Tamarin\\Other";
-  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, other, L"DataPath", std::wstring(L"\\Other\\Data\\")));
-  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, other, L"SystemInfoPath", std::wstring(L"\\Other\\")));
-  Attributes mine;
-  ASSERT_TRUE(info_->SetWAccount(L"08055556666", mine, other)) << std::hex << GetOxMiddleError();
-  EXPECT_TRUE(hostFileExists(root_.host("Other/Data/08055556666/Storage/TREE/04/00.fld")));
-  EXPECT_FALSE(hostFileExists(data("08055556666")));
-  EXPECT_EQ(wAccount(other), L"08055556666");
 }
 
 // The fetch into News through oxmail runs the same set-up against nginx; here its files.
@@ -213,9 +200,6 @@ TEST_F(SystemInfoTest, FeedAccountSetUpAndItsRepeat) {
   EXPECT_EQ(readHostFile(account + "Classification/Rule.cls"), rules);
   expectLines(settingsLines(account + "AccountInfo.ini"), {L"strSmtpServerName=http://feeds.example.jp/other",
                                                            L"strPopServerName=http://rivulet.invalid/signup"});
-  Attributes attrs{.strPopUserName = L"not kept"};
-  ASSERT_TRUE(info_->SetFAccount(attrs));
-  EXPECT_EQ(std::tie(attrs.mask, attrs.strPopUserName), std::make_tuple(uint64_t{0}, L"rivulet"));
 }
 
 TEST_F(SystemInfoTest, FeedSetUpStopsAtAFailingStep) {
@@ -255,8 +239,7 @@ TEST_F(SystemInfoTest, CommonSettingMissingFileIsMadeAndEveryValueRoundTrips) {
   EXPECT_OXM_FAIL(settings.SetCommonSettingAttributes(one), OXMDL_ERR_COM_SET_NOMASK);
   // Zero is a value; one line per key, appended in bit order.
   Common w{.mask = kAllCommon, .bPeriodicRetrievingEnabledModule = true, .uiPeriodicRetrievingMin = 0,
-               .uiTodayDispLinesRivulet = 1, .bDispTodayRefresh1Line = false,
-               .uiDispTodayRefresh3LineSec = 4000000000u};
+           .uiTodayDispLinesRivulet = 1, .bDispTodayRefresh1Line = false, .uiDispTodayRefresh3LineSec = 4000000000u};
   ASSERT_TRUE(settings.SetCommonSettingAttributes(w));
   EXPECT_EQ(w.mask, 0u);
   const Lines lines = settingsLines(commonFile());
@@ -271,7 +254,7 @@ TEST_F(SystemInfoTest, CommonSettingMissingFileIsMadeAndEveryValueRoundTrips) {
   EXPECT_EQ(readCommon(settings, 2).uiPeriodicRetrievingMin, 0xFFFFFFFFu);
 }
 
-TEST_F(SystemInfoTest, CommonSettingFailuresAreReportedAfterEveryFieldWasTried) {
+TEST_F(SystemInfoTest, CommonSettingFailuresComeAfterEveryFieldWasTriedOrAtTheStart) {
   OxCommonSettingInterface settings(L"");
   Common w{.mask = kAllCommon, .uiPeriodicRetrievingMin = 30, .uiDispTodayRefresh3LineSec = 60};
   // The first rewrite fails; the six others still happen.
@@ -290,20 +273,15 @@ TEST_F(SystemInfoTest, CommonSettingFailuresAreReportedAfterEveryFieldWasTried) 
   Common r{.mask = 3, .bPeriodicRetrievingEnabledModule = true};
   EXPECT_FALSE(settings.GetCommonSettingAttributes(&r));
   EXPECT_EQ(std::tie(r.bPeriodicRetrievingEnabledModule, r.uiPeriodicRetrievingMin), std::make_tuple(true, 30u));
-}
-
-TEST_F(SystemInfoTest, CommonSettingNoPathOrNoFileMakesEveryMemberFail) {
+  // No SystemInfoPath: every member fails without a code of its own; no such directory: no file.
   ASSERT_EQ(RegDeleteTree(HKEY_CURRENT_USER, kMailKey), ERROR_SUCCESS);
-  {
-    OxCommonSettingInterface settings(L"");
-    EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_COM_NO_PATH);
-    Common a{.mask = kAllCommon};
-    SetOxMiddleError(OXMDL_ERR_NONE);
-    EXPECT_OXM_FAIL(settings.GetCommonSettingAttributes(&a), OXMDL_ERR_NONE);
-    EXPECT_OXM_FAIL(settings.SetCommonSettingAttributes(a), OXMDL_ERR_NONE);
-  }
+  OxCommonSettingInterface noPath(L"");
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_COM_NO_PATH);
+  SetOxMiddleError(OXMDL_ERR_NONE);
+  EXPECT_OXM_FAIL(noPath.GetCommonSettingAttributes(&r), OXMDL_ERR_NONE);
+  EXPECT_OXM_FAIL(noPath.SetCommonSettingAttributes(r), OXMDL_ERR_NONE);
   ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kMailKey, L"SystemInfoPath", std::wstring(L"\\No\\Such\\Directory\\")));
-  OxCommonSettingInterface settings(L"");
+  OxCommonSettingInterface noDirectory(L"");
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_COM_CREATE);
   EXPECT_FALSE(hostFileExists(root_.host("No")));
 }
