@@ -17,21 +17,31 @@ namespace {
 using Rules = std::vector<OxClassificationParamInterface::Attributes>;
 using Signature = OxSignatureInterface::Attributes;
 
-class RuleFileTest : public AccountsTest {
+class PartFilesTest : public AccountsTest {
  protected:
   void SetUp() override {
     AccountsTest::SetUp();
     ASSERT_NO_FATAL_FAILURE(createWork());
     param_.reset(work_->OpenClassificationParamInterface());
-    ASSERT_NE(param_, nullptr);
+    signature_.reset(work_->OpenSignature());
+    ASSERT_TRUE(param_ && signature_);
   }
   std::string ruleFile() { return data("Work/Classification/Rule.cls"); }
+  std::string signatureFile(int n) { return data("Work/Signature/Data" + std::to_string(n) + ".txt"); }
+  // Reads the signature files of `mask` into r_.
+  bool read(uint64_t mask) {
+    r_.mask = mask;
+    return signature_->ReadAttributes(&r_);
+  }
 
-  std::unique_ptr<OxClassificationParamInterface> param_;  // released after the root: holds no file open
+  // Released after the root: neither holds a file open.
+  std::unique_ptr<OxClassificationParamInterface> param_;
+  std::unique_ptr<OxSignatureInterface> signature_;
   Rules out_;
+  Signature r_;
 };
 
-TEST_F(RuleFileTest, WritesFiveColumnsCutsEachColumnAndCapsTheCount) {
+TEST_F(PartFilesTest, RuleFileHasFiveCutColumnsAndAtMost256Lines) {
   Rules in = {
       {L"n", L"From", L"kw", 5, 1, 0},
       // 12 characters: the first 10 stay. A control character counts before it is dropped.
@@ -64,7 +74,7 @@ TEST_F(RuleFileTest, WritesFiveColumnsCutsEachColumnAndCapsTheCount) {
   EXPECT_OXM_FAIL(param_->GetAttributes(nullptr), OXMDL_ERR_CLS_NULL_ARG);
 }
 
-TEST_F(RuleFileTest, ReadsOldLinesAndStopsAtBrokenOnes) {
+TEST_F(PartFilesTest, RuleFileReadsOldLinesAndStopsAtBrokenOnes) {
   // A four-column line is read (target 0, format 16); the read goes on and reports it.
   writeHostFile(ruleFile(), u16("a\tFrom\tx\t9\r\nb\tTo\ty\t8\t2\r\n"));
   EXPECT_OXM_FAIL(param_->GetAttributes(&out_), OXMDL_ERR_CLS_FILE_OLD_LINE);
@@ -90,7 +100,7 @@ TEST_F(RuleFileTest, ReadsOldLinesAndStopsAtBrokenOnes) {
   }
 }
 
-TEST_F(RuleFileTest, ConvertsDataIniAtTheFirstRead) {
+TEST_F(PartFilesTest, RulesAreConvertedFromDataIniAtTheFirstRead) {
   using Keys = std::vector<std::pair<std::wstring, std::wstring>>;
   auto writeOld = [&](const Keys& keys) {
     std::remove(ruleFile().c_str());
@@ -121,7 +131,7 @@ TEST_F(RuleFileTest, ConvertsDataIniAtTheFirstRead) {
   EXPECT_OXM_FAIL(param_->SetAttributes({}), OXMDL_ERR_CLS_FILE_NOFILE);
 }
 
-TEST_F(RuleFileTest, ReplacementFailuresKeepOneWholeFile) {
+TEST_F(PartFilesTest, RuleFileReplacementFailuresKeepOneWholeFile) {
   const Rules newRules = {{L"new", L"To", L"n", 2, 1, 0}};
   ASSERT_TRUE(param_->SetAttributes({{L"old", L"To", L"o", 1, 1, 0}}));
   const std::string oldBytes = readHostFile(ruleFile());
@@ -153,33 +163,14 @@ TEST_F(RuleFileTest, ReplacementFailuresKeepOneWholeFile) {
   EXPECT_OXM_FAIL(param_->GetAttributes(&out_), OXMDL_ERR_CLS_FILE_READ);
 }
 
-class SignatureTest : public AccountsTest {
- protected:
-  void SetUp() override {
-    AccountsTest::SetUp();
-    ASSERT_NO_FATAL_FAILURE(createWork());
-    signature_.reset(work_->OpenSignature());
-    ASSERT_NE(signature_, nullptr);
-  }
-  std::string file(int n) { return data("Work/Signature/Data" + std::to_string(n) + ".txt"); }
-  // Reads the files of `mask` into r_.
-  bool read(uint64_t mask) {
-    r_.mask = mask;
-    return signature_->ReadAttributes(&r_);
-  }
-
-  std::unique_ptr<OxSignatureInterface> signature_;
-  Signature r_;
-};
-
-TEST_F(SignatureTest, FilesHoldRawUtf16AndTheLimitIs4096Characters) {
+TEST_F(PartFilesTest, SignatureFilesHoldRawUtf16AndTheLimitIs4096Characters) {
   ASSERT_TRUE(signature_->WriteAttributes(Signature{3, L"山田 太郎", std::wstring(4096, L'x')}));
-  EXPECT_EQ(readHostFile(file(1)), std::string("\x71\x5c\x30\x75\x20\x00\x2a\x59\xce\x90", 10));
-  EXPECT_EQ(readHostFile(file(2)), u16(std::string(4096, 'x')));
+  EXPECT_EQ(readHostFile(signatureFile(1)), std::string("\x71\x5c\x30\x75\x20\x00\x2a\x59\xce\x90", 10));
+  EXPECT_EQ(readHostFile(signatureFile(2)), u16(std::string(4096, 'x')));
   // One character more is refused for the file it is meant for, which stays as it was.
   EXPECT_OXM_FAIL(signature_->WriteAttributes(Signature{1, std::wstring(4097, L'y'), L""}), OXMDL_ERR_SIG_TOO_LONG1);
   EXPECT_OXM_FAIL(signature_->WriteAttributes(Signature{2, L"", std::wstring(4097, L'y')}), OXMDL_ERR_SIG_TOO_LONG2);
-  EXPECT_EQ(readHostFile(file(1)).size(), 10u);
+  EXPECT_EQ(readHostFile(signatureFile(1)).size(), 10u);
   // A character above U+FFFF takes two of the 4096.
   const std::wstring astral = std::wstring(4094, L'z') + L"\U0001F600";
   EXPECT_TRUE(signature_->WriteAttributes(Signature{2, L"", astral}));
@@ -190,31 +181,31 @@ TEST_F(SignatureTest, FilesHoldRawUtf16AndTheLimitIs4096Characters) {
   EXPECT_TRUE(read(4) && signature_->WriteAttributes(Signature{0, L"", L""}));
 }
 
-TEST_F(SignatureTest, MaskChoosesTheFileAndDamagedFilesGiveTheirCodes) {
-  writeHostFile(file(1), std::string("a\0b\0\0\0c\0", 8));  // text ends at the first NUL
-  writeHostFile(file(2), std::string("d\0e", 3));           // an odd last byte
+TEST_F(PartFilesTest, SignatureMaskChoosesTheFileAndDamagedFilesGiveTheirCodes) {
+  writeHostFile(signatureFile(1), std::string("a\0b\0\0\0c\0", 8));  // text ends at the first NUL
+  writeHostFile(signatureFile(2), std::string("d\0e", 3));           // an odd last byte
   r_.strSignature1 = L"untouched";
   ASSERT_TRUE(read(2));
   EXPECT_EQ(r_.strSignature1 + L"|" + r_.strSignature2, L"untouched|de");
-  writeHostFile(file(2), std::string(8193, 'x'));
+  writeHostFile(signatureFile(2), std::string(8193, 'x'));
   EXPECT_OXM_FAIL(read(3), OXMDL_ERR_SIG_TOO_LONG2);
   EXPECT_EQ(r_.strSignature1, L"ab");  // the first is read before the second fails
-  std::remove(file(2).c_str());
+  std::remove(signatureFile(2).c_str());
   EXPECT_OXM_FAIL(read(2), OXMDL_ERR_SIG_NOFILE2);
   fault::failNth(fault::Op::Read, 1, ERROR_ACCESS_DENIED);
   EXPECT_OXM_FAIL(read(1), OXMDL_ERR_SIG_READ1);
   // Only the backup of an interrupted replacement is left: it is the file again.
-  std::rename(file(1).c_str(), (file(1) + "_bak").c_str());
+  std::rename(signatureFile(1).c_str(), (signatureFile(1) + "_bak").c_str());
   r_.strSignature1.clear();
   ASSERT_TRUE(read(1));
   EXPECT_EQ(r_.strSignature1, L"ab");
-  EXPECT_FALSE(hostFileExists(file(1) + "_bak"));
+  EXPECT_FALSE(hostFileExists(signatureFile(1) + "_bak"));
   // Writing makes a missing file.
   ASSERT_TRUE(signature_->WriteAttributes(Signature{2, L"", L"new"}));
-  EXPECT_EQ(readHostFile(file(2)), u16("new"));
+  EXPECT_EQ(readHostFile(signatureFile(2)), u16("new"));
 }
 
-TEST_F(SignatureTest, WriteFailuresKeepTheOldText) {
+TEST_F(PartFilesTest, SignatureWriteFailuresKeepTheOldText) {
   ASSERT_TRUE(signature_->WriteAttributes(Signature{3, L"one", L"two"}));
   const Signature w{3, L"ONE", L"TWO"};
   fault::setFreeSpace(511999);
@@ -232,13 +223,13 @@ TEST_F(SignatureTest, WriteFailuresKeepTheOldText) {
     fault::failNth(c.op, c.n, c.error);
     EXPECT_OXM_FAIL(signature_->WriteAttributes(w), c.code);
     fault::reset();
-    EXPECT_EQ(readHostFile(file(2)), u16("two"));
-    EXPECT_FALSE(hostFileExists(file(1) + "_tmp") || hostFileExists(file(2) + "_tmp"));
+    EXPECT_EQ(readHostFile(signatureFile(2)), u16("two"));
+    EXPECT_FALSE(hostFileExists(signatureFile(1) + "_tmp") || hostFileExists(signatureFile(2) + "_tmp"));
   }
-  EXPECT_EQ(readHostFile(file(1)), u16("ONE"));
+  EXPECT_EQ(readHostFile(signatureFile(1)), u16("ONE"));
 }
 
-TEST_F(SignatureTest, OpensShareOneObjectPerDirectory) {
+TEST_F(PartFilesTest, SignatureOpensShareOneObjectPerDirectory) {
   std::unique_ptr<OxSignatureInterface> second(work_->OpenSignature());
   ASSERT_NE(second, nullptr);
   const std::wstring dir = L"\\Application Data\\OxMail\\Work\\Signature";
@@ -253,7 +244,7 @@ TEST_F(SignatureTest, OpensShareOneObjectPerDirectory) {
   EXPECT_OXM_FAIL(none.WriteAttributes(r_), OXMDL_ERR_NONE);
 }
 
-TEST_F(RuleFileTest, TreeRemovalReportsEachLayersCodes) {
+TEST_F(PartFilesTest, TreeRemovalReportsEachPartsCodes) {
   ASSERT_EQ(createEmptyRuleFile(L"\\nowhere\\dir"), OXMDL_ERR_CLS_CREATE);
   ASSERT_EQ(createSignatureFiles(L"\\nowhere\\dir"), OXMDL_ERR_SIG_CREATE1);
   const struct { unsigned (*remove)(const std::wstring&); fault::Op op; unsigned code; } cases[] = {
