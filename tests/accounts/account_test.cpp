@@ -148,14 +148,12 @@ TEST_F(AccountTest, OpenSharesOneObjectAndFindsThePhoneAccount) {
   {
     auto one = open(L"09012345678"), two = open(L"09012345678");
     ASSERT_TRUE(one && two);
-    EXPECT_EQ(accountSet().references(L"\\Application Data\\OxMail\\09012345678"), 2);
     writeKeys(*one, {.mask = M::strAccountName, .strAccountName = L"Mine"});
     one.reset();
     EXPECT_EQ(readKeys(*two, M::strAccountName).strAccountName, L"Mine");
   }
   nameTable().markNotBuilt();
   EXPECT_NE(open(L"09012345678"), nullptr);  // not a display name any more: taken as a number
-  EXPECT_EQ(open(L"0901234567"), nullptr);
   for (const wchar_t* number : {L"0901234567", L"090123456789", L"09012345678"}) {
     EXPECT_EQ(std::unique_ptr<I>(I::OpenAccountInfoFromPhoneNumber(number, L"")) != nullptr,
               std::wstring(number).size() == 11);
@@ -177,12 +175,12 @@ TEST_F(AccountTest, DeleteWaitsForOpenPartsThenRemovesTheTree) {
   ASSERT_TRUE(keep && account);
   std::unique_ptr<OxStorageInterface> keptStorage(keep->OpenStorage()), storage(account->OpenStorage());
   std::unique_ptr<OxSignatureInterface> signature(account->OpenSignature());
-  std::unique_ptr<OxClassificationParamInterface> rules(account->OpenClassificationParamInterface());
-  ASSERT_TRUE(keptStorage && storage && signature && rules);
-  EXPECT_OXM_FAIL(I::Delete(L"Gone", L""), OXMDL_ERR_ACC_DELETE_BUSY);
+  ASSERT_TRUE(keptStorage && storage && signature);
+  storage.reset();
+  EXPECT_OXM_FAIL(I::Delete(L"Gone", L""), OXMDL_ERR_ACC_DELETE_BUSY);  // the signature alone holds it
   signature.reset();
-  rules.reset();
-  // The storage holds the account, so does a folder that outlived its storage interface.
+  // So does a folder that outlived its storage interface.
+  storage.reset(account->OpenStorage());
   std::unique_ptr<OxFolderInterface> root(storage->OpenRootFolder());
   ASSERT_NE(root, nullptr);
   storage.reset();
@@ -269,7 +267,6 @@ TEST_F(AccountTest, CreationFailuresGiveTheirCodes) {
   EXPECT_FALSE(hostFileExists(data("B/Signature")));
   ASSERT_EQ(RegDeleteTree(HKEY_CURRENT_USER, kMailKey), ERROR_SUCCESS);
   EXPECT_OXM_FAIL(create(L"C"), OXMDL_ERR_REG_OPEN);
-  EXPECT_OXM_FAIL(open(L"B"), OXMDL_ERR_REG_OPEN);
 }
 
 TEST_F(AccountTest, DamagedAccountsFailAloneAndCanBeDeleted) {

@@ -237,11 +237,6 @@ TEST_F(PartFilesTest, SignatureOpensShareOneObjectPerDirectory) {
   EXPECT_TRUE(signatureInUse(dir));
   signature_.reset();
   EXPECT_FALSE(signatureInUse(dir));
-  OxSignatureInterface none(nullptr);
-  r_.mask = 1;
-  SetOxMiddleError(OXMDL_ERR_NONE);
-  EXPECT_OXM_FAIL(none.ReadAttributes(&r_), OXMDL_ERR_NONE);
-  EXPECT_OXM_FAIL(none.WriteAttributes(r_), OXMDL_ERR_NONE);
 }
 
 TEST_F(PartFilesTest, TreeRemovalReportsEachPartsCodes) {
