@@ -25,17 +25,14 @@ TEST_F(AccountCreatorTest, CreateFoldersMakesTheWholeAccountOnceUnderADisplayNam
                             "Work/Storage/TREE/04/00.msg"}) {
     EXPECT_TRUE(hostFileExists(data(empty)) && readHostFile(data(empty)).empty()) << empty;
   }
-  // The part keys and the four tray identifiers, in key order after the batch write; nothing else.
   const Lines lines = settingsLines(data("Work/AccountInfo.ini"));
   EXPECT_EQ(Lines(lines.begin() + 2, lines.end()),
             (Lines{L"strClassificationDirName=Classification", L"strSignatureDirName=Signature",
                    L"strStorageDirName=Storage", L"ulJusinTrayID=1", L"ulSitagakiTrayID=4", L"ulSousinTrayID=2",
                    L"ulSousinZumiTrayID=3"}));
-  // A name that already opens: false, the last error as it was, nothing made.
-  SetOxMiddleError(0x02000207);
+  SetOxMiddleError(0x02000207);  // a name that already opens: false, the last error as it was, nothing made
   EXPECT_OXM_FAIL(creator_.CreateFolders(L"Work"), 0x02000207);
   EXPECT_FALSE(hostFileExists(data("Work(2)")));
-  // A directory of the name whose display name differs: a numbered directory.
   {
     auto work = open(L"Work");
     ASSERT_NE(work, nullptr);
@@ -49,7 +46,6 @@ TEST_F(AccountCreatorTest, CreateFoldersMakesTheWholeAccountOnceUnderADisplayNam
 TEST_F(AccountCreatorTest, AFailedTrayStepTakesTheNewAccountAway) {
   ASSERT_TRUE(creator_.CreateFolders(L"Keep"));
   const std::string kept = readHostFile(data("Keep/AccountInfo.ini"));
-  // How many writes and directories the account itself takes, and how many the whole call.
   for (fault::Op op : {fault::Op::Write, fault::Op::CreateDir}) {
     long calls[2];
     for (int whole = 0; whole < 2; ++whole) {
@@ -59,7 +55,6 @@ TEST_F(AccountCreatorTest, AFailedTrayStepTakesTheNewAccountAway) {
       ASSERT_TRUE(OxAccountInfoInterface::Delete(L"Probe", L""));
     }
     ASSERT_GE(calls[1], calls[0] + 4);  // at least one per tray
-    // Each failure after the account was made takes it away again and keeps its code.
     for (long n = calls[0] + 1; n <= calls[1]; ++n) {
       fault::reset();
       fault::failNth(op, n, ERROR_ACCESS_DENIED);
@@ -95,8 +90,7 @@ TEST_F(AccountCreatorTest, OldMessageCheckReadsTheAccountsCapAndTraysAtEachCheck
   const unsigned long inboxOld = add(1, 1), draftNew = add(4, 2);
   AccountOldMessageCheck check(account.get(), storage.get());
   unsigned long missing = 99;
-  // The default cap of 500 and the drafts not counted: 1 + 499 fits.
-  EXPECT_TRUE(check.Check(499, &missing));
+  EXPECT_TRUE(check.Check(499, &missing));  // the default cap of 500 and the drafts not counted: 1 + 499 fits
   EXPECT_EQ(std::make_tuple(missing, exists(inboxOld)), std::make_tuple(0ul, true));
   // A cap of 1 with the drafts as the sent tray: 2 + 0 - 1 = 1 goes, the oldest.
   writeKeys(*account, {.mask = M::ulRemoveOldMessageCnt | M::ulSousinZumiTrayID,

@@ -72,14 +72,12 @@ TEST_F(AccountTest, DefaultsTextFormsMasksAndWriteFailures) {
   EXPECT_EQ(std::tie(r.strSmtpUserName, r.iUseSignature), std::tie(w.strSmtpUserName, w.iUseSignature));
   EXPECT_EQ(std::memcmp(&r.guidNetworkSetting, &w.guidNetworkSetting, sizeof(GUID)), 0);
 
-  // The mask selects only its fields; zero is refused; bits 32 and 39 select no key.
   Attributes a = readKeys(*work_, M::strAccountName, {.uiPopServerPort = 12345});
   EXPECT_EQ(std::tie(a.strAccountName, a.uiPopServerPort, a.mask), std::make_tuple(L"仕事", 12345u, uint64_t{0}));
   EXPECT_OXM_FAIL(work_->GetAccountInfoAttributes(&a), OXMDL_ERR_ACC_GET_NOMASK);
   EXPECT_OXM_FAIL(work_->SetAccountInfoAttributes(a), OXMDL_ERR_ACC_SET_NOMASK);
   EXPECT_EQ(readKeys(*work_, (uint64_t{1} << 32) | (uint64_t{1} << 39), a).uiPopServerPort, 12345u);
 
-  // Lack of space keeps its code; other write failures become ACC_SET; neither changes the file.
   fault::setFreeSpace(1000);
   a.mask = M::uiPopServerPort;
   EXPECT_OXM_FAIL(work_->SetAccountInfoAttributes(a), OXMDL_ERR_INI_BATCH_DISK_FULL);
@@ -179,22 +177,19 @@ TEST_F(AccountTest, DeleteWaitsForOpenPartsThenRemovesTheTree) {
   storage.reset();
   EXPECT_OXM_FAIL(I::Delete(L"Gone", L""), OXMDL_ERR_ACC_DELETE_BUSY);  // the signature alone holds it
   signature.reset();
-  // So does a folder that outlived its storage interface.
-  storage.reset(account->OpenStorage());
+  storage.reset(account->OpenStorage());  // so does a folder that outlived its storage interface
   std::unique_ptr<OxFolderInterface> root(storage->OpenRootFolder());
   ASSERT_NE(root, nullptr);
   storage.reset();
   SetOxMiddleError(OXMDL_ERR_NONE);
   EXPECT_OXM_FAIL(I::Delete(L"Gone", L""), OXMDL_ERR_ACC_DELETE_BUSY);
-  // Refused before anything went.
   EXPECT_TRUE(hostFileExists(data("Gone/Signature/Data1.txt")) && hostFileExists(data("Gone/Storage/DATA/Entry.dat")));
   root.reset();
   account.reset();
   fault::failNth(fault::Op::RemoveDir, 1, ERROR_ACCESS_DENIED);
   EXPECT_OXM_FAIL(I::Delete(L"Gone", L""), OXMDL_ERR_ACC_DELETE);
   EXPECT_NE(open(L"Gone"), nullptr);
-  // Links in the account to things outside it go as links.
-  ASSERT_EQ(::mkdir(root_.host("Outside").c_str(), 0777), 0);
+  ASSERT_EQ(::mkdir(root_.host("Outside").c_str(), 0777), 0);  // links in the account to things outside it go as links
   writeHostFile(root_.host("Outside/precious.txt"), "keep me");
   ASSERT_EQ(::symlink(root_.host("Outside").c_str(), data("Gone/Signature/link").c_str()), 0);
   ASSERT_EQ(::symlink(root_.host("Outside/precious.txt").c_str(), data("Gone/file-link").c_str()), 0);
@@ -250,8 +245,7 @@ TEST_F(AccountTest, CreationFailuresGiveTheirCodes) {
   EXPECT_FALSE(hostFileExists(data("")));  // not even the data directory
   fault::setFreeSpace(897024);
   EXPECT_NE(create(L"Work"), nullptr);
-  // Seven directories: the account, Storage, TREE, TREE\00, DATA, Classification, Signature.
-  fault::reset();
+  fault::reset();  // seven directories: the account, Storage, TREE, TREE\00, DATA, Classification, Signature
   ASSERT_NE(create(L"Probe"), nullptr);
   ASSERT_EQ(fault::calls(fault::Op::CreateDir), 7);
   fault::failNth(fault::Op::CreateDir, 1, ERROR_ACCESS_DENIED);
@@ -286,8 +280,7 @@ TEST_F(AccountTest, DamagedAccountsFailAloneAndCanBeDeleted) {
   }
   EXPECT_TRUE(I::Delete(L"Bare", L""));
 
-  // A malformed GUID: the read succeeds, the field is kept, the code is set.
-  auto good = open(L"Good");
+  auto good = open(L"Good");  // a malformed GUID: the read succeeds, the field is kept, the code is set
   ASSERT_NE(good, nullptr);
   const GUID kept{1, 2, 3, {4}};
   handEdit(L"Good", L"guidNetworkSetting", L"not-a-guid");

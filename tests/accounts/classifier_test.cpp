@@ -73,12 +73,10 @@ TEST_F(ClassifierTest, RulesMatchByFieldAndTargetInFileOrder) {
             rule(kSubject, L"report", sales_, 2),  // for the other messages: never a received one
             rule(kSubject, L"memo", sales_, 3)});
   const struct { std::string text; unsigned long folder; } cases[] = {
-      // Keywords ignore case; the first rule wins over the Cc rule.
       {message("a@example.jp", "big sale today"), sales_},
       // "From" tests the display name when the address does not hold the keyword.
       {"From: \"News Desk\" <desk@example.org>\r\nSubject: hello\r\n" + kDate + "\r\nx\r\n", lists_},
       {message("a@example.jp", "weekly report"), lists_},  // the Cc rule
-      // A field name that is not one of the five ("Subject") never matches.
       {"From: a@example.jp\r\nSubject: weekly\r\n" + kDate + "\r\nx\r\n", inbox_},
       {"From: a@example.jp\r\nSubject: x\r\nX-ML-Name: tokyo-users\r\n" + kDate + "\r\nx\r\n", lists_},
       {"From: a@example.jp\r\nSubject: report\r\n" + kDate + "\r\nx\r\n", inbox_},
@@ -91,7 +89,6 @@ TEST_F(ClassifierTest, NoAccountAndARuleIntoAFolderThatIsGone) {
   std::string text = message("a@example.jp", "x");
   EXPECT_OXM_FAIL(OxClassifier().SaveToFolder(text, "u", false, nullptr), OXMDL_ERR_CLS_NO_ACCOUNT);
   EXPECT_OXM_FAIL(OxClassifier().MoveToFolder(1, nullptr), OXMDL_ERR_CLS_NO_ACCOUNT);
-  // With the rule's folder removed: a new message goes to the receive tray, a stored one stays.
   setRules({rule(kSubject, L"lunch", gone_, 1)});
   ASSERT_TRUE(std::unique_ptr<OxFolderInterface>(storage_->OpenRootFolder())->RemoveFolder(gone_));
   EXPECT_EQ(save(message("a@example.jp", "Lunch?")), inbox_);
@@ -112,8 +109,7 @@ TEST_F(ClassifierTest, StoredMessageAttributesAndFailedWrites) {
   ASSERT_TRUE(m->GetAttributes(&a));
   // Received; 09:30 +0900 is 00:30 UTC.
   EXPECT_EQ(std::make_tuple(a.numericAttribute, a.fromAddress, a.date.wHour), std::make_tuple(1u, L"hanako@example.jp", 0));
-  // A save that fails at any of its writes leaves no message behind and reports a code.
-  fault::reset();
+  fault::reset();  // a save that fails at any of its writes leaves no message behind and reports a code
   ASSERT_TRUE(classifier.SaveToFolder(text, "u0", false, work_.get()));
   const long writes = fault::calls(fault::Op::Write);
   ASSERT_GT(writes, 1);

@@ -59,7 +59,6 @@ TEST_F(PartFilesTest, RuleFileHasFiveCutColumnsAndAtMost256Lines) {
   EXPECT_EQ(std::tie(out_.at(1).ulFolderID, out_[2].strName, out_[2].strField, out_[2].ulTarget, out_[2].ulFormat),
             std::make_tuple(4294967295u, L"abcdefghi", L"Subject:x", 2u, 0u));
 
-  // 256 rules are the most; one more is refused without touching the file.
   Rules many(256, {L"r", L"To", L"k", 1, 1, 0});
   ASSERT_TRUE(param_->SetAttributes(many));
   const std::string before = readHostFile(ruleFile());
@@ -68,7 +67,6 @@ TEST_F(PartFilesTest, RuleFileHasFiveCutColumnsAndAtMost256Lines) {
   EXPECT_OXM_FAIL(param_->SetAttributes(many), OXMDL_ERR_CLS_TOO_MANY);
   EXPECT_EQ(readHostFile(ruleFile()), before);
   EXPECT_FALSE(hostFileExists(ruleFile() + "_tmp"));
-  // A hand-made file of 257 lines is read to its end and refused there.
   writeHostFile(ruleFile(), before + u16("r\tTo\tk\t1\t1\r\n"));
   EXPECT_OXM_FAIL(param_->GetAttributes(&out_), OXMDL_ERR_CLS_TOO_MANY);
   EXPECT_OXM_FAIL(param_->GetAttributes(nullptr), OXMDL_ERR_CLS_NULL_ARG);
@@ -155,8 +153,7 @@ TEST_F(PartFilesTest, RuleFileReplacementFailuresKeepOneWholeFile) {
   std::rename(ruleFile().c_str(), (ruleFile() + "_bak").c_str());
   ASSERT_TRUE(param_->GetAttributes(&out_));
   EXPECT_EQ(out_.at(0).strName, L"new");
-  // A stale temporary file that cannot be deleted; a read that fails.
-  writeHostFile(ruleFile() + "_tmp", "partial");
+  writeHostFile(ruleFile() + "_tmp", "partial");  // a stale temporary file that cannot be deleted; a read that fails
   fault::failNth(fault::Op::Delete, 1, ERROR_ACCESS_DENIED);
   EXPECT_OXM_FAIL(param_->GetAttributes(&out_), OXMDL_ERR_CLS_FILE_DELTMP);
   fault::failNth(fault::Op::Read, 1, ERROR_ACCESS_DENIED);
@@ -167,7 +164,6 @@ TEST_F(PartFilesTest, SignatureFilesHoldRawUtf16AndTheLimitIs4096Characters) {
   ASSERT_TRUE(signature_->WriteAttributes(Signature{3, L"山田 太郎", std::wstring(4096, L'x')}));
   EXPECT_EQ(readHostFile(signatureFile(1)), std::string("\x71\x5c\x30\x75\x20\x00\x2a\x59\xce\x90", 10));
   EXPECT_EQ(readHostFile(signatureFile(2)), u16(std::string(4096, 'x')));
-  // One character more is refused for the file it is meant for, which stays as it was.
   EXPECT_OXM_FAIL(signature_->WriteAttributes(Signature{1, std::wstring(4097, L'y'), L""}), OXMDL_ERR_SIG_TOO_LONG1);
   EXPECT_OXM_FAIL(signature_->WriteAttributes(Signature{2, L"", std::wstring(4097, L'y')}), OXMDL_ERR_SIG_TOO_LONG2);
   EXPECT_EQ(readHostFile(signatureFile(1)).size(), 10u);
@@ -177,7 +173,6 @@ TEST_F(PartFilesTest, SignatureFilesHoldRawUtf16AndTheLimitIs4096Characters) {
   EXPECT_FALSE(signature_->WriteAttributes(Signature{2, L"", astral + L"z"}));
   ASSERT_TRUE(read(2));
   EXPECT_EQ(r_.strSignature2, astral);
-  // A mask without either bit does nothing and succeeds.
   EXPECT_TRUE(read(4) && signature_->WriteAttributes(Signature{0, L"", L""}));
 }
 
@@ -200,8 +195,7 @@ TEST_F(PartFilesTest, SignatureMaskChoosesTheFileAndDamagedFilesGiveTheirCodes) 
   ASSERT_TRUE(read(1));
   EXPECT_EQ(r_.strSignature1, L"ab");
   EXPECT_FALSE(hostFileExists(signatureFile(1) + "_bak"));
-  // Writing makes a missing file.
-  ASSERT_TRUE(signature_->WriteAttributes(Signature{2, L"", L"new"}));
+  ASSERT_TRUE(signature_->WriteAttributes(Signature{2, L"", L"new"}));  // writing makes a missing file
   EXPECT_EQ(readHostFile(signatureFile(2)), u16("new"));
 }
 
@@ -227,16 +221,6 @@ TEST_F(PartFilesTest, SignatureWriteFailuresKeepTheOldText) {
     EXPECT_FALSE(hostFileExists(signatureFile(1) + "_tmp") || hostFileExists(signatureFile(2) + "_tmp"));
   }
   EXPECT_EQ(readHostFile(signatureFile(1)), u16("ONE"));
-}
-
-TEST_F(PartFilesTest, SignatureOpensShareOneObjectPerDirectory) {
-  std::unique_ptr<OxSignatureInterface> second(work_->OpenSignature());
-  ASSERT_NE(second, nullptr);
-  const std::wstring dir = L"\\Application Data\\OxMail\\Work\\Signature";
-  second.reset();
-  EXPECT_TRUE(signatureInUse(dir));
-  signature_.reset();
-  EXPECT_FALSE(signatureInUse(dir));
 }
 
 TEST_F(PartFilesTest, TreeRemovalReportsEachPartsCodes) {

@@ -38,8 +38,7 @@ TEST_F(PluginTest, ListsOnlyLibrariesThatAnswerWithTheMarker) {
   dlls = {{L"\\Elsewhere\\kept.dll", L"kept"}};
   ASSERT_TRUE(plugins.GetPluginDlls(&dlls, L""));
   EXPECT_EQ(dlls, (Dlls{{L"\\Elsewhere\\kept.dll", L"kept"}, {L"\\Plugins\\good.dll", L"Good plug-in"}}));
-  // Asked again with the result: the path is already there.
-  EXPECT_FALSE(plugins.GetPluginDlls(&dlls, L""));
+  EXPECT_FALSE(plugins.GetPluginDlls(&dlls, L""));  // asked again with the result: the path is already there
   EXPECT_EQ(dlls.size(), 2u);
 }
 
@@ -49,7 +48,6 @@ TEST_F(PluginTest, PluginPathComesFromTheGivenKey) {
   EXPECT_OXM_FAIL(plugins.GetPluginDlls(&dlls, kFeedKey), OXMDL_ERR_REG_OPEN);
   ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"PluginPath", std::wstring(L"\\Missing")));
   EXPECT_TRUE(plugins.GetPluginDlls(&dlls, kFeedKey) && dlls.empty());  // no directory, no plug-in
-  // The default plug-in directory the program starts with.
   EXPECT_EQ(OxPluginInfo().storeDefaultPluginPath(), OXMDL_ERR_NONE);
   std::wstring path;
   ASSERT_TRUE(GetRegistryValue(HKEY_CURRENT_USER, kMailKey, L"PluginPath", &path));

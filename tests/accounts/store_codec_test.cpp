@@ -61,7 +61,6 @@ TEST_F(StoreCodecTest, WriteEmailStoresTheEncodedMessageAndItsRecords) {
   // 12:04:05 local is 03:04:05 UTC.
   EXPECT_EQ(std::tie(a.flags[0], a.flags[1], a.numericAttribute, a.text, a.time.wHour, a.date.wHour),
             std::make_tuple(0, 1, 3u, std::string(), 3, 3));
-  // A file that is gone fails the write and stores nothing.
   const unsigned long broken = store(outbox.get(), L"x", 1, false, false);
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_MIME_FILE_MISSING);
   EXPECT_EQ(text(broken), "");

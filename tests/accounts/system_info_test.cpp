@@ -93,7 +93,6 @@ TEST_F(SystemInfoTest, DefaultMailerAndPhoneNumber) {
 }
 
 TEST_F(SystemInfoTest, WAccountFileIsOneLineOfText) {
-  // The system directory's own SystemInfo.ini (the same file here) is a settings file.
   ASSERT_TRUE(OxProfileManipulator(L"\\Application Data\\OxenMail\\System\\SystemInfo.ini").CreateNewProfile());
   EXPECT_TRUE(Info::SetSystemInfo(L"Mine"));
   EXPECT_EQ(settingsLines(wFile()).back(), L"strAccountName=Mine");
@@ -226,7 +225,6 @@ TEST_F(SystemInfoTest, CommonSettingMissingFileIsMadeAndEveryValueRoundTrips) {
   OxCommonSettingInterface settings(L"");
   EXPECT_EQ(settingsLines(commonFile()).size(), 2u);  // BOM and key line only
   EXPECT_EQ(fields(readCommon(settings)), (std::vector<uint32_t>{0, 15, 3, 1, 1, 4, 12}));
-  // Bit 1 alone: the interval and nothing else. No bit at all is refused.
   Common one{.mask = 2, .uiTodayDispLinesRivulet = 99};
   ASSERT_TRUE(settings.GetCommonSettingAttributes(&one));
   EXPECT_EQ(std::tie(one.uiPeriodicRetrievingMin, one.uiTodayDispLinesRivulet, one.mask),
@@ -253,8 +251,7 @@ TEST_F(SystemInfoTest, CommonSettingMissingFileIsMadeAndEveryValueRoundTrips) {
 TEST_F(SystemInfoTest, CommonSettingFailuresComeAfterEveryFieldWasTriedOrAtTheStart) {
   OxCommonSettingInterface settings(L"");
   Common w{.mask = kAllCommon, .uiPeriodicRetrievingMin = 30, .uiDispTodayRefresh3LineSec = 60};
-  // The first rewrite fails; the six others still happen.
-  fault::failNth(fault::Op::Write, 1, ERROR_ACCESS_DENIED);
+  fault::failNth(fault::Op::Write, 1, ERROR_ACCESS_DENIED);  // the first rewrite fails; the six others still happen
   EXPECT_OXM_FAIL(settings.SetCommonSettingAttributes(w), OXMDL_ERR_COM_SET);
   EXPECT_EQ(w.mask, 0u);
   EXPECT_EQ(readCommon(settings).uiDispTodayRefresh3LineSec, 60u);
@@ -262,8 +259,7 @@ TEST_F(SystemInfoTest, CommonSettingFailuresComeAfterEveryFieldWasTriedOrAtTheSt
   w.mask = 2;
   EXPECT_OXM_FAIL(settings.SetCommonSettingAttributes(w), OXMDL_ERR_INI_DISK_FULL);
   fault::setFreeSpace(std::nullopt);
-  // Reads: each failed field keeps its value, the others are read.
-  const long before = fault::calls(fault::Op::Open);
+  const long before = fault::calls(fault::Op::Open);  // reads: each failed field keeps its value, the others are read
   readCommon(settings, 1);
   fault::failNth(fault::Op::Open, 1, ERROR_ACCESS_DENIED, static_cast<int>(fault::calls(fault::Op::Open) - before));
   Common r{.mask = 3, .bPeriodicRetrievingEnabledModule = true};
