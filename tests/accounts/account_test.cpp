@@ -38,7 +38,7 @@ class AccountTest : public AccountsTest {
   }
 };
 
-TEST_F(AccountTest, DefaultsTextFormsMasksAndWriteFailures) {
+TEST_F(AccountTest, DefaultsTextFormsGuidsMasksAndWriteFailures) {
   ASSERT_NO_FATAL_FAILURE(createWork());
   const Attributes d = readKeys(*work_, kAllKeys, {.guidNetworkSetting = GUID{7, 7, 7, {7}}});  // no default: kept
   EXPECT_EQ(std::tie(d.mask, d.guidNetworkSetting.Data1), std::make_tuple(uint64_t{0}, 7u));
@@ -87,9 +87,7 @@ TEST_F(AccountTest, DefaultsTextFormsMasksAndWriteFailures) {
   fault::failNth(fault::Op::Write, 1, ERROR_ACCESS_DENIED);
   EXPECT_OXM_FAIL(work_->SetAccountInfoAttributes(a), OXMDL_ERR_ACC_SET);
   EXPECT_EQ(readKeys(*work_, M::uiPopServerPort).uiPopServerPort, 995u);
-}
-
-TEST(GuidText, OneFormAndEachWayToBreakIt) {
+  // A GUID's text: one form read, each way to break it refused with the GUID kept.
   const GUID device{0xC1D06580, 0xB364, 0x45EC, {0x84, 0x21, 0x5A, 0xCF, 0x34, 0x12, 0x9C, 0x58}};
   GUID parsed{};
   ASSERT_TRUE(parseGuidText(L"C1D06580-B364-45EC-8421-5ACF34129C58", &parsed));

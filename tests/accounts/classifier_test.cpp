@@ -85,7 +85,8 @@ TEST_F(ClassifierTest, RulesMatchByFieldAndTargetInFileOrder) {
   for (const auto& c : cases) EXPECT_EQ(save(c.text), c.folder) << c.text;
 }
 
-TEST_F(ClassifierTest, NoAccountAndARuleIntoAFolderThatIsGone) {
+// The retriever tests check the stored text, UID, unread and partial marks.
+TEST_F(ClassifierTest, NoAccountAFolderThatIsGoneStoredAttributesAndFailedWrites) {
   std::string text = message("a@example.jp", "x");
   EXPECT_OXM_FAIL(OxClassifier().SaveToFolder(text, "u", false, nullptr), OXMDL_ERR_CLS_NO_ACCOUNT);
   EXPECT_OXM_FAIL(OxClassifier().MoveToFolder(1, nullptr), OXMDL_ERR_CLS_NO_ACCOUNT);
@@ -95,12 +96,8 @@ TEST_F(ClassifierTest, NoAccountAndARuleIntoAFolderThatIsGone) {
   const unsigned long id = ids(inbox_).back();
   EXPECT_TRUE(OxClassifier().MoveToFolder(id, work_.get())) << std::hex << GetOxMiddleError();
   EXPECT_EQ(ids(inbox_).back(), id);
-}
-
-// The retriever tests check the stored text, UID, unread and partial marks.
-TEST_F(ClassifierTest, StoredMessageAttributesAndFailedWrites) {
   setRules({});
-  std::string text = message("\"Hanako\" <hanako@example.jp>", "hello");
+  text = message("\"Hanako\" <hanako@example.jp>", "hello");
   OxClassifier classifier;
   ASSERT_TRUE(classifier.SaveToFolder(text, "UIDL-0042", true, work_.get()));
   std::unique_ptr<OxMessageInterface> m(storage_->OpenMessage(ids(inbox_).back()));

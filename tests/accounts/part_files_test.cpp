@@ -160,7 +160,7 @@ TEST_F(PartFilesTest, RuleFileReplacementFailuresKeepOneWholeFile) {
   EXPECT_OXM_FAIL(param_->GetAttributes(&out_), OXMDL_ERR_CLS_FILE_READ);
 }
 
-TEST_F(PartFilesTest, SignatureFilesHoldRawUtf16AndTheLimitIs4096Characters) {
+TEST_F(PartFilesTest, SignatureFilesAreRawUtf16Of4096CharactersAtMostAndDamagedOnesGiveCodes) {
   ASSERT_TRUE(signature_->WriteAttributes(Signature{3, L"山田 太郎", std::wstring(4096, L'x')}));
   EXPECT_EQ(readHostFile(signatureFile(1)), std::string("\x71\x5c\x30\x75\x20\x00\x2a\x59\xce\x90", 10));
   EXPECT_EQ(readHostFile(signatureFile(2)), u16(std::string(4096, 'x')));
@@ -174,9 +174,6 @@ TEST_F(PartFilesTest, SignatureFilesHoldRawUtf16AndTheLimitIs4096Characters) {
   ASSERT_TRUE(read(2));
   EXPECT_EQ(r_.strSignature2, astral);
   EXPECT_TRUE(read(4) && signature_->WriteAttributes(Signature{0, L"", L""}));
-}
-
-TEST_F(PartFilesTest, SignatureMaskChoosesTheFileAndDamagedFilesGiveTheirCodes) {
   writeHostFile(signatureFile(1), std::string("a\0b\0\0\0c\0", 8));  // text ends at the first NUL
   writeHostFile(signatureFile(2), std::string("d\0e", 3));           // an odd last byte
   r_.strSignature1 = L"untouched";

@@ -76,7 +76,7 @@ class SystemInfoTest : public AccountsTest {
   std::unique_ptr<Info> info_;
 };
 
-TEST_F(SystemInfoTest, DefaultMailerAndPhoneNumber) {
+TEST_F(SystemInfoTest, DefaultMailerPhoneNumberAndTheOneLineWAccountFile) {
   EXPECT_EQ(Info::IsDefMail(), 0);  // missing
   for (auto [stored, state] : {std::pair{0, 0}, {1, 1}, {5, 2}}) {
     ASSERT_TRUE(info_->ChangeDefMail(stored));
@@ -90,9 +90,6 @@ TEST_F(SystemInfoTest, DefaultMailerAndPhoneNumber) {
                                std::wstring(L"09012345678")));
   EXPECT_TRUE(info_->GetPhonenum(number));
   EXPECT_EQ(std::wstring(number), L"09012345678");
-}
-
-TEST_F(SystemInfoTest, WAccountFileIsOneLineOfText) {
   ASSERT_TRUE(OxProfileManipulator(L"\\Application Data\\OxenMail\\System\\SystemInfo.ini").CreateNewProfile());
   EXPECT_TRUE(Info::SetSystemInfo(L"Mine"));
   EXPECT_EQ(settingsLines(wFile()).back(), L"strAccountName=Mine");
