@@ -117,12 +117,9 @@ TEST_F(AccountTest, CreateNumbersDirectoriesAndRefusesBadNames) {
 }
 
 TEST_F(AccountTest, NameTableShowsDuplicatesUnderTheirDirectory) {
-  {
-    auto a = create(L"A"), b = create(L"B");
-    ASSERT_TRUE(a && b);
-    writeKeys(*a, {.mask = M::strAccountName, .strAccountName = L"Same"});
-    writeKeys(*b, {.mask = M::strAccountName, .strAccountName = L"Same"});
-  }
+  ASSERT_TRUE(create(L"A") && create(L"B"));
+  writeKeys(L"A", {.mask = M::strAccountName, .strAccountName = L"Same"});
+  writeKeys(L"B", {.mask = M::strAccountName, .strAccountName = L"Same"});
   const Lines names = nameList();
   ASSERT_EQ(names.size(), 2u);
   EXPECT_EQ(names[0], L"Same");  // the first listed directory keeps the name

@@ -56,8 +56,7 @@ class AccountsTest : public RootTest {
   void TearDown() override {
     work_.reset();
     EXPECT_TRUE(accountSet().empty()) << "an account interface was not deleted";
-    // The storage set outlives the test's root: a storage left open would answer for the next
-    // test's account of the same name.
+    // A storage left open would answer for the next test's account of the same name.
     for (const std::string& dir : {kData, std::string("Application Data/Rivulet/Accounts/")}) {
       std::error_code none;
       for (const auto& entry : std::filesystem::directory_iterator(root_.host(dir), none)) {
@@ -93,15 +92,18 @@ class AccountsTest : public RootTest {
     EXPECT_TRUE(account.GetAccountInfoAttributes(&into)) << std::hex << GetOxMiddleError();
     return into;
   }
-  // The keys of `keys.mask` written, which must succeed.
+  // The keys of `keys.mask` written, which must succeed; by name through an interface of its own.
   void writeKeys(OxAccountInfoInterface& account, Attributes keys) {
     ASSERT_TRUE(account.SetAccountInfoAttributes(keys)) << std::hex << GetOxMiddleError();
   }
+  void writeKeys(const std::wstring& name, Attributes keys, const std::wstring& regkey = L"") {
+    std::unique_ptr<OxAccountInfoInterface> account(OxAccountInfoInterface::OpenAccountInfo(name, regkey));
+    ASSERT_NE(account, nullptr) << std::hex << GetOxMiddleError();
+    writeKeys(*account, keys);
+  }
   // The lines of a settings file, the BOM line and the key line first.
   Lines settingsLines(const std::string& hostPath) { return profileLines(readHostFile(hostPath)); }
-  static bool hasLine(const Lines& lines, const std::wstring& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  }
+  static bool hasLine(const Lines& lines, const std::wstring& line) { return std::ranges::find(lines, line) != lines.end(); }
   // The registry values that locate the feed program's accounts and system directory.
   void setFeedPaths() {
     ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"DataPath",

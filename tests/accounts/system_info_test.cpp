@@ -134,11 +134,8 @@ TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
 }
 
 TEST_F(SystemInfoTest, WAccountWithAnExistingNumberKeepsItsDisplayName) {
-  {
-    auto account = create(L"09011112222");
-    ASSERT_NE(account, nullptr);
-    writeKeys(*account, {.mask = OxAccountInfoInterface::Mask::strAccountName, .strAccountName = L"Phone"});
-  }
+  ASSERT_NE(create(L"09011112222"), nullptr);
+  writeKeys(L"09011112222", {.mask = OxAccountInfoInterface::Mask::strAccountName, .strAccountName = L"Phone"});
   ASSERT_EQ(writeWAccountFile(L"", L"Phone"), OXMDL_ERR_NONE);
   Attributes attrs{.strSenderAddress = L"me@example.jp"};
   ASSERT_TRUE(info_->SetWAccount(L"09011112222", attrs, L""));
@@ -198,11 +195,7 @@ TEST_F(SystemInfoTest, FeedSetUpStopsAtAFailingStep) {
   ASSERT_NO_FATAL_FAILURE(setFeedPaths());
   // The receive tray recorded in the account is no folder: no News and Adv, no rules.
   ASSERT_TRUE(OxAccountCreator().CreateFeedFolders(L"Server", kFeedKey));
-  {
-    std::unique_ptr<OxAccountInfoInterface> feed(OxAccountInfoInterface::OpenAccountInfo(L"Server", kFeedKey));
-    ASSERT_NE(feed, nullptr);
-    writeKeys(*feed, {.mask = OxAccountInfoInterface::Mask::ulJusinTrayID, .ulJusinTrayID = 40});
-  }
+  writeKeys(L"Server", {.mask = OxAccountInfoInterface::Mask::ulJusinTrayID, .ulJusinTrayID = 40}, kFeedKey);
   std::wstring smtp = L"http://feeds.example.jp/rss";
   EXPECT_OXM_FAIL(info_->SetFAccount(smtp), OXMDL_ERR_STG_NOFILE_FLD);
   const std::string account = root_.host(kFeedAccount);
