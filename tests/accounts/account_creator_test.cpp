@@ -21,8 +21,7 @@ class AccountCreatorTest : public AccountsTest {
 TEST_F(AccountCreatorTest, CreateFoldersMakesTheWholeAccountOnceUnderADisplayName) {
   ASSERT_TRUE(creator_.CreateFolders(L"Work")) << std::hex << GetOxMiddleError();
   for (const char* empty : {"Work/Classification/Rule.cls", "Work/Signature/Data1.txt", "Work/Signature/Data2.txt",
-                            "Work/LastUID.ini", "Work/UID.list", "Work/Storage/TREE/04/00.fld",
-                            "Work/Storage/TREE/04/00.msg"}) {
+                            "Work/LastUID.ini", "Work/UID.list", "Work/Storage/TREE/04/00.msg"}) {
     EXPECT_TRUE(hostFileExists(data(empty)) && readHostFile(data(empty)).empty()) << empty;
   }
   const Lines lines = settingsLines(data("Work/AccountInfo.ini"));

@@ -19,9 +19,6 @@ class PluginTest : public AccountsTest {
     ASSERT_EQ(::mkdir(root_.host("Plugins").c_str(), 0777), 0);
     ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kMailKey, L"PluginPath", std::wstring(L"\\Plugins")));
   }
-  void install(const std::string& built, const std::string& as) {
-    writeHostFile(root_.host("Plugins/" + as), readHostFile(std::string(OXM_TEST_PLUGINS) + "/" + built));
-  }
 };
 
 TEST_F(PluginTest, ListsOnlyLibrariesThatAnswerWithTheMarker) {
@@ -31,7 +28,7 @@ TEST_F(PluginTest, ListsOnlyLibrariesThatAnswerWithTheMarker) {
   // Another program's marker, no GetPluginInfo, the marker but no text, not a *.dll name, no library, a directory.
   for (const auto& [built, as] : {std::pair{"goodplug", "good.dll"}, {"otherplug", "other.dll"},
                                   {"noexport", "noexport.dll"}, {"notextplug", "notext.dll"}, {"goodplug", "good.txt"}}) {
-    install(std::string(built) + ".dll", as);
+    writeHostFile(root_.host("Plugins/") + as, readHostFile(std::string(OXM_TEST_PLUGINS) + "/" + built + ".dll"));
   }
   writeHostFile(root_.host("Plugins/fake.dll"), "MZ\x90 not a shared object");
   ASSERT_EQ(::mkdir(root_.host("Plugins/folder.dll").c_str(), 0777), 0);

@@ -1,5 +1,4 @@
-// The store's codec members with the library's own codec: writing a composed Email, rebuilding
-// header records from the message files, stripping attachments.
+// The store's codec members with the library's own codec: compose, header rebuild, stripping.
 #include <filesystem>
 #include <tuple>
 
