@@ -14,112 +14,80 @@
 #include "platform/registry.h"
 #include "tests/accounts/accounts_fixture.h"
 
-namespace oxm {
+namespace oxm::test {
 namespace {
 
-using test::hostFileExists;
-using test::kAllKeys;
-using test::readHostFile;
-using test::writeHostFile;
-using Attributes = OxAccountInfoInterface::Attributes;
 using I = OxAccountInfoInterface;
-using M = OxAccountInfoInterface::Mask;
-using Names = std::vector<std::wstring>;
+using M = I::Mask;
 
-class AccountTest : public test::AccountsTest {
+class AccountTest : public AccountsTest {
  protected:
   void handEdit(const std::wstring& dir, const std::wstring& key, const std::wstring& value) {
-    editKey(L"\\Application Data\\OxMail\\" + dir + L"\\AccountInfo.ini", key, value);
+    OxProfileManipulator ini(L"\\Application Data\\OxMail\\" + dir + L"\\AccountInfo.ini");
+    ASSERT_TRUE(ini.WritePrivateProfileString(key, value));
   }
-  void setName(OxAccountInfoInterface& account, const std::wstring& name) {
-    writeKeys(account, {.mask = M::strAccountName, .strAccountName = name});
-  }
-  std::wstring dirOf(OxAccountInfoInterface& account) {
+  std::wstring dirOf(I& account) {
     std::wstring dir;
     EXPECT_TRUE(account.GetAccountName(&dir));
     return dir;
   }
-  Names sortedNames() {
-    Names names = nameList();
+  Lines sortedNames() {
+    Lines names = nameList();
     std::sort(names.begin(), names.end());
     return names;
   }
 };
 
-TEST_F(AccountTest, CreateWritesThePartKeysAndEveryKeyReadsItsDefault) {
-  auto account = create(L"Work");
-  ASSERT_NE(account, nullptr);
-  auto lines = settingsLines(data("Work/AccountInfo.ini"));
-  EXPECT_EQ(Names(lines.begin() + 2, lines.end()), (Names{L"strStorageDirName=Storage",
-                                                          L"strClassificationDirName=Classification",
-                                                          L"strSignatureDirName=Signature"}));
-
-  const Attributes a = readKeys(*account, kAllKeys, {.guidNetworkSetting = GUID{7, 7, 7, {7}}});  // no default: kept
-  EXPECT_EQ(a.mask, 0u);
-  EXPECT_EQ((std::vector<int64_t>{a.uiPopServerPort, a.uiPartialRetrievingLines, a.uiSmtpServerPort,
-                                  a.ulPopBeforeSmtpLatencySec, a.ulRemoveOldMessageCnt,
-                                  a.uiAutoMailRetrievingRetryCnt, a.ulJusinTrayID, a.ulSousinTrayID,
-                                  a.ulSousinZumiTrayID, a.ulSitagakiTrayID, a.iUseSignature}),
-            (std::vector<int64_t>{110, 10, 25, 2, 500, 1, 1, 2, 3, 4, 1}));
-  std::string switches;  // bits 6 to 41 in table order
-  for (bool f : {a.bAPOPEnabled, a.bPopPasswdSavingEnabled, a.bMessageLeavingEnabled, a.bPartialRetrievingEnabled,
-                 a.bUseSameUserPass, a.bSmtpPasswdSavingEnabled, a.bAutoMailRetrievingEnabled,
-                 a.bPopBeforeSmtpEnabled, a.bSmtpAuthEnabled, a.bSendMessageInAMinuteEnabled,
-                 a.bRemoveOldMessageEnabled, a.bAutoMailRetrievingRetryEnabled, a.bWaccount, a.bUseSignature,
-                 a.bJunkaiJushinEnabled, a.bSmtpSvrAuthEnabled, a.bUseQuotationEnabled,
-                 a.bPeriodicRetrievingEnabled, a.bSSLEnabled}) {
-    switches += f ? '1' : '0';
-  }
-  EXPECT_EQ(switches, "0000000001000110100");
-  EXPECT_EQ(a.guidNetworkSetting.Data1, 7u);
-}
-
-TEST_F(AccountTest, AttributesTextFormsMasksAndWriteFailures) {
-  auto account = create(L"Work");
-  ASSERT_NE(account, nullptr);
+TEST_F(AccountTest, DefaultsTextFormsGuidsMasksAndWriteFailures) {
+  ASSERT_NO_FATAL_FAILURE(createWork());
+  const Attributes d = readKeys(*work_, kAllKeys, {.guidNetworkSetting = GUID{7, 7, 7, {7}}});  // no default: kept
+  EXPECT_EQ(std::tie(d.mask, d.guidNetworkSetting.Data1), std::make_tuple(uint64_t{0}, 7u));
+  // The numbers, then the switches of bits 6 to 41, in table order.
+  EXPECT_EQ((std::vector<int64_t>{d.uiPopServerPort, d.uiPartialRetrievingLines, d.uiSmtpServerPort,
+                                  d.ulPopBeforeSmtpLatencySec, d.ulRemoveOldMessageCnt, d.uiAutoMailRetrievingRetryCnt,
+                                  d.ulJusinTrayID, d.ulSousinTrayID, d.ulSousinZumiTrayID, d.ulSitagakiTrayID,
+                                  d.iUseSignature, d.bAPOPEnabled, d.bPopPasswdSavingEnabled, d.bMessageLeavingEnabled,
+                                  d.bPartialRetrievingEnabled, d.bUseSameUserPass, d.bSmtpPasswdSavingEnabled,
+                                  d.bAutoMailRetrievingEnabled, d.bPopBeforeSmtpEnabled, d.bSmtpAuthEnabled,
+                                  d.bSendMessageInAMinuteEnabled, d.bRemoveOldMessageEnabled,
+                                  d.bAutoMailRetrievingRetryEnabled, d.bWaccount, d.bUseSignature,
+                                  d.bJunkaiJushinEnabled, d.bSmtpSvrAuthEnabled, d.bUseQuotationEnabled,
+                                  d.bPeriodicRetrievingEnabled, d.bSSLEnabled}),
+            (std::vector<int64_t>{110, 10, 25, 2, 500, 1, 1, 2, 3, 4, 1,
+                                  0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 1, 0, 1, 0, 0}));
   Attributes w{.mask = M::uiPopServerPort | M::bAPOPEnabled | M::strSmtpUserName | M::guidNetworkSetting |
                        M::iUseSignature | M::strAccountName,
-               .uiPopServerPort = 995,
-               .bAPOPEnabled = true,
-               .strSmtpUserName = L"ユーザー=1",
-               .guidNetworkSetting = GUID{0x0A, 0xB0, 0x1, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}},
-               .iUseSignature = -1,
+               .uiPopServerPort = 995, .bAPOPEnabled = true, .strSmtpUserName = L"ユーザー=1",
+               .guidNetworkSetting = GUID{0x0A, 0xB0, 0x1, {1, 2, 3, 4, 5, 6, 7, 8}}, .iUseSignature = -1,
                .strAccountName = L"仕事"};
-  ASSERT_TRUE(account->SetAccountInfoAttributes(w));
+  ASSERT_TRUE(work_->SetAccountInfoAttributes(w));
   EXPECT_EQ(w.mask, 0u);
-  auto lines = settingsLines(data("Work/AccountInfo.ini"));
+  const Lines lines = settingsLines(data("Work/AccountInfo.ini"));
   for (const wchar_t* line : {L"uiPopServerPort=995", L"bAPOPEnabled=1", L"strSmtpUserName=ユーザー=1",
                               L"guidNetworkSetting=a-b0-1-0102-030405060708", L"iUseSignature=4294967295",
                               L"strAccountName=仕事", L"strStorageDirName=Storage"}) {
-    EXPECT_TRUE(hasLine(lines, line)) << lines.size();
+    EXPECT_TRUE(hasLine(lines, line)) << line;
   }
-  const Attributes r = readKeys(*account, kAllKeys);
+  const Attributes r = readKeys(*work_, kAllKeys);
   EXPECT_EQ(std::tie(r.strSmtpUserName, r.iUseSignature), std::tie(w.strSmtpUserName, w.iUseSignature));
   EXPECT_EQ(std::memcmp(&r.guidNetworkSetting, &w.guidNetworkSetting, sizeof(GUID)), 0);
 
-  // The mask selects only its fields; zero is refused; bits 32 and 39 select no key.
-  Attributes a = readKeys(*account, M::strAccountName, {.uiPopServerPort = 12345});
+  Attributes a = readKeys(*work_, M::strAccountName, {.uiPopServerPort = 12345});
   EXPECT_EQ(std::tie(a.strAccountName, a.uiPopServerPort, a.mask), std::make_tuple(L"仕事", 12345u, uint64_t{0}));
-  EXPECT_OXM_FAIL(account->GetAccountInfoAttributes(&a), OXMDL_ERR_ACC_GET_NOMASK);
-  EXPECT_OXM_FAIL(account->SetAccountInfoAttributes(a), OXMDL_ERR_ACC_SET_NOMASK);
-  const uint64_t noKey = (uint64_t{1} << 32) | (uint64_t{1} << 39);
-  EXPECT_EQ(readKeys(*account, noKey, a).uiPopServerPort, 12345u);
-  writeKeys(*account, {.mask = noKey});
-  EXPECT_EQ(settingsLines(data("Work/AccountInfo.ini")).size(), lines.size());
+  EXPECT_OXM_FAIL(work_->GetAccountInfoAttributes(&a), OXMDL_ERR_ACC_GET_NOMASK);
+  EXPECT_OXM_FAIL(work_->SetAccountInfoAttributes(a), OXMDL_ERR_ACC_SET_NOMASK);
+  EXPECT_EQ(readKeys(*work_, (uint64_t{1} << 32) | (uint64_t{1} << 39), a).uiPopServerPort, 12345u);
 
-  // Lack of space keeps its code; other write failures become ACC_SET; neither changes the file.
   fault::setFreeSpace(1000);
   a.mask = M::uiPopServerPort;
-  EXPECT_OXM_FAIL(account->SetAccountInfoAttributes(a), OXMDL_ERR_INI_BATCH_DISK_FULL);
+  EXPECT_OXM_FAIL(work_->SetAccountInfoAttributes(a), OXMDL_ERR_INI_BATCH_DISK_FULL);
   EXPECT_EQ(a.mask, 0u);
   fault::setFreeSpace(std::nullopt);
   a.mask = M::uiPopServerPort;
   fault::failNth(fault::Op::Write, 1, ERROR_ACCESS_DENIED);
-  EXPECT_OXM_FAIL(account->SetAccountInfoAttributes(a), OXMDL_ERR_ACC_SET);
-  EXPECT_EQ(readKeys(*account, M::uiPopServerPort).uiPopServerPort, 995u);
-}
-
-TEST_F(AccountTest, GuidTextParsingAndAMalformedHandEdit) {
+  EXPECT_OXM_FAIL(work_->SetAccountInfoAttributes(a), OXMDL_ERR_ACC_SET);
+  EXPECT_EQ(readKeys(*work_, M::uiPopServerPort).uiPopServerPort, 995u);
+  // A GUID's text: one form read, each way to break it refused with the GUID kept.
   const GUID device{0xC1D06580, 0xB364, 0x45EC, {0x84, 0x21, 0x5A, 0xCF, 0x34, 0x12, 0x9C, 0x58}};
   GUID parsed{};
   ASSERT_TRUE(parseGuidText(L"C1D06580-B364-45EC-8421-5ACF34129C58", &parsed));
@@ -129,43 +97,30 @@ TEST_F(AccountTest, GuidTextParsingAndAMalformedHandEdit) {
                              L"c1d06580-b364-45ec-8421-5acf34129c5g", L"c1d06580--45ec-8421-5acf34129c58",
                              L"c1d06580-b364-45ec-84215acf34129c58"}) {
     GUID kept = device;
-    EXPECT_FALSE(parseGuidText(bad, &kept)) << std::wstring(bad).size();
+    EXPECT_FALSE(parseGuidText(bad, &kept)) << bad;
     EXPECT_EQ(kept.Data1, device.Data1);
   }
-  // The read succeeds, the field is kept, the code is set.
-  auto account = create(L"Work");
-  ASSERT_NE(account, nullptr);
-  handEdit(L"Work", L"guidNetworkSetting", L"not-a-guid");
-  SetOxMiddleError(OXMDL_ERR_NONE);
-  Attributes a = readKeys(*account, M::guidNetworkSetting | M::uiPopServerPort, {.guidNetworkSetting = device});
-  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_ACC_GUID);
-  EXPECT_EQ(a.guidNetworkSetting.Data1, device.Data1);
-  EXPECT_EQ(a.uiPopServerPort, 110u);
 }
 
 TEST_F(AccountTest, CreateNumbersDirectoriesAndRefusesBadNames) {
   auto first = create(L"Work"), second = create(L"Work"), third = create(L"Work");
   ASSERT_TRUE(first && second && third);
-  EXPECT_EQ(dirOf(*second), L"Work(2)");
-  EXPECT_EQ(dirOf(*third), L"Work(3)");
+  EXPECT_EQ(dirOf(*second) + L"|" + dirOf(*third), L"Work(2)|Work(3)");
   EXPECT_TRUE(hostFileExists(data("Work(3)/Signature")));
   EXPECT_OXM_FAIL(std::unique_ptr<I>(I::CreateFeed(L"Work", L"")), OXMDL_ERR_ACC_CREATE_DIR);  // never numbered
-  for (const wchar_t* bad : {L"a\\b", L"a|b", L"a\x1F", L"a\x7F"}) {
+  for (const wchar_t* bad : {L"a\\b", L"a\x1F", L"a\x7F"}) {
     SetOxMiddleError(OXMDL_ERR_NONE);
     EXPECT_OXM_FAIL(create(bad), OXMDL_ERR_ACC_INVALID_CHAR);
   }
   EXPECT_OXM_FAIL(create(L""), OXMDL_ERR_ACC_NAME);
-  EXPECT_EQ(sortedNames(), (Names{L"Work", L"Work(2)", L"Work(3)"}));
+  EXPECT_EQ(sortedNames(), (Lines{L"Work", L"Work(2)", L"Work(3)"}));
 }
 
 TEST_F(AccountTest, NameTableShowsDuplicatesUnderTheirDirectory) {
-  {
-    auto a = create(L"A"), b = create(L"B");
-    ASSERT_TRUE(a && b);
-    setName(*a, L"Same");
-    setName(*b, L"Same");
-  }
-  Names names = nameList();
+  ASSERT_TRUE(create(L"A") && create(L"B"));
+  writeKeys(L"A", {.mask = M::strAccountName, .strAccountName = L"Same"});
+  writeKeys(L"B", {.mask = M::strAccountName, .strAccountName = L"Same"});
+  const Lines names = nameList();
   ASSERT_EQ(names.size(), 2u);
   EXPECT_EQ(names[0], L"Same");  // the first listed directory keeps the name
   const std::wstring second = names[1];
@@ -179,7 +134,6 @@ TEST_F(AccountTest, NameTableShowsDuplicatesUnderTheirDirectory) {
   EXPECT_FALSE(I::Rename(L"Nobody", L"New"));
   EXPECT_TRUE(I::Rename(second, L"Renamed"));
   EXPECT_EQ(open(L"Renamed"), nullptr);  // rebuilt from the files: strAccountName is "Same"
-  EXPECT_NE(open(second), nullptr);
 }
 
 TEST_F(AccountTest, OpenSharesOneObjectAndFindsThePhoneAccount) {
@@ -187,30 +141,24 @@ TEST_F(AccountTest, OpenSharesOneObjectAndFindsThePhoneAccount) {
   {
     auto one = open(L"09012345678"), two = open(L"09012345678");
     ASSERT_TRUE(one && two);
-    EXPECT_EQ(accountSet().references(L"\\Application Data\\OxMail\\09012345678"), 2);
-    setName(*one, L"Mine");
+    writeKeys(*one, {.mask = M::strAccountName, .strAccountName = L"Mine"});
     one.reset();
     EXPECT_EQ(readKeys(*two, M::strAccountName).strAccountName, L"Mine");
   }
   nameTable().markNotBuilt();
   EXPECT_NE(open(L"09012345678"), nullptr);  // not a display name any more: taken as a number
-  EXPECT_EQ(open(L"0901234567"), nullptr);
   for (const wchar_t* number : {L"0901234567", L"090123456789", L"09012345678"}) {
     EXPECT_EQ(std::unique_ptr<I>(I::OpenAccountInfoFromPhoneNumber(number, L"")) != nullptr,
               std::wstring(number).size() == 11);
   }
   wchar_t phone[] = L"09012345678", empty[] = L"";
-  wchar_t out[8];
-  std::fill(std::begin(out), std::end(out), L'x');
+  wchar_t out[8] = L"xxxxxxx";
   EXPECT_TRUE(I::GetAccountNameFromPhoneNumber(phone, out, 3));
-  EXPECT_EQ(std::wstring(out), L"Mi");  // cut to size - 1 and terminated
-  EXPECT_EQ(out[3], L'x');
+  EXPECT_EQ(std::wstring(out, 8), std::wstring(L"Mi\0xxxx", 8));  // cut to size - 1 and terminated
   EXPECT_FALSE(I::GetAccountNameFromPhoneNumber(empty, out, 8));
-
   std::wstring found = L"junk";
   EXPECT_TRUE(I::GetAccountPhoneNumberFromName(L"Mine", found, L""));
   EXPECT_EQ(found, L"09012345678");
-  EXPECT_FALSE(I::GetAccountPhoneNumberFromName(L"mine", found, L""));  // exact comparison
   EXPECT_FALSE(I::GetAccountPhoneNumberFromName(L"", found, L""));
   EXPECT_EQ(found, L"");
 }
@@ -220,63 +168,51 @@ TEST_F(AccountTest, DeleteWaitsForOpenPartsThenRemovesTheTree) {
   ASSERT_TRUE(keep && account);
   std::unique_ptr<OxStorageInterface> keptStorage(keep->OpenStorage()), storage(account->OpenStorage());
   std::unique_ptr<OxSignatureInterface> signature(account->OpenSignature());
-  std::unique_ptr<OxClassificationParamInterface> rules(account->OpenClassificationParamInterface());
-  ASSERT_TRUE(keptStorage && storage && signature && rules);
-  EXPECT_OXM_FAIL(I::Delete(L"Gone", L""), OXMDL_ERR_ACC_DELETE_BUSY);
+  ASSERT_TRUE(keptStorage && storage && signature);
+  storage.reset();
+  EXPECT_OXM_FAIL(I::Delete(L"Gone", L""), OXMDL_ERR_ACC_DELETE_BUSY);  // the signature alone holds it
   signature.reset();
-  rules.reset();
-  // The storage holds the account, so does a folder that outlived its storage interface.
+  storage.reset(account->OpenStorage());  // so does a folder that outlived its storage interface
   std::unique_ptr<OxFolderInterface> root(storage->OpenRootFolder());
   ASSERT_NE(root, nullptr);
   storage.reset();
   SetOxMiddleError(OXMDL_ERR_NONE);
   EXPECT_OXM_FAIL(I::Delete(L"Gone", L""), OXMDL_ERR_ACC_DELETE_BUSY);
-  for (const char* kept : {"Gone/Signature/Data1.txt", "Gone/Classification/Rule.cls",
-                           "Gone/Storage/TREE/Status.txt", "Gone/Storage/DATA/Entry.dat"}) {
-    EXPECT_TRUE(hostFileExists(data(kept))) << kept;  // refused before anything went
-  }
+  EXPECT_TRUE(hostFileExists(data("Gone/Signature/Data1.txt")) && hostFileExists(data("Gone/Storage/DATA/Entry.dat")));
   root.reset();
   account.reset();
   fault::failNth(fault::Op::RemoveDir, 1, ERROR_ACCESS_DENIED);
   EXPECT_OXM_FAIL(I::Delete(L"Gone", L""), OXMDL_ERR_ACC_DELETE);
   EXPECT_NE(open(L"Gone"), nullptr);
-
-  // Links in the account to things outside it go as links.
-  ASSERT_EQ(::mkdir(root_.host("Outside").c_str(), 0777), 0);
+  ASSERT_EQ(::mkdir(root_.host("Outside").c_str(), 0777), 0);  // links in the account to things outside it go as links
   writeHostFile(root_.host("Outside/precious.txt"), "keep me");
   ASSERT_EQ(::symlink(root_.host("Outside").c_str(), data("Gone/Signature/link").c_str()), 0);
   ASSERT_EQ(::symlink(root_.host("Outside/precious.txt").c_str(), data("Gone/file-link").c_str()), 0);
   EXPECT_TRUE(I::Delete(L"Gone", L""));
   EXPECT_FALSE(hostFileExists(data("Gone")));
   EXPECT_EQ(readHostFile(root_.host("Outside/precious.txt")), "keep me");
-  EXPECT_EQ(nameList(), Names{L"Keep"});
+  EXPECT_EQ(nameList(), Lines{L"Keep"});
   EXPECT_FALSE(StorageSet::instance().isOpen(L"\\Application Data\\OxMail\\Gone\\Storage"));
   EXPECT_NE(std::unique_ptr<OxFolderInterface>(keptStorage->OpenRootFolder()), nullptr);
   EXPECT_FALSE(I::Delete(L"Gone", L""));
 }
 
-TEST_F(AccountTest, UidFilesKeepTheirBytesFallBackAndSurviveFailedWrites) {
-  auto account = create(L"Work");
-  ASSERT_NE(account, nullptr);
-  // LastUID.ini: raw UTF-16LE, no BOM, no line end; the UID comes in the system code page.
-  ASSERT_TRUE(account->SaveLastUID("ab\x82\xa0"));  // "ab" and HIRAGANA A in CP932
+// The retriever tests check both files' bytes; here the conversions, fallbacks and failures.
+TEST_F(AccountTest, UidFilesConvertFallBackAndSurviveFailedWrites) {
+  ASSERT_NO_FATAL_FAILURE(createWork());
+  ASSERT_TRUE(work_->SaveLastUID("ab\x82\xa0"));  // "ab" and HIRAGANA A in CP932
   EXPECT_EQ(readHostFile(data("Work/LastUID.ini")), std::string("a\0b\0\x42\x30", 6));
   std::wstring uid;
-  ASSERT_TRUE(account->GetLastUID(&uid));
-  EXPECT_EQ(uid, L"abあ");
   writeHostFile(data("Work/LastUID.ini"), std::string("x\0\r\0\n\0y\0", 8));
-  ASSERT_TRUE(account->GetLastUID(&uid));
+  ASSERT_TRUE(work_->GetLastUID(&uid));
   EXPECT_EQ(uid, L"x");
-  ASSERT_TRUE(account->SaveLastUID(""));
-  EXPECT_EQ(readHostFile(data("Work/LastUID.ini")), "");
-  writeKeys(*account, {.mask = M::strLastUid, .strLastUid = L"old-uid"});  // the older home of the value
+  writeKeys(*work_, {.mask = M::strLastUid, .strLastUid = L"old-uid"});  // the older home of the value
   std::remove(data("Work/LastUID.ini").c_str());
-  ASSERT_TRUE(account->GetLastUID(&uid));
+  ASSERT_TRUE(work_->GetLastUID(&uid));
   EXPECT_EQ(uid, L"old-uid");
 
   // Failed writes of UID.list keep the old list and leave no temporary file.
-  ASSERT_TRUE(account->SaveUIDL({L"u1", L"u2"}));
-  const std::string old = readHostFile(data("Work/UID.list"));
+  ASSERT_TRUE(work_->SaveUIDL({L"u1", L"u2"}));
   const struct { fault::Op op; int n, times; DWORD error; unsigned code; } failures[] = {
       {fault::Op::Count, 0, 0, 0, OXMDL_ERR_ACC_UIDL_WRITE},  // a UID holding a line end
       {fault::Op::Write, 1, 1, ERROR_ACCESS_DENIED, OXMDL_ERR_ACC_UIDL_WRITE},
@@ -286,20 +222,16 @@ TEST_F(AccountTest, UidFilesKeepTheirBytesFallBackAndSurviveFailedWrites) {
   };
   for (const auto& c : failures) {
     if (c.op != fault::Op::Count) fault::failNth(c.op, c.n, c.error, c.times);
-    EXPECT_OXM_FAIL(account->SaveUIDL({c.n ? L"n1" : L"a\r\nb", L"n2"}), c.code);
+    EXPECT_OXM_FAIL(work_->SaveUIDL({c.n ? L"n1" : L"a\r\nb", L"n2"}), c.code);
     fault::reset();
-    EXPECT_EQ(readHostFile(data("Work/UID.list")), old);
+    EXPECT_EQ(readHostFile(data("Work/UID.list")), u16("u1\r\nu2\r\n"));
     EXPECT_FALSE(hostFileExists(data("Work/UID.list_tmp")));
   }
-  // Reading appends the non-empty lines; an odd last byte is dropped; no file is no UID.
+  // Reading appends the non-empty lines; an odd last byte is dropped.
   writeHostFile(data("Work/UID.list"), std::string("a\0\r\0\n\0\r\0\n\0b\0\n\0c\0d", 17));
   std::list<std::wstring> uids{L"kept"};
-  ASSERT_TRUE(account->GetUIDL(&uids));
+  ASSERT_TRUE(work_->GetUIDL(&uids));
   EXPECT_EQ(uids, (std::list<std::wstring>{L"kept", L"a", L"b", L"c"}));
-  std::remove(data("Work/UID.list").c_str());
-  uids.clear();
-  EXPECT_TRUE(account->GetUIDL(&uids));
-  EXPECT_TRUE(uids.empty());
 }
 
 TEST_F(AccountTest, CreationFailuresGiveTheirCodes) {
@@ -308,13 +240,9 @@ TEST_F(AccountTest, CreationFailuresGiveTheirCodes) {
   EXPECT_FALSE(hostFileExists(data("")));  // not even the data directory
   fault::setFreeSpace(897024);
   EXPECT_NE(create(L"Work"), nullptr);
-  fault::setFreeSpace(std::nullopt);
-
-  // Seven directories: the account, Storage, TREE, TREE\00, DATA, Classification, Signature.
-  fault::reset();
+  fault::reset();  // seven directories: the account, Storage, TREE, TREE\00, DATA, Classification, Signature
   ASSERT_NE(create(L"Probe"), nullptr);
-  const int dirs = static_cast<int>(fault::calls(fault::Op::CreateDir));
-  ASSERT_EQ(dirs, 7);
+  ASSERT_EQ(fault::calls(fault::Op::CreateDir), 7);
   fault::failNth(fault::Op::CreateDir, 1, ERROR_ACCESS_DENIED);
   EXPECT_OXM_FAIL(create(L"A"), OXMDL_ERR_ACC_CREATE_DIR);
   EXPECT_FALSE(hostFileExists(data("A")));
@@ -322,19 +250,18 @@ TEST_F(AccountTest, CreationFailuresGiveTheirCodes) {
   EXPECT_OXM_FAIL(create(L"S"), OXMDL_ERR_STG_FILEIO_DIR_CREATE_TREE);
   EXPECT_TRUE(hostFileExists(data("S/Storage")));
   EXPECT_FALSE(hostFileExists(data("S/Classification")));
-  fault::failNth(fault::Op::CreateDir, dirs, ERROR_ACCESS_DENIED);  // what was made before it stays
+  fault::failNth(fault::Op::CreateDir, 7, ERROR_ACCESS_DENIED);  // what was made before it stays
   EXPECT_OXM_FAIL(create(L"B"), OXMDL_ERR_ACC_CREATE_DIR);
   EXPECT_TRUE(hostFileExists(data("B/Storage/DATA/Entry.dat")));
   EXPECT_FALSE(hostFileExists(data("B/Signature")));
-  ASSERT_EQ(RegDeleteTree(HKEY_CURRENT_USER, L"Software\\Tamarin\\OxMail"), ERROR_SUCCESS);
+  ASSERT_EQ(RegDeleteTree(HKEY_CURRENT_USER, kMailKey), ERROR_SUCCESS);
   EXPECT_OXM_FAIL(create(L"C"), OXMDL_ERR_REG_OPEN);
-  EXPECT_OXM_FAIL(open(L"B"), OXMDL_ERR_REG_OPEN);
 }
 
 TEST_F(AccountTest, DamagedAccountsFailAloneAndCanBeDeleted) {
   ASSERT_NE(create(L"Good"), nullptr);
   ASSERT_EQ(::mkdir(data("Bare").c_str(), 0777), 0);  // a directory without its files
-  EXPECT_EQ(sortedNames(), (Names{L"Bare", L"Good"}));
+  EXPECT_EQ(sortedNames(), (Lines{L"Bare", L"Good"}));
   {
     auto bare = open(L"Bare");
     ASSERT_NE(bare, nullptr);
@@ -343,17 +270,19 @@ TEST_F(AccountTest, DamagedAccountsFailAloneAndCanBeDeleted) {
     std::wstring uid = L"x";
     EXPECT_FALSE(bare->GetLastUID(&uid));
     std::list<std::wstring> uids;
-    EXPECT_TRUE(bare->GetUIDL(&uids));
+    EXPECT_TRUE(bare->GetUIDL(&uids) && uids.empty());  // no file, no UID
     EXPECT_OXM_FAIL(std::unique_ptr<OxStorageInterface>(bare->OpenStorage()), OXMDL_ERR_INI_NOFILE);
   }
   EXPECT_TRUE(I::Delete(L"Bare", L""));
 
-  // A truncated settings file: what is left is read, the rest is default.
-  auto good = open(L"Good");
+  auto good = open(L"Good");  // a malformed GUID: the read succeeds, the field is kept, the code is set
   ASSERT_NE(good, nullptr);
-  std::string ini = readHostFile(data("Good/AccountInfo.ini"));
-  writeHostFile(data("Good/AccountInfo.ini"), ini.substr(0, ini.size() - 7));
-  EXPECT_EQ(readKeys(*good, kAllKeys).uiPopServerPort, 110u);
+  const GUID kept{1, 2, 3, {4}};
+  handEdit(L"Good", L"guidNetworkSetting", L"not-a-guid");
+  SetOxMiddleError(OXMDL_ERR_NONE);
+  Attributes a = readKeys(*good, M::guidNetworkSetting | M::uiPopServerPort, {.guidNetworkSetting = kept});
+  EXPECT_EQ(std::make_tuple(a.guidNetworkSetting.Data1, a.uiPopServerPort, GetOxMiddleError()),
+            std::make_tuple(kept.Data1, 110u, unsigned(OXMDL_ERR_ACC_GUID)));
   // Part keys: naming no storage gives the store's code and makes nothing; reaching outside is refused.
   handEdit(L"Good", L"strStorageDirName", L"Missing");
   EXPECT_OXM_FAIL(std::unique_ptr<OxStorageInterface>(good->OpenStorage()), OXMDL_ERR_STG_NOFILE_TREESTS);
@@ -366,4 +295,4 @@ TEST_F(AccountTest, DamagedAccountsFailAloneAndCanBeDeleted) {
 }
 
 }  // namespace
-}  // namespace oxm
+}  // namespace oxm::test

@@ -2,10 +2,9 @@
 // account and system directories, and a check that every test hands back what it opened.
 #pragma once
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,10 +28,13 @@
 namespace oxm::test {
 
 inline const wchar_t* const kMailKey = L"Software\\Tamarin\\OxMail";
+inline const wchar_t* const kFeedKey = L"Software\\Tamarin\\Rivulet";
 // Host path of the data directory under the root.
 inline const std::string kData = "Application Data/OxMail/";
 // Every key of an account: bits 0-42 but 32 and 39.
 inline constexpr uint64_t kAllKeys = 0x77EFFFFFFFFull;
+using Attributes = OxAccountInfoInterface::Attributes;
+using Lines = std::vector<std::wstring>;
 
 // ASCII text as UTF-16LE bytes, for writing and expecting file contents literally.
 inline std::string u16(const std::string& ascii) {
@@ -54,17 +56,14 @@ class AccountsTest : public RootTest {
   void TearDown() override {
     work_.reset();
     EXPECT_TRUE(accountSet().empty()) << "an account interface was not deleted";
-    // The storage set outlives the test's root: a storage left open would answer for the next
-    // test's account of the same name.
+    // A storage left open would answer for the next test's account of the same name.
     for (const std::string& dir : {kData, std::string("Application Data/Rivulet/Accounts/")}) {
-      DIR* d = ::opendir(root_.host(dir).c_str());
-      for (dirent* e = d ? ::readdir(d) : nullptr; e; e = ::readdir(d)) {
-        std::wstring storage = L"\\" + std::wstring(dir.begin(), dir.end()) +
-                               std::wstring(e->d_name, e->d_name + std::strlen(e->d_name)) + L"\\Storage";
-        std::replace(storage.begin(), storage.end(), L'/', L'\\');
-        EXPECT_FALSE(StorageSet::instance().isOpen(storage)) << "a storage was left open: " << e->d_name;
+      std::error_code none;
+      for (const auto& entry : std::filesystem::directory_iterator(root_.host(dir), none)) {
+        std::string storage = "\\" + dir + entry.path().filename().string() + "\\Storage";
+        std::replace(storage.begin(), storage.end(), '/', '\\');
+        EXPECT_FALSE(StorageSet::instance().isOpen(std::wstring(storage.begin(), storage.end()))) << storage;
       }
-      if (d) ::closedir(d);
     }
     RootTest::TearDown();
   }
@@ -81,33 +80,36 @@ class AccountsTest : public RootTest {
     ASSERT_NE(work_, nullptr) << std::hex << GetOxMiddleError();
   }
   std::string data(const std::string& rel) const { return root_.host(kData + rel); }
-  std::vector<std::wstring> nameList() {
-    std::vector<std::wstring> names;
+  Lines nameList() {
+    Lines names;
     EXPECT_TRUE(OxAccountInfoInterface::GetAccountNameList(&names, L""));
     return names;
   }
 
   // The keys of `mask` read into `into`, which must succeed.
-  OxAccountInfoInterface::Attributes readKeys(OxAccountInfoInterface& account, uint64_t mask,
-                                              OxAccountInfoInterface::Attributes into = {}) {
+  Attributes readKeys(OxAccountInfoInterface& account, uint64_t mask, Attributes into = {}) {
     into.mask = mask;
     EXPECT_TRUE(account.GetAccountInfoAttributes(&into)) << std::hex << GetOxMiddleError();
     return into;
   }
-  // The keys of `keys.mask` written, which must succeed.
-  void writeKeys(OxAccountInfoInterface& account, OxAccountInfoInterface::Attributes keys) {
+  // The keys of `keys.mask` written, which must succeed; by name through an interface of its own.
+  void writeKeys(OxAccountInfoInterface& account, Attributes keys) {
     ASSERT_TRUE(account.SetAccountInfoAttributes(keys)) << std::hex << GetOxMiddleError();
   }
+  void writeKeys(const std::wstring& name, Attributes keys, const std::wstring& regkey = L"") {
+    std::unique_ptr<OxAccountInfoInterface> account(OxAccountInfoInterface::OpenAccountInfo(name, regkey));
+    ASSERT_NE(account, nullptr) << std::hex << GetOxMiddleError();
+    writeKeys(*account, keys);
+  }
   // The lines of a settings file, the BOM line and the key line first.
-  std::vector<std::wstring> settingsLines(const std::string& hostPath) {
-    return profileLines(readHostFile(hostPath));
-  }
-  static bool hasLine(const std::vector<std::wstring>& lines, const std::wstring& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  }
-  // Rewrites one key of a settings file behind the library's back.
-  void editKey(const std::wstring& deviceFile, const std::wstring& key, const std::wstring& value) {
-    ASSERT_TRUE(OxProfileManipulator(deviceFile).WritePrivateProfileString(key, value));
+  Lines settingsLines(const std::string& hostPath) { return profileLines(readHostFile(hostPath)); }
+  static bool hasLine(const Lines& lines, const std::wstring& line) { return std::ranges::find(lines, line) != lines.end(); }
+  // The registry values that locate the feed program's accounts and system directory.
+  void setFeedPaths() {
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"DataPath",
+                                 std::wstring(L"\\Application Data\\Rivulet\\Accounts\\")));
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"SystemInfoPath",
+                                 std::wstring(L"\\Application Data\\Rivulet\\System\\")));
   }
 
   std::unique_ptr<OxAccountInfoInterface> work_;

@@ -7,66 +7,49 @@
 #include "accounts/plugin_scan.h"
 #include "tests/accounts/accounts_fixture.h"
 
-namespace oxm {
+namespace oxm::test {
 namespace {
 
-using test::readHostFile;
-using test::writeHostFile;
 using Dlls = std::map<std::wstring, std::wstring>;
 
-class PluginTest : public test::AccountsTest {
+class PluginTest : public AccountsTest {
  protected:
   void SetUp() override {
     AccountsTest::SetUp();
     ASSERT_EQ(::mkdir(root_.host("Plugins").c_str(), 0777), 0);
-    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, test::kMailKey, L"PluginPath", std::wstring(L"\\Plugins")));
-  }
-  void install(const std::string& built, const std::string& as) {
-    writeHostFile(root_.host("Plugins/" + as), readHostFile(std::string(OXM_TEST_PLUGINS) + "/" + built));
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kMailKey, L"PluginPath", std::wstring(L"\\Plugins")));
   }
 };
 
 TEST_F(PluginTest, ListsOnlyLibrariesThatAnswerWithTheMarker) {
   OxPluginInfoInterface plugins;
   Dlls dlls;
-  EXPECT_TRUE(plugins.GetPluginDlls(&dlls, L""));  // an empty directory
-  EXPECT_TRUE(dlls.empty());
-
-  // Another program's marker, no GetPluginInfo, the marker but no text, not a *.dll name.
+  EXPECT_TRUE(plugins.GetPluginDlls(&dlls, L"") && dlls.empty());  // an empty directory
+  // Another program's marker, no GetPluginInfo, the marker but no text, not a *.dll name, no library, a directory.
   for (const auto& [built, as] : {std::pair{"goodplug", "good.dll"}, {"otherplug", "other.dll"},
                                   {"noexport", "noexport.dll"}, {"notextplug", "notext.dll"}, {"goodplug", "good.txt"}}) {
-    install(std::string(built) + ".dll", as);
+    writeHostFile(root_.host("Plugins/") + as, readHostFile(std::string(OXM_TEST_PLUGINS) + "/" + built + ".dll"));
   }
   writeHostFile(root_.host("Plugins/fake.dll"), "MZ\x90 not a shared object");
-  writeHostFile(root_.host("Plugins/empty.dll"), "");
   ASSERT_EQ(::mkdir(root_.host("Plugins/folder.dll").c_str(), 0777), 0);
-
   dlls = {{L"\\Elsewhere\\kept.dll", L"kept"}};
   ASSERT_TRUE(plugins.GetPluginDlls(&dlls, L""));
   EXPECT_EQ(dlls, (Dlls{{L"\\Elsewhere\\kept.dll", L"kept"}, {L"\\Plugins\\good.dll", L"Good plug-in"}}));
-
-  // Asked again with the result: the path is already there.
-  EXPECT_FALSE(plugins.GetPluginDlls(&dlls, L""));
+  EXPECT_FALSE(plugins.GetPluginDlls(&dlls, L""));  // asked again with the result: the path is already there
   EXPECT_EQ(dlls.size(), 2u);
 }
 
 TEST_F(PluginTest, PluginPathComesFromTheGivenKey) {
   OxPluginInfoInterface plugins;
   Dlls dlls;
-  const wchar_t* key = L"Software\\Tamarin\\Rivulet";
-  EXPECT_OXM_FAIL(plugins.GetPluginDlls(&dlls, key), OXMDL_ERR_REG_OPEN);
-  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, key, L"Other", std::wstring(L"x")));
-  EXPECT_OXM_FAIL(plugins.GetPluginDlls(&dlls, key), OXMDL_ERR_REG_VALUE);
-  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, key, L"PluginPath", std::wstring(L"\\Missing")));
-  EXPECT_TRUE(plugins.GetPluginDlls(&dlls, key));  // no directory, no plug-in
-  EXPECT_TRUE(dlls.empty());
-
-  // The default plug-in directory the program starts with.
+  EXPECT_OXM_FAIL(plugins.GetPluginDlls(&dlls, kFeedKey), OXMDL_ERR_REG_OPEN);
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"PluginPath", std::wstring(L"\\Missing")));
+  EXPECT_TRUE(plugins.GetPluginDlls(&dlls, kFeedKey) && dlls.empty());  // no directory, no plug-in
   EXPECT_EQ(OxPluginInfo().storeDefaultPluginPath(), OXMDL_ERR_NONE);
   std::wstring path;
-  ASSERT_TRUE(GetRegistryValue(HKEY_CURRENT_USER, test::kMailKey, L"PluginPath", &path));
+  ASSERT_TRUE(GetRegistryValue(HKEY_CURRENT_USER, kMailKey, L"PluginPath", &path));
   EXPECT_EQ(path, L"\\Program Files\\OxenMail\\Plugin");
 }
 
 }  // namespace
-}  // namespace oxm
+}  // namespace oxm::test

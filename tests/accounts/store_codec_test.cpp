@@ -1,5 +1,4 @@
-// The store's codec members with the library's own codec: writing a composed Email, rebuilding
-// header records from the message files, stripping attachments.
+// The store's codec members with the library's own codec: compose, header rebuild, stripping.
 #include <filesystem>
 #include <tuple>
 
@@ -8,28 +7,28 @@
 #include "platform/clock.h"
 #include "tests/store/store_fixture.h"
 
-namespace oxm {
+namespace oxm::test {
 namespace {
 
-using test::FolderPtr;
-using test::MessagePtr;
 using U16 = std::u16string;
 
-class StoreCodecTest : public test::StoreTest {
+class StoreCodecTest : public StoreTest {
  protected:
   void SetUp() override {
     StoreTest::SetUp();
     registerMessageCodec(&storeCodec());
     setFixedClock(SYSTEMTIME{2026, 1, 5, 2, 3, 4, 5, 0}, -540);
     std::filesystem::create_directories(root_.host("files"));
-    test::writeHostFile(root_.host("files/a.jpg"), std::string("\xFF\xD8\xFF\xE0", 4));
-    test::writeHostFile(root_.host("files/b.jpg"), std::string("\xFF\xD8\xFF\xE1", 4));
+    put("files/a.jpg", std::string("\xFF\xD8\xFF\xE0", 4));
+    put("files/b.jpg", std::string("\xFF\xD8\xFF\xE1", 4));
   }
   void TearDown() override {
     StoreTest::TearDown();
     registerMessageCodec(&storeCodec());  // as the library registers it
   }
-  static Email composed(const std::wstring& subject, int pictures, bool pictureMail = false) {
+  // A new message in the folder from a composed Email with a.jpg, b.jpg as its first pictures.
+  unsigned long store(OxFolderInterface* folder, const std::wstring& subject, int pictures,
+                      bool pictureMail = false, bool written = true) {
     Email m;
     m.from = L"taro@example.jp";
     m.fromName = L"太郎";
@@ -38,29 +37,14 @@ class StoreCodecTest : public test::StoreTest {
     m.body = L"本文\r\n";
     m.pictureMail = pictureMail;
     for (int i = 0; i < pictures; ++i) {
-      m.enclosures.emplace_back().name = i ? L"b.jpg" : L"a.jpg";
+      m.enclosures.emplace_back().name = written ? (i ? L"b.jpg" : L"a.jpg") : L"gone.jpg";
       m.enclosures.back().folder = L"files";
     }
-    return m;
-  }
-  unsigned long store(OxFolderInterface* folder, Email mail) {
     unsigned long id = 0;
     EXPECT_TRUE(folder->CreateMessage(&id));
-    MessagePtr m(storage_->OpenMessage(id));
-    EXPECT_TRUE(m && m->Write(&mail)) << std::hex << GetOxMiddleError();
+    MessagePtr message(storage_->OpenMessage(id));
+    EXPECT_EQ(message && message->Write(&m), written) << std::hex << GetOxMiddleError();
     return id;
-  }
-  std::string text(unsigned long id) {
-    MessagePtr m(storage_->OpenMessage(id));
-    std::string t;
-    EXPECT_TRUE(m && m->Read(&t));
-    return t;
-  }
-  std::vector<FolderMsgHeader> headers(OxFolderInterface* folder) {
-    std::vector<FolderMsgHeader> records(ids(folder).size());
-    EXPECT_TRUE(folder->LoadMessageHeader(records.data(), static_cast<unsigned long>(records.size())))
-        << std::hex << GetOxMiddleError();
-    return records;
   }
 };
 
@@ -68,61 +52,47 @@ TEST(StoreCodecRegistration, TheLibraryRegistersItsCodecWhenItLoads) { EXPECT_EQ
 
 TEST_F(StoreCodecTest, WriteEmailStoresTheEncodedMessageAndItsRecords) {
   FolderPtr outbox = tray(1);
-  const unsigned long id = store(outbox.get(), composed(L"見積もり", 1));
+  const unsigned long id = store(outbox.get(), L"見積もり", 1);
   EXPECT_NE(text(id).find("Date: Fri, 02 Jan 2026 12:04:05 +0900\r\n"), std::string::npos) << text(id);
-  MessagePtr m(storage_->OpenMessage(id));
   OxMessageInterface::Attributes a;
   a.mask = 0x1FFF;
-  ASSERT_TRUE(m->GetAttributes(&a));
-  EXPECT_EQ(std::tie(a.flags[0], a.flags[1], a.numericAttribute, a.text), std::make_tuple(0, 1, 3u, std::string()));
-  EXPECT_EQ(a.time.wHour, 3) << "12:04:05 local is 03:04:05 UTC";
-  EXPECT_EQ(a.date.wHour, 3);
-  EXPECT_EQ(a.toAddress + L"|" + a.fromAddress + L"|" + a.fromName + L"|" + a.subject,
-            L"hanako@example.jp|taro@example.jp|太郎|見積もり");
-  // A file that is gone fails the write and stores nothing.
-  Email broken = composed(L"x", 1);
-  broken.enclosures.front().name = L"gone.jpg";
-  unsigned long second = 0;
-  ASSERT_TRUE(outbox->CreateMessage(&second));
-  m.reset(storage_->OpenMessage(second));
-  EXPECT_FALSE(m->Write(&broken));
-  EXPECT_EQ(m->GetErrorInfo(), OXMDL_ERR_MIME_FILE_MISSING);
-  EXPECT_EQ(text(second), "");
+  ASSERT_TRUE(MessagePtr(storage_->OpenMessage(id))->GetAttributes(&a));
+  // 12:04:05 local is 03:04:05 UTC.
+  EXPECT_EQ(std::tie(a.flags[0], a.flags[1], a.numericAttribute, a.text, a.time.wHour, a.date.wHour),
+            std::make_tuple(0, 1, 3u, std::string(), 3, 3));
+  const unsigned long broken = store(outbox.get(), L"x", 1, false, false);
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_MIME_FILE_MISSING);
+  EXPECT_EQ(text(broken), "");
 }
 
 // oxmail's recover rebuilds lost lists end to end; here the fields a rebuilt header record takes.
 TEST_F(StoreCodecTest, HeaderCachesAreRebuiltFromTheMessages) {
   FolderPtr inbox = tray(0);
-  const unsigned long composedId = store(inbox.get(), composed(L"一通目", 0));
+  const unsigned long composed = store(inbox.get(), L"一通目", 0);
   const unsigned long received = addMessage(inbox.get(),
                                             "From: \"Jiro\" <jiro@example.jp>\r\nTo: me@example.jp\r\n"
                                             "Subject: =?utf-8?B?5LqM6YCa55uu?=\r\n"
                                             "Date: Sat, 03 Jan 2026 10:20:30 +0000\r\n\r\nhi\r\n");
   ASSERT_LT(trays_[0], 0x10u);  // the inbox's files are TREE\0N\00.*
-  std::filesystem::remove(root_.host("S/TREE/0" + std::to_string(trays_[0]) + "/00.fdb"));
+  remove("S/TREE/0" + std::to_string(trays_[0]) + "/00.fdb");
   ASSERT_TRUE(storage_->RestoreFolderMessageHeader(trays_[0])) << std::hex << GetOxMiddleError();
-  std::vector<FolderMsgHeader> records = headers(inbox.get());
-  ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].messageId, composedId);
-  EXPECT_EQ(U16(records[0].toAddress), u"hanako@example.jp");
-  EXPECT_EQ(records[1].messageId, received);
-  EXPECT_EQ(U16(records[1].subject), u"二通目") << "decoded from UTF-8";
-  EXPECT_EQ(U16(records[1].fromAddress), u"jiro@example.jp");
-  EXPECT_EQ(U16(records[1].fromName), u"\"Jiro\"");
-  EXPECT_EQ(records[1].date.wHour, 19) << "10:20:30 UTC is 19:20:30 on the device";
+  std::vector<FolderMsgHeader> r(2);
+  ASSERT_TRUE(inbox->LoadMessageHeader(r.data(), 2)) << std::hex << GetOxMiddleError();
+  EXPECT_EQ(std::make_tuple(r[0].messageId, U16(r[0].toAddress), r[1].messageId),
+            std::make_tuple(composed, U16(u"hanako@example.jp"), received));
+  // The subject decoded from UTF-8; 10:20:30 UTC is 19:20:30 on the device.
+  EXPECT_EQ(std::make_tuple(U16(r[1].subject), U16(r[1].fromAddress), U16(r[1].fromName), r[1].date.wHour),
+            std::make_tuple(U16(u"二通目"), U16(u"jiro@example.jp"), U16(u"\"Jiro\""), WORD{19}));
 }
 
 TEST_F(StoreCodecTest, AttachmentsAreStripped) {
   FolderPtr inbox = tray(0);
-  const unsigned long two = store(inbox.get(), composed(L"two", 2)),
-                      picture = store(inbox.get(), composed(L"picture", 2, true)),
-                      single = store(inbox.get(), composed(L"single picture", 1, true)),
-                      none = store(inbox.get(), composed(L"none", 0));
+  const unsigned long two = store(inbox.get(), L"two", 2), picture = store(inbox.get(), L"picture", 2, true),
+                      single = store(inbox.get(), L"single picture", 1, true), none = store(inbox.get(), L"none", 0);
   const std::string singleBefore = text(single);
   std::vector<unsigned long> all{two, picture, single, none}, failed;
   ASSERT_TRUE(inbox->RemoveAttachments(all, &failed)) << std::hex << GetOxMiddleError();
   EXPECT_TRUE(failed.empty());
-
   EmlCompose codec;
   Email back;
   std::string t = text(two);
@@ -136,13 +106,12 @@ TEST_F(StoreCodecTest, AttachmentsAreStripped) {
   EXPECT_EQ(back.enclosures.front().displayName, L"a.jpg");
   EXPECT_EQ(text(single), singleBefore) << "a picture mail with one picture is skipped";
   for (unsigned long id : {two, picture}) {
-    MessagePtr m(storage_->OpenMessage(id));
     OxMessageInterface::Attributes a;
     a.mask = OxMessageInterface::ATTR_ATTACHMENT;
-    ASSERT_TRUE(m->GetAttributes(&a));
+    ASSERT_TRUE(MessagePtr(storage_->OpenMessage(id))->GetAttributes(&a));
     EXPECT_EQ(a.flags[1], 0) << id;
   }
 }
 
 }  // namespace
-}  // namespace oxm
+}  // namespace oxm::test

@@ -4,24 +4,25 @@
 #include <tuple>
 
 #include "accounts/account_creator.h"
+#include "accounts/common_setting.h"
 #include "accounts/device_setup.h"
 #include "platform/device.h"
+#include "platform/fault.h"
+#include "platform/registry.h"
 #include "tests/accounts/accounts_fixture.h"
 
-namespace oxm {
+namespace oxm::test {
 namespace {
 
-using test::hostFileExists;
-using test::readHostFile;
-using test::u16;
-using test::writeHostFile;
-using Attributes = OxAccountInfoInterface::Attributes;
 using Info = OxSystemInfoInterface;
+using Common = OxCommonSettingInterface::Attributes;
 
-const wchar_t* const kFeedKey = L"Software\\Tamarin\\Rivulet";
+constexpr uint64_t kAllCommon = 0x7F;
+
 const std::string kFeedAccount = "Application Data/Rivulet/Accounts/Server/";
+const std::wstring kInboxGuid = L"{B93E6627-7CD4-415E-8DFE-5CA41C43573C}";
 
-class SystemInfoTest : public test::AccountsTest {
+class SystemInfoTest : public AccountsTest {
  protected:
   void SetUp() override {
     AccountsTest::SetUp();
@@ -29,28 +30,27 @@ class SystemInfoTest : public test::AccountsTest {
     info_.reset(Info::GetSystemInfo());
     ASSERT_NE(info_, nullptr);
   }
-  // The registry values that locate the feed program's accounts and system directory.
-  void setFeedPaths() {
-    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"DataPath",
-                                 std::wstring(L"\\Application Data\\Rivulet\\Accounts\\")));
-    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"SystemInfoPath",
-                                 std::wstring(L"\\Application Data\\Rivulet\\System\\")));
-  }
   std::string wFile() { return root_.host("Application Data/OxenMail/System/SystemInfo.ini"); }
   std::wstring wAccount(const std::wstring& regkey = L"") {
     std::wstring name;
     EXPECT_TRUE(Info::GetWAccount(name, regkey)) << std::hex << GetOxMiddleError();
     return name;
   }
-  // A text value under HKEY_LOCAL_MACHINE, or "<none>".
-  static std::wstring hklm(const std::wstring& key, const wchar_t* name) {
-    std::wstring value = L"<none>";
-    GetRegistryValue(HKEY_LOCAL_MACHINE, key.c_str(), name, &value);
-    return value;
+  // The values of an inbox entry under HKEY_LOCAL_MACHINE joined by '|', "-" for each one missing.
+  static std::wstring inboxEntry(const std::wstring& name) {
+    const std::wstring key = L"System\\Inbox\\ExternalAccounts\\" + name;
+    std::wstring out;
+    for (const wchar_t* value : {L"DisplayName", L"Address", L"Handler", L"AccountName"}) {
+      std::wstring text = L"-";
+      GetRegistryValue(HKEY_LOCAL_MACHINE, key.c_str(), value, &text);
+      out += text + L"|";
+    }
+    DWORD mode = 0;
+    return out + (GetRegistryDword(HKEY_LOCAL_MACHINE, key.c_str(), L"SendMode", &mode) ? std::to_wstring(mode) : L"-");
   }
   // Every line present; every key absent.
-  void expectLines(const std::vector<std::wstring>& lines, std::initializer_list<const wchar_t*> present,
-                   std::initializer_list<const wchar_t*> absentKeys = {}) {
+  static void expectLines(const Lines& lines, std::initializer_list<const wchar_t*> present,
+                          std::initializer_list<const wchar_t*> absentKeys = {}) {
     for (const wchar_t* line : present) EXPECT_TRUE(hasLine(lines, line)) << line;
     for (const wchar_t* key : absentKeys) {
       for (const std::wstring& l : lines) EXPECT_NE(l.rfind(std::wstring(key) + L"=", 0), 0u) << l;
@@ -60,44 +60,40 @@ class SystemInfoTest : public test::AccountsTest {
   static MakeAccountWithTrays failingStep(unsigned code) {
     return [code](const std::wstring&, const std::wstring&) { return SetOxMiddleError(code), false; };
   }
-  // An account `dir` shown as `name`, recorded as the W account.
-  void makeWAccount(const std::wstring& dir, const std::wstring& name) {
-    auto account = create(dir);
-    ASSERT_NE(account, nullptr);
-    writeKeys(*account, {.mask = OxAccountInfoInterface::Mask::strAccountName, .strAccountName = name});
-    ASSERT_EQ(writeWAccountFile(L"", name), OXMDL_ERR_NONE);
+  std::string commonFile() { return root_.host("Application Data/OxenMail/System/CommonSetting.ini"); }
+  // Every common setting in bit order, the switches as 0 and 1.
+  static std::vector<uint32_t> fields(const Common& a) {
+    return {a.bPeriodicRetrievingEnabledModule, a.uiPeriodicRetrievingMin, a.uiTodayDispLinesRivulet,
+            a.bDispTodayRefresh1Line,           a.bDispTodayRefresh3Line,  a.uiDispTodayRefresh1LineSec,
+            a.uiDispTodayRefresh3LineSec};
+  }
+  Common readCommon(OxCommonSettingInterface& settings, uint64_t mask = kAllCommon) {
+    Common r{.mask = mask};
+    EXPECT_TRUE(settings.GetCommonSettingAttributes(&r)) << std::hex << GetOxMiddleError();
+    EXPECT_EQ(r.mask, 0u);
+    return r;
   }
   std::unique_ptr<Info> info_;
 };
 
-TEST_F(SystemInfoTest, DefaultMailerAndPhoneNumber) {
+TEST_F(SystemInfoTest, DefaultMailerPhoneNumberAndTheOneLineWAccountFile) {
   EXPECT_EQ(Info::IsDefMail(), 0);  // missing
   for (auto [stored, state] : {std::pair{0, 0}, {1, 1}, {5, 2}}) {
     ASSERT_TRUE(info_->ChangeDefMail(stored));
     EXPECT_EQ(Info::IsDefMail(), state) << stored;
   }
   EXPECT_OXM_FAIL(info_->GetPhonenum(nullptr), OXMDL_ERR_STG_INVALID_ARG);
-  wchar_t number[130];
-  std::fill(std::begin(number), std::end(number), L'x');
+  wchar_t number[130] = L"x";
   EXPECT_FALSE(info_->GetPhonenum(number));  // no value: the text empty
   EXPECT_EQ(number[0], L'\0');
-  for (const wchar_t* stored : {L"", L"09012345678"}) {
-    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, L"Software\\TAMARIN\\TmPhoneLib", L"MyPhonenum",
-                                 std::wstring(stored)));
-    number[0] = L'x';
-    EXPECT_EQ(info_->GetPhonenum(number), *stored != L'\0');
-    EXPECT_EQ(std::wstring(number), stored);
-  }
-}
-
-TEST_F(SystemInfoTest, WAccountFileIsOneLineOfText) {
-  // The system directory's own SystemInfo.ini (the same file here) is a settings file that must exist.
-  EXPECT_OXM_FAIL(Info::SetSystemInfo(L"Mine"), OXMDL_ERR_INI_SIZE);
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, L"Software\\TAMARIN\\TmPhoneLib", L"MyPhonenum",
+                               std::wstring(L"09012345678")));
+  EXPECT_TRUE(info_->GetPhonenum(number));
+  EXPECT_EQ(std::wstring(number), L"09012345678");
   ASSERT_TRUE(OxProfileManipulator(L"\\Application Data\\OxenMail\\System\\SystemInfo.ini").CreateNewProfile());
   EXPECT_TRUE(Info::SetSystemInfo(L"Mine"));
   EXPECT_EQ(settingsLines(wFile()).back(), L"strAccountName=Mine");
   std::remove(wFile().c_str());
-
   std::wstring name = L"kept";
   EXPECT_OXM_FAIL(Info::GetWAccount(name, L""), OXMDL_ERR_FILE_OPEN);
   EXPECT_EQ(name, L"kept");
@@ -111,14 +107,12 @@ TEST_F(SystemInfoTest, WAccountFileIsOneLineOfText) {
 }
 
 TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
-  ASSERT_NO_FATAL_FAILURE(makeWAccount(L"09000000000", L"Old"));
-  Attributes attrs{.strSenderName = L"not written",  // bit 0 is not in the set-up's mask
-                   .strSenderAddress = L"me@example.jp",
-                   .strPopServerName = L"pop.example.jp",
-                   .uiPopServerPort = 110,
-                   .uiPartialRetrievingLines = 5,
-                   .bPopBeforeSmtpEnabled = true,
-                   .bSmtpAuthEnabled = true};
+  ASSERT_NE(create(L"09000000000"), nullptr);
+  ASSERT_EQ(writeWAccountFile(L"", L"09000000000"), OXMDL_ERR_NONE);
+  // Bit 0 is not in the set-up's mask; 5 lines, SMTP authentication are forced.
+  Attributes attrs{.strSenderName = L"not written", .strSenderAddress = L"me@example.jp",
+                   .strPopServerName = L"pop.example.jp", .uiPopServerPort = 110, .uiPartialRetrievingLines = 5,
+                   .bPopBeforeSmtpEnabled = true, .bSmtpAuthEnabled = true};
   ASSERT_TRUE(info_->SetWAccount(L"09011112222", attrs, L"")) << std::hex << GetOxMiddleError();
   EXPECT_EQ(std::tie(attrs.mask, attrs.bWaccount, attrs.uiPartialRetrievingLines),
             std::make_tuple(uint64_t{0}, true, 600u));  // the record holds what was written
@@ -134,45 +128,26 @@ TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
               {L"strSenderName", L"bPartialRetrievingEnabled", L"strSmtpUserName", L"bSendMessageInAMinuteEnabled",
                L"strAccountName"});
   EXPECT_EQ(wAccount(), L"09011112222");
-  const std::wstring key0 = L"System\\Inbox\\ExternalAccounts\\09011112222";
-  const std::wstring key1 = key0 + L"________-109011112222";
-  EXPECT_EQ(hklm(key0, L"DisplayName"), L"K-PRISMメールで送信 (09011112222)");
-  EXPECT_EQ(hklm(key1, L"DisplayName"), L"手書きメールを送信 (09011112222)");
-  for (const std::wstring& key : {key0, key1}) {
-    EXPECT_EQ(hklm(key, L"Address") + L"|" + hklm(key, L"Handler") + L"|" + hklm(key, L"AccountName"),
-              L"me@example.jp|{B93E6627-7CD4-415E-8DFE-5CA41C43573C}|09011112222");
-  }
-  DWORD mode = 0;
-  EXPECT_TRUE(GetRegistryDword(HKEY_LOCAL_MACHINE, key1.c_str(), L"SendMode", &mode));
-  EXPECT_EQ(mode, 1u);
-  EXPECT_FALSE(GetRegistryDword(HKEY_LOCAL_MACHINE, key0.c_str(), L"SendMode", &mode));
+  EXPECT_EQ(inboxEntry(L"09011112222"), L"K-PRISMメールで送信 (09011112222)|me@example.jp|" + kInboxGuid + L"|09011112222|-");
+  EXPECT_EQ(inboxEntry(L"09011112222________-109011112222"),
+            L"手書きメールを送信 (09011112222)|me@example.jp|" + kInboxGuid + L"|09011112222|1");
 }
 
 TEST_F(SystemInfoTest, WAccountWithAnExistingNumberKeepsItsDisplayName) {
-  ASSERT_NO_FATAL_FAILURE(makeWAccount(L"09011112222", L"Phone"));
+  ASSERT_NE(create(L"09011112222"), nullptr);
+  writeKeys(L"09011112222", {.mask = OxAccountInfoInterface::Mask::strAccountName, .strAccountName = L"Phone"});
+  ASSERT_EQ(writeWAccountFile(L"", L"Phone"), OXMDL_ERR_NONE);
   Attributes attrs{.strSenderAddress = L"me@example.jp"};
   ASSERT_TRUE(info_->SetWAccount(L"09011112222", attrs, L""));
   EXPECT_EQ(readHostFile(data("09011112222/Storage/TREE/Status.txt")), "0001\t1");  // not made again
-  auto lines = settingsLines(data("09011112222/AccountInfo.ini"));
+  const Lines lines = settingsLines(data("09011112222/AccountInfo.ini"));
   EXPECT_FALSE(hasLine(lines, L"strPopServerName=Not Available"));  // not retired: it is the same
   expectLines(lines, {L"bWaccount=1", L"bSmtpSvrAuthEnabled=0"});    // the caller's POP-before-SMTP
   EXPECT_EQ(wAccount(), L"Phone");
-  EXPECT_EQ(hklm(L"System\\Inbox\\ExternalAccounts\\Phone", L"AccountName"), L"Phone");
-
+  EXPECT_EQ(inboxEntry(L"Phone"), L"K-PRISMメールで送信 (Phone)|me@example.jp|" + kInboxGuid + L"|Phone|-");
   // A store step that fails ends the set-up before the W-account file changes.
   EXPECT_OXM_FAIL(setUpWAccount(L"09033334444", attrs, L"", failingStep(OXMDL_ERR_STG_DISK_FULL)),
                   OXMDL_ERR_STG_DISK_FULL);
-  EXPECT_EQ(wAccount(), L"Phone");
-
-  // Under a key of its own: made in that key's DataPath, named in that key's W-account file.
-  const wchar_t* other = L"Software\\Tamarin\\Other";
-  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, other, L"DataPath", std::wstring(L"\\Other\\Data\\")));
-  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, other, L"SystemInfoPath", std::wstring(L"\\Other\\")));
-  Attributes mine;
-  ASSERT_TRUE(info_->SetWAccount(L"08055556666", mine, other)) << std::hex << GetOxMiddleError();
-  EXPECT_TRUE(hostFileExists(root_.host("Other/Data/08055556666/Storage/TREE/04/00.fld")));
-  EXPECT_FALSE(hostFileExists(data("08055556666")));
-  EXPECT_EQ(wAccount(other), L"08055556666");
   EXPECT_EQ(wAccount(), L"Phone");
 }
 
@@ -186,15 +161,14 @@ TEST_F(SystemInfoTest, FeedAccountSetUpAndItsRepeat) {
               {L"strPopServerName=http://pop.example.jp/feeds", L"strSmtpServerName=http://feeds.example.jp/rss",
                L"strSenderAddress=feed@rivulet.invalid", L"strPopUserName=rivulet", L"strPopPasswd=rivulet",
                L"uiPopServerPort=110", L"uiSmtpServerPort=25", L"bAPOPEnabled=0", L"bPopBeforeSmtpEnabled=1",
-               L"ulPopBeforeSmtpLatencySec=0", L"bWaccount=0", L"bSmtpSvrAuthEnabled=1", L"bSmtpAuthEnabled=0",
-               L"uiPartialRetrievingLines=600", L"guidNetworkSetting=c1d06580-b364-45ec-8421-5acf34129c58"},
+               L"ulPopBeforeSmtpLatencySec=0", L"bSmtpSvrAuthEnabled=1", L"uiPartialRetrievingLines=600",
+               L"guidNetworkSetting=c1d06580-b364-45ec-8421-5acf34129c58"},
               {L"strSenderName"});
   EXPECT_EQ(wAccount(kFeedKey), L"Server");
-  auto common = settingsLines(root_.host("Application Data/Rivulet/System/CommonSetting.ini"));
-  EXPECT_EQ(std::vector<std::wstring>(common.begin() + 2, common.end()),
-            (std::vector<std::wstring>{L"uiTodayDispLinesRivulet=3", L"bDispTodayRefresh1Line=1",
-                                       L"bDispTodayRefresh3Line=1", L"uiDispTodayRefresh1LineSec=4",
-                                       L"uiDispTodayRefresh3LineSec=12"}));
+  const Lines common = settingsLines(root_.host("Application Data/Rivulet/System/CommonSetting.ini"));
+  EXPECT_EQ(Lines(common.begin() + 2, common.end()),
+            (Lines{L"uiTodayDispLinesRivulet=3", L"bDispTodayRefresh1Line=1", L"bDispTodayRefresh3Line=1",
+                   L"uiDispTodayRefresh1LineSec=4", L"uiDispTodayRefresh3LineSec=12"}));
   EXPECT_EQ(readHostFile(root_.host("Temp/PushService.ini")),
             "[PushServiceSetting1]\r\nPhoneNumber=00000000000\r\nMessage=RivuletPush\r\n"
             "App=\"\\Windows\\Tidewake.exe\"\r\n");
@@ -215,26 +189,18 @@ TEST_F(SystemInfoTest, FeedAccountSetUpAndItsRepeat) {
   EXPECT_EQ(readHostFile(account + "Classification/Rule.cls"), rules);
   expectLines(settingsLines(account + "AccountInfo.ini"), {L"strSmtpServerName=http://feeds.example.jp/other",
                                                            L"strPopServerName=http://rivulet.invalid/signup"});
-  Attributes attrs{.strPopUserName = L"not kept"};
-  ASSERT_TRUE(info_->SetFAccount(attrs));
-  EXPECT_EQ(std::tie(attrs.mask, attrs.strPopUserName), std::make_tuple(uint64_t{0}, L"rivulet"));
 }
 
 TEST_F(SystemInfoTest, FeedSetUpStopsAtAFailingStep) {
   ASSERT_NO_FATAL_FAILURE(setFeedPaths());
   // The receive tray recorded in the account is no folder: no News and Adv, no rules.
   ASSERT_TRUE(OxAccountCreator().CreateFeedFolders(L"Server", kFeedKey));
-  {
-    std::unique_ptr<OxAccountInfoInterface> feed(OxAccountInfoInterface::OpenAccountInfo(L"Server", kFeedKey));
-    ASSERT_NE(feed, nullptr);
-    writeKeys(*feed, {.mask = OxAccountInfoInterface::Mask::ulJusinTrayID, .ulJusinTrayID = 40});
-  }
+  writeKeys(L"Server", {.mask = OxAccountInfoInterface::Mask::ulJusinTrayID, .ulJusinTrayID = 40}, kFeedKey);
   std::wstring smtp = L"http://feeds.example.jp/rss";
   EXPECT_OXM_FAIL(info_->SetFAccount(smtp), OXMDL_ERR_STG_NOFILE_FLD);
   const std::string account = root_.host(kFeedAccount);
   EXPECT_EQ(readHostFile(account + "Classification/Rule.cls"), "");
   EXPECT_EQ(readHostFile(account + "Storage/TREE/Status.txt"), "0005\t5");
-
   // A failing store step ends the set-up before the account is written.
   ASSERT_TRUE(OxAccountInfoInterface::Delete(L"Server", kFeedKey));
   std::remove(root_.host("Temp/PushService.ini").c_str());
@@ -245,5 +211,62 @@ TEST_F(SystemInfoTest, FeedSetUpStopsAtAFailingStep) {
   EXPECT_FALSE(hostFileExists(root_.host("Temp/PushService.ini")));
 }
 
+TEST_F(SystemInfoTest, CommonSettingMissingFileIsMadeAndEveryValueRoundTrips) {
+  OxCommonSettingInterface settings(L"");
+  EXPECT_EQ(settingsLines(commonFile()).size(), 2u);  // BOM and key line only
+  EXPECT_EQ(fields(readCommon(settings)), (std::vector<uint32_t>{0, 15, 3, 1, 1, 4, 12}));
+  Common one{.mask = 2, .uiTodayDispLinesRivulet = 99};
+  ASSERT_TRUE(settings.GetCommonSettingAttributes(&one));
+  EXPECT_EQ(std::tie(one.uiPeriodicRetrievingMin, one.uiTodayDispLinesRivulet, one.mask),
+            std::make_tuple(15u, 99u, uint64_t{0}));
+  EXPECT_OXM_FAIL(settings.GetCommonSettingAttributes(&one), OXMDL_ERR_COM_GET_NOMASK);
+  EXPECT_OXM_FAIL(settings.SetCommonSettingAttributes(one), OXMDL_ERR_COM_SET_NOMASK);
+  // Zero is a value; one line per key, appended in bit order.
+  Common w{.mask = kAllCommon, .bPeriodicRetrievingEnabledModule = true, .uiPeriodicRetrievingMin = 0,
+           .uiTodayDispLinesRivulet = 1, .bDispTodayRefresh1Line = false, .uiDispTodayRefresh3LineSec = 4000000000u};
+  ASSERT_TRUE(settings.SetCommonSettingAttributes(w));
+  EXPECT_EQ(w.mask, 0u);
+  const Lines lines = settingsLines(commonFile());
+  EXPECT_EQ(Lines(lines.begin() + 2, lines.end()),
+            (Lines{L"bPeriodicRetrievingEnabledModule=1", L"uiPeriodicRetrievingMin=0", L"uiTodayDispLinesRivulet=1",
+                   L"bDispTodayRefresh1Line=0", L"bDispTodayRefresh3Line=0", L"uiDispTodayRefresh1LineSec=0",
+                   L"uiDispTodayRefresh3LineSec=4000000000"}));
+  EXPECT_EQ(fields(readCommon(settings)), (std::vector<uint32_t>{1, 0, 1, 0, 0, 0, 4000000000u}));
+  // A number beyond 32 bits reads as the most a field holds.
+  OxProfileManipulator edit(L"\\Application Data\\OxenMail\\System\\CommonSetting.ini");
+  ASSERT_TRUE(edit.WritePrivateProfileString(L"uiPeriodicRetrievingMin", L"99999999999"));
+  EXPECT_EQ(readCommon(settings, 2).uiPeriodicRetrievingMin, 0xFFFFFFFFu);
+}
+
+TEST_F(SystemInfoTest, CommonSettingFailuresComeAfterEveryFieldWasTriedOrAtTheStart) {
+  OxCommonSettingInterface settings(L"");
+  Common w{.mask = kAllCommon, .uiPeriodicRetrievingMin = 30, .uiDispTodayRefresh3LineSec = 60};
+  fault::failNth(fault::Op::Write, 1, ERROR_ACCESS_DENIED);  // the first rewrite fails; the six others still happen
+  EXPECT_OXM_FAIL(settings.SetCommonSettingAttributes(w), OXMDL_ERR_COM_SET);
+  EXPECT_EQ(w.mask, 0u);
+  EXPECT_EQ(readCommon(settings).uiDispTodayRefresh3LineSec, 60u);
+  fault::setFreeSpace(1000);
+  w.mask = 2;
+  EXPECT_OXM_FAIL(settings.SetCommonSettingAttributes(w), OXMDL_ERR_INI_DISK_FULL);
+  fault::setFreeSpace(std::nullopt);
+  const long before = fault::calls(fault::Op::Open);  // reads: each failed field keeps its value, the others are read
+  readCommon(settings, 1);
+  fault::failNth(fault::Op::Open, 1, ERROR_ACCESS_DENIED, static_cast<int>(fault::calls(fault::Op::Open) - before));
+  Common r{.mask = 3, .bPeriodicRetrievingEnabledModule = true};
+  EXPECT_FALSE(settings.GetCommonSettingAttributes(&r));
+  EXPECT_EQ(std::tie(r.bPeriodicRetrievingEnabledModule, r.uiPeriodicRetrievingMin), std::make_tuple(true, 30u));
+  // No SystemInfoPath: every member fails without a code of its own; no such directory: no file.
+  ASSERT_EQ(RegDeleteTree(HKEY_CURRENT_USER, kMailKey), ERROR_SUCCESS);
+  OxCommonSettingInterface noPath(L"");
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_COM_NO_PATH);
+  SetOxMiddleError(OXMDL_ERR_NONE);
+  EXPECT_OXM_FAIL(noPath.GetCommonSettingAttributes(&r), OXMDL_ERR_NONE);
+  EXPECT_OXM_FAIL(noPath.SetCommonSettingAttributes(r), OXMDL_ERR_NONE);
+  ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kMailKey, L"SystemInfoPath", std::wstring(L"\\No\\Such\\Directory\\")));
+  OxCommonSettingInterface noDirectory(L"");
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_COM_CREATE);
+  EXPECT_FALSE(hostFileExists(root_.host("No")));
+}
+
 }  // namespace
-}  // namespace oxm
+}  // namespace oxm::test
