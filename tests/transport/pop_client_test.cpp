@@ -178,26 +178,61 @@ TEST_F(PopTest, NoConversationWithoutServerOrSelection) {
   EXPECT_EQ(GetOxMiddleError(), POP_CONNECT_ERR);
 }
 
-// An abort from another thread ends the wait for a reply; it reports as a time-out.
-TEST_F(PopTest, AbortFromAnotherThread) {
-  setStepScale(0.01);  // 6 s of steps: the other thread comes well before the time-out
-  ScriptServer server(popLogin() + Script{expect("UIDL\r\n"), stall()});
-  PopClient client;
-  PopRecorder recorder(client);
-  ASSERT_TRUE(client.registerNotifyPop(&recorder));
-  MailAccount a = account(server.port());
-  client.setAccount(&a, nullptr);
-  std::thread other([&] {
-    while (server.connections() == 0) std::this_thread::yield();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    client.abort();
-  });
-  client.newConnection();
-  other.join();
+// A mailbox of 100,000 messages, all known: the substring rule stays linear, nothing is fetched.
+TEST_F(PopTest, HundredThousandKnownUids) {
+  constexpr int kCount = 100000;
+  std::string uidls, lists;
+  MailAccount a;
+  for (int i = 1; i <= kCount; ++i) {
+    char uid[32];
+    std::snprintf(uid, sizeof uid, "%08X6b14ce99", i);
+    uidls += std::to_string(i) + " " + uid + "\r\n";
+    lists += std::to_string(i) + " 200\r\n";
+    a.uidList.emplace_back(uid, uid + 16);
+  }
+  ScriptServer server(popLogin() + uidl(uidls) + ask("LIST", "+OK\r\n" + lists + ".\r\n") + quit());
+  MailAccount base = account(server.port());
+  base.uidList = std::move(a.uidList);
+  PopRun run = converse(base);
   ASSERT_TRUE(server.waitDone());
   EXPECT_EQ(server.failures(), "");
-  client.quit();  // the connection is closed: nothing more is reported
-  EXPECT_EQ(recorder.events, "E:POP_TIMEOUT_ERR");
+  EXPECT_EQ(run.events, "K7:0,0 K4:0");
+  ASSERT_EQ(run.latest.size(), static_cast<size_t>(kCount));
+  EXPECT_EQ(run.latest.back(), "000186A06b14ce99");
+}
+
+// A cancel during the login and an abort during a read, from another thread; a used cancel does not
+// stop the next conversation. The abort reports as a time-out.
+TEST_F(PopTest, CancelAndAbortFromAnotherThread) {
+  setStepScale(0.01);  // 6 s of steps: the other thread comes well before the time-out
+  for (bool abort : {false, true}) {
+    SCOPED_TRACE(abort ? "abort during a read" : "cancel before the greeting");
+    ScriptServer server(abort ? popLogin() + Script{expect("UIDL\r\n"), stall()} : Script{expect("QUIT\r\n")});
+    PopClient client;
+    PopRecorder recorder(client);
+    ASSERT_TRUE(client.registerNotifyPop(&recorder));
+    MailAccount a = account(server.port());
+    client.setAccount(&a, nullptr);
+    std::thread other([&] {
+      while (server.connections() == 0) std::this_thread::yield();
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      abort ? client.abort() : client.cancel();
+    });
+    client.newConnection();
+    other.join();
+    ASSERT_TRUE(server.waitDone());
+    EXPECT_EQ(server.failures(), "");
+    client.quit();  // the connection is closed: nothing more is reported
+    const std::string events = abort ? "E:POP_TIMEOUT_ERR" : "E:POP_CANCEL_ERR";
+    EXPECT_EQ(recorder.events, events);
+    if (abort) continue;
+    ScriptServer again(popLogin() + uidl("") + stat(0, 0) + quit("+OK\r\n"));
+    a = account(again.port());
+    client.setAccount(&a, nullptr);
+    client.newConnection();
+    ASSERT_TRUE(again.waitDone());
+    EXPECT_EQ(recorder.events, events + " K7:0,0 K5:0");
+  }
 }
 
 TEST_F(PopTest, DataConnectionLostWhileWaiting) {

@@ -1,5 +1,5 @@
 // The POP3 client against a real Dovecot on 127.0.0.1: logins, new-message detection across
-// conversations, exact message bytes, and implicit TLS with the certificate check.
+// conversations, exact message bytes, and implicit TLS with good and bad certificates.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -101,6 +101,11 @@ TEST_F(PopDovecotTest, ImplicitTlsWithTheCertificateCheck) {
   EXPECT_EQ(converse(tlsAccount(*server)).events, "E:POP_CONNECT_ERR");
   ASSERT_TRUE(SetRegistryDword(HKEY_CURRENT_USER, L"Software\\Tamarin\\OxMail", L"l", 1));
   EXPECT_EQ(converse(tlsAccount(*server)).events, "K7:1,45 n K0 K4:1");
+  for (const char* cert : {"wronghost", "expired"}) {
+    OXM_START_DOVECOT(bad, cert);
+    net::setExtraTrustFile(certDir() + "/trust-all.pem");  // trusted: the host name or the dates fail
+    EXPECT_EQ(converse(tlsAccount(*bad)).events, "E:POP_CONNECT_ERR") << cert;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The retriever against a real Dovecot: new, known and deleted messages over several runs,
-// deleting from the server, clearing the server, and a retrieval on a worker thread.
+// partial retrieval and its completion, deleting from the server, clearing the server, and a
+// retrieval on a worker thread.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -60,6 +61,33 @@ TEST_F(RetrieverDovecotRunsTest, DeleteFromServerAndClearingTheServer) {
   }));
   EXPECT_EQ(onServer().size(), 1u);
   EXPECT_EQ(accountFile("UID.list"), "");
+  EXPECT_EQ(accountFile("LastUID.ini"), last);
+}
+
+// Two lines of each message, then the whole messages in place by a selected retrieval.
+TEST_F(RetrieverDovecotRunsTest, PartialMessagesCompletedBySelectedRetrieval) {
+  pointAt(dovecot_->port(), [](auto& a) {
+    a.bPartialRetrievingEnabled = true;
+    a.uiPartialRetrievingLines = 2;
+    a.mask |= uint64_t{3} << 9;
+  });
+  add(1, 2, 10);
+  EXPECT_TRUE(run());
+  EXPECT_EQ(recorder.events, "C1 C2 K7:2," + size({1, 2}) + " n K1 n K1 K4:2");
+  const std::vector<Stored> partial = stored();
+  ASSERT_EQ(partial.size(), 2u);
+  for (const Stored& s : partial) {
+    EXPECT_EQ(s.partial, 1);
+    EXPECT_TRUE(s.text.find("line 2 of message") != std::string::npos && s.text.find("line 3 of message") == std::string::npos);
+  }
+  const std::string last = accountFile("LastUID.ini");
+  EXPECT_TRUE(run([&](OxRetriever& r, OxRASController& ras) {
+    return r.RetrieveSelectedMessages({partial[0].id, partial[1].id}, account_.get(), &ras, "");
+  }));
+  const std::vector<Stored> whole = stored();
+  ASSERT_EQ(whole.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) EXPECT_TRUE(whole[i].id == partial[i].id && whole[i].partial == 0) << i;
+  EXPECT_EQ(storedOnce("completed"), wanted(1, 2));
   EXPECT_EQ(accountFile("LastUID.ini"), last);
 }
 

@@ -123,6 +123,10 @@ TEST_F(SmtpClientTest, ErrorPathsEndWithTheirCode) {
       {"5xx on MAIL FROM", 0,
        parseScript(kGreet + kHelo + "E: MAIL FROM: <me@example.jp>\nS: 553 no such sender\n" + kQuitAfterError),
        SMTP_ADDRESS_ERR},
+      {"5xx on the second RCPT of three", 0,
+       parseScript(kGreet + kHelo + kMailFrom + "E: RCPT TO: <a@example.jp>\nS: 250 OK\n"
+                                                "E: RCPT TO: <b@example.jp>\nS: 550 unknown user\n" + kQuitAfterError),
+       SMTP_ADDRESS_ERR, {"a@example.jp", "b@example.jp", "c@example.jp"}},
       {"a recipient with CR LF is never sent", 0, parseScript(kGreet + kHelo + kMailFrom + kQuitAfterError),
        SMTP_ADDRESS_ERR, {"x@example.jp>\r\nRSET\r\nRCPT TO: <y@example.jp"}},
       {"DATA refused", 0, parseScript(kGreet + kHelo + kMailRcpt + "E: DATA\nS: 554 no\n" + kQuitAfterError),
