@@ -34,8 +34,7 @@ class EximServer {
 
  private:
   EximServer() = default;
-  // Runs the server and waits (at most 10 s) until every port takes connections.
-  bool run(const std::string& script, const std::string& log);
+  std::string start();  // "" or why the server is not there
   std::string dir_;
   int pid_ = -1;   // the script, leader of the server's process group
   int feed_ = -1;  // the write end of the script's standard input

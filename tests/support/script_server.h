@@ -77,7 +77,6 @@ class ScriptServer {
   void run();
   void runScript(Conn& conn, const Script& script);
   bool readLine(Conn& conn, std::string* line, std::string* buffered);
-  bool handshake(Conn& conn);
   void fail(const std::string& what);
   void record(const std::string& line);
 
