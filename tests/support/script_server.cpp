@@ -19,13 +19,6 @@
 
 namespace oxm::test {
 
-Step send(std::string bytes, size_t piece, int gapMs) { return Step{Step::Send, std::move(bytes), gapMs, piece}; }
-Step expect(std::string line) { return Step{Step::Expect, std::move(line)}; }
-Step pause(int ms) { return Step{Step::Pause, "", ms}; }
-Step stall() { return Step{Step::Stall, ""}; }
-Step close() { return Step{Step::Close, ""}; }
-Step expectClose() { return Step{Step::ExpectClose, ""}; }
-
 Script parseScript(const std::string& text) {
   Script script;
   std::istringstream in(text);
@@ -211,7 +204,8 @@ void ScriptServer::runScript(Conn& conn, const Script& script) {
         for (size_t from = 0; from < step.text.size(); from += piece) {
           const size_t n = std::min(piece, step.text.size() - from);
           if (!conn.write(step.text.data() + from, n)) return fail(at + "the client closed before the send");
-          if (step.ms > 0 && from + n < step.text.size()) std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
+          if (step.ms > 0 && from + n < step.text.size())
+            std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
         }
         break;
       }

@@ -42,7 +42,8 @@ int loopbackSocket(unsigned* port, bool bind) {
   addr.sin_port = htons(static_cast<uint16_t>(*port));
   socklen_t len = sizeof addr;
   auto* sa = reinterpret_cast<sockaddr*>(&addr);
-  if (fd >= 0 && (bind ? ::bind(fd, sa, len) == 0 && ::getsockname(fd, sa, &len) == 0 : ::connect(fd, sa, len) == 0)) {
+  if (fd >= 0 && (bind ? ::bind(fd, sa, len) == 0 && ::getsockname(fd, sa, &len) == 0
+                      : ::connect(fd, sa, len) == 0)) {
     *port = ntohs(addr.sin_port);
     return fd;
   }
@@ -192,8 +193,8 @@ void Dovecot::addMessages(const std::string& user, const std::vector<std::string
   const struct passwd* mail = ::getpwnam("mail");
   const uid_t uid = mail ? mail->pw_uid : 8;
   const gid_t gid = mail ? mail->pw_gid : 8;
-  const std::string maildir = dir_ + "/home/" + user + "/Maildir";
-  for (const std::string& d : {dir_ + "/home/" + user, maildir, maildir + "/cur", maildir + "/new", maildir + "/tmp"}) {
+  const std::string home = dir_ + "/home/" + user, maildir = home + "/Maildir";
+  for (const std::string& d : {home, maildir, maildir + "/cur", maildir + "/new", maildir + "/tmp"}) {
     ::mkdir(d.c_str(), 0700);
     if (::chown(d.c_str(), uid, gid) != 0) return;
   }
