@@ -17,13 +17,9 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(decode date encode pop_reply smtp_reply)
 
 cxx=$(command -v clang++ || true)
-if [ -z "$cxx" ]; then
-  echo "skipped: clang++ not found"
-  exit 77
-fi
-if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' |
+if [ -z "$cxx" ] || ! echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' |
      "$cxx" -x c++ -fsanitize=fuzzer - -o "$work/probe" 2>/dev/null; then
-  echo "skipped: clang++ cannot link libFuzzer (libclang-rt-dev missing)"
+  echo "skipped: no clang++ that links libFuzzer (Debian packages clang, libclang-rt-dev)"
   exit 77
 fi
 

@@ -1,8 +1,6 @@
-// A real Exim for the SMTP tests, run by scripts/exim.sh as this process's child (it ends with
-// the process, however that ends) in a temporary folder on free 127.0.0.1 ports: plain (no AUTH,
-// no STARTTLS), submit (STARTTLS, AUTH before and after it), strict (AUTH only after STARTTLS)
-// and smtps (TLS from the first byte). Users alice/secret1 and bob/secret2. One server serves a
-// whole test program; tests skip when it cannot start.
+// A real Exim for the SMTP tests, run by scripts/exim.sh (which describes its ports and users) as
+// this process's child, ending with the process however that ends, in a temporary folder on free
+// 127.0.0.1 ports. One server serves a whole test program; tests skip when it cannot start.
 #pragma once
 
 #include <string>

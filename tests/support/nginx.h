@@ -1,12 +1,6 @@
-// A real nginx for the feed tests, made by scripts/nginx.sh in a temporary folder on a free
-// 127.0.0.1 port, serving a document root the test fills; it dies with the thread that started
-// it. Locations (PATH a file of the root; a missing file gives 404):
-//   /PATH, /chunked/PATH (no Content-Length), /close/PATH (ends at close), /slow-body/PATH (100
-//   bytes a second); /status/304, /status/404, /status/500, /redirect (301); /drop (no answer)
-// and with the echo module (libnginx-mod-http-echo), see echo():
-//   /slow-headers?s=N (200 after N s), /stall?s=N (a first part, N s of silence, a second),
-//   /drop-body (dropped mid-body), /echo-body (the POST body back),
-//   /echo-request ("METHOD URI|Cache-Control|Pragma|User-Agent\n" of the request)
+// A real nginx for the feed tests, made by scripts/nginx.sh (which lists its locations) in a
+// temporary folder on a free 127.0.0.1 port, serving a document root the test fills; it dies with
+// the thread that started it.
 #pragma once
 
 #include <memory>
