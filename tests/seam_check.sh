@@ -1,9 +1,7 @@
 #!/bin/sh
 # The seam: nothing outside platform/ talks to the host. Scans the C and C++ sources of the
 # library folders above platform/ and of tools/ for direct host calls, host headers and host
-# types, and fails listing every hit as file:line.
-#
-# usage: seam_check.sh SOURCE_ROOT
+# types, and fails listing every hit as file:line. usage: seam_check.sh SOURCE_ROOT
 #
 # A listed name counts only as a free call: `f.read(`, `p->open(` and `Cls::close(` are
 # someone's members, `bool read(` a declaration; `::open(` and `std::fopen(` are host calls.
@@ -122,23 +120,15 @@ sub host_call {
   return 1;
 }
 
+my @dirs = grep { -d } map { "$root/$_" } @folders;
+die "seam_check: none of @folders under $root\n" unless @dirs;
 my @files;
-my $scanned = 0;
-for my $folder (@folders) {
-  my $dir = "$root/$folder";
-  next unless -d $dir;
-  $scanned++;
-  find({ no_chdir => 1, wanted => sub { push @files, $_ if -f $_ && /$source_re/ } }, $dir);
-}
-
-die "seam_check: none of @folders under $root\n" unless $scanned;
+find({ no_chdir => 1, wanted => sub { push @files, $_ if -f $_ && /$source_re/ } }, @dirs);
 
 my %hits;
 for my $file (sort @files) {
   open(my $fh, '<', $file) or die "seam_check: cannot read $file: $!\n";
-  local $/;
-  my $raw = <$fh>;
-  close $fh;
+  my $raw = do { local $/; <$fh> };
   my @lines = split /\n/, $raw, -1;
   my $text = strip($raw);
   (my $rel = $file) =~ s{^\Q$root\E/}{};
@@ -170,14 +160,9 @@ for my $file (sort @files) {
   }
 }
 
-my @lines;
-for my $rel (sort keys %hits) {
-  push @lines, map { $_->[1] } sort { $a->[0] <=> $b->[0] } @{ $hits{$rel} };
-}
-if (@lines) {
-  print "$_\n" for @lines;
-  print STDERR "seam_check: " . scalar(@lines) . " direct host call(s) outside platform/; "
-    . "go through the platform layer instead\n";
-  exit 1;
-}
-exit 0;
+my @lines = map { my $h = $hits{$_}; map { $_->[1] } sort { $a->[0] <=> $b->[0] } @$h } sort keys %hits;
+exit 0 unless @lines;
+print "$_\n" for @lines;
+print STDERR "seam_check: " . scalar(@lines) . " direct host call(s) outside platform/; "
+  . "go through the platform layer instead\n";
+exit 1;

@@ -2,28 +2,26 @@
 // encoded (its parts copied from the input, or dropped), quoted as a reply and a forward, and
 // prepared for sending; every encoded text must decode again. The input also serves as a mailto
 // URL. The device code page is 65001 for inputs of odd length, 932 for the others.
-#include <cstddef>
-#include <cstdint>
 #include <string>
 
 #include "codec/emlcompose.h"
 #include "codec/quote_email.h"
 #include "platform/codepage.h"
-#include "platform/memory.h"
+#include "tests/fuzz/fuzz.h"
+
+using oxm::fuzz::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool once = (oxm::setFixedAvailPhys(uint64_t{1} << 30), true);  // no /proc read per run
-  (void)once;
-  const std::string raw(reinterpret_cast<const char*>(data), size);
+  oxm::fuzz::fixedMemory();
+  const std::string raw(oxm::fuzz::text(data, size));
   oxm::setActiveCodePage(size % 2 ? 65001u : 932u);
   EmlCompose codec;
   Email mail;
   if (codec.Decode(&mail, &raw)) {
     std::string copy;
     Email withParts = mail;
-    if (!codec.EncodeWithoutEnclosure(&withParts, &copy, &raw)) __builtin_trap();
     Email again;
-    if (!codec.Decode(&again, &copy)) __builtin_trap();
+    require(codec.EncodeWithoutEnclosure(&withParts, &copy, &raw) && codec.Decode(&again, &copy));
     codec.DeleteEnclosureFromRawData(&raw, &copy);
     // Without files to read, a message without parts always encodes.
     mail.enclosures.clear();
@@ -33,8 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       QuoteEmail().Convertmaildata(kind, L"me@example.jp", &draft);
       std::string out;
       RawEmail_S envelope;
-      if (!codec.Encode(&draft, &out, &envelope)) __builtin_trap();
-      if (!codec.Decode(&again, &out)) __builtin_trap();
+      require(codec.Encode(&draft, &out, &envelope) && codec.Decode(&again, &out));
       RawEmail_S sending;
       codec.EmlToRawEmailS(&out, &sending);
     }

@@ -1,31 +1,23 @@
 // Fuzz target of the POP3 reply reading: the UIDL list and its line check, the STAT/LIST
 // numbers, the end of a multi-line reply seen in pieces, and the message text with its
 // dot-stuffing undone. Besides crashes it checks what the client relies on.
-#include <cstdint>
-#include <cstdlib>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "tests/fuzz/fuzz.h"
 #include "transport/dotstuff.h"
 #include "transport/pop_reply.h"
-#include "tests/fuzz/reply_fuzz.h"
-#include "transport/reply_end.h"
 
-using oxm::fuzz::endInPieces;
 using oxm::fuzz::require;
-using End = oxm::transport::DotEnd;
 
+// The first byte sets the piece size the end test is fed.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  size_t piece = data[0] % 16 + 1;
-  std::string_view reply(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const std::string_view reply = oxm::fuzz::text(data + 1, size - 1);
   namespace pop = oxm::pop;
 
-  // Where a multi-line reply ends: the same whole or in pieces, and the part up to it is a
-  // complete reply ("-" error line or CR LF "." CR LF).
-  size_t whole = endInPieces<End>(reply, reply.size() + 1);
-  require(whole == endInPieces<End>(reply, piece));
+  // The part up to the end of a multi-line reply is a complete one ("-" error line or CR LF "." CR LF).
+  const size_t whole = oxm::fuzz::replyEnd<oxm::transport::DotEnd>(reply, data[0] % 16 + 1);
   if (whole != oxm::transport::ReplyEnd::npos) {
     std::string_view complete = reply.substr(0, whole);
     require(pop::endsMultiLine(complete) || (complete.starts_with("-") && complete.ends_with("\r\n")));

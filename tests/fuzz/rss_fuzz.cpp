@@ -1,13 +1,13 @@
 // libFuzzer target of the RSS parser over the SAX path: any bytes parse to one of the library's
 // codes, the tree reads back, and destroying the document gives back every block.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 #include <cwchar>
 
 #include "feeds/rssparser/src/mfd_alloc.h"
 #include "feeds/rssparser/src/mfd_rssdocument.h"
 #include "feeds/rssparser/src/mfd_rssparser.h"
+#include "tests/fuzz/fuzz.h"
+
+using oxm::fuzz::require;
 
 namespace {
 
@@ -38,17 +38,16 @@ size_t walk(const oxm::mfd_rssdocument* doc) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static oxm::mfd_rssparser* parser = [] {
     oxm::mfd_rssparser* p = nullptr;
-    if (oxm::mfd_rssparser_create(&p) != 0) std::abort();
+    require(oxm::mfd_rssparser_create(&p) == 0);
     return p;
   }();
   const size_t before = oxm::mfd_alloc_live_blocks();
   oxm::mfd_rssdocument* doc = nullptr;
-  if (oxm::mfd_rssdocument_create(&doc) != 0) std::abort();
+  require(oxm::mfd_rssdocument_create(&doc) == 0);
   const int rc = oxm::mfd_rssdocument_parse_memory(parser, doc, reinterpret_cast<const char*>(data), size);
-  if (rc != 0 && rc != 2 && rc != 3 && rc != 4) std::abort();
-  if (rc != 0 && !doc->errors) std::abort();  // a failed parse always says why
+  require(rc == 0 || ((rc == 2 || rc == 3 || rc == 4) && doc->errors));  // a failed parse always says why
   walk(doc);
   oxm::mfd_rssdocument_destroy(&doc);
-  if (oxm::mfd_alloc_live_blocks() != before) std::abort();
+  require(oxm::mfd_alloc_live_blocks() == before);
   return 0;
 }

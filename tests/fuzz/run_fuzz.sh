@@ -17,15 +17,9 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(decode date encode pop_reply smtp_reply)
 
 cxx=$(command -v clang++ || true)
-if [ -z "$cxx" ]; then
-  echo "skipped: clang++ not found"
-  exit 77
-fi
-mkdir -p "$work"
-probe="$work/probe.cpp"
-echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' > "$probe"
-if ! "$cxx" -fsanitize=fuzzer "$probe" -o "$work/probe" 2>/dev/null; then
-  echo "skipped: clang++ cannot link libFuzzer (libclang-rt-dev missing)"
+if [ -z "$cxx" ] || ! echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' |
+     "$cxx" -x c++ -fsanitize=fuzzer - -o "$work/probe" 2>/dev/null; then
+  echo "skipped: no clang++ that links libFuzzer (Debian packages clang, libclang-rt-dev)"
   exit 77
 fi
 
@@ -62,14 +56,10 @@ objects_of() {
 }
 
 seeds="$work/seeds"
-mkdir -p "$seeds/decode" "$seeds/date" "$seeds/encode" "$seeds/rss" "$seeds/pop_reply" "$seeds/smtp_reply"
-if [ -d "$testdata/mail" ]; then
-  find "$testdata/mail" -type f ! -name '*.md' -size -200k -exec cp -t "$seeds/decode" {} + 2>/dev/null || true
-  cp "$seeds/decode"/* "$seeds/encode"/ 2>/dev/null || true
-fi
-if [ -d "$testdata/feeds" ]; then
-  find "$testdata/feeds" -type f ! -name '*.md' -size -200k -exec cp -t "$seeds/rss" {} + 2>/dev/null || true
-fi
+mkdir -p "$seeds"/{decode,date,encode,rss,pop_reply,smtp_reply}
+for dir in mail:decode mail:encode feeds:rss; do
+  find "$testdata/${dir%:*}" -type f ! -name '*.md' -size -200k -exec cp -t "$seeds/${dir#*:}" {} + 2>/dev/null || true
+done
 printf '<rss version="2.0"><channel><title>t</title><item><title>i</title></item></channel></rss>' > "$seeds/rss/min"
 printf 'mailto:a%%40example.jp?subject=s&body=b%%20c' > "$seeds/encode/mailto"
 printf 'Tue, 4 Dec 2007 10:00:00 +0900' > "$seeds/date/rfc"

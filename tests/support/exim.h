@@ -1,8 +1,6 @@
-// A real Exim for the SMTP tests, run by scripts/exim.sh as this process's child (it ends with
-// the process, however that ends) in a temporary folder on free 127.0.0.1 ports: plain (no AUTH,
-// no STARTTLS), submit (STARTTLS, AUTH before and after it), strict (AUTH only after STARTTLS)
-// and smtps (TLS from the first byte). Users alice/secret1 and bob/secret2. One server serves a
-// whole test program; tests skip when it cannot start.
+// A real Exim for the SMTP tests, run by scripts/exim.sh (which describes its ports and users) as
+// this process's child, ending with the process however that ends, in a temporary folder on free
+// 127.0.0.1 ports. One server serves a whole test program; tests skip when it cannot start.
 #pragma once
 
 #include <string>
@@ -34,8 +32,7 @@ class EximServer {
 
  private:
   EximServer() = default;
-  // Runs the server and waits (at most 10 s) until every port takes connections.
-  bool run(const std::string& script, const std::string& log);
+  std::string start();  // "" or why the server is not there
   std::string dir_;
   int pid_ = -1;   // the script, leader of the server's process group
   int feed_ = -1;  // the write end of the script's standard input

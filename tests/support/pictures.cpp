@@ -2,11 +2,9 @@
 
 #include <csetjmp>
 #include <cstdlib>
-#include <cstring>
 #include <stdexcept>
 
 #include <gif_lib.h>
-#include <jerror.h>
 #include <jpeglib.h>
 #include <png.h>
 #include <zlib.h>
@@ -54,17 +52,15 @@ std::string makeJpeg(const Pattern& pic) {
   return bytes;
 }
 
-int gifWrite(GifFileType* gif, const GifByteType* data, int n) {
-  static_cast<std::string*>(gif->UserData)->append(reinterpret_cast<const char*>(data), n);
-  return n;
-}
-
 // Interlaced: the rows go out in four passes (every 8th from 0, every 8th from 4, every 4th from
 // 2, every 2nd from 1).
 std::string makeGif(const Pattern& pic, bool interlaced) {
   std::string bytes;
   int error = 0;
-  GifFileType* gif = EGifOpen(&bytes, gifWrite, &error);
+  GifFileType* gif = EGifOpen(&bytes, [](GifFileType* g, const GifByteType* data, int n) {
+    static_cast<std::string*>(g->UserData)->append(reinterpret_cast<const char*>(data), n);
+    return n;
+  }, &error);
   const uint32_t rgb[2] = {pic.corner, pic.rest};
   GifColorType colours[2];
   for (int i = 0; i < 2; ++i) colours[i] = {GifByteType(rgb[i] >> 16), GifByteType(rgb[i] >> 8), GifByteType(rgb[i])};
@@ -86,8 +82,7 @@ std::string makeGif(const Pattern& pic, bool interlaced) {
 }
 
 std::string makePng(const Pattern& pic) {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
+  png_image image{};
   image.version = PNG_IMAGE_VERSION;
   image.width = pic.width;
   image.height = pic.height;

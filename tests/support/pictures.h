@@ -1,6 +1,6 @@
 // Pictures for tests, made and read with libjpeg, giflib and libpng directly, never with the
-// library's own imaging code: a width x height picture whose left half is one colour and whose
-// right half is another.
+// library's own imaging code: a width x height picture whose top left quarter is one colour and
+// whose rest is another.
 #pragma once
 
 #include <cstdint>

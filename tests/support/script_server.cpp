@@ -19,15 +19,6 @@
 
 namespace oxm::test {
 
-Step send(std::string bytes, size_t piece, int gapMs) {
-  return Step{Step::Send, std::move(bytes), gapMs, piece};
-}
-Step expect(std::string line) { return Step{Step::Expect, std::move(line)}; }
-Step pause(int ms) { return Step{Step::Pause, "", ms}; }
-Step stall() { return Step{Step::Stall, ""}; }
-Step close() { return Step{Step::Close, ""}; }
-Step expectClose() { return Step{Step::ExpectClose, ""}; }
-
 Script parseScript(const std::string& text) {
   Script script;
   std::istringstream in(text);
@@ -54,7 +45,7 @@ Script parseScript(const std::string& text) {
     } else if (line.starts_with("P:")) {
       script.push_back(pause(std::atoi(rest.c_str())));
     } else if (line == "STALL" || line == "CLOSE" || line == "EXPECT-CLOSE") {
-      script.push_back(Step{line == "STALL" ? Step::Stall : line == "CLOSE" ? Step::Close : Step::ExpectClose, ""});
+      script.push_back(line == "STALL" ? stall() : line == "CLOSE" ? close() : expectClose());
     } else {
       ADD_FAILURE() << "not a script line: " << line;
     }
@@ -77,16 +68,13 @@ struct ScriptServer::Conn {
     if (ssl) return SSL_write(ssl, data, static_cast<int>(n)) == static_cast<int>(n);
     return ::send(fd, data, n, MSG_NOSIGNAL) == static_cast<ssize_t>(n);
   }
-  long read(char* buf, size_t n) {
-    if (ssl) return SSL_read(ssl, buf, static_cast<int>(n));
-    return ::recv(fd, buf, n, 0);
-  }
+  long read(char* buf, size_t n) { return ssl ? SSL_read(ssl, buf, static_cast<int>(n)) : ::recv(fd, buf, n, 0); }
   bool pending() const { return ssl && SSL_pending(ssl) > 0; }
 };
 
 ScriptServer::ScriptServer(std::vector<Script> scripts, TlsFiles tls)
     : scripts_(std::move(scripts)), tls_(std::move(tls)) {
-  if (!tls_.cert.empty()) {
+  if (!tls_.cert.empty() || tls_.implicit) {
     SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
     if (!ctx || SSL_CTX_use_certificate_chain_file(ctx, tls_.cert.c_str()) != 1 ||
         SSL_CTX_use_PrivateKey_file(ctx, tls_.key.c_str(), SSL_FILETYPE_PEM) != 1)
@@ -96,8 +84,7 @@ ScriptServer::ScriptServer(std::vector<Script> scripts, TlsFiles tls)
   listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   struct sockaddr_in addr = {};
   addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;  // a free port
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);  // port 0: a free one
   socklen_t len = sizeof addr;
   if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
       ::listen(listen_, 8) != 0 || ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
@@ -122,7 +109,7 @@ void ScriptServer::stop() {
 }
 
 bool ScriptServer::waitDone(int ms) {
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (!done_.load()) {
     if (std::chrono::steady_clock::now() > until) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -166,33 +153,26 @@ void ScriptServer::run() {
     int one = 1;
     ::setsockopt(conn.fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     ++accepted_;
-    if (tls_.implicit && !handshake(conn)) continue;
+    if (tls_.implicit) {
+      conn.ssl = SSL_new(static_cast<SSL_CTX*>(ctx_));
+      SSL_set_fd(conn.ssl, conn.fd);
+      if (SSL_accept(conn.ssl) != 1) {
+        ERR_clear_error();
+        SSL_free(conn.ssl);
+        conn.ssl = nullptr;
+        fail("TLS handshake failed");
+        continue;
+      }
+    }
     runScript(conn, script);
   }
   done_ = true;
 }
 
-bool ScriptServer::handshake(Conn& conn) {
-  if (!ctx_ || conn.ssl) {
-    fail("a TLS step without a certificate, or TLS twice");
-    return false;
-  }
-  conn.ssl = SSL_new(static_cast<SSL_CTX*>(ctx_));
-  SSL_set_fd(conn.ssl, conn.fd);
-  if (SSL_accept(conn.ssl) != 1) {
-    ERR_clear_error();
-    SSL_free(conn.ssl);
-    conn.ssl = nullptr;
-    fail("TLS handshake failed");
-    return false;
-  }
-  return true;
-}
-
 // Reads through the next LF; false when the connection ended or the server stops.
 bool ScriptServer::readLine(Conn& conn, std::string* line, std::string* buffered) {
   for (;;) {
-    size_t lf = buffered->find('\n');
+    const size_t lf = buffered->find('\n');
     if (lf != std::string::npos) {
       *line = buffered->substr(0, lf + 1);
       buffered->erase(0, lf + 1);
@@ -203,7 +183,7 @@ bool ScriptServer::readLine(Conn& conn, std::string* line, std::string* buffered
       if (::poll(p, 2, -1) <= 0 || (p[1].revents & POLLIN)) return false;
     }
     char buf[4096];
-    long n = conn.read(buf, sizeof buf);
+    const long n = conn.read(buf, sizeof buf);
     if (n <= 0) {
       *line = *buffered;
       buffered->clear();
@@ -217,30 +197,24 @@ void ScriptServer::runScript(Conn& conn, const Script& script) {
   std::string buffered;
   for (size_t i = 0; i < script.size(); ++i) {
     const Step& step = script[i];
+    const std::string at = "step " + std::to_string(i) + ": ";
     switch (step.kind) {
       case Step::Send: {
-        size_t piece = step.piece ? step.piece : step.text.size();
-        for (size_t at = 0; at < step.text.size(); at += piece) {
-          size_t n = std::min(piece, step.text.size() - at);
-          if (!conn.write(step.text.data() + at, n)) {
-            fail("step " + std::to_string(i) + ": the client closed before the send");
-            return;
-          }
-          if (step.ms > 0 && at + n < step.text.size())
+        const size_t piece = step.piece ? step.piece : step.text.size();
+        for (size_t from = 0; from < step.text.size(); from += piece) {
+          const size_t n = std::min(piece, step.text.size() - from);
+          if (!conn.write(step.text.data() + from, n)) return fail(at + "the client closed before the send");
+          if (step.ms > 0 && from + n < step.text.size())
             std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
         }
         break;
       }
       case Step::Expect: {
         std::string line;
-        bool got = readLine(conn, &line, &buffered);
+        const bool got = readLine(conn, &line, &buffered);
         if (!line.empty()) record(line);
-        if (!got) {
-          fail("step " + std::to_string(i) + ": the connection ended before " + step.text);
-          return;
-        }
-        if (!step.text.empty() && line != step.text)
-          fail("step " + std::to_string(i) + ": expected " + step.text + ", got " + line);
+        if (!got) return fail(at + "the connection ended before " + step.text);
+        if (!step.text.empty() && line != step.text) fail(at + "expected " + step.text + ", got " + line);
         break;
       }
       case Step::Pause:

@@ -21,16 +21,18 @@ struct Step {
 };
 
 // Sends `bytes`, in pieces of `piece` bytes with `gapMs` between them when piece > 0.
-Step send(std::string bytes, size_t piece = 0, int gapMs = 0);
+inline Step send(std::string bytes, size_t piece = 0, int gapMs = 0) {
+  return {Step::Send, std::move(bytes), gapMs, piece};
+}
 // Reads one line from the client (through LF) and compares it with `line` ("" takes any line).
-Step expect(std::string line = "");
-Step pause(int ms);
+inline Step expect(std::string line = "") { return {Step::Expect, std::move(line)}; }
+inline Step pause(int ms) { return {Step::Pause, "", ms}; }
 // Sends nothing more and keeps the connection open until the client closes it or the server stops.
-Step stall();
+inline Step stall() { return {Step::Stall, ""}; }
 // Closes the connection at once (after a partial reply: a close mid-reply).
-Step close();
+inline Step close() { return {Step::Close, ""}; }
 // Waits until the client closes the connection (recording what it still sends).
-Step expectClose();
+inline Step expectClose() { return {Step::ExpectClose, ""}; }
 
 using Script = std::vector<Step>;
 
@@ -77,7 +79,6 @@ class ScriptServer {
   void run();
   void runScript(Conn& conn, const Script& script);
   bool readLine(Conn& conn, std::string* line, std::string* buffered);
-  bool handshake(Conn& conn);
   void fail(const std::string& what);
   void record(const std::string& line);
 

@@ -2,6 +2,7 @@
 // temporary folder on 127.0.0.1 and free high ports.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,19 +14,20 @@ namespace oxm::test {
 const std::string& certDir();
 // The certificate's DER bytes, read from its PEM file.
 std::string certDer(const std::string& name);
-
 // A free TCP port on 127.0.0.1 (bound and released at once).
 unsigned freePort();
-// Whether every one of the ports on 127.0.0.1 takes a connection now.
-bool portsAccept(const std::vector<unsigned>& ports);
-// A new folder $TMPDIR/PREFIX.XXXXXX (/tmp without TMPDIR); "" when none can be made.
-std::string makeTempDir(const char* prefix);
-// Runs args[0] (a path) with the arguments as a child that leads its own process group, its
-// output thrown away, killed when the thread that started it ends; the pid or -1.
-int startServerProcess(std::vector<std::string> args);
+
+// Runs args[0] (a path) as a child leading its own process group, its output appended to `log`.
+// With `input` >= 0 that descriptor is its standard input; without, it is killed when the thread
+// that started it ends. The pid or -1.
+int startServerProcess(std::vector<std::string> args, const std::string& log = "/dev/null", int input = -1);
 // Waits (at most 10 s) until every port takes connections; false when the time runs out or the
 // child ends first (*pid then becomes -1).
 bool waitServerUp(int* pid, const std::vector<unsigned>& ports);
+// Starts the process `spawn` makes for n distinct free ports, up to three times (a port taken
+// between the probe and the start fails the start); true once every port is up.
+bool startOnFreePorts(size_t n, const std::function<int(const std::vector<unsigned>&)>& spawn, int* pid,
+                      std::vector<unsigned>* ports);
 // Kills that process group and reaps the child; *pid becomes -1. Nothing when *pid <= 0.
 void stopServerProcess(int* pid);
 
@@ -41,8 +43,8 @@ class Dovecot {
   Dovecot(const Dovecot&) = delete;
   Dovecot& operator=(const Dovecot&) = delete;
 
-  unsigned port() const { return port_; }
-  unsigned tlsPort() const { return tlsPort_; }
+  unsigned port() const { return ports_[0]; }
+  unsigned tlsPort() const { return ports_[1]; }
   const std::string& dir() const { return dir_; }
   // Puts messages into the user's maildir as files (LF line ends, served with CR LF), in order:
   // message i of the mailbox is the i-th of all added so far. Safe while the server runs.
@@ -51,8 +53,7 @@ class Dovecot {
  private:
   Dovecot() = default;
   std::string dir_;
-  unsigned port_ = 0;
-  unsigned tlsPort_ = 0;
+  std::vector<unsigned> ports_{0, 0};
   int added_ = 0;
   int pid_ = -1;  // the server's process, leader of its process group
 };

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "platform/clock.h"
 #include "platform/codepage.h"
@@ -16,13 +16,14 @@
 
 namespace oxm::test {
 
-TempRoot::TempRoot() {
+std::string makeTempDir(const char* prefix) {
   const char* tmp = std::getenv("TMPDIR");
-  std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/oxmtest.XXXXXX";
-  char* made = mkdtemp(tmpl.data());
-  if (!made) std::abort();
-  path_ = made;
+  std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/" + prefix + ".XXXXXX";
+  if (!::mkdtemp(tmpl.data())) std::abort();
+  return tmpl;
 }
+
+TempRoot::TempRoot() : path_(makeTempDir("oxmtest")) {}
 
 TempRoot::~TempRoot() {
   std::error_code ec;
@@ -45,9 +46,7 @@ void RootTest::TearDown() {
 
 std::string readHostFile(const std::string& hostPath) {
   std::ifstream in(hostPath, std::ios::binary);
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void writeHostFile(const std::string& hostPath, const std::string& bytes) {

@@ -28,6 +28,8 @@ class RootTest : public ::testing::Test {
 };
 
 // Host file helpers for tests (tests may use the host directly).
+// A new folder $TMPDIR/PREFIX.XXXXXX (/tmp without TMPDIR); aborts when none can be made.
+std::string makeTempDir(const char* prefix);
 std::string readHostFile(const std::string& hostPath);
 void writeHostFile(const std::string& hostPath, const std::string& bytes);
 bool hostFileExists(const std::string& hostPath);
