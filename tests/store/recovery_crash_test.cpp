@@ -165,11 +165,11 @@ TEST_F(RecoveryCrashTest, KilledAtTheNthStepOfRecoveryThenRecoveredAgain) {
   expectMended("undisturbed");
   int kills = 0;
   eachCall(total, [&](size_t o, long n) {
-    const int status = waitFor(spawn([&] {
+    const int status = childStatus([&] {
       fault::reset();
       fault::killAtNth(kOps[o].first, static_cast<int>(n));
       return openAndRecover() == OXMDL_ERR_NONE ? 0 : 1;
-    }));
+    });
     const std::string what = std::string(kOps[o].second) + " call " + std::to_string(n);
     if (WIFEXITED(status)) {
       EXPECT_EQ(WEXITSTATUS(status), 0) << what << ": the recovery failed without a fault";

@@ -132,7 +132,7 @@ TEST_F(StoreCrashTest, ImportBatchKilledAtEveryNthStep) {
         sources.emplace_back(name.begin(), name.end());
       }
       // The child ends with _exit where it stands: nothing closed after the import.
-      const int status = waitFor(spawn([&]() -> int {
+      const int status = childStatus([&]() -> int {
         StoragePtr s(openStorageInterface(L"S"));
         FolderPtr to(s ? s->OpenFolder(trays_[0]) : nullptr);
         if (!to) _exit(3);
@@ -140,7 +140,7 @@ TEST_F(StoreCrashTest, ImportBatchKilledAtEveryNthStep) {
         fault::killAtNth(op, n);
         OxMessageImporter importer;
         _exit(importer.SetSource(sources) && importer.SetDestination(to.get()) && importer.Fire(nullptr) ? 0 : 1);
-      }));
+      });
       const std::string when = "op " + std::to_string(static_cast<int>(op)) + " call " + std::to_string(n);
       reopen();
       EXPECT_FALSE(has("S/Batch.lock")) << when << ": the repair left the batch's lock";

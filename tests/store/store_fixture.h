@@ -21,6 +21,7 @@
 #include "store/storage.h"
 #include "store/storage_interface.h"
 #include "store/storage_tree.h"
+#include "tests/support/children.h"
 #include "tests/support/testroot.h"
 
 namespace oxm::test {

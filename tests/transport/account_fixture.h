@@ -21,6 +21,7 @@
 #include "store/message_interface.h"
 #include "store/storage_interface.h"
 #include "tests/accounts/accounts_fixture.h"
+#include "tests/support/children.h"
 #include "tests/support/exim.h"
 #include "tests/support/servers.h"
 #include "tests/support/stored_messages.h"
@@ -34,11 +35,7 @@ namespace oxm::test {
 
 // Runs `body` in a child process: its exit status, -1 when the child was killed.
 inline int inChild(const std::function<int()>& body) {
-  std::fflush(nullptr);
-  const pid_t pid = ::fork();
-  if (pid == 0) _exit(body());
-  int status = 0;
-  ::waitpid(pid, &status, 0);
+  const int status = childStatus(body);
   if (WIFSIGNALED(status)) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
 }

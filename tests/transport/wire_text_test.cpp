@@ -17,22 +17,21 @@ TEST(DotStuffTest, StuffAndUnstuff) {
       {"", ""}, {"no dots\r\n", "no dots\r\n"}, {"a\r\n.\r\nb", "a\r\n..\r\nb"}, {"a\r\n..\r\n", "a\r\n...\r\n"},
       {"\r\n.\r\n.\r\n", "\r\n..\r\n..\r\n"}, {".first line is left\r\n", ".first line is left\r\n"},
       {"a\n.b\r.c\r\n", "a\n.b\r.c\r\n"}, {"ends with a dot.", "ends with a dot.."}, {"a\r\n.", "a\r\n..."}};
+  auto unstuffed = [](std::string s) {
+    dotUnstuff(s);
+    return s;
+  };
   for (const auto& [text, wire] : pairs) {
     std::string out = text;
     dotStuff(out);
     EXPECT_EQ(out, wire) << text;
-    dotUnstuff(out);
-    EXPECT_EQ(out, text) << wire;
+    EXPECT_EQ(unstuffed(out), text) << wire;
   }
   // Unstuffing alone: dots that stuffing did not make.
   const std::pair<std::string, std::string> wireOnly[] = {
       {"..first line is left\r\n", "..first line is left\r\n"}, {"a\n..b\r..c\r\n", "a\n..b\r..c\r\n"},
       {"a\r\n.b\r\n", "a\r\n.b\r\n"}, {"x\r\n..", "x\r\n."}, {"..", "."}};
-  for (const auto& [wire, text] : wireOnly) {
-    std::string out = wire;
-    dotUnstuff(out);
-    EXPECT_EQ(out, text) << wire;
-  }
+  for (const auto& [wire, text] : wireOnly) EXPECT_EQ(unstuffed(wire), text) << wire;
 }
 
 }  // namespace
