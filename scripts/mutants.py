@@ -756,20 +756,29 @@ def run(args):
     log("baseline: tests took %.0f s; time limit per mutant %d s" % (baseline_seconds, timeout))
 
     done = load_results(tree) if not args.fresh_baseline else {}
+    earlier = load_earlier(args.against)
+    order = list(enumerate(mutants, start=1))
+    if earlier:
+        # The mutants an earlier run killed go first: after a change to the tests, whether the
+        # score can have dropped is known as soon as those have run again.
+        order.sort(key=lambda item: earlier.get(item[1][0].describe(item[1][1]), {}).get(
+            "status") != "killed")
     results = []
-    for number, (site, replacement) in enumerate(mutants, start=1):
+    for number, (site, replacement) in order:
         key = site.describe(replacement)
         if key in done:
-            result = dict(done[key], site=site, replacement=replacement)
+            result = dict(done[key], site=site, replacement=replacement, number=number)
             log("[%d/%d] %s: %s in an earlier run" % (number, len(mutants), key, result["status"]))
         else:
             result = run_mutant(tree, tests, baseline["times"], site, replacement, number,
                                 len(mutants), timeout, args.build_timeout)
+            result["number"] = number
             done[key] = {k: result[k] for k in ("status", "detail", "seconds", "line")}
             save_results(tree, done)
         results.append(result)
-        write_report(args, tree, results, len(mutants), baseline_seconds, failed, began)
-    report = write_report(args, tree, results, len(mutants), baseline_seconds, failed, began)
+        write_report(args, tree, results, len(mutants), baseline_seconds, failed, began, earlier)
+    report = write_report(args, tree, results, len(mutants), baseline_seconds, failed, began,
+                          earlier)
     print(report, end="")
     return 0
 
@@ -824,7 +833,32 @@ def run_mutant(tree, tests, times, site, replacement, number, total, timeout, bu
             "seconds": seconds, "line": site.mutated_line(original, replacement)}
 
 
-def write_report(args, tree, results, total, baseline_seconds, baseline_failed, began):
+def load_earlier(path):
+    """The mutants of an earlier run's results.json (another tree, same seed), by description."""
+    if not path:
+        return {}
+    with open(path) as f:
+        return json.load(f).get("mutants", {})
+
+
+def compare_lines(results, earlier):
+    """How this run's outcomes differ from the earlier run's, mutant by mutant."""
+    ran = [r for r in results if r["site"].describe(r["replacement"]) in earlier]
+    was = {r["number"]: earlier[r["site"].describe(r["replacement"])]["status"] for r in ran}
+    kept = sum(1 for r in ran if was[r["number"]] == "killed" and r["status"] == "killed")
+    killed_before = sum(1 for v in earlier.values() if v["status"] == "killed")
+    lines = ["", "Against the earlier run: %d of its %d killed mutants ran here, %d of them "
+             "killed again" % (sum(1 for r in ran if was[r["number"]] == "killed"),
+                               killed_before, kept)]
+    lines += ["  %3d %s there, %s here: %s" % (r["number"], was[r["number"]], r["status"],
+                                               r["site"].describe(r["replacement"]))
+              for r in sorted(ran, key=lambda r: r["number"]) if was[r["number"]] != r["status"]]
+    return lines
+
+
+def write_report(args, tree, results, total, baseline_seconds, baseline_failed, began,
+                 earlier=None):
+    results = sorted(results, key=lambda r: r["number"])
     killed = [r for r in results if r["status"] == "killed"]
     survived = [r for r in results if r["status"] == "survived"]
     no_build = [r for r in results if r["status"] == "no build"]
@@ -847,11 +881,13 @@ def write_report(args, tree, results, total, baseline_seconds, baseline_failed, 
         lines += ["  " + r["site"].describe(r["replacement"]), "      " + r["line"]]
     if not survived:
         lines.append("  none")
+    if earlier:
+        lines += compare_lines(results, earlier)
     lines += ["", "All mutants:"]
-    lines += ["  %3d %-8s %4.0f s  %s%s" % (n, r["status"], r["seconds"],
+    lines += ["  %3d %-8s %4.0f s  %s%s" % (r["number"], r["status"], r["seconds"],
                                            r["site"].describe(r["replacement"]),
                                            "  (%s)" % r["detail"] if r["detail"] else "")
-              for n, r in enumerate(results, start=1)]
+              for r in results]
     text = "\n".join(lines) + "\n"
     with open(os.path.join(tree.workdir, "report.txt"), "w") as f:
         f.write(text)
@@ -887,6 +923,10 @@ def main(argv=None):
     parser.add_argument("--fresh-baseline", action="store_true",
                         help="run the unmutated tests and every mutant again even if this tree "
                              "ran them before")
+    parser.add_argument("--against", metavar="RESULTS",
+                        help="an earlier run's results.json with the same seed (e.g. before a "
+                             "change to the tests): run its killed mutants first and list the "
+                             "mutants whose outcome differs")
     args = parser.parse_args(argv)
     if args.count < 1:
         parser.error("--count must be at least 1")
