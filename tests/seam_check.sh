@@ -1,12 +1,9 @@
 #!/bin/sh
-# The seam: nothing outside platform/ talks to the host. Scans the C and C++ sources of the
-# library folders above platform/ and of tools/ for direct host calls, host headers and host
-# types, and fails listing every hit as file:line. usage: seam_check.sh SOURCE_ROOT
-#
-# A listed name counts only as a free call: `f.read(`, `p->open(` and `Cls::close(` are
-# someone's members, `bool read(` a declaration; `::open(` and `std::fopen(` are host calls.
-# A member named like a host function and called unqualified with the host's argument count
-# trips the check: call it through `this->`.
+# usage: seam_check.sh SOURCE_ROOT. The seam: nothing outside platform/ talks to the host. Fails
+# listing every direct host call, host header and host type in the library folders and tools/.
+# A name counts only as a free call (`::open(`, `std::fopen(`), not as a member (`f.read(`,
+# `Cls::close(`) or a declaration; an unqualified member call with the host's argument count
+# trips it: call it through `this->`.
 exec perl -x "$0" "$@"
 #!perl
 use strict;
@@ -22,16 +19,12 @@ my $source_re = qr/\.(?:c|cc|cpp|cxx|h|hh|hpp|hxx|inc|ipp)$/;
 
 # Host functions caught as free calls.
 my @calls = qw(
-  fopen freopen _wfopen tmpfile popen
-  open openat creat close read write ftruncate
-  unlink rename remove mkdir rmdir opendir readdir closedir realpath getcwd chdir
-  stat lstat fstat statvfs fstatvfs mmap munmap fsync fdatasync flock fcntl mkstemp mkdtemp
-  socket connect getaddrinfo freeaddrinfo gethostbyname sendto recvfrom
-  getenv secure_getenv setenv unsetenv putenv
-  time gettimeofday clock_gettime localtime localtime_r gmtime gmtime_r mktime
-  usleep nanosleep sysconf
-  dlopen dlsym dlclose iconv iconv_open iconv_close
-  system fork execv execvp execve execl execlp
+  fopen freopen _wfopen tmpfile popen open openat creat close read write ftruncate unlink rename remove
+  mkdir rmdir opendir readdir closedir realpath getcwd chdir stat lstat fstat statvfs fstatvfs mmap munmap
+  fsync fdatasync flock fcntl mkstemp mkdtemp socket connect getaddrinfo freeaddrinfo gethostbyname sendto
+  recvfrom getenv secure_getenv setenv unsetenv putenv time gettimeofday clock_gettime localtime localtime_r
+  gmtime gmtime_r mktime usleep nanosleep sysconf dlopen dlsym dlclose iconv iconv_open iconv_close system
+  fork execv execvp execve execl execlp
 );
 # Of those, the C library ones that are host calls in std:: as well.
 my %std_host = map { $_ => 1 } qw(fopen freopen tmpfile remove rename getenv system time

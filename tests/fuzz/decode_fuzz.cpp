@@ -1,5 +1,5 @@
-// libFuzzer target: any bytes as a received message. Decodes it by every entry point and
-// transfer-decodes every enclosure it lists, in memory, under both device code pages.
+// libFuzzer target: any bytes as a received message, decoded by every entry point with every
+// enclosure transfer-decoded, under both device code pages.
 #include <string>
 
 #include "codec/emlcompose.h"

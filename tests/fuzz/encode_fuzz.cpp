@@ -1,7 +1,6 @@
-// libFuzzer target: any bytes as a received message, then sent again. The decoded record is
-// encoded (its parts copied from the input, or dropped), quoted as a reply and a forward, and
-// prepared for sending; every encoded text must decode again. The input also serves as a mailto
-// URL. The device code page is 65001 for inputs of odd length, 932 for the others.
+// libFuzzer target: any bytes as a received message, encoded again with its parts and without,
+// quoted, prepared for sending (every encoded text must decode again), and as a mailto URL.
+// The device code page is 65001 for inputs of odd length, 932 for the others.
 #include <string>
 
 #include "codec/emlcompose.h"

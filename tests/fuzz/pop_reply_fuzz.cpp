@@ -1,6 +1,4 @@
-// Fuzz target of the POP3 reply reading: the UIDL list and its line check, the STAT/LIST
-// numbers, the end of a multi-line reply seen in pieces, and the message text with its
-// dot-stuffing undone. Besides crashes it checks what the client relies on.
+// libFuzzer target of the POP3 reply reading and what the client relies on; byte 0: the piece size.
 #include <string>
 #include <vector>
 
@@ -10,13 +8,12 @@
 
 using oxm::fuzz::require;
 
-// The first byte sets the piece size the end test is fed.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const std::string_view reply = oxm::fuzz::text(data + 1, size - 1);
   namespace pop = oxm::pop;
 
-  // The part up to the end of a multi-line reply is a complete one ("-" error line or CR LF "." CR LF).
+  // The part up to the end is a complete multi-line reply or a "-" error line.
   const size_t whole = oxm::fuzz::replyEnd<oxm::transport::DotEnd>(reply, data[0] % 16 + 1);
   if (whole != oxm::transport::ReplyEnd::npos) {
     std::string_view complete = reply.substr(0, whole);

@@ -1,5 +1,5 @@
-// libFuzzer target of the RSS parser over the SAX path: any bytes parse to one of the library's
-// codes, the tree reads back, and destroying the document gives back every block.
+// libFuzzer target of the RSS parser (SAX path): any bytes give one of the library's codes, the tree
+// reads back, and destroying the document gives back every block.
 #include <cwchar>
 
 #include "feeds/rssparser/src/mfd_alloc.h"

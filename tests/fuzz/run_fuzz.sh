@@ -1,12 +1,9 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang (AddressSanitizer and UBSan on) and runs each for a
-# bounded time, seeded with the shared real-world messages (the feeds for the RSS parser).
-# Exits 77 (skipped) without clang's libFuzzer; 1 when a target found a crash (the input is kept
-# in the work directory).
-#
+# Builds the libFuzzer targets with clang (ASan and UBSan) and runs each for SECONDS, seeded with
+# the shared messages (feeds for rss). Exits 77 (skipped) without libFuzzer, 1 when a target failed
+# (the input is kept in the work directory).
 # usage: run_fuzz.sh SOURCE_DIR WORK_DIR SECONDS [TESTDATA_DIR [TARGET...]]
-# Targets: decode, date, encode (the codec), pop_reply and smtp_reply (the POP3 and SMTP reply
-# reading; these five are the default) and rss (the RSS parser).
+# Targets: decode, date, encode, pop_reply, smtp_reply (the default) and rss.
 set -euo pipefail
 src=$1
 work=$(mkdir -p "$2" && cd "$2" && pwd)
@@ -26,8 +23,7 @@ fi
 xml_cflags=$(pkg-config --cflags libxml-2.0 2>/dev/null || echo -I/usr/include/libxml2)
 xml_libs=$(pkg-config --libs libxml-2.0 2>/dev/null || echo -lxml2)
 flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=all -I"$src" $xml_cflags)
-# The library sources each target needs (the platform layer links OpenSSL for its sockets, libcurl
-# for HTTP and the picture libraries).
+# The library sources each target needs.
 sources_of() {
   case $1 in
     rss) echo "$src"/platform/*.cpp "$src"/feeds/rssparser/src/*.cpp ;;
@@ -37,8 +33,7 @@ sources_of() {
     *) echo "$src"/platform/*.cpp "$src"/frame/*.cpp "$src"/codec/*.cpp ;;
   esac
 }
-# The library once, as objects (of the sources the targets need), then one link per target (two
-# jobs at most).
+# The library once, as objects (two jobs at most), then one link per target.
 read -r -a sources <<< "$(for target in "${targets[@]}"; do sources_of "$target"; done | tr ' ' '\n' | sort -u | tr '\n' ' ')"
 # An object is reused while it is newer than its source and no header has changed since.
 headers=$(cat "$src"/platform/*.h "$src"/frame/*.h "$src"/frame/*.inc "$src"/codec/*.h "$src"/codec/*.inc \
@@ -51,9 +46,7 @@ mkdir -p "$work/obj"
 printf '%s\n' "${sources[@]}" | xargs -P 2 -I{} sh -c \
   'o="$1/obj/$(echo "$2" | tr / _).o"; [ "$o" -nt "$2" ] || "$3" $4 -fsanitize=fuzzer-no-link -c "$2" -o "$o"' \
   _ "$work" {} "$cxx" "${flags[*]}"
-objects_of() {
-  for f in $(sources_of "$1"); do echo "$work/obj/$(echo "$f" | tr / _).o"; done
-}
+objects_of() { for f in $(sources_of "$1"); do echo "$work/obj/$(echo "$f" | tr / _).o"; done; }
 
 seeds="$work/seeds"
 mkdir -p "$seeds"/{decode,date,encode,rss,pop_reply,smtp_reply}
@@ -65,13 +58,12 @@ printf 'mailto:a%%40example.jp?subject=s&body=b%%20c' > "$seeds/encode/mailto"
 printf 'Tue, 4 Dec 2007 10:00:00 +0900' > "$seeds/date/rfc"
 printf 'Mon, 31 Dec 2007 20 : 15 : 09 EST (comment (nested))' > "$seeds/date/odd"
 printf '4 Dec 07 10:00 +900' > "$seeds/date/short"
-# POP3 replies: the first byte sets the piece size of the end test.
+# POP3 and SMTP replies: the first byte sets the piece size of the end test.
 printf '\x03+OK\r\n1 000a\r\n2 000b\r\n.\r\n' > "$seeds/pop_reply/uidl"
 printf '\x05+OK 2 320\r\n' > "$seeds/pop_reply/stat"
 printf '\x01+OK\r\n1 120\r\n2 200\r\n.\r\n' > "$seeds/pop_reply/list"
 printf '\x07+OK 12 octets\r\nA\r\n..dot\r\n\r\n.\r\n' > "$seeds/pop_reply/retr"
 printf '\x02-ERR no such message\r\n' > "$seeds/pop_reply/err"
-# SMTP replies: the first byte sets the piece size of the end test.
 printf '\x03250-localhost\r\n250-AUTH PLAIN LOGIN CRAM-MD5\r\n250 HELP\r\n' > "$seeds/smtp_reply/ehlo"
 printf '\x01334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\r\n' > "$seeds/smtp_reply/cram"
 printf '\x05554-no\r\n554 never\r\n' > "$seeds/smtp_reply/refused"

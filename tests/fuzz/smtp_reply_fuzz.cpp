@@ -1,6 +1,4 @@
-// Fuzz target of the SMTP reply reading: the end of a reply seen in pieces, the code checks, the
-// EHLO capability check and the CRAM-MD5 answer over whatever a server may send. Besides crashes
-// it checks what the client relies on.
+// libFuzzer target of the SMTP reply reading and what the client relies on; byte 0: the piece size.
 #include <string>
 
 #include "codec/transfer.h"
@@ -10,7 +8,6 @@
 
 using oxm::fuzz::require;
 
-// The first byte sets the piece size the end test is fed.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const std::string_view input = oxm::fuzz::text(data + 1, size - 1);

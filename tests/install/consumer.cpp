@@ -1,6 +1,5 @@
-// A program built against the installed library only: the umbrella header must compile on its
-// own, the error functions must link and keep a value, the installed error table must hold the
-// values the library was built with.
+// Built against the installed library only: the umbrella header compiles on its own, the error
+// functions link and keep a value, the installed error table holds the library's values.
 #include <oxmiddle/oxmiddle.h>
 
 #include <cstdio>

@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
-"""The site picker, the mutation operators and the tree copy of scripts/mutants.py: which bytes
-are code, what each operator writes, the sample a seed picks, and a copy without stale mutants."""
+"""scripts/mutants.py: which bytes are sites, what each operator writes, the sample a seed picks."""
 
 import os
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
@@ -69,24 +67,6 @@ class PickerTest(unittest.TestCase):
         self.assertEqual(got, [(16, "k != 0", "!(k != 0)"), (17, "OXMDL_ERR_NONE", "OXMDL_ERR_STG_B"),
                                (7, "0x1F", "0x1E"), (16, "--k;", ";")])
         self.assertEqual(len(mutants.pick(all_sites, 100, 1)), len(all_sites))
-
-    def test_copy_rewrites_what_differs_and_keeps_its_build(self):
-        with tempfile.TemporaryDirectory() as root, tempfile.TemporaryDirectory() as copy:
-            def write(path, text):
-                os.makedirs(os.path.dirname(path), exist_ok=True)
-                with open(path, "w") as f:
-                    f.write(text)
-            write(os.path.join(root, "a.cpp"), "a")
-            write(os.path.join(root, "sub", "b.cpp"), "b")
-            write(os.path.join(copy, "build", "keep.o"), "")
-            write(os.path.join(copy, "stale.cpp"), "")
-            self.assertEqual([mutants.sync_copy(root, copy), mutants.sync_copy(root, copy)], [2, 0])
-            write(os.path.join(copy, "a.cpp"), "a mutant left behind")
-            self.assertEqual(mutants.sync_copy(root, copy), 1)
-            with open(os.path.join(copy, "a.cpp")) as f:
-                self.assertEqual(f.read(), "a")
-            self.assertFalse(os.path.exists(os.path.join(copy, "stale.cpp")))
-            self.assertTrue(os.path.exists(os.path.join(copy, "build", "keep.o")))
 
 
 if __name__ == "__main__":

@@ -1,10 +1,7 @@
-// A real Exim for the SMTP tests, run by scripts/exim.sh (which describes its ports and users) as
-// this process's child, ending with the process however that ends, in a temporary folder on free
-// 127.0.0.1 ports. One server serves a whole test program; tests skip when it cannot start.
+// A real Exim for the SMTP tests (scripts/exim.sh describes its ports and users), one per program.
 #pragma once
 
-#include <string>
-#include <vector>
+#include "tests/support/servers.h"
 
 namespace oxm::test {
 
@@ -15,27 +12,23 @@ struct EximDelivery {
   std::string data;      // the message as received, dot-unstuffed
 };
 
-class EximServer {
+class EximServer : public ServerProcess {
  public:
-  // The program's server, started on first use; null (with the reason in *whyNot) when Exim is
-  // not installed or does not come up. Stopped when the program ends.
+  // The program's server, started on first use; null, with the reason in *whyNot, when it cannot.
   static EximServer* shared(std::string* whyNot);
   ~EximServer();
 
   unsigned plainPort = 0, submitPort = 0, strictPort = 0, smtpsPort = 0;
 
-  // Waits (bounded, 10 s) until at least n deliveries are on disk; returns them sorted by
-  // sender then recipient then data, or fewer when the time ran out.
+  // Waits (at most 10 s) for n deliveries on disk; those there are, by sender, recipient, data.
   std::vector<EximDelivery> deliveries(size_t n);
   // Removes every delivery on disk.
   void clear();
 
  private:
-  EximServer() = default;
+  EximServer() : ServerProcess("oxmexim", 4) {}
   std::string start();  // "" or why the server is not there
-  std::string dir_;
-  int pid_ = -1;   // the script, leader of the server's process group
-  int feed_ = -1;  // the write end of the script's standard input
+  int feed_ = -1;       // the write end of the script's standard input
 };
 
 }  // namespace oxm::test

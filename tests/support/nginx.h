@@ -1,21 +1,14 @@
-// A real nginx for the feed tests, made by scripts/nginx.sh (which lists its locations) in a
-// temporary folder on a free 127.0.0.1 port, serving a document root the test fills; it dies with
-// the thread that started it.
+// A real nginx for the feed tests (scripts/nginx.sh lists its locations) serving what the test puts.
 #pragma once
 
-#include <memory>
-#include <string>
-#include <vector>
+#include "tests/support/servers.h"
 
 namespace oxm::test {
 
-class NginxServer {
+class NginxServer : public ServerProcess {
  public:
   // Null, with the reason in *why, when nginx is not installed or does not come up.
   static std::unique_ptr<NginxServer> start(std::string* why);
-  ~NginxServer();
-  NginxServer(const NginxServer&) = delete;
-  NginxServer& operator=(const NginxServer&) = delete;
 
   // "127.0.0.1:PORT", and "http://127.0.0.1:PORT" + path.
   std::string hostPort() const { return "127.0.0.1:" + std::to_string(ports_[0]); }
@@ -27,10 +20,7 @@ class NginxServer {
   static const char* kNoEcho;
 
  private:
-  NginxServer() = default;
-  std::string dir_;
-  std::vector<unsigned> ports_{0};
-  int pid_ = -1;  // the nginx master, leader of its process group
+  NginxServer() : ServerProcess("oxmnginx", 1) {}
   bool echo_ = false;
 };
 

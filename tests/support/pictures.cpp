@@ -17,12 +17,14 @@ struct Pattern {
   int width, height;
   uint32_t corner, rest;
   uint32_t at(int x, int y) const { return x < width / 2 && y < height / 2 ? corner : rest; }
-  // Row y as R, G, B bytes.
-  void rgb(int y, unsigned char* out) const {
-    for (int x = 0; x < width; ++x, out += 3) {
-      const uint32_t c = at(x, y);
-      out[0] = c >> 16, out[1] = (c >> 8) & 0xFF, out[2] = c & 0xFF;
+  // The rows as R, G, B bytes.
+  std::vector<unsigned char> rgb() const {
+    std::vector<unsigned char> out;
+    for (int i = 0; i < width * height; ++i) {
+      const uint32_t c = at(i % width, i / width);
+      out.insert(out.end(), {uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c)});
     }
+    return out;
   }
 };
 
@@ -39,10 +41,9 @@ std::string makeJpeg(const Pattern& pic) {
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, 95, TRUE);
   jpeg_start_compress(&cinfo, TRUE);
-  std::vector<JSAMPLE> row(static_cast<size_t>(pic.width) * 3);
+  std::vector<JSAMPLE> pixels = pic.rgb();
   while (cinfo.next_scanline < cinfo.image_height) {
-    pic.rgb(cinfo.next_scanline, row.data());
-    JSAMPROW rows[1] = {row.data()};
+    JSAMPROW rows[1] = {&pixels[cinfo.next_scanline * pic.width * 3]};
     jpeg_write_scanlines(&cinfo, rows, 1);
   }
   jpeg_finish_compress(&cinfo);
@@ -52,8 +53,7 @@ std::string makeJpeg(const Pattern& pic) {
   return bytes;
 }
 
-// Interlaced: the rows go out in four passes (every 8th from 0, every 8th from 4, every 4th from
-// 2, every 2nd from 1).
+// Interlaced: the rows go out in four passes (every 8th from 0 and from 4, every 4th from 2, every 2nd from 1).
 std::string makeGif(const Pattern& pic, bool interlaced) {
   std::string bytes;
   int error = 0;
@@ -87,8 +87,7 @@ std::string makePng(const Pattern& pic) {
   image.width = pic.width;
   image.height = pic.height;
   image.format = PNG_FORMAT_RGB;
-  std::vector<png_byte> pixels(static_cast<size_t>(pic.width) * pic.height * 3);
-  for (int y = 0; y < pic.height; ++y) pic.rgb(y, &pixels[static_cast<size_t>(y) * pic.width * 3]);
+  const std::vector<png_byte> pixels = pic.rgb();
   png_alloc_size_t size = 0;
   png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, nullptr);
   std::string bytes(size, '\0');

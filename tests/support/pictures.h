@@ -1,6 +1,5 @@
-// Pictures for tests, made and read with libjpeg, giflib and libpng directly, never with the
-// library's own imaging code: a width x height picture whose top left quarter is one colour and
-// whose rest is another.
+// Pictures made and read with libjpeg, giflib and libpng, never with the library's imaging code:
+// width x height, the top left quarter one colour and the rest another.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +13,7 @@ const char* pictureKindName(PictureKind kind);
 
 // Colours are 0xRRGGBB.
 std::string makePicture(PictureKind kind, int width, int height, uint32_t corner, uint32_t rest);
-// The same bytes with the size in the header changed (JPEG frame, GIF screen, PNG IHDR with its
-// CRC recomputed); the pixel data is left as it was.
+// The same bytes with only the size in the header changed (JPEG frame, GIF screen, PNG IHDR + CRC).
 std::string withHeaderSize(PictureKind kind, std::string picture, int width, int height);
 
 struct JpegPicture {

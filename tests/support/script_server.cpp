@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -16,6 +15,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <sstream>
+
+#include "tests/support/servers.h"
 
 namespace oxm::test {
 
@@ -81,16 +82,8 @@ ScriptServer::ScriptServer(std::vector<Script> scripts, TlsFiles tls)
       std::abort();
     ctx_ = ctx;
   }
-  listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  struct sockaddr_in addr = {};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);  // port 0: a free one
-  socklen_t len = sizeof addr;
-  if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::listen(listen_, 8) != 0 || ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-      ::pipe(wake_) != 0)
-    std::abort();
-  port_ = ntohs(addr.sin_port);
+  listen_ = loopbackSocket(&port_, true);  // port 0: a free one
+  if (listen_ < 0 || ::listen(listen_, 8) != 0 || ::pipe(wake_) != 0) std::abort();
   thread_ = std::thread([this] { run(); });
 }
 
@@ -104,8 +97,7 @@ ScriptServer::~ScriptServer() {
 }
 
 void ScriptServer::stop() {
-  char c = 1;
-  if (::write(wake_[1], &c, 1) < 0) return;
+  [[maybe_unused]] const ssize_t n = ::write(wake_[1], "", 1);
 }
 
 bool ScriptServer::waitDone(int ms) {
@@ -134,12 +126,11 @@ void ScriptServer::fail(const std::string& what) {
 
 void ScriptServer::record(const std::string& line) {
   std::lock_guard<std::mutex> g(lock_);
-  received_.push_back(line);
+  if (!line.empty()) received_.push_back(line);
 }
 
 void ScriptServer::run() {
-  // A TLS write to a client that has gone raises SIGPIPE at the writing thread: blocked here,
-  // so the signal stays with this thread and never reaches the test.
+  // A TLS write to a client that has gone raises SIGPIPE: blocked on this thread only.
   sigset_t pipe;
   sigemptyset(&pipe);
   sigaddset(&pipe, SIGPIPE);
@@ -212,7 +203,7 @@ void ScriptServer::runScript(Conn& conn, const Script& script) {
       case Step::Expect: {
         std::string line;
         const bool got = readLine(conn, &line, &buffered);
-        if (!line.empty()) record(line);
+        record(line);
         if (!got) return fail(at + "the connection ended before " + step.text);
         if (!step.text.empty() && line != step.text) fail(at + "expected " + step.text + ", got " + line);
         break;
@@ -221,8 +212,7 @@ void ScriptServer::runScript(Conn& conn, const Script& script) {
         std::this_thread::sleep_for(std::chrono::milliseconds(step.ms));
         break;
       case Step::Close:
-        // FIN, not RST: the client reads what was sent, then the end. The server then waits
-        // for the client to close its side.
+        // FIN, not RST: the client reads what was sent, then the end; then wait for its close.
         if (conn.ssl) SSL_shutdown(conn.ssl);
         ::shutdown(conn.fd, SHUT_WR);
         [[fallthrough]];
@@ -230,8 +220,7 @@ void ScriptServer::runScript(Conn& conn, const Script& script) {
       case Step::ExpectClose: {
         std::string line;
         while (readLine(conn, &line, &buffered)) record(line);
-        if (!line.empty()) record(line);
-        return;
+        return record(line);
       }
     }
   }

@@ -1,7 +1,5 @@
-// A scripted TCP server on 127.0.0.1 for the clients' error paths: what to send, what to
-// expect, when to stall or close, written as data. It runs on its own thread, accepts one
-// connection per script in order, and records what the client sent and where the client
-// departed from the script.
+// A scripted TCP server on 127.0.0.1 for the clients' error paths: it runs one script per connection
+// on its own thread and records what the client sent and where it departed from the script.
 #pragma once
 
 #include <atomic>
@@ -20,14 +18,13 @@ struct Step {
   size_t piece = 0;  // Send: piece size (0: all at once)
 };
 
-// Sends `bytes`, in pieces of `piece` bytes with `gapMs` between them when piece > 0.
 inline Step send(std::string bytes, size_t piece = 0, int gapMs = 0) {
   return {Step::Send, std::move(bytes), gapMs, piece};
 }
 // Reads one line from the client (through LF) and compares it with `line` ("" takes any line).
 inline Step expect(std::string line = "") { return {Step::Expect, std::move(line)}; }
 inline Step pause(int ms) { return {Step::Pause, "", ms}; }
-// Sends nothing more and keeps the connection open until the client closes it or the server stops.
+// Sends nothing more; the connection stays open until the client closes it or the server stops.
 inline Step stall() { return {Step::Stall, ""}; }
 // Closes the connection at once (after a partial reply: a close mid-reply).
 inline Step close() { return {Step::Close, ""}; }
@@ -53,8 +50,7 @@ struct TlsFiles {
 
 class ScriptServer {
  public:
-  // One script per connection, in the order the connections come. A script that ends without
-  // Close, Stall or ExpectClose closes the connection.
+  // One script per connection, in order; at the end of a script the connection is closed.
   explicit ScriptServer(std::vector<Script> scripts, TlsFiles tls = {});
   explicit ScriptServer(Script script, TlsFiles tls = {})
       : ScriptServer(std::vector<Script>{std::move(script)}, std::move(tls)) {}
@@ -67,8 +63,7 @@ class ScriptServer {
   bool waitDone(int ms = 10000);
   // The lines the client sent, all connections, in order.
   std::vector<std::string> received();
-  // Every departure from the scripts ("expected X, got Y", a client that closed early), "" when
-  // none.
+  // Every departure from the scripts ("expected X, got Y", a client that closed early), or "".
   std::string failures();
   int connections() const { return accepted_.load(); }
   // Ends the server: a stall returns, the open connection is closed.

@@ -1,5 +1,4 @@
-// Real servers and their certificates for the tests, made by the scripts in scripts/ in a
-// temporary folder on 127.0.0.1 and free high ports.
+// Real servers for the tests, run by the scripts in scripts/ on 127.0.0.1 and free ports.
 #pragma once
 
 #include <functional>
@@ -9,53 +8,54 @@
 
 namespace oxm::test {
 
-// The folder of the certificates of scripts/certs.sh (localhost, wronghost, expired, trailing
-// with .crt and .key, trust-all.pem), made once in the build tree; "" when openssl is missing.
+// The certificates of scripts/certs.sh in the build tree (NAME.crt and .key; trust-all.pem), or "".
 const std::string& certDir();
 // The certificate's DER bytes, read from its PEM file.
 std::string certDer(const std::string& name);
 // A free TCP port on 127.0.0.1 (bound and released at once).
 unsigned freePort();
+// A TCP socket on 127.0.0.1:*port, bound (*port 0: to a free one, written back) or connected; or -1.
+int loopbackSocket(unsigned* port, bool bind);
 
-// Runs args[0] (a path) as a child leading its own process group, its output appended to `log`.
-// With `input` >= 0 that descriptor is its standard input; without, it is killed when the thread
-// that started it ends. The pid or -1.
-int startServerProcess(std::vector<std::string> args, const std::string& log = "/dev/null", int input = -1);
-// Waits (at most 10 s) until every port takes connections; false when the time runs out or the
-// child ends first (*pid then becomes -1).
-bool waitServerUp(int* pid, const std::vector<unsigned>& ports);
-// Starts the process `spawn` makes for n distinct free ports, up to three times (a port taken
-// between the probe and the start fails the start); true once every port is up.
-bool startOnFreePorts(size_t n, const std::function<int(const std::vector<unsigned>&)>& spawn, int* pid,
-                      std::vector<unsigned>* ports);
-// Kills that process group and reaps the child; *pid becomes -1. Nothing when *pid <= 0.
-void stopServerProcess(int* pid);
-
-// One Dovecot POP3 server in its own temporary folder: the users alice/secret1 and bob/secret2
-// (maildir), a plain port and an implicit-TLS port with the certificate named at start. It is
-// killed when the thread that started it ends; the destructor stops it and removes the folder.
-class Dovecot {
+// A server script run as a child leading its own process group, in a temporary folder of its own.
+class ServerProcess {
  public:
-  // Null, with the reason in *why, when dovecot or openssl is missing, the tests do not run
-  // as root, or the server does not come up.
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+  const std::string& dir() const { return dir_; }
+
+ protected:
+  ServerProcess(const char* prefix, size_t ports);
+  ~ServerProcess();
+  // Runs the command args() names once ports_ holds distinct free ports, up to three times (a
+  // port may be taken between the probe and the start), its output in dir_/start.log. With
+  // `input` >= 0 that is its standard input; without, it is killed when the starting thread
+  // ends. "" once every port takes connections, else why not.
+  std::string launch(const std::function<std::vector<std::string>()>& args, int input = -1);
+  std::string dir_;
+  std::vector<unsigned> ports_;
+
+ private:
+  bool up();
+  void stop();
+  int pid_ = -1;
+};
+
+// Dovecot POP3: users alice/secret1 and bob/secret2, a plain and an implicit-TLS port (cert: at start).
+class Dovecot : public ServerProcess {
+ public:
+  // Null, with the reason in *why, when dovecot or openssl is missing, not root, or not up.
   static std::unique_ptr<Dovecot> start(const std::string& cert, std::string* why);
-  ~Dovecot();
-  Dovecot(const Dovecot&) = delete;
-  Dovecot& operator=(const Dovecot&) = delete;
 
   unsigned port() const { return ports_[0]; }
   unsigned tlsPort() const { return ports_[1]; }
-  const std::string& dir() const { return dir_; }
   // Puts messages into the user's maildir as files (LF line ends, served with CR LF), in order:
   // message i of the mailbox is the i-th of all added so far. Safe while the server runs.
   void addMessages(const std::string& user, const std::vector<std::string>& messages);
 
  private:
-  Dovecot() = default;
-  std::string dir_;
-  std::vector<unsigned> ports_{0, 0};
+  Dovecot() : ServerProcess("oxmdovecot", 2) {}
   int added_ = 0;
-  int pid_ = -1;  // the server's process, leader of its process group
 };
 
 }  // namespace oxm::test

@@ -32,15 +32,13 @@ TempRoot::~TempRoot() {
 
 void RootTest::SetUp() {
   setRootDirectory(root_.path());
-  fault::reset();
-  clearFixedClock();
-  setFixedAvailPhys(std::nullopt);
-  setActiveCodePage(std::nullopt);
+  RootTest::TearDown();  // the same resets
 }
 
 void RootTest::TearDown() {
   fault::reset();
   clearFixedClock();
+  setFixedAvailPhys(std::nullopt);
   setActiveCodePage(std::nullopt);
 }
 
