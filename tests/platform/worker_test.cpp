@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <thread>
-#include <tuple>
 
 #include "platform/event.h"
 #include "platform/fault.h"
@@ -58,29 +57,6 @@ TEST_F(WorkerTest, SteppedSleepAsksBeforeEachStepAndWakes) {
   });
   EXPECT_FALSE(sleeper.sleep(1, [&] { return stop.load(); }));
   waker.join();
-}
-
-// A session's faults count only its own thread and the workers it starts; another thread (a test's
-// server) keeps the process table.
-TEST_F(WorkerTest, FaultSessionsBelongToTheirThreadAndItsWorkers) {
-  fault::failNth(fault::Op::Recv, 1, 5, -1);
-  fault::Session session;
-  fault::failNth(fault::Op::Send, 2, 7);
-  StepWorker worker;
-  std::atomic<int> injectedAt{0};
-  ASSERT_TRUE(worker.start([&] {
-    for (int i = 1; i <= 3; ++i)
-      if (fault::injected(fault::Op::Send)) injectedAt = i;
-  }));
-  worker.join();
-  std::atomic<bool> otherSend{true}, otherRecv{false};
-  std::thread([&] {
-    otherSend = fault::injected(fault::Op::Send);
-    otherRecv = fault::injected(fault::Op::Recv);
-  }).join();
-  EXPECT_EQ(std::tuple(injectedAt.load(), fault::calls(fault::Op::Send), otherSend.load(), otherRecv.load()),
-            std::tuple(2, 3L, false, true));
-  EXPECT_FALSE(fault::injected(fault::Op::Recv));
 }
 
 // Events of one name are one event (the dialer's auto-reset one is checked with the dialer).
