@@ -29,7 +29,6 @@ TEST_F(WorkerTest, StepEndsWhenTheCallEnds) {
   SetEvent(release);
   setStepScale(1000.0);
   EXPECT_TRUE(held.waitStep() && held.finished());
-  // A finished worker runs the next call; a thread start fails on request.
   std::atomic<int> runs{0};
   fault::failNth(fault::Op::Thread, 1, 0);
   EXPECT_FALSE(held.start([&] { ++runs; }));
@@ -37,26 +36,6 @@ TEST_F(WorkerTest, StepEndsWhenTheCallEnds) {
   held.join();
   EXPECT_EQ(runs.load(), 1);
   CloseHandle(release);
-}
-
-TEST_F(WorkerTest, SteppedSleepAsksBeforeEachStepAndWakes) {
-  setStepScale(0.001);
-  StepSleeper sleeper;
-  int asked = 0;
-  EXPECT_TRUE(sleeper.sleep(5, [&] { return ++asked > 100; }));
-  EXPECT_EQ(asked, 6);  // before each step and once at the end
-  asked = 0;
-  EXPECT_FALSE(sleeper.sleep(600, [&] { return ++asked == 3; }));
-  EXPECT_EQ(asked, 3);
-  // A wake ends a 1000 s step at once, and the stop test is asked again.
-  setStepScale(1000.0);
-  std::atomic<bool> stop{false};
-  std::thread waker([&] {
-    stop = true;
-    sleeper.wake();
-  });
-  EXPECT_FALSE(sleeper.sleep(1, [&] { return stop.load(); }));
-  waker.join();
 }
 
 // Events of one name are one event (the dialer's auto-reset one is checked with the dialer).
@@ -74,7 +53,6 @@ TEST_F(WorkerTest, NamedEventsAreSharedByNameUntilTheLastClose) {
   EXPECT_EQ(WaitForSingleObject(a, INFINITE), WAIT_OBJECT_0) << "a wait ends when another thread sets it";
   setter.join();
   for (HANDLE h : {a, b}) CloseHandle(h);
-  // The last handle gone, the name makes a new event with the new modes.
   HANDLE fresh = CreateEventW(true, true, L"tmcprog_telto");
   EXPECT_EQ(WaitForSingleObject(fresh, 0), WAIT_OBJECT_0);
   CloseHandle(fresh);
