@@ -66,7 +66,6 @@ TEST_F(ClockTest, FileTimeConversionBothWaysAndItsLimits) {
   }
 }
 
-// The fixed clock (a test hook) is checked through the receive timer's and the Date field's tests.
 TEST_F(ClockTest, HostClockGivesUtcAndLocalTimeFromTheZone) {
   SYSTEMTIME utc{}, local{};
   const char* saved = std::getenv("TZ");

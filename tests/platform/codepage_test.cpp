@@ -32,7 +32,7 @@ std::string toBytes(UINT cp, const std::wstring& text, const char* defaultChar =
 
 constexpr DWORD kStrict = MB_ERR_INVALID_CHARS;
 
-// One row per branch of the decoders: Shift_JIS (the system page), UTF-8, the other pages.
+// Shift_JIS: bad pairs are one character, a lead before a non-trail byte alone; UTF-8: one U+FFFD per maximal prefix.
 TEST(CodePageTest, DecodesEachPage) {
   const struct {
     UINT cp;
@@ -40,13 +40,10 @@ TEST(CodePageTest, DecodesEachPage) {
     DWORD flags;
     const wchar_t* text;
   } cases[] = {
-      // Kanji, half-width katakana, the backslash and tilde as ASCII, the device's wave dash, the user area.
       {CP_ACP, "\x93\xFA\x96\x7B\xB1\x5C\x7E\x81\x60\xF0\x40", 0, L"\u65E5\u672C\uFF71\\~\uFF5E\uE000"},
-      // Bad: an unmapped pair (one), a lead before a non-trail byte (alone), never characters, a lone lead.
       {CP_ACP, "a\x85\x40z\x81\r\n\x80\xA0\xFD", 0, L"a\u30FBz\u30FB\r\n\u30FB\u30FB\u30FB"},
       {CP_ACP, "ab\x93", kStrict, L"!1113"},
       {CP_UTF8, "\xE6\x97\xA5\xF0\x9F\x98\x80", 0, L"\u65E5\U0001F600"},  // a four-byte character is one wchar_t
-      // Each maximal invalid prefix is one U+FFFD: overlong, cut short, surrogate, above U+10FFFF, at the end.
       {CP_UTF8, "\xC0\xAF|\xE6\x97" "A|\xED\xA0\x80|\xF4\x90\x80\x80", 0,
        L"\uFFFD\uFFFD|\uFFFDA|\uFFFD\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD\uFFFD"},
       {CP_UTF8, "ok\xF0\x9F\x98", 0, L"ok\uFFFD"},
@@ -57,6 +54,7 @@ TEST(CodePageTest, DecodesEachPage) {
   for (const auto& c : cases) EXPECT_EQ(toWide(c.cp, c.bytes, c.flags), c.text) << c.cp << " " << c.bytes;
 }
 
+// A CP932 duplicate: JIS X 0208, then NEC row 13, IBM, NEC-selected IBM; a UTF-16 pair is one character.
 TEST(CodePageTest, EncodesEachPageWithItsDefaultCharacter) {
   const struct {
     UINT cp;
@@ -66,14 +64,12 @@ TEST(CodePageTest, EncodesEachPageWithItsDefaultCharacter) {
     const char* bytes;  // "+": the default character was used
   } cases[] = {
       {CP_ACP, L"\u65E5\u672C\u8A9E\uFF71\\~\uFF5E", nullptr, 0, "\x93\xFA\x96\x7B\x8C\xEA\xB1\x5C\x7E\x81\x60"},
-      // Duplicates: JIS X 0208 first, then NEC row 13, then IBM, then NEC-selected IBM.
       {CP_ACP, L"\u2252\uFFE2\u2160\u7E8A\u2170", nullptr, 0, "\x81\xE0\x81\xCA\x87\x54\xFA\x5C\xFA\x40"},
       {CP_ACP, L"caf\u00E9", nullptr, 0, "caf?+"},
       {CP_ACP, L"\U0001F600!", nullptr, 0, "?!+"},  // above U+FFFF
       {CP_ACP, L"x\u00E9", "\x81\x45", 0, "x\x81\x45+"},
       {CP_ACP, L"x\u00E9", nullptr, kStrict, "!1113"},
       {CP_UTF8, L"\u65E5\U0001F600\u00E9\x7F", nullptr, 0, "\xE6\x97\xA5\xF0\x9F\x98\x80\xC3\xA9\x7F"},
-      // UTF-16 held one unit per wchar_t: a pair is one character, a lone half has no form.
       {CP_UTF8, L"\xD83C\xDF85!", nullptr, 0, "\xF0\x9F\x8E\x85!"},
       {CP_UTF8, L"a\xD800" L"b", nullptr, 0, "a?b+"},
       {CP_UTF8, L"\xD83C", nullptr, kStrict, "!1113"},
