@@ -27,9 +27,8 @@ TEST(TextConvTest, SystemCodePageAndUtf16BothWays) {
 }
 
 struct Thing {
-  explicit Thing(int* closed) : closed_(closed) {}
-  ~Thing() { ++*closed_; }
-  int* closed_;
+  ~Thing() { ++*closed; }
+  int* closed;
 };
 
 TEST(RefCountedSetTest, SharesOneObjectPerKeyAndClosesWithTheLastRelease) {
@@ -37,16 +36,14 @@ TEST(RefCountedSetTest, SharesOneObjectPerKeyAndClosesWithTheLastRelease) {
   int closed = 0, opens = 0;
   auto open = [&](std::unique_ptr<Thing>* out) {
     ++opens;
-    *out = std::make_unique<Thing>(&closed);
+    out->reset(new Thing{&closed});
     return OXMDL_ERR_NONE;
   };
   Thing *a = nullptr, *b = nullptr, *c = nullptr, *d = nullptr;
   ASSERT_EQ(set.acquire(L"S1", open, &a) | set.acquire(L"S1", open, &b) | set.acquire(L"S2", open, &c), OXMDL_ERR_NONE);
   EXPECT_TRUE(a == b && a != c && opens == 2 && set.references(L"S1") == 2);
-  EXPECT_TRUE(set.release(a));
-  EXPECT_EQ(closed, 0);
-  EXPECT_TRUE(set.release(b));
-  EXPECT_TRUE(closed == 1 && set.find(L"S1") == nullptr);
+  EXPECT_TRUE(set.release(a) && closed == 0);
+  EXPECT_TRUE(set.release(b) && closed == 1 && set.find(L"S1") == nullptr);
   EXPECT_FALSE(set.release(a)) << "a released object is no longer in the set";
   // A failed open adds nothing and passes its code on.
   EXPECT_EQ(set.acquire(L"S3", [](std::unique_ptr<Thing>*) { return OXMDL_ERR_STG_NOT_ENOUGH_MEMORY; }, &d),

@@ -72,7 +72,6 @@ TEST_F(SafeFileTest, CommitRenamesOnceAndRetriesBusyFiles) {
   EXPECT_FALSE(leftovers());
   EXPECT_EQ(std::pair(fault::calls(fault::Op::Rename) - renames, fault::calls(fault::Op::Delete) - deletes),
             std::pair(1L, 0L));
-  // The first attempt and 99 retries busy: retry 100 succeeds; one failure more and it gives up.
   debugCaptureStart();
   for (int busy : {100, 101}) {
     ASSERT_EQ(writeTemporary(L"P", busy == 100 ? "v3" : "xx", 2), OXMDL_ERR_NONE);
@@ -81,13 +80,6 @@ TEST_F(SafeFileTest, CommitRenamesOnceAndRetriesBusyFiles) {
   }
   EXPECT_TRUE(debugCaptured().starts_with(L" Retry MoveFile():(1) /// Reason: file busy\r\n Retry MoveFile():(2) "));
   debugCaptureStop();
-  EXPECT_EQ(read("P"), "v3");
-  // Any other error ends the step at once.
-  ASSERT_EQ(writeTemporary(L"P", "v4", 2), OXMDL_ERR_NONE);
-  const long before = fault::calls(fault::Op::Rename);
-  fault::failNth(fault::Op::Rename, 1, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(commitReplacement(L"P"), OXMDL_ERR_STG_PRIM_COMMIT);
-  EXPECT_EQ(fault::calls(fault::Op::Rename) - before, 1);
   EXPECT_EQ(read("P"), "v3");
 }
 
@@ -107,7 +99,6 @@ TEST_F(SafeFileTest, WriteFailuresAndModuleCodes) {
     EXPECT_FALSE(hostFileExists(root_.host("P_tmp"))) << "no half-written temporary file";
   }
   EXPECT_EQ(read("P"), "old");
-  // The six outcomes map onto a module's own six (here the message list's); others pass.
   for (unsigned i = 0; i < 6; ++i) EXPECT_EQ(moduleCode(0x02004708 + i, 0x02000071), 0x02000071 + i);
   for (unsigned code : {0x02004707u, 0x0200470Eu, 0x02000207u}) EXPECT_EQ(moduleCode(code, 0x02000071), code);
 }

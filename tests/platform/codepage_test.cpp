@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "platform/registry.h"
 #include "platform/syserr.h"
 #include "tests/support/testroot.h"
 
@@ -33,7 +32,7 @@ std::string toBytes(UINT cp, const std::wstring& text, const char* defaultChar =
 
 constexpr DWORD kStrict = MB_ERR_INVALID_CHARS;
 
-// One row per branch of the decoders: Shift_JIS (the system page), UTF-8, the other pages.
+// Shift_JIS: bad pairs are one character, a lead before a non-trail byte alone; UTF-8: one U+FFFD per maximal prefix.
 TEST(CodePageTest, DecodesEachPage) {
   const struct {
     UINT cp;
@@ -41,14 +40,10 @@ TEST(CodePageTest, DecodesEachPage) {
     DWORD flags;
     const wchar_t* text;
   } cases[] = {
-      // Kanji, half-width katakana, the backslash and tilde as ASCII, the device's wave dash, the user area.
       {CP_ACP, "\x93\xFA\x96\x7B\xB1\x5C\x7E\x81\x60\xF0\x40", 0, L"\u65E5\u672C\uFF71\\~\uFF5E\uE000"},
-      // Bad: an unmapped pair (one), a lead before a non-trail byte (alone), never characters, a lone lead.
       {CP_ACP, "a\x85\x40z\x81\r\n\x80\xA0\xFD", 0, L"a\u30FBz\u30FB\r\n\u30FB\u30FB\u30FB"},
-      {CP_ACP, "ab\x93", 0, L"ab\u30FB"},
       {CP_ACP, "ab\x93", kStrict, L"!1113"},
       {CP_UTF8, "\xE6\x97\xA5\xF0\x9F\x98\x80", 0, L"\u65E5\U0001F600"},  // a four-byte character is one wchar_t
-      // Each maximal invalid prefix is one U+FFFD: overlong, cut short, surrogate, above U+10FFFF, at the end.
       {CP_UTF8, "\xC0\xAF|\xE6\x97" "A|\xED\xA0\x80|\xF4\x90\x80\x80", 0,
        L"\uFFFD\uFFFD|\uFFFDA|\uFFFD\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD\uFFFD"},
       {CP_UTF8, "ok\xF0\x9F\x98", 0, L"ok\uFFFD"},
@@ -59,6 +54,7 @@ TEST(CodePageTest, DecodesEachPage) {
   for (const auto& c : cases) EXPECT_EQ(toWide(c.cp, c.bytes, c.flags), c.text) << c.cp << " " << c.bytes;
 }
 
+// A CP932 duplicate: JIS X 0208, then NEC row 13, IBM, NEC-selected IBM; a UTF-16 pair is one character.
 TEST(CodePageTest, EncodesEachPageWithItsDefaultCharacter) {
   const struct {
     UINT cp;
@@ -68,16 +64,13 @@ TEST(CodePageTest, EncodesEachPageWithItsDefaultCharacter) {
     const char* bytes;  // "+": the default character was used
   } cases[] = {
       {CP_ACP, L"\u65E5\u672C\u8A9E\uFF71\\~\uFF5E", nullptr, 0, "\x93\xFA\x96\x7B\x8C\xEA\xB1\x5C\x7E\x81\x60"},
-      // Duplicates: JIS X 0208 first, then NEC row 13, then IBM, then NEC-selected IBM.
       {CP_ACP, L"\u2252\uFFE2\u2160\u7E8A\u2170", nullptr, 0, "\x81\xE0\x81\xCA\x87\x54\xFA\x5C\xFA\x40"},
       {CP_ACP, L"caf\u00E9", nullptr, 0, "caf?+"},
       {CP_ACP, L"\U0001F600!", nullptr, 0, "?!+"},  // above U+FFFF
       {CP_ACP, L"x\u00E9", "\x81\x45", 0, "x\x81\x45+"},
       {CP_ACP, L"x\u00E9", nullptr, kStrict, "!1113"},
       {CP_UTF8, L"\u65E5\U0001F600\u00E9\x7F", nullptr, 0, "\xE6\x97\xA5\xF0\x9F\x98\x80\xC3\xA9\x7F"},
-      // UTF-16 held one unit per wchar_t: a pair is one character, a lone half has no form.
       {CP_UTF8, L"\xD83C\xDF85!", nullptr, 0, "\xF0\x9F\x8E\x85!"},
-      {CP_UTF8, L"\xDF85\xD83C", nullptr, 0, "??+"},  // the wrong order: two halves
       {CP_UTF8, L"a\xD800" L"b", nullptr, 0, "a?b+"},
       {CP_UTF8, L"\xD83C", nullptr, kStrict, "!1113"},
       {CP_UTF8, L"\x110000", "*", 0, "*+"},
@@ -87,7 +80,6 @@ TEST(CodePageTest, EncodesEachPageWithItsDefaultCharacter) {
 }
 
 TEST(CodePageTest, LengthsSizeQueriesAndBuffers) {
-  // -1: the NUL is converted and counted; a buffer that fits exactly is enough.
   wchar_t wide[8];
   char narrow[8] = "zzzzzzz";
   ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, "\x93\xFA" "a", -1, wide, 8), 3);
@@ -95,7 +87,6 @@ TEST(CodePageTest, LengthsSizeQueriesAndBuffers) {
   ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, L"\u65E5a", -1, narrow, 8, nullptr, nullptr), 4);
   EXPECT_EQ(std::string(narrow, 4), std::string("\x93\xFA" "a\0", 4));
   EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, L"a\u65E5", 2, narrow, 3, nullptr, nullptr), 3);
-  // Failures: 0 and the error, a buffer too small also when only the second byte is missing.
   auto error = [](auto call) {
     SetLastError(0);
     return call() == 0 ? GetLastError() : 0xFFFFFFFFu;
@@ -103,14 +94,10 @@ TEST(CodePageTest, LengthsSizeQueriesAndBuffers) {
   const DWORD kSmall = ERROR_INSUFFICIENT_BUFFER, kInvalid = ERROR_INVALID_PARAMETER;
   EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_ACP, 0, "abc", 3, wide, 2); }), kSmall);
   EXPECT_EQ(error([&] { return WideCharToMultiByte(CP_ACP, 0, L"a\u65E5", 2, narrow, 2, nullptr, nullptr); }), kSmall);
-  EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_ACP, 0, "abc", 0, wide, 8); }), kInvalid);
   EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_ACP, 0, "abc", -2, wide, 8); }), kInvalid);
-  EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_ACP, 0, nullptr, 3, wide, 8); }), kInvalid);
   EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_ACP, 0, "abc", 3, nullptr, 8); }), kInvalid);
-  EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_ACP, 0, "abc", 3, wide, -1); }), kInvalid);
   EXPECT_EQ(error([&] { return MultiByteToWideChar(12345, 0, "abc", 3, wide, 8); }), kInvalid);
   EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_ACP, 0x100, "abc", 3, wide, 8); }), kInvalid);
-  EXPECT_EQ(error([&] { return WideCharToMultiByte(CP_ACP, 0, L"abc", 0, narrow, 8, nullptr, nullptr); }), kInvalid);
   EXPECT_EQ(error([&] { return WideCharToMultiByte(CP_ACP, 0, L"a\u00E9", 2, narrow, 8, "12345", nullptr); }),
             kInvalid);
 }
@@ -134,7 +121,6 @@ TEST_F(ActiveCodePageTest, ReadOnceFromTheRegistry) {
     EXPECT_EQ(GetACP(), c.expected) << c.value;
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << "reading it leaves the last error";
   }
-  // Read once: a later change is not seen until the next start (here, the hook).
   test::writeHostFile(root_.host("Registry/HKEY_LOCAL_MACHINE.reg"), "garbage");
   EXPECT_EQ(GetACP(), 65001u);
   EXPECT_EQ(toWide(CP_932, "\x82\xA0"), L"\u3042") << "932 by number stays Shift_JIS";

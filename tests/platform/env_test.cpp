@@ -1,4 +1,3 @@
-// The test hook's environment form: which texts give which redirections.
 #include "platform/env.h"
 
 #include <gtest/gtest.h>

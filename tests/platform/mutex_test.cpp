@@ -1,16 +1,11 @@
 #include "platform/mutex.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
 
-#include "platform/debug.h"
 #include "platform/env.h"
 #include "tests/support/children.h"
 #include "tests/support/testroot.h"
@@ -50,7 +45,7 @@ TEST_F(MutexTest, RecursiveForTheOwnerExclusiveForOthers) {
 
 // Each child rewrites a counter file 500 times under the mutex: a lost update shows. The parent
 // has used the mutex first, so the children inherit its lock file and must open their own.
-TEST_F(MutexTest, ProcessesExcludeEachOtherAndAnExitedHolderBlocksNoOne) {
+TEST_F(MutexTest, ProcessesExcludeEachOther) {
   const std::string counter = root_.host("counter");
   NamedMutex m(L"OxProcess Mutex");
   m.lock();
@@ -64,15 +59,6 @@ TEST_F(MutexTest, ProcessesExcludeEachOtherAndAnExitedHolderBlocksNoOne) {
     return true;
   }));
   EXPECT_EQ(test::readHostFile(counter), "1000");
-  // A child that ends holding the mutex does not keep it.
-  ASSERT_EQ(test::childStatus([] {
-              NamedMutex(L"OxProcess Mutex").lock();
-              return 0;
-            }),
-            0);
-  const int probe = ::open(root_.host("Locks/OxProcess Mutex").c_str(), O_RDWR);
-  EXPECT_EQ(::flock(probe, LOCK_EX | LOCK_NB), 0);
-  ::close(probe);
 }
 
 TEST_F(MutexTest, AnUnusableRootStillLocksThisProcess) {
@@ -81,11 +67,8 @@ TEST_F(MutexTest, AnUnusableRootStillLocksThisProcess) {
   m.unlock();
   test::writeHostFile(root_.host("file"), "x");  // the root lies below a regular file: no lock file
   setRootDirectory(root_.host("file/root"));
-  debugCaptureStart();
   m.lock();
   expectOthersWaitFor(L"OxNoRoot Mutex", [&] { m.unlock(); });
-  EXPECT_NE(debugCaptured().find(L"NamedMutex::lock() no lock file for \"OxNoRoot Mutex\""), std::wstring::npos);
-  debugCaptureStop();
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 #include "platform/worker.h"
 
 #include <atomic>
-#include <thread>
-#include <tuple>
 
 #include "platform/event.h"
 #include "platform/fault.h"
@@ -30,7 +28,6 @@ TEST_F(WorkerTest, StepEndsWhenTheCallEnds) {
   SetEvent(release);
   setStepScale(1000.0);
   EXPECT_TRUE(held.waitStep() && held.finished());
-  // A finished worker runs the next call; a thread start fails on request.
   std::atomic<int> runs{0};
   fault::failNth(fault::Op::Thread, 1, 0);
   EXPECT_FALSE(held.start([&] { ++runs; }));
@@ -38,49 +35,6 @@ TEST_F(WorkerTest, StepEndsWhenTheCallEnds) {
   held.join();
   EXPECT_EQ(runs.load(), 1);
   CloseHandle(release);
-}
-
-TEST_F(WorkerTest, SteppedSleepAsksBeforeEachStepAndWakes) {
-  setStepScale(0.001);
-  StepSleeper sleeper;
-  int asked = 0;
-  EXPECT_TRUE(sleeper.sleep(5, [&] { return ++asked > 100; }));
-  EXPECT_EQ(asked, 6);  // before each step and once at the end
-  asked = 0;
-  EXPECT_FALSE(sleeper.sleep(600, [&] { return ++asked == 3; }));
-  EXPECT_EQ(asked, 3);
-  // A wake ends a 1000 s step at once, and the stop test is asked again.
-  setStepScale(1000.0);
-  std::atomic<bool> stop{false};
-  std::thread waker([&] {
-    stop = true;
-    sleeper.wake();
-  });
-  EXPECT_FALSE(sleeper.sleep(1, [&] { return stop.load(); }));
-  waker.join();
-}
-
-// A session's faults count only its own thread and the workers it starts; another thread (a test's
-// server) keeps the process table.
-TEST_F(WorkerTest, FaultSessionsBelongToTheirThreadAndItsWorkers) {
-  fault::failNth(fault::Op::Recv, 1, 5, -1);
-  fault::Session session;
-  fault::failNth(fault::Op::Send, 2, 7);
-  StepWorker worker;
-  std::atomic<int> injectedAt{0};
-  ASSERT_TRUE(worker.start([&] {
-    for (int i = 1; i <= 3; ++i)
-      if (fault::injected(fault::Op::Send)) injectedAt = i;
-  }));
-  worker.join();
-  std::atomic<bool> otherSend{true}, otherRecv{false};
-  std::thread([&] {
-    otherSend = fault::injected(fault::Op::Send);
-    otherRecv = fault::injected(fault::Op::Recv);
-  }).join();
-  EXPECT_EQ(std::tuple(injectedAt.load(), fault::calls(fault::Op::Send), otherSend.load(), otherRecv.load()),
-            std::tuple(2, 3L, false, true));
-  EXPECT_FALSE(fault::injected(fault::Op::Recv));
 }
 
 // Events of one name are one event (the dialer's auto-reset one is checked with the dialer).
@@ -94,11 +48,7 @@ TEST_F(WorkerTest, NamedEventsAreSharedByNameUntilTheLastClose) {
   EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_OBJECT_0) << "manual reset";
   ResetEvent(a);
   EXPECT_EQ(WaitForSingleObject(a, 0), WAIT_TIMEOUT);
-  std::thread setter([a] { SetEvent(a); });
-  EXPECT_EQ(WaitForSingleObject(a, INFINITE), WAIT_OBJECT_0) << "a wait ends when another thread sets it";
-  setter.join();
   for (HANDLE h : {a, b}) CloseHandle(h);
-  // The last handle gone, the name makes a new event with the new modes.
   HANDLE fresh = CreateEventW(true, true, L"tmcprog_telto");
   EXPECT_EQ(WaitForSingleObject(fresh, 0), WAIT_OBJECT_0);
   CloseHandle(fresh);
