@@ -82,13 +82,9 @@ class EnclosureFileTest : public CodecTest {
   std::string raw_;
 };
 
-// The bytes written for real mail are compared with Python's in tests/corpus.
 TEST_F(EnclosureFileTest, ErrorsExistingFilesEmptyPartsAndFeedPictures) {
   EXPECT_EQ(get(part(1)), OXMDL_ERR_MIME_DECODE);
   EXPECT_FALSE(exists("u.bin")) << "no file left after a uudecode failure";
-  Enclosure other = part(0);
-  other.folder.clear();
-  EXPECT_EQ(get(other), OXMDL_ERR_MIME_DECODE);
   fault::setFreeSpace(part(0).bodyLength - 1);
   EXPECT_EQ(get(part(0)), OXMDL_ERR_FILE_DISK_FULL);
   fault::setFreeSpace(std::nullopt);
@@ -103,7 +99,7 @@ TEST_F(EnclosureFileTest, ErrorsExistingFilesEmptyPartsAndFeedPictures) {
   ASSERT_TRUE(codec_.GetEnclosure(raw_, part(0)));
   EXPECT_EQ(get(part(0)), OXMDL_ERR_MIME_FILE_EXISTS);
   EXPECT_EQ(file("a.pdf"), "%PDF");
-  other = part(0);
+  Enclosure other = part(0);
   other.name = L"empty.bin";
   other.bodyLength = 0;
   ASSERT_TRUE(codec_.GetEnclosure(raw_, other));

@@ -18,15 +18,12 @@ TEST_F(CodecTest, HeaderFieldsAddressesAndEncodedWords) {
       "Message-ID: <abc@example.jp>\r\nIn-Reply-To: <r2@x>\r\nReferences: <r1@x>\r\n <r2@x>\r\n"
       "X-ML-Name: \"list\"\r\nX-Mailer: tamarin OxMail/1.40 (K-PRISM) [PictureMail]\r\nX-Feed-Download: 1\r\n"
       "Date: Tue, 4 Dec 2007 10:00:00 +0900\r\n\r\nbody\r\n");
-  // The decoded name keeps its double quotes; References gives its last id; quotes around the
-  // whole X-ML-Name go.
   EXPECT_EQ(e.from + L"|" + e.fromName + L"|" + e.replyTo + L"|" + e.messageId + L"|" + e.inReplyTo + L"|" +
                 e.references + L"|" + e.mlName + L"|" + e.feedDownloadValue,
             L"yamada@example.jp|\"\u5c71\u7530\"|help@example.jp|abc@example.jp|r2@x|r2@x|list|1");
   EXPECT_EQ(vec(e.to), (Names{L"a@example.jp", L"john@example.com", L"c@example.jp"}));
   EXPECT_EQ(vec(e.cc), (Names{L"only@example.jp"}));
   EXPECT_TRUE(e.pictureMail && e.feedDownload);
-  // Single addresses.
   EmlCompose c;
   std::wstring address, name;
   const struct { const wchar_t *in, *address, *name; } addresses[] = {
@@ -38,8 +35,6 @@ TEST_F(CodecTest, HeaderFieldsAddressesAndEncodedWords) {
     ASSERT_TRUE(c.ParseAddress(k.in, &address, &name));
     EXPECT_EQ(address + L"|" + name, std::wstring(k.address) + L"|" + k.name) << k.in;
   }
-  std::string n;
-  EXPECT_EQ(failure(c.ParseAddress_S("x", nullptr, &n)), OXMDL_ERR_MIME_NULL_ARG);
   const struct { const char* subject; const wchar_t* decoded; const char* why; } cases[] = {
       {"=?UTF-8?Q?=E6=97?=\n =?UTF-8?Q?=A5?=", L"\u65e5", "two words splitting one character, no blank between"},
       {"Re: =?ISO-2022-JP?B?GyRCRnxL?= =?iso-2022-jp?b?XBsoQg==?=", L"Re: \u65e5\u672c",
@@ -59,8 +54,7 @@ TEST_F(CodecTest, HeaderFieldsAddressesAndEncodedWords) {
   EXPECT_EQ(decodeEncodedWords("=?UTF-8?Q?a=00b?=", false), "a") << "a decoded zero ends the word's text";
 }
 
-// The Date field read and shifted to device time (+0900), as "Y-M-D w h:m:s zone": offsets, comments,
-// a carry into the next day and year, named and military zones, month ends, hour 24 kept unmoved.
+// The Date field shifted to device time (+0900), as "Y-M-D w h:m:s zone", or made from the clock.
 TEST_F(CodecTest, DateFieldShiftedOrReplacedByTheClock) {
   const std::pair<const char*, const char*> cases[] = {
       {"Tue, 4 Dec 2007 10:00:00 +0900", "2007-12-4 2 10:0:0 +0900"},
@@ -70,7 +64,6 @@ TEST_F(CodecTest, DateFieldShiftedOrReplacedByTheClock) {
       {"Mon, 31 Dec 2007 20 : 15 : 09 EST", "2008-1-1 2 10:15:9 -0500"},
       {"4 Dec 2007 10:00:00 Z", "2007-12-4 2 10:0:0 Z"},
       {"4 Dec 2007 10:00:00 N", "2007-12-4 2 11:0:0 N"},
-      {"4 Jul 2007 10:00:00 UTC", "2007-7-4 3 19:0:0 +0000"},
       {"Wed, 1 Mar 2023 00:30:00 +1000", "2023-2-28 2 23:30:0 +1000"},
       {"Fri, 1 Mar 2024 00:30:00 +1000", "2024-2-29 4 23:30:0 +1000"},
       {"Tue, 28 Feb 2023 20:00:00 -0500", "2023-3-1 3 10:0:0 -0500"},
@@ -114,7 +107,6 @@ TEST_F(CodecTest, EntryPointErrorsAndHeaderLookups) {
   const std::string small = "Subject: s\r\n\r\nb";
   EXPECT_FALSE(c.Decode(&e, nullptr));
   EXPECT_EQ(c.GetErrorInfo(), OXMDL_ERR_MIME_NULL_ARG);
-  EXPECT_EQ(failure(c.DecodeHeader(&e, nullptr)), OXMDL_ERR_MIME_NULL_ARG);
   // Free memory must exceed max(2 x length, 1 MiB).
   setFixedAvailPhys(1048576);
   EXPECT_EQ(failure(c.Decode(&e, &small)), OXMDL_ERR_MEM_SHORTAGE);
@@ -132,10 +124,9 @@ TEST_F(CodecTest, EntryPointErrorsAndHeaderLookups) {
   EXPECT_EQ(e.subject + L"|" + e.body, L"big|") << "what was decoded before stays";
   debugCaptureStop();
   setHeapProbeLimit(std::nullopt);
-  // A message without an empty line has no body and still decodes.
   const std::string headOnly = "Subject: only a header";
   EXPECT_TRUE(c.Decode(&e, &headOnly));
-  EXPECT_EQ(e.subject + L"|" + e.body, L"only a header|");
+  EXPECT_EQ(e.subject + L"|" + e.body, L"only a header|") << "no empty line: no body";
   // Header only: the summary label stays, other fields are cleared.
   e.senderLabel = L"kept";
   const std::string raw = "Subject: =?UTF-8?Q?a?=\r\n  b\r\nTo: x@y\r\n\r\nTo: body@line\r\n";
@@ -148,12 +139,8 @@ TEST_F(CodecTest, EntryPointErrorsAndHeaderLookups) {
   ASSERT_TRUE(c.GetHeaderField(raw, "to:", &out));
   EXPECT_EQ(out, "x@y") << "the body's line is not a header field";
   EXPECT_EQ(failure(c.GetHeaderField(raw, "Cc", &out)), OXMDL_ERR_MIME_NO_HEADER);
-  EXPECT_EQ(failure(c.GetHeaderField(raw, "To", nullptr)), OXMDL_ERR_MIME_NULL_ARG);
   ASSERT_TRUE(c.GetHeader(raw, &out));
   EXPECT_EQ(out, "Subject: =?UTF-8?Q?a?=\r\n  b\r\nTo: x@y");
-  out = "untouched";
-  EXPECT_EQ(failure(c.GetHeader("no end\r\n", &out)), OXMDL_ERR_MIME_NO_HEADER);
-  EXPECT_EQ(out, "untouched");
   // The oversize notice, and summaries of 281 characters or of the length asked for.
   const std::wstring notice = decode("X-Oversize-Oxmail: 1\n\n").body;
   EXPECT_EQ(notice.substr(0, 7) + L"|" + std::to_wstring(notice.size()), L"\u3053\u306e\u30e1\u30c3\u30bb\u30fc\u30b8|75");

@@ -56,16 +56,6 @@ TEST_F(CodecTest, BodiesAndRelatedFilesOfEveryShape) {
   EXPECT_EQ(made.substr(0, 10) + L"|" + made.substr(18) + L"|" + std::to_wstring(made.size()), L"0102120405|.jpg|22");
   EXPECT_EQ(rel[0].contentId + L"|" + rel[0].contentLocation + L"|" + mimeType(rel[0]) + L"|" + rel[1].displayName,
             L"p1@x|loc1|image/jpeg|named.gif");
-  // A mailer that gives every attachment of an HTML mail a Content-ID: the file stays a related file.
-  const Email z = decode(
-      "Subject: report\r\nContent-Type: multipart/mixed; boundary=m\r\n\r\n"
-      "--m\r\nContent-Type: text/html; charset=us-ascii\r\n\r\n<p>see the file</p>\r\n"
-      "--m\r\nContent-Type: application/zip; name=report.zip\r\nContent-Transfer-Encoding: base64\r\n"
-      "Content-Disposition: attachment; filename=report.zip\r\nContent-ID: <f1@example.jp>\r\n\r\n"
-      "UEsDBHppcA==\r\n--m--\r\n");
-  EXPECT_EQ(z.htmlBody + L"|" + std::to_wstring(z.enclosures.size()), L"<p>see the file</p>|0");
-  ASSERT_EQ(names(z.relatedFiles), Names{L"report.zip"});
-  EXPECT_EQ(mimeType(z.relatedFiles.front()) + L"|" + z.relatedFiles.front().contentId, L"application/zip|f1@example.jp");
 }
 
 TEST_F(CodecTest, ParametersFileNamesAndRawHeaderText) {
