@@ -24,6 +24,7 @@ class CodecTest : public RootTest {
     setHeapProbeLimit(std::nullopt);
     RootTest::TearDown();
   }
+  EmlCompose codec_;
   // Writes a file under the device root, making its folders.
   void put(const std::string& rel, const std::string& bytes) const {
     std::filesystem::create_directories(std::filesystem::path(root_.host(rel)).parent_path());

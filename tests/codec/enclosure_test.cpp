@@ -77,7 +77,6 @@ class EnclosureFileTest : public CodecTest {
   std::string file(const std::string& name) const { return readHostFile(root_.host("Out/" + name)); }
   bool exists(const std::string& name) const { return hostFileExists(root_.host("Out/" + name)); }
   unsigned get(const Enclosure& e) { return failure(codec_.GetEnclosure(raw_, e)); }
-  EmlCompose codec_;
   Email email_;
   std::string raw_;
 };

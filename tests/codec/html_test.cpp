@@ -30,8 +30,7 @@ class TemplateTest : public CodecTest {
 };
 
 TEST_F(TemplateTest, SavedLoadedBackAndFailures) {
-  EmlCompose codec;
-  ASSERT_TRUE(codec.SaveHtmlTemplate(&mail_, &path_)) << std::hex << GetOxMiddleError();
+  ASSERT_TRUE(codec_.SaveHtmlTemplate(&mail_, &path_)) << std::hex << GetOxMiddleError();
   EXPECT_EQ(saved(), "K-HTML-MAIL-TEMPLATE\r\nMime-Version: 1.0\r\n"
                      "Content-Type: multipart/mixed;\r\n boundary=\"next_bound_m4345\"\r\n\r\n"
                      "--next_bound_m4345\r\nContent-Type: text/html; charset=\"shift_jis\"\r\n"
@@ -47,7 +46,7 @@ TEST_F(TemplateTest, SavedLoadedBackAndFailures) {
   Email loaded;
   loaded.subject = L"cleared on load";
   std::string raw;
-  ASSERT_TRUE(codec.LoadHtmlTemplate(&loaded, &path_, &raw)) << std::hex << GetOxMiddleError();
+  ASSERT_TRUE(codec_.LoadHtmlTemplate(&loaded, &path_, &raw)) << std::hex << GetOxMiddleError();
   ASSERT_EQ(names(loaded.relatedFiles), std::vector<std::wstring>{L"pic.gif"});
   ASSERT_EQ(names(loaded.enclosures), std::vector<std::wstring>{L"doc.pdf"});
   EXPECT_EQ(loaded.htmlBody + L"|" + loaded.subject + L"|" + loaded.relatedFiles.front().contentId,
@@ -56,19 +55,19 @@ TEST_F(TemplateTest, SavedLoadedBackAndFailures) {
   for (Enclosure e : {loaded.enclosures.front(), loaded.relatedFiles.front()}) {
     e.folder = L"files";
     e.name = L"back-" + e.name;
-    ASSERT_TRUE(codec.GetEnclosure(raw, e));
+    ASSERT_TRUE(codec_.GetEnclosure(raw, e));
   }
   EXPECT_EQ(readHostFile(root_.host("files/back-doc.pdf")) + readHostFile(root_.host("files/back-pic.gif")), "%PDFGIF89a");
   // Bad files load nothing; a save that fails keeps the template that was there.
   raw = "untouched";
   put("tmpl/other.tpl", "K-HTML-MAIL-TEMPLATES\r\nMime-Version: 1.0\r\n\r\n");
   const std::wstring other = L"tmpl/other.tpl", none = L"tmpl/none.tpl";
-  EXPECT_EQ(failure(codec.LoadHtmlTemplate(&loaded, &other, &raw)), 0xFFFFFFFFu) << "the first line is not the magic";
+  EXPECT_EQ(failure(codec_.LoadHtmlTemplate(&loaded, &other, &raw)), 0xFFFFFFFFu) << "the first line is not the magic";
   EXPECT_EQ(raw, "untouched");
-  EXPECT_EQ(failure(codec.LoadHtmlTemplate(&loaded, &none, &raw)), OXMDL_ERR_HTML_NO_TEMPLATE);
+  EXPECT_EQ(failure(codec_.LoadHtmlTemplate(&loaded, &none, &raw)), OXMDL_ERR_HTML_NO_TEMPLATE);
   const std::string before = saved();
   fault::failNth(fault::Op::Write, 1, ERROR_DISK_FULL);
-  EXPECT_EQ(failure(codec.SaveHtmlTemplate(&mail_, &path_)), OXMDL_ERR_FILE_DISK_FULL);
+  EXPECT_EQ(failure(codec_.SaveHtmlTemplate(&mail_, &path_)), OXMDL_ERR_FILE_DISK_FULL);
   EXPECT_EQ(saved(), before);
   EXPECT_FALSE(hostFileExists(root_.host("tmpl/a.tpl_tmp")));
 }
