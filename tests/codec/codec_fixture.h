@@ -32,7 +32,6 @@ class CodecTest : public RootTest {
   }
 };
 
-// Decodes a message that must decode.
 inline Email decode(const std::string& raw) {
   EmlCompose c;
   Email e;

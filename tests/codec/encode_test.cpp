@@ -14,7 +14,6 @@ const std::string kMime = "Mime-Version: 1.0\r\nX-Mailer: tamarin OxMail/1.40 (K
 
 class EncodeTest : public CodecTest {
  protected:
-  // A message of `subject` and `body` from Taro to Hanako, encoded.
   std::string encode(const std::wstring& subject, const std::wstring& body) {
     EncodeCase c = composed("", subject, body);
     return encode(c);

@@ -12,17 +12,14 @@ using Names = std::vector<std::wstring>;
 
 TEST_F(CodecTest, HeaderFieldsAddressesAndEncodedWords) {
   const Email e = decode(
-      "From: =?ISO-2022-JP?B?GyRCOzNFRBsoQg==?= <yamada@example.jp>\r\n"
-      "To: a@example.jp, \"Doe, John\" <john@example.com>,\r\n\tc@example.jp (Carol)\r\n"
-      "CC: \"Only\" <only@example.jp>\r\nReply-To: \"Support\" <help@example.jp>\r\n"
-      "Message-ID: <abc@example.jp>\r\nIn-Reply-To: <r2@x>\r\nReferences: <r1@x>\r\n <r2@x>\r\n"
-      "X-ML-Name: \"list\"\r\nX-Mailer: tamarin OxMail/1.40 (K-PRISM) [PictureMail]\r\nX-Feed-Download: 1\r\n"
-      "Date: Tue, 4 Dec 2007 10:00:00 +0900\r\n\r\nbody\r\n");
+      "From: =?ISO-2022-JP?B?GyRCOzNFRBsoQg==?= <yamada@x>\nTo: a@x, \"Doe, John\" <john@y>,\n\tc@x (Carol)\n"
+      "CC: \"Only\" <only@x>\nReply-To: \"Support\" <help@x>\nMessage-ID: <abc@x>\nIn-Reply-To: <r2@x>\n"
+      "References: <r1@x>\n <r2@x>\nX-ML-Name: \"list\"\nX-Mailer: tamarin OxMail [PictureMail]\nX-Feed-Download: 1\n\n");
   EXPECT_EQ(e.from + L"|" + e.fromName + L"|" + e.replyTo + L"|" + e.messageId + L"|" + e.inReplyTo + L"|" +
                 e.references + L"|" + e.mlName + L"|" + e.feedDownloadValue,
-            L"yamada@example.jp|\"\u5c71\u7530\"|help@example.jp|abc@example.jp|r2@x|r2@x|list|1");
-  EXPECT_EQ(vec(e.to), (Names{L"a@example.jp", L"john@example.com", L"c@example.jp"}));
-  EXPECT_EQ(vec(e.cc), (Names{L"only@example.jp"}));
+            L"yamada@x|\"\u5c71\u7530\"|help@x|abc@x|r2@x|r2@x|list|1");
+  EXPECT_EQ(vec(e.to), (Names{L"a@x", L"john@y", L"c@x"}));
+  EXPECT_EQ(vec(e.cc), (Names{L"only@x"}));
   EXPECT_TRUE(e.pictureMail && e.feedDownload);
   std::wstring address, name;
   const struct { const wchar_t *in, *address, *name; } addresses[] = {
@@ -36,20 +33,17 @@ TEST_F(CodecTest, HeaderFieldsAddressesAndEncodedWords) {
   }
   const struct { const char* subject; const wchar_t* decoded; const char* why; } cases[] = {
       {"=?UTF-8?Q?=E6=97?=\n =?UTF-8?Q?=A5?=", L"\u65e5", "two words splitting one character, no blank between"},
-      {"Re: =?ISO-2022-JP?B?GyRCRnxL?= =?iso-2022-jp?b?XBsoQg==?=", L"Re: \u65e5\u672c",
-       "a blank follows plain text; words of one run are joined before decoding"},
+      {"Re: =?ISO-2022-JP?B?GyRCRnxL?= =?iso-2022-jp?b?XBsoQg==?=", L"Re: \u65e5\u672c", "a run joined, then decoded"},
       {"=?iso-2022-jp?b?GyRCRnw=?= =?iso-2022-jp?b?S1wbKEI=?=", L"\u65e5\u672c", "each word has its own padding"},
       {"=?UTF-8?Q?=E6=97=A5?==?EUC-JP?B?y9w=?=", L"\u65e5\u672c", "a change of charset ends the run, no blank"},
       {"a =?UTF-8?X?abc?= b", L"a =?UTF-8?X?abc?= b", "an unknown encoding stays as written"},
       {"a =?UTF-8?Q?abc", L"a =?UTF-8?Q?abc", "an unfinished word"},
-      {"=?iso-8859-1?q?caf=E9_?=x", L"caf\u3013x",
-       "other charsets stay as decoded bytes: 0xE9 reads as a lead, with the blank as trail no character"},
+      {"=?iso-8859-1?q?caf=E9_?=x", L"caf\u3013x", "other charsets: bytes, 0xE9 + blank no character"},
       {"\"quoted\"", L"\"quoted\"", "the subject keeps its quotes"},
   };
   for (const auto& k : cases)
     EXPECT_EQ(decode(std::string("Subject: ") + k.subject + "\n\n").subject, k.decoded) << k.why;
-  // Without the blank rule (To, Cc, ...) plain text and words join as they are.
-  EXPECT_EQ(decodeEncodedWords("x =?UTF-8?Q?y?= z", false), "xy z");
+  EXPECT_EQ(decodeEncodedWords("x =?UTF-8?Q?y?= z", false), "xy z") << "without the blank rule (To, Cc, ...)";
   EXPECT_EQ(decodeEncodedWords("=?UTF-8?Q?a=00b?=", false), "a") << "a decoded zero ends the word's text";
 }
 
