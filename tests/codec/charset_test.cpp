@@ -113,20 +113,18 @@ TEST(PictogramTest, TableTagsAndCodes) {
   EXPECT_EQ(encodePictogramTags("<\xf0\x40\xf1\x41\x93\xfa", &out, &code), 1);
   EXPECT_EQ(code, OXMDL_ERR_NONE);
   EXPECT_EQ(out, "<<<#HEART>\xf1\x41\x93\xfa") << "0xF141 is no table row: copied";
-  // The whole sending path: wide -> Shift_JIS -> tags -> ISO-2022-JP.
-  EXPECT_EQ(wideToIso2022jpWithTags(L"\ue000\u65e5", &out, &code), 1);
+  EXPECT_EQ(wideToIso2022jpWithTags(L"\ue000\u65e5", &out, &code), 1);  // wide, Shift_JIS, tags, ISO-2022-JP
   EXPECT_EQ(out, "<#HEART>\x1b$BF|\x1b(B");
 }
 
-TEST(MimeTypeTest, ByExtension) {
+TEST_F(CodecTest, MimeTypeByExtension) {
   // gz's later row counts; types keep their case; no dot: the whole name; a type is lowered; "/..." is a path.
   const std::pair<const wchar_t*, const wchar_t*> cases[] = {
       {L"PHOTO.JPG", L"image/jpeg"}, {L"backup.tar.gz", L"application/x-gzip"}, {L"card.vcf", L"text/x-vCard"},
       {L"pdf", L"application/pdf"}, {L"README", L"application/octet-stream"}, {L"Image/JPEG", L"image/jpeg"},
       {L"/abs/path.png", L"image/png"}, {L"\u65e5\u672c.txt", L"text/plain"},
   };
-  EmlCompose c;
-  for (const auto& [name, type] : cases) EXPECT_EQ(c.MimeTypeId(name), type) << name;
+  for (const auto& [name, type] : cases) EXPECT_EQ(codec_.MimeTypeId(name), type) << name;
 }
 
 // Under the code page 65001 bad bytes cost one character each; Japanese mail reads as under 932.

@@ -39,8 +39,7 @@ TEST(TransferTest, Base64QuotedPrintableUuencode) {
       {part7bit(L"html", "\x1b$BF|\x1b(B\n"), "\x1b$BF|\x1b(B\r\n", "7bit HTML"},
   };
   for (const auto& k : cases) EXPECT_EQ(k.got, k.want) << k.why;
-  // The writers at their line limits.
-  const std::string line = "YWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFh";  // 57 bytes
+  const std::string line = "YWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFh";  // 57 bytes: a full line
   const struct { bool qp; std::string in, out; const char* why; } writes[] = {
       {false, std::string(57, 'a'), line + "\n", "a full last line gets its LF"},
       {false, std::string(58, 'a'), line + "\nYQ==", "one byte more"},

@@ -48,10 +48,10 @@ TEST_F(EncodeTest, PlainPictogramAndMultipartMessages) {
   c = pictogramCase();
   EXPECT_EQ(from(encode(c), "Content-Type"),
             "Content-Type: text/x-pmaildx; charset=\"iso-2022-jp\"\r\n\r\nI <#HEART> you <<3\r\n");
-  // A carrier pictogram (0xF89F, U+E63E) is no tag: plain text, its two bytes raw.
   c.mail.body = L"\u65e5\uE63E";
   EXPECT_EQ(from(encode(c), "Content-Type"),
-            "Content-Type: text/plain; charset=\"iso-2022-jp\"\r\n\r\n\x1b$BF|\x1b(B\xF8\x9F\r\n");
+            "Content-Type: text/plain; charset=\"iso-2022-jp\"\r\n\r\n\x1b$BF|\x1b(B\xF8\x9F\r\n")
+      << "a carrier pictogram is no tag: its two bytes raw";
   c = htmlAttachmentCase();
   EXPECT_EQ(encode(c), kTop + "Subject: Photo\r\n" + kMime +
                            "Content-Type: multipart/related;\r\n boundary=\"next_bound_r2123\"\r\n\r\n"
@@ -112,9 +112,8 @@ TEST_F(EncodeTest, HeaderFieldsAndEncodedWords) {
             "Subject: =?iso-2022-jp?b?GyRCRnxGfEZ8RnxGfEZ8RnxGfEZ8RnxGfEZ8GyhC?=\r\n"
             " =?iso-2022-jp?b?GyRCRnxGfEZ8RnxGfEZ8RnxGfEZ8RnxGfEZ8GyhC?=\r\n"
             " =?iso-2022-jp?b?GyRCRnxGfEZ8RnxGfEZ8GyhC?=");
-  // A line break in a header text cannot end the field early.
   c.mail.subject = L"one\r\nBcc: x@example.jp";
-  EXPECT_NE(encode(c).find("\r\nSubject: one  Bcc: x@example.jp\r\n"), std::string::npos);
+  EXPECT_NE(encode(c).find("\r\nSubject: one  Bcc: x@example.jp\r\n"), std::string::npos) << "a line break";
 }
 
 TEST_F(EncodeTest, LongLinesAreBrokenAt300Characters) {
@@ -150,12 +149,10 @@ TEST_F(EncodeTest, FailuresLeaveNothingBehind) {
   EXPECT_EQ(failure(codec_.Encode(&c.mail, &out, &raw)), OXMDL_ERR_MIME_FILE_MISSING);
   EXPECT_EQ(out + "|" + raw.envelopeFrom + "|" + std::to_string(raw.recipients.size()), "untouched|kept|0");
   EXPECT_EQ(c.mail.date.wYear, before.wYear) << "the record's date is set only on success";
-  // A path that exists but cannot be read (a directory).
-  c.mail.enclosures.back() = attachment(L"", L"att");
+  c.mail.enclosures.back() = attachment(L"", L"att");  // a directory: there, but not readable
   EXPECT_EQ(failure(codec_.Encode(&c.mail, &out)), OXMDL_ERR_MIME_FILE_READ);
   EXPECT_EQ(out, "untouched");
-  // Memory shortage in the last step empties the output.
-  c = plainAsciiCase();
+  c = plainAsciiCase();  // memory shortage in the last step empties the output
   c.mail.body = std::wstring(60000, L'a');
   setHeapProbeLimit(51200);
   out = "old";
@@ -182,8 +179,7 @@ TEST_F(EncodeTest, OutgoingTextIsIso2022jpWhenItFitsElseUtf8) {
   EXPECT_EQ(from(m, "Content-Type: text/plain"),
             "Content-Type: text/plain; charset=\"UTF-8\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
             "57W15paH5a2X8J+OhQ==\r\n");
-  // An own pictogram beside a character without a Shift_JIS form: tags in a UTF-8 pmaildx body.
-  m = encode(L"p", L"\uE000 <b \U0001F385");
+  m = encode(L"p", L"\uE000 <b \U0001F385");  // an own pictogram and no Shift_JIS form: UTF-8 with tags
   EXPECT_NE(m.find("Content-Type: text/x-pmaildx; charset=\"UTF-8\"\r\n"), std::string::npos);
   EXPECT_EQ(decode(m).body, L"\uE000 <b \U0001F385");
   m = encode(L"s", std::wstring(L"caf\u00E9 ") + wchar_t(0xD800) + L" ok, merci beaucoup");

@@ -97,15 +97,13 @@ TEST_F(CodecTest, EntryPointErrorsAndHeaderLookups) {
   const std::string small = "Subject: s\r\n\r\nb";
   EXPECT_FALSE(codec_.Decode(&e, nullptr));
   EXPECT_EQ(codec_.GetErrorInfo(), OXMDL_ERR_MIME_NULL_ARG);
-  // Free memory must exceed max(2 x length, 1 MiB).
-  setFixedAvailPhys(1048576);
+  setFixedAvailPhys(1048576);  // free memory must exceed max(2 x length, 1 MiB)
   EXPECT_EQ(failure(codec_.Decode(&e, &small)), OXMDL_ERR_MEM_SHORTAGE);
   EXPECT_EQ(e.subject, L"untouched");
   setFixedAvailPhys(1048577);
   EXPECT_TRUE(codec_.Decode(&e, &small));
   setFixedAvailPhys(std::nullopt);
-  // A failing heap probe (the wide body, twice the text) ends the decode with the caution lines.
-  setHeapProbeLimit(100000);
+  setHeapProbeLimit(100000);  // the wide body (twice the text) fails: the caution lines
   debugCaptureStart();
   const std::string big = "Subject: big\n\n" + std::string(60000, 'x');
   EXPECT_EQ(failure(codec_.Decode(&e, &big)), OXMDL_ERR_MEM_SHORTAGE);
@@ -117,13 +115,12 @@ TEST_F(CodecTest, EntryPointErrorsAndHeaderLookups) {
   const std::string headOnly = "Subject: only a header";
   EXPECT_TRUE(codec_.Decode(&e, &headOnly));
   EXPECT_EQ(e.subject + L"|" + e.body, L"only a header|") << "no empty line: no body";
-  // Header only: the summary label stays, other fields are cleared.
-  e.senderLabel = L"kept";
+  e.senderLabel = L"kept";  // a header-only decode keeps the summary label
   const std::string raw = "Subject: =?UTF-8?Q?a?=\r\n  b\r\nTo: x@y\r\n\r\nTo: body@line\r\n";
   ASSERT_TRUE(codec_.DecodeHeader(&e, &raw));
   EXPECT_EQ(e.subject + L"|" + e.senderLabel, L"a  b|kept");
   EXPECT_EQ(vec(e.to), (Names{L"x@y"}));
-  std::string out = "untouched";
+  std::string out;
   ASSERT_TRUE(codec_.GetHeaderField(raw, "SUBJECT", &out));
   EXPECT_EQ(out, "a  b");
   ASSERT_TRUE(codec_.GetHeaderField(raw, "to:", &out));
@@ -131,10 +128,9 @@ TEST_F(CodecTest, EntryPointErrorsAndHeaderLookups) {
   EXPECT_EQ(failure(codec_.GetHeaderField(raw, "Cc", &out)), OXMDL_ERR_MIME_NO_HEADER);
   ASSERT_TRUE(codec_.GetHeader(raw, &out));
   EXPECT_EQ(out, "Subject: =?UTF-8?Q?a?=\r\n  b\r\nTo: x@y");
-  // The oversize notice, and summaries of 281 characters or of the length asked for.
   const std::wstring notice = decode("X-Oversize-Oxmail: 1\n\n").body;
   EXPECT_EQ(notice.substr(0, 7) + L"|" + std::to_wstring(notice.size()), L"\u3053\u306e\u30e1\u30c3\u30bb\u30fc\u30b8|75");
-  const std::string longer = "Subject: s\n\n" + std::string(300, 'x');
+  const std::string longer = "Subject: s\n\n" + std::string(300, 'x');  // summaries: 281 or as asked
   ASSERT_TRUE(codec_.DecodeSimple(&e, &longer, -1));
   EXPECT_TRUE(e.summaryOnly && e.body == std::wstring(281, L'x'));
   ASSERT_TRUE(codec_.DecodeSimple(&e, &longer, 10));

@@ -98,8 +98,7 @@ TEST_F(TemplateTest, FeedHtmlAndItsPart) {
                  "\n\n-------2123=next_bound=8273----\n"
                  "Content-Type: image/gif;\n name=\"pic.gif\"\nContent-Transfer-Encoding: base64\n"
                  "Content-Disposition: inline;\n filename=\"pic.gif\"\nContent-ID: <pic@x>\n\nR0lGODlh");
-  // Japanese HTML without pictures: ISO-2022-JP, no related level.
-  feed.relatedFiles.clear();
+  feed.relatedFiles.clear();  // Japanese HTML without pictures: ISO-2022-JP, no related level
   feed.htmlBody = L"日本";
   out.clear();
   ASSERT_TRUE(makeHtmlField(out, &feed));

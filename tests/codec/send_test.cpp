@@ -74,8 +74,7 @@ TEST_F(CodecTest, PreparedForSendingAndCopiesWithoutEnclosures) {
   out = "untouched";
   EXPECT_EQ(failure(codec_.DeleteEnclosureFromRawData(&single, &out)), OXMDL_ERR_ATT_SINGLE_PART);
   EXPECT_EQ(out, "untouched");
-  // A kept part is copied with its own transfer encoding.
-  const std::string received =
+  const std::string received =  // a kept part is copied with its own transfer encoding
       "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n\r\nsee\r\n--b\r\nContent-Type: text/plain; name=notes.txt\r\n"
       "Content-Transfer-Encoding: quoted-printable\r\nContent-Disposition: attachment\r\n\r\nline=3D1\r\n--b--\r\n";
   Email mail = decode(received);
