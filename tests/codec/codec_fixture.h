@@ -24,6 +24,7 @@ class CodecTest : public RootTest {
     setHeapProbeLimit(std::nullopt);
     RootTest::TearDown();
   }
+  EmlCompose codec_;
   // Writes a file under the device root, making its folders.
   void put(const std::string& rel, const std::string& bytes) const {
     std::filesystem::create_directories(std::filesystem::path(root_.host(rel)).parent_path());
@@ -31,7 +32,6 @@ class CodecTest : public RootTest {
   }
 };
 
-// Decodes a message that must decode.
 inline Email decode(const std::string& raw) {
   EmlCompose c;
   Email e;

@@ -39,8 +39,7 @@ TEST(TransferTest, Base64QuotedPrintableUuencode) {
       {part7bit(L"html", "\x1b$BF|\x1b(B\n"), "\x1b$BF|\x1b(B\r\n", "7bit HTML"},
   };
   for (const auto& k : cases) EXPECT_EQ(k.got, k.want) << k.why;
-  // The writers at their line limits.
-  const std::string line = "YWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFh";  // 57 bytes
+  const std::string line = "YWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFhYWFh";  // 57 bytes: a full line
   const struct { bool qp; std::string in, out; const char* why; } writes[] = {
       {false, std::string(57, 'a'), line + "\n", "a full last line gets its LF"},
       {false, std::string(58, 'a'), line + "\nYQ==", "one byte more"},
@@ -56,62 +55,44 @@ TEST(TransferTest, Base64QuotedPrintableUuencode) {
   }
 }
 
-class EnclosureFileTest : public CodecTest {
- protected:
-  void SetUp() override {
-    CodecTest::SetUp();
-    raw_ = "Subject: files\r\nContent-Type: multipart/mixed; boundary=\"m\"\r\n\r\n"
-           "--m\r\nContent-Type: text/plain\r\n\r\nsee attached\r\n"
-           "--m\r\nContent-Type: application/pdf; name=\"a.pdf\"\r\nContent-Transfer-Encoding: base64\r\n\r\nJVBERg==\r\n"
-           "--m\r\nContent-Type: application/octet-stream; name=\"u.bin\"\r\nContent-Transfer-Encoding: x-uuencode\r\n\r\n"
-           "junk only\r\n--m--\r\n";
-    ASSERT_TRUE(codec_.Decode(&email_, &raw_));
-    ASSERT_EQ(email_.enclosures.size(), 2u);
-    for (Enclosure& e : email_.enclosures) {
-      e.folder = L"\\Out";
-      e.name = e.displayName;
-    }
-    ASSERT_TRUE(CreateDirectoryW(L"\\Out"));
+TEST_F(CodecTest, EnclosureFilesErrorsExistingFilesEmptyPartsAndFeedPictures) {
+  const std::string raw =
+      "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\n\r\nsee attached\r\n--m\r\nContent-Type: application/pdf; "
+      "name=a.pdf\r\nContent-Transfer-Encoding: base64\r\n\r\nJVBERg==\r\n--m\r\nContent-Type: application/octet-stream; "
+      "name=u.bin\r\nContent-Transfer-Encoding: x-uuencode\r\n\r\njunk only\r\n--m--\r\n";
+  std::vector<Enclosure> part = vec(decode(raw).enclosures);
+  ASSERT_EQ(part.size(), 2u);
+  for (Enclosure& e : part) {
+    e.folder = L"\\Out";
+    e.name = e.displayName;
   }
-  Enclosure part(size_t i) const { return vec(email_.enclosures)[i]; }
-  std::string file(const std::string& name) const { return readHostFile(root_.host("Out/" + name)); }
-  bool exists(const std::string& name) const { return hostFileExists(root_.host("Out/" + name)); }
-  unsigned get(const Enclosure& e) { return failure(codec_.GetEnclosure(raw_, e)); }
-  EmlCompose codec_;
-  Email email_;
-  std::string raw_;
-};
-
-// The bytes written for real mail are compared with Python's in tests/corpus.
-TEST_F(EnclosureFileTest, ErrorsExistingFilesEmptyPartsAndFeedPictures) {
-  EXPECT_EQ(get(part(1)), OXMDL_ERR_MIME_DECODE);
+  ASSERT_TRUE(CreateDirectoryW(L"\\Out"));
+  const auto get = [&](const Enclosure& e) { return failure(codec_.GetEnclosure(raw, e)); };
+  const auto file = [&](const std::string& name) { return readHostFile(root_.host("Out/" + name)); };
+  const auto exists = [&](const std::string& name) { return hostFileExists(root_.host("Out/" + name)); };
+  EXPECT_EQ(get(part[1]), OXMDL_ERR_MIME_DECODE);
   EXPECT_FALSE(exists("u.bin")) << "no file left after a uudecode failure";
-  Enclosure other = part(0);
-  other.folder.clear();
-  EXPECT_EQ(get(other), OXMDL_ERR_MIME_DECODE);
-  fault::setFreeSpace(part(0).bodyLength - 1);
-  EXPECT_EQ(get(part(0)), OXMDL_ERR_FILE_DISK_FULL);
+  fault::setFreeSpace(part[0].bodyLength - 1);
+  EXPECT_EQ(get(part[0]), OXMDL_ERR_FILE_DISK_FULL);
   fault::setFreeSpace(std::nullopt);
-  setFixedAvailPhys(2 * raw_.size());
-  EXPECT_EQ(get(part(0)), OXMDL_ERR_MEM_SHORTAGE);
+  setFixedAvailPhys(2 * raw.size());
+  EXPECT_EQ(get(part[0]), OXMDL_ERR_MEM_SHORTAGE);
   setFixedAvailPhys(std::nullopt);
   fault::failNth(fault::Op::Open, 1, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(get(part(0)), OXMDL_ERR_FILE_OPEN);
+  EXPECT_EQ(get(part[0]), OXMDL_ERR_FILE_OPEN);
   fault::failNth(fault::Op::Write, 1, ERROR_DISK_FULL);
-  EXPECT_EQ(get(part(0)), OXMDL_ERR_FILE_DISK_FULL);
+  EXPECT_EQ(get(part[0]), OXMDL_ERR_FILE_DISK_FULL);
   EXPECT_FALSE(exists("a.pdf")) << "no file left after a short write";
-  ASSERT_TRUE(codec_.GetEnclosure(raw_, part(0)));
-  EXPECT_EQ(get(part(0)), OXMDL_ERR_MIME_FILE_EXISTS);
+  ASSERT_TRUE(codec_.GetEnclosure(raw, part[0]));
+  EXPECT_EQ(get(part[0]), OXMDL_ERR_MIME_FILE_EXISTS);
   EXPECT_EQ(file("a.pdf"), "%PDF");
-  other = part(0);
-  other.name = L"empty.bin";
-  other.bodyLength = 0;
-  ASSERT_TRUE(codec_.GetEnclosure(raw_, other));
+  part[0].name = L"empty.bin";
+  part[0].bodyLength = 0;
+  ASSERT_TRUE(codec_.GetEnclosure(raw, part[0]));
   EXPECT_TRUE(exists("empty.bin") && file("empty.bin").empty());
   // A feed picture goes to the scratch folder, replacing an older one.
-  const std::string feed =
-      "X-Tmr-Rivulet\r\nSubject: item\r\nContent-Type: multipart/mixed; boundary=\"f\"\r\n\r\n"
-      "--f\r\nContent-Type: image/jpeg; name=\"image.jpg\"\r\nContent-Transfer-Encoding: base64\r\n\r\n/9j/\r\n--f--\r\n";
+  const std::string feed = "X-Tmr-Rivulet\r\nContent-Type: multipart/mixed; boundary=f\r\n\r\n--f\r\nContent-Type: image/jpeg; "
+                           "name=image.jpg\r\nContent-Transfer-Encoding: base64\r\n\r\n/9j/\r\n--f--\r\n";
   std::list<Enclosure> pictures = decode(feed).enclosures;
   ASSERT_EQ(pictures.size(), 1u);
   pictures.front().name = L"image.jpg";  // no folder: feed pictures have their own

@@ -37,7 +37,6 @@ inline EncodeCase plainAsciiCase() {
   c.mail.to = {L"Hanako <hanako@example.jp>"};
   return c;
 }
-
 // One of the device's own pictograms (U+E000 is the heart, 0xF040) and a "<".
 inline EncodeCase pictogramCase() { return composed("pictogram", L"Heart", L"I \uE000 you <3"); }
 inline EncodeCase htmlAttachmentCase() {
@@ -47,7 +46,6 @@ inline EncodeCase htmlAttachmentCase() {
   c.files.push_back({"att/photo.jpg", std::string("\xFF\xD8\xFF\xE0JFIF", 8)});
   return c;
 }
-
 inline EncodeCase threeToCase() {
   EncodeCase c = composed("three-to", L"Meeting", L"Room 3.");
   c.mail.to = {L"a@example.jp", L"\"B\" <b@example.jp>", L"c@example.jp"};

@@ -39,15 +39,12 @@ TEST_F(CodecTest, BodiesAndRelatedFilesOfEveryShape) {
     for (const Enclosure& x : e.enclosures) read += (read.back() == L'|' ? L"" : L",") + x.displayName;
     EXPECT_EQ(read, k.read) << k.what;
   }
-  EXPECT_EQ(mimeType(decode(mixed).enclosures.front()), L"text/html");
   EXPECT_EQ(decode(cases[6].raw).enclosures.front().charset, L"US-ASCII") << "an empty charset parameter";
   // Related pictures: a nameless one of a known type gets a made name, an unknown one is dropped.
   const Email e = decode(
-      "Content-Type: multipart/related; boundary=\"r\"\n\n--r\nContent-Type: text/html\n\n<img src=\"cid:p1\">\n"
-      "--r\nContent-Type: image/jpeg\nContent-ID: <p1@x>\nContent-Location: CID: <loc1>\n"
-      "Content-Transfer-Encoding: base64\n\n/9j/\n"
-      "--r\nContent-Type: image/png\nContent-ID: <p2@x>\nContent-Transfer-Encoding: base64\n\niVBO\n"
-      "--r\nContent-Type: image/gif; name=\"named.gif\"\nContent-ID: <p3@x>\n\nR0lG\n--r--\n");
+      "Content-Type: multipart/related; boundary=r\n\n--r\nContent-Type: text/html\n\n<img src=\"cid:p1\">\n--r\n"
+      "Content-Type: image/jpeg\nContent-ID: <p1@x>\nContent-Location: CID: <loc1>\n\n/9j/\n--r\nContent-Type: image/png\n"
+      "Content-ID: <p2@x>\n\niVBO\n--r\nContent-Type: image/gif; name=named.gif\nContent-ID: <p3@x>\n\nR0lG\n--r--\n");
   EXPECT_EQ(e.htmlBody + L"|" + std::to_wstring(e.enclosures.size()), L"<img src=\"cid:p1\">|0");
   const auto rel = vec(e.relatedFiles);
   ASSERT_EQ(rel.size(), 2u) << "the nameless png is dropped";
@@ -56,16 +53,6 @@ TEST_F(CodecTest, BodiesAndRelatedFilesOfEveryShape) {
   EXPECT_EQ(made.substr(0, 10) + L"|" + made.substr(18) + L"|" + std::to_wstring(made.size()), L"0102120405|.jpg|22");
   EXPECT_EQ(rel[0].contentId + L"|" + rel[0].contentLocation + L"|" + mimeType(rel[0]) + L"|" + rel[1].displayName,
             L"p1@x|loc1|image/jpeg|named.gif");
-  // A mailer that gives every attachment of an HTML mail a Content-ID: the file stays a related file.
-  const Email z = decode(
-      "Subject: report\r\nContent-Type: multipart/mixed; boundary=m\r\n\r\n"
-      "--m\r\nContent-Type: text/html; charset=us-ascii\r\n\r\n<p>see the file</p>\r\n"
-      "--m\r\nContent-Type: application/zip; name=report.zip\r\nContent-Transfer-Encoding: base64\r\n"
-      "Content-Disposition: attachment; filename=report.zip\r\nContent-ID: <f1@example.jp>\r\n\r\n"
-      "UEsDBHppcA==\r\n--m--\r\n");
-  EXPECT_EQ(z.htmlBody + L"|" + std::to_wstring(z.enclosures.size()), L"<p>see the file</p>|0");
-  ASSERT_EQ(names(z.relatedFiles), Names{L"report.zip"});
-  EXPECT_EQ(mimeType(z.relatedFiles.front()) + L"|" + z.relatedFiles.front().contentId, L"application/zip|f1@example.jp");
 }
 
 TEST_F(CodecTest, ParametersFileNamesAndRawHeaderText) {
@@ -78,8 +65,7 @@ TEST_F(CodecTest, ParametersFileNamesAndRawHeaderText) {
       "--=_b\nContent-Type: application/pdf; name=\"/\\\\:*?\\\"<>|\"\n\nx\n"
       "--=_b\nContent-Type: application/pdf; name=\"\x95\x5c.doc\"\n\nx\n"
       "--=_b\nContent-Type: image/gif; name=\"=?UTF-8?B?5pel5pys6KqeLnR4dA==?=\"\n\nx\n--=_b--\n");
-  // RFC 2231 pieces with a charset; cut to 200 characters; forbidden characters only; a trail
-  // byte 0x5C is no backslash; an encoded word in a quoted name.
+  // RFC 2231 pieces; cut to 200 characters; forbidden characters only; trail byte 0x5C; an encoded word.
   EXPECT_EQ(names(e.enclosures), (Names{L"\u65e5\u672c\u8a9e.txt", L"\u65e5.bin", std::wstring(200, L'a'), L"NoName",
                                         L"\u8868.doc", L"\u65e5\u672c\u8a9e.txt"}));
   const auto enc = vec(e.enclosures);  // the type follows the file name
@@ -97,8 +83,7 @@ TEST_F(CodecTest, ParametersFileNamesAndRawHeaderText) {
     EXPECT_EQ(r.fromName, L"\"\u7ba1\u7406\"") << page;
     EXPECT_EQ(r.subject, L"\u7ba1\u7406\u306e\u4ef6 \u7ba1\u7406 \u7ba1\u7406") << page << ": beside an encoded word";
     EXPECT_EQ(names(r.enclosures), (Names{L"\u7ba1\u7406.doc", L"\u7ba1\u7406.doc"})) << page << ": UTF-8, Shift_JIS";
-    // Neither UTF-8 nor Shift_JIS: each bad byte is one replacement character.
-    EXPECT_EQ(decode("Subject: ab\xFF\xFE" "cd\n\n").subject, L"ab\u30fb\u30fb" L"cd") << page;
+    EXPECT_EQ(decode("Subject: ab\xFF\xFE" "cd\n\n").subject, L"ab\u30fb\u30fb" L"cd") << page << ": bad bytes";
   }
 }
 
@@ -113,22 +98,19 @@ TEST_F(CodecTest, AttachedMessagesAndNestingLimits) {
   EXPECT_EQ(e.body, L"outer body\r\n\r\n----------------\r\ninner body");
   const auto enc = vec(e.enclosures);
   ASSERT_EQ(enc.size(), 3u);
-  // The attached message is named by its subject through the file-name rules.
   EXPECT_EQ(enc[0].displayName + L"|" + enc[1].displayName + L"|" + enc[2].name + L"|" + mimeType(enc[2]),
             L"a.pdf|in.gif|inner subj.eml|message/rfc822");
   for (size_t i = 0; i < enc.size(); ++i) EXPECT_EQ(enc[i].index, i);
   EXPECT_EQ(enc[1].bodyOffset, nested.find("R0lGODlh")) << "inner offsets count from the outer text";
-  // Summary mode stops after the first text part.
   Email s;
-  ASSERT_TRUE(EmlCompose().DecodeSimple(&s, &nested, -1));
-  EXPECT_TRUE(s.body == L"outer body" && s.enclosures.empty());
+  ASSERT_TRUE(codec_.DecodeSimple(&s, &nested, -1));
+  EXPECT_TRUE(s.body == L"outer body" && s.enclosures.empty()) << "a summary stops after the first text part";
   // 10,000 nested multiparts: the walk stops going deeper, the decode still succeeds.
   std::string deep;
   for (int i = 0; i < 10000; ++i)
     deep += "Content-Type: multipart/mixed; boundary=\"b" + std::to_string(i) + "x\"\n\n--b" + std::to_string(i) + "x\n";
   EXPECT_EQ(decode(deep + "Content-Type: text/plain\n\ndeep\n").body, L"");
-  // As many attached messages inside each other: 100 levels are decoded, each adding its
-  // attached message to the enclosures, and the one at the limit is listed undecoded.
+  // As many attached messages: 100 levels decoded, each listed, and the one at the limit undecoded.
   std::string messages;
   for (int i = 0; i < 10000; ++i) messages += "Content-Type: message/rfc822\n\n";
   const Email limit = decode(messages + "Subject: x\n\nend\n");
