@@ -1,5 +1,4 @@
-// The accounts tests' fixture: a fresh device root with the registry values that locate the
-// account and system directories, and a check that every test hands back what it opened.
+// A fresh device root with the registry values that locate the accounts, and a check that every test closes them.
 #pragma once
 
 #include <algorithm>
@@ -101,16 +100,8 @@ class AccountsTest : public RootTest {
     ASSERT_NE(account, nullptr) << std::hex << GetOxMiddleError();
     writeKeys(*account, keys);
   }
-  // The lines of a settings file, the BOM line and the key line first.
   Lines settingsLines(const std::string& hostPath) { return profileLines(readHostFile(hostPath)); }
   static bool hasLine(const Lines& lines, const std::wstring& line) { return std::ranges::find(lines, line) != lines.end(); }
-  // The registry values that locate the feed program's accounts and system directory.
-  void setFeedPaths() {
-    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"DataPath",
-                                 std::wstring(L"\\Application Data\\Rivulet\\Accounts\\")));
-    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"SystemInfoPath",
-                                 std::wstring(L"\\Application Data\\Rivulet\\System\\")));
-  }
 
   std::unique_ptr<OxAccountInfoInterface> work_;
 };

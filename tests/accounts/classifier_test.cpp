@@ -67,19 +67,16 @@ class ClassifierTest : public AccountsTest {
 };
 
 TEST_F(ClassifierTest, RulesMatchByFieldAndTargetInFileOrder) {
-  setRules({rule(kSubject, L"SALE", sales_, 1), rule(L"From", L"news desk", lists_, 1),
-            rule(L"Cc", L"list@", lists_, 1), rule(L"Subject", L"weekly", sales_, 1),
-            rule(L"X-ML-name", L"tokyo-users", lists_, 1),
-            rule(kSubject, L"report", sales_, 2),  // for the other messages: never a received one
-            rule(kSubject, L"memo", sales_, 3)});
+  // "Subject" is no field the rules know, and target 2 is never a received message: both come first and miss.
+  setRules({rule(kSubject, L"SALE", sales_, 1), rule(L"Subject", L"weekly", sales_, 1), rule(kSubject, L"report", sales_, 2),
+            rule(L"From", L"news desk", lists_, 1), rule(L"Cc", L"list@", lists_, 1),
+            rule(L"X-ML-name", L"tokyo-users", lists_, 1), rule(kSubject, L"memo", sales_, 3)});
   const struct { std::string text; unsigned long folder; } cases[] = {
       {message("a@example.jp", "big sale today"), sales_},
       // "From" tests the display name when the address does not hold the keyword.
       {"From: \"News Desk\" <desk@example.org>\r\nSubject: hello\r\n" + kDate + "\r\nx\r\n", lists_},
       {message("a@example.jp", "weekly report"), lists_},  // the Cc rule
-      {"From: a@example.jp\r\nSubject: weekly\r\n" + kDate + "\r\nx\r\n", inbox_},
       {"From: a@example.jp\r\nSubject: x\r\nX-ML-Name: tokyo-users\r\n" + kDate + "\r\nx\r\n", lists_},
-      {"From: a@example.jp\r\nSubject: report\r\n" + kDate + "\r\nx\r\n", inbox_},
       {"From: a@example.jp\r\nSubject: memo\r\n" + kDate + "\r\nx\r\n", sales_},
   };
   for (const auto& c : cases) EXPECT_EQ(save(c.text), c.folder) << c.text;
@@ -89,7 +86,6 @@ TEST_F(ClassifierTest, RulesMatchByFieldAndTargetInFileOrder) {
 TEST_F(ClassifierTest, NoAccountAFolderThatIsGoneStoredAttributesAndFailedWrites) {
   std::string text = message("a@example.jp", "x");
   EXPECT_OXM_FAIL(OxClassifier().SaveToFolder(text, "u", false, nullptr), OXMDL_ERR_CLS_NO_ACCOUNT);
-  EXPECT_OXM_FAIL(OxClassifier().MoveToFolder(1, nullptr), OXMDL_ERR_CLS_NO_ACCOUNT);
   setRules({rule(kSubject, L"lunch", gone_, 1)});
   ASSERT_TRUE(std::unique_ptr<OxFolderInterface>(storage_->OpenRootFolder())->RemoveFolder(gone_));
   EXPECT_EQ(save(message("a@example.jp", "Lunch?")), inbox_);
