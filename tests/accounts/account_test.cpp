@@ -42,7 +42,6 @@ TEST_F(AccountTest, DefaultsTextFormsGuidsMasksAndWriteFailures) {
   ASSERT_NO_FATAL_FAILURE(createWork());
   const Attributes d = readKeys(*work_, kAllKeys, {.guidNetworkSetting = GUID{7, 7, 7, {7}}});  // no default: kept
   EXPECT_EQ(std::tie(d.mask, d.guidNetworkSetting.Data1), std::make_tuple(uint64_t{0}, 7u));
-  // The numbers, then the switches of bits 6 to 41, in table order.
   EXPECT_EQ((std::vector<int64_t>{d.uiPopServerPort, d.uiPartialRetrievingLines, d.uiSmtpServerPort,
                                   d.ulPopBeforeSmtpLatencySec, d.ulRemoveOldMessageCnt, d.uiAutoMailRetrievingRetryCnt,
                                   d.ulJusinTrayID, d.ulSousinTrayID, d.ulSousinZumiTrayID, d.ulSitagakiTrayID,
@@ -73,7 +72,6 @@ TEST_F(AccountTest, DefaultsTextFormsGuidsMasksAndWriteFailures) {
   EXPECT_OXM_FAIL(work_->GetAccountInfoAttributes(&a), OXMDL_ERR_ACC_GET_NOMASK);
   EXPECT_OXM_FAIL(work_->SetAccountInfoAttributes(a), OXMDL_ERR_ACC_SET_NOMASK);
   EXPECT_EQ(readKeys(*work_, (uint64_t{1} << 32) | (uint64_t{1} << 39), a).uiPopServerPort, 12345u);
-
   fault::setFreeSpace(1000);
   a.mask = M::uiPopServerPort;
   EXPECT_OXM_FAIL(work_->SetAccountInfoAttributes(a), OXMDL_ERR_INI_BATCH_DISK_FULL);
@@ -102,7 +100,6 @@ TEST_F(AccountTest, CreateNumbersDirectoriesAndRefusesBadNames) {
   auto first = create(L"Work"), second = create(L"Work"), third = create(L"Work");
   ASSERT_TRUE(first && second && third);
   EXPECT_EQ(dirOf(*second) + L"|" + dirOf(*third), L"Work(2)|Work(3)");
-  EXPECT_TRUE(hostFileExists(data("Work(3)/Signature")));
   EXPECT_OXM_FAIL(std::unique_ptr<I>(I::CreateFeed(L"Work", L"")), OXMDL_ERR_ACC_CREATE_DIR);  // never numbered
   for (const wchar_t* bad : {L"a\\b", L"a\x1F", L"a\x7F"}) {
     SetOxMiddleError(OXMDL_ERR_NONE);
@@ -125,9 +122,7 @@ TEST_F(AccountTest, NameTableShowsDuplicatesUnderTheirDirectory) {
   ASSERT_TRUE(byName && byDir);
   EXPECT_NE(dirOf(*byName), second);
   EXPECT_EQ(dirOf(*byDir), second);
-  // Rename moves a display name in the table until the next build from the files.
   EXPECT_FALSE(I::Rename(L"Same", second));  // taken
-  EXPECT_FALSE(I::Rename(L"Nobody", L"New"));
   EXPECT_TRUE(I::Rename(second, L"Renamed"));
   EXPECT_EQ(open(L"Renamed"), nullptr);  // rebuilt from the files: strAccountName is "Same"
 }
@@ -155,8 +150,6 @@ TEST_F(AccountTest, OpenSharesOneObjectAndFindsThePhoneAccount) {
   std::wstring found = L"junk";
   EXPECT_TRUE(I::GetAccountPhoneNumberFromName(L"Mine", found, L""));
   EXPECT_EQ(found, L"09012345678");
-  EXPECT_FALSE(I::GetAccountPhoneNumberFromName(L"", found, L""));
-  EXPECT_EQ(found, L"");
 }
 
 TEST_F(AccountTest, DeleteWaitsForOpenPartsThenRemovesTheTree) {
@@ -203,12 +196,9 @@ TEST_F(AccountTest, UidFilesConvertFallBackAndSurviveFailedWrites) {
   std::remove(data("Work/LastUID.ini").c_str());
   ASSERT_TRUE(work_->GetLastUID(&uid));
   EXPECT_EQ(uid, L"old-uid");
-
-  // Failed writes of UID.list keep the old list and leave no temporary file.
   ASSERT_TRUE(work_->SaveUIDL({L"u1", L"u2"}));
   const struct { fault::Op op; int n, times; DWORD error; unsigned code; } failures[] = {
       {fault::Op::Count, 0, 0, 0, OXMDL_ERR_ACC_UIDL_WRITE},  // a UID holding a line end
-      {fault::Op::Write, 1, 1, ERROR_ACCESS_DENIED, OXMDL_ERR_ACC_UIDL_WRITE},
       {fault::Op::Write, 2, 1, ERROR_ACCESS_DENIED, OXMDL_ERR_ACC_UIDL_WRITE_END},
       {fault::Op::Write, 3, 1, ERROR_DISK_FULL, OXMDL_ERR_STG_DISK_FULL},
       {fault::Op::Open, 1, -1, ERROR_ACCESS_DENIED, OXMDL_ERR_ACC_UIDL_OPEN},
@@ -220,7 +210,6 @@ TEST_F(AccountTest, UidFilesConvertFallBackAndSurviveFailedWrites) {
     EXPECT_EQ(readHostFile(data("Work/UID.list")), u16("u1\r\nu2\r\n"));
     EXPECT_FALSE(hostFileExists(data("Work/UID.list_tmp")));
   }
-  // Reading appends the non-empty lines; an odd last byte is dropped.
   writeHostFile(data("Work/UID.list"), std::string("a\0\r\0\n\0\r\0\n\0b\0\n\0c\0d", 17));
   std::list<std::wstring> uids{L"kept"};
   ASSERT_TRUE(work_->GetUIDL(&uids));
@@ -259,7 +248,6 @@ TEST_F(AccountTest, DamagedAccountsFailAloneAndCanBeDeleted) {
     EXPECT_OXM_FAIL(std::unique_ptr<OxStorageInterface>(bare->OpenStorage()), OXMDL_ERR_INI_NOFILE);
   }
   EXPECT_TRUE(I::Delete(L"Bare", L""));
-
   auto good = open(L"Good");  // a malformed GUID: the read succeeds, the field is kept, the code is set
   ASSERT_NE(good, nullptr);
   const GUID kept{1, 2, 3, {4}};

@@ -73,8 +73,7 @@ TEST_F(ClassifierTest, RulesMatchByFieldAndTargetInFileOrder) {
             rule(L"X-ML-name", L"tokyo-users", lists_, 1), rule(kSubject, L"memo", sales_, 3)});
   const struct { std::string text; unsigned long folder; } cases[] = {
       {message("a@example.jp", "big sale today"), sales_},
-      // "From" tests the display name when the address does not hold the keyword.
-      {"From: \"News Desk\" <desk@example.org>\r\nSubject: hello\r\n" + kDate + "\r\nx\r\n", lists_},
+      {"From: \"News Desk\" <desk@example.org>\r\nSubject: hello\r\n" + kDate + "\r\nx\r\n", lists_},  // the name
       {message("a@example.jp", "weekly report"), lists_},  // the Cc rule
       {"From: a@example.jp\r\nSubject: x\r\nX-ML-Name: tokyo-users\r\n" + kDate + "\r\nx\r\n", lists_},
       {"From: a@example.jp\r\nSubject: memo\r\n" + kDate + "\r\nx\r\n", sales_},
@@ -100,7 +99,6 @@ TEST_F(ClassifierTest, NoAccountAFolderThatIsGoneStoredAttributesAndFailedWrites
   OxMessageInterface::Attributes a;
   a.mask = OxMessageInterface::ATTR_FILE_MASK | OxMessageInterface::ATTR_HEADER_MASK;
   ASSERT_TRUE(m->GetAttributes(&a));
-  // Received; 09:30 +0900 is 00:30 UTC.
   EXPECT_EQ(std::make_tuple(a.numericAttribute, a.fromAddress, a.date.wHour), std::make_tuple(1u, L"hanako@example.jp", 0));
   fault::reset();  // a save that fails at any of its writes leaves no message behind and reports a code
   ASSERT_TRUE(classifier.SaveToFolder(text, "u0", false, work_.get()));

@@ -56,7 +56,6 @@ TEST_F(StoreCodecTest, WriteEmailStoresTheEncodedMessageAndItsRecords) {
   OxMessageInterface::Attributes a;
   a.mask = 0x1FFF;
   ASSERT_TRUE(MessagePtr(storage_->OpenMessage(id))->GetAttributes(&a));
-  // 12:04:05 local is 03:04:05 UTC.
   EXPECT_EQ(std::tie(a.flags[0], a.flags[1], a.numericAttribute, a.text, a.time.wHour, a.date.wHour),
             std::make_tuple(0, 1, 3u, std::string(), 3, 3));
   FolderMsgHeader header{};
@@ -82,12 +81,10 @@ TEST_F(StoreCodecTest, AttachmentsAreStripped) {
   ASSERT_EQ(pictureMail.enclosures.size(), 1u);
   EXPECT_EQ(pictureMail.enclosures.front().displayName, L"a.jpg");
   EXPECT_EQ(text(single), singleBefore);
-  for (unsigned long id : {two, picture}) {
-    OxMessageInterface::Attributes a;
-    a.mask = OxMessageInterface::ATTR_ATTACHMENT;
-    ASSERT_TRUE(MessagePtr(storage_->OpenMessage(id))->GetAttributes(&a));
-    EXPECT_EQ(a.flags[1], 0) << id;
-  }
+  OxMessageInterface::Attributes a;
+  a.mask = OxMessageInterface::ATTR_ATTACHMENT;
+  ASSERT_TRUE(MessagePtr(storage_->OpenMessage(picture))->GetAttributes(&a));
+  EXPECT_EQ(a.flags[1], 0);  // even where a picture stays
 }
 
 }  // namespace
