@@ -8,12 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "accounts/account_creator.h"
 #include "accounts/account_info.h"
 #include "accounts/account_set.h"
 #include "frame/oxerror.h"
 #include "frame/profile.h"
 #include "frame/registry_value.h"
 #include "store/storage.h"
+#include "store/storage_interface.h"
 #include "tests/support/profile_lines.h"
 #include "tests/support/testroot.h"
 
@@ -53,6 +55,7 @@ class AccountsTest : public RootTest {
                                  std::wstring(L"\\Application Data\\OxenMail\\System\\")));
   }
   void TearDown() override {
+    storage_.reset();
     work_.reset();
     EXPECT_TRUE(accountSet().empty()) << "an account interface was not deleted";
     // A storage left open would answer for the next test's account of the same name.
@@ -77,6 +80,14 @@ class AccountsTest : public RootTest {
   void createWork() {
     work_ = create(L"Work");
     ASSERT_NE(work_, nullptr) << std::hex << GetOxMiddleError();
+  }
+  // The account "Work" with its trays in work_, its storage in storage_.
+  void createWorkWithTrays() {
+    ASSERT_TRUE(OxAccountCreator().CreateFolders(L"Work")) << std::hex << GetOxMiddleError();
+    work_ = open(L"Work");
+    ASSERT_NE(work_, nullptr);
+    storage_.reset(work_->OpenStorage());
+    ASSERT_NE(storage_, nullptr);
   }
   std::string data(const std::string& rel) const { return root_.host(kData + rel); }
   Lines nameList() {
@@ -104,6 +115,7 @@ class AccountsTest : public RootTest {
   static bool hasLine(const Lines& lines, const std::wstring& line) { return std::ranges::find(lines, line) != lines.end(); }
 
   std::unique_ptr<OxAccountInfoInterface> work_;
+  std::unique_ptr<OxStorageInterface> storage_;
 };
 
 }  // namespace oxm::test

@@ -1,9 +1,7 @@
 // The classifier through a real account: which rule a received message meets, and where it lands.
 #include "accounts/classifier.h"
 
-#include "accounts/account_creator.h"
 #include "platform/fault.h"
-#include "store/storage_interface.h"
 #include "tests/accounts/accounts_fixture.h"
 
 namespace oxm::test {
@@ -27,19 +25,11 @@ class ClassifierTest : public AccountsTest {
  protected:
   void SetUp() override {
     AccountsTest::SetUp();
-    ASSERT_TRUE(OxAccountCreator().CreateFolders(L"Work")) << std::hex << GetOxMiddleError();
-    work_ = open(L"Work");
-    ASSERT_TRUE(work_);
-    storage_.reset(work_->OpenStorage());
-    ASSERT_TRUE(storage_);
+    ASSERT_NO_FATAL_FAILURE(createWorkWithTrays());
     std::unique_ptr<OxFolderInterface> root(storage_->OpenRootFolder());
     ASSERT_TRUE(root->CreateFolder(L"Lists", &lists_) && root->CreateFolder(L"Sales", &sales_) &&
                 root->CreateFolder(L"Gone", &gone_));
     inbox_ = readKeys(*work_, OxAccountInfoInterface::Mask::ulJusinTrayID).ulJusinTrayID;
-  }
-  void TearDown() override {
-    storage_.reset();
-    AccountsTest::TearDown();
   }
   void setRules(const std::vector<Rule>& rules) {
     std::unique_ptr<OxClassificationParamInterface> p(work_->OpenClassificationParamInterface());
@@ -61,8 +51,6 @@ class ClassifierTest : public AccountsTest {
     }
     return ~0ul;
   }
-
-  std::unique_ptr<OxStorageInterface> storage_;
   unsigned long inbox_ = 0, lists_ = 0, sales_ = 0, gone_ = 0;
 };
 
