@@ -91,8 +91,14 @@ TEST_F(AccountTest, DefaultsTextFormsGuidsMasksAndWriteFailures) {
   }
 }
 
-TEST_F(AccountTest, CreateNumbersDirectoriesAndRefusesBadNames) {
-  auto first = create(L"Work"), second = create(L"Work"), third = create(L"Work");
+TEST_F(AccountTest, CreateNumbersDirectoriesAndRefusesBadNamesAndFailures) {
+  fault::setFreeSpace(897023);
+  EXPECT_OXM_FAIL(create(L"Work"), OXMDL_ERR_ACC_DISK_FULL);
+  EXPECT_FALSE(hostFileExists(data("")));  // not even the data directory
+  fault::setFreeSpace(897024);
+  auto first = create(L"Work");
+  fault::reset();
+  auto second = create(L"Work"), third = create(L"Work");
   ASSERT_TRUE(first && second && third);
   EXPECT_EQ(dirOf(*second) + L"|" + dirOf(*third), L"Work(2)|Work(3)");
   EXPECT_OXM_FAIL(std::unique_ptr<I>(I::CreateFeed(L"Work", L"")), OXMDL_ERR_ACC_CREATE_DIR);  // never numbered
@@ -101,7 +107,14 @@ TEST_F(AccountTest, CreateNumbersDirectoriesAndRefusesBadNames) {
     EXPECT_OXM_FAIL(create(bad), OXMDL_ERR_ACC_INVALID_CHAR);
   }
   EXPECT_OXM_FAIL(create(L""), OXMDL_ERR_ACC_NAME);
-  EXPECT_EQ(sortedNames(), (Lines{L"Work", L"Work(2)", L"Work(3)"}));
+  fault::failNth(fault::Op::CreateDir, 1, ERROR_ACCESS_DENIED);
+  EXPECT_OXM_FAIL(create(L"A"), OXMDL_ERR_ACC_CREATE_DIR);
+  EXPECT_FALSE(hostFileExists(data("A")));
+  fault::failNth(fault::Op::CreateDir, 3, ERROR_ACCESS_DENIED);  // the storage's folder tree
+  EXPECT_OXM_FAIL(create(L"S"), OXMDL_ERR_STG_FILEIO_DIR_CREATE_TREE);
+  EXPECT_TRUE(hostFileExists(data("S/Storage")));
+  EXPECT_FALSE(hostFileExists(data("S/Classification")));
+  EXPECT_EQ(sortedNames(), (Lines{L"S", L"Work", L"Work(2)", L"Work(3)"}));
 }
 
 TEST_F(AccountTest, NameTableShowsDuplicatesUnderTheirDirectory) {
@@ -209,22 +222,6 @@ TEST_F(AccountTest, UidFilesConvertFallBackAndSurviveFailedWrites) {
   std::list<std::wstring> uids{L"kept"};
   ASSERT_TRUE(work_->GetUIDL(&uids));
   EXPECT_EQ(uids, (std::list<std::wstring>{L"kept", L"a", L"b", L"c"}));
-}
-
-TEST_F(AccountTest, CreationFailuresGiveTheirCodes) {
-  fault::setFreeSpace(897023);
-  EXPECT_OXM_FAIL(create(L"Work"), OXMDL_ERR_ACC_DISK_FULL);
-  EXPECT_FALSE(hostFileExists(data("")));  // not even the data directory
-  fault::setFreeSpace(897024);
-  EXPECT_NE(create(L"Work"), nullptr);
-  fault::reset();
-  fault::failNth(fault::Op::CreateDir, 1, ERROR_ACCESS_DENIED);
-  EXPECT_OXM_FAIL(create(L"A"), OXMDL_ERR_ACC_CREATE_DIR);
-  EXPECT_FALSE(hostFileExists(data("A")));
-  fault::failNth(fault::Op::CreateDir, 3, ERROR_ACCESS_DENIED);  // the storage's folder tree
-  EXPECT_OXM_FAIL(create(L"S"), OXMDL_ERR_STG_FILEIO_DIR_CREATE_TREE);
-  EXPECT_TRUE(hostFileExists(data("S/Storage")));
-  EXPECT_FALSE(hostFileExists(data("S/Classification")));
 }
 
 TEST_F(AccountTest, DamagedAccountsFailAloneAndCanBeDeleted) {

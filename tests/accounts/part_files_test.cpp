@@ -33,8 +33,6 @@ class PartFilesTest : public AccountsTest {
     r_.mask = mask;
     return signature_->ReadAttributes(&r_);
   }
-
-  // Released after the root: neither holds a file open.
   std::unique_ptr<OxClassificationParamInterface> param_;
   std::unique_ptr<OxSignatureInterface> signature_;
   Rules out_;
@@ -57,7 +55,6 @@ TEST_F(PartFilesTest, RuleFileHasFiveCutColumnsAndAtMost256Lines) {
                 u16("12\t1\r\n"));
   ASSERT_TRUE(param_->GetAttributes(&out_));  // "-1" reads as its 32-bit pattern
   EXPECT_EQ(std::tie(out_.at(1).ulFolderID, out_[2].ulFormat), std::make_tuple(4294967295u, 0u));
-
   Rules many(256, {L"r", L"To", L"k", 1, 1, 0});
   ASSERT_TRUE(param_->SetAttributes(many));
   const std::string before = readHostFile(ruleFile());
@@ -102,13 +99,11 @@ TEST_F(PartFilesTest, RulesAreConvertedFromDataIniAtTheFirstRead) {
     ASSERT_TRUE(old.CreateNewProfile());
     for (const auto& [key, value] : keys) ASSERT_TRUE(old.WritePrivateProfileString(key, value));
   };
-  writeOld({{L"count", L"2"}, {L"0name", L"ml"}, {L"0field", L"X-ML-name"}, {L"0keyword", L"News"},
-            {L"0folderid", L"6"}, {L"1name", L"boss"}, {L"1field", L"From"},
-            {L"1keyword", L"boss@example.jp"}, {L"1folderid", L"7"}});
+  writeOld({{L"count", L"2"}, {L"0name", L"a"}, {L"0field", L"To"}, {L"0keyword", L"x"}, {L"0folderid", L"6"},
+            {L"1name", L"b"}, {L"1field", L"From"}, {L"1keyword", L"y"}, {L"1folderid", L"7"}});
   ASSERT_TRUE(param_->GetAttributes(&out_));
-  EXPECT_EQ(readHostFile(ruleFile()), u16("ml\tX-ML-name\tNews\t6\t1\r\nboss\tFrom\tboss@example.jp\t7\t1\r\n"));
+  EXPECT_EQ(readHostFile(ruleFile()), u16("a\tTo\tx\t6\t1\r\nb\tFrom\ty\t7\t1\r\n"));
   EXPECT_FALSE(hostFileExists(data("Work/Classification/Data.ini")));
-
   // An empty value: nothing is converted, Data.ini stays.
   writeOld({{L"count", L"1"}, {L"0name", L"a"}, {L"0field", L""}, {L"0keyword", L"k"}, {L"0folderid", L"1"}});
   EXPECT_OXM_FAIL(param_->GetAttributes(&out_), OXMDL_ERR_CLS_FILE_MIGRATE);

@@ -10,8 +10,6 @@
 namespace oxm::test {
 namespace {
 
-using U16 = std::u16string;
-
 class StoreCodecTest : public StoreTest {
  protected:
   void SetUp() override {
@@ -60,7 +58,7 @@ TEST_F(StoreCodecTest, WriteEmailStoresTheEncodedMessageAndItsRecords) {
             std::make_tuple(0, 1, 3u, std::string(), 3, 3));
   FolderMsgHeader header{};
   ASSERT_TRUE(outbox->LoadMessageHeader(&header, 1)) << std::hex << GetOxMiddleError();
-  EXPECT_EQ(U16(header.toAddress), u"hanako@example.jp");  // the first To, without its name
+  EXPECT_EQ(std::u16string(header.toAddress), u"hanako@example.jp");  // the first To, without its name
   const unsigned long broken = store(outbox.get(), L"x", 1, false, false);
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_MIME_FILE_MISSING);
   EXPECT_EQ(text(broken), "");

@@ -61,12 +61,6 @@ class SystemInfoTest : public AccountsTest {
     }
   }
   std::string commonFile() { return root_.host("Application Data/OxenMail/System/CommonSetting.ini"); }
-  // Every common setting in bit order, the switches as 0 and 1.
-  static std::vector<uint32_t> fields(const Common& a) {
-    return {a.bPeriodicRetrievingEnabledModule, a.uiPeriodicRetrievingMin, a.uiTodayDispLinesRivulet,
-            a.bDispTodayRefresh1Line,           a.bDispTodayRefresh3Line,  a.uiDispTodayRefresh1LineSec,
-            a.uiDispTodayRefresh3LineSec};
-  }
   Common readCommon(OxCommonSettingInterface& settings, uint64_t mask = kAllCommon) {
     Common r{.mask = mask};
     EXPECT_TRUE(settings.GetCommonSettingAttributes(&r)) << std::hex << GetOxMiddleError();
@@ -181,10 +175,14 @@ TEST_F(SystemInfoTest, FeedSetUpStopsAtAFailingStep) {
   EXPECT_FALSE(hostFileExists(root_.host("Temp/PushService.ini")));
 }
 
-TEST_F(SystemInfoTest, CommonSettingMissingFileIsMadeAndEveryValueRoundTrips) {
+TEST_F(SystemInfoTest, CommonSettingsDefaultsLinesAndFailures) {
   OxCommonSettingInterface settings(L"");
   EXPECT_EQ(settingsLines(commonFile()).size(), 2u);  // BOM and key line only
-  EXPECT_EQ(fields(readCommon(settings)), (std::vector<uint32_t>{0, 15, 3, 1, 1, 4, 12}));
+  const Common d = readCommon(settings);
+  EXPECT_EQ((std::vector<uint32_t>{d.bPeriodicRetrievingEnabledModule, d.uiPeriodicRetrievingMin, d.uiTodayDispLinesRivulet,
+                                   d.bDispTodayRefresh1Line, d.bDispTodayRefresh3Line, d.uiDispTodayRefresh1LineSec,
+                                   d.uiDispTodayRefresh3LineSec}),
+            (std::vector<uint32_t>{0, 15, 3, 1, 1, 4, 12}));
   Common none{.mask = 0};
   EXPECT_OXM_FAIL(settings.GetCommonSettingAttributes(&none), OXMDL_ERR_COM_GET_NOMASK);
   EXPECT_OXM_FAIL(settings.SetCommonSettingAttributes(none), OXMDL_ERR_COM_SET_NOMASK);
@@ -201,11 +199,8 @@ TEST_F(SystemInfoTest, CommonSettingMissingFileIsMadeAndEveryValueRoundTrips) {
   OxProfileManipulator edit(L"\\Application Data\\OxenMail\\System\\CommonSetting.ini");
   ASSERT_TRUE(edit.WritePrivateProfileString(L"uiPeriodicRetrievingMin", L"99999999999"));
   EXPECT_EQ(readCommon(settings, 2).uiPeriodicRetrievingMin, 0xFFFFFFFFu);
-}
-
-TEST_F(SystemInfoTest, CommonSettingFailuresComeAfterEveryFieldWasTriedOrAtTheStart) {
-  OxCommonSettingInterface settings(L"");
-  Common w{.mask = kAllCommon, .uiPeriodicRetrievingMin = 30, .uiDispTodayRefresh3LineSec = 60};
+  // Failures come after every field was tried, or at the start.
+  w = Common{.mask = kAllCommon, .uiPeriodicRetrievingMin = 30, .uiDispTodayRefresh3LineSec = 60};
   fault::failNth(fault::Op::Write, 1, ERROR_ACCESS_DENIED);  // the first rewrite fails; the six others still happen
   EXPECT_OXM_FAIL(settings.SetCommonSettingAttributes(w), OXMDL_ERR_COM_SET);
   EXPECT_EQ(w.mask, 0u);
