@@ -95,7 +95,7 @@ TEST_F(SystemInfoTest, DefaultMailerPhoneNumberAndTheOneLineWAccountFile) {
   EXPECT_EQ(wAccount(), std::wstring(99, L'n'));
 }
 
-TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
+TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOneAndKeepsADisplayName) {
   ASSERT_NE(create(L"09000000000"), nullptr);
   ASSERT_EQ(writeWAccountFile(L"", L"09000000000"), OXMDL_ERR_NONE);
   // Bit 0 is not in the set-up's mask; 5 lines, SMTP authentication are forced.
@@ -117,18 +117,14 @@ TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
   EXPECT_EQ(inboxEntry(L"09011112222"), L"K-PRISMメールで送信 (09011112222)|me@example.jp|" + kInboxGuid + L"|09011112222|-");
   EXPECT_EQ(inboxEntry(L"09011112222________-109011112222"),
             L"手書きメールを送信 (09011112222)|me@example.jp|" + kInboxGuid + L"|09011112222|1");
-}
-
-TEST_F(SystemInfoTest, WAccountWithAnExistingNumberKeepsItsDisplayName) {
-  ASSERT_NE(create(L"09011112222"), nullptr);
+  // Again for the same number under a display name: no trays made, the name kept.
   writeKeys(L"09011112222", {.mask = OxAccountInfoInterface::Mask::strAccountName, .strAccountName = L"Phone"});
   ASSERT_EQ(writeWAccountFile(L"", L"Phone"), OXMDL_ERR_NONE);
-  Attributes attrs{.strSenderAddress = L"me@example.jp"};
+  const std::string status = readHostFile(data("09011112222/Storage/TREE/Status.txt"));
+  attrs = Attributes{.strSenderAddress = L"me@example.jp"};
   ASSERT_TRUE(info_->SetWAccount(L"09011112222", attrs, L""));
-  EXPECT_EQ(readHostFile(data("09011112222/Storage/TREE/Status.txt")), "0001\t1");  // not made again
-  const Lines lines = settingsLines(data("09011112222/AccountInfo.ini"));
-  EXPECT_FALSE(hasLine(lines, L"strPopServerName=Not Available"));  // not retired: it is the same
-  expectLines(lines, {L"bWaccount=1", L"bSmtpSvrAuthEnabled=0"});    // the caller's POP-before-SMTP
+  EXPECT_EQ(readHostFile(data("09011112222/Storage/TREE/Status.txt")), status);
+  expectLines(settingsLines(data("09011112222/AccountInfo.ini")), {L"bWaccount=1", L"bSmtpSvrAuthEnabled=0"});
   EXPECT_EQ(wAccount(), L"Phone");
 }
 
