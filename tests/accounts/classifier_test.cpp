@@ -54,7 +54,7 @@ class ClassifierTest : public AccountsTest {
   unsigned long inbox_ = 0, lists_ = 0, sales_ = 0, gone_ = 0;
 };
 
-TEST_F(ClassifierTest, RulesMatchByFieldAndTargetInFileOrder) {
+TEST_F(ClassifierTest, RulesMatchByFieldAndTargetInFileOrderAndSavesFailWhole) {
   // "Subject" is no field the rules know, and target 2 is never a received message: both come first and miss.
   setRules({rule(kSubject, L"SALE", sales_, 1), rule(L"Subject", L"weekly", sales_, 1), rule(kSubject, L"report", sales_, 2),
             rule(L"From", L"news desk", lists_, 1), rule(L"Cc", L"list@", lists_, 1),
@@ -67,10 +67,7 @@ TEST_F(ClassifierTest, RulesMatchByFieldAndTargetInFileOrder) {
       {"From: a@example.jp\r\nSubject: memo\r\n" + kDate + "\r\nx\r\n", sales_},
   };
   for (const auto& c : cases) EXPECT_EQ(save(c.text), c.folder) << c.text;
-}
-
-// The retriever tests check the stored text, UID, unread and partial marks.
-TEST_F(ClassifierTest, NoAccountAFolderThatIsGoneStoredAttributesAndFailedWrites) {
+  // No account, a folder that is gone, what a received message is stored with, failed writes.
   std::string text = message("a@example.jp", "x");
   EXPECT_OXM_FAIL(OxClassifier().SaveToFolder(text, "u", false, nullptr), OXMDL_ERR_CLS_NO_ACCOUNT);
   setRules({rule(kSubject, L"lunch", gone_, 1)});

@@ -143,7 +143,7 @@ TEST_F(PartFilesTest, RuleFileReplacementFailuresKeepOneWholeFile) {
   EXPECT_OXM_FAIL(param_->GetAttributes(&out_), OXMDL_ERR_CLS_FILE_READ);
 }
 
-TEST_F(PartFilesTest, SignatureFilesAreRawUtf16Of4096CharactersAtMostAndDamagedOnesGiveCodes) {
+TEST_F(PartFilesTest, SignatureFilesAreRawUtf16Of4096CharactersAtMostAndFailuresGiveCodes) {
   ASSERT_TRUE(signature_->WriteAttributes(Signature{3, L"山田 太郎", std::wstring(4096, L'x')}));
   EXPECT_EQ(readHostFile(signatureFile(1)), std::string("\x71\x5c\x30\x75\x20\x00\x2a\x59\xce\x90", 10));
   EXPECT_EQ(readHostFile(signatureFile(2)), u16(std::string(4096, 'x')));
@@ -171,9 +171,7 @@ TEST_F(PartFilesTest, SignatureFilesAreRawUtf16Of4096CharactersAtMostAndDamagedO
   EXPECT_OXM_FAIL(read(1), OXMDL_ERR_SIG_READ1);
   ASSERT_TRUE(signature_->WriteAttributes(Signature{2, L"", L"new"}));  // writing makes a missing file
   EXPECT_EQ(readHostFile(signatureFile(2)), u16("new"));
-}
-
-TEST_F(PartFilesTest, SignatureWriteFailuresKeepTheOldText) {
+  // Failed writes keep the old text and leave no temporary file.
   ASSERT_TRUE(signature_->WriteAttributes(Signature{3, L"one", L"two"}));
   const Signature w{3, L"ONE", L"TWO"};
   fault::setFreeSpace(511999);
