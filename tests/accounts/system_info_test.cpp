@@ -76,6 +76,7 @@ TEST_F(SystemInfoTest, DefaultMailerPhoneNumberAndTheOneLineWAccountFile) {
     ASSERT_TRUE(info_->ChangeDefMail(stored));
     EXPECT_EQ(Info::IsDefMail(), state) << stored;
   }
+  EXPECT_OXM_FAIL(info_->GetPhonenum(nullptr), OXMDL_ERR_STG_INVALID_ARG);
   wchar_t number[130] = L"x";
   EXPECT_FALSE(info_->GetPhonenum(number));  // no value: the text empty
   EXPECT_EQ(number[0], L'\0');
