@@ -42,19 +42,13 @@ TEST_F(AccountTest, DefaultsTextFormsGuidsMasksAndWriteFailures) {
   ASSERT_NO_FATAL_FAILURE(createWork());
   const Attributes d = readKeys(*work_, kAllKeys, {.guidNetworkSetting = GUID{7, 7, 7, {7}}});  // no default: kept
   EXPECT_EQ(std::tie(d.mask, d.guidNetworkSetting.Data1), std::make_tuple(uint64_t{0}, 7u));
-  // The numbers, then the switches of bits 6 to 41, in table order.
+  // The numbers, the signed one, the switches that are on and one that is off.
   EXPECT_EQ((std::vector<int64_t>{d.uiPopServerPort, d.uiPartialRetrievingLines, d.uiSmtpServerPort,
                                   d.ulPopBeforeSmtpLatencySec, d.ulRemoveOldMessageCnt, d.uiAutoMailRetrievingRetryCnt,
                                   d.ulJusinTrayID, d.ulSousinTrayID, d.ulSousinZumiTrayID, d.ulSitagakiTrayID,
-                                  d.iUseSignature, d.bAPOPEnabled, d.bPopPasswdSavingEnabled, d.bMessageLeavingEnabled,
-                                  d.bPartialRetrievingEnabled, d.bUseSameUserPass, d.bSmtpPasswdSavingEnabled,
-                                  d.bAutoMailRetrievingEnabled, d.bPopBeforeSmtpEnabled, d.bSmtpAuthEnabled,
-                                  d.bSendMessageInAMinuteEnabled, d.bRemoveOldMessageEnabled,
-                                  d.bAutoMailRetrievingRetryEnabled, d.bWaccount, d.bUseSignature,
-                                  d.bJunkaiJushinEnabled, d.bSmtpSvrAuthEnabled, d.bUseQuotationEnabled,
-                                  d.bPeriodicRetrievingEnabled, d.bSSLEnabled}),
-            (std::vector<int64_t>{110, 10, 25, 2, 500, 1, 1, 2, 3, 4, 1,
-                                  0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 1, 0, 1, 0, 0}));
+                                  d.iUseSignature, d.bSendMessageInAMinuteEnabled, d.bUseSignature,
+                                  d.bJunkaiJushinEnabled, d.bUseQuotationEnabled, d.bAPOPEnabled}),
+            (std::vector<int64_t>{110, 10, 25, 2, 500, 1, 1, 2, 3, 4, 1, 1, 1, 1, 1, 0}));
   Attributes w{.mask = M::uiPopServerPort | M::bAPOPEnabled | M::strSmtpUserName | M::guidNetworkSetting |
                        M::iUseSignature | M::strAccountName,
                .uiPopServerPort = 995, .bAPOPEnabled = true, .strSmtpUserName = L"ユーザー=1",
@@ -68,16 +62,11 @@ TEST_F(AccountTest, DefaultsTextFormsGuidsMasksAndWriteFailures) {
                               L"strAccountName=仕事", L"strStorageDirName=Storage"}) {
     EXPECT_TRUE(hasLine(lines, line)) << line;
   }
-  const Attributes r = readKeys(*work_, kAllKeys);
-  EXPECT_EQ(std::tie(r.strSmtpUserName, r.iUseSignature), std::tie(w.strSmtpUserName, w.iUseSignature));
-  EXPECT_EQ(std::memcmp(&r.guidNetworkSetting, &w.guidNetworkSetting, sizeof(GUID)), 0);
-
   Attributes a = readKeys(*work_, M::strAccountName, {.uiPopServerPort = 12345});
   EXPECT_EQ(std::tie(a.strAccountName, a.uiPopServerPort, a.mask), std::make_tuple(L"仕事", 12345u, uint64_t{0}));
   EXPECT_OXM_FAIL(work_->GetAccountInfoAttributes(&a), OXMDL_ERR_ACC_GET_NOMASK);
   EXPECT_OXM_FAIL(work_->SetAccountInfoAttributes(a), OXMDL_ERR_ACC_SET_NOMASK);
   EXPECT_EQ(readKeys(*work_, (uint64_t{1} << 32) | (uint64_t{1} << 39), a).uiPopServerPort, 12345u);
-
   fault::setFreeSpace(1000);
   a.mask = M::uiPopServerPort;
   EXPECT_OXM_FAIL(work_->SetAccountInfoAttributes(a), OXMDL_ERR_INI_BATCH_DISK_FULL);
@@ -102,18 +91,30 @@ TEST_F(AccountTest, DefaultsTextFormsGuidsMasksAndWriteFailures) {
   }
 }
 
-TEST_F(AccountTest, CreateNumbersDirectoriesAndRefusesBadNames) {
-  auto first = create(L"Work"), second = create(L"Work"), third = create(L"Work");
+TEST_F(AccountTest, CreateNumbersDirectoriesAndRefusesBadNamesAndFailures) {
+  fault::setFreeSpace(897023);
+  EXPECT_OXM_FAIL(create(L"Work"), OXMDL_ERR_ACC_DISK_FULL);
+  EXPECT_FALSE(hostFileExists(data("")));  // not even the data directory
+  fault::setFreeSpace(897024);
+  auto first = create(L"Work");
+  fault::reset();
+  auto second = create(L"Work"), third = create(L"Work");
   ASSERT_TRUE(first && second && third);
   EXPECT_EQ(dirOf(*second) + L"|" + dirOf(*third), L"Work(2)|Work(3)");
-  EXPECT_TRUE(hostFileExists(data("Work(3)/Signature")));
   EXPECT_OXM_FAIL(std::unique_ptr<I>(I::CreateFeed(L"Work", L"")), OXMDL_ERR_ACC_CREATE_DIR);  // never numbered
   for (const wchar_t* bad : {L"a\\b", L"a\x1F", L"a\x7F"}) {
     SetOxMiddleError(OXMDL_ERR_NONE);
     EXPECT_OXM_FAIL(create(bad), OXMDL_ERR_ACC_INVALID_CHAR);
   }
   EXPECT_OXM_FAIL(create(L""), OXMDL_ERR_ACC_NAME);
-  EXPECT_EQ(sortedNames(), (Lines{L"Work", L"Work(2)", L"Work(3)"}));
+  fault::failNth(fault::Op::CreateDir, 1, ERROR_ACCESS_DENIED);
+  EXPECT_OXM_FAIL(create(L"A"), OXMDL_ERR_ACC_CREATE_DIR);
+  EXPECT_FALSE(hostFileExists(data("A")));
+  fault::failNth(fault::Op::CreateDir, 3, ERROR_ACCESS_DENIED);  // the storage's folder tree
+  EXPECT_OXM_FAIL(create(L"S"), OXMDL_ERR_STG_FILEIO_DIR_CREATE_TREE);
+  EXPECT_TRUE(hostFileExists(data("S/Storage")));
+  EXPECT_FALSE(hostFileExists(data("S/Classification")));
+  EXPECT_EQ(sortedNames(), (Lines{L"S", L"Work", L"Work(2)", L"Work(3)"}));
 }
 
 TEST_F(AccountTest, NameTableShowsDuplicatesUnderTheirDirectory) {
@@ -129,9 +130,7 @@ TEST_F(AccountTest, NameTableShowsDuplicatesUnderTheirDirectory) {
   ASSERT_TRUE(byName && byDir);
   EXPECT_NE(dirOf(*byName), second);
   EXPECT_EQ(dirOf(*byDir), second);
-  // Rename moves a display name in the table until the next build from the files.
   EXPECT_FALSE(I::Rename(L"Same", second));  // taken
-  EXPECT_FALSE(I::Rename(L"Nobody", L"New"));
   EXPECT_TRUE(I::Rename(second, L"Renamed"));
   EXPECT_EQ(open(L"Renamed"), nullptr);  // rebuilt from the files: strAccountName is "Same"
 }
@@ -159,20 +158,16 @@ TEST_F(AccountTest, OpenSharesOneObjectAndFindsThePhoneAccount) {
   std::wstring found = L"junk";
   EXPECT_TRUE(I::GetAccountPhoneNumberFromName(L"Mine", found, L""));
   EXPECT_EQ(found, L"09012345678");
-  EXPECT_FALSE(I::GetAccountPhoneNumberFromName(L"", found, L""));
-  EXPECT_EQ(found, L"");
 }
 
 TEST_F(AccountTest, DeleteWaitsForOpenPartsThenRemovesTheTree) {
   auto keep = create(L"Keep"), account = create(L"Gone");
   ASSERT_TRUE(keep && account);
-  std::unique_ptr<OxStorageInterface> keptStorage(keep->OpenStorage()), storage(account->OpenStorage());
   std::unique_ptr<OxSignatureInterface> signature(account->OpenSignature());
-  ASSERT_TRUE(keptStorage && storage && signature);
-  storage.reset();
-  EXPECT_OXM_FAIL(I::Delete(L"Gone", L""), OXMDL_ERR_ACC_DELETE_BUSY);  // the signature alone holds it
+  ASSERT_NE(signature, nullptr);
+  EXPECT_OXM_FAIL(I::Delete(L"Gone", L""), OXMDL_ERR_ACC_DELETE_BUSY);  // the signature holds it
   signature.reset();
-  storage.reset(account->OpenStorage());  // so does a folder that outlived its storage interface
+  std::unique_ptr<OxStorageInterface> storage(account->OpenStorage());  // so does a folder that outlived its storage
   std::unique_ptr<OxFolderInterface> root(storage->OpenRootFolder());
   ASSERT_NE(root, nullptr);
   storage.reset();
@@ -193,7 +188,6 @@ TEST_F(AccountTest, DeleteWaitsForOpenPartsThenRemovesTheTree) {
   EXPECT_EQ(readHostFile(root_.host("Outside/precious.txt")), "keep me");
   EXPECT_EQ(nameList(), Lines{L"Keep"});
   EXPECT_FALSE(StorageSet::instance().isOpen(L"\\Application Data\\OxMail\\Gone\\Storage"));
-  EXPECT_NE(std::unique_ptr<OxFolderInterface>(keptStorage->OpenRootFolder()), nullptr);
   EXPECT_FALSE(I::Delete(L"Gone", L""));
 }
 
@@ -210,12 +204,9 @@ TEST_F(AccountTest, UidFilesConvertFallBackAndSurviveFailedWrites) {
   std::remove(data("Work/LastUID.ini").c_str());
   ASSERT_TRUE(work_->GetLastUID(&uid));
   EXPECT_EQ(uid, L"old-uid");
-
-  // Failed writes of UID.list keep the old list and leave no temporary file.
   ASSERT_TRUE(work_->SaveUIDL({L"u1", L"u2"}));
   const struct { fault::Op op; int n, times; DWORD error; unsigned code; } failures[] = {
       {fault::Op::Count, 0, 0, 0, OXMDL_ERR_ACC_UIDL_WRITE},  // a UID holding a line end
-      {fault::Op::Write, 1, 1, ERROR_ACCESS_DENIED, OXMDL_ERR_ACC_UIDL_WRITE},
       {fault::Op::Write, 2, 1, ERROR_ACCESS_DENIED, OXMDL_ERR_ACC_UIDL_WRITE_END},
       {fault::Op::Write, 3, 1, ERROR_DISK_FULL, OXMDL_ERR_STG_DISK_FULL},
       {fault::Op::Open, 1, -1, ERROR_ACCESS_DENIED, OXMDL_ERR_ACC_UIDL_OPEN},
@@ -227,35 +218,10 @@ TEST_F(AccountTest, UidFilesConvertFallBackAndSurviveFailedWrites) {
     EXPECT_EQ(readHostFile(data("Work/UID.list")), u16("u1\r\nu2\r\n"));
     EXPECT_FALSE(hostFileExists(data("Work/UID.list_tmp")));
   }
-  // Reading appends the non-empty lines; an odd last byte is dropped.
   writeHostFile(data("Work/UID.list"), std::string("a\0\r\0\n\0\r\0\n\0b\0\n\0c\0d", 17));
   std::list<std::wstring> uids{L"kept"};
   ASSERT_TRUE(work_->GetUIDL(&uids));
   EXPECT_EQ(uids, (std::list<std::wstring>{L"kept", L"a", L"b", L"c"}));
-}
-
-TEST_F(AccountTest, CreationFailuresGiveTheirCodes) {
-  fault::setFreeSpace(897023);
-  EXPECT_OXM_FAIL(create(L"Work"), OXMDL_ERR_ACC_DISK_FULL);
-  EXPECT_FALSE(hostFileExists(data("")));  // not even the data directory
-  fault::setFreeSpace(897024);
-  EXPECT_NE(create(L"Work"), nullptr);
-  fault::reset();  // seven directories: the account, Storage, TREE, TREE\00, DATA, Classification, Signature
-  ASSERT_NE(create(L"Probe"), nullptr);
-  ASSERT_EQ(fault::calls(fault::Op::CreateDir), 7);
-  fault::failNth(fault::Op::CreateDir, 1, ERROR_ACCESS_DENIED);
-  EXPECT_OXM_FAIL(create(L"A"), OXMDL_ERR_ACC_CREATE_DIR);
-  EXPECT_FALSE(hostFileExists(data("A")));
-  fault::failNth(fault::Op::CreateDir, 3, ERROR_ACCESS_DENIED);  // the storage's folder tree
-  EXPECT_OXM_FAIL(create(L"S"), OXMDL_ERR_STG_FILEIO_DIR_CREATE_TREE);
-  EXPECT_TRUE(hostFileExists(data("S/Storage")));
-  EXPECT_FALSE(hostFileExists(data("S/Classification")));
-  fault::failNth(fault::Op::CreateDir, 7, ERROR_ACCESS_DENIED);  // what was made before it stays
-  EXPECT_OXM_FAIL(create(L"B"), OXMDL_ERR_ACC_CREATE_DIR);
-  EXPECT_TRUE(hostFileExists(data("B/Storage/DATA/Entry.dat")));
-  EXPECT_FALSE(hostFileExists(data("B/Signature")));
-  ASSERT_EQ(RegDeleteTree(HKEY_CURRENT_USER, kMailKey), ERROR_SUCCESS);
-  EXPECT_OXM_FAIL(create(L"C"), OXMDL_ERR_REG_OPEN);
 }
 
 TEST_F(AccountTest, DamagedAccountsFailAloneAndCanBeDeleted) {
@@ -274,7 +240,6 @@ TEST_F(AccountTest, DamagedAccountsFailAloneAndCanBeDeleted) {
     EXPECT_OXM_FAIL(std::unique_ptr<OxStorageInterface>(bare->OpenStorage()), OXMDL_ERR_INI_NOFILE);
   }
   EXPECT_TRUE(I::Delete(L"Bare", L""));
-
   auto good = open(L"Good");  // a malformed GUID: the read succeeds, the field is kept, the code is set
   ASSERT_NE(good, nullptr);
   const GUID kept{1, 2, 3, {4}};
@@ -290,8 +255,6 @@ TEST_F(AccountTest, DamagedAccountsFailAloneAndCanBeDeleted) {
   handEdit(L"Good", L"strClassificationDirName", L"..");
   EXPECT_OXM_FAIL(std::unique_ptr<OxClassificationParamInterface>(good->OpenClassificationParamInterface()),
                   OXMDL_ERR_ACC_PART_KEY);
-  handEdit(L"Good", L"strSignatureDirName", L"..\\Other");
-  EXPECT_OXM_FAIL(std::unique_ptr<OxSignatureInterface>(good->OpenSignature()), OXMDL_ERR_ACC_PART_KEY);
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The accounts tests' fixture: a fresh device root with the registry values that locate the
-// account and system directories, and a check that every test hands back what it opened.
+// A fresh device root with the registry values that locate the accounts, and a check that every test closes them.
 #pragma once
 
 #include <algorithm>
@@ -9,12 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "accounts/account_creator.h"
 #include "accounts/account_info.h"
 #include "accounts/account_set.h"
 #include "frame/oxerror.h"
 #include "frame/profile.h"
 #include "frame/registry_value.h"
 #include "store/storage.h"
+#include "store/storage_interface.h"
 #include "tests/support/profile_lines.h"
 #include "tests/support/testroot.h"
 
@@ -54,6 +55,7 @@ class AccountsTest : public RootTest {
                                  std::wstring(L"\\Application Data\\OxenMail\\System\\")));
   }
   void TearDown() override {
+    storage_.reset();
     work_.reset();
     EXPECT_TRUE(accountSet().empty()) << "an account interface was not deleted";
     // A storage left open would answer for the next test's account of the same name.
@@ -79,6 +81,14 @@ class AccountsTest : public RootTest {
     work_ = create(L"Work");
     ASSERT_NE(work_, nullptr) << std::hex << GetOxMiddleError();
   }
+  // The account "Work" with its trays in work_, its storage in storage_.
+  void createWorkWithTrays() {
+    ASSERT_TRUE(OxAccountCreator().CreateFolders(L"Work")) << std::hex << GetOxMiddleError();
+    work_ = open(L"Work");
+    ASSERT_NE(work_, nullptr);
+    storage_.reset(work_->OpenStorage());
+    ASSERT_NE(storage_, nullptr);
+  }
   std::string data(const std::string& rel) const { return root_.host(kData + rel); }
   Lines nameList() {
     Lines names;
@@ -101,18 +111,11 @@ class AccountsTest : public RootTest {
     ASSERT_NE(account, nullptr) << std::hex << GetOxMiddleError();
     writeKeys(*account, keys);
   }
-  // The lines of a settings file, the BOM line and the key line first.
   Lines settingsLines(const std::string& hostPath) { return profileLines(readHostFile(hostPath)); }
   static bool hasLine(const Lines& lines, const std::wstring& line) { return std::ranges::find(lines, line) != lines.end(); }
-  // The registry values that locate the feed program's accounts and system directory.
-  void setFeedPaths() {
-    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"DataPath",
-                                 std::wstring(L"\\Application Data\\Rivulet\\Accounts\\")));
-    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"SystemInfoPath",
-                                 std::wstring(L"\\Application Data\\Rivulet\\System\\")));
-  }
 
   std::unique_ptr<OxAccountInfoInterface> work_;
+  std::unique_ptr<OxStorageInterface> storage_;
 };
 
 }  // namespace oxm::test

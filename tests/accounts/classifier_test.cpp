@@ -1,9 +1,7 @@
 // The classifier through a real account: which rule a received message meets, and where it lands.
 #include "accounts/classifier.h"
 
-#include "accounts/account_creator.h"
 #include "platform/fault.h"
-#include "store/storage_interface.h"
 #include "tests/accounts/accounts_fixture.h"
 
 namespace oxm::test {
@@ -27,19 +25,11 @@ class ClassifierTest : public AccountsTest {
  protected:
   void SetUp() override {
     AccountsTest::SetUp();
-    ASSERT_TRUE(OxAccountCreator().CreateFolders(L"Work")) << std::hex << GetOxMiddleError();
-    work_ = open(L"Work");
-    ASSERT_TRUE(work_);
-    storage_.reset(work_->OpenStorage());
-    ASSERT_TRUE(storage_);
+    ASSERT_NO_FATAL_FAILURE(createWorkWithTrays());
     std::unique_ptr<OxFolderInterface> root(storage_->OpenRootFolder());
     ASSERT_TRUE(root->CreateFolder(L"Lists", &lists_) && root->CreateFolder(L"Sales", &sales_) &&
                 root->CreateFolder(L"Gone", &gone_));
     inbox_ = readKeys(*work_, OxAccountInfoInterface::Mask::ulJusinTrayID).ulJusinTrayID;
-  }
-  void TearDown() override {
-    storage_.reset();
-    AccountsTest::TearDown();
   }
   void setRules(const std::vector<Rule>& rules) {
     std::unique_ptr<OxClassificationParamInterface> p(work_->OpenClassificationParamInterface());
@@ -61,35 +51,25 @@ class ClassifierTest : public AccountsTest {
     }
     return ~0ul;
   }
-
-  std::unique_ptr<OxStorageInterface> storage_;
   unsigned long inbox_ = 0, lists_ = 0, sales_ = 0, gone_ = 0;
 };
 
-TEST_F(ClassifierTest, RulesMatchByFieldAndTargetInFileOrder) {
-  setRules({rule(kSubject, L"SALE", sales_, 1), rule(L"From", L"news desk", lists_, 1),
-            rule(L"Cc", L"list@", lists_, 1), rule(L"Subject", L"weekly", sales_, 1),
-            rule(L"X-ML-name", L"tokyo-users", lists_, 1),
-            rule(kSubject, L"report", sales_, 2),  // for the other messages: never a received one
-            rule(kSubject, L"memo", sales_, 3)});
+TEST_F(ClassifierTest, RulesMatchByFieldAndTargetInFileOrderAndSavesFailWhole) {
+  // "Subject" is no field the rules know, and target 2 is never a received message: both come first and miss.
+  setRules({rule(kSubject, L"SALE", sales_, 1), rule(L"Subject", L"weekly", sales_, 1), rule(kSubject, L"report", sales_, 2),
+            rule(L"From", L"news desk", lists_, 1), rule(L"Cc", L"list@", lists_, 1),
+            rule(L"X-ML-name", L"tokyo-users", lists_, 1), rule(kSubject, L"memo", sales_, 3)});
   const struct { std::string text; unsigned long folder; } cases[] = {
       {message("a@example.jp", "big sale today"), sales_},
-      // "From" tests the display name when the address does not hold the keyword.
-      {"From: \"News Desk\" <desk@example.org>\r\nSubject: hello\r\n" + kDate + "\r\nx\r\n", lists_},
+      {"From: \"News Desk\" <desk@example.org>\r\nSubject: hello\r\n" + kDate + "\r\nx\r\n", lists_},  // the name
       {message("a@example.jp", "weekly report"), lists_},  // the Cc rule
-      {"From: a@example.jp\r\nSubject: weekly\r\n" + kDate + "\r\nx\r\n", inbox_},
       {"From: a@example.jp\r\nSubject: x\r\nX-ML-Name: tokyo-users\r\n" + kDate + "\r\nx\r\n", lists_},
-      {"From: a@example.jp\r\nSubject: report\r\n" + kDate + "\r\nx\r\n", inbox_},
       {"From: a@example.jp\r\nSubject: memo\r\n" + kDate + "\r\nx\r\n", sales_},
   };
   for (const auto& c : cases) EXPECT_EQ(save(c.text), c.folder) << c.text;
-}
-
-// The retriever tests check the stored text, UID, unread and partial marks.
-TEST_F(ClassifierTest, NoAccountAFolderThatIsGoneStoredAttributesAndFailedWrites) {
+  // No account, a folder that is gone, what a received message is stored with, failed writes.
   std::string text = message("a@example.jp", "x");
   EXPECT_OXM_FAIL(OxClassifier().SaveToFolder(text, "u", false, nullptr), OXMDL_ERR_CLS_NO_ACCOUNT);
-  EXPECT_OXM_FAIL(OxClassifier().MoveToFolder(1, nullptr), OXMDL_ERR_CLS_NO_ACCOUNT);
   setRules({rule(kSubject, L"lunch", gone_, 1)});
   ASSERT_TRUE(std::unique_ptr<OxFolderInterface>(storage_->OpenRootFolder())->RemoveFolder(gone_));
   EXPECT_EQ(save(message("a@example.jp", "Lunch?")), inbox_);
@@ -104,7 +84,6 @@ TEST_F(ClassifierTest, NoAccountAFolderThatIsGoneStoredAttributesAndFailedWrites
   OxMessageInterface::Attributes a;
   a.mask = OxMessageInterface::ATTR_FILE_MASK | OxMessageInterface::ATTR_HEADER_MASK;
   ASSERT_TRUE(m->GetAttributes(&a));
-  // Received; 09:30 +0900 is 00:30 UTC.
   EXPECT_EQ(std::make_tuple(a.numericAttribute, a.fromAddress, a.date.wHour), std::make_tuple(1u, L"hanako@example.jp", 0));
   fault::reset();  // a save that fails at any of its writes leaves no message behind and reports a code
   ASSERT_TRUE(classifier.SaveToFolder(text, "u0", false, work_.get()));

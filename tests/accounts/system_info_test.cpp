@@ -27,6 +27,10 @@ class SystemInfoTest : public AccountsTest {
   void SetUp() override {
     AccountsTest::SetUp();
     ASSERT_TRUE(OxCreateDeviceDirectory(L"\\Application Data\\OxenMail\\System"));
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"DataPath",
+                                 std::wstring(L"\\Application Data\\Rivulet\\Accounts\\")));
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"SystemInfoPath",
+                                 std::wstring(L"\\Application Data\\Rivulet\\System\\")));
     info_.reset(Info::GetSystemInfo());
     ASSERT_NE(info_, nullptr);
   }
@@ -56,17 +60,7 @@ class SystemInfoTest : public AccountsTest {
       for (const std::wstring& l : lines) EXPECT_NE(l.rfind(std::wstring(key) + L"=", 0), 0u) << l;
     }
   }
-  // A store step that fails with `code`.
-  static MakeAccountWithTrays failingStep(unsigned code) {
-    return [code](const std::wstring&, const std::wstring&) { return SetOxMiddleError(code), false; };
-  }
   std::string commonFile() { return root_.host("Application Data/OxenMail/System/CommonSetting.ini"); }
-  // Every common setting in bit order, the switches as 0 and 1.
-  static std::vector<uint32_t> fields(const Common& a) {
-    return {a.bPeriodicRetrievingEnabledModule, a.uiPeriodicRetrievingMin, a.uiTodayDispLinesRivulet,
-            a.bDispTodayRefresh1Line,           a.bDispTodayRefresh3Line,  a.uiDispTodayRefresh1LineSec,
-            a.uiDispTodayRefresh3LineSec};
-  }
   Common readCommon(OxCommonSettingInterface& settings, uint64_t mask = kAllCommon) {
     Common r{.mask = mask};
     EXPECT_TRUE(settings.GetCommonSettingAttributes(&r)) << std::hex << GetOxMiddleError();
@@ -90,10 +84,6 @@ TEST_F(SystemInfoTest, DefaultMailerPhoneNumberAndTheOneLineWAccountFile) {
                                std::wstring(L"09012345678")));
   EXPECT_TRUE(info_->GetPhonenum(number));
   EXPECT_EQ(std::wstring(number), L"09012345678");
-  ASSERT_TRUE(OxProfileManipulator(L"\\Application Data\\OxenMail\\System\\SystemInfo.ini").CreateNewProfile());
-  EXPECT_TRUE(Info::SetSystemInfo(L"Mine"));
-  EXPECT_EQ(settingsLines(wFile()).back(), L"strAccountName=Mine");
-  std::remove(wFile().c_str());
   std::wstring name = L"kept";
   EXPECT_OXM_FAIL(Info::GetWAccount(name, L""), OXMDL_ERR_FILE_OPEN);
   EXPECT_EQ(name, L"kept");
@@ -106,7 +96,7 @@ TEST_F(SystemInfoTest, DefaultMailerPhoneNumberAndTheOneLineWAccountFile) {
   EXPECT_EQ(wAccount(), std::wstring(99, L'n'));
 }
 
-TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
+TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOneAndKeepsADisplayName) {
   ASSERT_NE(create(L"09000000000"), nullptr);
   ASSERT_EQ(writeWAccountFile(L"", L"09000000000"), OXMDL_ERR_NONE);
   // Bit 0 is not in the set-up's mask; 5 lines, SMTP authentication are forced.
@@ -121,78 +111,48 @@ TEST_F(SystemInfoTest, WAccountWithANewNumberRetiresThePreviousOne) {
                L"strSmtpServerName=Not Available", L"bPopPasswdSavingEnabled=0"});
   EXPECT_TRUE(hostFileExists(data("09011112222/Storage/TREE/04/00.fld")));
   expectLines(settingsLines(data("09011112222/AccountInfo.ini")),
-              {L"strSenderAddress=me@example.jp", L"strPopServerName=pop.example.jp", L"uiPopServerPort=110",
-               L"bPopPasswdSavingEnabled=1", L"bMessageLeavingEnabled=1", L"uiPartialRetrievingLines=600",
-               L"guidNetworkSetting=c1d06580-b364-45ec-8421-5acf34129c58", L"bAutoMailRetrievingEnabled=1",
-               L"bPopBeforeSmtpEnabled=1", L"bSmtpAuthEnabled=0", L"bWaccount=1", L"bSmtpSvrAuthEnabled=1"},
-              {L"strSenderName", L"bPartialRetrievingEnabled", L"strSmtpUserName", L"bSendMessageInAMinuteEnabled",
-               L"strAccountName"});
+              {L"strSenderAddress=me@example.jp", L"uiPartialRetrievingLines=600", L"bSmtpAuthEnabled=0",
+               L"guidNetworkSetting=c1d06580-b364-45ec-8421-5acf34129c58", L"bWaccount=1", L"bSmtpSvrAuthEnabled=1"},
+              {L"strSenderName", L"strAccountName"});
   EXPECT_EQ(wAccount(), L"09011112222");
   EXPECT_EQ(inboxEntry(L"09011112222"), L"K-PRISMメールで送信 (09011112222)|me@example.jp|" + kInboxGuid + L"|09011112222|-");
   EXPECT_EQ(inboxEntry(L"09011112222________-109011112222"),
             L"手書きメールを送信 (09011112222)|me@example.jp|" + kInboxGuid + L"|09011112222|1");
-}
-
-TEST_F(SystemInfoTest, WAccountWithAnExistingNumberKeepsItsDisplayName) {
-  ASSERT_NE(create(L"09011112222"), nullptr);
+  // Again for the same number under a display name: no trays made, the name kept.
   writeKeys(L"09011112222", {.mask = OxAccountInfoInterface::Mask::strAccountName, .strAccountName = L"Phone"});
   ASSERT_EQ(writeWAccountFile(L"", L"Phone"), OXMDL_ERR_NONE);
-  Attributes attrs{.strSenderAddress = L"me@example.jp"};
+  const std::string status = readHostFile(data("09011112222/Storage/TREE/Status.txt"));
+  attrs = Attributes{.strSenderAddress = L"me@example.jp"};
   ASSERT_TRUE(info_->SetWAccount(L"09011112222", attrs, L""));
-  EXPECT_EQ(readHostFile(data("09011112222/Storage/TREE/Status.txt")), "0001\t1");  // not made again
-  const Lines lines = settingsLines(data("09011112222/AccountInfo.ini"));
-  EXPECT_FALSE(hasLine(lines, L"strPopServerName=Not Available"));  // not retired: it is the same
-  expectLines(lines, {L"bWaccount=1", L"bSmtpSvrAuthEnabled=0"});    // the caller's POP-before-SMTP
-  EXPECT_EQ(wAccount(), L"Phone");
-  EXPECT_EQ(inboxEntry(L"Phone"), L"K-PRISMメールで送信 (Phone)|me@example.jp|" + kInboxGuid + L"|Phone|-");
-  // A store step that fails ends the set-up before the W-account file changes.
-  EXPECT_OXM_FAIL(setUpWAccount(L"09033334444", attrs, L"", failingStep(OXMDL_ERR_STG_DISK_FULL)),
-                  OXMDL_ERR_STG_DISK_FULL);
+  EXPECT_EQ(readHostFile(data("09011112222/Storage/TREE/Status.txt")), status);
+  expectLines(settingsLines(data("09011112222/AccountInfo.ini")), {L"bWaccount=1", L"bSmtpSvrAuthEnabled=0"});
   EXPECT_EQ(wAccount(), L"Phone");
 }
 
-// The fetch into News through oxmail runs the same set-up against nginx; here its files.
+// oxmail's feed add runs this set-up, twice, against nginx; here the files only it writes and what a repeat keeps.
 TEST_F(SystemInfoTest, FeedAccountSetUpAndItsRepeat) {
-  ASSERT_NO_FATAL_FAILURE(setFeedPaths());
   std::wstring pop = L"http://pop.example.jp/feeds", smtp = L"http://feeds.example.jp/rss";
   ASSERT_TRUE(info_->SetFAccount(pop, smtp)) << std::hex << GetOxMiddleError();
   const std::string account = root_.host(kFeedAccount);
-  expectLines(settingsLines(account + "AccountInfo.ini"),
-              {L"strPopServerName=http://pop.example.jp/feeds", L"strSmtpServerName=http://feeds.example.jp/rss",
-               L"strSenderAddress=feed@rivulet.invalid", L"strPopUserName=rivulet", L"strPopPasswd=rivulet",
-               L"uiPopServerPort=110", L"uiSmtpServerPort=25", L"bAPOPEnabled=0", L"bPopBeforeSmtpEnabled=1",
-               L"ulPopBeforeSmtpLatencySec=0", L"bSmtpSvrAuthEnabled=1", L"uiPartialRetrievingLines=600",
-               L"guidNetworkSetting=c1d06580-b364-45ec-8421-5acf34129c58"},
-              {L"strSenderName"});
-  EXPECT_EQ(wAccount(kFeedKey), L"Server");
-  const Lines common = settingsLines(root_.host("Application Data/Rivulet/System/CommonSetting.ini"));
-  EXPECT_EQ(Lines(common.begin() + 2, common.end()),
-            (Lines{L"uiTodayDispLinesRivulet=3", L"bDispTodayRefresh1Line=1", L"bDispTodayRefresh3Line=1",
-                   L"uiDispTodayRefresh1LineSec=4", L"uiDispTodayRefresh3LineSec=12"}));
   EXPECT_EQ(readHostFile(root_.host("Temp/PushService.ini")),
             "[PushServiceSetting1]\r\nPhoneNumber=00000000000\r\nMessage=RivuletPush\r\n"
             "App=\"\\Windows\\Tidewake.exe\"\r\n");
-  // "News" (5) and "Adv" (6) under the receive tray (1), and the three rules into them.
-  const std::string newsAndAdv = "0005\tNews\r\n0006\tAdv\r\n";
+  const std::string newsAndAdv = "0005\tNews\r\n0006\tAdv\r\n";  // under the receive tray (1)
   EXPECT_EQ(readHostFile(account + "Storage/TREE/01/00.fld"), newsAndAdv);
-  const std::string rules = u16("news\tX-ML-name\tnews\t5\t1\r\nnorvale\tX-ML-name\tnorvale\t6\t1\r\n"
-                                "weather\tX-ML-name\tweather\t5\t1\r\n");
-  EXPECT_EQ(readHostFile(account + "Classification/Rule.cls"), rules);
-
-  // Again in the one-string form: the push-service file and folders stay, settings and rules are rewritten.
+  EXPECT_EQ(readHostFile(account + "Classification/Rule.cls"),
+            u16("news\tX-ML-name\tnews\t5\t1\r\nnorvale\tX-ML-name\tnorvale\t6\t1\r\nweather\tX-ML-name\tweather\t5\t1\r\n"));
   writeHostFile(root_.host("Temp/PushService.ini"), "edited");
-  writeHostFile(account + "Classification/Rule.cls", "");
   std::wstring other = L"http://feeds.example.jp/other";
   ASSERT_TRUE(info_->SetFAccount(other)) << std::hex << GetOxMiddleError();
   EXPECT_EQ(readHostFile(root_.host("Temp/PushService.ini")), "edited");
   EXPECT_EQ(readHostFile(account + "Storage/TREE/01/00.fld"), newsAndAdv);  // found, not made again
-  EXPECT_EQ(readHostFile(account + "Classification/Rule.cls"), rules);
-  expectLines(settingsLines(account + "AccountInfo.ini"), {L"strSmtpServerName=http://feeds.example.jp/other",
-                                                           L"strPopServerName=http://rivulet.invalid/signup"});
+  expectLines(settingsLines(account + "AccountInfo.ini"),
+              {L"strSmtpServerName=http://feeds.example.jp/other", L"strPopServerName=http://rivulet.invalid/signup",
+               L"strSenderAddress=feed@rivulet.invalid", L"uiPartialRetrievingLines=600"},
+              {L"strSenderName"});
 }
 
 TEST_F(SystemInfoTest, FeedSetUpStopsAtAFailingStep) {
-  ASSERT_NO_FATAL_FAILURE(setFeedPaths());
   // The receive tray recorded in the account is no folder: no News and Adv, no rules.
   ASSERT_TRUE(OxAccountCreator().CreateFeedFolders(L"Server", kFeedKey));
   writeKeys(L"Server", {.mask = OxAccountInfoInterface::Mask::ulJusinTrayID, .ulJusinTrayID = 40}, kFeedKey);
@@ -201,26 +161,28 @@ TEST_F(SystemInfoTest, FeedSetUpStopsAtAFailingStep) {
   const std::string account = root_.host(kFeedAccount);
   EXPECT_EQ(readHostFile(account + "Classification/Rule.cls"), "");
   EXPECT_EQ(readHostFile(account + "Storage/TREE/Status.txt"), "0005\t5");
-  // A failing store step ends the set-up before the account is written.
   ASSERT_TRUE(OxAccountInfoInterface::Delete(L"Server", kFeedKey));
   std::remove(root_.host("Temp/PushService.ini").c_str());
   Attributes attrs;
-  EXPECT_OXM_FAIL(setUpFAccount(attrs, failingStep(OXMDL_ERR_ACC_DISK_FULL), makeNewsAndAdv),
-                  OXMDL_ERR_ACC_DISK_FULL);
+  const auto failingStep = [](const std::wstring&, const std::wstring&) {
+    return SetOxMiddleError(OXMDL_ERR_ACC_DISK_FULL), false;
+  };
+  EXPECT_OXM_FAIL(setUpFAccount(attrs, failingStep, makeNewsAndAdv), OXMDL_ERR_ACC_DISK_FULL);
   EXPECT_FALSE(hostFileExists(account));
   EXPECT_FALSE(hostFileExists(root_.host("Temp/PushService.ini")));
 }
 
-TEST_F(SystemInfoTest, CommonSettingMissingFileIsMadeAndEveryValueRoundTrips) {
+TEST_F(SystemInfoTest, CommonSettingsDefaultsLinesAndFailures) {
   OxCommonSettingInterface settings(L"");
   EXPECT_EQ(settingsLines(commonFile()).size(), 2u);  // BOM and key line only
-  EXPECT_EQ(fields(readCommon(settings)), (std::vector<uint32_t>{0, 15, 3, 1, 1, 4, 12}));
-  Common one{.mask = 2, .uiTodayDispLinesRivulet = 99};
-  ASSERT_TRUE(settings.GetCommonSettingAttributes(&one));
-  EXPECT_EQ(std::tie(one.uiPeriodicRetrievingMin, one.uiTodayDispLinesRivulet, one.mask),
-            std::make_tuple(15u, 99u, uint64_t{0}));
-  EXPECT_OXM_FAIL(settings.GetCommonSettingAttributes(&one), OXMDL_ERR_COM_GET_NOMASK);
-  EXPECT_OXM_FAIL(settings.SetCommonSettingAttributes(one), OXMDL_ERR_COM_SET_NOMASK);
+  const Common d = readCommon(settings);
+  EXPECT_EQ((std::vector<uint32_t>{d.bPeriodicRetrievingEnabledModule, d.uiPeriodicRetrievingMin, d.uiTodayDispLinesRivulet,
+                                   d.bDispTodayRefresh1Line, d.bDispTodayRefresh3Line, d.uiDispTodayRefresh1LineSec,
+                                   d.uiDispTodayRefresh3LineSec}),
+            (std::vector<uint32_t>{0, 15, 3, 1, 1, 4, 12}));
+  Common none{.mask = 0};
+  EXPECT_OXM_FAIL(settings.GetCommonSettingAttributes(&none), OXMDL_ERR_COM_GET_NOMASK);
+  EXPECT_OXM_FAIL(settings.SetCommonSettingAttributes(none), OXMDL_ERR_COM_SET_NOMASK);
   // Zero is a value; one line per key, appended in bit order.
   Common w{.mask = kAllCommon, .bPeriodicRetrievingEnabledModule = true, .uiPeriodicRetrievingMin = 0,
            .uiTodayDispLinesRivulet = 1, .bDispTodayRefresh1Line = false, .uiDispTodayRefresh3LineSec = 4000000000u};
@@ -231,16 +193,11 @@ TEST_F(SystemInfoTest, CommonSettingMissingFileIsMadeAndEveryValueRoundTrips) {
             (Lines{L"bPeriodicRetrievingEnabledModule=1", L"uiPeriodicRetrievingMin=0", L"uiTodayDispLinesRivulet=1",
                    L"bDispTodayRefresh1Line=0", L"bDispTodayRefresh3Line=0", L"uiDispTodayRefresh1LineSec=0",
                    L"uiDispTodayRefresh3LineSec=4000000000"}));
-  EXPECT_EQ(fields(readCommon(settings)), (std::vector<uint32_t>{1, 0, 1, 0, 0, 0, 4000000000u}));
-  // A number beyond 32 bits reads as the most a field holds.
   OxProfileManipulator edit(L"\\Application Data\\OxenMail\\System\\CommonSetting.ini");
   ASSERT_TRUE(edit.WritePrivateProfileString(L"uiPeriodicRetrievingMin", L"99999999999"));
   EXPECT_EQ(readCommon(settings, 2).uiPeriodicRetrievingMin, 0xFFFFFFFFu);
-}
-
-TEST_F(SystemInfoTest, CommonSettingFailuresComeAfterEveryFieldWasTriedOrAtTheStart) {
-  OxCommonSettingInterface settings(L"");
-  Common w{.mask = kAllCommon, .uiPeriodicRetrievingMin = 30, .uiDispTodayRefresh3LineSec = 60};
+  // Failures come after every field was tried, or at the start.
+  w = Common{.mask = kAllCommon, .uiPeriodicRetrievingMin = 30, .uiDispTodayRefresh3LineSec = 60};
   fault::failNth(fault::Op::Write, 1, ERROR_ACCESS_DENIED);  // the first rewrite fails; the six others still happen
   EXPECT_OXM_FAIL(settings.SetCommonSettingAttributes(w), OXMDL_ERR_COM_SET);
   EXPECT_EQ(w.mask, 0u);
