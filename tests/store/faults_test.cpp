@@ -42,14 +42,12 @@ TEST_F(FaultTest, DiskFullAndBusyFilesAtEveryStep) {
         EXPECT_EQ(code, OXMDL_ERR_NONE) << what;
         break;
       }
-      if (code != OXMDL_ERR_NONE) {
-        ++failures;
-        // Named codes, and the header cache's unnamed pre-open outcomes that recovery lists.
-        EXPECT_TRUE(GetOxMiddleErrorName(code) != nullptr || code == 0x02000081 || code == 0x02000082 ||
-                    code == 0x02000084) << what << std::hex << " code " << code;
-        if ((op == fault::Op::Write || op == fault::Op::CreateDir) && error == ERROR_DISK_FULL) {
-          EXPECT_EQ(code, OXMDL_ERR_STG_DISK_FULL) << what;
-        }
+      failures += code != OXMDL_ERR_NONE;
+      // Named codes, and the header cache's unnamed pre-open outcomes that recovery lists.
+      EXPECT_TRUE(GetOxMiddleErrorName(code) != nullptr || code == 0x02000081 || code == 0x02000082 ||
+                  code == 0x02000084) << what << std::hex << " code " << code;
+      if ((op == fault::Op::Write || op == fault::Op::CreateDir) && error == ERROR_DISK_FULL && code != OXMDL_ERR_NONE) {
+        EXPECT_EQ(code, OXMDL_ERR_STG_DISK_FULL) << what;
       }
       reopenAndMend(what);
       if (HasFatalFailure()) return;

@@ -15,7 +15,6 @@ using namespace test;
 using FormatsTest = StoreTest;
 
 std::string u16(const std::u16string& s) { return std::string(reinterpret_cast<const char*>(s.data()), s.size() * 2); }
-std::string bytes(const char* s, size_t n) { return std::string(s, n); }
 
 TEST_F(FormatsTest, NewStorageAndNewMessageFiles) {
   // Root, four trays: next identifier 5, count 5; the trays' names in CP932; no messages yet.
@@ -44,20 +43,18 @@ TEST_F(FormatsTest, NewStorageAndNewMessageFiles) {
   // The header cache: the identifier in slot 0, one zero record after the table.
   EXPECT_TRUE(filesAre({{"S/DATA/00/00.eml", header}, {"S/TREE/01/00.msg", "0000\t0\t0\r\n"},
                         {"S/DATA/Status.txt", "0001\t1"},
-                        {"S/TREE/01/00.fdb", bytes("\0\0\0\0", 4) + std::string(3996, '\xFF') + std::string(1180, '\0')}}));
-  EXPECT_EQ(file("S/DATA/Entry.dat").substr(0, 8), bytes("\x01\x00\x00\x00\xFF\xFF\xFF\xFF", 8));
+                        {"S/TREE/01/00.fdb", std::string("\0\0\0\0", 4) + std::string(3996, '\xFF') + std::string(1180, '\0')}}));
+  EXPECT_EQ(file("S/DATA/Entry.dat").substr(0, 8), std::string("\x01\x00\x00\x00\xFF\xFF\xFF\xFF", 8));
 }
 
-TEST_F(FormatsTest, IdentifierPathsAndEntryWordOffsets) {
-  EXPECT_EQ(OrdinaryFolder::childListPath(L"S\\TREE", 0x0102), L"S\\TREE\\02\\01.fld");
-  EXPECT_EQ(idPath(L"S\\TREE", 0x1234, L".msg"), L"S\\TREE\\34\\12.msg");
+TEST_F(FormatsTest, IdentifierPathAndEntryWordOffset) {
   // Message 0x0A05 in tray 3: its file is DATA\05\0A.eml, its word at byte 10260 says 3.
   rewrite("S/DATA/Status.txt", "0A05\t0");
   unsigned long id = 0;
   ASSERT_TRUE(tray(2)->CreateMessage(&id));
   EXPECT_EQ(id, 0x0A05u);
   EXPECT_TRUE(has("S/DATA/05/0A.eml"));
-  EXPECT_EQ(file("S/DATA/Entry.dat").substr(10256, 8), bytes("\xFF\xFF\xFF\xFF\x03\x00\x00\x00", 8));
+  EXPECT_EQ(file("S/DATA/Entry.dat").substr(10256, 8), std::string("\xFF\xFF\xFF\xFF\x03\x00\x00\x00", 8));
   EXPECT_EQ(file("S/DATA/Status.txt"), "0A06\t1");
 }
 
@@ -69,10 +66,10 @@ TEST(StoreFormats, HeaderRecordCutsNamesAndSubjects) {
   // Identifier; a 300-character address keeps 256 and its terminator; "f@x"; exactly 30
   // characters kept whole and terminated; 40 cut to 30 and U+2026, unterminated; the date.
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(&r), sizeof r),
-            bytes("\x34\x12\x00\x00", 4) + u16(std::u16string(256, u'a')) + std::string(2, '\0') +
-                bytes("f\0@\0x\0\0\0", 8) + std::string(506, '\0') + u16(u"012345678901234567890123456789") +
+            std::string("\x34\x12\x00\x00", 4) + u16(std::u16string(256, u'a')) + std::string(2, '\0') +
+                std::string("f\0@\0x\0\0\0", 8) + std::string(506, '\0') + u16(u"012345678901234567890123456789") +
                 std::string(4, '\0') + u16(u"0123456789abcdefghijABCDEFGHIJ\u2026") + std::string(2, '\0') +
-                bytes("\xE8\x07\x05\x00\x01\x00\x06\x00\x07\x00\x08\x00\x09\x00\x0A\x00", 16) + std::string(4, '\0'));
+                std::string("\xE8\x07\x05\x00\x01\x00\x06\x00\x07\x00\x08\x00\x09\x00\x0A\x00", 16) + std::string(4, '\0'));
   // 31 characters are cut too; a pair of surrogates is not split by the cut.
   r = makeHeaderRecord(1, L"", L"", std::wstring(31, L'n'), std::wstring(29, L's') + L"\U0001F600x", date);
   EXPECT_EQ(fieldText(r.fromName, 31), std::wstring(30, L'n') + L"\u2026");

@@ -19,26 +19,9 @@ struct Recorder : OxMessageExporter::Notification, OxMessageImporter::Notificati
   std::string log;
 };
 
-// The library's codec with the dates it finds dropped.
-struct NoDates : MessageCodec {
-  unsigned decodeFields(const std::string& text, MessageFields* out) override {
-    const unsigned code = storeCodec().decodeFields(text, out);
-    out->localDate = {};
-    return code;
-  }
-  unsigned encode(Email* mail, EncodedMessage* out) override { return storeCodec().encode(mail, out); }
-  unsigned removeAttachments(const std::string& t, std::string* out) override {
-    return storeCodec().removeAttachments(t, out);
-  }
-};
-
 const char kReceived[] =
-    "From: \"Taro\" <taro@example.jp>\r\n"
-    "To: Hanako <hanako@example.jp>, b@example.jp\r\n"
-    "Subject: =?iso-2022-jp?b?GyRCRnxLXBsoQg==?=\r\n"
-    "Date: Sat, 03 Jan 2026 10:20:30 +0900\r\n"
-    "\r\n"
-    "body\r\n";
+    "From: \"Taro\" <taro@example.jp>\r\nTo: Hanako <hanako@example.jp>, b@example.jp\r\n"
+    "Subject: =?iso-2022-jp?b?GyRCRnxLXBsoQg==?=\r\nDate: Sat, 03 Jan 2026 10:20:30 +0900\r\n\r\nbody\r\n";
 
 // Files under in/, exports under out/.
 class ImportExportTest : public StoreTest {
@@ -89,11 +72,6 @@ TEST_F(ImportExportTest, ImportCarriesAttributesAndStopsAtABadFileLeavingNothing
   EXPECT_EQ(import({L"in\\missing.eml"}), OXMDL_ERR_IMP_OPEN);
   EXPECT_EQ(import({input("good.eml", kReceived), input("empty.eml", "")}), OXMDL_ERR_IMP_FILE_EMPTY);
   EXPECT_EQ(ids(inbox_.get()).size(), 2u);
-  // A codec that finds no date is refused (the library's own makes one up).
-  NoDates noDates;
-  registerMessageCodec(&noDates);
-  EXPECT_EQ(import({input("b.eml", kReceived)}), OXMDL_ERR_IMP_HEADER);
-  EXPECT_EQ(ids(inbox_.get()).size(), 2u);
 }
 
 TEST_F(ImportExportTest, AMessageThatCannotBeCompletedIsRemovedAgain) {
@@ -101,7 +79,7 @@ TEST_F(ImportExportTest, AMessageThatCannotBeCompletedIsRemovedAgain) {
   ASSERT_EQ(import({path}), OXMDL_ERR_NONE);
   const std::string entryOne = file("S/DATA/Entry.dat");
   const Ids one = ids(inbox_.get());
-  // The writes of one import, counted; the last one is the message text's.
+  // The writes of one import, counted; the last one is the text's.
   fault::reset();
   ASSERT_EQ(import({path}), OXMDL_ERR_NONE);
   const long writes = fault::calls(fault::Op::Write);
@@ -142,10 +120,10 @@ TEST_F(ImportExportTest, ImporterArgumentsAndCancel) {
 }
 
 TEST_F(ImportExportTest, ExportTakesTheNextFreeNamesAndFailsLeavingNothing) {
-  const unsigned long a = addMessage(inbox_.get(), "first message\r\n");
-  const unsigned long b = addMessage(inbox_.get(), std::string("second\r\nwith \x82\xa0 bytes\r\n"));
-  put("out/EML00000.eml", "someone else's");
-  put("out/EML00001.eml", "and another");
+  const unsigned long a = addMessage(inbox_.get(), "first\r\n");
+  const unsigned long b = addMessage(inbox_.get(), "\x82\xa0\r\n");
+  put("out/EML00000.eml", "taken");
+  put("out/EML00001.eml", "too");
   MessagePtr ma(storage_->OpenMessage(a)), mb(storage_->OpenMessage(b));
   OxMessageExporter exporter;
   Recorder recorder;
@@ -157,11 +135,8 @@ TEST_F(ImportExportTest, ExportTakesTheNextFreeNamesAndFailsLeavingNothing) {
   ASSERT_TRUE(ma->SeekToHead());
   OxMessageExporter again;
   ASSERT_TRUE(again.SetSource({ma.get()}) && again.SetDestination(L"out\\") && again.Fire());
-  EXPECT_TRUE(filesAre({{"out/EML00000.eml", "someone else's"},
-                        {"out/EML00001.eml", "and another"},
-                        {"out/EML00002.eml", "first message\r\n"},
-                        {"out/EML00003.eml", "second\r\nwith \x82\xa0 bytes\r\n"},
-                        {"out/EML00004.eml", "first message\r\n"},
+  EXPECT_TRUE(filesAre({{"out/EML00000.eml", "taken"}, {"out/EML00001.eml", "too"}, {"out/EML00002.eml", "first\r\n"},
+                        {"out/EML00003.eml", "\x82\xa0\r\n"}, {"out/EML00004.eml", "first\r\n"},
                         {"out/EML00005.eml", kAbsent}}));
   // Arguments, failures and a cancel: nothing is left in a fresh destination.
   std::filesystem::create_directories(root_.host("out2"));
@@ -174,7 +149,6 @@ TEST_F(ImportExportTest, ExportTakesTheNextFreeNamesAndFailsLeavingNothing) {
   EXPECT_TRUE(failsWith(bad.RegisterNotification(nullptr), OXMDL_ERR_EXP_NOTIFY_NULL));
   ASSERT_TRUE(bad.SetDestination(L"nowhere"));
   EXPECT_TRUE(failsWith(bad.Fire(), OXMDL_ERR_EXP_CREATE));
-  EXPECT_EQ(bad.GetErrorInfo(), OXMDL_ERR_EXP_CREATE);
   ASSERT_TRUE(bad.SetDestination(L"out2"));
   for (const auto& [error, code] : {std::pair{ERROR_DISK_FULL, OXMDL_ERR_EXP_DISK_FULL},
                                     std::pair{ERROR_ACCESS_DENIED, OXMDL_ERR_EXP_WRITE}}) {
