@@ -17,7 +17,7 @@ class DamageTest : public StoreTest {
   // Eight messages in the inbox, the sent tray and a sub-folder of the inbox, kept aside as "good".
   void SetUp() override {
     StoreTest::SetUp();
-    setFixedClock(SYSTEMTIME{2026, 1, 5, 2, 3, 4, 5, 0}, -540);
+    setFixedClock(SYSTEMTIME{2026, 1, 5, 2, 3, 4, 5, 0}, -540);  // dates a text cut before its Date
     unsigned long sub = 0;
     ASSERT_TRUE(tray(0)->CreateFolder(L"Sub", &sub));
     for (unsigned long home : {trays_[0], trays_[0], trays_[2], sub, trays_[0], sub, trays_[2], trays_[0]}) {
@@ -28,7 +28,6 @@ class DamageTest : public StoreTest {
     folders_ = {0, trays_[0], trays_[1], trays_[2], trays_[3], sub};
     saveGood();
   }
-  // Each message's folder and text.
   std::map<unsigned long, std::pair<unsigned long, std::string>> mails_;
   Ids folders_;
 };

@@ -1,6 +1,5 @@
-// Faults during recovery itself: a store that lost message lists, header caches, a message file and
-// the entry index is recovered by a child killed at the Nth call of each file operation, or with
-// the Nth call failing; the next recovery must find every message back with its flags.
+// A damaged store recovered by a child killed, or failing, at the Nth call of each file operation:
+// the next recovery must find every message back with its flags.
 #include <signal.h>
 
 #include <functional>
@@ -42,14 +41,12 @@ class RecoveryCrashTest : public StoreTest {
   };
   static std::string body(const std::string& subject) { return mailText(subject, "text of " + subject + "\r\n"); }
 
-  // Eight messages in four folders (one a sub-folder), some unread or partial, and a ninth whose
-  // file will be lost; kept aside as "good". Then the calls of an undisturbed recovery, counted.
+  // Nine messages in four folders kept aside as "good"; the calls of an undisturbed recovery, counted.
   void SetUp() override {
     StoreTest::SetUp();
     unsigned long sub = 0;
     ASSERT_TRUE(tray(0)->CreateFolder(L"Sub", &sub));
     folders_ = {trays_[0], trays_[2], trays_[3], sub};
-    // Folder index, unread, partial.
     const std::tuple<size_t, bool, bool> plans[] = {{0, false, false}, {0, true, false}, {1, false, true},
                                                     {3, true, true},   {0, true, true},  {2, false, false},
                                                     {3, false, false}, {1, true, false}, {1, false, false}};
@@ -73,9 +70,8 @@ class RecoveryCrashTest : public StoreTest {
     expectMended("undisturbed");
   }
 
-  // The good store, damaged: the inbox and the sub-folder lose their message lists, the sent tray
-  // and the sub-folder their header caches, the last message its file, and the entry index is
-  // left only as the older per-directory entry lists.
+  // The good store without two message lists, two header caches, the last message's file and the
+  // entry index (left as the older per-directory entry lists).
   void damage() {
     restoreGood();
     for (const std::string& lost : {idFile("S/TREE", folders_[0], ".msg"), idFile("S/TREE", folders_[3], ".msg"),
@@ -88,8 +84,7 @@ class RecoveryCrashTest : public StoreTest {
     for (const auto& [low, text] : lists) put("S/DATA/" + hex(low, 2) + "/Entry.txt", text);
   }
 
-  // The open (which rebuilds the entry index) and the recovery of every folder; the code, also
-  // the one a recovery that returned true leaves when its walk of the tree was stopped.
+  // The open (which rebuilds the entry index) and the recovery of every folder; the last error.
   static unsigned openAndRecover() {
     StoragePtr s(openStorageInterface(L"S"));
     if (!s) return static_cast<unsigned>(GetOxMiddleError());
@@ -98,8 +93,7 @@ class RecoveryCrashTest : public StoreTest {
     return static_cast<unsigned>(GetOxMiddleError());
   }
 
-  // Every message in its folder only, in identifier order, with its flags in the list, its
-  // header record and its text; the lost one gone and the message count following.
+  // Every message but the lost one in its folder only, with its flags, header record and text.
   void expectMended(const std::string& what) {
     reopen();
     ASSERT_EQ(problems(), "") << what;
@@ -172,13 +166,11 @@ TEST_F(RecoveryCrashTest, KilledAtTheNthStepOfRecoveryThenRecoveredAgain) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << what;
     EXPECT_LE(n, total_[o]) << what << ": killed past the calls of an undisturbed recovery";
     ++kills;
-    // The parent finds what the child left and recovers it.
     EXPECT_EQ(openAndRecover(), OXMDL_ERR_NONE) << what << std::hex << " after the kill";
     expectMended(what);
     return !HasFailure();
   });
   EXPECT_GT(kills, 100) << "the recovery's steps were reached";
-  std::printf("kills %d\n", kills);
 }
 
 TEST_F(RecoveryCrashTest, FailedStepOfRecoveryGivesACodeAndAnotherRecoveryMends) {
@@ -217,7 +209,6 @@ TEST_F(RecoveryCrashTest, FailedStepOfRecoveryGivesACodeAndAnotherRecoveryMends)
     });
   }
   EXPECT_GT(failures, 50);
-  std::printf("failed recoveries %d\n", failures);
 }
 
 }  // namespace

@@ -33,7 +33,6 @@ TEST_F(StorageTest, OpensShareOneStorageAndTheLastReleaseClosesIt) {
   closeAll();
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_FOLDERSET);
   f.reset();
-  // Letting go (before removing the directory) closes one kept at count 0, refused while held.
   EXPECT_TRUE(set.letGo(L"S"));
   EXPECT_FALSE(set.isOpen(L"S"));
   reopen();
@@ -64,22 +63,6 @@ TEST_F(StorageTest, RangeChecksCountsAndRecoverableCodes) {
   }
 }
 
-TEST_F(StorageTest, OpenMendsStatusAndIndexFilesAndKeepsTheOtherCodes) {
-  // A Status.txt left only as its backup by a crash is restored as it was.
-  closeAll();
-  remove("S/TREE/Status.txt");
-  rewrite("S/TREE/Status.txt_bak", "0007\t5");
-  EXPECT_EQ(file("S/TREE/Status.txt"), "0007\t5");
-  rewrite("S/DATA/Entry.dat", std::string(1000, '\x01'));
-  EXPECT_TRUE(filesAre({{"S/DATA/Entry.dat", std::string(262144, '\xFF')},
-                        {"S/Quarantine/Entry.dat", std::string(1000, '\x01')}}));
-  closeAll();
-  fault::failNth(fault::Op::Map, 1, ERROR_NOT_ENOUGH_MEMORY);
-  EXPECT_TRUE(failsWith(openStorageInterface(L"S"), OXMDL_ERR_STG_FILEIO_FILE_OPEN_ENTRY));
-  EXPECT_FALSE(StorageSet::instance().isOpen(L"S"));
-  reopen();
-}
-
 TEST_F(StorageTest, UnusableMessageFilesLostListsAndGarbledCaches) {
   Ids made;
   for (int i = 0; i < 5; ++i) made.push_back(addMessage(tray(0).get(), mailText("m" + std::to_string(i))));
@@ -98,17 +81,14 @@ TEST_F(StorageTest, UnusableMessageFilesLostListsAndGarbledCaches) {
   EXPECT_EQ(file("S/DATA/Entry.dat").substr(8, 16), std::string(12, '\xFF') + std::string("\x03\0\0\0", 4));
   EXPECT_TRUE(failsWith(storage_->RecoverMessageEntry(40), OXMDL_ERR_STG_NOFILE_FLD));
   EXPECT_FALSE(has("S/TREE/28/00.msg")) << "no files for a folder that is not there";
-  // The inbox loses its list, the sent tray's cache is garbled: the recovery of all folders.
   closeAll();
   remove("S/TREE/01/00.msg");
   rewrite("S/TREE/03/00.fdb", "short");
   EXPECT_TRUE(failsWith(storage_->OpenFolder(trays_[0]), OXMDL_ERR_STG_NOFILE_MSG));
   EXPECT_TRUE(failsWith(storage_->OpenFolder(trays_[2]), OXMDL_ERR_STG_FILE_FMTILLGL_FDB));
   ASSERT_TRUE(storage_->RecoverMessageEntryAll()) << std::hex << GetOxMiddleError();
-  FolderPtr inbox = tray(0);
-  ASSERT_TRUE(inbox && FolderPtr(tray(2)));
+  ASSERT_TRUE(tray(0) && tray(2));
   EXPECT_EQ(file("S/TREE/01/00.msg"), "0000\t0\t0\r\n0001\t1\t1\r\n") << "flags from the message files";
-  EXPECT_EQ(inbox->GetUnreadCount(), 1u);
 }
 
 TEST_F(StorageTest, EntryIndexRebuiltFromOlderEntryLists) {
@@ -120,7 +100,6 @@ TEST_F(StorageTest, EntryIndexRebuiltFromOlderEntryLists) {
   put("S/DATA/05/0A.eml", std::string("OXMAILEMLFMT\x02\x10\0\0", 16) + std::string(240, '\0') + mailText("old"));
   put("S/DATA/Entry.dat_tmp", "stale");
   reopen();
-  // An empty directory without a list goes; the message is listed in the folder its entry names.
   EXPECT_TRUE(filesAre({{"S/DATA/Entry.dat", std::string(10260, '\xFF') + std::string("\x03\x00\x00\x00", 4) +
                                                  std::string(262144 - 10264, '\xFF')},
                         {"S/DATA/05/Entry.txt", kAbsent},
@@ -128,34 +107,39 @@ TEST_F(StorageTest, EntryIndexRebuiltFromOlderEntryLists) {
                         {"S/DATA/Entry.dat_tmp", kAbsent},
                         {"S/DATA/Status.txt", "0000\t1"},
                         {"S/TREE/03/00.msg", "0A05\t0\t0\r\n"}}));
-  // A bad last step, a list over its cap, no room to build: a code, and nothing changed.
   closeAll();
   remove("S/DATA/Entry.dat");
-  for (const std::string& list : {std::string("0A\t0003\r\nZZ"), std::string(70000, '0'), std::string()}) {
+  for (const std::string& list : {std::string("0A\t0003\r\nZZ"), std::string(70000, '0')}) {
     put("S/DATA/05/Entry.txt", list);
-    fault::setFreeSpace(list.empty() ? std::optional<uint64_t>(511999) : std::nullopt);
-    EXPECT_TRUE(failsWith(openStorageInterface(L"S"),
-                          list.empty() ? OXMDL_ERR_STG_DISK_FULL : OXMDL_ERR_STG_FILE_FMTILLGL_ENTRY)) << list.size();
+    EXPECT_TRUE(failsWith(openStorageInterface(L"S"), OXMDL_ERR_STG_FILE_FMTILLGL_ENTRY)) << list.size();
     EXPECT_TRUE(filesAre({{"S/DATA/05/Entry.txt", list}, {"S/DATA/Entry.dat", kAbsent}})) << list.size();
   }
-  fault::setFreeSpace(std::nullopt);
-  reopen();
 }
 
-TEST_F(StorageTest, DamagedFilesGiveTheirCodesNeverACrash) {
+TEST_F(StorageTest, OpenMendsStatusAndIndexFilesAndRefusesOtherDamage) {
+  // A Status.txt left only as its backup by a crash is restored as it was.
   closeAll();
-  const std::tuple<const char*, std::string, unsigned long, unsigned> cases[] = {
-      {"S/TREE/01/00.msg", std::string(2 << 20, '0'), 1, OXMDL_ERR_STG_FILE_FMTILLGL_MSG},
-      {"S/TREE/01/00.fdb", std::string(4, '\x07') + std::string(3996, '\xFF'), 1, OXMDL_ERR_STG_FILE_FMTILLGL_FDB},
-      {"S/TREE/01/00.fdb", std::string(4, '\xFF') + std::string(4, '\x01') + std::string(3992, '\xFF'), 1,
-       OXMDL_ERR_STG_FILE_FMTILLGL_FDB},
-  };
-  for (const auto& [path, content, folder, code] : cases) {
+  remove("S/TREE/Status.txt");
+  rewrite("S/TREE/Status.txt_bak", "0007\t5");
+  EXPECT_EQ(file("S/TREE/Status.txt"), "0007\t5");
+  rewrite("S/DATA/Entry.dat", std::string(1000, '\x01'));
+  EXPECT_TRUE(filesAre({{"S/DATA/Entry.dat", std::string(262144, '\xFF')},
+                        {"S/Quarantine/Entry.dat", std::string(1000, '\x01')}}));
+  closeAll();
+  fault::failNth(fault::Op::Map, 1, ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_TRUE(failsWith(openStorageInterface(L"S"), OXMDL_ERR_STG_FILEIO_FILE_OPEN_ENTRY));
+  EXPECT_FALSE(StorageSet::instance().isOpen(L"S"));
+  const std::pair<const char*, std::string> cases[] = {
+      {"S/TREE/01/00.msg", std::string(2 << 20, '0')},
+      {"S/TREE/01/00.fdb", std::string(4, '\x07') + std::string(3996, '\xFF')},
+      {"S/TREE/01/00.fdb", std::string(4, '\xFF') + std::string(4, '\x01') + std::string(3992, '\xFF')}};
+  for (const auto& [path, content] : cases) {
     const std::string keep = file(path);
     put(path, content);
     StoragePtr s(openStorageInterface(L"S"));
     ASSERT_TRUE(s);
-    EXPECT_TRUE(failsWith(s->OpenFolder(folder), code)) << path;
+    EXPECT_TRUE(failsWith(s->OpenFolder(1), content.size() > 4000 ? OXMDL_ERR_STG_FILE_FMTILLGL_MSG
+                                                                  : OXMDL_ERR_STG_FILE_FMTILLGL_FDB)) << path;
     put(path, keep);
   }
   // Status files oversized, cut short or gone are made again: counted from the tree, identifiers from 0.

@@ -16,8 +16,8 @@ using namespace test;
 
 class StoreCrashTest : public StoreTest {
  protected:
-  // The child's work, forever: journal lines are written only after the step returned true
-  // ("c" created and written, "i" imported, "m" moved, "r" about to remove, "R" removed).
+  // The child's work, forever, journaled after each step returned: c created, i imported, m moved,
+  // r about to remove, R removed.
   [[noreturn]] void work(unsigned seed) {
     const int fd = ::open(root_.host("journal").c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
     StoragePtr s(openStorageInterface(L"S"));
@@ -106,7 +106,6 @@ TEST_F(StoreCrashTest, RandomKillsAndKillsAtTheNthStep) {
   }
   EXPECT_EQ(kills, 320);
   EXPECT_GT(recoveries_, 5) << "some kills must have needed recovery";
-  std::printf("kills %d, recoveries %d\n", kills, recoveries_);
 }
 
 // Imports of six files killed at every fifth write, rename or flush: the next open repairs the
@@ -118,12 +117,11 @@ TEST_F(StoreCrashTest, ImportBatchKilledAtEveryNthStep) {
   int kills = 0, run = 0;
   for (fault::Op op : {fault::Op::Write, fault::Op::Rename, fault::Op::Flush}) {
     for (int n = 1;; n += kStride) {
-      ++run;
+      auto subject = [run = ++run](int k) { return "import " + std::to_string(run) + " " + std::to_string(k); };
       std::vector<std::wstring> sources;
       for (int k = 0; k < kFiles; ++k) {
-        const std::string name = "imp" + std::to_string(run) + "_" + std::to_string(k) + ".eml";
-        put(name, mailText("import " + std::to_string(run) + " " + std::to_string(k)));
-        sources.emplace_back(name.begin(), name.end());
+        put("imp" + std::to_string(k) + ".eml", mailText(subject(k)));
+        sources.push_back(L"imp" + std::to_wstring(k) + L".eml");
       }
       const int status = childStatus([&]() -> int {
         StoragePtr s(openStorageInterface(L"S"));
@@ -147,8 +145,7 @@ TEST_F(StoreCrashTest, ImportBatchKilledAtEveryNthStep) {
       }
       for (int i = 0; i < 3; ++i) EXPECT_EQ(seen["before " + std::to_string(i)], 1) << when;
       for (int k = 0; k < kFiles; ++k) {
-        const std::string subject = "import " + std::to_string(run) + " " + std::to_string(k);
-        EXPECT_EQ(seen[subject], WIFEXITED(status) ? 1 : std::min(seen[subject], 1)) << when << ": " << subject;
+        EXPECT_EQ(seen[subject(k)], WIFEXITED(status) ? 1 : std::min(seen[subject(k)], 1)) << when << ": " << k;
       }
       closeAll();
       if (HasFailure()) return;
