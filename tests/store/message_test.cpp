@@ -1,4 +1,4 @@
-// Messages: text, read position, attributes by version, upgrades, and the codec hook.
+// Messages: text, read position, attributes by version, upgrades, times, and no codec.
 #include <cstring>
 
 #include "platform/clock.h"

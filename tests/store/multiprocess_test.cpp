@@ -1,5 +1,4 @@
-// Two processes adding messages to the same folders at once lose nothing; a process that lists
-// and reads while another imports never fails.
+// Processes that add to the same folders at once lose nothing; one reading beside an import never fails.
 #include <set>
 
 #include "store/folder.h"

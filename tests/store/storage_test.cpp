@@ -1,5 +1,4 @@
-// Opening and releasing storages, the refusals to close, range checks, and the recovery of message
-// lists, header caches, status files and the entry index; damaged files give their codes.
+// Opening, releasing and recovering storages: refusals to close, range checks, damaged files' codes.
 #include "store/folder.h"
 #include "tests/store/store_fixture.h"
 
