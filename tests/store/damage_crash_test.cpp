@@ -1,6 +1,5 @@
-// Damage to every kind of store file: zeroed, cut short, garbled, one header byte wrong. After the
-// open and one recovery every message whose text survived is listed once in its own folder, none
-// is invented, what could not be used is in S/Quarantine, and a second recovery does nothing.
+// Damage to every kind of store file: after the open and one recovery every message whose text
+// survived is listed once in its own folder, none is invented, and a second recovery does nothing.
 #include <cstring>
 #include <random>
 
@@ -18,8 +17,7 @@ class DamageTest : public StoreTest {
   // Eight messages in the inbox, the sent tray and a sub-folder of the inbox, kept aside as "good".
   void SetUp() override {
     StoreTest::SetUp();
-    // A text cut before its Date is dated by the clock: fixed, so that both recoveries date it alike.
-    setFixedClock(SYSTEMTIME{2026, 1, 5, 2, 3, 4, 5, 0}, -540);
+    setFixedClock(SYSTEMTIME{2026, 1, 5, 2, 3, 4, 5, 0}, -540);  // dates a text cut before its Date
     unsigned long sub = 0;
     ASSERT_TRUE(tray(0)->CreateFolder(L"Sub", &sub));
     for (unsigned long home : {trays_[0], trays_[0], trays_[2], sub, trays_[0], sub, trays_[2], trays_[0]}) {
@@ -30,14 +28,12 @@ class DamageTest : public StoreTest {
     folders_ = {0, trays_[0], trays_[1], trays_[2], trays_[3], sub};
     saveGood();
   }
-  // Each message's folder and text.
   std::map<unsigned long, std::pair<unsigned long, std::string>> mails_;
   Ids folders_;
 };
 
 TEST_F(DamageTest, EveryFileKindZeroedCutOrGarbledLosesNoMessageAndInventsNone) {
-  // Message 0x0000 is S/DATA/00/00.eml, in the inbox (folder 1, S/TREE/01/00.*). Each harm: z zeroed,
-  // g garbage, cN cut to N bytes, oN byte N changed.
+  // Message 0 is DATA/00/00.eml, in folder 1. z zeroed, g garbage, cN cut to N bytes, oN byte N changed.
   const std::pair<std::string, const char*> damages[] = {
       {"DATA/00/00.eml", "o5 o13 z g c0 c100 c256 c300"}, {"DATA/Entry.dat", "z g c0 c6 c131072 o0"},
       {"DATA/Status.txt", "z g c0 c3 c5"},                 {"TREE/Status.txt", "z g c0 c5"},
@@ -56,7 +52,6 @@ TEST_F(DamageTest, EveryFileKindZeroedCutOrGarbledLosesNoMessageAndInventsNone) 
       if (kind == 'c') bytes.resize(std::min(at, bytes.size()));
       if (kind == 'o') bytes[at] = static_cast<char>(bytes[at] ^ 0x5A);
       put("S/" + name, bytes);
-      // The message file keeps its text when only its header was hit.
       const bool messageHit = name == "DATA/00/00.eml";
       const bool textLost = messageHit && (kind == 'z' || kind == 'g' || (kind == 'c' && at <= 256));
       storage_.reset(openStorageInterface(L"S"));
@@ -69,7 +64,6 @@ TEST_F(DamageTest, EveryFileKindZeroedCutOrGarbledLosesNoMessageAndInventsNone) 
       for (const auto& [id, mail] : mails_) {
         if (id == 0 && textLost) {
           EXPECT_FALSE(where.contains(id)) << what << ": a message without its text is listed";
-          // An empty file, or one cut to its header, holds nothing to keep.
           EXPECT_EQ(has("S/Quarantine/0000.eml"), !(kind == 'c' && (at == 0 || at == 256))) << what;
           continue;
         }
@@ -79,7 +73,6 @@ TEST_F(DamageTest, EveryFileKindZeroedCutOrGarbledLosesNoMessageAndInventsNone) 
       const Ids tree = allFolders(storage_.get());
       for (unsigned long f : folders_) EXPECT_TRUE(std::ranges::count(tree, f)) << what << ": folder " << f << " lost";
       if (messageHit && kind == 'o') {
-        // The header made again from the text, as an import makes it.
         Attr a{.mask = OxMessageInterface::ATTR_NUMERIC | OxMessageInterface::ATTR_SUBJECT};
         ASSERT_TRUE(MessagePtr(storage_->OpenMessage(0))->GetAttributes(&a)) << what;
         EXPECT_EQ(std::tuple(a.subject, a.numericAttribute, report.repaired), std::tuple(L"m0", 4u, 1ul)) << what;
@@ -95,14 +88,12 @@ TEST_F(DamageTest, UndamagedIsConsistentOrphansAreRefiledAndBlankMessagesRemoved
   reopen();
   OxStorageInterface::RecoveryReport report;
   ASSERT_TRUE(storage_->RecoverStorage(&report));
-  // The messages were written with their text only: the three header caches are filled once.
   EXPECT_EQ(report.rebuilt, 3u);
   EXPECT_EQ(report.repaired + report.quarantined + report.refiled + report.removed + report.folders, 0u);
   ASSERT_TRUE(storage_->RecoverStorage(&(report = {})));
   EXPECT_FALSE(report.changed());
   closeAll();
-  // A message file that no list and no index names goes back to the folder whose header cache
-  // holds it; one that nothing names goes to the inbox; the word of another folder is mended.
+  // Refiled: a message only its folder's header cache names, a stray file, an index word of another folder.
   std::string entry = file("S/DATA/Entry.dat");
   const std::string list = file("S/TREE/03/00.msg");
   ASSERT_EQ(list.substr(0, 10), "0002\t0\t0\r\n");

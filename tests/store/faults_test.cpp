@@ -36,20 +36,17 @@ TEST_F(FaultTest, DiskFullAndBusyFilesAtEveryStep) {
       const unsigned code = runSequence();
       const bool reached = fault::calls(op) >= n;
       fault::reset();
-      const std::string what = "op " + std::to_string(int(op)) + " error " + std::to_string(error) + " call " +
-                               std::to_string(n);
+      const std::string what = "op " + std::to_string(int(op)) + "/" + std::to_string(error) + " #" + std::to_string(n);
       if (!reached) {
         EXPECT_EQ(code, OXMDL_ERR_NONE) << what;
         break;
       }
-      if (code != OXMDL_ERR_NONE) {
-        ++failures;
-        // Named codes, and the header cache's unnamed pre-open outcomes that recovery lists.
-        EXPECT_TRUE(GetOxMiddleErrorName(code) != nullptr || code == 0x02000081 || code == 0x02000082 ||
-                    code == 0x02000084) << what << std::hex << " code " << code;
-        if ((op == fault::Op::Write || op == fault::Op::CreateDir) && error == ERROR_DISK_FULL) {
-          EXPECT_EQ(code, OXMDL_ERR_STG_DISK_FULL) << what;
-        }
+      failures += code != OXMDL_ERR_NONE;
+      // Named codes, and the header cache's unnamed pre-open outcomes that recovery lists.
+      EXPECT_TRUE(GetOxMiddleErrorName(code) != nullptr || code == 0x02000081 || code == 0x02000082 ||
+                  code == 0x02000084) << what << std::hex << " code " << code;
+      if ((op == fault::Op::Write || op == fault::Op::CreateDir) && error == ERROR_DISK_FULL && code != OXMDL_ERR_NONE) {
+        EXPECT_EQ(code, OXMDL_ERR_STG_DISK_FULL) << what;
       }
       reopenAndMend(what);
       if (HasFatalFailure()) return;
@@ -77,8 +74,7 @@ TEST_F(FaultTest, FullDiskRefusesGrowthButRemovingAndMarkingWork) {
                         {"S/DATA/Status.txt", "0003\t2"}}));
   EXPECT_EQ(file("S/TREE/01/00.fdb").size(), 4000u + 2 * 1180u);
   fault::setFreeSpace(std::nullopt);
-  // Really full: the list is written once the message file is gone; a compacted cache (a removal's
-  // third write) cannot be, so the deletion is marked in place.
+  // Really full: the list follows the file's removal; a compacted cache (third write) cannot, so it is marked.
   fault::failNth(fault::Op::Write, 1, ERROR_DISK_FULL);
   ASSERT_TRUE(inbox->RemoveMessage(b)) << std::hex << GetOxMiddleError();
   EXPECT_TRUE(filesAre({{"S/DATA/01/00.eml", kAbsent}, {"S/TREE/01/00.msg", "0002\t0\t0\r\n"}}));
@@ -102,7 +98,6 @@ TEST_F(FaultTest, AFileHeldElsewhereIsRetriedThenReported) {
   EXPECT_TRUE(failsWith(inbox->CreateMessage(&id), OXMDL_ERR_STG_COMMIT_MSG));
   held.close();
   inbox.reset();
-  // The message file was made but never written and the list missed it: recovery removes it.
   reopenAndMend("held .msg");
   EXPECT_TRUE(filesAre({{"S/TREE/01/00.msg", ""}, {"S/DATA/00/00.eml", kAbsent}}));
 }

@@ -19,44 +19,22 @@ struct Recorder : OxMessageExporter::Notification, OxMessageImporter::Notificati
   std::string log;
 };
 
-// The library's codec with the dates it finds dropped.
-struct NoDates : MessageCodec {
-  unsigned decodeFields(const std::string& text, MessageFields* out) override {
-    const unsigned code = storeCodec().decodeFields(text, out);
-    out->localDate = {};
-    return code;
-  }
-  unsigned encode(Email* mail, EncodedMessage* out) override { return storeCodec().encode(mail, out); }
-  unsigned removeAttachments(const std::string& t, std::string* out) override {
-    return storeCodec().removeAttachments(t, out);
-  }
-};
-
 const char kReceived[] =
-    "From: \"Taro\" <taro@example.jp>\r\n"
-    "To: Hanako <hanako@example.jp>, b@example.jp\r\n"
-    "Subject: =?iso-2022-jp?b?GyRCRnxLXBsoQg==?=\r\n"
-    "Date: Sat, 03 Jan 2026 10:20:30 +0900\r\n"
-    "\r\n"
-    "body\r\n";
+    "From: \"Taro\" <taro@example.jp>\r\nTo: Hanako <hanako@example.jp>, b@example.jp\r\n"
+    "Subject: =?iso-2022-jp?b?GyRCRnxLXBsoQg==?=\r\nDate: Sat, 03 Jan 2026 10:20:30 +0900\r\n\r\nbody\r\n";
 
-// Files under in/, exports under out/.
+// Exports under out/.
 class ImportExportTest : public StoreTest {
  protected:
   void SetUp() override {
     StoreTest::SetUp();
     setFixedClock(SYSTEMTIME{2026, 1, 5, 2, 3, 4, 5, 0}, -540);
-    std::filesystem::create_directories(root_.host("in"));
     std::filesystem::create_directories(root_.host("out"));
     inbox_ = tray(0);
   }
-  void TearDown() override {
-    inbox_.reset();
-    StoreTest::TearDown();
-  }
   std::wstring input(const std::string& name, const std::string& bytes) {
-    put("in/" + name, bytes);
-    return L"in\\" + std::wstring(name.begin(), name.end());
+    put(name, bytes);
+    return std::wstring(name.begin(), name.end());
   }
   // Imports the files into the inbox; the code when it fails.
   unsigned import(const std::vector<std::wstring>& paths, Recorder* recorder = nullptr) {
@@ -65,14 +43,12 @@ class ImportExportTest : public StoreTest {
     if (recorder) { EXPECT_TRUE(importer.RegisterNotification(recorder)); }
     return importer.Fire(nullptr) ? OXMDL_ERR_NONE : static_cast<unsigned>(importer.GetErrorInfo());
   }
-  FolderPtr inbox_;
 };
 
 TEST_F(ImportExportTest, ImportCarriesAttributesAndStopsAtABadFileLeavingNothing) {
   ASSERT_EQ(import({input("a.eml", kReceived)}), OXMDL_ERR_NONE);
   const Ids one = ids(inbox_.get());
   ASSERT_EQ(one.size(), 1u);
-  EXPECT_EQ(text(one[0]), kReceived) << "the file's bytes as they were";
   // Unread, attribute 4; 10:20:30 at +0900 on a device at +0900 is stored in UTC.
   Attr a{.mask = 0x1FFF};
   ASSERT_TRUE(MessagePtr(inbox_->OpenMessage(one[0]))->GetAttributes(&a)) << std::hex << GetOxMiddleError();
@@ -86,13 +62,8 @@ TEST_F(ImportExportTest, ImportCarriesAttributesAndStopsAtABadFileLeavingNothing
             OXMDL_ERR_IMP_HEADER);
   EXPECT_EQ(recorder.log, "begin 2, end 0");
   EXPECT_TRUE(filesAre({{"S/DATA/Entry.dat", entry}}));
-  EXPECT_EQ(import({L"in\\missing.eml"}), OXMDL_ERR_IMP_OPEN);
+  EXPECT_EQ(import({L"missing.eml"}), OXMDL_ERR_IMP_OPEN);
   EXPECT_EQ(import({input("good.eml", kReceived), input("empty.eml", "")}), OXMDL_ERR_IMP_FILE_EMPTY);
-  EXPECT_EQ(ids(inbox_.get()).size(), 2u);
-  // A codec that finds no date is refused (the library's own makes one up).
-  NoDates noDates;
-  registerMessageCodec(&noDates);
-  EXPECT_EQ(import({input("b.eml", kReceived)}), OXMDL_ERR_IMP_HEADER);
   EXPECT_EQ(ids(inbox_.get()).size(), 2u);
 }
 
@@ -101,7 +72,7 @@ TEST_F(ImportExportTest, AMessageThatCannotBeCompletedIsRemovedAgain) {
   ASSERT_EQ(import({path}), OXMDL_ERR_NONE);
   const std::string entryOne = file("S/DATA/Entry.dat");
   const Ids one = ids(inbox_.get());
-  // The writes of one import, counted; the last one is the message text's.
+  // The writes of one import, counted; the last one is the text's.
   fault::reset();
   ASSERT_EQ(import({path}), OXMDL_ERR_NONE);
   const long writes = fault::calls(fault::Op::Write);
@@ -133,7 +104,6 @@ TEST_F(ImportExportTest, ImporterArgumentsAndCancel) {
   EXPECT_TRUE(failsWith(importer.Fire(), OXMDL_ERR_IMP_NO_DEST)) << "the path before the empty one was taken";
   EXPECT_TRUE(failsWith(importer.SetDestination(nullptr), OXMDL_ERR_IMP_DEST_NULL));
   EXPECT_TRUE(failsWith(importer.RegisterNotification(nullptr), OXMDL_ERR_IMP_NOTIFY_NULL));
-  // Cancelled from the notification: the run stops before the next file.
   ASSERT_TRUE(importer.SetSource({input("a.eml", kReceived), input("b.eml", kReceived)}));
   ASSERT_TRUE(importer.SetDestination(inbox_.get()) && importer.RegisterNotification(&run));
   EXPECT_TRUE(failsWith(importer.Fire(), OXMDL_ERR_IMP_CANCEL));
@@ -142,28 +112,24 @@ TEST_F(ImportExportTest, ImporterArgumentsAndCancel) {
 }
 
 TEST_F(ImportExportTest, ExportTakesTheNextFreeNamesAndFailsLeavingNothing) {
-  const unsigned long a = addMessage(inbox_.get(), "first message\r\n");
-  const unsigned long b = addMessage(inbox_.get(), std::string("second\r\nwith \x82\xa0 bytes\r\n"));
-  put("out/EML00000.eml", "someone else's");
-  put("out/EML00001.eml", "and another");
+  const unsigned long a = addMessage(inbox_.get(), "first\r\n");
+  const unsigned long b = addMessage(inbox_.get(), "\x82\xa0\r\n");
+  put("out/EML00000.eml", "taken");
+  put("out/EML00001.eml", "too");
   MessagePtr ma(storage_->OpenMessage(a)), mb(storage_->OpenMessage(b));
   OxMessageExporter exporter;
   Recorder recorder;
-  ASSERT_TRUE(exporter.SetSource({ma.get(), mb.get()}) && exporter.SetDestination(L"out"));
-  ASSERT_TRUE(exporter.RegisterNotification(&recorder));
+  ASSERT_TRUE(exporter.SetSource({ma.get(), mb.get()}) && exporter.SetDestination(L"out") &&
+              exporter.RegisterNotification(&recorder));
   ASSERT_TRUE(exporter.Fire()) << std::hex << exporter.GetErrorInfo();
   EXPECT_EQ(recorder.log, "begin 2, 1, 2, end 0");
   // A destination ending in a backslash is kept; each run counts from 0 again, past the names taken.
   ASSERT_TRUE(ma->SeekToHead());
   OxMessageExporter again;
   ASSERT_TRUE(again.SetSource({ma.get()}) && again.SetDestination(L"out\\") && again.Fire());
-  EXPECT_TRUE(filesAre({{"out/EML00000.eml", "someone else's"},
-                        {"out/EML00001.eml", "and another"},
-                        {"out/EML00002.eml", "first message\r\n"},
-                        {"out/EML00003.eml", "second\r\nwith \x82\xa0 bytes\r\n"},
-                        {"out/EML00004.eml", "first message\r\n"},
+  EXPECT_TRUE(filesAre({{"out/EML00000.eml", "taken"}, {"out/EML00001.eml", "too"}, {"out/EML00002.eml", "first\r\n"},
+                        {"out/EML00003.eml", "\x82\xa0\r\n"}, {"out/EML00004.eml", "first\r\n"},
                         {"out/EML00005.eml", kAbsent}}));
-  // Arguments, failures and a cancel: nothing is left in a fresh destination.
   std::filesystem::create_directories(root_.host("out2"));
   OxMessageExporter bad;
   EXPECT_TRUE(failsWith(bad.Fire(), OXMDL_ERR_EXP_NO_SOURCE));
@@ -174,7 +140,6 @@ TEST_F(ImportExportTest, ExportTakesTheNextFreeNamesAndFailsLeavingNothing) {
   EXPECT_TRUE(failsWith(bad.RegisterNotification(nullptr), OXMDL_ERR_EXP_NOTIFY_NULL));
   ASSERT_TRUE(bad.SetDestination(L"nowhere"));
   EXPECT_TRUE(failsWith(bad.Fire(), OXMDL_ERR_EXP_CREATE));
-  EXPECT_EQ(bad.GetErrorInfo(), OXMDL_ERR_EXP_CREATE);
   ASSERT_TRUE(bad.SetDestination(L"out2"));
   for (const auto& [error, code] : {std::pair{ERROR_DISK_FULL, OXMDL_ERR_EXP_DISK_FULL},
                                     std::pair{ERROR_ACCESS_DENIED, OXMDL_ERR_EXP_WRITE}}) {

@@ -1,7 +1,5 @@
-// Faults during recovery itself: a store that lost message lists, header caches, a message file and
-// the entry index is recovered by a child killed at the Nth call of each file operation, then by
-// the parent, which must find every message back with its flags; and the same with the Nth call
-// failing (disk full, or busy past every retry): a code, and a second recovery mends everything.
+// A damaged store recovered by a child killed, or failing, at the Nth call of each file operation:
+// the next recovery must find every message back with its flags.
 #include <signal.h>
 
 #include <functional>
@@ -27,9 +25,9 @@ std::string idFile(const char* base, unsigned long id, const char* ext) {
 }
 
 const std::pair<fault::Op, const char*> kOps[] = {
-    {fault::Op::Open, "open"},     {fault::Op::Read, "read"},     {fault::Op::Write, "write"},
-    {fault::Op::Flush, "flush"},   {fault::Op::Rename, "rename"}, {fault::Op::Delete, "delete"},
-    {fault::Op::Map, "map"},       {fault::Op::CreateDir, "mkdir"}, {fault::Op::RemoveDir, "rmdir"},
+    {fault::Op::Open, "open"},   {fault::Op::Read, "read"},     {fault::Op::Write, "write"},
+    {fault::Op::Flush, "flush"}, {fault::Op::Rename, "rename"}, {fault::Op::Delete, "delete"},
+    {fault::Op::Map, "map"},     {fault::Op::CreateDir, "mkdir"}, {fault::Op::RemoveDir, "rmdir"},
     {fault::Op::Find, "find"}};
 // At most this many kills or failures per operation: past it the calls are taken at a stride.
 constexpr long kMaxRounds = 100;
@@ -43,13 +41,12 @@ class RecoveryCrashTest : public StoreTest {
   };
   static std::string body(const std::string& subject) { return mailText(subject, "text of " + subject + "\r\n"); }
 
-  // Eight messages in four folders (one a sub-folder), some unread or partial, and a ninth
-  // (the last) whose message file will be lost; kept aside as "good".
-  void build() {
+  // Nine messages in four folders kept aside as "good"; the calls of an undisturbed recovery, counted.
+  void SetUp() override {
+    StoreTest::SetUp();
     unsigned long sub = 0;
     ASSERT_TRUE(tray(0)->CreateFolder(L"Sub", &sub));
     folders_ = {trays_[0], trays_[2], trays_[3], sub};
-    // Folder index, unread, partial.
     const std::tuple<size_t, bool, bool> plans[] = {{0, false, false}, {0, true, false}, {1, false, true},
                                                     {3, true, true},   {0, true, true},  {2, false, false},
                                                     {3, false, false}, {1, true, false}, {1, false, false}};
@@ -61,11 +58,20 @@ class RecoveryCrashTest : public StoreTest {
       mails_.push_back({id, folders_[folder], unread, partial, subject});
     }
     saveGood();
+    // The damage is real: without recovery the store does not agree with itself.
+    damage();
+    reopen();
+    EXPECT_NE(problems(), "");
+    damage();
+    fault::reset();
+    EXPECT_EQ(openAndRecover(), OXMDL_ERR_NONE) << std::hex << GetOxMiddleError();
+    for (const auto& [op, name] : kOps) total_.push_back(fault::calls(op));
+    fault::reset();
+    expectMended("undisturbed");
   }
 
-  // The good store, damaged: the inbox and the sub-folder lose their message lists, the sent tray
-  // and the sub-folder their header caches, the last message its file, and the entry index is
-  // left only as the older per-directory entry lists.
+  // The good store without two message lists, two header caches, the last message's file and the
+  // entry index (left as the older per-directory entry lists).
   void damage() {
     restoreGood();
     for (const std::string& lost : {idFile("S/TREE", folders_[0], ".msg"), idFile("S/TREE", folders_[3], ".msg"),
@@ -78,8 +84,7 @@ class RecoveryCrashTest : public StoreTest {
     for (const auto& [low, text] : lists) put("S/DATA/" + hex(low, 2) + "/Entry.txt", text);
   }
 
-  // The open (which rebuilds the entry index) and the recovery of every folder; the code, also
-  // the one a recovery that returned true leaves when its walk of the tree was stopped.
+  // The open (which rebuilds the entry index) and the recovery of every folder; the last error.
   static unsigned openAndRecover() {
     StoragePtr s(openStorageInterface(L"S"));
     if (!s) return static_cast<unsigned>(GetOxMiddleError());
@@ -88,8 +93,7 @@ class RecoveryCrashTest : public StoreTest {
     return static_cast<unsigned>(GetOxMiddleError());
   }
 
-  // Every message in its folder only, in identifier order, with its flags in the list, its
-  // header record and its text; the lost one gone and the message count following.
+  // Every message but the lost one in its folder only, with its flags, header record and text.
   void expectMended(const std::string& what) {
     reopen();
     ASSERT_EQ(problems(), "") << what;
@@ -98,7 +102,7 @@ class RecoveryCrashTest : public StoreTest {
       const std::string where = what + " folder " + std::to_string(folder);
       FolderPtr f(storage_->OpenFolder(folder));
       ASSERT_TRUE(f) << where << std::hex << " " << GetOxMiddleError();
-      std::string list, records;
+      std::string list, records, got;
       unsigned long unread = 0;
       for (const Mail& m : kept) {
         if (m.folder != folder) continue;
@@ -110,7 +114,6 @@ class RecoveryCrashTest : public StoreTest {
       EXPECT_EQ(f->GetUnreadCount(), unread) << where;
       std::vector<FolderMsgHeader> headers(std::ranges::count(list, '\n'));
       ASSERT_TRUE(f->LoadMessageHeader(headers.data(), headers.size())) << where;
-      std::string got;
       for (const FolderMsgHeader& h : headers) {
         const std::wstring subject = fieldText(h.subject, 31);
         got += hex(h.messageId, 4) + " " + std::string(subject.begin(), subject.end()) + ",";
@@ -125,46 +128,29 @@ class RecoveryCrashTest : public StoreTest {
     closeAll();
   }
 
-  // How many calls of each operation an undisturbed open and recovery of the damaged store makes.
-  std::vector<long> callsOfARecovery() {
-    damage();
-    fault::reset();
-    EXPECT_EQ(openAndRecover(), OXMDL_ERR_NONE) << std::hex << GetOxMiddleError();
-    std::vector<long> calls;
-    for (const auto& [op, name] : kOps) calls.push_back(fault::calls(op));
-    fault::reset();
-    return calls;
-  }
-  // Runs `round(o, n)` for each operation at calls 1, 1 + step, ... up to one past its last
-  // call; `round` returns false when the recovery completed (or on a fatal failure).
-  void eachCall(const std::vector<long>& total, const std::function<bool(size_t, long)>& round) {
+  // Runs `round(o, n)` on the damaged store for each operation at calls 1, 1 + step, ... up to one
+  // past its last call; `round` returns false when the recovery completed (or on a failure).
+  void eachCall(const std::function<bool(size_t, long)>& round) {
     for (size_t o = 0; o < std::size(kOps); ++o) {
-      const long step = std::max(1L, (total[o] + kMaxRounds - 1) / kMaxRounds);
-      for (long n = 1;; n = std::min(n + step, total[o] + 1)) {
-        ASSERT_LE(n, total[o] + 1) << kOps[o].second << ": the recovery never completes";
+      const long step = std::max(1L, (total_[o] + kMaxRounds - 1) / kMaxRounds);
+      for (long n = 1;; n = std::min(n + step, total_[o] + 1)) {
+        ASSERT_LE(n, total_[o] + 1) << kOps[o].second << ": the recovery never completes";
         damage();
         if (HasFatalFailure() || !round(o, n) || HasFatalFailure()) break;
       }
       if (HasFatalFailure()) return;
-      std::printf("%s: %ld calls, taken at every %ld-th\n", kOps[o].second, total[o], step);
+      std::printf("%s: %ld calls, taken at every %ld-th\n", kOps[o].second, total_[o], step);
     }
   }
 
   std::vector<unsigned long> folders_;
   std::vector<Mail> mails_;
+  std::vector<long> total_;  // the calls of each operation in kOps
 };
 
 TEST_F(RecoveryCrashTest, KilledAtTheNthStepOfRecoveryThenRecoveredAgain) {
-  build();
-  if (HasFatalFailure()) return;
-  // The damage is real: without recovery the store does not agree with itself.
-  damage();
-  reopen();
-  EXPECT_NE(problems(), "");
-  const std::vector<long> total = callsOfARecovery();
-  expectMended("undisturbed");
   int kills = 0;
-  eachCall(total, [&](size_t o, long n) {
+  eachCall([&](size_t o, long n) {
     const int status = childStatus([&] {
       fault::reset();
       fault::killAtNth(kOps[o].first, static_cast<int>(n));
@@ -173,30 +159,25 @@ TEST_F(RecoveryCrashTest, KilledAtTheNthStepOfRecoveryThenRecoveredAgain) {
     const std::string what = std::string(kOps[o].second) + " call " + std::to_string(n);
     if (WIFEXITED(status)) {
       EXPECT_EQ(WEXITSTATUS(status), 0) << what << ": the recovery failed without a fault";
-      EXPECT_GT(n, total[o]) << what << ": completed before its last call";
+      EXPECT_GT(n, total_[o]) << what << ": completed before its last call";
       expectMended(what + " (completed)");
       return false;
     }
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << what;
-    EXPECT_LE(n, total[o]) << what << ": killed past the calls of an undisturbed recovery";
+    EXPECT_LE(n, total_[o]) << what << ": killed past the calls of an undisturbed recovery";
     ++kills;
-    // The parent finds what the child left and recovers it.
     EXPECT_EQ(openAndRecover(), OXMDL_ERR_NONE) << what << std::hex << " after the kill";
     expectMended(what);
     return !HasFailure();
   });
   EXPECT_GT(kills, 100) << "the recovery's steps were reached";
-  std::printf("kills %d\n", kills);
 }
 
 TEST_F(RecoveryCrashTest, FailedStepOfRecoveryGivesACodeAndAnotherRecoveryMends) {
-  build();
-  if (HasFatalFailure()) return;
-  const std::vector<long> total = callsOfARecovery();
   int failures = 0;
   // Disk full once; busy through all 100 retries.
   for (const auto& [error, times] : {std::pair<DWORD, int>{ERROR_DISK_FULL, 1}, {ERROR_SHARING_VIOLATION, 101}}) {
-    eachCall(total, [&, error = error, times = times](size_t o, long n) {
+    eachCall([&, error = error, times = times](size_t o, long n) {
       const auto [op, name] = kOps[o];
       const std::string what = std::string(name) + " error " + std::to_string(error) + " call " + std::to_string(n);
       fault::reset();
@@ -204,7 +185,7 @@ TEST_F(RecoveryCrashTest, FailedStepOfRecoveryGivesACodeAndAnotherRecoveryMends)
       const unsigned code = openAndRecover();
       const bool reached = fault::calls(op) >= n;
       fault::reset();
-      EXPECT_EQ(reached, n <= total[o]) << what;
+      EXPECT_EQ(reached, n <= total_[o]) << what;
       if (!reached) {
         EXPECT_EQ(code, OXMDL_ERR_NONE) << what << std::hex << " code " << code;
         expectMended(what + " (not reached)");
@@ -228,7 +209,6 @@ TEST_F(RecoveryCrashTest, FailedStepOfRecoveryGivesACodeAndAnotherRecoveryMends)
     });
   }
   EXPECT_GT(failures, 50);
-  std::printf("failed recoveries %d\n", failures);
 }
 
 }  // namespace

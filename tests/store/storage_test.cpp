@@ -1,4 +1,4 @@
-// Opening and releasing storages, the refusals to close, and the storage interface's checks.
+// Opening, releasing and recovering storages: refusals to close, range checks, damaged files' codes.
 #include "store/folder.h"
 #include "tests/store/store_fixture.h"
 
@@ -32,7 +32,6 @@ TEST_F(StorageTest, OpensShareOneStorageAndTheLastReleaseClosesIt) {
   closeAll();
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_STG_FOLDERSET);
   f.reset();
-  // Letting go (before removing the directory) closes one kept at count 0, refused while held.
   EXPECT_TRUE(set.letGo(L"S"));
   EXPECT_FALSE(set.isOpen(L"S"));
   reopen();
@@ -48,13 +47,9 @@ TEST_F(StorageTest, OpensShareOneStorageAndTheLastReleaseClosesIt) {
 }
 
 TEST_F(StorageTest, RangeChecksCountsAndRecoverableCodes) {
-  EXPECT_TRUE(failsWith(storage_->OpenFolder(0x10000), OXMDL_ERR_STG_NO_FOLDER));
   EXPECT_EQ(storage_->OpenFolder(kPartialFolder), nullptr) << "the storage opens only real folders";
   EXPECT_TRUE(failsWith(storage_->OpenMessage(0x10000), OXMDL_ERR_STG_NO_MESSAGE));
   EXPECT_TRUE(failsWith(storage_->OpenMessage(77), OXMDL_ERR_STG_ENTRY_FREE));
-  EXPECT_TRUE(failsWith(storage_->OpenFolder(99), OXMDL_ERR_STG_NOFILE_FLD));
-  EXPECT_TRUE(failsWith(storage_->RemoveMessage(0x10000), OXMDL_ERR_STG_NO_MESSAGE));
-  EXPECT_TRUE(failsWith(storage_->RemoveMessage(5), OXMDL_ERR_STG_ENTRY_FREE));
   // These two set no code.
   EXPECT_TRUE(failsWith(OxStorageInterface::CreateStorage(L"X"), OXMDL_ERR_STG_ENTRY_FREE));
   EXPECT_TRUE(failsWith(OxStorageInterface::DestroyStorage(L"S"), OXMDL_ERR_STG_ENTRY_FREE));
@@ -65,18 +60,62 @@ TEST_F(StorageTest, RangeChecksCountsAndRecoverableCodes) {
   for (unsigned code : {0x02000047u, 0x02000046u, 0x02004714u, 0x0200471Du, 0x02000048u, 0x02000045u}) {
     EXPECT_EQ(storage_->CheckWantRecoverEntry(code), code != 0x02000048u && code != 0x02000045u) << std::hex << code;
   }
-  // Interfaces over nothing fail and leave the last error alone.
-  SetOxMiddleError(0x02000001);
-  OxStorageInterface none(nullptr);
-  OxFolderInterface noFolder(nullptr);
-  OxMessageInterface noMessage(nullptr);
-  EXPECT_FALSE(none.OpenRootFolder() || none.RecoverMessageEntryAll() || none.GetUserFolderCnt() ||
-               noFolder.FlushMessageHeader() || noMessage.SeekToHead());
-  EXPECT_EQ((Ids{noFolder.GetErrorInfo(), noMessage.GetErrorInfo(), static_cast<unsigned long>(GetOxMiddleError())}),
-            (Ids{OXMDL_ERR_NONE, OXMDL_ERR_NONE, 0x02000001}));
 }
 
-TEST_F(StorageTest, OpenMendsStatusAndIndexFilesAndKeepsTheOtherCodes) {
+TEST_F(StorageTest, UnusableMessageFilesLostListsAndGarbledCaches) {
+  Ids made;
+  for (int i = 0; i < 5; ++i) made.push_back(addMessage(tray(0).get(), mailText("m" + std::to_string(i))));
+  addMessage(tray(2).get(), mailText("s"));
+  setAttr(made[1], Attr{.mask = OxMessageInterface::ATTR_UNREAD | OxMessageInterface::ATTR_PARTIAL, .flags = {1, 0, 1}});
+  // One folder's recovery: message files with bad magic, too short or missing go with their entries.
+  closeAll();
+  put("S/DATA/02/00.eml", "X" + file("S/DATA/02/00.eml").substr(1));
+  put("S/DATA/03/00.eml", "short");
+  remove("S/DATA/04/00.eml");
+  reopen();
+  ASSERT_TRUE(storage_->RecoverMessageEntry(trays_[0])) << std::hex << GetOxMiddleError();
+  EXPECT_EQ(ids(tray(0).get()), (Ids{made[0], made[1]}));
+  EXPECT_TRUE(filesAre({{"S/DATA/02", kAbsent}, {"S/DATA/03", kAbsent}, {"S/DATA/04", kAbsent},
+                        {"S/DATA/Status.txt", "0006\t3"}}));
+  EXPECT_EQ(file("S/DATA/Entry.dat").substr(8, 16), std::string(12, '\xFF') + std::string("\x03\0\0\0", 4));
+  EXPECT_TRUE(failsWith(storage_->RecoverMessageEntry(40), OXMDL_ERR_STG_NOFILE_FLD));
+  EXPECT_FALSE(has("S/TREE/28/00.msg")) << "no files for a folder that is not there";
+  closeAll();
+  remove("S/TREE/01/00.msg");
+  rewrite("S/TREE/03/00.fdb", "short");
+  EXPECT_TRUE(failsWith(storage_->OpenFolder(trays_[0]), OXMDL_ERR_STG_NOFILE_MSG));
+  EXPECT_TRUE(failsWith(storage_->OpenFolder(trays_[2]), OXMDL_ERR_STG_FILE_FMTILLGL_FDB));
+  ASSERT_TRUE(storage_->RecoverMessageEntryAll()) << std::hex << GetOxMiddleError();
+  ASSERT_TRUE(tray(0) && tray(2));
+  EXPECT_EQ(file("S/TREE/01/00.msg"), "0000\t0\t0\r\n0001\t1\t1\r\n") << "flags from the message files";
+}
+
+TEST_F(StorageTest, EntryIndexRebuiltFromOlderEntryLists) {
+  closeAll();
+  remove("S/DATA/Entry.dat");
+  std::filesystem::create_directories(root_.host("S/DATA/06"));
+  std::filesystem::create_directories(root_.host("S/DATA/05"));
+  put("S/DATA/05/Entry.txt", "0A\t0003\r\n");
+  put("S/DATA/05/0A.eml", std::string("OXMAILEMLFMT\x02\x10\0\0", 16) + std::string(240, '\0') + mailText("old"));
+  put("S/DATA/Entry.dat_tmp", "stale");
+  reopen();
+  EXPECT_TRUE(filesAre({{"S/DATA/Entry.dat", std::string(10260, '\xFF') + std::string("\x03\x00\x00\x00", 4) +
+                                                 std::string(262144 - 10264, '\xFF')},
+                        {"S/DATA/05/Entry.txt", kAbsent},
+                        {"S/DATA/06", kAbsent},
+                        {"S/DATA/Entry.dat_tmp", kAbsent},
+                        {"S/DATA/Status.txt", "0000\t1"},
+                        {"S/TREE/03/00.msg", "0A05\t0\t0\r\n"}}));
+  closeAll();
+  remove("S/DATA/Entry.dat");
+  for (const std::string& list : {std::string("0A\t0003\r\nZZ"), std::string(70000, '0')}) {
+    put("S/DATA/05/Entry.txt", list);
+    EXPECT_TRUE(failsWith(openStorageInterface(L"S"), OXMDL_ERR_STG_FILE_FMTILLGL_ENTRY)) << list.size();
+    EXPECT_TRUE(filesAre({{"S/DATA/05/Entry.txt", list}, {"S/DATA/Entry.dat", kAbsent}})) << list.size();
+  }
+}
+
+TEST_F(StorageTest, OpenMendsStatusAndIndexFilesAndRefusesOtherDamage) {
   // A Status.txt left only as its backup by a crash is restored as it was.
   closeAll();
   remove("S/TREE/Status.txt");
@@ -89,7 +128,30 @@ TEST_F(StorageTest, OpenMendsStatusAndIndexFilesAndKeepsTheOtherCodes) {
   fault::failNth(fault::Op::Map, 1, ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_TRUE(failsWith(openStorageInterface(L"S"), OXMDL_ERR_STG_FILEIO_FILE_OPEN_ENTRY));
   EXPECT_FALSE(StorageSet::instance().isOpen(L"S"));
-  reopen();
+  const std::pair<const char*, std::string> cases[] = {
+      {"S/TREE/01/00.msg", std::string(2 << 20, '0')},
+      {"S/TREE/01/00.fdb", std::string(4, '\x07') + std::string(3996, '\xFF')},
+      {"S/TREE/01/00.fdb", std::string(4, '\xFF') + std::string(4, '\x01') + std::string(3992, '\xFF')}};
+  for (const auto& [path, content] : cases) {
+    const std::string keep = file(path);
+    put(path, content);
+    StoragePtr s(openStorageInterface(L"S"));
+    ASSERT_TRUE(s);
+    EXPECT_TRUE(failsWith(s->OpenFolder(1), content.size() > 4000 ? OXMDL_ERR_STG_FILE_FMTILLGL_MSG
+                                                                  : OXMDL_ERR_STG_FILE_FMTILLGL_FDB)) << path;
+    put(path, keep);
+  }
+  // Status files oversized, cut short or gone are made again: counted from the tree, identifiers from 0.
+  const std::tuple<const char*, std::string, const char*> statuses[] = {
+      {"S/TREE/Status.txt", std::string(100, '1'), "0000\t5"},
+      {"S/TREE/Status.txt", "00", "0000\t5"},
+      {"S/DATA/Status.txt", kAbsent, "0000\t0"}};
+  for (const auto& [path, content, want] : statuses) {
+    closeAll();
+    content == kAbsent ? remove(path) : put(path, content);
+    reopen();
+    EXPECT_EQ(file(path), want) << content;
+  }
 }
 
 }  // namespace

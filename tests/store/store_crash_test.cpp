@@ -1,6 +1,5 @@
-// Killed processes: a child imports, creates, writes, moves and removes messages and is killed at
-// random moments and at the Nth write, rename or delete. After each kill the next open, or one
-// recovery, keeps every message whose creation or import had returned, once, with its text.
+// Killed processes: after each kill of a child that files messages the next open, or one recovery,
+// keeps every message whose creation or import had returned, once, with its text.
 #include <fcntl.h>
 #include <signal.h>
 
@@ -17,8 +16,8 @@ using namespace test;
 
 class StoreCrashTest : public StoreTest {
  protected:
-  // The child's work, forever: journal lines are written only after the step returned true
-  // ("c" created and written, "i" imported, "m" moved, "r" about to remove, "R" removed).
+  // The child's work, forever, journaled after each step returned: c created, i imported, m moved,
+  // r about to remove, R removed.
   [[noreturn]] void work(unsigned seed) {
     const int fd = ::open(root_.host("journal").c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
     StoragePtr s(openStorageInterface(L"S"));
@@ -46,7 +45,6 @@ class StoreCrashTest : public StoreTest {
         if (!f->MoveMessage(id, folders[rng() % folders.size()].get())) _exit(7);
         journal('m', id);
       } else if (action < 8) {
-        // The importer's path: a sized creation, the attributes, then the text.
         OxMessageImporter importer;
         if (!importer.SetSource({L"import.eml"}) || !importer.SetDestination(f) || !importer.Fire(nullptr)) _exit(10);
         Ids after;
@@ -69,9 +67,7 @@ class StoreCrashTest : public StoreTest {
     std::map<unsigned long, char> state;
     std::istringstream in(readHostFile(root_.host("journal")));
     char kind;
-    for (unsigned long id; in >> kind >> id;) {
-      if (kind != 'm') state[id] = kind;
-    }
+    for (unsigned long id; in >> kind >> id;) state[id] = kind == 'm' ? state[id] : kind;
     for (auto [msg, last] : state) {
       if (last == 'c' || last == 'i') {
         ASSERT_EQ(text(msg), mailText(last == 'i' ? "imported" : "crash " + std::to_string(msg))) << what;
@@ -108,15 +104,12 @@ TEST_F(StoreCrashTest, RandomKillsAndKillsAtTheNthStep) {
     check("round " + std::to_string(round));
     if (HasFatalFailure()) return;
   }
-  reopen();
   EXPECT_EQ(kills, 320);
   EXPECT_GT(recoveries_, 5) << "some kills must have needed recovery";
-  std::printf("kills %d, recoveries %d\n", kills, recoveries_);
 }
 
-// Imports of six files, each killed at every fifth write, rename or flush of its run: the next
-// open repairs what the batch left (and drops its lock); the messages filed before are there
-// once, an import that returned brought every file once, and none is there twice or blank.
+// Imports of six files killed at every fifth write, rename or flush: the next open repairs the
+// batch (and drops its lock); no message is there twice or blank, a returned import brought all.
 TEST_F(StoreCrashTest, ImportBatchKilledAtEveryNthStep) {
   constexpr int kFiles = 6, kStride = 5;
   for (int i = 0; i < 3; ++i) addMessage(tray(0).get(), mailText("before " + std::to_string(i)));
@@ -124,14 +117,12 @@ TEST_F(StoreCrashTest, ImportBatchKilledAtEveryNthStep) {
   int kills = 0, run = 0;
   for (fault::Op op : {fault::Op::Write, fault::Op::Rename, fault::Op::Flush}) {
     for (int n = 1;; n += kStride) {
-      ++run;
+      auto subject = [run = ++run](int k) { return "import " + std::to_string(run) + " " + std::to_string(k); };
       std::vector<std::wstring> sources;
       for (int k = 0; k < kFiles; ++k) {
-        const std::string name = "imp" + std::to_string(run) + "_" + std::to_string(k) + ".eml";
-        put(name, mailText("import " + std::to_string(run) + " " + std::to_string(k)));
-        sources.emplace_back(name.begin(), name.end());
+        put("imp" + std::to_string(k) + ".eml", mailText(subject(k)));
+        sources.push_back(L"imp" + std::to_wstring(k) + L".eml");
       }
-      // The child ends with _exit where it stands: nothing closed after the import.
       const int status = childStatus([&]() -> int {
         StoragePtr s(openStorageInterface(L"S"));
         FolderPtr to(s ? s->OpenFolder(trays_[0]) : nullptr);
@@ -146,7 +137,6 @@ TEST_F(StoreCrashTest, ImportBatchKilledAtEveryNthStep) {
       EXPECT_FALSE(has("S/Batch.lock")) << when << ": the repair left the batch's lock";
       EXPECT_EQ(blankMessage(), "") << when;
       EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : 0, 0) << when;
-      // How often each subject is filed: once when the import returned; at most once when killed.
       std::map<std::string, int> seen;
       for (const auto& [id, folders] : listing()) {
         const std::string t = text(id);
@@ -155,12 +145,11 @@ TEST_F(StoreCrashTest, ImportBatchKilledAtEveryNthStep) {
       }
       for (int i = 0; i < 3; ++i) EXPECT_EQ(seen["before " + std::to_string(i)], 1) << when;
       for (int k = 0; k < kFiles; ++k) {
-        const std::string subject = "import " + std::to_string(run) + " " + std::to_string(k);
-        EXPECT_EQ(seen[subject], WIFEXITED(status) ? 1 : std::min(seen[subject], 1)) << when << ": " << subject;
+        EXPECT_EQ(seen[subject(k)], WIFEXITED(status) ? 1 : std::min(seen[subject(k)], 1)) << when << ": " << k;
       }
       closeAll();
       if (HasFailure()) return;
-      if (!WIFSIGNALED(status)) break;  // the import ended before the nth call: next kind of step
+      if (!WIFSIGNALED(status)) break;  // ended before the nth call: next kind of step
       ++kills;
     }
   }

@@ -1,5 +1,4 @@
-// Shared pieces of the store tests: a fresh storage with the root and the four trays, and small
-// helpers. The store works with the library's own message codec, as in the program.
+// The store tests' fixture: a fresh storage with the root and the four trays, the library's codec.
 #pragma once
 
 #include <sys/wait.h>
@@ -37,8 +36,7 @@ inline std::string mailText(const std::string& subject, const std::string& body 
          "\r\nDate: Mon, 06 May 2024 07:08:09 +0900\r\n\r\n" + body;
 }
 
-// Success when `result` failed (false or null) with `code` as the last error; a non-null
-// result is released.
+// Success when `result` failed (false or null) with `code` as the last error; a non-null one is freed.
 template <class T>
 ::testing::AssertionResult failsWith(T result, unsigned code) {
   bool failed = !result;
@@ -49,7 +47,6 @@ template <class T>
                                        << ", expected a failure with " << code;
 }
 
-// A list for the calls that take theirs by reference.
 inline Ids& idList(Ids&& v) { return v; }
 
 // "2024-02-29 23:59:58.000 w4": a date with its day of the week, for one comparison.
@@ -119,7 +116,6 @@ class StoreTest : public RootTest {
  protected:
   void SetUp() override {
     RootTest::SetUp();
-    registerMessageCodec(&storeCodec());
     ASSERT_EQ(createStorageTree(L"S"), OXMDL_ERR_NONE);
     reopen();
     if (HasFatalFailure()) return;
@@ -135,6 +131,8 @@ class StoreTest : public RootTest {
     RootTest::TearDown();
   }
   void closeAll() {
+    message_.reset();
+    inbox_.reset();
     root_folder_.reset();
     storage_.reset();
   }
@@ -170,8 +168,7 @@ class StoreTest : public RootTest {
   void put(const std::string& rel, const std::string& bytes) { writeHostFile(root_.host(rel), bytes); }
   bool has(const std::string& rel) { return hostFileExists(root_.host(rel)); }
   void remove(const std::string& rel) { ASSERT_TRUE(std::filesystem::remove(root_.host(rel))) << rel; }
-  // Success when each file holds its bytes (kAbsent: no such file or directory); a difference is
-  // shown from a little before it, so that large files stay readable.
+  // Success when each file holds its bytes (kAbsent: none); a difference is shown from just before it.
   static constexpr const char* kAbsent = "(absent)";
   ::testing::AssertionResult filesAre(std::initializer_list<std::pair<std::string, std::string>> want) {
     auto result = ::testing::AssertionSuccess();
@@ -192,9 +189,7 @@ class StoreTest : public RootTest {
     put(rel, bytes);
     reopen();
   }
-  // "" when the store agrees with itself: every folder lists (its cache agreeing), every listed
-  // message is listed once, owned by that folder in Entry.dat and readable, and every message of
-  // Entry.dat is listed by its owner. Otherwise what is wrong.
+  // "" when every folder lists and each message is listed once, by its owner in Entry.dat, readable.
   std::string problems() {
     const std::string entry = file("S/DATA/Entry.dat");
     if (entry.size() != 262144) return "Entry.dat size";
@@ -252,8 +247,7 @@ class StoreTest : public RootTest {
     }
     return "";
   }
-  // Reopens; a store that does not agree with itself (with `blanks`: or lists a message without
-  // text) must be mended by one recovery, counted in recoveries_.
+  // Reopens; problems() (with `blanks`: a message without text) must be mended by one recovery.
   void reopenAndMend(const std::string& what, bool blanks = false) {
     reopen();
     auto wrong = [&] { return problems().empty() && blanks ? blankMessage() : problems(); };
@@ -265,7 +259,8 @@ class StoreTest : public RootTest {
   }
 
   StoragePtr storage_;
-  FolderPtr root_folder_;
+  FolderPtr root_folder_, inbox_;  // inbox_: for a test that keeps one open
+  MessagePtr message_;
   Ids trays_;
   int recoveries_ = 0;
 };
