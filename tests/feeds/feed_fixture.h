@@ -1,5 +1,5 @@
-// Shared set-up of the feed client and retriever tests: a device root, one nginx for the suite,
-// short waiting steps, a fresh Connection Manager, and the feed documents the tests are made of.
+// Shared set-up of the feed fetch, client and retriever tests: a device root, one nginx for the
+// suite, short waiting steps, a fresh Connection Manager, and the feed documents the tests are made of.
 #pragma once
 
 #include <filesystem>
@@ -69,7 +69,6 @@ class FeedTest : public AccountsTest {
     connmgr::reset();
   }
   void TearDown() override {
-    setFixedAvailPhys(std::nullopt);
     setStepScale(1.0);
     connmgr::reset();
     AccountsTest::TearDown();
@@ -78,6 +77,15 @@ class FeedTest : public AccountsTest {
   std::wstring url(const std::string& path) const {
     const std::string narrow = server_->url(path);
     return std::wstring(narrow.begin(), narrow.end());
+  }
+  // A data connection of the Connection Manager, as the feed client's caller makes one.
+  static HCONNECTION connect() {
+    CONNMGR_CONNECTIONINFO info{};
+    info.cbSize = sizeof info;
+    HCONNECTION connection = nullptr;
+    DWORD status = 0;
+    EXPECT_EQ(ConnMgrEstablishConnectionSync(&info, &connection, 0, &status), S_OK);
+    return connection;
   }
   std::string scratch(const std::string& name) const {
     return readHostFile(root_.host("Application Data/Rivulet/Tmp/" + name));

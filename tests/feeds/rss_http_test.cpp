@@ -1,20 +1,14 @@
 // RssHttp against a real nginx, and a scripted server for answers nginx does not give.
 #include "feeds/rss_http.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <thread>
 
-#include "platform/connmgr.h"
 #include "platform/fault.h"
 #include "platform/syserr.h"
-#include "platform/worker.h"
-#include "tests/support/nginx.h"
+#include "tests/feeds/feed_fixture.h"
 #include "tests/support/script_server.h"
-#include "tests/support/testroot.h"
 
-namespace oxm {
+namespace oxm::test {
 namespace {
 
 const char kLog[] = "Application Data/OxenMail/OxMailLog.txt";
@@ -22,25 +16,18 @@ const std::string kNoBody = "<no buffer, length 0>";
 
 std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
-// One nginx for the suite serving feed.rss; the tests that need it skip without it.
-class RssHttpTest : public test::RootTest {
+// nginx serves feed.rss; the tests that need it skip without it, the others run.
+class RssHttpTest : public FeedTest {
  protected:
   static void SetUpTestSuite() {
-    server_ = test::NginxServer::start(&why_);
+    FeedTest::SetUpTestSuite();
     if (server_) server_->put("feed.rss", feed());
   }
-  static void TearDownTestSuite() { server_.reset(); }
   void SetUp() override {
-    RootTest::SetUp();
+    AccountsTest::SetUp();
     connmgr::reset();
     std::filesystem::create_directories(root_.host("Application Data/OxenMail"));
-    test::writeHostFile(root_.host(kLog), "");
-  }
-  void TearDown() override {
-    fault::reset();
-    setStepScale(1.0);
-    connmgr::reset();
-    RootTest::TearDown();
+    writeHostFile(root_.host(kLog), "");
   }
   // 3000 bytes: three body pieces of at most 1023.
   static std::string feed() {
@@ -52,10 +39,7 @@ class RssHttpTest : public test::RootTest {
     if (!http.buffer()) return "<no buffer, length " + std::to_string(http.length()) + ">";
     return std::string(reinterpret_cast<const char*>(http.buffer()), http.length());
   }
-  std::wstring host() const { return wide(server_->hostPort()); }
-
-  static inline std::unique_ptr<test::NginxServer> server_;
-  static inline std::string why_;
+  std::wstring host() const { return url("").substr(7); }
 };
 
 // Status and body of each kind of answer, and of each step that fails (fault injected).
@@ -89,7 +73,7 @@ TEST_F(RssHttpTest, StatusLengthAndFailingSteps) {
     EXPECT_EQ(http.OpenURL(nullptr, host(), wide(c.path), L"", c.watch ? &watch : nullptr, 0), c.result);
     EXPECT_TRUE(body(http) == c.body) << body(http).size();
   }
-  EXPECT_NE(test::readHostFile(root_.host(kLog)).find("*** RssHttp Http Recv Thread END ***\r\n OpenURL ret:[200] \r\n"),
+  EXPECT_NE(readHostFile(root_.host(kLog)).find("*** RssHttp Http Recv Thread END ***\r\n OpenURL ret:[200] \r\n"),
             std::string::npos);
 }
 
@@ -104,7 +88,7 @@ TEST_F(RssHttpTest, PostParameters) {
   std::wstring more = L"/cgi?x=1";
   RssHttp::AddParam(&more, L"=", L"");
   EXPECT_EQ(more, L"/cgi?x=1&%3D=");
-  if (!server_ || !server_->echo()) GTEST_SKIP() << (server_ ? test::NginxServer::kNoEcho : why_.c_str());
+  if (!server_ || !server_->echo()) GTEST_SKIP() << (server_ ? NginxServer::kNoEcho : why_.c_str());
   RssHttp http(L"Rivulet Middle");
   ASSERT_EQ(http.OpenURL(nullptr, host(), L"/echo-body", params, nullptr, 0), 200);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(http.buffer())), "?a=1&b%20c=x%26y");
@@ -114,11 +98,7 @@ TEST_F(RssHttpTest, PostParameters) {
 // second form reuses the first's connection); a failed status query ends the wait.
 TEST_F(RssHttpTest, WaitEndsOnLostConnection) {
   if (!server_) GTEST_SKIP() << why_;
-  CONNMGR_CONNECTIONINFO info{};
-  info.cbSize = sizeof info;
-  HCONNECTION conn = nullptr;
-  DWORD status = 0;
-  ASSERT_EQ(ConnMgrEstablishConnectionSync(&info, &conn, 1000, &status), S_OK);
+  const HCONNECTION conn = connect();
   {
     RssHttp http;
     ASSERT_EQ(http.OpenURL(conn, host(), L"/feed.rss", L"", nullptr, 0), 200);
@@ -133,7 +113,7 @@ TEST_F(RssHttpTest, WaitEndsOnLostConnection) {
   }
   if (!server_->echo()) {
     ConnMgrReleaseConnection(conn, 0);
-    GTEST_SKIP() << test::NginxServer::kNoEcho;
+    GTEST_SKIP() << NginxServer::kNoEcho;
   }
   connmgr::reset();
   setStepScale(0.01);
@@ -145,9 +125,9 @@ TEST_F(RssHttpTest, WaitEndsOnLostConnection) {
 
 // Emptying the watch from another thread ends the transfer at the next piece of the body.
 TEST_F(RssHttpTest, EmptiedWatchAborts) {
-  test::ScriptServer server(test::Script{test::expect("GET /picture.jpg HTTP/1.1\r\n"),
-                                         test::send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n"),
-                                         test::send(std::string(5000, 'x'), 100, 60)});
+  ScriptServer server(Script{expect("GET /picture.jpg HTTP/1.1\r\n"),
+                                         send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n"),
+                                         send(std::string(5000, 'x'), 100, 60)});
   RssHttp http;
   std::wstring watch = L"http://127.0.0.1/picture.jpg";
   std::thread emptier([&] {
@@ -171,10 +151,10 @@ TEST_F(RssHttpTest, OddAnswers) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.answer.substr(0, 40));
-    test::ScriptServer server(test::Script{
-        test::expect("GET /feed.rss HTTP/1.1\r\n"), test::expect(), test::expect("User-Agent: Rivulet Middle\r\n"),
-        test::expect("Accept: */*\r\n"), test::expect("Cache-Control: no-cache\r\n"),
-        test::expect("Pragma: no-cache\r\n"), test::expect("\r\n"), test::send(c.answer)});
+    ScriptServer server(Script{
+        expect("GET /feed.rss HTTP/1.1\r\n"), expect(), expect("User-Agent: Rivulet Middle\r\n"),
+        expect("Accept: */*\r\n"), expect("Cache-Control: no-cache\r\n"),
+        expect("Pragma: no-cache\r\n"), expect("\r\n"), send(c.answer)});
     RssHttp http(L"Rivulet Middle");
     EXPECT_EQ(http.OpenURL(nullptr, L"127.0.0.1:" + std::to_wstring(server.port()), L"/feed.rss", L"", nullptr, 0),
               c.result);
@@ -186,4 +166,4 @@ TEST_F(RssHttpTest, OddAnswers) {
 }
 
 }  // namespace
-}  // namespace oxm
+}  // namespace oxm::test
