@@ -30,10 +30,7 @@ class RssClientTest : public FeedTest, public RssClient::NotifyRss {
 
   std::string run(const std::wstring& url, const std::wstring& lastUid = L"") {
     if (!client_) client_ = std::make_unique<RssClient>();
-    MailAccount account;
-    account.popServerName = L"feeds";
-    account.smtpServerName = url;
-    account.lastUid = lastUid;
+    MailAccount account{.popServerName = L"feeds", .smtpServerName = url, .lastUid = lastUid};
     client_->setAccount(&account, connect());
     client_->registerNotifyRss(this);
     events_.clear();
@@ -79,12 +76,10 @@ TEST_F(RssClientTest, ItemBecomesFeedMessage) {
                      {.category = "weather", .imageUrl = server_->url("/pic.png")},
                      {.enclosureUrl = server_->url("/c.eml")}}),
             "K0 K1:0000000002 K1:0000000003 K1:0000000004 K1:0000000005 K1:0000000006 K1:0000000007");
-  const Email first = decoded(0);
-  EXPECT_NE(first.body.find(L"本文はありません"), std::wstring::npos);
-  EXPECT_EQ(first.inReplyTo, L"http://chan.invalid/");
-  const Email second = decoded(1);
-  EXPECT_NE(second.body.find(L"one<br>two"), std::wstring::npos);
-  EXPECT_EQ(second.mlName, L"weather");
+  EXPECT_NE(decoded(0).body.find(L"本文はありません"), std::wstring::npos);
+  EXPECT_EQ(decoded(0).inReplyTo, L"http://chan.invalid/");
+  EXPECT_NE(decoded(1).body.find(L"one<br>two"), std::wstring::npos);
+  EXPECT_EQ(decoded(1).mlName, L"weather");
   EXPECT_EQ(texts_[2].find("X-Feed-Image"), std::string::npos);
   EXPECT_NE(texts_[3].find("X-Feed-Image: http://0:1/"), std::string::npos) << texts_[3];
   EXPECT_EQ(scratch("weather.gif"), png);
@@ -130,9 +125,8 @@ TEST_F(RssClientTest, DocumentTransferOutcomes) {
       {url("/push.xml"), url("/feed.xml"), "K0 K1:0000000002 K1:0000000003"},
   };
   for (const auto& row : rows) {
-    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, L"Software\\Tamarin\\Rivulet", L"PushUrl", row.push));
-    EXPECT_EQ(run(row.url), row.events) << std::string(row.url.begin(), row.url.end()) << " push "
-                                        << std::string(row.push.begin(), row.push.end());
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"PushUrl", row.push));
+    EXPECT_EQ(run(row.url), row.events) << "row " << &row - rows;
   }
 }
 
