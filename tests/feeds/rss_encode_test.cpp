@@ -145,7 +145,6 @@ TEST_F(RssEncodeTest, TodayImageFromCopiesWeatherOrDefault) {
                  uint64_t memory; unsigned code; std::string today; } cases[] = {
       {"small copy", copies, true, "weather_small.jpg", nullptr, false, 1 << 30, OXMDL_ERR_NONE, "SMALL"},
       {"large copy", copies, false, nullptr, nullptr, false, 1 << 30, OXMDL_ERR_NONE, "LARGE"},
-      {"weather small", none, true, "weather_small.jpg", nullptr, false, 1 << 30, OXMDL_ERR_NONE, "WEATHER"},
       {"weather large", none, false, "weather_large.jpg", "default_large.jpg", false, 1 << 30, OXMDL_ERR_NONE,
        "WEATHER"},
       {"default copy", none, true, nullptr, "default_small.jpg", false, 1 << 30, OXMDL_ERR_NONE, "DEFAULT"},

@@ -1,5 +1,4 @@
-// Shared set-up of the RSS parser tests: a device root, a parser and a document; every test ends
-// with the parser's allocator back where it started (nothing of a parse outlives its document).
+// The RSS parser tests' root, parser and document; each test ends with no parser allocation left.
 #pragma once
 
 #include <gtest/gtest.h>
