@@ -24,9 +24,8 @@ ABSENT = object()
 
 
 def unescape(field):
-    if field == "\\0":
-        return ABSENT
-    return re.sub(r"\\(.)", lambda m: {"t": "\t", "n": "\n", "r": "\r"}.get(m.group(1), m.group(1)), field)
+    unescaped = re.sub(r"\\(.)", lambda m: {"t": "\t", "n": "\n", "r": "\r"}.get(m.group(1), m.group(1)), field)
+    return ABSENT if field == "\\0" else unescaped
 
 
 def read_dump(tool, files):

@@ -30,10 +30,7 @@ int main(int argc, char** argv) {
   using namespace oxm;
   using namespace oxm::test;
   mfd_rssparser* parser = nullptr;
-  if (mfd_rssparser_create(&parser) != 0) {
-    std::fprintf(stderr, "feed_dump: no parser\n");
-    return 1;
-  }
+  if (mfd_rssparser_create(&parser) != 0) return 1;
   for (int i = 1; i < argc; ++i) {
     const std::string bytes = readWhole(argv[i]);
     mfd_rssdocument* doc = nullptr;

@@ -72,8 +72,9 @@ TEST_F(RssTest, ListCursorSurvivesRemoval) {
   mfd_list_destroy(&list, nullptr);
 }
 
-// Only file URLs; escapes and characters beyond ASCII come back as UTF-8 says; a refused one leaves nothing.
-TEST_F(RssTest, UrlObjectTakesFileUrlsOnly) {
+// Only file URLs; escapes and characters beyond ASCII come back as UTF-8 says; a refused one leaves
+// nothing. A parse that fails keeps error records.
+TEST_F(RssTest, UrlObjectAndErrorRecords) {
   mfd_url* url = nullptr;
   ASSERT_EQ(mfd_url_create(&url), 0);
   EXPECT_EQ(field(mfd_url_get_path, url), L"<absent>");
@@ -100,10 +101,7 @@ TEST_F(RssTest, UrlObjectTakesFileUrlsOnly) {
   EXPECT_EQ(takeError(), L"1:1 fatalError: Extra content at the end of the document");
   EXPECT_EQ(mfd_url_destroy(&url), 0);
   EXPECT_EQ(mfd_url_destroy(&url), 3);
-}
-
-// Records with line and column; a parse keeps the first hundred and counts the rest.
-TEST_F(RssTest, ErrorRecordsOfNotWellFormedDocuments) {
+  // Records with line and column; a parse keeps the first hundred and counts the rest.
   EXPECT_EQ(parse("<rss version=\"2.0\"><channel>\n<title>T</title><item><title>a"), 3);
   EXPECT_EQ(takeError(), L"2:30 fatalError: Extra content at the end of the document");
   std::string xml = "<rss version=\"2.0\"><channel>";

@@ -87,10 +87,7 @@ TEST_F(RssClientTest, ItemBecomesFeedMessage) {
   EXPECT_EQ(decoded(4).enclosures.size(), 3u);
   EXPECT_TRUE(halfWritten().empty());
   EXPECT_EQ(texts_[5], "X-Tmr-Rivulet: contents\r\nx-ml-name: norvale\r\nReply-To: http://news.invalid/1\r\n" + eml);
-}
-
-// A picture not had (no length) or not usable stays remote; below the memory floor its item is skipped.
-TEST_F(RssClientTest, PictureThatFailsStaysRemote) {
+  // A picture not had (no length) or not usable stays remote; below the memory floor its item is skipped.
   server_->put("pic.jpg", makePicture(PictureKind::Jpeg, 4, 3, 0, 0));
   server_->put("fake.jpg", "<html>not a picture</html>");
   for (const char* path : {"/chunked/pic.jpg", "/fake.jpg"}) {

@@ -94,17 +94,29 @@ TEST_F(RssHttpTest, PostParameters) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(http.buffer())), "?a=1&b%20c=x%26y");
 }
 
-// A failed send or status read of a watched fetch is checked against the connection again (the
-// second form reuses the first's connection); a failed status query ends the wait.
-TEST_F(RssHttpTest, WaitEndsOnLostConnection) {
+// Emptying the watch from another thread ends the transfer at the next piece; a failed send or status
+// read is checked against the connection again (the second form reuses the first's connection); a
+// failed status query ends the wait.
+TEST_F(RssHttpTest, WaitEndsOnEmptiedWatchOrLostConnection) {
+  ScriptServer server(Script{expect("GET /picture.jpg HTTP/1.1\r\n"),
+                             send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n"), send(std::string(5000, 'x'), 100, 60)});
+  RssHttp aborted;
+  std::wstring watch = L"http://127.0.0.1/picture.jpg";
+  std::thread emptier([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    RssHttp::EmptyAbortWatch(&watch);
+  });
+  EXPECT_EQ(aborted.OpenURL(nullptr, L"127.0.0.1:" + std::to_wstring(server.port()), L"/picture.jpg", L"", &watch, 0),
+            -12);
+  emptier.join();
+  EXPECT_EQ(body(aborted), kNoBody);
+  server.stop();
   if (!server_) GTEST_SKIP() << why_;
   const HCONNECTION conn = connect();
-  {
-    RssHttp http;
-    ASSERT_EQ(http.OpenURL(conn, host(), L"/feed.rss", L"", nullptr, 0), 200);
-    connmgr::forceStatus(CONNMGR_STATUS_DISCONNECTED);
-    EXPECT_EQ(http.OpenURL(host(), L"/drop", L"", nullptr, 0), -10);
-  }
+  RssHttp http;
+  ASSERT_EQ(http.OpenURL(conn, host(), L"/feed.rss", L"", nullptr, 0), 200);
+  connmgr::forceStatus(CONNMGR_STATUS_DISCONNECTED);
+  EXPECT_EQ(http.OpenURL(host(), L"/drop", L"", nullptr, 0), -10);
   if (!server_->echo()) {
     ConnMgrReleaseConnection(conn, 0);
     GTEST_SKIP() << NginxServer::kNoEcho;
@@ -112,26 +124,9 @@ TEST_F(RssHttpTest, WaitEndsOnLostConnection) {
   connmgr::reset();
   setStepScale(0.01);
   connmgr::failQueries(1);
-  RssHttp http;
-  EXPECT_EQ(http.OpenURL(conn, host(), L"/stall?s=30", L"", nullptr, 0), -10);
+  RssHttp stalled;
+  EXPECT_EQ(stalled.OpenURL(conn, host(), L"/stall?s=30", L"", nullptr, 0), -10);
   ConnMgrReleaseConnection(conn, 0);
-}
-
-// Emptying the watch from another thread ends the transfer at the next piece of the body.
-TEST_F(RssHttpTest, EmptiedWatchAborts) {
-  ScriptServer server(Script{expect("GET /picture.jpg HTTP/1.1\r\n"),
-                             send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n"), send(std::string(5000, 'x'), 100, 60)});
-  RssHttp http;
-  std::wstring watch = L"http://127.0.0.1/picture.jpg";
-  std::thread emptier([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    RssHttp::EmptyAbortWatch(&watch);
-  });
-  EXPECT_EQ(http.OpenURL(nullptr, L"127.0.0.1:" + std::to_wstring(server.port()), L"/picture.jpg", L"", &watch, 0),
-            -12);
-  emptier.join();
-  EXPECT_EQ(body(http), kNoBody);
-  server.stop();
 }
 
 // The GET request byte for byte; a body shorter than its length; the length cap on both sides.

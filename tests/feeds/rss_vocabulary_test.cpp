@@ -61,7 +61,8 @@ const char kRss20[] = R"(<rss version="2.0"><channel><title>C</title><link>l</li
   <image><title>Pic</title><url>pu</url><link>pl</link><width>104</width><height>78</height></image></item>
  <item><title>Second &amp; last</title><description><![CDATA[<b>two</b>]]></description></item></channel></rss>)";
 
-TEST_F(RssTest, Rss20ElementsLandInTheirFields) {
+// Each element lands in its field, and only where it belongs.
+TEST_F(RssTest, ElementsLandInTheirFieldsOnly) {
   ASSERT_EQ(parse(kRss20), 0);
   EXPECT_EQ(takeError(), L"");
   ASSERT_EQ(channels().size(), 1u);
@@ -78,10 +79,7 @@ TEST_F(RssTest, Rss20ElementsLandInTheirFields) {
   EXPECT_EQ(fields(part(mfd_rsschannelitem_get_image, it[0])), L"Pic|pu|pl|104|78|");
   EXPECT_EQ(fields(it[1]), L"Second & last|<b>two</b>|||||||||||||");
   EXPECT_EQ(fields(part(mfd_rsschannelitem_get_image, it[1])), L"<none>");
-}
-
-// Text out of its element's place is dropped (0.91 lacks category, generator, author); child text too.
-TEST_F(RssTest, TextGoesOnlyWhereItsElementBelongs) {
+  // Text out of its element's place is dropped (0.91 lacks category, generator, author); child text too.
   ASSERT_EQ(parse("<rss version=\"0.91\"><channel><title>T</title><category>c</category><generator>g</generator>"
                   "<width>5</width><name>n</name><x><title>lost</title></x>"
                   "<item><title>I</title><author>a</author><pubDate>d</pubDate><language>en</language></item>"
