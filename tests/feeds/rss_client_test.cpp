@@ -85,7 +85,7 @@ TEST_F(RssClientTest, ItemBecomesFeedMessage) {
   ASSERT_TRUE(readJpeg(scratch("weather_small.jpg"), &small) && readJpeg(scratch("weather_large.jpg"), &large));
   EXPECT_EQ(std::make_tuple(small.width, small.height, large.width, large.height), std::make_tuple(48, 36, 104, 78));
   EXPECT_EQ(decoded(4).enclosures.size(), 3u);
-  EXPECT_TRUE(halfWritten().empty());
+  EXPECT_FALSE(halfWritten());
   EXPECT_EQ(texts_[5], "X-Tmr-Rivulet: contents\r\nx-ml-name: norvale\r\nReply-To: http://news.invalid/1\r\n" + eml);
   // A picture not had (no length) or not usable stays remote; below the memory floor its item is skipped.
   server_->put("pic.jpg", makePicture(PictureKind::Jpeg, 4, 3, 0, 0));
@@ -96,7 +96,7 @@ TEST_F(RssClientTest, ItemBecomesFeedMessage) {
     ASSERT_EQ(runFeed({{.imageUrl = picture}}), "K0 K1:0000000002");
     EXPECT_NE(texts_[0].find("X-Feed-Image: " + picture), std::string::npos) << texts_[0];
     EXPECT_TRUE(decoded(0).enclosures.empty());
-    EXPECT_TRUE(halfWritten().empty());
+    EXPECT_FALSE(halfWritten());
   }
   setFixedAvailPhys(0x300000 - 1);
   EXPECT_EQ(runFeed({{.imageUrl = server_->url("/pic.jpg")}, {}}), "K0 E:OXMDL_ERR_RSS_NO_MEMORY#1 K1:0000000002");
@@ -133,7 +133,7 @@ TEST_F(RssClientTest, LostConnectionOrCancelStopsTheRun) {
     if (kind == 1) connmgr::forceStatus(CONNMGR_STATUS_DISCONNECTED);
   };
   EXPECT_EQ(runFeed({{}, picture, {}}), "K0 K1:0000000002 E:OXMDL_ERR_RSS_DISCONNECTED");
-  EXPECT_TRUE(halfWritten().empty());
+  EXPECT_FALSE(halfWritten());
   connmgr::reset();
   hook_ = nullptr;
   std::filesystem::remove(root_.host("Application Data/Rivulet/Tmp/recv.rss"));
