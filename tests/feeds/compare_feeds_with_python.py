@@ -106,18 +106,13 @@ def compare_feed(name, doc, raw, tally):
         rule = failure_rule(doc, parsed, raw)
         if atom:
             rule = "atom-refused" if rule == "root-of-no-dialect" else None
-        if rule:
-            tally.count(rule)
-        else:
-            tally.fail(f"{name}: code {doc['code']} ({doc['error']}); "
-                       f"feedparser {parsed.version or 'no version'}, bozo {parsed.bozo}")
+        tally.count(rule) if rule else tally.fail(f"{name}: code {doc['code']} ({doc['error']}); "
+                                                  f"feedparser {parsed.version or 'no version'}, bozo {parsed.bozo}")
     elif doc["dialect"] == 0:
         tally.count("version-without-handler")
     elif doc["title"] is None:
-        if parsed.entries or parsed.feed.get("title"):
-            tally.fail(f"{name}: no channel; feedparser {len(parsed.entries)} items")
-        else:
-            tally.count("equal")
+        read = parsed.entries or parsed.feed.get("title")
+        tally.fail(f"{name}: no channel; feedparser {len(parsed.entries)} items") if read else tally.count("equal")
     else:
         value("channel title", doc["title"], parsed.feed.get("title"))
         if doc["count"] != len(parsed.entries):
