@@ -1,5 +1,4 @@
-// Shared set-up of the feed fetch, client and retriever tests: a device root, one nginx for the
-// suite, short waiting steps, a fresh Connection Manager, and the feed documents the tests are made of.
+// The feed fetch, client and retriever tests' root, nginx, short waiting steps and feed documents.
 #pragma once
 
 #include <filesystem>

@@ -94,9 +94,8 @@ TEST_F(RssHttpTest, PostParameters) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(http.buffer())), "?a=1&b%20c=x%26y");
 }
 
-// Emptying the watch from another thread ends the transfer at the next piece; a failed send or status
-// read is checked against the connection again (the second form reuses the first's connection); a
-// failed status query ends the wait.
+// An emptied watch ends the transfer at the next piece; a lost connection (the second form reusing
+// the first's) or a failed status query ends the wait.
 TEST_F(RssHttpTest, WaitEndsOnEmptiedWatchOrLostConnection) {
   ScriptServer server(Script{expect("GET /picture.jpg HTTP/1.1\r\n"),
                              send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n"), send(std::string(5000, 'x'), 100, 60)});
