@@ -14,7 +14,7 @@ namespace {
 const char kLog[] = "Application Data/OxenMail/OxMailLog.txt";
 const std::string kNoBody = "<no buffer, length 0>";
 
-std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+std::wstring hostOf(const ScriptServer& server) { return L"127.0.0.1:" + std::to_wstring(server.port()); }
 
 // nginx serves feed.rss; the tests that need it skip without it, the others run.
 class RssHttpTest : public FeedTest {
@@ -47,30 +47,30 @@ TEST_F(RssHttpTest, StatusLengthAndFailingSteps) {
   if (!server_) GTEST_SKIP() << why_;
   const std::string feed = RssHttpTest::feed();
   const fault::Op kNone = fault::Op::Count;
-  const struct { const char* path; bool watch; fault::Op op; int nth, result; std::string body; } cases[] = {
-      {"/feed.rss", false, kNone, 0, 200, feed},
+  const struct { const wchar_t* path; bool watch; fault::Op op; int nth, result; std::string body; } cases[] = {
+      {L"/feed.rss", false, kNone, 0, 200, feed},
       // No Content-Length: 512000 bytes, zero after what came; refused when a watch is given.
-      {"/chunked/feed.rss", false, kNone, 0, 200, feed + std::string(512000 - feed.size(), '\0')},
-      {"/chunked/feed.rss", true, kNone, 0, -7, kNoBody},
-      {"/status/304", false, kNone, 0, 304, kNoBody},
-      {"/status/404", false, kNone, 0, -11, kNoBody},
-      {"/redirect", false, kNone, 0, 301, kNoBody},  // never followed
-      {"/drop", false, kNone, 0, -7, kNoBody},
-      {"/feed.rss", false, fault::Op::HttpOpen, 1, -2, kNoBody},
-      {"/feed.rss", false, fault::Op::Thread, 1, -3, kNoBody},
-      {"/feed.rss", false, fault::Op::HttpConnect, 1, -4, kNoBody},
-      {"/feed.rss", false, fault::Op::HttpRequest, 1, -5, kNoBody},
-      {"/feed.rss", false, fault::Op::HttpSend, 1, -6, kNoBody},
+      {L"/chunked/feed.rss", false, kNone, 0, 200, feed + std::string(512000 - feed.size(), '\0')},
+      {L"/chunked/feed.rss", true, kNone, 0, -7, kNoBody},
+      {L"/status/304", false, kNone, 0, 304, kNoBody},
+      {L"/status/404", false, kNone, 0, -11, kNoBody},
+      {L"/redirect", false, kNone, 0, 301, kNoBody},  // never followed
+      {L"/drop", false, kNone, 0, -7, kNoBody},
+      {L"/feed.rss", false, fault::Op::HttpOpen, 1, -2, kNoBody},
+      {L"/feed.rss", false, fault::Op::Thread, 1, -3, kNoBody},
+      {L"/feed.rss", false, fault::Op::HttpConnect, 1, -4, kNoBody},
+      {L"/feed.rss", false, fault::Op::HttpRequest, 1, -5, kNoBody},
+      {L"/feed.rss", false, fault::Op::HttpSend, 1, -6, kNoBody},
       // A failing body read ends the body: the pieces before it stay, the status is kept.
-      {"/feed.rss", false, fault::Op::HttpRead, 2, 200, feed.substr(0, 1023) + std::string(3000 - 1023, '\0')},
+      {L"/feed.rss", false, fault::Op::HttpRead, 2, 200, feed.substr(0, 1023) + std::string(3000 - 1023, '\0')},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.path) + (c.watch ? " watched" : "") + " " + std::to_string(c.result));
+    SCOPED_TRACE("row " + std::to_string(&c - cases));
     fault::reset();
     if (c.op != kNone) fault::failNth(c.op, c.nth, ERROR_NOT_ENOUGH_MEMORY);
     RssHttp http(L"Rivulet Middle");
     std::wstring watch = L"http://x/picture.jpg";
-    EXPECT_EQ(http.OpenURL(nullptr, host(), wide(c.path), L"", c.watch ? &watch : nullptr, 0), c.result);
+    EXPECT_EQ(http.OpenURL(nullptr, host(), c.path, L"", c.watch ? &watch : nullptr, 0), c.result);
     EXPECT_TRUE(body(http) == c.body) << body(http).size();
   }
   EXPECT_NE(readHostFile(root_.host(kLog)).find("*** RssHttp Http Recv Thread END ***\r\n OpenURL ret:[200] \r\n"),
@@ -105,8 +105,7 @@ TEST_F(RssHttpTest, WaitEndsOnEmptiedWatchOrLostConnection) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     RssHttp::EmptyAbortWatch(&watch);
   });
-  EXPECT_EQ(aborted.OpenURL(nullptr, L"127.0.0.1:" + std::to_wstring(server.port()), L"/picture.jpg", L"", &watch, 0),
-            -12);
+  EXPECT_EQ(aborted.OpenURL(nullptr, hostOf(server), L"/picture.jpg", L"", &watch, 0), -12);
   emptier.join();
   EXPECT_EQ(body(aborted), kNoBody);
   server.stop();
@@ -143,8 +142,7 @@ TEST_F(RssHttpTest, OddAnswers) {
         expect("Accept: */*\r\n"), expect("Cache-Control: no-cache\r\n"),
         expect("Pragma: no-cache\r\n"), expect("\r\n"), send(c.answer)});
     RssHttp http(L"Rivulet Middle");
-    EXPECT_EQ(http.OpenURL(nullptr, L"127.0.0.1:" + std::to_wstring(server.port()), L"/feed.rss", L"", nullptr, 0),
-              c.result);
+    EXPECT_EQ(http.OpenURL(nullptr, hostOf(server), L"/feed.rss", L"", nullptr, 0), c.result);
     EXPECT_EQ(http.length(), c.length);
     EXPECT_TRUE(body(http).compare(0, c.start.size(), c.start) == 0);
     ASSERT_TRUE(server.waitDone());
