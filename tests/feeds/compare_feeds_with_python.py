@@ -45,8 +45,7 @@ def read_dump(tool, files):
 
 
 def stands_in(value, raw_text, element=r"[\w:]+"):
-    """Whether the value, as it is or with XML's escapes, is the whole text of an element (of the
-    given name) or a whole attribute value of the file."""
+    """Whether the value, as it is or XML-escaped, is the whole text of an element or attribute of the file."""
     escaped = value.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
     for form in {value, escaped, escaped.replace('"', "&quot;")}:
         text = r"\s*(<!\[CDATA\[)?\s*" + re.escape(form) + r"\s*(\]\]>)?\s*"

@@ -35,8 +35,8 @@ inline std::string rssDocument(const std::vector<FeedItem>& items) {
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Chan</title>"
       "<link>http://chan.invalid/</link><description>About</description>\n";
   for (const FeedItem& item : items) {
-    xml += "<item>";
-    for (const auto& [name, text] : {std::pair<std::string, std::string>{"title", item.title}, {"link", "http://news.invalid/1"},
+    xml += "<item><link>http://news.invalid/1</link>";
+    for (const auto& [name, text] : {std::pair<std::string, std::string>{"title", item.title},
                                      {"description", item.description}, {"category", item.category}})
       if (!text.empty()) xml += "<" + name + ">" + text + "</" + name + ">";
     if (!item.imageUrl.empty())

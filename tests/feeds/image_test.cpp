@@ -1,6 +1,4 @@
 // ImageCreater: each format scaled; bad pictures and failed writes leave the old target alone.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <optional>
 #include <set>

@@ -27,8 +27,6 @@ TEST_F(RssTest, AccessorCodes) {
   ASSERT_EQ(mfd_rsschannel_add_item(channel, item), 0);
   mfd_rsschannel_destroy(&channel);
   EXPECT_EQ(mfd_rssdocument_get_channels(doc_, &list), 5) << "a document not parsed";
-  int d = 0;
-  EXPECT_EQ(mfd_rssdocument_get_dialect(doc_, &d), 5);
   EXPECT_EQ(mfd_rssdocument_parse_memory(nullptr, doc_, "<rss/>", 6), 3);
   ASSERT_EQ(mfd_rssdocument_parse_memory(parser_, doc_, "<rss version=\"2.0\"/>", 20), 0);
   EXPECT_EQ(mfd_rssdocument_parse_memory(parser_, doc_, "<rss version=\"2.0\"/>", 20), 3) << "parsed once";
@@ -46,7 +44,6 @@ TEST_F(RssTest, ListCursorSurvivesRemoval) {
   int values[5] = {0, 1, 2, 3, 4};
   void* v = nullptr;
   EXPECT_EQ(mfd_list_first(list, &v), 5);
-  EXPECT_EQ(mfd_list_next(list, &v), 5);
   for (int& x : values) ASSERT_EQ(mfd_list_append(list, &x), 0);
   std::vector<int> seen;
   for (int rc = mfd_list_first(list, &v); rc == 0; rc = mfd_list_next(list, &v)) {

@@ -35,8 +35,7 @@ TEST_F(RssTest, ExternalEntitiesAreNeverFetchedNorRead) {
   writeHostFile(root_.host("secret.txt"), "SECRET-FILE");
   writeHostFile(root_.host("secret.dtd"), "<!ENTITY leak \"SECRET-DTD\">");
   ScriptServer http(Script{});  // must never see a connection
-  const std::string file = "file://" + root_.host("secret.txt");
-  const std::string dtd = "file://" + root_.host("secret.dtd");
+  const std::string file = "file://" + root_.host("secret.txt"), dtd = "file://" + root_.host("secret.dtd");
   const std::string net = "http://127.0.0.1:" + std::to_string(http.port()) + "/x.dtd";
   const struct { const char* name; std::string xml; int code; } cases[] = {
       // External entities are never declared: not well-formed where used; a subset is not read.

@@ -128,11 +128,11 @@ TEST_F(RssClientTest, DocumentTransferOutcomes) {
 // A lost connection stops the walk; a cancel before a run refuses that run only, fetching nothing.
 TEST_F(RssClientTest, LostConnectionOrCancelStopsTheRun) {
   server_->put("pic.jpg", makePicture(PictureKind::Jpeg, 64, 48, 0, 0));
-  const FeedItem picture{.imageUrl = server_->url("/slow-body/pic.jpg")};
   hook_ = [](int kind) {
     if (kind == 1) connmgr::forceStatus(CONNMGR_STATUS_DISCONNECTED);
   };
-  EXPECT_EQ(runFeed({{}, picture, {}}), "K0 K1:0000000002 E:OXMDL_ERR_RSS_DISCONNECTED");
+  EXPECT_EQ(runFeed({{}, {.imageUrl = server_->url("/slow-body/pic.jpg")}, {}}),
+            "K0 K1:0000000002 E:OXMDL_ERR_RSS_DISCONNECTED");
   EXPECT_FALSE(halfWritten());
   connmgr::reset();
   hook_ = nullptr;

@@ -1,6 +1,4 @@
 // Feed items as message text (EmlCompose::RssEncode), and the today display reading them back.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <functional>
 
@@ -29,7 +27,6 @@ Email item(std::list<Enclosure> enclosures = {}) {
           .mlName = L"news"};
 }
 Enclosure fetched(const wchar_t* name) { return {.name = name, .folder = kTmp, .extracted = true}; }
-// The fetched picture and its two display copies in the scratch folder.
 Email withPicture() { return item({fetched(L"image.jpg"), fetched(L"image_small.jpg"), fetched(L"image_large.jpg")}); }
 
 // item()'s header up to "x-ml-name" and after it, and its body.
@@ -180,7 +177,8 @@ TEST_F(RssEncodeTest, LineInfo) {
     return encode(m);
   };
   const struct { const char* name; std::string raw; bool ok; std::string line; } cases[] = {
-      {"30 bytes of body", withSubject(L"", L"This body is longer than thirty bytes"), true, "This body is longer than thirt"},
+      {"30 bytes of body", withSubject(L"", L"This body is longer than thirty bytes"), true,
+       "This body is longer than thirt"},
       {"1 + 14 x 2 bytes: the 15th character would end at byte 31", withSubject(L"", L"a日本語の本文はここから始まり長く続きます"), true,
        "a\x93\xFA\x96{\x8C\xEA\x82\xCC\x96{\x95\xB6\x82\xCD\x82\xB1\x82\xB1\x82\xA9\x82\xE7\x8En\x82\xDC\x82\xE8"},
       {"no Subject field", "X-Tmr-Rivulet\r\nFrom: a\r\n\r\nbody", false, "stale"},

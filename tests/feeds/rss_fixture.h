@@ -39,9 +39,7 @@ class RssTest : public RootTest {
     if (url) return mfd_rssdocument_parse(parser_, doc_, url);
     return mfd_rssdocument_parse_memory(parser_, doc_, xml.data(), xml.size());
   }
-  std::vector<mfd_rsschannel*> channels() const {
-    return listOf<mfd_rsschannel>(mfd_rssdocument_get_channels, doc_);
-  }
+  std::vector<mfd_rsschannel*> channels() const { return listOf<mfd_rsschannel>(mfd_rssdocument_get_channels, doc_); }
   static std::vector<mfd_rsschannelitem*> items(const mfd_rsschannel* channel) {
     return listOf<mfd_rsschannelitem>(mfd_rsschannel_get_items, channel);
   }

@@ -98,7 +98,8 @@ TEST_F(RssHttpTest, PostParameters) {
 // the first's) or a failed status query ends the wait.
 TEST_F(RssHttpTest, WaitEndsOnEmptiedWatchOrLostConnection) {
   ScriptServer server(Script{expect("GET /picture.jpg HTTP/1.1\r\n"),
-                             send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n"), send(std::string(5000, 'x'), 100, 60)});
+                             send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n"),
+                             send(std::string(5000, 'x'), 100, 60)});
   RssHttp aborted;
   std::wstring watch = L"http://127.0.0.1/picture.jpg";
   std::thread emptier([&] {

@@ -1,7 +1,6 @@
 // The feed retriever on the feed account "Server" against a real nginx; OxRetriever's single download.
 #include <functional>
 
-#include "accounts/paths.h"
 #include "accounts/system_info.h"
 #include "feeds/rss_retriever.h"
 #include "platform/fault.h"
@@ -47,7 +46,7 @@ class RssRetrieverTest : public FeedTest {
     std::unique_ptr<OxSystemInfoInterface> info(OxSystemInfoInterface::GetSystemInfo());
     std::wstring pop = L"feeds", feed = url("/feed.xml");
     ASSERT_TRUE(info && info->SetFAccount(pop, feed)) << std::hex << GetOxMiddleError();
-    work_.reset(OxAccountInfoInterface::OpenAccountInfo(L"Server", kRivuletKey));  // the feed account
+    work_.reset(OxAccountInfoInterface::OpenAccountInfo(L"Server", kFeedKey));  // the feed account
     ASSERT_TRUE(work_);
     retriever_.registerNotify(&recorder_);
   }
