@@ -1,5 +1,4 @@
-// The real-world feeds of the shared test data (feeds/ beside mail/), for the corpus test, the
-// comparison with Python's feedparser and the benchmark.
+// The real-world feeds of the shared test data, for the corpus test and the benchmark.
 #pragma once
 
 #include <algorithm>

@@ -1,6 +1,4 @@
 // ImageCreater: each format scaled; bad pictures and failed writes leave the old target alone.
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -87,10 +85,7 @@ TEST_F(ImageTest, FailuresLeaveTheOldTarget) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Bitmap bitmap;
-    if (c.result) {
-      EXPECT_STREQ(imagingResultName(decodeImage(c.bytes->data(), c.bytes->size(), &bitmap)),
-                   imagingResultName(*c.result));
-    }
+    EXPECT_TRUE(!c.result || decodeImage(c.bytes->data(), c.bytes->size(), &bitmap) == *c.result);
     EXPECT_TRUE(bitmap.pixels.empty());
     std::filesystem::remove(scratch() + "/source");
     if (c.bytes) writeHostFile(scratch() + "/source", *c.bytes);
@@ -102,9 +97,8 @@ TEST_F(ImageTest, FailuresLeaveTheOldTarget) {
     EXPECT_EQ(creater.lastError(), c.code) << std::hex << creater.lastError();
     EXPECT_EQ(GetOxMiddleError(), c.code);
     EXPECT_EQ(readHostFile(scratch() + "/image_small.jpg"), "old");
-    std::set<std::string> expected{"image_small.jpg"};
-    if (c.bytes) expected.insert("source");
-    EXPECT_EQ(scratchNames(), expected);
+    EXPECT_EQ(scratchNames(), (c.bytes ? std::set<std::string>{"image_small.jpg", "source"}
+                                       : std::set<std::string>{"image_small.jpg"}));
   }
   // The pixel limit: width x height at the limit decodes, one pixel over it does not.
   Bitmap bitmap;

@@ -4,8 +4,8 @@
 namespace oxm::test {
 namespace {
 
-// 3 for a bad argument (a create's out pointer must be null), 5 for an absent value, on each kind
-// of accessor and on the document and the parser.
+// 3 for a bad argument (a create's out pointer must be null, a document is parsed once), 5 for an
+// absent value, 1 without the XML reader.
 TEST_F(RssTest, AccessorCodes) {
   mfd_rsschannelitem* item = nullptr;
   ASSERT_EQ(mfd_rsschannelitem_create(&item), 0);
@@ -13,10 +13,7 @@ TEST_F(RssTest, AccessorCodes) {
   const wchar_t* value = nullptr;
   mfd_rsschannelimage* image = nullptr;
   EXPECT_EQ(mfd_rsschannelitem_get_title(nullptr, &value), 3);
-  EXPECT_EQ(mfd_rsschannelitem_get_title(item, nullptr), 3);
   EXPECT_EQ(mfd_rsschannelitem_set_title(item, nullptr), 3);
-  EXPECT_EQ(mfd_rsschannelitem_set_title(nullptr, L"x"), 3);
-  EXPECT_EQ(mfd_rsschannelitem_get_image(nullptr, &image), 3);
   EXPECT_EQ(mfd_rsschannelitem_get_image(item, &image), 5);
   EXPECT_EQ(mfd_rsschannelitem_set_title(item, L"first"), 0);
   EXPECT_EQ(mfd_rsschannelitem_set_title(item, L"second"), 0);
@@ -27,40 +24,26 @@ TEST_F(RssTest, AccessorCodes) {
   ASSERT_EQ(mfd_rsschannel_create(&channel), 0);
   mfd_list* list = nullptr;
   EXPECT_EQ(mfd_rsschannel_get_items(channel, &list), 5);
-  EXPECT_EQ(mfd_rsschannel_add_item(channel, nullptr), 3);
   ASSERT_EQ(mfd_rsschannel_add_item(channel, item), 0);
-  EXPECT_EQ(mfd_rsschannel_get_items(channel, &list), 0);
   mfd_rsschannel_destroy(&channel);
   EXPECT_EQ(mfd_rssdocument_get_channels(doc_, &list), 5) << "a document not parsed";
-  EXPECT_EQ(mfd_rssdocument_get_channelsets(doc_, nullptr), 3);
-  int d = 0;
-  EXPECT_EQ(mfd_rssdocument_get_dialect(doc_, &d), 5);
-  mfd_rssdocument* other = doc_;
-  EXPECT_EQ(mfd_rssdocument_create(&other), 3);
   EXPECT_EQ(mfd_rssdocument_parse_memory(nullptr, doc_, "<rss/>", 6), 3);
-  EXPECT_EQ(mfd_rssdocument_parse_memory(parser_, nullptr, "<rss/>", 6), 3);
   ASSERT_EQ(mfd_rssdocument_parse_memory(parser_, doc_, "<rss version=\"2.0\"/>", 20), 0);
   EXPECT_EQ(mfd_rssdocument_parse_memory(parser_, doc_, "<rss version=\"2.0\"/>", 20), 3) << "parsed once";
-  EXPECT_EQ(mfd_rssdocument_destroy(nullptr), 3);
-  mfd_rssparser* second = parser_;
-  EXPECT_EQ(mfd_rssparser_create(&second), 3);
-  second = nullptr;
+  mfd_rssparser* second = nullptr;
   mfd_rssparser_hide_reader(true);
   EXPECT_EQ(mfd_rssparser_create(&second), 1);
   mfd_rssparser_hide_reader(false);
   EXPECT_EQ(second, nullptr);
 }
 
-// Removing under the cursor while walking (first, middle, last): next gives the one after it; a
-// list emptied from the front can be filled again.
+// Removing under the cursor (first, middle, last): next gives the one after it; an emptied list fills again.
 TEST_F(RssTest, ListCursorSurvivesRemoval) {
   mfd_list* list = nullptr;
   ASSERT_EQ(mfd_list_create(&list), 0);
   int values[5] = {0, 1, 2, 3, 4};
   void* v = nullptr;
   EXPECT_EQ(mfd_list_first(list, &v), 5);
-  EXPECT_EQ(mfd_list_next(list, &v), 5);
-  EXPECT_EQ(mfd_list_append(list, nullptr), 3);
   for (int& x : values) ASSERT_EQ(mfd_list_append(list, &x), 0);
   std::vector<int> seen;
   for (int rc = mfd_list_first(list, &v); rc == 0; rc = mfd_list_next(list, &v)) {
@@ -83,17 +66,14 @@ TEST_F(RssTest, ListCursorSurvivesRemoval) {
   mfd_list_destroy(&list, nullptr);
 }
 
-// Only file URLs, percent escapes decoded as UTF-8; a refused location leaves nothing behind.
-TEST_F(RssTest, UrlObjectTakesFileUrlsOnly) {
+// Only file URLs, escapes and characters beyond ASCII read as UTF-8; records of a parse that fails.
+TEST_F(RssTest, UrlObjectAndErrorRecords) {
   mfd_url* url = nullptr;
   ASSERT_EQ(mfd_url_create(&url), 0);
   EXPECT_EQ(field(mfd_url_get_path, url), L"<absent>");
-  EXPECT_EQ(mfd_rssdocument_parse(parser_, doc_, url), 3) << "a URL without a location";
   const struct { const wchar_t* location; int code; const wchar_t* path; } cases[] = {
       {L"file:///Application%20Data/a%2Fb%e3%81%82", 0, L"Application Data/a/b\u3042"},
-      // Characters beyond ASCII as they stand (two, three and four bytes of UTF-8) come back whole.
       {L"file:///\u00e9\u65e5\u672c/\U0001F600.rss", 0, L"\u00e9\u65e5\u672c/\U0001F600.rss"},
-      // An escaped byte that starts no UTF-8 sequence is one U+FFFD.
       {L"file:///a%80b", 0, L"a\uFFFDb"},
       {L"file:///", 3, nullptr},
       {L"http://example.org/feed.rss", 3, nullptr},
@@ -114,10 +94,7 @@ TEST_F(RssTest, UrlObjectTakesFileUrlsOnly) {
   EXPECT_EQ(takeError(), L"1:1 fatalError: Extra content at the end of the document");
   EXPECT_EQ(mfd_url_destroy(&url), 0);
   EXPECT_EQ(mfd_url_destroy(&url), 3);
-}
-
-// Records with line and column; a parse keeps the first hundred and counts the rest.
-TEST_F(RssTest, ErrorRecordsOfNotWellFormedDocuments) {
+  // Records with line and column; a parse keeps the first hundred and counts the rest.
   EXPECT_EQ(parse("<rss version=\"2.0\"><channel>\n<title>T</title><item><title>a"), 3);
   EXPECT_EQ(takeError(), L"2:30 fatalError: Extra content at the end of the document");
   std::string xml = "<rss version=\"2.0\"><channel>";
@@ -127,11 +104,9 @@ TEST_F(RssTest, ErrorRecordsOfNotWellFormedDocuments) {
   EXPECT_EQ(messages().size(), 100u);
   mfd_rss_error* none = nullptr;
   EXPECT_EQ(mfd_rssdocument_take_error(doc_, &none), 5);
-  EXPECT_EQ(mfd_rss_error_destroy(&none), 3);
 }
 
-// Each allocation of a parse failing in turn: 2, and the partial tree gives back every block; the
-// URL object and the parser fail the same way.
+// Each allocation of a parse and of the parser failing in turn: 2, and nothing is left.
 TEST_F(RssTest, EveryAllocationFailureGivesTwoAndLeaksNothing) {
   const std::string xml = R"(<rss version="2.0"><channel><title>T</title><link>http://c/</link>
 <cloud domain="d" port="1"/><image><url>http://c/i</url></image><textInput><name>q</name></textInput>
@@ -154,11 +129,6 @@ TEST_F(RssTest, EveryAllocationFailureGivesTwoAndLeaksNothing) {
     ASSERT_EQ(mfd_rssdocument_destroy(&doc_), 0);
     EXPECT_EQ(mfd_alloc_live_blocks(), baseline - 1) << mfd_alloc_live_report();
   }
-  mfd_url* url = nullptr;
-  ASSERT_EQ(mfd_url_create(&url), 0);
-  mfd_alloc_fail_nth(1);
-  EXPECT_EQ(mfd_url_set(url, L"file:///a"), 2);
-  mfd_url_destroy(&url);
   mfd_rssparser* p = nullptr;
   for (long n : {1, 2}) {
     mfd_alloc_fail_nth(n);

@@ -1,5 +1,4 @@
-// Shared set-up of the RSS parser tests: a device root, a parser and a document; every test ends
-// with the parser's allocator back where it started (nothing of a parse outlives its document).
+// The RSS parser tests' root, parser and document; each test ends with no parser allocation left.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -40,13 +39,7 @@ class RssTest : public RootTest {
     if (url) return mfd_rssdocument_parse(parser_, doc_, url);
     return mfd_rssdocument_parse_memory(parser_, doc_, xml.data(), xml.size());
   }
-  int dialect() {
-    int d = 0;
-    return mfd_rssdocument_get_dialect(doc_, &d) == 0 ? d : 0;
-  }
-  std::vector<mfd_rsschannel*> channels() const {
-    return listOf<mfd_rsschannel>(mfd_rssdocument_get_channels, doc_);
-  }
+  std::vector<mfd_rsschannel*> channels() const { return listOf<mfd_rsschannel>(mfd_rssdocument_get_channels, doc_); }
   static std::vector<mfd_rsschannelitem*> items(const mfd_rsschannel* channel) {
     return listOf<mfd_rsschannelitem>(mfd_rsschannel_get_items, channel);
   }
@@ -54,8 +47,7 @@ class RssTest : public RootTest {
   std::wstring takeError() {
     mfd_rss_error* e = nullptr;
     if (mfd_rssdocument_take_error(doc_, &e) != 0) return L"";
-    int line = 0;
-    int column = 0;
+    int line = 0, column = 0;
     EXPECT_EQ(mfd_rss_error_get_line(e, &line), 0);
     EXPECT_EQ(mfd_rss_error_get_column(e, &column), 0);
     std::wstring out = std::to_wstring(line) + L":" + std::to_wstring(column) + L" " + field(mfd_rss_error_get_message, e);

@@ -1,46 +1,33 @@
 // RssHttp against a real nginx, and a scripted server for answers nginx does not give.
 #include "feeds/rss_http.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <thread>
 
-#include "platform/connmgr.h"
 #include "platform/fault.h"
 #include "platform/syserr.h"
-#include "platform/worker.h"
-#include "tests/support/nginx.h"
+#include "tests/feeds/feed_fixture.h"
 #include "tests/support/script_server.h"
-#include "tests/support/testroot.h"
 
-namespace oxm {
+namespace oxm::test {
 namespace {
 
 const char kLog[] = "Application Data/OxenMail/OxMailLog.txt";
 const std::string kNoBody = "<no buffer, length 0>";
 
-std::wstring wide(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+std::wstring hostOf(const ScriptServer& server) { return L"127.0.0.1:" + std::to_wstring(server.port()); }
 
-// One nginx for the suite serving feed.rss; the tests that need it skip without it.
-class RssHttpTest : public test::RootTest {
+// nginx serves feed.rss; the tests that need it skip without it, the others run.
+class RssHttpTest : public FeedTest {
  protected:
   static void SetUpTestSuite() {
-    server_ = test::NginxServer::start(&why_);
+    FeedTest::SetUpTestSuite();
     if (server_) server_->put("feed.rss", feed());
   }
-  static void TearDownTestSuite() { server_.reset(); }
   void SetUp() override {
-    RootTest::SetUp();
+    AccountsTest::SetUp();
     connmgr::reset();
     std::filesystem::create_directories(root_.host("Application Data/OxenMail"));
-    test::writeHostFile(root_.host(kLog), "");
-  }
-  void TearDown() override {
-    fault::reset();
-    setStepScale(1.0);
-    connmgr::reset();
-    RootTest::TearDown();
+    writeHostFile(root_.host(kLog), "");
   }
   // 3000 bytes: three body pieces of at most 1023.
   static std::string feed() {
@@ -52,10 +39,7 @@ class RssHttpTest : public test::RootTest {
     if (!http.buffer()) return "<no buffer, length " + std::to_string(http.length()) + ">";
     return std::string(reinterpret_cast<const char*>(http.buffer()), http.length());
   }
-  std::wstring host() const { return wide(server_->hostPort()); }
-
-  static inline std::unique_ptr<test::NginxServer> server_;
-  static inline std::string why_;
+  std::wstring host() const { return url("").substr(7); }
 };
 
 // Status and body of each kind of answer, and of each step that fails (fault injected).
@@ -63,33 +47,33 @@ TEST_F(RssHttpTest, StatusLengthAndFailingSteps) {
   if (!server_) GTEST_SKIP() << why_;
   const std::string feed = RssHttpTest::feed();
   const fault::Op kNone = fault::Op::Count;
-  const struct { const char* path; bool watch; fault::Op op; int nth, result; std::string body; } cases[] = {
-      {"/feed.rss", false, kNone, 0, 200, feed},
+  const struct { const wchar_t* path; bool watch; fault::Op op; int nth, result; std::string body; } cases[] = {
+      {L"/feed.rss", false, kNone, 0, 200, feed},
       // No Content-Length: 512000 bytes, zero after what came; refused when a watch is given.
-      {"/chunked/feed.rss", false, kNone, 0, 200, feed + std::string(512000 - feed.size(), '\0')},
-      {"/chunked/feed.rss", true, kNone, 0, -7, kNoBody},
-      {"/status/304", false, kNone, 0, 304, kNoBody},
-      {"/status/404", false, kNone, 0, -11, kNoBody},
-      {"/redirect", false, kNone, 0, 301, kNoBody},  // never followed
-      {"/drop", false, kNone, 0, -7, kNoBody},
-      {"/feed.rss", false, fault::Op::HttpOpen, 1, -2, kNoBody},
-      {"/feed.rss", false, fault::Op::Thread, 1, -3, kNoBody},
-      {"/feed.rss", false, fault::Op::HttpConnect, 1, -4, kNoBody},
-      {"/feed.rss", false, fault::Op::HttpRequest, 1, -5, kNoBody},
-      {"/feed.rss", false, fault::Op::HttpSend, 1, -6, kNoBody},
+      {L"/chunked/feed.rss", false, kNone, 0, 200, feed + std::string(512000 - feed.size(), '\0')},
+      {L"/chunked/feed.rss", true, kNone, 0, -7, kNoBody},
+      {L"/status/304", false, kNone, 0, 304, kNoBody},
+      {L"/status/404", false, kNone, 0, -11, kNoBody},
+      {L"/redirect", false, kNone, 0, 301, kNoBody},  // never followed
+      {L"/drop", false, kNone, 0, -7, kNoBody},
+      {L"/feed.rss", false, fault::Op::HttpOpen, 1, -2, kNoBody},
+      {L"/feed.rss", false, fault::Op::Thread, 1, -3, kNoBody},
+      {L"/feed.rss", false, fault::Op::HttpConnect, 1, -4, kNoBody},
+      {L"/feed.rss", false, fault::Op::HttpRequest, 1, -5, kNoBody},
+      {L"/feed.rss", false, fault::Op::HttpSend, 1, -6, kNoBody},
       // A failing body read ends the body: the pieces before it stay, the status is kept.
-      {"/feed.rss", false, fault::Op::HttpRead, 2, 200, feed.substr(0, 1023) + std::string(3000 - 1023, '\0')},
+      {L"/feed.rss", false, fault::Op::HttpRead, 2, 200, feed.substr(0, 1023) + std::string(3000 - 1023, '\0')},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.path) + (c.watch ? " watched" : "") + " " + std::to_string(c.result));
+    SCOPED_TRACE("row " + std::to_string(&c - cases));
     fault::reset();
     if (c.op != kNone) fault::failNth(c.op, c.nth, ERROR_NOT_ENOUGH_MEMORY);
     RssHttp http(L"Rivulet Middle");
     std::wstring watch = L"http://x/picture.jpg";
-    EXPECT_EQ(http.OpenURL(nullptr, host(), wide(c.path), L"", c.watch ? &watch : nullptr, 0), c.result);
+    EXPECT_EQ(http.OpenURL(nullptr, host(), c.path, L"", c.watch ? &watch : nullptr, 0), c.result);
     EXPECT_TRUE(body(http) == c.body) << body(http).size();
   }
-  EXPECT_NE(test::readHostFile(root_.host(kLog)).find("*** RssHttp Http Recv Thread END ***\r\n OpenURL ret:[200] \r\n"),
+  EXPECT_NE(readHostFile(root_.host(kLog)).find("*** RssHttp Http Recv Thread END ***\r\n OpenURL ret:[200] \r\n"),
             std::string::npos);
 }
 
@@ -104,61 +88,44 @@ TEST_F(RssHttpTest, PostParameters) {
   std::wstring more = L"/cgi?x=1";
   RssHttp::AddParam(&more, L"=", L"");
   EXPECT_EQ(more, L"/cgi?x=1&%3D=");
-  if (!server_ || !server_->echo()) GTEST_SKIP() << (server_ ? test::NginxServer::kNoEcho : why_.c_str());
+  if (!server_ || !server_->echo()) GTEST_SKIP() << (server_ ? NginxServer::kNoEcho : why_.c_str());
   RssHttp http(L"Rivulet Middle");
   ASSERT_EQ(http.OpenURL(nullptr, host(), L"/echo-body", params, nullptr, 0), 200);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(http.buffer())), "?a=1&b%20c=x%26y");
 }
 
-// A failed send or status read of a watched fetch is checked against the connection again (the
-// second form reuses the first's connection); a failed status query ends the wait.
-TEST_F(RssHttpTest, WaitEndsOnLostConnection) {
-  if (!server_) GTEST_SKIP() << why_;
-  CONNMGR_CONNECTIONINFO info{};
-  info.cbSize = sizeof info;
-  HCONNECTION conn = nullptr;
-  DWORD status = 0;
-  ASSERT_EQ(ConnMgrEstablishConnectionSync(&info, &conn, 1000, &status), S_OK);
-  {
-    RssHttp http;
-    ASSERT_EQ(http.OpenURL(conn, host(), L"/feed.rss", L"", nullptr, 0), 200);
-    connmgr::forceStatus(CONNMGR_STATUS_DISCONNECTED);
-    EXPECT_EQ(http.OpenURL(host(), L"/drop", L"", nullptr, 0), -10);
-  }
-  // A status that comes within the first one-second step wins over the lost connection.
-  {
-    RssHttp http;
-    EXPECT_EQ(http.OpenURL(conn, host(), L"/status/500", L"", nullptr, 0), 500);
-    EXPECT_EQ(body(http), kNoBody);
-  }
-  if (!server_->echo()) {
-    ConnMgrReleaseConnection(conn, 0);
-    GTEST_SKIP() << test::NginxServer::kNoEcho;
-  }
-  connmgr::reset();
-  setStepScale(0.01);
-  connmgr::failQueries(1);
-  RssHttp http;
-  EXPECT_EQ(http.OpenURL(conn, host(), L"/stall?s=30", L"", nullptr, 0), -10);
-  ConnMgrReleaseConnection(conn, 0);
-}
-
-// Emptying the watch from another thread ends the transfer at the next piece of the body.
-TEST_F(RssHttpTest, EmptiedWatchAborts) {
-  test::ScriptServer server(test::Script{test::expect("GET /picture.jpg HTTP/1.1\r\n"),
-                                         test::send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n"),
-                                         test::send(std::string(5000, 'x'), 100, 60)});
-  RssHttp http;
+// An emptied watch ends the transfer at the next piece; a lost connection (the second form reusing
+// the first's) or a failed status query ends the wait.
+TEST_F(RssHttpTest, WaitEndsOnEmptiedWatchOrLostConnection) {
+  ScriptServer server(Script{expect("GET /picture.jpg HTTP/1.1\r\n"),
+                             send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n"),
+                             send(std::string(5000, 'x'), 100, 60)});
+  RssHttp aborted;
   std::wstring watch = L"http://127.0.0.1/picture.jpg";
   std::thread emptier([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     RssHttp::EmptyAbortWatch(&watch);
   });
-  EXPECT_EQ(http.OpenURL(nullptr, L"127.0.0.1:" + std::to_wstring(server.port()), L"/picture.jpg", L"", &watch, 0),
-            -12);
+  EXPECT_EQ(aborted.OpenURL(nullptr, hostOf(server), L"/picture.jpg", L"", &watch, 0), -12);
   emptier.join();
-  EXPECT_EQ(body(http), kNoBody);
+  EXPECT_EQ(body(aborted), kNoBody);
   server.stop();
+  if (!server_) GTEST_SKIP() << why_;
+  const HCONNECTION conn = connect();
+  RssHttp http;
+  ASSERT_EQ(http.OpenURL(conn, host(), L"/feed.rss", L"", nullptr, 0), 200);
+  connmgr::forceStatus(CONNMGR_STATUS_DISCONNECTED);
+  EXPECT_EQ(http.OpenURL(host(), L"/drop", L"", nullptr, 0), -10);
+  if (!server_->echo()) {
+    ConnMgrReleaseConnection(conn, 0);
+    GTEST_SKIP() << NginxServer::kNoEcho;
+  }
+  connmgr::reset();
+  setStepScale(0.01);
+  connmgr::failQueries(1);
+  RssHttp stalled;
+  EXPECT_EQ(stalled.OpenURL(conn, host(), L"/stall?s=30", L"", nullptr, 0), -10);
+  ConnMgrReleaseConnection(conn, 0);
 }
 
 // The GET request byte for byte; a body shorter than its length; the length cap on both sides.
@@ -171,13 +138,12 @@ TEST_F(RssHttpTest, OddAnswers) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.answer.substr(0, 40));
-    test::ScriptServer server(test::Script{
-        test::expect("GET /feed.rss HTTP/1.1\r\n"), test::expect(), test::expect("User-Agent: Rivulet Middle\r\n"),
-        test::expect("Accept: */*\r\n"), test::expect("Cache-Control: no-cache\r\n"),
-        test::expect("Pragma: no-cache\r\n"), test::expect("\r\n"), test::send(c.answer)});
+    ScriptServer server(Script{
+        expect("GET /feed.rss HTTP/1.1\r\n"), expect(), expect("User-Agent: Rivulet Middle\r\n"),
+        expect("Accept: */*\r\n"), expect("Cache-Control: no-cache\r\n"),
+        expect("Pragma: no-cache\r\n"), expect("\r\n"), send(c.answer)});
     RssHttp http(L"Rivulet Middle");
-    EXPECT_EQ(http.OpenURL(nullptr, L"127.0.0.1:" + std::to_wstring(server.port()), L"/feed.rss", L"", nullptr, 0),
-              c.result);
+    EXPECT_EQ(http.OpenURL(nullptr, hostOf(server), L"/feed.rss", L"", nullptr, 0), c.result);
     EXPECT_EQ(http.length(), c.length);
     EXPECT_TRUE(body(http).compare(0, c.start.size(), c.start) == 0);
     ASSERT_TRUE(server.waitDone());
@@ -186,4 +152,4 @@ TEST_F(RssHttpTest, OddAnswers) {
 }
 
 }  // namespace
-}  // namespace oxm
+}  // namespace oxm::test

@@ -18,8 +18,7 @@ std::wstring field(int (*get)(const T*, const wchar_t**), const T* object) {
   return rc ? L"<code " + std::to_wstring(rc) + L">" : value;
 }
 
-// Every field of a tree object in declaration order joined with "|" (an absent one empty), or
-// "<none>": one literal shows which element went into which field.
+// Every field of a tree object in order joined with "|" (an absent one empty), or "<none>".
 template <typename T>
 std::wstring fields(const T* object) {
   if (!object) return L"<none>";

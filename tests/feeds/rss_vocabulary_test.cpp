@@ -14,93 +14,72 @@ std::string rss(const std::string& version) { return "<rss version=\"" + version
 
 TEST_F(RssTest, FirstElementDecidesTheDialect) {
   using D = mfd_dialect;
-  // reads: the first channel's title is there; error: the first record, position included.
-  const struct { const char* name; std::string xml; int code; D dialect; bool reads; const wchar_t* error; } cases[] = {
-      {"0.9 rdf:RDF", rdf(k09), 0, D::rss090, true, L""},
-      {"0.9 namespace", "<channel xmlns=\"" + k09 + "\"><title>T</title></channel>", 0, D::rss090, true, L""},
-      {"0.91", rss("0.91"), 0, D::rss091, true, L""},
-      {"1.0 rdf:RDF", rdf(k10), 0, D::rss100, true, L""},
-      {"1.0 namespace", "<channel xmlns=\"" + k10 + "\"><title>T</title></channel>", 0, D::rss100, true, L""},
-      {"2.0", rss("2.0"), 0, D::rss200, true, L""},
-      {"channel set 2005", "<csd xmlns=\"urn:tamarin:rivulet:channelset:2005:1.0\"><channelset>" + kChannel +
-       "</channelset></csd>", 0, D::channelset100, false, L""},
-      {"channel set 2006", "<csd xmlns=\"urn:tamarin:rivulet:channelset:2006:2.0\"><channelset/></csd>", 0,
-       D::channelset200, false, L""},
+  const std::wstring kRefused = L" defaultStartElement: version error";
+  const std::string kCs = "<csd xmlns=\"urn:tamarin:rivulet:channelset:";
+  // error: the first record of a refusal (3), at the column of the character closing the start tag.
+  const struct { const char* name; std::string xml; D dialect; std::wstring error; } cases[] = {
+      {"0.9 rdf:RDF", rdf(k09), D::rss090, L""},
+      {"0.9 namespace", "<channel xmlns=\"" + k09 + "\"><title>T</title></channel>", D::rss090, L""},
+      {"0.91", rss("0.91"), D::rss091, L""},
+      {"1.0 rdf:RDF", rdf(k10), D::rss100, L""},
+      {"1.0 namespace", "<channel xmlns=\"" + k10 + "\"><title>T</title></channel>", D::rss100, L""},
+      {"2.0", rss("2.0"), D::rss200, L""},
+      {"channel set 2005", kCs + "2005:1.0\"><channelset>" + kChannel + "</channelset></csd>", D::channelset100, L""},
+      {"channel set 2006", kCs + "2006:2.0\"><channelset/></csd>", D::channelset200, L""},
       // No version the library knows: nothing is read and nothing is wrong.
-      {"rss 0.92", rss("0.92"), 0, D::none, false, L""},
-      {"rdf:RDF of another default namespace", rdf("http://example.org/ns/"), 0, D::none, false, L""},
-      // Refused; the column is that of the character that closes the start tag.
-      {"csd without namespace", "<csd/>", 3, D::none, false, L"1:5 defaultStartElement: version error (no namespace)"},
-      {"Atom", "<?xml version=\"1.0\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>T</title></feed>", 3,
-       D::none, false, L"2:42 defaultStartElement: version error"},
-      {"rdf:RDF of a foreign namespace", "<rdf:RDF xmlns:rdf=\"urn:not-rdf\" xmlns=\"" + k10 + "\"/>", 3, D::none,
-       false, L"1:66 defaultStartElement: version error"},
+      {"rss 0.92", rss("0.92"), D::none, L""},
+      {"rdf:RDF of another default namespace", rdf("http://example.org/ns/"), D::none, L""},
+      {"csd without namespace", "<csd/>", D::none, L"1:5" + kRefused + L" (no namespace)"},
+      {"rdf:RDF of a foreign namespace", "<rdf:RDF xmlns:rdf=\"urn:not-rdf\" xmlns=\"" + k10 + "\"/>", D::none,
+       L"1:66" + kRefused},
       {"RDF under another prefix", "<r:RDF xmlns:r=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" xmlns=\"" + k10 +
-       "\"/>", 3, D::none, false, L"1:94 defaultStartElement: version error"},
-      {"rss in a namespace", "<rss xmlns=\"urn:other\" version=\"2.0\"/>", 3, D::none, false,
-       L"1:37 defaultStartElement: version error"},
+       "\"/>", D::none, L"1:94" + kRefused},
+      {"rss in a namespace", "<rss xmlns=\"urn:other\" version=\"2.0\"/>", D::none, L"1:37" + kRefused},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(parse(c.xml), c.code);
-    EXPECT_EQ(dialect(), static_cast<int>(c.dialect));
+    EXPECT_EQ(parse(c.xml), c.error.empty() ? 0 : 3);
+    int dialect = -1;
+    EXPECT_EQ(mfd_rssdocument_get_dialect(doc_, &dialect) == 0 ? dialect : 0, static_cast<int>(c.dialect));
+    const bool reads = c.dialect != D::none && c.dialect != D::channelset100 && c.dialect != D::channelset200;
     const auto found = channels();
-    EXPECT_EQ(found.empty() ? L"<none>" : field(mfd_rsschannel_get_title, found[0]), c.reads ? L"T" : L"<none>");
+    EXPECT_EQ(found.empty() ? L"<none>" : field(mfd_rsschannel_get_title, found[0]), reads ? L"T" : L"<none>");
     EXPECT_EQ(takeError(), c.error);
   }
 }
 
-const char kRss20[] = R"(<?xml version="1.0" encoding="UTF-8"?><rss version="2.0"><channel>
-  <title>Channel</title><link>http://c.example/</link><description>About c</description>
-  <language>ja</language><copyright>(c) C</copyright><managingEditor>ed@c.example</managingEditor>
-  <webMaster>wm@c.example</webMaster><pubDate>Mon, 04 Dec 2006 10:00:00 +0900</pubDate>
-  <lastBuildDate>Tue, 05 Dec 2006 11:00:00 +0900</lastBuildDate><category>news</category>
-  <generator>gen 1</generator><docs>http://c.example/docs</docs><ttl>60</ttl><rating>r</rating>
-  <cloud domain="rpc.example" port="80" path="/RPC2" registerProcedure="notify" protocol="xml-rpc"/>
-  <image><title>Logo</title><url>http://c.example/logo.gif</url><link>http://c.example/</link>
-   <width>88</width><height>31</height><description>the logo</description></image>
-  <textInput><title>Search</title><description>Search c</description><name>q</name>
-   <link>http://c.example/search</link></textInput>
-  <skipHours><hour>0</hour><hour>23</hour></skipHours>
-  <skipDays><day>Saturday</day><day>Sunday</day></skipDays>
-  <item>
-   <title>First</title><link>http://c.example/1</link><description>One</description>
-   <author>a@c.example</author><category>weather</category><comments>http://c.example/1#c</comments>
-   <enclosure url="http://c.example/1.eml" length="1234" type="message/rfc822"/>
-   <guid isPermaLink="false">id-1</guid><pubDate>Wed, 06 Dec 2006 12:00:00 +0900</pubDate>
-   <source domain="s.example">Source</source><cinst>install-1</cinst>
-   <image><title>Pic</title><url>http://c.example/1.jpg</url><link>http://c.example/1</link>
-    <width>104</width><height>78</height></image>
-  </item>
-  <item><title>Second &amp; last</title><description><![CDATA[<b>two</b>]]></description></item></channel></rss>)";
+const char kRss20[] = R"(<rss version="2.0"><channel><title>C</title><link>l</link><description>d</description>
+ <language>ja</language><copyright>co</copyright><managingEditor>me</managingEditor><webMaster>wm</webMaster>
+ <pubDate>pd</pubDate><lastBuildDate>lb</lastBuildDate><category>ca</category><generator>ge</generator><docs>do</docs>
+ <ttl>60</ttl><rating>r</rating><cloud domain="cd" port="80" path="cp" registerProcedure="cr" protocol="cx"/>
+ <image><title>it</title><url>iu</url><link>il</link><width>88</width><height>31</height><description>id</description>
+ </image><textInput><title>tt</title><description>td</description><name>q</name><link>tl</link></textInput>
+ <skipHours><hour>0</hour><hour>23</hour></skipHours><skipDays><day>Saturday</day><day>Sunday</day></skipDays>
+ <item><title>First</title><link>l1</link><description>One</description><author>au</author><category>ic</category>
+  <comments>cm</comments><enclosure url="eu" length="12" type="et"/><guid isPermaLink="false">g</guid><pubDate>ip</pubDate>
+  <source domain="sd">so</source><cinst>ci</cinst>
+  <image><title>Pic</title><url>pu</url><link>pl</link><width>104</width><height>78</height></image></item>
+ <item><title>Second &amp; last</title><description><![CDATA[<b>two</b>]]></description></item></channel></rss>)";
 
-TEST_F(RssTest, Rss20ElementsLandInTheirFields) {
+// Each element lands in its field, and only where it belongs.
+TEST_F(RssTest, ElementsLandInTheirFieldsOnly) {
   ASSERT_EQ(parse(kRss20), 0);
   EXPECT_EQ(takeError(), L"");
   ASSERT_EQ(channels().size(), 1u);
   const mfd_rsschannel* c = channels()[0];
-  EXPECT_EQ(fields(c), L"Channel|http://c.example/|About c|ja|(c) C|ed@c.example|wm@c.example|"
-                       L"Mon, 04 Dec 2006 10:00:00 +0900|Tue, 05 Dec 2006 11:00:00 +0900|news|gen 1|"
-                       L"http://c.example/docs|rpc.example|80|/RPC2|notify|xml-rpc|60|r|");
-  EXPECT_EQ(fields(part(mfd_rsschannel_get_image, c)),
-            L"Logo|http://c.example/logo.gif|http://c.example/|88|31|the logo");
-  EXPECT_EQ(fields(part(mfd_rsschannel_get_textinput, c)), L"Search|Search c|q|http://c.example/search");
+  EXPECT_EQ(fields(c), L"C|l|d|ja|co|me|wm|pd|lb|ca|ge|do|cd|80|cp|cr|cx|60|r|");
+  EXPECT_EQ(fields(part(mfd_rsschannel_get_image, c)), L"it|iu|il|88|31|id");
+  EXPECT_EQ(fields(part(mfd_rsschannel_get_textinput, c)), L"tt|td|q|tl");
   EXPECT_EQ(joined(mfd_rsschannel_get_skiphours, c), L"0,23");
   EXPECT_EQ(joined(mfd_rsschannel_get_skipdays, c), L"Saturday,Sunday");
   const auto it = items(c);
   ASSERT_EQ(it.size(), 2u);
-  EXPECT_EQ(fields(it[0]), L"First|One|http://c.example/1|a@c.example|weather|http://c.example/1#c|"
-                           L"http://c.example/1.eml|1234|message/rfc822|id-1|false|Wed, 06 Dec 2006 12:00:00 +0900|"
-                           L"Source|s.example|install-1");
+  EXPECT_EQ(fields(it[0]), L"First|One|l1|au|ic|cm|eu|12|et|g|false|ip|so|sd|ci");
   // The item picture takes the title and link inside it; the item keeps its own.
-  EXPECT_EQ(fields(part(mfd_rsschannelitem_get_image, it[0])),
-            L"Pic|http://c.example/1.jpg|http://c.example/1|104|78|");
+  EXPECT_EQ(fields(part(mfd_rsschannelitem_get_image, it[0])), L"Pic|pu|pl|104|78|");
   EXPECT_EQ(fields(it[1]), L"Second & last|<b>two</b>|||||||||||||");
   EXPECT_EQ(fields(part(mfd_rsschannelitem_get_image, it[1])), L"<none>");
-}
-
-// Text out of its element's place is dropped (0.91 lacks category, generator, author); child text too.
-TEST_F(RssTest, TextGoesOnlyWhereItsElementBelongs) {
+  // Text out of its element's place is dropped (0.91 lacks category, generator, author); child text too.
   ASSERT_EQ(parse("<rss version=\"0.91\"><channel><title>T</title><category>c</category><generator>g</generator>"
                   "<width>5</width><name>n</name><x><title>lost</title></x>"
                   "<item><title>I</title><author>a</author><pubDate>d</pubDate><language>en</language></item>"
@@ -116,46 +95,33 @@ TEST_F(RssTest, TextGoesOnlyWhereItsElementBelongs) {
 
 // RSS 1.0 with its modules; a foreign element is refused with a record and skipped whole.
 TEST_F(RssTest, Rss10ModulesAndForeignNamespaces) {
-  const std::string xml = R"(<?xml version="1.0"?>
-<rdf:RDF xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#" xmlns="http://purl.org/rss/1.0/"
+  const std::string xml = "<rdf:RDF " + kRdf + R"( xmlns="http://purl.org/rss/1.0/"
  xmlns:dc="http://purl.org/dc/elements/1.1/" xmlns:sy="http://purl.org/rss/1.0/modules/syndication/"
  xmlns:content="http://purl.org/rss/1.0/modules/content/">
-<channel rdf:about="http://c.example/rss">
- <title>C</title><link>http://c.example/</link><description>D</description>
- <dc:creator>Alice</dc:creator><dc:date>2006-12-04</dc:date>
- <sy:updatePeriod>hourly</sy:updatePeriod><sy:updateFrequency>2</sy:updateFrequency>
- <image rdf:resource="http://c.example/i.gif"/>
- <items><rdf:Seq><rdf:li rdf:resource="http://c.example/1"/></rdf:Seq></items>
-</channel>
-<image rdf:about="http://c.example/i.gif"><title>I</title><url>http://c.example/i.gif</url></image>
-<item rdf:about="http://c.example/1"><title>One</title><link>http://c.example/1</link>
- <dc:subject>S</dc:subject>
- <content:encoded><title>inside a foreign element</title></content:encoded>
- <undeclared:thing>x</undeclared:thing>
-</item>
-<textinput><title>TI</title><name>q</name></textinput>
-</rdf:RDF>)";
+<channel rdf:about="r"><title>C</title><link>l</link><description>D</description><dc:creator>Alice</dc:creator>
+ <dc:date>2006-12-04</dc:date><sy:updatePeriod>hourly</sy:updatePeriod><sy:updateFrequency>2</sy:updateFrequency>
+ <image rdf:resource="i"/><items><rdf:Seq><rdf:li rdf:resource="1"/></rdf:Seq></items></channel>
+<image rdf:about="i"><title>I</title><url>iu</url></image>
+<item rdf:about="1"><title>One</title><link>l1</link><dc:subject>S</dc:subject>
+ <content:encoded><title>inside a foreign element</title></content:encoded></item>
+<textinput><title>TI</title><name>q</name></textinput></rdf:RDF>)";
   ASSERT_EQ(parse(xml), 0);
-  EXPECT_EQ(takeError(), L"15:18 startElement (namespace error): no namespace matched");
-  // An element of an undeclared prefix: the reader's namespace error, then the handler's.
-  EXPECT_EQ(takeError(), L"16:19 error: Namespace prefix undeclared on thing is not defined");
-  EXPECT_EQ(takeError(), L"16:19 startElement (namespace error): no namespace matched");
+  EXPECT_EQ(takeError(), L"9:18 startElement (namespace error): no namespace matched");
   EXPECT_EQ(takeError(), L"");
   ASSERT_EQ(channels().size(), 1u);
   const mfd_rsschannel* c = channels()[0];
-  EXPECT_EQ(fields(c), L"C|http://c.example/|D|||||||||||||||||http://c.example/rss");
+  EXPECT_EQ(fields(c), L"C|l|D|||||||||||||||||r");
   EXPECT_EQ(fields(part(mfd_rsschannel_get_dublincore, c)), L"||Alice|2006-12-04|||||||||||");
   EXPECT_EQ(fields(part(mfd_rsschannel_get_syndication, c)), L"hourly|2|");
-  EXPECT_EQ(fields(part(mfd_rsschannel_get_image, c)), L"I|http://c.example/i.gif||||");
+  EXPECT_EQ(fields(part(mfd_rsschannel_get_image, c)), L"I|iu||||");
   EXPECT_EQ(fields(part(mfd_rsschannel_get_textinput, c)), L"TI||q|");
   const auto it = items(c);
   ASSERT_EQ(it.size(), 1u);
-  EXPECT_EQ(fields(it[0]), L"One||http://c.example/1||||||||||||");
+  EXPECT_EQ(fields(it[0]), L"One||l1||||||||||||");
   EXPECT_EQ(fields(part(mfd_rsschannelitem_get_dublincore, it[0])), L"||||||||||||S||");
   // 0.9 reads neither Dublin Core nor a textinput name in another namespace.
-  ASSERT_EQ(parse("<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
-                  "xmlns=\"http://my.netscape.com/rdf/simple/0.9/\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
-                  "<channel><title>C</title><dc:creator>x</dc:creator><u:x/></channel></rdf:RDF>"), 0);
+  ASSERT_EQ(parse(rdf(k09 + "\" xmlns:dc=\"http://purl.org/dc/elements/1.1/",
+                      "<channel><title>C</title><dc:creator>x</dc:creator><u:x/></channel>")), 0);
   EXPECT_EQ(fields(part(mfd_rsschannel_get_dublincore, channels()[0])), L"<none>");
   EXPECT_EQ(messages(), (std::vector<std::wstring>{L"startElement (namespace error): no namespace matched",
                                                    L"error: Namespace prefix u on x is not defined",
@@ -165,27 +131,23 @@ TEST_F(RssTest, Rss10ModulesAndForeignNamespaces) {
 TEST_F(RssTest, ChannelSetsHoldTheirPortalElements) {
   const auto sets = [&] { return listOf<mfd_rsschannelset>(mfd_rssdocument_get_channelsets, doc_); };
   const auto inSet = [](const mfd_rsschannelset* s) { return listOf<mfd_rsschannel>(mfd_rsschannelset_get_channels, s); };
-  ASSERT_EQ(parse(R"(<csd xmlns="urn:tamarin:rivulet:channelset:2006:2.0"
- xmlns:v1="urn:tamarin:rivulet:channelset:2005:1.0"
- xmlns:dc="http://purl.org/dc/elements/1.1/" xmlns:sy="http://purl.org/rss/1.0/modules/syndication/">
-<channelset about="http://p.example/set" class="portal" menu="top" style="dark">
- <title>Set</title><link>http://p.example/</link><description>All</description>
- <channels>3</channels><accesskey>1</accesskey><image>http://p.example/s.gif</image><init>yes</init>
- <portalmenu>m</portalmenu><background-img>bg.gif</background-img><template>t1</template>
- <touch>on</touch><count>2</count><dc:creator>P</dc:creator><sy:updatePeriod>daily</sy:updatePeriod>
- <channel about="http://p.example/a"><title>A</title><link>http://p.example/a</link></channel>
+  ASSERT_EQ(parse(R"(<csd xmlns="urn:tamarin:rivulet:channelset:2006:2.0" xmlns:dc="http://purl.org/dc/elements/1.1/"
+ xmlns:v1="urn:tamarin:rivulet:channelset:2005:1.0" xmlns:sy="http://purl.org/rss/1.0/modules/syndication/">
+<channelset about="ab" class="cl" menu="me" style="st"><title>Set</title><link>l</link><description>d</description>
+ <channels>3</channels><accesskey>1</accesskey><image>im</image><init>in</init><portalmenu>pm</portalmenu>
+ <background-img>bg</background-img><template>t1</template><touch>on</touch><count>2</count><dc:creator>P</dc:creator>
+ <sy:updatePeriod>daily</sy:updatePeriod><channel about="ca"><title>A</title><link>cl</link></channel>
  <v1:channel><title>B</title></v1:channel></channelset></csd>)"), 0);
   EXPECT_EQ(takeError(), L"");
   EXPECT_TRUE(channels().empty());
   ASSERT_EQ(sets().size(), 1u);
   const mfd_rsschannelset* s = sets()[0];
   // A channel's title stays the channel's.
-  EXPECT_EQ(fields(s), L"http://p.example/set|portal|top|dark|Set|http://p.example/|All|3|1|http://p.example/s.gif|"
-                       L"yes|m|bg.gif|t1|on|2");
+  EXPECT_EQ(fields(s), L"ab|cl|me|st|Set|l|d|3|1|im|in|pm|bg|t1|on|2");
   EXPECT_EQ(field(mfd_rssdublincore_get_creator, part(mfd_rsschannelset_get_dublincore, s)), L"P");
   EXPECT_EQ(field(mfd_rsssyndication_get_updatePeriod, part(mfd_rsschannelset_get_syndication, s)), L"daily");
   ASSERT_EQ(inSet(s).size(), 2u);
-  EXPECT_EQ(fields(inSet(s)[0]), L"A|http://p.example/a||||||||||||||||||http://p.example/a");
+  EXPECT_EQ(fields(inSet(s)[0]), L"A|cl||||||||||||||||||ca");
   EXPECT_EQ(field(mfd_rsschannel_get_title, inSet(s)[1]), L"B") << "either maker namespace";
   // Channels outside any channel set go to one set made for them.
   ASSERT_EQ(parse("<csd xmlns=\"urn:tamarin:rivulet:channelset:2006:2.0\"><channel><title>A</title></channel>"
@@ -194,22 +156,20 @@ TEST_F(RssTest, ChannelSetsHoldTheirPortalElements) {
   EXPECT_EQ(inSet(sets()[0]).size(), 2u);
   // RSS 2.0 reads a channel set of the 2005 namespace, with its about attribute.
   ASSERT_EQ(parse("<rss version=\"2.0\" xmlns:cs=\"urn:tamarin:rivulet:channelset:2005:1.0\">"
-                  "<cs:channelset cs:about=\"http://p.example/set\"/><channel><title>T</title></channel></rss>"), 0);
+                  "<cs:channelset cs:about=\"ab\"/><channel><title>T</title></channel></rss>"), 0);
   EXPECT_EQ(takeError(), L"");
   ASSERT_EQ(sets().size(), 1u);
-  EXPECT_EQ(field(mfd_rsschannelset_get_about, sets()[0]), L"http://p.example/set");
+  EXPECT_EQ(field(mfd_rsschannelset_get_about, sets()[0]), L"ab");
 }
 
-// A day or update period outside its names ends the parse with 4 (the record points just past the
-// end tag, where the text is stored); the setters refuse them too, keeping the earlier value.
+// A day or update period outside its names ends the parse with 4, the record just past the end tag;
+// the setters refuse them too, keeping the earlier value.
 TEST_F(RssTest, EnumeratedValuesAreChecked) {
   EXPECT_EQ(parse("<rss version=\"2.0\"><channel><skipDays><day>Monday</day>\n<day>monday</day></skipDays>"
                   "</channel></rss>"), 4);
   EXPECT_EQ(takeError(), L"2:18 characters (parse error): value outside its set");
   ASSERT_EQ(channels().size(), 1u);
   EXPECT_EQ(joined(mfd_rsschannel_get_skipdays, channels()[0]), L"Monday");
-  EXPECT_EQ(parse(rdf(k10 + "\" xmlns:sy=\"http://purl.org/rss/1.0/modules/syndication/",
-                      "<channel><sy:updatePeriod>fortnightly</sy:updatePeriod></channel>")), 4);
   mfd_rsschannel* c = nullptr;
   ASSERT_EQ(mfd_rsschannel_create(&c), 0);
   for (const wchar_t* day : {L"Mon", L"Sunday "}) EXPECT_EQ(mfd_rsschannel_add_skipday(c, day), 4) << day;
