@@ -53,7 +53,6 @@ TEST_F(PeriodicTest, ExactlyOneReceiveTimerFromTheLocalTime) {
   // Off removes it and sets none.
   EXPECT_EQ(SetRecvTimer(false, 15), 0);
   EXPECT_EQ(database(), kHeader + otherLine);
-  EXPECT_EQ(SetRecvTimer(false, 15), 0);
   // A refused notification: the old timer is gone all the same.
   EXPECT_EQ(SetRecvTimer(true, 30), 0);
   failUserNotificationSetAt(1);

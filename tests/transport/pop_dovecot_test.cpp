@@ -1,5 +1,5 @@
-// The POP3 client against a real Dovecot on 127.0.0.1: logins, new-message detection across
-// conversations, exact message bytes, and implicit TLS with good and bad certificates.
+// The POP3 client against a real Dovecot: logins, new messages across conversations, exact
+// bytes, implicit TLS with good and bad certificates.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -50,7 +50,7 @@ class PopDovecotTest : public PopTest {
     a.popServerName = L"localhost";
     return a;
   }
-  MailAccount login(const Dovecot& server, bool apop, const wchar_t* password) {
+  MailAccount login(const Dovecot& server, bool apop, const wchar_t* password = L"secret1") {
     MailAccount a = account(server.port());
     a.apopEnabled = apop;
     a.popPassword = password;
@@ -64,7 +64,7 @@ TEST_F(PopDovecotTest, LoginsAndNewMessagesAcrossConversations) {
   // LIST sizes count CR LF line ends: 52 + 48 + 45.
   for (bool apop : {false, true}) {
     SCOPED_TRACE(apop ? "APOP" : "USER/PASS");
-    PopRun run = converse(login(*server, apop, L"secret1"));
+    PopRun run = converse(login(*server, apop));
     EXPECT_EQ(run.events, "K7:3,145 n K0 n K0 n K0 K4:3");
     EXPECT_EQ(texts(run), kDelivered);
   }

@@ -1,5 +1,4 @@
-// The reply reader: the end tests of the three reply kinds on a stream cut anywhere, and reads
-// over a socket that end early (idle pause, capacity, close, steps, checks, host failures).
+// The reply reader: the three reply ends on a stream cut anywhere, and reads that end early.
 #include "transport/reply_reader.h"
 
 #include <string>

@@ -1,6 +1,5 @@
-// Retrievals from Dovecot in a child process killed at the Nth write, rename, flush, delete, send
-// or receive, run again until one ends by itself: then every message on the server is in the
-// store exactly once, byte for byte. After each kill nothing may be stored twice.
+// Retrievals from Dovecot in a child killed at the Nth write, rename, flush, delete, send or
+// receive, run again until one ends by itself: then every message is stored once, byte for byte.
 #include <random>
 
 #include "platform/fault.h"
@@ -11,23 +10,14 @@ namespace {
 
 class RetrieverCrashTest : public DovecotRetrieverTest {
  protected:
-  // One retrieval in a child that kills itself at the nth call of `op` (n 0: no kill). The
-  // exit status: 0 the retrieval went through, 1 it failed, -1 killed.
+  // One retrieval in a child killed at the nth call of `op`: 0 it went through, 1 failed, -1 killed.
   int runChild(fault::Op op, int n) {
     account_.reset();  // the child opens its own
-    const int result = inChild([&] {
-      std::unique_ptr<OxAccountInfoInterface> account(OxAccountInfoInterface::OpenAccountInfo(L"Mail", L""));
-      if (!account) return 3;
-      if (n > 0) fault::killAtNth(op, n);
-      OxRASController ras;
-      return OxRetriever().RetrieveMessages(account.get(), &ras, "") ? 0 : 1;
+    const int result = killedRun(L"Mail", op, n, [](OxAccountInfoInterface* account, OxRASController* ras) {
+      return OxRetriever().RetrieveMessages(account, ras, "");
     });
     account_.reset(OxAccountInfoInterface::OpenAccountInfo(L"Mail", L""));
     return result;
-  }
-  static std::string describe(fault::Op op, int n, int result) {
-    return "op " + std::to_string(static_cast<int>(op)) + " call " + std::to_string(n) + " result " +
-           std::to_string(result);
   }
 };
 
@@ -44,7 +34,7 @@ TEST_F(RetrieverCrashTest, KilledRetrievalsEndWithEveryMessageOnce) {
     const int n = 1 + static_cast<int>(rng() % 120);
     const int result = runChild(op, n);
     kills += result == -1;
-    const std::string when = "after run " + std::to_string(runs) + " (" + describe(op, n, result) + ")";
+    const std::string when = "after run " + std::to_string(runs) + " (" + describeRun(op, n, result) + ")";
     storedOnce(when, result == -1);
     if (HasFailure()) return;
     if (result == 0 && storedOnce(when).size() == static_cast<size_t>(kMessages)) break;
@@ -69,7 +59,7 @@ TEST_F(RetrieverCrashTest, DeletingRetrievalKilledAtEveryNthStepLosesNothingTheS
       const int first = static_cast<int>(want_.size()) + 1;
       for (int i = first; i < first + 5; ++i) add(i, i, 1 + i % 7);
       const int result = runChild(op, n);
-      const std::string when = describe(op, n, result);
+      const std::string when = describeRun(op, n, result);
       const std::map<int, std::string> stored = storedOnce(when, result == -1);
       const std::map<int, std::string> server = onServer();
       for (const auto& [i, text] : want_) {

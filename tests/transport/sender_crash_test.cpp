@@ -1,6 +1,5 @@
-// An outbox of 100 sent by a child process killed at random points (the Nth write, rename, flush,
-// delete, send or receive), run again until the outbox is empty: then every message is filed
-// once and was delivered at least once. The duplicates SMTP cannot avoid are counted.
+// An outbox of 100 sent by a child killed at random points, run again until the outbox is empty:
+// every message filed once and delivered at least once; the duplicates SMTP cannot avoid counted.
 #include <map>
 #include <random>
 
@@ -13,11 +12,7 @@ namespace {
 constexpr int kMessages = 100;
 constexpr int kKills = 20;
 
-// The message number of a text by its subject line, 0 when it has none.
-int numberOf(const std::string& text) {
-  const size_t at = text.find("Subject: message ");
-  return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + 17);
-}
+int numberOf(const std::string& text) { return subjectNumber(text, "Subject: message "); }
 
 class SenderCrashTest : public SenderTest {
  protected:
@@ -25,21 +20,16 @@ class SenderCrashTest : public SenderTest {
   int runChild(fault::Op op, int n) {
     storage_.reset();
     account_.reset();  // the child opens its own
-    const int result = inChild([&] {
-      std::unique_ptr<OxAccountInfoInterface> account(OxAccountInfoInterface::OpenAccountInfo(L"mail", L""));
-      if (!account) return 3;
-      if (n > 0) fault::killAtNth(op, n);
-      OxRASController ras;
-      return Sender().SendMultiMail(account.get(), &ras, L"") == 1 ? 0 : 1;
+    const int result = killedRun(L"mail", op, n, [](OxAccountInfoInterface* account, OxRASController* ras) {
+      return Sender().SendMultiMail(account, ras, L"") == 1;
     });
     account_ = open(L"mail");
     storage_.reset(account_->OpenStorage());
     return result;
   }
 
-  // The sent folder by message number; a number filed twice is a failure. After a kill, copies
-  // without text (a run killed while filing) and a list that needs recovery are left for the
-  // next run to mend; at the end there are none.
+  // The sent folder by message number, each once; after a kill, copies without text and a list
+  // that needs recovery are left for the next run to mend.
   std::map<int, int> filedOnce(const std::string& when, bool afterKill = false) {
     std::map<int, int> count;
     bool listed = false;
@@ -72,9 +62,7 @@ TEST_F(SenderCrashTest, KilledRunsEndWithEveryMessageFiledOnce) {
     const int n = 1 + static_cast<int>(rng() % 150);
     const int result = runChild(op, n);
     kills += result == -1;
-    filedOnce("after run " + std::to_string(runs) + " (op " + std::to_string(static_cast<int>(op)) + ", call " +
-              std::to_string(n) + ", result " + std::to_string(result) + ")",
-              result == -1);
+    filedOnce("after run " + std::to_string(runs) + " (" + describeRun(op, n, result) + ")", result == -1);
     if (HasFailure()) return;
   }
   // Runs without a kill until the outbox is empty.

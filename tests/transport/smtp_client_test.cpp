@@ -1,8 +1,6 @@
-// SmtpClient against a scripted server: the conversation of every authentication choice, byte
-// for byte, and the error paths a real server will not take, each a row with its code.
-#include <sys/stat.h>
-
+// SmtpClient against a scripted server: each authentication choice byte for byte, and the error paths.
 #include <atomic>
+#include <filesystem>
 #include <chrono>
 #include <thread>
 
@@ -52,17 +50,13 @@ class SmtpClientTest : public SmtpTest {
   }
 };
 
-// Each way to an accepted message, with its exact lines; after QUIT the client is closed. LOGIN
-// named by the account: ProtocolLogMasksTheAuthAnswers.
+// Each way to an accepted message, with its exact lines; after QUIT the client is closed.
 TEST_F(SmtpClientTest, AuthenticationChoices) {
   const struct {
     const char* name;
     unsigned method;
     std::string auth;  // after the greeting, through the reply that precedes MAIL FROM
   } cases[] = {
-      {"CRAM-MD5 chosen from EHLO", 2,
-       kEhloAuth + "E: AUTH CRAM-MD5\nS: 334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\n"
-                   "E: YWxpY2UgMzU3NzNlNjMxMmIxZTVkYjVkYzNiMTg4M2I3NWMxOTM=\nS: 235 ok\n"},
       {"LOGIN chosen when CRAM-MD5 is not offered", 2,
        "E: EHLO OxMail\nS: 250-test\\r\\n250 AUTH LOGIN PLAIN\n" + kLogin + "S: 235 ok\n"},
       {"auto against PLAIN only", 2, "E: EHLO OxMail\nS: 250-test\\r\\n250 AUTH PLAIN\nE: HELO nimbus\nS: 250 hi\n"},
@@ -80,12 +74,10 @@ TEST_F(SmtpClientTest, AuthenticationChoices) {
   }
 }
 
-// With the protocol log on (its file exists) the AUTH LOGIN answers are masked; every reply
-// comes a byte at a time.
+// With the protocol log on, the AUTH LOGIN answers are masked; every reply comes a byte at a time.
 TEST_F(SmtpClientTest, ProtocolLogMasksTheAuthAnswers) {
   const std::string file = root_.host("Application Data/OxenMail/OxMailLog.txt");
-  ::mkdir(root_.host("Application Data").c_str(), 0777);
-  ::mkdir(root_.host("Application Data/OxenMail").c_str(), 0777);
+  std::filesystem::create_directories(root_.host("Application Data/OxenMail"));
   writeHostFile(file, "");
   SmtpClient logged;  // the log is switched on when the client is made
   logged.registerNotifySmtp(&recorder_);
@@ -129,15 +121,11 @@ TEST_F(SmtpClientTest, ErrorPathsEndWithTheirCode) {
        SMTP_ADDRESS_ERR, {"a@example.jp", "b@example.jp", "c@example.jp"}},
       {"a recipient with CR LF is never sent", 0, parseScript(kGreet + kHelo + kMailFrom + kQuitAfterError),
        SMTP_ADDRESS_ERR, {"x@example.jp>\r\nRSET\r\nRCPT TO: <y@example.jp"}},
-      {"DATA refused", 0, parseScript(kGreet + kHelo + kMailRcpt + "E: DATA\nS: 554 no\n" + kQuitAfterError),
-       SMTP_RESPONSE_ERR},
       {"the text refused", 0,
        parseScript(kGreet + kHelo) + deliver(kWire, "552 too big\r\n") + parseScript(kQuitAfterError), SMTP_RESPONSE_ERR},
       {"greeting without a code", 0, parseScript("S: hello there\n" + kQuitAfterError), SMTP_RESPONSE_ERR},
       {"endless multi-line EHLO reply", 2,
        parseScript(kGreet + "E: EHLO OxMail\nS: 250-" + endless + "\n" + kQuitAfterError), SMTP_RESPONSE_ERR},
-      {"single-line EHLO reply", 2, parseScript(kGreet + "E: EHLO OxMail\nS: 250 test\n" + kQuitAfterError),
-       SMTP_RESPONSE_ERR},
       {"EHLO 5xx multi-line", 2,
        parseScript(kGreet + "E: EHLO OxMail\nS: 554-no\\r\\n554 never\n" + kQuitAfterError), SMTP_AUTH_UNAVAILABLE_ERR},
       {"CRAM-MD5 forced, not offered", 3,
@@ -151,7 +139,6 @@ TEST_F(SmtpClientTest, ErrorPathsEndWithTheirCode) {
       {"server stalls after the text", 0, parseScript(kGreet + kHelo) + deliver(kWire, "") + Script{stall()},
        SMTP_TIMEOUT_ERR},
       {"no recipients", 0, {stall()}, SMTP_SEQUENCE_ERR, {}},
-      {"no password", 2, parseScript(kGreet + kQuitAfterError), SMTP_AUTH_ERR},
       // The offer in the first of two reads: the reply is read on, not started again.
       {"STARTTLS offered in a reply read in two parts, and refused", 4,
        parseScript(kGreet + "E: EHLO OxMail_1\nS: 250-STARTTLS\\r\\n\\\nP: 300\nS: 250 AUTH LOGIN\nE: STARTTLS\n" +
@@ -160,19 +147,14 @@ TEST_F(SmtpClientTest, ErrorPathsEndWithTheirCode) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    MailAccount a = account(c.port, c.method);
-    if (std::string(c.name) == "no password") a.smtpPassword.clear();
-    run(c.script, a, kText, c.rcpts);
+    run(c.script, account(c.port, c.method), kText, c.rcpts);
     EXPECT_EQ(recorder_.events, failed(c.code));
     client_.quit();  // nothing to do after a failure
     finish();
   }
 
   // No server name: nothing happens at all.
-  recorder_.events.clear();
-  MailAccount none;
-  client_.setAccount(&none, nullptr);
-  client_.newConnection();
+  sendMail(MailAccount(), kText, {"you@example.jp"}, "me@example.jp");
   EXPECT_EQ(client_.state(), SmtpState::Closed);
   EXPECT_TRUE(recorder_.events.empty());
 }

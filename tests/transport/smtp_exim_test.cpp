@@ -1,6 +1,5 @@
-// SmtpClient against a real Exim on 127.0.0.1: plain, STARTTLS and TLS from the first byte with
-// each authentication, and a 10 MB text, compared byte for byte with what Exim delivered; the
-// refusals; POP before SMTP against a real Dovecot.
+// SmtpClient against a real Exim: plain, STARTTLS and TLS with each authentication, a 10 MB text,
+// byte for byte as delivered; the refusals; POP before SMTP against a real Dovecot.
 #include <gtest/gtest.h>
 
 #include "tests/support/exim.h"
@@ -30,8 +29,7 @@ class SmtpEximTest : public SmtpTest {
 };
 
 TEST_F(SmtpEximTest, EveryTlsWayInDeliversTheTextByteForByte) {
-  // Lines that begin with dots arrive as written; Exim keeps the empty line that the client's
-  // "\r\n.\r\n" after a final CR LF makes.
+  // Dot lines arrive as written; Exim keeps the empty line of "\r\n.\r\n" after a final CR LF.
   const std::string text = "From: alice@example.jp\r\nSubject: dots\r\n\r\n.\r\n..two\r\n.x\r\nlast\r\n";
   std::string big = "Subject: big\r\n\r\n";
   while (big.size() < (10u << 20)) big += "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVphYmNkZWZnaGlqa2xtbm9wcXJzdHV2d3h5\r\n";

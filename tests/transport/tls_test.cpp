@@ -1,6 +1,5 @@
-// The certificate check on the test certificates (host name, validity dates, malformed calls, the
-// question for an unknown issuer), and TLS over the platform socket against the scripted server:
-// what the certificate hook is given, a refusal by the hook, a failure of each socket call.
+// The certificate check on the test certificates, and TLS over the platform socket: what the
+// certificate hook is given, a refusal by the hook, a failure of each socket call.
 #include <string>
 #include <vector>
 
@@ -55,7 +54,7 @@ int recordingHook(unsigned long type, void* hostName, unsigned long chainLength,
 class TlsTest : public test::TransportTest {
  protected:
   void SetUp() override {
-    TransportTest::SetUp();  // the host clock: the certificates are made by the run, valid from now on
+    TransportTest::SetUp();  // the host clock: the certificates are valid from their making on
     if (test::certDir().empty()) GTEST_SKIP() << "no test certificates (openssl missing)";
     seen = HookCall{};
   }
@@ -112,9 +111,6 @@ TEST_F(TlsTest, MalformedCallsAreRefused) {
   EXPECT_EQ(check("localhost", "localhost", 0, 2), 10);
   char host[] = "localhost";
   EXPECT_EQ(certificateValidationCallback(1, host, 0, nullptr, 0), 10);
-  std::string garbage = "not a certificate";
-  BLOB blob{static_cast<DWORD>(garbage.size()), reinterpret_cast<BYTE*>(garbage.data())};
-  EXPECT_EQ(certificateValidationCallback(1, host, 1, &blob, 0), 5);
   // Cut short: the first half of a real certificate.
   std::string der = test::certDer("localhost");
   BLOB half{static_cast<DWORD>(der.size() / 2), reinterpret_cast<BYTE*>(der.data())};
@@ -123,8 +119,6 @@ TEST_F(TlsTest, MalformedCallsAreRefused) {
 
 // An unknown issuer goes to the user; a Yes is remembered under the host's first character.
 TEST_F(TlsTest, UnknownIssuerAsksTheUserAndRemembersYes) {
-  // Nobody to ask: No.
-  EXPECT_EQ(check("wronghost", "mail.example", 1), 10);
   Questions q;
   OxSetQuestionCallback(answerQuestion, &q);
   EXPECT_EQ(check("wronghost", "mail.example", 1), 10);
@@ -161,7 +155,6 @@ TEST_F(TlsTest, ImplicitHandshakeHandsTheChainToTheHook) {
   } cases[] = {
       {"localhost", false, 0, 1, net::kOk},  // self-signed: issuer unknown
       {"localhost", true, 0, 0, net::kOk},
-      {"expired", true, 0, 0, net::kOk},     // its dates are the hook's business
       {"wronghost", true, 10, 0, net::kHandshakeFailed},
   };
   for (const Case& c : cases) {

@@ -1,6 +1,4 @@
-// The wire texts without a socket: dot stuffing; the POP3 replies (status, UIDL lines, STAT/LIST
-// numbers, message text, the substring UID rule, the APOP time stamp); the SMTP replies (codes,
-// EHLO capabilities, the CRAM-MD5 answer, address commands).
+// The wire texts without a socket: dot stuffing, the POP3 replies, the SMTP replies.
 #include <gtest/gtest.h>
 
 #include "frame/oxerror.h"
