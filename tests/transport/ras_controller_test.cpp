@@ -6,10 +6,10 @@
 #include <thread>
 
 #include "accounts/device_setup.h"
+#include "frame/registry_value.h"
 #include "platform/debug.h"
 #include "platform/env.h"
 #include "platform/event.h"
-#include "platform/registry.h"
 #include "tests/accounts/accounts_fixture.h"
 #include "tests/transport/transport_fixture.h"
 
@@ -137,10 +137,7 @@ TEST_F(RasTest, FeedAccountLeavesTheCompanionAlone) {
 TEST_F(RasTest, WifiWaitFollowsTheRegistryValue) {
   auto home = account(L"home", kHome);
   auto setWifi = [](DWORD value) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"System\\State\\Hardware", &key), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetDword(key, L"Wifi", value), ERROR_SUCCESS);
-    RegCloseKey(key);
+    ASSERT_TRUE(SetRegistryDword(HKEY_LOCAL_MACHINE, L"System\\State\\Hardware", L"Wifi", value));
   };
   const struct {
     DWORD before;  // "Wifi" when the connect fails
@@ -191,12 +188,9 @@ TEST_F(RasTest, DialingWritesTheDialerValuesAndSetsItsEvent) {
     SCOPED_TRACE(kind);
     EXPECT_EQ(ExecDialing(kind, L"0312345678"), 0);
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\TAMARIN\\TmPhoneLib", &key), ERROR_SUCCESS);
     std::wstring cmd, opt;
-    EXPECT_EQ(RegQueryString(key, L"tmcprog_cmd", &cmd, 1024), ERROR_SUCCESS);
-    EXPECT_EQ(RegQueryString(key, L"tmcprog_opt", &opt, 1024), ERROR_SUCCESS);
-    RegCloseKey(key);
+    EXPECT_TRUE(GetRegistryValue(HKEY_CURRENT_USER, L"Software\\TAMARIN\\TmPhoneLib", L"tmcprog_cmd", &cmd));
+    EXPECT_TRUE(GetRegistryValue(HKEY_CURRENT_USER, L"Software\\TAMARIN\\TmPhoneLib", L"tmcprog_opt", &opt));
     EXPECT_EQ(cmd + L" " + opt, L"-url " + want);
   }
   CloseHandle(event);

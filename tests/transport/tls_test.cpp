@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "frame/registry_value.h"
 #include "platform/question.h"
-#include "platform/registry.h"
 #include "transport/ras_controller.h"
 #include "transport/reply_reader.h"
 #include "tests/support/servers.h"
@@ -119,22 +119,20 @@ TEST_F(TlsTest, UnknownIssuerAsksTheUserAndRemembersYes) {
   EXPECT_EQ(check("wronghost", "mail.example", 1), 10);
   EXPECT_EQ(q.asked, 1);
   EXPECT_EQ(q.text, L"サーバー証明書が無効です。続行しますか?");
-  HKEY key = nullptr;
-  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Tamarin\\OxMail", &key), ERROR_FILE_NOT_FOUND);
+  const wchar_t* const kKey = L"Software\\Tamarin\\OxMail";
+  DWORD value = 0;
+  EXPECT_FALSE(GetRegistryDword(HKEY_CURRENT_USER, kKey, L"m", &value)) << "a No is not kept";
   q.answer = true;
   EXPECT_EQ(check("expired", "mail.example", 1), 0);
   EXPECT_EQ(q.asked, 2);
-  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Tamarin\\OxMail", &key), ERROR_SUCCESS);
-  DWORD value = 0;
-  EXPECT_EQ(RegQueryDword(key, L"m", &value), ERROR_SUCCESS);
+  EXPECT_TRUE(GetRegistryDword(HKEY_CURRENT_USER, kKey, L"m", &value));
   EXPECT_EQ(value, 1u);
   // Remembered: any host with the same first letter passes without a question.
   q.answer = false;
   EXPECT_EQ(check("wronghost", "mx.other", 1), 0);
   EXPECT_EQ(q.asked, 2);
   // Another first letter is asked; a value other than 1 is no acceptance.
-  EXPECT_EQ(RegSetDword(key, L"p", 2), ERROR_SUCCESS);
-  RegCloseKey(key);
+  ASSERT_TRUE(SetRegistryDword(HKEY_CURRENT_USER, kKey, L"p", 2));
   EXPECT_EQ(check("wronghost", "pop.example", 1), 10);
   EXPECT_EQ(q.asked, 3);
 }
