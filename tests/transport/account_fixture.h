@@ -1,11 +1,9 @@
-// The retriever and sender tests' set-up: a device root with one mail account and its trays,
-// short steps, the test phone-status library, recorders of the reports, what the account's
-// storage holds, Dovecot and Exim, and runs in a child process for the crash tests.
+// The retriever and sender tests' set-up: an account with its trays, the test phone-status
+// library, recorders, what the storage holds, Dovecot and Exim, and killed runs in a child.
 #pragma once
 
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -33,11 +31,23 @@
 
 namespace oxm::test {
 
-// Runs `body` in a child process: its exit status, -1 when the child was killed.
-inline int inChild(const std::function<int()>& body) {
-  const int status = childStatus(body);
+// Runs `body` on account `name` in a child killed at the nth call of `op` (n 0: none): 0 when
+// it returned true, 1 false, -1 killed.
+inline int killedRun(const wchar_t* name, fault::Op op, int n,
+                     const std::function<bool(OxAccountInfoInterface*, OxRASController*)>& body) {
+  const int status = childStatus([&] {
+    std::unique_ptr<OxAccountInfoInterface> account(OxAccountInfoInterface::OpenAccountInfo(name, L""));
+    if (!account) return 3;
+    if (n > 0) fault::killAtNth(op, n);
+    OxRASController ras;
+    return body(account.get(), &ras) ? 0 : 1;
+  });
   if (WIFSIGNALED(status)) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+}
+inline std::string describeRun(fault::Op op, int n, int result) {
+  return "op " + std::to_string(static_cast<int>(op)) + " call " + std::to_string(n) + " result " +
+         std::to_string(result);
 }
 
 // The reports as tokens (notifyToken); progress (kind 8) is only counted.
@@ -121,11 +131,6 @@ class RetrieverTest : public AccountsTest {
     return uids;
   }
   std::string accountFile(const std::string& name) { return readHostFile(data("Mail/" + name)); }
-  std::list<std::wstring> uidList() {
-    std::list<std::wstring> uids;
-    EXPECT_TRUE(account_->GetUIDL(&uids));
-    return uids;
-  }
 
   ShortSteps steps_;
   std::unique_ptr<OxAccountInfoInterface> account_;
@@ -134,10 +139,10 @@ class RetrieverTest : public AccountsTest {
   bool wAccount = false, periodic = false, foreground = true;
 };
 
-// The number of a message of DovecotRetrieverTest::add, -1 for another text.
-inline int msgNumber(const std::string& text) {
-  const size_t at = text.find("Subject: msg ");
-  return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + 13);
+// The number in a message's subject line after `prefix`, 0 for a text without one.
+inline int subjectNumber(const std::string& text, const std::string& prefix = "Subject: msg ") {
+  const size_t at = text.find(prefix);
+  return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + prefix.size());
 }
 
 // The retriever against a real Dovecot whose user alice gets numbered messages.
@@ -151,9 +156,8 @@ class DovecotRetrieverTest : public RetrieverTest {
     if (!dovecot_) GTEST_SKIP() << why;
     pointAt(dovecot_->port());
   }
-  // Puts messages first..last on the server (maildir files, LF line ends): "Subject: msg i",
-  // `lines` body lines, in every third one lines that start with a dot. want_ holds them as
-  // served (CR LF line ends).
+  // Puts messages first..last on the server: "Subject: msg i", `lines` body lines, dot lines in
+  // every third; want_ holds them as served (CR LF line ends).
   void add(int first, int last, int lines = 3) {
     std::vector<std::string> files;
     for (int i = first; i <= last; ++i) {
@@ -174,20 +178,18 @@ class DovecotRetrieverTest : public RetrieverTest {
     for (const char* sub : {"/cur", "/new"}) {
       std::error_code ec;
       for (const auto& f : std::filesystem::directory_iterator(dovecot_->dir() + "/home/alice/Maildir" + sub, ec)) {
-        files[msgNumber(readHostFile(f.path().string()))] = f.path().string();
+        files[subjectNumber(readHostFile(f.path().string()))] = f.path().string();
       }
     }
     return files;
   }
-  // The stored messages by number; a number stored twice is a failure. After a kill a message
-  // without its text may be left, only the one in flight (made with or without its UID), for
-  // the next retrieval's recovery to remove.
+  // The stored messages by number, each once; after a kill, the one in flight may lack its text.
   std::map<int, std::string> storedOnce(const std::string& when, bool afterKill = false) {
     std::map<int, std::string> out;
     const std::string inFlight = readHostFile(data("Mail/RecvUID.dat"));
     for (const Stored& s : stored()) {
-      const int n = msgNumber(s.text);
-      if (n < 0) {
+      const int n = subjectNumber(s.text);
+      if (n == 0) {
         EXPECT_TRUE(afterKill && (s.uid == inFlight || s.uid.empty())) << when << ": a message without its text, uid '"
                                                                        << s.uid << "'";
       } else {
@@ -210,8 +212,7 @@ inline std::string outboxText(int i, const std::string& rcpt = "bob@example.jp")
          "\r\n.\r\nend\r\n";
 }
 
-// The account "mail" whose SMTP server is the shared Exim; its outbox gets messages as
-// `oxmail compose` stores them.
+// The account "mail" whose SMTP server is the shared Exim.
 class SenderTest : public AccountsTest {
  protected:
   void SetUp() override {
@@ -258,8 +259,7 @@ class SenderTest : public AccountsTest {
     return id;
   }
 
-  // The texts of a folder's messages in order; *listed false (and nothing) when the store
-  // reports the folder's list damaged (a run that died mid-operation: the next run mends it).
+  // The texts of a folder's messages; *listed false (and nothing) when its list is damaged.
   std::vector<std::string> texts(unsigned long folderId, bool* listed = nullptr) {
     std::vector<unsigned long> ids;
     std::vector<std::string> out;

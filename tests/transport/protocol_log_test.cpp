@@ -1,7 +1,7 @@
 // The protocol log: written only when its file exists, long replies cut, secrets masked.
 #include "transport/protocol_log.h"
 
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "platform/clock.h"
 #include "tests/support/testroot.h"
@@ -13,13 +13,8 @@ using ProtocolLogTest = test::RootTest;
 
 const char kSeparator[] = "--------------------------------------------------\r\n";
 
-void fixClock() {
-  SYSTEMTIME utc = {2026, 3, 0, 9, 23, 4, 5, 678};
-  setFixedClock(utc, -540);  // local time 2026/03/10 08:04:05
-}
-
 TEST_F(ProtocolLogTest, WritesOnlyWhenTheFileExists) {
-  fixClock();
+  setFixedClock(SYSTEMTIME{2026, 3, 0, 9, 23, 4, 5, 678}, -540);  // local time 2026/03/10 08:04:05
   const std::string file = root_.host("Application Data/OxenMail/OxMailLog.txt");
   // No file: disabled; named, but its folder is missing: enabled, yet nothing is written.
   for (const char* name : {"", "\\missing dir\\trace.txt"}) {
@@ -31,8 +26,7 @@ TEST_F(ProtocolLogTest, WritesOnlyWhenTheFileExists) {
     log.logCommand("USER a\r\n", 8);
   }
   EXPECT_FALSE(test::hostFileExists(file));
-  ::mkdir(root_.host("Application Data").c_str(), 0777);
-  ::mkdir(root_.host("Application Data/OxenMail").c_str(), 0777);
+  std::filesystem::create_directories(root_.host("Application Data/OxenMail"));
   test::writeHostFile(file, "");
   ProtocolLog log;
   EXPECT_TRUE(log.enabled());

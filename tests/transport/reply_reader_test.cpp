@@ -1,5 +1,4 @@
-// The reply reader: the end tests of the three reply kinds on a stream cut anywhere, and reads
-// over a socket that end early (idle pause, capacity, close, steps, checks, host failures).
+// The reply reader: the three reply ends on a stream cut anywhere, and reads that end early.
 #include "transport/reply_reader.h"
 
 #include <string>
@@ -20,24 +19,18 @@ struct Reply {
 };
 
 std::unique_ptr<ReplyEnd> makeEnd(EndKind kind) {
-  switch (kind) {
-    case EndKind::Line: return std::make_unique<LineEnd>();
-    case EndKind::Dot: return std::make_unique<DotEnd>();
-    default: return std::make_unique<SmtpEnd>();
-  }
+  if (kind == EndKind::Line) return std::make_unique<LineEnd>();
+  if (kind == EndKind::Dot) return std::make_unique<DotEnd>();
+  return std::make_unique<SmtpEnd>();
 }
 
 // Replies back to back, the stream cut in two at every place; and replies that must not end.
 TEST(ReplyEndTest, EveryCutReadsTheSameReplies) {
   const std::vector<Reply> replies = {
-      {EndKind::Line, "+OK POP3 ready <1.2@host>\r\n"},
-      {EndKind::Dot, "+OK 2 messages\r\n1 000a\r\n2 000b\r\n.\r\n"},
-      {EndKind::Dot, "-ERR no such message\r\n"},
-      {EndKind::Dot, "+OK\r\n.\r\n"},
-      {EndKind::Dot, "+OK 12 octets\r\nA\r\n..dot\r\n\r\n.\r\n"},
-      {EndKind::Smtp, "220 smtp ready\r\n"},
-      {EndKind::Smtp, "250-host\r\n250-AUTH LOGIN\r\n250 8BITMIME\r\n"},
-      {EndKind::Smtp, "354\r\n"},
+      {EndKind::Line, "+OK POP3 ready <1.2@host>\r\n"}, {EndKind::Dot, "+OK 2 messages\r\n1 000a\r\n2 000b\r\n.\r\n"},
+      {EndKind::Dot, "-ERR no such message\r\n"},     {EndKind::Dot, "+OK\r\n.\r\n"},
+      {EndKind::Dot, "+OK 12 octets\r\nA\r\n..dot\r\n\r\n.\r\n"}, {EndKind::Smtp, "220 smtp ready\r\n"},
+      {EndKind::Smtp, "250-host\r\n250-AUTH LOGIN\r\n250 8BITMIME\r\n"}, {EndKind::Smtp, "354\r\n"},
       {EndKind::Smtp, "25x\r\n250 250-\r\n"},
   };
   std::string all;
@@ -183,25 +176,17 @@ TEST_F(ReaderTest, ChecksBetweenStepsEndTheWait) {
   }
 }
 
-// The stepped connect: a name that does not resolve, no port, and a good one.
-TEST_F(ReaderTest, SteppedConnect) {
-  test::ScriptServer server(Script{test::expect("HELO\r\n")});
-  const std::tuple<std::string, unsigned, int> cases[] = {
-      {"", server.port(), net::kResolveFailed},
-      {"127.0.0.1", 0, net::kConnectFailed},
-      {"localhost", server.port(), net::kOk}};
+// The stepped connect: a name that does not resolve, no port.
+TEST_F(ReaderTest, SteppedConnectFailures) {
+  const std::tuple<std::string, unsigned, int> cases[] = {{"", 1, net::kResolveFailed},
+                                                           {"127.0.0.1", 0, net::kConnectFailed}};
   for (const auto& [host, port, want] : cases) {
-    SCOPED_TRACE(host + ":" + std::to_string(port));
     net::Socket socket;
     ASSERT_TRUE(socket.open());
-    ReplyReader stepped(socket);
     int result = 99;
-    EXPECT_EQ(stepped.connect(host, port, &result), want == net::kOk ? ReadStatus::Ok : ReadStatus::ConnectFailed);
-    EXPECT_EQ(result, want);
-    if (want == net::kOk) { EXPECT_EQ(stepped.send("HELO\r\n", 6), ReadStatus::Ok); }
+    EXPECT_EQ(ReplyReader(socket).connect(host, port, &result), ReadStatus::ConnectFailed) << host;
+    EXPECT_EQ(result, want) << host;
   }
-  ASSERT_TRUE(server.waitDone());
-  EXPECT_EQ(server.failures(), "");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The transport tests' set-up: a temporary root, short steps, a fresh emulated Connection
-// Manager, a client socket connected to a scripted server, and the POP3 and SMTP clients' sides.
+// The transport tests' set-up: short steps, the emulated Connection Manager, a scripted server,
+// the POP3 and SMTP clients' sides.
 #pragma once
 
 #include <algorithm>
@@ -79,9 +79,8 @@ class TransportTest : public RootTest {
   net::Socket socket_;
 };
 
-// POP3 reports as short tokens, so that a conversation is one literal ("K7:2,40 n K0 K4:1"):
-// "C<a>" connection phase, "K7:count,size", "n" before a message, "K0" "K1" "K2" saved whole / in
-// part / header only, "E:NAME" an error (",b" when b is not 0), "K<kind>:a" the others.
+// POP3 reports as tokens, a conversation as one literal ("K7:2,40 n K0 K4:1"): "C" phase, "n"
+// before a message, "K0/1/2" saved whole / in part / header only, "E:NAME[,b]" an error.
 inline std::string notifyToken(unsigned kind, long a, long b) {
   switch (kind) {
     case 3: {
@@ -150,8 +149,7 @@ struct PopRun {
 
 class PopTest : public TransportTest {
  protected:
-  // One conversation of a fresh client; `hook` answers the reports, `list` is the selection of
-  // modes 2 and 3.
+  // One conversation of a fresh client; `hook` answers the reports, `list` selects (modes 2, 3).
   PopRun converse(MailAccount a, int mode = 0, std::list<std::string> list = {},
                   std::function<bool(PopClient&, int, long, long)> hook = {}, void* connection = nullptr) {
     PopClient client;

@@ -1,6 +1,4 @@
-// The wire texts without a socket: dot stuffing; the POP3 replies (status, UIDL lines, STAT/LIST
-// numbers, message text, the substring UID rule, the APOP time stamp); the SMTP replies (codes,
-// EHLO capabilities, the CRAM-MD5 answer, address commands).
+// The wire texts without a socket: dot stuffing, the POP3 replies, the SMTP replies.
 #include <gtest/gtest.h>
 
 #include "frame/oxerror.h"
@@ -8,8 +6,12 @@
 #include "transport/pop_reply.h"
 #include "transport/smtp_reply.h"
 
-namespace oxm::transport {
+namespace oxm {
 namespace {
+
+using namespace transport;
+using namespace pop;
+using namespace smtp;
 
 // A dot after CR LF gets one more, and so does a final dot; unstuffing undoes it.
 TEST(DotStuffTest, StuffAndUnstuff) {
@@ -34,12 +36,6 @@ TEST(DotStuffTest, StuffAndUnstuff) {
   for (const auto& [wire, text] : wireOnly) EXPECT_EQ(unstuffed(wire), text) << wire;
 }
 
-}  // namespace
-}  // namespace oxm::transport
-
-namespace oxm::pop {
-namespace {
-
 TEST(PopReplyTest, StatusAndUidlLines) {
   for (const char* yes : {"+OK 2 320\r\n", "+OK\r\n"}) EXPECT_TRUE(isPositive(yes)) << yes;
   for (const char* no : {"+OK", "+OKAY\r\n", "-ERR no\r\n"}) EXPECT_FALSE(isPositive(no)) << no;
@@ -52,13 +48,10 @@ TEST(PopReplyTest, StatusAndUidlLines) {
   // The first data line, checked as soon as it is there: 100 bytes pass, 101 do not.
   const std::string line100 = std::string(29, '1') + " " + uid70, line101 = "1" + line100;
   const std::pair<std::string, UidlStart> starts[] = {
-      {"+OK", UidlStart::NeedMore},
-      {"+OK\r\n", UidlStart::NeedMore},
-      {"+OK\r\n1 ab\r", UidlStart::NeedMore},
+      {"+OK", UidlStart::NeedMore}, {"+OK\r\n", UidlStart::NeedMore}, {"+OK\r\n1 ab\r", UidlStart::NeedMore},
       {"+OK\r\n" + line100 + "\r", UidlStart::NeedMore},  // 100 bytes and half a line end
       {"+OK\r\n" + line101, UidlStart::Bad},              // already over 100, no end yet
-      {"+OK\r\n" + line100 + "\r\n", UidlStart::Ok},
-      {"+OK\r\n" + line101 + "\r\n", UidlStart::Bad},
+      {"+OK\r\n" + line100 + "\r\n", UidlStart::Ok}, {"+OK\r\n" + line101 + "\r\n", UidlStart::Bad},
       {"+OK\r\nabc def\r\n", UidlStart::Bad},
   };
   for (const auto& [reply, want] : starts) EXPECT_EQ(checkUidlStart(reply), want) << reply;
@@ -79,12 +72,8 @@ TEST(PopReplyTest, NumbersAndMessageText) {
     std::string reply;
     long first, second;
   } numbers[] = {
-      {"+OK 7 1200 octets\r\n", 7, 1200},
-      {"+OK 3\r\n", 3, 0},
-      {"+OK x 5\r\n", 0, 0},
-      {"+OK 1  5\r\n", 1, 0},
-      {"-ERR 2 3\r\n", 0, 0},
-      {"+OK 99999999999999999999 99999999999\r\n", 2147483647, 2147483647},
+      {"+OK 7 1200 octets\r\n", 7, 1200}, {"+OK 3\r\n", 3, 0}, {"+OK x 5\r\n", 0, 0}, {"+OK 1  5\r\n", 1, 0},
+      {"-ERR 2 3\r\n", 0, 0}, {"+OK 99999999999999999999 99999999999\r\n", 2147483647, 2147483647},
   };
   for (const auto& c : numbers) {
     long a = -1, b = -1;
@@ -102,8 +91,7 @@ TEST(PopReplyTest, NumbersAndMessageText) {
   EXPECT_EQ(text, "untouched");
   const std::pair<std::string, std::string> messages[] = {
       {"+OK 20 octets\r\nSubject: a\r\n\r\n..dot\r\n.\r\n", "Subject: a\r\n\r\n..dot\r\n"},  // still stuffed
-      {"+OK\r\n.\r\n", ""},
-      {"+OK\r\nno end", "no end"},
+      {"+OK\r\n.\r\n", ""}, {"+OK\r\nno end", "no end"},
   };
   for (const auto& [reply, want] : messages) {
     ASSERT_TRUE(extractMessage(reply, &text));
@@ -128,21 +116,13 @@ TEST(PopReplyTest, UidHeldAnywhereInTheLineAndApopTimestamp) {
   EXPECT_EQ(apopTimestamp("+OK a> <b> <c>"), "<b>") << "first '<', first '>' after it";
 }
 
-}  // namespace
-}  // namespace oxm::pop
-
-namespace oxm::smtp {
-namespace {
-
 TEST(SmtpReply, CodeChecks) {
   EXPECT_TRUE(replyIs("250\r\n", {"220", "250"}));
   EXPECT_TRUE(replyIs("354 go\r\n", {"250", "354"}));
-  for (const char* no : {"250-OK\r\n250 OK\r\n", "250\rX", "251 OK\r\n", "25"}) {
+  for (const char* no : {"250-OK\r\n250 OK\r\n", "250\rX", "251 OK\r\n", "25"})
     EXPECT_FALSE(replyIs(no, {"250"})) << no;
-  }
-  for (const char* refused : {"500 x\r\n", "502 x\r\n", "530 x\r\n", "550-x\r\n550 y\r\n"}) {
+  for (const char* refused : {"500 x\r\n", "502 x\r\n", "530 x\r\n", "550-x\r\n550 y\r\n"})
     EXPECT_TRUE(ehloRefused(refused)) << refused;
-  }
   for (const char* other : {"501 x\r\n", "250 x\r\n", "50"}) EXPECT_FALSE(ehloRefused(other)) << other;
   EXPECT_TRUE(offersStartTls("250-localhost\r\n250-STARTTLS\r\n250 HELP\r\n"));
   EXPECT_TRUE(offersStartTls("250-localhost\r\n250 STARTTLS\r\n"));
@@ -160,14 +140,10 @@ TEST(SmtpReply, EhloCapabilityCheck) {
       {"250-localhost\r\n250 AUTH CRAM-MD5\r\n", OXMDL_ERR_NONE, kAuthCramMd5},
       {"250-localhost\r\n250-AUTH PLAIN\r\n250 HELP\r\n", SMTP_AUTH_METHOD_ERR, 0},
       {"250-localhost\r\n250-SIZE 1000\r\n250 HELP\r\n", OXMDL_ERR_NONE, 0},  // no AUTH line at all
-      {"250 localhost\r\n", SMTP_GENERAL_ERR, 0},
-      {"250\r\n", SMTP_GENERAL_ERR, 0},
-      {"554 go away\r\n", SMTP_GENERAL_ERR, 0},
-      {"554-go\r\n554 away\r\n", SMTP_EHLO_ERR, 0},
-      {"501-syntax\r\n501 x\r\n", SMTP_GENERAL_ERR, 0},
-      {"503-x\r\n503 x\r\n", SMTP_GENERAL_ERR, 0},
+      {"250 localhost\r\n", SMTP_GENERAL_ERR, 0}, {"250\r\n", SMTP_GENERAL_ERR, 0}, {"25", SMTP_GENERAL_ERR, 0},
+      {"554 go away\r\n", SMTP_GENERAL_ERR, 0}, {"554-go\r\n554 away\r\n", SMTP_EHLO_ERR, 0},
+      {"501-syntax\r\n501 x\r\n", SMTP_GENERAL_ERR, 0}, {"503-x\r\n503 x\r\n", SMTP_GENERAL_ERR, 0},
       {"504-x\r\n504 x\r\n", SMTP_GENERAL_ERR, 0},
-      {"25", SMTP_GENERAL_ERR, 0},
   };
   for (const auto& c : cases) {
     unsigned caps = 99;
@@ -196,4 +172,4 @@ TEST(SmtpReply, CramMd5AnswerAndAddressCommands) {
 }
 
 }  // namespace
-}  // namespace oxm::smtp
+}  // namespace oxm
