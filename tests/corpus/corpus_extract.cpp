@@ -3,11 +3,7 @@
 // encoding, type/subtype, result code, written file (empty when it failed). OUTDIR/texts/N: the
 // UTF-8 subject, plain body and each enclosure's and related file's display name of message N,
 // each ended by a zero byte.
-#include <fstream>
-
-#include "codec/emlcompose.h"
 #include "frame/oxerror.h"
-#include "platform/fs.h"
 #include "tests/corpus/corpus_files.h"
 
 int main(int argc, char** argv) {
