@@ -28,9 +28,8 @@ def trailing(text):
 
 
 def tags(text, ours):
-    if ours:
-        return re.sub("[\ue000-\ue757]", "\x00", text)
-    return re.sub(r"<#[^<>]{1,24}>", "\x00", text).replace("<<", "<")
+    return re.sub("[\ue000-\ue757]", "\x00", text) if ours else \
+        re.sub(r"<#[^<>]{1,24}>", "\x00", text).replace("<<", "<")
 
 
 def jis_mapped(text):
@@ -72,8 +71,7 @@ class Message:
         self.msg = email.message_from_bytes(raw, policy=email.policy.default)
         self.raw = email.message_from_bytes(raw)  # header values as they stand
         self.body = self.html = self.body_part = self.html_part = None
-        self.parts = []
-        self.rfc822_in_base64 = 0
+        self.parts, self.rfc822_in_base64 = [], 0
         self.walk(self.msg)
 
     def walk(self, part):

@@ -17,10 +17,9 @@ counted by name (under 65001 7bit-to-sjis is 7bit-to-utf8):
   last-field-wins  a repeated Content-Type or Content-Transfer-Encoding: the last counts
   unclosed-level-runs-to-end  a level whose boundary never comes again runs to the end of the text
   digest-part-as-text  a part without a header is text, also in a multipart/digest
-The enclosures of a multipart message that Python does not split are counted, not compared.
-Texts (subject, plain body, file names): under 65001 a text that Python reads cleanly must not hold
-more replacement characters (U+FFFD, U+30FB, U+3013) than Python's; other differences are counted
-by kind. Under 932 characters without a Shift_JIS form are replaced by design: counted only.
+The enclosures of a multipart message that Python does not split are counted, not compared. Texts
+(subject, plain body, file names): under 65001 one that Python reads cleanly must not hold more
+replacement characters (U+FFFD, U+30FB, U+3013) than Python's; under 932 they are only counted.
 Exit status: 0 when everything matched, 1 otherwise, 77 when the test data is missing.
 """
 import base64, binascii, collections, email, email.errors, email.policy, os, pathlib, re, sys  # noqa: E401
@@ -165,10 +164,7 @@ def attached_rule(ours, encoding, flat_raw):
     if norm_lines(ours) in flat_raw:
         return "attached-message"
     if encoding == "7bit":
-        try:
-            text = norm_lines(ours).decode(SYSTEM["codec"])
-        except UnicodeDecodeError:
-            return None
+        text = norm_lines(ours).decode(SYSTEM["codec"], "replace")
         for charset in ("euc_jp", "iso2022_jp", "cp932"):
             try:
                 if text.encode(charset) in flat_raw:
@@ -251,9 +247,7 @@ def python_texts(raw):
             return ""
         raw_value = next((str(v) for k, v in msg.raw_items() if k.lower() == "subject"), "")
         # An encoded word Python could not decode comes back as its encoded text.
-        if header.defects or (str(header) and "?" + str(header) + "?=" in raw_value):
-            return None
-        return str(header)
+        return None if header.defects or (str(header) and "?" + str(header) + "?=" in raw_value) else str(header)
 
     def body():
         part = msg.get_body(preferencelist=("plain",))
@@ -297,10 +291,9 @@ def main():
     enclosures, texts = pycompare.Tally("equal"), pycompare.Tally()
     with pycompare.run(tool, codepage, files) as out:
         by_message = collections.defaultdict(list)
-        with open(os.path.join(out, "manifest.tsv"), encoding="utf-8", errors="replace") as manifest:
-            for line in manifest:
-                _, path, index, encoding, ctype, _, written = line.rstrip("\n").split("\t")
-                by_message[path].append((index, encoding, ctype, written))
+        for line in pathlib.Path(out, "manifest.tsv").read_text(encoding="utf-8", errors="replace").split("\n")[:-1]:
+            _, path, index, encoding, ctype, _, written = line.split("\t")
+            by_message[path].append((index, encoding, ctype, written))
         for path, listed in by_message.items():
             compare_enclosures(path, listed, enclosures)
         for number, path in enumerate(files):

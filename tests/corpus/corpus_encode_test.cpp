@@ -49,11 +49,6 @@ bool isLineEnd(wchar_t c) { return c == L'\r' || c == L'\n'; }
 // Not bare after its first reading: a comment, a blank, a quote, a bracket, non-ASCII.
 bool isAddressOddity(wchar_t c) { return c == L'(' || c == L' ' || c == L'"' || c == L'<' || c >= 0x80; }
 
-std::wstring withoutLineEnds(std::wstring text) {
-  std::erase_if(text, isLineEnd);
-  return text;
-}
-
 std::wstring trimmed(const std::wstring& text) {
   const size_t first = text.find_first_not_of(L' ');
   return first == std::wstring::npos ? L"" : text.substr(first, text.find_last_not_of(L' ') - first + 1);
@@ -100,7 +95,11 @@ class Comparison {
       a.resize(a.size() - 2);
       if (rule("final-line-end", a == b)) return;
     }
-    if (!header && hasLineOver300(a) && rule("long-lines", withoutLineEnds(a) == withoutLineEnds(b))) return;
+    if (!header && hasLineOver300(a)) {
+      std::erase_if(a, isLineEnd);
+      std::erase_if(b, isLineEnd);
+      if (rule("long-lines", a == b)) return;
+    }
     ADD_FAILURE() << file_ << ": " << field << " differs\n  sent: " << utf8(a.substr(0, 200))
                   << "\n  back: " << utf8(b.substr(0, 200));
   }
@@ -149,10 +148,7 @@ TEST_P(CorpusRoundTrip, DecodeEncodeDecodeGivesTheSameMessage) {
     unwritable += source.unwritable;
     Email sent = m;
     std::string encoded;
-    if (!codec.Encode(&sent, &encoded)) {
-      ADD_FAILURE() << files[f] << ": encode failed " << std::hex << GetOxMiddleError();
-      continue;
-    }
+    ASSERT_TRUE(codec.Encode(&sent, &encoded)) << files[f] << ": encode failed " << std::hex << GetOxMiddleError();
     Email back;
     ASSERT_TRUE(codec.Decode(&back, &encoded)) << files[f];
     Comparison compare(files[f]);

@@ -32,12 +32,8 @@ inline std::vector<std::string> corpusMessages() {
   const std::filesystem::path dir = std::filesystem::path(testdataDirectory()) / "mail";
   std::error_code ec;
   if (!std::filesystem::is_directory(dir, ec)) return files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir, ec)) {
-    if (!entry.is_regular_file()) continue;
-    const std::string name = entry.path().filename().string();
-    if (name.ends_with(".md")) continue;
-    files.push_back(entry.path().string());
-  }
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir, ec))
+    if (entry.is_regular_file() && !entry.path().string().ends_with(".md")) files.push_back(entry.path().string());
   std::sort(files.begin(), files.end());
   return files;
 }
