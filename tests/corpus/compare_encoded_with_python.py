@@ -13,27 +13,13 @@ Differences made on purpose are compared again after undoing them, counted by na
   address-not-bare   an entry that is not a plain address: Python's parser reads it otherwise
 Exit status: 0 when every message matched, 1 otherwise, 77 when the test data is missing.
 """
-import base64
-import email
-import email.header
-import email.policy
-import json
-import os
-import re
-import subprocess
-import sys
+import base64, email, email.header, email.policy, json, os, pathlib, re, subprocess, sys  # noqa: E401
 
 import pycompare
 
-JIS_MAPPING = {
-    "\u301c": "\uff5e",  # WAVE DASH -> FULLWIDTH TILDE
-    "\u2016": "\u2225",  # DOUBLE VERTICAL LINE -> PARALLEL TO
-    "\u2212": "\uff0d",  # MINUS SIGN -> FULLWIDTH HYPHEN-MINUS
-    "\u2014": "\u2015",  # EM DASH -> HORIZONTAL BAR
-    "\u00a2": "\uffe0",
-    "\u00a3": "\uffe1",
-    "\u00ac": "\uffe2",
-}
+# Python's iso-2022-jp -> CP932: WAVE DASH, DOUBLE VERTICAL LINE, MINUS SIGN, EM DASH, CENT, POUND, NOT SIGN
+JIS_MAPPING = {"\u301c": "\uff5e", "\u2016": "\u2225", "\u2212": "\uff0d", "\u2014": "\u2015", "\u00a2": "\uffe0",
+               "\u00a3": "\uffe1", "\u00ac": "\uffe2"}
 PLAIN_ADDRESS = re.compile(r"[A-Za-z0-9._%+\-=!#$&'*/?^`{|}~]+@[A-Za-z0-9.\-]+")
 
 
@@ -42,9 +28,8 @@ def trailing(text):
 
 
 def tags(text, ours):
-    if ours:
-        return re.sub("[\ue000-\ue757]", "\x00", text)
-    return re.sub(r"<#[^<>]{1,24}>", "\x00", text).replace("<<", "<")
+    return re.sub("[\ue000-\ue757]", "\x00", text) if ours else \
+        re.sub(r"<#[^<>]{1,24}>", "\x00", text).replace("<<", "<")
 
 
 def jis_mapped(text):
@@ -86,8 +71,7 @@ class Message:
         self.msg = email.message_from_bytes(raw, policy=email.policy.default)
         self.raw = email.message_from_bytes(raw)  # header values as they stand
         self.body = self.html = self.body_part = self.html_part = None
-        self.parts = []
-        self.rfc822_in_base64 = 0
+        self.parts, self.rfc822_in_base64 = [], 0
         self.walk(self.msg)
 
     def walk(self, part):
@@ -162,8 +146,7 @@ class Comparison(pycompare.Tally):
             return
         left = list(theirs)
         for mine in ours:
-            with open(mine["file"], "rb") as f:
-                data = f.read()
+            data = pathlib.Path(mine["file"]).read_bytes()
             match = next((p for p in left if (p[1] or b"") == data and self.same_name(mine["name"], p[0])), None)
             if match is None:
                 self.fail("%s: part %r not found in Python's parts %r" % (where, mine["name"], [p[0] for p in left]))
@@ -213,10 +196,8 @@ def main():
     with pycompare.run(tool, codepage, files, stdout=subprocess.DEVNULL) as out:
         numbers = sorted(int(n[:-5]) for n in os.listdir(out) if n.endswith(".json"))
         for number in numbers:
-            with open(os.path.join(out, f"{number}.json"), encoding="utf-8") as f:
-                ours = json.load(f)
-            with open(os.path.join(out, f"{number}.eml"), "rb") as f:
-                theirs = Message(f.read())
+            ours = json.loads(pathlib.Path(out, f"{number}.json").read_text(encoding="utf-8"))
+            theirs = Message(pathlib.Path(out, f"{number}.eml").read_bytes())
             before = len(tally.failures)
             compare(tally, ours, theirs)
             if len(tally.failures) > before:

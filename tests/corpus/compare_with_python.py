@@ -17,21 +17,12 @@ counted by name (under 65001 7bit-to-sjis is 7bit-to-utf8):
   last-field-wins  a repeated Content-Type or Content-Transfer-Encoding: the last counts
   unclosed-level-runs-to-end  a level whose boundary never comes again runs to the end of the text
   digest-part-as-text  a part without a header is text, also in a multipart/digest
-The enclosures of a multipart message that Python does not split are counted, not compared.
-Texts (subject, plain body, file names): under 65001 a text that Python reads cleanly must not hold
-more replacement characters (U+FFFD, U+30FB, U+3013) than Python's; other differences are counted
-by kind. Under 932 characters without a Shift_JIS form are replaced by design: counted only.
+The enclosures of a multipart message that Python does not split are counted, not compared. Texts
+(subject, plain body, file names): under 65001 one that Python reads cleanly must not hold more
+replacement characters (U+FFFD, U+30FB, U+3013) than Python's; under 932 they are only counted.
 Exit status: 0 when everything matched, 1 otherwise, 77 when the test data is missing.
 """
-import base64
-import binascii
-import collections
-import email
-import email.errors
-import email.policy
-import os
-import re
-import sys
+import base64, binascii, collections, email, email.errors, email.policy, os, pathlib, re, sys  # noqa: E401
 
 import pycompare
 
@@ -52,11 +43,8 @@ def codec_base64(data):
     """Base64 as the codec reads it: only alphabet characters count."""
     letters = re.sub(rb"[^A-Za-z0-9+/]", b"", data)
     usable = len(letters) - len(letters) % 4
-    out = base64.b64decode(letters[:usable]) if usable else b""
-    rest = letters[usable:]
-    if len(rest) >= 2:
-        out += base64.b64decode(rest + b"=" * (4 - len(rest)))[: len(rest) - 1]
-    return out
+    rest = letters[usable:]  # two or three letters left still give one or two bytes
+    return base64.b64decode(letters[:usable]) + (base64.b64decode(rest + b"==") if len(rest) >= 2 else b"")
 
 
 def codec_qp(data):
@@ -81,18 +69,13 @@ def boundaries_overlap(raw):
     return False
 
 
-def as_bytes(text):
-    """Text of the parser back as the bytes it was read from (non-ASCII bytes are surrogates)."""
-    return text.encode("utf-8", "surrogateescape")
-
-
 def without_non_field_lines(msg):
     """A message whose header Python ended at a line that is no field, without such header lines."""
-    head = b"".join(as_bytes(f"{k}: {v}\n") for k, v in msg.raw_items())
+    head = b"".join(f"{k}: {v}\n".encode("utf-8", "surrogateescape") for k, v in msg.raw_items())
     payload = msg._payload  # as read: get_payload() would replace bytes the charset does not know
     if not isinstance(payload, str):
         return None
-    rest = as_bytes(payload).split(b"\n")
+    rest = payload.encode("utf-8", "surrogateescape").split(b"\n")  # non-ASCII bytes read as surrogates
     end = rest.index(b"") if b"" in rest else len(rest)
     kept = [line for line in rest[:end] if FIELD_LINE.match(line)]
     return head + b"".join(line + b"\n" for line in kept) + b"\n".join(rest[end:])
@@ -122,8 +105,7 @@ def python_parts(raw, via=None):
     """(content type, decoded bytes, raw payload, rule) of every leaf part and attached message;
     the rule names the re-reading the codec's way that gave the part (None: Python's own)."""
     msg = email.message_from_bytes(raw, policy=email.policy.compat32)
-    parts = []
-    rereadings = []  # after Python's own parts, so that those are matched first
+    parts, rereadings = [], []  # re-readings after Python's own parts, so that those are matched first
     if via is None and (reread := last_fields_only(raw)) is not None:
         rereadings += python_parts(reread, "last-field-wins")
     for part in msg.walk():
@@ -182,10 +164,7 @@ def attached_rule(ours, encoding, flat_raw):
     if norm_lines(ours) in flat_raw:
         return "attached-message"
     if encoding == "7bit":
-        try:
-            text = norm_lines(ours).decode(SYSTEM["codec"])
-        except UnicodeDecodeError:
-            return None
+        text = norm_lines(ours).decode(SYSTEM["codec"], "replace")
         for charset in ("euc_jp", "iso2022_jp", "cp932"):
             try:
                 if text.encode(charset) in flat_raw:
@@ -229,8 +208,7 @@ def explain(ours, encoding, ctype, raw, candidates, used):
 
 
 def compare_enclosures(path, enclosures, tally):
-    with open(path, "rb") as f:
-        raw = f.read()
+    raw = pathlib.Path(path).read_bytes()
     candidates = python_parts(raw)
     if any(c[0].startswith("multipart/") and c[3] is None for c in candidates):
         tally.counts["not split by Python"] += len(enclosures)
@@ -240,8 +218,7 @@ def compare_enclosures(path, enclosures, tally):
         if not written:
             tally.count("not written (uuencoded without a begin line)")
             continue
-        with open(written, "rb") as f:
-            ours = f.read()
+        ours = pathlib.Path(written).read_bytes()
         rule, match = explain(ours, encoding, ctype, raw, candidates, used)
         used.add(match)
         if rule:
@@ -270,9 +247,7 @@ def python_texts(raw):
             return ""
         raw_value = next((str(v) for k, v in msg.raw_items() if k.lower() == "subject"), "")
         # An encoded word Python could not decode comes back as its encoded text.
-        if header.defects or (str(header) and "?" + str(header) + "?=" in raw_value):
-            return None
-        return str(header)
+        return None if header.defects or (str(header) and "?" + str(header) + "?=" in raw_value) else str(header)
 
     def body():
         part = msg.get_body(preferencelist=("plain",))
@@ -297,10 +272,8 @@ def text_kind(ours, theirs):
 
 
 def compare_texts(ours_file, path, tally):
-    with open(ours_file, "rb") as f:
-        fields = f.read().decode("utf-8", "replace").split("\0")[:-1]
-    with open(path, "rb") as f:
-        subject, body, names = python_texts(f.read())
+    fields = pathlib.Path(ours_file).read_bytes().decode("utf-8", "replace").split("\0")[:-1]
+    subject, body, names = python_texts(pathlib.Path(path).read_bytes())
     texts = [("subject", fields[0], subject), ("body", fields[1], body)]
     if fields[2:]:
         texts.append(("file names", "\n".join(sorted(fields[2:])), None if names is None else "\n".join(names)))
@@ -318,10 +291,9 @@ def main():
     enclosures, texts = pycompare.Tally("equal"), pycompare.Tally()
     with pycompare.run(tool, codepage, files) as out:
         by_message = collections.defaultdict(list)
-        with open(os.path.join(out, "manifest.tsv"), encoding="utf-8", errors="replace") as manifest:
-            for line in manifest:
-                _, path, index, encoding, ctype, _, written = line.rstrip("\n").split("\t")
-                by_message[path].append((index, encoding, ctype, written))
+        for line in pathlib.Path(out, "manifest.tsv").read_text(encoding="utf-8", errors="replace").split("\n")[:-1]:
+            _, path, index, encoding, ctype, _, written = line.split("\t")
+            by_message[path].append((index, encoding, ctype, written))
         for path, listed in by_message.items():
             compare_enclosures(path, listed, enclosures)
         for number, path in enumerate(files):

@@ -1,13 +1,8 @@
 // Writes every enclosure of each message given with GetEnclosure, for compare_with_python.py.
-// OUTDIR/manifest.tsv: a line per enclosure of message number, file, enclosure index, transfer
-// encoding, type/subtype, result code, written file (empty when it failed). OUTDIR/texts/N: the
-// UTF-8 subject, plain body and each enclosure's and related file's display name of message N,
-// each ended by a zero byte.
-#include <fstream>
-
-#include "codec/emlcompose.h"
+// OUTDIR/manifest.tsv, a line per enclosure: message number, file, index, transfer encoding, type,
+// result code, written file (empty on failure). OUTDIR/texts/N: message N's UTF-8 subject, plain
+// body and part display names, each ended by a zero byte.
 #include "frame/oxerror.h"
-#include "platform/fs.h"
 #include "tests/corpus/corpus_files.h"
 
 int main(int argc, char** argv) {

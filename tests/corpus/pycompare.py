@@ -1,10 +1,6 @@
 """The frame of the comparisons with Python: arguments, the shared test data, the run of our
 program, and the count of the rules that explain differences with the differences none explains."""
-import collections
-import os
-import subprocess
-import sys
-import tempfile
+import collections, os, subprocess, sys, tempfile  # noqa: E401
 
 
 def skip(why):

@@ -1,23 +1,20 @@
 #!/usr/bin/env python3
 """End-to-end tests of the oxmail program: its commands, options, output and exit codes on temporary device
-roots, and one round trip each against Dovecot, Exim and nginx started on 127.0.0.1 by the repo's scripts."""
+roots, and runs against Dovecot, Exim and nginx started on 127.0.0.1 by the repo's scripts."""
 
 import base64, json, os, pathlib, pty, pwd, re, shlex, shutil, signal, socket, subprocess, tempfile  # noqa: E401
 import time, unittest  # noqa: E401
 
 OXMAIL = os.environ.get("OXMAIL", "oxmail")
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-PHONE_STATUS_DLL = os.environ.get("OXM_PHONE_STATUS_DLL", "")
 ENV = dict(os.environ, OXMIDDLE_SYNC="0", TZ="UTC")  # the device clock follows the host zone
 SERVERS = ("/usr/sbin/dovecot", "/usr/sbin/exim4", "/usr/sbin/nginx")
 SENT = re.compile(r"^sent 1 of 1 messages in ")
 
 PLAIN = (b"From: Hanako <hanako@example.jp>\r\nTo: taro@example.jp, jiro@example.jp\r\n"
-         b"Cc: saburo@example.jp\r\nSubject: Lunch\r\nDate: Thu, 3 Dec 2026 3:15:00 +0900\r\n"
-         b"Message-ID: <lunch@example.jp>\r\n\r\nSoba on Friday?\r\n")
+         b"Cc: saburo@example.jp\r\nSubject: Lunch\r\nDate: Thu, 3 Dec 2026 3:15:00 +0900\r\n\r\nSoba on Friday?\r\n")
 CSV = b"date,place\n2026-12-11,Tokyo\n"
-ATTACHED = (b"From: Jiro <jiro@example.com>\r\nTo: taro@example.jp\r\nSubject: Schedule\r\n"
-            b"Date: Sat, 05 Dec 2026 18:00:00 +0900\r\nMIME-Version: 1.0\r\n"
+ATTACHED = (b"From: Jiro <jiro@example.com>\r\nTo: taro@example.jp\r\nSubject: Schedule\r\nMIME-Version: 1.0\r\n"
             b"Content-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n--b1\r\nContent-Type: text/plain\r\n\r\n"
             b"Attached.\r\n--b1\r\nContent-Type: text/csv; name=\"schedule.csv\"\r\n"
             b"Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=\"schedule.csv\"\r\n\r\n" +
@@ -27,12 +24,7 @@ JAPANESE = ("From: =?ISO-2022-JP?B?GyRCOzNFRDJWO1IbKEI=?= <hanako@example.jp>\r\
             "Date: Fri, 04 Dec 2026 09:30:00 +0900\r\nMIME-Version: 1.0\r\n"
             "Content-Type: text/plain; charset=ISO-2022-JP\r\n\r\n").encode() + \
     "明日の会議は10時からです。\r\n".encode("iso2022_jp")
-NO_FROM = b"To: taro@example.jp\r\nSubject: nobody\r\nDate: Fri, 04 Dec 2026 09:30:00 +0900\r\n\r\nx\r\n"
-ZIP_MAIL = (b"From: app@example.com\r\nSubject: report\r\nContent-Type: multipart/mixed; boundary=m\r\n\r\n"
-            b"--m\r\nContent-Type: text/html; charset=us-ascii\r\n\r\n<p>see the file</p>\r\n"
-            b"--m\r\nContent-Type: application/zip; name=report.zip\r\nContent-Transfer-Encoding: base64\r\n"
-            b"Content-Disposition: attachment; filename=report.zip\r\nContent-ID: <f1@example.com>\r\n\r\n"
-            b"UEsDBHppcA==\r\n--m--\r\n")
+NO_FROM = b"To: taro@example.jp\r\nSubject: nobody\r\n\r\nx\r\n"
 
 
 def read(path):
@@ -44,6 +36,18 @@ def write(path, data):
     return path
 
 
+def between(text, start, end):
+    return text.split(start, 1)[1].split(end, 1)[0]
+
+
+def wait_until(done, seconds):  # polls every 20 ms
+    for _ in range(int(seconds * 50)):
+        if done():
+            return True
+        time.sleep(0.02)
+    return done()
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -51,8 +55,8 @@ def free_port():
 
 
 def on_terminal(cmd, answer=None, env=None):
-    """Runs cmd with standard error (and input, when `answer` is typed at the certificate question) on a
-    pseudo-terminal: (exit code, what the terminal showed, standard output, whether the question came)."""
+    """Runs cmd with stderr (and stdin, to type `answer` at the certificate question) on a pseudo-terminal:
+    (exit code, what the terminal showed, standard output, whether the question came)."""
     master, slave = pty.openpty()
     proc = subprocess.Popen(cmd, stdin=slave if answer else subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=slave, env=dict(ENV, **(env or {})))
@@ -94,9 +98,9 @@ class Root(unittest.TestCase):
                               env=dict(ENV, **(env or {})), timeout=120, **kw)
 
     def cmd(self, line, code=0, want=None, **kw):
-        """Runs a command line (a string is split like a shell's), checks its exit code and `want` against
-        standard output, or standard error ("oxmail: ...") on failure: a text it holds, a pattern it matches or,
-        after --json, a dict (or list of dicts) each record includes. Returns that output (or the JSON records)."""
+        """Runs a command line (a string is split like a shell's), checks its exit code and `want` against stdout
+        (stderr, "oxmail: ...", on failure): a text, a pattern, or after --json a dict (or list of dicts) each record
+        includes. Returns that output (or the JSON records)."""
         args = shlex.split(line) if isinstance(line, str) else list(line)
         r = self.run_oxmail(*args, **kw)
         self.assertEqual(r.returncode, code, f"oxmail {args}: {r.stdout!r} {r.stderr!r}")
@@ -145,34 +149,36 @@ class Root(unittest.TestCase):
     def account(self, name="Work"):
         self.cmd(["account", "add", name, "--address", "taro@example.jp", "--name", "Taro"])
 
+    def imported(self, folder, *mails):
+        """Imports the mails into Work's folder and returns their new identifiers in order."""
+        before = set(self.ids("Work", folder))
+        self.cmd(["import", "Work", folder] + [self.write(f"m{i}.eml", m) for i, m in enumerate(mails)])
+        return sorted(set(self.ids("Work", folder)) - before)
+
 
 class CommandLineTest(Root):
     # (exit code, command line, what standard error names): each refused, the root left as it was.
     REFUSED = [
-        (2, "account set Work noSuchKey=1", "'noSuchKey' is not an account setting"), (2, "fetch Work --select", None),
+        (2, "--frob ls", "unknown option --frob"), (2, "frobnicate", "unknown command"), (2, "ls", "missing ACCOUNT"),
+        (2, "ls Work inbox extra", "unexpected argument 'extra'"), (2, "fetch Work --select", None),
+        (2, "account set Work noSuchKey=1", "'noSuchKey' is not an account setting"), (2, "timer set 0", None),
         (2, "feed add News ftp://127.0.0.1/feed.xml", "http://HOST[:PORT]/PATH"), (2, "feed reget News", "missing ID"),
-        (2, "show Work 12x", "'12x' is not a valid message identifier"), (2, "folder create", "usage: oxmail folder"),
-        (2, "mark Work 1 sideways", "not read, unread, keep or nokeep"), (2, "init --codepage 1252", "932 or utf-8"),
-        (2, f"folder create Work {'y' * 300}", "at most 252 bytes"), (2, "frobnicate", "unknown command 'frobnicate'"),
-        (2, "feed frob News", "'frob' is not add, fetch or reget"), (2, "account set Work uiPopServerPort=many", None),
-        (2, "ls Work inbox extra", "unexpected argument 'extra'"), (2, "--frob ls", "unknown option --frob"),
-        (2, "compose Work --subject s --body b", "missing --to"), (2, "export Work inbox", "missing --to"),
-        (2, "ls", "missing ACCOUNT"), (2, "fetch Work 7", None), (2, "log sideways", None), (2, "timer set 0", None),
-        (2, "error zz", None), (2, "rm Work -3", None), (1, "import Work inbox /nonexistent.eml", "cannot read"),
+        (2, "feed frob News", "'frob' is not add, fetch or reget"), (2, "init --codepage 1252", "932 or utf-8"),
+        (2, "show Work 12x", "'12x' is not a valid message identifier"), (2, "mark Work 1 up", "not read, unread"),
+        (2, f"folder create Work {'y' * 300}", "at most 252 bytes"), (2, "compose Work --subject s", "missing --to"),
         (1, "compose Work --to a@example.jp --subject s --body b --attach /none.txt", "cannot read the attachment"),
-        (1, "export Work inbox --to /nonexistent", "'/nonexistent' is not a directory"),
-        (1, "feed add Work http://127.0.0.1:9/feed.xml", "'Work' is a mail account"),
+        (1, "import Work inbox /none.eml", "cannot read"), (1, "export Work inbox --to /none", "is not a directory"),
+        (1, "feed add Work http://127.0.0.1:9/feed.xml", "'Work' is a mail account"), (2, "rm Work -3", None),
+        (1, "feed fetch Work", "no feed account named 'Work'"), (1, "log show", "the protocol log is off"),
         (1, "compose Work --mailto http://example.jp/", "not a mailto URL"), (1, "account add Work", "exists already"),
         (1, "account rename Work 'a|b'", "cannot be an account name"), (1, "account add 'a\nb'", "control character"),
-        (1, "account delete Nobody", "no account named 'Nobody'"), (1, "account add a/b", "cannot be an account name"),
-        (1, f"account add {'x' * 256}", "longer than 255 bytes"), (1, "error 0x02FFFFFF", "not a code of the library"),
-        (1, "folder create Work a/b", "cannot be a folder name"), (1, "timer set 15 --account Nobody", None),
-        (1, "feed fetch Work", "no feed account named 'Work'"), (1, "folder remove Work Nope", "has no folder 'Nope'"),
-        (1, f"signature Work set --first {'x' * 4097}", None), (1, "log show", "the protocol log is off"),
-        (1, "folder remove Work inbox", "trays"), (2, "feed add News http://127.0.0.1", None),
+        (1, "account add a/b", "cannot be an account name"), (1, f"account add {'x' * 256}", "longer than 255 bytes"),
+        (1, "account delete Nobody", "no account named 'Nobody'"), (1, "timer set 15 --account Nobody", None),
+        (1, "folder remove Work Nope", "has no folder 'Nope'"), (1, "folder remove Work inbox", "trays"),
+        (1, "error 0x02FFFFFF", "not a code of the library"),
     ]
 
-    def test_refusals_exit_1_or_2_say_why_and_change_nothing(self):
+    def test_refusals_exit_1_or_2_say_why_and_change_nothing_help_and_error_names(self):
         self.account()
         before = self.snapshot()
         r = self.run_oxmail()
@@ -181,12 +187,7 @@ class CommandLineTest(Root):
             with self.subTest(line=line):
                 self.cmd(line, code, says)
         self.assertEqual(self.snapshot(), before)
-
-    def test_help_and_error_names(self):
-        out = self.cmd("--help")
-        for command in ("init account folder ls show compose reply reply-all forward mark mv rm import export rules "
-                        "signature fetch send timer log recover feed demo error").split():
-            self.assertIn("  " + command, out)
+        self.cmd("--help", 0, "\n  reply-all ")
         self.cmd("help compose", 0, "usage: oxmail compose")
         self.cmd("ls --help", 0, "usage: oxmail ls")
         self.cmd("error 0x02000807", 0, re.compile(
@@ -195,69 +196,37 @@ class CommandLineTest(Root):
 
 class InitTest(Root):
     init = False
-    LATIN = (b"From: a@example.com\r\nSubject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe_=F0=9F=8E=85?=\r\n"
-             b"Content-Type: text/plain; charset=utf-8\r\n\r\nhei\xc3\x9fe\r\n")
 
-    def registry(self, hive):
+    def registry(self, hive="HKEY_CURRENT_USER"):
         return read(os.path.join(self.root, "Registry", hive + ".reg")).decode()
 
-    def test_init_is_asked_for_repeatable_and_sets_a_damaged_registry_aside(self):
+    def test_init_is_asked_for_and_repeatable(self):
         self.cmd("account list", 1, "run 'oxmail init' first")
         self.cmd("init")
-        for piece in ('"DataPath"="\\\\Application Data\\\\OxenMail\\\\Account\\\\"', '"SystemInfoPath"=',
-                      '"PluginPath"='):
-            self.assertIn(piece, self.registry("HKEY_CURRENT_USER"))
-        self.assertTrue(os.path.isdir(os.path.join(self.root, "Application Data", "OxenMail", "Account")))
+        self.assertIn('"DataPath"="\\\\Application Data\\\\OxenMail\\\\Account\\\\"', self.registry())
         before = self.snapshot()
         self.cmd("init")
         self.assertEqual(self.snapshot(), before)
-        write(os.path.join(self.root, "Registry", "HKEY_CURRENT_USER.reg"), b"\x00garbage\xff")
-        r = self.run_oxmail("init")
-        self.assertEqual((r.returncode, b"warning: the registry file was damaged; it was moved to " in r.stderr),
-                         (0, True), r.stderr)
-        self.account()
 
     def test_the_code_page_chosen_at_init_decides_what_received_mail_keeps(self):
-        # A new root is UTF-8; init on an existing root switches its code page, init without one keeps it.
-        for name, steps, shown in [
-                ("utf8", [("--codepage 932", "932"), ("--codepage utf-8", "65001")], ("Grüße 🎅", "heiße")),
-                ("sjis", [("", "65001"), ("--codepage 932", "932"), ("", "932")], ("Gr??e ?", "hei?e"))]:
-            self.use_root(name, init=False)
-            for args, acp in steps:
-                self.cmd("init " + args)
-                self.assertIn(f'"ACP"="{acp}"', self.registry("HKEY_LOCAL_MACHINE"), (name, args))
-            self.account()
-            self.cmd(["import", "Work", "inbox", self.write("latin.eml", self.LATIN)])
-            got = self.show("Work", self.ids("Work", "inbox")[0])
-            self.assertEqual((got["subject"], got["body"].rstrip("\n")), shown, name)
-
-    def test_unwritable_root_fails_init_and_is_named(self):
+        # A new root is UTF-8; init switches the code page of an existing root, init without one keeps it.
+        latin = (b"From: a@example.com\r\nSubject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe_=F0=9F=8E=85?=\r\n"
+                 b"Content-Type: text/plain; charset=utf-8\r\n\r\nhei\xc3\x9fe\r\n")
         self.cmd("init")
-        os.chmod(self.dir, 0o755)
-        subprocess.run(["chmod", "-R", "a+rX,a-w", self.root], check=True)  # readable by all, writable by none
-        self.addCleanup(subprocess.run, ["chmod", "-R", "u+w", self.root])
-        other = {}
-        if os.geteuid() == 0:  # permissions do not bind the superuser: init runs as 'nobody'
-            try:
-                other = dict(user="nobody", group=pwd.getpwnam("nobody").pw_gid, extra_groups=[])
-            except KeyError:
-                self.skipTest("running as root and there is no user 'nobody' to run as")
-        try:
-            self.cmd("init", 1, "Permission denied", **other)
-        except PermissionError as e:  # the program itself is out of that user's reach
-            self.skipTest(f"user 'nobody' cannot run {OXMAIL}: {e}")
+        self.account()
+        for args, acp, shown in [("", "65001", ("Grüße 🎅", "heiße")), ("--codepage 932", "932", ("Gr??e ?", "hei?e")),
+                                 ("", "932", None), ("--codepage utf-8", "65001", None)]:
+            self.cmd("init " + args)
+            self.assertIn(f'"ACP"="{acp}"', self.registry("HKEY_LOCAL_MACHINE"), args)
+            if shown:
+                got = self.show("Work", self.imported("inbox", latin)[0])
+                self.assertEqual((got["subject"], got["body"].rstrip("\n")), shown, args)
 
 
 class MessageTest(Root):
     def setUp(self):
         super().setUp()
         self.account()
-
-    def imported(self, folder, *mails):
-        """Imports the mails into the folder and returns their new identifiers in order."""
-        before = set(self.ids("Work", folder))
-        self.cmd(["import", "Work", folder] + [self.write(f"m{i}.eml", m) for i, m in enumerate(mails)])
-        return sorted(set(self.ids("Work", folder)) - before)
 
     def test_accounts_and_folders_from_creation_to_deletion(self):
         self.cmd("account set Work strPopServerName=pop.example.jp uiPopServerPort=995 bAPOPEnabled=true "
@@ -268,7 +237,6 @@ class MessageTest(Root):
         made = self.cmd("--json folder create Work Projects")[0]
         self.cmds("folder create Work 2026 --in Projects", "folder rename Work Projects/2026 Y2026",
                   "folder move Work Projects/Y2026 inbox", f"folder remove Work {made['id']}")
-        self.cmd("folder list Work", 0, "  Y2026")  # nested folders are indented
         self.assertEqual([r["folder"] for r in self.cmd("--json folder list Work")],
                          "受信トレイ Y2026 送信待ちトレイ 送信済みトレイ 下書きトレイ 部分受信トレイ 未読メールトレイ".split())
         self.cmd("account rename Work 仕事")
@@ -291,7 +259,6 @@ class MessageTest(Root):
         self.assertEqual(self.raw("Work", ja), JAPANESE)
         self.cmds(f"mark Work {lunch} read", f"mark Work {lunch} keep")
         self.assertEqual({r["id"]: r["flags"] for r in self.cmd("--json ls Work inbox")}[lunch], "---K")
-        self.assertEqual(len(self.cmd("--json ls Work unread")), 2)
         self.assertIn({"folder": "未読メールトレイ", "messages": 2, "unread": 2}, [
             {k: r[k] for k in ("folder", "messages", "unread")} for r in self.cmd("--json folder list Work")])
         self.cmds("folder create Work Archive", f"mv Work {lunch} Archive")
@@ -303,18 +270,19 @@ class MessageTest(Root):
         self.assertEqual(sorted(read(os.path.join(exported, n)) for n in os.listdir(exported)), [JAPANESE, ATTACHED])
 
     def test_attachments_are_listed_and_saved(self):
-        # (mail, a line of the shown text, the JSON attachments and related files, the saved file and its bytes)
-        for mail, line, lists, name, data in [
-                (ATTACHED, "[1] schedule.csv (", (["schedule.csv"], []), "schedule.csv", CSV),
-                (ATTACHED.replace(b'; name="schedule.csv"', b""), "[1] schedule.csv (", (["schedule.csv"], []),
-                 "schedule.csv", CSV),  # named in Content-Disposition only
-                (ZIP_MAIL, "[1] report.zip (application/zip) inline\n", ([], ["report.zip"]), "report.zip",
-                 b"PK\x03\x04zip")]:  # a zip with a Content-ID in an HTML mail is a related file
+        # (mail, a line of the shown text, the JSON attachments and related files)
+        for mail, line, lists in [
+                (ATTACHED, r"\n\[1\] schedule\.csv \([^)]+\)\n$", (["schedule.csv"], [])),
+                (ATTACHED.replace(b'; name="schedule.csv"', b""), r"\n\[1\] schedule\.csv \(", (["schedule.csv"], [])),
+                # a part with a Content-ID in an HTML mail is a related file
+                (ATTACHED.replace(b"text/plain", b"text/html").replace(
+                    b"Content-Disposition", b"Content-ID: <f1@example.com>\r\nContent-Disposition"),
+                 r"\n\[1\] schedule\.csv \(.+\) inline\n$", ([], ["schedule.csv"]))]:
             [ident] = self.imported("inbox", mail)
-            self.cmd(f"show Work {ident}", 0, line)
+            self.cmd(f"show Work {ident}", 0, re.compile(line))
             shown = self.show("Work", ident)
-            self.assertEqual((shown["attachments"], shown["related"]), lists, name)
-            self.assertEqual(read(os.path.join(self.saved("Work", ident), name)), data)
+            self.assertEqual((shown["attachments"], shown["related"]), lists, line)
+            self.assertEqual(read(os.path.join(self.saved("Work", ident), "schedule.csv")), CSV)
 
     def test_compose_reply_forward(self):
         self.cmd(["compose", "Work", "--to", "jiro@example.jp", "--to", "hanako@example.jp", "--cc",
@@ -330,7 +298,6 @@ class MessageTest(Root):
                                                        {"subject": "Fw: Schedule"}])
         self.assertEqual([self.show("Work", d["id"])["cc"] for d in drafts[:2]],
                          ["", "taro@example.jp, jiro@example.jp, saburo@example.jp"])
-        self.assertEqual(self.show("Work", drafts[2]["id"])["attachments"], ["schedule.csv"])
 
     def test_rules_and_signature(self):
         self.cmds("folder create Work Lists", "rules Work add --field From --keyword news@ --folder Lists",
@@ -342,41 +309,12 @@ class MessageTest(Root):
         self.assertEqual(len(self.ids("Work", "Lists")), 1)
         self.cmd("rules Work remove 1")
         self.cmd("--json rules Work list", 0, [{"name": "Sales"}])
-        self.cmd("rules Work remove 2", 1, "there is no rule 2")
         self.cmd(["signature", "Work", "set", "--first", "Taro Suzuki\nExample Corp."])
         self.cmd("--json signature Work show", 0, {"first": "Taro Suzuki\nExample Corp."})
 
-    def test_import_bar_and_a_folder_with_room_for_one(self):
-        self.cmd("folder create Work Full")
-        paths = [self.write(f"m{i:04}.eml", PLAIN.replace(b"Lunch", b"Lunch %d" % i)) for i in range(1000)]
-        _, seen, out, _ = on_terminal([OXMAIL, "--root", self.root, "import", "Work", "Full"] + paths[:999])
-        self.assertEqual(("\rimporting [" in seen, "999/999" in seen, out), (True, True, "imported 999 of 999 files\n"))
-        self.cmd(["import", "Work", "Full"] + paths[998:], 1, "the folder has room for 1 more messages, not 2")
-        r = self.run_oxmail("import", "Work", "Full", paths[999])
-        self.assertEqual((r.returncode, r.stderr), (0, b""), "no bar off a terminal")
-        [one] = self.imported("inbox", PLAIN)
-        self.cmd(f"mv Work {one} Full", 1, "(OXMDL_ERR_STG_FOLDER_FULL, 0x02000807)")
-
-    def test_large_plain_bodies_show_as_when_decoded_whole(self):
-        line = "明日の会議は10時からです。 " * 3 + "\r\n"
-        big_ja = JAPANESE.split(b"\r\n\r\n")[0] + b"\r\n\r\n" + (line * 40000).encode("iso2022_jp")
-        qp = (b"From: a@example.jp\r\nTo: b@example.jp\r\nSubject: qp\r\nDate: Fri, 04 Dec 2026 09:30:00 +0900\r\n"
-              b"MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
-              b"Content-Transfer-Encoding: quoted-printable\r\n\r\n" +
-              b"=E6=98=8E=E6=97=A5 long line that is soft-broken =\r\nand joined again\r\n" * 30000)
-        for mid in self.imported("inbox", big_ja, qp):
-            shown = self.cmd(f"show Work {mid}")
-            self.assertGreater(len(shown), 1 << 20)
-            self.assertEqual(shown.split("\n\n", 1)[1], self.show("Work", mid)["body"] + "\n", mid)
-
-    def test_recover_says_what_it_did_and_damage_points_to_it(self):
-        self.imported("inbox", *(PLAIN.replace(b"Lunch", b"Lunch %d" % i) for i in range(3)))
+    def test_recover_finds_damage_that_commands_point_to(self):
+        self.imported("inbox", PLAIN)
         store = [os.path.dirname(base) for base, _, names in os.walk(self.root) if "Entry.dat" in names][0]
-        self.cmd("recover Work", 0, "the message store of 'Work' is consistent\n")
-        with open(os.path.join(store, "DATA", "00", "00.eml"), "r+b") as f:  # one wrong header byte
-            f.seek(3)
-            f.write(b"X")
-        self.cmd("recover Work", 0, "\n  1 message files repaired from their text\n")
         write(os.path.join(store, "TREE", "01", "00.msg"), b"garbage\r\n")  # the inbox's list
         self.cmd("ls Work inbox", 1, "run 'oxmail recover Work'")
         self.cmd("--json recover Work", 0, {"consistent": False})
@@ -426,26 +364,23 @@ class FetchTest(ServerTest):
         super().setUp()
         mail = pwd.getpwnam("mail")
         self.owner, self.maildir = (mail.pw_uid, mail.pw_gid), os.path.join(self.home, "home", "alice", "Maildir")
+        for d in ("cur", "new"):  # every test starts on an empty mailbox
+            shutil.rmtree(os.path.join(self.maildir, d), True)
         for d in ("", "cur", "new", "tmp"):
             os.makedirs(os.path.join(self.maildir, d), exist_ok=True)
             os.chown(os.path.join(self.maildir, d), *self.owner)
-        for d in ("cur", "new"):  # every test starts on an empty mailbox
-            for n in os.listdir(os.path.join(self.maildir, d)):
-                os.unlink(os.path.join(self.maildir, d, n))
 
     def deliver(self, count, lines=3):
         """Puts messages into alice's maildir; returns their texts as the server serves them."""
         served = []
-        for _ in range(count):
-            FetchTest.added += 1
-            i = FetchTest.added
+        for i in range(FetchTest.added + 1, FetchTest.added + count + 1):
             body = "".join(f"line {k} of message {i}\n" for k in range(1, lines + 1))
             text = (f"From: sender{i}@example.com\nTo: alice@example.com\nSubject: msg {i}\n"
                     f"Date: Thu, 01 Jan 2026 00:00:00 +0000\n\n{body}")
-            name = f"{1600000000 + i}.M{i}P1.e2e,S={len(text)}:2,"
-            os.chown(write(os.path.join(self.maildir, "tmp", name), text.encode()), *self.owner)
-            os.rename(os.path.join(self.maildir, "tmp", name), os.path.join(self.maildir, "cur", name))
+            os.chown(write(os.path.join(self.maildir, "cur", f"{1600000000 + i}.M{i}P1.e2e,S={len(text)}:2,"),
+                           text.encode()), *self.owner)
             served.append(text.replace("\n", "\r\n").encode())
+        FetchTest.added += count
         return served
 
     def pop_account(self, name, options="", password="secret1", server=None):
@@ -464,7 +399,6 @@ class FetchTest(ServerTest):
         self.cmd("log off")
         self.assertFalse(os.path.exists(os.path.join(self.root, "Application Data", "OxenMail", "OxMailLog.txt")))
         self.cmd("fetch Pop", 0, re.compile(r"^fetched 0 messages \(0 bytes\) in [0-9.]+ s\n$"))  # nothing new: exit 0
-        # A wrong password: the library's code and exit 1; the right one given on the command line.
         self.pop_account("Wrong", password="nope")
         self.cmd("fetch Wrong", 1, "(POP_AUTH_ERR, 0x02002002)")
         self.cmd("fetch Wrong --password secret1", 0, "fetched 3 messages")
@@ -477,17 +411,15 @@ class FetchTest(ServerTest):
         self.cmd("account set Part bMessageLeavingEnabled=false")
         self.cmd("--json fetch Part", 0, [{"status": "partial"}] * 2 + [{"fetched": 2}])
         ids = self.ids("Part", "partial")
-        # Completed in place: same identifiers, no longer partial.
         self.cmd(["fetch", "Part", "--select", *map(str, ids)], 0, "fetched 2 messages")
         self.assertEqual((len(ids), self.ids("Part", "partial"), self.ids("Part", "inbox")), (2, [], ids))
         self.cmd("fetch Part --clear-server", 0, "removed the messages received earlier from the server of 'Part'")
         self.assertEqual([os.listdir(os.path.join(self.maildir, d)) for d in ("cur", "new")], [[], []])
 
     def test_untrusted_certificate_refused_without_a_terminal_and_asked_on_one(self):
-        # Port 995 (TLS from the first byte) goes to Dovecot's TLS port; no CA knows its self-signed certificate.
         self.deliver(2)
-        tls = {"OXMIDDLE_PORT_REDIRECT": f"995={self.ports[1]}"}
         self.pop_account("Tls", server="localhost:995")
+        tls = {"OXMIDDLE_PORT_REDIRECT": f"995={self.ports[1]}"}  # to Dovecot's TLS port, its certificate self-signed
         err = self.cmd("fetch Tls", 1, "refused (no terminal to ask; --accept-certificate accepts it)", env=tls)
         self.assertIn("(POP_CONNECT_ERR, 0x", err)
         self.cmd("fetch Tls --accept-certificate", 0, "fetched 2 messages", env=tls)
@@ -496,35 +428,29 @@ class FetchTest(ServerTest):
         self.pop_account("Tls", server="localhost:995")
         fetch = [OXMAIL, "--root", self.root, "fetch", "Tls"]
         code, seen, _, asked = on_terminal(fetch, "n", env=tls)
-        self.assertEqual((code, asked, "POP_CONNECT_ERR" in seen, self.ids("Tls", "inbox")), (1, True, True, []), seen)
+        self.assertEqual((code, asked, "POP_CONNECT_ERR" in seen), (1, True, True), seen)
         code, seen, out, asked = on_terminal(fetch, "y", env=tls)
         self.assertEqual((code, asked, "\rfetching [" in seen, out[:18]), (0, True, True, "fetched 2 messages"), seen)
 
     def test_timer_set_run_off(self):
         self.pop_account("Timed")
-        if PHONE_STATUS_DLL:
-            os.makedirs(os.path.join(self.root, "Windows"), exist_ok=True)
-            shutil.copy(PHONE_STATUS_DLL, os.path.join(self.root, "Windows", "TmPhoneStatus.dll"))
-        db, log = os.path.join(self.root, "Notify", "Notifications.txt"), os.path.join(self.dir, "phone.log")
+        db = os.path.join(self.root, "Notify", "Notifications.txt")
 
-        def run_due(code, says, **kw):
+        def run_due(code, says):
             """Moves the timer into the past, runs what is due and checks that the next timer is set."""
             head, entry = read(db).decode().splitlines()
             fields = entry.split("\t")
             fields[3] = "2020-01-01 00:00:00.000"
             write(db, (head + "\n" + "\t".join(fields) + "\n").encode())
-            self.cmd("timer run", code, says, **kw)
+            self.cmd("timer run", code, says)
             again = read(db).decode().splitlines()
             self.assertEqual((len(again), "2020-01-01" in again[1]), (2, False))
 
         self.cmd("timer set 15 --account Timed", 0, re.compile(r"^periodic retrieval every 15 minutes\n$"))
         self.cmd("timer set 20")
         self.cmd("timer run", 0, re.compile(r"^nothing due\n$"))
-        # Due: the periodic retrieval runs, the indicators are set, the next timer is set.
-        self.deliver(2)
-        run_due(0, "fetched 2 messages", env={"OXM_PHONE_STATUS_LOG": log})
-        if PHONE_STATUS_DLL:
-            self.assertEqual(read(log).decode().splitlines(), ["10 1", "13 0"])
+        self.deliver(2)  # due: the periodic retrieval runs and the next timer is set
+        run_due(0, "fetched 2 messages")
         # The next timer is set before the retrieval: a retrieval that fails keeps the cycle.
         self.pop_account("Gone")
         self.cmds("timer set 15 --account Gone", "account delete Gone")
@@ -534,7 +460,7 @@ class FetchTest(ServerTest):
 
 
 class SendTest(ServerTest):
-    """send against Exim: ports[0] plain, ports[1] submission with AUTH, ports[3] TLS from the first byte."""
+    """send against Exim: ports[0] plain, ports[1] submission with AUTH."""
     script, binary, package = "exim.sh", "/usr/sbin/exim4", "exim4-daemon-light"
     start_args = ("{certs}", "{0}", "{1}", "{2}", "{3}")
 
@@ -543,13 +469,9 @@ class SendTest(ServerTest):
         self.deliveries()
 
     def deliveries(self, expected=0):
-        """The delivered messages' RCPT lines, removed once read, after waiting at most 10 s for
-        `expected` of them: Exim delivers just after its reply to the data."""
+        """The RCPT lines of the delivered messages, removed once read, after waiting for `expected` of them."""
         out = os.path.join(self.home, "out", "new")
-        for _ in range(500):
-            if len(os.listdir(out) if os.path.isdir(out) else []) >= expected:
-                break
-            time.sleep(0.02)
+        wait_until(lambda: len(os.listdir(out) if os.path.isdir(out) else []) >= expected, 10)
         found = []
         for name in sorted(os.listdir(out)) if os.path.isdir(out) else []:
             found.append(read(os.path.join(out, name)).split(b"\r\n")[1])
@@ -568,23 +490,7 @@ class SendTest(ServerTest):
         self.assertRegex(r.stdout.decode(), r"^sent 1 of 2 messages in [0-9.]+ s\n$")
         self.assertEqual((r.returncode, b"(SMTP_ADDRESS_ERR, 0x0200210E)" in r.stderr,
                           b'"bad one" stayed in the outbox' in r.stderr), (1, True, True), r.stderr)
-        self.assertEqual(self.deliveries(1), [b"RCPT TO:<bob@example.jp>"])
-        # Again, as JSON: the refused message is tried first and stays; the new one goes.
-        self.cmd("compose Work --to jiro@example.jp --subject again --body y")
-        r = self.run_oxmail("--json", "send", "Work")
-        lines = [json.loads(line) for line in r.stdout.decode().splitlines()]
-        self.assertEqual(lines[0], {"sent": 1, "of": 2})
-        self.assertEqual({k: lines[-1][k] for k in ("sent", "messages", "errors", "left")},
-                         {"sent": 1, "messages": 2, "errors": ["0x0200210E"], "left": self.ids("Work", "outbox")})
-        self.assertEqual(self.deliveries(1), [b"RCPT TO:<jiro@example.jp>"])
-
-    def test_untrusted_certificate_over_implicit_tls(self):
-        tls = {"OXMIDDLE_PORT_REDIRECT": f"465={self.ports[3]}"}  # the hook sends port 465 to Exim's SMTPS port
-        self.smtp_account("Tls", "localhost:465", "login")
-        err = self.cmd("send Tls", 1, "refused (no terminal to ask; --accept-certificate accepts it)", env=tls)
-        self.assertEqual(("(SMTP_CONNECT_ERR, 0x" in err, '"Tls" stayed in the outbox' in err), (True, True), err)
-        self.cmd("send Tls --accept-certificate", 0, SENT, env=tls)
-        self.assertEqual((self.deliveries(1), self.ids("Tls", "outbox")), ([b"RCPT TO:<bob@example.jp>"], []))
+        self.assertEqual((self.deliveries(1), len(self.ids("Work", "outbox"))), ([b"RCPT TO:<bob@example.jp>"], 1))
 
     def test_authentication_choices(self):
         for name, auth, password, code in [("Login", "login", "secret1", 0), ("Cram", "cram-md5", "secret1", 0),
@@ -635,32 +541,26 @@ class FeedTest(ServerTest):
         self.cmd(f"feed reget News {items['second']}", 0,
                  re.compile(r"^re-got 1 items \(0 without picture or contents\) in [0-9.]+ s\n$"))
         self.cmd(f"show News {items['second']}", 0, "Pictures: image.jpg, image_small.jpg, image_large.jpg")
-        # A document the server does not have: the library's code.
-        self.cmd(f"feed add News {self.url('gone.xml')}")
-        self.cmd("feed fetch News", 1, "(OXMDL_ERR_RSS_HTTP_STATUS, 0x0200230A)")
 
 
 class DemoTest(unittest.TestCase):
     def demo(self, *args):
         r = subprocess.run([OXMAIL, "demo", *args], capture_output=True, env=ENV, timeout=300)
         out = r.stdout.decode()
-        root = out.split("a fresh device root at ")[1].split("\n")[0]
-        self.assertTrue(os.path.isdir(root))
-        shutil.rmtree(root)
+        shutil.rmtree(between(out, "a fresh device root at ", "\n"))  # fails when the demo did not make it
         return r.returncode, out, r.stderr.decode()
 
     def test_demo_runs_the_local_part_then_the_whole_road(self):
         code, out, err = self.demo()
         self.assertEqual(code, 0, err)
-        pieces = ["$ oxmail import Demo inbox", "会議のお知らせ", "明日の会議は10時から", "Re: ", "exported 4 messages"]
+        pieces = ["$ oxmail import Demo inbox", "明日の会議は10時から", "Re: ", "exported 4 messages"]
         if not all(map(os.path.exists, SERVERS)) or os.geteuid() != 0:
             pieces.append("the local part only")
         else:
-            pieces += ["sent 1 of 1 messages", "fetched 1 messages", "Subject: 来週の予定", "来週の予定を添付します。",
-                       "[1] 予定表.txt (text/plain)", "fetched 3 items (0 without", "駅前に新しい図書館", "Title:    初雪の便り",
-                       "Pictures: image.jpg, image_small.jpg, image_large.jpg",
+            pieces += ["sent 1 of 1 messages", "fetched 1 messages", "来週の予定を添付します。", "[1] 予定表.txt (text/plain)",
+                       "fetched 3 items (0 without", "Title:    初雪の便り", "Pictures: image.jpg, image_small.jpg",
                        "The servers are stopped and their folder removed."]
-            self.assertFalse(os.path.exists(out.split("(in ")[1].split(")")[0]))
+            self.assertFalse(os.path.exists(between(out, "(in ", ")")))
         for piece in pieces:
             self.assertIn(piece, out)
 
@@ -675,16 +575,12 @@ class DemoTest(unittest.TestCase):
             chunk = proc.stdout.read1(65536)
             self.assertTrue(chunk, out)
             out += chunk
-        servers = out.decode().split("(in ")[1].split(")")[0]
-        self.addCleanup(shutil.rmtree, out.decode().split("a fresh device root at ")[1].split("\n")[0], True)
+        servers = between(out.decode(), "(in ", ")")
+        self.addCleanup(shutil.rmtree, between(out.decode(), "a fresh device root at ", "\n"), True)
         self.assertTrue(os.path.isdir(servers))
         proc.send_signal(signal.SIGINT)
         self.assertEqual(proc.wait(timeout=60), -signal.SIGINT)
-        for _ in range(600):  # the servers' script stops them and removes their folder
-            if not os.path.exists(servers):
-                break
-            time.sleep(0.05)
-        self.assertFalse(os.path.exists(servers))
+        self.assertTrue(wait_until(lambda: not os.path.exists(servers), 30))  # the script stops them, removes it
 
     def test_demo_without_servers_or_when_they_fail(self):
         # The servers script's first answer decides: a missing package keeps to the local part (exit 0), a server
