@@ -111,6 +111,13 @@ class AccountsTest : public RootTest {
     ASSERT_NE(account, nullptr) << std::hex << GetOxMiddleError();
     writeKeys(*account, keys);
   }
+  // The feed application's data and system-information folders, as its installer registers them.
+  void setFeedPaths() {
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"DataPath",
+                                 std::wstring(L"\\Application Data\\Rivulet\\Accounts\\")));
+    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"SystemInfoPath",
+                                 std::wstring(L"\\Application Data\\Rivulet\\System\\")));
+  }
   Lines settingsLines(const std::string& hostPath) { return profileLines(readHostFile(hostPath)); }
   static bool hasLine(const Lines& lines, const std::wstring& line) { return std::ranges::find(lines, line) != lines.end(); }
 

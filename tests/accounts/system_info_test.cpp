@@ -27,10 +27,7 @@ class SystemInfoTest : public AccountsTest {
   void SetUp() override {
     AccountsTest::SetUp();
     ASSERT_TRUE(OxCreateDeviceDirectory(L"\\Application Data\\OxenMail\\System"));
-    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"DataPath",
-                                 std::wstring(L"\\Application Data\\Rivulet\\Accounts\\")));
-    ASSERT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, kFeedKey, L"SystemInfoPath",
-                                 std::wstring(L"\\Application Data\\Rivulet\\System\\")));
+    ASSERT_NO_FATAL_FAILURE(setFeedPaths());
     info_.reset(Info::GetSystemInfo());
     ASSERT_NE(info_, nullptr);
   }

@@ -6,6 +6,7 @@
 #include "frame/oxerror.h"
 #include "platform/fault.h"
 #include "platform/fs.h"
+#include "tests/support/children.h"
 #include "tests/support/profile_lines.h"
 #include "tests/support/testroot.h"
 
@@ -181,6 +182,24 @@ TEST_F(ProfileTest, FailedWritesLeaveTheFileAsItWas) {
   fault::failNth(fault::Op::Rename, 1, ERROR_SHARING_VIOLATION, 250);
   EXPECT_TRUE(writeItem(L"c", L"f")) << "the batch write waits out any number of busy renames";
   EXPECT_EQ(get(L"c"), L"f");
+}
+
+// Single and batch writes of two processes to one settings file: no key is lost.
+TEST_F(ProfileTest, TwoProcessesWritingOneFileLoseNothing) {
+  ASSERT_TRUE(p_.CreateNewProfile());
+  EXPECT_TRUE(test::inChildren(2, [](int child) {
+    OxProfileManipulator mine(L"\\p.ini");
+    bool ok = true;
+    for (int i = 0; i < 40; ++i) {
+      std::wstring key = (child ? L"strB" : L"strA") + std::to_wstring(i);
+      std::list<ProfileItem> items = {{key, std::to_wstring(i), 0, false, PROFILE_ITEM_TEXT}};
+      ok &= i % 2 == 0 ? mine.WritePrivateProfileString(key, std::to_wstring(i)) : mine.WriteProfileItems(items);
+    }
+    return ok;
+  }));
+  for (int i = 0; i < 40; ++i)
+    for (const wchar_t* prefix : {L"strA", L"strB"})
+      EXPECT_EQ(get(prefix + std::to_wstring(i), L"lost"), std::to_wstring(i));
 }
 
 }  // namespace

@@ -491,6 +491,14 @@ class SendTest(ServerTest):
         self.assertEqual((r.returncode, b"(SMTP_ADDRESS_ERR, 0x0200210E)" in r.stderr,
                           b'"bad one" stayed in the outbox' in r.stderr), (1, True, True), r.stderr)
         self.assertEqual((self.deliveries(1), len(self.ids("Work", "outbox"))), ([b"RCPT TO:<bob@example.jp>"], 1))
+        # Again, as JSON: the refused message is tried first and stays; the new one goes.
+        self.cmd("compose Work --to jiro@example.jp --subject again --body y")
+        r = self.run_oxmail("--json", "send", "Work")
+        lines = [json.loads(line) for line in r.stdout.decode().splitlines()]
+        self.assertEqual(lines[0], {"sent": 1, "of": 2})
+        self.assertEqual({k: lines[-1][k] for k in ("sent", "messages", "errors", "left")},
+                         {"sent": 1, "messages": 2, "errors": ["0x0200210E"], "left": self.ids("Work", "outbox")})
+        self.assertEqual(self.deliveries(1), [b"RCPT TO:<jiro@example.jp>"])
 
     def test_authentication_choices(self):
         for name, auth, password, code in [("Login", "login", "secret1", 0), ("Cram", "cram-md5", "secret1", 0),

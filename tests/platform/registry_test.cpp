@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/env.h"
+#include "tests/support/children.h"
 #include "tests/support/testroot.h"
 
 namespace oxm {
@@ -192,6 +193,23 @@ TEST_F(RegistryTest, ANonsenseFileFailsEveryCallIsNeverWrittenAndCanBeSetAside) 
     EXPECT_EQ(dword(HKEY_CURRENT_USER, L"x"), kNotFound);
     EXPECT_EQ(RegSetDword(HKEY_CURRENT_USER, L"x", 2), ERROR_SUCCESS);
   }
+}
+
+// The hive's lock around read-modify-write: two writers at once lose no value.
+TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
+  constexpr int kEach = 200;
+  RegCloseKey(create(L"Software\\Race"));
+  EXPECT_TRUE(test::inChildren(2, [](int child) {
+    HKEY key = nullptr;
+    bool ok = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Race", &key) == ERROR_SUCCESS;
+    for (int i = 0; i < kEach && ok; ++i)
+      ok = RegSetDword(key, (child ? L"b" : L"a") + std::to_wstring(i), i + child * 1000u) == ERROR_SUCCESS;
+    return ok;
+  }));
+  HKEY key = create(L"Software\\Race");
+  for (int i = 0; i < kEach; ++i)
+    EXPECT_EQ(dword(key, L"a" + std::to_wstring(i)) + dword(key, L"b" + std::to_wstring(i)), 2u * i + 1000u) << i;
+  RegCloseKey(key);
 }
 
 }  // namespace

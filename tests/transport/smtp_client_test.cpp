@@ -68,6 +68,35 @@ TEST_F(SmtpClientTest, AuthenticationChoices) {
   }
 }
 
+// With the protocol log on (its file exists) the AUTH LOGIN answers are masked; every reply
+// comes a byte at a time.
+TEST_F(SmtpClientTest, ProtocolLogMasksTheAuthAnswers) {
+  const std::string file = root_.host("Application Data/OxenMail/OxMailLog.txt");
+  ::mkdir(root_.host("Application Data").c_str(), 0777);
+  ::mkdir(root_.host("Application Data/OxenMail").c_str(), 0777);
+  writeHostFile(file, "");
+  SmtpClient logged;  // the log is switched on when the client is made
+  logged.registerNotifySmtp(&recorder_);
+  Script script = parseScript(kGreet + kEhloAuth + kLogin + "S: 235 ok") + deliver();
+  for (Step& step : script) {
+    if (step.kind == Step::Send) step.piece = step.ms = 1;
+  }
+  server_ = std::make_unique<ScriptServer>(std::move(script));
+  MailAccount a = account(server_->port(), 4);
+  text_ = kText;
+  mail_ = {"me@example.jp", {"you@example.jp"}, &text_};
+  logged.setAccount(&a, nullptr);
+  logged.setMail(&mail_);
+  logged.newConnection();
+  EXPECT_EQ(recorder_.events, kAccepted);
+  const std::string log = readHostFile(file);
+  for (const char* line : {"*** Smtp Protocol Start ", "-[IN (16)]220 test ESMTP\r\n", "-[OUT(12)]AUTH LOGIN\r\n",
+                           "-[OUT(10)]********\r\n", "-[OUT(14)]************\r\n"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line << " in\n" << log;
+  }
+  finish();
+}
+
 // Every failure: the code, and QUIT sent first unless the connection itself failed.
 TEST_F(SmtpClientTest, ErrorPathsEndWithTheirCode) {
   const std::string endless(70000, 'x');
