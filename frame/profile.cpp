@@ -173,7 +173,7 @@ OxProfileManipulator::OxProfileManipulator(std::wstring path)
 
 OxProfileManipulator::~OxProfileManipulator() { delete mutex_; }
 
-bool OxProfileManipulator::readText(const std::u16string& key, std::u16string* value, bool* found) {
+bool OxProfileManipulator::readText(const std::u16string& key, std::u16string* value) {
   // A companion that could not be deleted is reported but does not stop the read.
   const unsigned repair = singleCode(oxm::preOpenCheck(path_));
   if (repair == OXMDL_ERR_INI_RESTORE || repair == OXMDL_ERR_INI_NOFILE) {
@@ -188,13 +188,11 @@ bool OxProfileManipulator::readText(const std::u16string& key, std::u16string* v
     return false;
   }
   int current = 1;
-  *found = false;
   for (const Line& line : lines) {
     std::u16string plain = scramble(current, line.text);
     if (isKeyLine(plain)) current = keyOf(plain);
     if (isLineOf(plain, key)) {
       *value = plain.substr(key.size() + 1);
-      *found = true;
       break;
     }
   }
@@ -209,8 +207,7 @@ bool OxProfileManipulator::GetPrivateProfileString(const std::wstring& key, cons
     return false;
   }
   std::u16string value;
-  bool found = false;
-  if (!readText(oxm::toUtf16(key), &value, &found)) return false;
+  if (!readText(oxm::toUtf16(key), &value)) return false;
   *out = value.empty() ? def : oxm::fromUtf16(value);
   return true;
 }

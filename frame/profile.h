@@ -59,7 +59,7 @@ class OxProfileManipulator {
   bool WriteProfileItems(std::list<ProfileItem>& items);
 
  private:
-  bool readText(const std::u16string& key, std::u16string* value, bool* found);
+  bool readText(const std::u16string& key, std::u16string* value);
   bool writeText(const std::u16string& key, const std::u16string& value);
   // Reads the file into map_ for a batch call; false with the error set.
   bool loadMap();

@@ -614,9 +614,9 @@ class Tree:
         if rc is None:
             return "timeout", [], {}
         failed = [name + (" (time-out)" if how == "Timeout" else "") for name, how in re.findall(
-            r"Test\s+#\d+: (\S+) \.*\s*\*+\s*(Failed|Timeout|Exception|Not Run)", text)]
+            r"Test\s+#\d+: (\S+)(?:\s+#[^\n]*?)? \.*\s*\*+\s*(Failed|Timeout|Exception|Not Run)", text)]
         times = {name: float(sec) for name, sec in
-                 re.findall(r"Test\s+#\d+: (\S+) \.*\s*Passed\s+([0-9.]+) sec", text)}
+                 re.findall(r"Test\s+#\d+: (\S+)(?:\s+#[^\n]*?)? \.*\s*Passed\s+([0-9.]+) sec", text)}
         if rc != 0 and not failed:
             failed = ["(ctest exited with %d)" % rc]
         return ("pass" if rc == 0 else "fail"), failed, times
