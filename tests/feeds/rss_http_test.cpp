@@ -26,8 +26,7 @@ class RssHttpTest : public FeedTest {
   void SetUp() override {
     AccountsTest::SetUp();
     connmgr::reset();
-    std::filesystem::create_directories(root_.host("Application Data/OxenMail"));
-    writeHostFile(root_.host(kLog), "");
+    switchOnProtocolLog();
   }
   // 3000 bytes: three body pieces of at most 1023.
   static std::string feed() {

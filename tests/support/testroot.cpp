@@ -35,6 +35,13 @@ void RootTest::SetUp() {
   RootTest::TearDown();  // the same resets
 }
 
+std::string RootTest::switchOnProtocolLog() {
+  const std::string file = root_.host("Application Data/OxenMail/OxMailLog.txt");
+  std::filesystem::create_directories(root_.host("Application Data/OxenMail"));
+  writeHostFile(file, "");
+  return file;
+}
+
 void RootTest::TearDown() {
   fault::reset();
   clearFixedClock();

@@ -24,6 +24,8 @@ class RootTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+  // Switches the protocol log on (it writes only while its file exists); returns the file's host path.
+  std::string switchOnProtocolLog();
   TempRoot root_;
 };
 

@@ -71,10 +71,7 @@ TEST_F(SmtpClientTest, AuthenticationChoices) {
 // With the protocol log on (its file exists) the AUTH LOGIN answers are masked; every reply
 // comes a byte at a time.
 TEST_F(SmtpClientTest, ProtocolLogMasksTheAuthAnswers) {
-  const std::string file = root_.host("Application Data/OxenMail/OxMailLog.txt");
-  ::mkdir(root_.host("Application Data").c_str(), 0777);
-  ::mkdir(root_.host("Application Data/OxenMail").c_str(), 0777);
-  writeHostFile(file, "");
+  const std::string file = switchOnProtocolLog();
   SmtpClient logged;  // the log is switched on when the client is made
   logged.registerNotifySmtp(&recorder_);
   Script script = parseScript(kGreet + kEhloAuth + kLogin + "S: 235 ok") + deliver();
