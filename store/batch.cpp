@@ -24,6 +24,7 @@ std::wstring directoryOf(const std::wstring& path) { return path.substr(0, path.
 struct Batch {
   std::wstring dir;
   int depth = 0;
+  bool ending = false;           // the held-back index changes are being written
   OxStorage* storage = nullptr;  // held open in the storage set while the batch runs
   File lock;
   std::set<std::wstring> created;             // message files the batch made
@@ -72,8 +73,10 @@ unsigned commitLocked(Batch& b) {
   return code;
 }
 
-unsigned finishLocked(Batch& b) {
-  unsigned code = commitLocked(b);
+// `code`: the failure of writing the held-back index changes, if any (the lock file then stays).
+unsigned finishLocked(Batch& b, unsigned code) {
+  const unsigned committed = commitLocked(b);
+  if (code == OXMDL_ERR_NONE) code = committed;
   std::set<std::wstring> dirs;
   for (const std::wstring& path : b.index) {
     if (!flushFile(path) && code == OXMDL_ERR_NONE) code = OXMDL_ERR_STG_FILEIO_FILE_WRITE_ENTRY;
@@ -140,13 +143,26 @@ unsigned StoreBatch::finish() {
   if (!open_) return OXMDL_ERR_NONE;
   open_ = false;
   OxStorage* storage = nullptr;
-  unsigned code = OXMDL_ERR_NONE;
   {
     std::lock_guard<std::mutex> g(registryLock);
     Batch* b = batchOf(dir_ + L"\\x");
-    if (!b || --b->depth > 0) return OXMDL_ERR_NONE;
-    code = finishLocked(*b);
+    if (!b || b->depth > 1) {
+      if (b) --b->depth;
+      return OXMDL_ERR_NONE;
+    }
+    b->ending = true;
     storage = b->storage;
+  }
+  // Written outside the registry lock: the writers ask the batch how to flush.
+  unsigned code = storage->writeHeldBack();
+  {
+    std::lock_guard<std::mutex> g(registryLock);
+    Batch* b = batchOf(dir_ + L"\\x");
+    if (--b->depth > 0) {
+      b->ending = false;  // another batch joined meanwhile: it ends the batch
+      return code;
+    }
+    code = finishLocked(*b, code);
     for (auto it = registry.begin(); it != registry.end(); ++it) {
       if (it->get() == b) {
         registry.erase(it);
@@ -168,6 +184,13 @@ Flush indexFile(const std::wstring& path) {
   if (!b) return Flush::Now;
   b->index.insert(path);
   return Flush::Deferred;
+}
+
+bool defers(const std::wstring& path) {
+  if (active.load() == 0) return false;
+  std::lock_guard<std::mutex> g(registryLock);
+  Batch* b = batchOf(path);
+  return b && !b->ending;
 }
 
 Flush messageFile(const std::wstring& path) {
@@ -197,6 +220,13 @@ void beforeMessageDelete(const std::wstring& path) {
   std::lock_guard<std::mutex> g(registryLock);
   Batch* b = batchOf(path);
   if (b && !b->pending.empty()) commitLocked(*b);
+}
+
+bool running(const std::wstring& storageDir) {
+  const std::wstring lock = storageDir + kLockName;
+  if (GetFileAttributesW(lock) == INVALID_FILE_ATTRIBUTES) return false;
+  File f;
+  return !f.open(lock, GENERIC_READ, 0, OPEN_EXISTING);
 }
 
 bool leftBehind(const std::wstring& storageDir) {

@@ -5,7 +5,11 @@
 // it acknowledges them (a retriever before it sends DELE, an importer before it returns). The
 // index files (DATA\Status.txt, the folders' message lists and header caches, Entry.dat) are
 // written unflushed and flushed once when the batch ends: they are what the repair at open
-// (repair.h) rebuilds from the message files. Message files that existed before the batch keep
+// (repair.h) rebuilds from the message files. The message lists and DATA\Status.txt are not even
+// written while the batch runs: the process keeps their changes in memory (every open of the
+// storage in the process shares them) and writes them once at the end, merged with whatever
+// another process wrote meanwhile. Another process sees the store as it was before the batch
+// until then, and does not take the count that lags behind the entry index for damage. Message files that existed before the batch keep
 // their flushed replacement, and before a message file is deleted inside a batch the messages
 // made so far are committed, so that moving a message (filed here, deleted there) cannot lose it.
 //
@@ -56,10 +60,15 @@ namespace batch {
 Flush indexFile(const std::wstring& path);
 // A message file: Deferred when a batch created it, else Now.
 Flush messageFile(const std::wstring& path);
+// Whether the writer of an index file keeps its change in memory for the batch's end (a batch of
+// this process runs on the storage and is not ending).
+bool defers(const std::wstring& path);
 // A message file a batch just created (in a directory it made when `newDirectory`).
 void createdMessage(const std::wstring& path, bool newDirectory);
 // Before a message file is deleted: a batch commits the messages it made.
 void beforeMessageDelete(const std::wstring& path);
+// Whether a batch runs on the storage (its lock file is there and held).
+bool running(const std::wstring& storageDir);
 // At open: true when `storageDir` holds the lock file of a batch that died.
 bool leftBehind(const std::wstring& storageDir);
 // After the repair of such a storage.

@@ -210,6 +210,8 @@ unsigned OrdinaryFolder::load() {
 // rewritten at that moment gets an empty record, as a new message has.
 unsigned OrdinaryFolder::mendHeaders() {
   if (headers_.live() == messages_.size()) return OXMDL_ERR_NONE;
+  // A batch of another process appends records now and writes the list naming them at its end.
+  if (batch::running(tree_.substr(0, tree_.rfind(L'\\')))) return OXMDL_ERR_NONE;
   NKDbgPrintfW(L"OxFolder::load() folder %04lX: %zu messages, %zu header records; cache rebuilt\r\n", id(),
                messages_.size(), headers_.live());
   MessageCodec* codec = messageCodec();
@@ -266,7 +268,12 @@ unsigned OrdinaryFolder::refreshMessages() {
   std::vector<MessageLine> lines;
   code = parseMessageList(text, &lines);
   if (code != OXMDL_ERR_NONE) return code;
-  messages_ = std::move(lines);
+  if (listHeld_) {
+    messages_ = mergeMessageLists(heldBase_, messages_, lines);
+    heldBase_ = std::move(lines);
+  } else {
+    messages_ = std::move(lines);
+  }
   messageStamp_.take(msg_);
   return OXMDL_ERR_NONE;
 }
@@ -291,14 +298,38 @@ unsigned OrdinaryFolder::writeChildren(const std::vector<ChildEntry>& children) 
 }
 
 unsigned OrdinaryFolder::writeMessages(const std::vector<MessageLine>& lines) {
+  if (!batch::defers(msg_)) return storeMessages(lines);
+  if (!listHeld_) {
+    heldBase_ = messages_;
+    listHeld_ = true;
+    folderSet()->holdList(id());
+  }
+  messages_ = lines;
+  return OXMDL_ERR_NONE;
+}
+
+unsigned OrdinaryFolder::storeMessages(const std::vector<MessageLine>& lines) {
   unsigned code = writeMessageListFile(msg_, lines);
   if (code != OXMDL_ERR_NONE) {
     messageStamp_.clear();  // whatever is on disk now is read again next time
     return code;
   }
   messages_ = lines;
+  listHeld_ = false;
+  heldBase_.clear();
   messageStamp_.take(msg_);
   return OXMDL_ERR_NONE;
+}
+
+unsigned OrdinaryFolder::writeHeldBackList() {
+  MutexLock lock(listMutex_);
+  if (!listHeld_) return OXMDL_ERR_NONE;
+  const unsigned code = refreshMessages();
+  if (code == fileCode(OXMDL_ERR_STG_PRIM_NOFILE, StoreFile::MessageList)) {
+    listHeld_ = false;  // the folder was removed meanwhile
+    return OXMDL_ERR_NONE;
+  }
+  return code != OXMDL_ERR_NONE ? code : storeMessages(messages_);
 }
 
 bool OrdinaryFolder::lineOf(unsigned long messageId, MessageLine* line) const {
@@ -521,8 +552,7 @@ unsigned OrdinaryFolder::getMessageIds(std::vector<unsigned long>* ids) {
   for (const MessageLine& m : messages_) ids->push_back(m.id);
   code = headers_.refresh();
   if (code != OXMDL_ERR_NONE) return code;
-  if (headers_.live() != messages_.size() && mendHeaders() != OXMDL_ERR_NONE) return OXMDL_ERR_STG_HEADER_MISMATCH;
-  return headers_.live() == messages_.size() ? OXMDL_ERR_NONE : OXMDL_ERR_STG_HEADER_MISMATCH;
+  return mendHeaders() == OXMDL_ERR_NONE ? OXMDL_ERR_NONE : OXMDL_ERR_STG_HEADER_MISMATCH;
 }
 
 unsigned OrdinaryFolder::openMessage(unsigned long id, OxMessage** out) {
@@ -766,11 +796,14 @@ unsigned OrdinaryFolder::loadMessageHeader(FolderMsgHeader* buf, unsigned long c
   unsigned code = headers_.refresh();
   if (code != OXMDL_ERR_NONE) return code;
   code = headers_.loadRecords(buf, count);
-  if (code == OXMDL_ERR_STG_HEADER_COUNT && refreshMessages() == OXMDL_ERR_NONE &&
-      messages_.size() == headers_.live() && headers_.live() > count) {
-    // Messages were added (by another process, say) since the caller read the list: it gets the
-    // records of the list it read, which new records follow, as it would have a moment before.
-    code = headers_.loadFirstLive(buf, count);
+  if (code == OXMDL_ERR_STG_HEADER_COUNT && refreshMessages() == OXMDL_ERR_NONE && messages_.size() >= count &&
+      headers_.live() > count) {
+    // Messages were added since the caller read the list (by another process, say, or by a
+    // batch of another process, whose list comes at its end): it gets the records of the list it
+    // read, as it would have a moment before.
+    std::vector<unsigned long> listed;
+    for (unsigned long i = 0; i < count; ++i) listed.push_back(messages_[i].id);
+    code = headers_.loadListed(listed, buf);
   }
   if (code != OXMDL_ERR_NONE) return code;
   const int64_t delta = localMinusUtc();

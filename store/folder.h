@@ -98,6 +98,8 @@ class OxFolder {
 //   longer matches (another process rewrote the file) makes the next use read the file again.
 // - Every identifier in messages_ has its entry index word equal to id() and, once the call that
 //   made it returned, exactly one live record in headers_.
+// - While a batch holds the list back (listHeld_), messages_ is ahead of the .msg, which still
+//   holds heldBase_; a .msg that another process rewrote meanwhile is merged in when read.
 class OrdinaryFolder : public OxFolder {
  public:
   OrdinaryFolder(FolderSet* set, unsigned long id);
@@ -129,6 +131,8 @@ class OrdinaryFolder : public OxFolder {
   unsigned setMessageFlags(unsigned long messageId, bool unread, bool partial);
   // The message list with its flags (virtual folders gather from it).
   unsigned messageLines(std::vector<MessageLine>* lines);
+  // Writes the message list a batch held back; a folder removed meanwhile has nothing to write.
+  unsigned writeHeldBackList();
 
   // The three file paths of folder `id`.
   static std::wstring childListPath(const std::wstring& tree, unsigned long id);
@@ -152,11 +156,13 @@ class OrdinaryFolder : public OxFolder {
   unsigned refreshChildren();
   unsigned refreshMessages();
   unsigned refreshHeaders();
-  // Rebuilds the header cache when it holds more or fewer live records than the list; the
-  // caller holds the list and header locks.
+  // Rebuilds the header cache when it holds more or fewer live records than the list, unless a
+  // batch runs on the storage (its records come before its list); the caller holds the list and
+  // header locks.
   unsigned mendHeaders();
   unsigned writeChildren(const std::vector<ChildEntry>& children);
   unsigned writeMessages(const std::vector<MessageLine>& lines);
+  unsigned storeMessages(const std::vector<MessageLine>& lines);
   // Steps 2 to 5 of removing messages whose identifiers were checked; the caller holds the
   // message-list, header and message-set locks.
   unsigned removeChecked(const std::vector<unsigned long>& ids);
@@ -174,6 +180,8 @@ class OrdinaryFolder : public OxFolder {
   FileStamp childStamp_;
   std::vector<MessageLine> messages_;
   FileStamp messageStamp_;
+  bool listHeld_ = false;
+  std::vector<MessageLine> heldBase_;
   HeaderCache headers_;
 };
 

@@ -139,4 +139,26 @@ unsigned parseMessageList(const std::string& text, std::vector<MessageLine>* out
   return OXMDL_ERR_NONE;
 }
 
+std::vector<MessageLine> mergeMessageLists(const std::vector<MessageLine>& base, const std::vector<MessageLine>& ours,
+                                           const std::vector<MessageLine>& theirs) {
+  auto find = [](const std::vector<MessageLine>& lines, unsigned long id) -> const MessageLine* {
+    for (const MessageLine& m : lines) {
+      if (m.id == id) return &m;
+    }
+    return nullptr;
+  };
+  std::vector<MessageLine> merged;
+  for (const MessageLine& t : theirs) {
+    const MessageLine* b = find(base, t.id);
+    const MessageLine* o = find(ours, t.id);
+    if (b && !o) continue;
+    const bool changedHere = o && (!b || o->unread != b->unread || o->partial != b->partial);
+    merged.push_back(changedHere ? *o : t);
+  }
+  for (const MessageLine& o : ours) {
+    if (!find(base, o.id) && !find(theirs, o.id)) merged.push_back(o);
+  }
+  return merged;
+}
+
 }  // namespace oxm

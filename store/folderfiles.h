@@ -42,4 +42,10 @@ std::string formatMessageList(const std::vector<MessageLine>& lines);
 // flag other than 1 reads as 0.
 unsigned parseMessageList(const std::string& text, std::vector<MessageLine>* out);
 
+// A list this process changed from `base` into `ours` without writing it, merged with `theirs`,
+// what another process wrote over `base` meanwhile: theirs in its order, less the lines removed
+// here, with the flags changed here, then the lines added here.
+std::vector<MessageLine> mergeMessageLists(const std::vector<MessageLine>& base, const std::vector<MessageLine>& ours,
+                                           const std::vector<MessageLine>& theirs);
+
 }  // namespace oxm

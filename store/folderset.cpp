@@ -39,6 +39,29 @@ void FolderSet::release(OxFolder* folder) {
   if (last && !isVirtualFolder(last->id())) idle_[last->id()] = std::move(last);
 }
 
+void FolderSet::holdList(unsigned long id) {
+  std::lock_guard<std::mutex> g(heldLock_);
+  held_.insert(id);
+}
+
+unsigned FolderSet::writeHeldBack() {
+  std::set<unsigned long> held;
+  {
+    std::lock_guard<std::mutex> g(heldLock_);
+    held.swap(held_);
+  }
+  unsigned code = OXMDL_ERR_NONE;
+  for (unsigned long id : held) {
+    FolderRef folder(*this);
+    unsigned written = folder.acquire(id);
+    if (written == OXMDL_ERR_STG_NOFILE_FLD) continue;  // removed meanwhile, with its list
+    if (written == OXMDL_ERR_NONE) written = folder.ordinary()->writeHeldBackList();
+    if (code == OXMDL_ERR_NONE) code = written;
+  }
+  const unsigned status = ids_.writeHeldBack();
+  return code != OXMDL_ERR_NONE ? code : status;
+}
+
 void FolderSet::notifyVirtual(unsigned long virtualId, unsigned long messageId) {
   OxFolder* folder = nullptr;
   {

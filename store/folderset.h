@@ -3,6 +3,8 @@
 #pragma once
 
 #include <map>
+#include <mutex>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +43,11 @@ class FolderSet {
   // The observers of an open virtual folder, collected for calling outside every lock.
   void notifyVirtual(unsigned long virtualId, unsigned long messageId);
 
+  // Notes a folder whose message list a batch holds back.
+  void holdList(unsigned long id);
+  // Writes every list held back and TREE\Status.txt; the first failure's code.
+  unsigned writeHeldBack();
+
   OxIdTraits& ids() { return ids_; }
   NamedMutex& mutex() { return open_.mutex(); }
   const std::wstring& treeDir() const { return tree_; }
@@ -55,6 +62,8 @@ class FolderSet {
   // through a fresh open of its folder). Not open in any sense: isOpen() and empty() ignore them.
   std::map<unsigned long, std::unique_ptr<OxFolder>> idle_;
   MessageSet* messages_ = nullptr;
+  std::mutex heldLock_;
+  std::set<unsigned long> held_;  // folders whose lists a batch holds back
 };
 
 // A folder borrowed for a scope; ordinary() is null for the virtual folders.

@@ -298,6 +298,19 @@ unsigned HeaderCache::loadFirstLive(FolderMsgHeader* buf, size_t count) {
   return OXMDL_ERR_NONE;
 }
 
+unsigned HeaderCache::loadListed(const std::vector<unsigned long>& ids, FolderMsgHeader* buf) {
+  std::string area;
+  unsigned c = readRecordArea(&area);
+  if (c != OXMDL_ERR_NONE) return c;
+  for (size_t i = 0; i < ids.size(); ++i) {
+    const int slot = slotOf(ids[i]);
+    if (slot < 0) return OXMDL_ERR_STG_NO_HEADER;
+    std::memcpy(&buf[i], area.data() + static_cast<size_t>(slot) * kHeaderRecordBytes, kHeaderRecordBytes);
+    checkRecordDate(&buf[i].date);
+  }
+  return OXMDL_ERR_NONE;
+}
+
 unsigned HeaderCache::rebuild(const std::vector<FolderMsgHeader>& records, bool* changed) {
   if (records.size() > kHeaderSlots) return OXMDL_ERR_STG_FOLDER_FULL;
   std::array<uint32_t, kHeaderSlots> slots;

@@ -75,6 +75,8 @@ class HeaderCache {
   unsigned loadRecords(FolderMsgHeader* buf, size_t count);
   // The first `count` live records in slot order; fewer: OXMDL_ERR_STG_FILE_FMTILLGL_FDB.
   unsigned loadFirstLive(FolderMsgHeader* buf, size_t count);
+  // The records of `ids`, in that order; one without a record: OXMDL_ERR_STG_NO_HEADER.
+  unsigned loadListed(const std::vector<unsigned long>& ids, FolderMsgHeader* buf);
   // Replaces the file by the given records (crash-safe). More than 1000:
   // OXMDL_ERR_STG_FOLDER_FULL. With `changed`, a file that already holds exactly that is left
   // alone and *changed tells whether it was rewritten.

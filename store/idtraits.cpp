@@ -1,5 +1,6 @@
 #include "store/idtraits.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "frame/oxerror.h"
@@ -19,6 +20,11 @@ unsigned long hexValue(char c) {
   if (c >= '0' && c <= '9') return static_cast<unsigned long>(c - '0');
   if (c >= 'a' && c <= 'f') return static_cast<unsigned long>(c - 'a' + 10);
   return static_cast<unsigned long>(c - 'A' + 10);
+}
+
+unsigned long clampedCount(unsigned long count, long long delta) {
+  const long long now = static_cast<long long>(count) + delta;
+  return now < 0 ? 0 : static_cast<unsigned long>(now);
 }
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
@@ -72,7 +78,13 @@ unsigned OxIdTraits::load() {
 
 unsigned OxIdTraits::refresh() {
   if (stamp_.matches(status_)) return OXMDL_ERR_NONE;
-  return load();
+  const unsigned long next = next_;
+  const unsigned code = load();
+  if (code == OXMDL_ERR_NONE && held_) {
+    next_ = std::max(next, next_);
+    count_ = clampedCount(count_, heldDelta_);
+  }
+  return code;
 }
 
 unsigned long OxIdTraits::takeNext() {
@@ -87,12 +99,29 @@ unsigned OxIdTraits::changeCount(long delta) {
   MutexLock lock(mutex_);
   unsigned code = refresh();
   if (code != OXMDL_ERR_NONE) return code;
-  long long now = static_cast<long long>(count_) + delta;
-  unsigned long count = now < 0 ? 0 : static_cast<unsigned long>(now);
+  if (batch::defers(status_)) {
+    held_ = true;
+    heldDelta_ += delta;
+    count_ = clampedCount(count_, delta);
+    return OXMDL_ERR_NONE;
+  }
+  return write(clampedCount(count_, delta));
+}
+
+unsigned OxIdTraits::writeHeldBack() {
+  MutexLock lock(mutex_);
+  if (!held_) return OXMDL_ERR_NONE;
+  const unsigned code = refresh();
+  return code != OXMDL_ERR_NONE ? code : write(count_);
+}
+
+unsigned OxIdTraits::write(unsigned long count) {
   std::string text = statusText(next_, count);
-  code = replaceFile(status_, text.data(), text.size(), batch::indexFile(status_));
+  unsigned code = replaceFile(status_, text.data(), text.size(), batch::indexFile(status_));
   if (code != OXMDL_ERR_NONE) return fileCode(code, kind_);
   count_ = count;
+  held_ = false;
+  heldDelta_ = 0;
   stamp_.take(status_);
   return OXMDL_ERR_NONE;
 }

@@ -16,6 +16,8 @@ namespace oxm {
 //   holds exactly "%04X\t%X" of (some next identifier, count_).
 // - stamp_ names the Status.txt that next_ and count_ came from; when another process replaced
 //   the file, both are read again before use.
+// - While a batch holds the file back (held_), count_ is the file's count plus heldDelta_, the
+//   changes not written yet, and next_ stays this process's own.
 class OxIdTraits {
  public:
   OxIdTraits(std::wstring base, StoreFile kind);
@@ -26,8 +28,11 @@ class OxIdTraits {
   unsigned load();
   // The current next identifier; advances it (in memory only), wrapping after kMaxId.
   unsigned long takeNext();
-  // Changes the count by `delta` and rewrites Status.txt crash-safely (the kind's codes).
+  // Changes the count by `delta` and rewrites Status.txt crash-safely (the kind's codes); in a
+  // batch that holds the file back, in memory only.
   unsigned changeCount(long delta);
+  // Writes what a batch held back, added to the count the file has now.
+  unsigned writeHeldBack();
   // The count, read again first when another process changed it (0 when that read fails).
   unsigned long count();
 
@@ -42,6 +47,7 @@ class OxIdTraits {
 
  private:
   unsigned refresh();
+  unsigned write(unsigned long count);
 
   const std::wstring base_;
   const std::wstring status_;
@@ -50,6 +56,8 @@ class OxIdTraits {
   FileStamp stamp_;
   unsigned long next_ = 0;
   unsigned long count_ = 0;
+  bool held_ = false;
+  long long heldDelta_ = 0;
 };
 
 }  // namespace oxm

@@ -118,6 +118,8 @@ unsigned restoreFolderMessageHeader(OxStorage& storage, unsigned long folderId, 
   MessageCodec* codec = nullptr;
   unsigned code = requireMessageCodec(&codec);
   if (code != OXMDL_ERR_NONE) return code;
+  code = storage.writeHeldBack();  // the recovery reads the lists a batch may hold back
+  if (code != OXMDL_ERR_NONE) return code;
   const std::wstring& tree = storage.folders().treeDir();
   std::vector<MessageLine> lines;
   {
@@ -153,6 +155,8 @@ unsigned recoverMessageEntry(OxStorage& storage, unsigned long folderId) {
   // The codec is needed at the end; without it nothing is rewritten.
   MessageCodec* codec = nullptr;
   unsigned code = requireMessageCodec(&codec);
+  if (code != OXMDL_ERR_NONE) return code;
+  code = storage.writeHeldBack();  // the recovery reads the lists a batch may hold back
   if (code != OXMDL_ERR_NONE) return code;
   std::vector<Collected> collected;
   code = scanEntries(storage, &collected);

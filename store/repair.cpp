@@ -563,6 +563,9 @@ unsigned repairStorage(OxStorage& storage, unsigned long fallbackFolder, Recover
   MessageCodec* codec = nullptr;
   unsigned code = requireMessageCodec(&codec);
   if (code != OXMDL_ERR_NONE) return code;
+  // The repair reads the files: what a batch of this process holds back goes there first.
+  code = storage.writeHeldBack();
+  if (code != OXMDL_ERR_NONE) return code;
   // Every lock of the store, in the documented order, for the whole run: no other thread or
   // process sees the store half repaired.
   NamedMutex messageMutex(L"OxMessage Mutex");

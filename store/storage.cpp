@@ -66,7 +66,8 @@ unsigned OxStorage::open() {
     code = messages_.entries().open();
   }
   if (code != OXMDL_ERR_NONE) return code;
-  if (!damaged && !indexAgrees()) damaged = true;
+  // A batch of another process holds its count back until it ends.
+  if (!damaged && !batch::running(dir_) && !indexAgrees()) damaged = true;
   if (damaged && messageCodec()) {
     code = repairStorage(*this, defaultFallbackFolder(*this), &healed_);
     if (code != OXMDL_ERR_NONE) {
@@ -96,6 +97,12 @@ bool OxStorage::indexAgrees() {
 }
 
 void OxStorage::close() { messages_.close(); }
+
+unsigned OxStorage::writeHeldBack() {
+  const unsigned code = folders_.writeHeldBack();
+  const unsigned status = messages_.ids().writeHeldBack();
+  return code != OXMDL_ERR_NONE ? code : status;
+}
 
 StorageSet& StorageSet::instance() {
   // Made on first use and kept to the end of the process, like the device's global set.

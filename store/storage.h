@@ -26,6 +26,9 @@ class OxStorage {
   // whole store first (repair.h); what it did is kept in healed().
   unsigned open();
   void close();
+  // Writes the index changes a batch held back (message lists, DATA\Status.txt), each merged
+  // with what another process wrote meanwhile; the first failure's code.
+  unsigned writeHeldBack();
 
   const std::wstring& directory() const { return dir_; }
   FolderSet& folders() { return folders_; }
