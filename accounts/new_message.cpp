@@ -31,22 +31,17 @@ OxMessageInterface::Attributes newMessageAttributes(EmlCompose& codec, const Ema
 
 bool storeNewMessage(OxStorageInterface& storage, OxFolderInterface& folder, const std::string& text,
                      const OxMessageInterface::Attributes& attributes, FirstWrite first, unsigned long* id) {
+  // Attributes first: the message is made whole, its list line and file written once.
+  if (first == FirstWrite::Attributes) return MessageMaker::create(folder, attributes, text, id);
   unsigned long made = 0;
-  const unsigned long size = static_cast<unsigned long>(text.size());
-  // Attributes first: the message is made with them, its list line and file header written once.
-  const bool created = first == FirstWrite::Attributes ? MessageMaker::create(folder, size, attributes, &made)
-                                                     : folder.CreateMessage(&made, size);
-  if (!created) return false;
+  if (!folder.CreateMessage(&made, static_cast<unsigned long>(text.size()))) return false;
   ScopeGuard removeMessage([&] {
     const unsigned int code = GetOxMiddleError();
     folder.RemoveMessage(made);
     SetOxMiddleError(code);
   });
   std::unique_ptr<OxMessageInterface> message(storage.OpenMessage(made));
-  if (!message) return false;
-  const bool stored = first == FirstWrite::Text ? message->Write(text) && message->SetAttributes(attributes)
-                                                : message->Write(text);
-  if (!stored) return false;
+  if (!message || !message->Write(text) || !message->SetAttributes(attributes)) return false;
   removeMessage.dismiss();
   *id = made;
   return true;

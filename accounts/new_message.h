@@ -24,9 +24,10 @@ OxMessageInterface::Attributes newMessageAttributes(EmlCompose& codec, const Ema
 // first, so that a copy cut short by a crash still shows the Message-Id it was sent with.
 enum class FirstWrite { Attributes, Text };
 
-// Makes a message of `folder` and gives it `text` and `attributes`, in the order `first`. On any
-// failure the message is removed again and false returned with the failure's code as the last
-// error (the folder's message header is not flushed). *id is the new message's on success.
+// Makes a message of `folder` with `text` and `attributes`: made whole with both (Attributes), or
+// made, written and then given its attributes (Text). On any failure nothing of the message is
+// left and false is returned with the failure's code as the last error. *id is the new
+// message's on success.
 bool storeNewMessage(OxStorageInterface& storage, OxFolderInterface& folder, const std::string& text,
                      const OxMessageInterface::Attributes& attributes, FirstWrite first, unsigned long* id);
 

@@ -192,6 +192,32 @@ bool File::open(const std::wstring& path, DWORD access, DWORD share, DWORD dispo
   return fail(ERROR_SHARING_VIOLATION);
 }
 
+bool File::openUnnamed(const std::wstring& path) {
+  close();
+  if (fault::injected(fault::Op::Open)) return false;
+  const std::string host = hostPath(path);
+  host::Fd fd(::open(parentOf(host).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+  if (!fd.ok()) {
+    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return fail(ERROR_NOT_SUPPORTED);
+    return failPath(host);
+  }
+  fd_ = fd.release();
+  exclusive_ = true;
+  return true;
+}
+
+bool File::linkAs(const std::wstring& path) {
+  if (fd_ < 0) return fail(ERROR_INVALID_HANDLE);
+  if (fault::injected(fault::Op::Rename)) return false;
+  const std::string host = hostPath(path);
+  const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, host.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    if (errno == EEXIST) return fail(ERROR_FILE_EXISTS);
+    return failPath(host);
+  }
+  return true;
+}
+
 bool File::openStream(const std::wstring& path, const char* mode) {
   std::string m;
   for (const char* c = mode; *c; ++c) {

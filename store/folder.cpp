@@ -80,7 +80,7 @@ unsigned OxFolder::getMessageIds(std::vector<unsigned long>* ids) {
   return kNotHere;
 }
 unsigned OxFolder::openMessage(unsigned long, OxMessage**) { return kNotHere; }
-unsigned OxFolder::createMessage(unsigned long*, std::optional<unsigned long>, const MessageAttributes*) {
+unsigned OxFolder::createMessage(unsigned long*, std::optional<unsigned long>, const MessageAttributes*, std::string_view) {
   return kNotHere;
 }
 unsigned OxFolder::removeMessages(std::vector<unsigned long>&) { return kNotHere; }
@@ -565,9 +565,9 @@ unsigned OrdinaryFolder::openMessage(unsigned long id, OxMessage** out) {
 }
 
 unsigned OrdinaryFolder::createMessage(unsigned long* newId, std::optional<unsigned long> size,
-                                       const MessageAttributes* initial) {
+                                       const MessageAttributes* initial, std::string_view text) {
   MessageLine line{};
-  unsigned code = createMessageLocked(newId, size, initial, &line);
+  unsigned code = createMessageLocked(newId, size, initial, text.substr(0, text.find('\0')), &line);
   if (code != OXMDL_ERR_NONE) return code;
   notifyMessageChange(*newId);
   // Flags set from the start are told as SetAttributes tells a change of them.
@@ -578,7 +578,8 @@ unsigned OrdinaryFolder::createMessage(unsigned long* newId, std::optional<unsig
 }
 
 unsigned OrdinaryFolder::createMessageLocked(unsigned long* newId, std::optional<unsigned long> size,
-                                             const MessageAttributes* initial, MessageLine* line) {
+                                             const MessageAttributes* initial, std::string_view text,
+                                             MessageLine* line) {
   MutexLock list(listMutex_);
   MutexLock header(headerMutex_);
   unsigned code;
@@ -604,7 +605,7 @@ unsigned OrdinaryFolder::createMessageLocked(unsigned long* newId, std::optional
   MessageFileHeader fileHeader = newMessageHeader();
   if (initial) applyFileAttributes(*initial, &fileHeader);
   unsigned long id = 0;
-  code = messageSet()->create(this->id(), fileHeader, &id);
+  code = messageSet()->create(this->id(), fileHeader, text, &id);
   if (code != OXMDL_ERR_NONE) return code;
   *line = {id, fileHeader.flags[OxMessageInterface::FLAG_UNREAD] != 0,
            fileHeader.flags[OxMessageInterface::FLAG_PARTIAL] != 0};

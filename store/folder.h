@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/filestamp.h"
@@ -62,8 +63,9 @@ class OxFolder {
   virtual unsigned openMessage(unsigned long id, OxMessage** out);
   // `initial` (may be null): attributes the new message has from the start, written with its
   // files as SetAttributes right after the creation would leave them, notifications included.
+  // `text`: what Write right after would store (up to its first NUL), in the file from the start.
   virtual unsigned createMessage(unsigned long* id, std::optional<unsigned long> size,
-                                 const MessageAttributes* initial = nullptr);
+                                 const MessageAttributes* initial = nullptr, std::string_view text = {});
   virtual unsigned removeMessages(std::vector<unsigned long>& ids);
   // Removes one message and tells the observers of this folder and of the virtual folder of
   // each flag the message had.
@@ -116,7 +118,7 @@ class OrdinaryFolder : public OxFolder {
   unsigned getMessageIds(std::vector<unsigned long>* ids) override;
   unsigned openMessage(unsigned long id, OxMessage** out) override;
   unsigned createMessage(unsigned long* id, std::optional<unsigned long> size,
-                         const MessageAttributes* initial = nullptr) override;
+                         const MessageAttributes* initial = nullptr, std::string_view text = {}) override;
   unsigned removeMessages(std::vector<unsigned long>& ids) override;
   unsigned removeOneMessage(unsigned long id) override;
   unsigned moveMessages(std::vector<unsigned long>& ids, OxFolder* to) override;
@@ -152,7 +154,7 @@ class OrdinaryFolder : public OxFolder {
  private:
   unsigned createFolderLocked(const std::wstring& name, unsigned long* newId);
   unsigned createMessageLocked(unsigned long* newId, std::optional<unsigned long> size,
-                               const MessageAttributes* initial, MessageLine* line);
+                               const MessageAttributes* initial, std::string_view text, MessageLine* line);
   unsigned refreshChildren();
   unsigned refreshMessages();
   unsigned refreshHeaders();

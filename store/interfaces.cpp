@@ -242,10 +242,10 @@ bool OxFolderInterface::CreateMessage(unsigned long* id, unsigned long size) {
   return report(folder_->createMessage(id, size));
 }
 
-bool oxm::MessageMaker::create(OxFolderInterface& folder, unsigned long size,
-                              const OxMessageInterface::Attributes& initial, unsigned long* id) {
+bool oxm::MessageMaker::create(OxFolderInterface& folder, const OxMessageInterface::Attributes& initial,
+                              const std::string& text, unsigned long* id) {
   if (!folder.folder_) return false;
-  return report(folder.folder_->createMessage(id, size, &initial));
+  return report(folder.folder_->createMessage(id, static_cast<unsigned long>(text.size()), &initial, text));
 }
 
 bool OxFolderInterface::RemoveMessage(std::vector<unsigned long>& ids) {

@@ -7,6 +7,7 @@
 #include "platform/syserr.h"
 #include "store/batch.h"
 #include "store/message_codec.h"
+#include "store/message_maker.h"
 #include "store/message_interface.h"
 
 namespace {
@@ -34,9 +35,9 @@ unsigned readImportFile(const std::wstring& path, std::string* text) {
   return OXMDL_ERR_NONE;
 }
 
-// Attributes and text of a message made for an imported file: unread, not partial, numeric
-// attribute 4, the date in UTC in the file and in the header record.
-unsigned fillMessage(OxMessageInterface* message, const MessageFields& fields, const std::string& text) {
+// Attributes of a message made for an imported file: unread, not partial, numeric attribute 4,
+// the date in UTC in the file and in the header record.
+OxMessageInterface::Attributes importAttributes(const MessageFields& fields) {
   using I = OxMessageInterface;
   const SYSTEMTIME utc = I::LocalTimeToSystemTime(fields.localDate);
   I::Attributes attr;
@@ -51,8 +52,7 @@ unsigned fillMessage(OxMessageInterface* message, const MessageFields& fields, c
   attr.fromName = fields.fromName;
   attr.subject = fields.subject;
   attr.date = utc;
-  if (!message->SetAttributes(attr) || !message->Write(text)) return GetOxMiddleError();
-  return OXMDL_ERR_NONE;
+  return attr;
 }
 
 // One file into a new message of `folder`; nothing stays behind when it fails.
@@ -67,13 +67,7 @@ unsigned importOne(const std::wstring& path, OxFolderInterface* folder) {
   if (code != OXMDL_ERR_NONE) return code;
   if (fields.fromAddress.empty() || fields.localDate.wYear == 0) return OXMDL_ERR_IMP_HEADER;
   unsigned long id = 0;
-  if (!folder->CreateMessage(&id, static_cast<unsigned long>(text.size()))) return GetOxMiddleError();
-  {
-    std::unique_ptr<OxMessageInterface> message(folder->OpenMessage(id));
-    code = message ? fillMessage(message.get(), fields, text) : GetOxMiddleError();
-  }
-  if (code != OXMDL_ERR_NONE) folder->RemoveMessage(id);  // the failure's code is the one reported
-  return code;
+  return oxm::MessageMaker::create(*folder, importAttributes(fields), text, &id) ? OXMDL_ERR_NONE : GetOxMiddleError();
 }
 
 }  // namespace

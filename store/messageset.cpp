@@ -31,7 +31,8 @@ void MessageSet::close() { entries_.close(); }
 
 std::wstring MessageSet::messagePath(unsigned long id) const { return idPath(data_, id, L".eml"); }
 
-unsigned MessageSet::create(unsigned long folderId, const MessageFileHeader& header, unsigned long* newId) {
+unsigned MessageSet::create(unsigned long folderId, const MessageFileHeader& header, std::string_view text,
+                            unsigned long* newId) {
   MutexLock lock(ids_.mutex());
   for (unsigned long tried = 0; tried <= kMaxId; ++tried) {
     const unsigned long id = ids_.takeNext();
@@ -46,19 +47,36 @@ unsigned MessageSet::create(unsigned long folderId, const MessageFileHeader& hea
     ScopeGuard dropDirectory([&] {
       if (madeDir) removeDirectoryIfEmpty(dir);
     });
+    // A message made with its text shows whole or not at all: the file is written without a
+    // name and then named. A message without text, or on a file system that cannot make a file
+    // without a name, is made under its name from the start.
     File f;
-    if (!f.open(path, GENERIC_WRITE, 0, CREATE_NEW)) {
-      if (GetLastError() == ERROR_FILE_EXISTS) continue;  // another process was quicker
-      return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_OPEN_EML);
+    const bool unnamed = !text.empty() && f.openUnnamed(path);
+    if (!unnamed) {
+      if (!text.empty() && GetLastError() != ERROR_NOT_SUPPORTED) return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_OPEN_EML);
+      if (!f.open(path, GENERIC_WRITE, 0, CREATE_NEW)) {
+        if (GetLastError() == ERROR_FILE_EXISTS) continue;  // another process was quicker
+        return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_OPEN_EML);
+      }
     }
+    bool named = !unnamed;
     batch::createdMessage(path, madeDir);
     ScopeGuard dropFile([&] {
       f.close();
-      DeleteFileW(path);
+      if (named) DeleteFileW(path);
     });
-    // The header alone is no message anyone acknowledged: inside a batch it is not flushed.
-    if (!f.write(&header, sizeof header) || (batch::messageFile(path) == Flush::Now && !f.flush())) {
+    // Inside a batch the commit flushes what the batch made, before anyone acknowledges it.
+    const Flush flush = batch::messageFile(path);
+    if (!f.write(&header, sizeof header) || !f.write(text.data(), text.size()) || (flush == Flush::Now && !f.flush())) {
       return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_WRITE_EML);
+    }
+    if (unnamed) {
+      if (!f.linkAs(path)) {
+        if (GetLastError() == ERROR_FILE_EXISTS) continue;  // another process was quicker
+        return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_OPEN_EML);
+      }
+      named = true;
+      if (flush == Flush::Now && !syncDirectoryOf(path)) return OXMDL_ERR_STG_FILEIO_FILE_WRITE_EML;
     }
     f.close();
     code = entries_.change(EntryChange::Add, id, folderId);

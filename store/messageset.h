@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/mutex.h"
 #include "store/borrowed.h"
@@ -31,9 +32,9 @@ class MessageSet {
   void setFolderSet(FolderSet* folders) { folders_ = folders; }
   FolderSet* folderSet() const { return folders_; }
 
-  // Makes a message file holding `header` alone and its index entry owned by `folderId`, and
+  // Makes a message file holding `header` and `text` and its index entry owned by `folderId`, and
   // counts it. On failure nothing of it is left.
-  unsigned create(unsigned long folderId, const MessageFileHeader& header, unsigned long* id);
+  unsigned create(unsigned long folderId, const MessageFileHeader& header, std::string_view text, unsigned long* id);
   // The open message `id`: OXMDL_ERR_STG_NO_MESSAGE above 65535, OXMDL_ERR_STG_ENTRY_FREE
   // without an entry. The file itself is not touched.
   unsigned acquire(unsigned long id, OxMessage** out);

@@ -101,10 +101,15 @@ TEST_F(FolderTest, MessageNotificationsReachTheVirtualFolders) {
   const Attr attrs{.mask = I::ATTR_FILE_MASK | I::ATTR_HEADER_MASK, .flags = {1, 1, 1, 0},
                    .numericAttribute = 1, .time = {2024, 5, 1, 6, 7, 8, 9, 0}, .text = "uid-7",
                    .fromAddress = L"from@example.jp", .subject = L"s", .date = {2024, 5, 1, 6, 7, 8, 9, 0}};
-  ASSERT_TRUE(MessageMaker::create(*inbox, 10, attrs, &id));
+  ASSERT_TRUE(MessageMaker::create(*inbox, attrs, std::string("Subject: x\0cut", 14), &id));
   EXPECT_EQ(seen(), (std::vector<Ids>{{a, b, b, b, b, id, id}, {b, b, id}, {b, b, id}}));
   EXPECT_EQ(file("S/TREE/01/00.msg"), "0002\t1\t1\r\n");
   EXPECT_EQ(file("S/DATA/02/00.eml").substr(16, 26), std::string("\x01\x01\x01\0\xE8\x07\x05\0\x01\0\x06\0\x07\0\x08\0\x09\0\0\0uid-7\0", 26));
+  EXPECT_EQ(file("S/DATA/02/00.eml").substr(256), "Subject: x") << "the text, up to its first NUL";
+  // Where no file without a name can be made, the file is made under its name, whole all the same.
+  fault::failNth(fault::Op::Open, 1, ERROR_NOT_SUPPORTED);
+  ASSERT_TRUE(MessageMaker::create(*inbox, attrs, "Subject: y", &id));
+  EXPECT_EQ(file("S/DATA/03/00.eml").substr(256), "Subject: y");
   Attr got{.mask = I::ATTR_HEADER_MASK | I::ATTR_NUMERIC};
   ASSERT_TRUE(MessagePtr(storage_->OpenMessage(id))->GetAttributes(&got));
   EXPECT_EQ(describe(got), "to  from from@example.jp name  subject s date 2024-05-06 07:08:09.000 w1 numeric 1");
