@@ -4,6 +4,7 @@
 #include <sys/sysinfo.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -50,19 +51,45 @@ std::string readMeminfo() {
   return text;
 }
 
-}  // namespace
+// The machine's figures: total and available memory, total and free swap.
+struct Figures {
+  uint64_t total, avail, swapTotal, swapFree;
+};
 
-void GlobalMemoryStatus(MEMORYSTATUS* status) {
+Figures readFigures() {
   std::string info = readMeminfo();
   struct sysinfo si {};
   sysinfo(&si);
   uint64_t unit = si.mem_unit ? si.mem_unit : 1;
   // Without /proc (a restricted sandbox) sysinfo's figures stand in; its free RAM is a low
   // estimate of what is available.
-  uint64_t total = meminfoField(info, "MemTotal").value_or(si.totalram * unit);
-  uint64_t avail = meminfoField(info, "MemAvailable").value_or(si.freeram * unit);
-  uint64_t swapTotal = meminfoField(info, "SwapTotal").value_or(si.totalswap * unit);
-  uint64_t swapFree = meminfoField(info, "SwapFree").value_or(si.freeswap * unit);
+  return {meminfoField(info, "MemTotal").value_or(si.totalram * unit),
+          meminfoField(info, "MemAvailable").value_or(si.freeram * unit),
+          meminfoField(info, "SwapTotal").value_or(si.totalswap * unit),
+          meminfoField(info, "SwapFree").value_or(si.freeswap * unit)};
+}
+
+// The figures, read again when they are older than 50 ms: the device answered from memory,
+// while /proc/meminfo costs tens of microseconds, and the callers ask before every buffer (six
+// times a received message).
+Figures currentFigures() {
+  static std::mutex lock;
+  static Figures figures{};
+  static std::chrono::steady_clock::time_point readAt{};
+  std::lock_guard<std::mutex> g(lock);
+  const auto now = std::chrono::steady_clock::now();
+  if (readAt == std::chrono::steady_clock::time_point{} || now - readAt > std::chrono::milliseconds(50)) {
+    figures = readFigures();
+    readAt = now;
+  }
+  return figures;
+}
+
+}  // namespace
+
+void GlobalMemoryStatus(MEMORYSTATUS* status) {
+  const Figures f = currentFigures();
+  uint64_t avail = f.avail;
   {
     std::lock_guard<std::mutex> g(fixedLock);
     if (fixedAvail) avail = *fixedAvail;
@@ -70,11 +97,11 @@ void GlobalMemoryStatus(MEMORYSTATUS* status) {
   *status = MEMORYSTATUS{};
   status->dwLength = sizeof(MEMORYSTATUS);
   status->dwMemoryLoad =
-      total == 0 || avail >= total ? 0 : static_cast<DWORD>((total - avail) * 100 / total);
-  status->dwTotalPhys = saturate(total);
+      f.total == 0 || avail >= f.total ? 0 : static_cast<DWORD>((f.total - avail) * 100 / f.total);
+  status->dwTotalPhys = saturate(f.total);
   status->dwAvailPhys = saturate(avail);
-  status->dwTotalPageFile = saturate(swapTotal);
-  status->dwAvailPageFile = saturate(swapFree);
+  status->dwTotalPageFile = saturate(f.swapTotal);
+  status->dwAvailPageFile = saturate(f.swapFree);
   // A 64-bit process's address space does not fit the fields at all.
   status->dwTotalVirtual = 0xFFFFFFFFu;
   status->dwAvailVirtual = 0xFFFFFFFFu;
