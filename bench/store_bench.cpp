@@ -19,6 +19,7 @@
 #include "platform/fs.h"
 #include "store/batch.h"
 #include "store/message_codec.h"
+#include "store/message_maker.h"
 #include "store/storage.h"
 #include "store/storage_interface.h"
 #include "store/storage_tree.h"
@@ -95,6 +96,43 @@ BENCHMARK(BM_CreateAndWrite1000)
     ->ArgsProduct({{0, 1}, {0, 1, 2}})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+
+// The same messages made whole (MessageMaker: file, list line and header record once each), as
+// a retrieval and an import make them. Arguments: flushes off/on; batch mode 1 or 2 as above.
+void BM_MakeWhole1000(benchmark::State& state) {
+  root();
+  oxm::setSyncEnabled(state.range(0) != 0);
+  long ops[static_cast<int>(oxm::fault::Op::Count)] = {};
+  OxMessageInterface::Attributes attributes;
+  attributes.mask = OxMessageInterface::ATTR_UNREAD;
+  attributes.flags[OxMessageInterface::FLAG_UNREAD] = 1;
+  for (auto _ : state) {
+    state.PauseTiming();
+    unsigned long folderId = freshStorage(L"whole");
+    StoragePtr s(oxm::openStorageInterface(L"whole"));
+    FolderPtr f(s->OpenFolder(folderId));
+    oxm::fault::reset();
+    state.ResumeTiming();
+    {
+      oxm::StoreBatch batch(s.get());
+      for (int i = 0; i < 1000; ++i) {
+        unsigned long id = 0;
+        if (!oxm::MessageMaker::create(*f, attributes, kText4k, &id)) state.SkipWithError("make");
+        if (state.range(1) == 1 && batch.commitMessages() != OXMDL_ERR_NONE) state.SkipWithError("commit");
+      }
+      if (batch.finish() != OXMDL_ERR_NONE) state.SkipWithError("finish");
+    }
+    state.PauseTiming();
+    for (int op = 0; op < static_cast<int>(oxm::fault::Op::Count); ++op) ops[op] = oxm::fault::calls(static_cast<oxm::fault::Op>(op));
+    f.reset();
+    s.reset();
+    state.ResumeTiming();
+  }
+  const char* names[] = {"open", "read", "write", "flush", "rename", "delete", "mkdir", "rmdir", "find", "map"};
+  for (int op = 0; op < 10; ++op) state.counters[names[op]] = ops[op] / 1000.0;
+  oxm::setSyncEnabled(false);
+}
+BENCHMARK(BM_MakeWhole1000)->ArgsProduct({{0, 1}, {1, 2}})->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // The host's own work for the same messages: one file of 256 + 4096 bytes each, created and
 // written (and flushed), and nothing else.

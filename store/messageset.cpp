@@ -67,7 +67,8 @@ unsigned MessageSet::create(unsigned long folderId, const MessageFileHeader& hea
     });
     // Inside a batch the commit flushes what the batch made, before anyone acknowledges it.
     const Flush flush = batch::messageFile(path);
-    if (!f.write(&header, sizeof header) || !f.write(text.data(), text.size()) || (flush == Flush::Now && !f.flush())) {
+    if (!f.write(&header, sizeof header) || (!text.empty() && !f.write(text.data(), text.size())) ||
+        (flush == Flush::Now && !f.flush())) {
       return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_WRITE_EML);
     }
     if (unnamed) {
