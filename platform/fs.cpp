@@ -195,6 +195,10 @@ bool File::open(const std::wstring& path, DWORD access, DWORD share, DWORD dispo
 bool File::openUnnamed(const std::wstring& path) {
   close();
   if (fault::injected(fault::Op::Open)) return false;
+  // The link goes through /proc/self/fd (linking a descriptor directly needs a privilege), so
+  // without /proc (a restricted sandbox) there is no file without a name either.
+  static const bool procMounted = ::access("/proc/self/fd", X_OK) == 0;
+  if (!procMounted) return fail(ERROR_NOT_SUPPORTED);
   const std::string host = hostPath(path);
   host::Fd fd(::open(parentOf(host).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
   if (!fd.ok()) {
