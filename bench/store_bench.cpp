@@ -57,11 +57,17 @@ unsigned long freshStorage(const std::wstring& dir, int folders = 1) {
 }
 
 // Arguments: flushes off/on; 0 outside a batch, 1 in a batch committed after each message (a
-// retrieval that deletes from the server), 2 in a batch committed at its end (an import).
+// retrieval that deletes from the server), 2 in a batch committed at its end (an import); 0 for
+// CreateMessage and Write, 1 for messages made whole (MessageMaker: file, list line and header
+// record once each, as a retrieval and an import make them).
 void BM_CreateAndWrite1000(benchmark::State& state) {
   root();
   oxm::setSyncEnabled(state.range(0) != 0);
   const int64_t mode = state.range(1);
+  const bool whole = state.range(2) != 0;
+  OxMessageInterface::Attributes unread;
+  unread.mask = OxMessageInterface::ATTR_UNREAD;
+  unread.flags[OxMessageInterface::FLAG_UNREAD] = 1;
   long ops[static_cast<int>(oxm::fault::Op::Count)] = {};
   for (auto _ : state) {
     state.PauseTiming();
@@ -74,9 +80,13 @@ void BM_CreateAndWrite1000(benchmark::State& state) {
       oxm::StoreBatch batch(mode != 0 ? s.get() : nullptr);
       for (int i = 0; i < 1000; ++i) {
         unsigned long id = 0;
-        if (!f->CreateMessage(&id)) state.SkipWithError("create");
-        MessagePtr m(s->OpenMessage(id));
-        if (!m->Write(kText4k)) state.SkipWithError("write");
+        if (whole) {
+          if (!oxm::MessageMaker::create(*f, unread, kText4k, &id)) state.SkipWithError("make");
+        } else {
+          if (!f->CreateMessage(&id)) state.SkipWithError("create");
+          MessagePtr m(s->OpenMessage(id));
+          if (!m->Write(kText4k)) state.SkipWithError("write");
+        }
         if (mode == 1 && batch.commitMessages() != OXMDL_ERR_NONE) state.SkipWithError("commit");
       }
       if (batch.finish() != OXMDL_ERR_NONE) state.SkipWithError("finish");
@@ -93,46 +103,9 @@ void BM_CreateAndWrite1000(benchmark::State& state) {
   oxm::setSyncEnabled(false);
 }
 BENCHMARK(BM_CreateAndWrite1000)
-    ->ArgsProduct({{0, 1}, {0, 1, 2}})
+    ->ArgsProduct({{0, 1}, {0, 1, 2}, {0, 1}})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
-
-// The same messages made whole (MessageMaker: file, list line and header record once each), as
-// a retrieval and an import make them. Arguments: flushes off/on; batch mode 1 or 2 as above.
-void BM_MakeWhole1000(benchmark::State& state) {
-  root();
-  oxm::setSyncEnabled(state.range(0) != 0);
-  long ops[static_cast<int>(oxm::fault::Op::Count)] = {};
-  OxMessageInterface::Attributes attributes;
-  attributes.mask = OxMessageInterface::ATTR_UNREAD;
-  attributes.flags[OxMessageInterface::FLAG_UNREAD] = 1;
-  for (auto _ : state) {
-    state.PauseTiming();
-    unsigned long folderId = freshStorage(L"whole");
-    StoragePtr s(oxm::openStorageInterface(L"whole"));
-    FolderPtr f(s->OpenFolder(folderId));
-    oxm::fault::reset();
-    state.ResumeTiming();
-    {
-      oxm::StoreBatch batch(s.get());
-      for (int i = 0; i < 1000; ++i) {
-        unsigned long id = 0;
-        if (!oxm::MessageMaker::create(*f, attributes, kText4k, &id)) state.SkipWithError("make");
-        if (state.range(1) == 1 && batch.commitMessages() != OXMDL_ERR_NONE) state.SkipWithError("commit");
-      }
-      if (batch.finish() != OXMDL_ERR_NONE) state.SkipWithError("finish");
-    }
-    state.PauseTiming();
-    for (int op = 0; op < static_cast<int>(oxm::fault::Op::Count); ++op) ops[op] = oxm::fault::calls(static_cast<oxm::fault::Op>(op));
-    f.reset();
-    s.reset();
-    state.ResumeTiming();
-  }
-  const char* names[] = {"open", "read", "write", "flush", "rename", "delete", "mkdir", "rmdir", "find", "map"};
-  for (int op = 0; op < 10; ++op) state.counters[names[op]] = ops[op] / 1000.0;
-  oxm::setSyncEnabled(false);
-}
-BENCHMARK(BM_MakeWhole1000)->ArgsProduct({{0, 1}, {1, 2}})->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // The host's own work for the same messages: one file of 256 + 4096 bytes each, created and
 // written (and flushed), and nothing else.
