@@ -206,7 +206,7 @@ bool File::openUnnamed(const std::wstring& path) {
     return failPath(host);
   }
   fd_ = fd.release();
-  exclusive_ = true;
+  exclusive_ = false;
   return true;
 }
 

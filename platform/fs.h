@@ -50,9 +50,10 @@ class File {
   bool open(const std::wstring& path, DWORD access, DWORD share, DWORD disposition);
   // Stream modes as _wfopen takes them ("rb", "wb", "r+b", "ab", "w+b"); fully shared.
   bool openStream(const std::wstring& path, const char* mode);
-  // A new file without a name, in the directory of `path`, open for writing (exclusively): what
-  // is written into it shows under `path` all at once when linkAs() names it, and a crash before
-  // that leaves nothing. ERROR_NOT_SUPPORTED where the file system cannot make one.
+  // A new file without a name, in the directory of `path`, open for writing (nobody else can open
+  // it before it has one): what is written into it shows under `path` all at once when linkAs()
+  // names it, and a crash before that leaves nothing. ERROR_NOT_SUPPORTED where the file system
+  // (or a missing /proc) cannot make one.
   bool openUnnamed(const std::wstring& path);
   // Names the file opened by openUnnamed(); ERROR_FILE_EXISTS when the name is taken.
   bool linkAs(const std::wstring& path);
