@@ -102,7 +102,7 @@ StoreBatch::StoreBatch(OxStorageInterface* storage) {
 }
 
 StoreBatch::StoreBatch(OxFolderInterface* folder) {
-  if (folder && folder->folder_) start(directoryOf(folder->folder_->folderSet()->treeDir()));
+  if (folder && folder->folder_) start(folder->folder_->folderSet()->storageDir());
 }
 
 void StoreBatch::start(const std::wstring& storageDir) {
@@ -222,20 +222,23 @@ void beforeMessageDelete(const std::wstring& path) {
   if (b && !b->pending.empty()) commitLocked(*b);
 }
 
-bool running(const std::wstring& storageDir) {
+namespace {
+
+// A batch that runs holds its lock file; a file nobody holds was left by one that died.
+enum class LockFile { Absent, Held, Left };
+
+LockFile lockFile(const std::wstring& storageDir) {
   const std::wstring lock = storageDir + kLockName;
-  if (GetFileAttributesW(lock) == INVALID_FILE_ATTRIBUTES) return false;
+  if (GetFileAttributesW(lock) == INVALID_FILE_ATTRIBUTES) return LockFile::Absent;
   File f;
-  return !f.open(lock, GENERIC_READ, 0, OPEN_EXISTING);
+  return f.open(lock, GENERIC_READ, 0, OPEN_EXISTING) ? LockFile::Left : LockFile::Held;
 }
 
-bool leftBehind(const std::wstring& storageDir) {
-  const std::wstring lock = storageDir + kLockName;
-  if (GetFileAttributesW(lock) == INVALID_FILE_ATTRIBUTES) return false;
-  // A batch that runs holds the file; only a file nobody holds was left by one that died.
-  File f;
-  return f.open(lock, GENERIC_READ, 0, OPEN_EXISTING);
-}
+}  // namespace
+
+bool running(const std::wstring& storageDir) { return lockFile(storageDir) == LockFile::Held; }
+
+bool leftBehind(const std::wstring& storageDir) { return lockFile(storageDir) == LockFile::Left; }
 
 void clearLeftBehind(const std::wstring& storageDir) {
   const std::wstring lock = storageDir + kLockName;

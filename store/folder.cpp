@@ -211,7 +211,7 @@ unsigned OrdinaryFolder::load() {
 unsigned OrdinaryFolder::mendHeaders() {
   if (headers_.live() == messages_.size()) return OXMDL_ERR_NONE;
   // A batch of another process appends records now and writes the list naming them at its end.
-  if (batch::running(tree_.substr(0, tree_.rfind(L'\\')))) return OXMDL_ERR_NONE;
+  if (batch::running(folderSet()->storageDir())) return OXMDL_ERR_NONE;
   NKDbgPrintfW(L"OxFolder::load() folder %04lX: %zu messages, %zu header records; cache rebuilt\r\n", id(),
                messages_.size(), headers_.live());
   MessageCodec* codec = messageCodec();

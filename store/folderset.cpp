@@ -7,7 +7,7 @@
 namespace oxm {
 
 FolderSet::FolderSet(const std::wstring& storageDir)
-    : tree_(storageDir + L"\\TREE"), ids_(tree_, StoreFile::TreeStatus) {}
+    : storageDir_(storageDir), tree_(storageDir + L"\\TREE"), ids_(tree_, StoreFile::TreeStatus) {}
 
 unsigned FolderSet::open() { return ids_.load(); }
 

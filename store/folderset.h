@@ -50,9 +50,11 @@ class FolderSet {
 
   OxIdTraits& ids() { return ids_; }
   NamedMutex& mutex() { return open_.mutex(); }
+  const std::wstring& storageDir() const { return storageDir_; }
   const std::wstring& treeDir() const { return tree_; }
 
  private:
+  const std::wstring storageDir_;
   const std::wstring tree_;
   OxIdTraits ids_;
   OpenSet<OxFolder> open_{L"OxFolderSet Mutex"};

@@ -16,8 +16,8 @@ namespace oxm {
 //   holds exactly "%04X\t%X" of (some next identifier, count_).
 // - stamp_ names the Status.txt that next_ and count_ came from; when another process replaced
 //   the file, both are read again before use.
-// - While a batch holds the file back (held_), count_ is the file's count plus heldDelta_, the
-//   changes not written yet, and next_ stays this process's own.
+// - While a batch holds the file back, count_ is the file's count plus heldDelta_, the changes
+//   not written yet (0: nothing held back), and next_ is at least the file's.
 class OxIdTraits {
  public:
   OxIdTraits(std::wstring base, StoreFile kind);
@@ -56,7 +56,6 @@ class OxIdTraits {
   FileStamp stamp_;
   unsigned long next_ = 0;
   unsigned long count_ = 0;
-  bool held_ = false;
   long long heldDelta_ = 0;
 };
 
