@@ -63,12 +63,10 @@ TEST_F(SmtpEximTest, EveryTlsWayInDeliversTheTextByteForByte) {
   }
 }
 
-// A wrong password; the submission port without authentication refuses the recipient; a
-// certificate for another host name is refused by the certificate check.
+// A wrong password; a certificate for another host name is refused by the certificate check.
 TEST_F(SmtpEximTest, RefusalsDeliverNothing) {
   const struct { unsigned port, redirect, method; const wchar_t *password, *host; unsigned code; } cases[] = {
       {587, exim_->submitPort, 4, L"wrong", L"localhost", SMTP_AUTH_ERR},
-      {exim_->submitPort, 0, 0, L"secret1", L"localhost", SMTP_ADDRESS_ERR},
       {465, exim_->smtpsPort, 2, L"secret1", L"127.0.0.1", SMTP_CONNECT_ERR},  // the certificate names localhost
   };
   for (const auto& c : cases) {
@@ -83,14 +81,16 @@ TEST_F(SmtpEximTest, RefusalsDeliverNothing) {
 
 TEST_F(SmtpEximTest, PopBeforeSmtpAgainstDovecot) {
   OXM_START_DOVECOT(dovecot, "localhost");
-  const std::pair<const wchar_t*, Events> cases[] = {{L"secret1", kAccepted}, {L"wrong", failed(SMTP_AUTH_ERR)}};
-  for (const auto& [password, events] : cases) {
+  const std::tuple<const wchar_t*, bool, Events> cases[] = {
+      {L"secret1", false, kAccepted}, {L"secret1", true, kAccepted}, {L"wrong", false, failed(SMTP_AUTH_ERR)}};
+  for (const auto& [password, apop, events] : cases) {
     exim_->clear();
     MailAccount a = account(exim_->plainPort, 1);
     a.popServerName = L"127.0.0.1";
     a.popServerPort = dovecot->port();
     a.popUserName = L"alice";
     a.popPassword = password;
+    a.apopEnabled = apop;
     a.popBeforeSmtpLatencySec = 0;
     sendMail(a, "Subject: x\r\n\r\nx\r\n", {"bob@example.jp"}, "alice@example.jp");
     EXPECT_EQ(recorder_.events, events);

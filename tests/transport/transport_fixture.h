@@ -209,7 +209,7 @@ class SmtpTest : public TransportTest {
     recorder_.events.clear();
     text_ = std::move(text);
     mail_ = {std::move(from), std::move(rcpts), &text_};
-    client_.setAccount(&a, connection_);
+    client_.setAccount(&a, nullptr);
     client_.setMail(&mail_);
     client_.newConnection();
   }
@@ -218,7 +218,6 @@ class SmtpTest : public TransportTest {
   SmtpClient client_;
   RawEmail_S mail_;
   std::string text_;
-  void* connection_ = nullptr;  // the Connection Manager handle the client polls
 };
 
 }  // namespace oxm::test

