@@ -91,7 +91,8 @@ TEST_F(RasTest, FailuresGiveTheirStatusAndNoConnection) {
     char what;  // e: the establish fails, s: the status is forced, q: the query fails
     DWORD status;
     long want;
-  } cases[] = {{'e', 0x23, -3}, {'s', 0x21, -2}, {'q', 0, -7}};
+  } cases[] = {{'e', 0x00, -1}, {'e', 0x21, -2}, {'e', 0x23, -3}, {'e', 0x24, -4},
+               {'e', 0x22, -5}, {'s', 0x21, -2}, {'s', 0x20, -5}, {'q', 0, -7}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(1, c.what) + " " + std::to_string(c.status));
     connmgr::reset();
@@ -104,7 +105,7 @@ TEST_F(RasTest, FailuresGiveTheirStatusAndNoConnection) {
     EXPECT_EQ(status, c.want);
     EXPECT_EQ(connmgr::openConnections(), 0);
   }
-  EXPECT_EQ(companion.calls(), "010101");
+  EXPECT_EQ(companion.calls(), "0101010101010101");
   // An account that cannot be read.
   long status = 0;
   EXPECT_EQ(OxRASController().EstablishConnection(&status, nullptr), nullptr);
