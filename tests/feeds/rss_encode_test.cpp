@@ -93,6 +93,7 @@ TEST_F(RssEncodeTest, ItemsEncodeByteForByte) {
   Email mail = withPicture();
   std::string out = "stale";
   EXPECT_FALSE(EmlCompose().RssEncode(&mail, &out));
+  EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_MIME_FILE_MISSING);
   EXPECT_EQ(out, "");
 }
 
