@@ -397,14 +397,18 @@ class FetchTest(ServerTest):
         self.cmd("fetch Wrong", 1, "(POP_AUTH_ERR, 0x02002002)")
         self.cmd("fetch Wrong --password secret1", 0, "fetched 3 messages")
 
-    def test_partial_account_options(self):
-        # Completing partial messages and clearing the server are run against Dovecot in tests/transport.
+    def test_partial_completion_and_clear(self):
         self.deliver(2, lines=12)
         self.pop_account("Part", "--partial 2 --apop --delete-from-server")
         self.cmd("--json account show Part", 0, {"bAPOPEnabled": "true", "bPartialRetrievingEnabled": "true",
                                                  "uiPartialRetrievingLines": "2", "bMessageLeavingEnabled": "true"})
+        self.cmd("account set Part bMessageLeavingEnabled=false")
         self.cmd("--json fetch Part", 0, [{"status": "partial"}] * 2 + [{"fetched": 2}])
-        self.assertEqual(len(self.ids("Part", "partial")), 2)
+        ids = self.ids("Part", "partial")
+        self.cmd(["fetch", "Part", "--select", *map(str, ids)], 0, "fetched 2 messages")
+        self.assertEqual((len(ids), self.ids("Part", "partial"), self.ids("Part", "inbox")), (2, [], ids))
+        self.cmd("fetch Part --clear-server", 0, "removed the messages received earlier from the server of 'Part'")
+        self.assertEqual([os.listdir(os.path.join(self.maildir, d)) for d in ("cur", "new")], [[], []])
 
     def test_untrusted_certificate_refused_without_a_terminal_and_asked_on_one(self):
         self.deliver(2)
@@ -491,12 +495,12 @@ class SendTest(ServerTest):
         self.assertEqual(self.deliveries(1), [b"RCPT TO:<jiro@example.jp>"])
 
     def test_authentication_choices(self):
-        # Each way of authenticating is tried against Exim in tests/transport; here the option reaches it.
-        for name, auth, password, code in [("Cram", "cram-md5", "secret1", 0), ("Wrong", "cram-md5", "nope", 1)]:
+        for name, auth, password, code in [("Login", "login", "secret1", 0), ("Cram", "cram-md5", "secret1", 0),
+                                           ("Auto", "auto", "secret1", 0), ("Wrong", "cram-md5", "nope", 1)]:
             self.smtp_account(name, f"127.0.0.1:{self.ports[1]}", auth, password)
             self.cmd(f"send {name}", code, "SMTP_AUTH_ERR" if code else SENT)
         self.cmd("send Wrong --password secret1", 0, SENT)  # a wrong stored password, replaced for one run
-        self.assertEqual(len(self.deliveries(2)), 2)
+        self.assertEqual(len(self.deliveries(4)), 4)
         self.cmd("send Wrong", 0, re.compile("^the outbox of 'Wrong' is empty\n$"))
 
 
