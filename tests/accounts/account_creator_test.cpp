@@ -1,6 +1,8 @@
 // Whole accounts with their trays, and the old-message check on an account.
 #include "accounts/account_creator.h"
 
+#include <cstdio>
+
 #include "accounts/old_messages.h"
 #include "platform/fault.h"
 #include "tests/accounts/accounts_fixture.h"
@@ -85,6 +87,8 @@ TEST_F(AccountCreatorTest, OldMessageCheckReadsTheAccountsCapAndTraysAtEachCheck
   EXPECT_EQ(std::make_pair(exists(inboxOld), exists(draftNew)), std::make_pair(false, true));
   writeKeys(*work_, {.mask = M::ulJusinTrayID, .ulJusinTrayID = 77});  // a receive tray that is no folder
   EXPECT_OXM_FAIL(check.Check(1, &missing), OXMDL_ERR_STG_NOT_CHILD);
+  std::remove(data("Work/AccountInfo.ini").c_str());  // settings that cannot be read
+  EXPECT_OXM_FAIL(check.Check(1, &missing), OXMDL_ERR_STG_PRIM_NOFILE);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "accounts/classification.h"
 #include "accounts/guid_text.h"
+#include "accounts/signature.h"
 #include "platform/fault.h"
 #include "platform/registry.h"
 #include "tests/accounts/accounts_fixture.h"
@@ -66,18 +67,24 @@ TEST_F(AccountTest, DefaultsTextFormsGuidsMasksAndWriteFailures) {
   EXPECT_OXM_FAIL(work_->GetAccountInfoAttributes(&a), OXMDL_ERR_ACC_GET_NOMASK);
   EXPECT_OXM_FAIL(work_->SetAccountInfoAttributes(a), OXMDL_ERR_ACC_SET_NOMASK);
   EXPECT_EQ(readKeys(*work_, (uint64_t{1} << 32) | (uint64_t{1} << 39), a).uiPopServerPort, 12345u);
+  fault::setFreeSpace(1000);
+  a.mask = M::uiPopServerPort;
+  EXPECT_OXM_FAIL(work_->SetAccountInfoAttributes(a), OXMDL_ERR_INI_BATCH_DISK_FULL);
+  EXPECT_EQ(a.mask, 0u);
+  fault::setFreeSpace(std::nullopt);
   a.mask = M::uiPopServerPort;
   fault::failNth(fault::Op::Write, 1, ERROR_ACCESS_DENIED);
   EXPECT_OXM_FAIL(work_->SetAccountInfoAttributes(a), OXMDL_ERR_ACC_SET);
-  EXPECT_EQ(a.mask, 0u);
   EXPECT_EQ(readKeys(*work_, M::uiPopServerPort).uiPopServerPort, 995u);
   // A GUID's text: one form read, each way to break it refused with the GUID kept.
   const GUID device{0xC1D06580, 0xB364, 0x45EC, {0x84, 0x21, 0x5A, 0xCF, 0x34, 0x12, 0x9C, 0x58}};
   GUID parsed{};
   ASSERT_TRUE(parseGuidText(L"C1D06580-B364-45EC-8421-5ACF34129C58", &parsed));
   EXPECT_EQ(std::memcmp(&parsed, &device, sizeof(GUID)), 0);
-  for (const wchar_t* bad : {L"c1d06580-b364-45ec", L"123456789-b364-45ec-8421-5acf34129c58",
-                             L"c1d06580-b364-45ec-8421-5acf34129c5g", L"c1d06580-b364-45ec-84215acf34129c58"}) {
+  for (const wchar_t* bad : {L"c1d06580b36445ec84215acf34129c58", L"c1d06580-b364-45ec",
+                             L"123456789-b364-45ec-8421-5acf34129c58", L"c1d06580-b364-45ec-8421-5acf34129c5",
+                             L"c1d06580-b364-45ec-8421-5acf34129c5g", L"c1d06580--45ec-8421-5acf34129c58",
+                             L"c1d06580-b364-45ec-84215acf34129c58"}) {
     GUID kept = device;
     EXPECT_FALSE(parseGuidText(bad, &kept)) << bad;
     EXPECT_EQ(kept.Data1, device.Data1);
@@ -95,7 +102,10 @@ TEST_F(AccountTest, CreateNumbersDirectoriesAndRefusesBadNamesAndFailures) {
   ASSERT_TRUE(first && second && third);
   EXPECT_EQ(dirOf(*second) + L"|" + dirOf(*third), L"Work(2)|Work(3)");
   EXPECT_OXM_FAIL(std::unique_ptr<I>(I::CreateFeed(L"Work", L"")), OXMDL_ERR_ACC_CREATE_DIR);  // never numbered
-  EXPECT_OXM_FAIL(create(L"a\x1F"), OXMDL_ERR_ACC_INVALID_CHAR);
+  for (const wchar_t* bad : {L"a\\b", L"a\x1F", L"a\x7F"}) {
+    SetOxMiddleError(OXMDL_ERR_NONE);
+    EXPECT_OXM_FAIL(create(bad), OXMDL_ERR_ACC_INVALID_CHAR);
+  }
   EXPECT_OXM_FAIL(create(L""), OXMDL_ERR_ACC_NAME);
   fault::failNth(fault::Op::CreateDir, 1, ERROR_ACCESS_DENIED);
   EXPECT_OXM_FAIL(create(L"A"), OXMDL_ERR_ACC_CREATE_DIR);
@@ -153,10 +163,15 @@ TEST_F(AccountTest, OpenSharesOneObjectAndFindsThePhoneAccount) {
 TEST_F(AccountTest, DeleteWaitsForOpenPartsThenRemovesTheTree) {
   auto keep = create(L"Keep"), account = create(L"Gone");
   ASSERT_TRUE(keep && account);
-  std::unique_ptr<OxStorageInterface> storage(account->OpenStorage());  // a folder that outlived its storage holds it
+  std::unique_ptr<OxSignatureInterface> signature(account->OpenSignature());
+  ASSERT_NE(signature, nullptr);
+  EXPECT_OXM_FAIL(I::Delete(L"Gone", L""), OXMDL_ERR_ACC_DELETE_BUSY);  // the signature holds it
+  signature.reset();
+  std::unique_ptr<OxStorageInterface> storage(account->OpenStorage());  // so does a folder that outlived its storage
   std::unique_ptr<OxFolderInterface> root(storage->OpenRootFolder());
   ASSERT_NE(root, nullptr);
   storage.reset();
+  SetOxMiddleError(OXMDL_ERR_NONE);
   EXPECT_OXM_FAIL(I::Delete(L"Gone", L""), OXMDL_ERR_ACC_DELETE_BUSY);
   EXPECT_TRUE(hostFileExists(data("Gone/Signature/Data1.txt")) && hostFileExists(data("Gone/Storage/DATA/Entry.dat")));
   root.reset();
@@ -193,6 +208,7 @@ TEST_F(AccountTest, UidFilesConvertFallBackAndSurviveFailedWrites) {
   const struct { fault::Op op; int n, times; DWORD error; unsigned code; } failures[] = {
       {fault::Op::Count, 0, 0, 0, OXMDL_ERR_ACC_UIDL_WRITE},  // a UID holding a line end
       {fault::Op::Write, 2, 1, ERROR_ACCESS_DENIED, OXMDL_ERR_ACC_UIDL_WRITE_END},
+      {fault::Op::Write, 3, 1, ERROR_DISK_FULL, OXMDL_ERR_STG_DISK_FULL},
       {fault::Op::Open, 1, -1, ERROR_ACCESS_DENIED, OXMDL_ERR_ACC_UIDL_OPEN},
   };
   for (const auto& c : failures) {
@@ -221,6 +237,7 @@ TEST_F(AccountTest, DamagedAccountsFailAloneAndCanBeDeleted) {
     EXPECT_FALSE(bare->GetLastUID(&uid));
     std::list<std::wstring> uids;
     EXPECT_TRUE(bare->GetUIDL(&uids) && uids.empty());  // no file, no UID
+    EXPECT_OXM_FAIL(std::unique_ptr<OxStorageInterface>(bare->OpenStorage()), OXMDL_ERR_INI_NOFILE);
   }
   EXPECT_TRUE(I::Delete(L"Bare", L""));
   auto good = open(L"Good");  // a malformed GUID: the read succeeds, the field is kept, the code is set

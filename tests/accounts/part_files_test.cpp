@@ -77,6 +77,9 @@ TEST_F(PartFilesTest, RuleFileReadsOldLinesAndStopsAtBrokenOnes) {
   const struct { std::string file; unsigned code; size_t kept; } cases[] = {
       {u16("a\tFrom\tx\t1\t1\r\nno tabs here\r\nc\tCc\tz\t1\t1\r\n"), OXMDL_ERR_CLS_FILE_FIELD, 1},
       {u16("a\tFrom\tx\t1\t1\n"), OXMDL_ERR_CLS_FILE_FORMAT, 0},  // LF alone is no line end
+      {u16("a\tFrom\tx\t1"), OXMDL_ERR_CLS_FILE_FIELD, 0},        // four columns, no CR LF
+      {u16("a\tFrom\t" + std::string(160, 'k') + "\t1\t" + std::string(20, '1') + "\r\n"),  // longer than any written
+       OXMDL_ERR_CLS_FILE_FORMAT, 0},
       {u16("a\tFrom\tx\t1\t1\r\n") + "z", OXMDL_ERR_NONE, 1},  // an odd last byte is not a character
   };
   for (const auto& c : cases) {
@@ -145,6 +148,7 @@ TEST_F(PartFilesTest, SignatureFilesAreRawUtf16Of4096CharactersAtMostAndFailures
   EXPECT_EQ(readHostFile(signatureFile(1)), std::string("\x71\x5c\x30\x75\x20\x00\x2a\x59\xce\x90", 10));
   EXPECT_EQ(readHostFile(signatureFile(2)), u16(std::string(4096, 'x')));
   EXPECT_OXM_FAIL(signature_->WriteAttributes(Signature{1, std::wstring(4097, L'y'), L""}), OXMDL_ERR_SIG_TOO_LONG1);
+  EXPECT_OXM_FAIL(signature_->WriteAttributes(Signature{2, L"", std::wstring(4097, L'y')}), OXMDL_ERR_SIG_TOO_LONG2);
   EXPECT_EQ(readHostFile(signatureFile(1)).size(), 10u);
   // A character above U+FFFF takes two of the 4096.
   const std::wstring astral = std::wstring(4094, L'z') + L"\U0001F600";

@@ -25,12 +25,13 @@ TEST_F(PluginTest, ListsOnlyLibrariesThatAnswerWithTheMarkerInTheDirectoryOfTheG
   OxPluginInfoInterface plugins;
   Dlls dlls;
   EXPECT_TRUE(plugins.GetPluginDlls(&dlls, L"") && dlls.empty());  // an empty directory
-  // Another program's marker, no GetPluginInfo, the marker but no text, not a *.dll name, no library.
+  // Another program's marker, no GetPluginInfo, the marker but no text, not a *.dll name, no library, a directory.
   for (const auto& [built, as] : {std::pair{"goodplug", "good.dll"}, {"otherplug", "other.dll"},
                                   {"noexport", "noexport.dll"}, {"notextplug", "notext.dll"}, {"goodplug", "good.txt"}}) {
     writeHostFile(root_.host("Plugins/") + as, readHostFile(std::string(OXM_TEST_PLUGINS) + "/" + built + ".dll"));
   }
   writeHostFile(root_.host("Plugins/fake.dll"), "MZ\x90 not a shared object");
+  ASSERT_EQ(::mkdir(root_.host("Plugins/folder.dll").c_str(), 0777), 0);
   dlls = {{L"\\Elsewhere\\kept.dll", L"kept"}};
   ASSERT_TRUE(plugins.GetPluginDlls(&dlls, L""));
   EXPECT_EQ(dlls, (Dlls{{L"\\Elsewhere\\kept.dll", L"kept"}, {L"\\Plugins\\good.dll", L"Good plug-in"}}));

@@ -73,6 +73,7 @@ TEST_F(SystemInfoTest, DefaultMailerPhoneNumberAndTheOneLineWAccountFile) {
     ASSERT_TRUE(info_->ChangeDefMail(stored));
     EXPECT_EQ(Info::IsDefMail(), state) << stored;
   }
+  EXPECT_OXM_FAIL(info_->GetPhonenum(nullptr), OXMDL_ERR_STG_INVALID_ARG);
   wchar_t number[130] = L"x";
   EXPECT_FALSE(info_->GetPhonenum(number));  // no value: the text empty
   EXPECT_EQ(number[0], L'\0');
@@ -144,7 +145,7 @@ TEST_F(SystemInfoTest, FeedAccountSetUpAndItsRepeat) {
   EXPECT_EQ(readHostFile(account + "Storage/TREE/01/00.fld"), newsAndAdv);  // found, not made again
   expectLines(settingsLines(account + "AccountInfo.ini"),
               {L"strSmtpServerName=http://feeds.example.jp/other", L"strPopServerName=http://rivulet.invalid/signup",
-               L"strSenderAddress=feed@rivulet.invalid"},
+               L"strSenderAddress=feed@rivulet.invalid", L"uiPartialRetrievingLines=600"},
               {L"strSenderName"});
 }
 
@@ -198,6 +199,10 @@ TEST_F(SystemInfoTest, CommonSettingsDefaultsLinesAndFailures) {
   EXPECT_OXM_FAIL(settings.SetCommonSettingAttributes(w), OXMDL_ERR_COM_SET);
   EXPECT_EQ(w.mask, 0u);
   EXPECT_EQ(readCommon(settings).uiDispTodayRefresh3LineSec, 60u);
+  fault::setFreeSpace(1000);
+  w.mask = 2;
+  EXPECT_OXM_FAIL(settings.SetCommonSettingAttributes(w), OXMDL_ERR_INI_DISK_FULL);
+  fault::setFreeSpace(std::nullopt);
   const long before = fault::calls(fault::Op::Open);  // reads: each failed field keeps its value, the others are read
   readCommon(settings, 1);
   fault::failNth(fault::Op::Open, 1, ERROR_ACCESS_DENIED, static_cast<int>(fault::calls(fault::Op::Open) - before));

@@ -47,6 +47,7 @@ TEST(CodePageTest, DecodesEachPage) {
       {CP_UTF8, "\xC0\xAF|\xE6\x97" "A|\xED\xA0\x80|\xF4\x90\x80\x80", 0,
        L"\uFFFD\uFFFD|\uFFFDA|\uFFFD\uFFFD\uFFFD|\uFFFD\uFFFD\uFFFD\uFFFD"},
       {CP_UTF8, "ok\xF0\x9F\x98", 0, L"ok\uFFFD"},
+      {CP_UTF8, "\xE6\x97", kStrict, L"!1113"},
       {51949, "\xB0\xA1\xB0", 0, L"\uAC00\uFFFD"},  // cut off at the end
       {1252, "a\x81", kStrict, L"!1113"},
   };
@@ -66,10 +67,12 @@ TEST(CodePageTest, EncodesEachPageWithItsDefaultCharacter) {
       {CP_ACP, L"\u2252\uFFE2\u2160\u7E8A\u2170", nullptr, 0, "\x81\xE0\x81\xCA\x87\x54\xFA\x5C\xFA\x40"},
       {CP_ACP, L"caf\u00E9", nullptr, 0, "caf?+"},
       {CP_ACP, L"\U0001F600!", nullptr, 0, "?!+"},  // above U+FFFF
+      {CP_ACP, L"x\u00E9", "\x81\x45", 0, "x\x81\x45+"},
       {CP_ACP, L"x\u00E9", nullptr, kStrict, "!1113"},
       {CP_UTF8, L"\u65E5\U0001F600\u00E9\x7F", nullptr, 0, "\xE6\x97\xA5\xF0\x9F\x98\x80\xC3\xA9\x7F"},
       {CP_UTF8, L"\xD83C\xDF85!", nullptr, 0, "\xF0\x9F\x8E\x85!"},
       {CP_UTF8, L"a\xD800" L"b", nullptr, 0, "a?b+"},
+      {CP_UTF8, L"\xD83C", nullptr, kStrict, "!1113"},
       {CP_UTF8, L"\x110000", "*", 0, "*+"},
       {28591, L"x", nullptr, 0, "!87"},  // those pages are read only
   };
@@ -92,7 +95,9 @@ TEST(CodePageTest, LengthsSizeQueriesAndBuffers) {
   EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_ACP, 0, "abc", 3, wide, 2); }), kSmall);
   EXPECT_EQ(error([&] { return WideCharToMultiByte(CP_ACP, 0, L"a\u65E5", 2, narrow, 2, nullptr, nullptr); }), kSmall);
   EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_ACP, 0, "abc", -2, wide, 8); }), kInvalid);
+  EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_ACP, 0, "abc", 3, nullptr, 8); }), kInvalid);
   EXPECT_EQ(error([&] { return MultiByteToWideChar(12345, 0, "abc", 3, wide, 8); }), kInvalid);
+  EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_ACP, 0x100, "abc", 3, wide, 8); }), kInvalid);
   EXPECT_EQ(error([&] { return WideCharToMultiByte(CP_ACP, 0, L"a\u00E9", 2, narrow, 8, "12345", nullptr); }),
             kInvalid);
 }

@@ -1,9 +1,13 @@
 #include "platform/fs.h"
 
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <vector>
 
 #include "platform/fault.h"
+#include "tests/support/children.h"
 #include "tests/support/testroot.h"
 
 namespace oxm {
@@ -82,6 +86,7 @@ TEST_F(FsTest, EachCallsErrors) {
   EXPECT_EQ(readHostFile(root_.host("b")), "B");
   EXPECT_TRUE(DeleteAndRenameFile(L"new", L"b")) << "a missing destination is allowed";
   EXPECT_TRUE(CreateDirectoryW(L"\\dir"));
+  EXPECT_EQ(fails(CreateDirectoryW(L"\\dir")), ERROR_ALREADY_EXISTS);
   EXPECT_EQ(fails(f.openStream(L"dir", "rb")), ERROR_ACCESS_DENIED);
   writeHostFile(root_.host("dir/x"), "x");
   EXPECT_EQ(fails(RemoveDirectoryW(L"dir")), ERROR_DIR_NOT_EMPTY);
@@ -121,6 +126,20 @@ TEST_F(FsTest, FindMatchesPatternsCaseInsensitively) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, c.names);
   }
+}
+
+// A kill stops the process before the Nth call, so that the crash tests see the state before each step.
+TEST_F(FsTest, FaultInjectionKillsBeforeTheNthCall) {
+  writeHostFile(root_.host("v"), "v");
+  const int status = test::childStatus([] {
+    fault::killAtNth(fault::Op::Rename, 2);
+    MoveFileW(L"v", L"b");
+    MoveFileW(L"b", L"c");
+    return 0;
+  });
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGKILL);
+  EXPECT_TRUE(hostFileExists(root_.host("b")) && !hostFileExists(root_.host("c")));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/fault.h"
 #include "platform/filestamp.h"
 #include "tests/support/testroot.h"
 
@@ -22,6 +23,9 @@ TEST_F(MappingTest, StoresReachTheFileAndFailuresAreRefused) {
   FileMapping m;
   ASSERT_TRUE(f.open(L"m.bin", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING));
   EXPECT_EQ(fails(m.map(f, 8193)), ERROR_HANDLE_EOF) << "a page past the end of the file must never be mapped";
+  fault::failNth(fault::Op::Map, 1, ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(fails(m.map(f, 8192)), ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_FALSE(m.isMapped());
   ASSERT_TRUE(m.map(f, 8192));
   f.close();  // the mapping stays valid without the handle
   std::memcpy(m.data() + 4100, "XYZW", 4);
@@ -29,6 +33,8 @@ TEST_F(MappingTest, StoresReachTheFileAndFailuresAreRefused) {
   EXPECT_EQ(readHostFile(root_.host("m.bin")).substr(4098, 8), "aaXYZWaa");
   EXPECT_TRUE(m.flush(8188, 4));
   EXPECT_EQ(fails(m.flush(8189, 4)), ERROR_INVALID_PARAMETER) << "a range one byte past the mapping";
+  fault::failNth(fault::Op::Flush, 1, ERROR_DISK_FULL);
+  EXPECT_EQ(fails(m.flush(0, 4)), ERROR_DISK_FULL);
   // A move hands the mapping over and leaves the source empty.
   FileMapping moved(std::move(m));
   EXPECT_TRUE(!m.isMapped() && m.size() == 0u);

@@ -19,6 +19,7 @@ TEST_F(MemoryTest, FiguresComeFromMeminfoAndSaturate) {
   ASSERT_GT(total, 0u);
   MEMORYSTATUS st;
   GlobalMemoryStatus(&st);
+  EXPECT_EQ(st.dwLength, 32u);
   EXPECT_EQ(st.dwTotalPhys, total > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(total));
   EXPECT_TRUE(st.dwAvailPhys > 0 && st.dwAvailPhys <= st.dwTotalPhys && st.dwMemoryLoad <= 100u);
   for (auto [avail, shown] : {std::pair{5ull << 30, 0xFFFFFFFFu}, {0x300000ull - 1, 0x2FFFFFu}}) {

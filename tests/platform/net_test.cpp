@@ -43,6 +43,7 @@ TEST_F(NetTest, RefusedConnectUnsecuredHandshakeAndUnopenedSocket) {
   ASSERT_TRUE(socket.open());
   EXPECT_EQ(socket.connect("127.0.0.1", closed), kConnectFailed);
   EXPECT_EQ(socket.handshake(), kHandshakeFailed);  // not in secure mode
+  EXPECT_EQ(never.connect("127.0.0.1", closed), kConnectFailed);  // never opened
   EXPECT_EQ(never.send("x", 1), -1);
 }
 

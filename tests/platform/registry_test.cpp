@@ -85,7 +85,8 @@ TEST_F(RegistryTest, MissingKeysValuesWrongTypesAndLimits) {
   HKEY parent = nullptr, child = nullptr;
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Tamarin", &parent), ERROR_SUCCESS) << "needs no section";
   EXPECT_EQ(RegOpenKeyExW(parent, L"oxmail", &child), ERROR_SUCCESS);
-  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Tamarin\\OxMai", &key), ERROR_FILE_NOT_FOUND);
+  for (const wchar_t* sibling : {L"Software\\Tamarin\\OxMai", L"Software\\Tamarin\\OxMail2"})
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, sibling, &key), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(text(child, L"DataPath"), L"untouched!" + std::to_wstring(ERROR_FILE_NOT_FOUND));
   ASSERT_EQ(RegSetDword(mail, L"Number", 5), ERROR_SUCCESS);
   ASSERT_EQ(RegSetString(mail, L"Text", L"abc"), ERROR_SUCCESS);
@@ -101,6 +102,7 @@ TEST_F(RegistryTest, MissingKeysValuesWrongTypesAndLimits) {
   EXPECT_EQ(hkcu(), before) << "text a line cannot carry is refused";
   EXPECT_EQ(RegCloseKey(child), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(child), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegSetDword(child, L"Number", 1), ERROR_INVALID_HANDLE);
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", nullptr), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), ERROR_SUCCESS) << "a root needs no closing";
   HKEY account = create(L"Accounts\\A1", mail);
@@ -162,6 +164,8 @@ TEST_F(RegistryTest, ANonsenseFileFailsEveryCallIsNeverWrittenAndCanBeSetAside) 
       section + "\"x\"=dword:123456789\r\n",
       section + "\"x\"=hex:01,02\r\n",
       section + "\"x\"=\"bad \\n escape\"\r\n",
+      section + "\"x\"=\"unterminated\r\n",
+      section + "\"x\"=\"trailing\" junk\r\n",
       section + "\"x\"=\"\xFF\"\r\n",
   };
   HKEY key = nullptr;

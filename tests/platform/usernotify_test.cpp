@@ -1,7 +1,7 @@
 #include "platform/usernotify.h"
 
 #include <string>
-#include <utility>
+#include <tuple>
 #include <vector>
 
 #include "platform/clock.h"
@@ -55,9 +55,13 @@ TEST_F(UserNotifyTest, EntriesAreListedReadReplacedAndCleared) {
   std::vector<BYTE> buffer(needed);
   ASSERT_TRUE(CeGetUserNotification(a, needed, &needed, buffer.data()));
   const auto* info = reinterpret_cast<const CE_NOTIFICATION_INFO_HEADER*>(buffer.data());
-  ASSERT_TRUE(info->hNotification == a && info->pcent != nullptr);
-  EXPECT_EQ(std::make_pair(info->pcent->dwType, info->pcent->stStartTime.wMinute), std::make_pair(DWORD{2}, WORD{15}));
-  EXPECT_EQ(std::wstring(info->pcent->lpszApplication), L"\\Windows\\OxRecvTimer.exe");
+  EXPECT_TRUE(info->hNotification == a && info->pceun == nullptr);
+  ASSERT_NE(info->pcent, nullptr);
+  EXPECT_EQ(std::make_tuple(info->pcent->dwSize, info->pcent->dwType, info->pcent->stStartTime.wMinute),
+            std::make_tuple(DWORD{52}, DWORD{2}, WORD{15}));
+  EXPECT_EQ(std::wstring(info->pcent->lpszApplication) + L" " + info->pcent->lpszArguments,
+            L"\\Windows\\OxRecvTimer.exe -t");
+  EXPECT_LT(reinterpret_cast<const BYTE*>(info->pcent->lpszArguments), buffer.data() + buffer.size());
   EXPECT_EQ(set(L"\\Windows\\Other.exe", L"-x", at(2026, 12, 9, 0, 0), b), b);
   ASSERT_TRUE(CeClearUserNotification(a));
   EXPECT_EQ(fails(CeClearUserNotification(a)), ERROR_INVALID_HANDLE);
@@ -71,6 +75,7 @@ TEST_F(UserNotifyTest, BadTriggersAndInjectedFailuresWriteNothing) {
   const CE_NOTIFICATION_TRIGGER bad[] = {
       {64, CNT_TIME, 0, L"\\Windows\\a.exe", L"", start, {}},
       {kCeTriggerSize, CNT_EVENT, 0, L"\\Windows\\a.exe", L"", start, {}},
+      {kCeTriggerSize, CNT_TIME, 0, L"", L"", start, {}},
       {kCeTriggerSize, CNT_TIME, 0, L"\\Windows\\a.exe", L"", at(2026, 13, 1, 0, 0), {}}};
   for (const CE_NOTIFICATION_TRIGGER& t : bad) {
     SetLastError(0);

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "platform/event.h"
+#include "platform/fault.h"
 #include "tests/support/testroot.h"
 
 namespace oxm {
@@ -28,6 +29,8 @@ TEST_F(WorkerTest, StepEndsWhenTheCallEnds) {
   setStepScale(1000.0);
   EXPECT_TRUE(held.waitStep() && held.finished());
   std::atomic<int> runs{0};
+  fault::failNth(fault::Op::Thread, 1, 0);
+  EXPECT_FALSE(held.start([&] { ++runs; }));
   ASSERT_TRUE(held.start([&] { ++runs; }));
   held.join();
   EXPECT_EQ(runs.load(), 1);
