@@ -73,6 +73,8 @@ TEST(JapaneseTest, DetectionAndConversions) {
   EXPECT_EQ(wideToSjisForSending(L"a\u00e9"), "a\x81\xac") << "no Shift_JIS form: the geta mark";
   // ConvertFromUTF16 takes the charset an HTML text names, else the one given, else detection.
   const struct { const wchar_t *text, *charset; std::string out; } fromWide[] = {
+      {L"<meta content=\"text/html; CHARSET=Shift_JIS\">\u65e5", L"",
+       "<meta content=\"text/html; CHARSET=Shift_JIS\">\x93\xfa"},
       {L"<meta charset=euc-jp>\u65e5\uff76", L"", "<meta charset=euc-jp>\xc6\xfc\x8e\xb6"},
       {L"\u65e5", L"", "\x93\xfa"},
       {L"\u65e5", L"ISO-2022-JP", "\x1b$BF|\x1b(B"},
@@ -133,6 +135,8 @@ TEST_F(CodecTest, ReceivedMailUnderCodePage65001) {
       {"Subject: =?utf-8?b?4oGr4w==?=\nContent-Type: text/plain; charset=UTF-8\n\n"
        "a\xFF" "b\xC0\xAF" "c\xED\xA0\x80" "d\xE2\x9C\nnext line\n",
        L"\u206B\uFFFD", L"a\uFFFDb\uFFFD\uFFFDc\uFFFD\uFFFD\uFFFDd\uFFFD\r\nnext line"},
+      // A charset the platform reads, with a byte it does not define.
+      {"Subject: s\nContent-Type: text/plain; charset=windows-1252\n\nA\x81" "B\x80\n", L"s", L"A\uFFFDB\u20AC"},
       // A carrier pictogram and a half-width katakana; the device's own tags.
       {"Subject: \x93\xfa\xF8\x9F\nContent-Type: text/plain; charset=Shift_JIS\n\n\x93\xfa\xF8\x9F\xB1\n", L"\u65E5\uE63E",
        L"\u65E5\uE63E\uFF71"},

@@ -60,13 +60,16 @@ TEST_F(CodecTest, ParametersFileNamesAndRawHeaderText) {
       "Content-Type: multipart/mixed; boundary=\"=_b\" (a comment)\n\n"
       "--=_b\nContent-Type: application/octet-stream\nContent-Disposition: attachment;\n"
       " filename*0*=UTF-8''%E6%97%A5%E6%9C%AC; filename*1*=%E8%AA%9E;\n filename*2=\".txt\"\n\nx\n"
+      "--=_b\nContent-Type: application/octet-stream; name*=iso-2022-jp''%1B%24BF%7C%1B%28B.bin\n\nx\n"
       "--=_b\nContent-Type: application/pdf; name=\"" + std::string(250, 'a') + ".pdf\"\n\nx\n"
       "--=_b\nContent-Type: application/pdf; name=\"/\\\\:*?\\\"<>|\"\n\nx\n"
-      "--=_b\nContent-Type: application/pdf; name=\"\x95\x5c.doc\"\n\nx\n--=_b--\n");
-  // RFC 2231 pieces; cut to 200 characters; forbidden characters only; trail byte 0x5C.
-  EXPECT_EQ(names(e.enclosures), (Names{L"\u65e5\u672c\u8a9e.txt", std::wstring(200, L'a'), L"NoName", L"\u8868.doc"}));
+      "--=_b\nContent-Type: application/pdf; name=\"\x95\x5c.doc\"\n\nx\n"
+      "--=_b\nContent-Type: image/gif; name=\"=?UTF-8?B?5pel5pys6KqeLnR4dA==?=\"\n\nx\n--=_b--\n");
+  // RFC 2231 pieces; cut to 200 characters; forbidden characters only; trail byte 0x5C; an encoded word.
+  EXPECT_EQ(names(e.enclosures), (Names{L"\u65e5\u672c\u8a9e.txt", L"\u65e5.bin", std::wstring(200, L'a'), L"NoName",
+                                        L"\u8868.doc", L"\u65e5\u672c\u8a9e.txt"}));
   const auto enc = vec(e.enclosures);  // the type follows the file name
-  EXPECT_EQ(mimeType(enc[0]) + mimeType(enc[2]) + mimeType(enc[3]), L"text/plainapplication/octet-streamapplication/msword");
+  EXPECT_EQ(mimeType(enc[0]) + mimeType(enc[3]) + mimeType(enc[4]), L"text/plainapplication/octet-streamapplication/msword");
   // Raw header text: valid UTF-8 with a multi-byte sequence is UTF-8, else Shift_JIS, in both code pages.
   const std::string utf8Kanri = "\xE7\xAE\xA1\xE7\x90\x86";  // 管理
   const std::string raw =

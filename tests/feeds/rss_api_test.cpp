@@ -10,7 +10,10 @@ TEST_F(RssTest, AccessorCodes) {
   mfd_rsschannelitem* item = nullptr;
   ASSERT_EQ(mfd_rsschannelitem_create(&item), 0);
   EXPECT_EQ(mfd_rsschannelitem_create(&item), 3);
+  const wchar_t* value = nullptr;
   mfd_rsschannelimage* image = nullptr;
+  EXPECT_EQ(mfd_rsschannelitem_get_title(nullptr, &value), 3);
+  EXPECT_EQ(mfd_rsschannelitem_set_title(item, nullptr), 3);
   EXPECT_EQ(mfd_rsschannelitem_get_image(item, &image), 5);
   EXPECT_EQ(mfd_rsschannelitem_set_title(item, L"first"), 0);
   EXPECT_EQ(mfd_rsschannelitem_set_title(item, L"second"), 0);
@@ -24,6 +27,7 @@ TEST_F(RssTest, AccessorCodes) {
   ASSERT_EQ(mfd_rsschannel_add_item(channel, item), 0);
   mfd_rsschannel_destroy(&channel);
   EXPECT_EQ(mfd_rssdocument_get_channels(doc_, &list), 5) << "a document not parsed";
+  EXPECT_EQ(mfd_rssdocument_parse_memory(nullptr, doc_, "<rss/>", 6), 3);
   ASSERT_EQ(mfd_rssdocument_parse_memory(parser_, doc_, "<rss version=\"2.0\"/>", 20), 0);
   EXPECT_EQ(mfd_rssdocument_parse_memory(parser_, doc_, "<rss version=\"2.0\"/>", 20), 3) << "parsed once";
   mfd_rssparser* second = nullptr;
@@ -89,6 +93,7 @@ TEST_F(RssTest, UrlObjectAndErrorRecords) {
   EXPECT_EQ(parse(""), 3);
   EXPECT_EQ(takeError(), L"1:1 fatalError: Extra content at the end of the document");
   EXPECT_EQ(mfd_url_destroy(&url), 0);
+  EXPECT_EQ(mfd_url_destroy(&url), 3);
   // Records with line and column; a parse keeps the first hundred and counts the rest.
   EXPECT_EQ(parse("<rss version=\"2.0\"><channel>\n<title>T</title><item><title>a"), 3);
   EXPECT_EQ(takeError(), L"2:30 fatalError: Extra content at the end of the document");

@@ -40,6 +40,7 @@ TEST_F(RssTest, ExternalEntitiesAreNeverFetchedNorRead) {
   const struct { const char* name; std::string xml; int code; } cases[] = {
       // External entities are never declared: not well-formed where used; a subset is not read.
       {"file entity", entities("<!ENTITY x SYSTEM \"" + file + "\">", "a&x;b"), 3},
+      {"http entity", entities("<!ENTITY x SYSTEM \"" + net + "\">", "a&x;b"), 3},
       {"file parameter entity", entities("<!ENTITY % p SYSTEM \"" + dtd + "\"> %p;", "a&leak;b"), 3},
       {"http subset", "<!DOCTYPE rss SYSTEM \"" + net + "\"><rss version=\"2.0\"><channel><title>a&leak;b</title>"
                       "</channel></rss>", 0},

@@ -115,6 +115,7 @@ TEST_F(RssClientTest, DocumentTransferOutcomes) {
       {L"", url("/note.txt"), "E:OXMDL_ERR_RSS_PARSE"},
       {L"", url("/slow-body/big.xml"), "E:OXMDL_ERR_RSS_TIMEOUT"},
       {L"", L"ftp://127.0.0.1/feed.xml", "E:OXMDL_ERR_RSS_URL"},
+      {L"", L"http://127.0.0.1", "E:OXMDL_ERR_RSS_URL"},
       {L"0", url("/feed.xml"), "K0 K1:0000000002"},
       {url("/push.xml"), url("/feed.xml"), "K0 K1:0000000002 K1:0000000003"},
   };

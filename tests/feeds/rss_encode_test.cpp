@@ -1,10 +1,12 @@
 // Feed items as message text (EmlCompose::RssEncode), and the today display reading them back.
 #include <filesystem>
+#include <functional>
 
 #include "codec/emlcompose.h"
 #include "feeds/rss_today.h"
 #include "frame/oxerror.h"
 #include "platform/codepage.h"
+#include "platform/fault.h"
 #include "platform/memory.h"
 #include "tests/support/pictures.h"
 #include "tests/support/testroot.h"
@@ -97,24 +99,29 @@ TEST_F(RssEncodeTest, ItemsEncodeByteForByte) {
   EXPECT_EQ(out, "");
 }
 
-// One picture out of a stored message: written whole, or a part that does not decode leaves no file.
-// (Memory, open and write failures take GetEnclosure's writer, tested with the codec.)
+// One picture out of a stored message: written whole, or refused with its code and no file.
 TEST_F(RssEncodeTest, GetImageWritesWholeOrNothing) {
   const std::string good = encode(withPicture());
   const std::string uu =
       "X-Tmr-Rivulet\r\nSubject: s\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n"
       "Content-Type: image/jpeg; name=\"image.jpg\"\r\nContent-Transfer-Encoding: x-uuencode\r\n\r\n"
       "plain text\r\n--b--\r\n";
-  const struct { const char* name; const std::string& raw; unsigned code; } cases[] = {
-      {"written", good, OXMDL_ERR_NONE},
-      {"uudecode", uu, OXMDL_ERR_MIME_DECODE},
+  const struct { const char* name; const std::string& raw; std::function<void()> arm; unsigned code; } cases[] = {
+      {"written", good, [] {}, OXMDL_ERR_NONE},
+      {"memory", good, [&] { setFixedAvailPhys(2 * good.size()); }, OXMDL_ERR_MEM_SHORTAGE},
+      {"open", good, [] { fault::failNth(fault::Op::Open, 1, 5, -1); }, OXMDL_ERR_FILE_OPEN},
+      {"short write", good, [] { fault::failNth(fault::Op::Write, 1, 28, -1); }, OXMDL_ERR_FILE_DISK_FULL},
+      {"uudecode", uu, [] {}, OXMDL_ERR_MIME_DECODE},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(host("image.jpg"));
     Email stored;
     ASSERT_TRUE(EmlCompose().Decode(&stored, &c.raw) && !stored.enclosures.empty());
+    c.arm();
     EXPECT_EQ(RssGetImage(c.raw, stored.enclosures.front()), c.code == OXMDL_ERR_NONE);
+    fault::reset();
+    setFixedAvailPhys(std::nullopt);
     EXPECT_EQ(GetOxMiddleError(), c.code) << std::hex << GetOxMiddleError();
     EXPECT_EQ(hostFileExists(host("image.jpg")) ? readHostFile(host("image.jpg")) : "-", c.code == OXMDL_ERR_NONE ? "abc" : "-");
   }

@@ -94,7 +94,7 @@ TEST_F(RssHttpTest, PostParameters) {
 }
 
 // An emptied watch ends the transfer at the next piece; a lost connection (the second form reusing
-// the first's) ends the wait.
+// the first's) or a failed status query ends the wait.
 TEST_F(RssHttpTest, WaitEndsOnEmptiedWatchOrLostConnection) {
   ScriptServer server(Script{expect("GET /picture.jpg HTTP/1.1\r\n"),
                              send("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n"),
@@ -115,6 +115,15 @@ TEST_F(RssHttpTest, WaitEndsOnEmptiedWatchOrLostConnection) {
   ASSERT_EQ(http.OpenURL(conn, host(), L"/feed.rss", L"", nullptr, 0), 200);
   connmgr::forceStatus(CONNMGR_STATUS_DISCONNECTED);
   EXPECT_EQ(http.OpenURL(host(), L"/drop", L"", nullptr, 0), -10);
+  if (!server_->echo()) {
+    ConnMgrReleaseConnection(conn, 0);
+    GTEST_SKIP() << NginxServer::kNoEcho;
+  }
+  connmgr::reset();
+  setStepScale(0.01);
+  connmgr::failQueries(1);
+  RssHttp stalled;
+  EXPECT_EQ(stalled.OpenURL(conn, host(), L"/stall?s=30", L"", nullptr, 0), -10);
   ConnMgrReleaseConnection(conn, 0);
 }
 

@@ -146,14 +146,14 @@ TEST_F(RssRetrieverTest, ResultIndicatorInTheBackground) {
   std::filesystem::create_directories(root_.host("Windows"));
   writeHostFile(root_.host("Windows/TmPhoneStatus.dll"), readHostFile(OXM_PHONE_STATUS_DLL));
   FreePhoneStatusDLL();
-  const struct { std::string document; unsigned received, result; } rows[] = {
-      {rssDocument({{}}), 1, PHONE_RECV_FINISHED},
-      {"not a feed", 99, PHONE_RECV_ERROR},
+  const struct { bool foreground; std::string document; unsigned received, result; } rows[] = {
+      {false, rssDocument({{}}), 1, PHONE_RECV_FINISHED},
+      {false, "not a feed", 99, PHONE_RECV_ERROR},
   };
-  recorder_.foreground = false;
   for (const auto& row : rows) {
     SetPhoneStatus(PHONE_ITEM_RECV_EMAIL, 99u);
     SetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX, 99u);
+    recorder_.foreground = row.foreground;
     server_->put("feed.xml", row.document);
     const std::string events = fetchAgain();
     EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL), row.received) << events;

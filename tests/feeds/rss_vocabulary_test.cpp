@@ -32,6 +32,8 @@ TEST_F(RssTest, FirstElementDecidesTheDialect) {
       {"csd without namespace", "<csd/>", D::none, L"1:5" + kRefused + L" (no namespace)"},
       {"rdf:RDF of a foreign namespace", "<rdf:RDF xmlns:rdf=\"urn:not-rdf\" xmlns=\"" + k10 + "\"/>", D::none,
        L"1:66" + kRefused},
+      {"RDF under another prefix", "<r:RDF xmlns:r=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" xmlns=\"" + k10 +
+       "\"/>", D::none, L"1:94" + kRefused},
       {"rss in a namespace", "<rss xmlns=\"urn:other\" version=\"2.0\"/>", D::none, L"1:37" + kRefused},
   };
   for (const auto& c : cases) {
