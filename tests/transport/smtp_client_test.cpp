@@ -117,6 +117,8 @@ TEST_F(SmtpClientTest, ErrorPathsEndWithTheirCode) {
       {"greeting without a code", 0, parseScript("S: hello there\n" + kQuitAfterError), SMTP_RESPONSE_ERR},
       {"endless multi-line EHLO reply", 2,
        parseScript(kGreet + "E: EHLO OxMail\nS: 250-" + endless + "\n" + kQuitAfterError), SMTP_RESPONSE_ERR},
+      {"CRAM-MD5 forced, not offered", 3,
+       parseScript(kGreet + "E: EHLO OxMail\nS: 250-test\\r\\n250 AUTH PLAIN\n" + kQuitAfterError), SMTP_AUTH_METHOD_ERR},
       {"challenge that is not Base64", 3,
        parseScript(kGreet + kEhloAuth + "E: AUTH CRAM-MD5\nS: 334 <not base64>\nE: *\nS: 501 cancelled\n" +
                    kQuitAfterError),
