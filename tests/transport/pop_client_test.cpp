@@ -107,6 +107,26 @@ const std::vector<Scenario>& scenarios() {
        .events = "K7:1,10 n K0 E:POP_DELE_ERR", .mails = {{"u1", "S\r\n"}}, .latest = {"u1"},
        .setup = [](MailAccount& a, auto&) { a.deleteFromServer = 1; }},
       {"QUIT refused", popLogin() + uidl("") + stat(0, 0) + quit("-ERR cannot\r\n"), "K7:0,0 E:POP_QUIT_ERR"},
+      // Each other command refused: its own code, then QUIT.
+      {"STAT refused", popLogin() + uidl("1 u1\r\n") + ask("STAT", "-ERR no\r\n") + quit(), "E:POP_STAT_ERR"},
+      {.name = "LIST of a new message refused",
+       .script = popLogin() + uidl("1 u1\r\n2 u2\r\n") + ask("LIST 2", "-ERR no\r\n") + quit(),
+       .events = "E:POP_LIST_ERR", .latest = {"u1"}, .setup = [](MailAccount& a, auto&) { a.lastUid = L"u1"; }},
+      {"LIST before RETR refused",
+       popLogin() + uidl("1 u1\r\n") + stat(1, 10) + ask("LIST 1", "-ERR no\r\n") + quit(), "K7:1,10 n E:POP_LIST_RETR_ERR"},
+      {"RETR refused",
+       popLogin() + uidl("1 u1\r\n") + stat(1, 10) + list("1", 10) + ask("RETR 1", "-ERR no\r\n") + quit(),
+       "K7:1,10 n E:POP_RETR_ERR"},
+      {"last UIDL refused", popLogin() + uidl("1 u1\r\n") + stat(1, 10) + fetch("1", 10, "S\r\n") +
+           ask("UIDL 1", "-ERR no\r\n") + quit(), "K7:1,10 n K0 E:POP_UIDL_LAST_ERR", {{"u1", "S\r\n"}}, {"u1"}},
+      {.name = "DELE of a selected message refused",
+       .script = popLogin() + uidl("1 u1\r\n") + ask("DELE 1", "-ERR no\r\n") + quit(),
+       .events = "E:POP_DELE_SELECTED_ERR", .latest = {"u1"}, .mode = 3,
+       .setup = [](MailAccount&, auto& list) { list = {"u1"}; }},
+      {.name = "DELE of a received message refused (clearing the server)",
+       .script = popLogin() + uidl("1 u1\r\n") + ask("DELE 1", "-ERR no\r\n") + quit(),
+       .events = "E:POP_DELE_RECEIVED_ERR", .latest = {"u1"}, .mode = 4,
+       .setup = [](MailAccount& a, auto&) { a.uidList = {L"u1"}; }},
   };
   return all;
 }
