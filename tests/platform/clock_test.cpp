@@ -38,6 +38,7 @@ TEST_F(ClockTest, FileTimeConversionBothWaysAndItsLimits) {
       {makeTime(1601, 1, 1), 0, "1601-01-01 00:00:00.000 w1"},  // the epoch
       {makeTime(2024, 2, 29), 133536384000000000ull, "2024-02-29 00:00:00.000 w4"},
       {makeTime(2000, 2, 29), 125962560000000000ull, "2000-02-29 00:00:00.000 w2"},
+      {makeTime(2100, 3, 1, 6, 7, 8, 9), 0x022F9FF3877AAD90ull, "2100-03-01 06:07:08.009 w1"},  // after no 29 Feb
       {makeTime(9999, 12, 31, 23, 59, 59, 999), 0x24C85A5ED1C018F0ull, "9999-12-31 23:59:59.999 w5"},
   };
   for (const auto& c : cases) {
