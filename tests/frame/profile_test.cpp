@@ -1,5 +1,6 @@
 #include "frame/profile.h"
 
+#include <cstdio>
 #include <set>
 #include <string>
 
@@ -151,6 +152,18 @@ TEST_F(ProfileTest, LeftoverTemporaryFilesAreRepaired) {
   fault::failNth(fault::Op::Delete, 1, ERROR_ACCESS_DENIED);
   EXPECT_EQ(get(L"a", L"x"), L"b");
   EXPECT_EQ(GetOxMiddleError(), OXMDL_ERR_INI_DELTMP);
+  // Only the new content, or only the backup, that cannot be moved into place: the read refuses;
+  // the next read moves it.
+  for (const char* leftover : {"p.ini_tmp", "p.ini_bak"}) {
+    std::remove(root_.host("p.ini").c_str());
+    std::remove(root_.host("p.ini_tmp").c_str());
+    writeHostFile(root_.host(leftover), kFileAisB);
+    fault::failNth(fault::Op::Rename, 1, ERROR_ACCESS_DENIED);
+    std::wstring v;
+    EXPECT_EQ(failed(p_.GetPrivateProfileString(L"a", L"x", &v)), OXMDL_ERR_INI_RESTORE) << leftover;
+    EXPECT_EQ(get(L"a"), L"b") << leftover;
+    EXPECT_FALSE(hostFileExists(root_.host(leftover))) << leftover;
+  }
 }
 
 TEST_F(ProfileTest, FailedWritesLeaveTheFileAsItWas) {
