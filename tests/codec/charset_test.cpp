@@ -113,6 +113,8 @@ TEST(PictogramTest, TableTagsAndCodes) {
   EXPECT_EQ(encodePictogramTags("<\xf0\x40\xf1\x41\x93\xfa", &out, &code), 1);
   EXPECT_EQ(code, OXMDL_ERR_NONE);
   EXPECT_EQ(out, "<<<#HEART>\xf1\x41\x93\xfa") << "0xF141 is no table row: copied";
+  EXPECT_EQ(encodePictogramTags("\x93\xfa\xf0\x40", &out, &code), 1);
+  EXPECT_EQ(out, "\x93\xfa<#HEART>") << "the pictogram ends the text";
   EXPECT_EQ(wideToIso2022jpWithTags(L"\ue000\u65e5", &out, &code), 1);  // wide, Shift_JIS, tags, ISO-2022-JP
   EXPECT_EQ(out, "<#HEART>\x1b$BF|\x1b(B");
 }
