@@ -82,8 +82,10 @@ TEST_F(MessageTest, AttributesByVersion) {
     EXPECT_TRUE(failsWith(message_->GetAttributes(&a), OXMDL_ERR_STG_FILE_VERSION_EML));
     EXPECT_TRUE(failsWith(message_->SetAttributes(Attr{.mask = 0x01}), OXMDL_ERR_STG_FILE_FMTILLGL_EML));
   }
-  put(kEml, header(0x1002).substr(0, 255));
-  EXPECT_TRUE(failsWith(message_->GetAttributes(&all), OXMDL_ERR_STG_FILE_FMTILLGL_EML));
+  for (const std::string& shortFile : {header(0x1002).substr(0, 255), std::string()}) {
+    put(kEml, shortFile);
+    EXPECT_TRUE(failsWith(message_->GetAttributes(&all), OXMDL_ERR_STG_FILE_FMTILLGL_EML)) << shortFile.size();
+  }
 }
 
 TEST_F(MessageTest, SettingAttributesUpgradesAndStoresOnlyWhatChanged) {
