@@ -62,7 +62,7 @@ TEST_F(ImageTest, FailuresLeaveTheOldTarget) {
                 int width; fault::Op op; int nth; };
   std::vector<Case> cases = {
       {"text", "<html>not a picture</html>", OXMDL_ERR_RSS_IMAGE_SCALE, ImagingResult::NotPicture, 48, kNone, 0},
-      {"magic only", "GIF89a", OXMDL_ERR_RSS_IMAGE_SCALE, ImagingResult::Damaged, 48, kNone, 0},
+      {"magic only (GIF87a)", "GIF87a", OXMDL_ERR_RSS_IMAGE_SCALE, ImagingResult::Damaged, 48, kNone, 0},
       {"file at the byte limit", std::string(kMaxPictureBytes, 'x'), OXMDL_ERR_RSS_IMAGE_SCALE,
        ImagingResult::NotPicture, 48, kNone, 0},
       {"file over the byte limit", std::string(kMaxPictureBytes + 1, 'x'), OXMDL_ERR_MEM_SHORTAGE,
