@@ -57,7 +57,7 @@ TEST_F(CodecTest, BodiesAndRelatedFilesOfEveryShape) {
 
 TEST_F(CodecTest, ParametersFileNamesAndRawHeaderText) {
   const Email e = decode(
-      "Content-Type: multipart/mixed; boundary=\"=_b\" (a comment)\n\n"
+      "Content-Type: multipart/mixed; (a (nested) comment) boundary=\"=_b\"\n\n"
       "--=_b\nContent-Type: application/octet-stream\nContent-Disposition: attachment;\n"
       " filename*0*=UTF-8''%E6%97%A5%E6%9C%AC; filename*1*=%E8%AA%9E;\n filename*2=\".txt\"\n\nx\n"
       "--=_b\nContent-Type: application/octet-stream; name*=iso-2022-jp''%1B%24BF%7C%1B%28B.bin\n\nx\n"
