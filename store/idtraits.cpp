@@ -80,7 +80,7 @@ unsigned OxIdTraits::refresh() {
   if (stamp_.matches(status_)) return OXMDL_ERR_NONE;
   const unsigned long next = next_;
   const unsigned code = load();
-  if (code == OXMDL_ERR_NONE && heldDelta_ != 0) {
+  if (code == OXMDL_ERR_NONE && held_) {
     next_ = std::max(next, next_);
     count_ = clampedCount(count_, heldDelta_);
   }
@@ -100,6 +100,7 @@ unsigned OxIdTraits::changeCount(long delta) {
   unsigned code = refresh();
   if (code != OXMDL_ERR_NONE) return code;
   if (batch::defers(status_)) {
+    held_ = true;
     heldDelta_ += delta;
     count_ = clampedCount(count_, delta);
     return OXMDL_ERR_NONE;
@@ -109,7 +110,7 @@ unsigned OxIdTraits::changeCount(long delta) {
 
 unsigned OxIdTraits::writeHeldBack() {
   MutexLock lock(mutex_);
-  if (heldDelta_ == 0) return OXMDL_ERR_NONE;
+  if (!held_) return OXMDL_ERR_NONE;
   const unsigned code = refresh();
   return code != OXMDL_ERR_NONE ? code : write(count_);
 }
@@ -119,6 +120,7 @@ unsigned OxIdTraits::write(unsigned long count) {
   unsigned code = replaceFile(status_, text.data(), text.size(), batch::indexFile(status_));
   if (code != OXMDL_ERR_NONE) return fileCode(code, kind_);
   count_ = count;
+  held_ = false;
   heldDelta_ = 0;
   stamp_.take(status_);
   return OXMDL_ERR_NONE;

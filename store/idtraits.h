@@ -16,8 +16,9 @@ namespace oxm {
 //   holds exactly "%04X\t%X" of (some next identifier, count_).
 // - stamp_ names the Status.txt that next_ and count_ came from; when another process replaced
 //   the file, both are read again before use.
-// - While a batch holds the file back, count_ is the file's count plus heldDelta_, the changes
-//   not written yet (0: nothing held back), and next_ is at least the file's.
+// - While a batch holds the file back (held_: a count change or a taken identifier may be pending,
+//   even when the changes add up to 0), count_ is the file's count plus heldDelta_, the
+//   changes not written yet, and next_ stays this process's own.
 class OxIdTraits {
  public:
   OxIdTraits(std::wstring base, StoreFile kind);
@@ -56,6 +57,7 @@ class OxIdTraits {
   FileStamp stamp_;
   unsigned long next_ = 0;
   unsigned long count_ = 0;
+  bool held_ = false;
   long long heldDelta_ = 0;
 };
 
