@@ -133,6 +133,12 @@ TEST_F(MultiProcessTest, ABatchHoldsItsIndexBackAndMergesAnotherProcessAtItsEnd)
   EXPECT_TRUE(filesAre({{"S/TREE/01/00.msg", "0001\t1\t1\r\n0003\t0\t0\r\n0002\t0\t0\r\n"},
                         {"S/DATA/Status.txt", "0004\t3"},
                         {"S/Batch.lock", kAbsent}}));
+  {  // a creation and a removal that add up to nothing in the count still took an identifier
+    StoreBatch batch(storage_.get());
+    EXPECT_TRUE(inbox->RemoveMessage(addMessage(inbox.get(), mailText("gone"))));
+    EXPECT_EQ(batch.finish(), OXMDL_ERR_NONE);
+  }
+  EXPECT_EQ(file("S/DATA/Status.txt"), "0005\t3");
   {
     StoreBatch batch(storage_.get());
     addMessage(inbox.get(), mailText("e"));
@@ -143,7 +149,7 @@ TEST_F(MultiProcessTest, ABatchHoldsItsIndexBackAndMergesAnotherProcessAtItsEnd)
   EXPECT_TRUE(has("S/Batch.lock"));
   inbox.reset();
   reopen();
-  EXPECT_EQ(ids(tray(0).get()), (Ids{1, 3, 2, 4}));
+  EXPECT_EQ(ids(tray(0).get()), (Ids{1, 3, 2, 5}));
   EXPECT_FALSE(has("S/Batch.lock"));
   EXPECT_EQ(problems(), "");
 }
