@@ -133,9 +133,15 @@ TEST_F(MultiProcessTest, ABatchHoldsItsIndexBackAndMergesAnotherProcessAtItsEnd)
   EXPECT_TRUE(filesAre({{"S/TREE/01/00.msg", "0001\t1\t1\r\n0003\t0\t0\r\n0002\t0\t0\r\n"},
                         {"S/DATA/Status.txt", "0004\t3"},
                         {"S/Batch.lock", kAbsent}}));
-  {  // a creation and a removal that add up to nothing in the count still took an identifier
+  {  // a creation and a removal that add up to nothing in the count still took an identifier;
+     // a nested batch's end writes nothing, the outermost one's does
     StoreBatch batch(storage_.get());
-    EXPECT_TRUE(inbox->RemoveMessage(addMessage(inbox.get(), mailText("gone"))));
+    {
+      StoreBatch inner(storage_.get());
+      EXPECT_TRUE(inbox->RemoveMessage(addMessage(inbox.get(), mailText("gone"))));
+      EXPECT_EQ(inner.finish(), OXMDL_ERR_NONE);
+    }
+    EXPECT_EQ(file("S/DATA/Status.txt"), "0004\t3");
     EXPECT_EQ(batch.finish(), OXMDL_ERR_NONE);
   }
   EXPECT_EQ(file("S/DATA/Status.txt"), "0005\t3");

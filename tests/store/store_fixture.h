@@ -160,7 +160,7 @@ class StoreTest : public RootTest {
     ASSERT_TRUE(m && m->SetAttributes(a)) << std::hex << GetOxMiddleError();
   }
   Ids ids(OxFolderInterface* folder) {
-    Ids v;
+    Ids v{0xDEAD};  // the list replaces whatever the vector held
     EXPECT_TRUE(folder->GetMessageIds(&v)) << std::hex << GetOxMiddleError();
     return v;
   }
