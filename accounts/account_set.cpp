@@ -84,8 +84,9 @@ unsigned OxAccountInfo::saveLastUid(const std::string& uid) {
   if (code == OXMDL_ERR_CONV_MTOW_SIZE) return OXMDL_ERR_ACC_UID_MTOW_SIZE;
   if (code != OXMDL_ERR_NONE) return OXMDL_ERR_ACC_UID_MTOW;
   const std::string bytes = utf16Bytes(wide);
-  // Replaced through LastUID.ini_tmp, so that a crash never leaves half a UID behind.
-  code = replaceFile(file(kLastUidFile), bytes.data(), bytes.size());
+  // Replaced through LastUID.ini_tmp, so that a crash never leaves half a UID behind; rewritten
+  // after every message of a retrieval, so the older copy stays there for the next write.
+  code = rewriteFile(file(kLastUidFile), bytes.data(), bytes.size());
   if (code == OXMDL_ERR_NONE || code == OXMDL_ERR_STG_DISK_FULL) return code;
   return OXMDL_ERR_ACC_CREATE_UIDFILE;
 }
@@ -140,6 +141,8 @@ unsigned OxAccountInfo::saveUidList(const std::list<std::wstring>& uids) {
   for (const std::wstring& uid : uids) {
     if (uid.find_first_of(L"\r\n") != std::wstring::npos) return OXMDL_ERR_ACC_UIDL_WRITE;
   }
+  // The list is saved at the end of a retrieval: the older copy of the last UID goes now.
+  preOpenCheck(file(kLastUidFile));
   const std::wstring path = file(kUidListFile);
   unsigned code = preOpenCheck(path);
   if (code != OXMDL_ERR_NONE && code != OXMDL_ERR_STG_PRIM_NOFILE) return OXMDL_ERR_ACC_UIDL_OPEN;

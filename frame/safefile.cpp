@@ -42,7 +42,10 @@ bool deleteAndRenameRetrying(const std::wstring& destination, const std::wstring
                   [&] { return DeleteAndRenameFile(destination, source); });
 }
 
-unsigned preOpenCheck(const std::wstring& path) {
+namespace {
+
+// preOpenCheck; `keepStaleTemporary` leaves a P_tmp beside P for rewriteFile to write into.
+unsigned checkCompanions(const std::wstring& path, bool keepStaleTemporary) {
   const std::wstring tmp = temporaryPath(path);
   const std::wstring bak = backupPath(path);
   const bool hasFile = present(path);
@@ -50,7 +53,7 @@ unsigned preOpenCheck(const std::wstring& path) {
   const bool hasBak = present(bak);
   unsigned result = OXMDL_ERR_NONE;
   if (hasFile) {
-    if (hasTmp && !DeleteFileW(tmp)) result = OXMDL_ERR_STG_PRIM_DELTMP;
+    if (hasTmp && !keepStaleTemporary && !DeleteFileW(tmp)) result = OXMDL_ERR_STG_PRIM_DELTMP;
   } else if (hasTmp) {
     // A complete temporary file whose original was already moved aside is the new content.
     if (!moveFileRetrying(tmp, path)) result = OXMDL_ERR_STG_PRIM_COMMIT;
@@ -63,18 +66,21 @@ unsigned preOpenCheck(const std::wstring& path) {
   return result;
 }
 
-namespace {
-
-// Creates P_tmp exclusively and writes (and, unless deferred, flushes) the new content into
-// `f`, which stays open; a failed P_tmp is removed again.
-unsigned writeOpenTemporary(const std::wstring& path, const void* data, size_t size, Flush flush, File& f) {
+// Opens P_tmp exclusively and writes (and, unless deferred, flushes) the new content into `f`,
+// which stays open; a failed P_tmp is removed again. `reuse` writes over an existing P_tmp and
+// cuts it to size after, rather than emptying it first (on ext4, emptying a file makes its close
+// write it out).
+unsigned writeOpenTemporary(const std::wstring& path, const void* data, size_t size, Flush flush, File& f,
+                            bool reuse = false) {
   const std::wstring tmp = temporaryPath(path);
-  if (!f.open(tmp, GENERIC_WRITE, 0, CREATE_ALWAYS)) return diskFullOr(OXMDL_ERR_STG_PRIM_OPEN);
+  if (!f.open(tmp, GENERIC_WRITE, 0, reuse ? OPEN_ALWAYS : CREATE_ALWAYS)) return diskFullOr(OXMDL_ERR_STG_PRIM_OPEN);
   ScopeGuard dropTemporary([&] {
     f.close();
     DeleteFileW(tmp);
   });
-  if (!f.write(data, size) || (flush == Flush::Now && !f.flush())) return diskFullOr(OXMDL_ERR_STG_PRIM_WRITE);
+  if (!f.write(data, size) || (reuse && !f.truncate(size)) || (flush == Flush::Now && !f.flush())) {
+    return diskFullOr(OXMDL_ERR_STG_PRIM_WRITE);
+  }
   dropTemporary.dismiss();
   return OXMDL_ERR_NONE;
 }
@@ -83,15 +89,19 @@ unsigned writeOpenTemporary(const std::wstring& path, const void* data, size_t s
 // drops) or new, and there is no moment without P, so no backup is needed. `held`, when given,
 // is the writer's own exclusive open of P_tmp, which stands for the claim on it; it is closed
 // as soon as the rename is done, so that P is not held a moment longer.
-unsigned renameTemporary(const std::wstring& path, Flush flush, File* held) {
+// `keepReplaced` swaps the names instead, so that P_tmp keeps the old content (rewriteFile).
+unsigned renameTemporary(const std::wstring& path, Flush flush, File* held, bool keepReplaced = false) {
   const std::wstring tmp = temporaryPath(path);
-  if (!retrying(L"MoveFile", 100, [&] { return DeleteAndRenameFile(path, tmp, held); })) return OXMDL_ERR_STG_PRIM_COMMIT;
+  auto step = [&] { return keepReplaced ? ExchangeFileNames(path, tmp, held) : DeleteAndRenameFile(path, tmp, held); };
+  if (!retrying(L"MoveFile", 100, step)) return OXMDL_ERR_STG_PRIM_COMMIT;
   if (held) held->close();
   if (flush == Flush::Now) syncDirectoryOf(path);
   return OXMDL_ERR_NONE;
 }
 
 }  // namespace
+
+unsigned preOpenCheck(const std::wstring& path) { return checkCompanions(path, false); }
 
 unsigned writeTemporary(const std::wstring& path, const void* data, size_t size, Flush flush) {
   File f;
@@ -110,6 +120,14 @@ unsigned replaceFile(const std::wstring& path, const void* data, size_t size, Fl
   unsigned code = preOpenCheck(path);
   if (code != OXMDL_ERR_NONE && code != OXMDL_ERR_STG_PRIM_NOFILE) return code;
   return writeAndCommit(path, data, size, flush);
+}
+
+unsigned rewriteFile(const std::wstring& path, const void* data, size_t size, Flush flush) {
+  unsigned code = checkCompanions(path, true);
+  if (code != OXMDL_ERR_NONE && code != OXMDL_ERR_STG_PRIM_NOFILE) return code;
+  File f;
+  code = writeOpenTemporary(path, data, size, flush, f, true);
+  return code != OXMDL_ERR_NONE ? code : renameTemporary(path, flush, &f, true);
 }
 
 unsigned moduleCode(unsigned primCode, unsigned firstOutcome) {

@@ -342,7 +342,8 @@ bool MoveFileW(const std::wstring& from, const std::wstring& to) {
   return true;
 }
 
-bool DeleteAndRenameFile(const std::wstring& destination, const std::wstring& source, const File* held) {
+// The checks and claims of DeleteAndRenameFile; `exchange` swaps the two names where it can.
+bool replaceName(const std::wstring& destination, const std::wstring& source, const File* held, bool exchange) {
   if (fault::injected(fault::Op::Rename)) return false;
   const std::string src = hostPath(source);
   const std::string dst = hostPath(destination);
@@ -361,8 +362,17 @@ bool DeleteAndRenameFile(const std::wstring& destination, const std::wstring& so
   }
   Claim claimDestination;
   if (!claimDestination.take(dst)) return false;
+  if (exchange && ::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_EXCHANGE) == 0) return true;
   if (::rename(src.c_str(), dst.c_str()) != 0) return failPath(dst);
   return true;
+}
+
+bool DeleteAndRenameFile(const std::wstring& destination, const std::wstring& source, const File* held) {
+  return replaceName(destination, source, held, false);
+}
+
+bool ExchangeFileNames(const std::wstring& destination, const std::wstring& source, const File* held) {
+  return replaceName(destination, source, held, true);
 }
 
 bool DeleteFileW(const std::wstring& path) {

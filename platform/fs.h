@@ -78,7 +78,7 @@ class File {
   bool append_ = false;
   bool exclusive_ = false;  // opened with share mode 0
 
-  friend bool DeleteAndRenameFile(const std::wstring&, const std::wstring&, const File*);
+  friend bool replaceName(const std::wstring&, const std::wstring&, const File*, bool);
 };
 
 // Fails with ERROR_ALREADY_EXISTS when `to` exists.
@@ -88,6 +88,10 @@ bool MoveFileW(const std::wstring& from, const std::wstring& to);
 // claim, so it is not opened again; the caller closes it afterwards. ERROR_INVALID_HANDLE when
 // `held` is not such an open of `source`.
 bool DeleteAndRenameFile(const std::wstring& destination, const std::wstring& source, const File* held = nullptr);
+// The same, but `source` is left holding what `destination` held (the names are swapped in one
+// step), so that no file is freed; where `destination` is missing or the file system cannot
+// swap names, the plain replacement.
+bool ExchangeFileNames(const std::wstring& destination, const std::wstring& source, const File* held = nullptr);
 bool DeleteFileW(const std::wstring& path);
 bool CreateDirectoryW(const std::wstring& path);  // ERROR_ALREADY_EXISTS when present
 bool RemoveDirectoryW(const std::wstring& path);

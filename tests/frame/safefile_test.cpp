@@ -2,7 +2,10 @@
 
 #include <cstdio>
 #include <optional>
+#include <set>
 #include <utility>
+
+#include <sys/stat.h>
 
 #include "frame/oxerror.h"
 #include "platform/debug.h"
@@ -81,6 +84,33 @@ TEST_F(SafeFileTest, CommitRenamesOnceAndRetriesBusyFiles) {
   EXPECT_TRUE(debugCaptured().starts_with(L" Retry MoveFile():(1) /// Reason: file busy\r\n Retry MoveFile():(2) "));
   debugCaptureStop();
   EXPECT_EQ(read("P"), "v3");
+}
+
+// A rewrite swaps the new content in and keeps the older copy as P_tmp, whose file the next
+// rewrite reuses: no file is made or freed after the first.
+TEST_F(SafeFileTest, RewriteSwapsInTheNewContentAndKeepsTheOlderCopy) {
+  auto inodes = [&] {
+    struct stat a {}, b {};
+    return ::stat(root_.host("P").c_str(), &a) == 0 && ::stat(root_.host("P_tmp").c_str(), &b) == 0
+               ? std::set<ino_t>{a.st_ino, b.st_ino} : std::set<ino_t>{};
+  };
+  layout("old", nullptr, nullptr);
+  ASSERT_EQ(rewriteFile(L"P", "new", 3), OXMDL_ERR_NONE);
+  EXPECT_EQ(std::pair(read("P"), read("P_tmp")), std::pair(std::string("new"), std::string("old")));
+  const std::set<ino_t> files = inodes();
+  ASSERT_EQ(rewriteFile(L"P", "newest", 6), OXMDL_ERR_NONE);
+  ASSERT_EQ(rewriteFile(L"P", "v4", 2), OXMDL_ERR_NONE);  // over "new": cut to its size
+  EXPECT_EQ(std::pair(read("P"), read("P_tmp")), std::pair(std::string("v4"), std::string("newest")));
+  EXPECT_EQ(inodes(), files);
+  fault::failNth(fault::Op::Rename, 1, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(rewriteFile(L"P", "v5", 2), OXMDL_ERR_STG_PRIM_COMMIT);
+  fault::reset();
+  EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_NONE);
+  EXPECT_EQ(read("P"), "v4");
+  EXPECT_FALSE(leftovers());
+  layout(nullptr, nullptr, "bak");
+  ASSERT_EQ(rewriteFile(L"P", "first", 5), OXMDL_ERR_NONE);  // the backup restored, then replaced
+  EXPECT_EQ(std::pair(read("P"), read("P_tmp")), std::pair(std::string("first"), std::string("bak")));
 }
 
 TEST_F(SafeFileTest, WriteFailuresAndModuleCodes) {

@@ -56,6 +56,7 @@ TEST_F(RetrieverScriptTest, OnlyNewMessagesAreStoredWithTheirUidFiles) {
   EXPECT_GT(recorder.progress, 0);
   EXPECT_EQ(summary(), (std::vector<std::string>{"u2 p0 u1 " + m2, "u3 p0 u1 " + msg("3", ".dot line\r\n")}));
   EXPECT_EQ(accountFile("LastUID.ini"), u16("u3"));
+  EXPECT_FALSE(hostFileExists(data("Mail/LastUID.ini_tmp"))) << "the older copy kept during the run is gone";
   EXPECT_EQ(accountFile("UID.list"), u16("u1\r\nu2\r\nu3\r\n"));
   EXPECT_EQ(accountFile("RecvUID.dat"), "u3");
   std::wstring name;
