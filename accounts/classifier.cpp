@@ -41,6 +41,31 @@ bool folderGone(unsigned code) {
 
 }  // namespace
 
+OxClassifier::OxClassifier() = default;
+OxClassifier::~OxClassifier() = default;
+
+OxStorageInterface* OxClassifier::storageOf(OxAccountInfoInterface* account) {
+  if (account != account_) {
+    storage_.reset();
+    trayKnown_ = false;
+    account_ = account;
+  }
+  if (!storage_) storage_.reset(account->OpenStorage());
+  return storage_.get();
+}
+
+bool OxClassifier::receiveTrayOf(OxAccountInfoInterface* account, unsigned long* tray) {
+  if (!trayKnown_) {
+    OxAccountInfoInterface::Attributes trays;
+    trays.mask = OxAccountInfoInterface::Mask::ulJusinTrayID;
+    if (!account->GetAccountInfoAttributes(&trays)) return false;
+    receiveTray_ = trays.ulJusinTrayID;
+    trayKnown_ = true;
+  }
+  *tray = receiveTray_;
+  return true;
+}
+
 bool OxClassifier::loadClassificationParamAttributes(OxAccountInfoInterface* account) {
   if (loaded_) return true;
   std::unique_ptr<OxClassificationParamInterface> rules(account->OpenClassificationParamInterface());
@@ -106,7 +131,7 @@ bool OxClassifier::SaveToFolder(std::string& text, const std::string& uid, bool 
   Email mail;
   EmlCompose codec;
   if (!codec.DecodeForSave(&mail, &text) || !loadClassificationParamAttributes(account)) return false;
-  std::unique_ptr<OxStorageInterface> storage(account->OpenStorage());
+  OxStorageInterface* storage = storageOf(account);
   if (!storage) return false;
   unsigned long target = 0;
   bool found = false;
@@ -117,10 +142,8 @@ bool OxClassifier::SaveToFolder(std::string& text, const std::string& uid, bool 
     if (!folder && !folderGone(GetOxMiddleError())) return false;
   }
   if (!folder) {
-    OxAccountInfoInterface::Attributes trays;
-    trays.mask = OxAccountInfoInterface::Mask::ulJusinTrayID;
-    if (!account->GetAccountInfoAttributes(&trays)) return false;
-    folder.reset(storage->OpenFolder(trays.ulJusinTrayID));
+    if (!receiveTrayOf(account, &target)) return false;
+    folder.reset(storage->OpenFolder(target));
     if (!folder) return false;
   }
   const unsigned int received = 1;

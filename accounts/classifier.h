@@ -2,18 +2,20 @@
 // header field contains the rule's keyword (case ignored) names the folder.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "accounts/classification.h"
 
 class OxAccountInfoInterface;
+class OxStorageInterface;
 struct Email;
 
 class OxClassifier {
  public:
-  OxClassifier() = default;
-  ~OxClassifier() = default;
+  OxClassifier();
+  ~OxClassifier();
   OxClassifier(const OxClassifier&) = delete;
   OxClassifier& operator=(const OxClassifier&) = delete;
 
@@ -33,7 +35,15 @@ class OxClassifier {
   bool loadClassificationParamAttributes(OxAccountInfoInterface* account);
   bool toLowerString(const std::wstring& in, std::wstring* out);
   bool getClassifiedFolderId(Email* mail, unsigned long kind, unsigned long* folder, bool* found);
+  OxStorageInterface* storageOf(OxAccountInfoInterface* account);
+  bool receiveTrayOf(OxAccountInfoInterface* account, unsigned long* tray);
 
   bool loaded_ = false;
   std::vector<OxClassificationParamInterface::Attributes> rules_;  // keywords lower-cased
+  // Like the rules, the account's storage and receive tray are looked up once for the life of
+  // a classifier (a retrieval run makes one), not again for every message it files.
+  OxAccountInfoInterface* account_ = nullptr;
+  std::unique_ptr<OxStorageInterface> storage_;
+  unsigned long receiveTray_ = 0;
+  bool trayKnown_ = false;
 };

@@ -85,6 +85,18 @@ TEST_F(ClassifierTest, RulesMatchByFieldAndTargetInFileOrderAndSavesFailWhole) {
   a.mask = OxMessageInterface::ATTR_FILE_MASK | OxMessageInterface::ATTR_HEADER_MASK;
   ASSERT_TRUE(m->GetAttributes(&a));
   EXPECT_EQ(std::make_tuple(a.numericAttribute, a.fromAddress, a.date.wHour), std::make_tuple(1u, L"hanako@example.jp", 0));
+  {  // the same classifier given another account files into that account's own storage
+    ASSERT_TRUE(OxAccountCreator().CreateFolders(L"Home"));
+    std::unique_ptr<OxAccountInfoInterface> home(open(L"Home"));
+    std::unique_ptr<OxStorageInterface> homeStorage(home->OpenStorage());
+    const unsigned long homeInbox = readKeys(*home, OxAccountInfoInterface::Mask::ulJusinTrayID).ulJusinTrayID;
+    std::unique_ptr<OxFolderInterface> f(homeStorage->OpenFolder(homeInbox));
+    const size_t workCount = ids(inbox_).size();
+    ASSERT_TRUE(classifier.SaveToFolder(text, "h1", false, home.get()));
+    Ids homeIds;
+    EXPECT_TRUE(f->GetMessageIds(&homeIds));
+    EXPECT_EQ(std::pair(homeIds.size(), ids(inbox_).size()), std::pair(size_t{1}, workCount));
+  }
   fault::reset();  // a save that fails at any of its writes leaves no message behind and reports a code
   ASSERT_TRUE(classifier.SaveToFolder(text, "u0", false, work_.get()));
   const long writes = fault::calls(fault::Op::Write);
