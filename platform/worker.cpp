@@ -23,31 +23,50 @@ long stepMilliseconds() {
   return ms < 1 ? 1 : ms;
 }
 
-StepWorker::~StepWorker() { join(); }
+StepWorker::~StepWorker() {
+  join();
+  {
+    std::lock_guard<std::mutex> g(lock_);
+    quit_ = true;
+  }
+  work_.notify_one();
+  if (thread_.joinable()) thread_.join();
+}
 
 bool StepWorker::start(std::function<void()> call) {
   if (fault::injected(fault::Op::Thread)) return false;
-  {
-    std::lock_guard<std::mutex> g(lock_);
-    if (!finished_) return false;
+  std::lock_guard<std::mutex> g(lock_);
+  if (!finished_) return false;
+  if (!thread_.joinable()) {
+    try {
+      thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+      return false;
+    }
   }
-  join();
+  call_ = std::move(call);
+  faults_ = fault::current();
   finished_ = false;
-  fault::Context faults = fault::current();
-  try {
-    thread_ = std::thread([this, faults, call = std::move(call)] {
-      fault::adopt(faults);
-      call();
-      std::lock_guard<std::mutex> g(lock_);
-      finished_ = true;
-      done_.notify_all();
-    });
-  } catch (const std::system_error&) {
-    std::lock_guard<std::mutex> g(lock_);
-    finished_ = true;
-    return false;
-  }
+  work_.notify_one();
   return true;
+}
+
+void StepWorker::run() {
+  std::unique_lock<std::mutex> g(lock_);
+  for (;;) {
+    work_.wait(g, [this] { return quit_ || !finished_; });
+    if (finished_) return;  // the end, with no call pending
+    std::function<void()> call = std::move(call_);
+    call_ = nullptr;
+    fault::Context faults = std::move(faults_);
+    g.unlock();
+    fault::adopt(faults);
+    call();
+    call = nullptr;
+    g.lock();
+    finished_ = true;
+    done_.notify_all();
+  }
 }
 
 bool StepWorker::waitStep() {
@@ -61,7 +80,8 @@ bool StepWorker::finished() {
 }
 
 void StepWorker::join() {
-  if (thread_.joinable()) thread_.join();
+  std::unique_lock<std::mutex> g(lock_);
+  done_.wait(g, [this] { return finished_; });
 }
 
 bool StepSleeper::sleep(unsigned steps, const std::function<bool()>& stop) {

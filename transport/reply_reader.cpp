@@ -93,9 +93,8 @@ ReadStatus ReplyReader::read(ReplySink& sink, ReplyEnd& end) {
   }
   outcome_ = Outcome::None;
   bool gotBytes = lastBytes_ > 0;
-  StepWorker worker;
-  if (!worker.start([&] { receive(sink, end, gotBytes); })) return ReadStatus::ThreadFailed;
-  ReadStatus waited = waitSteps(worker);
+  if (!worker_.start([&] { receive(sink, end, gotBytes); })) return ReadStatus::ThreadFailed;
+  ReadStatus waited = waitSteps();
   if (waited != ReadStatus::Ok) return waited;
   switch (outcome_) {
     case Outcome::Ended:
@@ -148,10 +147,10 @@ void ReplyReader::receive(ReplySink& sink, ReplyEnd& end, bool gotBytes) {
   }
 }
 
-ReadStatus ReplyReader::waitSteps(StepWorker& worker) {
+ReadStatus ReplyReader::waitSteps() {
   ReadStatus stop = ReadStatus::Ok;
   for (unsigned step = 0;;) {
-    if (worker.waitStep()) break;
+    if (worker_.waitStep()) break;
     ++step;
     if (checks_.aborted && checks_.aborted()) {
       stop = ReadStatus::Aborted;
@@ -177,18 +176,17 @@ ReadStatus ReplyReader::waitSteps(StepWorker& worker) {
   }
   if (stop != ReadStatus::Ok) {
     socket_.interrupt();
-    worker.join();
+    worker_.join();
     socket_.clearInterrupt();
   } else {
-    worker.join();
+    worker_.join();
   }
   return stop;
 }
 
 ReadStatus ReplyReader::stepped(std::function<void()> call) {
-  StepWorker worker;
-  if (!worker.start(std::move(call))) return ReadStatus::ThreadFailed;
-  return waitSteps(worker);
+  if (!worker_.start(std::move(call))) return ReadStatus::ThreadFailed;
+  return waitSteps();
 }
 
 ReadStatus ReplyReader::connect(const std::string& host, unsigned port, int* result) {

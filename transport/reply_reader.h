@@ -147,7 +147,7 @@ class ReplyReader {
  private:
   enum class Outcome { None, Ended, Idle, Closed, Failed, Refused };
   void receive(ReplySink& sink, ReplyEnd& end, bool gotBytes);
-  ReadStatus waitSteps(StepWorker& worker);
+  ReadStatus waitSteps();
   // Runs one socket call on a worker and waits for it in steps.
   ReadStatus stepped(std::function<void()> call);
 
@@ -160,6 +160,7 @@ class ReplyReader {
   bool complete_ = false;
   size_t lastBytes_ = 0;
   Outcome outcome_ = Outcome::None;
+  StepWorker worker_;  // last: its thread ends before the members its calls use
 };
 
 }  // namespace oxm::transport
