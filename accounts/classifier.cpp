@@ -47,7 +47,7 @@ OxClassifier::~OxClassifier() = default;
 OxStorageInterface* OxClassifier::storageOf(OxAccountInfoInterface* account) {
   if (account != account_) {
     storage_.reset();
-    trayKnown_ = false;
+    receiveTray_.reset();
     account_ = account;
   }
   if (!storage_) storage_.reset(account->OpenStorage());
@@ -55,14 +55,13 @@ OxStorageInterface* OxClassifier::storageOf(OxAccountInfoInterface* account) {
 }
 
 bool OxClassifier::receiveTrayOf(OxAccountInfoInterface* account, unsigned long* tray) {
-  if (!trayKnown_) {
+  if (!receiveTray_) {
     OxAccountInfoInterface::Attributes trays;
     trays.mask = OxAccountInfoInterface::Mask::ulJusinTrayID;
     if (!account->GetAccountInfoAttributes(&trays)) return false;
     receiveTray_ = trays.ulJusinTrayID;
-    trayKnown_ = true;
   }
-  *tray = receiveTray_;
+  *tray = *receiveTray_;
   return true;
 }
 
@@ -162,7 +161,7 @@ bool OxClassifier::MoveToFolder(unsigned long messageId, OxAccountInfoInterface*
     return false;
   }
   if (!loadClassificationParamAttributes(account)) return false;
-  std::unique_ptr<OxStorageInterface> storage(account->OpenStorage());
+  OxStorageInterface* storage = storageOf(account);
   if (!storage) return false;
   Email mail;
   OxMessageInterface::Attributes a;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,9 +42,8 @@ class OxClassifier {
   bool loaded_ = false;
   std::vector<OxClassificationParamInterface::Attributes> rules_;  // keywords lower-cased
   // Like the rules, the account's storage and receive tray are looked up once for the life of
-  // a classifier (a retrieval run makes one), not again for every message it files.
+  // a classifier (a retrieval or send run makes one), not again for every message.
   OxAccountInfoInterface* account_ = nullptr;
   std::unique_ptr<OxStorageInterface> storage_;
-  unsigned long receiveTray_ = 0;
-  bool trayKnown_ = false;
+  std::optional<unsigned long> receiveTray_;
 };
