@@ -34,7 +34,9 @@ oxmail_fetch() {  # user password sync
   local root=$work/root.$1.$3
   "$oxmail" --root "$root" --quiet init
   "$oxmail" --root "$root" --quiet account add A --pop "127.0.0.1:$pop" --user "$1" --password "$2"
-  OXMIDDLE_SYNC=$3 "$oxmail" --root "$root" --json fetch A | tail -1 |
+  # One JSON line a message, into a file: a pipe would wake its reader for each line.
+  OXMIDDLE_SYNC=$3 "$oxmail" --root "$root" --json fetch A >"$root.json"
+  tail -1 "$root.json" |
     python3 -c 'import json,sys; d=json.load(sys.stdin); print("%.3f %d" % (d["seconds"], d["fetched"]))'
 }
 poplib_fetch() {  # user password fsync

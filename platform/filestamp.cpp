@@ -17,11 +17,19 @@ void FileStamp::clear() {
 }
 
 void FileStamp::take(const std::wstring& path) {
+  const std::string host = hostPath(path);
+  struct stat st;
+  // The file pinned already (written in place): its pin cannot have been reused by another.
+  if (pin_ >= 0 && ::stat(host.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_) {
+    size_ = static_cast<uint64_t>(st.st_size);
+    mtimeSec_ = st.st_mtim.tv_sec;
+    mtimeNsec_ = st.st_mtim.tv_nsec;
+    return;
+  }
   clear();
   // O_PATH takes no share claim, so the stamp never blocks a rename or delete of the file.
-  host::Fd fd(::open(hostPath(path).c_str(), O_PATH | O_CLOEXEC));
+  host::Fd fd(::open(host.c_str(), O_PATH | O_CLOEXEC));
   if (!fd.ok()) return;
-  struct stat st;
   if (::fstat(fd.get(), &st) != 0) return;
   pin_ = fd.release();
   device_ = st.st_dev;

@@ -288,6 +288,22 @@ bool File::write(const void* buf, size_t n) {
   return true;
 }
 
+bool File::writeAt(uint64_t offset, const void* buf, size_t n) {
+  if (fd_ < 0) return fail(ERROR_INVALID_HANDLE);
+  if (fault::injected(fault::Op::Write)) return false;
+  const char* p = static_cast<const char*>(buf);
+  size_t done = 0;
+  while (done < n) {
+    ssize_t w = ::pwrite(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return failErrno();
+    }
+    done += static_cast<size_t>(w);
+  }
+  return true;
+}
+
 bool File::seek(int64_t offset, int whence) {
   if (fd_ < 0) return fail(ERROR_INVALID_HANDLE);
   if (::lseek(fd_, offset, whence) < 0) return failErrno();

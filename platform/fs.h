@@ -65,6 +65,8 @@ class File {
   // Reads exactly n bytes or fails (ERROR_HANDLE_EOF when the file ends first).
   bool readAll(void* buf, size_t n);
   bool write(const void* buf, size_t n);
+  // Writes at `offset`, leaving the file position alone (a file opened to append gets it at its end).
+  bool writeAt(uint64_t offset, const void* buf, size_t n);
   bool seek(int64_t offset, int whence);  // SEEK_SET, SEEK_CUR, SEEK_END
   bool tell(uint64_t* pos) const;
   bool size(uint64_t* bytes) const;

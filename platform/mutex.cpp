@@ -1,7 +1,9 @@
 #include "platform/mutex.h"
 
+#include <pthread.h>
 #include <sys/file.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -51,6 +53,17 @@ host::Fd openLockFile(const std::string& fileName) {
   return fd;
 }
 
+// The process id without a system call per lock; a forked child renews it.
+std::atomic<pid_t> processId{0};
+
+pid_t currentProcess() {
+  static const bool registered = [] {
+    processId = ::getpid();
+    return pthread_atfork(nullptr, nullptr, [] { processId = ::getpid(); }) == 0;
+  }();
+  return registered ? processId.load(std::memory_order_relaxed) : ::getpid();
+}
+
 }  // namespace
 
 NamedMutex::NamedMutex(const std::wstring& name) {
@@ -83,7 +96,7 @@ void NamedMutex::lock() {
   // The other threads of this process now wait on `released`; only this one waits for
   // the other processes.
   if (s.fileName.empty()) return;  // an unnamed mutex is private to the process
-  const pid_t self = ::getpid();
+  const pid_t self = currentProcess();
   const unsigned long root = rootGeneration();
   if (!s.lockFile.ok() || s.fileOwner != self || s.fileRoot != root) {
     // Closing an inherited descriptor leaves the parent's lock alone: it holds its own.

@@ -99,6 +99,7 @@ struct Socket::Impl {
   SSL* ssl = nullptr;
   bool established = false;  // the handshake and the certificate hook passed
   bool issuerUnknown = false;
+  bool wantWrite = false;  // the last read must wait to write (TLS)
 
   ~Impl() {
     closeAll();
@@ -141,6 +142,33 @@ struct Socket::Impl {
       if (n == 0) return 0;
       if (p[0].revents & (events | POLLERR | POLLHUP)) return 1;
       if (p[0].revents & POLLNVAL) return -1;
+    }
+  }
+
+  // One read of what is there: bytes, 0 at the peer's close, -1 on failure, kWouldBlock when
+  // the peer must send (or, with TLS, receive: wantWrite) first.
+  long readNow(char* buffer, size_t size) {
+    if (fd < 0 || shut.load()) return -1;
+    if (size == 0) return 0;
+    wantWrite = false;
+    for (;;) {
+      if (ssl) {
+        size_t got = 0;
+        int r = SSL_read_ex(ssl, buffer, size, &got);
+        if (r == 1) return static_cast<long>(got);
+        int e = SSL_get_error(ssl, r);
+        if (e == SSL_ERROR_ZERO_RETURN) return 0;
+        if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) {
+          wantWrite = e == SSL_ERROR_WANT_WRITE;
+          return kWouldBlock;
+        }
+        ERR_clear_error();
+        return -1;
+      }
+      ssize_t n = ::recv(fd, buffer, size, 0);
+      if (n >= 0) return static_cast<long>(n);
+      if (errno == EINTR) continue;
+      return errno == EAGAIN || errno == EWOULDBLOCK ? kWouldBlock : -1;
     }
   }
 
@@ -339,27 +367,19 @@ long Socket::send(const char* data, size_t size) {
 long Socket::recv(char* buffer, size_t size) {
   Impl& s = *impl_;
   if (fault::injected(fault::Op::Recv)) return -1;
-  if (s.fd < 0 || s.shut.load()) return -1;
-  if (size == 0) return 0;
   for (;;) {
-    if (s.ssl) {
-      size_t got = 0;
-      int r = SSL_read_ex(s.ssl, buffer, size, &got);
-      if (r == 1) return static_cast<long>(got);
-      int e = SSL_get_error(s.ssl, r);
-      if (e == SSL_ERROR_ZERO_RETURN) return 0;
-      if (!s.sslRetry(r)) {
-        ERR_clear_error();
-        return -1;
-      }
-      continue;
-    }
-    ssize_t n = ::recv(s.fd, buffer, size, 0);
-    if (n >= 0) return static_cast<long>(n);
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
-    if (s.waitFor(POLLIN, -1) != 1) return -1;
+    long n = s.readNow(buffer, size);
+    if (n != kWouldBlock) return n;
+    if (s.waitFor(s.wantWrite ? POLLOUT : POLLIN, -1) != 1) return -1;
   }
+}
+
+long Socket::recvNow(char* buffer, size_t size) {
+  Impl& s = *impl_;
+  // A read that finds nothing is no read for the fault counter: its count stays that of recv.
+  long n = s.readNow(buffer, size);
+  if (n != kWouldBlock && fault::injected(fault::Op::Recv)) return -1;
+  return n;
 }
 
 int Socket::waitReadable(int timeoutMs) {

@@ -30,6 +30,8 @@ enum : unsigned long { kCertChainX509 = 1, kCertIssuerUnknown = 1 };
 enum : int { kOk = 0, kResolveFailed = -1, kConnectFailed = -2, kHandshakeFailed = -3 };
 // waitReadable's result when interrupt() ended the wait.
 enum : int { kInterrupted = -2 };
+// recvNow's result when nothing can be read without waiting.
+constexpr long kWouldBlock = -2;
 
 class Socket {
  public:
@@ -53,6 +55,8 @@ class Socket {
   long send(const char* data, size_t size);
   // > 0 bytes, 0 when the peer closed the connection, -1 on failure or interruption.
   long recv(char* buffer, size_t size);
+  // recv without waiting: kWouldBlock when it would have to wait for the peer.
+  long recvNow(char* buffer, size_t size);
   // 1 readable (or TLS bytes already decrypted), 0 time-out, -1 error, kInterrupted.
   // timeoutMs < 0: no limit.
   int waitReadable(int timeoutMs);

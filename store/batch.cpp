@@ -50,6 +50,7 @@ Batch* batchOf(const std::wstring& path) {
 
 // Flushes a file written earlier; one that is gone since needs nothing.
 bool flushFile(const std::wstring& path) {
+  if (!syncEnabled()) return true;
   File f;
   if (!f.open(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING)) {
     const DWORD error = GetLastError();
@@ -199,6 +200,15 @@ Flush messageFile(const std::wstring& path) {
   Batch* b = batchOf(path);
   if (!b || !b->created.count(path)) return Flush::Now;
   b->pending.insert(path);
+  b->dirs.emplace(directoryOf(path), path);
+  return Flush::Deferred;
+}
+
+Flush namedMessage(const std::wstring& path) {
+  if (active.load() == 0) return Flush::Now;
+  std::lock_guard<std::mutex> g(registryLock);
+  Batch* b = batchOf(path);
+  if (!b || !b->created.count(path)) return Flush::Now;
   b->dirs.emplace(directoryOf(path), path);
   return Flush::Deferred;
 }

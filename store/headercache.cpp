@@ -159,9 +159,8 @@ unsigned HeaderCache::append(const std::vector<FolderMsgHeader>& records) {
   if (!f.openStream(path_, "r+b")) return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_OPEN_FDB);
   // The records go where the slot table says the next one is, whatever an earlier failed append
   // may have left beyond it.
-  if (!f.seek(static_cast<int64_t>(recordOffset(records_)), SEEK_SET) ||
-      !f.write(records.data(), records.size() * kHeaderRecordBytes) || !f.seek(0, SEEK_SET) ||
-      !f.write(slots.data(), kSlotTableBytes) || !flushed(f)) {
+  if (!f.writeAt(recordOffset(records_), records.data(), records.size() * kHeaderRecordBytes) ||
+      !f.writeAt(0, slots.data(), kSlotTableBytes) || !flushed(f)) {
     unsigned c = diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_WRITE_FDB);
     f.close();
     stamp_.clear();  // the table on disk may be either one now: read it again next time

@@ -65,8 +65,10 @@ unsigned MessageSet::create(unsigned long folderId, const MessageFileHeader& hea
       f.close();
       if (named) DeleteFileW(path);
     });
-    // Inside a batch the commit flushes what the batch made, before anyone acknowledges it.
-    const Flush flush = batch::messageFile(path);
+    // Inside a batch the commit flushes what the batch made, before anyone acknowledges it. A
+    // file without a name is flushed before it is named, in a batch too (the same one flush,
+    // without opening the file again at the commit): its commit is its directory entry.
+    const Flush flush = unnamed ? Flush::Now : batch::messageFile(path);
     if (!f.write(&header, sizeof header) || (!text.empty() && !f.write(text.data(), text.size())) ||
         (flush == Flush::Now && !f.flush())) {
       return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_WRITE_EML);
@@ -77,7 +79,9 @@ unsigned MessageSet::create(unsigned long folderId, const MessageFileHeader& hea
         return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_OPEN_EML);
       }
       named = true;
-      if (flush == Flush::Now && !syncDirectoryOf(path)) return OXMDL_ERR_STG_FILEIO_FILE_WRITE_EML;
+      if (batch::namedMessage(path) == Flush::Now && !syncDirectoryOf(path)) {
+        return OXMDL_ERR_STG_FILEIO_FILE_WRITE_EML;
+      }
     }
     f.close();
     code = entries_.change(EntryChange::Add, id, folderId);

@@ -91,11 +91,13 @@ ReadStatus ReplyReader::read(ReplySink& sink, ReplyEnd& end) {
       return ReadStatus::Ok;
     }
   }
-  outcome_ = Outcome::None;
-  bool gotBytes = lastBytes_ > 0;
-  if (!worker_.start([&] { receive(sink, end, gotBytes); })) return ReadStatus::ThreadFailed;
-  ReadStatus waited = waitSteps();
-  if (waited != ReadStatus::Ok) return waited;
+  outcome_ = receiveNow(sink, end);
+  if (outcome_ == Outcome::None) {
+    bool gotBytes = lastBytes_ > 0;
+    if (!worker_.start([&] { receive(sink, end, gotBytes); })) return ReadStatus::ThreadFailed;
+    ReadStatus waited = waitSteps();
+    if (waited != ReadStatus::Ok) return waited;
+  }
   switch (outcome_) {
     case Outcome::Ended:
       complete_ = true;
@@ -108,6 +110,27 @@ ReadStatus ReplyReader::read(ReplySink& sink, ReplyEnd& end) {
       return ReadStatus::TooLong;
     default:
       return ReadStatus::SocketFailed;
+  }
+}
+
+// What has arrived already, or arrives within a short wait (a fiftieth of a step), is read on
+// the caller's thread: most replies come that soon, and the worker (a thread switch each way)
+// is then only for the long waits, which are checked step by step. None when the reply needs
+// more than has come.
+ReplyReader::Outcome ReplyReader::receiveNow(ReplySink& sink, ReplyEnd& end) {
+  chunk_.resize(limits_.chunk);
+  for (bool waited = false;;) {
+    long n = socket_.recvNow(chunk_.data(), chunk_.size());
+    if (n == net::kWouldBlock) {
+      if (waited || lastBytes_ > 0) return Outcome::None;
+      waited = true;
+      int ready = socket_.waitReadable(static_cast<int>(stepMilliseconds() / 50));
+      if (ready < 0) return Outcome::Failed;
+      if (ready == 0) return Outcome::None;
+      continue;
+    }
+    Outcome got = take(sink, end, n);
+    if (got != Outcome::None) return got;
   }
 }
 
@@ -125,26 +148,24 @@ void ReplyReader::receive(ReplySink& sink, ReplyEnd& end, bool gotBytes) {
       outcome_ = Outcome::Failed;
       return;
     }
-    long n = socket_.recv(chunk_.data(), chunk_.size());
-    if (n <= 0) {
-      outcome_ = n == 0 ? Outcome::Closed : Outcome::Failed;
-      return;
-    }
+    outcome_ = take(sink, end, socket_.recv(chunk_.data(), chunk_.size()));
+    if (outcome_ != Outcome::None) return;
     gotBytes = true;
-    size_t got = static_cast<size_t>(n);
-    size_t used = end.feed(chunk_.data(), got);
-    size_t take = used == ReplyEnd::npos ? got : used;
-    if (!sink.put(chunk_.data(), take)) {
-      outcome_ = Outcome::Refused;
-      return;
-    }
-    lastBytes_ += take;
-    if (used != ReplyEnd::npos) {
-      pending_.assign(chunk_.data() + used, got - used);
-      outcome_ = Outcome::Ended;
-      return;
-    }
   }
+}
+
+// One piece of `n` received bytes (or recv's failure) into the sink: Ended when it completes
+// the reply (what follows stays for the next read), None when more is to come.
+ReplyReader::Outcome ReplyReader::take(ReplySink& sink, ReplyEnd& end, long n) {
+  if (n <= 0) return n == 0 ? Outcome::Closed : Outcome::Failed;
+  size_t got = static_cast<size_t>(n);
+  size_t used = end.feed(chunk_.data(), got);
+  size_t take = used == ReplyEnd::npos ? got : used;
+  if (!sink.put(chunk_.data(), take)) return Outcome::Refused;
+  lastBytes_ += take;
+  if (used == ReplyEnd::npos) return Outcome::None;
+  pending_.assign(chunk_.data() + used, got - used);
+  return Outcome::Ended;
 }
 
 ReadStatus ReplyReader::waitSteps() {

@@ -1,14 +1,16 @@
 // The one reply reader of the mail clients (POP3 and SMTP), and their stepped connect and send.
 //
-// Each blocking call runs on a short-lived worker thread (platform/worker.h) while the calling
+// Each blocking call runs on the reader's worker thread (platform/worker.h) while the calling
 // thread waits for it in steps of 1000 ms, at most 600 (scaled in tests). Between steps it asks,
 // in this order: the abort test, the Connection Manager status of the data connection (anything
 // but connected, 0x10, or a failing query ends the wait), the cancel test, the step count. A wait
 // that ends early interrupts the worker's socket call, joins the thread and leaves the socket
 // usable, so the client can still send QUIT.
 //
-// A read waits without limit for the first bytes and 100 ms for each later piece, receiving at
-// most 8192 bytes at a time. It stops:
+// A read first takes what has arrived already on the calling thread (no wait, so nothing to
+// step through); only when the reply needs more does the worker wait for it. It waits without
+// limit for the first bytes and 100 ms for each later piece, receiving at most 8192 bytes at a
+// time. It stops:
 //  - at the end of the reply as the protocol's ReplyEnd test sees it (early completion: no idle
 //    wait after a complete reply); bytes received after the end are kept for the next read;
 //  - when 100 ms pass without bytes (the reply may be incomplete: the client reads again and the
@@ -146,7 +148,9 @@ class ReplyReader {
 
  private:
   enum class Outcome { None, Ended, Idle, Closed, Failed, Refused };
+  Outcome receiveNow(ReplySink& sink, ReplyEnd& end);
   void receive(ReplySink& sink, ReplyEnd& end, bool gotBytes);
+  Outcome take(ReplySink& sink, ReplyEnd& end, long n);
   ReadStatus waitSteps();
   // Runs one socket call on a worker and waits for it in steps.
   ReadStatus stepped(std::function<void()> call);

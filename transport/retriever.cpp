@@ -12,6 +12,7 @@
 #include "frame/registry_value.h"
 #include "frame/textconv.h"
 #include "platform/debug.h"
+#include "platform/fs.h"
 #include "store/batch.h"
 #include "store/storage_interface.h"
 #include "transport/account_record.h"
@@ -136,6 +137,7 @@ bool OxRetriever::converse(OxAccountInfoInterface* account, OxRASController* ras
   if (clientMode == kModeNormal || clientMode == kModePartial) recoverInFlight();
   batch_.reset(new (std::nothrow) oxm::StoreBatch(storage_.get()));
   newConnection();
+  inFlight_.reset();
   uidListOut_.clear();
   getUidlList(uidListOut_);
   if (mode != kModeClear && !account->SaveUIDL(uidListOut_)) report(GetOxMiddleError(), 0);

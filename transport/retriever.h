@@ -33,6 +33,7 @@ class OxAccountInfoInterface;
 class OxClassifier;
 class OxStorageInterface;
 namespace oxm {
+class File;
 class StoreBatch;
 }
 
@@ -133,6 +134,8 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
   oxm::transport::MessageMap uidMap_;
   std::list<std::wstring> uidListOut_;
   std::wstring inFlightPath_;
+  std::unique_ptr<oxm::File> inFlight_;  // RecvUID.dat, open while a conversation notes UIDs in it
+  size_t inFlightSize_ = 0;
   std::string storedInFlight_;  // a UID found already stored after a crash
 
   uint8_t retrievingNow_ = 0;

@@ -37,13 +37,25 @@ void collectMessages(OxStorageInterface& storage, OxFolderInterface& folder, std
 
 }  // namespace
 
+// The file stays open for the run: one write a message (a shorter UID than the one before cuts
+// the file first). A write that fails closes it, and the next message starts afresh.
 void OxRetriever::noteInFlight(const std::string& uid) {
   if (inFlightPath_.empty()) return;
-  oxm::File file;
-  if (file.open(inFlightPath_, oxm::GENERIC_WRITE, 0, oxm::CREATE_ALWAYS)) file.write(uid.data(), uid.size());
+  if (!inFlight_) {
+    auto file = std::make_unique<oxm::File>();
+    if (!file->open(inFlightPath_, oxm::GENERIC_WRITE, 0, oxm::CREATE_ALWAYS)) return;
+    inFlight_ = std::move(file);
+    inFlightSize_ = 0;
+  }
+  if ((uid.size() < inFlightSize_ && !inFlight_->truncate(uid.size())) || !inFlight_->writeAt(0, uid.data(), uid.size())) {
+    inFlight_.reset();
+    return;
+  }
+  inFlightSize_ = uid.size();
 }
 
 void OxRetriever::recoverInFlight() {
+  inFlight_.reset();
   storedInFlight_.clear();
   inFlightPath_.clear();
   std::wstring dataPath;

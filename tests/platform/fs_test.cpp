@@ -77,6 +77,9 @@ TEST_F(FsTest, EachCallsErrors) {
   ASSERT_TRUE(f.seek(1, SEEK_SET));
   EXPECT_EQ(fails(f.readAll(buf, 6)), ERROR_HANDLE_EOF);
   f.close();
+  ASSERT_TRUE(f.openStream(L"a", "r+b") && f.writeAt(1, "EY", 2) && f.write("*", 1));
+  f.close();
+  EXPECT_EQ(readHostFile(root_.host("a")), "*EYlo!") << "writeAt leaves the position alone";
   ASSERT_TRUE(f.openStream(L"a", "wb"));
   f.close();
   EXPECT_EQ(readHostFile(root_.host("a")), "");

@@ -54,11 +54,13 @@ TEST_F(MappingTest, StampSeesReplacementAppendAndDeletion) {
   ASSERT_TRUE(DeleteAndRenameFile(L"a.txt", L"a.txt_tmp"));
   EXPECT_FALSE(s.matches(L"a.txt"));
   s.take(L"a.txt");
+  EXPECT_TRUE(s.matches(L"a.txt")) << "the new file";
   File f;
   ASSERT_TRUE(f.openStream(L"a.txt", "ab") && f.write("+", 1));
   f.close();
   EXPECT_FALSE(s.matches(L"a.txt"));
   s.take(L"a.txt");
+  EXPECT_TRUE(s.matches(L"a.txt")) << "the same file, written in place";
   EXPECT_TRUE(DeleteFileW(L"a.txt"));
   EXPECT_FALSE(s.matches(L"a.txt"));
   s.take(L"a.txt");  // of a missing file

@@ -120,6 +120,21 @@ TEST_F(ReaderTest, SinksBoundWhatTheyKeep) {
   EXPECT_TRUE(exact.overflow());
 }
 
+// A reply that has arrived is read on the caller's thread; only one still to come needs the
+// worker (here it cannot start).
+TEST_F(ReaderTest, AnArrivedReplyNeedsNoWorker) {
+  serve({Script{test::send("+OK ready\r\n"), test::stall()}});
+  ASSERT_EQ(socket_.waitReadable(5000), 1);
+  fault::Session session;
+  fault::failNth(fault::Op::Thread, 1, 0, -1);
+  ReplyReader reader(socket_);
+  LineEnd end;
+  std::string reply;
+  EXPECT_EQ(reader.read(reply, end, 1024), ReadStatus::Ok);
+  EXPECT_EQ(reply, "+OK ready\r\n");
+  EXPECT_EQ(reader.read(reply, end, 1024), ReadStatus::ThreadFailed);
+}
+
 // A reply that never ends: the buffer keeps its capacity, the steps run out while bytes flow.
 // (A close mid-reply and a stalled server: the POP3 and SMTP scripted conversations.)
 TEST_F(ReaderTest, StepsRunOutWhileBytesFlow) {

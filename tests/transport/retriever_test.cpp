@@ -166,11 +166,12 @@ TEST_F(RetrieverScriptTest, ReceiveLimitOfTheOldMessageCheck) {
     a.bRemoveOldMessageEnabled = false;
     a.mask |= uint64_t{1} << 23;
   };
-  EXPECT_TRUE(retrieve(popLogin() + uidl("1 u1\r\n2 u2\r\n3 u3\r\n") + list("2", m2.size()) +
+  EXPECT_TRUE(retrieve(popLogin() + uidl("1 u1\r\n2 u2-longer\r\n3 u3\r\n") + list("2", m2.size()) +
                            list("3", m3.size()) + fetch("2", m2.size(), m2) + fetch("3", m3.size(), m3) +
                            lastUidl("3", "u3") + quit(),
                        runReused));
-  EXPECT_EQ(storedUids(), (std::vector<std::string>{"u0", "u1", "u2", "u3"}));
+  EXPECT_EQ(storedUids(), (std::vector<std::string>{"u0", "u1", "u2-longer", "u3"}));
+  EXPECT_EQ(accountFile("RecvUID.dat"), "u3") << "the in-flight note is cut to a shorter UID";
 }
 
 TEST_F(RetrieverScriptTest, AutoRetrieverTakesTheWAccount) {
