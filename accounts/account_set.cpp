@@ -86,9 +86,37 @@ unsigned OxAccountInfo::saveLastUid(const std::string& uid) {
   const std::string bytes = utf16Bytes(wide);
   // Replaced through LastUID.ini_tmp, so that a crash never leaves half a UID behind; rewritten
   // after every message of a retrieval, so the older copy stays there for the next write.
-  code = rewriteFile(file(kLastUidFile), bytes.data(), bytes.size());
+  code = rewriteFile(file(kLastUidFile), bytes.data(), bytes.size(), lastUidFlush());
   if (code == OXMDL_ERR_NONE || code == OXMDL_ERR_STG_DISK_FULL) return code;
   return OXMDL_ERR_ACC_CREATE_UIDFILE;
+}
+
+// LastUID.ini is flushed at most once a second, and by the UID list's save that ends a
+// retrieval. A retriever writes a UID only after its message is on the disk, so a power cut
+// can take back at most the last second's UIDs: those messages come again, none is lost. A
+// crash of the process loses nothing (the file is written each time).
+Flush OxAccountInfo::lastUidFlush() {
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> g(lastUidLock_);
+  if (now - lastUidFlushed_ < std::chrono::seconds(1)) {
+    lastUidPending_ = true;
+    return Flush::Deferred;
+  }
+  lastUidFlushed_ = now;
+  lastUidPending_ = false;
+  return Flush::Now;
+}
+
+// Flushes a LastUID.ini written without a flush (its directory entry: the caller's).
+void OxAccountInfo::flushLastUid() {
+  {
+    std::lock_guard<std::mutex> g(lastUidLock_);
+    if (!lastUidPending_) return;
+    lastUidPending_ = false;
+    lastUidFlushed_ = std::chrono::steady_clock::now();
+  }
+  File f;
+  if (f.open(file(kLastUidFile), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING)) f.flush();
 }
 
 unsigned OxAccountInfo::lastUid(std::wstring* uid) {
@@ -141,8 +169,10 @@ unsigned OxAccountInfo::saveUidList(const std::list<std::wstring>& uids) {
   for (const std::wstring& uid : uids) {
     if (uid.find_first_of(L"\r\n") != std::wstring::npos) return OXMDL_ERR_ACC_UIDL_WRITE;
   }
-  // The list is saved at the end of a retrieval: the older copy of the last UID goes now.
+  // The list is saved at the end of a retrieval: the older copy of the last UID goes now, and
+  // the last UID reaches the disk (the list's flush of the directory covers its name).
   preOpenCheck(file(kLastUidFile));
+  flushLastUid();
   const std::wstring path = file(kUidListFile);
   unsigned code = preOpenCheck(path);
   if (code != OXMDL_ERR_NONE && code != OXMDL_ERR_STG_PRIM_NOFILE) return OXMDL_ERR_ACC_UIDL_OPEN;

@@ -3,9 +3,11 @@
 // one thread at a time.
 #pragma once
 
+#include <chrono>
 #include <list>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "accounts/account_info.h"
 #include "frame/profile.h"
 #include "frame/refset.h"
+#include "frame/safefile.h"
 
 namespace oxm {
 
@@ -51,8 +54,14 @@ class OxAccountInfo {
   unsigned saveUidList(const std::list<std::wstring>& uids);
 
  private:
+  Flush lastUidFlush();
+  void flushLastUid();
+
   std::wstring path_;
   OxProfileManipulator profile_;  // guarded by its named mutex
+  std::mutex lastUidLock_;        // guards the two below
+  std::chrono::steady_clock::time_point lastUidFlushed_{};
+  bool lastUidPending_ = false;  // LastUID.ini was rewritten since its last flush
 };
 
 // The full path of a part's subdirectory, from its key in the account's AccountInfo.ini:

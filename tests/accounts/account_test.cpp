@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <list>
 #include <tuple>
@@ -10,7 +11,9 @@
 #include "accounts/classification.h"
 #include "accounts/guid_text.h"
 #include "accounts/signature.h"
+#include "frame/scope_guard.h"
 #include "platform/fault.h"
+#include "platform/fs.h"
 #include "platform/registry.h"
 #include "tests/accounts/accounts_fixture.h"
 
@@ -194,6 +197,23 @@ TEST_F(AccountTest, DeleteWaitsForOpenPartsThenRemovesTheTree) {
 // The retriever tests check both files' bytes; here the conversions, fallbacks and failures.
 TEST_F(AccountTest, UidFilesConvertFallBackAndSurviveFailedWrites) {
   ASSERT_NO_FATAL_FAILURE(createWork());
+  {
+    // LastUID.ini is flushed at most once a second, and by the UID list's save. Only file
+    // flushes are counted: with flushes off, the directory ones are not asked for.
+    const bool sync = syncEnabled();
+    ScopeGuard restore([sync] { setSyncEnabled(sync); });
+    setSyncEnabled(false);
+    const long before = fault::calls(fault::Op::Flush);
+    const auto start = std::chrono::steady_clock::now();
+    for (const char* uid : {"r1", "r2", "r3"}) ASSERT_TRUE(work_->SaveLastUID(uid));
+    const long saves = fault::calls(fault::Op::Flush) - before;
+    ASSERT_TRUE(work_->SaveUIDL({L"r1", L"r2", L"r3"}));
+    if (std::chrono::steady_clock::now() - start < std::chrono::seconds(1)) {
+      EXPECT_EQ(saves, 1) << "the first";
+      EXPECT_EQ(fault::calls(fault::Op::Flush) - before, 3) << "then the pending last UID's and the list's";
+    }
+    EXPECT_EQ(readHostFile(data("Work/LastUID.ini")), u16("r3"));
+  }
   ASSERT_TRUE(work_->SaveLastUID("ab\x82\xa0"));  // "ab" and HIRAGANA A in CP932
   EXPECT_EQ(readHostFile(data("Work/LastUID.ini")), std::string("a\0b\0\x42\x30", 6));
   std::wstring uid;
