@@ -1,5 +1,6 @@
 #include "accounts/classifier.h"
 
+#include <algorithm>
 #include <cwctype>
 #include <memory>
 #include <new>
@@ -8,6 +9,7 @@
 #include "accounts/new_message.h"
 #include "codec/emlcompose.h"
 #include "frame/oxerror.h"
+#include "store/message_maker.h"
 #include "store/storage_interface.h"
 
 namespace {
@@ -152,7 +154,7 @@ bool OxClassifier::SaveToFolder(std::string& text, const std::string& uid, bool 
   a.flags[OxMessageInterface::FLAG_PARTIAL] = partial ? 1 : 0;
   a.text = uid;
   unsigned long id = 0;
-  return oxm::storeNewMessage(*storage, *folder, text, a, oxm::FirstWrite::Attributes, &id);
+  return oxm::MessageMaker::create(*folder, a, text, &id);
 }
 
 bool OxClassifier::MoveToFolder(unsigned long messageId, OxAccountInfoInterface* account) {
@@ -169,8 +171,14 @@ bool OxClassifier::MoveToFolder(unsigned long messageId, OxAccountInfoInterface*
     std::unique_ptr<OxMessageInterface> message(storage->OpenMessage(messageId));
     if (!message) return false;
     a.mask = OxMessageInterface::ATTR_NUMERIC;
+    if (!message->GetAttributes(&a)) return false;
+    // A message of a kind no rule takes part in (no rules, or a sent copy) is not read and
+    // decoded: nothing could move it, and the sender files every sent copy through here.
+    const unsigned long kind = kindOf(a.numericAttribute);
+    if (std::none_of(rules_.begin(), rules_.end(), [kind](const auto& r) { return takesPart(r.ulTarget, kind); }))
+      return true;
     std::string text;
-    if (!message->GetAttributes(&a) || !message->Read(&text)) return false;
+    if (!message->Read(&text)) return false;
     EmlCompose codec;
     if (!codec.Decode(&mail, &text)) return false;
   }

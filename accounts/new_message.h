@@ -1,5 +1,5 @@
-// A new message of a folder, made whole or not at all: the one way the classifier, the sender
-// and oxmail's compose store a message they were given as text.
+// The attributes of a new message that the classifier, the sender and oxmail's compose store
+// from a text they were given (made whole with them by MessageMaker).
 #pragma once
 
 #include <string>
@@ -8,8 +8,6 @@
 #include "store/message_interface.h"
 
 class EmlCompose;
-class OxFolderInterface;
-class OxStorageInterface;
 
 namespace oxm {
 
@@ -19,16 +17,5 @@ namespace oxm {
 // the text attribute).
 OxMessageInterface::Attributes newMessageAttributes(EmlCompose& codec, const Email& header, bool hasAttachments,
                                                     unsigned int numericAttribute, const SYSTEMTIME& localTime);
-
-// Which of text and attributes a new message gets first. The sender's sent copies take the text
-// first, so that a copy cut short by a crash still shows the Message-Id it was sent with.
-enum class FirstWrite { Attributes, Text };
-
-// Makes a message of `folder` with `text` and `attributes`: made whole with both (Attributes), or
-// made, written and then given its attributes (Text). On any failure nothing of the message is
-// left and false is returned with the failure's code as the last error. *id is the new
-// message's on success.
-bool storeNewMessage(OxStorageInterface& storage, OxFolderInterface& folder, const std::string& text,
-                     const OxMessageInterface::Attributes& attributes, FirstWrite first, unsigned long* id);
 
 }  // namespace oxm

@@ -199,8 +199,8 @@ unsigned emlToRawEmailS(std::string* raw, RawEmail_S* out) {
   if (getHeaderField(*raw, "From", &value) == OXMDL_ERR_NONE) parseSingleAddress(value, &envelopeFrom, &name);
 
   const size_t blank = raw->find("\r\n\r\n");
-  std::string header = raw->substr(0, blank == std::string::npos ? raw->size() : blank + 2);
-  const std::string body = blank == std::string::npos ? std::string() : raw->substr(blank + 2);
+  const size_t bodyStart = blank == std::string::npos ? raw->size() : blank + 2;
+  std::string header = raw->substr(0, bodyStart);
   size_t bcc = fieldStart(header, header.size(), "Bcc:");
   size_t date = fieldStart(header, header.size(), "Date:");
   if (bcc != std::string::npos) {
@@ -224,7 +224,11 @@ unsigned emlToRawEmailS(std::string* raw, RawEmail_S* out) {
       header += "\r\n";
     header += fresh;
   }
-  std::string data = header + body;
+  // One copy of the body, which may be megabytes.
+  std::string data;
+  data.reserve(header.size() + raw->size() - bodyStart + sizeof kFooter - 1);
+  data += header;
+  data.append(*raw, bodyStart, std::string::npos);
   bool multipart = false;
   for (const char* type : kMultipartTypes) multipart = multipart || data.find(type) != std::string::npos;
   if (!multipart && footerWanted()) data += kFooter;

@@ -70,15 +70,16 @@ unsigned checkCompanions(const std::wstring& path, bool keepStaleTemporary) {
 // which stays open; a failed P_tmp is removed again. `reuse` writes over an existing P_tmp and
 // cuts it to size after, rather than emptying it first (on ext4, emptying a file makes its close
 // write it out).
-unsigned writeOpenTemporary(const std::wstring& path, const void* data, size_t size, Flush flush, File& f,
-                            bool reuse = false) {
+unsigned writeOpenTemporary(const std::wstring& path, std::string_view head, std::string_view rest, Flush flush,
+                            File& f, bool reuse = false) {
   const std::wstring tmp = temporaryPath(path);
   if (!f.open(tmp, GENERIC_WRITE, 0, reuse ? OPEN_ALWAYS : CREATE_ALWAYS)) return diskFullOr(OXMDL_ERR_STG_PRIM_OPEN);
   ScopeGuard dropTemporary([&] {
     f.close();
     DeleteFileW(tmp);
   });
-  if (!f.write(data, size) || (reuse && !f.truncate(size)) || (flush == Flush::Now && !f.flush())) {
+  if (!f.write(head.data(), head.size()) || (!rest.empty() && !f.write(rest.data(), rest.size())) ||
+      (reuse && !f.truncate(head.size() + rest.size())) || (flush == Flush::Now && !f.flush())) {
     return diskFullOr(OXMDL_ERR_STG_PRIM_WRITE);
   }
   dropTemporary.dismiss();
@@ -99,20 +100,26 @@ unsigned renameTemporary(const std::wstring& path, Flush flush, File* held, bool
   return OXMDL_ERR_NONE;
 }
 
+std::string_view bytes(const void* data, size_t size) { return {static_cast<const char*>(data), size}; }
+
 }  // namespace
 
 unsigned preOpenCheck(const std::wstring& path) { return checkCompanions(path, false); }
 
 unsigned writeTemporary(const std::wstring& path, const void* data, size_t size, Flush flush) {
   File f;
-  return writeOpenTemporary(path, data, size, flush, f);
+  return writeOpenTemporary(path, bytes(data, size), {}, flush, f);
 }
 
 unsigned commitReplacement(const std::wstring& path, Flush flush) { return renameTemporary(path, flush, nullptr); }
 
 unsigned writeAndCommit(const std::wstring& path, const void* data, size_t size, Flush flush) {
+  return writeAndCommit(path, bytes(data, size), {}, flush);
+}
+
+unsigned writeAndCommit(const std::wstring& path, std::string_view head, std::string_view rest, Flush flush) {
   File f;
-  const unsigned code = writeOpenTemporary(path, data, size, flush, f);
+  const unsigned code = writeOpenTemporary(path, head, rest, flush, f);
   return code != OXMDL_ERR_NONE ? code : renameTemporary(path, flush, &f);
 }
 
@@ -126,7 +133,7 @@ unsigned rewriteFile(const std::wstring& path, const void* data, size_t size, Fl
   unsigned code = checkCompanions(path, true);
   if (code != OXMDL_ERR_NONE && code != OXMDL_ERR_STG_PRIM_NOFILE) return code;
   File f;
-  code = writeOpenTemporary(path, data, size, flush, f, true);
+  code = writeOpenTemporary(path, bytes(data, size), {}, flush, f, true);
   return code != OXMDL_ERR_NONE ? code : renameTemporary(path, flush, &f, true);
 }
 

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace oxm {
 
@@ -42,6 +43,9 @@ unsigned commitReplacement(const std::wstring& path, Flush flush = Flush::Now);
 // open exclusively, which proves that nobody else has it open, so it is not opened again to
 // claim it. The same codes.
 unsigned writeAndCommit(const std::wstring& path, const void* data, size_t size, Flush flush = Flush::Now);
+// The same with the content in two pieces, written one after the other (a header and a text
+// that may be megabytes: no copy of them joined).
+unsigned writeAndCommit(const std::wstring& path, std::string_view head, std::string_view rest, Flush flush);
 
 // preOpenCheck (a missing file is fine), writeAndCommit.
 unsigned replaceFile(const std::wstring& path, const void* data, size_t size, Flush flush = Flush::Now);

@@ -85,16 +85,9 @@ unsigned OxMessage::readHeader(MessageFileHeader* h, uint64_t* size) {
 }
 
 unsigned OxMessage::replaceContent(const MessageFileHeader& h, const char* text, size_t size) {
-  std::string content;
-  try {
-    content.reserve(kMessageHeaderBytes + size);
-  } catch (const std::bad_alloc&) {
-    return OXMDL_ERR_STG_NOT_ENOUGH_MEMORY;
-  }
-  content.append(reinterpret_cast<const char*>(&h), sizeof h);
-  content.append(text, size);
   const Flush flush = batch::messageFile(path_);
-  const unsigned code = writeAndCommit(path_, content.data(), content.size(), flush);
+  const unsigned code = writeAndCommit(path_, std::string_view(reinterpret_cast<const char*>(&h), sizeof h),
+                                       std::string_view(text, size), flush);
   return code == OXMDL_ERR_STG_PRIM_COMMIT ? commitCode(code) : emlCode(code);
 }
 

@@ -1,5 +1,7 @@
 #include "transport/dotstuff.h"
 
+#include <cstring>
+
 namespace oxm::transport {
 
 void dotStuff(std::string& text) {
@@ -22,23 +24,20 @@ void dotStuff(std::string& text) {
 }
 
 void dotUnstuff(std::string& text) {
-  size_t to = 0;
-  char before = 0, last = 0;  // the two bytes of the original text before `from`
-  for (size_t from = 0; from < text.size(); ++from) {
-    char c = text[from];
-    text[to++] = c;
-    // "\r\n..": keep the first dot, skip the second.
-    bool skip = c == '.' && before == '\r' && last == '\n' && from + 1 < text.size() &&
-                text[from + 1] == '.';
-    before = last;
-    last = c;
-    if (skip) {
-      ++from;
-      before = last;
-      last = '.';
-    }
+  // "\r\n..": the first dot stays, the second goes. The text moves only past the dots that go,
+  // and a text without any (most of them) is not touched.
+  size_t to = 0, from = 0;
+  for (size_t at = text.find("\r\n.."); at != std::string::npos; at = text.find("\r\n..", at + 4)) {
+    const size_t kept = at + 3 - from;  // up to and with the first dot
+    if (to != from) std::memmove(&text[to], text.data() + from, kept);
+    to += kept;
+    from = at + 4;
   }
-  text.resize(to);
+  if (from > 0) {
+    const size_t rest = text.size() - from;
+    if (to != from) std::memmove(&text[to], text.data() + from, rest);
+    text.resize(to + rest);
+  }
   if (text.size() >= 2 && text[text.size() - 1] == '.' && text[text.size() - 2] == '.')
     text.pop_back();
 }

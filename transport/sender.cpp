@@ -13,6 +13,7 @@
 #include "store/batch.h"
 #include "store/folder_interface.h"
 #include "store/message_interface.h"
+#include "store/message_maker.h"
 #include "store/storage_interface.h"
 #include "transport/account_record.h"
 #include "transport/dotstuff.h"
@@ -381,10 +382,9 @@ unsigned Sender::Savesentmaildata(const std::string& mark) {
   const unsigned int sentKind = 3;
   OxMessageInterface::Attributes a = oxm::newMessageAttributes(codec, mail, !mail.enclosures.empty(), sentKind, now);
   a.text = mark;
-  // Text first: a copy cut short by a crash before its mark still shows its Message-Id, by which
-  // the next run finds it filed (see finishMarkedMessage).
+  // Made whole with its mark: a crash leaves the copy with it or no copy (finishMarkedMessage).
   unsigned long id = 0;
-  if (!oxm::storeNewMessage(*storage_, *sent, text_, a, oxm::FirstWrite::Text, &id)) {
+  if (!oxm::MessageMaker::create(*sent, a, text_, &id)) {
     const unsigned code = GetOxMiddleError();
     sent->FlushMessageHeader();
     return code ? code : OXMDL_ERR_MEM_SHORTAGE;

@@ -76,6 +76,15 @@ TEST_F(ClassifierTest, RulesMatchByFieldAndTargetInFileOrderAndSavesFailWhole) {
   const unsigned long id = ids(inbox_).back();
   EXPECT_TRUE(OxClassifier().MoveToFolder(id, work_.get())) << std::hex << GetOxMiddleError();
   EXPECT_EQ(ids(inbox_).back(), id);
+  // A message of a kind that no rule takes part in is not read for its text.
+  auto readsOfMove = [&] {
+    fault::reset();
+    EXPECT_TRUE(OxClassifier().MoveToFolder(id, work_.get())) << std::hex << GetOxMiddleError();
+    return fault::calls(fault::Op::Read);
+  };
+  const long withRule = readsOfMove();
+  setRules({rule(kSubject, L"lunch", gone_, 2)});  // target 2: messages not received
+  EXPECT_LT(readsOfMove(), withRule);
   setRules({});
   text = message("\"Hanako\" <hanako@example.jp>", "hello");
   OxClassifier classifier;

@@ -17,7 +17,8 @@ using namespace smtp;
 TEST(DotStuffTest, StuffAndUnstuff) {
   const std::pair<std::string, std::string> pairs[] = {
       {"", ""}, {"\r\n.\r\n.\r\n", "\r\n..\r\n..\r\n"}, {".first line is left\r\n", ".first line is left\r\n"},
-      {"a\n.b\r.c\r\n", "a\n.b\r.c\r\n"}, {"ends with a dot.", "ends with a dot.."}, {"a\r\n.", "a\r\n..."}};
+      {"a\n.b\r.c\r\n", "a\n.b\r.c\r\n"}, {"ends with a dot.", "ends with a dot.."}, {"a\r\n.", "a\r\n..."},
+      {"x\r\n.a\r\n..b\r\nc\r\n.", "x\r\n..a\r\n...b\r\nc\r\n..."}};
   auto unstuffed = [](std::string s) {
     dotUnstuff(s);
     return s;

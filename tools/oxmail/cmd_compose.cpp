@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "accounts/new_message.h"
+#include "store/message_maker.h"
 #include "tools/oxmail/args.h"
 #include "tools/oxmail/commands.h"
 #include "tools/oxmail/output.h"
@@ -39,7 +40,7 @@ unsigned long store(Account& account, unsigned long folderId, const std::string&
   const OxMessageInterface::Attributes a =
       oxm::newMessageAttributes(codec, header, attachments, composedKind, header.date);
   unsigned long id = 0;
-  if (!oxm::storeNewMessage(account.storage(), *folder, text, a, oxm::FirstWrite::Attributes, &id)) {
+  if (!oxm::MessageMaker::create(*folder, a, text, &id)) {
     libraryFailure("cannot store the message in folder " + std::to_string(folderId));
   }
   return id;
