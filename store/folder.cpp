@@ -599,7 +599,8 @@ unsigned OrdinaryFolder::createMessageLocked(unsigned long* newId, std::optional
   code = refreshMessages();
   if (code != OXMDL_ERR_NONE) return code;
   if (messages_.size() >= kMaxMessagesPerFolder) return OXMDL_ERR_STG_FOLDER_FULL;
-  code = headers_.refresh();
+  // The cache was read above when a size was given, under the same locks.
+  code = size ? OXMDL_ERR_NONE : headers_.refresh();
   if (code != OXMDL_ERR_NONE) return code;
 
   MessageFileHeader fileHeader = newMessageHeader();

@@ -110,6 +110,7 @@ unsigned ensureDirectory(const std::wstring& dir, unsigned failCode, bool* made)
 void removeDirectoryIfEmpty(const std::wstring& dir) { RemoveDirectoryW(dir); }
 
 bool fileExists(const std::wstring& path) {
+  if (nothingAt(path)) return false;  // one look for the usual answer
   DWORD a = GetFileAttributesW(path);
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
