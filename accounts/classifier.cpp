@@ -48,23 +48,22 @@ OxClassifier::~OxClassifier() = default;
 
 OxStorageInterface* OxClassifier::storageOf(OxAccountInfoInterface* account) {
   if (account != account_) {
-    storage_.reset();
     receiveTray_.reset();
+    storage_.reset();
     account_ = account;
   }
   if (!storage_) storage_.reset(account->OpenStorage());
   return storage_.get();
 }
 
-bool OxClassifier::receiveTrayOf(OxAccountInfoInterface* account, unsigned long* tray) {
+OxFolderInterface* OxClassifier::receiveTrayOf(OxAccountInfoInterface* account, OxStorageInterface* storage) {
   if (!receiveTray_) {
     OxAccountInfoInterface::Attributes trays;
     trays.mask = OxAccountInfoInterface::Mask::ulJusinTrayID;
-    if (!account->GetAccountInfoAttributes(&trays)) return false;
-    receiveTray_ = trays.ulJusinTrayID;
+    if (!account->GetAccountInfoAttributes(&trays)) return nullptr;
+    receiveTray_.reset(storage->OpenFolder(trays.ulJusinTrayID));
   }
-  *tray = *receiveTray_;
-  return true;
+  return receiveTray_.get();
 }
 
 bool OxClassifier::loadClassificationParamAttributes(OxAccountInfoInterface* account) {
@@ -142,11 +141,8 @@ bool OxClassifier::SaveToFolder(std::string& text, const std::string& uid, bool 
     folder.reset(storage->OpenFolder(target));
     if (!folder && !folderGone(GetOxMiddleError())) return false;
   }
-  if (!folder) {
-    if (!receiveTrayOf(account, &target)) return false;
-    folder.reset(storage->OpenFolder(target));
-    if (!folder) return false;
-  }
+  OxFolderInterface* into = folder ? folder.get() : receiveTrayOf(account, storage);
+  if (!into) return false;
   const unsigned int received = 1;
   OxMessageInterface::Attributes a =
       oxm::newMessageAttributes(codec, mail, !mail.enclosures.empty(), received, mail.date);
@@ -154,7 +150,7 @@ bool OxClassifier::SaveToFolder(std::string& text, const std::string& uid, bool 
   a.flags[OxMessageInterface::FLAG_PARTIAL] = partial ? 1 : 0;
   a.text = uid;
   unsigned long id = 0;
-  return oxm::MessageMaker::create(*folder, a, text, &id);
+  return oxm::MessageMaker::create(*into, a, text, &id);
 }
 
 bool OxClassifier::MoveToFolder(unsigned long messageId, OxAccountInfoInterface* account) {

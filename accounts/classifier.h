@@ -3,13 +3,13 @@
 #pragma once
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "accounts/classification.h"
 
 class OxAccountInfoInterface;
+class OxFolderInterface;
 class OxStorageInterface;
 struct Email;
 
@@ -37,13 +37,14 @@ class OxClassifier {
   bool toLowerString(const std::wstring& in, std::wstring* out);
   bool getClassifiedFolderId(Email* mail, unsigned long kind, unsigned long* folder, bool* found);
   OxStorageInterface* storageOf(OxAccountInfoInterface* account);
-  bool receiveTrayOf(OxAccountInfoInterface* account, unsigned long* tray);
+  OxFolderInterface* receiveTrayOf(OxAccountInfoInterface* account, OxStorageInterface* storage);
 
   bool loaded_ = false;
   std::vector<OxClassificationParamInterface::Attributes> rules_;  // keywords lower-cased
-  // Like the rules, the account's storage and receive tray are looked up once for the life of
-  // a classifier (a retrieval or send run makes one), not again for every message.
+  // Like the rules, the account's storage and receive tray are opened once for the life of a
+  // classifier (a retrieval or send run makes one), not again for every message; the tray,
+  // open meanwhile, cannot be removed.
   OxAccountInfoInterface* account_ = nullptr;
   std::unique_ptr<OxStorageInterface> storage_;
-  std::optional<unsigned long> receiveTray_;
+  std::unique_ptr<OxFolderInterface> receiveTray_;  // of storage_, closed before it
 };

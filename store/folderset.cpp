@@ -17,6 +17,7 @@ unsigned FolderSet::acquire(unsigned long id, OxFolder** out) {
   return open_.acquire(id, [&](std::unique_ptr<OxFolder>* made) -> unsigned {
     if (isVirtualFolder(id)) {
       *made = std::make_unique<VirtualFolder>(this, id);
+      ++openVirtual_;
       return OXMDL_ERR_NONE;
     }
     std::unique_ptr<OrdinaryFolder> folder;
@@ -36,7 +37,12 @@ unsigned FolderSet::acquire(unsigned long id, OxFolder** out) {
 void FolderSet::release(OxFolder* folder) {
   MutexLock lock(open_.mutex());
   std::unique_ptr<OxFolder> last = open_.releaseLast(folder);
-  if (last && !isVirtualFolder(last->id())) idle_[last->id()] = std::move(last);
+  if (!last) return;
+  if (isVirtualFolder(last->id())) {
+    --openVirtual_;
+  } else {
+    idle_[last->id()] = std::move(last);
+  }
 }
 
 void FolderSet::holdList(unsigned long id) {
@@ -63,6 +69,7 @@ unsigned FolderSet::writeHeldBack() {
 }
 
 void FolderSet::notifyVirtual(unsigned long virtualId, unsigned long messageId) {
+  if (openVirtual_.load() == 0) return;
   OxFolder* folder = nullptr;
   {
     MutexLock lock(open_.mutex());

@@ -2,6 +2,7 @@
 // each shared by every interface on it and closed with the last one.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <set>
@@ -63,6 +64,9 @@ class FolderSet {
   // again when a folder is opened and released over and over (a retrieval files every message
   // through a fresh open of its folder). Not open in any sense: isOpen() and empty() ignore them.
   std::map<unsigned long, std::unique_ptr<OxFolder>> idle_;
+  // Virtual folders open: none (the usual case) lets notifyVirtual skip the named mutex, which
+  // every new unread message would take. Changed under it.
+  std::atomic<int> openVirtual_{0};
   MessageSet* messages_ = nullptr;
   std::mutex heldLock_;
   std::set<unsigned long> held_;  // folders whose lists a batch holds back
