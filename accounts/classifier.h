@@ -25,7 +25,8 @@ class OxClassifier {
   // when no rule matches or the rule's folder is gone. The message is unread, carries `uid` as
   // its text attribute and `partial` as its partial flag. A failure after the message was
   // created removes it again; the failing step's code is the last error. A null account:
-  // OXMDL_ERR_CLS_NO_ACCOUNT.
+  // OXMDL_ERR_CLS_NO_ACCOUNT. The account's storage and receive tray stay open until the
+  // classifier is destroyed or given another account (the tray cannot be removed meanwhile).
   bool SaveToFolder(std::string& text, const std::string& uid, bool partial, OxAccountInfoInterface* account);
   // Sorts a stored message again: moves it to the folder of the first matching rule for its
   // kind (received, or sent and drafts). No match, or a rule whose folder is gone, leaves it
