@@ -44,28 +44,6 @@ bool deleteAndRenameRetrying(const std::wstring& destination, const std::wstring
 
 namespace {
 
-// preOpenCheck; `keepStaleTemporary` leaves a P_tmp beside P for rewriteFile to write into.
-unsigned checkCompanions(const std::wstring& path, bool keepStaleTemporary) {
-  const std::wstring tmp = temporaryPath(path);
-  const std::wstring bak = backupPath(path);
-  const bool hasFile = present(path);
-  const bool hasTmp = present(tmp);
-  const bool hasBak = present(bak);
-  unsigned result = OXMDL_ERR_NONE;
-  if (hasFile) {
-    if (hasTmp && !keepStaleTemporary && !DeleteFileW(tmp)) result = OXMDL_ERR_STG_PRIM_DELTMP;
-  } else if (hasTmp) {
-    // A complete temporary file whose original was already moved aside is the new content.
-    if (!moveFileRetrying(tmp, path)) result = OXMDL_ERR_STG_PRIM_COMMIT;
-  } else if (!hasBak) {
-    return OXMDL_ERR_STG_PRIM_NOFILE;
-  } else {
-    return moveFileRetrying(bak, path) ? OXMDL_ERR_NONE : OXMDL_ERR_STG_PRIM_RESTORE;
-  }
-  if (hasBak && !DeleteFileW(bak)) result = OXMDL_ERR_STG_PRIM_DELBAK;
-  return result;
-}
-
 // Opens P_tmp exclusively and writes (and, unless deferred, flushes) the new content into `f`,
 // which stays open; a failed P_tmp is removed again. `reuse` writes over an existing P_tmp and
 // cuts it to size after, rather than emptying it first (on ext4, emptying a file makes its close
@@ -104,7 +82,26 @@ std::string_view bytes(const void* data, size_t size) { return {static_cast<cons
 
 }  // namespace
 
-unsigned preOpenCheck(const std::wstring& path) { return checkCompanions(path, false); }
+unsigned preOpenCheck(const std::wstring& path) {
+  const std::wstring tmp = temporaryPath(path);
+  const std::wstring bak = backupPath(path);
+  const bool hasFile = present(path);
+  const bool hasTmp = present(tmp);
+  const bool hasBak = present(bak);
+  unsigned result = OXMDL_ERR_NONE;
+  if (hasFile) {
+    if (hasTmp && !DeleteFileW(tmp)) result = OXMDL_ERR_STG_PRIM_DELTMP;
+  } else if (hasTmp) {
+    // A complete temporary file whose original was already moved aside is the new content.
+    if (!moveFileRetrying(tmp, path)) result = OXMDL_ERR_STG_PRIM_COMMIT;
+  } else if (!hasBak) {
+    return OXMDL_ERR_STG_PRIM_NOFILE;
+  } else {
+    return moveFileRetrying(bak, path) ? OXMDL_ERR_NONE : OXMDL_ERR_STG_PRIM_RESTORE;
+  }
+  if (hasBak && !DeleteFileW(bak)) result = OXMDL_ERR_STG_PRIM_DELBAK;
+  return result;
+}
 
 unsigned writeTemporary(const std::wstring& path, const void* data, size_t size, Flush flush) {
   File f;
@@ -129,11 +126,12 @@ unsigned replaceFile(const std::wstring& path, const void* data, size_t size, Fl
   return writeAndCommit(path, data, size, flush);
 }
 
+// No pre-open check first: whatever it would repair, the new content replaces (a P_tmp is
+// written over, a missing P is named anew), and a P_bak left by the old replacement goes at
+// the next check. That spares three looks a rewrite.
 unsigned rewriteFile(const std::wstring& path, const void* data, size_t size, Flush flush) {
-  unsigned code = checkCompanions(path, true);
-  if (code != OXMDL_ERR_NONE && code != OXMDL_ERR_STG_PRIM_NOFILE) return code;
   File f;
-  code = writeOpenTemporary(path, bytes(data, size), {}, flush, f, true);
+  const unsigned code = writeOpenTemporary(path, bytes(data, size), {}, flush, f, true);
   return code != OXMDL_ERR_NONE ? code : renameTemporary(path, flush, &f, true);
 }
 

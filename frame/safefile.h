@@ -50,10 +50,12 @@ unsigned writeAndCommit(const std::wstring& path, std::string_view head, std::st
 // preOpenCheck (a missing file is fine), writeAndCommit.
 unsigned replaceFile(const std::wstring& path, const void* data, size_t size, Flush flush = Flush::Now);
 
-// replaceFile for a file rewritten again and again (the last UID after each message): the
-// replaced content stays behind as P_tmp, and the next rewrite writes into that same file,
-// instead of one file being freed and another made each time (ext4 makes every new file walk
-// past each one freed in the last minutes, so a long series grows quadratic). The P_tmp left
+// writeAndCommit for a file rewritten again and again (the last UID after each message), with
+// no pre-open check first: what it would repair, the new content replaces, and a P_bak left by
+// the old replacement goes at the next check. The replaced content stays behind as P_tmp, and
+// the next rewrite writes into that same file, instead of one file being freed and another made
+// each time (ext4 makes every new file walk past each one freed in the last minutes, so a long
+// series grows quadratic). The P_tmp left
 // is an older complete copy, what a replacement cut short leaves too: the next preOpenCheck
 // drops it, which the end of a series calls. The same codes.
 unsigned rewriteFile(const std::wstring& path, const void* data, size_t size, Flush flush = Flush::Now);
