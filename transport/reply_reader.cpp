@@ -119,16 +119,16 @@ ReadStatus ReplyReader::read(ReplySink& sink, ReplyEnd& end) {
 // more than has come.
 ReplyReader::Outcome ReplyReader::receiveNow(ReplySink& sink, ReplyEnd& end) {
   chunk_.resize(limits_.chunk);
-  for (bool waited = false;;) {
+  if (lastBytes_ == 0) {
+    // A reply not begun: its first bytes are waited for before the first read, which would
+    // otherwise mostly find nothing.
+    int ready = socket_.waitReadable(static_cast<int>(stepMilliseconds() / 50));
+    if (ready < 0) return Outcome::Failed;
+    if (ready == 0) return Outcome::None;
+  }
+  for (;;) {
     long n = socket_.recvNow(chunk_.data(), chunk_.size());
-    if (n == net::kWouldBlock) {
-      if (waited || lastBytes_ > 0) return Outcome::None;
-      waited = true;
-      int ready = socket_.waitReadable(static_cast<int>(stepMilliseconds() / 50));
-      if (ready < 0) return Outcome::Failed;
-      if (ready == 0) return Outcome::None;
-      continue;
-    }
+    if (n == net::kWouldBlock) return Outcome::None;
     Outcome got = take(sink, end, n);
     if (got != Outcome::None) return got;
   }
