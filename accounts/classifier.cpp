@@ -46,12 +46,17 @@ bool folderGone(unsigned code) {
 OxClassifier::OxClassifier() = default;
 OxClassifier::~OxClassifier() = default;
 
+// What the classifier keeps is one account's: another account starts afresh.
+void OxClassifier::useAccount(OxAccountInfoInterface* account) {
+  if (account == account_) return;
+  receiveTray_.reset();
+  storage_.reset();
+  rules_.clear();
+  loaded_ = false;
+  account_ = account;
+}
+
 OxStorageInterface* OxClassifier::storageOf(OxAccountInfoInterface* account) {
-  if (account != account_) {
-    receiveTray_.reset();
-    storage_.reset();
-    account_ = account;
-  }
   if (!storage_) storage_.reset(account->OpenStorage());
   return storage_.get();
 }
@@ -128,6 +133,7 @@ bool OxClassifier::SaveToFolder(std::string& text, const std::string& uid, bool 
     SetOxMiddleError(OXMDL_ERR_CLS_NO_ACCOUNT);
     return false;
   }
+  useAccount(account);
   Email mail;
   EmlCompose codec;
   if (!codec.DecodeForSave(&mail, &text) || !loadClassificationParamAttributes(account)) return false;
@@ -158,6 +164,7 @@ bool OxClassifier::MoveToFolder(unsigned long messageId, OxAccountInfoInterface*
     SetOxMiddleError(OXMDL_ERR_CLS_NO_ACCOUNT);
     return false;
   }
+  useAccount(account);
   if (!loadClassificationParamAttributes(account)) return false;
   OxStorageInterface* storage = storageOf(account);
   if (!storage) return false;

@@ -37,14 +37,15 @@ class OxClassifier {
   bool loadClassificationParamAttributes(OxAccountInfoInterface* account);
   bool toLowerString(const std::wstring& in, std::wstring* out);
   bool getClassifiedFolderId(Email* mail, unsigned long kind, unsigned long* folder, bool* found);
+  void useAccount(OxAccountInfoInterface* account);
   OxStorageInterface* storageOf(OxAccountInfoInterface* account);
   OxFolderInterface* receiveTrayOf(OxAccountInfoInterface* account, OxStorageInterface* storage);
 
   bool loaded_ = false;
   std::vector<OxClassificationParamInterface::Attributes> rules_;  // keywords lower-cased
-  // Like the rules, the account's storage and receive tray are opened once for the life of a
-  // classifier (a retrieval or send run makes one), not again for every message; the tray,
-  // open meanwhile, cannot be removed.
+  // Like the rules, the account's storage and receive tray are opened once for the account a
+  // classifier serves (a retrieval or send run makes one), not again for every message; the
+  // tray, open meanwhile, cannot be removed.
   OxAccountInfoInterface* account_ = nullptr;
   std::unique_ptr<OxStorageInterface> storage_;
   std::unique_ptr<OxFolderInterface> receiveTray_;  // of storage_, closed before it

@@ -94,12 +94,14 @@ TEST_F(ClassifierTest, RulesMatchByFieldAndTargetInFileOrderAndSavesFailWhole) {
   a.mask = OxMessageInterface::ATTR_FILE_MASK | OxMessageInterface::ATTR_HEADER_MASK;
   ASSERT_TRUE(m->GetAttributes(&a));
   EXPECT_EQ(std::make_tuple(a.numericAttribute, a.fromAddress, a.date.wHour), std::make_tuple(1u, L"hanako@example.jp", 0));
-  {  // the same classifier given another account files into that account's own storage
+  {  // the same classifier given another account files by that account's rules into its storage
     ASSERT_TRUE(OxAccountCreator().CreateFolders(L"Home"));
     std::unique_ptr<OxAccountInfoInterface> home(open(L"Home"));
     std::unique_ptr<OxStorageInterface> homeStorage(home->OpenStorage());
-    const unsigned long homeInbox = readKeys(*home, OxAccountInfoInterface::Mask::ulJusinTrayID).ulJusinTrayID;
-    std::unique_ptr<OxFolderInterface> f(homeStorage->OpenFolder(homeInbox));
+    const unsigned long homeSent = readKeys(*home, OxAccountInfoInterface::Mask::ulSousinZumiTrayID).ulSousinZumiTrayID;
+    std::unique_ptr<OxClassificationParamInterface> homeRules(home->OpenClassificationParamInterface());
+    ASSERT_TRUE(homeRules && homeRules->SetAttributes({rule(kSubject, L"hello", homeSent, 1)}));
+    std::unique_ptr<OxFolderInterface> f(homeStorage->OpenFolder(homeSent));
     const size_t workCount = ids(inbox_).size();
     ASSERT_TRUE(classifier.SaveToFolder(text, "h1", false, home.get()));
     Ids homeIds;
