@@ -55,9 +55,9 @@ unsigned replaceFile(const std::wstring& path, const void* data, size_t size, Fl
 // the old replacement goes at the next check. The replaced content stays behind as P_tmp, and
 // the next rewrite writes into that same file, instead of one file being freed and another made
 // each time (ext4 makes every new file walk past each one freed in the last minutes, so a long
-// series grows quadratic). The P_tmp left
-// is an older complete copy, what a replacement cut short leaves too: the next preOpenCheck
-// drops it, which the end of a series calls. The same codes.
+// series grows quadratic). The P_tmp left is an older complete copy, what a replacement cut
+// short leaves too: the next preOpenCheck drops it, which the end of a series calls. The same
+// codes.
 unsigned rewriteFile(const std::wstring& path, const void* data, size_t size, Flush flush = Flush::Now);
 
 // A module's code for a primitive's result: the six outcomes BACKUP..NOFILE (0x02004708 to

@@ -1,4 +1,4 @@
-// One blocking call on a short-lived thread while the caller waits for it in steps.
+// One blocking call at a time on a kept thread while the caller waits for it in steps.
 //
 // The transport waits for a connect, a receive or a send piece in steps of 1000 ms and checks
 // its cancel, abort and connection flags between steps. A step ends the moment the call does

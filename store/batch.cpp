@@ -194,21 +194,12 @@ bool defers(const std::wstring& path) {
   return b && !b->ending;
 }
 
-Flush messageFile(const std::wstring& path) {
+Flush messageFile(const std::wstring& path, bool dataFlushed) {
   if (active.load() == 0) return Flush::Now;
   std::lock_guard<std::mutex> g(registryLock);
   Batch* b = batchOf(path);
   if (!b || !b->created.count(path)) return Flush::Now;
-  b->pending.insert(path);
-  b->dirs.emplace(directoryOf(path), path);
-  return Flush::Deferred;
-}
-
-Flush namedMessage(const std::wstring& path) {
-  if (active.load() == 0) return Flush::Now;
-  std::lock_guard<std::mutex> g(registryLock);
-  Batch* b = batchOf(path);
-  if (!b || !b->created.count(path)) return Flush::Now;
+  if (!dataFlushed) b->pending.insert(path);
   b->dirs.emplace(directoryOf(path), path);
   return Flush::Deferred;
 }

@@ -58,11 +58,9 @@ namespace batch {
 
 // An index file: Deferred inside a batch (the file is flushed at its end), else Now.
 Flush indexFile(const std::wstring& path);
-// A message file: Deferred when a batch created it, else Now.
-Flush messageFile(const std::wstring& path);
-// A message file the batch created, its data flushed before it got its name: Deferred inside a
-// batch (the commit flushes its directory entry), else Now.
-Flush namedMessage(const std::wstring& path);
+// A message file: Deferred when a batch created it (its commit flushes the file and its
+// directory entry, or only the entry when `dataFlushed`), else Now.
+Flush messageFile(const std::wstring& path, bool dataFlushed = false);
 // Whether the writer of an index file keeps its change in memory for the batch's end (a batch of
 // this process runs on the storage and is not ending).
 bool defers(const std::wstring& path);

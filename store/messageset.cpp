@@ -79,7 +79,7 @@ unsigned MessageSet::create(unsigned long folderId, const MessageFileHeader& hea
         return diskFullOr(OXMDL_ERR_STG_FILEIO_FILE_OPEN_EML);
       }
       named = true;
-      if (batch::namedMessage(path) == Flush::Now && !syncDirectoryOf(path)) {
+      if (batch::messageFile(path, true) == Flush::Now && !syncDirectoryOf(path)) {
         return OXMDL_ERR_STG_FILEIO_FILE_WRITE_EML;
       }
     }
