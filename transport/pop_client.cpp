@@ -216,6 +216,7 @@ void PopClient::resetConversation() {
   lastRecvUid_.clear();
   currentNumber_.clear();
   lastListedNumber_.clear();
+  earlyListed_.clear();
   uidlLines_.clear();
   uidlLineByNumber_.clear();
   messageList_.clear();
@@ -664,7 +665,12 @@ unsigned PopClient::onRetrNext() {
     setState(State::QuitNext);
     return 0;
   }
-  if (unsigned code = sendNumbered("LIST ", number)) return code;
+  if (earlyListed_ == number) {
+    expectReply_ = true;
+  } else if (unsigned code = sendNumbered("LIST ", number)) {
+    return code;
+  }
+  earlyListed_.clear();
   lastListedNumber_ = number;
   setState(State::ListBeforeRetr);
   return 0;
@@ -745,6 +751,7 @@ unsigned PopClient::onRetrReading() {
   int kind = headerOnly_ ? 2 : (mode_ == kModePartial && !whole) ? 1 : 0;
   conversationBytes_ += headerOnly_ ? static_cast<long>(text.size()) : messageSize_;
   mailText_ = std::move(text);
+  sendNextListEarly();
   bool go = notifyPop(kind, 0, 0);
   mailText_.clear();
   mailText_.shrink_to_fit();
@@ -758,6 +765,18 @@ unsigned PopClient::onRetrReading() {
   latestList_.push_back(currentUid_);
   setState(State::RetrDone);
   return 0;
+}
+
+// The LIST that RETR-next will send, sent now. Not when DELE must come first, nor when the
+// conversation is about to end. A failed send is left for RETR-next to meet again.
+void PopClient::sendNextListEarly() {
+  std::string next;
+  if (deleteFromServer_ || cancelRequested_ || (notify_ && !notify_->expectsNext()) ||
+      !messageAt(static_cast<size_t>(handledCount_ + 1 + skippedCount_), &next)) {
+    return;
+  }
+  if (sendNumbered("LIST ", next) == 0) earlyListed_ = next;
+  expectReply_ = false;
 }
 
 unsigned PopClient::onRetrDone() {
@@ -826,6 +845,12 @@ unsigned PopClient::onDeleSelected() {
 }
 
 unsigned PopClient::onQuitNext() {
+  // A LIST sent ahead has its reply on the way: read it, so that it is not taken for QUIT's.
+  if (!earlyListed_.empty()) {
+    earlyListed_.clear();
+    if (unsigned code = recvData()) return code;
+    link_->log.logReply(reply_.data(), reply_.size());
+  }
   if (unsigned code = sendData("QUIT\r\n")) return code;
   setState(State::QuitSent);
   return 0;

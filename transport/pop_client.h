@@ -40,6 +40,11 @@ class PopClient {
   class NotifyPop {
    public:
     virtual bool notify(int kind, long a, long b) = 0;
+    // Whether, once the message in hand is taken, the next one will be wanted (kind 10 true).
+    // While it says so, the client sends the next message's LIST before handing the message
+    // over, so that the server answers while the message is stored. The wire is the same
+    // unless a notification declines after all: then that LIST's reply is read before QUIT.
+    virtual bool expectsNext() const { return true; }
     virtual ~NotifyPop() = default;
   };
 
@@ -142,6 +147,7 @@ class PopClient {
   void installWaitChecks();
   bool setCurrentUid(const std::string& number);
   bool checkLimit();
+  void sendNextListEarly();
   unsigned sendNumbered(const char* verb, const std::string& number, const char* tail = "");
   void resetConversation();
 
@@ -175,6 +181,7 @@ class PopClient {
   long conversationBytes_ = 0;
   long messageSize_ = 0;
   std::string currentNumber_, lastListedNumber_;
+  std::string earlyListed_;  // the next message's LIST, sent before this one was handed on
   bool running_ = false, expectReply_ = false, continueRead_ = false, replyRead_ = false;
   std::atomic<bool> cancelRequested_{false}, abortRequested_{false};
   bool uidlUnsupported_ = false, uidlFirstChunk_ = false, lastUidFound_ = false, noneKnown_ = false;

@@ -91,6 +91,8 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
 
   // PopClient::NotifyPop: the client's events.
   bool notify(int kind, long a, long b) override { return OnReceiveMessage(kind, a, b); }
+  // The next message is wanted unless the one in hand fills the old-message receive limit.
+  bool expectsNext() const override { return receiveLimit_ == 0 || receivedCount_ + 1 < receiveLimit_; }
   bool OnReceiveMessage(int kind, long a, long b);
   bool OnRASReceiveMessage(unsigned int kind, long a, long b);
 
