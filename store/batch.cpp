@@ -59,18 +59,21 @@ bool flushFile(const std::wstring& path) {
   return f.flush();
 }
 
-unsigned commitLocked(Batch& b) {
+unsigned commitDataLocked(Batch& b) {
   unsigned code = OXMDL_ERR_NONE;
   for (const std::wstring& path : b.pending) {
     if (!flushFile(path)) code = OXMDL_ERR_STG_FILEIO_FILE_WRITE_EML;
   }
+  if (code == OXMDL_ERR_NONE) b.pending.clear();
+  return code;
+}
+
+unsigned commitLocked(Batch& b) {
+  unsigned code = commitDataLocked(b);
   for (const auto& [dir, file] : b.dirs) {
     if (!syncDirectoryOf(file)) code = OXMDL_ERR_STG_FILEIO_FILE_WRITE_EML;
   }
-  if (code == OXMDL_ERR_NONE) {
-    b.pending.clear();
-    b.dirs.clear();
-  }
+  if (code == OXMDL_ERR_NONE) b.dirs.clear();
   return code;
 }
 
@@ -138,6 +141,13 @@ unsigned StoreBatch::commitMessages() {
   std::lock_guard<std::mutex> g(registryLock);
   Batch* b = batchOf(dir_ + L"\\x");
   return b ? commitLocked(*b) : OXMDL_ERR_NONE;
+}
+
+unsigned StoreBatch::commitMessageData() {
+  if (!open_) return OXMDL_ERR_NONE;
+  std::lock_guard<std::mutex> g(registryLock);
+  Batch* b = batchOf(dir_ + L"\\x");
+  return b ? commitDataLocked(*b) : OXMDL_ERR_NONE;
 }
 
 unsigned StoreBatch::finish() {
@@ -220,7 +230,7 @@ void beforeMessageDelete(const std::wstring& path) {
   if (active.load() == 0) return;
   std::lock_guard<std::mutex> g(registryLock);
   Batch* b = batchOf(path);
-  if (b && !b->pending.empty()) commitLocked(*b);
+  if (b && (!b->pending.empty() || !b->dirs.empty())) commitLocked(*b);
 }
 
 namespace {

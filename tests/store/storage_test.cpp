@@ -1,4 +1,7 @@
 // Opening, releasing and recovering storages: refusals to close, range checks, damaged files' codes.
+#include "frame/scope_guard.h"
+#include "platform/fault.h"
+#include "store/batch.h"
 #include "store/folder.h"
 #include "tests/store/store_fixture.h"
 
@@ -44,6 +47,31 @@ TEST_F(StorageTest, OpensShareOneStorageAndTheLastReleaseClosesIt) {
   EXPECT_TRUE(set.letGo(L"S")) << "not open at all";
   reopen();
   EXPECT_EQ(set.release(reinterpret_cast<OxStorage*>(&f)), OXMDL_ERR_STG_NOT_OPEN);
+}
+
+// Flushes on: the data of a batch's messages can be committed alone; their directory entries
+// wait for commitMessages or for the first delete in the batch.
+TEST_F(StorageTest, BatchLeavesEntriesToItsCommitOrTheNextDelete) {
+  const bool sync = syncEnabled();
+  ScopeGuard restore([sync] { setSyncEnabled(sync); });
+  setSyncEnabled(true);
+  FolderPtr inbox = tray(0);
+  const unsigned long old1 = addMessage(inbox.get(), mailText("1")), old2 = addMessage(inbox.get(), mailText("2"));
+  StoreBatch batch(storage_.get());
+  const auto flushesOf = [](const std::function<bool()>& step) {
+    const long before = fault::calls(fault::Op::Flush);
+    EXPECT_TRUE(step());
+    return fault::calls(fault::Op::Flush) - before;
+  };
+  addMessage(inbox.get(), mailText("3"));
+  EXPECT_EQ(flushesOf([&] { return batch.commitMessageData() == OXMDL_ERR_NONE; }), 1);
+  EXPECT_EQ(flushesOf([&] { return batch.commitMessageData() == OXMDL_ERR_NONE; }), 0);
+  EXPECT_GT(flushesOf([&] { return batch.commitMessages() == OXMDL_ERR_NONE; }), 0);
+  const long alone = flushesOf([&] { return inbox->RemoveMessage(old1); });
+  addMessage(inbox.get(), mailText("4"));
+  ASSERT_EQ(batch.commitMessageData(), OXMDL_ERR_NONE);
+  EXPECT_GT(flushesOf([&] { return inbox->RemoveMessage(old2); }), alone) << "the new entry first";
+  EXPECT_EQ(batch.finish(), OXMDL_ERR_NONE);
 }
 
 TEST_F(StorageTest, RangeChecksCountsAndRecoverableCodes) {
