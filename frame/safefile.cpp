@@ -44,6 +44,13 @@ bool deleteAndRenameRetrying(const std::wstring& destination, const std::wstring
 
 namespace {
 
+// Cuts a file written over from its start to what was written, when it was longer: a cut to the
+// same size still changes the file's times, and on ext4 that costs a journal entry.
+bool cutTo(File& f, uint64_t bytes) {
+  uint64_t size = 0;
+  return f.size(&size) && (size == bytes || f.truncate(bytes));
+}
+
 // Opens P_tmp exclusively and writes (and, unless deferred, flushes) the new content into `f`,
 // which stays open; a failed P_tmp is removed again. `reuse` writes over an existing P_tmp and
 // cuts it to size after, rather than emptying it first (on ext4, emptying a file makes its close
@@ -57,7 +64,7 @@ unsigned writeOpenTemporary(const std::wstring& path, std::string_view head, std
     DeleteFileW(tmp);
   });
   if (!f.write(head.data(), head.size()) || (!rest.empty() && !f.write(rest.data(), rest.size())) ||
-      (reuse && !f.truncate(head.size() + rest.size())) || (flush == Flush::Now && !f.flush())) {
+      (reuse && !cutTo(f, head.size() + rest.size())) || (flush == Flush::Now && !f.flush())) {
     return diskFullOr(OXMDL_ERR_STG_PRIM_WRITE);
   }
   dropTemporary.dismiss();

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -128,6 +129,15 @@ struct Out {
     }
     ++n;
   }
+  // A run of ASCII bytes, each its own character.
+  void putAscii(const unsigned char* s, size_t count) {
+    if (dst) {
+      const size_t room = n < cap ? std::min(count, cap - n) : 0;
+      for (size_t k = 0; k < room; ++k) dst[n + k] = static_cast<T>(s[k]);
+      if (room < count) overflow = true;
+    }
+    n += count;
+  }
 };
 
 // Returns ERROR_SUCCESS or ERROR_NO_UNICODE_TRANSLATION (strict and an invalid sequence).
@@ -160,8 +170,10 @@ DWORD decodeUtf8(const unsigned char* s, size_t len, bool strict, Out<wchar_t>& 
   for (size_t i = 0; i < len;) {
     unsigned char b = s[i];
     if (b < 0x80) {
-      out.put(b);
-      ++i;
+      size_t run = 1;
+      while (i + run < len && s[i + run] < 0x80) ++run;
+      out.putAscii(s + i, run);
+      i += run;
       continue;
     }
     size_t need = 0;

@@ -93,6 +93,9 @@ TEST(CodePageTest, LengthsSizeQueriesAndBuffers) {
   };
   const DWORD kSmall = ERROR_INSUFFICIENT_BUFFER, kInvalid = ERROR_INVALID_PARAMETER;
   EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_ACP, 0, "abc", 3, wide, 2); }), kSmall);
+  EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_UTF8, 0, "ab\xC3\xA9xyz", 7, wide, 4); }), kSmall);
+  ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, "ab\xC3\xA9xyz", 7, wide, 6), 6);  // ASCII runs around a pair
+  EXPECT_EQ(std::wstring(wide, 6), L"ab\u00E9xyz");
   EXPECT_EQ(error([&] { return WideCharToMultiByte(CP_ACP, 0, L"a\u65E5", 2, narrow, 2, nullptr, nullptr); }), kSmall);
   EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_ACP, 0, "abc", -2, wide, 8); }), kInvalid);
   EXPECT_EQ(error([&] { return MultiByteToWideChar(CP_ACP, 0, "abc", 3, nullptr, 8); }), kInvalid);
