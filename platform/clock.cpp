@@ -2,8 +2,10 @@
 
 #include <time.h>
 
+#include <cstdlib>
 #include <mutex>
 #include <optional>
+#include <string>
 
 namespace oxm {
 
@@ -99,9 +101,26 @@ SYSTEMTIME fromTm(const struct tm& tm, long nanoseconds) {
   return st;
 }
 
-// The host's local time for `t`; tzset first so that a changed TZ is honoured.
-struct tm localOf(time_t t) {
+// tzset reads the zone again, which looks at /etc/localtime at least: it runs when TZ changed
+// and otherwise at most once a second, so that a replaced zone file is seen within the second.
+void refreshZone() {
+  static std::mutex lock;
+  static std::optional<std::string> lastTz;
+  static time_t lastSecond = -1;
+  const char* tz = std::getenv("TZ");
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  std::lock_guard<std::mutex> g(lock);
+  const bool sameTz = tz ? lastTz && *lastTz == tz : !lastTz;
+  if (now.tv_sec == lastSecond && sameTz) return;
   tzset();
+  lastSecond = now.tv_sec;
+  lastTz = tz ? std::optional<std::string>(tz) : std::nullopt;
+}
+
+// The host's local time for `t`, in the zone as it is now.
+struct tm localOf(time_t t) {
+  refreshZone();
   struct tm tm;
   localtime_r(&t, &tm);
   return tm;
