@@ -59,21 +59,18 @@ bool flushFile(const std::wstring& path) {
   return f.flush();
 }
 
-unsigned commitDataLocked(Batch& b) {
+unsigned commitLocked(Batch& b) {
   unsigned code = OXMDL_ERR_NONE;
   for (const std::wstring& path : b.pending) {
     if (!flushFile(path)) code = OXMDL_ERR_STG_FILEIO_FILE_WRITE_EML;
   }
-  if (code == OXMDL_ERR_NONE) b.pending.clear();
-  return code;
-}
-
-unsigned commitLocked(Batch& b) {
-  unsigned code = commitDataLocked(b);
   for (const auto& [dir, file] : b.dirs) {
     if (!syncDirectoryOf(file)) code = OXMDL_ERR_STG_FILEIO_FILE_WRITE_EML;
   }
-  if (code == OXMDL_ERR_NONE) b.dirs.clear();
+  if (code == OXMDL_ERR_NONE) {
+    b.pending.clear();
+    b.dirs.clear();
+  }
   return code;
 }
 
@@ -141,13 +138,6 @@ unsigned StoreBatch::commitMessages() {
   std::lock_guard<std::mutex> g(registryLock);
   Batch* b = batchOf(dir_ + L"\\x");
   return b ? commitLocked(*b) : OXMDL_ERR_NONE;
-}
-
-unsigned StoreBatch::commitMessageData() {
-  if (!open_) return OXMDL_ERR_NONE;
-  std::lock_guard<std::mutex> g(registryLock);
-  Batch* b = batchOf(dir_ + L"\\x");
-  return b ? commitDataLocked(*b) : OXMDL_ERR_NONE;
 }
 
 unsigned StoreBatch::finish() {

@@ -41,9 +41,6 @@ class StoreBatch {
   // Makes the messages created so far durable. OXMDL_ERR_STG_FILEIO_FILE_WRITE_EML when one
   // cannot be flushed.
   unsigned commitMessages();
-  // Makes the data of the messages created so far durable; their directory entries wait for
-  // the next commitMessages(). A file flushed before it was named needs nothing here.
-  unsigned commitMessageData();
   // Commits the messages, flushes the index files and ends the batch (the destructor does it
   // when not called). The first failure's code; the lock file then stays, so that the next open
   // repairs what may not have reached the disk.

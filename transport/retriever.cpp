@@ -70,7 +70,6 @@ bool OxRetriever::fillMailAccount(OxAccountInfoInterface* account, const std::st
   autoRetrievalEnabled_ = a.bAutoMailRetrievingEnabled ? 1 : 0;
   if (*mode == kModeNormal && a.bPartialRetrievingEnabled) *mode = kModePartial;
   setAccount(&m, connection);
-  deletesFromServer_ = m.deleteFromServer != 0;
   return true;
 }
 
@@ -137,18 +136,11 @@ bool OxRetriever::converse(OxAccountInfoInterface* account, OxRASController* ras
   }
   if (clientMode == kModeNormal || clientMode == kModePartial) recoverInFlight();
   batch_.reset(new (std::nothrow) oxm::StoreBatch(storage_.get()));
-  committed_ = std::chrono::steady_clock::now();
   newConnection();
   inFlight_.reset();
   uidListOut_.clear();
   getUidlList(uidListOut_);
-  // The UID list names what was stored: every message of the run is on the disk first.
-  const unsigned committed = batch_ ? batch_->commitMessages() : OXMDL_ERR_NONE;
-  if (committed != OXMDL_ERR_NONE) {
-    report(committed, 0);
-  } else if (mode != kModeClear && !account->SaveUIDL(uidListOut_)) {
-    report(GetOxMiddleError(), 0);
-  }
+  if (mode != kModeClear && !account->SaveUIDL(uidListOut_)) report(GetOxMiddleError(), 0);
   batch_.reset();
   classifier_.reset();
   storage_.reset();
@@ -307,8 +299,9 @@ bool OxRetriever::storeOrReplace(std::string& text, const std::string& uid, bool
     noteInFlight(uid);
     saved = SaveMessage(text, uid, partial);
   }
+  // The message is on the disk before the last UID names it and before the server may delete it.
   if (saved && batch_) {
-    const unsigned code = commitStored();
+    const unsigned code = batch_->commitMessages();
     if (code != OXMDL_ERR_NONE) {
       SetOxMiddleError(code);
       return false;
@@ -316,18 +309,6 @@ bool OxRetriever::storeOrReplace(std::string& text, const std::string& uid, bool
   }
   if (saved && retrievalKind_ != 2) account_->SaveLastUID(uid);
   return saved;
-}
-
-// A stored message's data is on the disk before the last UID names it, and its directory entry
-// before the server may delete it. Without deletion the entries are flushed once a second and
-// before the UID list is saved: an entry is journalled before the rename of the last UID that
-// names it (ext4, XFS), so a power cut takes back at most the last second's messages together
-// with their UIDs, to be fetched again; it never leaves a UID naming a message that is not there.
-unsigned OxRetriever::commitStored() {
-  const auto now = std::chrono::steady_clock::now();
-  if (!deletesFromServer_ && now - committed_ < std::chrono::seconds(1)) return batch_->commitMessageData();
-  committed_ = now;
-  return batch_->commitMessages();
 }
 
 bool OxRetriever::onError(long code, long b) {

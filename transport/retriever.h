@@ -19,7 +19,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <list>
 #include <map>
@@ -126,7 +125,6 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
   // The UID in flight (see above).
   void recoverInFlight();
   void noteInFlight(const std::string& uid);
-  unsigned commitStored();
 
   oxm::transport::CallerLink<Notify> caller_{3};
   oxm::transport::RasAdapter<OxRetriever> rasAdapter_{this};
@@ -135,8 +133,6 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
   std::unique_ptr<OxClassifier> classifier_;
   std::unique_ptr<OxStorageInterface> storage_;  // held open for the conversation
   std::unique_ptr<oxm::StoreBatch> batch_;       // the conversation's store work, on storage_
-  std::chrono::steady_clock::time_point committed_;  // the batch's latest commit of messages
-  bool deletesFromServer_ = false;                   // the account's, for this conversation
   oxm::transport::MessageMap uidMap_;
   std::list<std::wstring> uidListOut_;
   std::wstring inFlightPath_;

@@ -2,6 +2,7 @@
 #include "frame/scope_guard.h"
 #include "platform/fault.h"
 #include "store/batch.h"
+#include "store/message_maker.h"
 #include "store/folder.h"
 #include "tests/store/store_fixture.h"
 
@@ -49,9 +50,9 @@ TEST_F(StorageTest, OpensShareOneStorageAndTheLastReleaseClosesIt) {
   EXPECT_EQ(set.release(reinterpret_cast<OxStorage*>(&f)), OXMDL_ERR_STG_NOT_OPEN);
 }
 
-// Flushes on: the data of a batch's messages can be committed alone; their directory entries
-// wait for commitMessages or for the first delete in the batch.
-TEST_F(StorageTest, BatchLeavesEntriesToItsCommitOrTheNextDelete) {
+// Flushes on: a message made whole in a batch has its data flushed before it is named; its
+// directory entry is still committed before the batch deletes a message.
+TEST_F(StorageTest, BatchCommitsNewEntriesBeforeADelete) {
   const bool sync = syncEnabled();
   ScopeGuard restore([sync] { setSyncEnabled(sync); });
   setSyncEnabled(true);
@@ -63,13 +64,9 @@ TEST_F(StorageTest, BatchLeavesEntriesToItsCommitOrTheNextDelete) {
     EXPECT_TRUE(step());
     return fault::calls(fault::Op::Flush) - before;
   };
-  addMessage(inbox.get(), mailText("3"));
-  EXPECT_EQ(flushesOf([&] { return batch.commitMessageData() == OXMDL_ERR_NONE; }), 1);
-  EXPECT_EQ(flushesOf([&] { return batch.commitMessageData() == OXMDL_ERR_NONE; }), 0);
-  EXPECT_GT(flushesOf([&] { return batch.commitMessages() == OXMDL_ERR_NONE; }), 0);
   const long alone = flushesOf([&] { return inbox->RemoveMessage(old1); });
-  addMessage(inbox.get(), mailText("4"));
-  ASSERT_EQ(batch.commitMessageData(), OXMDL_ERR_NONE);
+  unsigned long made = 0;
+  ASSERT_TRUE(MessageMaker::create(*inbox, OxMessageInterface::Attributes{}, mailText("3"), &made));
   EXPECT_GT(flushesOf([&] { return inbox->RemoveMessage(old2); }), alone) << "the new entry first";
   EXPECT_EQ(batch.finish(), OXMDL_ERR_NONE);
 }

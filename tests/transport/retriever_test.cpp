@@ -1,14 +1,9 @@
 // The retriever against a scripted POP3 server: what is stored and heard, the UID files, the indicators.
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 #include "accounts/classifier.h"
 #include "accounts/system_info.h"
 #include "frame/registry_value.h"
-#include "frame/scope_guard.h"
-#include "platform/fault.h"
-#include "platform/fs.h"
 #include "tests/transport/account_fixture.h"
 
 namespace oxm::test {
@@ -71,44 +66,6 @@ TEST_F(RetrieverScriptTest, OnlyNewMessagesAreStoredWithTheirUidFiles) {
   EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL), 1u);
   EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX), 99u);
   EXPECT_EQ(recorder.activeAsked, 0);
-}
-
-// Flushes on: a run that leaves the messages on the server flushes their directory entries
-// together at its end (when it lasts under a second); one that deletes them flushes each
-// message's entry before its DELE.
-TEST_F(RetrieverScriptTest, EntriesAreFlushedOneByOneOnlyBeforeDele) {
-  const bool sync = syncEnabled();
-  ScopeGuard restore([sync] { setSyncEnabled(sync); });
-  setSyncEnabled(true);
-  const auto flushesOfRun = [&](const std::string& prefix, bool deleting) {
-    std::string lines;
-    Script fetches;
-    long total = 0;
-    for (int i = 1; i <= 6; ++i) {
-      const std::string n = std::to_string(i), text = msg(prefix + n);
-      lines += n + " " + prefix + n + "\r\n";
-      total += static_cast<long>(text.size());
-      fetches = fetches + fetch(n, static_cast<long>(text.size()), text);
-      if (deleting) fetches = fetches + ask("DELE " + n, "+OK\r\n");
-    }
-    if (deleting) {
-      settings = [](OxAccountInfoInterface::Attributes& a) {
-        a.bMessageLeavingEnabled = true;
-        a.mask |= uint64_t{1} << 8;
-      };
-    }
-    const long before = fault::calls(fault::Op::Flush);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_TRUE(retrieve(popLogin() + uidl(lines) + stat(6, total) + fetches +
-                         (deleting ? Script{} : lastUidl("6", prefix + "6")) + quit()));
-    const bool quick = std::chrono::steady_clock::now() - start < std::chrono::seconds(1);
-    return quick ? fault::calls(fault::Op::Flush) - before : -1;
-  };
-  const long keeping = flushesOfRun("a", false), deleting = flushesOfRun("b", true);
-  EXPECT_EQ(stored().size(), 12u);
-  // Each message of a fresh storage has a directory of its own: flushed per message, an entry
-  // costs two directory flushes; flushed at the end, one each and one for their parent.
-  if (keeping >= 0 && deleting >= 0) EXPECT_LT(keeping, deleting);
 }
 
 // Periodic in the background: "nothing new" goes to the indicator; in the foreground it stays.
