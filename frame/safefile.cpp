@@ -45,7 +45,7 @@ bool deleteAndRenameRetrying(const std::wstring& destination, const std::wstring
 namespace {
 
 // Cuts a file written over from its start to what was written, when it was longer: a cut to the
-// same size still changes the file's times, and on ext4 that costs a journal entry.
+// same size still changes the file's times, one more metadata write.
 bool cutTo(File& f, uint64_t bytes) {
   uint64_t size = 0;
   return f.size(&size) && (size == bytes || f.truncate(bytes));
