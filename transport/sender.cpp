@@ -70,7 +70,7 @@ void Sender::Clearparameter() {
   text_.clear();
   remaining_ = 0;
   connectionOpen_ = stop_ = skipMessage_ = limited_ = false;
-  fromWaitingFolder_ = smtpStarted_ = failed_ = answered_ = false;
+  fromWaitingFolder_ = smtpStarted_ = failed_ = answered_ = outboxDone_ = false;
   cancelRequested_ = false;
   errorCode_ = 0;
 }
@@ -229,11 +229,14 @@ unsigned Sender::Makemaildata() {
     mail_.data = &text_;
     EmlCompose codec;
     if (!codec.EmlToRawEmailS(&raw, &mail_) || text_.empty()) return SENDER_MAKEDATA_ERROR;
-    if (marks.text.rfind(kAcceptedMark, 0) != 0) return OXMDL_ERR_NONE;
+    if (marks.text.rfind(kAcceptedMark, 0) != 0 && !acceptedMark(currentId_, &marks.text)) return OXMDL_ERR_NONE;
     // Accepted by the server in a run that ended before the message left the outbox.
     const unsigned code = finishMarkedMessage(currentId_, marks.text);
     if (code != OXMDL_ERR_NONE) return code;
-    if (--remaining_ <= 1) return SENDER_STRAGEGETDATA_ERROR;
+    if (--remaining_ <= 1) {
+      outboxDone_ = true;  // no failure: the messages left were all sent before
+      return SENDER_STRAGEGETDATA_ERROR;
+    }
   }
 }
 
@@ -348,22 +351,20 @@ void Sender::OnReceiveMessage(int kind, long a) {
   --remaining_;
 }
 
-// The outbox message carries the Message-Id it went out with, before any copy exists.
+// The Message-Id the outbox message went out with is noted before any copy exists.
 bool Sender::markAccepted(std::string* mark) {
   EmlCompose codec;
   std::string messageId;
   codec.GetHeaderField(text_, "Message-Id", &messageId);
   *mark = stored(kAcceptedMark + messageId);
-  std::unique_ptr<OxMessageInterface> message(storage_->OpenMessage(currentId_));
-  OxMessageInterface::Attributes a;
-  a.mask = OxMessageInterface::ATTR_TEXT;
-  a.text = *mark;
-  return message && message->SetAttributes(a);
+  return noteAccepted(currentId_, *mark);
 }
 
 bool Sender::removeFromOutbox(unsigned long id) {
   std::unique_ptr<OxFolderInterface> waiting(storage_->OpenFolder(waitingFolder_));
-  return waiting && waiting->RemoveMessage(id) && waiting->FlushMessageHeader();
+  if (!waiting || !waiting->RemoveMessage(id) || !waiting->FlushMessageHeader()) return false;
+  clearAccepted();
+  return true;
 }
 
 // A new message of the sent folder with the text as sent, then the classifier's rules.
@@ -410,9 +411,10 @@ int Sender::SendMultiMail(OxAccountInfoInterface* account, OxRASController* cont
   }
   classifier_ = std::make_unique<OxClassifier>();
   if (!CheckMakemaildata()) {
+    const int result = outboxDone_ ? 1 : 0;
     SendNG();
     Clearparameter();
-    return 0;
+    return result;
   }
   if (cancelRequested_) {
     notify(2, SENDER_CANCEL_ERROR);
@@ -434,6 +436,7 @@ int Sender::SendMultiMail(OxAccountInfoInterface* account, OxRASController* cont
       break;
     }
     if (!CheckMakemaildata()) {
+      if (outboxDone_) break;
       if (wentThrough) failed_ = true;
       SendNG();
       endedEarly = true;

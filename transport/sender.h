@@ -17,12 +17,14 @@
 // new SMTP conversation; every later run tries it again first, as the address or the server may
 // have changed. Any other SMTP failure ends the run; what was not sent stays in the outbox.
 //
-// Crash safety: a message the server accepted is marked in the outbox before it is filed, with
-// the Message-Id it went out with. A run that finds such a mark (an earlier run died between the
-// server's acceptance and the removal from the outbox) does not send the message again: it files
-// it unless the newest message of the sent folder is that copy, and removes it from the outbox.
-// A process killed after the server's acceptance and before the mark sends that message twice:
-// SMTP gives no way to ask the server whether it has a message.
+// Crash safety: a message the server accepted is noted with its mark, the Message-Id it went
+// out with, before it is filed (the outbox identifier and the mark in the account's
+// "Accepted.dat"; runs of older versions marked the outbox message itself). A run that finds
+// such a note or mark (an earlier run died between the server's acceptance and the removal from
+// the outbox) does not send the message again: it files it unless the newest message of the
+// sent folder is that copy, and removes it from the outbox. A process killed after the server's
+// acceptance and before the note sends that message twice: SMTP gives no way to ask the server
+// whether it has a message.
 #pragma once
 
 #include <atomic>
@@ -105,6 +107,10 @@ class Sender {
   void OnReceiveMessage(int kind, long a);
   unsigned Savesentmaildata(const std::string& mark);
   bool markAccepted(std::string* mark);
+  std::wstring acceptedPath() const;
+  bool noteAccepted(unsigned long id, const std::string& mark);
+  void clearAccepted();
+  bool acceptedMark(unsigned long id, std::string* mark) const;
   bool removeFromOutbox(unsigned long id);
   bool listMessages(unsigned long folderId, std::vector<unsigned long>* ids);
   void removeUnwritten(const std::vector<unsigned long>& sentIds);
@@ -135,6 +141,7 @@ class Sender {
   long remaining_ = 0;
   bool connectionOpen_ = false, stop_ = false, skipMessage_ = false, limited_ = false;
   bool fromWaitingFolder_ = false, smtpStarted_ = false, failed_ = false, answered_ = false;
+  bool outboxDone_ = false;  // the outbox ended with messages an earlier run had sent
   std::atomic<bool> cancelRequested_{false};
   unsigned errorCode_ = 0;
 };

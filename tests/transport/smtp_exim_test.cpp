@@ -123,6 +123,36 @@ TEST_F(SenderTest, OutboxOfFiftyWithTheTenthRecipientRefused) {
   EXPECT_TRUE(wire == copies);
 }
 
+// What a run that died after the server's acceptance leaves: the outbox message noted in
+// Accepted.dat, or marked itself (older runs). Either is filed from the outbox, not sent again.
+TEST_F(SenderTest, AcceptedMessagesOfADeadRunAreFiledNotSent) {
+  const unsigned long noted = add(outboxText(1));
+  add(outboxText(2));
+  const unsigned long marked = add(outboxText(3));
+  writeHostFile(data("mail/Accepted.dat"), std::to_string(noted) + " oxm-accepted <one@example.jp>");
+  {
+    std::unique_ptr<OxMessageInterface> m(storage_->OpenMessage(marked));
+    OxMessageInterface::Attributes a;
+    a.mask = OxMessageInterface::ATTR_TEXT;
+    a.text = "oxm-accepted <three@example.jp>";
+    ASSERT_TRUE(m && m->SetAttributes(a));
+  }
+  EXPECT_EQ(sender_.SendMultiMail(account_.get(), &controller_, L""), 1);
+  EXPECT_EQ(recorder_.count(1), 3);
+  const auto delivered = exim_->deliveries(1);
+  ASSERT_EQ(delivered.size(), 1u);
+  EXPECT_NE(delivered[0].data.find("Subject: message 2\r\n"), std::string::npos);
+  EXPECT_TRUE(texts(outbox_).empty());
+  EXPECT_EQ(texts(sent_).size(), 3u);
+  EXPECT_EQ(readHostFile(data("mail/Accepted.dat")), "") << "emptied once the message left the outbox";
+  // An outbox of such messages alone: a run to its end that sends nothing.
+  writeHostFile(data("mail/Accepted.dat"), std::to_string(add(outboxText(4))) + " oxm-accepted <four@example.jp>");
+  EXPECT_EQ(sender_.SendMultiMail(account_.get(), &controller_, L""), 1);
+  EXPECT_TRUE(texts(outbox_).empty());
+  EXPECT_EQ(texts(sent_).size(), 4u);
+  EXPECT_EQ(exim_->deliveries(1).size(), 1u);
+}
+
 TEST_F(SenderTest, RunsThatDoNotStart) {
   add(outboxText(1));
   connmgr::failEstablish(CONNMGR_STATUS_CONNECTIONFAILED);
