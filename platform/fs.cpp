@@ -7,6 +7,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -112,19 +113,28 @@ DWORD attributesOf(const struct stat& st) {
 }  // namespace
 
 std::string hostPath(const std::wstring& devicePath) {
-  std::wstring p = devicePath;
-  for (auto& c : p) {
-    if (c == L'\\') c = L'/';
-  }
+  const auto slash = [](wchar_t c) { return c == L'\\' ? L'/' : c; };
   static const std::wstring kHost = L"/host/";
-  if (p.size() >= kHost.size() &&
-      std::equal(kHost.begin(), kHost.end(), p.begin(),
-                 [](wchar_t a, wchar_t b) { return static_cast<wint_t>(a) == std::towlower(b); })) {
-    return host::utf8(p.substr(kHost.size() - 1));
+  const bool onHost = devicePath.size() >= kHost.size() &&
+                      std::equal(kHost.begin(), kHost.end(), devicePath.begin(), [&](wchar_t a, wchar_t b) {
+                        return static_cast<wint_t>(a) == std::towlower(slash(b));
+                      });
+  size_t start = onHost ? kHost.size() - 1 : 0;
+  std::string out;
+  if (!onHost) {
+    while (start < devicePath.size() && slash(devicePath[start]) == L'/') ++start;
+    out = rootDirectory() + "/";
   }
-  size_t start = 0;
-  while (start < p.size() && p[start] == L'/') ++start;
-  return rootDirectory() + "/" + host::utf8(p.substr(start));
+  // Nearly every path is ASCII: turned in one pass, without the UTF-8 encoder.
+  if (std::all_of(devicePath.begin() + static_cast<std::ptrdiff_t>(start), devicePath.end(),
+                  [](wchar_t c) { return c >= 0 && c < 0x80; })) {
+    out.reserve(out.size() + devicePath.size() - start);
+    for (size_t i = start; i < devicePath.size(); ++i) out += static_cast<char>(slash(devicePath[i]));
+    return out;
+  }
+  std::wstring rest = devicePath.substr(start);
+  for (auto& c : rest) c = slash(c);
+  return out + host::utf8(rest);
 }
 
 // ---- File ----

@@ -37,9 +37,10 @@ unsigned MessageSet::create(unsigned long folderId, const MessageFileHeader& hea
   for (unsigned long tried = 0; tried <= kMaxId; ++tried) {
     const unsigned long id = ids_.takeNext();
     const std::wstring path = messagePath(id);
-    // An identifier whose file is there, or whose entry is still in use (its file was lost),
-    // belongs to someone: take the next one.
-    if (fileExists(path) || entries_.owner(id) != kEntryFree) continue;
+    // An identifier whose entry is still in use (its file was lost), or whose file is there
+    // (found when the file is named: a name that is taken is never written over), belongs to
+    // someone: take the next one.
+    if (entries_.owner(id) != kEntryFree) continue;
     const std::wstring dir = idDirectory(data_, id);
     bool madeDir = false;
     unsigned code = ensureDirectory(dir, OXMDL_ERR_STG_FILEIO_DIR_CREATE_DATA, &madeDir);

@@ -27,7 +27,8 @@ TEST_F(FsTest, DevicePathsMapUnderTheRootAndHostPrefixReachesTheHost) {
   const std::pair<const wchar_t*, std::string> cases[] = {
       {L"\\Application Data\\OxMail\\a.ini", root_.path() + "/Application Data/OxMail/a.ini"},
       {L"\\Host/home\\me\\a.eml", "/home/me/a.eml"},  // either separator, the prefix in any case
-      {L"\\\u65e5\u672c.txt", root_.path() + "/\xe6\x97\xa5\xe6\x9c\xac.txt"}};
+      {L"\\\u65e5\u672c.txt", root_.path() + "/\xe6\x97\xa5\xe6\x9c\xac.txt"},
+      {L"/HOST\\tmp\\caf\u00e9/x", "/tmp/caf\xc3\xa9/x"}};
   for (const auto& [device, host] : cases) EXPECT_EQ(hostPath(device), host);
 }
 
