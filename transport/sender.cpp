@@ -66,6 +66,7 @@ void Sender::Clearparameter() {
   waitingIds_.clear();
   passedOver_.clear();
   currentId_ = 0;
+  currentSize_ = 0;
   mail_ = RawEmail_S();
   text_.clear();
   remaining_ = 0;
@@ -229,7 +230,10 @@ unsigned Sender::Makemaildata() {
     mail_.data = &text_;
     EmlCompose codec;
     if (!codec.EmlToRawEmailS(&raw, &mail_) || text_.empty()) return SENDER_MAKEDATA_ERROR;
-    if (marks.text.rfind(kAcceptedMark, 0) != 0 && !acceptedMark(currentId_, &marks.text)) return OXMDL_ERR_NONE;
+    currentSize_ = raw.size();
+    if (marks.text.rfind(kAcceptedMark, 0) != 0 && !acceptedMark(currentId_, currentSize_, &marks.text)) {
+      return OXMDL_ERR_NONE;
+    }
     // Accepted by the server in a run that ended before the message left the outbox.
     const unsigned code = finishMarkedMessage(currentId_, marks.text);
     if (code != OXMDL_ERR_NONE) return code;
@@ -357,7 +361,7 @@ bool Sender::markAccepted(std::string* mark) {
   std::string messageId;
   codec.GetHeaderField(text_, "Message-Id", &messageId);
   *mark = stored(kAcceptedMark + messageId);
-  return noteAccepted(currentId_, *mark);
+  return noteAccepted(currentId_, currentSize_, *mark);
 }
 
 bool Sender::removeFromOutbox(unsigned long id) {

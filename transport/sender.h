@@ -108,9 +108,9 @@ class Sender {
   unsigned Savesentmaildata(const std::string& mark);
   bool markAccepted(std::string* mark);
   std::wstring acceptedPath() const;
-  bool noteAccepted(unsigned long id, const std::string& mark);
+  bool noteAccepted(unsigned long id, size_t size, const std::string& mark);
   void clearAccepted();
-  bool acceptedMark(unsigned long id, std::string* mark) const;
+  bool acceptedMark(unsigned long id, size_t size, std::string* mark) const;
   bool removeFromOutbox(unsigned long id);
   bool listMessages(unsigned long folderId, std::vector<unsigned long>* ids);
   void removeUnwritten(const std::vector<unsigned long>& sentIds);
@@ -135,6 +135,7 @@ class Sender {
   std::vector<unsigned long> waitingIds_;
   std::set<unsigned long> passedOver_;  // refused in this run: taken no more
   unsigned long currentId_ = 0;         // the outbox message in hand (outbox runs only)
+  size_t currentSize_ = 0;              // the size of its stored text
   RawEmail_S mail_;
   std::string text_;
 

@@ -1,16 +1,16 @@
 // The accepted message: once the server has accepted an outbox message, and before it is filed,
-// its outbox identifier and its mark are written to "Accepted.dat" in the account directory
-// ("<id> <mark>"). A run that takes that message from the outbox again (an earlier run died
-// between the acceptance and the removal from the outbox) files it instead of sending it twice.
-// The record is emptied once the message has left the outbox. A stale record can only name a
-// message that is gone: the sent copy is made after the outbox message, so the outbox
-// message's identifier is never the storage's newest and is not given out again.
+// its outbox identifier, the size of its stored text and its mark are written to "Accepted.dat"
+// in the account directory ("<id> <size> <mark>"). A run that takes that message from the outbox
+// again (an earlier run died between the acceptance and the removal from the outbox) files it
+// instead of sending it twice. The record is emptied once the message has left the outbox. A
+// record left by a run that died between the two names a message that is gone: the sent copy is
+// made after it, so its identifier is not given out again, and should a repair of the storage
+// give it out all the same, the size must match too.
 //
 // The record is not flushed: a power cut that takes it back leaves a message that is sent again
 // (as when the process dies before the record), never one that is lost.
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "accounts/account_info.h"
 #include "accounts/paths.h"
@@ -31,11 +31,11 @@ std::wstring Sender::acceptedPath() const {
   return dataPath + name + L"\\" + kAcceptedFile;
 }
 
-bool Sender::noteAccepted(unsigned long id, const std::string& mark) {
+bool Sender::noteAccepted(unsigned long id, size_t size, const std::string& mark) {
   const std::wstring path = acceptedPath();
   oxm::File file;
   if (path.empty() || !file.open(path, oxm::GENERIC_WRITE, 0, oxm::CREATE_ALWAYS)) return false;
-  const std::string record = std::to_string(id) + " " + mark;
+  const std::string record = std::to_string(id) + " " + std::to_string(size) + " " + mark;
   return file.write(record.data(), record.size());
 }
 
@@ -45,7 +45,7 @@ void Sender::clearAccepted() {
   if (!path.empty()) file.open(path, oxm::GENERIC_WRITE, 0, oxm::CREATE_ALWAYS);
 }
 
-bool Sender::acceptedMark(unsigned long id, std::string* mark) const {
+bool Sender::acceptedMark(unsigned long id, size_t size, std::string* mark) const {
   const std::wstring path = acceptedPath();
   oxm::File file;
   std::string record(kMaxRecord, '\0');
@@ -55,8 +55,8 @@ bool Sender::acceptedMark(unsigned long id, std::string* mark) const {
     return false;
   }
   record.resize(got);
-  const size_t blank = record.find(' ');
-  if (blank == std::string::npos || record.compare(0, blank, std::to_string(id)) != 0) return false;
-  *mark = record.substr(blank + 1);
+  const std::string key = std::to_string(id) + " " + std::to_string(size) + " ";
+  if (record.compare(0, key.size(), key) != 0) return false;
+  *mark = record.substr(key.size());
   return true;
 }
