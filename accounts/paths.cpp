@@ -34,6 +34,12 @@ std::wstring joinPath(const std::wstring& dir, const std::wstring& name) {
   return dir + L"\\" + name;
 }
 
+std::wstring accountFilePath(const std::wstring& account, const std::wstring& name) {
+  std::wstring dataPath;
+  if (account.empty() || readDataPath(L"", &dataPath) != OXMDL_ERR_NONE) return {};
+  return joinPath(dataPath + account, name);
+}
+
 bool isPlainName(const std::wstring& name) {
   if (name.empty() || name == L"." || name == L"..") return false;
   return name.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos;

@@ -25,6 +25,10 @@ unsigned readSystemInfoPath(const std::wstring& regkey, std::wstring* out);
 // dir + "\" + name.
 std::wstring joinPath(const std::wstring& dir, const std::wstring& name);
 
+// The file `name` in the directory of the mail account `account` (DataPath + account + "\" +
+// name); empty when there is no account name or DataPath cannot be read.
+std::wstring accountFilePath(const std::wstring& account, const std::wstring& name);
+
 // Whether `name` can be one component of a path inside an account: not empty, not "." or "..",
 // and free of the characters \ / : * ? " < > |. Account names, and the subdirectory names an
 // account's settings file gives, must pass before they are joined to a path.

@@ -776,7 +776,7 @@ void PopClient::sendNextListEarly() {
     return;
   }
   if (sendNumbered("LIST ", next) == 0) earlyListed_ = next;
-  expectReply_ = false;
+  expectReply_ = false;  // its reply is read in LIST-before-RETR, after the message is handed over
 }
 
 unsigned PopClient::onRetrDone() {

@@ -57,10 +57,8 @@ void OxRetriever::noteInFlight(const std::string& uid) {
 void OxRetriever::recoverInFlight() {
   inFlight_.reset();
   storedInFlight_.clear();
-  inFlightPath_.clear();
-  std::wstring dataPath;
-  if (accountName_.empty() || oxm::readDataPath(L"", &dataPath) != OXMDL_ERR_NONE) return;
-  inFlightPath_ = dataPath + accountName_ + L"\\" + kInFlightFile;
+  inFlightPath_ = oxm::accountFilePath(accountName_, kInFlightFile);
+  if (inFlightPath_.empty()) return;
 
   std::string uid(kMaxUid, '\0');
   size_t got = 0;

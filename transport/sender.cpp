@@ -116,6 +116,7 @@ unsigned Sender::SetMailAccountinfo(OxAccountInfoInterface* account, const std::
   sentFolder_ = a.ulSousinZumiTrayID;
   removeOld_ = a.bRemoveOldMessageEnabled;
   account_ = account;
+  findAccepted();
 
   batch_.reset();
   storage_.reset(account->OpenStorage());

@@ -107,7 +107,7 @@ class Sender {
   void OnReceiveMessage(int kind, long a);
   unsigned Savesentmaildata(const std::string& mark);
   bool markAccepted(std::string* mark);
-  std::wstring acceptedPath() const;
+  void findAccepted();
   bool noteAccepted(unsigned long id, size_t size, const std::string& mark);
   void clearAccepted();
   bool acceptedMark(unsigned long id, size_t size, std::string* mark) const;
@@ -136,6 +136,7 @@ class Sender {
   std::set<unsigned long> passedOver_;  // refused in this run: taken no more
   unsigned long currentId_ = 0;         // the outbox message in hand (outbox runs only)
   size_t currentSize_ = 0;              // the size of its stored text
+  std::wstring acceptedPath_;           // the account's Accepted.dat, for the run
   RawEmail_S mail_;
   std::string text_;
 

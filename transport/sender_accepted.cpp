@@ -9,12 +9,10 @@
 //
 // The record is not flushed: a power cut that takes it back leaves a message that is sent again
 // (as when the process dies before the record), never one that is lost.
-#include <memory>
 #include <string>
 
 #include "accounts/account_info.h"
 #include "accounts/paths.h"
-#include "frame/oxerror.h"
 #include "platform/fs.h"
 #include "transport/sender.h"
 
@@ -25,32 +23,30 @@ constexpr size_t kMaxRecord = 256;
 
 }  // namespace
 
-std::wstring Sender::acceptedPath() const {
-  std::wstring dataPath, name;
-  if (!account_ || !account_->GetAccountName(&name) || oxm::readDataPath(L"", &dataPath) != OXMDL_ERR_NONE) return {};
-  return dataPath + name + L"\\" + kAcceptedFile;
+// Once for a run, with the account: the path of its note.
+void Sender::findAccepted() {
+  std::wstring name;
+  acceptedPath_ = account_ && account_->GetAccountName(&name) ? oxm::accountFilePath(name, kAcceptedFile) : L"";
 }
 
 bool Sender::noteAccepted(unsigned long id, size_t size, const std::string& mark) {
-  const std::wstring path = acceptedPath();
   oxm::File file;
-  if (path.empty() || !file.open(path, oxm::GENERIC_WRITE, 0, oxm::CREATE_ALWAYS)) return false;
+  if (acceptedPath_.empty() || !file.open(acceptedPath_, oxm::GENERIC_WRITE, 0, oxm::CREATE_ALWAYS)) return false;
   const std::string record = std::to_string(id) + " " + std::to_string(size) + " " + mark;
   return file.write(record.data(), record.size());
 }
 
 void Sender::clearAccepted() {
-  const std::wstring path = acceptedPath();
   oxm::File file;
-  if (!path.empty()) file.open(path, oxm::GENERIC_WRITE, 0, oxm::CREATE_ALWAYS);
+  if (!acceptedPath_.empty()) file.open(acceptedPath_, oxm::GENERIC_WRITE, 0, oxm::CREATE_ALWAYS);
 }
 
 bool Sender::acceptedMark(unsigned long id, size_t size, std::string* mark) const {
-  const std::wstring path = acceptedPath();
   oxm::File file;
   std::string record(kMaxRecord, '\0');
   size_t got = 0;
-  if (path.empty() || !file.open(path, oxm::GENERIC_READ, oxm::FILE_SHARE_READ, oxm::OPEN_EXISTING) ||
+  if (acceptedPath_.empty() ||
+      !file.open(acceptedPath_, oxm::GENERIC_READ, oxm::FILE_SHARE_READ, oxm::OPEN_EXISTING) ||
       !file.read(record.data(), record.size(), &got)) {
     return false;
   }
