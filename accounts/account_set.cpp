@@ -85,8 +85,12 @@ unsigned OxAccountInfo::saveLastUid(const std::string& uid) {
   if (code != OXMDL_ERR_NONE) return OXMDL_ERR_ACC_UID_MTOW;
   const std::string bytes = utf16Bytes(wide);
   // Replaced through LastUID.ini_tmp, so that a crash never leaves half a UID behind; rewritten
-  // after every message of a retrieval, so the older copy stays there for the next write.
-  code = rewriteFile(file(kLastUidFile), bytes.data(), bytes.size(), lastUidFlush());
+  // after every message of a retrieval, so both files stay open for the next write.
+  const Flush flush = lastUidFlush();
+  {
+    std::lock_guard<std::mutex> g(lastUidLock_);
+    code = lastUidSeries_.rewrite(file(kLastUidFile), bytes.data(), bytes.size(), flush);
+  }
   if (code == OXMDL_ERR_NONE || code == OXMDL_ERR_STG_DISK_FULL) return code;
   return OXMDL_ERR_ACC_CREATE_UIDFILE;
 }
@@ -121,7 +125,14 @@ void OxAccountInfo::flushLastUid() {
 
 unsigned OxAccountInfo::lastUid(std::wstring* uid) {
   const std::wstring path = file(kLastUidFile);
+  // A reader in this process ends the series, so that the check may repair with LastUID.ini_tmp.
+  {
+    std::lock_guard<std::mutex> g(lastUidLock_);
+    lastUidSeries_.close();
+  }
   unsigned code = preOpenCheck(path);
+  // LastUID.ini_tmp held by a retrieval's series of rewrites: LastUID.ini is whole all the same.
+  if (code == OXMDL_ERR_STG_PRIM_DELTMP) code = OXMDL_ERR_NONE;
   if (code == OXMDL_ERR_STG_PRIM_NOFILE) {
     std::wstring old;
     if (!profile_.GetPrivateProfileString(L"strLastUid", L"", &old)) return GetOxMiddleError();
@@ -171,6 +182,10 @@ unsigned OxAccountInfo::saveUidList(const std::list<std::wstring>& uids) {
   }
   // The list is saved at the end of a retrieval: the older copy of the last UID goes now, and
   // the last UID reaches the disk (the list's flush of the directory covers its name).
+  {
+    std::lock_guard<std::mutex> g(lastUidLock_);
+    lastUidSeries_.close();
+  }
   preOpenCheck(file(kLastUidFile));
   flushLastUid();
   const std::wstring path = file(kUidListFile);

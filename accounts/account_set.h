@@ -59,7 +59,8 @@ class OxAccountInfo {
 
   std::wstring path_;
   OxProfileManipulator profile_;  // guarded by its named mutex
-  std::mutex lastUidLock_;        // guards the two below
+  std::mutex lastUidLock_;        // guards the three below
+  RewriteSeries lastUidSeries_;   // the rewrites of a run, ended by the UID list's save
   std::chrono::steady_clock::time_point lastUidFlushed_{};
   bool lastUidPending_ = false;  // LastUID.ini was rewritten since its last flush
 };

@@ -142,6 +142,16 @@ unsigned rewriteFile(const std::wstring& path, const void* data, size_t size, Fl
   return code != OXMDL_ERR_NONE ? code : renameTemporary(path, flush, &f, true);
 }
 
+unsigned RewriteSeries::rewrite(const std::wstring& path, const void* data, size_t size, Flush flush) {
+  if (pair_.isOpen() && path == path_ && pair_.writeSpare(data, size, flush == Flush::Now) && pair_.swap()) {
+    if (flush == Flush::Now) syncDirectoryOf(path);
+    return OXMDL_ERR_NONE;
+  }
+  const unsigned code = rewriteFile(path, data, size, flush);
+  if (code == OXMDL_ERR_NONE && pair_.open(path, temporaryPath(path))) path_ = path;
+  return code;
+}
+
 unsigned moduleCode(unsigned primCode, unsigned firstOutcome) {
   if (primCode >= OXMDL_ERR_STG_PRIM_BACKUP && primCode <= OXMDL_ERR_STG_PRIM_NOFILE) {
     return firstOutcome + (primCode - OXMDL_ERR_STG_PRIM_BACKUP);

@@ -17,6 +17,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/filepair.h"
+
 namespace oxm {
 
 inline std::wstring temporaryPath(const std::wstring& path) { return path + L"_tmp"; }
@@ -59,6 +61,22 @@ unsigned replaceFile(const std::wstring& path, const void* data, size_t size, Fl
 // short leaves too: the next preOpenCheck drops it, which the end of a series calls. The same
 // codes.
 unsigned rewriteFile(const std::wstring& path, const void* data, size_t size, Flush flush = Flush::Now);
+
+// rewriteFile for a series of rewrites by one writer (the last UID after each message of a run):
+// after the first, P and P_tmp stay open between rewrites as a FilePair, and a rewrite is a
+// write into P_tmp and one swap of the names, which leaves the files in the states rewriteFile
+// leaves. Meanwhile P can be read, but P_tmp is held: anyone else's pre-open check of P fails
+// to delete it (DELTMP) and leaves P as it is. A step that fails ends the pair, and the plain
+// rewriteFile does that rewrite. close() ends the series; the next preOpenCheck drops P_tmp.
+class RewriteSeries {
+ public:
+  unsigned rewrite(const std::wstring& path, const void* data, size_t size, Flush flush);
+  void close() { pair_.close(); }
+
+ private:
+  std::wstring path_;
+  FilePair pair_;
+};
 
 // A module's code for a primitive's result: the six outcomes BACKUP..NOFILE (0x02004708 to
 // 0x0200470D) become firstOutcome + 0..5; other codes pass unchanged.

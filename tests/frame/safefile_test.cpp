@@ -119,6 +119,42 @@ TEST_F(SafeFileTest, RewriteSwapsInTheNewContentAndKeepsTheOlderCopy) {
   }
 }
 
+// A series keeps P and P_tmp open between rewrites: the files end as rewriteFile leaves them,
+// readers of P are served, P_tmp is held, and a step that fails falls back to the plain rewrite.
+TEST_F(SafeFileTest, RewriteSeriesSwapsOpenFilesAndFallsBackOnFailure) {
+  layout("old", nullptr, nullptr);
+  RewriteSeries series;
+  auto contents = [&] { return std::pair(read("P"), read("P_tmp")); };
+  using Contents = std::pair<std::string, std::string>;
+  ASSERT_EQ(series.rewrite(L"P", "first", 5, Flush::Now), OXMDL_ERR_NONE);
+  const long opens = fault::calls(fault::Op::Open);
+  ASSERT_EQ(series.rewrite(L"P", "second!", 7, Flush::Now), OXMDL_ERR_NONE);
+  ASSERT_EQ(series.rewrite(L"P", "3rd", 3, Flush::Deferred), OXMDL_ERR_NONE);  // over "first": cut
+  EXPECT_EQ(contents(), Contents("3rd", "second!"));
+  EXPECT_EQ(fault::calls(fault::Op::Open), opens);
+  {
+    File reader, writer;
+    EXPECT_TRUE(reader.openStream(L"P", "rb"));
+    EXPECT_FALSE(writer.open(L"P_tmp", GENERIC_WRITE, 0, OPEN_EXISTING));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_STG_PRIM_DELTMP);
+    // P held by a reader: no swap, and the plain rewrite's retries give up too.
+    EXPECT_EQ(series.rewrite(L"P", "busy", 4, Flush::Now), OXMDL_ERR_STG_PRIM_COMMIT);
+    EXPECT_EQ(read("P"), "3rd");
+  }
+  ASSERT_EQ(series.rewrite(L"P", "after", 5, Flush::Now), OXMDL_ERR_NONE);
+  EXPECT_EQ(read("P"), "after");
+  for (fault::Op op : {fault::Op::Write, fault::Op::Rename}) {
+    fault::failNth(op, 1, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(series.rewrite(L"P", "again", 5, Flush::Now), OXMDL_ERR_NONE);  // reopened, then swapped
+    EXPECT_EQ(read("P"), "again");
+    fault::reset();
+  }
+  series.close();
+  EXPECT_EQ(preOpenCheck(L"P"), OXMDL_ERR_NONE);
+  EXPECT_EQ(contents(), Contents("again", "<none>"));
+}
+
 TEST_F(SafeFileTest, WriteFailuresAndModuleCodes) {
   layout("old", nullptr, nullptr);
   const struct {
