@@ -217,6 +217,8 @@ void PopClient::resetConversation() {
   currentNumber_.clear();
   lastListedNumber_.clear();
   earlyListed_.clear();
+  earlyReply_.clear();
+  earlyRetr_.clear();
   uidlLines_.clear();
   uidlLineByNumber_.clear();
   messageList_.clear();
@@ -380,6 +382,10 @@ unsigned PopClient::recvData() {
   } else {
     status = link_->reader.read(reply_, link_->lineEnd, kLineReplyCap);
   }
+  return statusCode(status);
+}
+
+unsigned PopClient::statusCode(ReadStatus status) const {
   switch (status) {
     case ReadStatus::Ok:
     case ReadStatus::Cancelled:  // cancel during login: the loop sends QUIT
@@ -665,14 +671,30 @@ unsigned PopClient::onRetrNext() {
     setState(State::QuitNext);
     return 0;
   }
+  lastListedNumber_ = number;
+  if (earlyRetr_ == number) {
+    messageSize_ = earlySize_;
+    headerOnly_ = earlyHeaderOnly_;
+    skipped_ = false;
+    earlyListed_.clear();
+    earlyRetr_.clear();
+    expectReply_ = true;
+    setState(State::RetrSent);
+    return 0;
+  }
+  setState(State::ListBeforeRetr);
+  if (earlyListed_ == number && !earlyReply_.empty()) {
+    earlyListed_.clear();
+    reply_ = std::move(earlyReply_);
+    earlyReply_.clear();
+    return onListBeforeRetr();
+  }
   if (earlyListed_ == number) {
     expectReply_ = true;
   } else if (unsigned code = sendNumbered("LIST ", number)) {
     return code;
   }
   earlyListed_.clear();
-  lastListedNumber_ = number;
-  setState(State::ListBeforeRetr);
   return 0;
 }
 
@@ -689,15 +711,17 @@ unsigned PopClient::onListBeforeRetr() {
     setState(State::RetrDone);
     return 0;
   }
-  unsigned code;
-  if (mode_ == kModePartial || headerOnly_) {
-    code = sendNumbered("TOP ", currentNumber_, headerOnly_ ? " 0" : (" " + std::to_string(partialLines_)).c_str());
-  } else {
-    code = sendNumbered("RETR ", currentNumber_);
-  }
-  if (code != 0) return code;
+  if (unsigned code = sendRetrieve(currentNumber_, headerOnly_)) return code;
   setState(State::RetrSent);
   return 0;
+}
+
+// TOP n 0 for the header alone, TOP n lines in partial mode, else RETR n.
+unsigned PopClient::sendRetrieve(const std::string& number, bool headerOnly) {
+  if (mode_ == kModePartial || headerOnly) {
+    return sendNumbered("TOP ", number, headerOnly ? " 0" : (" " + std::to_string(partialLines_)).c_str());
+  }
+  return sendNumbered("RETR ", number);
 }
 
 unsigned PopClient::onRetrSent() {
@@ -751,32 +775,75 @@ unsigned PopClient::onRetrReading() {
   int kind = headerOnly_ ? 2 : (mode_ == kModePartial && !whole) ? 1 : 0;
   conversationBytes_ += headerOnly_ ? static_cast<long>(text.size()) : messageSize_;
   mailText_ = std::move(text);
-  sendNextListEarly();
+  const unsigned early = sendNextEarly();
   bool go = notifyPop(kind, 0, 0);
   mailText_.clear();
   mailText_.shrink_to_fit();
+  // A read ahead that failed ends the conversation, but only once this message is handed on.
   if (!go) {
     stopReason_ = StopReason::Declined;
     expectReply_ = false;
     setState(State::QuitNext);
-    return 0;
+    return early;
   }
   ++handledCount_;
   latestList_.push_back(currentUid_);
   setState(State::RetrDone);
-  return 0;
+  return early;
 }
 
-// The LIST that RETR-next will send, sent now. Not when DELE must come first, nor when the
-// conversation is about to end. A failed send is left for RETR-next to meet again.
-void PopClient::sendNextListEarly() {
+// What RETR-next will send for the next message, sent before this one is handed on to be
+// stored: its LIST, and once the LIST's reply is read, its RETR (or TOP), so that the server
+// reads the next message out while this one is stored. Not when DELE must come first, nor
+// when the conversation is about to end. Without UIDL only the LIST goes ahead (the UID made up
+// for a message takes the size of the one before). A LIST that refuses or skips the message
+// is left for LIST-before-RETR to answer, a failed send for RETR-next to meet again; a failed
+// read is returned, to end the conversation after this message.
+unsigned PopClient::sendNextEarly() {
   std::string next;
   if (deleteFromServer_ || cancelRequested_ || (notify_ && !notify_->expectsNext()) ||
       !messageAt(static_cast<size_t>(handledCount_ + 1 + skippedCount_), &next)) {
-    return;
+    return 0;
   }
   if (sendNumbered("LIST ", next) == 0) earlyListed_ = next;
-  expectReply_ = false;  // its reply is read in LIST-before-RETR, after the message is handed over
+  expectReply_ = false;
+  if (earlyListed_.empty() || uidlUnsupported_) return 0;
+  earlyReply_.clear();
+  if (unsigned code = readEarlyReply(false)) return code;
+  long number = 0, size = 0;
+  bool headerOnly = false;
+  if (!pop::isPositive(earlyReply_)) return 0;
+  pop::parseTwoNumbers(earlyReply_, &number, &size);
+  if ((!limitCheck(size, &headerOnly) && size > kSkipThreshold) || sendRetrieve(next, headerOnly) != 0) return 0;
+  earlyReply_.clear();
+  earlyRetr_ = next;
+  earlySize_ = size;
+  earlyHeaderOnly_ = headerOnly;
+  expectReply_ = false;
+  return 0;
+}
+
+// Reads the reply to the LIST sent ahead (into earlyReply_), or the whole message of the RETR
+// sent ahead, which is dropped (its first bytes are logged).
+unsigned PopClient::readEarlyReply(bool message) {
+  auto readWhole = [&](auto& sink, auto& end) {
+    ReadStatus status;
+    do {
+      status = link_->reader.read(sink, end);
+    } while (status == ReadStatus::Ok && !link_->reader.complete());
+    return status;
+  };
+  ReadStatus status;
+  if (message) {
+    oxm::transport::CappedBuffer dropped(kBufferSlack);
+    status = readWhole(dropped, link_->dotEnd);
+    link_->log.logReply(dropped.data().data(), dropped.data().size());
+  } else {
+    oxm::transport::StringSink sink(earlyReply_, kLineReplyCap);
+    status = readWhole(sink, link_->lineEnd);
+    link_->log.logReply(earlyReply_.data(), earlyReply_.size());
+  }
+  return statusCode(status);
 }
 
 unsigned PopClient::onRetrDone() {
@@ -845,12 +912,14 @@ unsigned PopClient::onDeleSelected() {
 }
 
 unsigned PopClient::onQuitNext() {
-  // A LIST sent ahead has its reply on the way: read it, so that it is not taken for QUIT's.
-  if (!earlyListed_.empty()) {
-    earlyListed_.clear();
-    if (unsigned code = recvData()) return code;
-    link_->log.logReply(reply_.data(), reply_.size());
+  // A reply to a command sent ahead is on the way: read it, so that it is not taken for QUIT's.
+  const bool message = !earlyRetr_.empty();
+  if (message || (!earlyListed_.empty() && earlyReply_.empty())) {
+    if (unsigned code = readEarlyReply(message)) return code;
   }
+  earlyListed_.clear();
+  earlyReply_.clear();
+  earlyRetr_.clear();
   if (unsigned code = sendData("QUIT\r\n")) return code;
   setState(State::QuitSent);
   return 0;
@@ -992,15 +1061,17 @@ bool PopClient::setCurrentUid(const std::string& number) {
 
 // Before each RETR/TOP: false under the memory floor; header only when memory is short for the
 // message or the message passes 3 MB (modes 0 and 2).
-bool PopClient::checkLimit() {
-  headerOnly_ = false;
+bool PopClient::checkLimit() { return limitCheck(messageSize_, &headerOnly_); }
+
+bool PopClient::limitCheck(long messageSize, bool* headerOnly) const {
+  *headerOnly = false;
   uint64_t avail = availPhys();
   if (avail < kMemoryFloor) return false;
-  uint64_t size = static_cast<uint64_t>(std::max<long>(messageSize_, 0));
+  uint64_t size = static_cast<uint64_t>(std::max<long>(messageSize, 0));
   if (avail < size * 2 / 1024) {
-    headerOnly_ = true;
-  } else if ((mode_ == kModeNormal || mode_ == kModeSelect) && messageSize_ > kWholeMessageLimit) {
-    headerOnly_ = true;
+    *headerOnly = true;
+  } else if ((mode_ == kModeNormal || mode_ == kModeSelect) && messageSize > kWholeMessageLimit) {
+    *headerOnly = true;
   }
   return true;
 }

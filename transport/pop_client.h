@@ -26,6 +26,10 @@
 #include "transport/mail_account.h"
 #include "transport/pop_state.h"
 
+namespace oxm::transport {
+enum class ReadStatus;
+}
+
 class PopClient {
  public:
   // The listener of a conversation. Kinds (a, b):
@@ -147,7 +151,11 @@ class PopClient {
   void installWaitChecks();
   bool setCurrentUid(const std::string& number);
   bool checkLimit();
-  void sendNextListEarly();
+  bool limitCheck(long size, bool* headerOnly) const;
+  unsigned sendRetrieve(const std::string& number, bool headerOnly);
+  unsigned sendNextEarly();
+  unsigned readEarlyReply(bool message);
+  unsigned statusCode(oxm::transport::ReadStatus status) const;
   unsigned sendNumbered(const char* verb, const std::string& number, const char* tail = "");
   void resetConversation();
 
@@ -181,7 +189,11 @@ class PopClient {
   long conversationBytes_ = 0;
   long messageSize_ = 0;
   std::string currentNumber_, lastListedNumber_;
-  std::string earlyListed_;  // the next message's LIST, sent before this one was handed on
+  // The next message's LIST, sent before this one was handed on; its reply when it was read
+  // then but called for no RETR; the RETR (or TOP) sent after it, with what it was sent for.
+  std::string earlyListed_, earlyReply_, earlyRetr_;
+  long earlySize_ = 0;
+  bool earlyHeaderOnly_ = false;
   bool running_ = false, expectReply_ = false, continueRead_ = false, replyRead_ = false;
   std::atomic<bool> cancelRequested_{false}, abortRequested_{false};
   bool uidlUnsupported_ = false, uidlFirstChunk_ = false, lastUidFound_ = false, noneKnown_ = false;

@@ -106,13 +106,23 @@ const std::vector<Scenario>& scenarios() {
                  quit(),
        .events = "K7:1,10 n K0 E:POP_DELE_ERR", .mails = {{"u1", "S\r\n"}}, .latest = {"u1"},
        .setup = [](MailAccount& a, auto&) { a.deleteFromServer = 1; }},
-      // The next LIST goes out before a message is handed over; declined, its reply is read
-      // first, so the refused QUIT is seen as such.
-      {.name = "a message declined while the next LIST is out",
-       .script = popLogin() + uidl("1 u1\r\n2 u2\r\n") + stat(2, 40) + fetch("1", 20, "S\r\n") + list("2", 20) +
-                 quit("-ERR cannot\r\n"),
+      // The next LIST, and after its reply the next RETR, go out before a message is handed
+      // over. Declined, the next message is read to its end, so the refused QUIT is seen as such;
+      // a refused LIST is answered after the handover; a failed read ends the conversation only
+      // once the message in hand is delivered.
+      {.name = "a message declined while the next RETR is out",
+       .script = popLogin() + uidl("1 u1\r\n2 u2\r\n") + stat(2, 40) + fetch("1", 20, "S\r\n") +
+                 fetch("2", 20, "S2\r\n..\r\n") + quit("-ERR cannot\r\n"),
        .events = "K7:2,40 n K0 E:POP_QUIT_ERR", .mails = {{"u1", "S\r\n"}},
        .hook = [](PopClient&, int kind, long, long) { return kind != 0; }},
+      {"the next LIST refused while a message is handed over",
+       popLogin() + uidl("1 u1\r\n2 u2\r\n") + stat(2, 40) + fetch("1", 20, "S\r\n") + ask("LIST 2", "-ERR no\r\n") +
+           quit(),
+       "K7:2,40 n K0 n E:POP_LIST_RETR_ERR", {{"u1", "S\r\n"}}, {"u1"}},
+      {"a server that closes after the next LIST",
+       popLogin() + uidl("1 u1\r\n2 u2\r\n") + stat(2, 40) + fetch("1", 20, "S\r\n") +
+           Script{expect("LIST 2\r\n"), close()},
+       "K7:2,40 n K0 E:POP_SEND_ERR", {{"u1", "S\r\n"}}, {"u1"}},
       {"QUIT refused", popLogin() + uidl("") + stat(0, 0) + quit("-ERR cannot\r\n"), "K7:0,0 E:POP_QUIT_ERR"},
       // Each other command refused: its own code, then QUIT.
       {"STAT refused", popLogin() + uidl("1 u1\r\n") + ask("STAT", "-ERR no\r\n") + quit(), "E:POP_STAT_ERR"},
