@@ -1,6 +1,8 @@
 #!/usr/bin/python3
 """The host side of retrieve_bench.sh.
 fill MAILDIR N SIZE: N messages of about SIZE bytes as maildir files, in order.
+warm HOST PORT USER PASSWORD: one UIDL, so that Dovecot has indexed the mailbox before the
+timed runs (the first conversation pays for the index, whoever has it).
 fetch HOST PORT USER PASSWORD MAILDIR FSYNC: poplib fetches every message (UIDL, RETR each) and
 delivers it into MAILDIR (tmp/ then new/, fsync per message when FSYNC is 1); prints seconds."""
 import os, poplib, sys, time
@@ -40,8 +42,17 @@ def fetch(host, port, user, password, maildir, sync):
     pop.quit()
     print("%.3f" % (time.monotonic() - start))
 
+def warm(host, port, user, password):
+    pop = poplib.POP3(host, int(port))
+    pop.user(user)
+    pop.pass_(password)
+    pop.uidl()
+    pop.quit()
+
 if __name__ == "__main__":
     if sys.argv[1] == "fill":
         fill(sys.argv[2], int(sys.argv[3]), int(sys.argv[4]))
+    elif sys.argv[1] == "warm":
+        warm(*sys.argv[2:6])
     else:
         fetch(*sys.argv[2:7], sys.argv[7] == "1")

@@ -46,6 +46,7 @@ poplib_fetch() {  # user password fsync
 printf '%-28s %12s %12s %12s %12s\n' "mailbox" "oxmail" "poplib" "ratio" "messages"
 for row in "alice secret1 1000x4KB" "bob secret2 20x1MB"; do
   set -- $row
+  python3 "$src/bench/retrieve_bench.py" warm 127.0.0.1 "$pop" "$1" "$2"
   for sync in 0 1; do
     read -r ours count < <(oxmail_fetch "$1" "$2" "$sync")
     theirs=$(poplib_fetch "$1" "$2" "$sync")
