@@ -498,6 +498,15 @@ bool syncDirectoryOf(const std::wstring& path) {
   return true;
 }
 
+bool syncFileSystemOf(const std::wstring& path) {
+  if (!syncEnabled()) return true;
+  if (fault::injected(fault::Op::Flush)) return false;
+  host::Fd fd(::open(parentOf(hostPath(path)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.ok()) return failErrno();
+  if (::syncfs(fd.get()) != 0) return fail(errorFromErrno(errno));
+  return true;
+}
+
 // ---- FindFile ----
 
 FindFile::~FindFile() { close(); }

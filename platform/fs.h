@@ -107,6 +107,9 @@ bool GetFileSize(const std::wstring& path, uint64_t* bytes);
 bool GetDiskFreeSpaceExW(const std::wstring& path, uint64_t* freeBytes);
 // Flushes a directory entry change (rename, create, delete) of the directory holding `path`.
 bool syncDirectoryOf(const std::wstring& path);
+// Flushes everything written to the file system holding `path` (syncfs): for a repair after a
+// crash, whose files' state is not known one by one.
+bool syncFileSystemOf(const std::wstring& path);
 // Whether flushes reach the disk: on unless OXMIDDLE_SYNC=0; benchmarks switch it in one run.
 bool syncEnabled();
 void setSyncEnabled(bool on);

@@ -69,6 +69,7 @@ bool OxRetriever::fillMailAccount(OxAccountInfoInterface* account, const std::st
   if (!widePassword.empty()) m.popPassword = widePassword;
   autoRetrievalEnabled_ = a.bAutoMailRetrievingEnabled ? 1 : 0;
   if (*mode == kModeNormal && a.bPartialRetrievingEnabled) *mode = kModePartial;
+  commitEachMessage_ = m.deleteFromServer != 0;
   setAccount(&m, connection);
   return true;
 }
@@ -134,9 +135,13 @@ bool OxRetriever::converse(OxAccountInfoInterface* account, OxRASController* ras
     account_ = nullptr;
     return false;
   }
-  if (clientMode == kModeNormal || clientMode == kModePartial) recoverInFlight();
+  if ((clientMode == kModeNormal || clientMode == kModePartial) && recoverInFlight()) {
+    // The last UID moved past the messages a run that died had stored: the client takes it anew.
+    fillMailAccount(account, password, connection, &clientMode);
+  }
   batch_.reset(new (std::nothrow) oxm::StoreBatch(storage_.get()));
   newConnection();
+  if (!commitReceived()) report(GetOxMiddleError(), 0);
   inFlight_.reset();
   uidListOut_.clear();
   getUidlList(uidListOut_);
@@ -158,7 +163,7 @@ void OxRetriever::resetCounters() {
   notStopped_ = 1;
   retrievalKind_ = 0;
   uidMap_.clear();
-  storedInFlight_.clear();
+  pendingLastUid_.clear();
   account_ = nullptr;
 }
 
@@ -291,24 +296,35 @@ bool OxRetriever::storeOrReplace(std::string& text, const std::string& uid, bool
   bool saved;
   if (uidMap_.count(uid)) {
     saved = ReplaceMessage(text, uid);
-  } else if (!storedInFlight_.empty() && uid == storedInFlight_) {
-    // Stored by a run that died before it could note the UID: only the note is missing.
-    storedInFlight_.clear();
-    saved = true;
   } else {
     noteInFlight(uid);
     saved = SaveMessage(text, uid, partial);
   }
-  // The message is on the disk before the last UID names it and before the server may delete it.
-  if (saved && batch_) {
+  if (!saved) return false;
+  if (retrievalKind_ != 2) pendingLastUid_ = uid;
+  if (commitEachMessage_ || std::chrono::steady_clock::now() - committed_ >= std::chrono::seconds(1)) {
+    return commitReceived();
+  }
+  return true;
+}
+
+// The messages stored since the last commit reach the disk (their files and directory entries)
+// before LastUID.ini names the last of them and before the server may delete one: a power cut
+// can never leave the last UID naming a message that is not on the disk. Once LastUID.ini is
+// written, RecvUID.dat's notes are emptied.
+bool OxRetriever::commitReceived() {
+  committed_ = std::chrono::steady_clock::now();
+  if (batch_) {
     const unsigned code = batch_->commitMessages();
     if (code != OXMDL_ERR_NONE) {
       SetOxMiddleError(code);
       return false;
     }
   }
-  if (saved && retrievalKind_ != 2) account_->SaveLastUID(uid);
-  return saved;
+  if (pendingLastUid_.empty()) return true;
+  if (account_->SaveLastUID(pendingLastUid_)) clearInFlight();
+  pendingLastUid_.clear();
+  return true;
 }
 
 bool OxRetriever::onError(long code, long b) {

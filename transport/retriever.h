@@ -1,9 +1,9 @@
 // OxRetriever retrieves one POP3 account's mail into the account's storage. It is a PopClient and
 // its own listener: it brings the data connection up through an OxRASController, fills the
 // MailAccount record from the account's settings, runs the conversation, files each message
-// through the classifier (or replaces the local message it completes), keeps LastUID.ini after
-// every message and UID.list at the end, drives the phone's indicators and forwards progress to
-// one caller-registered Notify.
+// through the classifier (or replaces the local message it completes), keeps LastUID.ini (at most
+// once a second, once the messages it names are on the disk) and UID.list at the end, drives the
+// phone's indicators and forwards progress to one caller-registered Notify.
 //
 // Notifications to the caller, notify(kind, a, b):
 //   0 a new message was saved whole, 1 saved in part, 2 a header-only message was saved;
@@ -14,11 +14,13 @@
 // runs on the calling thread; CancelRetrieveMessages may come from another thread.
 //
 // A message that was stored just before the process died, before LastUID.ini recorded it, is not
-// stored twice: the UID in flight is noted in "RecvUID.dat" of the account directory before each
-// save, and the next retrieval looks it up in the storage when it differs from the last UID.
+// stored twice: each UID is noted in "RecvUID.dat" of the account directory before its save, the
+// note is emptied once LastUID.ini names the messages, and the next retrieval looks the UIDs
+// noted after the last UID up in the storage and moves the last UID past those it finds.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <list>
 #include <map>
@@ -114,6 +116,7 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
   bool SaveMessage(std::string& text, const std::string& uid, bool partial);
   bool ReplaceMessage(const std::string& text, const std::string& uid);
   bool storeOrReplace(std::string& text, const std::string& uid, bool partial);
+  bool commitReceived();
   void storageFull(unsigned code);
 
   // Sends an error to the caller (kind 3), or to the last error when nobody listens.
@@ -122,9 +125,11 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
   bool stop(unsigned code, long b);
   void setResultIndicator(unsigned value);
 
-  // The UID in flight (see above).
-  void recoverInFlight();
+  // The UIDs in flight (see above).
+  bool recoverInFlight();  // true when it moved the last UID
   void noteInFlight(const std::string& uid);
+  void clearInFlight();
+  void clearNotes();
 
   oxm::transport::CallerLink<Notify> caller_{3};
   oxm::transport::RasAdapter<OxRetriever> rasAdapter_{this};
@@ -138,7 +143,11 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
   std::wstring inFlightPath_;
   std::unique_ptr<oxm::File> inFlight_;  // RecvUID.dat, open while a conversation notes UIDs in it
   size_t inFlightSize_ = 0;
-  std::string storedInFlight_;  // a UID found already stored after a crash
+  // The last UID stored and not yet written to LastUID.ini, and when the stored messages were
+  // last committed; in delete-from-server mode each message is committed before its DELE.
+  std::string pendingLastUid_;
+  std::chrono::steady_clock::time_point committed_{};
+  bool commitEachMessage_ = false;
 
   uint8_t retrievingNow_ = 0;
   uint8_t wAccountMode_ = 0;

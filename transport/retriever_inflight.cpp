@@ -1,9 +1,14 @@
-// The UID in flight: a message stored by a run that died before LastUID.ini recorded it must not
-// be stored again. Before each save the UID is written to "RecvUID.dat" in the account
-// directory. A retrieval that starts while that UID differs from the last UID lets the storage's
-// recovery mend the folders' lists first, then looks the UID up: found whole, the server's copy
-// is taken as stored when it arrives. Newer messages without text are the remains of a save that
-// died between making the message and writing it: they are removed.
+// The UIDs in flight: a message stored by a run that died before LastUID.ini recorded it must not
+// be stored again. Before each save the UID is added to "RecvUID.dat" in the account directory,
+// one line each, and the file is emptied once LastUID.ini names the saved messages (at most once
+// a second). A retrieval that starts with UIDs noted there after the last UID lets the storage's
+// recovery mend the folders' lists first, then looks them up among the newest messages. Messages
+// are saved in the server's order, so those found whole are the first ones noted: once they are
+// flushed to the disk, LastUID.ini names the last of them, and the conversation takes only what
+// follows as new. Newer messages without text are the remains of a save that died between making
+// the message and writing it: they are removed.
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <vector>
@@ -20,7 +25,10 @@
 namespace {
 
 constexpr const wchar_t* kInFlightFile = L"RecvUID.dat";
-constexpr size_t kMaxUid = 1024;
+// The notes of a second of messages: 1 MB holds 14,000 UIDs of 70 characters.
+constexpr size_t kMaxNotes = 1 << 20;
+// Messages of others (a draft, another account's filing) looked past among the newest.
+constexpr int kLookPast = 16;
 constexpr unsigned kReceived = 1;  // the numeric attribute of a received message
 
 // Every message identifier of the storage, from the folder tree (virtual folders repeat some).
@@ -37,55 +45,85 @@ void collectMessages(OxStorageInterface& storage, OxFolderInterface& folder, std
 
 }  // namespace
 
-// The file stays open for the run: one write a message (a shorter UID than the one before cuts
-// the file first). A write that fails closes it, and the next message starts afresh.
+// Empties RecvUID.dat before the run's first note.
+void OxRetriever::clearNotes() {
+  oxm::File file;
+  if (file.open(inFlightPath_, oxm::GENERIC_WRITE, 0, oxm::OPEN_EXISTING)) file.truncate(0);
+}
+
+// The file stays open for the run: one write a message, at the end of what is noted. A write
+// that fails closes it, and the next message starts afresh.
 void OxRetriever::noteInFlight(const std::string& uid) {
   if (inFlightPath_.empty()) return;
   if (!inFlight_) {
     auto file = std::make_unique<oxm::File>();
-    if (!file->open(inFlightPath_, oxm::GENERIC_WRITE, 0, oxm::CREATE_ALWAYS)) return;
+    if (!file->open(inFlightPath_, oxm::GENERIC_WRITE, 0, oxm::OPEN_ALWAYS) || !file->size(&inFlightSize_)) return;
     inFlight_ = std::move(file);
-    inFlightSize_ = 0;
   }
-  if ((uid.size() < inFlightSize_ && !inFlight_->truncate(uid.size())) || !inFlight_->writeAt(0, uid.data(), uid.size())) {
+  const std::string line = uid + "\n";
+  if (!inFlight_->writeAt(inFlightSize_, line.data(), line.size())) {
     inFlight_.reset();
     return;
   }
-  inFlightSize_ = uid.size();
+  inFlightSize_ += line.size();
 }
 
-void OxRetriever::recoverInFlight() {
-  inFlight_.reset();
-  storedInFlight_.clear();
-  inFlightPath_ = oxm::accountFilePath(accountName_, kInFlightFile);
-  if (inFlightPath_.empty()) return;
+void OxRetriever::clearInFlight() {
+  if (!inFlight_ || inFlightSize_ == 0) return;
+  if (!inFlight_->truncate(0)) {
+    inFlight_.reset();
+    return;
+  }
+  inFlightSize_ = 0;
+}
 
-  std::string uid(kMaxUid, '\0');
+bool OxRetriever::recoverInFlight() {
+  inFlight_.reset();
+  inFlightPath_ = oxm::accountFilePath(accountName_, kInFlightFile);
+  if (inFlightPath_.empty()) return false;
+
+  std::string notes(kMaxNotes, '\0');
   size_t got = 0;
   {
     oxm::File file;
-    if (!file.open(inFlightPath_, oxm::GENERIC_READ, 0, oxm::OPEN_EXISTING) || !file.read(uid.data(), kMaxUid, &got)) {
-      return;
+    if (!file.open(inFlightPath_, oxm::GENERIC_READ, 0, oxm::OPEN_EXISTING) || !file.read(notes.data(), kMaxNotes, &got)) {
+      return false;
     }
   }
-  uid.resize(got);
+  notes.resize(got);
   std::wstring last;
   std::string lastNarrow;
-  if (uid.empty() || !account_->GetLastUID(&last) || oxm::wideToMulti(last, &lastNarrow) != OXMDL_ERR_NONE ||
-      lastNarrow == uid || !storage_) {
-    return;
+  if (notes.empty() || !account_->GetLastUID(&last) || oxm::wideToMulti(last, &lastNarrow) != OXMDL_ERR_NONE ||
+      !storage_) {
+    return false;
+  }
+  // The UIDs noted after the last UID (all of them when it is not among them), in their order.
+  std::vector<std::string> noted;
+  for (size_t start = 0; start < notes.size();) {
+    size_t end = notes.find('\n', start);
+    if (end == std::string::npos) end = notes.size();
+    if (end > start) noted.push_back(notes.substr(start, end - start));
+    start = end + 1;
+  }
+  noted.erase(noted.begin(), std::find(noted.rbegin(), noted.rend(), lastNarrow).base());
+  if (noted.empty()) {
+    clearNotes();
+    return false;
   }
   // A save died half-way: the folders' lists and header caches may disagree with the files.
   if (!storage_->RecoverMessageEntryAll()) {
     oxm::NKDbgPrintfW(L"OxRetriever: recovery after a retrieval that died failed (%08x)\r\n", GetOxMiddleError());
   }
   std::unique_ptr<OxFolderInterface> root(storage_->OpenRootFolder());
-  if (!root) return;
+  if (!root) return false;
   std::set<unsigned long> ids;
   collectMessages(*storage_, *root, &ids);
-  // The newest messages first: the one in flight was made last. Remains without text (made,
-  // perhaps given the UID, never written) go; the first message with text ends the look.
-  for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
+  // The newest messages first: the noted ones were made last. Remains without text (made,
+  // perhaps given a UID, never written) go; the look ends when every noted UID is found or past
+  // a few messages of others.
+  std::set<std::string> wanted(noted.begin(), noted.end()), found;
+  int others = 0;
+  for (auto it = ids.rbegin(); it != ids.rend() && found.size() < wanted.size() && others <= kLookPast; ++it) {
     std::string text;
     OxMessageInterface::Attributes a;
     {
@@ -95,12 +133,20 @@ void OxRetriever::recoverInFlight() {
       message->GetAttributes(&a);
       message->Read(&text);
     }
-    if (text.empty() && (a.text.empty() || a.text == uid)) {
+    if (text.empty() && (a.text.empty() || wanted.count(a.text) != 0)) {
       oxm::NKDbgPrintfW(L"OxRetriever: removing message %lu, left without text by a retrieval that died\r\n", *it);
       storage_->RemoveMessage(*it);
-      continue;
+    } else if (a.numericAttribute != kReceived || wanted.count(a.text) == 0 || !found.insert(a.text).second) {
+      ++others;
     }
-    if (a.text == uid && a.numericAttribute == kReceived) storedInFlight_ = uid;
-    return;
   }
+  // The first noted UIDs that were found: flushed (their entries were not yet), then named.
+  auto stored = std::find_if(noted.begin(), noted.end(), [&](const std::string& uid) { return found.count(uid) == 0; });
+  if (stored != noted.begin() &&
+      (!oxm::syncFileSystemOf(inFlightPath_) || !account_->SaveLastUID(*std::prev(stored)))) {
+    return false;
+  }
+  // What was not found comes again, and is noted again when it is saved.
+  clearNotes();
+  return stored != noted.begin();
 }

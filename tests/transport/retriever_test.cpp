@@ -4,6 +4,7 @@
 #include "accounts/classifier.h"
 #include "accounts/system_info.h"
 #include "frame/registry_value.h"
+#include "platform/fault.h"
 #include "tests/transport/account_fixture.h"
 
 namespace oxm::test {
@@ -38,27 +39,28 @@ class RetrieverScriptTest : public RetrieverTest {
   int openAfter = 0;
 };
 
-// New messages only, not one RecvUID.dat names as stored; the UID files byte for byte; the
-// account's name for the periodic retrieval.
+// New messages only, not one that RecvUID.dat notes after the last UID and the store holds; the
+// UID files byte for byte; the account's name for the periodic retrieval.
 TEST_F(RetrieverScriptTest, OnlyNewMessagesAreStoredWithTheirUidFiles) {
   ASSERT_TRUE(account_->SaveLastUID("u1"));
   ASSERT_TRUE(account_->SaveUIDL({L"u1"}));
   std::string m2 = msg("2");
   const std::string m3 = msg("3", "..dot line\r\n");
   ASSERT_TRUE(OxClassifier().SaveToFolder(m2, "u2", false, account_.get()));
-  writeHostFile(data("Mail/RecvUID.dat"), "u2");
-  ASSERT_TRUE(retrieve(popLogin() + uidl("1 u1\r\n2 u2\r\n3 u3\r\n") + list("2", m2.size()) + list("3", m3.size()) +
-                           fetch("2", m2.size(), m2) + fetch("3", m3.size(), m3) + lastUidl("3", "u3") + quit(),
+  writeHostFile(data("Mail/RecvUID.dat"), "u0\nu1\nu2\nu3\n");  // u3 noted, its save never done
+  // u2 was found: the last UID moves to it before the conversation, which takes u3 alone as new.
+  ASSERT_TRUE(retrieve(popLogin() + uidl("1 u1\r\n2 u2\r\n3 u3\r\n") + list("3", m3.size()) +
+                           fetch("3", m3.size(), m3) + lastUidl("3", "u3") + quit(),
                        [&](OxRetriever& r, OxRASController& ras) {
                          return r.RetrieveMessages(account_.get(), &ras, "") && r.SetPeriodicRetrAccountName();
                        }));
-  EXPECT_EQ(recorder.events, "C1 C2 K7:2," + std::to_string(m2.size() + m3.size()) + " n K0 n K0 K4:2");
+  EXPECT_EQ(recorder.events, "C1 C2 K7:1," + std::to_string(m3.size()) + " n K0 K4:1");
   EXPECT_GT(recorder.progress, 0);
   EXPECT_EQ(summary(), (std::vector<std::string>{"u2 p0 u1 " + m2, "u3 p0 u1 " + msg("3", ".dot line\r\n")}));
   EXPECT_EQ(accountFile("LastUID.ini"), u16("u3"));
   EXPECT_FALSE(hostFileExists(data("Mail/LastUID.ini_tmp"))) << "the older copy kept during the run is gone";
   EXPECT_EQ(accountFile("UID.list"), u16("u1\r\nu2\r\nu3\r\n"));
-  EXPECT_EQ(accountFile("RecvUID.dat"), "u3");
+  EXPECT_EQ(accountFile("RecvUID.dat"), "") << "emptied once LastUID.ini names the messages";
   std::wstring name;
   EXPECT_TRUE(GetRegistryValue(HKEY_CURRENT_USER, L"Software\\Tamarin\\OxMail", L"PeriodicRetrAccount", &name));
   EXPECT_EQ(name, L"Mail");
@@ -94,6 +96,30 @@ TEST_F(RetrieverScriptTest, HeaderOnlyMessageEndsItsHeaderWithTheOversizeLine) {
                                                     "X-Oversize-Oxmail:\r\n\r\n"});
   EXPECT_EQ(accountFile("LastUID.ini"), u16("big"));
   EXPECT_EQ(GetPhoneStatus(PHONE_ITEM_RECV_EMAIL_PDX), 0u);  // W account: finished with messages
+}
+
+// The last UID is written only once the messages it names are committed. A commit whose
+// flushes fail leaves LastUID.ini as it was and the UID noted; the next run finds the message,
+// moves the last UID past it and fetches only what follows.
+TEST_F(RetrieverScriptTest, AFailedCommitLeavesTheLastUidAndTheNextRunMovesIt) {
+  ASSERT_TRUE(account_->SaveLastUID("u0"));
+  const std::string m1 = msg("1"), m2 = msg("2");
+  // The run's first four flushes pass (the batch's lock file, the message file before it is
+  // named); from the commit's on, every flush fails.
+  fault::failNth(fault::Op::Flush, 5, ERROR_ACCESS_DENIED, -1);
+  EXPECT_FALSE(retrieve(popLogin() + uidl("1 u0\r\n2 u1\r\n3 u2\r\n") + list("2", m1.size()) +
+                        list("3", m2.size()) + fetch("2", m1.size(), m1) + fetch("3", m2.size(), m2) + quit()));
+  fault::reset();
+  EXPECT_EQ(storedUids(), (std::vector<std::string>{"u1"}));
+  EXPECT_EQ(accountFile("LastUID.ini"), u16("u0"));
+  EXPECT_EQ(accountFile("RecvUID.dat"), "u1\n");
+  recorder.events.clear();
+  EXPECT_TRUE(retrieve(popLogin() + uidl("1 u0\r\n2 u1\r\n3 u2\r\n") + list("3", m2.size()) +
+                       fetch("3", m2.size(), m2) + lastUidl("3", "u2") + quit()));
+  EXPECT_EQ(recorder.events, "C1 C2 K7:1," + std::to_string(m2.size()) + " n K0 K4:1");
+  EXPECT_EQ(storedUids(), (std::vector<std::string>{"u1", "u2"}));
+  EXPECT_EQ(accountFile("LastUID.ini"), u16("u2"));
+  EXPECT_EQ(accountFile("RecvUID.dat"), "");
 }
 
 TEST_F(RetrieverScriptTest, FailuresReachTheCallerAndTheIndicator) {
@@ -171,7 +197,7 @@ TEST_F(RetrieverScriptTest, ReceiveLimitOfTheOldMessageCheck) {
                            lastUidl("3", "u3") + quit(),
                        runReused));
   EXPECT_EQ(storedUids(), (std::vector<std::string>{"u0", "u1", "u2-longer", "u3"}));
-  EXPECT_EQ(accountFile("RecvUID.dat"), "u3") << "the in-flight note is cut to a shorter UID";
+  EXPECT_EQ(accountFile("RecvUID.dat"), "");
 }
 
 TEST_F(RetrieverScriptTest, AutoRetrieverTakesTheWAccount) {
