@@ -4,7 +4,9 @@
 #include "accounts/classifier.h"
 #include "accounts/system_info.h"
 #include "frame/registry_value.h"
+#include "frame/scope_guard.h"
 #include "platform/fault.h"
+#include "platform/fs.h"
 #include "tests/transport/account_fixture.h"
 
 namespace oxm::test {
@@ -104,12 +106,17 @@ TEST_F(RetrieverScriptTest, HeaderOnlyMessageEndsItsHeaderWithTheOversizeLine) {
 TEST_F(RetrieverScriptTest, AFailedCommitLeavesTheLastUidAndTheNextRunMovesIt) {
   ASSERT_TRUE(account_->SaveLastUID("u0"));
   const std::string m1 = msg("1"), m2 = msg("2");
-  // The run's first four flushes pass (the batch's lock file, the message file before it is
-  // named); from the commit's on, every flush fails.
-  fault::failNth(fault::Op::Flush, 5, ERROR_ACCESS_DENIED, -1);
-  EXPECT_FALSE(retrieve(popLogin() + uidl("1 u0\r\n2 u1\r\n3 u2\r\n") + list("2", m1.size()) +
-                        list("3", m2.size()) + fetch("2", m1.size(), m1) + fetch("3", m2.size(), m2) + quit()));
-  fault::reset();
+  {
+    // Flushes on, so that the directories' flushes are counted too. The run's first four pass,
+    // the message file's among them (u1 is stored); the fifth, in the commit, and all after fail.
+    const bool sync = syncEnabled();
+    ScopeGuard restore([sync] { setSyncEnabled(sync); });
+    setSyncEnabled(true);
+    fault::failNth(fault::Op::Flush, 5, ERROR_ACCESS_DENIED, -1);
+    EXPECT_FALSE(retrieve(popLogin() + uidl("1 u0\r\n2 u1\r\n3 u2\r\n") + list("2", m1.size()) +
+                          list("3", m2.size()) + fetch("2", m1.size(), m1) + fetch("3", m2.size(), m2) + quit()));
+    fault::reset();
+  }
   EXPECT_EQ(storedUids(), (std::vector<std::string>{"u1"}));
   EXPECT_EQ(accountFile("LastUID.ini"), u16("u0"));
   EXPECT_EQ(accountFile("RecvUID.dat"), "u1\n");
