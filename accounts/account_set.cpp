@@ -85,7 +85,7 @@ unsigned OxAccountInfo::saveLastUid(const std::string& uid) {
   if (code != OXMDL_ERR_NONE) return OXMDL_ERR_ACC_UID_MTOW;
   const std::string bytes = utf16Bytes(wide);
   // Replaced through LastUID.ini_tmp, so that a crash never leaves half a UID behind; rewritten
-  // after every message of a retrieval, so both files stay open for the next write.
+  // again and again during a retrieval, so both files stay open for the next write.
   const Flush flush = lastUidFlush();
   {
     std::lock_guard<std::mutex> g(lastUidLock_);

@@ -60,7 +60,7 @@ class OxAccountInfo {
   std::wstring path_;
   OxProfileManipulator profile_;  // guarded by its named mutex
   std::mutex lastUidLock_;        // guards the three below
-  RewriteSeries lastUidSeries_;   // the rewrites of a run, ended by the UID list's save
+  RewriteSeries lastUidSeries_;   // a run's rewrites, ended by the UID list's save or a read
   std::chrono::steady_clock::time_point lastUidFlushed_{};
   bool lastUidPending_ = false;  // LastUID.ini was rewritten since its last flush
 };
