@@ -703,7 +703,7 @@ unsigned PopClient::onListBeforeRetr() {
   long number = 0;
   pop::parseTwoNumbers(reply_, &number, &messageSize_);
   skipped_ = false;
-  if (!checkLimit() && messageSize_ > kSkipThreshold) {
+  if (skipsMessage(messageSize_, &headerOnly_)) {
     NKDbgPrintfW(L"PopClient::onListBeforeRetr skips message %hs (%ld bytes): low memory\r\n",
                  currentNumber_.c_str(), messageSize_);
     skipped_ = true;
@@ -814,7 +814,7 @@ unsigned PopClient::sendNextEarly() {
   bool headerOnly = false;
   if (!pop::isPositive(earlyReply_)) return 0;
   pop::parseTwoNumbers(earlyReply_, &number, &size);
-  if ((!limitCheck(size, &headerOnly) && size > kSkipThreshold) || sendRetrieve(next, headerOnly) != 0) return 0;
+  if (skipsMessage(size, &headerOnly) || sendRetrieve(next, headerOnly) != 0) return 0;
   earlyReply_.clear();
   earlyRetr_ = next;
   earlySize_ = size;
@@ -1059,19 +1059,17 @@ bool PopClient::setCurrentUid(const std::string& number) {
   return true;
 }
 
-// Before each RETR/TOP: false under the memory floor; header only when memory is short for the
-// message or the message passes 3 MB (modes 0 and 2).
-bool PopClient::checkLimit() { return limitCheck(messageSize_, &headerOnly_); }
-
-bool PopClient::limitCheck(long messageSize, bool* headerOnly) const {
+// Before each RETR/TOP: whether the message is left on the server (under the memory floor, one
+// over 32 KB); else *headerOnly when memory is short for it or it passes 3 MB (modes 0 and 2).
+bool PopClient::skipsMessage(long messageSize, bool* headerOnly) const {
   *headerOnly = false;
   uint64_t avail = availPhys();
-  if (avail < kMemoryFloor) return false;
+  if (avail < kMemoryFloor) return messageSize > kSkipThreshold;
   uint64_t size = static_cast<uint64_t>(std::max<long>(messageSize, 0));
   if (avail < size * 2 / 1024) {
     *headerOnly = true;
   } else if ((mode_ == kModeNormal || mode_ == kModeSelect) && messageSize > kWholeMessageLimit) {
     *headerOnly = true;
   }
-  return true;
+  return false;
 }

@@ -99,6 +99,9 @@ class PopClient {
   // Appends the UIDs known to be on the server at the end of the conversation.
   void getUidlList(std::list<std::wstring>& uids);
 
+ protected:
+  bool deletesFromServer() const { return deleteFromServer_; }
+
  private:
   struct Link;  // socket, reply reader, protocol log: the conversation's host resources
   using State = oxm::PopState;
@@ -150,8 +153,7 @@ class PopClient {
   bool messageAt(size_t index, std::string* number) const;
   void installWaitChecks();
   bool setCurrentUid(const std::string& number);
-  bool checkLimit();
-  bool limitCheck(long size, bool* headerOnly) const;
+  bool skipsMessage(long size, bool* headerOnly) const;
   unsigned sendRetrieve(const std::string& number, bool headerOnly);
   unsigned sendNextEarly();
   unsigned readEarlyReply(bool message);

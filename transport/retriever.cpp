@@ -69,7 +69,6 @@ bool OxRetriever::fillMailAccount(OxAccountInfoInterface* account, const std::st
   if (!widePassword.empty()) m.popPassword = widePassword;
   autoRetrievalEnabled_ = a.bAutoMailRetrievingEnabled ? 1 : 0;
   if (*mode == kModeNormal && a.bPartialRetrievingEnabled) *mode = kModePartial;
-  commitEachMessage_ = m.deleteFromServer != 0;
   setAccount(&m, connection);
   return true;
 }
@@ -302,7 +301,8 @@ bool OxRetriever::storeOrReplace(std::string& text, const std::string& uid, bool
   }
   if (!saved) return false;
   if (retrievalKind_ != 2) pendingLastUid_ = uid;
-  if (commitEachMessage_ || std::chrono::steady_clock::now() - committed_ >= std::chrono::seconds(1)) {
+  // At most once a second; in delete-from-server mode each message, before its DELE.
+  if (deletesFromServer() || std::chrono::steady_clock::now() - committed_ >= std::chrono::seconds(1)) {
     return commitReceived();
   }
   return true;

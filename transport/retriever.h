@@ -128,8 +128,8 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
   // The UIDs in flight (see above).
   bool recoverInFlight();  // true when it moved the last UID
   void noteInFlight(const std::string& uid);
+  bool openNotes();
   void clearInFlight();
-  void clearNotes();
 
   oxm::transport::CallerLink<Notify> caller_{3};
   oxm::transport::RasAdapter<OxRetriever> rasAdapter_{this};
@@ -144,10 +144,9 @@ class OxRetriever : public PopClient, private PopClient::NotifyPop {
   std::unique_ptr<oxm::File> inFlight_;  // RecvUID.dat, open while a conversation notes UIDs in it
   size_t inFlightSize_ = 0;
   // The last UID stored and not yet written to LastUID.ini, and when the stored messages were
-  // last committed; in delete-from-server mode each message is committed before its DELE.
+  // last committed.
   std::string pendingLastUid_;
   std::chrono::steady_clock::time_point committed_{};
-  bool commitEachMessage_ = false;
 
   uint8_t retrievingNow_ = 0;
   uint8_t wAccountMode_ = 0;

@@ -45,21 +45,23 @@ void collectMessages(OxStorageInterface& storage, OxFolderInterface& folder, std
 
 }  // namespace
 
-// Empties RecvUID.dat before the run's first note.
-void OxRetriever::clearNotes() {
-  oxm::File file;
-  if (file.open(inFlightPath_, oxm::GENERIC_WRITE, 0, oxm::OPEN_EXISTING)) file.truncate(0);
+// RecvUID.dat stays open for the run, from the look at what an earlier run noted: one write a
+// message, at the end of what is noted. A write that fails closes it, and the next opens it
+// afresh.
+bool OxRetriever::openNotes() {
+  if (inFlight_) return true;
+  if (inFlightPath_.empty()) return false;
+  auto file = std::make_unique<oxm::File>();
+  if (!file->open(inFlightPath_, oxm::GENERIC_READ | oxm::GENERIC_WRITE, 0, oxm::OPEN_ALWAYS) ||
+      !file->size(&inFlightSize_)) {
+    return false;
+  }
+  inFlight_ = std::move(file);
+  return true;
 }
 
-// The file stays open for the run: one write a message, at the end of what is noted. A write
-// that fails closes it, and the next message starts afresh.
 void OxRetriever::noteInFlight(const std::string& uid) {
-  if (inFlightPath_.empty()) return;
-  if (!inFlight_) {
-    auto file = std::make_unique<oxm::File>();
-    if (!file->open(inFlightPath_, oxm::GENERIC_WRITE, 0, oxm::OPEN_ALWAYS) || !file->size(&inFlightSize_)) return;
-    inFlight_ = std::move(file);
-  }
+  if (!openNotes()) return;
   const std::string line = uid + "\n";
   if (!inFlight_->writeAt(inFlightSize_, line.data(), line.size())) {
     inFlight_.reset();
@@ -80,21 +82,14 @@ void OxRetriever::clearInFlight() {
 bool OxRetriever::recoverInFlight() {
   inFlight_.reset();
   inFlightPath_ = oxm::accountFilePath(accountName_, kInFlightFile);
-  if (inFlightPath_.empty()) return false;
-
-  std::string notes(kMaxNotes, '\0');
+  if (!openNotes() || inFlightSize_ == 0) return false;
+  std::string notes(std::min<size_t>(inFlightSize_, kMaxNotes), '\0');
   size_t got = 0;
-  {
-    oxm::File file;
-    if (!file.open(inFlightPath_, oxm::GENERIC_READ, 0, oxm::OPEN_EXISTING) || !file.read(notes.data(), kMaxNotes, &got)) {
-      return false;
-    }
-  }
+  if (!inFlight_->read(notes.data(), notes.size(), &got)) return false;
   notes.resize(got);
   std::wstring last;
   std::string lastNarrow;
-  if (notes.empty() || !account_->GetLastUID(&last) || oxm::wideToMulti(last, &lastNarrow) != OXMDL_ERR_NONE ||
-      !storage_) {
+  if (!account_->GetLastUID(&last) || oxm::wideToMulti(last, &lastNarrow) != OXMDL_ERR_NONE || !storage_) {
     return false;
   }
   // The UIDs noted after the last UID (all of them when it is not among them), in their order.
@@ -107,7 +102,7 @@ bool OxRetriever::recoverInFlight() {
   }
   noted.erase(noted.begin(), std::find(noted.rbegin(), noted.rend(), lastNarrow).base());
   if (noted.empty()) {
-    clearNotes();
+    clearInFlight();
     return false;
   }
   // A save died half-way: the folders' lists and header caches may disagree with the files.
@@ -147,6 +142,6 @@ bool OxRetriever::recoverInFlight() {
     return false;
   }
   // What was not found comes again, and is noted again when it is saved.
-  clearNotes();
+  clearInFlight();
   return stored != noted.begin();
 }

@@ -10,6 +10,7 @@
 #include "frame/oxerror.h"
 #include "platform/clock.h"
 #include "platform/debug.h"
+#include "platform/fs.h"
 #include "store/batch.h"
 #include "store/folder_interface.h"
 #include "store/message_interface.h"
@@ -67,6 +68,7 @@ void Sender::Clearparameter() {
   passedOver_.clear();
   currentId_ = 0;
   currentSize_ = 0;
+  accepted_.reset();
   mail_ = RawEmail_S();
   text_.clear();
   remaining_ = 0;

@@ -41,6 +41,7 @@ class OxAccountInfoInterface;
 class OxRASController;
 class OxStorageInterface;
 namespace oxm {
+class File;
 class StoreBatch;
 }
 class OxClassifier;
@@ -136,7 +137,8 @@ class Sender {
   std::set<unsigned long> passedOver_;  // refused in this run: taken no more
   unsigned long currentId_ = 0;         // the outbox message in hand (outbox runs only)
   size_t currentSize_ = 0;              // the size of its stored text
-  std::wstring acceptedPath_;           // the account's Accepted.dat, for the run
+  std::unique_ptr<oxm::File> accepted_;  // the account's Accepted.dat, open for the run
+  size_t acceptedSize_ = 0;
   RawEmail_S mail_;
   std::string text_;
 

@@ -9,6 +9,9 @@
 //
 // The record is not flushed: a power cut that takes it back leaves a message that is sent again
 // (as when the process dies before the record), never one that is lost.
+#include <algorithm>
+#include <cstdio>
+#include <memory>
 #include <string>
 
 #include "accounts/account_info.h"
@@ -23,31 +26,39 @@ constexpr size_t kMaxRecord = 256;
 
 }  // namespace
 
-// Once for a run, with the account: the path of its note.
+// Once for a run, with the account: its note, open for the run (one write to note, one cut to
+// empty it).
 void Sender::findAccepted() {
+  accepted_.reset();
   std::wstring name;
-  acceptedPath_ = account_ && account_->GetAccountName(&name) ? oxm::accountFilePath(name, kAcceptedFile) : L"";
+  const std::wstring path =
+      account_ && account_->GetAccountName(&name) ? oxm::accountFilePath(name, kAcceptedFile) : L"";
+  auto file = std::make_unique<oxm::File>();
+  if (path.empty() || !file->open(path, oxm::GENERIC_READ | oxm::GENERIC_WRITE, 0, oxm::OPEN_ALWAYS) ||
+      !file->size(&acceptedSize_)) {
+    return;
+  }
+  accepted_ = std::move(file);
 }
 
 bool Sender::noteAccepted(unsigned long id, size_t size, const std::string& mark) {
-  oxm::File file;
-  if (acceptedPath_.empty() || !file.open(acceptedPath_, oxm::GENERIC_WRITE, 0, oxm::CREATE_ALWAYS)) return false;
   const std::string record = std::to_string(id) + " " + std::to_string(size) + " " + mark;
-  return file.write(record.data(), record.size());
+  if (!accepted_ || !accepted_->writeAt(0, record.data(), record.size()) ||
+      (acceptedSize_ > record.size() && !accepted_->truncate(record.size()))) {
+    return false;
+  }
+  acceptedSize_ = record.size();
+  return true;
 }
 
 void Sender::clearAccepted() {
-  oxm::File file;
-  if (!acceptedPath_.empty()) file.open(acceptedPath_, oxm::GENERIC_WRITE, 0, oxm::CREATE_ALWAYS);
+  if (accepted_ && acceptedSize_ != 0 && accepted_->truncate(0)) acceptedSize_ = 0;
 }
 
 bool Sender::acceptedMark(unsigned long id, size_t size, std::string* mark) const {
-  oxm::File file;
-  std::string record(kMaxRecord, '\0');
+  std::string record(std::min(acceptedSize_, kMaxRecord), '\0');
   size_t got = 0;
-  if (acceptedPath_.empty() ||
-      !file.open(acceptedPath_, oxm::GENERIC_READ, oxm::FILE_SHARE_READ, oxm::OPEN_EXISTING) ||
-      !file.read(record.data(), record.size(), &got)) {
+  if (!accepted_ || record.empty() || !accepted_->seek(0, SEEK_SET) || !accepted_->read(record.data(), record.size(), &got)) {
     return false;
   }
   record.resize(got);
